@@ -1,0 +1,53 @@
+// The program state and the fixed sequence of phases that runs from start to exit.
+#include "app/program.h"
+
+#include "app/program_state.h"
+#include "image/bmp.h"
+#include "support/error.h"
+#include "ui/name_entry.h"
+
+ProgramState state;
+
+void CreateDrawingObjects()
+{
+    state.namePanelLogBrush = {BS_SOLID, 0x02C8F0FA, 0};  // PALETTERGB(250, 240, 200)
+    state.namePanelBrush = CreateBrushIndirect(&state.namePanelLogBrush);
+    state.nameBackLogBrush = {BS_SOLID, 0x02A0D2E6, 0};   // PALETTERGB(230, 210, 160)
+    state.nameBackBrush = CreateBrushIndirect(&state.nameBackLogBrush);
+    state.nullPen = CreatePen(PS_NULL, 0, 0);
+    state.smallFont = CreateFontA(16, 7, 0, 0, 400, 0, 0, 0, ANSI_CHARSET, OUT_CHARACTER_PRECIS,
+                                  CLIP_CHARACTER_PRECIS, DEFAULT_QUALITY, 0, nullptr);
+    state.largeFont = CreateFontA(32, 14, 0, 0, 400, 0, 0, 0, ANSI_CHARSET, OUT_CHARACTER_PRECIS,
+                                  CLIP_CHARACTER_PRECIS, DEFAULT_QUALITY, 0, nullptr);
+}
+
+void SetEditingDefaults()
+{
+    state.step = 10;
+    state.tintA[kRed] = 128;
+    state.tintA[kGreen] = 128;
+    state.tintA[kBlue] = 128;
+    state.tintB[kRed] = 128;
+    state.tintB[kGreen] = 128;
+    state.tintB[kBlue] = 128;
+    state.distr = 0;
+    state.dispA = 0;
+    state.dispB = 0;
+    state.entryState = 0;
+}
+
+void FetchMessage()
+{
+    // 0 is WM_QUIT and -1 a failed fetch: either way nothing more will come.
+    if (GetMessageA(&state.msg, nullptr, 0, 0) <= 0)
+        Terminate();
+    DispatchMessageA(&state.msg);
+}
+
+void RunProgram()
+{
+    CreateDrawingObjects();
+    RunNameEntry();
+    ReadImageHeader();
+    Terminate();
+}

@@ -1,0 +1,11 @@
+// The program's phases, from start to exit.
+#pragma once
+
+[[noreturn]] void RunProgram();
+void CreateDrawingObjects();
+void ShowPreviewWindow();
+void SetEditingDefaults();
+
+// GetMessageA into state.msg and DispatchMessageA of it. WM_QUIT or a failed
+// fetch ends the program normally.
+void FetchMessage();

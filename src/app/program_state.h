@@ -1,0 +1,100 @@
+// The one record of program-wide state. Every procedure of duotint reads and
+// writes its fields by these names; nothing else is global, apart from the
+// error output of the runtime support, which has to outlive everything.
+// All fields are zero when the process starts.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "support/file_io.h"
+
+struct ProgramState {
+    uint8_t padScratch;      // receives each padding byte read from the picture
+    uint8_t step;            // wheel increment: 10 or 1
+    uint8_t padCounter;
+    uint8_t outPad;          // row padding of frameImage, later of the preview buffers
+    uint8_t srcPad;          // row padding of sourceImage and of the export file
+    uint8_t panelShown;
+    uint8_t entryState;      // 0 nothing typed, 1 typed, 2 Enter with nothing typed
+    uint8_t entryDone;
+    uint8_t entryBoxDrawn;
+    uint8_t wheelMode;
+    uint8_t entryNegative;
+    int32_t outStride;
+    int32_t srcStride;
+    int32_t entryDigits;
+    int32_t entryValue;
+    int32_t imageHeight;
+    int32_t previewHeight;
+    int32_t windowHeight;
+    int32_t col;
+    int32_t panelLeft;
+    int32_t row;
+    int32_t imageWidth;
+    int32_t previewWidth;
+    int32_t windowWidth;
+    int32_t nameLength;
+    int32_t distr;
+    int32_t dispA;
+    int32_t dispB;
+    int32_t windowLeft;
+    int32_t screenRight;
+    int32_t windowTop;
+    int32_t screenBottom;
+    int32_t byteIndex;
+    int32_t srcIndex;
+    int32_t lastMessage;     // low word of the last recorded message id
+    int32_t lastWParamLow;   // virtual-key code of a key message
+    int32_t lastKeyCode;     // high word of lParam: scan code and key flags
+    int32_t lastWheelDelta;  // high word of wParam, unsigned
+    long double aspectRatio;
+    long double scaleFactor;
+    char fileName[32];
+    char* fileNamePtr;
+    int32_t tintA[3];        // red, green, blue
+    int32_t tintB[3];        // red, green, blue
+    HGLOBAL frameHandle;
+    HGLOBAL sourceHandle;
+    HGLOBAL previewSourceHandle;
+    HGLOBAL previewHandle;
+    uint8_t* framePixels;
+    uint8_t* sourcePixels;
+    uint8_t* previewSourcePixels;
+    uint8_t* previewPixels;
+    BITMAPINFOHEADER previewHeader;
+    BITMAPINFOHEADER frameHeader;
+    BITMAPINFO previewInfo;
+    BITMAPINFO frameInfo;
+    HBITMAP bitmap;
+    FileRecord imageFile;
+    uint8_t fileHeader[54];
+    MSG msg;
+    WNDCLASSA editorClass;
+    WNDCLASSA nameClass;
+    HWND editorWindow;
+    HWND nameWindow;
+    HDC paintDC;
+    HDC memoryDC;
+    HDC nameDC;
+    HBRUSH namePanelBrush;
+    HBRUSH nameBackBrush;
+    LOGBRUSH namePanelLogBrush;
+    LOGBRUSH nameBackLogBrush;
+    HPEN nullPen;
+    HFONT smallFont;
+    HFONT largeFont;
+    OFSTRUCT openInfo;
+    RECT screenRect;
+
+    // Beyond the fixed header fields: where the pixel rows start in the
+    // picture file, and whether they are stored top-down.
+    uint32_t pixelDataOffset;
+    uint8_t topDown;
+};
+
+extern ProgramState state;
+
+// Index of each colour component in tintA and tintB.
+enum { kRed = 0, kGreen = 1, kBlue = 2 };

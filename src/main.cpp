@@ -1,0 +1,11 @@
+// duotint: tints a 24-bit BMP picture with two colours.
+#include <windows.h>
+
+#include "app/program.h"
+#include "support/error.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    StartRuntimeSupport();
+    RunProgram();
+}

@@ -1,0 +1,186 @@
+// Runtime errors, the report and the end of the process.
+#include "support/error.h"
+
+#include <cstring>
+
+#include "support/file_io.h"
+
+RuntimeErrorState errorState;
+
+namespace {
+
+void ShowWithMessageBox(const char* text, const char* caption)
+{
+    MessageBoxA(nullptr, text, caption, MB_OK);
+}
+
+// The executable's own code range: trace entries outside it (the platform's
+// thread start-up, say) are not procedures of this program.
+bool IsProgramAddress(const void* address)
+{
+    auto base = reinterpret_cast<const uint8_t*>(GetModuleHandleA(nullptr));
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    auto p = static_cast<const uint8_t*>(address);
+    return p >= base && p < base + nt->OptionalHeader.SizeOfImage;
+}
+
+void WriteText(const char* text) { WriteErrorChars(text, static_cast<int32_t>(strlen(text))); }
+
+void WriteHex8(const void* address)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    char text[8];
+    auto value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address));
+    for (int i = 7; i >= 0; --i) {
+        text[i] = kDigits[value & 15];
+        value >>= 4;
+    }
+    WriteErrorChars(text, 8);
+}
+
+void WriteDecimal(uint32_t value)
+{
+    char text[10];
+    int n = 0;
+    do {
+        text[9 - n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    WriteErrorChars(text + 10 - n, n);
+}
+
+bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
+
+}  // namespace
+
+void StartRuntimeSupport()
+{
+    // x87 control word: precision control 11 (64-bit significand), rounding
+    // control 00 (to nearest, ties to even). All long double arithmetic of the
+    // program relies on this.
+    unsigned short controlWord;
+    __asm__ volatile("fnstcw %0" : "=m"(controlWord));
+    controlWord = static_cast<unsigned short>((controlWord & ~0x0F00u) | 0x0300u);
+    __asm__ volatile("fldcw %0" : : "m"(controlWord));
+
+    errorState.errorOutput.count = 0;
+    errorState.errorTextLength = 0;
+    errorState.errorText[0] = '\0';
+    if (errorState.showBox == nullptr)
+        errorState.showBox = ShowWithMessageBox;
+}
+
+uint16_t MapPlatformError(DWORD e)
+{
+    if (e >= 19 && e <= 31)
+        return static_cast<uint16_t>(e + 131);  // device errors
+    if (e == ERROR_SHARING_VIOLATION)
+        return ERROR_ACCESS_DENIED;
+    return static_cast<uint16_t>(e);
+}
+
+__attribute__((noinline)) void CheckIo()
+{
+    if (errorState.pendingIoError == 0)
+        return;
+    uint16_t code = errorState.pendingIoError;
+    errorState.pendingIoError = 0;
+
+    // Frame 0 lies in CheckIo itself, frame 1 is where it returns into the
+    // failing procedure, the rest are that procedure's callers going outward.
+    void* frames[kMaxTraceDepth + 2];
+    USHORT n = RtlCaptureStackBackTrace(0, kMaxTraceDepth + 2, frames, nullptr);
+    errorState.traceCount = 0;
+    for (USHORT i = 2; i < n && errorState.traceCount < kMaxTraceDepth; ++i) {
+        if (IsProgramAddress(frames[i]))
+            errorState.trace[errorState.traceCount++] = frames[i];
+    }
+    DiscardUnfinishedReplacement();
+    RaiseRuntimeError(code, __builtin_return_address(0));
+}
+
+void RaiseRuntimeError(uint16_t code, const void* address)
+{
+    errorState.exitCode = code;
+    errorState.errorAddress = address;
+    Terminate();
+}
+
+void WriteReport()
+{
+    WriteText("Runtime error ");
+    WriteDecimal(errorState.exitCode);
+    WriteText(" at 0x");
+    WriteHex8(errorState.errorAddress);
+    WriteText("\r\n  0x");
+    WriteHex8(errorState.errorAddress);
+    WriteText("\r\n");
+    for (int32_t i = 0; i < errorState.traceCount; ++i) {
+        WriteText("  0x");
+        WriteHex8(errorState.trace[i]);
+        WriteText("\r\n");
+    }
+    WriteText("\r\n");
+}
+
+void Terminate()
+{
+    if (errorState.errorAddress != nullptr)
+        WriteReport();
+    CloseErrorOutput();
+    ExitProcess(errorState.exitCode);
+}
+
+void EndWithSentence(uint16_t code, const char* sentence)
+{
+    DiscardUnfinishedReplacement();
+    errorState.showBox(sentence, "Error");
+    errorState.exitCode = code;
+    errorState.errorAddress = nullptr;
+    Terminate();
+}
+
+void WriteErrorChars(const char* text, int32_t n)
+{
+    ErrorOutput& out = errorState.errorOutput;
+    for (int32_t i = 0; i < n; ++i) {
+        out.buffer[out.count++] = text[i];
+        if (text[i] == '\n' || out.count == kErrorStreamCapacity)
+            FlushErrorText(out.buffer, out.count);
+    }
+}
+
+void CloseErrorOutput()
+{
+    FlushErrorText(errorState.errorOutput.buffer, errorState.errorOutput.count);
+    if (errorState.errorTextLength > 0)
+        ShowErrorText();
+}
+
+void FlushErrorText(const char* text, int32_t n)
+{
+    RuntimeErrorState& s = errorState;
+    if (n > 0) {
+        int32_t fit = kErrorTextCapacity - s.errorTextLength;
+        if (n < fit)
+            fit = n;
+        memcpy(s.errorText + s.errorTextLength, text, static_cast<size_t>(fit));
+        s.errorTextLength += fit;
+        s.errorText[s.errorTextLength] = '\0';
+    }
+    const char* end = s.errorText + s.errorTextLength;
+    if (s.errorTextLength == kErrorTextCapacity ||
+        (s.errorTextLength > 3 && IsLineBreak(end[-1]) && IsLineBreak(end[-2]) && IsLineBreak(end[-3])))
+        ShowErrorText();
+    s.errorOutput.count = 0;
+}
+
+void ShowErrorText()
+{
+    if (errorState.showBox == nullptr)
+        errorState.showBox = ShowWithMessageBox;
+    errorState.showBox(errorState.errorText, "Error");
+    errorState.errorTextLength = 0;
+    errorState.errorText[0] = '\0';
+}

@@ -1,0 +1,74 @@
+// Window procedures: each paints its window from the program state, records
+// the words of every message the loops decide on, and passes every message
+// on to DefWindowProcA.
+//
+// Drawing between paints goes through nameDC and paintDC. Rather than keep a
+// paint's own context open forever, each paint ends properly and the window
+// keeps one ordinary context (GetDC) with the same selections; it is
+// released when the window is destroyed, so re-created windows leak nothing.
+#include "ui/window_procs.h"
+
+#include "app/program_state.h"
+
+namespace {
+
+// Records the words the loops test. Called after any painting, so that when
+// the dispatch returns the fields describe the dispatched message and not one
+// sent during the paint (WM_ERASEBKGND, WM_NCPAINT).
+void RecordKeyWords(UINT msg, LPARAM lParam)
+{
+    state.lastMessage = static_cast<int32_t>(msg & 0xFFFF);
+    state.lastKeyCode = static_cast<int32_t>((static_cast<uint64_t>(lParam) >> 16) & 0xFFFF);
+}
+
+void PrepareNameDC(HDC dc)
+{
+    SelectObject(dc, state.nullPen);
+    SelectObject(dc, state.namePanelBrush);
+    SetTextColor(dc, 0x023C2814);  // PALETTERGB(20, 40, 60)
+    SetBkMode(dc, TRANSPARENT);
+    SelectObject(dc, state.largeFont);
+}
+
+void PaintNameWindow(HWND hwnd)
+{
+    PAINTSTRUCT ps;
+    // BeginPaint erases with the class brush, PALETTERGB(230, 210, 160).
+    HDC dc = BeginPaint(hwnd, &ps);
+    PrepareNameDC(dc);
+    Rectangle(dc, 5, 5, 405, 105);
+    TextOutA(dc, 30, 35, "name", 4);
+    EndPaint(hwnd, &ps);
+    if (state.nameDC == nullptr) {
+        state.nameDC = GetDC(hwnd);
+        PrepareNameDC(state.nameDC);
+    }
+}
+
+}  // namespace
+
+void BlitBuffer(HDC dc, const BITMAPINFOHEADER& header, const BITMAPINFO& info, const void* pixels, int x, int y,
+                int width, int height)
+{
+    state.memoryDC = CreateCompatibleDC(dc);
+    state.bitmap = CreateDIBitmap(dc, &header, CBM_INIT, pixels, &info, DIB_RGB_COLORS);
+    HGDIOBJ previous = SelectObject(state.memoryDC, state.bitmap);
+    BitBlt(dc, x, y, width, height, state.memoryDC, 0, 0, SRCCOPY);
+    SelectObject(state.memoryDC, previous);
+    DeleteObject(state.bitmap);
+    DeleteDC(state.memoryDC);
+    state.bitmap = nullptr;
+    state.memoryDC = nullptr;
+}
+
+LRESULT CALLBACK NameWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_PAINT)
+        PaintNameWindow(hwnd);
+    if (msg == WM_DESTROY && state.nameDC != nullptr) {
+        ReleaseDC(hwnd, state.nameDC);
+        state.nameDC = nullptr;
+    }
+    RecordKeyWords(msg, lParam);
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}

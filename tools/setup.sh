@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what duotint needs to build and run on a Debian machine and
+# prepares the Wine prefix of the build folder. Safe to run again.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${DUOTINT_BUILD:-$root/build}
+
+packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb googletest)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "setup: installing ${missing[*]}"
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+mkdir -p "$build"
+export WINEPREFIX="$build/wineprefix"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "setup: initialising the Wine prefix in $WINEPREFIX"
+  # No Mono or Gecko prompts: duotint needs neither.
+  WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all DISPLAY= wineboot -i >/dev/null 2>&1 || true
+  wineserver -w || true
+fi
