@@ -49,5 +49,6 @@ void RunProgram()
     CreateDrawingObjects();
     RunNameEntry();
     ReadImageHeader();
+    LoadSourcePixels();
     Terminate();
 }
