@@ -26,7 +26,7 @@ void StartNamePopup()
 {
     DestroyWindow(state.nameWindow);
     state.nameClass.lpfnWndProc = NameWindowProc;
-    state.nameClass.hCursor = reinterpret_cast<HCURSOR>(17);
+    state.nameClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     state.nameClass.hbrBackground = state.nameBackBrush;
     state.nameClass.lpszClassName = "s";
     RegisterClassA(&state.nameClass);  // fails harmlessly once the class exists
