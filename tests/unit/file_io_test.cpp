@@ -1,0 +1,194 @@
+// The checked file layer: what each failure leaves pending, and that a
+// replacement touches its target only once it is complete.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/error.h"
+#include "support/file_io.h"
+
+namespace {
+
+class FileLayer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        errorState = RuntimeErrorState{};
+        file = new FileRecord{};
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        folder = std::string(temp) + "duotint-file-" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(folder.c_str(), nullptr);
+    }
+    void TearDown() override
+    {
+        DiscardUnfinishedReplacement();
+        if (file->isOpen)
+            CloseHandle(file->handle);
+        delete file;
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                std::string path = folder + "\\" + found.cFileName;
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            } while (FindNextFileA(h, &found));
+            FindClose(h);
+        }
+        RemoveDirectoryA(folder.c_str());
+    }
+    std::string Path(const char* name) const { return folder + "\\" + name; }
+    void Write(const std::string& path, const std::string& bytes) const
+    {
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD n;
+        WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+        CloseHandle(h);
+    }
+    std::string Read(const std::string& path) const
+    {
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return "<missing>";
+        std::string bytes(1 << 20, '\0');
+        DWORD n = 0;
+        ReadFile(h, &bytes[0], static_cast<DWORD>(bytes.size()), &n, nullptr);
+        CloseHandle(h);
+        bytes.resize(n);
+        return bytes;
+    }
+    int FilesInFolder() const
+    {
+        int n = 0;
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+        if (h == INVALID_HANDLE_VALUE)
+            return 0;
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                ++n;
+        } while (FindNextFileA(h, &found));
+        FindClose(h);
+        return n;
+    }
+
+    FileRecord* file = nullptr;  // large: kept off the stack
+    std::string folder;
+};
+
+}  // namespace
+
+TEST_F(FileLayer, ReadsByteByByteAndFailsAtTheFirstMissingByte)
+{
+    std::string path = Path("five.bin");
+    Write(path, "abcde");
+    BindFile(*file, path.c_str());
+    OpenForReading(*file);
+    ASSERT_EQ(errorState.pendingIoError, 0);
+    char got[4] = {};
+    ReadBytes(*file, got, 3);
+    ReadBytes(*file, got + 3, 1);
+    EXPECT_EQ(std::string(got, 4), "abcd");
+    ReadBytes(*file, got, 1);
+    EXPECT_EQ(errorState.pendingIoError, 0);
+    ReadBytes(*file, got, 1);
+    EXPECT_EQ(errorState.pendingIoError, kErrorShortRead);
+}
+
+TEST_F(FileLayer, LargeReadsPastTheEndAreShort)
+{
+    std::string path = Path("big.bin");
+    Write(path, std::string(300000, 'z'));
+    BindFile(*file, path.c_str());
+    OpenForReading(*file);
+    std::string got(300001, '\0');
+    ReadBytes(*file, &got[0], 300001);
+    EXPECT_EQ(errorState.pendingIoError, kErrorShortRead);
+}
+
+TEST_F(FileLayer, OpenFailuresCarryTheirNumbers)
+{
+    std::string absent = Path("absent.bmp");
+    BindFile(*file, absent.c_str());
+    OpenForReading(*file);
+    EXPECT_EQ(errorState.pendingIoError, 2);
+
+    errorState.pendingIoError = 0;
+    FileRecord unbound{};
+    OpenForReading(unbound);
+    EXPECT_EQ(errorState.pendingIoError, kErrorNotBound);
+
+    errorState.pendingIoError = 0;
+    char byte;
+    ReadBytes(unbound, &byte, 1);
+    EXPECT_EQ(errorState.pendingIoError, kErrorNotOpen);
+}
+
+TEST_F(FileLayer, ReadOnlyPictureOpensButOneHeldForWritingDoesNot)
+{
+    std::string path = Path("pic.bmp");
+    Write(path, "BM");
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    BindFile(*file, path.c_str());
+    OpenForReading(*file);
+    EXPECT_EQ(errorState.pendingIoError, 0);
+    CloseFile(*file);
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    OpenForReading(*file);
+    EXPECT_EQ(errorState.pendingIoError, 5) << "a sharing violation reads as access denied";
+    CloseHandle(writer);
+}
+
+TEST_F(FileLayer, ReplacementReachesTheTargetOnlyWhenClosed)
+{
+    std::string target = Path("cat-.bmp");
+    Write(target, "old");
+    BindFile(*file, target.c_str());
+    OpenForReplacing(*file);
+    ASSERT_EQ(errorState.pendingIoError, 0);
+    WriteBytes(*file, "new", 3);
+    std::string big(400000, 'q');
+    WriteBytes(*file, big.data(), static_cast<uint32_t>(big.size()));
+    EXPECT_EQ(Read(target), "old");
+    EXPECT_EQ(FilesInFolder(), 2);  // the target and the file being written
+    CloseFile(*file);
+    ASSERT_EQ(errorState.pendingIoError, 0);
+    EXPECT_EQ(Read(target), "new" + big);
+    EXPECT_EQ(FilesInFolder(), 1);
+}
+
+TEST_F(FileLayer, DiscardedReplacementLeavesTheTargetAndNoTemporaryFile)
+{
+    std::string target = Path("cat-.bmp");
+    Write(target, "old");
+    BindFile(*file, target.c_str());
+    OpenForReplacing(*file);
+    WriteBytes(*file, "half", 4);
+    DiscardUnfinishedReplacement();
+    EXPECT_EQ(Read(target), "old");
+    EXPECT_EQ(FilesInFolder(), 1);
+}
+
+TEST_F(FileLayer, ReadOnlyOrHeldTargetFailsBeforeAnythingIsWritten)
+{
+    std::string target = Path("cat-.bmp");
+    Write(target, "old");
+    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
+    BindFile(*file, target.c_str());
+    OpenForReplacing(*file);
+    EXPECT_EQ(errorState.pendingIoError, 5);
+    EXPECT_EQ(FilesInFolder(), 1);
+    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    errorState.pendingIoError = 0;
+    HANDLE holder = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    OpenForReplacing(*file);
+    EXPECT_EQ(errorState.pendingIoError, 5);
+    CloseHandle(holder);
+    EXPECT_EQ(Read(target), "old");
+    EXPECT_EQ(FilesInFolder(), 1);
+}
