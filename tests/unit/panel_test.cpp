@@ -54,6 +54,9 @@ TEST_F(PanelTest, DrawValuePlacesEveryCharacterRun)
         {"0.012", 0.012L, {{10, "0"}, {18, "."}, {26, "012"}}},
         {"1e-14", 1e-14L, {{10, "0"}, {18, "."}, {26, "0"}}},
         {"below 1e-14", 1e-15L, {{10, "0"}, {18, "."}, {26, "0"}}},
+        // Beyond the thirteen digits there are, nothing is read or drawn.
+        {"10^13", 1e13L, {{10, "1000000000000"}}},
+        {"fraction past thirteen digits", 12345678901234.5L, {{10, "1234567890123"}}},
     };
     const int32_t top = 55;
     for (const ValueCase& c : kCases) {
