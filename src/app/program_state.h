@@ -92,6 +92,9 @@ struct ProgramState {
     // picture file, and whether they are stored top-down.
     uint32_t pixelDataOffset;
     uint8_t topDown;
+    // The digit characters typed so far in numeric entry, which its echo
+    // shows as typed (leading zeros included); entryDigits of them are valid.
+    char entryText[9];
 };
 
 extern ProgramState state;

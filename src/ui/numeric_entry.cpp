@@ -1,0 +1,152 @@
+// Typed numbers and wheel notches on the panel row under the cursor: the
+// per-message steps of an entry, storing an entered number, and the wheel
+// operations. Only the cursor's height counts. Nothing here limits a
+// parameter's range; wheel arithmetic wraps in 32 bits.
+//
+// All drawing goes through paintDC: white fills without an outline, and
+// black text on white in the small font.
+#include "ui/numeric_entry.h"
+
+#include <windows.h>
+
+#include "app/program_state.h"
+#include "ui/panel.h"
+
+namespace {
+
+const int32_t kRowCount = 11;
+
+// The parameter a panel row acts on. The gap rows 4 and 6 act on the
+// parameter above them.
+int32_t* RowParameter(int32_t row)
+{
+    switch (row) {
+    case 0: return &state.tintA[kRed];
+    case 1: return &state.tintA[kGreen];
+    case 2: return &state.tintA[kBlue];
+    case 3:
+    case 4: return &state.dispA;
+    case 5:
+    case 6: return &state.distr;
+    case 7: return &state.tintB[kRed];
+    case 8: return &state.tintB[kGreen];
+    case 9: return &state.tintB[kBlue];
+    case 10: return &state.dispB;
+    default: return nullptr;
+    }
+}
+
+// Top of the value box of the parameter a row acts on.
+int32_t RowValueTop(int32_t row)
+{
+    static const int32_t kTops[kRowCount] = {15, 35, 55, 75, 75, 115, 115, 155, 175, 195, 215};
+    return kTops[row];
+}
+
+int32_t RowTop(int32_t row)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(row) * 20u + 15u);
+}
+
+void EntryRectangle(int32_t left, int32_t top)
+{
+    Rectangle(state.paintDC, state.panelLeft + left, top, state.panelLeft + 50, top + 20);
+}
+
+// Adds delta to a parameter modulo 2^32: the unsigned sum is defined for
+// every operand, and its conversion back wraps into the signed range.
+int32_t Wrapped(int32_t value, uint32_t delta)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(value) + delta);
+}
+
+void WheelAdjust(uint32_t delta)
+{
+    int32_t row = RowUnderCursor();
+    if (row < 0 || row >= kRowCount)
+        return;
+    int32_t* parameter = RowParameter(row);
+    *parameter = Wrapped(*parameter, delta);
+    DrawValue(static_cast<long double>(*parameter), RowValueTop(row));
+}
+
+}  // namespace
+
+int32_t RowUnderCursor()
+{
+    // Screen y to client y (the popup has neither border nor caption), then
+    // onto the 20-pixel grid from y 15. The division truncates toward zero,
+    // so row 0 also takes in the 19 pixels above its top. 64-bit arithmetic
+    // keeps extreme coordinates from overflowing.
+    int64_t y = static_cast<int64_t>(state.msg.pt.y) - state.windowTop - 15;
+    return static_cast<int32_t>(y / 20);
+}
+
+void NumericEntryStep(int32_t row)
+{
+    const int32_t y = RowTop(row);
+    const bool keyDown = state.lastMessage == WM_KEYDOWN;
+
+    // Any key-down reaching here draws the entry box once per entry.
+    if (state.entryBoxDrawn == 0 && keyDown) {
+        EntryRectangle(5, y);
+        state.entryBoxDrawn = 1;
+    }
+    if (keyDown && state.lastWParamLow == VK_OEM_MINUS) {
+        state.entryState = 1;
+        TextOutA(state.paintDC, state.panelLeft + 5, y, "-", 1);
+        state.entryNegative = 1;
+    }
+    if (state.entryDigits < 9 && keyDown && state.lastWParamLow >= '0' && state.lastWParamLow <= '9') {
+        state.entryState = 1;
+        state.entryValue = state.entryValue * 10 + (state.lastWParamLow - '0');
+        state.entryText[state.entryDigits] = static_cast<char>(state.lastWParamLow);
+        ++state.entryDigits;
+        // The echo is the characters as typed: a decomposition of the value
+        // would lose leading zeros and show 999999999 as 100000000.
+        TextOutA(state.paintDC, state.panelLeft + 10, y, state.entryText, state.entryDigits);
+    }
+    if (state.entryDigits >= 1 && keyDown && state.lastKeyCode == 14) {
+        state.entryValue /= 10;
+        --state.entryDigits;
+        SelectObject(state.paintDC, state.nullPen);
+        EntryRectangle(10, y);
+        TextOutA(state.paintDC, state.panelLeft + 10, y, state.entryText, state.entryDigits);
+    }
+    // Also fires on the Backspace that has just removed the last digit, so
+    // the minus goes with it.
+    if (state.entryDigits == 0 && keyDown && state.lastKeyCode == 14) {
+        EntryRectangle(5, y);
+        state.entryNegative = 0;
+    }
+    if (keyDown && state.lastKeyCode == 28) {
+        if (state.entryNegative == 1)
+            state.entryValue = -state.entryValue;
+        state.entryDigits = 0;
+        state.entryNegative = 0;
+        state.entryDone = 1;
+        state.entryBoxDrawn = 0;
+    }
+}
+
+void StoreEnteredValue()
+{
+    // msg still holds the Enter key-down that completed the entry.
+    int32_t row = RowUnderCursor();
+    if (row >= 0 && row < kRowCount)
+        *RowParameter(row) = state.entryValue;
+    // The box of the row where the number was typed: on a gap row that is
+    // the gap, and the parameter's own box keeps its old number for now.
+    if (row < kRowCount)
+        DrawValue(static_cast<long double>(state.entryValue), RowTop(row));
+}
+
+void WheelDecrease()
+{
+    WheelAdjust(0u - static_cast<uint32_t>(state.step));
+}
+
+void WheelIncrease()
+{
+    WheelAdjust(static_cast<uint32_t>(state.step));
+}

@@ -1,0 +1,119 @@
+// The parameter panel beside the preview: nine labels and nine 40 x 20 value
+// boxes on a 20-pixel grid from y 15, drawn into paintDC with whatever pen,
+// brush and font it holds (the painters leave the null pen, the white stock
+// brush and the small font selected).
+//
+// Numbers are laid out character by character from their decimal
+// decomposition at a pitch of 8 pixels per digit; a run of digits is one
+// TextOutA call, so the font's own advance applies inside a run.
+#include "ui/panel.h"
+
+#include <windows.h>
+
+#include <cmath>
+
+#include "app/program_state.h"
+#include "ui/digits.h"
+
+namespace {
+
+struct PanelRow {
+    const char* label;
+    int32_t labelLength;
+    int32_t labelOffset;  // from previewWidth
+    int32_t top;
+};
+
+// In the order they are drawn. Grid rows at y 95 and 135 stay empty.
+const PanelRow kPanelRows[9] = {
+    {"red", 3, 25, 15},   {"green", 5, 10, 35},  {"blue", 4, 21, 55},
+    {"disp", 4, 22, 75},  {"distr", 5, 17, 115}, {"red", 3, 25, 155},
+    {"green", 5, 10, 175}, {"blue", 4, 21, 195}, {"disp", 4, 22, 215},
+};
+
+int32_t PanelValue(int index)
+{
+    switch (index) {
+    case 0: return state.tintA[kRed];
+    case 1: return state.tintA[kGreen];
+    case 2: return state.tintA[kBlue];
+    case 3: return state.dispA;
+    case 4: return state.distr;
+    case 5: return state.tintB[kRed];
+    case 6: return state.tintB[kGreen];
+    case 7: return state.tintB[kBlue];
+    default: return state.dispB;
+    }
+}
+
+// Length of chars[0 .. count) once trailing "0" characters are dropped,
+// always keeping the first.
+int32_t WithoutTrailingZeros(const char* chars, int32_t count)
+{
+    while (count > 1 && chars[count - 1] == '0')
+        --count;
+    return count;
+}
+
+void DrawRun(int32_t offset, int32_t top, const char* chars, int32_t count)
+{
+    TextOutA(state.paintDC, state.panelLeft + offset, top, chars, count);
+}
+
+}  // namespace
+
+void DrawPanel()
+{
+    // Whatever entry box was on screen is painted over.
+    state.entryBoxDrawn = 0;
+    // The bottom edge is previewHeight itself, not 6 + previewHeight.
+    Rectangle(state.paintDC, state.previewWidth + 40, 6, state.previewWidth + 92, state.previewHeight);
+    for (const PanelRow& row : kPanelRows)
+        TextOutA(state.paintDC, state.previewWidth + row.labelOffset, row.top, row.label, row.labelLength);
+    for (int i = 0; i < 9; ++i)
+        DrawValue(static_cast<long double>(PanelValue(i)), kPanelRows[i].top);
+}
+
+void DrawValue(long double value, int32_t top)
+{
+    DecimalDigits r = DecomposeDecimal(value);
+    const char* c = r.digits;
+    int32_t e = r.exponent;
+
+    // With the null pen this fills the box and erases the previous value.
+    Rectangle(state.paintDC, state.panelLeft, top, state.panelLeft + 40, top + 20);
+    if (r.sign == -1)
+        DrawRun(5, top, "-", 1);
+
+    if (e == 0) {
+        DrawRun(10, top, "0", 1);
+        if (value != 0) {
+            int32_t k = 12;
+            while (k > 0 && c[k] == '0')
+                --k;
+            DrawRun(18, top, ".", 1);
+            DrawRun(26, top, c, k + 1);
+        }
+    } else if (e > 0) {
+        // Magnitudes of 10^13 and more have more integer digits than the
+        // decomposition holds; show the thirteen there are and no fraction.
+        int32_t whole = e < 13 ? e : 13;
+        DrawRun(10, top, c, whole);
+        // rintl rather than a 32-bit conversion keeps whole numbers beyond
+        // the 32-bit range free of a spurious fraction.
+        long double nearest = rintl(value);
+        if (fabsl(value - nearest) > 1e-12L && whole < 13) {
+            int32_t count = WithoutTrailingZeros(c + whole, 13 - whole);
+            DrawRun(10 + 8 * e, top, ".", 1);
+            DrawRun(18 + 8 * e, top, c + whole, count);
+        }
+    } else {
+        int32_t p = -e < 13 ? -e : 13;
+        char chars[13];
+        for (int32_t i = 0; i < 13; ++i)
+            chars[i] = i < p ? '0' : c[i - p];
+        DrawRun(10, top, "0", 1);
+        DrawRun(18, top, ".", 1);
+        DrawRun(26, top, chars, WithoutTrailingZeros(chars, 13));
+    }
+}

@@ -1,0 +1,257 @@
+// The row hit test, the steps of a numeric entry with their echo, storing an
+// entered number, and the wheel operations. Messages are simulated by
+// setting the recorded words directly, as EditorWindowProc would leave them.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/program_state.h"
+#include "drawing_recorder.h"
+#include "support/error.h"
+#include "ui/numeric_entry.h"
+
+namespace {
+
+const int32_t kPanelLeft = 300;
+const int32_t kWindowTop = 100;
+
+class NumericEntryTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        memset(&state, 0, sizeof state);
+        StartRuntimeSupport();
+        state.panelLeft = kPanelLeft;
+        state.windowTop = kWindowTop;
+    }
+    void TearDown() override { memset(&state, 0, sizeof state); }
+
+    static void CursorAtClientY(int32_t y) { state.msg.pt.y = kWindowTop + y; }
+};
+
+// A first key-down of a non-extended key.
+struct Key {
+    int32_t virtualKey;
+    int32_t scanCode;
+};
+const Key kMinus = {VK_OEM_MINUS, 12};
+const Key kBackspace = {VK_BACK, 14};
+const Key kEnter = {VK_RETURN, 28};
+const Key kKeypadFive = {VK_NUMPAD5, 76};
+Key Digit(char d) { return {d, d == '0' ? 11 : d - '0' + 1}; }
+
+void Press(const Key& key, int32_t row)
+{
+    state.lastMessage = WM_KEYDOWN;
+    state.lastWParamLow = key.virtualKey;
+    state.lastKeyCode = key.scanCode;
+    NumericEntryStep(row);
+}
+
+std::vector<Key> Typed(const std::string& keys)
+{
+    std::vector<Key> out;
+    for (char c : keys) {
+        switch (c) {
+        case '-': out.push_back(kMinus); break;
+        case '<': out.push_back(kBackspace); break;
+        case '=': out.push_back(kEnter); break;
+        case 'k': out.push_back(kKeypadFive); break;
+        default: out.push_back(Digit(c)); break;
+        }
+    }
+    return out;
+}
+
+TEST_F(NumericEntryTest, RowUnderCursorFollowsTheGridAndTruncatesTowardZero)
+{
+    static const struct { int32_t clientY, row; } kCases[] = {
+        {-25, -2}, {-24, -1}, {-5, -1}, {-4, 0}, {0, 0}, {14, 0}, {15, 0}, {34, 0}, {35, 1}, {54, 1}, {55, 2},
+        {74, 2}, {75, 3}, {94, 3}, {95, 4}, {114, 4}, {115, 5}, {134, 5}, {135, 6}, {154, 6},
+        {155, 7}, {174, 7}, {175, 8}, {194, 8}, {195, 9}, {214, 9}, {215, 10}, {234, 10}, {235, 11},
+    };
+    for (const auto& c : kCases) {
+        CursorAtClientY(c.clientY);
+        EXPECT_EQ(RowUnderCursor(), c.row) << "client y " << c.clientY;
+    }
+}
+
+TEST_F(NumericEntryTest, EchoShowsTheDigitsAsTyped)
+{
+    static const struct {
+        const char* label;
+        const char* keys;
+        const char* lastEcho;   // the last digit run drawn at +10
+        int32_t value;          // entryValue after the keys (and Enter if typed)
+        uint8_t entryState;
+    } kCases[] = {
+        {"single digit", "7", "7", 7, 1},
+        {"leading zero stays visible", "05", "05", 5, 1},
+        {"zeros only", "000", "000", 0, 1},
+        {"nine nines are not shown as 10^9", "999999999", "999999999", 999999999, 1},
+        {"a tenth digit is ignored", "9999999998", "999999999", 999999999, 1},
+        {"backspace drops the last typed character", "105<", "10", 10, 1},
+        {"backspace after a leading zero", "05<", "0", 0, 1},
+        {"128 and Enter", "128=", "128", 128, 1},
+        {"minus and five", "-5=", "5", -5, 1},
+        {"minus after the digits", "5-=", "5", -5, 1},
+        {"minus alone", "-=", "", 0, 1},
+        {"the last digit removed takes the minus along", "-4<=", "", 0, 1},
+        {"keypad digits are not taken", "k", "", 0, 0},
+    };
+    const int32_t row = 2, y = 55;
+    for (const auto& c : kCases) {
+        state.entryValue = 0;
+        state.entryDigits = 0;
+        state.entryNegative = 0;
+        state.entryState = 0;
+        state.entryDone = 0;
+        state.entryBoxDrawn = 0;
+        DrawingRecorder recorder;
+        ASSERT_TRUE(recorder.Ready());
+        for (const Key& key : Typed(c.keys))
+            Press(key, row);
+        std::string lastEcho;
+        for (const DrawCall& call : recorder.Finish())
+            if (call.kind == 't' && call.x == kPanelLeft + 10 && call.y == y)
+                lastEcho = call.text;
+        EXPECT_EQ(lastEcho, c.lastEcho) << c.label;
+        EXPECT_EQ(state.entryValue, c.value) << c.label;
+        EXPECT_EQ(state.entryState, c.entryState) << c.label;
+    }
+}
+
+TEST_F(NumericEntryTest, StepsDrawBoxMinusDigitsAndClears)
+{
+    DrawingRecorder recorder;
+    ASSERT_TRUE(recorder.Ready());
+    // The box comes with the first key-down, even one that does nothing else.
+    Press(kKeypadFive, 1);
+    Press(kMinus, 1);
+    Press(Digit('0'), 1);
+    Press(Digit('5'), 3);  // the cursor moved: the echo follows it
+    Press(kBackspace, 3);
+    Press(kBackspace, 3);
+    Press(kEnter, 3);
+    std::vector<DrawCall> expected = {
+        Rect(305, 35, 350, 55),  // entry box at the first key's row
+        Text(305, 35, "-"),
+        Text(310, 35, "0"),
+        Text(310, 75, "05"),
+        Rect(310, 75, 350, 95),  // Backspace with digits left clears from +10
+        Text(310, 75, "0"),
+        Rect(310, 75, 350, 95),  // the last digit goes ...
+        Text(310, 75, ""),
+        Rect(305, 75, 350, 95),  // ... and the minus with it
+    };
+    EXPECT_EQ(recorder.Finish(true), expected);
+    EXPECT_EQ(state.entryDone, 1);
+    EXPECT_EQ(state.entryBoxDrawn, 0);
+    EXPECT_EQ(state.entryNegative, 0);
+    EXPECT_EQ(state.entryDigits, 0);
+    EXPECT_EQ(state.entryValue, 0);
+}
+
+// Which parameter each row stores into, and where the stored value is drawn.
+int32_t* ParameterOfRow(int32_t row)
+{
+    int32_t* const kParameters[11] = {
+        &state.tintA[kRed], &state.tintA[kGreen], &state.tintA[kBlue], &state.dispA, &state.dispA,
+        &state.distr,       &state.distr,         &state.tintB[kRed],  &state.tintB[kGreen],
+        &state.tintB[kBlue], &state.dispB,
+    };
+    return row >= 0 && row < 11 ? kParameters[row] : nullptr;
+}
+
+TEST_F(NumericEntryTest, StoreEnteredValueUsesTheRowAtEnter)
+{
+    for (int32_t row = -2; row <= 12; ++row) {
+        memset(state.tintA, 0, sizeof state.tintA);
+        memset(state.tintB, 0, sizeof state.tintB);
+        state.dispA = state.dispB = state.distr = 0;
+        CursorAtClientY(row >= 0 ? row * 20 + 22 : row * 20 + 8);
+        state.entryValue = -42;
+        DrawingRecorder recorder;
+        ASSERT_TRUE(recorder.Ready());
+        StoreEnteredValue();
+        std::vector<DrawCall> got = recorder.Finish(true);
+
+        int32_t sum = state.tintA[0] + state.tintA[1] + state.tintA[2] + state.tintB[0] + state.tintB[1] +
+                      state.tintB[2] + state.dispA + state.dispB + state.distr;
+        if (int32_t* parameter = ParameterOfRow(row)) {
+            EXPECT_EQ(*parameter, -42) << "row " << row;
+            EXPECT_EQ(sum, -42) << "row " << row << ": only one parameter changes";
+        } else {
+            EXPECT_EQ(sum, 0) << "row " << row;
+        }
+        // The box of the row typed on, gap rows and rows above the panel too.
+        std::vector<DrawCall> expected;
+        if (row < 11) {
+            int32_t top = row * 20 + 15;
+            expected = {Rect(300, top, 340, top + 20), Text(305, top, "-"), Text(310, top, "42")};
+        }
+        EXPECT_EQ(got, expected) << "row " << row;
+    }
+}
+
+TEST_F(NumericEntryTest, WheelChangesTheRowsParameterAndRedrawsItsBox)
+{
+    static const int32_t kValueTops[11] = {15, 35, 55, 75, 75, 115, 115, 155, 175, 195, 215};
+    state.step = 10;
+    for (int32_t row = -1; row <= 11; ++row) {
+        for (int direction = 0; direction < 2; ++direction) {
+            memset(state.tintA, 0, sizeof state.tintA);
+            memset(state.tintB, 0, sizeof state.tintB);
+            state.dispA = state.dispB = state.distr = 0;
+            if (int32_t* parameter = ParameterOfRow(row))
+                *parameter = 128;
+            CursorAtClientY(row * 20 + 15);
+            DrawingRecorder recorder;
+            ASSERT_TRUE(recorder.Ready());
+            direction == 0 ? WheelDecrease() : WheelIncrease();
+            std::vector<DrawCall> got = recorder.Finish(true);
+            if (int32_t* parameter = ParameterOfRow(row)) {
+                int32_t expected = direction == 0 ? 118 : 138;
+                EXPECT_EQ(*parameter, expected) << "row " << row;
+                int32_t top = kValueTops[row];
+                std::vector<DrawCall> drawn = {Rect(300, top, 340, top + 20),
+                                               Text(310, top, std::to_string(expected))};
+                EXPECT_EQ(got, drawn) << "row " << row;
+            } else {
+                EXPECT_TRUE(got.empty()) << "row " << row << ": nothing drawn";
+            }
+        }
+    }
+}
+
+TEST_F(NumericEntryTest, WheelWrapsInThirtyTwoBits)
+{
+    static const struct {
+        const char* label;
+        int32_t start;
+        uint8_t step;
+        bool increase;
+        int32_t expected;
+    } kCases[] = {
+        {"up past INT32_MAX", INT32_MAX, 1, true, INT32_MIN},
+        {"up by ten past INT32_MAX", INT32_MAX - 3, 10, true, INT32_MIN + 6},
+        {"down past INT32_MIN", INT32_MIN, 1, false, INT32_MAX},
+        {"down by ten past INT32_MIN", INT32_MIN + 5, 10, false, INT32_MAX - 4},
+        {"no limit at 255", 250, 10, true, 260},
+        {"no limit at 0", 5, 10, false, -5},
+    };
+    CursorAtClientY(20);  // row 0: tintA red
+    for (const auto& c : kCases) {
+        state.tintA[kRed] = c.start;
+        state.step = c.step;
+        DrawingRecorder recorder;
+        ASSERT_TRUE(recorder.Ready());
+        c.increase ? WheelIncrease() : WheelDecrease();
+        EXPECT_EQ(state.tintA[kRed], c.expected) << c.label;
+    }
+}
+
+}  // namespace
