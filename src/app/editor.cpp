@@ -90,7 +90,7 @@ void CreateEditorWindow()
     // The first time this removes the preview window.
     DestroyWindow(state.editorWindow);
     state.editorClass.lpfnWndProc = EditorWindowProc;
-    state.editorClass.hCursor = reinterpret_cast<HCURSOR>(17);
+    state.editorClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     state.editorClass.lpszClassName = " ";
     RegisterClassA(&state.editorClass);  // fails harmlessly once the class exists
     state.editorWindow = CreateWindowExA(0, " ", " ", WS_POPUP, state.windowLeft, state.windowTop, state.windowWidth,

@@ -5,6 +5,7 @@
 #include "image/bmp.h"
 #include "support/error.h"
 #include "ui/name_entry.h"
+#include "ui/window_procs.h"
 
 ProgramState state;
 
@@ -34,6 +35,19 @@ void SetEditingDefaults()
     state.dispA = 0;
     state.dispB = 0;
     state.entryState = 0;
+}
+
+void ShowPreviewWindow()
+{
+    state.editorClass.lpfnWndProc = PreviewWindowProc;
+    state.editorClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    state.editorClass.lpszClassName = "o";
+    RegisterClassA(&state.editorClass);
+    state.editorWindow = CreateWindowExA(0, "o", " ", WS_POPUP, state.windowLeft, state.windowTop, state.windowWidth,
+                                         state.windowHeight, nullptr, nullptr, nullptr, nullptr);
+    ShowWindow(state.editorWindow, SW_SHOWNORMAL);
+    UpdateWindow(state.editorWindow);
+    FetchMessage();
 }
 
 void FetchMessage()

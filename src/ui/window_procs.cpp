@@ -9,6 +9,7 @@
 #include "ui/window_procs.h"
 
 #include "app/program_state.h"
+#include "ui/panel.h"
 
 namespace {
 
@@ -45,6 +46,77 @@ void PaintNameWindow(HWND hwnd)
     }
 }
 
+// The context later drawing of the preview or editor window goes through:
+// one per window, fetched at its first paint and released when it goes.
+void AcquirePaintDC(HWND hwnd)
+{
+    if (state.paintDC == nullptr)
+        state.paintDC = GetDC(hwnd);
+    SelectObject(state.paintDC, state.nullPen);
+    SelectObject(state.paintDC, state.smallFont);
+}
+
+void ReleasePaintDC(HWND hwnd)
+{
+    if (state.paintDC != nullptr)
+        ReleaseDC(hwnd, state.paintDC);
+    state.paintDC = nullptr;
+}
+
+// Every paint of the preview and editor windows redraws the whole client
+// area, so the paint only validates the window and the drawing itself goes
+// through paintDC.
+void ValidateWindow(HWND hwnd)
+{
+    PAINTSTRUCT ps;
+    BeginPaint(hwnd, &ps);  // the classes have no brush: nothing is erased
+    EndPaint(hwnd, &ps);
+}
+
+void PaintPreviewWindow(HWND hwnd)
+{
+    ValidateWindow(hwnd);
+    AcquirePaintDC(hwnd);
+    HDC dc = state.paintDC;
+    SetStretchBltMode(dc, HALFTONE);
+    BlitBuffer(dc, state.frameHeader, state.frameInfo, state.framePixels, 0, 0, state.windowWidth,
+               state.windowHeight);
+
+    // The pixels are not loaded yet: the platform reads and scales the file
+    // itself. A file it cannot read leaves the preview area white.
+    state.memoryDC = CreateCompatibleDC(dc);
+    state.bitmap = static_cast<HBITMAP>(
+        LoadImageA(nullptr, state.fileName, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
+    if (state.bitmap != nullptr) {
+        HGDIOBJ previous = SelectObject(state.memoryDC, state.bitmap);
+        StretchBlt(dc, 6, 6, state.previewWidth, state.previewHeight, state.memoryDC, 0, 0, state.imageWidth,
+                   state.imageHeight, SRCCOPY);
+        SelectObject(state.memoryDC, previous);
+        DeleteObject(state.bitmap);
+        state.bitmap = nullptr;
+    }
+    DeleteDC(state.memoryDC);
+    state.memoryDC = nullptr;
+
+    SelectObject(dc, state.nullPen);
+    SelectObject(dc, state.smallFont);
+    DrawPanel();
+}
+
+void PaintEditorWindow(HWND hwnd)
+{
+    ValidateWindow(hwnd);
+    AcquirePaintDC(hwnd);
+    HDC dc = state.paintDC;
+    BlitBuffer(dc, state.frameHeader, state.frameInfo, state.framePixels, 0, 0, state.windowWidth,
+               state.windowHeight);
+    BlitBuffer(dc, state.previewHeader, state.previewInfo, state.previewPixels, 6, 6, state.previewWidth,
+               state.previewHeight);
+    SelectObject(dc, state.nullPen);
+    SelectObject(dc, state.smallFont);
+    DrawPanel();
+}
+
 }  // namespace
 
 void BlitBuffer(HDC dc, const BITMAPINFOHEADER& header, const BITMAPINFO& info, const void* pixels, int x, int y,
@@ -70,5 +142,27 @@ LRESULT CALLBACK NameWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
         state.nameDC = nullptr;
     }
     RecordKeyWords(msg, lParam);
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK PreviewWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_PAINT)
+        PaintPreviewWindow(hwnd);
+    if (msg == WM_DESTROY)
+        ReleasePaintDC(hwnd);
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK EditorWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_PAINT)
+        PaintEditorWindow(hwnd);
+    if (msg == WM_DESTROY)
+        ReleasePaintDC(hwnd);
+    state.lastMessage = static_cast<int32_t>(msg & 0xFFFF);
+    state.lastWParamLow = static_cast<int32_t>(wParam & 0xFFFF);
+    state.lastKeyCode = static_cast<int32_t>((static_cast<uint64_t>(lParam) >> 16) & 0xFFFF);
+    state.lastWheelDelta = static_cast<int32_t>((wParam >> 16) & 0xFFFF);
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
