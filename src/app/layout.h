@@ -2,5 +2,36 @@
 // the decorative frame image every paint of those windows starts from.
 #pragma once
 
+#include <cstdint>
+
+// The layout fields for one desktop and one picture, before the frame adds
+// its extra row and column to the window size.
+struct Layout {
+    int32_t windowLeft;
+    int32_t windowTop;
+    long double aspectRatio;
+    int32_t previewWidth;
+    int32_t previewHeight;
+    long double scaleFactor;
+    int32_t panelLeft;
+    int32_t windowWidth;
+    int32_t windowHeight;
+};
+
+// Extended value to integer, toward zero, through 64 bits; callers keep the
+// low 32 bits where they store into a 32-bit field.
+int64_t Trunc(long double value);
+
+// The whole layout rule for a desktop whose rectangle ends at screenRight,
+// screenBottom. Picture sizes are at least 1.
+Layout LayoutForDesktop(int32_t screenRight, int32_t screenBottom, int32_t imageWidth, int32_t imageHeight);
+
+// Blue, green, red of the frame pixel at distance d from the frame's edge.
+const uint8_t* FrameRingColour(int32_t d);
+
+// Fills a frame of (w + 1) x (h + 1) pixels, rows `stride` bytes apart,
+// padding zeroed.
+void FillFrame(uint8_t* pixels, int32_t w, int32_t h, int32_t stride);
+
 void ComputeLayout();
 void BuildFrameImage();

@@ -1,4 +1,14 @@
 // The reduced, untinted copy of the picture that the editor shows and re-tints.
 #pragma once
 
+#include <cstdint>
+
+// Nearest-neighbour sampling anchored at the top-left corner: preview pixel
+// (r, c), counted from the top, is source pixel (Trunc(r * scaleFactor),
+// Trunc(c * scaleFactor)), held inside the picture. Both buffers are
+// bottom-up; the destination's padding is zeroed.
+void SamplePreview(const uint8_t* source, int32_t imageWidth, int32_t imageHeight, int32_t srcStride,
+                   uint8_t* destination, int32_t previewWidth, int32_t previewHeight, int32_t outStride,
+                   long double scaleFactor);
+
 void DownsamplePreview();

@@ -1,0 +1,134 @@
+// Window layout from the desktop size and the picture size, and the frame of
+// six coloured rings around a white field.
+//
+// Sizes are derived in extended precision and truncated, exactly as the
+// layout rule states, so a given desktop and picture always give the same
+// pixel sizes and the same scale factor the downsampling then uses.
+#include "app/layout.h"
+
+#include <cstring>
+
+#include "app/program_state.h"
+#include "image/bmp.h"
+
+namespace {
+
+// Indexed by the distance from the frame's edge; 6 and beyond is the interior.
+const uint8_t kFrameRingColours[7][3] = {
+    {138, 147, 164},  // outermost ring
+    {131, 191, 219},
+    {49, 71, 106},
+    {49, 69, 113},
+    {172, 247, 255},
+    {155, 230, 244},
+    {255, 255, 255},  // interior
+};
+
+int32_t Min(int32_t a, int32_t b) { return a < b ? a : b; }
+
+}  // namespace
+
+int64_t Trunc(long double value)
+{
+    // The x87 conversion truncates toward zero; out-of-range values give the
+    // integer indefinite instead of a fault, since exceptions stay masked.
+    return static_cast<int64_t>(value);
+}
+
+Layout LayoutForDesktop(int32_t screenRight, int32_t screenBottom, int32_t imageWidth, int32_t imageHeight)
+{
+    Layout l{};
+    // Integer division truncates toward zero; the position follows the
+    // picture's own size even when the preview is reduced.
+    l.windowLeft = (screenRight - imageWidth - 112) / 3;
+    l.windowTop = (screenBottom - imageHeight - 12) / 3;
+    if (l.windowLeft < 0)
+        l.windowLeft = 0;
+    if (l.windowTop < 0)
+        l.windowTop = 0;
+
+    l.aspectRatio = static_cast<long double>(imageWidth) / static_cast<long double>(imageHeight);
+    l.previewWidth = imageWidth;
+    l.previewHeight = imageHeight;
+    if (l.aspectRatio > 1.0L) {
+        // Wide: fitted by width only.
+        if (screenRight - 140 < l.previewWidth) {
+            l.previewWidth = screenRight - 140;
+            l.previewHeight = static_cast<int32_t>(Trunc(static_cast<long double>(screenRight - 140) / l.aspectRatio));
+        }
+    } else if (screenBottom - 50 < l.previewHeight) {
+        // Tall or square: fitted by height only.
+        l.previewWidth = static_cast<int32_t>(Trunc(static_cast<long double>(screenBottom - 50) * l.aspectRatio));
+        l.previewHeight = screenBottom - 50;
+    }
+    // A picture so thin that its reduced width truncates to 0 still gets one
+    // column, so the scale factor below is defined.
+    if (l.previewWidth == 0)
+        l.previewWidth = 1;
+
+    l.scaleFactor = static_cast<long double>(imageWidth) / static_cast<long double>(l.previewWidth);
+    l.panelLeft = l.previewWidth + 55;
+    l.windowWidth = l.previewWidth + 111;
+    l.windowHeight = l.previewHeight + 11;
+    if (l.windowWidth < 99)
+        l.windowWidth = 99;
+    if (l.windowHeight < 249)
+        l.windowHeight = 249;
+    return l;
+}
+
+const uint8_t* FrameRingColour(int32_t d)
+{
+    return kFrameRingColours[d < 6 ? d : 6];
+}
+
+void FillFrame(uint8_t* pixels, int32_t w, int32_t h, int32_t stride)
+{
+    int32_t pixelBytes = 3 * (w + 1);
+    // Rows go bottom-up in memory; the rings are symmetric, so the distance
+    // from the top and bottom edge is the same either way round.
+    for (int32_t row = h; row >= 0; --row) {
+        uint8_t* out = pixels + static_cast<size_t>(h - row) * static_cast<size_t>(stride);
+        int32_t rowDistance = Min(row, h - row);
+        for (int32_t col = 0; col <= w; ++col) {
+            const uint8_t* colour = FrameRingColour(Min(rowDistance, Min(col, w - col)));
+            out[3 * col] = colour[0];
+            out[3 * col + 1] = colour[1];
+            out[3 * col + 2] = colour[2];
+        }
+        memset(out + pixelBytes, 0, static_cast<size_t>(stride - pixelBytes));
+    }
+}
+
+void ComputeLayout()
+{
+    GetWindowRect(GetDesktopWindow(), &state.screenRect);
+    state.screenRight = state.screenRect.right;
+    state.screenBottom = state.screenRect.bottom;
+
+    Layout l = LayoutForDesktop(state.screenRight, state.screenBottom, state.imageWidth, state.imageHeight);
+    state.windowLeft = l.windowLeft;
+    state.windowTop = l.windowTop;
+    state.aspectRatio = l.aspectRatio;
+    state.previewWidth = l.previewWidth;
+    state.previewHeight = l.previewHeight;
+    state.scaleFactor = l.scaleFactor;
+    state.panelLeft = l.panelLeft;
+    state.windowWidth = l.windowWidth;
+    state.windowHeight = l.windowHeight;
+}
+
+void BuildFrameImage()
+{
+    int32_t w = state.windowWidth;
+    int32_t h = state.windowHeight;
+    RowLayout layout = RowStride(w + 1);
+    state.outStride = layout.stride;
+    state.outPad = layout.pad;
+    AllocatePixelBuffer(static_cast<uint32_t>(h + 1) * static_cast<uint32_t>(state.outStride), state.frameHandle,
+                        state.framePixels);
+    FillFrame(state.framePixels, w, h, state.outStride);
+    state.windowWidth = w + 1;
+    state.windowHeight = h + 1;
+    FillBitmapRecords(state.frameHeader, state.frameInfo, state.windowWidth, state.windowHeight);
+}

@@ -1,0 +1,316 @@
+// The full-resolution export: file layout, the tint at full size, the bmpsuite
+// 24-bit files, and failed exports that must leave an earlier export alone.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/program.h"
+#include "image/bmp.h"
+#include "image/downsample.h"
+#include "image/export.h"
+#include "image/tint.h"
+#include "test_support.h"
+
+namespace {
+
+// A picture in memory as LoadSourcePixels leaves it, except that the padding
+// may be set to something other than 0 to show that the export writes zeros.
+struct SourcePicture {
+    std::vector<uint8_t> bytes;
+
+    SourcePicture(int32_t w, int32_t h, uint8_t padValue = 0)
+    {
+        RowLayout layout = RowStride(w);
+        bytes.assign(static_cast<size_t>(layout.stride) * h, padValue);
+        for (int32_t row = 0; row < h; ++row)
+            for (int32_t i = 0; i < 3 * w; ++i)
+                bytes[static_cast<size_t>(row) * layout.stride + i] = static_cast<uint8_t>(row * 71 + i * 13 + 5);
+        state.imageWidth = w;
+        state.imageHeight = h;
+        state.srcStride = layout.stride;
+        state.srcPad = layout.pad;
+        state.sourcePixels = bytes.data();
+    }
+};
+
+// The typed name and the ".bmp" behind it, as the name popup leaves them.
+void TypeName(const char* typed)
+{
+    snprintf(state.fileName, sizeof state.fileName, "%s.bmp", typed);
+    state.nameLength = static_cast<int32_t>(strlen(typed));
+    state.fileNamePtr = state.fileName;
+}
+
+// What an export of `source` must contain when the tint changes nothing.
+std::vector<uint8_t> UnchangedExport(int32_t w, int32_t h, const std::vector<uint8_t>& source)
+{
+    RowLayout layout = RowStride(w);
+    std::vector<uint8_t> file(54);
+    PackExportHeader(file.data(), w, h, layout.stride);
+    file.insert(file.end(), source.begin(), source.end());
+    for (int32_t row = 0; row < h; ++row)
+        for (int32_t i = 3 * w; i < layout.stride; ++i)
+            file[54 + static_cast<size_t>(row) * layout.stride + i] = 0;
+    return file;
+}
+
+uint32_t Read32(const std::vector<uint8_t>& b, size_t at)
+{
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+class ExportTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetProgram(); }
+};
+
+TEST_F(ExportTest, DefaultTintWritesTheSourceBehindANewHeader)
+{
+    static const struct { int32_t w, h; size_t fileSize; } kSizes[] = {
+        {1, 1, 58}, {3, 2, 78}, {4, 1, 66}, {2, 3, 78}, {5, 2, 86}, {6, 1, 74}, {7, 4, 150},
+    };
+    for (const auto& s : kSizes) {
+        SCOPED_TRACE(testing::Message() << s.w << " x " << s.h);
+        ResetProgram();
+        ScratchFolder folder;
+        SourcePicture source(s.w, s.h, 0xAA);
+        std::vector<uint8_t> before = source.bytes;
+        SetEditingDefaults();
+        TypeName("pic");
+        ExportImage();
+
+        std::vector<uint8_t> file = ReadWholeFile("pic-.bmp");
+        ASSERT_EQ(file.size(), s.fileSize);
+        EXPECT_EQ(file, UnchangedExport(s.w, s.h, source.bytes));
+        EXPECT_EQ(Read32(file, 2), s.fileSize);
+        EXPECT_EQ(Read32(file, 18), static_cast<uint32_t>(s.w));
+        EXPECT_EQ(Read32(file, 22), static_cast<uint32_t>(s.h));
+        EXPECT_EQ(source.bytes, before) << "the export changed sourceImage";
+        EXPECT_EQ(folder.Files(), std::vector<std::string>{"pic-.bmp"});
+    }
+}
+
+TEST_F(ExportTest, TintGoesToEachChannelWithItsOwnComponents)
+{
+    ScratchFolder folder;
+    SourcePicture source(5, 3);
+    SetEditingDefaults();
+    state.tintA[kRed] = 200;
+    state.tintA[kGreen] = 100;
+    state.tintA[kBlue] = 50;
+    state.tintB[kRed] = 300;
+    state.tintB[kGreen] = -7;
+    state.tintB[kBlue] = 9;
+    state.dispA = 100;
+    state.dispB = 100;
+    state.distr = 75;
+    TypeName("pic");
+    ExportImage();
+
+    // Blue 0.25 * 50 + 0.75 * 9 = 19.25; green 0.25 * 100 - 5.25 = 19.75;
+    // red 0.25 * 200 + 0.75 * 300 = 275, which clamps.
+    std::vector<uint8_t> file = ReadWholeFile("pic-.bmp");
+    ASSERT_EQ(file.size(), 54u + 3 * 16);
+    for (int32_t row = 0; row < 3; ++row) {
+        const uint8_t* p = file.data() + 54 + row * 16;
+        for (int32_t col = 0; col < 5; ++col) {
+            EXPECT_EQ(p[3 * col], 19) << "blue at " << col << ", " << row;
+            EXPECT_EQ(p[3 * col + 1], 20) << "green at " << col << ", " << row;
+            EXPECT_EQ(p[3 * col + 2], 255) << "red at " << col << ", " << row;
+        }
+        EXPECT_EQ(p[15], 0);
+    }
+}
+
+TEST_F(ExportTest, ExportMatchesWhatThePreviewShows)
+{
+    // 40 x 20 reduced to 20 x 10: each preview pixel samples a source pixel,
+    // and the export must hold the same tinted bytes there.
+    ScratchFolder folder;
+    SourcePicture source(40, 20);
+    SetEditingDefaults();
+    state.tintA[kRed] = 10;
+    state.tintB[kBlue] = 250;
+    state.dispA = 35;
+    state.dispB = 80;
+    state.distr = 40;
+    state.previewWidth = 20;
+    state.previewHeight = 10;
+    state.scaleFactor = 2.0L;
+    DownsamplePreview();
+    TintPreview();
+    TypeName("pic");
+    ExportImage();
+
+    std::vector<uint8_t> file = ReadWholeFile("pic-.bmp");
+    ASSERT_EQ(file.size(), 54u + 120 * 20);
+    for (int32_t r = 0; r < 10; ++r) {
+        for (int32_t c = 0; c < 20; ++c) {
+            const uint8_t* shown = state.previewPixels + (9 - r) * state.outStride + 3 * c;
+            const uint8_t* saved = file.data() + 54 + (19 - 2 * r) * 120 + 3 * (2 * c);
+            ASSERT_EQ(0, memcmp(shown, saved, 3)) << "preview pixel " << c << ", " << r;
+        }
+    }
+}
+
+TEST_F(ExportTest, NameIsTheTypedNameWithADashAndAnExistingExportIsReplaced)
+{
+    static const char* kNames[] = {"photo", "sixteen-chars-ab"};
+    for (const char* typed : kNames) {
+        SCOPED_TRACE(typed);
+        ResetProgram();
+        ScratchFolder folder;
+        std::string exportName = std::string(typed) + "-.bmp";
+        ASSERT_TRUE(WriteWholeFile(exportName, std::vector<uint8_t>(1000, 0x55)));
+        SourcePicture source(3, 2);
+        SetEditingDefaults();
+        TypeName(typed);
+        ExportImage();
+
+        EXPECT_STREQ(state.fileName, exportName.c_str());
+        EXPECT_EQ(state.fileNamePtr, state.fileName);
+        EXPECT_EQ(ReadWholeFile(exportName), UnchangedExport(3, 2, source.bytes));
+        EXPECT_EQ(folder.Files(), std::vector<std::string>{exportName});
+    }
+}
+
+TEST_F(ExportTest, TwentyFourBitSuiteFilesExportTheirStoredPixels)
+{
+    const char* suite = getenv("DUOTINT_BMPSUITE");
+    if (suite == nullptr)
+        GTEST_SKIP() << "DUOTINT_BMPSUITE is not set";
+    // One picture stored six ways: plain, with a palette that 24-bit data
+    // does not use, with a long palette, and with a 124-byte header and an
+    // embedded or linked colour profile. Pixels are taken as stored, with no
+    // colour management: rgb24prof2 stores red and green swapped, and only
+    // its profile swaps them back, so its export keeps them swapped.
+    static const struct { const char* name; bool redGreenSwapped; } kFiles[] = {
+        {"g/rgb24.bmp", false},     {"g/rgb24pal.bmp", false},   {"q/rgb24largepal.bmp", false},
+        {"q/rgb24prof.bmp", false}, {"q/rgb24prof2.bmp", true}, {"q/rgb24lprof.bmp", false},
+    };
+    std::vector<uint8_t> plain = ReadWholeFile(HostPath(suite) + "\\g\\rgb24.bmp");
+    ASSERT_EQ(plain.size(), 54u + 384 * 64);
+    std::vector<uint8_t> pixels(plain.begin() + 54, plain.end());
+    std::vector<uint8_t> swapped = pixels;
+    for (int32_t row = 0; row < 64; ++row)
+        for (int32_t col = 0; col < 127; ++col)
+            std::swap(swapped[row * 384 + 3 * col + 1], swapped[row * 384 + 3 * col + 2]);
+
+    for (const auto& f : kFiles) {
+        SCOPED_TRACE(f.name);
+        ResetProgram();
+        ScratchFolder folder;
+        std::string path = HostPath(suite) + "\\" + f.name;
+        std::replace(path.begin(), path.end(), '/', '\\');
+        std::vector<uint8_t> original = ReadWholeFile(path);
+        ASSERT_FALSE(original.empty());
+        ASSERT_TRUE(WriteWholeFile("pic.bmp", original));
+        TypeName("pic");
+        ReadImageHeader();
+        LoadSourcePixels();
+        SetEditingDefaults();
+        ExportImage();
+        EXPECT_EQ(ReadWholeFile("pic-.bmp"), UnchangedExport(127, 64, f.redGreenSwapped ? swapped : pixels));
+        EXPECT_EQ(ReadWholeFile("pic.bmp"), original) << "the source file changed";
+    }
+}
+
+// A failed export ends the process, so it runs in a child: this test binary
+// started again with only ExportFailureChild.Run and the folder to work in.
+const char kChildFolderVariable[] = "DUOTINT_EXPORT_CHILD";
+
+void ExportThreeByTwo(int32_t dispA)
+{
+    SourcePicture* source = new SourcePicture(3, 2);  // lives until the export ends
+    (void)source;
+    SetEditingDefaults();
+    state.dispA = dispA;
+    TypeName("out");
+    ExportImage();
+}
+
+TEST(ExportFailureChild, Run)
+{
+    const char* folder = getenv(kChildFolderVariable);
+    if (folder == nullptr)
+        GTEST_SKIP() << "runs only as the child of ExportFailure tests";
+    ResetProgram();
+    SetCurrentDirectoryA(folder);
+    ExportThreeByTwo(100);
+}
+
+struct ChildResult {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string output;
+};
+
+ChildResult RunExportChild(const std::string& folder)
+{
+    ChildResult result;
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string logName = folder + ".log";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE log = CreateFileA(logName.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = log;
+    startup.hStdError = log;
+    std::string command = std::string("\"") + exe + "\" --gtest_filter=ExportFailureChild.Run";
+    SetEnvironmentVariableA(kChildFolderVariable, folder.c_str());
+    PROCESS_INFORMATION child{};
+    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
+    SetEnvironmentVariableA(kChildFolderVariable, nullptr);
+    CloseHandle(log);
+    if (started) {
+        if (WaitForSingleObject(child.hProcess, 120000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(child.hProcess, &result.exitCode);
+        else
+            TerminateProcess(child.hProcess, 999);
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+    }
+    std::vector<uint8_t> text = ReadWholeFile(logName);
+    result.output.assign(text.begin(), text.end());
+    DeleteFileA(logName.c_str());
+    return result;
+}
+
+TEST(ExportFailure, LeavesTheEarlierExportAndNoTemporaryFile)
+{
+    enum Hold { kReadOnly, kHeldOpen };
+    static const struct { const char* label; Hold hold; } kCases[] = {
+        {"read-only target", kReadOnly},
+        {"target held open without sharing", kHeldOpen},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        ResetProgram();
+        ScratchFolder folder;
+        ExportThreeByTwo(0);  // the earlier export, untinted
+        std::vector<uint8_t> earlier = ReadWholeFile("out-.bmp");
+        ASSERT_EQ(earlier.size(), 78u);
+
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.hold == kReadOnly)
+            ASSERT_TRUE(SetFileAttributesA("out-.bmp", FILE_ATTRIBUTE_READONLY));
+        else
+            held = CreateFileA("out-.bmp", GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ChildResult child = RunExportChild(folder.Path());
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+
+        EXPECT_EQ(child.exitCode, 5u) << child.output;
+        EXPECT_NE(child.output.find("[Error box] Runtime error 5 at 0x"), std::string::npos) << child.output;
+        EXPECT_EQ(ReadWholeFile("out-.bmp"), earlier);
+        EXPECT_EQ(folder.Files(), std::vector<std::string>{"out-.bmp"});
+    }
+}
+
+}  // namespace

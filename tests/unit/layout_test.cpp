@@ -1,0 +1,129 @@
+// Window layout from desktop and picture sizes, and the ring frame.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "app/layout.h"
+#include "test_support.h"
+
+namespace {
+
+class LayoutTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetProgram(); }
+};
+
+struct LayoutCase {
+    const char* label;
+    int32_t screenRight, screenBottom, imageWidth, imageHeight;
+    int32_t windowLeft, windowTop, previewWidth, previewHeight;
+    int32_t scaleNumerator, scaleDenominator;  // scaleFactor is this quotient
+    int32_t panelLeft;
+    int32_t finalWidth, finalHeight;           // after the frame's extra row and column
+    int32_t outStride, outPad;
+};
+
+const LayoutCase kLayoutCases[] = {
+    {"800x600 fits", 1920, 1080, 800, 600, 336, 156, 800, 600, 1, 1, 855, 912, 612, 2736, 0},
+    {"50x40 gets the height floor", 1920, 1080, 50, 40, 586, 342, 50, 40, 1, 1, 105, 162, 250, 488, 2},
+    {"3000x2000 fitted by width", 1920, 1080, 3000, 2000, 0, 0, 1780, 1186, 3000, 1780, 1835, 1892, 1198, 5676, 0},
+    {"1000x2000 fitted by height", 1920, 1080, 1000, 2000, 269, 0, 515, 1030, 1000, 515, 570, 627, 1042, 1884, 3},
+    {"1800x1500 limited only in width", 1920, 1080, 1800, 1500, 2, 0, 1780, 1483, 1800, 1780, 1835, 1892, 1495, 5676,
+     0},
+    {"square taller than the screen uses the height rule", 1920, 1080, 2000, 2000, 0, 0, 1030, 1030, 2000, 1030, 1085,
+     1142, 1042, 3428, 2},
+    {"4000x1 truncates to a preview 0 high", 1920, 1080, 4000, 1, 0, 355, 1780, 0, 4000, 1780, 1835, 1892, 250, 5676,
+     0},
+    {"1x2000 keeps a preview 1 wide", 1920, 1080, 1, 2000, 602, 0, 1, 1030, 1, 1, 56, 113, 1042, 340, 1},
+    {"1000x3000 on a desktop 1051 high", 1920, 1051, 1000, 3000, 269, 0, 333, 1001, 1000, 333, 388, 445, 1013, 1336,
+     1},
+};
+
+TEST_F(LayoutTest, FollowsTheRuleForEachDesktopAndPicture)
+{
+    for (const LayoutCase& c : kLayoutCases) {
+        SCOPED_TRACE(c.label);
+        Layout l = LayoutForDesktop(c.screenRight, c.screenBottom, c.imageWidth, c.imageHeight);
+        EXPECT_EQ(l.windowLeft, c.windowLeft);
+        EXPECT_EQ(l.windowTop, c.windowTop);
+        EXPECT_EQ(l.aspectRatio, static_cast<long double>(c.imageWidth) / c.imageHeight);
+        EXPECT_EQ(l.previewWidth, c.previewWidth);
+        EXPECT_EQ(l.previewHeight, c.previewHeight);
+        EXPECT_EQ(l.scaleFactor, static_cast<long double>(c.scaleNumerator) / c.scaleDenominator);
+        EXPECT_EQ(l.panelLeft, c.panelLeft);
+
+        // The frame adds a row and a column and sets the frame's row layout.
+        memset(&state, 0, sizeof state);
+        state.windowWidth = l.windowWidth;
+        state.windowHeight = l.windowHeight;
+        BuildFrameImage();
+        EXPECT_EQ(state.windowWidth, c.finalWidth);
+        EXPECT_EQ(state.windowHeight, c.finalHeight);
+        EXPECT_EQ(state.outStride, c.outStride);
+        EXPECT_EQ(state.outPad, c.outPad);
+        EXPECT_EQ(state.frameHeader.biWidth, c.finalWidth);
+        EXPECT_EQ(state.frameHeader.biHeight, c.finalHeight);
+        EXPECT_EQ(0, memcmp(&state.frameInfo.bmiHeader, &state.frameHeader, sizeof state.frameHeader));
+    }
+}
+
+TEST_F(LayoutTest, ComputeLayoutUsesTheDesktopRectangle)
+{
+    RECT desktop;
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    state.imageWidth = 3000;
+    state.imageHeight = 2000;
+    ComputeLayout();
+    Layout expected = LayoutForDesktop(desktop.right, desktop.bottom, 3000, 2000);
+    EXPECT_EQ(state.screenRight, desktop.right);
+    EXPECT_EQ(state.screenBottom, desktop.bottom);
+    EXPECT_EQ(state.windowLeft, expected.windowLeft);
+    EXPECT_EQ(state.windowTop, expected.windowTop);
+    EXPECT_EQ(state.previewWidth, expected.previewWidth);
+    EXPECT_EQ(state.previewHeight, expected.previewHeight);
+    EXPECT_EQ(state.scaleFactor, expected.scaleFactor);
+    EXPECT_EQ(state.panelLeft, expected.panelLeft);
+    EXPECT_EQ(state.windowWidth, expected.windowWidth);
+    EXPECT_EQ(state.windowHeight, expected.windowHeight);
+}
+
+TEST_F(LayoutTest, FrameRingsByDistanceFromTheEdge)
+{
+    // 50x40 on 1920x1080: W = 161, H = 249, a final frame of 162 x 250 with
+    // 2 padding bytes a row. Rows are counted from the top here.
+    const int32_t w = 161, h = 249, stride = 488;
+    std::vector<uint8_t> frame(static_cast<size_t>(stride) * (h + 1), 0xAA);
+    FillFrame(frame.data(), w, h, stride);
+
+    static const struct { const char* label; int32_t x, y; uint8_t blue, green, red; } kPixels[] = {
+        {"top-left corner", 0, 0, 138, 147, 164},
+        {"top-right corner", 161, 0, 138, 147, 164},
+        {"bottom-left corner", 0, 249, 138, 147, 164},
+        {"bottom-right corner", 161, 249, 138, 147, 164},
+        {"top edge", 80, 0, 138, 147, 164},
+        {"ring 1 on the left", 1, 100, 131, 191, 219},
+        {"ring 2 at the bottom", 80, 247, 49, 71, 106},
+        {"ring 3 on the right", 158, 120, 49, 69, 113},
+        {"ring 4 at the top", 30, 4, 172, 247, 255},
+        {"ring 5 inside the corner", 5, 5, 155, 230, 244},
+        {"ring 5 beside the corner", 6, 5, 155, 230, 244},
+        {"first interior pixel", 6, 6, 255, 255, 255},
+        {"last interior pixel", 155, 243, 255, 255, 255},
+        {"ring 5 below the interior", 155, 244, 155, 230, 244},
+        {"middle", 80, 125, 255, 255, 255},
+    };
+    for (const auto& p : kPixels) {
+        SCOPED_TRACE(p.label);
+        const uint8_t* px = frame.data() + static_cast<size_t>(h - p.y) * stride + 3 * p.x;
+        EXPECT_EQ(px[0], p.blue);
+        EXPECT_EQ(px[1], p.green);
+        EXPECT_EQ(px[2], p.red);
+    }
+    for (int32_t row = 0; row <= h; ++row) {
+        EXPECT_EQ(frame[static_cast<size_t>(row) * stride + 486], 0) << "row " << row;
+        EXPECT_EQ(frame[static_cast<size_t>(row) * stride + 487], 0) << "row " << row;
+    }
+}
+
+}  // namespace
