@@ -2,7 +2,10 @@
 #include "app/program.h"
 
 #include "app/program_state.h"
+#include "app/editor.h"
+#include "app/layout.h"
 #include "image/bmp.h"
+#include "image/downsample.h"
 #include "support/error.h"
 #include "ui/name_entry.h"
 #include "ui/window_procs.h"
@@ -63,6 +66,11 @@ void RunProgram()
     CreateDrawingObjects();
     RunNameEntry();
     ReadImageHeader();
+    ComputeLayout();
+    BuildFrameImage();
+    ShowPreviewWindow();
     LoadSourcePixels();
-    Terminate();
+    DownsamplePreview();
+    SetEditingDefaults();
+    RunEditor();
 }
