@@ -4,12 +4,13 @@
 // The file goes out through the checked file layer as a replacement: the
 // bytes go to a temporary file beside the target, which takes the target's
 // place only once it is complete and closed, so a failed export never
-// destroys an earlier one. Rows are tinted piece by piece into a small buffer
-// on the stack, so besides sourceImage no full-size copy of the picture
+// destroys an earlier one. Rows are tinted piece by piece into a buffer of
+// about a megabyte, so besides sourceImage no full-size copy of the picture
 // exists; sourceImage itself is only read.
 #include "image/export.h"
 
 #include <cstring>
+#include <vector>
 
 #include "app/program_state.h"
 #include "image/bmp.h"
@@ -19,9 +20,10 @@
 
 namespace {
 
-// Pixels tinted per write: whole rows of ordinary pictures, pieces of
-// extremely wide ones. 3 bytes each, plus room for a row's padding.
-enum { kPiecePixels = 16384 };
+// Tinted bytes are gathered into pieces of about this size. A piece at least
+// as large as the file layer's buffer goes to the platform as it stands, so
+// the tinted bytes are written without being copied once more.
+enum { kPieceBytes = 1 << 20 };
 
 }  // namespace
 
@@ -39,26 +41,43 @@ void ExportImage()
 
     TintTables tables;
     BuildTintTables(CurrentTintParameters(), tables);
-    uint8_t piece[3 * kPiecePixels + 4];
-    for (state.row = 0; state.row < state.imageHeight; ++state.row) {
-        const uint8_t* line =
-            state.sourcePixels + static_cast<size_t>(state.row) * static_cast<size_t>(state.srcStride);
-        int32_t done = 0;
-        do {
-            int32_t n = state.imageWidth - done;
-            if (n > kPiecePixels)
-                n = kPiecePixels;
-            TintPixels(line + 3 * static_cast<size_t>(done), piece, static_cast<uint32_t>(n), tables);
-            uint32_t bytes = 3 * static_cast<uint32_t>(n);
-            done += n;
-            if (done == state.imageWidth) {
-                // The row's padding is always written as zeros.
-                memset(piece + bytes, 0, state.srcPad);
+    const size_t stride = static_cast<size_t>(state.srcStride);
+    const size_t pixelBytes = 3 * static_cast<size_t>(state.imageWidth);
+    // Whole rows per piece; a row longer than a piece goes in several.
+    const size_t rowsPerPiece = stride < kPieceBytes ? kPieceBytes / stride : 1;
+    const uint32_t piecePixels = kPieceBytes / 3;
+    std::vector<uint8_t> piece(stride < kPieceBytes ? rowsPerPiece * stride : 3 * static_cast<size_t>(piecePixels) + 4);
+
+    state.row = 0;
+    while (state.row < state.imageHeight) {
+        const uint8_t* line = state.sourcePixels + static_cast<size_t>(state.row) * stride;
+        if (stride < kPieceBytes) {
+            int32_t rows = state.imageHeight - state.row;
+            if (static_cast<size_t>(rows) > rowsPerPiece)
+                rows = static_cast<int32_t>(rowsPerPiece);
+            // The padding is written as zeros whatever sourceImage holds there.
+            TintRows(line, piece.data(), state.imageWidth, rows, state.srcStride, tables);
+            WriteBytes(state.imageFile, piece.data(), static_cast<uint32_t>(rows * stride));
+            CheckIo();
+            state.row += rows;
+            continue;
+        }
+        size_t done = 0;
+        while (done < pixelBytes) {
+            uint32_t n = static_cast<uint32_t>((pixelBytes - done) / 3);
+            if (n > piecePixels)
+                n = piecePixels;
+            TintPixels(line + done, piece.data(), n, tables);
+            size_t bytes = 3 * static_cast<size_t>(n);
+            done += bytes;
+            if (done == pixelBytes) {
+                memset(piece.data() + bytes, 0, state.srcPad);
                 bytes += state.srcPad;
             }
-            WriteBytes(state.imageFile, piece, bytes);
+            WriteBytes(state.imageFile, piece.data(), static_cast<uint32_t>(bytes));
             CheckIo();
-        } while (done < state.imageWidth);
+        }
+        ++state.row;
     }
     CloseFile(state.imageFile);
     CheckIo();

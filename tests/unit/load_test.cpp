@@ -1,0 +1,48 @@
+// Loading a picture's pixels into sourceImage.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "image/bmp.h"
+#include "test_support.h"
+
+namespace {
+
+TEST(LoadSourcePixels, BottomUpAndTopDownFilesGiveTheSameBufferWithZeroPadding)
+{
+    // 5 x 3, 1 padding byte a row, set to 0xEE in the files.
+    const int32_t w = 5, h = 3, stride = 16;
+    std::vector<uint8_t> bottomUp(static_cast<size_t>(stride) * h, 0xEE);
+    for (int32_t row = 0; row < h; ++row)
+        for (int32_t i = 0; i < 3 * w; ++i)
+            bottomUp[static_cast<size_t>(row) * stride + i] = static_cast<uint8_t>(row * 40 + i + 1);
+    std::vector<uint8_t> expected = bottomUp;
+    for (int32_t row = 0; row < h; ++row)
+        expected[static_cast<size_t>(row) * stride + 15] = 0;
+
+    static const struct { const char* label; bool topDown; } kCases[] = {{"bottom-up", false}, {"top-down", true}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        ResetProgram();
+        ScratchFolder folder;
+        std::vector<uint8_t> file(54);
+        PackExportHeader(file.data(), w, c.topDown ? -h : h, stride);
+        for (int32_t i = 0; i < h; ++i) {
+            int32_t row = c.topDown ? h - 1 - i : i;
+            file.insert(file.end(), bottomUp.begin() + row * stride, bottomUp.begin() + (row + 1) * stride);
+        }
+        ASSERT_TRUE(WriteWholeFile("pic.bmp", file));
+        strcpy(state.fileName, "pic.bmp");
+        state.nameLength = 3;
+        state.fileNamePtr = state.fileName;
+        ReadImageHeader();
+        LoadSourcePixels();
+        ASSERT_EQ(state.imageWidth, w);
+        ASSERT_EQ(state.imageHeight, h);
+        EXPECT_EQ(state.srcStride, stride);
+        EXPECT_EQ(state.srcPad, 1);
+        EXPECT_EQ(std::vector<uint8_t>(state.sourcePixels, state.sourcePixels + stride * h), expected);
+    }
+}
+
+}  // namespace
