@@ -204,8 +204,8 @@ int main()
         PumpMessages();  // as the editor loop does next: wine puts the window surface on screen here
         renderShownMs.push_back(Now() - t0);
     }
-    // The bitmap route of a blit, for comparison: a device-dependent bitmap
-    // made from previewImage, selected into a memory context, then BitBlt.
+    // Where the blit's time goes: the device-dependent bitmap made from
+    // previewImage and selected into a memory context, then the BitBlt.
     std::vector<double> makeMs, copyToWindowMs;
     for (int i = 0; i < kRenders; ++i) {
         double t0 = Now();
@@ -223,7 +223,7 @@ int main()
         makeMs.push_back(t1 - t0);
         copyToWindowMs.push_back(t2 - t1);
     }
-    printf("bitmap route for comparison: CreateDIBitmap %.2f ms + BitBlt %.2f ms\n", Median(makeMs),
+    printf("blit       CreateDIBitmap %.2f ms + BitBlt %.2f ms (medians)\n", Median(makeMs),
            Median(copyToWindowMs));
     double tint = Median(tintMs), render = Median(renderMs), shown = Median(renderShownMs);
     printf("tint   %8.2f ms for %d x %d (median of %d; target < 4)\n", tint, state.previewWidth, state.previewHeight,
