@@ -700,6 +700,38 @@ bool IsHexAddress(const std::string& s)
     return std::all_of(s.begin() + 2, s.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
 }
 
+ReportShape CheckReport(const std::string& text, unsigned code)
+{
+    ReportShape shape;
+    std::vector<std::string> lines = ReportLines(text);
+    std::string head = "Runtime error " + std::to_string(code) + " at ";
+    if (lines.size() < 4) {
+        shape.why = "fewer than four lines";
+        return shape;
+    }
+    if (lines[0].rfind(head, 0) != 0 || !IsHexAddress(lines[0].substr(head.size()))) {
+        shape.why = "error line is \"" + lines[0] + "\"";
+        return shape;
+    }
+    shape.address = lines[0].substr(head.size());
+    if (lines[1] != "  " + shape.address) {
+        shape.why = "address line is \"" + lines[1] + "\"";
+        return shape;
+    }
+    for (size_t i = 2; i + 1 < lines.size(); ++i) {
+        if (lines[i].rfind("  ", 0) != 0 || !IsHexAddress(lines[i].substr(2))) {
+            shape.why = "trace line is \"" + lines[i] + "\"";
+            return shape;
+        }
+    }
+    if (!lines.back().empty() || text.compare(text.size() - 4, 4, "\r\n\r\n") != 0) {
+        shape.why = "no empty last line";
+        return shape;
+    }
+    shape.ok = true;
+    return shape;
+}
+
 DWORD GdiObjects(HANDLE process) { return GetGuiResources(process, GR_GDIOBJECTS); }
 
 }  // namespace e2e

@@ -219,6 +219,16 @@ std::vector<std::string> ReportLines(const std::string& text);
 // True when s is "0x" and exactly 8 upper-case hex digits.
 bool IsHexAddress(const std::string& s);
 
+// Checks a box text against the runtime error report of code N:
+// "Runtime error N at 0xXXXXXXXX", "  0x" and the same digits, one or more
+// trace lines "  0x........", and an empty line, each ending in CR LF.
+struct ReportShape {
+    bool ok = false;
+    std::string address;  // "0x" and the 8 digits of the error line
+    std::string why;      // what is wrong when not ok
+};
+ReportShape CheckReport(const std::string& text, unsigned code);
+
 // GDI objects held by a process; 0 where the platform does not count them
 // (Wine's GetGuiResources is a stub).
 DWORD GdiObjects(HANDLE process);
