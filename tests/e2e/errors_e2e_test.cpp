@@ -18,8 +18,11 @@ std::vector<uint8_t> Shortened(std::vector<uint8_t> bytes, size_t by)
 RunEnd RunOn(const std::vector<uint8_t>& bytes)
 {
     TempFolder folder;
-    if (!folder.Write("cat.bmp", bytes))
-        return RunEnd{};
+    if (!folder.Write("cat.bmp", bytes)) {
+        RunEnd failed;
+        failed.problem = "could not write cat.bmp";
+        return failed;
+    }
     auto before = folder.Snapshot();
     RunEnd end = OpenPicture(folder.Path(), "cat");
     if (folder.Snapshot() != before)

@@ -160,7 +160,7 @@ struct RunEnd {
     bool exited = false;       // the process ended by itself before the deadline
     DWORD exitCode = 0;        // its exit code (STILL_ACTIVE when killed)
     std::vector<std::string> boxes;  // texts of the "Error" boxes answered, in order
-    std::vector<std::string> windows;  // classes of duotint's windows seen, in order of appearance
+    std::vector<std::string> windows;  // classes of duotint's windows seen while finishing, in order
     DWORD milliseconds = 0;    // from the start of the process to its end
     std::string problem;       // what kept the harness from driving the run, if anything
 };
