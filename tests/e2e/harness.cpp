@@ -1,0 +1,737 @@
+// The end-to-end harness; see harness.h for what each part promises.
+#include "harness.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace e2e {
+
+namespace {
+
+// Polling interval of every wait. Short enough that a run's end is noticed
+// at once, long enough not to steal the machine from the program under test.
+const DWORD kPollMs = 10;
+
+bool Expired(DWORD start, DWORD timeoutMs) { return GetTickCount() - start >= timeoutMs; }
+
+void Put16(std::vector<uint8_t>& bytes, size_t at, uint32_t v)
+{
+    bytes[at] = static_cast<uint8_t>(v);
+    bytes[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+std::string Environment(const char* name)
+{
+    const char* value = getenv(name);
+    return value != nullptr ? value : "";
+}
+
+void SendOne(INPUT& input) { SendInput(1, &input, sizeof input); }
+
+INPUT KeyInput(const Key& key, bool up)
+{
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key.vk;
+    input.ki.wScan = key.scan;
+    input.ki.dwFlags = (key.extended ? KEYEVENTF_EXTENDEDKEY : 0) | (up ? KEYEVENTF_KEYUP : 0);
+    return input;
+}
+
+void MouseButton(int x, int y, DWORD down, DWORD up)
+{
+    MoveCursor(x, y);
+    INPUT input[2]{};
+    input[0].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = down;
+    input[1].type = INPUT_MOUSE;
+    input[1].mi.dwFlags = up;
+    SendInput(2, input, sizeof input[0]);
+}
+
+struct WindowQuery {
+    DWORD pid;
+    const char* className;
+    const char* title;  // nullptr: any
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM lParam)
+{
+    auto* query = reinterpret_cast<WindowQuery*>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != query->pid || !IsWindowVisible(hwnd))
+        return TRUE;
+    if (ClassOf(hwnd) != query->className)
+        return TRUE;
+    if (query->title != nullptr && TitleOf(hwnd) != query->title)
+        return TRUE;
+    query->found.push_back(hwnd);
+    return TRUE;
+}
+
+BOOL CALLBACK CollectChild(HWND hwnd, LPARAM lParam)
+{
+    reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(hwnd);
+    return TRUE;
+}
+
+// WM_GETTEXT across processes, with a deadline in case the owner is stuck.
+std::string TextOf(HWND hwnd)
+{
+    char text[4096] = {};
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                             1000, &copied))
+        GetWindowTextA(hwnd, text, sizeof text);
+    return text;
+}
+
+bool PopupPainted(HWND popup)
+{
+    RECT r;
+    if (!GetWindowRect(popup, &r))
+        return false;
+    // The paint fills (5, 5)-(405, 105) with the panel colour inside a margin
+    // of the class background.
+    ScreenShot shot(r.left, r.top, 12, 12);
+    return shot.At(r.left + 2, r.top + 2) == RGB(230, 210, 160) && shot.At(r.left + 10, r.top + 10) == RGB(250, 240, 200);
+}
+
+// The tests run on a bare X display with no window manager. Wine treats an
+// activated popup as managed and, when it goes, waits up to 2 s for a window
+// manager to acknowledge the unmap; every destroyed window would cost that.
+// duotint.exe's windows are therefore left unmanaged in the test prefix, which
+// is what they are on a bare display anyway.
+void LeaveWindowsUnmanaged()
+{
+    static bool done;
+    if (done)
+        return;
+    done = true;
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\duotint.exe\\X11 Driver", 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+// ---- environment ---------------------------------------------------------
+
+std::string ToWindowsPath(const std::string& path)
+{
+    if (path.empty() || path[0] != '/')
+        return path;
+    std::string windows = "Z:" + path;
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return windows;
+}
+
+std::string DuotintExe() { return ToWindowsPath(Environment("DUOTINT_EXE")); }
+
+std::string BmpSuite() { return ToWindowsPath(Environment("DUOTINT_BMPSUITE")); }
+
+// ---- pictures --------------------------------------------------------------
+
+int32_t RowStride(int32_t width) { return (3 * width + 3) / 4 * 4; }
+
+std::vector<uint8_t> PackHeader(const BmpHeader& h, uint32_t pixelBytes)
+{
+    std::vector<uint8_t> bytes(54, 0);
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    Put32(bytes, 2, h.dataOffset + pixelBytes);
+    Put32(bytes, 10, h.dataOffset);
+    Put32(bytes, 14, h.infoSize);
+    Put32(bytes, 18, static_cast<uint32_t>(h.width));
+    Put32(bytes, 22, static_cast<uint32_t>(h.height));
+    Put16(bytes, 26, h.planes);
+    Put16(bytes, 28, h.bitsPerPixel);
+    Put32(bytes, 30, h.compression);
+    Put32(bytes, 34, pixelBytes);
+    return bytes;
+}
+
+std::vector<uint8_t> MakePicture(int32_t width, int32_t height, Rgb (*pixel)(int32_t x, int32_t y), uint8_t padByte)
+{
+    BmpHeader header;
+    header.width = width;
+    header.height = height;
+    int32_t stride = RowStride(width);
+    std::vector<uint8_t> bytes = PackHeader(header, static_cast<uint32_t>(stride * height));
+    for (int32_t fileRow = 0; fileRow < height; ++fileRow) {
+        int32_t y = height - 1 - fileRow;  // the file's first row is the bottom one
+        for (int32_t x = 0; x < width; ++x) {
+            Rgb c = pixel(x, y);
+            bytes.push_back(c.b);
+            bytes.push_back(c.g);
+            bytes.push_back(c.r);
+        }
+        for (int32_t i = 3 * width; i < stride; ++i)
+            bytes.push_back(padByte);
+    }
+    return bytes;
+}
+
+Rgb GradientPixel(int32_t x, int32_t y)
+{
+    return {static_cast<uint8_t>(40 * x + 10), static_cast<uint8_t>(60 * y + 5),
+            static_cast<uint8_t>(200 - 7 * (x + 3 * y))};
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path)
+{
+    std::vector<uint8_t> bytes;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return bytes;
+    uint8_t chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    CloseHandle(h);
+    return bytes;
+}
+
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = bytes.empty() ||
+              (WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+               written == bytes.size());
+    CloseHandle(h);
+    return ok;
+}
+
+// ---- the working folder -----------------------------------------------------
+
+TempFolder::TempFolder()
+{
+    static unsigned counter;
+    char base[MAX_PATH];
+    GetTempPathA(sizeof base, base);
+    for (;;) {
+        char name[MAX_PATH];
+        snprintf(name, sizeof name, "%sduotint-e2e-%lu-%u", base, GetCurrentProcessId(), ++counter);
+        if (CreateDirectoryA(name, nullptr)) {
+            path_ = name;
+            return;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return;
+    }
+}
+
+TempFolder::~TempFolder()
+{
+    if (path_.empty())
+        return;
+    for (const auto& file : Snapshot()) {
+        std::string full = PathOf(file.first);
+        SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(full.c_str());
+    }
+    RemoveDirectoryA(path_.c_str());
+}
+
+bool TempFolder::Write(const std::string& name, const std::vector<uint8_t>& bytes) const
+{
+    return WriteWholeFile(PathOf(name), bytes);
+}
+
+bool TempFolder::CopyIn(const std::string& source, const std::string& name) const
+{
+    // Copied as bytes: CopyFile would carry over the corpus's read-only flag.
+    HANDLE h = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return Write(name, ReadWholeFile(source));
+}
+
+std::vector<std::pair<std::string, std::vector<uint8_t>>> TempFolder::Snapshot() const
+{
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(PathOf("*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return files;
+    do {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        files.emplace_back(data.cFileName, ReadWholeFile(PathOf(data.cFileName)));
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// ---- keyboard -----------------------------------------------------------------
+
+const Key kEsc = {VK_ESCAPE, 1, false};
+const Key kEnter = {VK_RETURN, 28, false};
+const Key kBackspace = {VK_BACK, 14, false};
+const Key kLeftShift = {VK_LSHIFT, 42, false};
+const Key kKeypadEnter = {VK_RETURN, 28, true};
+
+bool KeyForCharacter(char c, Key& key)
+{
+    // Scan-code set 1 of the US layout, the rows the name popup reads.
+    static const char* const kRows[] = {"1234567890", "qwertyuiop", "asdfghjkl", "zxcvbnm"};
+    static const WORD kFirstScan[] = {2, 16, 30, 44};
+    for (int row = 0; row < 4; ++row) {
+        for (const char* p = kRows[row]; *p != '\0'; ++p) {
+            if (*p != c)
+                continue;
+            WORD vk = (c >= 'a' && c <= 'z') ? static_cast<WORD>(c - 'a' + 'A') : static_cast<WORD>(c);
+            key = {vk, static_cast<WORD>(kFirstScan[row] + (p - kRows[row])), false};
+            return true;
+        }
+    }
+    if (c == '-') {
+        key = {VK_OEM_2, 53, false};  // the "/" key of the US layout types "-" into the name
+        return true;
+    }
+    return false;
+}
+
+void KeyDown(const Key& key)
+{
+    INPUT input = KeyInput(key, false);
+    SendOne(input);
+}
+
+void KeyUp(const Key& key)
+{
+    INPUT input = KeyInput(key, true);
+    SendOne(input);
+}
+
+void Tap(const Key& key)
+{
+    INPUT input[2] = {KeyInput(key, false), KeyInput(key, true)};
+    SendInput(2, input, sizeof input[0]);
+}
+
+bool TypeText(const std::string& text)
+{
+    std::vector<INPUT> inputs;
+    for (char c : text) {
+        Key key;
+        if (!KeyForCharacter(c, key))
+            return false;
+        inputs.push_back(KeyInput(key, false));
+        inputs.push_back(KeyInput(key, true));
+    }
+    if (!inputs.empty())
+        SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]);
+    return true;
+}
+
+// ---- mouse --------------------------------------------------------------------
+
+void MoveCursor(int x, int y) { SetCursorPos(x, y); }
+
+void Wheel(int x, int y, int delta)
+{
+    MoveCursor(x, y);
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = MOUSEEVENTF_WHEEL;
+    input.mi.mouseData = static_cast<DWORD>(delta);
+    SendOne(input);
+}
+
+void LeftClick(int x, int y) { MouseButton(x, y, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP); }
+
+void RightClick(int x, int y) { MouseButton(x, y, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP); }
+
+// ---- screen -------------------------------------------------------------------
+
+ScreenShot::ScreenShot(int left, int top, int width, int height)
+    : left_(left), top_(top), width_(width), height_(height), pixels_(static_cast<size_t>(width) * height, 0)
+{
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap != nullptr) {
+        HGDIOBJ previous = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY);
+        GdiFlush();
+        const auto* p = static_cast<const uint32_t*>(bits);
+        for (size_t i = 0; i < pixels_.size(); ++i)
+            pixels_[i] = p[i] & 0x00FFFFFF;
+        SelectObject(memory, previous);
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+}
+
+COLORREF ScreenShot::At(int x, int y) const
+{
+    if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_)
+        return CLR_INVALID;
+    uint32_t v = pixels_[static_cast<size_t>(y - top_) * width_ + (x - left_)];
+    return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+}
+
+int ScreenShot::CountNot(COLORREF colour, int left, int top, int right, int bottom) const
+{
+    int n = 0;
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x)
+            n += At(x, y) != Plain(colour);
+    return n;
+}
+
+COLORREF ScreenPixel(int x, int y)
+{
+    ScreenShot shot(x, y, 1, 1);
+    return shot.At(x, y);
+}
+
+// ---- windows of a process -----------------------------------------------------
+
+std::vector<HWND> WindowsOf(DWORD pid, const char* className)
+{
+    WindowQuery query{pid, className, nullptr, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&query));
+    return query.found;
+}
+
+std::string ClassOf(HWND hwnd)
+{
+    char name[256] = {};
+    GetClassNameA(hwnd, name, sizeof name);
+    return name;
+}
+
+std::string TitleOf(HWND hwnd)
+{
+    char title[256] = {};
+    GetWindowTextA(hwnd, title, sizeof title);
+    return title;
+}
+
+bool MakeForeground(HWND hwnd, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    DWORD thread = GetWindowThreadProcessId(hwnd, nullptr);
+    while (!Expired(start, timeoutMs)) {
+        if (!IsWindow(hwnd))
+            return false;
+        SetForegroundWindow(hwnd);
+        GUITHREADINFO gui{};
+        gui.cbSize = sizeof gui;
+        // Keys go to the focus window of the foreground thread: both must be ours.
+        if (GetForegroundWindow() == hwnd && GetGUIThreadInfo(thread, &gui) && gui.hwndFocus == hwnd)
+            return true;
+        Sleep(kPollMs);
+    }
+    return false;
+}
+
+// ---- the error box --------------------------------------------------------------
+
+HWND FindErrorBox(DWORD pid)
+{
+    WindowQuery query{pid, "#32770", "Error", {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&query));
+    return query.found.empty() ? nullptr : query.found.front();
+}
+
+std::string ErrorBoxText(HWND box)
+{
+    std::vector<HWND> children;
+    EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&children));
+    std::string best;
+    for (HWND child : children) {
+        if (ClassOf(child) != "Static")
+            continue;
+        std::string text = TextOf(child);
+        if (text.size() > best.size())
+            best = text;
+    }
+    return best;
+}
+
+void PressOk(HWND box)
+{
+    HWND ok = GetDlgItem(box, IDOK);
+    if (ok != nullptr) {
+        DWORD_PTR ignored;
+        SendMessageTimeoutA(ok, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
+    }
+    // Should the click not reach the dialog, tell it directly.
+    DWORD start = GetTickCount();
+    while (IsWindow(box) && IsWindowVisible(box) && !Expired(start, 500))
+        Sleep(kPollMs);
+    if (IsWindow(box) && IsWindowVisible(box))
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+}
+
+// ---- one run of duotint ---------------------------------------------------------
+
+Duotint::~Duotint()
+{
+    if (pi_.hProcess == nullptr)
+        return;
+    if (Running()) {
+        TerminateProcess(pi_.hProcess, 1);
+        WaitForSingleObject(pi_.hProcess, 5000);
+    }
+    CloseHandle(pi_.hThread);
+    CloseHandle(pi_.hProcess);
+}
+
+bool Duotint::Start(const std::string& folder)
+{
+    // A crash of the child ends it with its exception code at once instead of
+    // waiting behind a crash dialog.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    LeaveWindowsUnmanaged();
+    std::string exe = DuotintExe();
+    std::string commandLine = "\"" + exe + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    started_ = GetTickCount();
+    return CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si,
+                          &pi_) != 0;
+}
+
+bool Duotint::Running() const
+{
+    return pi_.hProcess != nullptr && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+HWND Duotint::WaitForWindow(const char* className, DWORD timeoutMs, HWND notThis) const
+{
+    DWORD start = GetTickCount();
+    do {
+        for (HWND hwnd : WindowsOf(Pid(), className)) {
+            if (hwnd != notThis)
+                return hwnd;
+        }
+        if (!Running())
+            return nullptr;
+        Sleep(kPollMs);
+    } while (!Expired(start, timeoutMs));
+    return nullptr;
+}
+
+HWND Duotint::WaitForNamePopup(DWORD timeoutMs, HWND notThis) const
+{
+    DWORD start = GetTickCount();
+    HWND popup = WaitForWindow("s", timeoutMs, notThis);
+    if (popup == nullptr)
+        return nullptr;
+    while (!PopupPainted(popup)) {
+        if (Expired(start, timeoutMs) || !IsWindow(popup))
+            return nullptr;
+        Sleep(kPollMs);
+    }
+    DWORD spent = GetTickCount() - start;
+    return MakeForeground(popup, timeoutMs > spent ? timeoutMs - spent : 1) ? popup : nullptr;
+}
+
+bool Duotint::WaitGone(HWND hwnd, DWORD timeoutMs) const
+{
+    DWORD start = GetTickCount();
+    while (IsWindow(hwnd)) {
+        if (Expired(start, timeoutMs))
+            return false;
+        Sleep(kPollMs);
+    }
+    return true;
+}
+
+bool Duotint::WaitForExit(DWORD timeoutMs) const
+{
+    return WaitForSingleObject(pi_.hProcess, timeoutMs) == WAIT_OBJECT_0;
+}
+
+RunEnd Duotint::Finish(DWORD timeoutMs)
+{
+    RunEnd end;
+    DWORD start = GetTickCount();
+    std::vector<HWND> seen;
+    HWND answered = nullptr;
+    DWORD lastEsc = 0;
+    DWORD previewSince = 0;
+    DWORD lastNudge = 0;
+    HWND previewSeen = nullptr;
+    while (Running()) {
+        if (Expired(start, timeoutMs))
+            break;
+        HWND box = FindErrorBox(Pid());
+        if (box != nullptr) {
+            if (box != answered) {
+                end.boxes.push_back(ErrorBoxText(box));
+                answered = box;
+            }
+            PressOk(box);
+            continue;
+        }
+        for (const char* cls : {"s", "o", " "}) {
+            for (HWND hwnd : WindowsOf(Pid(), cls)) {
+                if (std::find(seen.begin(), seen.end(), hwnd) == seen.end()) {
+                    seen.push_back(hwnd);
+                    end.windows.push_back(cls);
+                }
+            }
+        }
+        DWORD now = GetTickCount();
+        std::vector<HWND> editor = WindowsOf(Pid(), " ");
+        std::vector<HWND> popup = WindowsOf(Pid(), "s");
+        std::vector<HWND> preview = WindowsOf(Pid(), "o");
+        HWND target = !editor.empty() ? editor.front() : !popup.empty() ? popup.front() : nullptr;
+        if (target != nullptr && now - lastEsc >= 300) {
+            if (MakeForeground(target, 300) && FindErrorBox(Pid()) == nullptr)
+                Tap(kEsc);
+            lastEsc = GetTickCount();
+        }
+        // The preview phase waits for one message of any kind; should none come
+        // by itself, give it a harmless one, as a moving mouse would.
+        if (!preview.empty()) {
+            if (preview.front() != previewSeen) {
+                previewSeen = preview.front();
+                previewSince = now;
+            } else if (now - previewSince >= 1000 && now - lastNudge >= 1000) {
+                PostMessageA(previewSeen, WM_NULL, 0, 0);
+                lastNudge = now;
+            }
+        }
+        Sleep(kPollMs);
+    }
+    if (Running()) {
+        TerminateProcess(pi_.hProcess, 1);
+        WaitForSingleObject(pi_.hProcess, 5000);
+        end.exited = false;
+        end.exitCode = STILL_ACTIVE;
+    } else {
+        end.exited = true;
+        GetExitCodeProcess(pi_.hProcess, &end.exitCode);
+    }
+    end.milliseconds = Elapsed();
+    return end;
+}
+
+RunEnd OpenPicture(const std::string& folder, const std::string& name, DWORD timeoutMs)
+{
+    Duotint duotint;
+    RunEnd failed;
+    if (!duotint.Start(folder)) {
+        failed.problem = "duotint did not start: " + DuotintExe();
+        return failed;
+    }
+    HWND popup = duotint.WaitForNamePopup(timeoutMs);
+    if (popup == nullptr || !TypeText(name)) {
+        failed = duotint.Finish(1);
+        failed.problem = "no name popup to type into";
+        return failed;
+    }
+    Tap(kEnter);
+    duotint.WaitGone(popup, timeoutMs);
+    DWORD spent = duotint.Elapsed();
+    return duotint.Finish(timeoutMs > spent ? timeoutMs - spent : 1);
+}
+
+bool NamePopupCameBack(const RunEnd& end)
+{
+    return std::find(end.windows.begin(), end.windows.end(), "s") != end.windows.end();
+}
+
+std::string Describe(const RunEnd& end)
+{
+    char head[96];
+    snprintf(head, sizeof head, "%s 0x%lX (%lu) after %lu ms", end.exited ? "exit" : "KILLED, still running",
+             end.exitCode, end.exitCode, end.milliseconds);
+    std::string text = head;
+    if (!end.problem.empty())
+        text += "; harness: " + end.problem;
+    for (const std::string& box : end.boxes)
+        text += "; box \"" + box + "\"";
+    text += "; windows:";
+    for (const std::string& cls : end.windows)
+        text += " \"" + cls + "\"";
+    return text;
+}
+
+// ---- checks on a report -------------------------------------------------------------
+
+std::vector<std::string> ReportLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t from = 0;
+    for (size_t at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2)
+        lines.push_back(text.substr(from, at - from));
+    if (from < text.size())
+        lines.push_back(text.substr(from));
+    return lines;
+}
+
+bool IsHexAddress(const std::string& s)
+{
+    if (s.size() != 10 || s[0] != '0' || s[1] != 'x')
+        return false;
+    return std::all_of(s.begin() + 2, s.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+}
+
+ReportShape CheckReport(const std::string& text, unsigned code)
+{
+    ReportShape shape;
+    std::vector<std::string> lines = ReportLines(text);
+    std::string head = "Runtime error " + std::to_string(code) + " at ";
+    if (lines.size() < 4) {
+        shape.why = "fewer than four lines";
+        return shape;
+    }
+    if (lines[0].rfind(head, 0) != 0 || !IsHexAddress(lines[0].substr(head.size()))) {
+        shape.why = "error line is \"" + lines[0] + "\"";
+        return shape;
+    }
+    shape.address = lines[0].substr(head.size());
+    if (lines[1] != "  " + shape.address) {
+        shape.why = "address line is \"" + lines[1] + "\"";
+        return shape;
+    }
+    for (size_t i = 2; i + 1 < lines.size(); ++i) {
+        if (lines[i].rfind("  ", 0) != 0 || !IsHexAddress(lines[i].substr(2))) {
+            shape.why = "trace line is \"" + lines[i] + "\"";
+            return shape;
+        }
+    }
+    if (!lines.back().empty() || text.compare(text.size() - 4, 4, "\r\n\r\n") != 0) {
+        shape.why = "no empty last line";
+        return shape;
+    }
+    shape.ok = true;
+    return shape;
+}
+
+DWORD GdiObjects(HANDLE process) { return GetGuiResources(process, GR_GDIOBJECTS); }
+
+}  // namespace e2e

@@ -1,0 +1,236 @@
+// End-to-end harness: drives the real duotint.exe the way a person would.
+//
+// A test makes a fresh folder, puts pictures in it, starts duotint there,
+// waits for its windows by class name, types into them with SendInput (virtual
+// key and scan code both set, as a keyboard driver would), reads the screen,
+// answers the "Error" box and collects the exit code. Every wait has a
+// deadline; a run that outlives its deadline is killed and reported.
+//
+// All of it also runs under Wine, where the tests normally run: SendInput
+// goes straight into the input queue of the foreground window, and the
+// screen is the X display.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// ---- environment ---------------------------------------------------------
+
+// $DUOTINT_EXE and $DUOTINT_BMPSUITE as Windows paths ("" when unset).
+std::string DuotintExe();
+std::string BmpSuite();
+// A Unix path /a/b as Wine reaches it (Z:\a\b); anything else unchanged.
+std::string ToWindowsPath(const std::string& path);
+
+// ---- pictures --------------------------------------------------------------
+
+struct Rgb {
+    uint8_t r, g, b;
+};
+
+// A 54-byte header of a 24-bit uncompressed BMP (info header 40, data at 54);
+// the fields can be changed afterwards to make damaged or unusual files.
+struct BmpHeader {
+    int32_t width = 1;
+    int32_t height = 1;
+    uint16_t planes = 1;
+    uint16_t bitsPerPixel = 24;
+    uint32_t compression = 0;
+    uint32_t infoSize = 40;
+    uint32_t dataOffset = 54;
+};
+
+int32_t RowStride(int32_t width);  // 3 * width rounded up to a multiple of 4
+std::vector<uint8_t> PackHeader(const BmpHeader& header, uint32_t pixelBytes);
+// A complete 24-bit picture; pixel (x, y) counts y from the top. Padding bytes
+// are written as padByte so that a reader that copies them shows.
+std::vector<uint8_t> MakePicture(int32_t width, int32_t height, Rgb (*pixel)(int32_t x, int32_t y),
+                                 uint8_t padByte = 0);
+// Asymmetric test content: red grows to the right, green downwards, blue
+// differs per pixel, so flips and channel swaps are visible.
+Rgb GradientPixel(int32_t x, int32_t y);
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path);
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// ---- the working folder -----------------------------------------------------
+
+// A fresh, empty folder under the temporary folder, removed again (read-only
+// files included) when the object goes.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& Path() const { return path_; }
+    std::string PathOf(const std::string& name) const { return path_ + "\\" + name; }
+    bool Write(const std::string& name, const std::vector<uint8_t>& bytes) const;
+    bool CopyIn(const std::string& source, const std::string& name) const;
+    // Every file of the folder with its bytes, sorted by name: two snapshots
+    // compare equal when nothing was created, removed or changed.
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> Snapshot() const;
+
+private:
+    std::string path_;
+};
+
+// ---- keyboard -----------------------------------------------------------------
+
+struct Key {
+    WORD vk;
+    WORD scan;
+    bool extended;
+};
+
+extern const Key kEsc;
+extern const Key kEnter;
+extern const Key kBackspace;
+extern const Key kLeftShift;
+extern const Key kKeypadEnter;
+
+// The key that types c into the name popup (letters, digits and '-', which is
+// the key with scan code 53); false for any other character.
+bool KeyForCharacter(char c, Key& key);
+// SendInput of one event, with wVk and wScan set and no KEYEVENTF_SCANCODE.
+void KeyDown(const Key& key);
+void KeyUp(const Key& key);
+// Down and up; the key was up before, so the key-down is no auto-repeat.
+void Tap(const Key& key);
+// Taps the keys of text, all in one SendInput call (their order is kept).
+// Returns false if text holds a character without a key.
+bool TypeText(const std::string& text);
+
+// ---- mouse --------------------------------------------------------------------
+
+void MoveCursor(int x, int y);
+void Wheel(int x, int y, int delta);  // after SetCursorPos(x, y); delta is +-120 a notch
+void LeftClick(int x, int y);
+void RightClick(int x, int y);
+
+// ---- screen -------------------------------------------------------------------
+
+// One copy of a screen rectangle, read through GetDC(NULL) and BitBlt.
+class ScreenShot {
+public:
+    ScreenShot(int left, int top, int width, int height);
+    COLORREF At(int x, int y) const;  // screen coordinates; CLR_INVALID outside
+    // How many pixels of the rectangle (screen coordinates) differ from colour.
+    int CountNot(COLORREF colour, int left, int top, int right, int bottom) const;
+    int Left() const { return left_; }
+    int Top() const { return top_; }
+
+private:
+    int left_, top_, width_, height_;
+    std::vector<uint32_t> pixels_;  // top-down rows of 0x00RRGGBB
+};
+
+COLORREF ScreenPixel(int x, int y);
+// The colour as the screen shows it: PALETTERGB values lose their 0x02 flag.
+inline COLORREF Plain(COLORREF c) { return c & 0x00FFFFFF; }
+
+// ---- windows of a process -----------------------------------------------------
+
+// Visible top-level windows of the process whose class is className.
+std::vector<HWND> WindowsOf(DWORD pid, const char* className);
+std::string ClassOf(HWND hwnd);
+std::string TitleOf(HWND hwnd);
+// Brings hwnd to the foreground and waits until it is; false at the deadline.
+bool MakeForeground(HWND hwnd, DWORD timeoutMs = 2000);
+
+// ---- the error box --------------------------------------------------------------
+
+// The message box (class "#32770", title "Error") of the process, or nullptr.
+HWND FindErrorBox(DWORD pid);
+// The box's message: the text of its static control that holds the most text.
+std::string ErrorBoxText(HWND box);
+// Presses the box's OK button.
+void PressOk(HWND box);
+
+// ---- one run of duotint ---------------------------------------------------------
+
+// How a run ended.
+struct RunEnd {
+    bool exited = false;       // the process ended by itself before the deadline
+    DWORD exitCode = 0;        // its exit code (STILL_ACTIVE when killed)
+    std::vector<std::string> boxes;  // texts of the "Error" boxes answered, in order
+    std::vector<std::string> windows;  // classes of duotint's windows seen while finishing, in order
+    DWORD milliseconds = 0;    // from the start of the process to its end
+    std::string problem;       // what kept the harness from driving the run, if anything
+};
+
+// True when the name popup came back after the name was entered, that is,
+// the name did not open a file.
+bool NamePopupCameBack(const RunEnd& end);
+// One line for test failure messages: exit code, boxes, windows, time.
+std::string Describe(const RunEnd& end);
+
+class Duotint {
+public:
+    Duotint() = default;
+    ~Duotint();  // kills a process that still runs
+    Duotint(const Duotint&) = delete;
+    Duotint& operator=(const Duotint&) = delete;
+
+    // Starts $DUOTINT_EXE with folder as its current folder.
+    bool Start(const std::string& folder);
+    DWORD Pid() const { return pi_.dwProcessId; }
+    HANDLE Process() const { return pi_.hProcess; }
+    bool Running() const;
+
+    // Waits for a visible window of className other than notThis.
+    HWND WaitForWindow(const char* className, DWORD timeoutMs, HWND notThis = nullptr) const;
+    // Waits for the name popup, other than notThis, to be shown and painted,
+    // and brings it to the foreground so that it receives typed keys.
+    HWND WaitForNamePopup(DWORD timeoutMs = 10000, HWND notThis = nullptr) const;
+    // Waits until hwnd is no longer a window.
+    bool WaitGone(HWND hwnd, DWORD timeoutMs) const;
+    // Waits for the process to end by itself; false at the deadline.
+    bool WaitForExit(DWORD timeoutMs) const;
+
+    // Takes the run to its end within timeoutMs: answers every "Error" box with
+    // OK (keeping its text), presses Esc in the name popup, the preview and the
+    // editor window, and returns the exit code. At the deadline the process is
+    // killed and the result says it did not exit.
+    RunEnd Finish(DWORD timeoutMs);
+
+    // Milliseconds since Start.
+    DWORD Elapsed() const { return GetTickCount() - started_; }
+
+private:
+    PROCESS_INFORMATION pi_{};
+    DWORD started_ = 0;
+};
+
+// Convenience for the common case: starts duotint in folder, types name and
+// Enter into the popup, and finishes the run.
+RunEnd OpenPicture(const std::string& folder, const std::string& name, DWORD timeoutMs = 10000);
+
+// ---- checks on a report -------------------------------------------------------------
+
+// A runtime error report split into its lines (CR LF line ends).
+std::vector<std::string> ReportLines(const std::string& text);
+// True when s is "0x" and exactly 8 upper-case hex digits.
+bool IsHexAddress(const std::string& s);
+
+// Checks a box text against the runtime error report of code N:
+// "Runtime error N at 0xXXXXXXXX", "  0x" and the same digits, one or more
+// trace lines "  0x........", and an empty line, each ending in CR LF.
+struct ReportShape {
+    bool ok = false;
+    std::string address;  // "0x" and the 8 digits of the error line
+    std::string why;      // what is wrong when not ok
+};
+ReportShape CheckReport(const std::string& text, unsigned code);
+
+// GDI objects held by a process; 0 where the platform does not count them
+// (Wine's GetGuiResources is a stub).
+DWORD GdiObjects(HANDLE process);
+
+}  // namespace e2e
