@@ -47,28 +47,16 @@ bool KeyOf(char c, Key& key)
     }
 }
 
-INPUT KeyEvent(const Key& key, bool up)
-{
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = key.vk;
-    input.ki.wScan = key.scan;
-    input.ki.dwFlags = (key.extended ? KEYEVENTF_EXTENDEDKEY : 0) | (up ? KEYEVENTF_KEYUP : 0);
-    return input;
-}
-
 bool TapAll(const char* keys)
 {
-    std::vector<INPUT> inputs;
+    std::vector<Key> sequence;
     for (const char* p = keys; *p != '\0'; ++p) {
         Key key;
         if (!KeyOf(*p, key))
             return false;
-        inputs.push_back(KeyEvent(key, false));
-        inputs.push_back(KeyEvent(key, true));
+        sequence.push_back(key);
     }
-    if (!inputs.empty())
-        SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]);
+    TapKeys(sequence);
     return true;
 }
 
@@ -306,18 +294,10 @@ std::string EditorRun::Do(const Step& step)
     case Step::kKeys:
         PointTo(y);
         return TapAll(step.keys) ? "" : std::string("no key for \"") + step.keys + "\"";
-    case Step::kNotches: {
+    case Step::kNotches:
         PointTo(y);
-        std::vector<INPUT> notches(static_cast<size_t>(step.count));
-        for (INPUT& input : notches) {
-            input.type = INPUT_MOUSE;
-            input.mi.dwFlags = MOUSEEVENTF_WHEEL;
-            input.mi.mouseData = static_cast<DWORD>(step.delta);
-        }
-        if (!notches.empty())
-            SendInput(static_cast<UINT>(notches.size()), notches.data(), sizeof notches[0]);
+        WheelEvents(step.delta, step.count);
         return "";
-    }
     case Step::kHold: {
         Key key;
         if (!KeyOf(step.keys[0], key))

@@ -343,6 +343,17 @@ bool TypeText(const std::string& text)
     return true;
 }
 
+void TapKeys(const std::vector<Key>& keys)
+{
+    std::vector<INPUT> inputs;
+    for (const Key& key : keys) {
+        inputs.push_back(KeyInput(key, false));
+        inputs.push_back(KeyInput(key, true));
+    }
+    if (!inputs.empty())
+        SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]);
+}
+
 // ---- mouse --------------------------------------------------------------------
 
 void MoveCursor(int x, int y) { SetCursorPos(x, y); }
@@ -355,6 +366,18 @@ void Wheel(int x, int y, int delta)
     input.mi.dwFlags = MOUSEEVENTF_WHEEL;
     input.mi.mouseData = static_cast<DWORD>(delta);
     SendOne(input);
+}
+
+void WheelEvents(int delta, int count)
+{
+    std::vector<INPUT> inputs(static_cast<size_t>(count > 0 ? count : 0));
+    for (INPUT& input : inputs) {
+        input.type = INPUT_MOUSE;
+        input.mi.dwFlags = MOUSEEVENTF_WHEEL;
+        input.mi.mouseData = static_cast<DWORD>(delta);
+    }
+    if (!inputs.empty())
+        SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]);
 }
 
 void LeftClick(int x, int y) { MouseButton(x, y, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP); }

@@ -106,11 +106,15 @@ void Tap(const Key& key);
 // Taps the keys of text, all in one SendInput call (their order is kept).
 // Returns false if text holds a character without a key.
 bool TypeText(const std::string& text);
+// Taps each key in turn, all in one SendInput call.
+void TapKeys(const std::vector<Key>& keys);
 
 // ---- mouse --------------------------------------------------------------------
 
 void MoveCursor(int x, int y);
 void Wheel(int x, int y, int delta);  // after SetCursorPos(x, y); delta is +-120 a notch
+// count wheel events of delta where the cursor is, in one SendInput call.
+void WheelEvents(int delta, int count);
 void LeftClick(int x, int y);
 void RightClick(int x, int y);
 
