@@ -46,8 +46,9 @@ void PaintNameWindow(HWND hwnd)
     }
 }
 
-// The context later drawing of the preview or editor window goes through:
-// one per window, fetched at its first paint and released when it goes.
+// The context every drawing of the preview or editor window goes through:
+// one per window, fetched at its first paint and released when it goes,
+// with nullPen and smallFont selected as the panel expects.
 void AcquirePaintDC(HWND hwnd)
 {
     if (state.paintDC == nullptr)
@@ -98,9 +99,7 @@ void PaintPreviewWindow(HWND hwnd)
     DeleteDC(state.memoryDC);
     state.memoryDC = nullptr;
 
-    SelectObject(dc, state.nullPen);
-    SelectObject(dc, state.smallFont);
-    DrawPanel();
+    DrawPanel();  // AcquirePaintDC selected nullPen and smallFont
 }
 
 void PaintEditorWindow(HWND hwnd)
@@ -112,9 +111,7 @@ void PaintEditorWindow(HWND hwnd)
                state.windowHeight);
     BlitBuffer(dc, state.previewHeader, state.previewInfo, state.previewPixels, 6, 6, state.previewWidth,
                state.previewHeight);
-    SelectObject(dc, state.nullPen);
-    SelectObject(dc, state.smallFont);
-    DrawPanel();
+    DrawPanel();  // AcquirePaintDC selected nullPen and smallFont
 }
 
 }  // namespace
