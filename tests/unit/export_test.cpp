@@ -181,8 +181,7 @@ TEST_F(ExportTest, NameIsTheTypedNameWithADashAndAnExistingExportIsReplaced)
 TEST_F(ExportTest, TwentyFourBitSuiteFilesExportTheirStoredPixels)
 {
     const char* suite = getenv("DUOTINT_BMPSUITE");
-    if (suite == nullptr)
-        GTEST_SKIP() << "DUOTINT_BMPSUITE is not set";
+    ASSERT_NE(suite, nullptr) << "DUOTINT_BMPSUITE is not set";
     // One picture stored six ways: plain, with a palette that 24-bit data
     // does not use, with a long palette, and with a 124-byte header and an
     // embedded or linked colour profile. Pixels are taken as stored, with no
