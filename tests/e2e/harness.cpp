@@ -106,25 +106,6 @@ bool PopupPainted(HWND popup)
     return shot.At(r.left + 2, r.top + 2) == RGB(230, 210, 160) && shot.At(r.left + 10, r.top + 10) == RGB(250, 240, 200);
 }
 
-// The tests run on a bare X display with no window manager. Wine treats an
-// activated popup as managed and, when it goes, waits up to 2 s for a window
-// manager to acknowledge the unmap; every destroyed window would cost that.
-// duotint.exe's windows are therefore left unmanaged in the test prefix, which
-// is what they are on a bare display anyway.
-void LeaveWindowsUnmanaged()
-{
-    static bool done;
-    if (done)
-        return;
-    done = true;
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\duotint.exe\\X11 Driver", 0, nullptr, 0,
-                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return;
-    RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-    RegCloseKey(key);
-}
-
 }  // namespace
 
 // ---- environment ---------------------------------------------------------
@@ -535,7 +516,6 @@ bool Duotint::Start(const std::string& folder)
     // A crash of the child ends it with its exception code at once instead of
     // waiting behind a crash dialog.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    LeaveWindowsUnmanaged();
     std::string exe = DuotintExe();
     std::string commandLine = "\"" + exe + "\"";
     STARTUPINFOA si{};
