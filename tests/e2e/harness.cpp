@@ -735,6 +735,50 @@ ReportShape CheckReport(const std::string& text, unsigned code)
     return shape;
 }
 
-DWORD GdiObjects(HANDLE process) { return GetGuiResources(process, GR_GDIOBJECTS); }
+namespace {
+
+// Runs start(parameter) as a thread of process and returns its exit code.
+bool RunRemote(HANDLE process, FARPROC start, void* parameter, DWORD& exitCode)
+{
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(start)),
+                                       parameter, 0, nullptr);
+    if (thread == nullptr)
+        return false;
+    bool done = WaitForSingleObject(thread, 30000) == WAIT_OBJECT_0 && GetExitCodeThread(thread, &exitCode);
+    CloseHandle(thread);
+    return done;
+}
+
+}  // namespace
+
+bool GdiObjectsInUse(HANDLE process, long& count, std::string& why)
+{
+    std::string dll = ToWindowsPath(Environment("DUOTINT_GDI_PROBE"));
+    // Loaded here too, at its fixed base, so its function's address is known.
+    HMODULE local = LoadLibraryA(dll.c_str());
+    FARPROC countFree = local != nullptr ? GetProcAddress(local, "CountFreeRegions") : nullptr;
+    if (countFree == nullptr) {
+        why = "cannot load the probe " + dll;
+        return false;
+    }
+    void* name = VirtualAllocEx(process, nullptr, dll.size() + 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    DWORD loaded = 0;
+    bool ok = name != nullptr && WriteProcessMemory(process, name, dll.c_str(), dll.size() + 1, nullptr) &&
+              RunRemote(process, GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA"), name, loaded);
+    if (name != nullptr)
+        VirtualFreeEx(process, name, 0, MEM_RELEASE);
+    // The thread's exit code holds the low half of the module's address.
+    if (!ok || loaded != static_cast<DWORD>(reinterpret_cast<uintptr_t>(local))) {
+        why = "the probe did not load into the process at its base";
+        return false;
+    }
+    DWORD free = 0;
+    if (!RunRemote(process, countFree, nullptr, free) || free == 0) {
+        why = "the probe did not count";
+        return false;
+    }
+    count = -static_cast<long>(free);
+    return true;
+}
 
 }  // namespace e2e

@@ -233,8 +233,11 @@ struct ReportShape {
 };
 ReportShape CheckReport(const std::string& text, unsigned code);
 
-// GDI objects held by a process; 0 where the platform does not count them
-// (Wine's GetGuiResources is a stub).
-DWORD GdiObjects(HANDLE process);
+// GDI objects held by a running duotint, up to a constant, counted the way the
+// unit leak test counts them: $DUOTINT_GDI_PROBE is loaded into the process
+// and counts there how many regions can still be made (Wine's GetGuiResources
+// is a stub). The program must be idle meanwhile. false when the probe could
+// not be run; why then says what went wrong.
+bool GdiObjectsInUse(HANDLE process, long& count, std::string& why);
 
 }  // namespace e2e
