@@ -511,12 +511,11 @@ Duotint::~Duotint()
     CloseHandle(pi_.hProcess);
 }
 
-bool Duotint::Start(const std::string& folder)
+bool Duotint::Start(const std::string& folder, const std::string& exe)
 {
     // A crash of the child ends it with its exception code at once instead of
     // waiting behind a crash dialog.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    std::string exe = DuotintExe();
     std::string commandLine = "\"" + exe + "\"";
     STARTUPINFOA si{};
     si.cb = sizeof si;

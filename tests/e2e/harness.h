@@ -182,8 +182,8 @@ public:
     Duotint(const Duotint&) = delete;
     Duotint& operator=(const Duotint&) = delete;
 
-    // Starts $DUOTINT_EXE with folder as its current folder.
-    bool Start(const std::string& folder);
+    // Starts exe ($DUOTINT_EXE unless given) with folder as its current folder.
+    bool Start(const std::string& folder, const std::string& exe = DuotintExe());
     DWORD Pid() const { return pi_.dwProcessId; }
     HANDLE Process() const { return pi_.hProcess; }
     bool Running() const;
