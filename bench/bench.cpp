@@ -18,6 +18,7 @@
 
 #include "app/layout.h"
 #include "app/program_state.h"
+#include "app/picture.h"
 #include "image/bmp.h"
 #include "image/downsample.h"
 #include "image/export.h"
