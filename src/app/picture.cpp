@@ -49,6 +49,11 @@ void RefusalSentence(const char* readerSentence, char* sentence, size_t size)
         snprintf(sentence, size, "%s", readerSentence);
         return;
     }
+    if (Read32(h + 30) == 3) {
+        snprintf(sentence, size, "%s is a %u-bit BMP picture with bit fields, a kind duotint cannot read.",
+                 state.fileNamePtr, bits);
+        return;
+    }
     snprintf(sentence, size, "%s is a %u-bit BMP picture that duotint cannot read; it may be damaged.",
              state.fileNamePtr, bits);
 }

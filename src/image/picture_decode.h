@@ -5,6 +5,7 @@
 // besides the destination, never a second copy of the whole picture.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct IWICBitmapDecoder;
@@ -25,6 +26,10 @@ inline uint8_t FlattenOnWhite(uint8_t c, uint8_t a)
 void OrientedPosition(int orientation, int64_t width, int64_t height, int64_t x, int64_t y, int64_t& ox,
                       int64_t& oy);
 bool OrientationSwapsAxes(int orientation);
+
+// The EXIF orientation (1 to 8) in the APP1 segment of a JPEG's first
+// `size` bytes; 1 when there is none or it cannot be read.
+int JpegExifOrientation(const uint8_t* bytes, size_t size);
 
 class DecodedPicture {
 public:

@@ -134,10 +134,9 @@ TEST(PictureAccess, PictureHeldOpenForWritingGives5)
     ExpectHeldOpenGives5(FILE_SHARE_READ);
 }
 
-// A picture held without any sharing cannot even be named: the popup's
-// existence test (OpenFile with OF_EXIST) opens the file itself, fails, and
-// the popup starts over empty, as for a name that does not exist.
-TEST(PictureAccess, PictureHeldWithoutSharingCannotBeNamed)
+// A picture held without any sharing exists, so the popup takes its name;
+// reading it is denied, with runtime error 5.
+TEST(PictureAccess, PictureHeldWithoutSharingGives5)
 {
     TempFolder folder;
     ASSERT_TRUE(folder.Write("cat.bmp", MakePicture(5, 3, GradientPixel)));
@@ -150,13 +149,12 @@ TEST(PictureAccess, PictureHeldWithoutSharingCannotBeNamed)
     ASSERT_NE(popup, nullptr);
     ASSERT_TRUE(TypeText("cat"));
     Tap(kEnter);
-    HWND again = duotint.WaitForNamePopup(5000, popup);
     RunEnd end = duotint.Finish(5000);
     CloseHandle(holder);
-    EXPECT_NE(again, nullptr) << "the popup did not start over; " << Describe(end);
-    EXPECT_TRUE(end.exited) << Describe(end);
-    EXPECT_EQ(end.exitCode, 0u) << Describe(end);
-    EXPECT_TRUE(end.boxes.empty()) << Describe(end);
+    EXPECT_FALSE(NamePopupCameBack(end)) << Describe(end);
+    EXPECT_EQ(end.exitCode, 5u) << Describe(end);
+    ASSERT_EQ(end.boxes.size(), 1u) << Describe(end);
+    EXPECT_TRUE(CheckReport(end.boxes[0], 5).ok) << Describe(end);
     EXPECT_EQ(folder.Snapshot(), before);
 }
 
