@@ -109,7 +109,10 @@ void ReadImageHeader()
         return;
     }
 
-    if (OpenWithPlatform()) {
+    // A size beyond 32 bits is a negative field read as unsigned: damage.
+    if (OpenWithPlatform() && (platformPicture.Width() > 0x7FFFFFFF || platformPicture.Height() > 0x7FFFFFFF))
+        platformPicture.Close();
+    if (platformPicture.Width() != 0) {
         char sentence[512];
         if (!PixelsFitInMemory(platformPicture.Width(), platformPicture.Height())) {
             TooLargeSentence(state.fileNamePtr, platformPicture.Width(), platformPicture.Height(), sentence,
