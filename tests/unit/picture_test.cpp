@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/picture.h"
+#include "image/bmp.h"
 #include "image/picture_decode.h"
 #include "test_support.h"
 
@@ -183,6 +184,20 @@ TEST(OpenPictureDeathTest, RandomBytesNamedPngAreRefusedWithASentence)
     }
     ASSERT_TRUE(WriteWholeFile("noise.png", bytes));
     EXPECT_EXIT(Open("noise.png"), testing::ExitedWithCode(13), "noise.png is not a picture duotint can read\\.");
+}
+
+// A header that promises 715827881 x 1 pixels (2 GB) in a 54-byte file ends
+// with runtime error 100 before the memory is asked for; asking for it first
+// took half a minute.
+TEST(OpenPictureDeathTest, FileShorterThanItsRowsEndsWith100BeforeAllocating)
+{
+    ScratchFolder folder;
+    std::vector<uint8_t> header(54);
+    PackExportHeader(header.data(), 715827881, 1, 2147483644);
+    ASSERT_TRUE(WriteWholeFile("short.bmp", header));
+    DWORD start = GetTickCount();
+    EXPECT_EXIT(Open("short.bmp"), testing::ExitedWithCode(100), "Runtime error 100");
+    EXPECT_LT(GetTickCount() - start, 5000u);
 }
 
 }  // namespace
