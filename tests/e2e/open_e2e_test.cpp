@@ -36,10 +36,11 @@ std::vector<uint8_t> ReadWide(const std::wstring& path)
     return bytes;
 }
 
-// The export of a grey picture (value per pixel, y from the top) under the
-// starting values.
-std::vector<uint8_t> ExpectedGreyExport(int32_t width, int32_t height, uint8_t (*grey)(int32_t x, int32_t y))
+// The export of make_pictures.py's grey.png, 7 x 2, under the starting values.
+std::vector<uint8_t> ExpectedGreyExport()
 {
+    const int32_t width = 7, height = 2;
+    auto grey = [](int32_t x, int32_t y) { return static_cast<uint8_t>((x * 37 + y * 101) % 256); };
     const Params& p = kStartValues;
     BmpHeader header;
     header.width = width;
@@ -92,10 +93,7 @@ TEST(CommandLine, PathWithSpacesAndAccentsInAnotherFolderExportsBesideIt)
     EXPECT_TRUE(end.boxes.empty()) << Describe(end);
     EXPECT_TRUE(end.windows.empty() || end.windows[0] != "s") << "the name popup showed; " << Describe(end);
     EXPECT_TRUE(current.Snapshot().empty()) << "something was written in the current folder";
-    // make_pictures.py's grey.png: 7 x 2.
-    EXPECT_EQ(written, ExpectedGreyExport(7, 2, [](int32_t x, int32_t y) {
-        return static_cast<uint8_t>((x * 37 + y * 101) % 256);
-    }));
+    EXPECT_EQ(written, ExpectedGreyExport());
 }
 
 TEST(CommandLine, PathThatCannotBeOpenedGivesItsBoxAndCreatesNothing)
@@ -159,9 +157,7 @@ TEST(NameLookup, TypedNameFindsUpperCaseBmpAndPngPastAFolder)
         EXPECT_FALSE(NamePopupCameBack(end)) << Describe(end);
         EXPECT_EQ(end.exitCode, 0u) << Describe(end);
         if (c.png)
-            EXPECT_EQ(written, ExpectedGreyExport(7, 2, [](int32_t x, int32_t y) {
-                return static_cast<uint8_t>((x * 37 + y * 101) % 256);
-            }));
+            EXPECT_EQ(written, ExpectedGreyExport());
         else
             EXPECT_EQ(written, ExpectedExport(w, h, kStartValues));
     }

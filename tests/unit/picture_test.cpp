@@ -116,7 +116,21 @@ TEST(OpenPicture, TransparencyIsFlattenedOntoWhite)
         }
 }
 
-TEST(OpenPicture, SixteenBitGreyAndPalettePngsOpen)
+void ColourPixel(int32_t x, int32_t y, int out[3])
+{
+    out[0] = (x * 33 + y * 71 + 100) % 256;
+    out[1] = (x * 7 + y * 90 + 5) % 256;
+    out[2] = (x * 60 + y * 20) % 256;
+}
+
+void PalettePixel(int32_t x, int32_t y, int out[3])
+{
+    static const int kPalette[4][3] = {{20, 10, 250}, {50, 240, 30}, {230, 70, 60}, {0, 190, 200}};
+    for (int k = 0; k < 3; ++k)
+        out[k] = kPalette[(x + y) % 4][k];
+}
+
+TEST(OpenPicture, PngVariantsGifAndTiffOpen)
 {
     // Blue, green, red of each pixel by make_pictures.py's formulas.
     static const struct {
@@ -124,19 +138,11 @@ TEST(OpenPicture, SixteenBitGreyAndPalettePngsOpen)
         int32_t width, height;
         void (*expected)(int32_t x, int32_t y, int out[3]);
     } kCases[] = {
-        {"rgb16.png", 5, 3,
-         [](int32_t x, int32_t y, int out[3]) {
-             out[0] = (x * 33 + y * 71 + 100) % 256;
-             out[1] = (x * 7 + y * 90 + 5) % 256;
-             out[2] = (x * 60 + y * 20) % 256;
-         }},
+        {"rgb16.png", 5, 3, ColourPixel},
         {"grey.png", 7, 2, [](int32_t x, int32_t y, int out[3]) { out[0] = out[1] = out[2] = (x * 37 + y * 101) % 256; }},
-        {"palette.png", 3, 3,
-         [](int32_t x, int32_t y, int out[3]) {
-             static const int kPalette[4][3] = {{20, 10, 250}, {50, 240, 30}, {230, 70, 60}, {0, 190, 200}};
-             for (int k = 0; k < 3; ++k)
-                 out[k] = kPalette[(x + y) % 4][k];
-         }},
+        {"palette.png", 3, 3, PalettePixel},
+        {"palette.gif", 3, 3, PalettePixel},
+        {"rgb.tif", 5, 3, ColourPixel},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);

@@ -42,7 +42,44 @@ def make_pictures():
     png('grey.png', 7, 2, 0, 8, [[(x * 37 + y * 101) % 256 for x in range(7)] for y in range(2)])
     png('palette.png', 3, 3, 3, 8, [[(x + y) % 4 for x in range(3)] for y in range(3)],
         palette=[(250, 10, 20), (30, 240, 50), (60, 70, 230), (200, 190, 0)])
+    make_gif('palette.gif', 3, 3, [[(x + y) % 4 for x in range(3)] for y in range(3)],
+             [(250, 10, 20), (30, 240, 50), (60, 70, 230), (200, 190, 0)])
+    make_tiff('rgb.tif', 5, 3, [[c for x in range(5) for c in colour_pixel(x, y)] for y in range(3)])
     make_turned_jpeg()
+
+
+def make_gif(path, width, height, rows, palette):
+    """One frame of 2-bit colour indices. The LZW stream sends a clear code before every two pixels, so the code width stays 3 bits."""
+    pixels = [p for r in rows for p in r]
+    codes = []
+    for i in range(0, len(pixels), 2):
+        codes += [4] + pixels[i:i + 2]
+    codes.append(5)
+    bits = ''.join(format(c, '03b')[::-1] for c in codes)
+    bits += '0' * (-len(bits) % 8)
+    data = bytes(int(bits[i:i + 8][::-1], 2) for i in range(0, len(bits), 8))
+    out = b'GIF89a' + struct.pack('<HHBBB', width, height, 0xF1, 0, 0)
+    out += bytes(c for rgb in palette for c in rgb)
+    out += b',' + struct.pack('<HHHHB', 0, 0, width, height, 0) + b'\x02' + bytes([len(data)]) + data + b'\0;'
+    open(os.path.join(HERE, path), 'wb').write(out)
+
+
+def make_tiff(path, width, height, rows):
+    """Uncompressed 8-bit RGB, one strip."""
+    pixels = b''.join(bytes(r) for r in rows)
+    entries = [(256, 3, 1, width), (257, 3, 1, height), (258, 3, 3, 0), (259, 3, 1, 1), (262, 3, 1, 2),
+               (273, 4, 1, 0), (277, 3, 1, 3), (278, 3, 1, height), (279, 4, 1, len(pixels)), (284, 3, 1, 1)]
+    ifd_size = 2 + 12 * len(entries) + 4
+    bits_at = 8 + ifd_size
+    pixels_at = bits_at + 6
+    ifd = struct.pack('<H', len(entries))
+    for tag, kind, count, value in entries:
+        value = {258: bits_at, 273: pixels_at}.get(tag, value)
+        ifd += struct.pack('<HHI', tag, kind, count) + (struct.pack('<HH', value, 0) if kind == 3 and count == 1
+                                                         else struct.pack('<I', value))
+    ifd += struct.pack('<I', 0)
+    out = b'II*\0' + struct.pack('<I', 8) + ifd + struct.pack('<HHH', 8, 8, 8) + pixels
+    open(os.path.join(HERE, path), 'wb').write(out)
 
 
 JPEG_WRITER = r'''
