@@ -182,8 +182,10 @@ public:
     Duotint(const Duotint&) = delete;
     Duotint& operator=(const Duotint&) = delete;
 
-    // Starts exe ($DUOTINT_EXE unless given) with folder as its current folder.
-    bool Start(const std::string& folder, const std::string& exe = DuotintExe());
+    // Starts program ($DUOTINT_EXE unless given) with folder as its current
+    // folder, and argument, if any, quoted on its command line.
+    bool Start(const std::string& folder, const std::wstring& argument = L"",
+               const std::string& program = DuotintExe());
     DWORD Pid() const { return pi_.dwProcessId; }
     HANDLE Process() const { return pi_.hProcess; }
     bool Running() const;

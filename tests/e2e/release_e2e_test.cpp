@@ -17,7 +17,7 @@ TEST(Release, UnpackedProgramOpensTheSampleBesideIt)
     ASSERT_NE(unpacked, nullptr) << "DUOTINT_RELEASE_DIR is not set";
     std::string folder = ToWindowsPath(unpacked);
     Duotint duotint;
-    ASSERT_TRUE(duotint.Start(folder, folder + "\\duotint.exe")) << "cannot start duotint.exe in " << folder;
+    ASSERT_TRUE(duotint.Start(folder, L"", folder + "\\duotint.exe")) << "cannot start duotint.exe in " << folder;
     HWND popup = duotint.WaitForNamePopup();
     ASSERT_NE(popup, nullptr) << "no name popup";
     ASSERT_TRUE(TypeText("cat"));
