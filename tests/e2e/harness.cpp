@@ -15,18 +15,6 @@ const DWORD kPollMs = 10;
 
 bool Expired(DWORD start, DWORD timeoutMs) { return GetTickCount() - start >= timeoutMs; }
 
-void Put16(std::vector<uint8_t>& bytes, size_t at, uint32_t v)
-{
-    bytes[at] = static_cast<uint8_t>(v);
-    bytes[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 std::string Environment(const char* name)
 {
     const char* value = getenv(name);
@@ -125,78 +113,10 @@ std::string BmpSuite() { return ToWindowsPath(Environment("DUOTINT_BMPSUITE")); 
 
 // ---- pictures --------------------------------------------------------------
 
-int32_t RowStride(int32_t width) { return (3 * width + 3) / 4 * 4; }
-
-std::vector<uint8_t> PackHeader(const BmpHeader& h, uint32_t pixelBytes)
-{
-    std::vector<uint8_t> bytes(54, 0);
-    bytes[0] = 'B';
-    bytes[1] = 'M';
-    Put32(bytes, 2, h.dataOffset + pixelBytes);
-    Put32(bytes, 10, h.dataOffset);
-    Put32(bytes, 14, h.infoSize);
-    Put32(bytes, 18, static_cast<uint32_t>(h.width));
-    Put32(bytes, 22, static_cast<uint32_t>(h.height));
-    Put16(bytes, 26, h.planes);
-    Put16(bytes, 28, h.bitsPerPixel);
-    Put32(bytes, 30, h.compression);
-    Put32(bytes, 34, pixelBytes);
-    return bytes;
-}
-
-std::vector<uint8_t> MakePicture(int32_t width, int32_t height, Rgb (*pixel)(int32_t x, int32_t y), uint8_t padByte)
-{
-    BmpHeader header;
-    header.width = width;
-    header.height = height;
-    int32_t stride = RowStride(width);
-    std::vector<uint8_t> bytes = PackHeader(header, static_cast<uint32_t>(stride * height));
-    for (int32_t fileRow = 0; fileRow < height; ++fileRow) {
-        int32_t y = height - 1 - fileRow;  // the file's first row is the bottom one
-        for (int32_t x = 0; x < width; ++x) {
-            Rgb c = pixel(x, y);
-            bytes.push_back(c.b);
-            bytes.push_back(c.g);
-            bytes.push_back(c.r);
-        }
-        for (int32_t i = 3 * width; i < stride; ++i)
-            bytes.push_back(padByte);
-    }
-    return bytes;
-}
-
 Rgb GradientPixel(int32_t x, int32_t y)
 {
     return {static_cast<uint8_t>(40 * x + 10), static_cast<uint8_t>(60 * y + 5),
             static_cast<uint8_t>(200 - 7 * (x + 3 * y))};
-}
-
-std::vector<uint8_t> ReadWholeFile(const std::string& path)
-{
-    std::vector<uint8_t> bytes;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return bytes;
-    uint8_t chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got > 0)
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    CloseHandle(h);
-    return bytes;
-}
-
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    bool ok = bytes.empty() ||
-              (WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-               written == bytes.size());
-    CloseHandle(h);
-    return ok;
 }
 
 // ---- the working folder -----------------------------------------------------
@@ -442,20 +362,19 @@ std::string TitleOf(HWND hwnd)
 
 bool MakeForeground(HWND hwnd, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
     DWORD thread = GetWindowThreadProcessId(hwnd, nullptr);
-    while (!Expired(start, timeoutMs)) {
-        if (!IsWindow(hwnd))
-            return false;
+    bool gone = false;
+    bool ours = PollUntil(timeoutMs, [&] {
+        gone = !IsWindow(hwnd);
+        if (gone)
+            return true;
         SetForegroundWindow(hwnd);
         GUITHREADINFO gui{};
         gui.cbSize = sizeof gui;
         // Keys go to the focus window of the foreground thread: both must be ours.
-        if (GetForegroundWindow() == hwnd && GetGUIThreadInfo(thread, &gui) && gui.hwndFocus == hwnd)
-            return true;
-        Sleep(kPollMs);
-    }
-    return false;
+        return GetForegroundWindow() == hwnd && GetGUIThreadInfo(thread, &gui) && gui.hwndFocus == hwnd;
+    });
+    return ours && !gone;
 }
 
 // ---- the error box --------------------------------------------------------------
@@ -490,9 +409,7 @@ void PressOk(HWND box)
         SendMessageTimeoutA(ok, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
     }
     // Should the click not reach the dialog, tell it directly.
-    DWORD start = GetTickCount();
-    while (IsWindow(box) && IsWindowVisible(box) && !Expired(start, 500))
-        Sleep(kPollMs);
+    PollUntil(500, [&] { return !IsWindow(box) || !IsWindowVisible(box); });
     if (IsWindow(box) && IsWindowVisible(box))
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
 }
@@ -541,17 +458,17 @@ bool Duotint::Running() const
 
 HWND Duotint::WaitForWindow(const char* className, DWORD timeoutMs, HWND notThis) const
 {
-    DWORD start = GetTickCount();
-    do {
+    HWND found = nullptr;
+    PollUntil(timeoutMs, [&] {
         for (HWND hwnd : WindowsOf(Pid(), className)) {
-            if (hwnd != notThis)
-                return hwnd;
+            if (hwnd != notThis) {
+                found = hwnd;
+                return true;
+            }
         }
-        if (!Running())
-            return nullptr;
-        Sleep(kPollMs);
-    } while (!Expired(start, timeoutMs));
-    return nullptr;
+        return !Running();
+    });
+    return found;
 }
 
 HWND Duotint::WaitForNamePopup(DWORD timeoutMs, HWND notThis) const
@@ -560,24 +477,18 @@ HWND Duotint::WaitForNamePopup(DWORD timeoutMs, HWND notThis) const
     HWND popup = WaitForWindow("s", timeoutMs, notThis);
     if (popup == nullptr)
         return nullptr;
-    while (!PopupPainted(popup)) {
-        if (Expired(start, timeoutMs) || !IsWindow(popup))
-            return nullptr;
-        Sleep(kPollMs);
-    }
     DWORD spent = GetTickCount() - start;
+    bool painted = PollUntil(timeoutMs > spent ? timeoutMs - spent : 0,
+                             [&] { return !IsWindow(popup) || PopupPainted(popup); });
+    if (!painted || !IsWindow(popup))
+        return nullptr;
+    spent = GetTickCount() - start;
     return MakeForeground(popup, timeoutMs > spent ? timeoutMs - spent : 1) ? popup : nullptr;
 }
 
 bool Duotint::WaitGone(HWND hwnd, DWORD timeoutMs) const
 {
-    DWORD start = GetTickCount();
-    while (IsWindow(hwnd)) {
-        if (Expired(start, timeoutMs))
-            return false;
-        Sleep(kPollMs);
-    }
-    return true;
+    return PollUntil(timeoutMs, [&] { return !IsWindow(hwnd); });
 }
 
 bool Duotint::WaitForExit(DWORD timeoutMs) const

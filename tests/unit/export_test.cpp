@@ -49,9 +49,9 @@ void TypeName(const char* typed)
 std::vector<uint8_t> UnchangedExport(int32_t w, int32_t h, const std::vector<uint8_t>& source)
 {
     RowLayout layout = RowStride(w);
-    std::vector<uint8_t> file(54);
-    PackExportHeader(file.data(), w, h, layout.stride);
-    file.insert(file.end(), source.begin(), source.end());
+    std::vector<uint8_t> file = PictureHeader(w, h);
+    file.resize(54 + source.size());
+    std::copy(source.begin(), source.end(), file.begin() + 54);
     for (int32_t row = 0; row < h; ++row)
         for (int32_t i = 3 * w; i < layout.stride; ++i)
             file[54 + static_cast<size_t>(row) * layout.stride + i] = 0;
