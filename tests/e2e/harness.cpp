@@ -231,16 +231,12 @@ void Tap(const Key& key)
 
 bool TypeText(const std::string& text)
 {
-    std::vector<INPUT> inputs;
-    for (char c : text) {
-        Key key;
-        if (!KeyForCharacter(c, key))
+    std::vector<Key> keys(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (!KeyForCharacter(text[i], keys[i]))
             return false;
-        inputs.push_back(KeyInput(key, false));
-        inputs.push_back(KeyInput(key, true));
     }
-    if (!inputs.empty())
-        SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]);
+    TapKeys(keys);
     return true;
 }
 

@@ -63,10 +63,7 @@ uint32_t Read32(const std::vector<uint8_t>& b, size_t at)
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
 
-class ExportTest : public ::testing::Test {
-protected:
-    void SetUp() override { ResetProgram(); }
-};
+class ExportTest : public ProgramTest {};
 
 TEST_F(ExportTest, DefaultTintWritesTheSourceBehindANewHeader)
 {

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +42,13 @@ using support::PictureHeader;
 using support::ReadWholeFile;
 using support::Rgb;
 using support::WriteWholeFile;
+
+// The fixture of tests that drive the program's procedures: each test starts
+// from a fresh program state.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetProgram(); }
+};
 
 // A Unix path from the environment as the Windows side sees it.
 inline std::string HostPath(const char* unixPath)

@@ -13,10 +13,7 @@
 
 namespace {
 
-class TintTest : public ::testing::Test {
-protected:
-    void SetUp() override { ResetProgram(); }
-};
+class TintTest : public ProgramTest {};
 
 struct TintCase {
     const char* label;
