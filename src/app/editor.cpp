@@ -1,12 +1,13 @@
-// The editor's message loop, the program's last phase. It never looks at a
-// message itself: after each fetch and dispatch it decides from the words
-// EditorWindowProc recorded and from its own two flags, panelShown and
-// wheelMode. It ends the program on Esc, or on an export key after writing
-// the tinted picture; a mouse-button press rebuilds the window.
+// The editor's message loop, the program's last phase. After each fetch and
+// dispatch it decodes what EditorWindowProc recorded, asks DecideEditor what
+// that means with its own two flags, panelShown and wheelMode, and does it.
+// It ends the program on Esc, or on an export key after writing the tinted
+// picture; a mouse-button press rebuilds the window.
 #include "app/editor.h"
 
 #include <windows.h>
 
+#include "app/input_rules.h"
 #include "app/program.h"
 #include "app/program_state.h"
 #include "image/export.h"
@@ -25,60 +26,55 @@ enum class Resume {
     fetch,     // the next message
 };
 
-bool IsExportKey(int32_t key)
+Resume RunEntry(const Input& first)
 {
-    return key >= 16 && key <= 53 && key != 28 && key != 42;
-}
-
-// Fetches one message and runs the loop's tests on it, in their fixed order.
-Resume HandleEditorMessage()
-{
-    FetchMessage();
-    const bool keyDown = state.lastMessage == WM_KEYDOWN;
-    // Auto-repeats (bit 14) and extended keys (bit 8) never equal a plain
-    // scan code, so a held key acts once.
-    if (keyDown && state.lastKeyCode == 1)
-        Terminate();
-    if (state.lastMessage == WM_PAINT)
-        return Resume::refresh;
-    if (state.lastMessage == WM_LBUTTONDOWN)
+    if (RunNumericEntry(first) == EntryEnd::recreate)
         return Resume::recreate;
-    if (state.lastMessage == WM_RBUTTONDOWN)
-        return Resume::recreate;
-    if (keyDown && state.lastKeyCode == 42)
-        state.step = state.step == 1 ? 10 : 1;
-    if (keyDown && IsExportKey(state.lastKeyCode))
-        ExportAndEnd();
-    if (state.panelShown == 0) {
-        DrawPanel();
-        state.panelShown = 1;
-        state.wheelMode = 0;
+    if (state.entryState == 2) {
+        state.panelShown = 0;
         return Resume::fetch;
     }
-    if (state.panelShown == 1 && state.wheelMode == 0) {
-        // The message that brought us here is not part of the entry: the
-        // entry starts with the next one.
-        if (RunNumericEntry() == EntryEnd::recreate)
-            return Resume::recreate;
-        if (state.entryState == 2) {
-            state.panelShown = 0;
-            return Resume::fetch;
-        }
-        if (state.wheelMode == 1)
-            return Resume::fetch;
+    if (state.wheelMode == 0) {
         StoreEnteredValue();
         RenderPreview();
     }
-    // A digit-row key leaves wheel mode; the digit itself is not entered.
-    if (keyDown && state.lastKeyCode >= 2 && state.lastKeyCode <= 11 && state.wheelMode == 1)
+    return Resume::fetch;
+}
+
+Resume ActOnEditorInput(const Input& in)
+{
+    const EditorAction action = DecideEditor(in, state.panelShown != 0, state.wheelMode != 0);
+    if (action.toggleStep)
+        ToggleStep();
+    switch (action.step) {
+    case EditorStep::fetch:
+        break;
+    case EditorStep::end:
+        Terminate();
+    case EditorStep::refresh:
+        return Resume::refresh;
+    case EditorStep::recreate:
+        return Resume::recreate;
+    case EditorStep::exportAndEnd:
+        ExportAndEnd();
+    case EditorStep::drawPanel:
+        DrawPanel();
+        state.panelShown = 1;
         state.wheelMode = 0;
-    if (state.lastMessage == WM_MOUSEWHEEL && state.lastWheelDelta == 120 && state.wheelMode == 1) {
+        break;
+    case EditorStep::startEntry:
+        return RunEntry(in);
+    case EditorStep::leaveWheelMode:
+        state.wheelMode = 0;
+        break;
+    case EditorStep::decrease:
         WheelDecrease();
         RenderPreview();
-    }
-    if (state.lastMessage == WM_MOUSEWHEEL && state.lastWheelDelta == 65416 && state.wheelMode == 1) {
+        break;
+    case EditorStep::increase:
         WheelIncrease();
         RenderPreview();
+        break;
     }
     return Resume::fetch;
 }
@@ -106,6 +102,11 @@ void ExportAndEnd()
     Terminate();
 }
 
+void ToggleStep()
+{
+    state.step = state.step == 1 ? 10 : 1;
+}
+
 void RunEditor()
 {
     Resume next = Resume::recreate;
@@ -117,6 +118,7 @@ void RunEditor()
             UpdateWindow(state.editorWindow);
             state.panelShown = 0;
         }
-        next = HandleEditorMessage();
+        FetchMessage();
+        next = ActOnEditorInput(DecodeInput(state));
     }
 }

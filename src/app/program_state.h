@@ -9,8 +9,11 @@
 #include <cstdint>
 
 #include "support/file_io.h"
+#include "ui/recorded_input.h"
 
-struct ProgramState {
+// The recorded input (lastMessage, lastKeyCode, ...) is part of the record;
+// the window procedures write it through the RecordedInput they are given.
+struct ProgramState : RecordedInput {
     uint8_t padScratch;      // receives each padding byte read from the picture
     uint8_t step;            // wheel increment: 10 or 1
     uint8_t padCounter;
@@ -45,10 +48,6 @@ struct ProgramState {
     int32_t screenBottom;
     int32_t byteIndex;
     int32_t srcIndex;
-    int32_t lastMessage;     // low word of the last recorded message id
-    int32_t lastWParamLow;   // virtual-key code of a key message
-    int32_t lastKeyCode;     // high word of lParam: scan code and key flags
-    int32_t lastWheelDelta;  // high word of wParam, unsigned
     long double aspectRatio;
     long double scaleFactor;
     char fileName[32];

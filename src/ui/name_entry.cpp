@@ -4,23 +4,13 @@
 
 #include <cstring>
 
+#include "app/input_rules.h"
 #include "app/program.h"
 #include "app/program_state.h"
 #include "support/error.h"
 #include "ui/window_procs.h"
 
 namespace {
-
-// US layout of scan-code set 1, lower case, from scan code 0 to 53.
-// Zero marks a code that adds nothing.
-const char kNameCharacters[54] = {
-    0,   0,   '1', '2', '3', '4', '5', '6', '7', '8', '9', '0', 0,   0,   //  0-13
-    0,   0,   'q', 'w', 'e', 'r', 't', 'y', 'u', 'i', 'o', 'p', 0,   0,   // 14-27
-    0,   0,   'a', 's', 'd', 'f', 'g', 'h', 'j', 'k', 'l', 0,   0,   0,   // 28-41
-    0,   0,   'z', 'x', 'c', 'v', 'b', 'n', 'm', 0,   0,   '-',           // 42-53
-};
-
-const int32_t kMaxNameLength = 16;
 
 void StartNamePopup()
 {
@@ -37,36 +27,24 @@ void StartNamePopup()
 
 }  // namespace
 
-char NameCharacter(int32_t scanCode)
-{
-    if (scanCode < 0 || scanCode > 53)
-        return 0;
-    return kNameCharacters[scanCode];
-}
-
 void RunNameEntry()
 {
     StartNamePopup();
     for (;;) {
         FetchMessage();
-        bool keyDown = state.lastMessage == WM_KEYDOWN;
-        if (keyDown && state.lastKeyCode == 1)
+        const NameAction action = DecideName(DecodeInput(state), state.nameLength);
+        if (action.step == NameStep::end)
             Terminate();
-        if (keyDown && state.lastKeyCode >= 2 && state.lastKeyCode <= 53 && state.lastKeyCode != 14 &&
-            state.lastKeyCode != 28 && state.lastKeyCode != 42 && state.nameLength < kMaxNameLength) {
-            // Codes without a character (Tab, "[", left Ctrl, ...) add nothing.
-            char c = NameCharacter(state.lastKeyCode);
-            if (c != 0)
-                state.fileName[state.nameLength++] = c;
-        }
-        if (keyDown && state.lastKeyCode == 14) {
+        if (action.step == NameStep::add)
+            state.fileName[state.nameLength++] = action.character;
+        if (action.step == NameStep::erase) {
             if (state.nameLength > 0)
                 --state.nameLength;
             SelectObject(state.nameDC, state.nullPen);
             SelectObject(state.nameDC, state.namePanelBrush);
             Rectangle(state.nameDC, 120, 30, 405, 70);
         }
-        if (keyDown && state.lastKeyCode == 28) {
+        if (action.step == NameStep::lookup) {
             memcpy(state.fileName + state.nameLength, ".bmp", 5);
             state.fileNamePtr = state.fileName;
             if (OpenFile(state.fileName, &state.openInfo, OF_EXIST) == HFILE_ERROR) {

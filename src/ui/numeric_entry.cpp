@@ -10,11 +10,10 @@
 #include <windows.h>
 
 #include "app/program_state.h"
+#include "support/keys.h"
 #include "ui/panel.h"
 
 namespace {
-
-const int32_t kRowCount = 11;
 
 // The parameter a panel row acts on. The gap rows 4 and 6 act on the
 // parameter above them.
@@ -39,7 +38,7 @@ int32_t* RowParameter(int32_t row)
 // Top of the value box of the parameter a row acts on.
 int32_t RowValueTop(int32_t row)
 {
-    static const int32_t kTops[kRowCount] = {15, 35, 55, 75, 75, 115, 115, 155, 175, 195, 215};
+    static const int32_t kTops[kPanelRowCount] = {15, 35, 55, 75, 75, 115, 115, 155, 175, 195, 215};
     return kTops[row];
 }
 
@@ -63,7 +62,7 @@ int32_t Wrapped(int32_t value, uint32_t delta)
 void WheelAdjust(uint32_t delta)
 {
     int32_t row = RowUnderCursor();
-    if (row < 0 || row >= kRowCount)
+    if (row < 0 || row >= kPanelRowCount)
         return;
     int32_t* parameter = RowParameter(row);
     *parameter = Wrapped(*parameter, delta);
@@ -71,6 +70,11 @@ void WheelAdjust(uint32_t delta)
 }
 
 }  // namespace
+
+bool IsParameterRow(int32_t row)
+{
+    return row >= 0 && row < kPanelRowCount && row != 4 && row != 6;
+}
 
 int32_t RowUnderCursor()
 {
@@ -106,7 +110,7 @@ void NumericEntryStep(int32_t row)
         // would lose leading zeros and show 999999999 as 100000000.
         TextOutA(state.paintDC, state.panelLeft + 10, y, state.entryText, state.entryDigits);
     }
-    if (state.entryDigits >= 1 && keyDown && state.lastKeyCode == 14) {
+    if (state.entryDigits >= 1 && keyDown && state.lastKeyCode == scan::kBackspace) {
         state.entryValue /= 10;
         --state.entryDigits;
         SelectObject(state.paintDC, state.nullPen);
@@ -115,11 +119,11 @@ void NumericEntryStep(int32_t row)
     }
     // Also fires on the Backspace that has just removed the last digit, so
     // the minus goes with it.
-    if (state.entryDigits == 0 && keyDown && state.lastKeyCode == 14) {
+    if (state.entryDigits == 0 && keyDown && state.lastKeyCode == scan::kBackspace) {
         EntryRectangle(5, y);
         state.entryNegative = 0;
     }
-    if (keyDown && state.lastKeyCode == 28) {
+    if (keyDown && state.lastKeyCode == scan::kEnter) {
         if (state.entryNegative == 1)
             state.entryValue = -state.entryValue;
         state.entryDigits = 0;
@@ -133,12 +137,10 @@ void StoreEnteredValue()
 {
     // msg still holds the Enter key-down that completed the entry.
     int32_t row = RowUnderCursor();
-    if (row >= 0 && row < kRowCount)
-        *RowParameter(row) = state.entryValue;
-    // The box of the row where the number was typed: on a gap row that is
-    // the gap, and the parameter's own box keeps its old number for now.
-    if (row < kRowCount)
-        DrawValue(static_cast<long double>(state.entryValue), RowTop(row));
+    if (!IsParameterRow(row))
+        return;
+    *RowParameter(row) = state.entryValue;
+    DrawValue(static_cast<long double>(state.entryValue), RowValueTop(row));
 }
 
 void WheelDecrease()

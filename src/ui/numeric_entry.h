@@ -3,15 +3,15 @@
 
 #include <cstdint>
 
-// How a numeric entry ended, when it hands control back to the editor loop.
-enum class EntryEnd {
-    returned,  // Enter (with or without a number) or a wheel notch: see the state fields
-    recreate,  // a mouse button was pressed: the editor window is to be re-created
-};
+// The panel's grid rows, 0 to 10, from y 15 down.
+const int32_t kPanelRowCount = 11;
+// Whether a grid row stores into a parameter; rows 4 and 6 are gaps.
+bool IsParameterRow(int32_t row);
 
 int32_t RowUnderCursor();
-EntryEnd RunNumericEntry();
 void NumericEntryStep(int32_t row);
+// Stores the finished entry into the parameter of the row under the cursor
+// and redraws that parameter's box; over a row without one it does nothing.
 void StoreEnteredValue();
 void WheelDecrease();
 void WheelIncrease();

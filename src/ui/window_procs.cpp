@@ -13,15 +13,6 @@
 
 namespace {
 
-// Records the words the loops test. Called after any painting, so that when
-// the dispatch returns the fields describe the dispatched message and not one
-// sent during the paint (WM_ERASEBKGND, WM_NCPAINT).
-void RecordKeyWords(UINT msg, LPARAM lParam)
-{
-    state.lastMessage = static_cast<int32_t>(msg & 0xFFFF);
-    state.lastKeyCode = static_cast<int32_t>((static_cast<uint64_t>(lParam) >> 16) & 0xFFFF);
-}
-
 void PrepareNameDC(HDC dc)
 {
     SelectObject(dc, state.nullPen);
@@ -138,7 +129,9 @@ LRESULT CALLBACK NameWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
         ReleaseDC(hwnd, state.nameDC);
         state.nameDC = nullptr;
     }
-    RecordKeyWords(msg, lParam);
+    // Recorded after any painting, so that when the dispatch returns the
+    // words describe the dispatched message and not one sent during the paint.
+    Record(state, msg, wParam, lParam);
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
@@ -157,9 +150,6 @@ LRESULT CALLBACK EditorWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
         PaintEditorWindow(hwnd);
     if (msg == WM_DESTROY)
         ReleasePaintDC(hwnd);
-    state.lastMessage = static_cast<int32_t>(msg & 0xFFFF);
-    state.lastWParamLow = static_cast<int32_t>(wParam & 0xFFFF);
-    state.lastKeyCode = static_cast<int32_t>((static_cast<uint64_t>(lParam) >> 16) & 0xFFFF);
-    state.lastWheelDelta = static_cast<int32_t>((wParam >> 16) & 0xFFFF);
+    Record(state, msg, wParam, lParam);
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }

@@ -185,6 +185,7 @@ public:
     // Starts $DUOTINT_EXE with folder as its current folder.
     bool Start(const std::string& folder);
     DWORD Pid() const { return pi_.dwProcessId; }
+    DWORD MainThreadId() const { return pi_.dwThreadId; }
     HANDLE Process() const { return pi_.hProcess; }
     bool Running() const;
 
