@@ -18,6 +18,7 @@
 
 #include "app/layout.h"
 #include "app/program_state.h"
+#include "app/program_windows.h"
 #include "image/bmp.h"
 #include "image/downsample.h"
 #include "image/export.h"
@@ -180,7 +181,7 @@ int main()
     // The preview of that picture is the largest a 1920 x 1080 desktop gets.
     DownsamplePreview();
     HWND hwnd = OpenPreviewWindow();
-    state.paintDC = GetDC(hwnd);
+    HDC dc = GetDC(hwnd);
 
     const int kRenders = 60;
     std::vector<double> tintMs, renderMs, renderShownMs;
@@ -193,13 +194,13 @@ int main()
     for (int i = 0; i < kRenders; ++i) {
         state.dispA = 45 + i % 7;
         double t0 = Now();
-        RenderPreview();
+        RenderPreview(dc);
         renderMs.push_back(Now() - t0);
     }
     for (int i = 0; i < kRenders; ++i) {
         state.dispA = 45 + i % 7;
         double t0 = Now();
-        RenderPreview();
+        RenderPreview(dc);
         GdiFlush();
         PumpMessages();  // as the editor loop does next: wine puts the window surface on screen here
         renderShownMs.push_back(Now() - t0);
@@ -209,12 +210,12 @@ int main()
     std::vector<double> makeMs, copyToWindowMs;
     for (int i = 0; i < kRenders; ++i) {
         double t0 = Now();
-        HDC memoryDC = CreateCompatibleDC(state.paintDC);
-        HBITMAP bitmap = CreateDIBitmap(state.paintDC, &state.previewHeader, CBM_INIT, state.previewPixels,
+        HDC memoryDC = CreateCompatibleDC(dc);
+        HBITMAP bitmap = CreateDIBitmap(dc, &state.previewHeader, CBM_INIT, state.previewPixels,
                                         &state.previewInfo, DIB_RGB_COLORS);
         HGDIOBJ previous = SelectObject(memoryDC, bitmap);
         double t1 = Now();
-        BitBlt(state.paintDC, 6, 6, state.previewWidth, state.previewHeight, memoryDC, 0, 0, SRCCOPY);
+        BitBlt(dc, 6, 6, state.previewWidth, state.previewHeight, memoryDC, 0, 0, SRCCOPY);
         GdiFlush();
         double t2 = Now();
         SelectObject(memoryDC, previous);
@@ -251,7 +252,7 @@ int main()
            verdict(static_cast<double>(memory.PeakPagefileUsage) <= limit),
            verdict(static_cast<double>(memory.PeakWorkingSetSize) <= limit));
 
-    ReleaseDC(hwnd, state.paintDC);
+    ReleaseDC(hwnd, dc);
     DestroyWindow(hwnd);
     DeleteFileA(kPicture);
     DeleteFileA(kCopy);

@@ -9,13 +9,11 @@
 
 #include "app/input_rules.h"
 #include "app/program.h"
+#include "app/numeric_entry.h"
 #include "app/program_state.h"
+#include "app/program_windows.h"
 #include "image/export.h"
-#include "image/tint.h"
 #include "support/error.h"
-#include "ui/numeric_entry.h"
-#include "ui/panel.h"
-#include "ui/window_procs.h"
 
 namespace {
 
@@ -35,8 +33,9 @@ Resume RunEntry(const Input& first)
         return Resume::fetch;
     }
     if (state.wheelMode == 0) {
-        StoreEnteredValue();
-        RenderPreview();
+        WindowDC dc(state.editorWindow, ProgramWindow::editor);
+        StoreEnteredValue(dc);
+        RenderPreview(dc);
     }
     return Resume::fetch;
 }
@@ -58,7 +57,7 @@ Resume ActOnEditorInput(const Input& in)
     case EditorStep::exportAndEnd:
         ExportAndEnd();
     case EditorStep::drawPanel:
-        DrawPanel();
+        DrawPanelNow(WindowDC(state.editorWindow, ProgramWindow::editor));
         state.panelShown = 1;
         state.wheelMode = 0;
         break;
@@ -68,13 +67,12 @@ Resume ActOnEditorInput(const Input& in)
         state.wheelMode = 0;
         break;
     case EditorStep::decrease:
-        WheelDecrease();
-        RenderPreview();
+    case EditorStep::increase: {
+        WindowDC dc(state.editorWindow, ProgramWindow::editor);
+        action.step == EditorStep::decrease ? WheelDecrease(dc) : WheelIncrease(dc);
+        RenderPreview(dc);
         break;
-    case EditorStep::increase:
-        WheelIncrease();
-        RenderPreview();
-        break;
+    }
     }
     return Resume::fetch;
 }
@@ -85,13 +83,7 @@ void CreateEditorWindow()
 {
     // The first time this removes the preview window.
     DestroyWindow(state.editorWindow);
-    state.editorClass.lpfnWndProc = EditorWindowProc;
-    state.editorClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    state.editorClass.lpszClassName = " ";
-    RegisterClassA(&state.editorClass);  // fails harmlessly once the class exists
-    state.editorWindow = CreateWindowExA(0, " ", " ", WS_POPUP, state.windowLeft, state.windowTop, state.windowWidth,
-                                         state.windowHeight, nullptr, nullptr, nullptr, nullptr);
-    ShowWindow(state.editorWindow, SW_SHOWNORMAL);
+    state.editorWindow = CreateProgramWindow(ProgramWindow::editor);
 }
 
 void ExportAndEnd()

@@ -3,7 +3,7 @@
 #include "app/input_rules.h"
 
 #include "support/keys.h"
-#include "ui/numeric_entry.h"
+#include "app/numeric_entry.h"
 
 namespace {
 

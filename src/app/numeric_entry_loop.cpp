@@ -10,9 +10,10 @@
 #include "app/editor.h"
 #include "app/input_rules.h"
 #include "app/program.h"
+#include "app/numeric_entry.h"
 #include "app/program_state.h"
+#include "app/program_windows.h"
 #include "support/error.h"
-#include "ui/numeric_entry.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ EntryEnd RunNumericEntry(const Input& first)
             Discard();
             return EntryEnd::returned;
         case EntryStep::type:
-            NumericEntryStep(row);
+            NumericEntryStep(WindowDC(state.editorWindow, ProgramWindow::editor), row);
             if (state.entryDone != 0)
                 return EntryEnd::returned;
             break;

@@ -74,9 +74,7 @@ struct ProgramState : RecordedInput {
     WNDCLASSA nameClass;
     HWND editorWindow;
     HWND nameWindow;
-    HDC paintDC;
     HDC memoryDC;
-    HDC nameDC;
     HBRUSH namePanelBrush;
     HBRUSH nameBackBrush;
     LOGBRUSH namePanelLogBrush;

@@ -13,7 +13,6 @@
 #include <cstring>
 
 #include "app/program_state.h"
-#include "ui/window_procs.h"
 
 uint8_t TintByte(int32_t x, int32_t A, int32_t B, int32_t dispA, int32_t dispB, int32_t distr)
 {
@@ -134,9 +133,3 @@ void TintPreview()
              tables);
 }
 
-void RenderPreview()
-{
-    TintPreview();
-    BlitBuffer(state.paintDC, state.previewHeader, state.previewInfo, state.previewPixels, 6, 6, state.previewWidth,
-               state.previewHeight);
-}

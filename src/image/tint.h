@@ -1,4 +1,4 @@
-// The two-colour tint of one 8-bit channel, and the preview re-render.
+// The two-colour tint of one 8-bit channel, and of the preview's pixels.
 #pragma once
 
 #include <cstdint>
@@ -41,4 +41,3 @@ void TintRows(const uint8_t* source, uint8_t* destination, int32_t width, int32_
 // The tint pass of RenderPreview alone: previewSource into previewImage.
 void TintPreview();
 
-void RenderPreview();

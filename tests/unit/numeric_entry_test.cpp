@@ -11,7 +11,7 @@
 #include "app/program_state.h"
 #include "drawing_recorder.h"
 #include "support/error.h"
-#include "ui/numeric_entry.h"
+#include "app/numeric_entry.h"
 
 namespace {
 
@@ -43,12 +43,12 @@ const Key kEnter = {VK_RETURN, 28};
 const Key kKeypadFive = {VK_NUMPAD5, 76};
 Key Digit(char d) { return {d, d == '0' ? 11 : d - '0' + 1}; }
 
-void Press(const Key& key, int32_t row)
+void Press(HDC dc, const Key& key, int32_t row)
 {
     state.lastMessage = WM_KEYDOWN;
     state.lastWParamLow = key.virtualKey;
     state.lastKeyCode = key.scanCode;
-    NumericEntryStep(row);
+    NumericEntryStep(dc, row);
 }
 
 std::vector<Key> Typed(const std::string& keys)
@@ -113,7 +113,7 @@ TEST_F(NumericEntryTest, EchoShowsTheDigitsAsTyped)
         DrawingRecorder recorder;
         ASSERT_TRUE(recorder.Ready());
         for (const Key& key : Typed(c.keys))
-            Press(key, row);
+            Press(recorder.Dc(), key, row);
         std::string lastEcho;
         for (const DrawCall& call : recorder.Finish())
             if (call.kind == 't' && call.x == kPanelLeft + 10 && call.y == y)
@@ -129,13 +129,13 @@ TEST_F(NumericEntryTest, StepsDrawBoxMinusDigitsAndClears)
     DrawingRecorder recorder;
     ASSERT_TRUE(recorder.Ready());
     // The box comes with the first key-down, even one that does nothing else.
-    Press(kKeypadFive, 1);
-    Press(kMinus, 1);
-    Press(Digit('0'), 1);
-    Press(Digit('5'), 3);  // the cursor moved: the echo follows it
-    Press(kBackspace, 3);
-    Press(kBackspace, 3);
-    Press(kEnter, 3);
+    Press(recorder.Dc(), kKeypadFive, 1);
+    Press(recorder.Dc(), kMinus, 1);
+    Press(recorder.Dc(), Digit('0'), 1);
+    Press(recorder.Dc(), Digit('5'), 3);  // the cursor moved: the echo follows it
+    Press(recorder.Dc(), kBackspace, 3);
+    Press(recorder.Dc(), kBackspace, 3);
+    Press(recorder.Dc(), kEnter, 3);
     std::vector<DrawCall> expected = {
         Rect(305, 35, 350, 55),  // entry box at the first key's row
         Text(305, 35, "-"),
@@ -176,7 +176,7 @@ TEST_F(NumericEntryTest, StoreEnteredValueUsesTheRowAtEnter)
         state.entryValue = -42;
         DrawingRecorder recorder;
         ASSERT_TRUE(recorder.Ready());
-        StoreEnteredValue();
+        StoreEnteredValue(recorder.Dc());
         std::vector<DrawCall> got = recorder.Finish(true);
 
         int32_t sum = state.tintA[0] + state.tintA[1] + state.tintA[2] + state.tintB[0] + state.tintB[1] +
@@ -212,7 +212,7 @@ TEST_F(NumericEntryTest, WheelChangesTheRowsParameterAndRedrawsItsBox)
             CursorAtClientY(row * 20 + 15);
             DrawingRecorder recorder;
             ASSERT_TRUE(recorder.Ready());
-            direction == 0 ? WheelDecrease() : WheelIncrease();
+            direction == 0 ? WheelDecrease(recorder.Dc()) : WheelIncrease(recorder.Dc());
             std::vector<DrawCall> got = recorder.Finish(true);
             if (int32_t* parameter = ParameterOfRow(row)) {
                 int32_t expected = direction == 0 ? 118 : 138;
@@ -250,7 +250,7 @@ TEST_F(NumericEntryTest, WheelWrapsInThirtyTwoBits)
         state.step = c.step;
         DrawingRecorder recorder;
         ASSERT_TRUE(recorder.Ready());
-        c.increase ? WheelIncrease() : WheelDecrease();
+        c.increase ? WheelIncrease(recorder.Dc()) : WheelDecrease(recorder.Dc());
         EXPECT_EQ(state.tintA[kRed], c.expected) << c.label;
     }
 }

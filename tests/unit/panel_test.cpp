@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/program_state.h"
+#include "app/program_windows.h"
 #include "drawing_recorder.h"
 #include "support/error.h"
 #include "ui/panel.h"
@@ -63,7 +64,7 @@ TEST_F(PanelTest, DrawValuePlacesEveryCharacterRun)
     for (const ValueCase& c : kCases) {
         DrawingRecorder recorder;
         ASSERT_TRUE(recorder.Ready());
-        DrawValue(c.value, top);
+        DrawValue(recorder.Dc(), kPanelLeft, c.value, top);
         std::vector<DrawCall> expected = {Rect(kPanelLeft, top, kPanelLeft + 40, top + 20)};
         for (const Piece& p : c.pieces)
             expected.push_back(Text(kPanelLeft + p.offset, top, p.text));
@@ -89,7 +90,7 @@ TEST_F(PanelTest, DrawPanelDrawsFrameLabelsThenValues)
 
     DrawingRecorder recorder;
     ASSERT_TRUE(recorder.Ready());
-    DrawPanel();
+    DrawPanelNow(recorder.Dc());
     std::vector<DrawCall> got = recorder.Finish(true);
 
     // The frame's bottom edge is previewHeight itself.

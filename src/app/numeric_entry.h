@@ -1,6 +1,8 @@
 // Typed numbers and wheel notches on the panel row under the cursor.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 
 // The panel's grid rows, 0 to 10, from y 15 down.
@@ -9,9 +11,10 @@ const int32_t kPanelRowCount = 11;
 bool IsParameterRow(int32_t row);
 
 int32_t RowUnderCursor();
-void NumericEntryStep(int32_t row);
+// Drawing goes into dc, prepared for the panel.
+void NumericEntryStep(HDC dc, int32_t row);
 // Stores the finished entry into the parameter of the row under the cursor
 // and redraws that parameter's box; over a row without one it does nothing.
-void StoreEnteredValue();
-void WheelDecrease();
-void WheelIncrease();
+void StoreEnteredValue(HDC dc);
+void WheelDecrease(HDC dc);
+void WheelIncrease(HDC dc);

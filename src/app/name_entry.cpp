@@ -1,27 +1,21 @@
 // The name popup: the user types the picture's name, Enter tests that the
 // name plus ".bmp" exists, Esc leaves.
-#include "ui/name_entry.h"
+#include "app/name_entry.h"
 
 #include <cstring>
 
 #include "app/input_rules.h"
 #include "app/program.h"
 #include "app/program_state.h"
+#include "app/program_windows.h"
 #include "support/error.h"
-#include "ui/window_procs.h"
 
 namespace {
 
 void StartNamePopup()
 {
     DestroyWindow(state.nameWindow);
-    state.nameClass.lpfnWndProc = NameWindowProc;
-    state.nameClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    state.nameClass.hbrBackground = state.nameBackBrush;
-    state.nameClass.lpszClassName = "s";
-    RegisterClassA(&state.nameClass);  // fails harmlessly once the class exists
-    state.nameWindow = CreateWindowExA(0, "s", " ", WS_POPUP, 200, 200, 410, 110, nullptr, nullptr, nullptr, nullptr);
-    ShowWindow(state.nameWindow, SW_SHOWNORMAL);
+    state.nameWindow = CreateProgramWindow(ProgramWindow::name);
     state.nameLength = 0;
 }
 
@@ -40,9 +34,7 @@ void RunNameEntry()
         if (action.step == NameStep::erase) {
             if (state.nameLength > 0)
                 --state.nameLength;
-            SelectObject(state.nameDC, state.nullPen);
-            SelectObject(state.nameDC, state.namePanelBrush);
-            Rectangle(state.nameDC, 120, 30, 405, 70);
+            Rectangle(WindowDC(state.nameWindow, ProgramWindow::name), 120, 30, 405, 70);
         }
         if (action.step == NameStep::lookup) {
             memcpy(state.fileName + state.nameLength, ".bmp", 5);
@@ -55,6 +47,6 @@ void RunNameEntry()
             state.nameWindow = nullptr;
             return;
         }
-        TextOutA(state.nameDC, 120, 35, state.fileName, state.nameLength);
+        TextOutA(WindowDC(state.nameWindow, ProgramWindow::name), 120, 35, state.fileName, state.nameLength);
     }
 }
