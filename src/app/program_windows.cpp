@@ -92,11 +92,10 @@ HWND CreateProgramWindow(ProgramWindow which, int showCommand)
     windowClass.hbrBackground = popup ? state.nameBackBrush : nullptr;
     windowClass.lpszClassName = kClassNames[index];
     RegisterClassA(&windowClass);  // fails harmlessly once the class exists
-    HWND hwnd = popup ? CreateWindowExA(0, kNameClassName, " ", WS_POPUP, kNameLeft, kNameTop, kNameWidth,
-                                        kNameHeight, nullptr, nullptr, nullptr, const_cast<WindowHooks*>(&kHooks[index]))
-                      : CreateWindowExA(0, kClassNames[index], " ", WS_POPUP, state.windowLeft, state.windowTop,
-                                        state.windowWidth, state.windowHeight, nullptr, nullptr, nullptr,
-                                        const_cast<WindowHooks*>(&kHooks[index]));
+    HWND hwnd = CreateWindowExA(0, kClassNames[index], " ", WS_POPUP, popup ? kNameLeft : state.windowLeft,
+                                popup ? kNameTop : state.windowTop, popup ? kNameWidth : state.windowWidth,
+                                popup ? kNameHeight : state.windowHeight, nullptr, nullptr, nullptr,
+                                const_cast<WindowHooks*>(&kHooks[index]));
     ShowWindow(hwnd, showCommand);
     return hwnd;
 }
