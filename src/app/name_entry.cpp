@@ -1,14 +1,13 @@
-// The name popup: the user types the picture's name, Enter tests that the
-// name plus ".bmp" exists, Esc leaves.
+// The name popup: the user types the picture's name, Enter looks for the
+// name with each picture extension in the current folder, Esc leaves.
 #include "app/name_entry.h"
-
-#include <cstring>
 
 #include "app/input_rules.h"
 #include "app/program.h"
 #include "app/program_state.h"
 #include "app/program_windows.h"
 #include "support/error.h"
+#include "support/picture_names.h"
 
 namespace {
 
@@ -37,9 +36,8 @@ void RunNameEntry()
             Rectangle(WindowDC(state.nameWindow, ProgramWindow::name), 120, 30, 405, 70);
         }
         if (action.step == NameStep::lookup) {
-            memcpy(state.fileName + state.nameLength, ".bmp", 5);
             state.fileNamePtr = state.fileName;
-            if (OpenFile(state.fileName, &state.openInfo, OF_EXIST) == HFILE_ERROR) {
+            if (!FindPictureFile(state.fileName, state.nameLength)) {
                 StartNamePopup();
                 continue;
             }

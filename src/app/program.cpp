@@ -2,6 +2,8 @@
 #include "app/program.h"
 
 #include "app/program_state.h"
+#include "app/command_line.h"
+#include "app/picture.h"
 #include "app/editor.h"
 #include "app/layout.h"
 #include "app/name_entry.h"
@@ -61,7 +63,18 @@ void ShowPreviewWindow()
 {
     state.editorWindow = CreateProgramWindow(ProgramWindow::preview);
     UpdateWindow(state.editorWindow);
+    // The phase goes on at once: with nothing queued, it queues a message of
+    // its own rather than wait for one.
+    if (!PeekMessageA(&state.msg, nullptr, 0, 0, PM_NOREMOVE))
+        PostMessageA(state.editorWindow, WM_NULL, 0, 0);
     FetchMessage();
+}
+
+void ShowPreviewPixels()
+{
+    // The preview window was shown before the pixels were read; now it shows them.
+    InvalidateRect(state.editorWindow, nullptr, FALSE);
+    UpdateWindow(state.editorWindow);
 }
 
 void FetchMessage()
@@ -78,13 +91,15 @@ void FetchMessage()
 void RunProgram()
 {
     CreateDrawingObjects();
-    RunNameEntry();
+    if (!TakeCommandLinePicture())
+        RunNameEntry();
     ReadImageHeader();
     ComputeLayout();
     BuildFrameImage();
     ShowPreviewWindow();
     LoadSourcePixels();
     DownsamplePreview();
+    ShowPreviewPixels();
     SetEditingDefaults();
     RunEditor();
 }

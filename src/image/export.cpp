@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/picture.h"
 #include "app/program_state.h"
 #include "image/bmp.h"
 #include "image/tint.h"
@@ -34,6 +35,8 @@ void ExportImage()
     state.fileNamePtr = state.fileName;
 
     BindFile(state.imageFile, state.fileNamePtr);
+    if (state.exportPath != nullptr)
+        BindFileW(state.imageFile, state.exportPath);  // beside a command-line picture
     OpenForReplacing(state.imageFile);
     CheckIo();
     WriteBytes(state.imageFile, state.fileHeader, 54);

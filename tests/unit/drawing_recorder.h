@@ -1,4 +1,4 @@
-// Records what is drawn into state.paintDC: the surface is an enhanced
+// Records what is drawn into a context: the surface is an enhanced
 // metafile, and its EMR_EXTTEXTOUTA/W and EMR_RECTANGLE records are read
 // back as plain calls. Fonts are not compared, only positions and text.
 #pragma once

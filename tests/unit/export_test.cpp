@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/program.h"
+#include "app/picture.h"
 #include "image/bmp.h"
 #include "image/downsample.h"
 #include "image/export.h"

@@ -1,6 +1,6 @@
 // The row hit test, the steps of a numeric entry with their echo, storing an
 // entered number, and the wheel operations. Messages are simulated by
-// setting the recorded words directly, as EditorWindowProc would leave them.
+// setting the recorded words directly, as the editor window would record them.
 #include <gtest/gtest.h>
 
 #include <climits>
