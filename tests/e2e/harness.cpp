@@ -577,7 +577,7 @@ HWND Duotint::WaitForWindow(const char* className, DWORD timeoutMs, HWND notThis
 HWND Duotint::WaitForNamePopup(DWORD timeoutMs, HWND notThis) const
 {
     DWORD start = GetTickCount();
-    HWND popup = WaitForWindow("s", timeoutMs, notThis);
+    HWND popup = WaitForWindow(kNameClassName, timeoutMs, notThis);
     if (popup == nullptr)
         return nullptr;
     while (!PopupPainted(popup)) {
@@ -627,7 +627,7 @@ RunEnd Duotint::Finish(DWORD timeoutMs)
             PressOk(box);
             continue;
         }
-        for (const char* cls : {"s", "o", " "}) {
+        for (const char* cls : {kNameClassName, kPreviewClassName, kEditorClassName}) {
             for (HWND hwnd : WindowsOf(Pid(), cls)) {
                 if (std::find(seen.begin(), seen.end(), hwnd) == seen.end()) {
                     seen.push_back(hwnd);
@@ -636,9 +636,9 @@ RunEnd Duotint::Finish(DWORD timeoutMs)
             }
         }
         DWORD now = GetTickCount();
-        std::vector<HWND> editor = WindowsOf(Pid(), " ");
-        std::vector<HWND> popup = WindowsOf(Pid(), "s");
-        std::vector<HWND> preview = WindowsOf(Pid(), "o");
+        std::vector<HWND> editor = WindowsOf(Pid(), kEditorClassName);
+        std::vector<HWND> popup = WindowsOf(Pid(), kNameClassName);
+        std::vector<HWND> preview = WindowsOf(Pid(), kPreviewClassName);
         HWND target = !editor.empty() ? editor.front() : !popup.empty() ? popup.front() : nullptr;
         if (target != nullptr && now - lastEsc >= 300) {
             if (MakeForeground(target, 300) && FindErrorBox(Pid()) == nullptr)
@@ -693,7 +693,7 @@ RunEnd OpenPicture(const std::string& folder, const std::string& name, DWORD tim
 
 bool NamePopupCameBack(const RunEnd& end)
 {
-    return std::find(end.windows.begin(), end.windows.end(), "s") != end.windows.end();
+    return std::find(end.windows.begin(), end.windows.end(), kNameClassName) != end.windows.end();
 }
 
 std::string Describe(const RunEnd& end)

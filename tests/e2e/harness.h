@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/window_procs.h"  // the class names of the program's windows
+
 namespace e2e {
 
 // ---- environment ---------------------------------------------------------
