@@ -2,8 +2,8 @@
 // applies them; the first that matches decides.
 #include "app/input_rules.h"
 
-#include "support/keys.h"
 #include "app/numeric_entry.h"
+#include "support/keys.h"
 
 namespace {
 

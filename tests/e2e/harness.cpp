@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "support/keys.h"
+
 namespace e2e {
 
 namespace {
@@ -283,11 +285,11 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> TempFolder::Snapshot()
 
 // ---- keyboard -----------------------------------------------------------------
 
-const Key kEsc = {VK_ESCAPE, 1, false};
-const Key kEnter = {VK_RETURN, 28, false};
-const Key kBackspace = {VK_BACK, 14, false};
-const Key kLeftShift = {VK_LSHIFT, 42, false};
-const Key kKeypadEnter = {VK_RETURN, 28, true};
+const Key kEsc = {VK_ESCAPE, scan::kEsc, false};
+const Key kEnter = {VK_RETURN, scan::kEnter, false};
+const Key kBackspace = {VK_BACK, scan::kBackspace, false};
+const Key kLeftShift = {VK_LSHIFT, scan::kLeftShift, false};
+const Key kKeypadEnter = {VK_RETURN, scan::kEnter, true};
 
 bool KeyForCharacter(char c, Key& key)
 {
@@ -304,7 +306,7 @@ bool KeyForCharacter(char c, Key& key)
         }
     }
     if (c == '-') {
-        key = {VK_OEM_2, 53, false};  // the "/" key of the US layout types "-" into the name
+        key = {VK_OEM_2, scan::kSlash, false};  // the "/" key of the US layout types "-" into the name
         return true;
     }
     return false;
