@@ -149,6 +149,8 @@ TEST(PictureAccess, PictureHeldWithoutSharingGives5)
     ASSERT_NE(popup, nullptr);
     ASSERT_TRUE(TypeText("cat"));
     Tap(kEnter);
+    // Finish counts every popup it sees, so it starts once this one has gone.
+    EXPECT_TRUE(duotint.WaitGone(popup, 5000));
     RunEnd end = duotint.Finish(5000);
     CloseHandle(holder);
     EXPECT_FALSE(NamePopupCameBack(end)) << Describe(end);
