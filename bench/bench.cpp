@@ -19,9 +19,8 @@
 #include "app/layout.h"
 #include "app/program_state.h"
 #include "image/bmp.h"
-#include "image/downsample.h"
-#include "image/export.h"
-#include "image/tint.h"
+#include "app/export_image.h"
+#include "app/preview.h"
 #include "support/error.h"
 
 namespace {

@@ -9,8 +9,8 @@
 
 #include "app/program.h"
 #include "app/program_state.h"
-#include "image/export.h"
-#include "image/tint.h"
+#include "app/export_image.h"
+#include "app/preview.h"
 #include "support/error.h"
 #include "ui/numeric_entry.h"
 #include "ui/panel.h"

@@ -5,7 +5,7 @@
 #include "app/editor.h"
 #include "app/layout.h"
 #include "image/bmp.h"
-#include "image/downsample.h"
+#include "app/preview.h"
 #include "support/error.h"
 #include "ui/name_entry.h"
 #include "ui/window_procs.h"

@@ -7,11 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "app/export_image.h"
+#include "app/preview.h"
 #include "app/program.h"
 #include "image/bmp.h"
-#include "image/downsample.h"
-#include "image/export.h"
-#include "image/tint.h"
 #include "test_support.h"
 
 namespace {
@@ -141,6 +140,7 @@ TEST_F(ExportTest, ExportMatchesWhatThePreviewShows)
     state.previewWidth = 20;
     state.previewHeight = 10;
     state.scaleFactor = 2.0L;
+    state.rowScaleFactor = 2.0L;
     DownsamplePreview();
     TintPreview();
     TypeName("pic");

@@ -15,8 +15,7 @@
 #include "app/layout.h"
 #include "app/program.h"
 #include "image/bmp.h"
-#include "image/downsample.h"
-#include "image/tint.h"
+#include "app/preview.h"
 #include "test_support.h"
 #include "ui/window_procs.h"
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/bmp.h"
+#include "app/preview.h"
 #include "image/tint.h"
 #include "test_support.h"
 
