@@ -1,15 +1,12 @@
 // The preview's buffers live in the program state: previewSource is the
 // untinted sample of the picture, previewImage the tinted copy the window
 // shows, both bottom-up 24-bit rows outStride bytes apart.
-//
-// The blit hands previewImage to the platform as it stands
-// (SetDIBitsToDevice): making a device bitmap of it first took about fifteen
-// times as long under Wine for the largest preview, longer than a frame.
 #include "app/preview.h"
 
 #include <cstring>
 
 #include "app/program_state.h"
+#include "image/blit.h"
 #include "image/bmp.h"
 #include "image/downsample.h"
 
@@ -57,8 +54,8 @@ void TintPreview()
 
 void BlitPreview(HDC dc)
 {
-    SetDIBitsToDevice(dc, 6, 6, state.previewWidth, state.previewHeight, 0, 0, 0, state.previewHeight,
-                      state.previewPixels, &state.previewInfo, DIB_RGB_COLORS);
+    BlitRows(dc, 6, 6, state.previewInfo, state.previewPixels, state.previewWidth, state.previewHeight,
+             state.outStride);
 }
 
 void RenderPreview()
