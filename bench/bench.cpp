@@ -22,7 +22,9 @@
 #include "image/bmp.h"
 #include "app/export_image.h"
 #include "app/preview.h"
+#include "app/program.h"
 #include "support/error.h"
+#include "ui/window_procs.h"
 
 namespace {
 
@@ -136,13 +138,14 @@ void PumpMessages()
         DispatchMessageA(&msg);
 }
 
-HWND OpenPreviewWindow()
+// A popup window at the layout's place and size, painted by `procedure`.
+HWND OpenWindow(WNDPROC procedure, const char* className)
 {
     WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.lpszClassName = "duotint-bench";
+    windowClass.lpfnWndProc = procedure;
+    windowClass.lpszClassName = className;
     RegisterClassA(&windowClass);
-    HWND hwnd = CreateWindowExA(0, "duotint-bench", " ", WS_POPUP, state.windowLeft, state.windowTop,
+    HWND hwnd = CreateWindowExA(0, className, " ", WS_POPUP, state.windowLeft, state.windowTop,
                                 state.windowWidth, state.windowHeight, nullptr, nullptr, nullptr, nullptr);
     ShowWindow(hwnd, SW_SHOWNORMAL);
     UpdateWindow(hwnd);
@@ -176,18 +179,21 @@ int main()
     stage[1] = PeakWorkingSet();
     DownsamplePreview();
     stage[2] = PeakWorkingSet();
-    HWND hwnd = OpenPreviewWindow();
+    // The editor window paints itself as in the program: frame, preview, panel.
+    CreateDrawingObjects();
+    SetEditingDefaults();
+    SetTint();
+    HWND hwnd = OpenWindow(EditorWindowProc, "duotint-bench-editor");
     stage[3] = PeakWorkingSet();
     state.editorWindow = hwnd;
-    state.paintDC = GetDC(hwnd);
     for (int i = 0; i < 20; ++i) {
         state.dispA = 45 + i % 7;
         RenderPreview();
         PumpMessages();
     }
     stage[4] = PeakWorkingSet();
-    // The editor window goes before the file is written, as in the program.
-    ReleaseDC(hwnd, state.paintDC);
+    // The editor window goes before the file is written, as in the program;
+    // its procedure releases paintDC.
     DestroyWindow(hwnd);
     PumpMessages();
     DeleteFileA(kExport);
@@ -227,7 +233,7 @@ int main()
     state.windowWidth = 1780 + 112;
     state.windowHeight = 1186 + 12;
     DownsamplePreview();
-    hwnd = OpenPreviewWindow();
+    hwnd = OpenWindow(DefWindowProcA, "duotint-bench");
     state.editorWindow = hwnd;
     state.paintDC = GetDC(hwnd);
 

@@ -9,6 +9,8 @@
 #include "ui/window_procs.h"
 
 #include "app/program_state.h"
+#include "image/blit.h"
+#include "image/bmp.h"
 #include "ui/panel.h"
 
 namespace {
@@ -119,15 +121,7 @@ void PaintEditorWindow(HWND hwnd)
 void BlitBuffer(HDC dc, const BITMAPINFOHEADER& header, const BITMAPINFO& info, const void* pixels, int x, int y,
                 int width, int height)
 {
-    state.memoryDC = CreateCompatibleDC(dc);
-    state.bitmap = CreateDIBitmap(dc, &header, CBM_INIT, pixels, &info, DIB_RGB_COLORS);
-    HGDIOBJ previous = SelectObject(state.memoryDC, state.bitmap);
-    BitBlt(dc, x, y, width, height, state.memoryDC, 0, 0, SRCCOPY);
-    SelectObject(state.memoryDC, previous);
-    DeleteObject(state.bitmap);
-    DeleteDC(state.memoryDC);
-    state.bitmap = nullptr;
-    state.memoryDC = nullptr;
+    BlitRows(dc, x, y, info, static_cast<const uint8_t*>(pixels), width, height, RowStride(width).stride);
 }
 
 LRESULT CALLBACK NameWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
