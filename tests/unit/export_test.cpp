@@ -71,6 +71,7 @@ TEST_F(ExportTest, DefaultTintWritesTheSourceBehindANewHeader)
     static const struct { int32_t w, h; size_t fileSize; } kSizes[] = {
         {1, 1, 58}, {3, 2, 78}, {4, 1, 66}, {2, 3, 78}, {5, 2, 86}, {6, 1, 74}, {7, 4, 150},
         {350001, 2, 2100062},  // rows longer than the export's pieces
+        {1001, 700, 2102854},  // three pieces of whole rows, the last one short
     };
     for (const auto& s : kSizes) {
         SCOPED_TRACE(testing::Message() << s.w << " x " << s.h);
