@@ -265,38 +265,46 @@ int main()
         PumpMessages();
     });
 
-    // The ways of putting previewImage on screen, each with its tint pass.
-    Spread viaDeviceBitmap = Time(kRenders, newParameter, [] {
-        TintPreview();
-        HDC memoryDC = CreateCompatibleDC(state.paintDC);
-        HBITMAP bitmap = CreateDIBitmap(state.paintDC, &state.previewHeader, CBM_INIT, state.previewPixels,
-                                        &state.previewInfo, DIB_RGB_COLORS);
-        HGDIOBJ previous = SelectObject(memoryDC, bitmap);
-        BitBlt(state.paintDC, 6, 6, state.previewWidth, state.previewHeight, memoryDC, 0, 0, SRCCOPY);
-        GdiFlush();
-        SelectObject(memoryDC, previous);
-        DeleteObject(bitmap);
-        DeleteDC(memoryDC);
-    });
-    Spread viaSetDIBits = Time(kRenders, newParameter, [] {
-        TintPreview();
-        SetDIBitsToDevice(state.paintDC, 6, 6, state.previewWidth, state.previewHeight, 0, 0, 0,
-                          state.previewHeight, state.previewPixels, &state.previewInfo, DIB_RGB_COLORS);
-        GdiFlush();
-    });
+    // The ways of putting previewImage on screen, each with its tint pass,
+    // taking turns so that the machine's changing load meets them alike.
     void* sectionBits = nullptr;
     HBITMAP section = CreateDIBSection(state.paintDC, &state.previewInfo, DIB_RGB_COLORS, &sectionBits, nullptr, 0);
     HDC sectionDC = CreateCompatibleDC(state.paintDC);
     HGDIOBJ previousBitmap = SelectObject(sectionDC, section);
-    Spread viaSection = Time(kRenders, newParameter, [&] {
-        TintTables tables;
-        BuildTintTables(CurrentTintParameters(), tables);
-        GdiFlush();  // the section's bits may be written only once GDI is done with them
-        TintRows(state.previewSourcePixels, static_cast<uint8_t*>(sectionBits), state.previewWidth,
-                 state.previewHeight, state.outStride, tables);
-        BitBlt(state.paintDC, 6, 6, state.previewWidth, state.previewHeight, sectionDC, 0, 0, SRCCOPY);
+    const char* const kWays[] = {"CreateDIBitmap + BitBlt", "SetDIBitsToDevice at once",
+                                 "SetDIBitsToDevice in bands (the program's)", "DIB section + BitBlt"};
+    std::vector<double> wayMs[4];
+    for (int i = 0; i < 4 * kRenders; ++i) {
+        newParameter(i / 4);
+        const int way = i % 4;
+        double t0 = Now();
+        if (way == 3) {
+            TintTables tables;
+            BuildTintTables(CurrentTintParameters(), tables);
+            GdiFlush();  // the section's bits may be written only once GDI is done with them
+            TintRows(state.previewSourcePixels, static_cast<uint8_t*>(sectionBits), state.previewWidth,
+                     state.previewHeight, state.outStride, tables);
+            BitBlt(state.paintDC, 6, 6, state.previewWidth, state.previewHeight, sectionDC, 0, 0, SRCCOPY);
+        } else if (way == 2) {
+            RenderPreview();
+        } else if (way == 1) {
+            TintPreview();
+            SetDIBitsToDevice(state.paintDC, 6, 6, state.previewWidth, state.previewHeight, 0, 0, 0,
+                              state.previewHeight, state.previewPixels, &state.previewInfo, DIB_RGB_COLORS);
+        } else {
+            TintPreview();
+            HDC memoryDC = CreateCompatibleDC(state.paintDC);
+            HBITMAP bitmap = CreateDIBitmap(state.paintDC, &state.previewHeader, CBM_INIT, state.previewPixels,
+                                            &state.previewInfo, DIB_RGB_COLORS);
+            HGDIOBJ previous = SelectObject(memoryDC, bitmap);
+            BitBlt(state.paintDC, 6, 6, state.previewWidth, state.previewHeight, memoryDC, 0, 0, SRCCOPY);
+            SelectObject(memoryDC, previous);
+            DeleteObject(bitmap);
+            DeleteDC(memoryDC);
+        }
         GdiFlush();
-    });
+        wayMs[way].push_back(Now() - t0);
+    }
     SelectObject(sectionDC, previousBitmap);
     DeleteDC(sectionDC);
     DeleteObject(section);
@@ -310,9 +318,11 @@ int main()
 
     printf("copy: CopyFileA of the picture, %.1f ms (median of %d, %.1f to %.1f)\n", copy.median, kRounds, copy.low,
            copy.high);
-    printf("re-render by way of: CreateDIBitmap + BitBlt %.2f ms, SetDIBitsToDevice %.2f ms, "
-           "DIB section + BitBlt %.2f ms (tint included, medians of %d)\n",
-           viaDeviceBitmap.median, viaSetDIBits.median, viaSection.median, kRenders);
+    for (int way = 0; way < 4; ++way) {
+        Spread t = Summarise(wayMs[way]);
+        printf("re-render by way of %-43s %6.2f ms (%.2f to %.2f; tint included, %d turns)\n", kWays[way], t.median,
+               t.low, t.high, kRenders);
+    }
     printf("memory: picture %.1f MiB; peak working set at start %.1f MiB, then after header, frame and layout "
            "%.1f, preview window and load %.1f, preview buffers %.1f, editor window %.1f, 20 renders %.1f, "
            "export %.1f\n",
