@@ -1,4 +1,4 @@
-// duotint: tints a 24-bit BMP picture with two colours.
+// duotint: tints a picture with two colours.
 #include <windows.h>
 
 #include "app/program.h"

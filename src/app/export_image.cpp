@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "app/picture.h"
 #include "app/preview.h"
 #include "app/program_state.h"
 #include "image/bmp.h"
@@ -23,6 +24,8 @@ void ExportImage()
     state.fileNamePtr = state.fileName;
 
     BindFile(state.imageFile, state.fileNamePtr);
+    if (state.exportPath != nullptr)
+        BindFileW(state.imageFile, state.exportPath);  // beside a command-line picture
     OpenForReplacing(state.imageFile);
     CheckIo();
     WriteBytes(state.imageFile, state.fileHeader, 54);

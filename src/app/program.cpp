@@ -2,6 +2,8 @@
 #include "app/program.h"
 
 #include "app/program_state.h"
+#include "app/command_line.h"
+#include "app/picture.h"
 #include "app/editor.h"
 #include "app/layout.h"
 #include "image/bmp.h"
@@ -50,7 +52,18 @@ void ShowPreviewWindow()
                                          state.windowHeight, nullptr, nullptr, nullptr, nullptr);
     ShowWindow(state.editorWindow, SW_SHOWNORMAL);
     UpdateWindow(state.editorWindow);
+    // The phase goes on at once: with nothing queued, it queues a message of
+    // its own rather than wait for one.
+    if (!PeekMessageA(&state.msg, nullptr, 0, 0, PM_NOREMOVE))
+        PostMessageA(state.editorWindow, WM_NULL, 0, 0);
     FetchMessage();
+}
+
+void ShowPreviewPixels()
+{
+    // The preview window was shown before the pixels were read; now it shows them.
+    InvalidateRect(state.editorWindow, nullptr, FALSE);
+    UpdateWindow(state.editorWindow);
 }
 
 void FetchMessage()
@@ -64,13 +77,15 @@ void FetchMessage()
 void RunProgram()
 {
     CreateDrawingObjects();
-    RunNameEntry();
+    if (!TakeCommandLinePicture())
+        RunNameEntry();
     ReadImageHeader();
     ComputeLayout();
     BuildFrameImage();
     ShowPreviewWindow();
     LoadSourcePixels();
     DownsamplePreview();
+    ShowPreviewPixels();
     SetEditingDefaults();
     RunEditor();
 }

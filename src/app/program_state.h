@@ -99,6 +99,10 @@ struct ProgramState {
     // The digit characters typed so far in numeric entry, which its echo
     // shows as typed (leading zeros included); entryDigits of them are valid.
     char entryText[9];
+    // A picture named on the command line: its full path and its export's.
+    // Both are null when the name popup named the picture in fileName.
+    const wchar_t* picturePath;
+    const wchar_t* exportPath;
 };
 
 extern ProgramState state;

@@ -1,12 +1,10 @@
-// Reading the picture's header and pixels, and the export header.
+// The 24-bit BMP header: checking a picture's, packing the export's; pixel buffers.
 #include "image/bmp.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "app/program_state.h"
 #include "support/error.h"
-#include "support/file_io.h"
 
 namespace {
 
@@ -39,6 +37,20 @@ RowLayout RowStride(int32_t width)
     int32_t stride = 3 * width;
     uint8_t pad = (stride % 4 == 0) ? 0 : static_cast<uint8_t>(4 - stride % 4);
     return {stride + pad, pad};
+}
+
+bool PixelsFitInMemory(int64_t width, int64_t rows)
+{
+    int64_t stride = 3 * width;
+    stride += (4 - stride % 4) % 4;
+    return stride * rows <= 0x7FFFFFFF;
+}
+
+void TooLargeSentence(const char* fileName, int64_t width, int64_t rows, char* sentence, size_t sentenceSize)
+{
+    snprintf(sentence, sentenceSize, "%s is %lld x %lld pixels, too large to hold in memory; %s", fileName,
+             static_cast<long long>(width), static_cast<long long>(rows),
+             "duotint tints pictures of at most 2 GB of pixels.");
 }
 
 bool ParseImageHeader(const uint8_t header[54], const char* fileName, ImageHeaderFacts& facts,
@@ -87,11 +99,8 @@ bool ParseImageHeader(const uint8_t header[54], const char* fileName, ImageHeade
     // height < 0: rows are stored top-down. INT_MIN has no positive
     // counterpart in 32 bits, so the size is judged in 64.
     int64_t rows = height < 0 ? -static_cast<int64_t>(height) : height;
-    int64_t stride = 3 * static_cast<int64_t>(width);
-    stride += (4 - stride % 4) % 4;
-    if (stride * rows > 0x7FFFFFFF) {
-        snprintf(sentence, sentenceSize, "%s is %d x %lld pixels, too large to hold in memory; %s", fileName, width,
-                 static_cast<long long>(rows), "duotint tints pictures of at most 2 GB of pixels.");
+    if (!PixelsFitInMemory(width, rows)) {
+        TooLargeSentence(fileName, width, rows, sentence, sentenceSize);
         return false;
     }
     facts.width = width;
@@ -142,65 +151,4 @@ void FillBitmapRecords(BITMAPINFOHEADER& header, BITMAPINFO& info, int32_t width
     header.biBitCount = 24;
     memset(&info, 0, sizeof info);
     memcpy(&info.bmiHeader, &header, sizeof header);
-}
-
-void ReadImageHeader()
-{
-    BindFile(state.imageFile, state.fileNamePtr);
-    OpenForReading(state.imageFile);
-    CheckIo();
-    ReadBytes(state.imageFile, state.fileHeader, 54);
-    CheckIo();
-    CloseFile(state.imageFile);
-    CheckIo();
-
-    ImageHeaderFacts facts;
-    char sentence[256];
-    if (!ParseImageHeader(state.fileHeader, state.fileNamePtr, facts, sentence, sizeof sentence))
-        EndWithSentence(kErrorRefusedPicture, sentence);
-    state.imageWidth = facts.width;
-    state.imageHeight = facts.height;
-    state.topDown = facts.topDown;
-    state.pixelDataOffset = facts.dataOffset;
-}
-
-void LoadSourcePixels()
-{
-    BindFile(state.imageFile, state.fileNamePtr);
-    OpenForReading(state.imageFile);
-    CheckIo();
-    ReadBytes(state.imageFile, state.fileHeader, 54);
-    CheckIo();
-    // A palette or a longer info header may stand between the 54 header
-    // bytes and the pixels.
-    SkipBytes(state.imageFile, state.pixelDataOffset - 54);
-    CheckIo();
-
-    RowLayout layout = RowStride(state.imageWidth);
-    state.srcStride = layout.stride;
-    state.srcPad = layout.pad;
-    AllocatePixelBuffer(static_cast<uint32_t>(state.srcStride) * static_cast<uint32_t>(state.imageHeight),
-                        state.sourceHandle, state.sourcePixels);
-
-    uint32_t pixelBytes = 3 * static_cast<uint32_t>(state.imageWidth);
-    for (state.row = state.imageHeight - 1; state.row >= 0; --state.row) {
-        // The buffer is bottom-up whatever the file's order.
-        int32_t bufferRow = state.topDown ? state.row : state.imageHeight - 1 - state.row;
-        state.byteIndex = bufferRow * state.srcStride;
-        uint8_t* line = state.sourcePixels + state.byteIndex;
-        ReadBytes(state.imageFile, line, pixelBytes);
-        CheckIo();
-        // Padding bytes in the file may be anything; in memory they are 0.
-        SkipBytes(state.imageFile, state.srcPad);
-        CheckIo();
-        for (state.padCounter = 0; state.padCounter < state.srcPad; ++state.padCounter)
-            line[pixelBytes + state.padCounter] = 0;
-    }
-    CloseFile(state.imageFile);
-    CheckIo();
-}
-
-void FillExportHeader()
-{
-    PackExportHeader(state.fileHeader, state.imageWidth, state.imageHeight, state.srcStride);
 }

@@ -32,6 +32,11 @@ struct ImageHeaderFacts {
 bool ParseImageHeader(const uint8_t header[54], const char* fileName, ImageHeaderFacts& facts,
                       char* sentence, size_t sentenceSize);
 
+// Whether a 24-bit buffer of width x rows pixels stays within 2 GB, and the
+// sentence that refuses one that does not.
+bool PixelsFitInMemory(int64_t width, int64_t rows);
+void TooLargeSentence(const char* fileName, int64_t width, int64_t rows, char* sentence, size_t sentenceSize);
+
 // The 54-byte header of an exported picture.
 void PackExportHeader(uint8_t header[54], int32_t width, int32_t height, int32_t stride);
 
@@ -43,6 +48,3 @@ void AllocatePixelBuffer(uint32_t size, HGLOBAL& handle, uint8_t*& pixels);
 // copy with one all-zero colour entry.
 void FillBitmapRecords(BITMAPINFOHEADER& header, BITMAPINFO& info, int32_t width, int32_t height);
 
-void ReadImageHeader();
-void LoadSourcePixels();
-void FillExportHeader();

@@ -9,9 +9,18 @@ RuntimeErrorState errorState;
 
 namespace {
 
+// Texts are UTF-8 (a command-line path may hold any character), so the box
+// is shown through the wide function.
 void ShowWithMessageBox(const char* text, const char* caption)
 {
-    MessageBoxA(nullptr, text, caption, MB_OK);
+    wchar_t wideText[kErrorTextCapacity + 4 * MAX_PATH];
+    wchar_t wideCaption[64];
+    if (MultiByteToWideChar(CP_UTF8, 0, text, -1, wideText, sizeof wideText / sizeof *wideText) == 0 ||
+        MultiByteToWideChar(CP_UTF8, 0, caption, -1, wideCaption, sizeof wideCaption / sizeof *wideCaption) == 0) {
+        MessageBoxA(nullptr, text, caption, MB_OK);
+        return;
+    }
+    MessageBoxW(nullptr, wideText, wideCaption, MB_OK);
 }
 
 // The executable's own code range: trace entries outside it (the platform's

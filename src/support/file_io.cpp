@@ -1,7 +1,8 @@
-// Buffered file operations over CreateFileA, ReadFile, WriteFile, CloseHandle.
+// Buffered file operations over CreateFileW, ReadFile, WriteFile, CloseHandle.
 #include "support/file_io.h"
 
 #include <cstring>
+#include <cwchar>
 
 #include "support/error.h"
 
@@ -58,15 +59,15 @@ uint32_t ReadFully(HANDLE handle, uint8_t* destination, uint32_t count)
     return done;
 }
 
-void FolderOf(const char* name, char* folder)
+void FolderOf(const wchar_t* name, wchar_t* folder)
 {
-    const char* slash = nullptr;
-    for (const char* p = name; *p != '\0'; ++p) {
-        if (*p == '\\' || *p == '/')
+    const wchar_t* slash = nullptr;
+    for (const wchar_t* p = name; *p != L'\0'; ++p) {
+        if (*p == L'\\' || *p == L'/')
             slash = p;
     }
     if (slash == nullptr) {
-        strcpy(folder, ".");
+        wcscpy(folder, L".");
         return;
     }
     size_t n = static_cast<size_t>(slash - name);
@@ -74,8 +75,25 @@ void FolderOf(const char* name, char* folder)
         n = 1;  // the root folder itself
     if (n >= MAX_PATH)
         n = MAX_PATH - 1;
-    memcpy(folder, name, n);
-    folder[n] = '\0';
+    wmemcpy(folder, name, n);
+    folder[n] = L'\0';
+}
+
+// The bound name as UTF-16, in scratch when it has to be converted; null
+// (and 102) when nothing is bound.
+const wchar_t* WideName(const FileRecord& file, wchar_t (&scratch)[MAX_PATH])
+{
+    if (file.wideName != nullptr)
+        return file.wideName;
+    if (file.name == nullptr) {
+        Fail(kErrorNotBound);
+        return nullptr;
+    }
+    if (MultiByteToWideChar(CP_ACP, 0, file.name, -1, scratch, MAX_PATH) == 0) {
+        FailWithPlatformError();
+        return nullptr;
+    }
+    return scratch;
 }
 
 }  // namespace
@@ -83,15 +101,34 @@ void FolderOf(const char* name, char* folder)
 void BindFile(FileRecord& file, const char* name)
 {
     file.name = name;
+    file.wideName = nullptr;
+}
+
+void BindFileW(FileRecord& file, const wchar_t* name)
+{
+    file.name = nullptr;
+    file.wideName = name;
+}
+
+uint64_t FileSize(FileRecord& file)
+{
+    LARGE_INTEGER size;
+    if (!Usable(file))
+        return 0;
+    if (!GetFileSizeEx(file.handle, &size)) {
+        FailWithPlatformError();
+        return 0;
+    }
+    return static_cast<uint64_t>(size.QuadPart);
 }
 
 void OpenForReading(FileRecord& file)
 {
-    if (file.name == nullptr) {
-        Fail(kErrorNotBound);
+    wchar_t scratch[MAX_PATH];
+    const wchar_t* name = WideName(file, scratch);
+    if (name == nullptr)
         return;
-    }
-    file.handle = CreateFileA(file.name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    file.handle = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file.handle == INVALID_HANDLE_VALUE) {
         FailWithPlatformError();
@@ -101,24 +138,24 @@ void OpenForReading(FileRecord& file)
     file.writing = 0;
     file.bufferFill = 0;
     file.bufferPos = 0;
-    file.temporaryName[0] = '\0';
+    file.temporaryName[0] = L'\0';
 }
 
 void OpenForReplacing(FileRecord& file)
 {
-    if (file.name == nullptr) {
-        Fail(kErrorNotBound);
+    wchar_t scratch[MAX_PATH];
+    const wchar_t* name = WideName(file, scratch);
+    if (name == nullptr)
         return;
-    }
     // The target must be writable now: a read-only file, a folder or a file
     // another program holds open fails here, before anything is written.
-    DWORD attributes = GetFileAttributesA(file.name);
+    DWORD attributes = GetFileAttributesW(name);
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
             Fail(ERROR_ACCESS_DENIED);
             return;
         }
-        HANDLE probe = CreateFileA(file.name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        HANDLE probe = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
         if (probe == INVALID_HANDLE_VALUE) {
             FailWithPlatformError();
@@ -127,19 +164,19 @@ void OpenForReplacing(FileRecord& file)
         CloseHandle(probe);
     }
 
-    char folder[MAX_PATH];
-    FolderOf(file.name, folder);
-    if (GetTempFileNameA(folder, "dt~", 0, file.temporaryName) == 0) {
-        file.temporaryName[0] = '\0';
+    wchar_t folder[MAX_PATH];
+    FolderOf(name, folder);
+    if (GetTempFileNameW(folder, L"dt~", 0, file.temporaryName) == 0) {
+        file.temporaryName[0] = L'\0';
         FailWithPlatformError();
         return;
     }
-    file.handle = CreateFileA(file.temporaryName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    file.handle = CreateFileW(file.temporaryName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file.handle == INVALID_HANDLE_VALUE) {
         FailWithPlatformError();
-        DeleteFileA(file.temporaryName);
-        file.temporaryName[0] = '\0';
+        DeleteFileW(file.temporaryName);
+        file.temporaryName[0] = L'\0';
         return;
     }
     file.isOpen = 1;
@@ -226,18 +263,21 @@ void CloseFile(FileRecord& file)
         FailWithPlatformError();
     file.isOpen = 0;
     file.handle = nullptr;
-    if (file.temporaryName[0] == '\0')
+    if (file.temporaryName[0] == L'\0')
         return;
 
     if (complete && closed) {
-        if (!MoveFileExA(file.temporaryName, file.name, MOVEFILE_REPLACE_EXISTING)) {
-            FailWithPlatformError();
-            DeleteFileA(file.temporaryName);
+        wchar_t scratch[MAX_PATH];
+        const wchar_t* name = WideName(file, scratch);
+        if (name == nullptr || !MoveFileExW(file.temporaryName, name, MOVEFILE_REPLACE_EXISTING)) {
+            if (name != nullptr)
+                FailWithPlatformError();
+            DeleteFileW(file.temporaryName);
         }
     } else {
-        DeleteFileA(file.temporaryName);
+        DeleteFileW(file.temporaryName);
     }
-    file.temporaryName[0] = '\0';
+    file.temporaryName[0] = L'\0';
     unfinishedReplacement = nullptr;
 }
 
@@ -250,7 +290,7 @@ void DiscardUnfinishedReplacement()
     if (file->isOpen)
         CloseHandle(file->handle);
     file->isOpen = 0;
-    if (file->temporaryName[0] != '\0')
-        DeleteFileA(file->temporaryName);
-    file->temporaryName[0] = '\0';
+    if (file->temporaryName[0] != L'\0')
+        DeleteFileW(file->temporaryName);
+    file->temporaryName[0] = L'\0';
 }

@@ -20,6 +20,7 @@ enum { kFileBufferSize = 1 << 18 };
 
 struct FileRecord {
     const char* name;       // bound name; null before the first bind
+    const wchar_t* wideName;  // bound wide name, which wins over name when set
     HANDLE handle;
     uint8_t isOpen;
     uint8_t writing;
@@ -28,11 +29,17 @@ struct FileRecord {
     // Set while the file is written as a replacement: the bytes go to this
     // temporary file beside the target, which takes the target's place only
     // once it is complete and closed.
-    char temporaryName[MAX_PATH];
+    wchar_t temporaryName[MAX_PATH];
     uint8_t buffer[kFileBufferSize];
 };
 
+// Names in the ANSI code page, or any path in UTF-16. Every platform call
+// goes through the wide functions.
 void BindFile(FileRecord& file, const char* name);
+void BindFileW(FileRecord& file, const wchar_t* name);
+
+// The size of an open file in bytes.
+uint64_t FileSize(FileRecord& file);
 
 // Opens an existing file for reading only, sharing reads with others.
 void OpenForReading(FileRecord& file);

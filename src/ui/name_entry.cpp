@@ -1,5 +1,5 @@
-// The name popup: the user types the picture's name, Enter tests that the
-// name plus ".bmp" exists, Esc leaves.
+// The name popup: the user types the picture's name, Enter looks for the
+// name with each picture extension in the current folder, Esc leaves.
 #include "ui/name_entry.h"
 
 #include <cstring>
@@ -7,6 +7,7 @@
 #include "app/program.h"
 #include "app/program_state.h"
 #include "support/error.h"
+#include "support/picture_names.h"
 #include "ui/window_procs.h"
 
 namespace {
@@ -67,9 +68,8 @@ void RunNameEntry()
             Rectangle(state.nameDC, 120, 30, 405, 70);
         }
         if (keyDown && state.lastKeyCode == 28) {
-            memcpy(state.fileName + state.nameLength, ".bmp", 5);
             state.fileNamePtr = state.fileName;
-            if (OpenFile(state.fileName, &state.openInfo, OF_EXIST) == HFILE_ERROR) {
+            if (!FindPictureFile(state.fileName, state.nameLength)) {
                 StartNamePopup();
                 continue;
             }

@@ -85,21 +85,11 @@ void PaintPreviewWindow(HWND hwnd)
     BlitBuffer(dc, state.frameHeader, state.frameInfo, state.framePixels, 0, 0, state.windowWidth,
                state.windowHeight);
 
-    // The pixels are not loaded yet: the platform reads and scales the file
-    // itself. A file it cannot read leaves the preview area white.
-    state.memoryDC = CreateCompatibleDC(dc);
-    state.bitmap = static_cast<HBITMAP>(
-        LoadImageA(nullptr, state.fileName, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
-    if (state.bitmap != nullptr) {
-        HGDIOBJ previous = SelectObject(state.memoryDC, state.bitmap);
-        StretchBlt(dc, 6, 6, state.previewWidth, state.previewHeight, state.memoryDC, 0, 0, state.imageWidth,
-                   state.imageHeight, SRCCOPY);
-        SelectObject(state.memoryDC, previous);
-        DeleteObject(state.bitmap);
-        state.bitmap = nullptr;
-    }
-    DeleteDC(state.memoryDC);
-    state.memoryDC = nullptr;
+    // The picture as read, once its preview is sampled; the file is never
+    // read a second time for it.
+    if (state.previewSourcePixels != nullptr)
+        BlitBuffer(dc, state.previewHeader, state.previewInfo, state.previewSourcePixels, 6, 6, state.previewWidth,
+                   state.previewHeight);
 
     DrawPanel();  // AcquirePaintDC selected nullPen and smallFont
 }

@@ -190,24 +190,19 @@ std::string EditorRun::OpenToPreview()
     HWND popup = duotint_.WaitForNamePopup();
     if (popup == nullptr || !TypeText(kPictureName))
         return "no name popup to type into";
-    // The Enter key-up would be the one message the preview phase waits for:
-    // it is sent only when the preview window may go. The cursor stays off
-    // the windows so that no mouse move comes instead.
+    // The preview phase takes one message and goes on without waiting: the
+    // Enter key-up, queued with the key-down, or one it posts itself. The
+    // preview window shows while the pixels are read, which for a small
+    // picture may be too short to see. The cursor stays off the windows so
+    // that no mouse move reaches the editor.
     MoveCursor(1900, 1060);
-    KeyDown(kEnter);
-    preview_ = duotint_.WaitForWindow("o", 10000);
-    if (preview_ == nullptr)
-        return "no preview window";
-    return WaitPainted(preview_);
+    Tap(kEnter);
+    preview_ = duotint_.WaitForWindow("o", 200);
+    return "";
 }
 
 std::string EditorRun::PreviewToEditor()
 {
-    // The preview phase waits for one message, of any kind, before it reads
-    // the pixels: the key-up, or the posted message should the key-up reach
-    // no window. Whichever comes second is harmless to the editor.
-    KeyUp(kEnter);
-    PostMessageA(preview_, WM_NULL, 0, 0);
     editor_ = duotint_.WaitForWindow(" ", 10000);
     if (editor_ == nullptr)
         return "no editor window";

@@ -92,11 +92,11 @@ public:
     EditorRun(int32_t width, int32_t height);
 
     // Each returns "" on success, otherwise what went wrong.
-    // Writes the picture, starts duotint, names the picture and waits for
-    // the painted preview window (which then waits for one message).
+    // Writes the picture, starts duotint and names the picture; the preview
+    // window, which goes by itself once the pixels are read, is kept if seen.
     std::string OpenToPreview();
-    // Lets the preview window go and waits for the painted editor window,
-    // brings it to the foreground and starts numeric entry.
+    // Waits for the painted editor window, brings it to the foreground and
+    // starts numeric entry.
     std::string PreviewToEditor();
     std::string Do(const Step& step);
     std::string DoAll(const std::vector<Step>& steps);

@@ -530,19 +530,28 @@ Duotint::~Duotint()
     CloseHandle(pi_.hProcess);
 }
 
-bool Duotint::Start(const std::string& folder)
+bool Duotint::Start(const std::string& folder, const std::wstring& argument)
 {
     // A crash of the child ends it with its exception code at once instead of
     // waiting behind a crash dialog.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     LeaveWindowsUnmanaged();
-    std::string exe = DuotintExe();
-    std::string commandLine = "\"" + exe + "\"";
-    STARTUPINFOA si{};
+    auto widen = [](const std::string& s) {
+        std::wstring w(s.size() + 1, L'\0');
+        w.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, &w[0], static_cast<int>(w.size()))));
+        if (!w.empty())
+            w.pop_back();  // the terminating zero
+        return w;
+    };
+    std::wstring exe = widen(DuotintExe());
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!argument.empty())
+        commandLine += L" \"" + argument + L"\"";
+    STARTUPINFOW si{};
     si.cb = sizeof si;
     started_ = GetTickCount();
-    return CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si,
-                          &pi_) != 0;
+    return CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, widen(folder).c_str(),
+                          &si, &pi_) != 0;
 }
 
 bool Duotint::Running() const

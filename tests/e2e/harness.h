@@ -182,8 +182,9 @@ public:
     Duotint(const Duotint&) = delete;
     Duotint& operator=(const Duotint&) = delete;
 
-    // Starts $DUOTINT_EXE with folder as its current folder.
-    bool Start(const std::string& folder);
+    // Starts $DUOTINT_EXE with folder as its current folder, and argument,
+    // if any, quoted on its command line.
+    bool Start(const std::string& folder, const std::wstring& argument = L"");
     DWORD Pid() const { return pi_.dwProcessId; }
     HANDLE Process() const { return pi_.hProcess; }
     bool Running() const;

@@ -10,6 +10,7 @@
 #include "app/export_image.h"
 #include "app/preview.h"
 #include "app/program.h"
+#include "app/picture.h"
 #include "image/bmp.h"
 #include "test_support.h"
 

@@ -14,6 +14,7 @@
 
 #include "app/layout.h"
 #include "app/program.h"
+#include "app/picture.h"
 #include "image/bmp.h"
 #include "app/preview.h"
 #include "test_support.h"

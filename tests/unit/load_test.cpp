@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "app/picture.h"
 #include "image/bmp.h"
 #include "test_support.h"
 

@@ -1,0 +1,14 @@
+// "duotint.exe PATH": the picture named on the command line, which is also
+// what "Open with" and a file dropped onto the program give.
+#pragma once
+
+// Exit codes of a command-line path that cannot be opened.
+enum : unsigned {
+    kExitNoSuchFile = 2,   // the file, or a folder on its way, does not exist
+    kExitCannotRead = 5,   // a folder, or a file that may not or cannot be read
+};
+
+// True when the command line names a picture: it is then state.picturePath,
+// its export state.exportPath, and state.fileNamePtr the name the sentences
+// use. A path that cannot be opened ends the program with one sentence.
+bool TakeCommandLinePicture();

@@ -1,0 +1,234 @@
+// Decoding through the Windows Imaging Component.
+//
+// Everything is converted to 32 bits a pixel, blue, green, red and a fourth
+// byte, because that is the conversion every decoder under Wine supports;
+// many direct conversions to 24 bits fail there. Formats that can carry
+// transparency go to straight (not premultiplied) BGRA and are flattened
+// onto white; the others go to BGR and the fourth byte is ignored.
+#include "image/picture_decode.h"
+
+#include <windows.h>
+#include <wincodec.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Pixels a band holds at most: 4 MB of 32-bit pixels.
+enum : int64_t { kBandPixels = 1 << 20 };
+
+template <typename T>
+void Release(T*& p)
+{
+    if (p != nullptr)
+        p->Release();
+    p = nullptr;
+}
+
+int OrientationFromFile(const wchar_t* path)
+{
+    // The EXIF segment is at most 64 KB and comes first.
+    std::vector<uint8_t> head(1 << 16);
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    DWORD got = 0;
+    BOOL read = ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &got, nullptr);
+    CloseHandle(file);
+    return read ? JpegExifOrientation(head.data(), got) : 1;
+}
+
+IWICImagingFactory* Factory()
+{
+    // One apartment and one factory for the life of the process.
+    static IWICImagingFactory* factory;
+    static bool tried;
+    if (!tried) {
+        tried = true;
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                    reinterpret_cast<void**>(&factory))))
+            factory = nullptr;
+    }
+    return factory;
+}
+
+bool CanBeTransparent(IWICImagingFactory* factory, const WICPixelFormatGUID& format)
+{
+    IWICComponentInfo* info = nullptr;
+    IWICPixelFormatInfo2* formatInfo = nullptr;
+    BOOL transparent = FALSE;
+    if (SUCCEEDED(factory->CreateComponentInfo(format, &info)) &&
+        SUCCEEDED(info->QueryInterface(IID_IWICPixelFormatInfo2, reinterpret_cast<void**>(&formatInfo))))
+        formatInfo->SupportsTransparency(&transparent);
+    Release(formatInfo);
+    Release(info);
+    return transparent != FALSE;
+}
+
+// EXIF orientation of a JPEG; 1 (as stored) when there is none. Wine's JPEG
+// decoder has no metadata reader, so the segment is read from the file then.
+int JpegOrientation(IWICBitmapDecoder* decoder, IWICBitmapFrameDecode* frame, const wchar_t* path)
+{
+    GUID container;
+    if (FAILED(decoder->GetContainerFormat(&container)) || container != GUID_ContainerFormatJpeg)
+        return 1;
+    IWICMetadataQueryReader* reader = nullptr;
+    if (FAILED(frame->GetMetadataQueryReader(&reader)))
+        return OrientationFromFile(path);
+    int orientation = 1;
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    if (SUCCEEDED(reader->GetMetadataByName(L"/app1/ifd/{ushort=274}", &value)) && value.vt == VT_UI2 &&
+        value.uiVal >= 1 && value.uiVal <= 8)
+        orientation = value.uiVal;
+    else
+        orientation = OrientationFromFile(path);
+    PropVariantClear(&value);
+    Release(reader);
+    return orientation;
+}
+
+}  // namespace
+
+int JpegExifOrientation(const uint8_t* bytes, size_t size)
+{
+    auto big16 = [&](size_t at) { return at + 2 <= size ? bytes[at] << 8 | bytes[at + 1] : -1; };
+    if (big16(0) != 0xFFD8)
+        return 1;
+    // Segments follow the start marker until the scan begins.
+    size_t at = 2;
+    while (at + 4 <= size && bytes[at] == 0xFF && bytes[at + 1] != 0xDA && bytes[at + 1] != 0xD9) {
+        const size_t length = static_cast<size_t>(big16(at + 2));
+        const size_t body = at + 4;
+        if (bytes[at + 1] == 0xE1 && length >= 8 && body + length - 2 <= size &&
+            memcmp(bytes + body, "Exif\0\0", 6) == 0) {
+            // A TIFF header and its first directory, in either byte order.
+            const uint8_t* tiff = bytes + body + 6;
+            const size_t tiffSize = length - 2 - 6;
+            if (tiffSize < 8 || (memcmp(tiff, "II", 2) != 0 && memcmp(tiff, "MM", 2) != 0))
+                return 1;
+            const bool little = tiff[0] == 'I';
+            auto read = [&](size_t p, int n) {
+                uint32_t v = 0;
+                for (int i = 0; i < n; ++i)
+                    v |= static_cast<uint32_t>(tiff[p + i]) << (8 * (little ? i : n - 1 - i));
+                return v;
+            };
+            const size_t directory = read(4, 4);
+            if (directory + 2 > tiffSize)
+                return 1;
+            const uint32_t entries = read(directory, 2);
+            for (uint32_t i = 0; i < entries && directory + 2 + 12 * (i + 1) <= tiffSize; ++i) {
+                const size_t entry = directory + 2 + 12 * i;
+                if (read(entry, 2) == 274 && read(entry + 2, 2) == 3) {
+                    const uint32_t value = read(entry + 8, 2);
+                    return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+                }
+            }
+            return 1;
+        }
+        at = body + length - 2;
+    }
+    return 1;
+}
+
+bool OrientationSwapsAxes(int orientation) { return orientation >= 5 && orientation <= 8; }
+
+void OrientedPosition(int orientation, int64_t width, int64_t height, int64_t x, int64_t y, int64_t& ox,
+                      int64_t& oy)
+{
+    switch (orientation) {
+    case 2: ox = width - 1 - x; oy = y; break;                // mirrored left to right
+    case 3: ox = width - 1 - x; oy = height - 1 - y; break;   // turned half round
+    case 4: ox = x; oy = height - 1 - y; break;               // mirrored top to bottom
+    case 5: ox = y; oy = x; break;                            // transposed
+    case 6: ox = height - 1 - y; oy = x; break;               // turned a quarter clockwise
+    case 7: ox = height - 1 - y; oy = width - 1 - x; break;   // transposed the other way
+    case 8: ox = y; oy = width - 1 - x; break;                // turned a quarter anticlockwise
+    default: ox = x; oy = y; break;
+    }
+}
+
+bool DecodedPicture::Open(const wchar_t* path)
+{
+    Close();
+    IWICImagingFactory* factory = Factory();
+    if (factory == nullptr)
+        return false;
+    UINT w = 0, h = 0;
+    WICPixelFormatGUID format;
+    if (FAILED(factory->CreateDecoderFromFilename(path, nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
+                                                  &decoder_)) ||
+        FAILED(decoder_->GetFrame(0, &frame_)) || FAILED(frame_->GetSize(&w, &h)) || w == 0 || h == 0 ||
+        FAILED(frame_->GetPixelFormat(&format)) || FAILED(factory->CreateFormatConverter(&converter_))) {
+        Close();
+        return false;
+    }
+    hasAlpha_ = CanBeTransparent(factory, format);
+    const GUID& target = hasAlpha_ ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat32bppBGR;
+    if (FAILED(converter_->Initialize(frame_, target, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                      WICBitmapPaletteTypeCustom))) {
+        Close();
+        return false;
+    }
+    width_ = w;
+    height_ = h;
+    orientation_ = JpegOrientation(decoder_, frame_, path);
+    return true;
+}
+
+bool DecodedPicture::CopyInto(uint8_t* pixels, int64_t stride)
+{
+    if (converter_ == nullptr)
+        return false;
+    const int64_t outWidth = Width(), outHeight = Height();
+    for (int64_t row = 0; row < outHeight; ++row)
+        memset(pixels + row * stride + 3 * outWidth, 0, static_cast<size_t>(stride - 3 * outWidth));
+
+    // Bands of whole rows; a row wider than a band goes in several pieces.
+    const int64_t pieceWidth = width_ < kBandPixels ? width_ : kBandPixels;
+    const int64_t bandRows = kBandPixels / pieceWidth;
+    std::vector<uint8_t> band(static_cast<size_t>(4 * pieceWidth * bandRows));
+    for (int64_t top = 0; top < height_; top += bandRows) {
+        const int64_t rows = height_ - top < bandRows ? height_ - top : bandRows;
+        for (int64_t left = 0; left < width_; left += pieceWidth) {
+            const int64_t cols = width_ - left < pieceWidth ? width_ - left : pieceWidth;
+            WICRect rect = {static_cast<INT>(left), static_cast<INT>(top), static_cast<INT>(cols),
+                            static_cast<INT>(rows)};
+            const UINT bandStride = static_cast<UINT>(4 * cols);
+            if (FAILED(converter_->CopyPixels(&rect, bandStride, static_cast<UINT>(bandStride * rows), band.data())))
+                return false;
+            for (int64_t y = 0; y < rows; ++y) {
+                const uint8_t* in = band.data() + y * bandStride;
+                for (int64_t x = 0; x < cols; ++x, in += 4) {
+                    int64_t ox, oy;
+                    OrientedPosition(orientation_, width_, height_, left + x, top + y, ox, oy);
+                    // The buffer is bottom-up.
+                    uint8_t* out = pixels + (outHeight - 1 - oy) * stride + 3 * ox;
+                    if (hasAlpha_) {
+                        out[0] = FlattenOnWhite(in[0], in[3]);
+                        out[1] = FlattenOnWhite(in[1], in[3]);
+                        out[2] = FlattenOnWhite(in[2], in[3]);
+                    } else {
+                        out[0] = in[0];
+                        out[1] = in[1];
+                        out[2] = in[2];
+                    }
+                }
+            }
+        }
+    }
+    return true;
+}
+
+void DecodedPicture::Close()
+{
+    Release(converter_);
+    Release(frame_);
+    Release(decoder_);
+    hasAlpha_ = false;
+    orientation_ = 1;
+    width_ = height_ = 0;
+}

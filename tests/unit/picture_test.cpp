@@ -1,0 +1,209 @@
+// Opening pictures other than 24-bit BMPs: the corpus's good BMPs and small
+// PNG and JPEG files, each against a reference made without the platform.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "app/picture.h"
+#include "image/bmp.h"
+#include "image/picture_decode.h"
+#include "test_support.h"
+
+namespace {
+
+std::string DataPath(const char* name)
+{
+    const char* data = getenv("DUOTINT_TEST_DATA");
+    return data == nullptr ? std::string() : HostPath(data) + "\\pictures\\" + name;
+}
+
+// Opens path as the program does; the test ends if the program would.
+void Open(const std::string& path)
+{
+    ResetProgram();
+    static std::string held;
+    held = path;
+    state.fileNamePtr = &held[0];
+    ReadImageHeader();
+    LoadSourcePixels();
+}
+
+// Blue, green, red of picture pixel (x, y), y counted from the top.
+const uint8_t* Pixel(int32_t x, int32_t y)
+{
+    return state.sourcePixels + static_cast<size_t>(state.imageHeight - 1 - y) * state.srcStride + 3 * x;
+}
+
+// FNV-1a 64 over sourceImage without its padding, as make_pictures.py hashes.
+uint64_t SourceHash()
+{
+    uint64_t h = 0xcbf29ce484222325ULL;
+    for (int32_t row = 0; row < state.imageHeight; ++row)
+        for (int32_t i = 0; i < 3 * state.imageWidth; ++i)
+            h = (h ^ state.sourcePixels[static_cast<size_t>(row) * state.srcStride + i]) * 0x100000001b3ULL;
+    return h;
+}
+
+TEST(OpenPictureDeathTest, EveryGoodCorpusBmpHasTheReferencePixels)
+{
+    // From make_pictures.py's own BMP reader.
+    static const struct {
+        const char* name;
+        int32_t width, height;
+        uint64_t hash;
+        bool refused;  // the platform's decoder under Wine cannot read 32-bit bit fields
+    } kCases[] = {
+        {"pal1.bmp", 127, 64, 0x91D2EAC19077C851ULL},
+        {"pal1bg.bmp", 127, 64, 0x0D5E7EE67CEE4C55ULL},
+        {"pal1wb.bmp", 127, 64, 0x91D2EAC19077C851ULL},
+        {"pal4.bmp", 127, 64, 0x0C8146269702D429ULL},
+        {"pal4gs.bmp", 127, 64, 0xAC66B235B8E89B9AULL},
+        {"pal4rle.bmp", 127, 64, 0x0C8146269702D429ULL},
+        {"pal8-0.bmp", 127, 64, 0x1B9F7A1DBD252172ULL},
+        {"pal8.bmp", 127, 64, 0x1B9F7A1DBD252172ULL},
+        {"pal8gs.bmp", 127, 64, 0x5734EFB3781E15E7ULL},
+        {"pal8nonsquare.bmp", 127, 32, 0xDF46C34FBA6F27E2ULL},
+        {"pal8os2.bmp", 127, 64, 0x1B9F7A1DBD252172ULL},
+        {"pal8rle.bmp", 127, 64, 0x1B9F7A1DBD252172ULL},
+        {"pal8topdown.bmp", 127, 64, 0x1B9F7A1DBD252172ULL},
+        {"pal8v4.bmp", 127, 64, 0x1B9F7A1DBD252172ULL},
+        {"pal8v5.bmp", 127, 64, 0x1B9F7A1DBD252172ULL},
+        {"pal8w124.bmp", 124, 61, 0x81A57DBE93724AC5ULL},
+        {"pal8w125.bmp", 125, 62, 0xF31FCB29FCAB7AAFULL},
+        {"pal8w126.bmp", 126, 63, 0x11EBEE6303E029E9ULL},
+        {"rgb16-565.bmp", 127, 64, 0x4E7D6B389981FC4CULL},
+        {"rgb16-565pal.bmp", 127, 64, 0x4E7D6B389981FC4CULL},
+        {"rgb16.bmp", 127, 64, 0x1FAD7A2B6A4870C2ULL},
+        {"rgb16bfdef.bmp", 127, 64, 0x1FAD7A2B6A4870C2ULL},
+        {"rgb24.bmp", 127, 64, 0x7E411D45A17D6037ULL},
+        {"rgb24pal.bmp", 127, 64, 0x7E411D45A17D6037ULL},
+        {"rgb32.bmp", 127, 64, 0x7E411D45A17D6037ULL},
+        {"rgb32bf.bmp", 127, 64, 0x7E411D45A17D6037ULL, true},
+        {"rgb32bfdef.bmp", 127, 64, 0x7E411D45A17D6037ULL},
+    };
+    const char* suite = getenv("DUOTINT_BMPSUITE");
+    ASSERT_NE(suite, nullptr) << "DUOTINT_BMPSUITE is not set";
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        std::string path = HostPath(suite) + "\\g\\" + c.name;
+        if (c.refused) {
+            EXPECT_EXIT(Open(path), testing::ExitedWithCode(13), "with bit fields, a kind duotint cannot read\\.");
+            continue;
+        }
+        Open(path);
+        EXPECT_EQ(state.imageWidth, c.width);
+        EXPECT_EQ(state.imageHeight, c.height);
+        EXPECT_EQ(SourceHash(), c.hash);
+    }
+}
+
+TEST(OpenPicture, TransparencyIsFlattenedOntoWhite)
+{
+    Open(DataPath("alpha.png"));
+    ASSERT_EQ(state.imageWidth, 5);
+    ASSERT_EQ(state.imageHeight, 3);
+    static const uint8_t kAlpha[5] = {0, 255, 1, 128, 254};
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 5; ++x) {
+            // make_pictures.py's alpha_pixel, red, green, blue.
+            const int rgb[3] = {(x * 53 + y * 91) % 256, (x * 29 + y * 7 + 40) % 256, (x * 17 + y * 113 + 9) % 256};
+            const int a = kAlpha[(x + 2 * y) % 5];
+            for (int k = 0; k < 3; ++k) {
+                auto want = static_cast<int>(std::lround((rgb[k] * a + 255.0 * (255 - a)) / 255.0));
+                EXPECT_EQ(Pixel(x, y)[2 - k], want) << x << "," << y << " component " << k;
+            }
+        }
+}
+
+void ColourPixel(int32_t x, int32_t y, int out[3])
+{
+    out[0] = (x * 33 + y * 71 + 100) % 256;
+    out[1] = (x * 7 + y * 90 + 5) % 256;
+    out[2] = (x * 60 + y * 20) % 256;
+}
+
+void PalettePixel(int32_t x, int32_t y, int out[3])
+{
+    static const int kPalette[4][3] = {{20, 10, 250}, {50, 240, 30}, {230, 70, 60}, {0, 190, 200}};
+    for (int k = 0; k < 3; ++k)
+        out[k] = kPalette[(x + y) % 4][k];
+}
+
+TEST(OpenPicture, PngVariantsGifAndTiffOpen)
+{
+    // Blue, green, red of each pixel by make_pictures.py's formulas.
+    static const struct {
+        const char* name;
+        int32_t width, height;
+        void (*expected)(int32_t x, int32_t y, int out[3]);
+    } kCases[] = {
+        {"rgb16.png", 5, 3, ColourPixel},
+        {"grey.png", 7, 2, [](int32_t x, int32_t y, int out[3]) { out[0] = out[1] = out[2] = (x * 37 + y * 101) % 256; }},
+        {"palette.png", 3, 3, PalettePixel},
+        {"palette.gif", 3, 3, PalettePixel},
+        {"rgb.tif", 5, 3, ColourPixel},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        Open(DataPath(c.name));
+        ASSERT_EQ(state.imageWidth, c.width);
+        ASSERT_EQ(state.imageHeight, c.height);
+        for (int32_t y = 0; y < c.height; ++y)
+            for (int32_t x = 0; x < c.width; ++x) {
+                int want[3];
+                c.expected(x, y, want);
+                for (int k = 0; k < 3; ++k)
+                    EXPECT_EQ(Pixel(x, y)[k], want[k]) << x << "," << y;
+            }
+        for (int32_t row = 0; row < c.height; ++row)
+            for (int32_t i = 3 * c.width; i < state.srcStride; ++i)
+                EXPECT_EQ(state.sourcePixels[row * state.srcStride + i], 0) << "padding";
+    }
+}
+
+TEST(OpenPicture, JpegOrientationSixIsTurnedAQuarterClockwise)
+{
+    // Stored 16 x 8, red on the left, blue on the right: upright it is 8 x 16,
+    // red on top.
+    Open(DataPath("turned6.jpg"));
+    ASSERT_EQ(state.imageWidth, 8);
+    ASSERT_EQ(state.imageHeight, 16);
+    for (int32_t y : {0, 7, 8, 15})
+        for (int32_t x : {0, 7}) {
+            const uint8_t* p = Pixel(x, y);
+            bool red = y < 8;
+            EXPECT_NEAR(p[2], red ? 220 : 20, 6) << x << "," << y;
+            EXPECT_NEAR(p[1], 20, 6) << x << "," << y;
+            EXPECT_NEAR(p[0], red ? 20 : 220, 6) << x << "," << y;
+        }
+}
+
+TEST(OpenPictureDeathTest, RandomBytesNamedPngAreRefusedWithASentence)
+{
+    ScratchFolder folder;
+    std::vector<uint8_t> bytes(300);
+    uint32_t seed = 12345;
+    for (uint8_t& b : bytes) {
+        seed = seed * 1103515245 + 12345;
+        b = static_cast<uint8_t>(seed >> 16);
+    }
+    ASSERT_TRUE(WriteWholeFile("noise.png", bytes));
+    EXPECT_EXIT(Open("noise.png"), testing::ExitedWithCode(13), "noise.png is not a picture duotint can read\\.");
+}
+
+// A header that promises 715827881 x 1 pixels (2 GB) in a 54-byte file ends
+// with runtime error 100 before the memory is asked for; asking for it first
+// took half a minute.
+TEST(OpenPictureDeathTest, FileShorterThanItsRowsEndsWith100BeforeAllocating)
+{
+    ScratchFolder folder;
+    std::vector<uint8_t> header(54);
+    PackExportHeader(header.data(), 715827881, 1, 2147483644);
+    ASSERT_TRUE(WriteWholeFile("short.bmp", header));
+    DWORD start = GetTickCount();
+    EXPECT_EXIT(Open("short.bmp"), testing::ExitedWithCode(100), "Runtime error 100");
+    EXPECT_LT(GetTickCount() - start, 5000u);
+}
+
+}  // namespace
