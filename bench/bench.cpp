@@ -221,7 +221,7 @@ void MeasureOtherFormats()
             LoadSourcePixels();
             ms.push_back(Now() - t0);
         }
-        return Median(ms);
+        return Summarise(ms).median;
     };
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     const double bmp = openMs(kPicture);

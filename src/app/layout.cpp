@@ -41,8 +41,9 @@ Layout LayoutForDesktop(int32_t screenRight, int32_t screenBottom, int32_t image
     if (l.windowTop < 0)
         l.windowTop = 0;
 
-    const int32_t roomWide = screenRight - 140;
-    const int32_t roomHigh = screenBottom - 50;
+    // The room the preview may take; at least a pixel, however small the desktop.
+    const int32_t roomWide = Max(1, screenRight - 140);
+    const int32_t roomHigh = Max(1, screenBottom - 50);
     l.aspectRatio = static_cast<long double>(imageWidth) / static_cast<long double>(imageHeight);
     l.previewWidth = imageWidth;
     l.previewHeight = imageHeight;
