@@ -9,12 +9,13 @@
 
 #include <windows.h>
 
+#include "app/export_image.h"
 #include "app/input_rules.h"
 #include "app/numeric_entry.h"
+#include "app/preview.h"
 #include "app/program.h"
 #include "app/program_state.h"
 #include "app/program_windows.h"
-#include "image/export.h"
 #include "support/error.h"
 
 namespace {

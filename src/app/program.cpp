@@ -9,7 +9,7 @@
 #include "app/name_entry.h"
 #include "app/program_windows.h"
 #include "image/bmp.h"
-#include "image/downsample.h"
+#include "app/preview.h"
 #include "support/error.h"
 
 ProgramState state;

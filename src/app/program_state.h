@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "image/tint.h"  // kRed, kGreen, kBlue index tintA and tintB
 #include "support/file_io.h"
 #include "ui/recorded_input.h"
 
@@ -89,6 +90,9 @@ struct ProgramState : RecordedInput {
     // picture file, and whether they are stored top-down.
     uint32_t pixelDataOffset;
     uint8_t topDown;
+    // The factor the preview's rows are sampled with: scaleFactor, except
+    // where that would miss rows of a very thin picture.
+    long double rowScaleFactor;
     // The digit characters typed so far in numeric entry, which its echo
     // shows as typed (leading zeros included); entryDigits of them are valid.
     char entryText[9];
@@ -99,6 +103,3 @@ struct ProgramState : RecordedInput {
 };
 
 extern ProgramState state;
-
-// Index of each colour component in tintA and tintB.
-enum { kRed = 0, kGreen = 1, kBlue = 2 };

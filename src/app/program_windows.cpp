@@ -5,7 +5,9 @@
 #include "app/program_windows.h"
 
 #include "app/program_state.h"
-#include "image/tint.h"
+#include "app/preview.h"
+#include "image/blit.h"
+#include "image/bmp.h"
 #include "ui/panel.h"
 #include "ui/window_procs.h"
 
@@ -14,6 +16,12 @@ namespace {
 // The name popup's place and size on the desktop, and its text colour.
 const int kNameLeft = 200, kNameTop = 200, kNameWidth = 410, kNameHeight = 110;
 const COLORREF kNameTextColour = PALETTERGB(20, 40, 60);
+
+void BlitFrame(HDC dc)
+{
+    BlitRows(dc, 0, 0, state.frameInfo, state.framePixels, state.windowWidth, state.windowHeight,
+             RowStride(state.windowWidth).stride);
+}
 
 void PreparePanelDC(HDC dc)
 {
@@ -41,14 +49,13 @@ void PaintPreviewWindow(HDC dc)
 {
     PreparePanelDC(dc);
     SetStretchBltMode(dc, HALFTONE);
-    BlitBuffer(dc, state.frameHeader, state.frameInfo, state.framePixels, 0, 0, state.windowWidth,
-               state.windowHeight);
+    BlitFrame(dc);
 
     // The picture as read, once its preview is sampled; the file is never
     // read a second time for it.
     if (state.previewSourcePixels != nullptr)
-        BlitBuffer(dc, state.previewHeader, state.previewInfo, state.previewSourcePixels, 6, 6, state.previewWidth,
-                   state.previewHeight);
+        BlitRows(dc, 6, 6, state.previewInfo, state.previewSourcePixels, state.previewWidth, state.previewHeight,
+                 state.outStride);
 
     DrawPanelNow(dc);
 }
@@ -56,10 +63,8 @@ void PaintPreviewWindow(HDC dc)
 void PaintEditorWindow(HDC dc)
 {
     PreparePanelDC(dc);
-    BlitBuffer(dc, state.frameHeader, state.frameInfo, state.framePixels, 0, 0, state.windowWidth,
-               state.windowHeight);
-    BlitBuffer(dc, state.previewHeader, state.previewInfo, state.previewPixels, 6, 6, state.previewWidth,
-               state.previewHeight);
+    BlitFrame(dc);
+    BlitPreview(dc);
     DrawPanelNow(dc);
 }
 
@@ -107,9 +112,3 @@ void DrawPanelNow(HDC dc)
     DrawPanel(dc, {state.previewWidth, state.previewHeight, state.panelLeft}, values);
 }
 
-void RenderPreview(HDC dc)
-{
-    TintPreview();
-    BlitBuffer(dc, state.previewHeader, state.previewInfo, state.previewPixels, 6, 6, state.previewWidth,
-               state.previewHeight);
-}

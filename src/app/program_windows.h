@@ -28,5 +28,3 @@ private:
 
 // The panel with the current values; it paints over any entry box.
 void DrawPanelNow(HDC dc);
-// Tints the preview from the current values and blits it at (6, 6).
-void RenderPreview(HDC dc);

@@ -4,18 +4,6 @@
 // only reach DefWindowProcA.
 #include "ui/window_procs.h"
 
-void BlitBuffer(HDC dc, const BITMAPINFOHEADER& header, const BITMAPINFO& info, const void* pixels, int x, int y,
-                int width, int height)
-{
-    HDC memoryDC = CreateCompatibleDC(dc);
-    HBITMAP bitmap = CreateDIBitmap(dc, &header, CBM_INIT, pixels, &info, DIB_RGB_COLORS);
-    HGDIOBJ previous = SelectObject(memoryDC, bitmap);
-    BitBlt(dc, x, y, width, height, memoryDC, 0, 0, SRCCOPY);
-    SelectObject(memoryDC, previous);
-    DeleteObject(bitmap);
-    DeleteDC(memoryDC);
-}
-
 LRESULT CALLBACK ProgramWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_NCCREATE) {

@@ -21,7 +21,3 @@ struct WindowHooks {
 
 LRESULT CALLBACK ProgramWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// Blits a bottom-up 24-bit buffer into dc at (x, y), one to one, through a
-// bitmap and memory context that are deleted again right after.
-void BlitBuffer(HDC dc, const BITMAPINFOHEADER& header, const BITMAPINFO& info, const void* pixels, int x, int y,
-                int width, int height);

@@ -16,8 +16,7 @@
 #include "app/program.h"
 #include "app/picture.h"
 #include "image/bmp.h"
-#include "image/downsample.h"
-#include "image/tint.h"
+#include "app/preview.h"
 #include "test_support.h"
 #include "app/program_windows.h"
 

@@ -7,6 +7,7 @@
 
 #include "app/program_windows.h"
 #include "image/bmp.h"
+#include "app/preview.h"
 #include "image/tint.h"
 #include "test_support.h"
 
