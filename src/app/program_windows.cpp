@@ -4,8 +4,8 @@
 // redraws the whole client area.
 #include "app/program_windows.h"
 
-#include "app/program_state.h"
 #include "app/preview.h"
+#include "app/program_state.h"
 #include "image/blit.h"
 #include "image/bmp.h"
 #include "ui/panel.h"
