@@ -1,7 +1,8 @@
 // Measures the per-pixel paths a user waits on, in one run on one machine:
 //
-//  - the tint pass and the whole re-render (tint and blit) of the largest
-//    preview a 1920 x 1080 desktop gets, 1780 x 1186;
+//  - the tint pass and the whole re-render (tint and blit) of a 1780 x 1186
+//    preview, larger than any a 1920 x 1080 desktop now gets, and the ways
+//    of putting it on screen side by side;
 //  - loading and exporting a 6000 x 4000 picture, each against CopyFileA of
 //    the same file, so the figures say how close to plain file speed they are;
 //  - the process's peak memory against the picture's size.
@@ -19,12 +20,14 @@
 
 #include "app/layout.h"
 #include "app/program_state.h"
+#include "app/program_windows.h"
 #include "app/picture.h"
 #include "image/bmp.h"
-#include "image/downsample.h"
-#include "image/export.h"
-#include "image/tint.h"
+#include "app/export_image.h"
+#include "app/preview.h"
+#include "app/program.h"
 #include "support/error.h"
+#include "image/blit.h"
 #include "test_files.h"
 
 namespace {
@@ -47,10 +50,39 @@ double Now()
     return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-double Median(std::vector<double> v)
+// Median and spread of repeated measurements: the machine is shared, so a
+// single figure says little.
+struct Spread {
+    double median, low, high;
+};
+
+Spread Summarise(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return {v[v.size() / 2], v.front(), v.back()};
+}
+
+double PeakWorkingSet()
+{
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof memory;
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    return static_cast<double>(memory.PeakWorkingSetSize);
+}
+
+
+// Times `run` `count` times; `prepare` runs untimed before each.
+template <typename Prepare, typename Run>
+Spread Time(int count, Prepare prepare, Run run)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < count; ++i) {
+        prepare(i);
+        double t0 = Now();
+        run();
+        ms.push_back(Now() - t0);
+    }
+    return Summarise(ms);
 }
 
 // The picture, row by row: smooth gradients with some fine detail, so the
@@ -109,13 +141,27 @@ void PumpMessages()
         DispatchMessageA(&msg);
 }
 
-HWND OpenPreviewWindow()
+// Paints the frame alone, as the preview window does before the pixels are in.
+LRESULT CALLBACK FramePaintProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_PAINT) {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        BlitRows(dc, 0, 0, state.frameInfo, state.framePixels, state.windowWidth, state.windowHeight,
+                 RowStride(state.windowWidth).stride);
+        EndPaint(hwnd, &ps);
+    }
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+// A popup window at the layout's place and size, painted by `procedure`.
+HWND OpenWindow(WNDPROC procedure, const char* className)
 {
     WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.lpszClassName = "duotint-bench";
+    windowClass.lpfnWndProc = procedure;
+    windowClass.lpszClassName = className;
     RegisterClassA(&windowClass);
-    HWND hwnd = CreateWindowExA(0, "duotint-bench", " ", WS_POPUP, state.windowLeft, state.windowTop,
+    HWND hwnd = CreateWindowExA(0, className, " ", WS_POPUP, state.windowLeft, state.windowTop,
                                 state.windowWidth, state.windowHeight, nullptr, nullptr, nullptr, nullptr);
     ShowWindow(hwnd, SW_SHOWNORMAL);
     UpdateWindow(hwnd);
@@ -176,7 +222,7 @@ void MeasureOtherFormats()
             LoadSourcePixels();
             ms.push_back(Now() - t0);
         }
-        return Median(ms);
+        return Summarise(ms).median;
     };
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     const double bmp = openMs(kPicture);
@@ -197,131 +243,179 @@ int main()
 {
     StartRuntimeSupport();
     errorState.showBox = BoxToStderr;
-    PROCESS_MEMORY_COUNTERS atStart{};
-    atStart.cb = sizeof atStart;
-    GetProcessMemoryInfo(GetCurrentProcess(), &atStart, sizeof atStart);
+    const double mib = 1024.0 * 1024.0;
+    const double atStart = PeakWorkingSet();
 
     WritePicture();
     UseTypedName();
     ReadImageHeader();
     ComputeLayout();
     BuildFrameImage();
-    printf("desktop %d x %d, picture %d x %d, preview %d x %d\n", state.screenRight, state.screenBottom,
-           state.imageWidth, state.imageHeight, state.previewWidth, state.previewHeight);
+    printf("desktop %d x %d, picture %d x %d, preview by the layout %d x %d\n", state.screenRight,
+           state.screenBottom, state.imageWidth, state.imageHeight, state.previewWidth, state.previewHeight);
+    SetTint();
+
+    // One session in the program's order, for the memory figure: the
+    // preview window (here only its frame), the load, the preview buffers,
+    // the editor window in its place, editing, and the export once the
+    // window is gone. Nothing else has run yet.
+    double stage[6];
+    stage[0] = PeakWorkingSet();
+    CreateDrawingObjects();
+    HWND hwnd = OpenWindow(FramePaintProc, "duotint-bench-preview");
+    LoadSourcePixels();
+    stage[1] = PeakWorkingSet();
+    DownsamplePreview();
+    stage[2] = PeakWorkingSet();
+    SetEditingDefaults();
+    SetTint();
+    DestroyWindow(hwnd);
+    // The editor window paints itself as in the program: frame, preview, panel.
+    hwnd = CreateProgramWindow(ProgramWindow::editor);
+    UpdateWindow(hwnd);
+    PumpMessages();
+    stage[3] = PeakWorkingSet();
+    state.editorWindow = hwnd;
+    for (int i = 0; i < 20; ++i) {
+        state.dispA = 45 + i % 7;
+        RenderPreview(WindowDC(hwnd, ProgramWindow::editor));
+        PumpMessages();
+    }
+    stage[4] = PeakWorkingSet();
+    // The editor window goes before the file is written, as in the program.
+    DestroyWindow(hwnd);
+    PumpMessages();
+    DeleteFileA(kExport);
+    ExportImage();
+    stage[5] = PeakWorkingSet();
+    const double sessionPeak = stage[5];
 
     // File paths: the copy, the load and the export take turns, so each
-    // meets the same state of the file cache.
-    const int kRounds = 9;
-    std::vector<double> copyMs, loadMs, exportMs;
-    SetTint();
+    // meets the same state of the file cache; each round gives its own ratios.
+    const int kRounds = 15;
+    std::vector<double> copyMs, loadRatio, exportRatio;
     for (int round = 0; round < kRounds; ++round) {
         DeleteFileA(kCopy);
         double t0 = Now();
         CopyFileA(kPicture, kCopy, FALSE);
-        copyMs.push_back(Now() - t0);
+        double copy = Now() - t0;
+        copyMs.push_back(copy);
 
-        if (state.sourcePixels != nullptr)
-            FreeSource();
+        FreeSource();
         UseTypedName();
         t0 = Now();
         LoadSourcePixels();
-        loadMs.push_back(Now() - t0);
+        loadRatio.push_back((Now() - t0) / copy);
 
         DeleteFileA(kExport);
         t0 = Now();
         ExportImage();
-        exportMs.push_back(Now() - t0);
+        exportRatio.push_back((Now() - t0) / copy);
     }
-    double copy = Median(copyMs), load = Median(loadMs), exported = Median(exportMs);
-    double copyMin = *std::min_element(copyMs.begin(), copyMs.end());
-    double loadMin = *std::min_element(loadMs.begin(), loadMs.end());
-    double exportMin = *std::min_element(exportMs.begin(), exportMs.end());
-    printf("copy   %8.1f ms (CopyFileA of the %d x %d picture, median of %d; fastest %.1f)\n", copy, kWidth, kHeight,
-           kRounds, copyMin);
-    printf("load   %8.1f ms = %.2f x copy (target <= 1.5; fastest against fastest %.2f)\n", load, load / copy,
-           loadMin / copyMin);
-    printf("export %8.1f ms = %.2f x copy (target <= 1.5; fastest against fastest %.2f)\n", exported,
-           exported / copy, exportMin / copyMin);
 
-    PROCESS_MEMORY_COUNTERS afterFiles{};
-    afterFiles.cb = sizeof afterFiles;
-    GetProcessMemoryInfo(GetCurrentProcess(), &afterFiles, sizeof afterFiles);
-
-    // The preview of that picture is the largest a 1920 x 1080 desktop gets.
+    // The re-render of a 1780 x 1186 preview, the largest the width-only fit
+    // used to give, sampled from the same picture.
+    state.previewWidth = 1780;
+    state.previewHeight = 1186;
+    state.scaleFactor = static_cast<long double>(kWidth) / 1780;
+    state.rowScaleFactor = state.scaleFactor;
+    state.windowWidth = 1780 + 112;
+    state.windowHeight = 1186 + 12;
     DownsamplePreview();
-    HWND hwnd = OpenPreviewWindow();
-    state.paintDC = GetDC(hwnd);
+    hwnd = OpenWindow(DefWindowProcA, "duotint-bench");
+    state.editorWindow = hwnd;
+    HDC dc = GetDC(hwnd);
 
     const int kRenders = 60;
-    std::vector<double> tintMs, renderMs, renderShownMs;
-    for (int i = 0; i < kRenders; ++i) {
-        state.dispA = 45 + i % 7;  // a new parameter every time, as after a wheel notch
-        double t0 = Now();
-        TintPreview();
-        tintMs.push_back(Now() - t0);
-    }
-    for (int i = 0; i < kRenders; ++i) {
-        state.dispA = 45 + i % 7;
-        double t0 = Now();
-        RenderPreview();
-        renderMs.push_back(Now() - t0);
-    }
-    for (int i = 0; i < kRenders; ++i) {
-        state.dispA = 45 + i % 7;
-        double t0 = Now();
-        RenderPreview();
+    auto newParameter = [](int i) { state.dispA = 45 + i % 7; };  // as after a wheel notch
+    Spread tint = Time(kRenders, newParameter, [] { TintPreview(); });
+    // The program's render, then the next message fetch, where wine puts
+    // the window surface on screen.
+    Spread render = Time(kRenders, newParameter, [dc] {
+        RenderPreview(dc);
         GdiFlush();
-        PumpMessages();  // as the editor loop does next: wine puts the window surface on screen here
-        renderShownMs.push_back(Now() - t0);
-    }
-    // Where the blit's time goes: the device-dependent bitmap made from
-    // previewImage and selected into a memory context, then the BitBlt.
-    std::vector<double> makeMs, copyToWindowMs;
-    for (int i = 0; i < kRenders; ++i) {
+        PumpMessages();
+    });
+
+    // The ways of putting previewImage on screen, each with its tint pass,
+    // taking turns so that the machine's changing load meets them alike.
+    void* sectionBits = nullptr;
+    HBITMAP section = CreateDIBSection(dc, &state.previewInfo, DIB_RGB_COLORS, &sectionBits, nullptr, 0);
+    HDC sectionDC = CreateCompatibleDC(dc);
+    HGDIOBJ previousBitmap = SelectObject(sectionDC, section);
+    const char* const kWays[] = {"CreateDIBitmap + BitBlt", "SetDIBitsToDevice at once",
+                                 "SetDIBitsToDevice in bands (the program's)", "DIB section + BitBlt"};
+    std::vector<double> wayMs[4];
+    for (int i = 0; i < 4 * kRenders; ++i) {
+        newParameter(i / 4);
+        const int way = i % 4;
         double t0 = Now();
-        HDC memoryDC = CreateCompatibleDC(state.paintDC);
-        HBITMAP bitmap = CreateDIBitmap(state.paintDC, &state.previewHeader, CBM_INIT, state.previewPixels,
-                                        &state.previewInfo, DIB_RGB_COLORS);
-        HGDIOBJ previous = SelectObject(memoryDC, bitmap);
-        double t1 = Now();
-        BitBlt(state.paintDC, 6, 6, state.previewWidth, state.previewHeight, memoryDC, 0, 0, SRCCOPY);
+        if (way == 3) {
+            TintTables tables;
+            BuildTintTables(CurrentTintParameters(), tables);
+            GdiFlush();  // the section's bits may be written only once GDI is done with them
+            TintRows(state.previewSourcePixels, static_cast<uint8_t*>(sectionBits), state.previewWidth,
+                     state.previewHeight, state.outStride, tables);
+            BitBlt(dc, 6, 6, state.previewWidth, state.previewHeight, sectionDC, 0, 0, SRCCOPY);
+        } else if (way == 2) {
+            RenderPreview(dc);
+        } else if (way == 1) {
+            TintPreview();
+            SetDIBitsToDevice(dc, 6, 6, state.previewWidth, state.previewHeight, 0, 0, 0,
+                              state.previewHeight, state.previewPixels, &state.previewInfo, DIB_RGB_COLORS);
+        } else {
+            TintPreview();
+            HDC memoryDC = CreateCompatibleDC(dc);
+            HBITMAP bitmap = CreateDIBitmap(dc, &state.previewHeader, CBM_INIT, state.previewPixels,
+                                            &state.previewInfo, DIB_RGB_COLORS);
+            HGDIOBJ previous = SelectObject(memoryDC, bitmap);
+            BitBlt(dc, 6, 6, state.previewWidth, state.previewHeight, memoryDC, 0, 0, SRCCOPY);
+            SelectObject(memoryDC, previous);
+            DeleteObject(bitmap);
+            DeleteDC(memoryDC);
+        }
         GdiFlush();
-        double t2 = Now();
-        SelectObject(memoryDC, previous);
-        DeleteObject(bitmap);
-        DeleteDC(memoryDC);
-        makeMs.push_back(t1 - t0);
-        copyToWindowMs.push_back(t2 - t1);
+        wayMs[way].push_back(Now() - t0);
     }
-    printf("blit       CreateDIBitmap %.2f ms + BitBlt %.2f ms (medians)\n", Median(makeMs),
-           Median(copyToWindowMs));
-    double tint = Median(tintMs), render = Median(renderMs), shown = Median(renderShownMs);
-    printf("tint   %8.2f ms for %d x %d (median of %d; target < 4)\n", tint, state.previewWidth, state.previewHeight,
-           kRenders);
-    printf("render %8.2f ms tint and blit (median of %d; target < 16.7)\n", render, kRenders);
-    printf("render %8.2f ms tint, blit and the next message fetch\n", shown);
+    SelectObject(sectionDC, previousBitmap);
+    DeleteDC(sectionDC);
+    DeleteObject(section);
 
-    PROCESS_MEMORY_COUNTERS memory{};
-    memory.cb = sizeof memory;
-    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
-    double pictureBytes = static_cast<double>(state.srcStride) * state.imageHeight;
-    double limit = pictureBytes * 1.1 + 32.0 * 1024 * 1024;
-    const double mib = 1024.0 * 1024.0;
-    printf("memory peak working set %.1f MiB, peak pagefile %.1f MiB; picture %.1f MiB, limit %.1f MiB\n",
-           memory.PeakWorkingSetSize / mib, memory.PeakPagefileUsage / mib, pictureBytes / mib, limit / mib);
-    printf("memory at start (the runtime alone): working set %.1f MiB, pagefile %.1f MiB\n",
-           atStart.WorkingSetSize / mib, atStart.PagefileUsage / mib);
-    printf("memory peak before any window: working set %.1f MiB, pagefile %.1f MiB\n",
-           afterFiles.PeakWorkingSetSize / mib, afterFiles.PeakPagefileUsage / mib);
+    const Spread copy = Summarise(copyMs);
+    const Spread load = Summarise(loadRatio);
+    const Spread exported = Summarise(exportRatio);
+    const double pictureBytes = static_cast<double>(state.srcStride) * state.imageHeight;
+    const double limit = pictureBytes * 1.1 + 32.0 * mib;
+    const double peak = PeakWorkingSet();
 
-    auto verdict = [](bool met) { return met ? "met" : "NOT met"; };
-    printf("targets: tint %s, re-render %s, load %s, export %s, memory as private bytes %s, "
-           "memory as working set %s\n",
-           verdict(tint < 4.0), verdict(render < 16.7), verdict(load <= 1.5 * copy), verdict(exported <= 1.5 * copy),
-           verdict(static_cast<double>(memory.PeakPagefileUsage) <= limit),
-           verdict(static_cast<double>(memory.PeakWorkingSetSize) <= limit));
+    printf("copy: CopyFileA of the picture, %.1f ms (median of %d, %.1f to %.1f)\n", copy.median, kRounds, copy.low,
+           copy.high);
+    for (int way = 0; way < 4; ++way) {
+        Spread t = Summarise(wayMs[way]);
+        printf("re-render by way of %-43s %6.2f ms (%.2f to %.2f; tint included, %d turns)\n", kWays[way], t.median,
+               t.low, t.high, kRenders);
+    }
+    printf("memory: picture %.1f MiB; peak working set at start %.1f MiB, then after header, frame and layout "
+           "%.1f, preview window and load %.1f, preview buffers %.1f, editor window %.1f, 20 renders %.1f, "
+           "export %.1f\n",
+           pictureBytes / mib, atStart / mib, stage[0] / mib, stage[1] / mib, stage[2] / mib, stage[3] / mib,
+           stage[4] / mib, stage[5] / mib);
+    printf("\n%-34s %9s %21s %9s  %s\n", "figure", "median", "spread", "target", "verdict");
+    auto line = [](const char* name, const Spread& s, double target, const char* unit) {
+        printf("%-34s %7.2f%-2s %8.2f to %8.2f %7.2f%-2s %s\n", name, s.median, unit, s.low, s.high, target, unit,
+               s.median <= target ? "met" : "NOT met");
+    };
+    line("tint pass 1780 x 1186", tint, 4.0, "ms");
+    line("re-render 1780 x 1186, shown", render, 16.7, "ms");
+    line("LoadSourcePixels / CopyFileA", load, 1.5, "x");
+    line("export / CopyFileA", exported, 1.2, "x");
+    Spread memory{sessionPeak / limit, sessionPeak / limit, peak / limit};
+    line("peak working set / limit", memory, 1.0, "x");
+    printf("(limit: picture x 1.1 + 32 MiB = %.1f MiB; peak working set after one session %.1f MiB, the figure; "
+           "after the whole bench, with its extra buffers, %.1f MiB)\n",
+           limit / mib, sessionPeak / mib, peak / mib);
 
-    ReleaseDC(hwnd, state.paintDC);
+    ReleaseDC(hwnd, dc);
     DestroyWindow(hwnd);
     MeasureOtherFormats();
     DeleteFileA(kPicture);

@@ -1,84 +1,118 @@
-// The editor's message loop, the program's last phase. It never looks at a
-// message itself: after each fetch and dispatch it decides from the words
-// EditorWindowProc recorded and from its own two flags, panelShown and
-// wheelMode. It ends the program on Esc, or on an export key after writing
-// the tinted picture; a mouse-button press rebuilds the window.
+// The editor's message loop, the program's last phase, and the loop of one
+// numeric entry nested in it. After each fetch and dispatch a loop decodes
+// what the window procedure recorded, asks input_rules what that means in
+// its own state (the editor: panelShown and wheelMode; an entry: whether a
+// number is typed) and does it. Esc ends the program, an export key ends it
+// after writing the tinted picture, and a mouse-button press rebuilds the
+// window.
 #include "app/editor.h"
 
 #include <windows.h>
 
+#include "app/export_image.h"
+#include "app/input_rules.h"
+#include "app/numeric_entry.h"
+#include "app/preview.h"
 #include "app/program.h"
 #include "app/program_state.h"
-#include "image/export.h"
-#include "image/tint.h"
+#include "app/program_windows.h"
 #include "support/error.h"
-#include "ui/numeric_entry.h"
-#include "ui/panel.h"
-#include "ui/window_procs.h"
 
 namespace {
 
-// Where the loop goes on after one message.
+// Where the editor loop goes on after one message.
 enum class Resume {
     recreate,  // destroy and re-create the window, then refresh
     refresh,   // let the window paint, then draw the panel at the next message
     fetch,     // the next message
 };
 
-bool IsExportKey(int32_t key)
+void ToggleStep()
 {
-    return key >= 16 && key <= 53 && key != 28 && key != 42;
+    state.step = state.step == 1 ? 10 : 1;
 }
 
-// Fetches one message and runs the loop's tests on it, in their fixed order.
-Resume HandleEditorMessage()
+// Enter over no parameter: the number goes, and a repaint takes whatever
+// was typed off the screen. The editor then redraws the panel.
+void DiscardEntry()
 {
-    FetchMessage();
-    const bool keyDown = state.lastMessage == WM_KEYDOWN;
-    // Auto-repeats (bit 14) and extended keys (bit 8) never equal a plain
-    // scan code, so a held key acts once.
-    if (keyDown && state.lastKeyCode == 1)
-        Terminate();
-    if (state.lastMessage == WM_PAINT)
-        return Resume::refresh;
-    if (state.lastMessage == WM_LBUTTONDOWN)
+    state.entryValue = state.entryDigits = state.entryNegative = state.entryBoxDrawn = 0;
+    state.entryState = 2;
+    InvalidateRect(state.editorWindow, nullptr, FALSE);
+    UpdateWindow(state.editorWindow);
+}
+
+// One numeric entry; `first` is the message that started it. Returns
+// recreate for a button press; otherwise the state fields tell how it ended:
+// entryState 2 (nothing stored), wheelMode 1 (a notch), or a number to store.
+Resume RunNumericEntry(Input in)
+{
+    state.entryDigits = state.entryValue = state.entryNegative = state.entryDone = state.entryState = 0;
+    for (bool first = true;; first = false) {
+        if (!first) {
+            FetchMessage();
+            in = DecodeInput(state);
+        }
+        const int32_t row = RowUnderCursor();
+        const EntryAction action = DecideEntry(in, state.entryState != 0, row, first);
+        if (action.toggleStep)
+            ToggleStep();
+        switch (action.step) {
+        case EntryStep::ignore: break;
+        case EntryStep::end: Terminate();
+        case EntryStep::recreate: return Resume::recreate;
+        case EntryStep::emptyEnter: state.entryState = 2; return Resume::fetch;
+        case EntryStep::exportAndEnd: ExportAndEnd();
+        case EntryStep::wheelMode: state.wheelMode = 1; return Resume::fetch;
+        case EntryStep::discard: DiscardEntry(); return Resume::fetch;
+        case EntryStep::type:
+            NumericEntryStep(WindowDC(state.editorWindow, ProgramWindow::editor), row);
+            if (state.entryDone != 0)
+                return Resume::fetch;
+            break;
+        }
+    }
+}
+
+Resume RunEntry(const Input& first)
+{
+    if (RunNumericEntry(first) == Resume::recreate)
         return Resume::recreate;
-    if (state.lastMessage == WM_RBUTTONDOWN)
-        return Resume::recreate;
-    if (keyDown && state.lastKeyCode == 42)
-        state.step = state.step == 1 ? 10 : 1;
-    if (keyDown && IsExportKey(state.lastKeyCode))
-        ExportAndEnd();
-    if (state.panelShown == 0) {
-        DrawPanel();
+    if (state.entryState == 2) {
+        state.panelShown = 0;
+    } else if (state.wheelMode == 0) {
+        WindowDC dc(state.editorWindow, ProgramWindow::editor);
+        StoreEnteredValue(dc);
+        RenderPreview(dc);
+    }
+    return Resume::fetch;
+}
+
+Resume ActOnEditorInput(const Input& in)
+{
+    const EditorAction action = DecideEditor(in, state.panelShown != 0, state.wheelMode != 0);
+    if (action.toggleStep)
+        ToggleStep();
+    switch (action.step) {
+    case EditorStep::fetch: break;
+    case EditorStep::end: Terminate();
+    case EditorStep::refresh: return Resume::refresh;
+    case EditorStep::recreate: return Resume::recreate;
+    case EditorStep::exportAndEnd: ExportAndEnd();
+    case EditorStep::startEntry: return RunEntry(in);
+    case EditorStep::leaveWheelMode: state.wheelMode = 0; break;
+    case EditorStep::drawPanel:
+        DrawPanelNow(WindowDC(state.editorWindow, ProgramWindow::editor));
         state.panelShown = 1;
         state.wheelMode = 0;
-        return Resume::fetch;
+        break;
+    case EditorStep::decrease:
+    case EditorStep::increase: {
+        WindowDC dc(state.editorWindow, ProgramWindow::editor);
+        action.step == EditorStep::decrease ? WheelDecrease(dc) : WheelIncrease(dc);
+        RenderPreview(dc);
+        break;
     }
-    if (state.panelShown == 1 && state.wheelMode == 0) {
-        // The message that brought us here is not part of the entry: the
-        // entry starts with the next one.
-        if (RunNumericEntry() == EntryEnd::recreate)
-            return Resume::recreate;
-        if (state.entryState == 2) {
-            state.panelShown = 0;
-            return Resume::fetch;
-        }
-        if (state.wheelMode == 1)
-            return Resume::fetch;
-        StoreEnteredValue();
-        RenderPreview();
-    }
-    // A digit-row key leaves wheel mode; the digit itself is not entered.
-    if (keyDown && state.lastKeyCode >= 2 && state.lastKeyCode <= 11 && state.wheelMode == 1)
-        state.wheelMode = 0;
-    if (state.lastMessage == WM_MOUSEWHEEL && state.lastWheelDelta == 120 && state.wheelMode == 1) {
-        WheelDecrease();
-        RenderPreview();
-    }
-    if (state.lastMessage == WM_MOUSEWHEEL && state.lastWheelDelta == 65416 && state.wheelMode == 1) {
-        WheelIncrease();
-        RenderPreview();
     }
     return Resume::fetch;
 }
@@ -89,13 +123,7 @@ void CreateEditorWindow()
 {
     // The first time this removes the preview window.
     DestroyWindow(state.editorWindow);
-    state.editorClass.lpfnWndProc = EditorWindowProc;
-    state.editorClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    state.editorClass.lpszClassName = " ";
-    RegisterClassA(&state.editorClass);  // fails harmlessly once the class exists
-    state.editorWindow = CreateWindowExA(0, " ", " ", WS_POPUP, state.windowLeft, state.windowTop, state.windowWidth,
-                                         state.windowHeight, nullptr, nullptr, nullptr, nullptr);
-    ShowWindow(state.editorWindow, SW_SHOWNORMAL);
+    state.editorWindow = CreateProgramWindow(ProgramWindow::editor);
 }
 
 void ExportAndEnd()
@@ -117,6 +145,7 @@ void RunEditor()
             UpdateWindow(state.editorWindow);
             state.panelShown = 0;
         }
-        next = HandleEditorMessage();
+        FetchMessage();
+        next = ActOnEditorInput(DecodeInput(state));
     }
 }

@@ -25,15 +25,9 @@ const uint8_t kFrameRingColours[7][3] = {
 };
 
 int32_t Min(int32_t a, int32_t b) { return a < b ? a : b; }
+int32_t Max(int32_t a, int32_t b) { return a > b ? a : b; }
 
 }  // namespace
-
-int64_t Trunc(long double value)
-{
-    // The x87 conversion truncates toward zero; out-of-range values give the
-    // integer indefinite instead of a fault, since exceptions stay masked.
-    return static_cast<int64_t>(value);
-}
 
 Layout LayoutForDesktop(int32_t screenRight, int32_t screenBottom, int32_t imageWidth, int32_t imageHeight)
 {
@@ -47,26 +41,55 @@ Layout LayoutForDesktop(int32_t screenRight, int32_t screenBottom, int32_t image
     if (l.windowTop < 0)
         l.windowTop = 0;
 
+    // The room the preview may take; at least a pixel, however small the desktop.
+    const int32_t roomWide = Max(1, screenRight - 140);
+    const int32_t roomHigh = Max(1, screenBottom - 50);
     l.aspectRatio = static_cast<long double>(imageWidth) / static_cast<long double>(imageHeight);
     l.previewWidth = imageWidth;
     l.previewHeight = imageHeight;
     if (l.aspectRatio > 1.0L) {
-        // Wide: fitted by width only.
-        if (screenRight - 140 < l.previewWidth) {
-            l.previewWidth = screenRight - 140;
-            l.previewHeight = static_cast<int32_t>(Trunc(static_cast<long double>(screenRight - 140) / l.aspectRatio));
+        // Wide: fitted by width first.
+        if (roomWide < l.previewWidth) {
+            l.previewWidth = roomWide;
+            l.previewHeight = static_cast<int32_t>(Trunc(static_cast<long double>(roomWide) / l.aspectRatio));
         }
-    } else if (screenBottom - 50 < l.previewHeight) {
-        // Tall or square: fitted by height only.
-        l.previewWidth = static_cast<int32_t>(Trunc(static_cast<long double>(screenBottom - 50) * l.aspectRatio));
-        l.previewHeight = screenBottom - 50;
+    } else if (roomHigh < l.previewHeight) {
+        // Tall or square: fitted by height first.
+        l.previewWidth = static_cast<int32_t>(Trunc(static_cast<long double>(roomHigh) * l.aspectRatio));
+        l.previewHeight = roomHigh;
     }
-    // A picture so thin that its reduced width truncates to 0 still gets one
-    // column, so the scale factor below is defined.
+    // What is still too large for the desktop in the other dimension is
+    // fitted by that one as well: the smaller of the two fits wins. A wide
+    // picture is fitted by height here, a tall one by width only on a desktop
+    // higher than wide. What fits already is left exactly as it is.
+    if (l.previewHeight > roomHigh) {
+        l.previewWidth = static_cast<int32_t>(Trunc(static_cast<long double>(roomHigh) * l.aspectRatio));
+        l.previewHeight = roomHigh;
+    }
+    if (l.previewWidth > roomWide) {
+        l.previewWidth = roomWide;
+        l.previewHeight = static_cast<int32_t>(Trunc(static_cast<long double>(roomWide) / l.aspectRatio));
+    }
+    // A picture so thin that a reduced side truncates to 0 still gets one
+    // row or column, so the scale factors below are defined and the preview
+    // shows something.
     if (l.previewWidth == 0)
         l.previewWidth = 1;
+    if (l.previewHeight == 0)
+        l.previewHeight = 1;
 
     l.scaleFactor = static_cast<long double>(imageWidth) / static_cast<long double>(l.previewWidth);
+    // The shared factor follows the width, so it spans the columns exactly.
+    // Where a truncated or raised side makes it miss the rows, sampling past
+    // the last row or leaving more than a step of rows unreached, the rows
+    // take their own factor and so span the whole picture once.
+    l.rowScaleFactor = l.scaleFactor;
+    const long double rows = static_cast<long double>(imageHeight);
+    const bool pastTheEnd = Trunc(static_cast<long double>(l.previewHeight - 1) * l.scaleFactor) > imageHeight - 1;
+    const bool fallsShort = static_cast<long double>(l.previewHeight + 1) * l.scaleFactor <= rows;
+    if (pastTheEnd || fallsShort)
+        l.rowScaleFactor = rows / static_cast<long double>(l.previewHeight);
+
     l.panelLeft = l.previewWidth + 55;
     l.windowWidth = l.previewWidth + 111;
     l.windowHeight = l.previewHeight + 11;
@@ -74,6 +97,13 @@ Layout LayoutForDesktop(int32_t screenRight, int32_t screenBottom, int32_t image
         l.windowWidth = 99;
     if (l.windowHeight < 249)
         l.windowHeight = 249;
+
+    // The frame adds a row and a column; the whole window stays on the
+    // desktop wherever the desktop is large enough to hold it.
+    if (l.windowLeft + l.windowWidth + 1 > screenRight)
+        l.windowLeft = Max(0, screenRight - l.windowWidth - 1);
+    if (l.windowTop + l.windowHeight + 1 > screenBottom)
+        l.windowTop = Max(0, screenBottom - l.windowHeight - 1);
     return l;
 }
 
@@ -113,6 +143,7 @@ void ComputeLayout()
     state.previewWidth = l.previewWidth;
     state.previewHeight = l.previewHeight;
     state.scaleFactor = l.scaleFactor;
+    state.rowScaleFactor = l.rowScaleFactor;
     state.panelLeft = l.panelLeft;
     state.windowWidth = l.windowWidth;
     state.windowHeight = l.windowHeight;

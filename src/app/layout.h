@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "image/downsample.h"  // Trunc
+
 // The layout fields for one desktop and one picture, before the frame adds
 // its extra row and column to the window size.
 struct Layout {
@@ -12,18 +14,16 @@ struct Layout {
     long double aspectRatio;
     int32_t previewWidth;
     int32_t previewHeight;
-    long double scaleFactor;
+    long double scaleFactor;     // picture width / preview width; also the rows' factor
+    long double rowScaleFactor;  // the rows' own factor where the shared one misses the picture
     int32_t panelLeft;
     int32_t windowWidth;
     int32_t windowHeight;
 };
 
-// Extended value to integer, toward zero, through 64 bits; callers keep the
-// low 32 bits where they store into a 32-bit field.
-int64_t Trunc(long double value);
-
 // The whole layout rule for a desktop whose rectangle ends at screenRight,
-// screenBottom. Picture sizes are at least 1.
+// screenBottom. Picture sizes are at least 1. Every window it gives lies on
+// the desktop, and the preview is at least 1 x 1.
 Layout LayoutForDesktop(int32_t screenRight, int32_t screenBottom, int32_t imageWidth, int32_t imageHeight);
 
 // Blue, green, red of the frame pixel at distance d from the frame's edge.

@@ -6,25 +6,42 @@
 #include "app/picture.h"
 #include "app/editor.h"
 #include "app/layout.h"
+#include "app/name_entry.h"
+#include "app/program_windows.h"
 #include "image/bmp.h"
-#include "image/downsample.h"
+#include "app/preview.h"
 #include "support/error.h"
-#include "ui/name_entry.h"
-#include "ui/window_procs.h"
 
 ProgramState state;
 
+namespace {
+
+// The panel's small font and the popup's large one: cell height and average
+// character width in pixels, normal weight.
+struct FontSize {
+    int height;
+    int width;
+};
+const FontSize kSmallFont = {16, 7};
+const FontSize kLargeFont = {32, 14};
+
+HFONT CreateProgramFont(const FontSize& size)
+{
+    return CreateFontA(size.height, size.width, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                       OUT_CHARACTER_PRECIS, CLIP_CHARACTER_PRECIS, DEFAULT_QUALITY, 0, nullptr);
+}
+
+}  // namespace
+
 void CreateDrawingObjects()
 {
-    state.namePanelLogBrush = {BS_SOLID, 0x02C8F0FA, 0};  // PALETTERGB(250, 240, 200)
+    state.namePanelLogBrush = {BS_SOLID, PALETTERGB(250, 240, 200), 0};
     state.namePanelBrush = CreateBrushIndirect(&state.namePanelLogBrush);
-    state.nameBackLogBrush = {BS_SOLID, 0x02A0D2E6, 0};   // PALETTERGB(230, 210, 160)
+    state.nameBackLogBrush = {BS_SOLID, PALETTERGB(230, 210, 160), 0};
     state.nameBackBrush = CreateBrushIndirect(&state.nameBackLogBrush);
-    state.nullPen = CreatePen(PS_NULL, 0, 0);
-    state.smallFont = CreateFontA(16, 7, 0, 0, 400, 0, 0, 0, ANSI_CHARSET, OUT_CHARACTER_PRECIS,
-                                  CLIP_CHARACTER_PRECIS, DEFAULT_QUALITY, 0, nullptr);
-    state.largeFont = CreateFontA(32, 14, 0, 0, 400, 0, 0, 0, ANSI_CHARSET, OUT_CHARACTER_PRECIS,
-                                  CLIP_CHARACTER_PRECIS, DEFAULT_QUALITY, 0, nullptr);
+    state.nullPen = CreatePen(PS_NULL, 0, RGB(0, 0, 0));
+    state.smallFont = CreateProgramFont(kSmallFont);
+    state.largeFont = CreateProgramFont(kLargeFont);
 }
 
 void SetEditingDefaults()
@@ -44,13 +61,7 @@ void SetEditingDefaults()
 
 void ShowPreviewWindow()
 {
-    state.editorClass.lpfnWndProc = PreviewWindowProc;
-    state.editorClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    state.editorClass.lpszClassName = "o";
-    RegisterClassA(&state.editorClass);
-    state.editorWindow = CreateWindowExA(0, "o", " ", WS_POPUP, state.windowLeft, state.windowTop, state.windowWidth,
-                                         state.windowHeight, nullptr, nullptr, nullptr, nullptr);
-    ShowWindow(state.editorWindow, SW_SHOWNORMAL);
+    state.editorWindow = CreateProgramWindow(ProgramWindow::preview);
     UpdateWindow(state.editorWindow);
     // The phase goes on at once: with nothing queued, it queues a message of
     // its own rather than wait for one.
@@ -71,6 +82,9 @@ void FetchMessage()
     // 0 is WM_QUIT and -1 a failed fetch: either way nothing more will come.
     if (GetMessageA(&state.msg, nullptr, 0, 0) <= 0)
         Terminate();
+    // Messages sent while GetMessageA waited are recorded too; only what the
+    // dispatched message itself leaves counts.
+    state.recorded = 0;
     DispatchMessageA(&state.msg);
 }
 

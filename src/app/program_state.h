@@ -8,9 +8,13 @@
 
 #include <cstdint>
 
+#include "image/tint.h"  // kRed, kGreen, kBlue index tintA and tintB
 #include "support/file_io.h"
+#include "ui/recorded_input.h"
 
-struct ProgramState {
+// The recorded input (lastMessage, lastKeyCode, ...) is part of the record;
+// the window procedures write it through the RecordedInput they are given.
+struct ProgramState : RecordedInput {
     uint8_t padScratch;      // receives each padding byte read from the picture
     uint8_t step;            // wheel increment: 10 or 1
     uint8_t padCounter;
@@ -45,10 +49,6 @@ struct ProgramState {
     int32_t screenBottom;
     int32_t byteIndex;
     int32_t srcIndex;
-    int32_t lastMessage;     // low word of the last recorded message id
-    int32_t lastWParamLow;   // virtual-key code of a key message
-    int32_t lastKeyCode;     // high word of lParam: scan code and key flags
-    int32_t lastWheelDelta;  // high word of wParam, unsigned
     long double aspectRatio;
     long double scaleFactor;
     char fileName[32];
@@ -75,9 +75,7 @@ struct ProgramState {
     WNDCLASSA nameClass;
     HWND editorWindow;
     HWND nameWindow;
-    HDC paintDC;
     HDC memoryDC;
-    HDC nameDC;
     HBRUSH namePanelBrush;
     HBRUSH nameBackBrush;
     LOGBRUSH namePanelLogBrush;
@@ -92,6 +90,9 @@ struct ProgramState {
     // picture file, and whether they are stored top-down.
     uint32_t pixelDataOffset;
     uint8_t topDown;
+    // The factor the preview's rows are sampled with: scaleFactor, except
+    // where that would miss rows of a very thin picture.
+    long double rowScaleFactor;
     // The digit characters typed so far in numeric entry, which its echo
     // shows as typed (leading zeros included); entryDigits of them are valid.
     char entryText[9];
@@ -102,6 +103,3 @@ struct ProgramState {
 };
 
 extern ProgramState state;
-
-// Index of each colour component in tintA and tintB.
-enum { kRed = 0, kGreen = 1, kBlue = 2 };

@@ -1,14 +1,16 @@
-// The reduced, untinted copy of the picture that the editor shows and re-tints.
+// Nearest-neighbour sampling of a picture into its reduced preview.
 #pragma once
 
 #include <cstdint>
 
-// Nearest-neighbour sampling anchored at the top-left corner: preview pixel
-// (r, c), counted from the top, is source pixel (Trunc(r * scaleFactor),
-// Trunc(c * scaleFactor)), held inside the picture. Both buffers are
-// bottom-up; the destination's padding is zeroed.
+// Extended value to integer, toward zero, through 64 bits; callers keep the
+// low 32 bits where they store into a 32-bit field.
+int64_t Trunc(long double value);
+
+// Sampling anchored at the top-left corner: preview pixel (r, c), counted
+// from the top, is source pixel (Trunc(r * rowScale), Trunc(c * columnScale)),
+// held inside the picture. Both buffers are bottom-up; the destination's
+// padding is zeroed.
 void SamplePreview(const uint8_t* source, int32_t imageWidth, int32_t imageHeight, int32_t srcStride,
                    uint8_t* destination, int32_t previewWidth, int32_t previewHeight, int32_t outStride,
-                   long double scaleFactor);
-
-void DownsamplePreview();
+                   long double columnScale, long double rowScale);

@@ -1,4 +1,14 @@
-// The tinted picture at full resolution, written as the typed name plus "-.bmp".
+// The tinted picture at full resolution, as the pixel rows of a BMP file.
 #pragma once
 
-void ExportImage();
+#include <cstdint>
+
+#include "image/tint.h"
+#include "support/file_io.h"
+
+// Writes `height` rows of `width` pixels from `source` (bottom-up, rows
+// `stride` bytes apart) through the tint to `file`, which is open for
+// writing. The padding goes out as zeros whatever the source holds there;
+// `source` is only read. A failed write ends the program through CheckIo.
+void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                     const TintParameters& parameters);

@@ -1,5 +1,4 @@
-// The tint blend, evaluated bit for bit in 80-bit extended precision, and the
-// preview re-render.
+// The tint blend, evaluated bit for bit in 80-bit extended precision.
 //
 // The blend is computed in a fixed order of single rounded operations. GCC
 // keeps long double arithmetic on the x87 unit, where every operation rounds
@@ -12,8 +11,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/program_state.h"
-#include "ui/window_procs.h"
 
 uint8_t TintByte(int32_t x, int32_t A, int32_t B, int32_t dispA, int32_t dispB, int32_t distr)
 {
@@ -45,11 +42,6 @@ uint8_t TintByte(int32_t x, int32_t A, int32_t B, int32_t dispA, int32_t dispB, 
     return static_cast<uint8_t>(static_cast<int32_t>(rounded));
 }
 
-uint8_t TintChannel(int32_t x, int32_t A, int32_t B)
-{
-    return TintByte(x, A, B, state.dispA, state.dispB, state.distr);
-}
-
 void BuildTintTables(const TintParameters& p, TintTables& tables)
 {
     // Pixel byte 0 is blue, 1 green, 2 red; the components are stored red first.
@@ -60,17 +52,6 @@ void BuildTintTables(const TintParameters& p, TintTables& tables)
         for (int32_t x = 0; x < 256; ++x)
             tables.channel[channel][x] = TintByte(x, A, B, p.dispA, p.dispB, p.distr);
     }
-}
-
-TintParameters CurrentTintParameters()
-{
-    TintParameters p;
-    memcpy(p.tintA, state.tintA, sizeof p.tintA);
-    memcpy(p.tintB, state.tintB, sizeof p.tintB);
-    p.dispA = state.dispA;
-    p.dispB = state.dispB;
-    p.distr = state.distr;
-    return p;
 }
 
 void TintPixels(const uint8_t* source, uint8_t* destination, uint32_t pixelCount, const TintTables& tables)
@@ -124,19 +105,4 @@ void TintRows(const uint8_t* source, uint8_t* destination, int32_t width, int32_
         TintPixels(source + offset, destination + offset, static_cast<uint32_t>(width), tables);
         memset(destination + offset + pixelBytes, 0, static_cast<size_t>(stride) - pixelBytes);
     }
-}
-
-void TintPreview()
-{
-    TintTables tables;
-    BuildTintTables(CurrentTintParameters(), tables);
-    TintRows(state.previewSourcePixels, state.previewPixels, state.previewWidth, state.previewHeight, state.outStride,
-             tables);
-}
-
-void RenderPreview()
-{
-    TintPreview();
-    BlitBuffer(state.paintDC, state.previewHeader, state.previewInfo, state.previewPixels, 6, 6, state.previewWidth,
-               state.previewHeight);
 }

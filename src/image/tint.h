@@ -1,13 +1,11 @@
-// The two-colour tint of one 8-bit channel, and the preview re-render.
+// The two-colour tint of 8-bit channels: one byte, and whole pixel runs
+// through tables built once per set of parameters.
 #pragma once
 
 #include <cstdint>
 
-// x: the channel's byte; A, B: the matching components of tintA and tintB.
-// The percentages are read from the program state.
-uint8_t TintChannel(int32_t x, int32_t A, int32_t B);
-
-// The same tint with the percentages given.
+// x: the channel's byte; A, B: the matching components of tintA and tintB;
+// the three percentages as the editor holds them.
 uint8_t TintByte(int32_t x, int32_t A, int32_t B, int32_t dispA, int32_t dispB, int32_t distr);
 
 // For fixed parameters the tint depends only on the byte, so every pass over
@@ -16,6 +14,9 @@ uint8_t TintByte(int32_t x, int32_t A, int32_t B, int32_t dispA, int32_t dispB, 
 struct TintTables {
     uint8_t channel[3][256];
 };
+
+// Index of each colour component in tintA and tintB.
+enum { kRed = 0, kGreen = 1, kBlue = 2 };
 
 struct TintParameters {
     int32_t tintA[3];  // red, green, blue
@@ -26,8 +27,6 @@ struct TintParameters {
 };
 
 void BuildTintTables(const TintParameters& parameters, TintTables& tables);
-// The parameters as the program state holds them now.
-TintParameters CurrentTintParameters();
 
 // Maps `pixelCount` pixels (3 bytes each) from `source` to `destination`.
 // The two may be the same buffer.
@@ -37,8 +36,3 @@ void TintPixels(const uint8_t* source, uint8_t* destination, uint32_t pixelCount
 // each row's padding in the destination.
 void TintRows(const uint8_t* source, uint8_t* destination, int32_t width, int32_t height, int32_t stride,
               const TintTables& tables);
-
-// The tint pass of RenderPreview alone: previewSource into previewImage.
-void TintPreview();
-
-void RenderPreview();

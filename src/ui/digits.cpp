@@ -15,8 +15,12 @@ constexpr long double kLn10 = 0x9.35D8DDDAAA8AC17p-2L;
 // Magnitudes below this come out as zero.
 constexpr long double kZeroThreshold = 1e-14L;
 // How close log10 of the magnitude must be to a whole number for the
-// magnitude to be taken as an exact power of ten.
+// magnitude to be a candidate for a power of ten ...
 constexpr long double kPowerTolerance = 1e-9L;
+// ... and how close, relative to it, the magnitude must then be to that
+// power. Only the rounding of the arithmetic fits in here: 999999999 and
+// 1000000001 are 1e-9 from 10^9 and are shown digit by digit.
+constexpr long double kPowerMatch = 1e-15L;
 constexpr long double kDigitBase = 10.0L;
 
 // Toward zero through 64 bits; only the low 32 bits are kept. The range
@@ -52,7 +56,8 @@ DecimalDigits DecomposeDecimal(long double value)
         long double t = logl(value) / kLn10;
         // Round to nearest, ties to even (the x87 unit's rounding mode).
         long double n = rintl(t);
-        if (fabsl(t - n) < kPowerTolerance) {
+        long double power = expl(n * kLn10);
+        if (fabsl(t - n) < kPowerTolerance && fabsl(value - power) <= power * kPowerMatch) {
             result.exponent = static_cast<int32_t>(n) + 1;
             digit[0] = 1;
         } else {

@@ -1,7 +1,7 @@
 // The parameter panel beside the preview: nine labels and nine 40 x 20 value
-// boxes on a 20-pixel grid from y 15, drawn into paintDC with whatever pen,
-// brush and font it holds (the painters leave the null pen, the white stock
-// brush and the small font selected).
+// boxes on a 20-pixel grid from y 15, drawn into the context it is given with
+// whatever pen, brush and font that holds (the program selects the null pen,
+// the white stock brush and the small font).
 //
 // Numbers are laid out character by character from their decimal
 // decomposition at a pitch of 8 pixels per digit; a run of digits is one
@@ -12,7 +12,6 @@
 
 #include <cmath>
 
-#include "app/program_state.h"
 #include "ui/digits.h"
 
 namespace {
@@ -31,21 +30,6 @@ const PanelRow kPanelRows[9] = {
     {"green", 5, 10, 175}, {"blue", 4, 21, 195}, {"disp", 4, 22, 215},
 };
 
-int32_t PanelValue(int index)
-{
-    switch (index) {
-    case 0: return state.tintA[kRed];
-    case 1: return state.tintA[kGreen];
-    case 2: return state.tintA[kBlue];
-    case 3: return state.dispA;
-    case 4: return state.distr;
-    case 5: return state.tintB[kRed];
-    case 6: return state.tintB[kGreen];
-    case 7: return state.tintB[kBlue];
-    default: return state.dispB;
-    }
-}
-
 // Length of chars[0 .. count) once trailing "0" characters are dropped,
 // always keeping the first.
 int32_t WithoutTrailingZeros(const char* chars, int32_t count)
@@ -55,33 +39,37 @@ int32_t WithoutTrailingZeros(const char* chars, int32_t count)
     return count;
 }
 
-void DrawRun(int32_t offset, int32_t top, const char* chars, int32_t count)
-{
-    TextOutA(state.paintDC, state.panelLeft + offset, top, chars, count);
-}
+// A run of characters at `offset` from the value boxes' left edge.
+struct RunWriter {
+    HDC dc;
+    int32_t panelLeft;
+    void operator()(int32_t offset, int32_t top, const char* chars, int32_t count) const
+    {
+        TextOutA(dc, panelLeft + offset, top, chars, count);
+    }
+};
 
 }  // namespace
 
-void DrawPanel()
+void DrawPanel(HDC dc, const PanelPlace& place, const int32_t (&values)[9])
 {
-    // Whatever entry box was on screen is painted over.
-    state.entryBoxDrawn = 0;
     // The bottom edge is previewHeight itself, not 6 + previewHeight.
-    Rectangle(state.paintDC, state.previewWidth + 40, 6, state.previewWidth + 92, state.previewHeight);
+    Rectangle(dc, place.previewWidth + 40, 6, place.previewWidth + 92, place.previewHeight);
     for (const PanelRow& row : kPanelRows)
-        TextOutA(state.paintDC, state.previewWidth + row.labelOffset, row.top, row.label, row.labelLength);
+        TextOutA(dc, place.previewWidth + row.labelOffset, row.top, row.label, row.labelLength);
     for (int i = 0; i < 9; ++i)
-        DrawValue(static_cast<long double>(PanelValue(i)), kPanelRows[i].top);
+        DrawValue(dc, place.panelLeft, static_cast<long double>(values[i]), kPanelRows[i].top);
 }
 
-void DrawValue(long double value, int32_t top)
+void DrawValue(HDC dc, int32_t panelLeft, long double value, int32_t top)
 {
+    const RunWriter DrawRun = {dc, panelLeft};
     DecimalDigits r = DecomposeDecimal(value);
     const char* c = r.digits;
     int32_t e = r.exponent;
 
     // With the null pen this fills the box and erases the previous value.
-    Rectangle(state.paintDC, state.panelLeft, top, state.panelLeft + 40, top + 20);
+    Rectangle(dc, panelLeft, top, panelLeft + 40, top + 20);
     if (r.sign == -1)
         DrawRun(5, top, "-", 1);
 

@@ -1,155 +1,29 @@
-// Window procedures: each paints its window from the program state, records
-// the words of every message the loops decide on, and passes every message
-// on to DefWindowProcA.
-//
-// Drawing between paints goes through nameDC and paintDC. Rather than keep a
-// paint's own context open forever, each paint ends properly and the window
-// keeps one ordinary context (GetDC) with the same selections; it is
-// released when the window is destroyed, so re-created windows leak nothing.
+// The window procedure of the name popup, the preview and the editor. Each
+// window finds its WindowHooks in GWLP_USERDATA, stored there when it is
+// created; messages that come before that (WM_GETMINMAXINFO, WM_NCCREATE)
+// only reach DefWindowProcA.
 #include "ui/window_procs.h"
 
-#include "app/program_state.h"
-#include "ui/panel.h"
-
-namespace {
-
-// Records the words the loops test. Called after any painting, so that when
-// the dispatch returns the fields describe the dispatched message and not one
-// sent during the paint (WM_ERASEBKGND, WM_NCPAINT).
-void RecordKeyWords(UINT msg, LPARAM lParam)
+LRESULT CALLBACK ProgramWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    state.lastMessage = static_cast<int32_t>(msg & 0xFFFF);
-    state.lastKeyCode = static_cast<int32_t>((static_cast<uint64_t>(lParam) >> 16) & 0xFFFF);
-}
-
-void PrepareNameDC(HDC dc)
-{
-    SelectObject(dc, state.nullPen);
-    SelectObject(dc, state.namePanelBrush);
-    SetTextColor(dc, 0x023C2814);  // PALETTERGB(20, 40, 60)
-    SetBkMode(dc, TRANSPARENT);
-    SelectObject(dc, state.largeFont);
-}
-
-void PaintNameWindow(HWND hwnd)
-{
-    PAINTSTRUCT ps;
-    // BeginPaint erases with the class brush, PALETTERGB(230, 210, 160).
-    HDC dc = BeginPaint(hwnd, &ps);
-    PrepareNameDC(dc);
-    Rectangle(dc, 5, 5, 405, 105);
-    TextOutA(dc, 30, 35, "name", 4);
-    EndPaint(hwnd, &ps);
-    if (state.nameDC == nullptr) {
-        state.nameDC = GetDC(hwnd);
-        PrepareNameDC(state.nameDC);
+    if (msg == WM_NCCREATE) {
+        const CREATESTRUCTA* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
-}
-
-// The context every drawing of the preview or editor window goes through:
-// one per window, fetched at its first paint and released when it goes,
-// with nullPen and smallFont selected as the panel expects.
-void AcquirePaintDC(HWND hwnd)
-{
-    if (state.paintDC == nullptr)
-        state.paintDC = GetDC(hwnd);
-    SelectObject(state.paintDC, state.nullPen);
-    SelectObject(state.paintDC, state.smallFont);
-}
-
-void ReleasePaintDC(HWND hwnd)
-{
-    if (state.paintDC != nullptr)
-        ReleaseDC(hwnd, state.paintDC);
-    state.paintDC = nullptr;
-}
-
-// Every paint of the preview and editor windows redraws the whole client
-// area, so the paint only validates the window and the drawing itself goes
-// through paintDC.
-void ValidateWindow(HWND hwnd)
-{
-    PAINTSTRUCT ps;
-    BeginPaint(hwnd, &ps);  // the classes have no brush: nothing is erased
-    EndPaint(hwnd, &ps);
-}
-
-void PaintPreviewWindow(HWND hwnd)
-{
-    ValidateWindow(hwnd);
-    AcquirePaintDC(hwnd);
-    HDC dc = state.paintDC;
-    SetStretchBltMode(dc, HALFTONE);
-    BlitBuffer(dc, state.frameHeader, state.frameInfo, state.framePixels, 0, 0, state.windowWidth,
-               state.windowHeight);
-
-    // The picture as read, once its preview is sampled; the file is never
-    // read a second time for it.
-    if (state.previewSourcePixels != nullptr)
-        BlitBuffer(dc, state.previewHeader, state.previewInfo, state.previewSourcePixels, 6, 6, state.previewWidth,
-                   state.previewHeight);
-
-    DrawPanel();  // AcquirePaintDC selected nullPen and smallFont
-}
-
-void PaintEditorWindow(HWND hwnd)
-{
-    ValidateWindow(hwnd);
-    AcquirePaintDC(hwnd);
-    HDC dc = state.paintDC;
-    BlitBuffer(dc, state.frameHeader, state.frameInfo, state.framePixels, 0, 0, state.windowWidth,
-               state.windowHeight);
-    BlitBuffer(dc, state.previewHeader, state.previewInfo, state.previewPixels, 6, 6, state.previewWidth,
-               state.previewHeight);
-    DrawPanel();  // AcquirePaintDC selected nullPen and smallFont
-}
-
-}  // namespace
-
-void BlitBuffer(HDC dc, const BITMAPINFOHEADER& header, const BITMAPINFO& info, const void* pixels, int x, int y,
-                int width, int height)
-{
-    state.memoryDC = CreateCompatibleDC(dc);
-    state.bitmap = CreateDIBitmap(dc, &header, CBM_INIT, pixels, &info, DIB_RGB_COLORS);
-    HGDIOBJ previous = SelectObject(state.memoryDC, state.bitmap);
-    BitBlt(dc, x, y, width, height, state.memoryDC, 0, 0, SRCCOPY);
-    SelectObject(state.memoryDC, previous);
-    DeleteObject(state.bitmap);
-    DeleteDC(state.memoryDC);
-    state.bitmap = nullptr;
-    state.memoryDC = nullptr;
-}
-
-LRESULT CALLBACK NameWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    if (msg == WM_PAINT)
-        PaintNameWindow(hwnd);
-    if (msg == WM_DESTROY && state.nameDC != nullptr) {
-        ReleaseDC(hwnd, state.nameDC);
-        state.nameDC = nullptr;
+    const WindowHooks* hooks = reinterpret_cast<const WindowHooks*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (hooks == nullptr)
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    if (msg == WM_PAINT) {
+        // BeginPaint erases with the class brush: the popup's colour; the
+        // preview and editor classes have none, so nothing flickers there.
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        hooks->paint(dc);
+        EndPaint(hwnd, &ps);
     }
-    RecordKeyWords(msg, lParam);
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
-LRESULT CALLBACK PreviewWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    if (msg == WM_PAINT)
-        PaintPreviewWindow(hwnd);
-    if (msg == WM_DESTROY)
-        ReleasePaintDC(hwnd);
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
-LRESULT CALLBACK EditorWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    if (msg == WM_PAINT)
-        PaintEditorWindow(hwnd);
-    if (msg == WM_DESTROY)
-        ReleasePaintDC(hwnd);
-    state.lastMessage = static_cast<int32_t>(msg & 0xFFFF);
-    state.lastWParamLow = static_cast<int32_t>(wParam & 0xFFFF);
-    state.lastKeyCode = static_cast<int32_t>((static_cast<uint64_t>(lParam) >> 16) & 0xFFFF);
-    state.lastWheelDelta = static_cast<int32_t>((wParam >> 16) & 0xFFFF);
+    // Recorded after any painting, so that when the dispatch returns the
+    // words describe the dispatched message and not one sent during the paint.
+    if (hooks->input != nullptr)
+        Record(*hooks->input, msg, wParam, lParam);
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }

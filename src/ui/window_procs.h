@@ -1,13 +1,23 @@
-// The three window procedures: paint from the program state, record input.
+// The program's window procedure: it paints through the program's hook with
+// the context BeginPaint gives, records input where the program asks, and
+// passes every message on to DefWindowProcA.
 #pragma once
 
 #include <windows.h>
 
-LRESULT CALLBACK NameWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-LRESULT CALLBACK PreviewWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-LRESULT CALLBACK EditorWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+#include "ui/recorded_input.h"
 
-// Blits a bottom-up 24-bit buffer into dc at (x, y), one to one, through a
-// bitmap and memory context that are deleted again right after.
-void BlitBuffer(HDC dc, const BITMAPINFOHEADER& header, const BITMAPINFO& info, const void* pixels, int x, int y,
-                int width, int height);
+// The class names of the program's three windows; the tests find the windows
+// by them.
+constexpr char kNameClassName[] = "s";
+constexpr char kPreviewClassName[] = "o";
+constexpr char kEditorClassName[] = " ";
+
+// What a window needs from the program, handed to CreateWindowExA as lpParam.
+struct WindowHooks {
+    RecordedInput* input;      // where its messages are recorded; nullptr: nowhere
+    void (*paint)(HDC dc);     // draws the whole client area
+};
+
+LRESULT CALLBACK ProgramWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+

@@ -197,13 +197,13 @@ std::string EditorRun::OpenToPreview()
     // that no mouse move reaches the editor.
     MoveCursor(1900, 1060);
     Tap(kEnter);
-    preview_ = duotint_.WaitForWindow("o", 200);
+    preview_ = duotint_.WaitForWindow(kPreviewClassName, 200);
     return "";
 }
 
 std::string EditorRun::PreviewToEditor()
 {
-    editor_ = duotint_.WaitForWindow(" ", 10000);
+    editor_ = duotint_.WaitForWindow(kEditorClassName, 10000);
     if (editor_ == nullptr)
         return "no editor window";
     std::string painted = WaitPainted(editor_);
@@ -309,7 +309,7 @@ std::string EditorRun::Do(const Step& step)
             LeftClick(ScreenX(20), ScreenY(20));
         else
             RightClick(ScreenX(20), ScreenY(20));
-        editor_ = duotint_.WaitForWindow(" ", 5000, old);
+        editor_ = duotint_.WaitForWindow(kEditorClassName, 5000, old);
         if (editor_ == nullptr)
             return "the click did not re-create the editor window";
         if (!duotint_.WaitGone(old, 5000))

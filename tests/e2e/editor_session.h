@@ -10,11 +10,8 @@
 // has caught up. Posted messages would overtake queued input, so scripts use
 // none once the editor runs.
 //
-// The editor hands a message to numeric entry only one message after the
-// panel was drawn or a number was stored, and that message is not typed.
-// Every key tap is two messages (down and up), so an Enter's key-up is that
-// message after a stored number; after the window was (re)built a Space tap
-// supplies the two harmless messages (the panel is drawn, entry starts).
+// After the window was (re)built the editor's first message draws the panel;
+// a Space tap supplies it, so that no typed key is spent on it.
 #pragma once
 
 #include "harness.h"

@@ -150,8 +150,8 @@ TEST(PictureAccess, PictureHeldWithoutSharingGives5)
     ASSERT_NE(popup, nullptr);
     ASSERT_TRUE(TypeText("cat"));
     Tap(kEnter);
-    // Finish counts every name popup it sees; this one must go first.
-    EXPECT_TRUE(duotint.WaitGone(popup, 5000)) << "the popup did not take the name";
+    // Finish counts every popup it sees, so it starts once this one has gone.
+    EXPECT_TRUE(duotint.WaitGone(popup, 5000));
     RunEnd end = duotint.Finish(5000);
     CloseHandle(holder);
     EXPECT_FALSE(NamePopupCameBack(end)) << Describe(end);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "support/keys.h"
+
 namespace e2e {
 
 namespace {
@@ -184,11 +186,11 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> TempFolder::Snapshot()
 
 // ---- keyboard -----------------------------------------------------------------
 
-const Key kEsc = {VK_ESCAPE, 1, false};
-const Key kEnter = {VK_RETURN, 28, false};
-const Key kBackspace = {VK_BACK, 14, false};
-const Key kLeftShift = {VK_LSHIFT, 42, false};
-const Key kKeypadEnter = {VK_RETURN, 28, true};
+const Key kEsc = {VK_ESCAPE, scan::kEsc, false};
+const Key kEnter = {VK_RETURN, scan::kEnter, false};
+const Key kBackspace = {VK_BACK, scan::kBackspace, false};
+const Key kLeftShift = {VK_LSHIFT, scan::kLeftShift, false};
+const Key kKeypadEnter = {VK_RETURN, scan::kEnter, true};
 
 bool KeyForCharacter(char c, Key& key)
 {
@@ -205,7 +207,7 @@ bool KeyForCharacter(char c, Key& key)
         }
     }
     if (c == '-') {
-        key = {VK_OEM_2, 53, false};  // the "/" key of the US layout types "-" into the name
+        key = {VK_OEM_2, scan::kSlash, false};  // the "/" key of the US layout types "-" into the name
         return true;
     }
     return false;
@@ -470,7 +472,7 @@ HWND Duotint::WaitForWindow(const char* className, DWORD timeoutMs, HWND notThis
 HWND Duotint::WaitForNamePopup(DWORD timeoutMs, HWND notThis) const
 {
     DWORD start = GetTickCount();
-    HWND popup = WaitForWindow("s", timeoutMs, notThis);
+    HWND popup = WaitForWindow(kNameClassName, timeoutMs, notThis);
     if (popup == nullptr)
         return nullptr;
     DWORD spent = GetTickCount() - start;
@@ -514,7 +516,7 @@ RunEnd Duotint::Finish(DWORD timeoutMs)
             PressOk(box);
             continue;
         }
-        for (const char* cls : {"s", "o", " "}) {
+        for (const char* cls : {kNameClassName, kPreviewClassName, kEditorClassName}) {
             for (HWND hwnd : WindowsOf(Pid(), cls)) {
                 if (std::find(seen.begin(), seen.end(), hwnd) == seen.end()) {
                     seen.push_back(hwnd);
@@ -523,9 +525,9 @@ RunEnd Duotint::Finish(DWORD timeoutMs)
             }
         }
         DWORD now = GetTickCount();
-        std::vector<HWND> editor = WindowsOf(Pid(), " ");
-        std::vector<HWND> popup = WindowsOf(Pid(), "s");
-        std::vector<HWND> preview = WindowsOf(Pid(), "o");
+        std::vector<HWND> editor = WindowsOf(Pid(), kEditorClassName);
+        std::vector<HWND> popup = WindowsOf(Pid(), kNameClassName);
+        std::vector<HWND> preview = WindowsOf(Pid(), kPreviewClassName);
         HWND target = !editor.empty() ? editor.front() : !popup.empty() ? popup.front() : nullptr;
         if (target != nullptr && now - lastEsc >= 300) {
             if (MakeForeground(target, 300) && FindErrorBox(Pid()) == nullptr)
@@ -580,7 +582,7 @@ RunEnd OpenPicture(const std::string& folder, const std::string& name, DWORD tim
 
 bool NamePopupCameBack(const RunEnd& end)
 {
-    return std::find(end.windows.begin(), end.windows.end(), "s") != end.windows.end();
+    return std::find(end.windows.begin(), end.windows.end(), kNameClassName) != end.windows.end();
 }
 
 std::string Describe(const RunEnd& end)

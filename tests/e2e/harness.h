@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/window_procs.h"  // the class names of the program's windows
 #include "test_files.h"
 
 namespace e2e {
@@ -176,6 +177,7 @@ public:
     bool Start(const std::string& folder, const std::wstring& argument = L"",
                const std::string& program = DuotintExe());
     DWORD Pid() const { return pi_.dwProcessId; }
+    DWORD MainThreadId() const { return pi_.dwThreadId; }
     HANDLE Process() const { return pi_.hProcess; }
     bool Running() const;
 

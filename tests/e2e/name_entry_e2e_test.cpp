@@ -55,10 +55,7 @@ Step Down(const Key& key) { return {Step::kDown, nullptr, key}; }
 Step Up(const Key& key) { return {Step::kUp, nullptr, key}; }
 
 const Key kC = {'C', 46, false};
-const Key kX = {'X', 45, false};
 const Key kTab = {VK_TAB, 15, false};          // in the character range, no character
-const Key kLeftBracket = {VK_OEM_4, 26, false};  // likewise
-const Key kSpace = {VK_SPACE, 57, false};        // above the range
 const Key kRightCtrl = {VK_RCONTROL, 29, true};  // scan 29 but extended
 
 struct TypingCase {
@@ -66,19 +63,14 @@ struct TypingCase {
     std::vector<Step> steps;  // Enter follows them
 };
 
+// Which keys add what is the InputRules.NamePopup table; these are whole
+// names typed into the running program.
 const TypingCase kOpeningCases[] = {
-    {"c a t", {Type("cat")}},
-    {"Backspace removes the last character", {Type("cats"), TapKey(kBackspace)}},
     {"Backspace on an empty name", {TapKey(kBackspace), TapKey(kBackspace), Type("cat")}},
     {"Backspace in the middle", {Type("cx"), TapKey(kBackspace), Type("at")}},
-    {"the 17th character is ignored", {Type(kLongName), Type("x")}},
-    {"all further characters are ignored", {Type(kLongName), Type("xyz")}},
-    {"Backspace after the limit", {Type(kLongName), Type("x"), TapKey(kBackspace), Type("t")}},
-    {"an auto-repeated key-down counts once", {Down(kC), Down(kC), Down(kC), Up(kC), Type("at")}},
-    {"left Shift adds nothing", {TapKey(kLeftShift), Type("c"), Down(kLeftShift), Type("a"), Up(kLeftShift),
-                                 Type("t")}},
-    {"keys without a character add nothing", {Type("c"), TapKey(kTab), TapKey(kLeftBracket), Type("a"),
-                                              TapKey(kSpace), TapKey(kRightCtrl), Type("t")}},
+    {"Backspace after the limit", {Type(kLongName), Type("xyz"), TapKey(kBackspace), Type("t")}},
+    {"an auto-repeat and keys without a character", {Down(kC), Down(kC), Up(kC), TapKey(kTab), Type("a"),
+                                                     TapKey(kLeftShift), TapKey(kRightCtrl), Type("t")}},
 };
 
 TEST_F(NameEntryTest, EscEndsWithZeroAndWritesNothing)

@@ -91,7 +91,7 @@ TEST(CommandLine, PathWithSpacesAndAccentsInAnotherFolderExportsBesideIt)
 
     EXPECT_EQ(end.exitCode, 0u) << Describe(end);
     EXPECT_TRUE(end.boxes.empty()) << Describe(end);
-    EXPECT_TRUE(end.windows.empty() || end.windows[0] != "s") << "the name popup showed; " << Describe(end);
+    EXPECT_TRUE(end.windows.empty() || end.windows[0] != kNameClassName) << "the name popup showed; " << Describe(end);
     EXPECT_TRUE(current.Snapshot().empty()) << "something was written in the current folder";
     EXPECT_EQ(written, ExpectedGreyExport());
 }

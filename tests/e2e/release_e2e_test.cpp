@@ -23,7 +23,7 @@ TEST(Release, UnpackedProgramOpensTheSampleBesideIt)
     ASSERT_TRUE(TypeText("cat"));
     Tap(kEnter);
     ASSERT_TRUE(duotint.WaitGone(popup, 10000));
-    EXPECT_NE(duotint.WaitForWindow(" ", 10000), nullptr) << "the editor did not open on cat.bmp";
+    EXPECT_NE(duotint.WaitForWindow(kEditorClassName, 10000), nullptr) << "the editor did not open on cat.bmp";
     RunEnd end = duotint.Finish(10000);
     EXPECT_TRUE(end.exited) << Describe(end);
     EXPECT_EQ(end.exitCode, 0u) << Describe(end);

@@ -1,7 +1,9 @@
 // The decimal decomposition behind the panel's numbers.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
+#include <vector>
 
 #include "support/error.h"
 #include "ui/digits.h"
@@ -40,17 +42,17 @@ const DecompositionCase kCases[] = {
     {"below the zero threshold", 9e-15L, "0000000000000", 0, 1},
     {"-1e-15 keeps its sign", -1e-15L, "0000000000000", 0, -1},
     {"999999997, digit by digit", 999999997.0L, "9999999970000", 9, 1},
-    {"999999998 within the tolerance", 999999998.0L, "1000000000000", 10, 1},
-    {"999999999 within the tolerance", 999999999.0L, "1000000000000", 10, 1},
+    {"999999998, digit by digit", 999999998.0L, "9999999980000", 9, 1},
+    {"999999999, digit by digit", 999999999.0L, "9999999990000", 9, 1},
     {"1000000000", 1000000000.0L, "1000000000000", 10, 1},
-    {"1000000001 within the tolerance", 1000000001.0L, "1000000000000", 10, 1},
-    {"1000000002 within the tolerance", 1000000002.0L, "1000000000000", 10, 1},
+    {"1000000001, digit by digit", 1000000001.0L, "1000000001000", 10, 1},
+    {"1000000002, digit by digit", 1000000002.0L, "1000000002000", 10, 1},
     {"1000000003, digit by digit", 1000000003.0L, "1000000003000", 10, 1},
     {"-999999997", -999999997.0L, "9999999970000", 9, -1},
-    {"-999999998", -999999998.0L, "1000000000000", 10, -1},
-    {"-999999999", -999999999.0L, "1000000000000", 10, -1},
-    {"-1000000001", -1000000001.0L, "1000000000000", 10, -1},
-    {"-1000000002", -1000000002.0L, "1000000000000", 10, -1},
+    {"-999999998", -999999998.0L, "9999999980000", 9, -1},
+    {"-999999999", -999999999.0L, "9999999990000", 9, -1},
+    {"-1000000001", -1000000001.0L, "1000000001000", 10, -1},
+    {"-1000000002", -1000000002.0L, "1000000002000", 10, -1},
     {"-1000000003", -1000000003.0L, "1000000003000", 10, -1},
     {"99999999, only the power itself is near 10^8", 99999999.0L, "9999999900000", 8, 1},
     {"100000001", 100000001.0L, "1000000010000", 9, 1},
@@ -74,29 +76,30 @@ TEST_F(DecomposeDecimalTest, EdgeCases)
     }
 }
 
-// Every whole number the panel can show near a power of ten: the ones the
-// tolerance takes for the power show as it, every other one digit by digit.
-TEST_F(DecomposeDecimalTest, WholeNumbersAroundPowersOfTen)
+// Every 32-bit whole number decomposes into its exact digits: all of them
+// within 1000 of a power of ten, where the logarithm comes close to a whole
+// number, the two ends of the range, and a stride through all of it.
+TEST_F(DecomposeDecimalTest, EveryWholeNumberGetsItsExactDigits)
 {
-    int64_t power = 1;
-    for (int32_t e = 1; e <= 9; ++e) {
-        power *= 10;
-        for (int32_t delta = -3; delta <= 3; ++delta) {
-            int64_t n = power + delta;
-            DecimalDigits got = DecomposeDecimal(static_cast<long double>(n));
-            bool takenAsPower = delta == 0 || (e == 9 && delta >= -2 && delta <= 2);
-            std::string expected;
-            int32_t exponent;
-            if (takenAsPower) {
-                expected = "1000000000000";
-                exponent = e + 1;
-            } else {
-                expected = std::to_string(n);
-                exponent = static_cast<int32_t>(expected.size());
-                expected.resize(13, '0');
-            }
-            EXPECT_EQ(std::string(got.digits, 13), expected) << n;
-            EXPECT_EQ(got.exponent, exponent) << n;
+    std::vector<int64_t> values = {INT32_MIN, INT32_MAX};
+    for (int64_t power = 1; power <= 1000000000; power *= 10)
+        for (int64_t n = power - 1000; n <= power + 1000; ++n)
+            if (n != 0)
+                values.insert(values.end(), {n, -n});
+    for (int64_t n = INT32_MIN; n <= INT32_MAX; n += 99991)
+        values.push_back(n);
+    int failures = 0;
+    for (int64_t n : values) {
+        DecimalDigits got = DecomposeDecimal(static_cast<long double>(n));
+        std::string expected = std::to_string(n < 0 ? -n : n);
+        int32_t exponent = n == 0 ? 0 : static_cast<int32_t>(expected.size());
+        expected.resize(13, '0');
+        if (n == 0)
+            expected = "0000000000000";
+        if (std::string(got.digits, 13) != expected || got.exponent != exponent || got.sign != (n < 0 ? -1 : 1)) {
+            ADD_FAILURE() << n << ": " << std::string(got.digits, 13) << " e" << got.exponent;
+            if (++failures == 10)
+                return;
         }
     }
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/layout.h"
+#include "app/preview.h"
 #include "image/bmp.h"
 #include "image/downsample.h"
 #include "test_support.h"
@@ -53,7 +54,7 @@ TEST_F(DownsampleTest, HalvingTakesEverySecondRowAndColumnFromTheTopLeft)
     RowLayout out = RowStride(1000);
     std::vector<uint8_t> preview(static_cast<size_t>(out.stride) * 500, 0xAA);
     SamplePreview(picture.bytes.data(), 2000, 1000, picture.layout.stride, preview.data(), 1000, 500, out.stride,
-                  l.scaleFactor);
+                  l.scaleFactor, l.rowScaleFactor);
     for (int32_t r = 0; r < 500; ++r) {
         for (int32_t c = 0; c < 1000; ++c) {
             int32_t x, y;
@@ -64,34 +65,40 @@ TEST_F(DownsampleTest, HalvingTakesEverySecondRowAndColumnFromTheTopLeft)
     }
 }
 
-TEST_F(DownsampleTest, TallPictureFittedToTheScreenSamplesInsideThePicture)
+TEST_F(DownsampleTest, ThinAndTallPicturesAreSampledWholeWithoutRepeats)
 {
-    // 1000 x 3000 on a desktop 1051 high: a 333 x 1001 preview whose scale
-    // factor follows the truncated width, so the last rows would fall past
-    // row 2999.
-    CodedPicture picture(1000, 3000);
-    Layout l = LayoutForDesktop(1920, 1051, 1000, 3000);
-    ASSERT_EQ(l.previewWidth, 333);
-    ASSERT_EQ(l.previewHeight, 1001);
-    RowLayout out = RowStride(333);
-    std::vector<uint8_t> preview(static_cast<size_t>(out.stride) * 1001, 0xAA);
-    SamplePreview(picture.bytes.data(), 1000, 3000, picture.layout.stride, preview.data(), 333, 1001, out.stride,
-                  l.scaleFactor);
-    for (int32_t r = 0; r < 1001; ++r) {
-        int32_t expectedY = static_cast<int32_t>(Trunc(r * l.scaleFactor));
-        if (expectedY > 2999)
-            expectedY = 2999;
-        for (int32_t c = 0; c < 333; c += 37) {
+    // The single factor would sample past the last row (10x2000, 1000x3000)
+    // or stop at row 1029 (1x2000). Every preview row must take a row of its
+    // own, the first at the top and the last within the picture's last step.
+    static const struct { const char* label; int32_t screenBottom, imageWidth, imageHeight; } kCases[] = {
+        {"10x2000", 1080, 10, 2000},
+        {"1x2000", 1080, 1, 2000},
+        {"1000x3000 on a desktop 1051 high", 1051, 1000, 3000},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        CodedPicture picture(c.imageWidth, c.imageHeight);
+        Layout l = LayoutForDesktop(1920, c.screenBottom, c.imageWidth, c.imageHeight);
+        const int32_t w = l.previewWidth, h = l.previewHeight;
+        RowLayout out = RowStride(w);
+        std::vector<uint8_t> preview(static_cast<size_t>(out.stride) * h, 0xAA);
+        SamplePreview(picture.bytes.data(), c.imageWidth, c.imageHeight, picture.layout.stride, preview.data(), w, h,
+                      out.stride, l.scaleFactor, l.rowScaleFactor);
+        const long double step = static_cast<long double>(c.imageHeight) / h;
+        int32_t previousY = -1;
+        for (int32_t r = 0; r < h; ++r) {
             int32_t x, y;
-            SampledAt(preview, 1001, out.stride, c, r, x, y);
-            ASSERT_EQ(y, expectedY) << "r " << r;
-            ASSERT_EQ(x, static_cast<int32_t>(Trunc(c * l.scaleFactor))) << "c " << c;
+            SampledAt(preview, h, out.stride, w - 1, r, x, y);
+            ASSERT_GT(y, previousY) << "row " << r;
+            ASSERT_EQ(x, static_cast<int32_t>(Trunc((w - 1) * l.scaleFactor))) << "row " << r;
+            previousY = y;
         }
+        int32_t x, y;
+        SampledAt(preview, h, out.stride, 0, 0, x, y);
+        EXPECT_EQ(y, 0);
+        EXPECT_LE(previousY, c.imageHeight - 1);
+        EXPECT_GT(previousY, c.imageHeight - 1 - step);  // the pixel where the last step starts
     }
-    int32_t x, y;
-    SampledAt(preview, 1001, out.stride, 332, 1000, x, y);
-    EXPECT_EQ(y, 2999);
-    EXPECT_EQ(x, 996);
 }
 
 TEST_F(DownsampleTest, UnreducedPictureCopiesTheSourceAndZeroesPadding)
@@ -109,6 +116,7 @@ TEST_F(DownsampleTest, UnreducedPictureCopiesTheSourceAndZeroesPadding)
         state.previewWidth = w;
         state.previewHeight = 3;
         state.scaleFactor = 1.0L;
+        state.rowScaleFactor = 1.0L;
         DownsamplePreview();
 
         EXPECT_EQ(state.outStride, picture.layout.stride);
@@ -129,7 +137,7 @@ TEST_F(DownsampleTest, PaddingOfAReducedPreviewIsZero)
     RowLayout out = RowStride(7);
     std::vector<uint8_t> preview(static_cast<size_t>(out.stride) * 4, 0xAA);
     SamplePreview(picture.bytes.data(), 30, 20, picture.layout.stride, preview.data(), 7, 4, out.stride,
-                  30.0L / 7.0L);
+                  30.0L / 7.0L, 30.0L / 7.0L);
     for (int32_t row = 0; row < 4; ++row)
         for (int32_t i = 21; i < out.stride; ++i)
             EXPECT_EQ(preview[static_cast<size_t>(row) * out.stride + i], 0) << "row " << row << " byte " << i;

@@ -1,4 +1,4 @@
-// Records what is drawn into state.paintDC: the surface is an enhanced
+// Records what is drawn into a context: the surface is an enhanced
 // metafile, and its EMR_EXTTEXTOUTA/W and EMR_RECTANGLE records are read
 // back as plain calls. Fonts are not compared, only positions and text.
 #pragma once
@@ -35,28 +35,26 @@ inline std::ostream& operator<<(std::ostream& out, const DrawCall& c)
 inline DrawCall Text(int32_t x, int32_t y, const std::string& text) { return {'t', x, y, 0, 0, text}; }
 inline DrawCall Rect(int32_t l, int32_t t, int32_t r, int32_t b) { return {'r', l, t, r, b, ""}; }
 
-// Points state.paintDC at a fresh metafile until Finish() hands back the calls.
+// A fresh metafile to draw into until Finish() hands back the calls.
 class DrawingRecorder {
 public:
     DrawingRecorder()
     {
         dc_ = CreateEnhMetaFileA(nullptr, nullptr, nullptr, nullptr);
-        state.paintDC = dc_;
     }
     ~DrawingRecorder()
     {
         if (dc_ != nullptr)
             DeleteEnhMetaFile(CloseEnhMetaFile(dc_));
-        state.paintDC = nullptr;
     }
     bool Ready() const { return dc_ != nullptr; }
+    HDC Dc() const { return dc_; }
 
     // Only text calls, or everything, in the order drawn.
     std::vector<DrawCall> Finish(bool withRectangles = false)
     {
         HENHMETAFILE emf = CloseEnhMetaFile(dc_);
         dc_ = nullptr;
-        state.paintDC = nullptr;
         std::vector<DrawCall> calls;
         UINT size = GetEnhMetaFileBits(emf, 0, nullptr);
         std::vector<BYTE> bits(size);

@@ -7,12 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "app/export_image.h"
+#include "app/preview.h"
 #include "app/program.h"
 #include "app/picture.h"
 #include "image/bmp.h"
-#include "image/downsample.h"
-#include "image/export.h"
-#include "image/tint.h"
 #include "test_support.h"
 
 namespace {
@@ -70,6 +69,7 @@ TEST_F(ExportTest, DefaultTintWritesTheSourceBehindANewHeader)
     static const struct { int32_t w, h; size_t fileSize; } kSizes[] = {
         {1, 1, 58}, {3, 2, 78}, {4, 1, 66}, {2, 3, 78}, {5, 2, 86}, {6, 1, 74}, {7, 4, 150},
         {350001, 2, 2100062},  // rows longer than the export's pieces
+        {1001, 700, 2102854},  // three pieces of whole rows, the last one short
     };
     for (const auto& s : kSizes) {
         SCOPED_TRACE(testing::Message() << s.w << " x " << s.h);
@@ -139,6 +139,7 @@ TEST_F(ExportTest, ExportMatchesWhatThePreviewShows)
     state.previewWidth = 20;
     state.previewHeight = 10;
     state.scaleFactor = 2.0L;
+    state.rowScaleFactor = 2.0L;
     DownsamplePreview();
     TintPreview();
     TypeName("pic");

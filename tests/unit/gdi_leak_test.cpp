@@ -16,10 +16,9 @@
 #include "app/program.h"
 #include "app/picture.h"
 #include "image/bmp.h"
-#include "image/downsample.h"
-#include "image/tint.h"
+#include "app/preview.h"
 #include "test_support.h"
-#include "ui/window_procs.h"
+#include "app/program_windows.h"
 
 namespace {
 
@@ -64,12 +63,7 @@ protected:
         LoadSourcePixels();
         DownsamplePreview();
         SetEditingDefaults();
-        WNDCLASSA editorClass{};
-        editorClass.lpfnWndProc = EditorWindowProc;
-        editorClass.lpszClassName = " ";
-        RegisterClassA(&editorClass);  // may exist from an earlier test, with the same procedure
         state.editorWindow = MakeEditorWindow();
-        ASSERT_NE(state.paintDC, nullptr) << "the editor window was not painted";
     }
 
     void TearDown() override
@@ -83,9 +77,7 @@ protected:
     // by a window manager and wait for one at every DestroyWindow.
     static HWND MakeEditorWindow()
     {
-        HWND window = CreateWindowExA(0, " ", " ", WS_POPUP, state.windowLeft, state.windowTop, state.windowWidth,
-                                      state.windowHeight, nullptr, nullptr, nullptr, nullptr);
-        ShowWindow(window, SW_SHOWNOACTIVATE);
+        HWND window = CreateProgramWindow(ProgramWindow::editor, SW_SHOWNOACTIVATE);
         UpdateWindow(window);
         return window;
     }
@@ -95,7 +87,7 @@ protected:
     {
         for (int i = 0; i < rounds; ++i) {
             state.dispA = i % 100;
-            RenderPreview();
+            RenderPreview(WindowDC(state.editorWindow, ProgramWindow::editor));
             InvalidateRect(state.editorWindow, nullptr, FALSE);
             UpdateWindow(state.editorWindow);
             if (i % 10 == 0) {
@@ -119,7 +111,7 @@ TEST_F(GdiLeakTest, RenderPaintAndRebuildKeepNoObject)
     // The count sees objects that are kept: a blit that forgets its bitmap.
     std::vector<HBITMAP> kept;
     for (int i = 0; i < 25; ++i)
-        kept.push_back(CreateCompatibleBitmap(state.paintDC, 4, 4));
+        kept.push_back(CreateCompatibleBitmap(WindowDC(state.editorWindow, ProgramWindow::editor), 4, 4));
     EXPECT_EQ(GdiObjectsInUse(), after + 25);
     for (HBITMAP bitmap : kept)
         DeleteObject(bitmap);

@@ -1,6 +1,7 @@
 // Window layout from desktop and picture sizes, and the ring frame.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -24,14 +25,12 @@ struct LayoutCase {
 const LayoutCase kLayoutCases[] = {
     {"800x600 fits", 1920, 1080, 800, 600, 336, 156, 800, 600, 1, 1, 855, 912, 612, 2736, 0},
     {"50x40 gets the height floor", 1920, 1080, 50, 40, 586, 342, 50, 40, 1, 1, 105, 162, 250, 488, 2},
-    {"3000x2000 fitted by width", 1920, 1080, 3000, 2000, 0, 0, 1780, 1186, 3000, 1780, 1835, 1892, 1198, 5676, 0},
+    {"3000x2000 fitted by height as well", 1920, 1080, 3000, 2000, 0, 0, 1545, 1030, 3000, 1545, 1600, 1657, 1042,
+     4972, 1},
     {"1000x2000 fitted by height", 1920, 1080, 1000, 2000, 269, 0, 515, 1030, 1000, 515, 570, 627, 1042, 1884, 3},
-    {"1800x1500 limited only in width", 1920, 1080, 1800, 1500, 2, 0, 1780, 1483, 1800, 1780, 1835, 1892, 1495, 5676,
-     0},
     {"square taller than the screen uses the height rule", 1920, 1080, 2000, 2000, 0, 0, 1030, 1030, 2000, 1030, 1085,
      1142, 1042, 3428, 2},
-    {"4000x1 truncates to a preview 0 high", 1920, 1080, 4000, 1, 0, 355, 1780, 0, 4000, 1780, 1835, 1892, 250, 5676,
-     0},
+    {"4000x1 keeps a preview 1 high", 1920, 1080, 4000, 1, 0, 355, 1780, 1, 4000, 1780, 1835, 1892, 250, 5676, 0},
     {"1x2000 keeps a preview 1 wide", 1920, 1080, 1, 2000, 602, 0, 1, 1030, 1, 1, 56, 113, 1042, 340, 1},
     {"1000x3000 on a desktop 1051 high", 1920, 1051, 1000, 3000, 269, 0, 333, 1001, 1000, 333, 388, 445, 1013, 1336,
      1},
@@ -62,6 +61,91 @@ TEST_F(LayoutTest, FollowsTheRuleForEachDesktopAndPicture)
         EXPECT_EQ(state.frameHeader.biWidth, c.finalWidth);
         EXPECT_EQ(state.frameHeader.biHeight, c.finalHeight);
         EXPECT_EQ(0, memcmp(&state.frameInfo.bmiHeader, &state.frameHeader, sizeof state.frameHeader));
+    }
+}
+
+// Pictures the plain fits put off the desktop or sample wrongly, on 1920 x 1080.
+TEST_F(LayoutTest, EveryPictureFitsTheDesktopAndItsRowsSpanThePicture)
+{
+    static const struct {
+        const char* label;
+        int32_t imageWidth, imageHeight;
+        int32_t windowLeft, windowTop, previewWidth, previewHeight;
+        int32_t rowNumerator, rowDenominator;  // rowScaleFactor is this quotient
+    } kCases[] = {
+        {"1800x1500 wide and too high: fitted by height", 1800, 1500, 2, 0, 1236, 1030, 1800, 1236},
+        {"5000x4000 fitted by height after width", 5000, 4000, 0, 0, 1287, 1030, 5000, 1287},
+        {"1x2000 raised to one column: rows take their own factor", 1, 2000, 602, 0, 1, 1030, 2000, 1030},
+        {"10x2000 would sample past the last row", 10, 2000, 599, 0, 5, 1030, 2000, 1030},
+        {"100000x1 keeps one row", 100000, 1, 0, 355, 1780, 1, 100000, 1780},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        Layout l = LayoutForDesktop(1920, 1080, c.imageWidth, c.imageHeight);
+        EXPECT_EQ(l.windowLeft, c.windowLeft);
+        EXPECT_EQ(l.windowTop, c.windowTop);
+        EXPECT_EQ(l.previewWidth, c.previewWidth);
+        EXPECT_EQ(l.previewHeight, c.previewHeight);
+        EXPECT_EQ(l.scaleFactor, static_cast<long double>(c.imageWidth) / c.previewWidth);
+        EXPECT_EQ(l.rowScaleFactor, static_cast<long double>(c.rowNumerator) / c.rowDenominator);
+        // The final window, with the frame's extra row and column, on the desktop.
+        EXPECT_LE(l.windowLeft + l.windowWidth + 1, 1920);
+        EXPECT_LE(l.windowTop + l.windowHeight + 1, 1080);
+    }
+}
+
+// The layout rule as it stood before pictures were fitted in both
+// dimensions, written out once more for comparison.
+Layout PlainFitLayout(int32_t screenRight, int32_t screenBottom, int32_t imageWidth, int32_t imageHeight)
+{
+    Layout l{};
+    l.windowLeft = std::max(0, (screenRight - imageWidth - 112) / 3);
+    l.windowTop = std::max(0, (screenBottom - imageHeight - 12) / 3);
+    l.aspectRatio = static_cast<long double>(imageWidth) / imageHeight;
+    l.previewWidth = imageWidth;
+    l.previewHeight = imageHeight;
+    if (l.aspectRatio > 1.0L && screenRight - 140 < imageWidth) {
+        l.previewWidth = screenRight - 140;
+        l.previewHeight = static_cast<int32_t>(static_cast<long double>(screenRight - 140) / l.aspectRatio);
+    } else if (l.aspectRatio <= 1.0L && screenBottom - 50 < imageHeight) {
+        l.previewWidth = static_cast<int32_t>(static_cast<long double>(screenBottom - 50) * l.aspectRatio);
+        l.previewHeight = screenBottom - 50;
+    }
+    l.previewWidth = std::max(l.previewWidth, 1);
+    l.scaleFactor = static_cast<long double>(imageWidth) / l.previewWidth;
+    l.panelLeft = l.previewWidth + 55;
+    l.windowWidth = std::max(l.previewWidth + 111, 99);
+    l.windowHeight = std::max(l.previewHeight + 11, 249);
+    return l;
+}
+
+TEST_F(LayoutTest, PicturesThatFitKeepThePlainLayoutAndSampling)
+{
+    // Each of these gets a window on the desktop and a preview sampled
+    // inside the picture from the plain rule already.
+    static const struct { int32_t screenRight, screenBottom, imageWidth, imageHeight; } kFitting[] = {
+        {1920, 1080, 1, 1},       {1920, 1080, 7, 3},       {1920, 1080, 800, 600},   {1920, 1080, 1780, 1030},
+        {1920, 1080, 1781, 1000}, {1920, 1080, 4000, 2000}, {1920, 1080, 1030, 1031}, {1920, 1080, 1000, 2000},
+        {1920, 1080, 2000, 2000}, {1920, 1080, 1200, 1600}, {1280, 1024, 1500, 800},  {1280, 1024, 900, 1200},
+        {1024, 768, 3001, 1000},  {1024, 768, 640, 480},
+    };
+    for (const auto& c : kFitting) {
+        SCOPED_TRACE(testing::Message() << c.imageWidth << "x" << c.imageHeight << " on " << c.screenRight << "x"
+                                        << c.screenBottom);
+        Layout plain = PlainFitLayout(c.screenRight, c.screenBottom, c.imageWidth, c.imageHeight);
+        ASSERT_LE(plain.windowLeft + plain.windowWidth + 1, c.screenRight) << "not a fitting case";
+        ASSERT_LE(plain.windowTop + plain.windowHeight + 1, c.screenBottom) << "not a fitting case";
+        ASSERT_LE(Trunc((plain.previewHeight - 1) * plain.scaleFactor), c.imageHeight - 1) << "not a fitting case";
+        Layout l = LayoutForDesktop(c.screenRight, c.screenBottom, c.imageWidth, c.imageHeight);
+        EXPECT_EQ(l.windowLeft, plain.windowLeft);
+        EXPECT_EQ(l.windowTop, plain.windowTop);
+        EXPECT_EQ(l.previewWidth, plain.previewWidth);
+        EXPECT_EQ(l.previewHeight, plain.previewHeight);
+        EXPECT_EQ(l.scaleFactor, plain.scaleFactor);
+        EXPECT_EQ(l.rowScaleFactor, plain.scaleFactor);
+        EXPECT_EQ(l.panelLeft, plain.panelLeft);
+        EXPECT_EQ(l.windowWidth, plain.windowWidth);
+        EXPECT_EQ(l.windowHeight, plain.windowHeight);
     }
 }
 

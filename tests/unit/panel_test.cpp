@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/program_state.h"
+#include "app/program_windows.h"
 #include "drawing_recorder.h"
 #include "support/error.h"
 #include "ui/panel.h"
@@ -43,7 +44,8 @@ TEST_F(PanelTest, DrawValuePlacesEveryCharacterRun)
         {"three digits", 255.0L, {{10, "255"}}},
         {"a power of ten", 100.0L, {{10, "100"}}},
         {"negative", -20.0L, {{5, "-"}, {10, "20"}}},
-        {"999999999 is taken for 10^9", 999999999.0L, {{10, "1000000000"}}},
+        {"999999999", 999999999.0L, {{10, "999999999"}}},
+        {"-1000000002", -1000000002.0L, {{5, "-"}, {10, "1000000002"}}},
         {"INT32_MIN", -2147483648.0L, {{5, "-"}, {10, "2147483648"}}},
         {"1.5", 1.5L, {{10, "1"}, {18, "."}, {26, "5"}}},
         {"12.25", 12.25L, {{10, "12"}, {26, "."}, {34, "25"}}},
@@ -62,7 +64,7 @@ TEST_F(PanelTest, DrawValuePlacesEveryCharacterRun)
     for (const ValueCase& c : kCases) {
         DrawingRecorder recorder;
         ASSERT_TRUE(recorder.Ready());
-        DrawValue(c.value, top);
+        DrawValue(recorder.Dc(), kPanelLeft, c.value, top);
         std::vector<DrawCall> expected = {Rect(kPanelLeft, top, kPanelLeft + 40, top + 20)};
         for (const Piece& p : c.pieces)
             expected.push_back(Text(kPanelLeft + p.offset, top, p.text));
@@ -88,7 +90,7 @@ TEST_F(PanelTest, DrawPanelDrawsFrameLabelsThenValues)
 
     DrawingRecorder recorder;
     ASSERT_TRUE(recorder.Ready());
-    DrawPanel();
+    DrawPanelNow(recorder.Dc());
     std::vector<DrawCall> got = recorder.Finish(true);
 
     // The frame's bottom edge is previewHeight itself.

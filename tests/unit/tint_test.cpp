@@ -7,7 +7,9 @@
 #include <cstring>
 #include <vector>
 
+#include "app/program_windows.h"
 #include "image/bmp.h"
+#include "app/preview.h"
 #include "image/tint.h"
 #include "test_support.h"
 
@@ -248,9 +250,8 @@ TEST_F(TintTest, RenderPreviewTintsIntoPreviewImageAndBlitsAtSixSix)
     state.distr = 100;
 
     Canvas canvas(20, 20);
-    state.paintDC = canvas.dc;
     std::vector<uint8_t> untouched = source;
-    RenderPreview();
+    RenderPreview(canvas.dc);
     GdiFlush();
 
     EXPECT_EQ(source, untouched) << "previewSource must stay as it was";

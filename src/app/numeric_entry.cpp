@@ -3,18 +3,17 @@
 // operations. Only the cursor's height counts. Nothing here limits a
 // parameter's range; wheel arithmetic wraps in 32 bits.
 //
-// All drawing goes through paintDC: white fills without an outline, and
-// black text on white in the small font.
-#include "ui/numeric_entry.h"
+// All drawing goes into the context given: white fills without an outline,
+// and black text on white in the small font.
+#include "app/numeric_entry.h"
 
 #include <windows.h>
 
 #include "app/program_state.h"
+#include "support/keys.h"
 #include "ui/panel.h"
 
 namespace {
-
-const int32_t kRowCount = 11;
 
 // The parameter a panel row acts on. The gap rows 4 and 6 act on the
 // parameter above them.
@@ -39,7 +38,7 @@ int32_t* RowParameter(int32_t row)
 // Top of the value box of the parameter a row acts on.
 int32_t RowValueTop(int32_t row)
 {
-    static const int32_t kTops[kRowCount] = {15, 35, 55, 75, 75, 115, 115, 155, 175, 195, 215};
+    static const int32_t kTops[kPanelRowCount] = {15, 35, 55, 75, 75, 115, 115, 155, 175, 195, 215};
     return kTops[row];
 }
 
@@ -48,9 +47,9 @@ int32_t RowTop(int32_t row)
     return static_cast<int32_t>(static_cast<uint32_t>(row) * 20u + 15u);
 }
 
-void EntryRectangle(int32_t left, int32_t top)
+void EntryRectangle(HDC dc, int32_t left, int32_t top)
 {
-    Rectangle(state.paintDC, state.panelLeft + left, top, state.panelLeft + 50, top + 20);
+    Rectangle(dc, state.panelLeft + left, top, state.panelLeft + 50, top + 20);
 }
 
 // Adds delta to a parameter modulo 2^32: the unsigned sum is defined for
@@ -60,17 +59,22 @@ int32_t Wrapped(int32_t value, uint32_t delta)
     return static_cast<int32_t>(static_cast<uint32_t>(value) + delta);
 }
 
-void WheelAdjust(uint32_t delta)
+void WheelAdjust(HDC dc, uint32_t delta)
 {
     int32_t row = RowUnderCursor();
-    if (row < 0 || row >= kRowCount)
+    if (row < 0 || row >= kPanelRowCount)
         return;
     int32_t* parameter = RowParameter(row);
     *parameter = Wrapped(*parameter, delta);
-    DrawValue(static_cast<long double>(*parameter), RowValueTop(row));
+    DrawValue(dc, state.panelLeft, static_cast<long double>(*parameter), RowValueTop(row));
 }
 
 }  // namespace
+
+bool IsParameterRow(int32_t row)
+{
+    return row >= 0 && row < kPanelRowCount && row != 4 && row != 6;
+}
 
 int32_t RowUnderCursor()
 {
@@ -82,19 +86,19 @@ int32_t RowUnderCursor()
     return static_cast<int32_t>(y / 20);
 }
 
-void NumericEntryStep(int32_t row)
+void NumericEntryStep(HDC dc, int32_t row)
 {
     const int32_t y = RowTop(row);
     const bool keyDown = state.lastMessage == WM_KEYDOWN;
 
     // Any key-down reaching here draws the entry box once per entry.
     if (state.entryBoxDrawn == 0 && keyDown) {
-        EntryRectangle(5, y);
+        EntryRectangle(dc, 5, y);
         state.entryBoxDrawn = 1;
     }
     if (keyDown && state.lastWParamLow == VK_OEM_MINUS) {
         state.entryState = 1;
-        TextOutA(state.paintDC, state.panelLeft + 5, y, "-", 1);
+        TextOutA(dc, state.panelLeft + 5, y, "-", 1);
         state.entryNegative = 1;
     }
     if (state.entryDigits < 9 && keyDown && state.lastWParamLow >= '0' && state.lastWParamLow <= '9') {
@@ -104,22 +108,22 @@ void NumericEntryStep(int32_t row)
         ++state.entryDigits;
         // The echo is the characters as typed: a decomposition of the value
         // would lose leading zeros and show 999999999 as 100000000.
-        TextOutA(state.paintDC, state.panelLeft + 10, y, state.entryText, state.entryDigits);
+        TextOutA(dc, state.panelLeft + 10, y, state.entryText, state.entryDigits);
     }
-    if (state.entryDigits >= 1 && keyDown && state.lastKeyCode == 14) {
+    if (state.entryDigits >= 1 && keyDown && state.lastKeyCode == scan::kBackspace) {
         state.entryValue /= 10;
         --state.entryDigits;
-        SelectObject(state.paintDC, state.nullPen);
-        EntryRectangle(10, y);
-        TextOutA(state.paintDC, state.panelLeft + 10, y, state.entryText, state.entryDigits);
+        SelectObject(dc, state.nullPen);
+        EntryRectangle(dc, 10, y);
+        TextOutA(dc, state.panelLeft + 10, y, state.entryText, state.entryDigits);
     }
     // Also fires on the Backspace that has just removed the last digit, so
     // the minus goes with it.
-    if (state.entryDigits == 0 && keyDown && state.lastKeyCode == 14) {
-        EntryRectangle(5, y);
+    if (state.entryDigits == 0 && keyDown && state.lastKeyCode == scan::kBackspace) {
+        EntryRectangle(dc, 5, y);
         state.entryNegative = 0;
     }
-    if (keyDown && state.lastKeyCode == 28) {
+    if (keyDown && state.lastKeyCode == scan::kEnter) {
         if (state.entryNegative == 1)
             state.entryValue = -state.entryValue;
         state.entryDigits = 0;
@@ -129,24 +133,22 @@ void NumericEntryStep(int32_t row)
     }
 }
 
-void StoreEnteredValue()
+void StoreEnteredValue(HDC dc)
 {
     // msg still holds the Enter key-down that completed the entry.
     int32_t row = RowUnderCursor();
-    if (row >= 0 && row < kRowCount)
-        *RowParameter(row) = state.entryValue;
-    // The box of the row where the number was typed: on a gap row that is
-    // the gap, and the parameter's own box keeps its old number for now.
-    if (row < kRowCount)
-        DrawValue(static_cast<long double>(state.entryValue), RowTop(row));
+    if (!IsParameterRow(row))
+        return;
+    *RowParameter(row) = state.entryValue;
+    DrawValue(dc, state.panelLeft, static_cast<long double>(state.entryValue), RowValueTop(row));
 }
 
-void WheelDecrease()
+void WheelDecrease(HDC dc)
 {
-    WheelAdjust(0u - static_cast<uint32_t>(state.step));
+    WheelAdjust(dc, 0u - static_cast<uint32_t>(state.step));
 }
 
-void WheelIncrease()
+void WheelIncrease(HDC dc)
 {
-    WheelAdjust(static_cast<uint32_t>(state.step));
+    WheelAdjust(dc, static_cast<uint32_t>(state.step));
 }

@@ -5,5 +5,3 @@
 
 void RunNameEntry();
 
-// The character a scan code adds to the name, or 0 for none.
-char NameCharacter(int32_t scanCode);

@@ -1,0 +1,29 @@
+// The editor's preview from the program state: its sampling from
+// sourceImage, its tint and its blit into the window.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "image/tint.h"
+
+// x: the channel's byte; A, B: the matching components of tintA and tintB.
+// The percentages are read from the program state.
+uint8_t TintChannel(int32_t x, int32_t A, int32_t B);
+
+// The parameters as the program state holds them now.
+TintParameters CurrentTintParameters();
+
+// Builds previewSource by sampling sourceImage, and previewImage as its
+// first, untinted copy.
+void DownsamplePreview();
+
+// The tint pass of RenderPreview alone: previewSource into previewImage.
+void TintPreview();
+
+// previewImage into dc at the preview's place, one to one.
+void BlitPreview(HDC dc);
+
+// Tints previewImage afresh and puts it into dc, the editor window's, at once.
+void RenderPreview(HDC dc);

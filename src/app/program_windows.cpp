@@ -1,0 +1,114 @@
+// The program's windows: registration and creation in one place, the paints
+// the window procedure calls with BeginPaint's context, and the contexts for
+// drawing between paints. Every paint of the preview and editor windows
+// redraws the whole client area.
+#include "app/program_windows.h"
+
+#include "app/preview.h"
+#include "app/program_state.h"
+#include "image/blit.h"
+#include "image/bmp.h"
+#include "ui/panel.h"
+#include "ui/window_procs.h"
+
+namespace {
+
+// The name popup's place and size on the desktop, and its text colour.
+const int kNameLeft = 200, kNameTop = 200, kNameWidth = 410, kNameHeight = 110;
+const COLORREF kNameTextColour = PALETTERGB(20, 40, 60);
+
+void BlitFrame(HDC dc)
+{
+    BlitRows(dc, 0, 0, state.frameInfo, state.framePixels, state.windowWidth, state.windowHeight,
+             RowStride(state.windowWidth).stride);
+}
+
+void PreparePanelDC(HDC dc)
+{
+    SelectObject(dc, state.nullPen);
+    SelectObject(dc, state.smallFont);
+}
+
+void PrepareNameDC(HDC dc)
+{
+    SelectObject(dc, state.nullPen);
+    SelectObject(dc, state.namePanelBrush);
+    SetTextColor(dc, kNameTextColour);
+    SetBkMode(dc, TRANSPARENT);
+    SelectObject(dc, state.largeFont);
+}
+
+void PaintNameWindow(HDC dc)
+{
+    PrepareNameDC(dc);
+    Rectangle(dc, 5, 5, 405, 105);
+    TextOutA(dc, 30, 35, "name", 4);
+}
+
+void PaintPreviewWindow(HDC dc)
+{
+    PreparePanelDC(dc);
+    SetStretchBltMode(dc, HALFTONE);
+    BlitFrame(dc);
+
+    // The picture as read, once its preview is sampled; the file is never
+    // read a second time for it.
+    if (state.previewSourcePixels != nullptr)
+        BlitRows(dc, 6, 6, state.previewInfo, state.previewSourcePixels, state.previewWidth, state.previewHeight,
+                 state.outStride);
+
+    DrawPanelNow(dc);
+}
+
+void PaintEditorWindow(HDC dc)
+{
+    PreparePanelDC(dc);
+    BlitFrame(dc);
+    BlitPreview(dc);
+    DrawPanelNow(dc);
+}
+
+}  // namespace
+
+HWND CreateProgramWindow(ProgramWindow which, int showCommand)
+{
+    static const WindowHooks kHooks[] = {
+        {&state, PaintNameWindow},
+        {nullptr, PaintPreviewWindow},  // the preview phase waits for any message: nothing to record
+        {&state, PaintEditorWindow},
+    };
+    static const char* const kClassNames[] = {kNameClassName, kPreviewClassName, kEditorClassName};
+    const int index = static_cast<int>(which);
+    const bool popup = which == ProgramWindow::name;
+
+    WNDCLASSA& windowClass = popup ? state.nameClass : state.editorClass;
+    windowClass.lpfnWndProc = ProgramWindowProc;
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = popup ? state.nameBackBrush : nullptr;
+    windowClass.lpszClassName = kClassNames[index];
+    RegisterClassA(&windowClass);  // fails harmlessly once the class exists
+    HWND hwnd = CreateWindowExA(0, kClassNames[index], " ", WS_POPUP, popup ? kNameLeft : state.windowLeft,
+                                popup ? kNameTop : state.windowTop, popup ? kNameWidth : state.windowWidth,
+                                popup ? kNameHeight : state.windowHeight, nullptr, nullptr, nullptr,
+                                const_cast<WindowHooks*>(&kHooks[index]));
+    ShowWindow(hwnd, showCommand);
+    return hwnd;
+}
+
+WindowDC::WindowDC(HWND hwnd, ProgramWindow which) : hwnd_(hwnd), dc_(GetDC(hwnd))
+{
+    if (which == ProgramWindow::name)
+        PrepareNameDC(dc_);
+    else
+        PreparePanelDC(dc_);
+}
+
+void DrawPanelNow(HDC dc)
+{
+    const int32_t values[9] = {state.tintA[kRed], state.tintA[kGreen], state.tintA[kBlue],
+                               state.dispA,       state.distr,         state.tintB[kRed],
+                               state.tintB[kGreen], state.tintB[kBlue], state.dispB};
+    state.entryBoxDrawn = 0;
+    DrawPanel(dc, {state.previewWidth, state.previewHeight, state.panelLeft}, values);
+}
+

@@ -1,0 +1,110 @@
+// Input the editor must neither lose nor invent: a number typed in one burst
+// right after a click, exact numbers in the value boxes, Enter where no
+// parameter is, and a message no window of the editor receives.
+#include <gtest/gtest.h>
+
+#include "editor_session.h"
+
+using namespace e2e;
+
+namespace {
+
+const int32_t kWidth = 61, kHeight = 241;
+
+// Opens the session picture up to numeric entry in the editor.
+std::string OpenEditor(EditorRun& run)
+{
+    std::string why = run.OpenToPreview();
+    return why.empty() ? run.PreviewToEditor() : why;
+}
+
+// The first key typed after the window was rebuilt is part of the number.
+TEST(InputKept, NumberTypedInOneBurstAfterAClick)
+{
+    EditorRun run(kWidth, kHeight);
+    ASSERT_EQ(OpenEditor(run), "");
+    const Params expected = {128, 128, 128, 100, 0, 128, 128, 128, 0};
+    std::vector<Key> keys(3);
+    ASSERT_TRUE(KeyForCharacter('1', keys[0]) && KeyForCharacter('0', keys[1]) && KeyForCharacter('0', keys[2]));
+    keys.push_back(kEnter);
+    const Geometry& g = run.Geo();
+    LeftClick(run.ScreenX(g.panelLeft + 20), run.ScreenY(RowTop(3) + 10));
+    TapKeys(keys);
+    ASSERT_EQ(run.Do(Shows(expected)), "");
+    EXPECT_EQ(run.ExportWith("z", expected), "");
+}
+
+// Pixels of a value box and of whatever of the number runs on to the
+// window's right edge.
+std::vector<COLORREF> ValuePixels(const EditorRun& run, const ScreenShot& shot, int row)
+{
+    const Geometry& g = run.Geo();
+    std::vector<COLORREF> pixels;
+    for (int y = RowTop(row); y < RowTop(row) + 20; ++y)
+        for (int x = g.panelLeft; x < g.windowWidth; ++x)
+            pixels.push_back(shot.At(run.ScreenX(x), run.ScreenY(y)));
+    return pixels;
+}
+
+// Polls the screen until the boxes of rows a and b look alike (or unlike).
+bool BoxesAlike(const EditorRun& run, int a, int b, bool alike)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(20)) {
+        ScreenShot shot = run.Window();
+        if ((ValuePixels(run, shot, a) == ValuePixels(run, shot, b)) == alike)
+            return true;
+    }
+    return false;
+}
+
+// Near 10^9 the boxes show the stored numbers, not the power of ten.
+TEST(InputKept, ValueBoxesShowTheStoredNumber)
+{
+    EditorRun run(kWidth, kHeight);
+    ASSERT_EQ(OpenEditor(run), "");
+    const Params expected = {999999999, 1000000000, 999999997, 50, 0, -999999998, -999999997, 128, 50};
+    ASSERT_EQ(run.DoAll({Keys(3, "50\n"), Keys(10, "50\n"), Keys(0, "999999999\n"), Keys(1, "999999999\n"), Keys(2, "999999997\n"),
+                         Keys(7, "-999999998\n"), Keys(8, "-999999997\n"),
+                         Keys(1, "S"), Notches(1, -120, 2),  // step 1; the first notch enters wheel mode
+                         Shows(expected)}),
+              "");
+    // Only the first six characters fit on screen.
+    EXPECT_TRUE(BoxesAlike(run, 0, 2, true)) << "999999999 as 999999997";
+    EXPECT_TRUE(BoxesAlike(run, 0, 1, false)) << "999999999 unlike 1000000000";
+    EXPECT_TRUE(BoxesAlike(run, 7, 8, true)) << "-999999998 as -999999997";
+    EXPECT_EQ(run.ExportWith("z", expected), "");
+}
+
+// Enter over a gap row or below the rows drops the number and clears it from
+// the screen; the next entry over a parameter is stored.
+TEST(InputKept, EnterOverNoParameterDropsTheNumber)
+{
+    EditorRun run(kWidth, kHeight);
+    ASSERT_EQ(OpenEditor(run), "");
+    const Params start = {128, 128, 128, 40, 0, 128, 128, 128, 0};
+    const Params expected = {7, 128, 128, 40, 0, 128, 128, 128, 0};
+    ASSERT_EQ(run.DoAll({Keys(3, "40\n"), Shows(start), Keys(4, "33"), Ink(4, true), Keys(4, "\n"), Ink(4, false),
+                         Keys(6, "44"), Ink(6, true), Keys(6, "\n"), Ink(6, false),
+                         Keys(3, "55"), Keys(11, "\n"),
+                         Shows(start),
+                         Keys(0, "7\n"), Shows(expected)}),
+              "");
+    EXPECT_EQ(run.ExportWith("z", expected), "");
+}
+
+// A thread message between two notches is acted on by no loop.
+TEST(InputKept, ThreadMessageBetweenNotchesChangesNothing)
+{
+    EditorRun run(kWidth, kHeight);
+    ASSERT_EQ(OpenEditor(run), "");
+    // With both percentages at 0 the colours would not show.
+    const Params once = {138, 128, 128, 40, 0, 128, 128, 128, 0};
+    const Params twice = {148, 128, 128, 40, 0, 128, 128, 128, 0};
+    ASSERT_EQ(run.DoAll({Keys(3, "40\n"), Notches(0, -120, 2), Shows(once)}), "");  // the first notch enters wheel mode
+    ASSERT_TRUE(PostThreadMessageA(run.Program().MainThreadId(), WM_APP, 0, 0));
+    Sleep(200);  // fetched at once: the program waits in GetMessageA
+    ASSERT_EQ(run.DoAll({Notches(0, -120, 1), Shows(twice)}), "");
+    EXPECT_EQ(run.ExportWith("z", twice), "");
+}
+
+}  // namespace
