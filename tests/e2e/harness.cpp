@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "support/keys.h"
 
@@ -578,6 +579,137 @@ RunEnd OpenPicture(const std::string& folder, const std::string& name, DWORD tim
     duotint.WaitGone(popup, timeoutMs);
     DWORD spent = duotint.Elapsed();
     return duotint.Finish(timeoutMs > spent ? timeoutMs - spent : 1);
+}
+
+namespace {
+
+// One run of RunUnattended and what its driver has done to it so far.
+struct Attended {
+    Duotint duotint;
+    RunEnd* end = nullptr;
+    std::vector<HWND> seen;
+    HWND answered = nullptr;
+    DWORD lastOk = 0;
+    DWORD lastEsc = 0;
+    DWORD previewSince = 0;
+    HWND previewSeen = nullptr;
+};
+
+struct VisibleWindow {
+    HWND hwnd;
+    DWORD pid;
+    std::string className;
+    std::string title;
+};
+
+BOOL CALLBACK CollectVisible(HWND hwnd, LPARAM lParam)
+{
+    if (IsWindowVisible(hwnd)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        reinterpret_cast<std::vector<VisibleWindow>*>(lParam)->push_back({hwnd, pid, ClassOf(hwnd), TitleOf(hwnd)});
+    }
+    return TRUE;
+}
+
+// Esc as the keyboard driver reports it: repeat count 1, scan code 1.
+void PostEsc(HWND hwnd)
+{
+    PostMessageA(hwnd, WM_KEYDOWN, VK_ESCAPE, 1 | (LPARAM{scan::kEsc} << 16));
+    PostMessageA(hwnd, WM_KEYUP, VK_ESCAPE, 1 | (LPARAM{scan::kEsc} << 16) | (LPARAM{3} << 30));
+}
+
+// One look at a run: true once it has ended or been killed.
+bool Attend(Attended& run, const std::vector<VisibleWindow>& windows, DWORD timeoutMs)
+{
+    RunEnd& end = *run.end;
+    Duotint& duotint = run.duotint;
+    if (!duotint.Running() || duotint.Elapsed() >= timeoutMs) {
+        end.exited = !duotint.Running();
+        if (end.exited) {
+            GetExitCodeProcess(duotint.Process(), &end.exitCode);
+        } else {
+            TerminateProcess(duotint.Process(), 1);
+            WaitForSingleObject(duotint.Process(), 5000);
+            end.exitCode = STILL_ACTIVE;
+        }
+        end.milliseconds = duotint.Elapsed();
+        return true;
+    }
+    DWORD now = GetTickCount();
+    for (const VisibleWindow& w : windows) {
+        if (w.pid != duotint.Pid())
+            continue;
+        if (w.className == "#32770" && w.title == "Error") {
+            if (w.hwnd != run.answered) {
+                end.boxes.push_back(ErrorBoxText(w.hwnd));
+                run.answered = w.hwnd;
+                run.lastOk = 0;
+            }
+            if (now - run.lastOk >= 300) {
+                PostMessageA(w.hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+                run.lastOk = now;
+            }
+            return false;
+        }
+    }
+    bool escape = now - run.lastEsc >= 100;
+    for (const VisibleWindow& w : windows) {
+        if (w.pid != duotint.Pid())
+            continue;
+        for (const char* cls : {kNameClassName, kPreviewClassName, kEditorClassName}) {
+            if (w.className != cls)
+                continue;
+            if (std::find(run.seen.begin(), run.seen.end(), w.hwnd) == run.seen.end()) {
+                run.seen.push_back(w.hwnd);
+                end.windows.push_back(cls);
+            }
+            if (w.className == kPreviewClassName) {
+                // As in Finish: the preview phase may wait for one message.
+                if (w.hwnd != run.previewSeen) {
+                    run.previewSeen = w.hwnd;
+                    run.previewSince = now;
+                } else if (now - run.previewSince >= 1000) {
+                    PostMessageA(w.hwnd, WM_NULL, 0, 0);
+                    run.previewSince = now;
+                }
+            } else if (escape) {
+                PostEsc(w.hwnd);
+                run.lastEsc = now;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<RunEnd> RunUnattended(const std::vector<UnattendedRun>& runs, size_t atOnce, DWORD timeoutMs)
+{
+    std::vector<RunEnd> ends(runs.size());
+    std::vector<std::unique_ptr<Attended>> going;
+    size_t next = 0;
+    while (next < runs.size() || !going.empty()) {
+        while (next < runs.size() && going.size() < atOnce) {
+            auto run = std::make_unique<Attended>();
+            run->end = &ends[next];
+            if (run->duotint.Start(runs[next].folder, runs[next].argument))
+                going.push_back(std::move(run));
+            else
+                ends[next].problem = "duotint did not start: " + DuotintExe();
+            ++next;
+        }
+        std::vector<VisibleWindow> windows;
+        EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&windows));
+        for (size_t i = 0; i < going.size();) {
+            if (Attend(*going[i], windows, timeoutMs))
+                going.erase(going.begin() + static_cast<std::ptrdiff_t>(i));
+            else
+                ++i;
+        }
+        Sleep(5);
+    }
+    return ends;
 }
 
 bool NamePopupCameBack(const RunEnd& end)

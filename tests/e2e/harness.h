@@ -209,6 +209,19 @@ private:
 // Enter into the popup, and finishes the run.
 RunEnd OpenPicture(const std::string& folder, const std::string& name, DWORD timeoutMs = 10000);
 
+// Many runs at once, none of them typed into: each starts duotint in its
+// folder with its argument on the command line and is taken to its end within
+// timeoutMs of its own start, as Finish does, but without the foreground: a
+// box is answered through its OK button and the popup, the preview and the
+// editor are ended with a posted Esc key-down, which the program decodes as
+// the key itself. At most atOnce runs are under way together. The results
+// come in the order of runs.
+struct UnattendedRun {
+    std::string folder;
+    std::wstring argument;
+};
+std::vector<RunEnd> RunUnattended(const std::vector<UnattendedRun>& runs, size_t atOnce, DWORD timeoutMs);
+
 // ---- checks on a report -------------------------------------------------------------
 
 // A runtime error report split into its lines (CR LF line ends).
