@@ -287,10 +287,10 @@ std::string EditorRun::Do(const Step& step)
     int y = ScreenY(RowTop(step.row) + 10);
     switch (step.kind) {
     case Step::kKeys:
-        PointTo(y);
+        PointTo(y, false);
         return TapAll(step.keys) ? "" : std::string("no key for \"") + step.keys + "\"";
     case Step::kNotches:
-        PointTo(y);
+        PointTo(y, true);
         WheelEvents(step.delta, step.count);
         return "";
     case Step::kHold: {
@@ -328,22 +328,25 @@ std::string EditorRun::Do(const Step& step)
     return "unknown step";
 }
 
-void EditorRun::PointTo(int y)
+void EditorRun::PointTo(int y, bool overWindow)
 {
-    // Only the cursor's height selects a row; the pointer stays over the
-    // value boxes, where wheel messages reach the editor window. Every warp
-    // of the X pointer over duotint's window comes back to duotint as a
-    // motion event, which its X11 driver reports as a move to that place when
-    // it next looks at X events, possibly after a later warp: a key or notch
-    // sent then would get the old place. So after a move duotint is given
-    // time to look, before anything is sent at the new place.
-    int x = ScreenX(geo_.panelLeft + 20);
+    // Only the cursor's height selects a row for a key, so keys are sent with
+    // the pointer right of the window; notches need it over the value boxes,
+    // where wheel messages reach the editor window. Every warp of the X
+    // pointer over duotint's window comes back to duotint as a motion event,
+    // which its X11 driver reports as a move to that place when it next looks
+    // at X events, possibly after a later warp: a key or notch sent then would
+    // get the old place. So after a move onto the window duotint is given
+    // time to look, before anything is sent at the new place. A warp beside
+    // the window reaches no window of duotint and needs no wait.
+    int x = overWindow ? ScreenX(geo_.panelLeft + 20) : geo_.left + geo_.windowWidth + 40;
     if (x == pointerX_ && y == pointerY_)
         return;
     MoveCursor(x, y);
     pointerX_ = x;
     pointerY_ = y;
-    Sleep(kSettleMs);
+    if (overWindow)
+        Sleep(kSettleMs);
 }
 
 std::string EditorRun::DoAll(const std::vector<Step>& steps)

@@ -117,7 +117,7 @@ private:
     std::string WaitPainted(HWND window);
     std::string StartEntry();
     std::string WaitShows(const Params& p);
-    void PointTo(int screenY);
+    void PointTo(int screenY, bool overWindow);
 
     Geometry geo_;
     TempFolder folder_;
