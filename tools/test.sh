@@ -1,28 +1,71 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test (unit and end-to-end) on a private
-# Xvfb display of 1920x1080x24, two ctest entries at a time (the end-to-end
-# entries hold a lock on the display and run one after another). Arguments go
-# to ctest: -L unit, -L e2e, -R editor.
+# Builds everything and runs every test (unit and end-to-end) on private Xvfb
+# displays of 1920x1080x24. Entries that put windows on the screen each get a
+# display of their own, with its own Wine prefix, so that several run side by
+# side; DUOTINT_DISPLAYS says how many displays (3), DUOTINT_TEST_JOBS how
+# many entries at a time (one more than the displays). Arguments go to ctest:
+# -L unit, -L e2e, -R editor.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${DUOTINT_BUILD:-$root/build}
 "$root/tools/build.sh"
 
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export WINEPREFIX="$build/wineprefix"
-cleanup() { WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null || true; kill "$xvfb" 2>/dev/null || true; }
+count=${DUOTINT_DISPLAYS:-3}
+base=$((90 + RANDOM % 100))
+displays=()
+prefixes=()
+xvfbs=()
+cleanup() {
+  for prefix in "${prefixes[@]}"; do WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true; done
+  for pid in "${xvfbs[@]}"; do kill "$pid" 2>/dev/null || true; done
+}
 trap cleanup EXIT
-for _ in $(seq 50); do
-  [ -e "/tmp/.X11-unix/X${display#:}" ] && break
-  sleep 0.1
+for ((i = 0; i < count; i++)); do
+  display=:$((base + 3 * i))
+  Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfbs+=($!)
+  displays+=("$display")
+  prefix="$build/wineprefix"
+  if [ "$i" -gt 0 ]; then
+    prefix="$build/wineprefix-$i"
+    # A copy of the prepared prefix: its large files are shared as hard links
+    # (Wine only reads them), its registry files are copied, since the
+    # server rewrites them.
+    if [ ! -f "$prefix/system.reg" ] || [ "$prefix/user.reg" -ot "$build/wineprefix/user.reg" ]; then
+      rm -rf "$prefix"
+      cp -al "$build/wineprefix" "$prefix"
+      for reg in "$prefix"/*.reg; do cp --remove-destination "$build/wineprefix/$(basename "$reg")" "$reg"; done
+    fi
+  fi
+  prefixes+=("$prefix")
 done
-export DISPLAY=$display
-# One Wine server for the whole run, instead of one started per test program.
-# Its helper processes start here with the first program, so that they hold
-# no test's output open.
-wineserver -p
-WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine cmd /c exit </dev/null >/dev/null 2>&1
+for display in "${displays[@]}"; do
+  for _ in $(seq 50); do
+    [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+    sleep 0.1
+  done
+done
+# One Wine server per prefix for the whole run, instead of one started per
+# test program. Their helper processes start here with the first program, so
+# that they hold no test's output open.
+warmups=()
+for ((i = 0; i < count; i++)); do
+  WINEPREFIX="${prefixes[$i]}" wineserver -p
+  WINEPREFIX="${prefixes[$i]}" DISPLAY="${displays[$i]}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    wine cmd /c exit </dev/null >/dev/null 2>&1 &
+  warmups+=($!)
+done
+wait "${warmups[@]}"
+export WINEPREFIX="$build/wineprefix"
+export DISPLAY=${displays[0]}
+export DUOTINT_DISPLAY_LIST="${displays[*]}"
+spec="$build/displays.json"
+{
+  printf '{"version": {"major": 1, "minor": 0}, "local": [{"displays": ['
+  for ((i = 0; i < count; i++)); do
+    printf '%s{"id": "%d", "slots": 1}' "$([ "$i" -gt 0 ] && echo ', ')" "$i"
+  done
+  printf ']}]}\n'
+} >"$spec"
 cd "$build"
-ctest --output-on-failure -j "${DUOTINT_TEST_JOBS:-2}" "$@"
+ctest --output-on-failure --resource-spec-file "$spec" -j "${DUOTINT_TEST_JOBS:-$((count + 1))}" "$@"
