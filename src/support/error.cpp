@@ -138,6 +138,8 @@ void Terminate()
     if (errorState.errorAddress != nullptr)
         WriteReport();
     CloseErrorOutput();
+    if (errorState.exitHook != nullptr)
+        errorState.exitHook(errorState.exitCode);
     ExitProcess(errorState.exitCode);
 }
 

@@ -42,6 +42,10 @@ struct RuntimeErrorState {
     int32_t traceCount;
     // Shows one box; MessageBoxA unless a test watches the boxes instead.
     void (*showBox)(const char* text, const char* caption);
+    // Set only by a test that runs the program's procedures in its own
+    // process: called with the exit code where the process would end, and
+    // must not return (it throws). Null: the process ends.
+    void (*exitHook)(uint16_t exitCode);
 };
 
 extern RuntimeErrorState errorState;
