@@ -29,6 +29,7 @@
 #include "support/error.h"
 #include "image/blit.h"
 #include "open_latency.h"
+#include "test_files.h"
 
 namespace {
 
@@ -90,11 +91,10 @@ Spread Time(int count, Prepare prepare, Run run)
 void WritePicture()
 {
     RowLayout layout = RowStride(kWidth);
-    uint8_t header[54];
-    PackExportHeader(header, kWidth, kHeight, layout.stride);
+    std::vector<uint8_t> header = support::PictureHeader(kWidth, kHeight);
     HANDLE file = CreateFileA(kPicture, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written;
-    WriteFile(file, header, 54, &written, nullptr);
+    WriteFile(file, header.data(), 54, &written, nullptr);
     std::vector<uint8_t> row(static_cast<size_t>(layout.stride), 0);
     for (int32_t y = 0; y < kHeight; ++y) {
         for (int32_t x = 0; x < kWidth; ++x) {

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Builds duotint and opens it on the bundled sample picture (type "cat" and
-# Enter in the name popup).
+# Enter in the name popup). It uses a Wine prefix of its own with Wine's
+# default window handling, so that the desktop's window manager manages
+# duotint's windows like any other program's; the prefix of the tests leaves
+# windows unmanaged, which suits only a display without a window manager.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${DUOTINT_BUILD:-$root/build}
@@ -9,5 +12,11 @@ if [ -z "${DISPLAY:-}" ]; then
   exit 1
 fi
 "$root/tools/build.sh"
+export WINEPREFIX="$build/wineprefix-desktop"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "run: initialising the Wine prefix in $WINEPREFIX"
+  WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all wineboot -i >/dev/null 2>&1 || true
+  wineserver -w || true
+fi
 cd "$root/samples"
-WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" exec wine "$build/duotint.exe"
+WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" exec wine "$build/duotint.exe"

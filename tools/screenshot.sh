@@ -27,12 +27,12 @@ sleep 3
 
 # The name popup stands at (200, 200): focus it, type the name.
 xdotool mousemove 300 250 click 1; sleep 0.5
-xdotool type --delay 120 cat; xdotool key Return; sleep 3
+xdotool type --delay 120 cat; xdotool key Return; sleep 1
 
 # cat.bmp is 480 x 360: on a 1920 x 1080 desktop the editor window stands at
 # (442, 236), 592 x 372, with its value boxes at client x 535.
 left=442; top=236; panel=$((left + 535 + 10))
-xdotool mousemove $panel $((top + 23)) click 1; sleep 1.5   # focus: re-creates the window
+xdotool mousemove $panel $((top + 23)) click 1; sleep 0.5   # focus: re-creates the window
 enter() {  # enter VALUE ROW_TOP: types a number over a panel row
   xdotool mousemove $panel $((top + $2 + 8)); sleep 0.2
   xdotool mousemove_relative 1 0; sleep 0.2; xdotool mousemove_relative -- -1 0; sleep 0.2

@@ -26,3 +26,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all DISPLAY= wineboot -i >/dev/null 2>&1 || true
   wineserver -w || true
 fi
+# Xvfb runs no window manager, and Wine waits up to 2 s for one each time a
+# window is hidden or destroyed unless its windows are unmanaged.
+unmanaged=$(awk '/^\[/ { in_x11 = ($0 ~ /^\[Software\\\\Wine\\\\X11 Driver\]/) }
+                 in_x11 && /^"Managed"="N"/ { print "yes" }' "$WINEPREFIX/user.reg" 2>/dev/null)
+if [ "$unmanaged" != yes ]; then
+  WINEDEBUG=-all DISPLAY= wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  wineserver -w || true
+fi

@@ -319,14 +319,10 @@ std::string EditorRun::Do(const Step& step)
     case Step::kShows:
         return WaitShows(step.shows);
     case Step::kInk: {
-        DWORD start = GetTickCount();
-        for (;;) {
-            if (HasInk(BoxPixels(Window(), geo_, RowTop(step.row))) == (step.count == 1))
-                return "";
-            if (GetTickCount() - start >= kScreenTimeoutMs)
-                return "the box area of row " + std::to_string(step.row) + (step.count ? " stays blank" : " keeps text");
-            Sleep(kPollMs);
-        }
+        if (PollUntil(kScreenTimeoutMs,
+                      [&] { return HasInk(BoxPixels(Window(), geo_, RowTop(step.row))) == (step.count == 1); }))
+            return "";
+        return "the box area of row " + std::to_string(step.row) + (step.count ? " stays blank" : " keeps text");
     }
     }
     return "unknown step";

@@ -17,18 +17,6 @@ const DWORD kPollMs = 10;
 
 bool Expired(DWORD start, DWORD timeoutMs) { return GetTickCount() - start >= timeoutMs; }
 
-void Put16(std::vector<uint8_t>& bytes, size_t at, uint32_t v)
-{
-    bytes[at] = static_cast<uint8_t>(v);
-    bytes[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 std::string Environment(const char* name)
 {
     const char* value = getenv(name);
@@ -108,25 +96,6 @@ bool PopupPainted(HWND popup)
     return shot.At(r.left + 2, r.top + 2) == RGB(230, 210, 160) && shot.At(r.left + 10, r.top + 10) == RGB(250, 240, 200);
 }
 
-// The tests run on a bare X display with no window manager. Wine treats an
-// activated popup as managed and, when it goes, waits up to 2 s for a window
-// manager to acknowledge the unmap; every destroyed window would cost that.
-// duotint.exe's windows are therefore left unmanaged in the test prefix, which
-// is what they are on a bare display anyway.
-void LeaveWindowsUnmanaged()
-{
-    static bool done;
-    if (done)
-        return;
-    done = true;
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\duotint.exe\\X11 Driver", 0, nullptr, 0,
-                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return;
-    RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-    RegCloseKey(key);
-}
-
 }  // namespace
 
 // ---- environment ---------------------------------------------------------
@@ -146,78 +115,10 @@ std::string BmpSuite() { return ToWindowsPath(Environment("DUOTINT_BMPSUITE")); 
 
 // ---- pictures --------------------------------------------------------------
 
-int32_t RowStride(int32_t width) { return (3 * width + 3) / 4 * 4; }
-
-std::vector<uint8_t> PackHeader(const BmpHeader& h, uint32_t pixelBytes)
-{
-    std::vector<uint8_t> bytes(54, 0);
-    bytes[0] = 'B';
-    bytes[1] = 'M';
-    Put32(bytes, 2, h.dataOffset + pixelBytes);
-    Put32(bytes, 10, h.dataOffset);
-    Put32(bytes, 14, h.infoSize);
-    Put32(bytes, 18, static_cast<uint32_t>(h.width));
-    Put32(bytes, 22, static_cast<uint32_t>(h.height));
-    Put16(bytes, 26, h.planes);
-    Put16(bytes, 28, h.bitsPerPixel);
-    Put32(bytes, 30, h.compression);
-    Put32(bytes, 34, pixelBytes);
-    return bytes;
-}
-
-std::vector<uint8_t> MakePicture(int32_t width, int32_t height, Rgb (*pixel)(int32_t x, int32_t y), uint8_t padByte)
-{
-    BmpHeader header;
-    header.width = width;
-    header.height = height;
-    int32_t stride = RowStride(width);
-    std::vector<uint8_t> bytes = PackHeader(header, static_cast<uint32_t>(stride * height));
-    for (int32_t fileRow = 0; fileRow < height; ++fileRow) {
-        int32_t y = height - 1 - fileRow;  // the file's first row is the bottom one
-        for (int32_t x = 0; x < width; ++x) {
-            Rgb c = pixel(x, y);
-            bytes.push_back(c.b);
-            bytes.push_back(c.g);
-            bytes.push_back(c.r);
-        }
-        for (int32_t i = 3 * width; i < stride; ++i)
-            bytes.push_back(padByte);
-    }
-    return bytes;
-}
-
 Rgb GradientPixel(int32_t x, int32_t y)
 {
     return {static_cast<uint8_t>(40 * x + 10), static_cast<uint8_t>(60 * y + 5),
             static_cast<uint8_t>(200 - 7 * (x + 3 * y))};
-}
-
-std::vector<uint8_t> ReadWholeFile(const std::string& path)
-{
-    std::vector<uint8_t> bytes;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return bytes;
-    uint8_t chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got > 0)
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    CloseHandle(h);
-    return bytes;
-}
-
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    bool ok = bytes.empty() ||
-              (WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-               written == bytes.size());
-    CloseHandle(h);
-    return ok;
 }
 
 // ---- the working folder -----------------------------------------------------
@@ -332,16 +233,12 @@ void Tap(const Key& key)
 
 bool TypeText(const std::string& text)
 {
-    std::vector<INPUT> inputs;
-    for (char c : text) {
-        Key key;
-        if (!KeyForCharacter(c, key))
+    std::vector<Key> keys(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (!KeyForCharacter(text[i], keys[i]))
             return false;
-        inputs.push_back(KeyInput(key, false));
-        inputs.push_back(KeyInput(key, true));
     }
-    if (!inputs.empty())
-        SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]);
+    TapKeys(keys);
     return true;
 }
 
@@ -463,20 +360,19 @@ std::string TitleOf(HWND hwnd)
 
 bool MakeForeground(HWND hwnd, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
     DWORD thread = GetWindowThreadProcessId(hwnd, nullptr);
-    while (!Expired(start, timeoutMs)) {
-        if (!IsWindow(hwnd))
-            return false;
+    bool gone = false;
+    bool ours = PollUntil(timeoutMs, [&] {
+        gone = !IsWindow(hwnd);
+        if (gone)
+            return true;
         SetForegroundWindow(hwnd);
         GUITHREADINFO gui{};
         gui.cbSize = sizeof gui;
         // Keys go to the focus window of the foreground thread: both must be ours.
-        if (GetForegroundWindow() == hwnd && GetGUIThreadInfo(thread, &gui) && gui.hwndFocus == hwnd)
-            return true;
-        Sleep(kPollMs);
-    }
-    return false;
+        return GetForegroundWindow() == hwnd && GetGUIThreadInfo(thread, &gui) && gui.hwndFocus == hwnd;
+    });
+    return ours && !gone;
 }
 
 // ---- the error box --------------------------------------------------------------
@@ -511,9 +407,7 @@ void PressOk(HWND box)
         SendMessageTimeoutA(ok, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
     }
     // Should the click not reach the dialog, tell it directly.
-    DWORD start = GetTickCount();
-    while (IsWindow(box) && IsWindowVisible(box) && !Expired(start, 500))
-        Sleep(kPollMs);
+    PollUntil(500, [&] { return !IsWindow(box) || !IsWindowVisible(box); });
     if (IsWindow(box) && IsWindowVisible(box))
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
 }
@@ -532,12 +426,11 @@ Duotint::~Duotint()
     CloseHandle(pi_.hProcess);
 }
 
-bool Duotint::Start(const std::string& folder, const std::wstring& argument)
+bool Duotint::Start(const std::string& folder, const std::wstring& argument, const std::string& program)
 {
     // A crash of the child ends it with its exception code at once instead of
     // waiting behind a crash dialog.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    LeaveWindowsUnmanaged();
     auto widen = [](const std::string& s) {
         std::wstring w(s.size() + 1, L'\0');
         w.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, &w[0], static_cast<int>(w.size()))));
@@ -545,7 +438,7 @@ bool Duotint::Start(const std::string& folder, const std::wstring& argument)
             w.pop_back();  // the terminating zero
         return w;
     };
-    std::wstring exe = widen(DuotintExe());
+    std::wstring exe = widen(program);
     std::wstring commandLine = L"\"" + exe + L"\"";
     if (!argument.empty())
         commandLine += L" \"" + argument + L"\"";
@@ -563,17 +456,17 @@ bool Duotint::Running() const
 
 HWND Duotint::WaitForWindow(const char* className, DWORD timeoutMs, HWND notThis) const
 {
-    DWORD start = GetTickCount();
-    do {
+    HWND found = nullptr;
+    PollUntil(timeoutMs, [&] {
         for (HWND hwnd : WindowsOf(Pid(), className)) {
-            if (hwnd != notThis)
-                return hwnd;
+            if (hwnd != notThis) {
+                found = hwnd;
+                return true;
+            }
         }
-        if (!Running())
-            return nullptr;
-        Sleep(kPollMs);
-    } while (!Expired(start, timeoutMs));
-    return nullptr;
+        return !Running();
+    });
+    return found;
 }
 
 HWND Duotint::WaitForNamePopup(DWORD timeoutMs, HWND notThis) const
@@ -582,24 +475,18 @@ HWND Duotint::WaitForNamePopup(DWORD timeoutMs, HWND notThis) const
     HWND popup = WaitForWindow(kNameClassName, timeoutMs, notThis);
     if (popup == nullptr)
         return nullptr;
-    while (!PopupPainted(popup)) {
-        if (Expired(start, timeoutMs) || !IsWindow(popup))
-            return nullptr;
-        Sleep(kPollMs);
-    }
     DWORD spent = GetTickCount() - start;
+    bool painted = PollUntil(timeoutMs > spent ? timeoutMs - spent : 0,
+                             [&] { return !IsWindow(popup) || PopupPainted(popup); });
+    if (!painted || !IsWindow(popup))
+        return nullptr;
+    spent = GetTickCount() - start;
     return MakeForeground(popup, timeoutMs > spent ? timeoutMs - spent : 1) ? popup : nullptr;
 }
 
 bool Duotint::WaitGone(HWND hwnd, DWORD timeoutMs) const
 {
-    DWORD start = GetTickCount();
-    while (IsWindow(hwnd)) {
-        if (Expired(start, timeoutMs))
-            return false;
-        Sleep(kPollMs);
-    }
-    return true;
+    return PollUntil(timeoutMs, [&] { return !IsWindow(hwnd); });
 }
 
 bool Duotint::WaitForExit(DWORD timeoutMs) const
@@ -766,6 +653,50 @@ ReportShape CheckReport(const std::string& text, unsigned code)
     return shape;
 }
 
-DWORD GdiObjects(HANDLE process) { return GetGuiResources(process, GR_GDIOBJECTS); }
+namespace {
+
+// Runs start(parameter) as a thread of process and returns its exit code.
+bool RunRemote(HANDLE process, FARPROC start, void* parameter, DWORD& exitCode)
+{
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(start)),
+                                       parameter, 0, nullptr);
+    if (thread == nullptr)
+        return false;
+    bool done = WaitForSingleObject(thread, 30000) == WAIT_OBJECT_0 && GetExitCodeThread(thread, &exitCode);
+    CloseHandle(thread);
+    return done;
+}
+
+}  // namespace
+
+bool GdiObjectsInUse(HANDLE process, long& count, std::string& why)
+{
+    std::string dll = ToWindowsPath(Environment("DUOTINT_GDI_PROBE"));
+    // Loaded here too, at its fixed base, so its function's address is known.
+    HMODULE local = LoadLibraryA(dll.c_str());
+    FARPROC countFree = local != nullptr ? GetProcAddress(local, "CountFreeRegions") : nullptr;
+    if (countFree == nullptr) {
+        why = "cannot load the probe " + dll;
+        return false;
+    }
+    void* name = VirtualAllocEx(process, nullptr, dll.size() + 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    DWORD loaded = 0;
+    bool ok = name != nullptr && WriteProcessMemory(process, name, dll.c_str(), dll.size() + 1, nullptr) &&
+              RunRemote(process, GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA"), name, loaded);
+    if (name != nullptr)
+        VirtualFreeEx(process, name, 0, MEM_RELEASE);
+    // The thread's exit code holds the low half of the module's address.
+    if (!ok || loaded != static_cast<DWORD>(reinterpret_cast<uintptr_t>(local))) {
+        why = "the probe did not load into the process at its base";
+        return false;
+    }
+    DWORD free = 0;
+    if (!RunRemote(process, countFree, nullptr, free) || free == 0) {
+        why = "the probe did not count";
+        return false;
+    }
+    count = -static_cast<long>(free);
+    return true;
+}
 
 }  // namespace e2e

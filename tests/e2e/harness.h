@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ui/window_procs.h"  // the class names of the program's windows
+#include "test_files.h"
 
 namespace e2e {
 
@@ -31,34 +32,21 @@ std::string ToWindowsPath(const std::string& path);
 
 // ---- pictures --------------------------------------------------------------
 
-struct Rgb {
-    uint8_t r, g, b;
-};
+// The shared test helpers: Rgb, BmpHeader, PackHeader, MakePicture (a
+// complete 24-bit picture, pixel (x, y) counting y from the top, padding
+// bytes as given), ReadWholeFile, WriteWholeFile and PollUntil.
+using support::BmpHeader;
+using support::MakePicture;
+using support::PackHeader;
+using support::PollUntil;
+using support::ReadWholeFile;
+using support::Rgb;
+using support::WriteWholeFile;
+inline int32_t RowStride(int32_t width) { return support::BmpRowBytes(width); }
 
-// A 54-byte header of a 24-bit uncompressed BMP (info header 40, data at 54);
-// the fields can be changed afterwards to make damaged or unusual files.
-struct BmpHeader {
-    int32_t width = 1;
-    int32_t height = 1;
-    uint16_t planes = 1;
-    uint16_t bitsPerPixel = 24;
-    uint32_t compression = 0;
-    uint32_t infoSize = 40;
-    uint32_t dataOffset = 54;
-};
-
-int32_t RowStride(int32_t width);  // 3 * width rounded up to a multiple of 4
-std::vector<uint8_t> PackHeader(const BmpHeader& header, uint32_t pixelBytes);
-// A complete 24-bit picture; pixel (x, y) counts y from the top. Padding bytes
-// are written as padByte so that a reader that copies them shows.
-std::vector<uint8_t> MakePicture(int32_t width, int32_t height, Rgb (*pixel)(int32_t x, int32_t y),
-                                 uint8_t padByte = 0);
 // Asymmetric test content: red grows to the right, green downwards, blue
 // differs per pixel, so flips and channel swaps are visible.
 Rgb GradientPixel(int32_t x, int32_t y);
-
-std::vector<uint8_t> ReadWholeFile(const std::string& path);
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // ---- the working folder -----------------------------------------------------
 
@@ -184,9 +172,10 @@ public:
     Duotint(const Duotint&) = delete;
     Duotint& operator=(const Duotint&) = delete;
 
-    // Starts $DUOTINT_EXE with folder as its current folder, and argument,
-    // if any, quoted on its command line.
-    bool Start(const std::string& folder, const std::wstring& argument = L"");
+    // Starts program ($DUOTINT_EXE unless given) with folder as its current
+    // folder, and argument, if any, quoted on its command line.
+    bool Start(const std::string& folder, const std::wstring& argument = L"",
+               const std::string& program = DuotintExe());
     DWORD Pid() const { return pi_.dwProcessId; }
     DWORD MainThreadId() const { return pi_.dwThreadId; }
     HANDLE Process() const { return pi_.hProcess; }
@@ -237,8 +226,11 @@ struct ReportShape {
 };
 ReportShape CheckReport(const std::string& text, unsigned code);
 
-// GDI objects held by a process; 0 where the platform does not count them
-// (Wine's GetGuiResources is a stub).
-DWORD GdiObjects(HANDLE process);
+// GDI objects held by a running duotint, up to a constant, counted the way the
+// unit leak test counts them: $DUOTINT_GDI_PROBE is loaded into the process
+// and counts there how many regions can still be made (Wine's GetGuiResources
+// is a stub). The program must be idle meanwhile. false when the probe could
+// not be run; why then says what went wrong.
+bool GdiObjectsInUse(HANDLE process, long& count, std::string& why);
 
 }  // namespace e2e

@@ -31,16 +31,10 @@ protected:
     // Polls the popup's text area until some typed text shows (or not).
     bool TextShows(bool wanted, DWORD timeoutMs = 2000)
     {
-        DWORD start = GetTickCount();
-        for (;;) {
+        return PollUntil(timeoutMs, [&] {
             ScreenShot shot(kTextLeft, kTextTop, kTextRight - kTextLeft, kTextBottom - kTextTop);
-            bool shows = shot.CountNot(kPanelColour, kTextLeft, kTextTop, kTextRight, kTextBottom) > 0;
-            if (shows == wanted)
-                return true;
-            if (GetTickCount() - start >= timeoutMs)
-                return false;
-            Sleep(20);
-        }
+            return (shot.CountNot(kPanelColour, kTextLeft, kTextTop, kTextRight, kTextBottom) > 0) == wanted;
+        });
     }
 
     TempFolder folder_;

@@ -137,5 +137,21 @@ TEST(ExportHeader, ThreeByTwoPicture)
     };
     for (int i = 0; i < 54; ++i)
         EXPECT_EQ(h[i], kExpected[i]) << "byte " << i;
-    EXPECT_EQ(Get32(h + 34), 24u);
+}
+
+TEST(ExportHeader, SizesFollowTheRowPadding)
+{
+    // Widths 1, 4, 5 and 7 leave 1, 0, 1 and 3 padding bytes a row.
+    static const struct { int32_t width, height; uint32_t fileSize, pixelBytes; } kCases[] = {
+        {1, 1, 58, 4}, {4, 3, 90, 36}, {5, 7, 166, 112}, {7, 5, 174, 120},
+    };
+    for (const auto& c : kCases) {
+        uint8_t h[54];
+        memset(h, 0xAA, sizeof h);
+        PackExportHeader(h, c.width, c.height, RowStride(c.width).stride);
+        EXPECT_EQ(Get32(h + 2), c.fileSize) << c.width << " x " << c.height;
+        EXPECT_EQ(Get32(h + 18), static_cast<uint32_t>(c.width));
+        EXPECT_EQ(Get32(h + 22), static_cast<uint32_t>(c.height));
+        EXPECT_EQ(Get32(h + 34), c.pixelBytes) << c.width << " x " << c.height;
+    }
 }

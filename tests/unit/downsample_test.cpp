@@ -12,10 +12,7 @@
 
 namespace {
 
-class DownsampleTest : public ::testing::Test {
-protected:
-    void SetUp() override { ResetProgram(); }
-};
+class DownsampleTest : public ProgramTest {};
 
 // A picture whose every pixel tells where it is: x in blue and the low half
 // of green, y (from the top) in the high half of green and in red.

@@ -48,9 +48,9 @@ void TypeName(const char* typed)
 std::vector<uint8_t> UnchangedExport(int32_t w, int32_t h, const std::vector<uint8_t>& source)
 {
     RowLayout layout = RowStride(w);
-    std::vector<uint8_t> file(54);
-    PackExportHeader(file.data(), w, h, layout.stride);
-    file.insert(file.end(), source.begin(), source.end());
+    std::vector<uint8_t> file = PictureHeader(w, h);
+    file.resize(54 + source.size());
+    std::copy(source.begin(), source.end(), file.begin() + 54);
     for (int32_t row = 0; row < h; ++row)
         for (int32_t i = 3 * w; i < layout.stride; ++i)
             file[54 + static_cast<size_t>(row) * layout.stride + i] = 0;
@@ -62,10 +62,7 @@ uint32_t Read32(const std::vector<uint8_t>& b, size_t at)
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
 
-class ExportTest : public ::testing::Test {
-protected:
-    void SetUp() override { ResetProgram(); }
-};
+class ExportTest : public ProgramTest {};
 
 TEST_F(ExportTest, DefaultTintWritesTheSourceBehindANewHeader)
 {
@@ -183,8 +180,7 @@ TEST_F(ExportTest, NameIsTheTypedNameWithADashAndAnExistingExportIsReplaced)
 TEST_F(ExportTest, TwentyFourBitSuiteFilesExportTheirStoredPixels)
 {
     const char* suite = getenv("DUOTINT_BMPSUITE");
-    if (suite == nullptr)
-        GTEST_SKIP() << "DUOTINT_BMPSUITE is not set";
+    ASSERT_NE(suite, nullptr) << "DUOTINT_BMPSUITE is not set";
     // One picture stored six ways: plain, with a palette that 24-bit data
     // does not use, with a long palette, and with a 124-byte header and an
     // embedded or linked colour profile. Pixels are taken as stored, with no

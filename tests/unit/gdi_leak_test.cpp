@@ -49,8 +49,7 @@ protected:
         // A 61 x 41 picture through the program's own phases.
         const int32_t w = 61, h = 41;
         RowLayout layout = RowStride(w);
-        std::vector<uint8_t> file(54);
-        PackExportHeader(file.data(), w, h, layout.stride);
+        std::vector<uint8_t> file = PictureHeader(w, h);
         for (int32_t i = 0; i < layout.stride * h; ++i)
             file.push_back(static_cast<uint8_t>(i % 3 * 7 + i / 5));
         ASSERT_TRUE(WriteWholeFile("pic.bmp", file));

@@ -10,10 +10,7 @@
 
 namespace {
 
-class LayoutTest : public ::testing::Test {
-protected:
-    void SetUp() override { ResetProgram(); }
-};
+class LayoutTest : public ProgramTest {};
 
 struct LayoutCase {
     const char* label;

@@ -26,8 +26,7 @@ TEST(LoadSourcePixels, BottomUpAndTopDownFilesGiveTheSameBufferWithZeroPadding)
         SCOPED_TRACE(c.label);
         ResetProgram();
         ScratchFolder folder;
-        std::vector<uint8_t> file(54);
-        PackExportHeader(file.data(), w, c.topDown ? -h : h, stride);
+        std::vector<uint8_t> file = PictureHeader(w, c.topDown ? -h : h);
         for (int32_t i = 0; i < h; ++i) {
             int32_t row = c.topDown ? h - 1 - i : i;
             file.insert(file.end(), bottomUp.begin() + row * stride, bottomUp.begin() + (row + 1) * stride);

@@ -198,8 +198,7 @@ TEST(OpenPictureDeathTest, RandomBytesNamedPngAreRefusedWithASentence)
 TEST(OpenPictureDeathTest, FileShorterThanItsRowsEndsWith100BeforeAllocating)
 {
     ScratchFolder folder;
-    std::vector<uint8_t> header(54);
-    PackExportHeader(header.data(), 715827881, 1, 2147483644);
+    std::vector<uint8_t> header = PictureHeader(715827881, 1);
     ASSERT_TRUE(WriteWholeFile("short.bmp", header));
     DWORD start = GetTickCount();
     EXPECT_EXIT(Open("short.bmp"), testing::ExitedWithCode(100), "Runtime error 100");

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,7 @@
 
 #include "app/program_state.h"
 #include "support/error.h"
+#include "test_files.h"
 
 // An error box would wait for a click that never comes; tests read stderr.
 inline void BoxToStderr(const char* text, const char* caption)
@@ -30,33 +33,22 @@ inline void ResetProgram()
     StartRuntimeSupport();
 }
 
-inline std::vector<uint8_t> ReadWholeFile(const std::string& name)
-{
-    std::vector<uint8_t> bytes;
-    HANDLE h = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return bytes;
-    DWORD size = GetFileSize(h, nullptr);
-    bytes.resize(size);
-    DWORD got = 0;
-    if (size > 0 && (!ReadFile(h, bytes.data(), size, &got, nullptr) || got != size))
-        bytes.clear();
-    CloseHandle(h);
-    return bytes;
-}
+// Whole files and BMP pictures built by the test helpers, never by the
+// program's own header code.
+using support::BmpHeader;
+using support::MakePicture;
+using support::PackHeader;
+using support::PictureHeader;
+using support::ReadWholeFile;
+using support::Rgb;
+using support::WriteWholeFile;
 
-inline bool WriteWholeFile(const std::string& name, const std::vector<uint8_t>& bytes)
-{
-    HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    bool ok = bytes.empty() ||
-              (WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-               written == bytes.size());
-    CloseHandle(h);
-    return ok;
-}
+// The fixture of tests that drive the program's procedures: each test starts
+// from a fresh program state.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetProgram(); }
+};
 
 // A Unix path from the environment as the Windows side sees it.
 inline std::string HostPath(const char* unixPath)

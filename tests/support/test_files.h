@@ -1,0 +1,141 @@
+// Test helpers shared by the unit tests, the end-to-end tests and the bench:
+// whole files in and out, a 24-bit BMP built from its fields, and a polling
+// wait with a deadline. Everything here is written independently of the
+// program's own code, so that a file the program writes can be compared with
+// one these helpers build.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace support {
+
+// ---- whole files ---------------------------------------------------------
+
+// The file's bytes; empty when it cannot be opened. Reads until the end,
+// so a file that another process still writes is read as far as it goes.
+inline std::vector<uint8_t> ReadWholeFile(const std::string& path)
+{
+    std::vector<uint8_t> bytes;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return bytes;
+    static uint8_t chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    CloseHandle(h);
+    return bytes;
+}
+
+// Creates or replaces the file with exactly these bytes.
+inline bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = bytes.empty() || (WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                                written == bytes.size());
+    CloseHandle(h);
+    return ok;
+}
+
+// ---- BMP files -------------------------------------------------------------
+
+struct Rgb {
+    uint8_t r, g, b;
+};
+
+// The fields of a 54-byte header of a 24-bit uncompressed BMP (info header
+// 40, data at 54); change them to make damaged or unusual files.
+struct BmpHeader {
+    int32_t width = 1;
+    int32_t height = 1;
+    uint16_t planes = 1;
+    uint16_t bitsPerPixel = 24;
+    uint32_t compression = 0;
+    uint32_t infoSize = 40;
+    uint32_t dataOffset = 54;
+};
+
+// 3 * width rounded up to a multiple of 4.
+inline int32_t BmpRowBytes(int32_t width) { return (3 * width + 3) & ~3; }
+
+inline void PutLittleEndian(std::vector<uint8_t>& bytes, size_t at, uint32_t v, int size)
+{
+    for (int i = 0; i < size; ++i)
+        bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The 54 header bytes, for pixelBytes bytes of pixels after them.
+inline std::vector<uint8_t> PackHeader(const BmpHeader& h, uint32_t pixelBytes)
+{
+    std::vector<uint8_t> bytes(54, 0);
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    PutLittleEndian(bytes, 2, h.dataOffset + pixelBytes, 4);  // file size
+    PutLittleEndian(bytes, 10, h.dataOffset, 4);
+    PutLittleEndian(bytes, 14, h.infoSize, 4);
+    PutLittleEndian(bytes, 18, static_cast<uint32_t>(h.width), 4);
+    PutLittleEndian(bytes, 22, static_cast<uint32_t>(h.height), 4);
+    PutLittleEndian(bytes, 26, h.planes, 2);
+    PutLittleEndian(bytes, 28, h.bitsPerPixel, 2);
+    PutLittleEndian(bytes, 30, h.compression, 4);
+    PutLittleEndian(bytes, 34, pixelBytes, 4);
+    return bytes;
+}
+
+// The header of a width x height picture whose rows are stored as they are
+// (a negative height: top-down), pixels included in the sizes.
+inline std::vector<uint8_t> PictureHeader(int32_t width, int32_t height)
+{
+    BmpHeader header;
+    header.width = width;
+    header.height = height;
+    int32_t rows = height < 0 ? -height : height;
+    return PackHeader(header, static_cast<uint32_t>(BmpRowBytes(width)) * static_cast<uint32_t>(rows));
+}
+
+// A complete bottom-up 24-bit picture; pixel(x, y) counts y from the top.
+// Padding bytes are padByte, so that a reader that copies them shows.
+inline std::vector<uint8_t> MakePicture(int32_t width, int32_t height, const std::function<Rgb(int32_t, int32_t)>& pixel,
+                                        uint8_t padByte = 0)
+{
+    std::vector<uint8_t> bytes = PictureHeader(width, height);
+    int32_t stride = BmpRowBytes(width);
+    for (int32_t fileRow = 0; fileRow < height; ++fileRow) {
+        int32_t y = height - 1 - fileRow;  // the file's first row is the bottom one
+        for (int32_t x = 0; x < width; ++x) {
+            Rgb c = pixel(x, y);
+            bytes.push_back(c.b);
+            bytes.push_back(c.g);
+            bytes.push_back(c.r);
+        }
+        bytes.insert(bytes.end(), static_cast<size_t>(stride - 3 * width), padByte);
+    }
+    return bytes;
+}
+
+// ---- waiting -----------------------------------------------------------------
+
+// Asks done() every pollMs until it answers true (true) or timeoutMs have
+// passed (false). done() is asked once more at the deadline.
+inline bool PollUntil(DWORD timeoutMs, const std::function<bool()>& done, DWORD pollMs = 10)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (done())
+            return true;
+        if (GetTickCount() - start >= timeoutMs)
+            return done();
+        Sleep(pollMs);
+    }
+}
+
+}  // namespace support
