@@ -128,8 +128,10 @@ void CreateEditorWindow()
 
 void ExportAndEnd()
 {
-    // The window goes before the file is written.
+    // The window goes before the file is written, and with it the preview,
+    // whose memory the export's pieces can then use.
     DestroyWindow(state.editorWindow);
+    ReleasePreview();
     ExportImage();
     Terminate();
 }

@@ -130,6 +130,31 @@ void FillFrame(uint8_t* pixels, int32_t w, int32_t h, int32_t stride)
     }
 }
 
+void DrawFrame(HDC dc, int32_t width, int32_t height)
+{
+    // Ring d is the one-pixel border d pixels in from the edge, four strips;
+    // the interior is one rectangle. Solid fills put the exact colours on
+    // screen, and no buffer of the window's size is kept for them.
+    for (int32_t d = 0; d <= 6; ++d) {
+        const uint8_t* c = FrameRingColour(d);
+        HBRUSH brush = CreateSolidBrush(RGB(c[2], c[1], c[0]));
+        const RECT interior = {6, 6, width - 6, height - 6};
+        const RECT strips[4] = {
+            {d, d, width - d, d + 1},                          // top
+            {d, height - d - 1, width - d, height - d},        // bottom
+            {d, d + 1, d + 1, height - d - 1},                 // left
+            {width - d - 1, d + 1, width - d, height - d - 1}, // right
+        };
+        if (d == 6) {
+            FillRect(dc, &interior, brush);
+        } else {
+            for (const RECT& strip : strips)
+                FillRect(dc, &strip, brush);
+        }
+        DeleteObject(brush);
+    }
+}
+
 void ComputeLayout()
 {
     GetWindowRect(GetDesktopWindow(), &state.screenRect);
@@ -156,9 +181,7 @@ void BuildFrameImage()
     RowLayout layout = RowStride(w + 1);
     state.outStride = layout.stride;
     state.outPad = layout.pad;
-    AllocatePixelBuffer(static_cast<uint32_t>(h + 1) * static_cast<uint32_t>(state.outStride), state.frameHandle,
-                        state.framePixels);
-    FillFrame(state.framePixels, w, h, state.outStride);
+    // The windows draw the frame with DrawFrame; framePixels stays empty.
     state.windowWidth = w + 1;
     state.windowHeight = h + 1;
     FillBitmapRecords(state.frameHeader, state.frameInfo, state.windowWidth, state.windowHeight);

@@ -1,6 +1,8 @@
 // Where the preview and editor windows stand, how large the preview is, and
-// the decorative frame image every paint of those windows starts from.
+// the decorative frame every paint of those windows starts from.
 #pragma once
+
+#include <windows.h>
 
 #include <cstdint>
 
@@ -32,6 +34,9 @@ const uint8_t* FrameRingColour(int32_t d);
 // Fills a frame of (w + 1) x (h + 1) pixels, rows `stride` bytes apart,
 // padding zeroed.
 void FillFrame(uint8_t* pixels, int32_t w, int32_t h, int32_t stride);
+// The same rings drawn on dc at (0, 0), width x height pixels (the frame's
+// final size, w + 1 by h + 1), with GDI fills.
+void DrawFrame(HDC dc, int32_t width, int32_t height);
 
 void ComputeLayout();
 void BuildFrameImage();

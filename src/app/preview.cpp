@@ -4,6 +4,7 @@
 #include "app/preview.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "app/program_state.h"
 #include "image/blit.h"
@@ -62,4 +63,17 @@ void RenderPreview(HDC dc)
 {
     TintPreview();
     BlitPreview(dc);
+}
+
+void ReleasePreview()
+{
+    for (HGLOBAL* handle : {&state.previewSourceHandle, &state.previewHandle}) {
+        if (*handle != nullptr) {
+            GlobalUnlock(*handle);
+            GlobalFree(*handle);
+            *handle = nullptr;
+        }
+    }
+    state.previewSourcePixels = nullptr;
+    state.previewPixels = nullptr;
 }

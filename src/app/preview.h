@@ -27,3 +27,6 @@ void BlitPreview(HDC dc);
 
 // Tints previewImage afresh and puts it into dc, the editor window's, at once.
 void RenderPreview(HDC dc);
+
+// Frees previewSource and previewImage once no window shows them any more.
+void ReleasePreview();

@@ -4,6 +4,7 @@
 // redraws the whole client area.
 #include "app/program_windows.h"
 
+#include "app/layout.h"
 #include "app/preview.h"
 #include "app/program_state.h"
 #include "image/blit.h"
@@ -17,11 +18,7 @@ namespace {
 const int kNameLeft = 200, kNameTop = 200, kNameWidth = 410, kNameHeight = 110;
 const COLORREF kNameTextColour = PALETTERGB(20, 40, 60);
 
-void BlitFrame(HDC dc)
-{
-    BlitRows(dc, 0, 0, state.frameInfo, state.framePixels, state.windowWidth, state.windowHeight,
-             RowStride(state.windowWidth).stride);
-}
+void BlitFrame(HDC dc) { DrawFrame(dc, state.windowWidth, state.windowHeight); }
 
 void PreparePanelDC(HDC dc)
 {

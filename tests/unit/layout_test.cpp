@@ -207,4 +207,45 @@ TEST_F(LayoutTest, FrameRingsByDistanceFromTheEdge)
     }
 }
 
+// The windows draw the frame with GDI; it must be the frame image pixel for
+// pixel, at the smallest window and at odd sizes where every padding occurs.
+TEST_F(LayoutTest, DrawnFrameIsTheFrameImage)
+{
+    static const struct { const char* label; int32_t w, h; } kSizes[] = {
+        {"smallest window, 100 x 250", 99, 249},
+        {"162 x 250", 161, 249},
+        {"odd, 1657 x 1041", 1656, 1040},
+        {"odd, 303 x 251", 302, 250},
+    };
+    for (const auto& c : kSizes) {
+        SCOPED_TRACE(c.label);
+        const int32_t stride = (3 * (c.w + 1) + 3) / 4 * 4;
+        std::vector<uint8_t> expected(static_cast<size_t>(stride) * (c.h + 1), 0xAA);
+        FillFrame(expected.data(), c.w, c.h, stride);
+
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = c.w + 1;
+        info.bmiHeader.biHeight = c.h + 1;  // bottom-up, like the frame image
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 24;
+        void* bits = nullptr;
+        HDC dc = CreateCompatibleDC(nullptr);
+        HBITMAP section = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        ASSERT_NE(section, nullptr);
+        memset(bits, 0xAA, expected.size());
+        HGDIOBJ previous = SelectObject(dc, section);
+        DrawFrame(dc, c.w + 1, c.h + 1);
+        GdiFlush();
+        const auto* got = static_cast<const uint8_t*>(bits);
+        for (int32_t row = 0; row <= c.h; ++row)
+            ASSERT_EQ(0, memcmp(got + static_cast<size_t>(row) * stride, expected.data() + static_cast<size_t>(row) * stride,
+                                3 * static_cast<size_t>(c.w + 1)))
+                << "row " << row;
+        SelectObject(dc, previous);
+        DeleteObject(section);
+        DeleteDC(dc);
+    }
+}
+
 }  // namespace
