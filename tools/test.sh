@@ -11,7 +11,6 @@ build=${DUOTINT_BUILD:-$root/build}
 "$root/tools/build.sh"
 
 count=${DUOTINT_DISPLAYS:-3}
-base=$((90 + RANDOM % 100))
 displays=()
 prefixes=()
 xvfbs=()
@@ -20,11 +19,17 @@ cleanup() {
   for pid in "${xvfbs[@]}"; do kill "$pid" 2>/dev/null || true; done
 }
 trap cleanup EXIT
+numbers=$(mktemp -d)
 for ((i = 0; i < count; i++)); do
-  display=:$((base + 3 * i))
-  Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  # Xvfb takes a free display number itself and writes it once it is ready;
+  # a number of our own choosing might be another run's display.
+  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$numbers/$i" >/dev/null 2>&1 &
   xvfbs+=($!)
-  displays+=("$display")
+  for _ in $(seq 100); do
+    [ -s "$numbers/$i" ] && break
+    sleep 0.05
+  done
+  displays+=(":$(head -n 1 "$numbers/$i")")
   prefix="$build/wineprefix"
   if [ "$i" -gt 0 ]; then
     prefix="$build/wineprefix-$i"
@@ -39,12 +44,7 @@ for ((i = 0; i < count; i++)); do
   fi
   prefixes+=("$prefix")
 done
-for display in "${displays[@]}"; do
-  for _ in $(seq 50); do
-    [ -e "/tmp/.X11-unix/X${display#:}" ] && break
-    sleep 0.1
-  done
-done
+rm -rf "$numbers"
 # One Wine server per prefix for the whole run, instead of one started per
 # test program. Their helper processes start here with the first program, so
 # that they hold no test's output open.
