@@ -6,14 +6,13 @@
 // pixel sizes and the same scale factor the downsampling then uses.
 #include "app/layout.h"
 
-#include <cstring>
-
 #include "app/program_state.h"
 #include "image/bmp.h"
 
 namespace {
 
-// Indexed by the distance from the frame's edge; 6 and beyond is the interior.
+// Blue, green, red, indexed by the distance from the frame's edge; 6 is
+// the interior.
 const uint8_t kFrameRingColours[7][3] = {
     {138, 147, 164},  // outermost ring
     {131, 191, 219},
@@ -24,7 +23,6 @@ const uint8_t kFrameRingColours[7][3] = {
     {255, 255, 255},  // interior
 };
 
-int32_t Min(int32_t a, int32_t b) { return a < b ? a : b; }
 int32_t Max(int32_t a, int32_t b) { return a > b ? a : b; }
 
 }  // namespace
@@ -107,36 +105,13 @@ Layout LayoutForDesktop(int32_t screenRight, int32_t screenBottom, int32_t image
     return l;
 }
 
-const uint8_t* FrameRingColour(int32_t d)
-{
-    return kFrameRingColours[d < 6 ? d : 6];
-}
-
-void FillFrame(uint8_t* pixels, int32_t w, int32_t h, int32_t stride)
-{
-    int32_t pixelBytes = 3 * (w + 1);
-    // Rows go bottom-up in memory; the rings are symmetric, so the distance
-    // from the top and bottom edge is the same either way round.
-    for (int32_t row = h; row >= 0; --row) {
-        uint8_t* out = pixels + static_cast<size_t>(h - row) * static_cast<size_t>(stride);
-        int32_t rowDistance = Min(row, h - row);
-        for (int32_t col = 0; col <= w; ++col) {
-            const uint8_t* colour = FrameRingColour(Min(rowDistance, Min(col, w - col)));
-            out[3 * col] = colour[0];
-            out[3 * col + 1] = colour[1];
-            out[3 * col + 2] = colour[2];
-        }
-        memset(out + pixelBytes, 0, static_cast<size_t>(stride - pixelBytes));
-    }
-}
-
 void DrawFrame(HDC dc, int32_t width, int32_t height)
 {
     // Ring d is the one-pixel border d pixels in from the edge, four strips;
     // the interior is one rectangle. Solid fills put the exact colours on
     // screen, and no buffer of the window's size is kept for them.
     for (int32_t d = 0; d <= 6; ++d) {
-        const uint8_t* c = FrameRingColour(d);
+        const uint8_t* c = kFrameRingColours[d];
         HBRUSH brush = CreateSolidBrush(RGB(c[2], c[1], c[0]));
         const RECT interior = {6, 6, width - 6, height - 6};
         const RECT strips[4] = {
