@@ -31,6 +31,24 @@ HFONT CreateProgramFont(const FontSize& size)
                        OUT_CHARACTER_PRECIS, CLIP_CHARACTER_PRECIS, DEFAULT_QUALITY, 0, nullptr);
 }
 
+void ShowPreviewWindow()
+{
+    state.editorWindow = CreateProgramWindow(ProgramWindow::preview);
+    UpdateWindow(state.editorWindow);
+    // The phase goes on at once: with nothing queued, it queues a message of
+    // its own rather than wait for one.
+    if (!PeekMessageA(&state.msg, nullptr, 0, 0, PM_NOREMOVE))
+        PostMessageA(state.editorWindow, WM_NULL, 0, 0);
+    FetchMessage();
+}
+
+void ShowPreviewPixels()
+{
+    // The preview window was shown before the pixels were read; now it shows them.
+    InvalidateRect(state.editorWindow, nullptr, FALSE);
+    UpdateWindow(state.editorWindow);
+}
+
 }  // namespace
 
 void CreateDrawingObjects()
@@ -57,24 +75,6 @@ void SetEditingDefaults()
     state.dispA = 0;
     state.dispB = 0;
     state.entryState = 0;
-}
-
-void ShowPreviewWindow()
-{
-    state.editorWindow = CreateProgramWindow(ProgramWindow::preview);
-    UpdateWindow(state.editorWindow);
-    // The phase goes on at once: with nothing queued, it queues a message of
-    // its own rather than wait for one.
-    if (!PeekMessageA(&state.msg, nullptr, 0, 0, PM_NOREMOVE))
-        PostMessageA(state.editorWindow, WM_NULL, 0, 0);
-    FetchMessage();
-}
-
-void ShowPreviewPixels()
-{
-    // The preview window was shown before the pixels were read; now it shows them.
-    InvalidateRect(state.editorWindow, nullptr, FALSE);
-    UpdateWindow(state.editorWindow);
 }
 
 void FetchMessage()
