@@ -1,15 +1,14 @@
 // The program state and the fixed sequence of phases that runs from start to exit.
 #include "app/program.h"
 
-#include "app/program_state.h"
 #include "app/command_line.h"
-#include "app/picture.h"
 #include "app/editor.h"
 #include "app/layout.h"
 #include "app/name_entry.h"
-#include "app/program_windows.h"
-#include "image/bmp.h"
+#include "app/picture.h"
 #include "app/preview.h"
+#include "app/program_state.h"
+#include "app/program_windows.h"
 #include "support/error.h"
 
 ProgramState state;
