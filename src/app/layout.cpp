@@ -32,12 +32,8 @@ Layout LayoutForDesktop(int32_t screenRight, int32_t screenBottom, int32_t image
     Layout l{};
     // Integer division truncates toward zero; the position follows the
     // picture's own size even when the preview is reduced.
-    l.windowLeft = (screenRight - imageWidth - 112) / 3;
-    l.windowTop = (screenBottom - imageHeight - 12) / 3;
-    if (l.windowLeft < 0)
-        l.windowLeft = 0;
-    if (l.windowTop < 0)
-        l.windowTop = 0;
+    l.windowLeft = Max(0, (screenRight - imageWidth - 112) / 3);
+    l.windowTop = Max(0, (screenBottom - imageHeight - 12) / 3);
 
     // The room the preview may take; at least a pixel, however small the desktop.
     const int32_t roomWide = Max(1, screenRight - 140);
@@ -45,29 +41,23 @@ Layout LayoutForDesktop(int32_t screenRight, int32_t screenBottom, int32_t image
     l.aspectRatio = static_cast<long double>(imageWidth) / static_cast<long double>(imageHeight);
     l.previewWidth = imageWidth;
     l.previewHeight = imageHeight;
-    if (l.aspectRatio > 1.0L) {
-        // Wide: fitted by width first.
-        if (roomWide < l.previewWidth) {
-            l.previewWidth = roomWide;
-            l.previewHeight = static_cast<int32_t>(Trunc(static_cast<long double>(roomWide) / l.aspectRatio));
-        }
-    } else if (roomHigh < l.previewHeight) {
-        // Tall or square: fitted by height first.
-        l.previewWidth = static_cast<int32_t>(Trunc(static_cast<long double>(roomHigh) * l.aspectRatio));
-        l.previewHeight = roomHigh;
-    }
-    // What is still too large for the desktop in the other dimension is
-    // fitted by that one as well: the smaller of the two fits wins. A wide
-    // picture is fitted by height here, a tall one by width only on a desktop
-    // higher than wide. What fits already is left exactly as it is.
-    if (l.previewHeight > roomHigh) {
-        l.previewWidth = static_cast<int32_t>(Trunc(static_cast<long double>(roomHigh) * l.aspectRatio));
-        l.previewHeight = roomHigh;
-    }
-    if (l.previewWidth > roomWide) {
+    const auto fitWidth = [&] {
         l.previewWidth = roomWide;
         l.previewHeight = static_cast<int32_t>(Trunc(static_cast<long double>(roomWide) / l.aspectRatio));
-    }
+    };
+    const auto fitHeight = [&] {
+        l.previewWidth = static_cast<int32_t>(Trunc(static_cast<long double>(roomHigh) * l.aspectRatio));
+        l.previewHeight = roomHigh;
+    };
+    // A wide picture is fitted by width first, any other by height. What is
+    // still too large in the other dimension is fitted by that one as well,
+    // so the smaller of the two fits wins. What fits is left as it is.
+    if (l.aspectRatio > 1.0L && l.previewWidth > roomWide)
+        fitWidth();
+    if (l.previewHeight > roomHigh)
+        fitHeight();
+    if (l.previewWidth > roomWide)
+        fitWidth();
     // A picture so thin that a reduced side truncates to 0 still gets one
     // row or column, so the scale factors below are defined and the preview
     // shows something.
