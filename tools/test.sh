@@ -2,7 +2,7 @@
 # Builds everything and runs every test (unit and end-to-end) on a private
 # Xvfb display of 1920x1080x24, two ctest entries at a time (the end-to-end
 # entries hold a lock on the display and run one after another). Arguments go
-# to ctest: -L unit, -L e2e, -R editor, -L large (left out otherwise).
+# to ctest: -L unit, -L e2e, -R editor.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${DUOTINT_BUILD:-$root/build}
@@ -25,6 +25,4 @@ export DISPLAY=$display
 wineserver -p
 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine cmd /c exit </dev/null >/dev/null 2>&1
 cd "$build"
-# The entry labelled "large" (a 1.2 GB picture, minutes) runs only when named: -L large.
-case " $* " in *large*) ;; *) set -- -LE large "$@" ;; esac
 ctest --output-on-failure -j "${DUOTINT_TEST_JOBS:-2}" "$@"
