@@ -59,24 +59,38 @@ uint32_t ReadFully(HANDLE handle, uint8_t* destination, uint32_t count)
     return done;
 }
 
-void FolderOf(const wchar_t* name, wchar_t* folder)
+// Creates the file a replacement is written to, beside target, under a name
+// of our own: GetTempFileNameW refuses a folder of more than MAX_PATH - 14
+// characters. The process id keeps other programs' names apart; CREATE_NEW
+// makes the file ours alone, and a name already taken (a leftover of an
+// earlier run) is passed over for the next.
+HANDLE CreateTemporaryBeside(const wchar_t* target, wchar_t (&temporaryName)[kLongPathCapacity])
 {
-    const wchar_t* slash = nullptr;
-    for (const wchar_t* p = name; *p != L'\0'; ++p) {
-        if (*p == L'\\' || *p == L'/')
-            slash = p;
+    size_t folderLength = 0;
+    for (size_t i = 0; target[i] != L'\0'; ++i) {
+        if (target[i] == L'\\' || target[i] == L'/' || target[i] == L':')
+            folderLength = i + 1;
     }
-    if (slash == nullptr) {
-        wcscpy(folder, L".");
-        return;
+    for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+        wchar_t leaf[32];
+        _snwprintf(leaf, 32, L"dt~%lx-%u.tmp", GetCurrentProcessId(), attempt);
+        leaf[31] = L'\0';
+        if (folderLength + wcslen(leaf) >= kLongPathCapacity) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            break;
+        }
+        wmemcpy(temporaryName, target, folderLength);
+        wcscpy(temporaryName + folderLength, leaf);
+        HANDLE handle = CreateFileW(temporaryName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE)
+            return handle;
+        DWORD e = GetLastError();
+        if (e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS)
+            break;
     }
-    size_t n = static_cast<size_t>(slash - name);
-    if (n == 0)
-        n = 1;  // the root folder itself
-    if (n >= MAX_PATH)
-        n = MAX_PATH - 1;
-    wmemcpy(folder, name, n);
-    folder[n] = L'\0';
+    temporaryName[0] = L'\0';
+    return INVALID_HANDLE_VALUE;
 }
 
 // The bound name as UTF-16, in scratch when it has to be converted; null
@@ -164,19 +178,9 @@ void OpenForReplacing(FileRecord& file)
         CloseHandle(probe);
     }
 
-    wchar_t folder[MAX_PATH];
-    FolderOf(name, folder);
-    if (GetTempFileNameW(folder, L"dt~", 0, file.temporaryName) == 0) {
-        file.temporaryName[0] = L'\0';
-        FailWithPlatformError();
-        return;
-    }
-    file.handle = CreateFileW(file.temporaryName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    file.handle = CreateTemporaryBeside(name, file.temporaryName);
     if (file.handle == INVALID_HANDLE_VALUE) {
         FailWithPlatformError();
-        DeleteFileW(file.temporaryName);
-        file.temporaryName[0] = L'\0';
         return;
     }
     file.isOpen = 1;

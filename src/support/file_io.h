@@ -17,6 +17,8 @@
 #include <cstdint>
 
 enum { kFileBufferSize = 1 << 18 };
+// The longest path the wide functions take, in its \\?\ form.
+enum { kLongPathCapacity = 32768 };
 
 struct FileRecord {
     const char* name;       // bound name; null before the first bind
@@ -29,7 +31,7 @@ struct FileRecord {
     // Set while the file is written as a replacement: the bytes go to this
     // temporary file beside the target, which takes the target's place only
     // once it is complete and closed.
-    wchar_t temporaryName[MAX_PATH];
+    wchar_t temporaryName[kLongPathCapacity];
     uint8_t buffer[kFileBufferSize];
 };
 

@@ -163,4 +163,44 @@ TEST(NameLookup, TypedNameFindsUpperCaseBmpAndPngPastAFolder)
     }
 }
 
+// A picture in a folder more than 260 characters deep, named on the command
+// line by its absolute or its relative path, exports beside it. (Wine cannot
+// start a process in such a folder, so the popup's case is a unit test.)
+TEST(DeepFolder, CommandLinePictureExportsBesideIt)
+{
+    const char* data = getenv("DUOTINT_TEST_DATA");
+    ASSERT_NE(data, nullptr) << "DUOTINT_TEST_DATA is not set";
+    static const struct {
+        const char* label;
+        bool absolute;
+    } kCases[] = {{"absolute path", true}, {"relative path", false}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        TempFolder top;
+        std::string relative;
+        std::vector<std::wstring> levels;
+        for (char letter = 'a'; letter < 'f'; ++letter) {
+            relative += (relative.empty() ? "" : "\\") + std::string(60, letter);
+            levels.push_back(L"\\\\?\\" + Wide(top.PathOf(relative)));
+            ASSERT_TRUE(CreateDirectoryW(levels.back().c_str(), nullptr));
+        }
+        const std::wstring picture = levels.back() + L"\\cat.png";
+        const std::wstring exported = levels.back() + L"\\cat-.bmp";
+        ASSERT_TRUE(CopyFileW(Wide(ToWindowsPath(data) + "\\pictures\\grey.png").c_str(), picture.c_str(), FALSE));
+
+        Duotint duotint;
+        ASSERT_TRUE(duotint.Start(top.Path(), Wide(c.absolute ? top.PathOf(relative) : relative) + L"\\cat.png"));
+        RunEnd end = ExportFromEditor(duotint);
+        std::vector<uint8_t> written = ReadWide(exported);
+        DeleteFileW(exported.c_str());
+        DeleteFileW(picture.c_str());
+        for (auto level = levels.rbegin(); level != levels.rend(); ++level)
+            EXPECT_TRUE(RemoveDirectoryW(level->c_str())) << "something was left beside the picture";
+
+        EXPECT_EQ(end.exitCode, 0u) << Describe(end);
+        EXPECT_TRUE(end.boxes.empty()) << Describe(end);
+        EXPECT_EQ(written, ExpectedGreyExport());
+    }
+}
+
 }  // namespace

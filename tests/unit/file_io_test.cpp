@@ -2,7 +2,9 @@
 // replacement touches its target only once it is complete.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "support/error.h"
 #include "support/file_io.h"
@@ -191,4 +193,49 @@ TEST_F(FileLayer, ReadOnlyOrHeldTargetFailsBeforeAnythingIsWritten)
     CloseHandle(holder);
     EXPECT_EQ(Read(target), "old");
     EXPECT_EQ(FilesInFolder(), 1);
+}
+
+// GetTempFileNameW refuses folders past MAX_PATH - 14 characters; our own
+// temporary name works at any depth and passes over one already taken.
+TEST_F(FileLayer, ReplacementWorksBeyondMaxPathAndPassesOverATakenName)
+{
+    std::wstring deep = L"\\\\?\\" + std::wstring(folder.begin(), folder.end());
+    std::vector<std::wstring> levels;
+    for (wchar_t c = L'a'; c < L'f'; ++c) {
+        levels.push_back(deep += L"\\" + std::wstring(60, c));
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    }
+    const std::wstring target = deep + L"\\cat-.bmp";
+    wchar_t takenName[64];
+    _snwprintf(takenName, 64, L"\\dt~%lx-0.tmp", GetCurrentProcessId());
+    const std::wstring leftover = deep + takenName;
+    auto put = [](const std::wstring& path, const char* bytes) {
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD n;
+        WriteFile(h, bytes, static_cast<DWORD>(strlen(bytes)), &n, nullptr);
+        CloseHandle(h);
+    };
+    auto get = [](const std::wstring& path) {
+        char bytes[16] = {};
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD n = 0;
+        ReadFile(h, bytes, sizeof bytes - 1, &n, nullptr);
+        CloseHandle(h);
+        return std::string(bytes, n);
+    };
+    put(target, "old");
+    put(leftover, "someone's");
+
+    BindFileW(*file, target.c_str());
+    OpenForReplacing(*file);
+    WriteBytes(*file, "new", 3);
+    CloseFile(*file);
+    EXPECT_EQ(errorState.pendingIoError, 0);
+    EXPECT_EQ(get(target), "new");
+    EXPECT_EQ(get(leftover), "someone's");
+
+    DeleteFileW(target.c_str());
+    DeleteFileW(leftover.c_str());
+    for (auto level = levels.rbegin(); level != levels.rend(); ++level)
+        EXPECT_TRUE(RemoveDirectoryW(level->c_str())) << "something was left behind";
 }

@@ -5,9 +5,12 @@
 #include <cmath>
 #include <string>
 
+#include "app/export_image.h"
 #include "app/picture.h"
+#include "app/program.h"
 #include "image/bmp.h"
 #include "image/picture_decode.h"
+#include "support/picture_names.h"
 #include "test_support.h"
 
 namespace {
@@ -177,6 +180,42 @@ TEST(OpenPicture, JpegOrientationSixIsTurnedAQuarterClockwise)
             EXPECT_NEAR(p[1], 20, 6) << x << "," << y;
             EXPECT_NEAR(p[0], red ? 20 : 220, 6) << x << "," << y;
         }
+}
+
+// The popup's path in a current folder more than 260 characters deep: found,
+// read and exported beside it by relative name. Wine cannot start a process
+// in such a folder, so the folder is made current here.
+TEST(OpenPicture, TypedNameInAFolderBeyondMaxPathOpensAndExportsBesideIt)
+{
+    ScratchFolder scratch;
+    std::wstring deep = L"\\\\?\\" + std::wstring(scratch.Path().begin(), scratch.Path().end());
+    std::vector<std::wstring> levels;
+    for (wchar_t c = L'a'; c < L'f'; ++c) {
+        levels.push_back(deep += L"\\" + std::wstring(60, c));
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    }
+    const std::string png = DataPath("grey.png");
+    ASSERT_TRUE(CopyFileW(std::wstring(png.begin(), png.end()).c_str(), (deep + L"\\cat.png").c_str(), FALSE));
+    ASSERT_TRUE(SetCurrentDirectoryW(deep.c_str()));
+
+    ResetProgram();
+    strcpy(state.fileName, "cat");
+    state.nameLength = 3;
+    state.fileNamePtr = state.fileName;
+    EXPECT_TRUE(FindPictureFile(state.fileName, state.nameLength));
+    ReadImageHeader();
+    LoadSourcePixels();
+    SetEditingDefaults();
+    ExportImage();
+    std::vector<uint8_t> exported = ReadWholeFile("cat-.bmp");
+    EXPECT_EQ(state.imageWidth, 7);
+    EXPECT_EQ(exported.size(), 54u + 2 * 24);
+
+    SetCurrentDirectoryA(scratch.Path().c_str());
+    DeleteFileW((deep + L"\\cat-.bmp").c_str());
+    DeleteFileW((deep + L"\\cat.png").c_str());
+    for (auto level = levels.rbegin(); level != levels.rend(); ++level)
+        EXPECT_TRUE(RemoveDirectoryW(level->c_str())) << "something was left beside the picture";
 }
 
 TEST(OpenPictureDeathTest, RandomBytesNamedPngAreRefusedWithASentence)
