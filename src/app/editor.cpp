@@ -27,6 +27,24 @@ enum class Resume {
     fetch,     // the next message
 };
 
+void CreateEditorWindow()
+{
+    // The first time this removes the preview window.
+    DestroyWindow(state.editorWindow);
+    state.editorWindow = CreateProgramWindow(ProgramWindow::editor);
+}
+
+// Destroys the editor window, writes the export and ends the program.
+[[noreturn]] void ExportAndEnd()
+{
+    // The window goes before the file is written, and with it the preview,
+    // whose memory the export's pieces can then use.
+    DestroyWindow(state.editorWindow);
+    ReleasePreview();
+    ExportImage();
+    Terminate();
+}
+
 void ToggleStep()
 {
     state.step = state.step == 1 ? 10 : 1;
@@ -118,23 +136,6 @@ Resume ActOnEditorInput(const Input& in)
 }
 
 }  // namespace
-
-void CreateEditorWindow()
-{
-    // The first time this removes the preview window.
-    DestroyWindow(state.editorWindow);
-    state.editorWindow = CreateProgramWindow(ProgramWindow::editor);
-}
-
-void ExportAndEnd()
-{
-    // The window goes before the file is written, and with it the preview,
-    // whose memory the export's pieces can then use.
-    DestroyWindow(state.editorWindow);
-    ReleasePreview();
-    ExportImage();
-    Terminate();
-}
 
 void RunEditor()
 {

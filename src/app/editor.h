@@ -2,7 +2,3 @@
 #pragma once
 
 [[noreturn]] void RunEditor();
-void CreateEditorWindow();
-
-// Destroys the editor window, writes the export and ends the program.
-[[noreturn]] void ExportAndEnd();

@@ -20,6 +20,14 @@ const int32_t kMaxNameLength = 16;
 const int32_t kWheelNotchAway = 120;
 const int32_t kWheelNotchToward = 0x10000 - 120;  // -120 as an unsigned word
 
+// The character a scan code adds to the name, or 0 for none.
+char NameCharacter(int32_t scanCode)
+{
+    if (scanCode < 0 || scanCode > scan::kSlash)
+        return 0;
+    return kNameCharacters[scanCode];
+}
+
 bool IsKey(const Input& in, int32_t code) { return in.kind == Input::kKeyDown && in.scanCode == code; }
 
 }  // namespace
@@ -114,11 +122,4 @@ NameAction DecideName(const Input& in, int32_t nameLength)
     if (c != 0 && nameLength < kMaxNameLength)
         return {NameStep::add, c};
     return {NameStep::ignore, 0};
-}
-
-char NameCharacter(int32_t scanCode)
-{
-    if (scanCode < 0 || scanCode > scan::kSlash)
-        return 0;
-    return kNameCharacters[scanCode];
 }

@@ -59,6 +59,3 @@ struct NameAction {
     char character;  // add: the character that goes on the end of the name
 };
 NameAction DecideName(const Input& in, int32_t nameLength);
-
-// The character a scan code adds to the name, or 0 for none.
-char NameCharacter(int32_t scanCode);

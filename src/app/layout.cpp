@@ -6,14 +6,13 @@
 // pixel sizes and the same scale factor the downsampling then uses.
 #include "app/layout.h"
 
-#include <cstring>
-
 #include "app/program_state.h"
 #include "image/bmp.h"
 
 namespace {
 
-// Indexed by the distance from the frame's edge; 6 and beyond is the interior.
+// Blue, green, red, indexed by the distance from the frame's edge; 6 is
+// the interior.
 const uint8_t kFrameRingColours[7][3] = {
     {138, 147, 164},  // outermost ring
     {131, 191, 219},
@@ -24,7 +23,6 @@ const uint8_t kFrameRingColours[7][3] = {
     {255, 255, 255},  // interior
 };
 
-int32_t Min(int32_t a, int32_t b) { return a < b ? a : b; }
 int32_t Max(int32_t a, int32_t b) { return a > b ? a : b; }
 
 }  // namespace
@@ -34,12 +32,8 @@ Layout LayoutForDesktop(int32_t screenRight, int32_t screenBottom, int32_t image
     Layout l{};
     // Integer division truncates toward zero; the position follows the
     // picture's own size even when the preview is reduced.
-    l.windowLeft = (screenRight - imageWidth - 112) / 3;
-    l.windowTop = (screenBottom - imageHeight - 12) / 3;
-    if (l.windowLeft < 0)
-        l.windowLeft = 0;
-    if (l.windowTop < 0)
-        l.windowTop = 0;
+    l.windowLeft = Max(0, (screenRight - imageWidth - 112) / 3);
+    l.windowTop = Max(0, (screenBottom - imageHeight - 12) / 3);
 
     // The room the preview may take; at least a pixel, however small the desktop.
     const int32_t roomWide = Max(1, screenRight - 140);
@@ -47,29 +41,23 @@ Layout LayoutForDesktop(int32_t screenRight, int32_t screenBottom, int32_t image
     l.aspectRatio = static_cast<long double>(imageWidth) / static_cast<long double>(imageHeight);
     l.previewWidth = imageWidth;
     l.previewHeight = imageHeight;
-    if (l.aspectRatio > 1.0L) {
-        // Wide: fitted by width first.
-        if (roomWide < l.previewWidth) {
-            l.previewWidth = roomWide;
-            l.previewHeight = static_cast<int32_t>(Trunc(static_cast<long double>(roomWide) / l.aspectRatio));
-        }
-    } else if (roomHigh < l.previewHeight) {
-        // Tall or square: fitted by height first.
-        l.previewWidth = static_cast<int32_t>(Trunc(static_cast<long double>(roomHigh) * l.aspectRatio));
-        l.previewHeight = roomHigh;
-    }
-    // What is still too large for the desktop in the other dimension is
-    // fitted by that one as well: the smaller of the two fits wins. A wide
-    // picture is fitted by height here, a tall one by width only on a desktop
-    // higher than wide. What fits already is left exactly as it is.
-    if (l.previewHeight > roomHigh) {
-        l.previewWidth = static_cast<int32_t>(Trunc(static_cast<long double>(roomHigh) * l.aspectRatio));
-        l.previewHeight = roomHigh;
-    }
-    if (l.previewWidth > roomWide) {
+    const auto fitWidth = [&] {
         l.previewWidth = roomWide;
         l.previewHeight = static_cast<int32_t>(Trunc(static_cast<long double>(roomWide) / l.aspectRatio));
-    }
+    };
+    const auto fitHeight = [&] {
+        l.previewWidth = static_cast<int32_t>(Trunc(static_cast<long double>(roomHigh) * l.aspectRatio));
+        l.previewHeight = roomHigh;
+    };
+    // A wide picture is fitted by width first, any other by height. What is
+    // still too large in the other dimension is fitted by that one as well,
+    // so the smaller of the two fits wins. What fits is left as it is.
+    if (l.aspectRatio > 1.0L && l.previewWidth > roomWide)
+        fitWidth();
+    if (l.previewHeight > roomHigh)
+        fitHeight();
+    if (l.previewWidth > roomWide)
+        fitWidth();
     // A picture so thin that a reduced side truncates to 0 still gets one
     // row or column, so the scale factors below are defined and the preview
     // shows something.
@@ -107,36 +95,13 @@ Layout LayoutForDesktop(int32_t screenRight, int32_t screenBottom, int32_t image
     return l;
 }
 
-const uint8_t* FrameRingColour(int32_t d)
-{
-    return kFrameRingColours[d < 6 ? d : 6];
-}
-
-void FillFrame(uint8_t* pixels, int32_t w, int32_t h, int32_t stride)
-{
-    int32_t pixelBytes = 3 * (w + 1);
-    // Rows go bottom-up in memory; the rings are symmetric, so the distance
-    // from the top and bottom edge is the same either way round.
-    for (int32_t row = h; row >= 0; --row) {
-        uint8_t* out = pixels + static_cast<size_t>(h - row) * static_cast<size_t>(stride);
-        int32_t rowDistance = Min(row, h - row);
-        for (int32_t col = 0; col <= w; ++col) {
-            const uint8_t* colour = FrameRingColour(Min(rowDistance, Min(col, w - col)));
-            out[3 * col] = colour[0];
-            out[3 * col + 1] = colour[1];
-            out[3 * col + 2] = colour[2];
-        }
-        memset(out + pixelBytes, 0, static_cast<size_t>(stride - pixelBytes));
-    }
-}
-
 void DrawFrame(HDC dc, int32_t width, int32_t height)
 {
     // Ring d is the one-pixel border d pixels in from the edge, four strips;
     // the interior is one rectangle. Solid fills put the exact colours on
     // screen, and no buffer of the window's size is kept for them.
     for (int32_t d = 0; d <= 6; ++d) {
-        const uint8_t* c = FrameRingColour(d);
+        const uint8_t* c = kFrameRingColours[d];
         HBRUSH brush = CreateSolidBrush(RGB(c[2], c[1], c[0]));
         const RECT interior = {6, 6, width - 6, height - 6};
         const RECT strips[4] = {

@@ -28,14 +28,9 @@ struct Layout {
 // the desktop, and the preview is at least 1 x 1.
 Layout LayoutForDesktop(int32_t screenRight, int32_t screenBottom, int32_t imageWidth, int32_t imageHeight);
 
-// Blue, green, red of the frame pixel at distance d from the frame's edge.
-const uint8_t* FrameRingColour(int32_t d);
-
-// Fills a frame of (w + 1) x (h + 1) pixels, rows `stride` bytes apart,
-// padding zeroed.
-void FillFrame(uint8_t* pixels, int32_t w, int32_t h, int32_t stride);
-// The same rings drawn on dc at (0, 0), width x height pixels (the frame's
-// final size, w + 1 by h + 1), with GDI fills.
+// The frame's six rings around a white field, drawn on dc at (0, 0) with
+// GDI fills, width x height pixels (the window's final size). The ring
+// colour depends on the distance from the nearest edge.
 void DrawFrame(HDC dc, int32_t width, int32_t height);
 
 void ComputeLayout();

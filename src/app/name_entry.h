@@ -1,7 +1,5 @@
 // The popup in which the user types the picture's name.
 #pragma once
 
-#include <cstdint>
-
 void RunNameEntry();
 

@@ -89,19 +89,18 @@ int32_t RowUnderCursor()
 void NumericEntryStep(HDC dc, int32_t row)
 {
     const int32_t y = RowTop(row);
-    const bool keyDown = state.lastMessage == WM_KEYDOWN;
 
-    // Any key-down reaching here draws the entry box once per entry.
-    if (state.entryBoxDrawn == 0 && keyDown) {
+    // Any key reaching here draws the entry box once per entry.
+    if (state.entryBoxDrawn == 0) {
         EntryRectangle(dc, 5, y);
         state.entryBoxDrawn = 1;
     }
-    if (keyDown && state.lastWParamLow == VK_OEM_MINUS) {
+    if (state.lastWParamLow == VK_OEM_MINUS) {
         state.entryState = 1;
         TextOutA(dc, state.panelLeft + 5, y, "-", 1);
         state.entryNegative = 1;
     }
-    if (state.entryDigits < 9 && keyDown && state.lastWParamLow >= '0' && state.lastWParamLow <= '9') {
+    if (state.entryDigits < 9 && state.lastWParamLow >= '0' && state.lastWParamLow <= '9') {
         state.entryState = 1;
         state.entryValue = state.entryValue * 10 + (state.lastWParamLow - '0');
         state.entryText[state.entryDigits] = static_cast<char>(state.lastWParamLow);
@@ -110,7 +109,7 @@ void NumericEntryStep(HDC dc, int32_t row)
         // would lose leading zeros and show 999999999 as 100000000.
         TextOutA(dc, state.panelLeft + 10, y, state.entryText, state.entryDigits);
     }
-    if (state.entryDigits >= 1 && keyDown && state.lastKeyCode == scan::kBackspace) {
+    if (state.entryDigits >= 1 && state.lastKeyCode == scan::kBackspace) {
         state.entryValue /= 10;
         --state.entryDigits;
         SelectObject(dc, state.nullPen);
@@ -119,11 +118,11 @@ void NumericEntryStep(HDC dc, int32_t row)
     }
     // Also fires on the Backspace that has just removed the last digit, so
     // the minus goes with it.
-    if (state.entryDigits == 0 && keyDown && state.lastKeyCode == scan::kBackspace) {
+    if (state.entryDigits == 0 && state.lastKeyCode == scan::kBackspace) {
         EntryRectangle(dc, 5, y);
         state.entryNegative = 0;
     }
-    if (keyDown && state.lastKeyCode == scan::kEnter) {
+    if (state.lastKeyCode == scan::kEnter) {
         if (state.entryNegative == 1)
             state.entryValue = -state.entryValue;
         state.entryDigits = 0;

@@ -11,7 +11,8 @@ const int32_t kPanelRowCount = 11;
 bool IsParameterRow(int32_t row);
 
 int32_t RowUnderCursor();
-// Drawing goes into dc, prepared for the panel.
+// One key-down of an entry, read from the recorded words; the loop calls it
+// for key-downs only. Drawing goes into dc, prepared for the panel.
 void NumericEntryStep(HDC dc, int32_t row);
 // Stores the finished entry into the parameter of the row under the cursor
 // and redraws that parameter's box; over a row without one it does nothing.

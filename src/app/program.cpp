@@ -1,15 +1,14 @@
 // The program state and the fixed sequence of phases that runs from start to exit.
 #include "app/program.h"
 
-#include "app/program_state.h"
 #include "app/command_line.h"
-#include "app/picture.h"
 #include "app/editor.h"
 #include "app/layout.h"
 #include "app/name_entry.h"
-#include "app/program_windows.h"
-#include "image/bmp.h"
+#include "app/picture.h"
 #include "app/preview.h"
+#include "app/program_state.h"
+#include "app/program_windows.h"
 #include "support/error.h"
 
 ProgramState state;
@@ -29,6 +28,24 @@ HFONT CreateProgramFont(const FontSize& size)
 {
     return CreateFontA(size.height, size.width, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
                        OUT_CHARACTER_PRECIS, CLIP_CHARACTER_PRECIS, DEFAULT_QUALITY, 0, nullptr);
+}
+
+void ShowPreviewWindow()
+{
+    state.editorWindow = CreateProgramWindow(ProgramWindow::preview);
+    UpdateWindow(state.editorWindow);
+    // The phase goes on at once: with nothing queued, it queues a message of
+    // its own rather than wait for one.
+    if (!PeekMessageA(&state.msg, nullptr, 0, 0, PM_NOREMOVE))
+        PostMessageA(state.editorWindow, WM_NULL, 0, 0);
+    FetchMessage();
+}
+
+void ShowPreviewPixels()
+{
+    // The preview window was shown before the pixels were read; now it shows them.
+    InvalidateRect(state.editorWindow, nullptr, FALSE);
+    UpdateWindow(state.editorWindow);
 }
 
 }  // namespace
@@ -57,24 +74,6 @@ void SetEditingDefaults()
     state.dispA = 0;
     state.dispB = 0;
     state.entryState = 0;
-}
-
-void ShowPreviewWindow()
-{
-    state.editorWindow = CreateProgramWindow(ProgramWindow::preview);
-    UpdateWindow(state.editorWindow);
-    // The phase goes on at once: with nothing queued, it queues a message of
-    // its own rather than wait for one.
-    if (!PeekMessageA(&state.msg, nullptr, 0, 0, PM_NOREMOVE))
-        PostMessageA(state.editorWindow, WM_NULL, 0, 0);
-    FetchMessage();
-}
-
-void ShowPreviewPixels()
-{
-    // The preview window was shown before the pixels were read; now it shows them.
-    InvalidateRect(state.editorWindow, nullptr, FALSE);
-    UpdateWindow(state.editorWindow);
 }
 
 void FetchMessage()

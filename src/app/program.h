@@ -3,8 +3,6 @@
 
 [[noreturn]] void RunProgram();
 void CreateDrawingObjects();
-void ShowPreviewWindow();
-void ShowPreviewPixels();
 void SetEditingDefaults();
 
 // GetMessageA into state.msg and DispatchMessageA of it. WM_QUIT or a failed

@@ -15,7 +15,7 @@
 // The recorded input (lastMessage, lastKeyCode, ...) is part of the record;
 // the window procedures write it through the RecordedInput they are given.
 struct ProgramState : RecordedInput {
-    uint8_t padScratch;      // receives each padding byte read from the picture
+    uint8_t padScratch;      // unused: the picture's rows are read whole, padding included
     uint8_t step;            // wheel increment: 10 or 1
     uint8_t padCounter;
     uint8_t outPad;          // row padding of frameImage, later of the preview buffers

@@ -7,8 +7,6 @@
 #include "app/layout.h"
 #include "app/preview.h"
 #include "app/program_state.h"
-#include "image/blit.h"
-#include "image/bmp.h"
 #include "ui/panel.h"
 #include "ui/window_procs.h"
 
@@ -17,8 +15,6 @@ namespace {
 // The name popup's place and size on the desktop, and its text colour.
 const int kNameLeft = 200, kNameTop = 200, kNameWidth = 410, kNameHeight = 110;
 const COLORREF kNameTextColour = PALETTERGB(20, 40, 60);
-
-void BlitFrame(HDC dc) { DrawFrame(dc, state.windowWidth, state.windowHeight); }
 
 void PreparePanelDC(HDC dc)
 {
@@ -42,26 +38,16 @@ void PaintNameWindow(HDC dc)
     TextOutA(dc, 30, 35, "name", 4);
 }
 
-void PaintPreviewWindow(HDC dc)
+// The preview window and the editor look the same. The preview window is
+// painted before the picture is read as well, and shows it once it is
+// sampled; previewImage is then its untinted copy, so the file is never read
+// a second time for it.
+void PaintPictureWindow(HDC dc)
 {
     PreparePanelDC(dc);
-    SetStretchBltMode(dc, HALFTONE);
-    BlitFrame(dc);
-
-    // The picture as read, once its preview is sampled; the file is never
-    // read a second time for it.
-    if (state.previewSourcePixels != nullptr)
-        BlitRows(dc, 6, 6, state.previewInfo, state.previewSourcePixels, state.previewWidth, state.previewHeight,
-                 state.outStride);
-
-    DrawPanelNow(dc);
-}
-
-void PaintEditorWindow(HDC dc)
-{
-    PreparePanelDC(dc);
-    BlitFrame(dc);
-    BlitPreview(dc);
+    DrawFrame(dc, state.windowWidth, state.windowHeight);
+    if (state.previewPixels != nullptr)
+        BlitPreview(dc);
     DrawPanelNow(dc);
 }
 
@@ -71,8 +57,8 @@ HWND CreateProgramWindow(ProgramWindow which, int showCommand)
 {
     static const WindowHooks kHooks[] = {
         {&state, PaintNameWindow},
-        {nullptr, PaintPreviewWindow},  // the preview phase waits for any message: nothing to record
-        {&state, PaintEditorWindow},
+        {nullptr, PaintPictureWindow},  // the preview phase waits for any message: nothing to record
+        {&state, PaintPictureWindow},
     };
     static const char* const kClassNames[] = {kNameClassName, kPreviewClassName, kEditorClassName};
     const int index = static_cast<int>(which);

@@ -26,6 +26,76 @@ void Release(T*& p)
     p = nullptr;
 }
 
+// One straight-alpha component laid over white, rounded to nearest:
+// round((c * a + 255 * (255 - a)) / 255).
+uint8_t FlattenOnWhite(uint8_t c, uint8_t a)
+{
+    // The sum over 255 never ends in exactly one half, so adding 127 rounds.
+    return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
+}
+
+// Where the stored pixel (x, y) of a width x height picture, y from the top,
+// stands once an EXIF orientation is applied; anything outside 1 to 8 counts
+// as 1.
+void OrientedPosition(int orientation, int64_t width, int64_t height, int64_t x, int64_t y, int64_t& ox,
+                      int64_t& oy)
+{
+    switch (orientation) {
+    case 2: ox = width - 1 - x; oy = y; break;                // mirrored left to right
+    case 3: ox = width - 1 - x; oy = height - 1 - y; break;   // turned half round
+    case 4: ox = x; oy = height - 1 - y; break;               // mirrored top to bottom
+    case 5: ox = y; oy = x; break;                            // transposed
+    case 6: ox = height - 1 - y; oy = x; break;               // turned a quarter clockwise
+    case 7: ox = height - 1 - y; oy = width - 1 - x; break;   // transposed the other way
+    case 8: ox = y; oy = width - 1 - x; break;                // turned a quarter anticlockwise
+    default: ox = x; oy = y; break;
+    }
+}
+
+// The EXIF orientation (1 to 8) in the APP1 segment of a JPEG's first
+// `size` bytes; 1 when there is none or it cannot be read.
+int JpegExifOrientation(const uint8_t* bytes, size_t size)
+{
+    auto big16 = [&](size_t at) { return at + 2 <= size ? bytes[at] << 8 | bytes[at + 1] : -1; };
+    if (big16(0) != 0xFFD8)
+        return 1;
+    // Segments follow the start marker until the scan begins.
+    size_t at = 2;
+    while (at + 4 <= size && bytes[at] == 0xFF && bytes[at + 1] != 0xDA && bytes[at + 1] != 0xD9) {
+        const size_t length = static_cast<size_t>(big16(at + 2));
+        const size_t body = at + 4;
+        if (bytes[at + 1] == 0xE1 && length >= 8 && body + length - 2 <= size &&
+            memcmp(bytes + body, "Exif\0\0", 6) == 0) {
+            // A TIFF header and its first directory, in either byte order.
+            const uint8_t* tiff = bytes + body + 6;
+            const size_t tiffSize = length - 2 - 6;
+            if (tiffSize < 8 || (memcmp(tiff, "II", 2) != 0 && memcmp(tiff, "MM", 2) != 0))
+                return 1;
+            const bool little = tiff[0] == 'I';
+            auto read = [&](size_t p, int n) {
+                uint32_t v = 0;
+                for (int i = 0; i < n; ++i)
+                    v |= static_cast<uint32_t>(tiff[p + i]) << (8 * (little ? i : n - 1 - i));
+                return v;
+            };
+            const size_t directory = read(4, 4);
+            if (directory + 2 > tiffSize)
+                return 1;
+            const uint32_t entries = read(directory, 2);
+            for (uint32_t i = 0; i < entries && directory + 2 + 12 * (i + 1) <= tiffSize; ++i) {
+                const size_t entry = directory + 2 + 12 * i;
+                if (read(entry, 2) == 274 && read(entry + 2, 2) == 3) {
+                    const uint32_t value = read(entry + 8, 2);
+                    return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+                }
+            }
+            return 1;
+        }
+        at = body + length - 2;
+    }
+    return 1;
+}
+
 int OrientationFromFile(const wchar_t* path)
 {
     // The EXIF segment is at most 64 KB and comes first.
@@ -92,64 +162,7 @@ int JpegOrientation(IWICBitmapDecoder* decoder, IWICBitmapFrameDecode* frame, co
 
 }  // namespace
 
-int JpegExifOrientation(const uint8_t* bytes, size_t size)
-{
-    auto big16 = [&](size_t at) { return at + 2 <= size ? bytes[at] << 8 | bytes[at + 1] : -1; };
-    if (big16(0) != 0xFFD8)
-        return 1;
-    // Segments follow the start marker until the scan begins.
-    size_t at = 2;
-    while (at + 4 <= size && bytes[at] == 0xFF && bytes[at + 1] != 0xDA && bytes[at + 1] != 0xD9) {
-        const size_t length = static_cast<size_t>(big16(at + 2));
-        const size_t body = at + 4;
-        if (bytes[at + 1] == 0xE1 && length >= 8 && body + length - 2 <= size &&
-            memcmp(bytes + body, "Exif\0\0", 6) == 0) {
-            // A TIFF header and its first directory, in either byte order.
-            const uint8_t* tiff = bytes + body + 6;
-            const size_t tiffSize = length - 2 - 6;
-            if (tiffSize < 8 || (memcmp(tiff, "II", 2) != 0 && memcmp(tiff, "MM", 2) != 0))
-                return 1;
-            const bool little = tiff[0] == 'I';
-            auto read = [&](size_t p, int n) {
-                uint32_t v = 0;
-                for (int i = 0; i < n; ++i)
-                    v |= static_cast<uint32_t>(tiff[p + i]) << (8 * (little ? i : n - 1 - i));
-                return v;
-            };
-            const size_t directory = read(4, 4);
-            if (directory + 2 > tiffSize)
-                return 1;
-            const uint32_t entries = read(directory, 2);
-            for (uint32_t i = 0; i < entries && directory + 2 + 12 * (i + 1) <= tiffSize; ++i) {
-                const size_t entry = directory + 2 + 12 * i;
-                if (read(entry, 2) == 274 && read(entry + 2, 2) == 3) {
-                    const uint32_t value = read(entry + 8, 2);
-                    return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
-                }
-            }
-            return 1;
-        }
-        at = body + length - 2;
-    }
-    return 1;
-}
-
 bool OrientationSwapsAxes(int orientation) { return orientation >= 5 && orientation <= 8; }
-
-void OrientedPosition(int orientation, int64_t width, int64_t height, int64_t x, int64_t y, int64_t& ox,
-                      int64_t& oy)
-{
-    switch (orientation) {
-    case 2: ox = width - 1 - x; oy = y; break;                // mirrored left to right
-    case 3: ox = width - 1 - x; oy = height - 1 - y; break;   // turned half round
-    case 4: ox = x; oy = height - 1 - y; break;               // mirrored top to bottom
-    case 5: ox = y; oy = x; break;                            // transposed
-    case 6: ox = height - 1 - y; oy = x; break;               // turned a quarter clockwise
-    case 7: ox = height - 1 - y; oy = width - 1 - x; break;   // transposed the other way
-    case 8: ox = y; oy = width - 1 - x; break;                // turned a quarter anticlockwise
-    default: ox = x; oy = y; break;
-    }
-}
 
 bool DecodedPicture::Open(const wchar_t* path)
 {
@@ -184,6 +197,12 @@ bool DecodedPicture::CopyInto(uint8_t* pixels, int64_t stride)
     if (converter_ == nullptr)
         return false;
     const int64_t outWidth = Width(), outHeight = Height();
+    // Where stored pixel (x, y) goes in the buffer, which is bottom-up.
+    auto OffsetOf = [&](int64_t x, int64_t y) {
+        int64_t ox, oy;
+        OrientedPosition(orientation_, width_, height_, x, y, ox, oy);
+        return (outHeight - 1 - oy) * stride + 3 * ox;
+    };
     for (int64_t row = 0; row < outHeight; ++row)
         memset(pixels + row * stride + 3 * outWidth, 0, static_cast<size_t>(stride - 3 * outWidth));
 
@@ -202,11 +221,12 @@ bool DecodedPicture::CopyInto(uint8_t* pixels, int64_t stride)
                 return false;
             for (int64_t y = 0; y < rows; ++y) {
                 const uint8_t* in = band.data() + y * bandStride;
-                for (int64_t x = 0; x < cols; ++x, in += 4) {
-                    int64_t ox, oy;
-                    OrientedPosition(orientation_, width_, height_, left + x, top + y, ox, oy);
-                    // The buffer is bottom-up.
-                    uint8_t* out = pixels + (outHeight - 1 - oy) * stride + 3 * ox;
+                // A stored row lands on a straight line of the buffer: one
+                // step apart, whatever the orientation.
+                int64_t at = OffsetOf(left, top + y);
+                const int64_t step = OffsetOf(left + 1, top + y) - at;
+                for (int64_t x = 0; x < cols; ++x, in += 4, at += step) {
+                    uint8_t* out = pixels + at;
                     if (hasAlpha_) {
                         out[0] = FlattenOnWhite(in[0], in[3]);
                         out[1] = FlattenOnWhite(in[1], in[3]);

@@ -39,16 +39,6 @@ int32_t WithoutTrailingZeros(const char* chars, int32_t count)
     return count;
 }
 
-// A run of characters at `offset` from the value boxes' left edge.
-struct RunWriter {
-    HDC dc;
-    int32_t panelLeft;
-    void operator()(int32_t offset, int32_t top, const char* chars, int32_t count) const
-    {
-        TextOutA(dc, panelLeft + offset, top, chars, count);
-    }
-};
-
 }  // namespace
 
 void DrawPanel(HDC dc, const PanelPlace& place, const int32_t (&values)[9])
@@ -63,7 +53,10 @@ void DrawPanel(HDC dc, const PanelPlace& place, const int32_t (&values)[9])
 
 void DrawValue(HDC dc, int32_t panelLeft, long double value, int32_t top)
 {
-    const RunWriter DrawRun = {dc, panelLeft};
+    // A run of characters at `offset` from the value box's left edge.
+    const auto DrawRun = [&](int32_t offset, const char* chars, int32_t count) {
+        TextOutA(dc, panelLeft + offset, top, chars, count);
+    };
     DecimalDigits r = DecomposeDecimal(value);
     const char* c = r.digits;
     int32_t e = r.exponent;
@@ -71,37 +64,34 @@ void DrawValue(HDC dc, int32_t panelLeft, long double value, int32_t top)
     // With the null pen this fills the box and erases the previous value.
     Rectangle(dc, panelLeft, top, panelLeft + 40, top + 20);
     if (r.sign == -1)
-        DrawRun(5, top, "-", 1);
+        DrawRun(5, "-", 1);
 
     if (e == 0) {
-        DrawRun(10, top, "0", 1);
+        DrawRun(10, "0", 1);
         if (value != 0) {
-            int32_t k = 12;
-            while (k > 0 && c[k] == '0')
-                --k;
-            DrawRun(18, top, ".", 1);
-            DrawRun(26, top, c, k + 1);
+            DrawRun(18, ".", 1);
+            DrawRun(26, c, WithoutTrailingZeros(c, 13));
         }
     } else if (e > 0) {
         // Magnitudes of 10^13 and more have more integer digits than the
         // decomposition holds; show the thirteen there are and no fraction.
         int32_t whole = e < 13 ? e : 13;
-        DrawRun(10, top, c, whole);
+        DrawRun(10, c, whole);
         // rintl rather than a 32-bit conversion keeps whole numbers beyond
         // the 32-bit range free of a spurious fraction.
         long double nearest = rintl(value);
         if (fabsl(value - nearest) > 1e-12L && whole < 13) {
             int32_t count = WithoutTrailingZeros(c + whole, 13 - whole);
-            DrawRun(10 + 8 * e, top, ".", 1);
-            DrawRun(18 + 8 * e, top, c + whole, count);
+            DrawRun(10 + 8 * e, ".", 1);
+            DrawRun(18 + 8 * e, c + whole, count);
         }
     } else {
         int32_t p = -e < 13 ? -e : 13;
         char chars[13];
         for (int32_t i = 0; i < 13; ++i)
             chars[i] = i < p ? '0' : c[i - p];
-        DrawRun(10, top, "0", 1);
-        DrawRun(18, top, ".", 1);
-        DrawRun(26, top, chars, WithoutTrailingZeros(chars, 13));
+        DrawRun(10, "0", 1);
+        DrawRun(18, ".", 1);
+        DrawRun(26, chars, WithoutTrailingZeros(chars, 13));
     }
 }

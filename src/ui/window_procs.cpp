@@ -1,7 +1,7 @@
 // The window procedure of the name popup, the preview and the editor. Each
-// window finds its WindowHooks in GWLP_USERDATA, stored there when it is
-// created; messages that come before that (WM_GETMINMAXINFO, WM_NCCREATE)
-// only reach DefWindowProcA.
+// window finds its WindowHooks in GWLP_USERDATA, stored there at WM_NCCREATE;
+// a message that comes before it (WM_GETMINMAXINFO) only reaches
+// DefWindowProcA.
 #include "ui/window_procs.h"
 
 LRESULT CALLBACK ProgramWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)

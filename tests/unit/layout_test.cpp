@@ -169,13 +169,58 @@ TEST_F(LayoutTest, ComputeLayoutUsesTheDesktopRectangle)
     EXPECT_EQ(state.windowHeight, expected.windowHeight);
 }
 
+// The frame's rule, independent of the program: the ring colour (blue,
+// green, red) by the distance from the nearest edge, 6 and beyond white.
+// Returns bottom-up rows of a frame of (w + 1) x (h + 1) pixels.
+std::vector<uint8_t> ReferenceFrame(int32_t w, int32_t h, int32_t stride)
+{
+    static const uint8_t kRings[7][3] = {
+        {138, 147, 164}, {131, 191, 219}, {49, 71, 106}, {49, 69, 113},
+        {172, 247, 255}, {155, 230, 244}, {255, 255, 255},
+    };
+    std::vector<uint8_t> frame(static_cast<size_t>(stride) * (h + 1), 0);
+    for (int32_t y = 0; y <= h; ++y)
+        for (int32_t x = 0; x <= w; ++x) {
+            const int32_t d = std::min({x, w - x, y, h - y, 6});
+            memcpy(&frame[static_cast<size_t>(h - y) * stride + 3 * x], kRings[d], 3);
+        }
+    return frame;
+}
+
+// DrawFrame's pixels for a frame of (w + 1) x (h + 1), bottom-up rows
+// `stride` bytes apart, drawn into a DIB section filled with 0xAA first.
+std::vector<uint8_t> DrawnFrame(int32_t w, int32_t h, int32_t stride)
+{
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = w + 1;
+    info.bmiHeader.biHeight = h + 1;  // bottom-up
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP section = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    std::vector<uint8_t> frame(static_cast<size_t>(stride) * (h + 1));
+    EXPECT_NE(section, nullptr);
+    if (section != nullptr) {
+        memset(bits, 0xAA, frame.size());
+        HGDIOBJ previous = SelectObject(dc, section);
+        DrawFrame(dc, w + 1, h + 1);
+        GdiFlush();
+        memcpy(frame.data(), bits, frame.size());
+        SelectObject(dc, previous);
+        DeleteObject(section);
+    }
+    DeleteDC(dc);
+    return frame;
+}
+
 TEST_F(LayoutTest, FrameRingsByDistanceFromTheEdge)
 {
     // 50x40 on 1920x1080: W = 161, H = 249, a final frame of 162 x 250 with
     // 2 padding bytes a row. Rows are counted from the top here.
     const int32_t w = 161, h = 249, stride = 488;
-    std::vector<uint8_t> frame(static_cast<size_t>(stride) * (h + 1), 0xAA);
-    FillFrame(frame.data(), w, h, stride);
+    const std::vector<uint8_t> frame = DrawnFrame(w, h, stride);
 
     static const struct { const char* label; int32_t x, y; uint8_t blue, green, red; } kPixels[] = {
         {"top-left corner", 0, 0, 138, 147, 164},
@@ -201,14 +246,15 @@ TEST_F(LayoutTest, FrameRingsByDistanceFromTheEdge)
         EXPECT_EQ(px[1], p.green);
         EXPECT_EQ(px[2], p.red);
     }
+    // The fills stay inside the frame: the rows' padding is untouched.
     for (int32_t row = 0; row <= h; ++row) {
-        EXPECT_EQ(frame[static_cast<size_t>(row) * stride + 486], 0) << "row " << row;
-        EXPECT_EQ(frame[static_cast<size_t>(row) * stride + 487], 0) << "row " << row;
+        EXPECT_EQ(frame[static_cast<size_t>(row) * stride + 486], 0xAA) << "row " << row;
+        EXPECT_EQ(frame[static_cast<size_t>(row) * stride + 487], 0xAA) << "row " << row;
     }
 }
 
-// The windows draw the frame with GDI; it must be the frame image pixel for
-// pixel, at the smallest window and at odd sizes where every padding occurs.
+// The frame drawn with GDI follows the ring rule pixel for pixel, at the
+// smallest window and at odd sizes where every padding occurs.
 TEST_F(LayoutTest, DrawnFrameIsTheFrameImage)
 {
     static const struct { const char* label; int32_t w, h; } kSizes[] = {
@@ -220,31 +266,12 @@ TEST_F(LayoutTest, DrawnFrameIsTheFrameImage)
     for (const auto& c : kSizes) {
         SCOPED_TRACE(c.label);
         const int32_t stride = (3 * (c.w + 1) + 3) / 4 * 4;
-        std::vector<uint8_t> expected(static_cast<size_t>(stride) * (c.h + 1), 0xAA);
-        FillFrame(expected.data(), c.w, c.h, stride);
-
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = c.w + 1;
-        info.bmiHeader.biHeight = c.h + 1;  // bottom-up, like the frame image
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 24;
-        void* bits = nullptr;
-        HDC dc = CreateCompatibleDC(nullptr);
-        HBITMAP section = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        ASSERT_NE(section, nullptr);
-        memset(bits, 0xAA, expected.size());
-        HGDIOBJ previous = SelectObject(dc, section);
-        DrawFrame(dc, c.w + 1, c.h + 1);
-        GdiFlush();
-        const auto* got = static_cast<const uint8_t*>(bits);
+        const std::vector<uint8_t> expected = ReferenceFrame(c.w, c.h, stride);
+        const std::vector<uint8_t> got = DrawnFrame(c.w, c.h, stride);
         for (int32_t row = 0; row <= c.h; ++row)
-            ASSERT_EQ(0, memcmp(got + static_cast<size_t>(row) * stride, expected.data() + static_cast<size_t>(row) * stride,
-                                3 * static_cast<size_t>(c.w + 1)))
+            ASSERT_EQ(0, memcmp(got.data() + static_cast<size_t>(row) * stride,
+                                expected.data() + static_cast<size_t>(row) * stride, 3 * static_cast<size_t>(c.w + 1)))
                 << "row " << row;
-        SelectObject(dc, previous);
-        DeleteObject(section);
-        DeleteDC(dc);
     }
 }
 

@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "app/numeric_entry.h"
 #include "app/program_state.h"
 #include "drawing_recorder.h"
 #include "support/error.h"
-#include "app/numeric_entry.h"
+#include "support/keys.h"
 
 namespace {
 
@@ -37,11 +38,11 @@ struct Key {
     int32_t virtualKey;
     int32_t scanCode;
 };
-const Key kMinus = {VK_OEM_MINUS, 12};
-const Key kBackspace = {VK_BACK, 14};
-const Key kEnter = {VK_RETURN, 28};
+const Key kMinus = {VK_OEM_MINUS, scan::kMinus};
+const Key kBackspace = {VK_BACK, scan::kBackspace};
+const Key kEnter = {VK_RETURN, scan::kEnter};
 const Key kKeypadFive = {VK_NUMPAD5, 76};
-Key Digit(char d) { return {d, d == '0' ? 11 : d - '0' + 1}; }
+Key Digit(char d) { return {d, d == '0' ? scan::kDigit0 : scan::kDigit1 + (d - '1')}; }
 
 void Press(HDC dc, const Key& key, int32_t row)
 {

@@ -55,7 +55,7 @@ TEST(OpenPictureDeathTest, EveryGoodCorpusBmpHasTheReferencePixels)
         const char* name;
         int32_t width, height;
         uint64_t hash;
-        bool refused;  // the platform's decoder under Wine cannot read 32-bit bit fields
+        bool refused = false;  // the platform's decoder under Wine cannot read 32-bit bit fields
     } kCases[] = {
         {"pal1.bmp", 127, 64, 0x91D2EAC19077C851ULL},
         {"pal1bg.bmp", 127, 64, 0x0D5E7EE67CEE4C55ULL},
