@@ -72,10 +72,13 @@ public:
         static int counter;
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
+        // A folder of the same name may be left over: a death test's child
+        // ends without removing its folder, and its process id comes again.
         char name[MAX_PATH];
-        snprintf(name, sizeof name, "%sduotint-test-%lu-%d", temp, GetCurrentProcessId(), ++counter);
+        do {
+            snprintf(name, sizeof name, "%sduotint-test-%lu-%d", temp, GetCurrentProcessId(), ++counter);
+        } while (!CreateDirectoryA(name, nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
         path_ = name;
-        CreateDirectoryA(path_.c_str(), nullptr);
         GetCurrentDirectoryA(MAX_PATH, previous_);
         SetCurrentDirectoryA(path_.c_str());
     }
