@@ -41,16 +41,6 @@ const char kExport[] = "bench-.bmp";
 
 void BoxToStderr(const char* text, const char* caption) { fprintf(stderr, "[%s box] %s\n", caption, text); }
 
-double Now()
-{
-    static LARGE_INTEGER frequency;
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
 // Median and spread of repeated measurements: the machine is shared, so a
 // single figure says little.
 struct Spread {

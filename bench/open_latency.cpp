@@ -12,22 +12,12 @@
 #include <cstring>
 #include <string>
 
-#include "support/keys.h"
+#include "typing.h"
 #include "ui/window_procs.h"
 
 namespace {
 
 const DWORD kDeadlineMs = 60000;
-
-double Now()
-{
-    static LARGE_INTEGER frequency;
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
 
 struct Query {
     DWORD pid;
@@ -54,55 +44,6 @@ HWND VisibleWindow(DWORD pid, const char* className)
     Query q{pid, className, nullptr};
     EnumWindows(Match, reinterpret_cast<LPARAM>(&q));
     return q.found;
-}
-
-INPUT Key(WORD vk, WORD scanCode, bool up)
-{
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = vk;
-    input.ki.wScan = scanCode;
-    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    return input;
-}
-
-// Letters only, by their scan codes of set 1 on the US layout.
-bool TypeLetters(const char* text)
-{
-    static const char* const kRows[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
-    static const WORD kFirstScan[] = {16, 30, 44};
-    INPUT inputs[64];
-    UINT n = 0;
-    for (const char* c = text; *c != '\0' && n + 2 <= 64; ++c) {
-        WORD scanCode = 0;
-        for (int row = 0; row < 3 && scanCode == 0; ++row) {
-            const char* at = strchr(kRows[row], *c);
-            if (at != nullptr)
-                scanCode = static_cast<WORD>(kFirstScan[row] + (at - kRows[row]));
-        }
-        if (scanCode == 0)
-            return false;
-        const WORD vk = static_cast<WORD>(*c - 'a' + 'A');
-        inputs[n++] = Key(vk, scanCode, false);
-        inputs[n++] = Key(vk, scanCode, true);
-    }
-    return SendInput(n, inputs, sizeof inputs[0]) == n;
-}
-
-// Keys go to the focus window of the foreground thread: both must be the popup.
-bool MakeForeground(HWND hwnd)
-{
-    const DWORD start = GetTickCount();
-    const DWORD thread = GetWindowThreadProcessId(hwnd, nullptr);
-    while (GetTickCount() - start < kDeadlineMs) {
-        SetForegroundWindow(hwnd);
-        GUITHREADINFO gui{};
-        gui.cbSize = sizeof gui;
-        if (GetForegroundWindow() == hwnd && GetGUIThreadInfo(thread, &gui) && gui.hwndFocus == hwnd)
-            return true;
-        Sleep(5);
-    }
-    return false;
 }
 
 // The picture's windows are left unmanaged, as on a bare display they are:
@@ -144,27 +85,20 @@ bool OpenOnce(const std::string& exe, const char* typedName, double& previewMs, 
     const DWORD pid = process.dwProcessId;
     bool ok = false;
     HWND popup = nullptr;
-    const DWORD start = GetTickCount();
-    while (popup == nullptr && GetTickCount() - start < kDeadlineMs) {
-        popup = VisibleWindow(pid, kNameClassName);
-        Sleep(5);
-    }
+    support::PollUntil(kDeadlineMs, [&] { return (popup = VisibleWindow(pid, kNameClassName)) != nullptr; }, 5);
     DWORD_PTR answer;
-    if (popup != nullptr && MakeForeground(popup) && TypeLetters(typedName) &&
+    if (popup != nullptr && support::MakeForeground(popup, kDeadlineMs) && support::TypeText(typedName) &&
         // The letters are taken before the clock starts.
         SendMessageTimeoutA(popup, WM_NULL, 0, 0, SMTO_NORMAL, kDeadlineMs, &answer)) {
-        INPUT enter[2] = {Key(VK_RETURN, scan::kEnter, false), Key(VK_RETURN, scan::kEnter, true)};
         const double t0 = Now();
-        SendInput(2, enter, sizeof enter[0]);
+        support::Tap(support::kEnter);
         previewMs = -1;
         HWND editor = nullptr;
-        while (editor == nullptr && Now() - t0 < kDeadlineMs) {
+        support::PollUntil(kDeadlineMs, [&] {
             if (previewMs < 0 && VisibleWindow(pid, kPreviewClassName) != nullptr)
                 previewMs = Now() - t0;
-            editor = VisibleWindow(pid, kEditorClassName);
-            if (editor == nullptr)
-                Sleep(1);
-        }
+            return (editor = VisibleWindow(pid, kEditorClassName)) != nullptr;
+        }, 1);
         ok = editor != nullptr && SendMessageTimeoutA(editor, WM_NULL, 0, 0, SMTO_NORMAL, kDeadlineMs, &answer);
         editorMs = Now() - t0;
     }
@@ -178,6 +112,16 @@ bool OpenOnce(const std::string& exe, const char* typedName, double& previewMs, 
 }
 
 }  // namespace
+
+double Now()
+{
+    static LARGE_INTEGER frequency;
+    if (frequency.QuadPart == 0)
+        QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
 
 bool MeasureOpenLatency(const char* picture, const char* typedName, int rounds, OpenTimes& times)
 {

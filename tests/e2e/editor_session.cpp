@@ -33,11 +33,11 @@ private:
 bool KeyOf(char c, Key& key)
 {
     switch (c) {
-    case '-': key = {VK_OEM_MINUS, 12, false}; return true;
+    case '-': key = kMinus; return true;
     case '\b': key = kBackspace; return true;
     case '\n': key = kEnter; return true;
     case ' ': key = {VK_SPACE, 57, false}; return true;
-    case '/': key = {VK_OEM_2, 53, false}; return true;
+    case '/': key = kSlash; return true;
     case 'K': key = kKeypadEnter; return true;
     case 'R': key = {VK_RSHIFT, 54, false}; return true;
     case 'S': key = kLeftShift; return true;
@@ -56,8 +56,7 @@ bool TapAll(const char* keys)
             return false;
         sequence.push_back(key);
     }
-    TapKeys(sequence);
-    return true;
+    return TapKeys(sequence);
 }
 
 uint32_t Packed(const Rgb& c) { return (uint32_t{c.r} << 16) | (uint32_t{c.g} << 8) | c.b; }

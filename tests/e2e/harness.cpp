@@ -24,18 +24,6 @@ std::string Environment(const char* name)
     return value != nullptr ? value : "";
 }
 
-void SendOne(INPUT& input) { SendInput(1, &input, sizeof input); }
-
-INPUT KeyInput(const Key& key, bool up)
-{
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = key.vk;
-    input.ki.wScan = key.scan;
-    input.ki.dwFlags = (key.extended ? KEYEVENTF_EXTENDEDKEY : 0) | (up ? KEYEVENTF_KEYUP : 0);
-    return input;
-}
-
 void MouseButton(int x, int y, DWORD down, DWORD up)
 {
     MoveCursor(x, y);
@@ -185,75 +173,6 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> TempFolder::Snapshot()
     return files;
 }
 
-// ---- keyboard -----------------------------------------------------------------
-
-const Key kEsc = {VK_ESCAPE, scan::kEsc, false};
-const Key kEnter = {VK_RETURN, scan::kEnter, false};
-const Key kBackspace = {VK_BACK, scan::kBackspace, false};
-const Key kLeftShift = {VK_LSHIFT, scan::kLeftShift, false};
-const Key kKeypadEnter = {VK_RETURN, scan::kEnter, true};
-
-bool KeyForCharacter(char c, Key& key)
-{
-    // Scan-code set 1 of the US layout, the rows the name popup reads.
-    static const char* const kRows[] = {"1234567890", "qwertyuiop", "asdfghjkl", "zxcvbnm"};
-    static const WORD kFirstScan[] = {2, 16, 30, 44};
-    for (int row = 0; row < 4; ++row) {
-        for (const char* p = kRows[row]; *p != '\0'; ++p) {
-            if (*p != c)
-                continue;
-            WORD vk = (c >= 'a' && c <= 'z') ? static_cast<WORD>(c - 'a' + 'A') : static_cast<WORD>(c);
-            key = {vk, static_cast<WORD>(kFirstScan[row] + (p - kRows[row])), false};
-            return true;
-        }
-    }
-    if (c == '-') {
-        key = {VK_OEM_2, scan::kSlash, false};  // the "/" key of the US layout types "-" into the name
-        return true;
-    }
-    return false;
-}
-
-void KeyDown(const Key& key)
-{
-    INPUT input = KeyInput(key, false);
-    SendOne(input);
-}
-
-void KeyUp(const Key& key)
-{
-    INPUT input = KeyInput(key, true);
-    SendOne(input);
-}
-
-void Tap(const Key& key)
-{
-    INPUT input[2] = {KeyInput(key, false), KeyInput(key, true)};
-    SendInput(2, input, sizeof input[0]);
-}
-
-bool TypeText(const std::string& text)
-{
-    std::vector<Key> keys(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (!KeyForCharacter(text[i], keys[i]))
-            return false;
-    }
-    TapKeys(keys);
-    return true;
-}
-
-void TapKeys(const std::vector<Key>& keys)
-{
-    std::vector<INPUT> inputs;
-    for (const Key& key : keys) {
-        inputs.push_back(KeyInput(key, false));
-        inputs.push_back(KeyInput(key, true));
-    }
-    if (!inputs.empty())
-        SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]);
-}
-
 // ---- mouse --------------------------------------------------------------------
 
 void MoveCursor(int x, int y) { SetCursorPos(x, y); }
@@ -265,7 +184,7 @@ void Wheel(int x, int y, int delta)
     input.type = INPUT_MOUSE;
     input.mi.dwFlags = MOUSEEVENTF_WHEEL;
     input.mi.mouseData = static_cast<DWORD>(delta);
-    SendOne(input);
+    SendInput(1, &input, sizeof input);
 }
 
 void WheelEvents(int delta, int count)
@@ -357,23 +276,6 @@ std::string TitleOf(HWND hwnd)
     char title[256] = {};
     GetWindowTextA(hwnd, title, sizeof title);
     return title;
-}
-
-bool MakeForeground(HWND hwnd, DWORD timeoutMs)
-{
-    DWORD thread = GetWindowThreadProcessId(hwnd, nullptr);
-    bool gone = false;
-    bool ours = PollUntil(timeoutMs, [&] {
-        gone = !IsWindow(hwnd);
-        if (gone)
-            return true;
-        SetForegroundWindow(hwnd);
-        GUITHREADINFO gui{};
-        gui.cbSize = sizeof gui;
-        // Keys go to the focus window of the foreground thread: both must be ours.
-        return GetForegroundWindow() == hwnd && GetGUIThreadInfo(thread, &gui) && gui.hwndFocus == hwnd;
-    });
-    return ours && !gone;
 }
 
 // ---- the error box --------------------------------------------------------------

@@ -19,6 +19,7 @@
 
 #include "ui/window_procs.h"  // the class names of the program's windows
 #include "test_files.h"
+#include "typing.h"
 
 namespace e2e {
 
@@ -73,31 +74,23 @@ private:
 
 // ---- keyboard -----------------------------------------------------------------
 
-struct Key {
-    WORD vk;
-    WORD scan;
-    bool extended;
-};
-
-extern const Key kEsc;
-extern const Key kEnter;
-extern const Key kBackspace;
-extern const Key kLeftShift;
-extern const Key kKeypadEnter;
-
-// The key that types c into the name popup (letters, digits and '-', which is
-// the key with scan code 53); false for any other character.
-bool KeyForCharacter(char c, Key& key);
-// SendInput of one event, with wVk and wScan set and no KEYEVENTF_SCANCODE.
-void KeyDown(const Key& key);
-void KeyUp(const Key& key);
-// Down and up; the key was up before, so the key-down is no auto-repeat.
-void Tap(const Key& key);
-// Taps the keys of text, all in one SendInput call (their order is kept).
-// Returns false if text holds a character without a key.
-bool TypeText(const std::string& text);
-// Taps each key in turn, all in one SendInput call.
-void TapKeys(const std::vector<Key>& keys);
+// The shared key typing: Key, the named keys, KeyForCharacter, KeyDown,
+// KeyUp, Tap, TapKeys, TypeText and MakeForeground.
+using support::Key;
+using support::kBackspace;
+using support::kEnter;
+using support::kEsc;
+using support::KeyDown;
+using support::KeyForCharacter;
+using support::KeyUp;
+using support::kKeypadEnter;
+using support::kLeftShift;
+using support::kMinus;
+using support::kSlash;
+using support::MakeForeground;
+using support::Tap;
+using support::TapKeys;
+using support::TypeText;
 
 // ---- mouse --------------------------------------------------------------------
 
@@ -135,8 +128,6 @@ inline COLORREF Plain(COLORREF c) { return c & 0x00FFFFFF; }
 std::vector<HWND> WindowsOf(DWORD pid, const char* className);
 std::string ClassOf(HWND hwnd);
 std::string TitleOf(HWND hwnd);
-// Brings hwnd to the foreground and waits until it is; false at the deadline.
-bool MakeForeground(HWND hwnd, DWORD timeoutMs = 2000);
 
 // ---- the error box --------------------------------------------------------------
 
