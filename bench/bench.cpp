@@ -33,6 +33,8 @@
 
 namespace {
 
+using support::Now;
+
 const int32_t kWidth = 6000;
 const int32_t kHeight = 4000;
 const char kPicture[] = "bench.bmp";

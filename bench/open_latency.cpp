@@ -17,6 +17,8 @@
 
 namespace {
 
+using support::Now;
+
 const DWORD kDeadlineMs = 60000;
 
 struct Query {
@@ -112,16 +114,6 @@ bool OpenOnce(const std::string& exe, const char* typedName, double& previewMs, 
 }
 
 }  // namespace
-
-double Now()
-{
-    static LARGE_INTEGER frequency;
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
 
 bool MeasureOpenLatency(const char* picture, const char* typedName, int rounds, OpenTimes& times)
 {

@@ -5,9 +5,6 @@
 
 #include <vector>
 
-// Milliseconds on the performance counter, for the bench's timings.
-double Now();
-
 struct OpenTimes {
     std::vector<double> copyMs;         // CopyFileA of the picture before each open
     std::vector<double> previewMs;      // Enter to the preview window seen (polled)

@@ -10,7 +10,6 @@ namespace e2e {
 namespace {
 
 const char kPictureName[] = "pic";
-const DWORD kPollMs = 10;
 const DWORD kScreenTimeoutMs = 4000;
 const DWORD kSettleMs = 60;
 
@@ -217,24 +216,22 @@ std::string EditorRun::WaitPainted(HWND window)
     // The preview window's panel shows 0 in every box, the editor's 128 in
     // the colour rows and 0 in the disp row; both have the frame.
     bool editor = window == editor_;
-    DWORD start = GetTickCount();
-    for (;;) {
-        ScreenShot shot = Window();
-        std::vector<uint32_t> red = BoxPixels(shot, geo_, RowTop(0));
-        std::vector<uint32_t> disp = BoxPixels(shot, geo_, RowTop(3));
-        bool framed = shot.At(geo_.left, geo_.top) == RGB(164, 147, 138) &&
-                      shot.At(geo_.left + 5, geo_.top + 5) == RGB(244, 230, 155);
-        if (framed && HasInk(disp) && (red == disp) != editor)
-            return "";
-        if (GetTickCount() - start >= kScreenTimeoutMs) {
-            char seen[96];
-            snprintf(seen, sizeof seen, ": corner %06X, ring 5 %06X, boxes with text %d, red box as disp box %d",
-                     Packed(shot.At(geo_.left, geo_.top)), Packed(shot.At(geo_.left + 5, geo_.top + 5)),
-                     HasInk(disp), red == disp);
-            return std::string(editor ? "editor" : "preview") + " window not painted as expected" + seen;
-        }
-        Sleep(kPollMs);
-    }
+    COLORREF corner = 0, ring = 0;
+    bool ink = false, alike = false;
+    if (PollUntil(kScreenTimeoutMs, [&] {
+            ScreenShot shot = Window();
+            std::vector<uint32_t> disp = BoxPixels(shot, geo_, RowTop(3));
+            corner = shot.At(geo_.left, geo_.top);
+            ring = shot.At(geo_.left + 5, geo_.top + 5);
+            ink = HasInk(disp);
+            alike = BoxPixels(shot, geo_, RowTop(0)) == disp;
+            return corner == RGB(164, 147, 138) && ring == RGB(244, 230, 155) && ink && alike != editor;
+        }))
+        return "";
+    char seen[96];
+    snprintf(seen, sizeof seen, ": corner %06X, ring 5 %06X, boxes with text %d, red box as disp box %d",
+             Packed(corner), Packed(ring), ink, alike);
+    return std::string(editor ? "editor" : "preview") + " window not painted as expected" + seen;
 }
 
 std::string EditorRun::StartEntry()
@@ -252,33 +249,29 @@ std::string EditorRun::WaitShows(const Params& p)
     for (int32_t y = 0; y < geo_.height; ++y)
         for (int32_t x = 0; x < geo_.width; ++x)
             wanted.push_back(Packed(TintedPixel(x, y, p)));
-    DWORD start = GetTickCount();
-    for (;;) {
+    std::vector<uint32_t> seen;
+    PollUntil(kScreenTimeoutMs, [&] {
         ScreenShot shot(ScreenX(6), ScreenY(6), geo_.width, geo_.height);
-        std::vector<uint32_t> seen;
+        seen.clear();
         for (int32_t y = 0; y < geo_.height; ++y)
             for (int32_t x = 0; x < geo_.width; ++x)
                 seen.push_back(Packed(shot.At(ScreenX(6 + x), ScreenY(6 + y))));
-        if (seen == wanted) {
-            lastShown_ = seen;
-            return "";
-        }
-        if (GetTickCount() - start >= kScreenTimeoutMs || !duotint_.Running()) {
-            size_t wrong = 0, first = seen.size();
-            for (size_t i = 0; i < seen.size(); ++i) {
-                if (seen[i] != wanted[i] && wrong++ == 0)
-                    first = i;
-            }
-            std::string why = "the preview does not show " + ToString(p) + ": " + std::to_string(wrong) +
-                              " pixels differ";
-            if (first < seen.size())
-                why += ", first at (" + std::to_string(first % geo_.width) + ", " +
-                       std::to_string(first / geo_.width) + "): " + Hex(seen[first]) + " instead of " +
-                       Hex(wanted[first]);
-            return why + (duotint_.Running() ? "" : "; duotint has ended");
-        }
-        Sleep(kPollMs);
+        return seen == wanted || !duotint_.Running();
+    });
+    if (seen == wanted) {
+        lastShown_ = seen;
+        return "";
     }
+    size_t wrong = 0, first = seen.size();
+    for (size_t i = 0; i < seen.size(); ++i) {
+        if (seen[i] != wanted[i] && wrong++ == 0)
+            first = i;
+    }
+    std::string why = "the preview does not show " + ToString(p) + ": " + std::to_string(wrong) + " pixels differ";
+    if (first < seen.size())
+        why += ", first at (" + std::to_string(first % geo_.width) + ", " + std::to_string(first / geo_.width) +
+               "): " + Hex(seen[first]) + " instead of " + Hex(wanted[first]);
+    return why + (duotint_.Running() ? "" : "; duotint has ended");
 }
 
 std::string EditorRun::Do(const Step& step)

@@ -12,12 +12,6 @@ namespace e2e {
 
 namespace {
 
-// Polling interval of every wait. Short enough that a run's end is noticed
-// at once, long enough not to steal the machine from the program under test.
-const DWORD kPollMs = 10;
-
-bool Expired(DWORD start, DWORD timeoutMs) { return GetTickCount() - start >= timeoutMs; }
-
 std::string Environment(const char* name)
 {
     const char* value = getenv(name);
@@ -400,16 +394,15 @@ bool Duotint::WaitForExit(DWORD timeoutMs) const
 RunEnd Duotint::Finish(DWORD timeoutMs)
 {
     RunEnd end;
-    DWORD start = GetTickCount();
     std::vector<HWND> seen;
     HWND answered = nullptr;
     DWORD lastEsc = 0;
     DWORD previewSince = 0;
     DWORD lastNudge = 0;
     HWND previewSeen = nullptr;
-    while (Running()) {
-        if (Expired(start, timeoutMs))
-            break;
+    PollUntil(timeoutMs, [&] {
+        if (!Running())
+            return true;
         HWND box = FindErrorBox(Pid());
         if (box != nullptr) {
             if (box != answered) {
@@ -417,7 +410,7 @@ RunEnd Duotint::Finish(DWORD timeoutMs)
                 answered = box;
             }
             PressOk(box);
-            continue;
+            return false;
         }
         for (const char* cls : {kNameClassName, kPreviewClassName, kEditorClassName}) {
             for (HWND hwnd : WindowsOf(Pid(), cls)) {
@@ -448,8 +441,8 @@ RunEnd Duotint::Finish(DWORD timeoutMs)
                 lastNudge = now;
             }
         }
-        Sleep(kPollMs);
-    }
+        return false;
+    });
     if (Running()) {
         TerminateProcess(pi_.hProcess, 1);
         WaitForSingleObject(pi_.hProcess, 5000);
@@ -591,7 +584,8 @@ std::vector<RunEnd> RunUnattended(const std::vector<UnattendedRun>& runs, size_t
     std::vector<RunEnd> ends(runs.size());
     std::vector<std::unique_ptr<Attended>> going;
     size_t next = 0;
-    while (next < runs.size() || !going.empty()) {
+    // Each run has its own deadline, so the whole ends without one of its own.
+    PollUntil(INFINITE, [&] {
         while (next < runs.size() && going.size() < atOnce) {
             auto run = std::make_unique<Attended>();
             run->end = &ends[next];
@@ -609,8 +603,8 @@ std::vector<RunEnd> RunUnattended(const std::vector<UnattendedRun>& runs, size_t
             else
                 ++i;
         }
-        Sleep(5);
-    }
+        return next == runs.size() && going.empty();
+    }, 5);
     return ends;
 }
 

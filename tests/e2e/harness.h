@@ -35,9 +35,10 @@ std::string ToWindowsPath(const std::string& path);
 
 // The shared test helpers: Rgb, BmpHeader, PackHeader, MakePicture (a
 // complete 24-bit picture, pixel (x, y) counting y from the top, padding
-// bytes as given), ReadWholeFile, WriteWholeFile and PollUntil.
+// bytes as given), ReadWholeFile, WriteWholeFile, PollUntil and Now.
 using support::BmpHeader;
 using support::MakePicture;
+using support::Now;
 using support::PackHeader;
 using support::PollUntil;
 using support::ReadWholeFile;

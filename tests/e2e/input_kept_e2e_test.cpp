@@ -49,12 +49,10 @@ std::vector<COLORREF> ValuePixels(const EditorRun& run, const ScreenShot& shot, 
 // Polls the screen until the boxes of rows a and b look alike (or unlike).
 bool BoxesAlike(const EditorRun& run, int a, int b, bool alike)
 {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(20)) {
+    return PollUntil(5000, [&] {
         ScreenShot shot = run.Window();
-        if ((ValuePixels(run, shot, a) == ValuePixels(run, shot, b)) == alike)
-            return true;
-    }
-    return false;
+        return (ValuePixels(run, shot, a) == ValuePixels(run, shot, b)) == alike;
+    }, 20);
 }
 
 // Near 10^9 the boxes show the stored numbers, not the power of ten.

@@ -54,14 +54,6 @@ bool WriteBigPicture(const std::string& path)
     return ok;
 }
 
-double Now()
-{
-    LARGE_INTEGER t, f;
-    QueryPerformanceCounter(&t);
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
-}
-
 double PeakMiB(HANDLE process)
 {
     PROCESS_MEMORY_COUNTERS memory{};
@@ -146,11 +138,11 @@ TEST(Large, TwentyThousandSquareOpensEditsAndExports)
     t0 = Now();
     Tap(kEnter);
     HWND editor = nullptr;
-    while (editor == nullptr && Now() - t0 < 120000) {
+    PollUntil(120000, [&] {
         std::vector<HWND> found = WindowsOf(duotint.Pid(), kEditorClassName);
         editor = found.empty() ? nullptr : found[0];
-        Sleep(1);
-    }
+        return editor != nullptr;
+    }, 1);
     ASSERT_NE(editor, nullptr) << Describe(duotint.Finish(1000));
     ASSERT_TRUE(SendMessageTimeoutA(editor, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &answer));
     const double openMs = Now() - t0;

@@ -122,7 +122,19 @@ inline std::vector<uint8_t> MakePicture(int32_t width, int32_t height, const std
     return bytes;
 }
 
-// ---- waiting -----------------------------------------------------------------
+// ---- waiting and timing ------------------------------------------------------
+
+// Milliseconds on the performance counter, for timings finer than a tick.
+inline double Now()
+{
+    static LARGE_INTEGER frequency;
+    if (frequency.QuadPart == 0)
+        QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
 
 // Asks done() every pollMs until it answers true (true) or timeoutMs have
 // passed (false). done() is asked once more at the deadline.
