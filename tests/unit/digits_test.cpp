@@ -6,14 +6,12 @@
 #include <vector>
 
 #include "support/error.h"
+#include "test_support.h"
 #include "ui/digits.h"
 
 namespace {
 
-class DecomposeDecimalTest : public ::testing::Test {
-protected:
-    void SetUp() override { StartRuntimeSupport(); }
-};
+class DecomposeDecimalTest : public ProgramTest {};
 
 struct DecompositionCase {
     const char* label;

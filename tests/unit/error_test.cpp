@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/error.h"
+#include "test_support.h"
 
 namespace {
 
@@ -16,13 +17,13 @@ void RecordBox(const char* text, const char* caption)
     boxes.emplace_back(text);
 }
 
-class ErrorReport : public ::testing::Test {
+// A fresh program state whose boxes are recorded.
+class ErrorReport : public ProgramTest {
 protected:
     void SetUp() override
     {
-        errorState = RuntimeErrorState{};
+        ProgramTest::SetUp();
         errorState.showBox = RecordBox;
-        StartRuntimeSupport();
         boxes.clear();
     }
 };

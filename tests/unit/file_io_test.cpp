@@ -8,19 +8,17 @@
 
 #include "support/error.h"
 #include "support/file_io.h"
+#include "test_support.h"
 
 namespace {
 
-class FileLayer : public ::testing::Test {
+// Each test has a fresh program state and a scratch folder of its own.
+class FileLayer : public ProgramTest {
 protected:
     void SetUp() override
     {
-        errorState = RuntimeErrorState{};
+        ProgramTest::SetUp();
         file = new FileRecord{};
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        folder = std::string(temp) + "duotint-file-" + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(folder.c_str(), nullptr);
     }
     void TearDown() override
     {
@@ -28,55 +26,19 @@ protected:
         if (file->isOpen)
             CloseHandle(file->handle);
         delete file;
-        WIN32_FIND_DATAA found;
-        HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                std::string path = folder + "\\" + found.cFileName;
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            } while (FindNextFileA(h, &found));
-            FindClose(h);
-        }
-        RemoveDirectoryA(folder.c_str());
+        ProgramTest::TearDown();
     }
-    std::string Path(const char* name) const { return folder + "\\" + name; }
-    void Write(const std::string& path, const std::string& bytes) const
+    std::string Path(const char* name) const { return folder.Path() + "\\" + name; }
+    static void Write(const std::string& path, const std::string& bytes) { WriteWholeFile(path, {bytes.begin(), bytes.end()}); }
+    static std::string Read(const std::string& path)
     {
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD n;
-        WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
-        CloseHandle(h);
+        std::vector<uint8_t> bytes = ReadWholeFile(path);
+        return {bytes.begin(), bytes.end()};
     }
-    std::string Read(const std::string& path) const
-    {
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE)
-            return "<missing>";
-        std::string bytes(1 << 20, '\0');
-        DWORD n = 0;
-        ReadFile(h, &bytes[0], static_cast<DWORD>(bytes.size()), &n, nullptr);
-        CloseHandle(h);
-        bytes.resize(n);
-        return bytes;
-    }
-    int FilesInFolder() const
-    {
-        int n = 0;
-        WIN32_FIND_DATAA found;
-        HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-        if (h == INVALID_HANDLE_VALUE)
-            return 0;
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                ++n;
-        } while (FindNextFileA(h, &found));
-        FindClose(h);
-        return n;
-    }
+    int FilesInFolder() const { return static_cast<int>(folder.Files().size()); }
 
     FileRecord* file = nullptr;  // large: kept off the stack
-    std::string folder;
+    ScratchFolder folder;
 };
 
 }  // namespace
@@ -199,7 +161,7 @@ TEST_F(FileLayer, ReadOnlyOrHeldTargetFailsBeforeAnythingIsWritten)
 // temporary name works at any depth and passes over one already taken.
 TEST_F(FileLayer, ReplacementWorksBeyondMaxPathAndPassesOverATakenName)
 {
-    std::wstring deep = L"\\\\?\\" + std::wstring(folder.begin(), folder.end());
+    std::wstring deep = L"\\\\?\\" + std::wstring(folder.Path().begin(), folder.Path().end());
     std::vector<std::wstring> levels;
     for (wchar_t c = L'a'; c < L'f'; ++c) {
         levels.push_back(deep += L"\\" + std::wstring(60, c));

@@ -13,22 +13,21 @@
 #include "drawing_recorder.h"
 #include "support/error.h"
 #include "support/keys.h"
+#include "test_support.h"
 
 namespace {
 
 const int32_t kPanelLeft = 300;
 const int32_t kWindowTop = 100;
 
-class NumericEntryTest : public ::testing::Test {
+class NumericEntryTest : public ProgramTest {
 protected:
     void SetUp() override
     {
-        memset(&state, 0, sizeof state);
-        StartRuntimeSupport();
+        ProgramTest::SetUp();
         state.panelLeft = kPanelLeft;
         state.windowTop = kWindowTop;
     }
-    void TearDown() override { memset(&state, 0, sizeof state); }
 
     static void CursorAtClientY(int32_t y) { state.msg.pt.y = kWindowTop + y; }
 };

@@ -9,20 +9,19 @@
 #include "drawing_recorder.h"
 #include "support/error.h"
 #include "ui/panel.h"
+#include "test_support.h"
 
 namespace {
 
 const int32_t kPanelLeft = 300;
 
-class PanelTest : public ::testing::Test {
+class PanelTest : public ProgramTest {
 protected:
     void SetUp() override
     {
-        memset(&state, 0, sizeof state);
-        StartRuntimeSupport();
+        ProgramTest::SetUp();
         state.panelLeft = kPanelLeft;
     }
-    void TearDown() override { memset(&state, 0, sizeof state); }
 };
 
 struct Piece {

@@ -44,10 +44,11 @@ using support::Rgb;
 using support::WriteWholeFile;
 
 // The fixture of tests that drive the program's procedures: each test starts
-// from a fresh program state.
+// from a fresh program state and leaves none behind.
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override { ResetProgram(); }
+    void TearDown() override { memset(&state, 0, sizeof state); }
 };
 
 // A Unix path from the environment as the Windows side sees it.
