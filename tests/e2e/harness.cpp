@@ -104,69 +104,6 @@ Rgb GradientPixel(int32_t x, int32_t y)
             static_cast<uint8_t>(200 - 7 * (x + 3 * y))};
 }
 
-// ---- the working folder -----------------------------------------------------
-
-TempFolder::TempFolder()
-{
-    static unsigned counter;
-    char base[MAX_PATH];
-    GetTempPathA(sizeof base, base);
-    for (;;) {
-        char name[MAX_PATH];
-        snprintf(name, sizeof name, "%sduotint-e2e-%lu-%u", base, GetCurrentProcessId(), ++counter);
-        if (CreateDirectoryA(name, nullptr)) {
-            path_ = name;
-            return;
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
-            return;
-    }
-}
-
-TempFolder::~TempFolder()
-{
-    if (path_.empty())
-        return;
-    for (const auto& file : Snapshot()) {
-        std::string full = PathOf(file.first);
-        SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(full.c_str());
-    }
-    RemoveDirectoryA(path_.c_str());
-}
-
-bool TempFolder::Write(const std::string& name, const std::vector<uint8_t>& bytes) const
-{
-    return WriteWholeFile(PathOf(name), bytes);
-}
-
-bool TempFolder::CopyIn(const std::string& source, const std::string& name) const
-{
-    // Copied as bytes: CopyFile would carry over the corpus's read-only flag.
-    HANDLE h = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(h);
-    return Write(name, ReadWholeFile(source));
-}
-
-std::vector<std::pair<std::string, std::vector<uint8_t>>> TempFolder::Snapshot() const
-{
-    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(PathOf("*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return files;
-    do {
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        files.emplace_back(data.cFileName, ReadWholeFile(PathOf(data.cFileName)));
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 // ---- mouse --------------------------------------------------------------------
 
 void MoveCursor(int x, int y) { SetCursorPos(x, y); }

@@ -52,26 +52,8 @@ Rgb GradientPixel(int32_t x, int32_t y);
 
 // ---- the working folder -----------------------------------------------------
 
-// A fresh, empty folder under the temporary folder, removed again (read-only
-// files included) when the object goes.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::string& Path() const { return path_; }
-    std::string PathOf(const std::string& name) const { return path_ + "\\" + name; }
-    bool Write(const std::string& name, const std::vector<uint8_t>& bytes) const;
-    bool CopyIn(const std::string& source, const std::string& name) const;
-    // Every file of the folder with its bytes, sorted by name: two snapshots
-    // compare equal when nothing was created, removed or changed.
-    std::vector<std::pair<std::string, std::vector<uint8_t>>> Snapshot() const;
-
-private:
-    std::string path_;
-};
+// The shared scratch folder: Path, PathOf, Files, Write, CopyIn, Snapshot.
+using support::TempFolder;
 
 // ---- keyboard -----------------------------------------------------------------
 

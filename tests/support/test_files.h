@@ -1,15 +1,18 @@
 // Test helpers shared by the unit tests, the end-to-end tests and the bench:
-// whole files in and out, a 24-bit BMP built from its fields, and a polling
-// wait with a deadline. Everything here is written independently of the
+// whole files in and out, a scratch folder, a 24-bit BMP built from its
+// fields, a polling wait with a deadline and a fine clock. Everything here is written independently of the
 // program's own code, so that a file the program writes can be compared with
 // one these helpers build.
 #pragma once
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace support {
@@ -45,6 +48,91 @@ inline bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& 
     CloseHandle(h);
     return ok;
 }
+
+// Names of the plain files in folder, in no particular order; nothing is read.
+inline std::vector<std::string> FileNamesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(found.cFileName);
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+    return names;
+}
+
+// A fresh, empty folder under the temporary folder, emptied (read-only files
+// included) and removed when the object goes. Path() is empty when no
+// folder could be made.
+class TempFolder {
+public:
+    TempFolder()
+    {
+        static unsigned counter;
+        char base[MAX_PATH];
+        GetTempPathA(sizeof base, base);
+        // A folder of the same name may be left over: a death test's child
+        // ends without removing its folder, and its process id comes again.
+        for (;;) {
+            char name[MAX_PATH];
+            snprintf(name, sizeof name, "%sduotint-test-%lu-%u", base, GetCurrentProcessId(), ++counter);
+            if (CreateDirectoryA(name, nullptr)) {
+                path_ = name;
+                return;
+            }
+            if (GetLastError() != ERROR_ALREADY_EXISTS)
+                return;
+        }
+    }
+    ~TempFolder()
+    {
+        if (path_.empty())
+            return;
+        // By name only: the folder may hold pictures of gigabytes.
+        for (const std::string& name : Files()) {
+            std::string full = PathOf(name);
+            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(full.c_str());
+        }
+        RemoveDirectoryA(path_.c_str());
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& Path() const { return path_; }
+    std::string PathOf(const std::string& name) const { return path_ + "\\" + name; }
+    std::vector<std::string> Files() const { return FileNamesIn(path_); }
+    bool Write(const std::string& name, const std::vector<uint8_t>& bytes) const
+    {
+        return WriteWholeFile(PathOf(name), bytes);
+    }
+    // Copied as bytes: CopyFile would carry over the corpus's read-only flag.
+    bool CopyIn(const std::string& source, const std::string& name) const
+    {
+        HANDLE h = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return false;
+        CloseHandle(h);
+        return Write(name, ReadWholeFile(source));
+    }
+    // Every file with its bytes, sorted by name: two snapshots compare equal
+    // when nothing was created, removed or changed.
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> Snapshot() const
+    {
+        std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+        for (const std::string& name : Files())
+            files.emplace_back(name, ReadWholeFile(PathOf(name)));
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+
+private:
+    std::string path_;
+};
 
 // ---- BMP files -------------------------------------------------------------
 

@@ -64,57 +64,18 @@ inline std::string HostPath(const char* unixPath)
     return p;
 }
 
-// A new empty folder under the temporary folder, made current while the
-// object lives, and emptied and removed afterwards.
-class ScratchFolder {
+// A shared scratch folder (support::TempFolder), made current while the
+// object lives.
+class ScratchFolder : public support::TempFolder {
 public:
     ScratchFolder()
     {
-        static int counter;
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        // A folder of the same name may be left over: a death test's child
-        // ends without removing its folder, and its process id comes again.
-        char name[MAX_PATH];
-        do {
-            snprintf(name, sizeof name, "%sduotint-test-%lu-%d", temp, GetCurrentProcessId(), ++counter);
-        } while (!CreateDirectoryA(name, nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
-        path_ = name;
         GetCurrentDirectoryA(MAX_PATH, previous_);
-        SetCurrentDirectoryA(path_.c_str());
+        SetCurrentDirectoryA(Path().c_str());
     }
-    ~ScratchFolder()
-    {
-        SetCurrentDirectoryA(previous_);
-        for (const std::string& f : Files()) {
-            std::string full = path_ + "\\" + f;
-            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(full.c_str());
-        }
-        RemoveDirectoryA(path_.c_str());
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    const std::string& Path() const { return path_; }
-
-    // Names of the plain files in the folder, in no particular order.
-    std::vector<std::string> Files() const
-    {
-        std::vector<std::string> names;
-        WIN32_FIND_DATAA found;
-        HANDLE h = FindFirstFileA((path_ + "\\*").c_str(), &found);
-        if (h == INVALID_HANDLE_VALUE)
-            return names;
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                names.push_back(found.cFileName);
-        } while (FindNextFileA(h, &found));
-        FindClose(h);
-        return names;
-    }
+    // The folder stops being current before it is removed.
+    ~ScratchFolder() { SetCurrentDirectoryA(previous_); }
 
 private:
-    std::string path_;
     char previous_[MAX_PATH];
 };
