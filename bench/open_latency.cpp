@@ -60,19 +60,6 @@ void LeaveDuotintUnmanaged()
     RegCloseKey(key);
 }
 
-std::string ExePath()
-{
-    const char* unixPath = getenv("DUOTINT_EXE");
-    std::string path = unixPath != nullptr ? unixPath : "";
-    if (!path.empty() && path[0] == '/') {
-        path = "Z:" + path;
-        for (char& c : path)
-            if (c == '/')
-                c = '\\';
-    }
-    return path;
-}
-
 // One open; false if a window did not come within the deadline.
 bool OpenOnce(const std::string& exe, const char* typedName, double& previewMs, double& editorMs)
 {
@@ -117,7 +104,8 @@ bool OpenOnce(const std::string& exe, const char* typedName, double& previewMs, 
 
 bool MeasureOpenLatency(const char* picture, const char* typedName, int rounds, OpenTimes& times)
 {
-    const std::string exe = ExePath();
+    const char* unixExe = getenv("DUOTINT_EXE");
+    const std::string exe = support::ToWindowsPath(unixExe != nullptr ? unixExe : "");
     if (exe.empty()) {
         fprintf(stderr, "open latency: DUOTINT_EXE is not set\n");
         return false;

@@ -83,15 +83,6 @@ bool PopupPainted(HWND popup)
 
 // ---- environment ---------------------------------------------------------
 
-std::string ToWindowsPath(const std::string& path)
-{
-    if (path.empty() || path[0] != '/')
-        return path;
-    std::string windows = "Z:" + path;
-    std::replace(windows.begin(), windows.end(), '/', '\\');
-    return windows;
-}
-
 std::string DuotintExe() { return ToWindowsPath(Environment("DUOTINT_EXE")); }
 
 std::string BmpSuite() { return ToWindowsPath(Environment("DUOTINT_BMPSUITE")); }

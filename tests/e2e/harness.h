@@ -28,8 +28,7 @@ namespace e2e {
 // $DUOTINT_EXE and $DUOTINT_BMPSUITE as Windows paths ("" when unset).
 std::string DuotintExe();
 std::string BmpSuite();
-// A Unix path /a/b as Wine reaches it (Z:\a\b); anything else unchanged.
-std::string ToWindowsPath(const std::string& path);
+using support::ToWindowsPath;  // a Unix path /a/b as Wine reaches it, Z:\a\b
 
 // ---- pictures --------------------------------------------------------------
 

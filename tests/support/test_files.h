@@ -49,6 +49,16 @@ inline bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& 
     return ok;
 }
 
+// A Unix path /a/b as Wine reaches it (Z:\\a\\b); anything else unchanged.
+inline std::string ToWindowsPath(const std::string& path)
+{
+    if (path.empty() || path[0] != '/')
+        return path;
+    std::string windows = "Z:" + path;
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return windows;
+}
+
 // Names of the plain files in folder, in no particular order; nothing is read.
 inline std::vector<std::string> FileNamesIn(const std::string& folder)
 {

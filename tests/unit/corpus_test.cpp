@@ -84,7 +84,7 @@ TEST(CorpusReadPath, EveryPictureEndsInAnOrderlyWay)
     ASSERT_NE(suite, nullptr) << "DUOTINT_BMPSUITE is not set";
     std::map<std::string, std::vector<std::string>> byOutcome;
     for (const char* sub : {"g", "q", "b"}) {
-        std::string source = HostPath(suite) + "\\" + sub;
+        std::string source = ToWindowsPath(suite) + "\\" + sub;
         std::vector<std::string> names;
         WIN32_FIND_DATAA found;
         HANDLE find = FindFirstFileA((source + "\\*.bmp").c_str(), &found);

@@ -190,7 +190,7 @@ TEST_F(ExportTest, TwentyFourBitSuiteFilesExportTheirStoredPixels)
         {"g/rgb24.bmp", false},     {"g/rgb24pal.bmp", false},   {"q/rgb24largepal.bmp", false},
         {"q/rgb24prof.bmp", false}, {"q/rgb24prof2.bmp", true}, {"q/rgb24lprof.bmp", false},
     };
-    std::vector<uint8_t> plain = ReadWholeFile(HostPath(suite) + "\\g\\rgb24.bmp");
+    std::vector<uint8_t> plain = ReadWholeFile(ToWindowsPath(suite) + "\\g\\rgb24.bmp");
     ASSERT_EQ(plain.size(), 54u + 384 * 64);
     std::vector<uint8_t> pixels(plain.begin() + 54, plain.end());
     std::vector<uint8_t> swapped = pixels;
@@ -202,7 +202,7 @@ TEST_F(ExportTest, TwentyFourBitSuiteFilesExportTheirStoredPixels)
         SCOPED_TRACE(f.name);
         ResetProgram();
         ScratchFolder folder;
-        std::string path = HostPath(suite) + "\\" + f.name;
+        std::string path = ToWindowsPath(suite) + "\\" + f.name;
         std::replace(path.begin(), path.end(), '/', '\\');
         std::vector<uint8_t> original = ReadWholeFile(path);
         ASSERT_FALSE(original.empty());

@@ -18,7 +18,7 @@ namespace {
 std::string DataPath(const char* name)
 {
     const char* data = getenv("DUOTINT_TEST_DATA");
-    return data == nullptr ? std::string() : HostPath(data) + "\\pictures\\" + name;
+    return data == nullptr ? std::string() : ToWindowsPath(data) + "\\pictures\\" + name;
 }
 
 // Opens path as the program does; the test ends if the program would.
@@ -89,7 +89,7 @@ TEST(OpenPictureDeathTest, EveryGoodCorpusBmpHasTheReferencePixels)
     ASSERT_NE(suite, nullptr) << "DUOTINT_BMPSUITE is not set";
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
-        std::string path = HostPath(suite) + "\\g\\" + c.name;
+        std::string path = ToWindowsPath(suite) + "\\g\\" + c.name;
         if (c.refused) {
             EXPECT_EXIT(Open(path), testing::ExitedWithCode(13), "with bit fields, a kind duotint cannot read\\.");
             continue;

@@ -41,6 +41,7 @@ using support::PackHeader;
 using support::PictureHeader;
 using support::ReadWholeFile;
 using support::Rgb;
+using support::ToWindowsPath;
 using support::WriteWholeFile;
 
 // The fixture of tests that drive the program's procedures: each test starts
@@ -50,19 +51,6 @@ protected:
     void SetUp() override { ResetProgram(); }
     void TearDown() override { memset(&state, 0, sizeof state); }
 };
-
-// A Unix path from the environment as the Windows side sees it.
-inline std::string HostPath(const char* unixPath)
-{
-    std::string p = unixPath;
-    if (!p.empty() && p[0] == '/') {
-        for (char& c : p)
-            if (c == '/')
-                c = '\\';
-        p = "Z:" + p;
-    }
-    return p;
-}
 
 // A shared scratch folder (support::TempFolder), made current while the
 // object lives.
