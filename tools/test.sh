@@ -59,13 +59,13 @@ wait "${warmups[@]}"
 export WINEPREFIX="$build/wineprefix"
 export DISPLAY=${displays[0]}
 export DUOTINT_DISPLAY_LIST="${displays[*]}"
-spec="$build/displays.json"
+resources="$build/displays.json"
 {
   printf '{"version": {"major": 1, "minor": 0}, "local": [{"displays": ['
   for ((i = 0; i < count; i++)); do
     printf '%s{"id": "%d", "slots": 1}' "$([ "$i" -gt 0 ] && echo ', ')" "$i"
   done
   printf ']}]}\n'
-} >"$spec"
+} >"$resources"
 cd "$build"
-ctest --output-on-failure --resource-spec-file "$spec" -j "${DUOTINT_TEST_JOBS:-$((count + 1))}" "$@"
+ctest --output-on-failure -j "${DUOTINT_TEST_JOBS:-$((count + 1))}" "$@"
