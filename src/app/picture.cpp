@@ -1,22 +1,28 @@
 // The read path. Files our 24-bit reader accepts are read by it exactly, with
-// its runtime errors; anything it refuses goes to the platform's decoders
-// before it is refused. Either way the pixels land in sourceImage only.
+// its runtime errors. Anything else is probed first: our own reading of its
+// container refuses what is damaged, of a kind the platform lacks, or too
+// large, before any decoder sees it. What passes is decoded in a process of
+// its own, straight into the section that becomes sourceImage.
 #include "app/picture.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/program_state.h"
 #include "image/bmp.h"
-#include "image/picture_decode.h"
+#include "image/decode_process.h"
+#include "image/probe.h"
 #include "support/error.h"
 #include "support/file_io.h"
 
 namespace {
 
-// The decoder of a picture our reader refused, open from ReadImageHeader to
-// the end of LoadSourcePixels; closed, it means our reader has the picture.
-DecodedPicture platformPicture;
+// The child decoding a picture our reader refused, running from
+// ReadImageHeader to the end of LoadSourcePixels; closed, it means our
+// reader has the picture.
+DecoderProcess decoder;
 
 uint16_t Read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t Read32(const uint8_t* p)
@@ -37,50 +43,107 @@ void TouchPages(uint8_t* start, uint32_t size)
         static_cast<volatile uint8_t*>(start)[at] = 0;
 }
 
-bool OpenWithPlatform()
+std::wstring PicturePathW()
 {
     if (state.picturePath != nullptr)
-        return platformPicture.Open(state.picturePath);
+        return state.picturePath;
     wchar_t path[MAX_PATH];
-    return MultiByteToWideChar(CP_ACP, 0, state.fileNamePtr, -1, path, MAX_PATH) != 0 && platformPicture.Open(path);
+    if (MultiByteToWideChar(CP_ACP, 0, state.fileNamePtr, -1, path, MAX_PATH) == 0)
+        return std::wstring();
+    return path;
 }
 
-// Why a file neither reader takes is refused. A 24-bit uncompressed BMP keeps
-// our reader's reason (its size, its damage); another BMP says what it is;
-// anything else says what it is not, rather than quoting a field of garbage.
-void RefusalSentence(const char* readerSentence, char* sentence, size_t size)
+// The probe over the whole file, mapped rather than read: only the pages of
+// the headers it walks are ever touched.
+ProbeResult ProbeFile(const std::wstring& path)
 {
+    ProbeResult result;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return result;
+    LARGE_INTEGER size = {};
+    HANDLE mapping = nullptr;
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0)
+        mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    const void* bytes = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+    if (bytes != nullptr) {
+        result = ProbeContainer(static_cast<const uint8_t*>(bytes), static_cast<size_t>(size.QuadPart));
+        UnmapViewOfFile(bytes);
+    }
+    if (mapping != nullptr)
+        CloseHandle(mapping);
+    CloseHandle(file);
+    return result;
+}
+
+[[noreturn]] void Refuse(const char* format, ...)
+{
+    char sentence[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(sentence, sizeof sentence, format, arguments);
+    va_end(arguments);
+    decoder.Close();
+    EndWithSentence(kErrorRefusedPicture, sentence);
+}
+
+const char* KindName(ContainerKind kind)
+{
+    switch (kind) {
+    case ContainerKind::bmp: return "BMP";
+    case ContainerKind::png: return "PNG";
+    case ContainerKind::jpeg: return "JPEG";
+    case ContainerKind::gif: return "GIF";
+    case ContainerKind::tiff: return "TIFF";
+    default: return nullptr;
+    }
+}
+
+// Whether a BMP header is of the one kind our reader reads: those are
+// decided by it alone, never handed on.
+bool IsOurKindOfBmp(const uint8_t* h)
+{
+    return h[0] == 'B' && h[1] == 'M' && Read32(h + 14) >= 40 && Read16(h + 26) == 1 && Read16(h + 28) == 24 &&
+           Read32(h + 30) == 0;
+}
+
+// Why the decoding of a picture the probe let through came to nothing.
+[[noreturn]] void RefuseDecoded(DecodeOutcome outcome, ContainerKind kind)
+{
+    const char* name = state.fileNamePtr;
+    const DecodeBudget budget = decoder.Budget();
     const uint8_t* h = state.fileHeader;
-    if (h[0] != 'B' || h[1] != 'M') {
-        snprintf(sentence, size, "%s is not a picture duotint can read.", state.fileNamePtr);
-        return;
+    switch (outcome) {
+    case DecodeOutcome::cannotDecode:
+        if (kind == ContainerKind::bmp && Read32(h + 30) == 3)
+            Refuse("%s is a %u-bit BMP picture with bit fields, a kind duotint cannot read.", name, Read16(h + 28));
+        if (kind == ContainerKind::bmp)
+            Refuse("%s is a %u-bit BMP picture that duotint cannot read; it may be damaged.", name, Read16(h + 28));
+        if (KindName(kind) != nullptr)
+            Refuse("%s is a %s picture that duotint cannot read; it may be damaged.", name, KindName(kind));
+        Refuse("%s is not a picture duotint can read.", name);
+    case DecodeOutcome::damaged:
+        Refuse("%s is damaged; duotint could not read all of its pixels.", name);
+    case DecodeOutcome::tooSlow:
+        Refuse("%s could not be decoded: the decoder was stopped after %u seconds, longer than a picture of its "
+               "size needs.",
+               name, budget.milliseconds / 1000);
+    case DecodeOutcome::tooHungry:
+        Refuse("%s could not be decoded: the decoder was stopped when it took more than %llu MiB of memory.", name,
+               static_cast<unsigned long long>(budget.memoryBytes >> 20));
+    case DecodeOutcome::tooLarge: {
+        char sentence[1024];
+        TooLargeSentence(name, decoder.Width(), decoder.Height(), sentence, sizeof sentence);
+        Refuse("%s", sentence);
     }
-    uint32_t infoSize = Read32(h + 14);
-    uint16_t bits = Read16(h + 28);
-    if (infoSize >= 40 && Read16(h + 26) == 1 && bits == 24 && Read32(h + 30) == 0) {
-        snprintf(sentence, size, "%s", readerSentence);
-        return;
-    }
-    if (Read32(h + 30) == 3) {
-        snprintf(sentence, size, "%s is a %u-bit BMP picture with bit fields, a kind duotint cannot read.",
-                 state.fileNamePtr, bits);
-        return;
-    }
-    snprintf(sentence, size, "%s is a %u-bit BMP picture that duotint cannot read; it may be damaged.",
-             state.fileNamePtr, bits);
-}
-
-void LoadPlatformPixels()
-{
-    AllocatePixelBuffer(static_cast<uint32_t>(state.srcStride) * static_cast<uint32_t>(state.imageHeight),
-                        state.sourceHandle, state.sourcePixels);
-    bool whole = platformPicture.CopyInto(state.sourcePixels, state.srcStride);
-    platformPicture.Close();
-    if (!whole) {
-        char sentence[512];
-        snprintf(sentence, sizeof sentence, "%s is damaged; duotint could not read all of its pixels.",
-                 state.fileNamePtr);
-        EndWithSentence(kErrorRefusedPicture, sentence);
+    case DecodeOutcome::noChild:
+        Refuse("duotint could not start duotint-decode.exe to read %s; it belongs beside duotint.exe.", name);
+    case DecodeOutcome::noMemory:
+        decoder.Close();
+        EndWithSentence(kErrorOutOfMemory,
+                        "duotint could not get the memory for the picture; close other programs and try again.");
+    default:
+        Refuse("%s could not be decoded: the file is damaged, or its kind cannot be read here.", name);
     }
 }
 
@@ -94,9 +157,10 @@ void BindPicture()
         BindFile(state.imageFile, state.fileNamePtr);
 }
 
+void StartDecoder() { decoder.Start(); }
+
 void ReadImageHeader()
 {
-    platformPicture.Close();
     BindPicture();
     OpenForReading(state.imageFile);
     CheckIo();
@@ -121,31 +185,35 @@ void ReadImageHeader()
         return;
     }
 
-    // A size beyond 32 bits is a negative field read as unsigned: damage.
-    if (OpenWithPlatform() && (platformPicture.Width() > 0x7FFFFFFF || platformPicture.Height() > 0x7FFFFFFF))
-        platformPicture.Close();
-    if (platformPicture.Width() != 0) {
-        char sentence[512];
-        if (!PixelsFitInMemory(platformPicture.Width(), platformPicture.Height())) {
-            TooLargeSentence(state.fileNamePtr, platformPicture.Width(), platformPicture.Height(), sentence,
-                             sizeof sentence);
-            platformPicture.Close();
-            EndWithSentence(kErrorRefusedPicture, sentence);
-        }
-        state.imageWidth = static_cast<int32_t>(platformPicture.Width());
-        state.imageHeight = static_cast<int32_t>(platformPicture.Height());
-        state.topDown = 0;
-        state.pixelDataOffset = 0;
-        return;
-    }
-    if (fileSize < 54) {
+    const std::wstring path = PicturePathW();
+    const ProbeResult probe = ProbeFile(path);
+    if (fileSize < 54 && probe.verdict != ProbeVerdict::fine) {
         // Too short even for a BMP header: the read of it fails, as it always has.
         errorState.pendingIoError = kErrorShortRead;
         CheckIo();
     }
-    char sentence[512];
-    RefusalSentence(readerSentence, sentence, sizeof sentence);
-    EndWithSentence(kErrorRefusedPicture, sentence);
+    if (probe.verdict == ProbeVerdict::damaged)
+        Refuse("%s is damaged: %s.", state.fileNamePtr, probe.what);
+    if (probe.verdict == ProbeVerdict::unsupported)
+        Refuse("%s is %s, a kind duotint cannot read.", state.fileNamePtr, probe.what);
+    if (probe.kind == ContainerKind::bmp && IsOurKindOfBmp(state.fileHeader))
+        Refuse("%s", readerSentence);
+    if (probe.verdict == ProbeVerdict::fine && !PixelsFitInMemory(probe.width, probe.height)) {
+        char sentence[1024];
+        TooLargeSentence(state.fileNamePtr, probe.width, probe.height, sentence, sizeof sentence);
+        Refuse("%s", sentence);
+    }
+
+    const DecodeRequest request = {path.c_str(), probe.orientation, probe.width, probe.height};
+    DecodeOutcome outcome = decoder.Open(request);
+    if (outcome == DecodeOutcome::decoded && !PixelsFitInMemory(decoder.Width(), decoder.Height()))
+        outcome = DecodeOutcome::tooLarge;
+    if (outcome != DecodeOutcome::decoded)
+        RefuseDecoded(outcome, probe.kind);
+    state.imageWidth = static_cast<int32_t>(decoder.Width());
+    state.imageHeight = static_cast<int32_t>(decoder.Height());
+    state.topDown = 0;
+    state.pixelDataOffset = 0;
 }
 
 void LoadSourcePixels()
@@ -154,8 +222,10 @@ void LoadSourcePixels()
     state.srcStride = layout.stride;
     state.srcPad = layout.pad;
     const uint32_t bytes = static_cast<uint32_t>(state.srcStride) * static_cast<uint32_t>(state.imageHeight);
-    if (platformPicture.Width() != 0) {
-        LoadPlatformPixels();
+    if (decoder.IsOpen()) {
+        const DecodeOutcome outcome = decoder.CopyInto(state.srcStride, state.sourceSection, state.sourcePixels);
+        if (outcome != DecodeOutcome::decoded)
+            RefuseDecoded(outcome, ContainerKind::unknown);
         return;
     }
 
@@ -210,4 +280,18 @@ void LoadSourcePixels()
 void FillExportHeader()
 {
     PackExportHeader(state.fileHeader, state.imageWidth, state.imageHeight, state.srcStride);
+}
+
+void ReleaseSourcePixels()
+{
+    if (state.sourceSection != nullptr) {
+        UnmapViewOfFile(state.sourcePixels);
+        CloseHandle(state.sourceSection);
+    } else if (state.sourceHandle != nullptr) {
+        GlobalUnlock(state.sourceHandle);
+        GlobalFree(state.sourceHandle);
+    }
+    state.sourceSection = nullptr;
+    state.sourceHandle = nullptr;
+    state.sourcePixels = nullptr;
 }

@@ -90,8 +90,10 @@ void FetchMessage()
 void RunProgram()
 {
     CreateDrawingObjects();
-    if (!TakeCommandLinePicture())
+    if (!TakeCommandLinePicture()) {
+        StartDecoder();
         RunNameEntry();
+    }
     ReadImageHeader();
     ComputeLayout();
     BuildFrameImage();

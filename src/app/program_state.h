@@ -100,6 +100,9 @@ struct ProgramState : RecordedInput {
     // Both are null when the name popup named the picture in fileName.
     const wchar_t* picturePath;
     const wchar_t* exportPath;
+    // The section sourceImage is a view of when the decoding child filled
+    // it; null when our own reader read the picture into sourceHandle.
+    HANDLE sourceSection;
 };
 
 extern ProgramState state;

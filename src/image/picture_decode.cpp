@@ -52,63 +52,6 @@ void OrientedPosition(int orientation, int64_t width, int64_t height, int64_t x,
     }
 }
 
-// The EXIF orientation (1 to 8) in the APP1 segment of a JPEG's first
-// `size` bytes; 1 when there is none or it cannot be read.
-int JpegExifOrientation(const uint8_t* bytes, size_t size)
-{
-    auto big16 = [&](size_t at) { return at + 2 <= size ? bytes[at] << 8 | bytes[at + 1] : -1; };
-    if (big16(0) != 0xFFD8)
-        return 1;
-    // Segments follow the start marker until the scan begins.
-    size_t at = 2;
-    while (at + 4 <= size && bytes[at] == 0xFF && bytes[at + 1] != 0xDA && bytes[at + 1] != 0xD9) {
-        const size_t length = static_cast<size_t>(big16(at + 2));
-        const size_t body = at + 4;
-        if (bytes[at + 1] == 0xE1 && length >= 8 && body + length - 2 <= size &&
-            memcmp(bytes + body, "Exif\0\0", 6) == 0) {
-            // A TIFF header and its first directory, in either byte order.
-            const uint8_t* tiff = bytes + body + 6;
-            const size_t tiffSize = length - 2 - 6;
-            if (tiffSize < 8 || (memcmp(tiff, "II", 2) != 0 && memcmp(tiff, "MM", 2) != 0))
-                return 1;
-            const bool little = tiff[0] == 'I';
-            auto read = [&](size_t p, int n) {
-                uint32_t v = 0;
-                for (int i = 0; i < n; ++i)
-                    v |= static_cast<uint32_t>(tiff[p + i]) << (8 * (little ? i : n - 1 - i));
-                return v;
-            };
-            const size_t directory = read(4, 4);
-            if (directory + 2 > tiffSize)
-                return 1;
-            const uint32_t entries = read(directory, 2);
-            for (uint32_t i = 0; i < entries && directory + 2 + 12 * (i + 1) <= tiffSize; ++i) {
-                const size_t entry = directory + 2 + 12 * i;
-                if (read(entry, 2) == 274 && read(entry + 2, 2) == 3) {
-                    const uint32_t value = read(entry + 8, 2);
-                    return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
-                }
-            }
-            return 1;
-        }
-        at = body + length - 2;
-    }
-    return 1;
-}
-
-int OrientationFromFile(const wchar_t* path)
-{
-    // The EXIF segment is at most 64 KB and comes first.
-    std::vector<uint8_t> head(1 << 16);
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return 1;
-    DWORD got = 0;
-    BOOL read = ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &got, nullptr);
-    CloseHandle(file);
-    return read ? JpegExifOrientation(head.data(), got) : 1;
-}
-
 IWICImagingFactory* Factory()
 {
     // One apartment and one factory for the life of the process.
@@ -137,34 +80,13 @@ bool CanBeTransparent(IWICImagingFactory* factory, const WICPixelFormatGUID& for
     return transparent != FALSE;
 }
 
-// EXIF orientation of a JPEG; 1 (as stored) when there is none. Wine's JPEG
-// decoder has no metadata reader, so the segment is read from the file then.
-int JpegOrientation(IWICBitmapDecoder* decoder, IWICBitmapFrameDecode* frame, const wchar_t* path)
-{
-    GUID container;
-    if (FAILED(decoder->GetContainerFormat(&container)) || container != GUID_ContainerFormatJpeg)
-        return 1;
-    IWICMetadataQueryReader* reader = nullptr;
-    if (FAILED(frame->GetMetadataQueryReader(&reader)))
-        return OrientationFromFile(path);
-    int orientation = 1;
-    PROPVARIANT value;
-    PropVariantInit(&value);
-    if (SUCCEEDED(reader->GetMetadataByName(L"/app1/ifd/{ushort=274}", &value)) && value.vt == VT_UI2 &&
-        value.uiVal >= 1 && value.uiVal <= 8)
-        orientation = value.uiVal;
-    else
-        orientation = OrientationFromFile(path);
-    PropVariantClear(&value);
-    Release(reader);
-    return orientation;
-}
-
 }  // namespace
+
+bool PrepareDecoders() { return Factory() != nullptr; }
 
 bool OrientationSwapsAxes(int orientation) { return orientation >= 5 && orientation <= 8; }
 
-bool DecodedPicture::Open(const wchar_t* path)
+bool DecodedPicture::Open(const wchar_t* path, int orientation)
 {
     Close();
     IWICImagingFactory* factory = Factory();
@@ -188,7 +110,7 @@ bool DecodedPicture::Open(const wchar_t* path)
     }
     width_ = w;
     height_ = h;
-    orientation_ = JpegOrientation(decoder_, frame_, path);
+    orientation_ = orientation;
     return true;
 }
 

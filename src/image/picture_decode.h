@@ -12,6 +12,10 @@ struct IWICBitmapDecoder;
 struct IWICBitmapFrameDecode;
 struct IWICFormatConverter;
 
+// Readies the platform's decoders for this thread, ahead of the first
+// picture; false when there are none.
+bool PrepareDecoders();
+
 // Whether an EXIF orientation (1 to 8) swaps the axes: 5 to 8 do.
 bool OrientationSwapsAxes(int orientation);
 
@@ -22,9 +26,10 @@ public:
     DecodedPicture(const DecodedPicture&) = delete;
     DecodedPicture& operator=(const DecodedPicture&) = delete;
 
-    // First frame (GIF) or page (TIFF) of the file; false when the platform
-    // cannot decode it.
-    bool Open(const wchar_t* path);
+    // First frame (GIF) or page (TIFF) of the file, shown turned by an
+    // EXIF orientation (1 to 8) read from the file beforehand; false when the
+    // platform cannot decode it.
+    bool Open(const wchar_t* path, int orientation);
     // The size as shown, after the orientation turn.
     int64_t Width() const { return OrientationSwapsAxes(orientation_) ? height_ : width_; }
     int64_t Height() const { return OrientationSwapsAxes(orientation_) ? width_ : height_; }

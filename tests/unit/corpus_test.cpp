@@ -53,7 +53,8 @@ uint16_t ReadPath(std::string file)
     // The process would have ended here and let go of all of it.
     if (state.imageFile.isOpen)
         CloseHandle(state.imageFile.handle);
-    for (HGLOBAL h : {state.frameHandle, state.sourceHandle, state.previewSourceHandle, state.previewHandle})
+    ReleaseSourcePixels();
+    for (HGLOBAL h : {state.frameHandle, state.previewSourceHandle, state.previewHandle})
         GlobalFree(h);
     return code;
 }
