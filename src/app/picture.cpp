@@ -182,6 +182,7 @@ void ReadImageHeader()
         state.imageHeight = facts.height;
         state.topDown = facts.topDown;
         state.pixelDataOffset = facts.dataOffset;
+        decoder.Close();  // started ahead, and not needed
         return;
     }
 

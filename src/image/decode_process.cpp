@@ -240,10 +240,9 @@ DecodeOutcome DecoderProcess::Await()
 
 void DecoderProcess::Close()
 {
-    if (process_ != nullptr) {
+    // Not waited for: the system lets go of all it held once it is gone.
+    if (process_ != nullptr)
         TerminateProcess(process_, 1);
-        WaitForSingleObject(process_, INFINITE);
-    }
     CloseAndClear(process_);
     CloseAndClear(job_);
     if (record_ != nullptr)
