@@ -42,7 +42,8 @@ bool PixelsFitInMemory(int64_t width, int64_t rows)
 {
     int64_t stride = 3 * width;
     stride += (4 - stride % 4) % 4;
-    return stride * rows <= 0x7FFFFFFF;
+    // Divided, not multiplied: sizes near 2^31 each take the product past 2^63.
+    return rows <= 0 || stride <= 0x7FFFFFFF / rows;
 }
 
 void TooLargeSentence(const char* fileName, int64_t width, int64_t rows, char* sentence, size_t sentenceSize)

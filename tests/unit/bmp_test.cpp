@@ -99,6 +99,7 @@ TEST(ImageHeader, RefusesWhatCannotBeTintedWithAPlainSentence)
         {"offset inside the header", {53, 40, 3, 2, 1, 24, 0}, "byte 53"},
         {"too large", {54, 40, 3000000, 2000000, 1, 24, 0}, "too large"},
         {"INT_MIN rows", {54, 40, 1, INT32_MIN, 1, 24, 0}, "too large"},
+        {"bytes past 2^63", {54, 40, INT32_MAX, INT32_MAX, 1, 24, 0}, "too large"},
         {"just over 2^31 - 1 bytes", {54, 40, 1, 536870912, 1, 24, 0}, "too large"},
     };
     for (const auto& c : kCases) {
