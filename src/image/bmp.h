@@ -1,4 +1,5 @@
-// The 24-bit BMP files duotint reads and writes, and its pixel buffers.
+// The 24-bit BMP files duotint reads and writes, and its pixel buffers; the
+// header itself, which needs nothing of the platform, is in bmp_header.h.
 //
 // A pixel buffer is a picture's bytes without a header: rows bottom-up,
 // three bytes per pixel (blue, green, red), each row padded with zero bytes
@@ -11,34 +12,7 @@
 
 #include <windows.h>
 
-struct RowLayout {
-    int32_t stride;  // bytes per row, a multiple of 4
-    uint8_t pad;     // zero bytes at the end of each row, 0 to 3
-};
-
-// Row layout of a 24-bit picture `width` pixels wide.
-RowLayout RowStride(int32_t width);
-
-// What the program takes from a picture's 54-byte header.
-struct ImageHeaderFacts {
-    int32_t width;
-    int32_t height;      // always positive
-    uint8_t topDown;     // the file stores its rows top row first
-    uint32_t dataOffset; // file offset of the first pixel row
-};
-
-// Checks a header in order and either fills `facts` or writes into
-// `sentence` the one plain sentence that says why `fileName` is refused.
-bool ParseImageHeader(const uint8_t header[54], const char* fileName, ImageHeaderFacts& facts,
-                      char* sentence, size_t sentenceSize);
-
-// Whether a 24-bit buffer of width x rows pixels stays within 2 GB, and the
-// sentence that refuses one that does not.
-bool PixelsFitInMemory(int64_t width, int64_t rows);
-void TooLargeSentence(const char* fileName, int64_t width, int64_t rows, char* sentence, size_t sentenceSize);
-
-// The 54-byte header of an exported picture.
-void PackExportHeader(uint8_t header[54], int32_t width, int32_t height, int32_t stride);
+#include "image/bmp_header.h"
 
 // One locked block of `size` bytes; ends the program with exit code 8 and a
 // sentence naming the size when the memory cannot be had.

@@ -24,6 +24,7 @@ struct HeaderFields {
     int32_t width = 3, height = 2;
     uint16_t planes = 1, bits = 24;
     uint32_t compression = 0;
+    const char* magic = "BM";
 };
 
 void Put32(uint8_t* p, uint32_t v)
@@ -35,8 +36,8 @@ void Put32(uint8_t* p, uint32_t v)
 void Pack(const HeaderFields& f, uint8_t* h)
 {
     memset(h, 0xAA, 54);
-    h[0] = 'B';
-    h[1] = 'M';
+    h[0] = static_cast<uint8_t>(f.magic[0]);
+    h[1] = static_cast<uint8_t>(f.magic[1]);
     Put32(h + 10, f.dataOffset);
     Put32(h + 14, f.infoSize);
     Put32(h + 18, static_cast<uint32_t>(f.width));
@@ -84,6 +85,7 @@ TEST(ImageHeader, RefusesWhatCannotBeTintedWithAPlainSentence)
         HeaderFields fields;
         const char* reason;
     } kCases[] = {
+        {"not BM", {54, 40, 3, 2, 1, 24, 0, "XX"}, "does not begin as a BMP file does"},
         {"info header of 39 bytes", {54, 39, 3, 2, 1, 24, 0}, "39-byte picture header"},
         {"OS/2 header", {54, 12, 3, 2, 1, 24, 0}, "12-byte"},
         {"two planes", {54, 40, 3, 2, 2, 24, 0}, "2 colour planes"},
@@ -97,6 +99,7 @@ TEST(ImageHeader, RefusesWhatCannotBeTintedWithAPlainSentence)
         {"offset inside the header", {53, 40, 3, 2, 1, 24, 0}, "byte 53"},
         {"too large", {54, 40, 3000000, 2000000, 1, 24, 0}, "too large"},
         {"INT_MIN rows", {54, 40, 1, INT32_MIN, 1, 24, 0}, "too large"},
+        {"bytes past 2^63", {54, 40, INT32_MAX, INT32_MAX, 1, 24, 0}, "too large"},
         {"just over 2^31 - 1 bytes", {54, 40, 1, 536870912, 1, 24, 0}, "too large"},
     };
     for (const auto& c : kCases) {

@@ -1,0 +1,38 @@
+// The 24-bit BMP header as bytes: checking a picture's, packing the export's,
+// the row layout both follow and the 2 GB limit on pixels.
+//
+// Plain C++ over a 54-byte array and nothing of the platform, so that it is
+// fuzzed natively; bmp.h adds the pixel buffers, which need Windows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct RowLayout {
+    int32_t stride;  // bytes per row, a multiple of 4
+    uint8_t pad;     // zero bytes at the end of each row, 0 to 3
+};
+
+// Row layout of a 24-bit picture `width` pixels wide.
+RowLayout RowStride(int32_t width);
+
+// What the program takes from a picture's 54-byte header.
+struct ImageHeaderFacts {
+    int32_t width;
+    int32_t height;      // always positive
+    uint8_t topDown;     // the file stores its rows top row first
+    uint32_t dataOffset; // file offset of the first pixel row
+};
+
+// Checks a header in order and either fills `facts` or writes into
+// `sentence` the one plain sentence that says why `fileName` is refused.
+bool ParseImageHeader(const uint8_t header[54], const char* fileName, ImageHeaderFacts& facts,
+                      char* sentence, size_t sentenceSize);
+
+// Whether a 24-bit buffer of width x rows pixels stays within 2 GB, and the
+// sentence that refuses one that does not.
+bool PixelsFitInMemory(int64_t width, int64_t rows);
+void TooLargeSentence(const char* fileName, int64_t width, int64_t rows, char* sentence, size_t sentenceSize);
+
+// The 54-byte header of an exported picture.
+void PackExportHeader(uint8_t header[54], int32_t width, int32_t height, int32_t stride);

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Builds the parsers' fuzz targets natively with clang's libFuzzer,
+# AddressSanitizer and UndefinedBehaviorSanitizer into build-fuzz/, seeds
+# each from tests/data and runs each for SECONDS (60). Fails when any target
+# finds a crash; the input that did it is left in build-fuzz/<target>/.
+# Usage: tools/fuzz.sh [SECONDS]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-60}
+out=$root/build-fuzz
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+apt_install() {
+  echo "fuzz: installing $*"
+  # Another job may hold the package lock; apt waits for it instead of failing.
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 update -qq
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
+    --no-install-recommends "$@" >/dev/null
+}
+command -v clang++ >/dev/null || apt_install clang
+# The libFuzzer runtime comes in a package of its own, named for clang's major version.
+major=$(clang++ -dumpversion | cut -d. -f1)
+runtime=libclang-rt-$major-dev
+dpkg-query -W -f='${Status}' "$runtime" 2>/dev/null | grep -q 'install ok installed' || apt_install "$runtime"
+
+flags=(-fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -g -O1 -std=c++17 -I"$root/src")
+declare -A sources=(
+  [probe_fuzz]="$root/src/image/probe.cpp"
+  [bmp_header_fuzz]="$root/src/image/bmp_header.cpp"
+  [exif_fuzz]="$root/src/image/probe.cpp"
+)
+targets=(probe_fuzz bmp_header_fuzz exif_fuzz)
+for target in "${targets[@]}"; do
+  mkdir -p "$out/$target/corpus"
+  clang++ "${flags[@]}" "$root/tests/fuzz/$target.cpp" ${sources[$target]} -o "$out/$target/$target"
+done
+
+# Seeds are copies: the fuzzer adds to its corpus folder, never to tests/data.
+cp "$root"/tests/data/pictures/*.{png,gif,jpg,tif} "$root"/tests/data/bmpsuite/*/*.bmp "$out/probe_fuzz/corpus/"
+cp "$root"/tests/data/bmpsuite/*/*.bmp "$out/bmp_header_fuzz/corpus/"
+cp "$root"/tests/data/pictures/*.jpg "$out/exif_fuzz/corpus/"
+# A leading byte other than 0xFF makes exif_fuzz wrap the rest as an EXIF
+# block, which is a TIFF header and directory like the sample TIFF.
+{ printf '\0'; cat "$root/tests/data/pictures/rgb.tif"; } >"$out/exif_fuzz/corpus/rgb.tif.exif"
+
+failed=()
+for target in "${targets[@]}"; do
+  log=$out/$target/run.log
+  status=0
+  (cd "$out/$target" && "./$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+     -print_final_stats=1 -artifact_prefix="$out/$target/" corpus) >"$log" 2>&1 || status=$?
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  if [ "$status" -ne 0 ]; then
+    failed+=("$target")
+    echo "fuzz: $target FAILED after ${runs:-?} executions; see $log"
+    grep -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error)' "$log" | head -n 5 || true
+  else
+    echo "fuzz: $target ran ${runs:-?} executions in ${seconds} s"
+  fi
+done
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzz: crashes in ${failed[*]}"
+  exit 1
+fi
