@@ -26,20 +26,6 @@ char displayName[4 * MAX_PATH];
     EndWithSentence(static_cast<uint16_t>(code), sentence);
 }
 
-std::wstring FullPath(const wchar_t* path)
-{
-    DWORD n = GetFullPathNameW(path, 0, nullptr, nullptr);
-    if (n == 0)
-        return path;
-    std::wstring full(n, L'\0');
-    n = GetFullPathNameW(path, n, &full[0], nullptr);
-    full.resize(n);
-    // Beyond MAX_PATH only the \\?\ form of a path reaches the file.
-    if (full.size() >= MAX_PATH && full.compare(0, 2, L"\\\\") != 0)
-        full = L"\\\\?\\" + full;
-    return full;
-}
-
 }  // namespace
 
 bool TakeCommandLinePicture()

@@ -16,6 +16,7 @@
 #include "image/probe.h"
 #include "support/error.h"
 #include "support/file_io.h"
+#include "support/picture_names.h"
 
 namespace {
 
@@ -43,14 +44,16 @@ void TouchPages(uint8_t* start, uint32_t size)
         static_cast<volatile uint8_t*>(start)[at] = 0;
 }
 
+// The picture's full path: the decoding process starts in a folder of its
+// own, since Wine cannot start one in a folder deeper than MAX_PATH.
 std::wstring PicturePathW()
 {
     if (state.picturePath != nullptr)
         return state.picturePath;
-    wchar_t path[MAX_PATH];
-    if (MultiByteToWideChar(CP_ACP, 0, state.fileNamePtr, -1, path, MAX_PATH) == 0)
+    wchar_t name[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, state.fileNamePtr, -1, name, MAX_PATH) == 0)
         return std::wstring();
-    return path;
+    return FullPath(name);
 }
 
 // The probe over the whole file, mapped rather than read: only the pages of

@@ -72,14 +72,15 @@ uint64_t PrivateBytes(HANDLE process)
     return counters.PrivateUsage > counters.PagefileUsage ? counters.PrivateUsage : counters.PagefileUsage;
 }
 
-std::wstring DecoderPath()
+// The folder of the running program, where the decoder stands too.
+std::wstring ProgramFolder()
 {
     wchar_t own[kLongPathCapacity];
     DWORD n = GetModuleFileNameW(nullptr, own, kLongPathCapacity);
     std::wstring path(own, n);
     size_t slash = path.find_last_of(L"\\/");
     path.resize(slash == std::wstring::npos ? 0 : slash + 1);
-    return path + L"duotint-decode.exe";
+    return path;
 }
 
 // What the child said, read as one of the three answers it may give.
@@ -137,7 +138,8 @@ void DecoderProcess::Start()
         JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
     SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits);
 
-    const std::wstring exe = DecoderPath();
+    const std::wstring folder = ProgramFolder();
+    const std::wstring exe = folder + L"duotint-decode.exe";
     wchar_t commandLine[256];
     swprintf(commandLine, 256, L"\"duotint-decode\" %llu %llu %llu",
              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(control_)),
@@ -146,8 +148,10 @@ void DecoderProcess::Start()
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
-    if (!CreateProcessW(exe.c_str(), commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
-                        &startup, &child)) {
+    // It starts in the program's folder: the picture's path is absolute, and
+    // the current folder may be one Wine cannot start a process in.
+    if (!CreateProcessW(exe.c_str(), commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &child)) {
         Close();
         return;
     }

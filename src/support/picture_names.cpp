@@ -20,6 +20,19 @@ bool FindPictureFile(char* name, int32_t nameLength)
     return false;
 }
 
+std::wstring FullPath(const wchar_t* path)
+{
+    DWORD n = GetFullPathNameW(path, 0, nullptr, nullptr);
+    if (n == 0)
+        return path;
+    std::wstring full(n, L'\0');
+    n = GetFullPathNameW(path, n, &full[0], nullptr);
+    full.resize(n);
+    if (full.size() >= MAX_PATH && full.compare(0, 2, L"\\\\") != 0)
+        full = L"\\\\?\\" + full;
+    return full;
+}
+
 std::wstring ExportPathFor(const std::wstring& picture)
 {
     size_t nameStart = picture.find_last_of(L"\\/:");

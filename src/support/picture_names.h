@@ -13,6 +13,10 @@ extern const char* const kPictureExtensions[7];
 // try, when none is.
 bool FindPictureFile(char* name, int32_t nameLength);
 
+// A path made absolute, in the \\?\ form beyond MAX_PATH, where only that
+// form reaches the file.
+std::wstring FullPath(const wchar_t* path);
+
 // The export beside a picture: its path without the last extension of the
 // file name, and "-.bmp". "C:\\My Pictures\\Holiday Photo.TIF" gives
 // "C:\\My Pictures\\Holiday Photo-.bmp".
