@@ -24,7 +24,8 @@ struct DecoderControl {
     int32_t stride;
     uint64_t pixelSection;  // the section's handle in the child; 0: no pixels wanted
     wchar_t path[kLongPathCapacity];
-    // The child's answer.
+    // The child's answer, and its progress while it fills the pixels.
+    volatile int64_t rowsDone;
     int32_t outcome;        // a DecodeOutcome
     int64_t width;
     int64_t height;
@@ -207,6 +208,7 @@ DecodeOutcome DecoderProcess::CopyInto(int32_t stride, HANDLE& section, uint8_t*
     }
     record_->stride = stride;
     record_->pixelSection = reinterpret_cast<uintptr_t>(childSection);
+    startTick_ = GetTickCount();
     SetEvent(go_);
     DecodeOutcome outcome = Await();
     Close();
@@ -219,7 +221,15 @@ DecodeOutcome DecoderProcess::CopyInto(int32_t stride, HANDLE& section, uint8_t*
 DecodeOutcome DecoderProcess::Await()
 {
     HANDLE waits[2] = {reported_, process_};
+    int64_t rowsSeen = record_->rowsDone;
     for (;;) {
+        // While rows come out the child is not stuck: Wine's decoders do all
+        // their work before the first row, so progress is only watched here,
+        // and the budget restarts with each piece.
+        if (record_->rowsDone != rowsSeen) {
+            rowsSeen = record_->rowsDone;
+            startTick_ = GetTickCount();
+        }
         // A short wait, so that time and memory are looked at often: a child
         // can take some hundred MiB in the meantime.
         DWORD woke = WaitForMultipleObjects(2, waits, FALSE, 20);
@@ -297,7 +307,7 @@ int RunDecoderChild(const wchar_t* commandLine)
     const auto section = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record->pixelSection));
     const SIZE_T bytes = static_cast<SIZE_T>(record->stride) * static_cast<SIZE_T>(record->height);
     auto* pixels = static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, bytes));
-    const bool whole = pixels != nullptr && picture.CopyInto(pixels, record->stride);
+    const bool whole = pixels != nullptr && picture.CopyInto(pixels, record->stride, &record->rowsDone);
     answer(whole ? DecodeOutcome::decoded : DecodeOutcome::damaged);
     return 0;
 }

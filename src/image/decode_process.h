@@ -5,9 +5,11 @@
 // writes the 24-bit rows straight into a section the program maps as its
 // picture, which stays the one copy of the pixels.
 //
-// The program watches the child: a crash, a time budget that grows with the
-// declared size, and a budget on the child's own memory (the shared pixels
-// not counted). The child belongs to a job that ends it with the program.
+// The program watches the child: a crash; a time budget that grows with the
+// declared size, for the decoding and again for each stretch of the copy
+// without a new row; and a budget on the child's own memory (the shared
+// pixels not counted). The child belongs to a job that ends it with the
+// program.
 #pragma once
 
 #include <windows.h>

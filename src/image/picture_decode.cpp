@@ -111,14 +111,28 @@ bool DecodedPicture::Open(const wchar_t* path, int orientation)
     width_ = w;
     height_ = h;
     orientation_ = orientation;
+    // Rows already blue, green, red and upright go straight into place.
+    straight_ = format == GUID_WICPixelFormat24bppBGR && !OrientationSwapsAxes(orientation) && orientation <= 1;
     return true;
 }
 
-bool DecodedPicture::CopyInto(uint8_t* pixels, int64_t stride)
+bool DecodedPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone)
 {
     if (converter_ == nullptr)
         return false;
     const int64_t outWidth = Width(), outHeight = Height();
+    if (straight_) {
+        for (int64_t y = 0; y < height_; ++y) {
+            uint8_t* row = pixels + (height_ - 1 - y) * stride;
+            WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width_), 1};
+            if (FAILED(frame_->CopyPixels(&rect, static_cast<UINT>(stride), static_cast<UINT>(3 * width_), row)))
+                return false;
+            memset(row + 3 * width_, 0, static_cast<size_t>(stride - 3 * width_));
+            if (rowsDone != nullptr)
+                *rowsDone = y + 1;
+        }
+        return true;
+    }
     // Where stored pixel (x, y) goes in the buffer, which is bottom-up.
     auto OffsetOf = [&](int64_t x, int64_t y) {
         int64_t ox, oy;
@@ -161,6 +175,8 @@ bool DecodedPicture::CopyInto(uint8_t* pixels, int64_t stride)
                 }
             }
         }
+        if (rowsDone != nullptr)
+            *rowsDone = top + rows;
     }
     return true;
 }
@@ -171,6 +187,7 @@ void DecodedPicture::Close()
     Release(frame_);
     Release(decoder_);
     hasAlpha_ = false;
+    straight_ = false;
     orientation_ = 1;
     width_ = height_ = 0;
 }

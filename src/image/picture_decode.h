@@ -33,9 +33,10 @@ public:
     // The size as shown, after the orientation turn.
     int64_t Width() const { return OrientationSwapsAxes(orientation_) ? height_ : width_; }
     int64_t Height() const { return OrientationSwapsAxes(orientation_) ? width_ : height_; }
-    // Fills pixels, rows `stride` bytes apart; false when decoding fails
-    // part of the way (a damaged file).
-    bool CopyInto(uint8_t* pixels, int64_t stride);
+    // Fills pixels, rows `stride` bytes apart, counting the stored rows done
+    // in rowsDone as it goes; false when decoding fails part of the way (a
+    // damaged file).
+    bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone = nullptr);
     void Close();
 
 private:
@@ -43,6 +44,7 @@ private:
     IWICBitmapFrameDecode* frame_ = nullptr;
     IWICFormatConverter* converter_ = nullptr;
     bool hasAlpha_ = false;
+    bool straight_ = false;
     int orientation_ = 1;
     int64_t width_ = 0;   // as stored
     int64_t height_ = 0;
