@@ -193,8 +193,8 @@ JpegHeaders WalkJpeg(const uint8_t* bytes, size_t size)
     for (;;) {
         // Stray bytes between segments are stepped over, as decoders do, and
         // any number of 0xFF fill bytes may stand before a marker's code.
-        while (at < size && bytes[at] != 0xFF)
-            ++at;
+        const void* mark = memchr(bytes + at, 0xFF, size - at);
+        at = mark != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(mark) - bytes) : size;
         while (at < size && bytes[at] == 0xFF)
             ++at;
         if (at == size) {
@@ -429,7 +429,7 @@ ProbeResult ProbeBmp(const uint8_t* bytes, size_t size)
     if (height == 0)
         return Damaged(bmp, kZeroSize);
     // Compressions 4 and 5 are JPEG and PNG in Windows headers only; in
-    // OS/2's they are RLE24 and Huffman, which are left to the decoder.
+    // OS/2's, 4 is RLE24, which is left to the decoder.
     if (WindowsInfoSize(infoSize) && compression == 4)
         return Unsupported(bmp, "a BMP with JPEG compression");
     if (WindowsInfoSize(infoSize) && compression == 5)
