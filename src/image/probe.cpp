@@ -79,27 +79,27 @@ bool FirstDirectory(const Tiff& tiff, size_t& directory, uint32_t& entries)
     return entries <= (tiff.size - directory - 2) / 12;
 }
 
-enum class TagValue { missing, outside, read };
-
-// The first value of a SHORT or LONG entry: in the entry itself when all its
-// values fit in 4 bytes, else at the offset the entry holds.
-TagValue FirstValue(const Tiff& tiff, size_t entry, uint32_t& value)
+// Takes into `value` the first value of a SHORT or LONG entry: from the
+// entry itself when all its values fit in 4 bytes, else from the offset the
+// entry holds. Other types and empty entries leave `value` as it was; false
+// when the values lie past the end of the bytes.
+bool ReadFirstValue(const Tiff& tiff, size_t entry, uint32_t& value)
 {
     const uint32_t type = tiff.U16(entry + 2);
     const uint64_t count = tiff.U32(entry + 4);
     if (type != 3 && type != 4)
-        return TagValue::missing;
+        return true;
     if (count == 0)
-        return TagValue::missing;
+        return true;
     const uint64_t width = type == 3 ? 2 : 4;
     size_t at = entry + 8;
     if (count * width > 4) {
         at = tiff.U32(entry + 8);
         if (at > tiff.size || width > tiff.size - at)
-            return TagValue::outside;
+            return false;
     }
     value = type == 3 ? tiff.U16(at) : tiff.U32(at);
-    return TagValue::read;
+    return true;
 }
 
 // The orientation tag (274, a SHORT) of the first directory of an EXIF block.
@@ -193,8 +193,8 @@ JpegHeaders WalkJpeg(const uint8_t* bytes, size_t size)
     for (;;) {
         // Stray bytes between segments are stepped over, as decoders do, and
         // any number of 0xFF fill bytes may stand before a marker's code.
-        while (at < size && bytes[at] != 0xFF)
-            ++at;
+        const void* mark = memchr(bytes + at, 0xFF, size - at);
+        at = mark != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(mark) - bytes) : size;
         while (at < size && bytes[at] == 0xFF)
             ++at;
         if (at == size) {
@@ -337,8 +337,6 @@ ProbeResult ProbeGif(const uint8_t* bytes, size_t size)
             if (at >= size)
                 return Damaged(gif, "an extension runs past the end of the file");
             const size_t length = bytes[at];
-            if (length >= size - at)
-                return Damaged(gif, "an extension runs past the end of the file");
             at += 1 + length;
             if (length == 0)
                 break;
@@ -359,30 +357,24 @@ ProbeResult ProbeTiff(const uint8_t* bytes, size_t size)
         return Damaged(tiff, kShortHeader);
     if (!FirstDirectory(file, directory, entries))
         return Damaged(tiff, "its first directory runs past the end of the file");
-    bool haveWidth = false, haveHeight = false;
+    // A tag that is absent, or neither SHORT nor LONG, leaves its default.
     uint32_t width = 0, height = 0, photometric = 2, sampleFormat = 1, bits = 8;
     for (uint32_t i = 0; i < entries; ++i) {
         const size_t entry = directory + 2 + 12 * static_cast<size_t>(i);
         uint32_t* value = nullptr;
-        bool* present = nullptr;
         switch (file.U16(entry)) {
-        case 256: value = &width; present = &haveWidth; break;
-        case 257: value = &height; present = &haveHeight; break;
+        case 256: value = &width; break;
+        case 257: value = &height; break;
         case 258: value = &bits; break;
         case 262: value = &photometric; break;
         case 339: value = &sampleFormat; break;
         default: continue;
         }
-        const TagValue got = FirstValue(file, entry, *value);
-        if (got == TagValue::outside)
+        if (!ReadFirstValue(file, entry, *value))
             return Damaged(tiff, "a tag's values lie past the end of the file");
-        if (present != nullptr)
-            *present = got == TagValue::read;
     }
-    if (!haveWidth || !haveHeight)
-        return Damaged(tiff, "it does not declare its width and height");
     if (width == 0 || height == 0)
-        return Damaged(tiff, kZeroSize);
+        return Damaged(tiff, "it declares no width or height, or one of 0");
     if (bits == 0)
         return Damaged(tiff, "it declares 0 bits a sample");
     if (photometric == 5)
@@ -437,7 +429,7 @@ ProbeResult ProbeBmp(const uint8_t* bytes, size_t size)
     if (height == 0)
         return Damaged(bmp, kZeroSize);
     // Compressions 4 and 5 are JPEG and PNG in Windows headers only; in
-    // OS/2's they are RLE24 and Huffman, which are left to the decoder.
+    // OS/2's, 4 is RLE24, which is left to the decoder.
     if (WindowsInfoSize(infoSize) && compression == 4)
         return Unsupported(bmp, "a BMP with JPEG compression");
     if (WindowsInfoSize(infoSize) && compression == 5)
