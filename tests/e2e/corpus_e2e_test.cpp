@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
+#include "container_bytes.h"
 #include "harness.h"
 
 using namespace e2e;
@@ -84,6 +86,54 @@ TEST(Corpus, OnePictureOfEachOutcomeEndsSoInTheProgram)
         EXPECT_EQ(Judge(ends[i], std::string(kCases[i].name) + ".bmp", &acceptable), kCases[i].outcome)
             << Describe(ends[i]);
         EXPECT_EQ(folders[i]->Snapshot(), before[i]) << "the folder changed";
+    }
+}
+
+// Small hostile files that once took the program down inside the platform's
+// decoders or made it take gigabytes: our own probe refuses most before any
+// decoder runs, and the decoding process holds the rest. Each ends with its
+// sentence within 10 seconds and writes nothing.
+TEST(Corpus, HostileFilesAreRefusedInOrder)
+{
+    using namespace support::bytes;
+    const Bytes kIdat = Chunk("IDAT", 10, Bytes{0x78, 0x9C, 0x63, 0, 0, 0, 0, 0, 0, 0}) + Chunk("IEND", 0, {});
+    // DirectDraw surface: size, flags, height, width, then a 32-bit RGB
+    // pixel format at byte 76 of the header.
+    const Bytes kDds = Text("DDS ", 4) + Int(124, 4, false) + Int(0x100F, 4, false) + Int(65535, 4, false) +
+                       Int(65535, 4, false) + Bytes(56) + Int(32, 4, false) + Int(0x40, 4, false) + Bytes(4) +
+                       Int(32, 4, false) + Int(0xFF0000, 4, false) + Int(0xFF00, 4, false) + Int(0xFF, 4, false) +
+                       Bytes(24) + Bytes(1500);
+    static const struct {
+        const char* file;
+        Bytes bytes;
+        const char* fault;   // the decoding process's test-only fault, or none
+        const char* wanted;  // a part of the sentence
+    } kCases[] = {
+        {"wide.png", Png(37840, 37840, kIdat), nullptr, "37840 x 37840 pixels, too large"},
+        {"wide.jpg", kSoi + Sof(0xC0, 8, 65500, 65500) + kSos, nullptr, "65500 x 65500 pixels, too large"},
+        {"text.png", Png(5, 3, Chunk("tEXt", 0x7FFFFFF0, Bytes(600))), nullptr, "damaged: "},
+        {"huge.dds", kDds, nullptr, ""},
+        {"crash.png", {}, "crash", "could not be decoded: the file is damaged, or its kind cannot be read here."},
+        {"hang.png", {}, "hang", "the decoder was stopped after 5 seconds"},
+        {"hog.png", {}, "hog", "the decoder was stopped when it took more than 256 MiB of memory"},
+    };
+    const std::string good = ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\grey.png";
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.file);
+        TempFolder folder;
+        ASSERT_TRUE(c.fault != nullptr ? folder.CopyIn(good, c.file) : folder.Write(c.file, c.bytes));
+        auto before = folder.Snapshot();
+        SetEnvironmentVariableA("DUOTINT_DECODER_FAULT", c.fault);
+        Duotint duotint;
+        const bool started = duotint.Start(folder.Path(), std::wstring(c.file, c.file + strlen(c.file)));
+        SetEnvironmentVariableA("DUOTINT_DECODER_FAULT", nullptr);
+        ASSERT_TRUE(started);
+        RunEnd end = duotint.Finish(kRunLimitMs);
+        bool acceptable = false;
+        EXPECT_EQ(Judge(end, c.file, &acceptable), "refused") << Describe(end);
+        EXPECT_NE(end.boxes.empty() ? std::string::npos : end.boxes[0].find(c.wanted), std::string::npos)
+            << Describe(end);
+        EXPECT_EQ(folder.Snapshot(), before) << "the folder changed";
     }
 }
 
