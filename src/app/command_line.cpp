@@ -39,8 +39,9 @@ void CheckExportName(const std::wstring& path)
         utf8[0] = '\0';
     char why[sizeof utf8 + 128];
     if (fault == ExportNameFault::tooLong) {
-        snprintf(why, sizeof why, "its export %s would be longer than %d characters, which the file system does not allow",
-                 utf8, kMaxNameLength);
+        snprintf(why, sizeof why,
+                 "its export %s would be longer than %d characters, which the file system does not allow", utf8,
+                 kMaxNameLength);
         CannotOpen(kExitExportNameTooLong, why);
     }
     snprintf(why, sizeof why, "its export %s would name a device, not a file", utf8);

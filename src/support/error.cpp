@@ -95,6 +95,8 @@ void DescribeFault(FileFault fault, uint16_t code, char (&why)[64])
         "it is too short to be a picture",
         "it ends before all of the picture could be read",
     };
+    static_assert(sizeof kFaultText / sizeof *kFaultText == static_cast<size_t>(FileFault::endsEarly) + 1,
+                  "a text per fault");
     const char* text = kFaultText[static_cast<int>(fault)];
     if (text == nullptr) {
         switch (code) {

@@ -41,7 +41,8 @@ void FailShortWrite() { Fail(kErrorShortWrite, IsDiskFull(GetLastError()) ? File
 // Writing target failed with platform error e. The platform says "access
 // denied" alike for a read-only file, a folder of that name and a folder
 // that takes no new file; the target's attributes now tell them apart.
-// newFile: the call that failed was making a new file beside the target.
+// newFile: the call that failed was making a new file beside the target. A
+// write-protected disk counts as a read-only folder.
 void FailWriting(const wchar_t* target, DWORD e, bool newFile)
 {
     FileFault fault = FileFault::unknown;
@@ -56,7 +57,7 @@ void FailWriting(const wchar_t* target, DWORD e, bool newFile)
         fault = FileFault::diskFull;
     else if (e == ERROR_PATH_NOT_FOUND)
         fault = FileFault::folderGone;
-    else if (e == ERROR_ACCESS_DENIED && newFile)
+    else if ((e == ERROR_ACCESS_DENIED && newFile) || e == ERROR_WRITE_PROTECT)
         fault = FileFault::readOnlyFolder;
     Fail(MapPlatformError(e), fault);
 }

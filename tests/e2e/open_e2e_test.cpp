@@ -112,7 +112,8 @@ TEST(CommandLine, PathThatCannotBeOpenedGivesItsBoxAndCreatesNothing)
         {"a device", "NUL.png", "it names a device, not a file.", 5},
         {"/dev/zero, which Wine shows as it shows a FIFO", "Z:\\dev\\zero", "it is not a regular file.", 5},
         {"an export name too long", kLongStem + ".png",
-         "its export " + kLongStem + "-.bmp would be longer than 255 characters, which the file system does not allow.", 206},
+         "its export " + kLongStem + "-.bmp would be longer than 255 characters, which the file system does not allow.",
+         206},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.label);
