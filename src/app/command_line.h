@@ -4,11 +4,13 @@
 
 // Exit codes of a command-line path that cannot be opened.
 enum : unsigned {
-    kExitNoSuchFile = 2,   // the file, or a folder on its way, does not exist
-    kExitCannotRead = 5,   // a folder, or a file that may not or cannot be read
+    kExitNoSuchFile = 2,            // the file, or a folder on its way, does not exist
+    kExitCannotRead = 5,            // a folder, a device, or a file that may not or cannot be read
+    kExitExportNameTooLong = 206,   // the platform's own number for a name too long
 };
 
 // True when the command line names a picture: it is then state.picturePath,
 // its export state.exportPath, and state.fileNamePtr the name the sentences
-// use. A path that cannot be opened ends the program with one sentence.
+// use. A path that cannot be opened, or whose export can never be a file,
+// ends the program with one sentence.
 bool TakeCommandLinePicture();

@@ -110,6 +110,29 @@ bool IsOurKindOfBmp(const uint8_t* h)
            Read32(h + 30) == 0;
 }
 
+// "a 24-bit", "an 8-bit": the bits per pixel of a BMP header with its article.
+std::string BitsPerPixel(const uint8_t* h)
+{
+    const unsigned bits = Read16(h + 28);
+    std::string number = std::to_string(bits);
+    const bool an = number[0] == '8' || bits == 11 || bits == 18 || (number.size() % 3 == 2 && number[0] == '1' &&
+                                                                      (number[1] == '1' || number[1] == '8'));
+    return (an ? "an " : "a ") + number + "-bit";
+}
+
+// The compression of a BMP the platform could not read, when it says more
+// than its bits: bit fields in a Windows header, Huffman coding in OS/2's.
+const char* BmpCompressionWords(const uint8_t* h)
+{
+    const uint32_t infoSize = Read32(h + 14), compression = Read32(h + 30);
+    const bool os2 = infoSize == 16 || infoSize == 64;
+    if (compression == 3)
+        return os2 ? " with Huffman coding" : " with bit fields";
+    if (compression == 6 && !os2)
+        return " with bit fields";
+    return "";
+}
+
 // Why the decoding of a picture the probe let through came to nothing.
 [[noreturn]] void RefuseDecoded(DecodeOutcome outcome, ContainerKind kind)
 {
@@ -118,10 +141,11 @@ bool IsOurKindOfBmp(const uint8_t* h)
     const uint8_t* h = state.fileHeader;
     switch (outcome) {
     case DecodeOutcome::cannotDecode:
-        if (kind == ContainerKind::bmp && Read32(h + 30) == 3)
-            Refuse("%s is a %u-bit BMP picture with bit fields, a kind duotint cannot read.", name, Read16(h + 28));
+        if (kind == ContainerKind::bmp && *BmpCompressionWords(h) != '\0')
+            Refuse("%s is %s BMP picture%s, a kind duotint cannot read.", name, BitsPerPixel(h).c_str(),
+                   BmpCompressionWords(h));
         if (kind == ContainerKind::bmp)
-            Refuse("%s is a %u-bit BMP picture that duotint cannot read; it may be damaged.", name, Read16(h + 28));
+            Refuse("%s is %s BMP picture that duotint cannot read; it may be damaged.", name, BitsPerPixel(h).c_str());
         if (KindName(kind) != nullptr)
             Refuse("%s is a %s picture that duotint cannot read; it may be damaged.", name, KindName(kind));
         Refuse("%s is not a picture duotint can read.", name);
@@ -193,7 +217,7 @@ void ReadImageHeader()
     const ProbeResult probe = ProbeFile(path);
     if (fileSize < 54 && probe.verdict != ProbeVerdict::fine) {
         // Too short even for a BMP header: the read of it fails, as it always has.
-        errorState.pendingIoError = kErrorShortRead;
+        FailShortFile(state.imageFile, FileFault::tooShortForAPicture);
         CheckIo();
     }
     if (probe.verdict == ProbeVerdict::damaged)

@@ -1,7 +1,9 @@
 // Runtime errors, the report and the end of the process.
 #include "support/error.h"
 
+#include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include "support/file_io.h"
 
@@ -60,6 +62,96 @@ void WriteDecimal(uint32_t value)
 }
 
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
+
+// The name the report's sentence gives the file: UTF-8, without the
+// prefix \\?\ that only lifts the length limit. Empty when no file is known.
+void DisplayName(const FileInUse& file, char* out, int size)
+{
+    static wchar_t converted[kLongPathCapacity];
+    const wchar_t* name = file.wideName;
+    out[0] = '\0';
+    if (name == nullptr) {
+        if (file.name == nullptr || MultiByteToWideChar(CP_ACP, 0, file.name, -1, converted, kLongPathCapacity) == 0)
+            return;
+        name = converted;
+    }
+    if (wcsncmp(name, L"\\\\?\\", 4) == 0)
+        name += 4;
+    if (WideCharToMultiByte(CP_UTF8, 0, name, -1, out, size, nullptr, nullptr) == 0)
+        out[0] = '\0';
+}
+
+// Why, in words: what the file layer found, or else what the number means.
+void DescribeFault(FileFault fault, uint16_t code, char (&why)[64])
+{
+    static const char* const kFaultText[] = {
+        nullptr,
+        "another program holds it open",
+        "it is read-only",
+        "its folder is read-only",
+        "there is a folder of that name",
+        "its folder no longer exists",
+        "the disk is full",
+        "it is too short to be a picture",
+        "it ends before all of the picture could be read",
+    };
+    static_assert(sizeof kFaultText / sizeof *kFaultText == static_cast<size_t>(FileFault::endsEarly) + 1,
+                  "a text per fault");
+    const char* text = kFaultText[static_cast<int>(fault)];
+    if (text == nullptr) {
+        switch (code) {
+        case ERROR_FILE_NOT_FOUND: text = "there is no such file"; break;
+        case ERROR_PATH_NOT_FOUND: text = kFaultText[static_cast<int>(FileFault::folderGone)]; break;
+        case ERROR_ACCESS_DENIED: text = "access to it is denied"; break;
+        case ERROR_FILENAME_EXCED_RANGE: text = "its name is too long for the file system"; break;
+        case kErrorShortRead: text = kFaultText[static_cast<int>(FileFault::endsEarly)]; break;
+        case kErrorShortWrite: text = "not all of it could be written"; break;
+        }
+    }
+    if (text != nullptr)
+        snprintf(why, sizeof why, "%s", text);
+    else
+        snprintf(why, sizeof why, "the system reported error %u", code);
+}
+
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The report's last line: "duotint could not write C:\pics\cat-.bmp: its
+// folder is read-only." A long path loses its middle, so that the report
+// stays within one box; even after the deepest trace the fixed words fit.
+void WriteFileSentence()
+{
+    static char name[3 * kLongPathCapacity];
+    DisplayName(errorState.fileInUse, name, sizeof name);
+    if (name[0] == '\0')
+        return;
+    char why[64];
+    DescribeFault(errorState.fileInUse.fault, errorState.exitCode, why);
+    const char* start = errorState.fileInUse.writing ? "duotint could not write " : "duotint could not read ";
+    // Left for the name once the words, ": ", ".", this line's end and the empty line are in.
+    const int32_t room = kErrorTextCapacity - errorState.errorTextLength - errorState.errorOutput.count -
+                         static_cast<int32_t>(strlen(start) + strlen(why)) - 7;
+    const auto length = static_cast<int32_t>(strlen(name));
+    WriteText(start);
+    if (length <= room) {
+        WriteText(name);
+    } else {
+        // A third of it for the start of the path, the rest for its end, cut between characters.
+        const int32_t keep = room > 3 ? room - 3 : 0;
+        int32_t head = keep / 3;
+        int32_t tail = length - (keep - head);
+        while (head > 0 && IsContinuationByte(name[head]))
+            --head;
+        while (tail < length && IsContinuationByte(name[tail]))
+            ++tail;
+        WriteErrorChars(name, head);
+        WriteText("...");
+        WriteText(name + tail);
+    }
+    WriteText(": ");
+    WriteText(why);
+    WriteText(".\r\n");
+}
 
 }  // namespace
 
@@ -130,6 +222,7 @@ void WriteReport()
         WriteHex8(errorState.trace[i]);
         WriteText("\r\n");
     }
+    WriteFileSentence();
     WriteText("\r\n");
 }
 

@@ -3,7 +3,9 @@
 // Every open, read, write and close is followed at once by CheckIo. A failure
 // ends the process inside it: the numbered report goes through a small text
 // stream into a 1024-character text, which is shown in one "Error" box, and
-// the error number becomes the exit code. A normal end exits with 0 and no box.
+// the error number becomes the exit code. The report's last line is a
+// sentence that names the file and says why, shortened to fit the box. A
+// normal end exits with 0 and no box.
 #pragma once
 
 #include <windows.h>
@@ -21,6 +23,29 @@ enum : uint16_t {
 };
 
 enum { kErrorTextCapacity = 1024, kErrorStreamCapacity = 256, kMaxTraceDepth = 62 };
+
+// Why a file operation failed, as far as the file layer can tell; the report
+// ends with a sentence that says it. unknown: the sentence goes by the error
+// number.
+enum class FileFault : uint8_t {
+    unknown,
+    heldOpen,             // another program has the file open
+    readOnlyFile,
+    readOnlyFolder,       // the folder takes no new file
+    isFolder,             // a folder has the file's name
+    folderGone,
+    diskFull,
+    tooShortForAPicture,  // fewer bytes than any picture's header
+    endsEarly,            // fewer bytes than the picture's header promises
+};
+
+// The file of the latest file operation and, once one failed, why.
+struct FileInUse {
+    const char* name;         // as bound; both null: no file
+    const wchar_t* wideName;
+    uint8_t writing;
+    FileFault fault;
+};
 
 // Text output stream in front of errorText: a line end, a full buffer or the
 // close of the stream hands its characters to FlushErrorText.
@@ -40,6 +65,7 @@ struct RuntimeErrorState {
     // first, captured by CheckIo for the report's trace.
     const void* trace[kMaxTraceDepth];
     int32_t traceCount;
+    FileInUse fileInUse;
     // Shows one box; MessageBoxA unless a test watches the boxes instead.
     void (*showBox)(const char* text, const char* caption);
     // Set only by a test that runs the program's procedures in its own

@@ -11,16 +11,60 @@ namespace {
 // The replacement being written, if any; CheckIo discards it on a failure.
 FileRecord* unfinishedReplacement;
 
-void Fail(uint16_t code)
+// Notes the file an operation is on, so that a failure, even one its caller
+// finds, is reported with its name. The first failure stands.
+void Track(const FileRecord& file, bool writing)
 {
     if (errorState.pendingIoError == 0)
-        errorState.pendingIoError = code;
+        errorState.fileInUse = {file.name, file.wideName, static_cast<uint8_t>(writing), FileFault::unknown};
 }
 
-void FailWithPlatformError() { Fail(MapPlatformError(GetLastError())); }
+void Fail(uint16_t code, FileFault fault = FileFault::unknown)
+{
+    if (errorState.pendingIoError != 0)
+        return;
+    errorState.pendingIoError = code;
+    errorState.fileInUse.fault = fault;
+}
+
+void FailWithPlatformError()
+{
+    DWORD e = GetLastError();
+    Fail(MapPlatformError(e), e == ERROR_SHARING_VIOLATION ? FileFault::heldOpen : FileFault::unknown);
+}
+
+bool IsDiskFull(DWORD e) { return e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL; }
+
+// A write the platform took less of than it was given.
+void FailShortWrite() { Fail(kErrorShortWrite, IsDiskFull(GetLastError()) ? FileFault::diskFull : FileFault::unknown); }
+
+// Writing target failed with platform error e. The platform says "access
+// denied" alike for a read-only file, a folder of that name and a folder
+// that takes no new file; the target's attributes now tell them apart.
+// newFile: the call that failed was making a new file beside the target. A
+// write-protected disk counts as a read-only folder.
+void FailWriting(const wchar_t* target, DWORD e, bool newFile)
+{
+    FileFault fault = FileFault::unknown;
+    DWORD attributes = GetFileAttributesW(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        fault = FileFault::isFolder;
+    else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        fault = FileFault::readOnlyFile;
+    else if (e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION)
+        fault = FileFault::heldOpen;
+    else if (IsDiskFull(e))
+        fault = FileFault::diskFull;
+    else if (e == ERROR_PATH_NOT_FOUND)
+        fault = FileFault::folderGone;
+    else if ((e == ERROR_ACCESS_DENIED && newFile) || e == ERROR_WRITE_PROTECT)
+        fault = FileFault::readOnlyFolder;
+    Fail(MapPlatformError(e), fault);
+}
 
 bool Usable(FileRecord& file)
 {
+    Track(file, file.writing != 0);
     if (!file.isOpen) {
         Fail(kErrorNotOpen);
         return false;
@@ -36,7 +80,7 @@ bool FlushWrites(FileRecord& file)
         DWORD written = 0;
         if (!WriteFile(file.handle, file.buffer + done, file.bufferFill - done, &written, nullptr) ||
             written == 0) {
-            Fail(kErrorShortWrite);
+            FailShortWrite();
             file.bufferFill = 0;
             return false;
         }
@@ -138,6 +182,7 @@ uint64_t FileSize(FileRecord& file)
 
 void OpenForReading(FileRecord& file)
 {
+    Track(file, false);
     wchar_t scratch[MAX_PATH];
     const wchar_t* name = WideName(file, scratch);
     if (name == nullptr)
@@ -157,6 +202,7 @@ void OpenForReading(FileRecord& file)
 
 void OpenForReplacing(FileRecord& file)
 {
+    Track(file, true);
     wchar_t scratch[MAX_PATH];
     const wchar_t* name = WideName(file, scratch);
     if (name == nullptr)
@@ -166,13 +212,13 @@ void OpenForReplacing(FileRecord& file)
     DWORD attributes = GetFileAttributesW(name);
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
-            Fail(ERROR_ACCESS_DENIED);
+            FailWriting(name, ERROR_ACCESS_DENIED, false);
             return;
         }
         HANDLE probe = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
         if (probe == INVALID_HANDLE_VALUE) {
-            FailWithPlatformError();
+            FailWriting(name, GetLastError(), false);
             return;
         }
         CloseHandle(probe);
@@ -180,7 +226,7 @@ void OpenForReplacing(FileRecord& file)
 
     file.handle = CreateTemporaryBeside(name, file.temporaryName);
     if (file.handle == INVALID_HANDLE_VALUE) {
-        FailWithPlatformError();
+        FailWriting(name, GetLastError(), true);
         return;
     }
     file.isOpen = 1;
@@ -244,7 +290,7 @@ void WriteBytes(FileRecord& file, const void* source, uint32_t count)
             while (count > 0) {
                 DWORD written = 0;
                 if (!WriteFile(file.handle, in, count, &written, nullptr) || written == 0) {
-                    Fail(kErrorShortWrite);
+                    FailShortWrite();
                     return;
                 }
                 in += written;
@@ -275,7 +321,7 @@ void CloseFile(FileRecord& file)
         const wchar_t* name = WideName(file, scratch);
         if (name == nullptr || !MoveFileExW(file.temporaryName, name, MOVEFILE_REPLACE_EXISTING)) {
             if (name != nullptr)
-                FailWithPlatformError();
+                FailWriting(name, GetLastError(), false);
             DeleteFileW(file.temporaryName);
         }
     } else {
@@ -297,4 +343,10 @@ void DiscardUnfinishedReplacement()
     if (file->temporaryName[0] != L'\0')
         DeleteFileW(file->temporaryName);
     file->temporaryName[0] = L'\0';
+}
+
+void FailShortFile(const FileRecord& file, FileFault fault)
+{
+    Track(file, false);
+    Fail(kErrorShortRead, fault);
 }

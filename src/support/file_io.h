@@ -4,7 +4,8 @@
 // number in errorState.pendingIoError, and the caller's CheckIo right after
 // the operation ends the program with it: platform errors as mapped by
 // MapPlatformError, 100 for a read that delivers fewer bytes than asked, 101
-// for a write that cannot complete.
+// for a write that cannot complete. The failed file and, where the layer can
+// tell, why it failed are left in errorState.fileInUse for the report.
 //
 // Transfers are buffered, so byte-sized reads and writes cost no system call
 // each; the outcome is the same as unbuffered: a file that ends early fails
@@ -15,6 +16,8 @@
 #include <windows.h>
 
 #include <cstdint>
+
+#include "support/error.h"
 
 enum { kFileBufferSize = 1 << 18 };
 // The longest path the wide functions take, in its \\?\ form.
@@ -57,6 +60,11 @@ void WriteBytes(FileRecord& file, const void* source, uint32_t count);
 // Reading: closes. Writing: writes what is buffered, closes, and for a
 // replacement moves the finished file over the target.
 void CloseFile(FileRecord& file);
+
+// For a reader that finds from the file's size alone that it is too short,
+// with no read failing: error 100 on file (open or not), with the fault the
+// report's sentence gives, e.g. FileFault::tooShortForAPicture.
+void FailShortFile(const FileRecord& file, FileFault fault);
 
 // After a failure: closes and removes the temporary file of an unfinished
 // replacement, so nothing half-written stays behind. Safe to call at any time.

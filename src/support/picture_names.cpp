@@ -1,4 +1,4 @@
-// Looking up a typed picture name, and naming the export.
+// Looking up a typed picture name, naming the export, and device names.
 #include "support/picture_names.h"
 
 #include <windows.h>
@@ -9,6 +9,10 @@ const char* const kPictureExtensions[7] = {".bmp", ".png", ".jpg", ".jpeg", ".gi
 
 bool FindPictureFile(char* name, int32_t nameLength)
 {
+    // The platform answers for "con.bmp" as for a file; opening it would
+    // reach the console.
+    if (IsDeviceName(std::wstring(name, name + nameLength)))
+        return false;
     // GetFileAttributes looks at the given path only: no search of the
     // program's or the system's folders, and no limit below MAX_PATH.
     for (const char* extension : kPictureExtensions) {
@@ -35,9 +39,45 @@ std::wstring FullPath(const wchar_t* path)
 
 std::wstring ExportPathFor(const std::wstring& picture)
 {
-    size_t nameStart = picture.find_last_of(L"\\/:");
-    nameStart = nameStart == std::wstring::npos ? 0 : nameStart + 1;
+    size_t nameStart = picture.size() - LastPathPart(picture).size();
     size_t dot = picture.rfind(L'.');
     size_t stemEnd = dot != std::wstring::npos && dot > nameStart ? dot : picture.size();
     return picture.substr(0, stemEnd) + L"-.bmp";
+}
+
+std::wstring_view LastPathPart(std::wstring_view path)
+{
+    size_t separator = path.find_last_of(L"\\/:");
+    return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
+}
+
+bool IsDeviceName(std::wstring_view lastPart)
+{
+    // Only what stands before the first dot counts, without trailing spaces:
+    // "nul.tar.gz" and "con .bmp" are devices too.
+    std::wstring_view stem = lastPart.substr(0, lastPart.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ')
+        stem.remove_suffix(1);
+    if (stem.size() != 3 && stem.size() != 4)
+        return false;
+    wchar_t lower[4];
+    for (size_t i = 0; i < stem.size(); ++i)
+        lower[i] = stem[i] >= L'A' && stem[i] <= L'Z' ? static_cast<wchar_t>(stem[i] + 32) : stem[i];
+    std::wstring_view name(lower, stem.size());
+    if (name.size() == 3)
+        return name == L"con" || name == L"prn" || name == L"aux" || name == L"nul";
+    // The platform counts the superscript digits 1, 2 and 3 as digits here.
+    const wchar_t n = name[3];
+    const bool digit = (n >= L'1' && n <= L'9') || n == L'\u00B9' || n == L'\u00B2' || n == L'\u00B3';
+    return digit && (name.substr(0, 3) == L"com" || name.substr(0, 3) == L"lpt");
+}
+
+ExportNameFault ExportNameFaultOf(std::wstring_view exportPath)
+{
+    std::wstring_view name = LastPathPart(exportPath);
+    if (name.size() > kMaxNameLength)
+        return ExportNameFault::tooLong;
+    if (IsDeviceName(name))
+        return ExportNameFault::device;
+    return ExportNameFault::none;
 }

@@ -1,16 +1,18 @@
-// Which file a typed name means, and where a picture's export goes.
+// Which file a typed name means, where a picture's export goes, and which
+// names can never be a file.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // The extensions the name popup tries, in order.
 extern const char* const kPictureExtensions[7];
 
 // Tries name[0, nameLength) with each extension in turn, in the current
 // folder only, and leaves the first that is a regular file in name (which
-// must hold nameLength + 6 characters). False, with name holding the last
-// try, when none is.
+// must hold nameLength + 6 characters). False when none is, and for a
+// device's name.
 bool FindPictureFile(char* name, int32_t nameLength);
 
 // A path made absolute, in the \\?\ form beyond MAX_PATH, where only that
@@ -21,3 +23,16 @@ std::wstring FullPath(const wchar_t* path);
 // file name, and "-.bmp". "C:\\My Pictures\\Holiday Photo.TIF" gives
 // "C:\\My Pictures\\Holiday Photo-.bmp".
 std::wstring ExportPathFor(const std::wstring& picture);
+
+// What follows the last \, / or : of path.
+std::wstring_view LastPathPart(std::wstring_view path);
+
+// True when the platform reads this last part of a path as a device:
+// con, prn, aux, nul, com1 to com9 and lpt1 to lpt9, in any case, alone or
+// with any extension ("NUL.png").
+bool IsDeviceName(std::wstring_view lastPart);
+
+// Why an export path can never be a file, checked before any editing.
+enum class ExportNameFault { none, tooLong, device };
+enum { kMaxNameLength = 255 };  // of one part of a path, on every file system of the platform
+ExportNameFault ExportNameFaultOf(std::wstring_view exportPath);

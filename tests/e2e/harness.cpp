@@ -582,8 +582,8 @@ ReportShape CheckReport(const std::string& text, unsigned code)
     ReportShape shape;
     std::vector<std::string> lines = ReportLines(text);
     std::string head = "Runtime error " + std::to_string(code) + " at ";
-    if (lines.size() < 4) {
-        shape.why = "fewer than four lines";
+    if (lines.size() < 5) {
+        shape.why = "fewer than five lines";
         return shape;
     }
     if (lines[0].rfind(head, 0) != 0 || !IsHexAddress(lines[0].substr(head.size()))) {
@@ -595,14 +595,16 @@ ReportShape CheckReport(const std::string& text, unsigned code)
         shape.why = "address line is \"" + lines[1] + "\"";
         return shape;
     }
-    for (size_t i = 2; i + 1 < lines.size(); ++i) {
+    for (size_t i = 2; i + 2 < lines.size(); ++i) {
         if (lines[i].rfind("  ", 0) != 0 || !IsHexAddress(lines[i].substr(2))) {
             shape.why = "trace line is \"" + lines[i] + "\"";
             return shape;
         }
     }
-    if (!lines.back().empty() || text.compare(text.size() - 4, 4, "\r\n\r\n") != 0) {
-        shape.why = "no empty last line";
+    shape.sentence = lines[lines.size() - 2];
+    if (shape.sentence.rfind("duotint could not ", 0) != 0 || shape.sentence.back() != '.' || !lines.back().empty() ||
+        text.compare(text.size() - 4, 4, "\r\n\r\n") != 0) {
+        shape.why = "no sentence and empty line at the end: \"" + shape.sentence + "\"";
         return shape;
     }
     shape.ok = true;

@@ -204,10 +204,12 @@ bool IsHexAddress(const std::string& s);
 
 // Checks a box text against the runtime error report of code N:
 // "Runtime error N at 0xXXXXXXXX", "  0x" and the same digits, one or more
-// trace lines "  0x........", and an empty line, each ending in CR LF.
+// trace lines "  0x........", a sentence "duotint could not ...: why." and
+// an empty line, each ending in CR LF.
 struct ReportShape {
     bool ok = false;
     std::string address;  // "0x" and the 8 digits of the error line
+    std::string sentence;
     std::string why;      // what is wrong when not ok
 };
 ReportShape CheckReport(const std::string& text, unsigned code);

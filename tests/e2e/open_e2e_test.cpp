@@ -98,28 +98,39 @@ TEST(CommandLine, PathWithSpacesAndAccentsInAnotherFolderExportsBesideIt)
 
 TEST(CommandLine, PathThatCannotBeOpenedGivesItsBoxAndCreatesNothing)
 {
+    // A picture of 251 + 4 characters opens, but its export would have 256.
+    static const std::string kLongStem(251, 'a');
     static const struct {
         const char* label;
-        const char* name;  // in the folder
-        const char* why;
+        std::string name;  // in the folder, or a whole path
+        std::string why;
         DWORD exitCode;
     } kCases[] = {
         {"missing file", "nothing here.png", "there is no such file.", 2},
         {"missing folder", "gone\\nothing.png", "there is no such file.", 2},
         {"a folder", "album", "it is a folder, not a picture.", 5},
+        {"a device", "NUL.png", "it names a device, not a file.", 5},
+        {"/dev/zero, which Wine shows as it shows a FIFO", "Z:\\dev\\zero", "it is not a regular file.", 5},
+        {"an export name too long", kLongStem + ".png",
+         "its export " + kLongStem + "-.bmp would be longer than 255 characters, which the file system does not allow.",
+         206},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.label);
         TempFolder folder;
         ASSERT_TRUE(CreateDirectoryA(folder.PathOf("album").c_str(), nullptr));
         auto before = folder.Snapshot();
+        const std::wstring longPicture = L"\\\\?\\" + Wide(folder.PathOf(kLongStem + ".png"));
+        CloseHandle(CreateFileW(longPicture.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        const std::string path = c.name[1] == ':' ? c.name : folder.PathOf(c.name);
         Duotint duotint;
-        ASSERT_TRUE(duotint.Start(folder.Path(), Wide(folder.PathOf(c.name))));
+        ASSERT_TRUE(duotint.Start(folder.Path(), Wide(path)));
         RunEnd end = duotint.Finish(kRunLimitMs);
         RemoveDirectoryA(folder.PathOf("album").c_str());
+        DeleteFileW(longPicture.c_str());
         EXPECT_EQ(end.exitCode, c.exitCode) << Describe(end);
         ASSERT_EQ(end.boxes.size(), 1u) << Describe(end);
-        EXPECT_EQ(end.boxes[0], "duotint cannot open " + folder.PathOf(c.name) + ": " + c.why);
+        EXPECT_EQ(end.boxes[0], "duotint cannot open " + path + ": " + c.why);
         EXPECT_EQ(folder.Snapshot(), before);
     }
 }

@@ -74,7 +74,8 @@ std::string Judge(uint16_t code, const std::string& file)
         return code == 13 ? "refused" : "out of memory";
     }
     std::string head = "Runtime error " + std::to_string(code) + " at 0x";
-    if (text.rfind(head, 0) != 0 || text.size() < 4 || text.compare(text.size() - 4, 4, "\r\n\r\n") != 0)
+    if (text.rfind(head, 0) != 0 || text.find("\r\nduotint could not read " + file + ": ") == std::string::npos ||
+        text.size() < 5 || text.compare(text.size() - 5, 5, ".\r\n\r\n") != 0)
         return "bad report: " + text;
     return "runtime error " + std::to_string(code);
 }

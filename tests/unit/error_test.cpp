@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/error.h"
+#include "support/file_io.h"
 #include "test_support.h"
 
 namespace {
@@ -125,4 +126,28 @@ TEST(ErrorNumbers, PlatformErrorsMapToReportedNumbers)
     };
     for (const auto& c : kCases)
         EXPECT_EQ(MapPlatformError(c.platform), c.reported) << c.label;
+}
+
+// A write that finds the disk full (/dev/full) ends with a report whose last
+// line names the file and says so; after the deepest trace a long path loses
+// its middle, and the report stays in one box with its first line.
+TEST_F(ErrorReport, DiskFullIsSaidAfterTheDeepestTraceWithTheFileName)
+{
+    static FileRecord file;  // large: kept off the stack
+    const std::wstring name = L"\\\\?\\C:\\" + std::wstring(30000, L'd') + L"\\cat-.bmp";
+    BindFileW(file, name.c_str());
+    file.handle = CreateFileA("Z:\\dev\\full", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    file.isOpen = file.writing = 1;
+    WriteBytes(file, "BM", 2);
+    CloseFile(file);
+    ASSERT_EQ(errorState.pendingIoError, kErrorShortWrite);
+    errorState.exitCode = kErrorShortWrite;
+    errorState.errorAddress = reinterpret_cast<const void*>(0x401000ull);
+    errorState.traceCount = kMaxTraceDepth;
+    WriteReport();
+    CloseErrorOutput();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("Runtime error 101 at 0x00401000\r\n", 0), 0u) << boxes[0];
+    EXPECT_NE(boxes[0].find("  0x00000000\r\nduotint could not write C:\\ddd"), std::string::npos) << boxes[0];
+    EXPECT_EQ(boxes[0].substr(boxes[0].size() - 35), "ddd\\cat-.bmp: the disk is full.\r\n\r\n") << boxes[0];
 }

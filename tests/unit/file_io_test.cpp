@@ -145,6 +145,7 @@ TEST_F(FileLayer, ReadOnlyOrHeldTargetFailsBeforeAnythingIsWritten)
     BindFile(*file, target.c_str());
     OpenForReplacing(*file);
     EXPECT_EQ(errorState.pendingIoError, 5);
+    EXPECT_EQ(errorState.fileInUse.fault, FileFault::readOnlyFile);
     EXPECT_EQ(FilesInFolder(), 1);
     SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
 
@@ -152,9 +153,28 @@ TEST_F(FileLayer, ReadOnlyOrHeldTargetFailsBeforeAnythingIsWritten)
     HANDLE holder = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     OpenForReplacing(*file);
     EXPECT_EQ(errorState.pendingIoError, 5);
+    EXPECT_EQ(errorState.fileInUse.fault, FileFault::heldOpen);
     CloseHandle(holder);
     EXPECT_EQ(Read(target), "old");
     EXPECT_EQ(FilesInFolder(), 1);
+}
+
+// The platform's "access denied" and "path not found" become what the
+// target and its folder are, for the report's sentence.
+TEST_F(FileLayer, FailedReplacementKnowsWhy)
+{
+    static const struct { const char* label; const char* target; uint16_t code; FileFault fault; } kCases[] = {
+        {"a folder of the target's name", ".", 5, FileFault::isFolder},
+        {"no folder", "gone\\cat-.bmp", 3, FileFault::folderGone},
+    };
+    for (const auto& c : kCases) {
+        errorState.pendingIoError = 0;
+        std::string target = Path(c.target);
+        BindFile(*file, target.c_str());
+        OpenForReplacing(*file);
+        EXPECT_EQ(errorState.pendingIoError, c.code) << c.label;
+        EXPECT_EQ(errorState.fileInUse.fault, c.fault) << c.label;
+    }
 }
 
 // GetTempFileNameW refuses folders past MAX_PATH - 14 characters; our own
