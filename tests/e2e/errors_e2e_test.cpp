@@ -32,19 +32,26 @@ RunEnd RunOn(const std::vector<uint8_t>& bytes)
 
 TEST(RuntimeErrorReport, ShortHeaderGives100)
 {
+    std::vector<uint8_t> picture = MakePicture(5, 3, GradientPixel);
     static const struct {
         const char* label;
-        size_t size;
-    } kCases[] = {{"empty file", 0}, {"1 byte", 1}, {"53 bytes", 53}};
-    std::vector<uint8_t> picture = MakePicture(5, 3, GradientPixel);
+        std::vector<uint8_t> bytes;
+    } kCases[] = {
+        {"empty file", {}},
+        {"1 byte", {picture.begin(), picture.begin() + 1}},
+        {"53 bytes", {picture.begin(), picture.begin() + 53}},
+        {"PNG signature alone", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}},
+        {"JPEG of SOI and EOI", {0xFF, 0xD8, 0xFF, 0xD9}},
+    };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.label);
-        RunEnd end = RunOn(std::vector<uint8_t>(picture.begin(), picture.begin() + c.size));
+        RunEnd end = RunOn(c.bytes);
         EXPECT_TRUE(end.exited) << Describe(end);
         EXPECT_EQ(end.exitCode, 100u) << Describe(end);
         ASSERT_EQ(end.boxes.size(), 1u) << Describe(end);
         ReportShape shape = CheckReport(end.boxes[0], 100);
         EXPECT_TRUE(shape.ok) << shape.why << "; " << Describe(end);
+        EXPECT_NE(end.boxes[0].find("cat.bmp: it is too short to be a picture."), std::string::npos) << end.boxes[0];
         EXPECT_EQ(end.problem, "") << Describe(end);
     }
 }
