@@ -7,25 +7,63 @@
 // destroys an earlier one.
 #include "app/export_image.h"
 
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "app/picture.h"
 #include "app/preview.h"
 #include "app/program_state.h"
 #include "image/bmp.h"
+#include "image/encode.h"
 #include "image/export.h"
 #include "support/error.h"
 #include "support/file_io.h"
 
+const char* const kExportEndings[3] = {"-.bmp", "-.png", "-.jpg"};
+
+namespace {
+
+// A PNG or JPEG is encoded whole in memory, then written as a BMP export is.
+void ExportEncoded()
+{
+    const bool png = state.exportFormat == kExportPng;
+    std::vector<uint8_t> bytes;
+    if (!EncodeTinted(state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride,
+                      CurrentTintParameters(), png ? EncodedKind::png : EncodedKind::jpeg,
+                      state.exportQuality != 0 ? state.exportQuality : 92, bytes)) {
+        char sentence[160];
+        snprintf(sentence, sizeof sentence, "duotint could not encode the picture as %s: the platform's encoder failed.",
+                 png ? "PNG" : "JPEG");
+        EndWithSentence(kErrorRefusedPicture, sentence);
+    }
+    OpenForReplacing(state.imageFile);
+    CheckIo();
+    for (size_t done = 0; done < bytes.size();) {
+        const uint32_t piece = bytes.size() - done < (1u << 30) ? static_cast<uint32_t>(bytes.size() - done) : 1u << 30;
+        WriteBytes(state.imageFile, bytes.data() + done, piece);
+        CheckIo();
+        done += piece;
+    }
+    CloseFile(state.imageFile);
+    CheckIo();
+}
+
+}  // namespace
+
 void ExportImage()
 {
     FillExportHeader();
-    memcpy(state.fileName + state.nameLength, "-.bmp", 6);
+    memcpy(state.fileName + state.nameLength, kExportEndings[state.exportFormat % 3], 6);
     state.fileNamePtr = state.fileName;
 
     BindFile(state.imageFile, state.fileNamePtr);
     if (state.exportPath != nullptr)
         BindFileW(state.imageFile, state.exportPath);  // beside a command-line picture
+    if (state.exportFormat != kExportBmp) {
+        ExportEncoded();
+        return;
+    }
     OpenForReplacing(state.imageFile);
     CheckIo();
     WriteBytes(state.imageFile, state.fileHeader, 54);

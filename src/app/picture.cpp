@@ -56,9 +56,11 @@ std::wstring PicturePathW()
     return FullPath(name);
 }
 
+}  // namespace
+
 // The probe over the whole file, mapped rather than read: only the pages of
 // the headers it walks are ever touched.
-ProbeResult ProbeFile(const std::wstring& path)
+ProbeResult ProbePictureFile(const std::wstring& path)
 {
     ProbeResult result;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -78,6 +80,8 @@ ProbeResult ProbeFile(const std::wstring& path)
     CloseHandle(file);
     return result;
 }
+
+namespace {
 
 [[noreturn]] void Refuse(const char* format, ...)
 {
@@ -214,7 +218,7 @@ void ReadImageHeader()
     }
 
     const std::wstring path = PicturePathW();
-    const ProbeResult probe = ProbeFile(path);
+    const ProbeResult probe = ProbePictureFile(path);
     if (fileSize < 54 && probe.verdict != ProbeVerdict::fine) {
         // Too short even for a BMP header: the read of it fails, as it always has.
         FailShortFile(state.imageFile, FileFault::tooShortForAPicture);

@@ -2,6 +2,10 @@
 // Windows Imaging Component for everything else, into sourceImage.
 #pragma once
 
+#include <string>
+
+#include "image/probe.h"
+
 // Starts the decoding process while the person is still naming the picture,
 // so that a picture for the platform's decoders does not wait for it.
 void StartDecoder();
@@ -10,6 +14,8 @@ void ReadImageHeader();
 // Fills sourceImage from the picture ReadImageHeader accepted.
 void LoadSourcePixels();
 void FillExportHeader();
+// What a picture file's container declares, from its mapped bytes.
+ProbeResult ProbePictureFile(const std::wstring& path);
 // Lets go of sourceImage, whichever reader filled it.
 void ReleaseSourcePixels();
 

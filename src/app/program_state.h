@@ -103,6 +103,10 @@ struct ProgramState : RecordedInput {
     // The section sourceImage is a view of when the decoding child filled
     // it; null when our own reader read the picture into sourceHandle.
     HANDLE sourceSection;
+    // What the export writes: a BMP, a PNG or a JPEG (ExportFormat), and a
+    // JPEG's quality. Zero (a BMP) unless the command line says otherwise.
+    uint8_t exportFormat;
+    int32_t exportQuality;
 };
 
 extern ProgramState state;

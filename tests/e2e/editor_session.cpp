@@ -130,15 +130,15 @@ Rgb SessionPixel(int32_t x, int32_t y)
             static_cast<uint8_t>(97 * x + 53 * y + 200)};
 }
 
-Rgb TintedPixel(int32_t x, int32_t y, const Params& p)
+Rgb TintedPixel(int32_t x, int32_t y, const Params& p, Rgb (*pixel)(int32_t, int32_t))
 {
-    Rgb s = SessionPixel(x, y);
+    Rgb s = pixel(x, y);
     return {ModelTint(s.r, p.aRed, p.bRed, p.dispA, p.dispB, p.distr),
             ModelTint(s.g, p.aGreen, p.bGreen, p.dispA, p.dispB, p.distr),
             ModelTint(s.b, p.aBlue, p.bBlue, p.dispA, p.dispB, p.distr)};
 }
 
-std::vector<uint8_t> ExpectedExport(int32_t width, int32_t height, const Params& p)
+std::vector<uint8_t> ExpectedExport(int32_t width, int32_t height, const Params& p, Rgb (*pixel)(int32_t, int32_t))
 {
     int32_t stride = RowStride(width);
     BmpHeader header;
@@ -147,7 +147,7 @@ std::vector<uint8_t> ExpectedExport(int32_t width, int32_t height, const Params&
     std::vector<uint8_t> bytes = PackHeader(header, static_cast<uint32_t>(stride * height));
     for (int32_t fromBottom = 0; fromBottom < height; ++fromBottom) {
         for (int32_t x = 0; x < width; ++x) {
-            Rgb c = TintedPixel(x, height - 1 - fromBottom, p);
+            Rgb c = TintedPixel(x, height - 1 - fromBottom, p, pixel);
             bytes.insert(bytes.end(), {c.b, c.g, c.r});
         }
         bytes.resize(bytes.size() + static_cast<size_t>(stride - 3 * width), 0);

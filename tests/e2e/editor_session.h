@@ -40,9 +40,11 @@ uint8_t ModelTint(int32_t x, int32_t A, int32_t B, int32_t dispA, int32_t dispB,
 // The picture the sessions edit: every channel runs through many values, so
 // a change of one unit in any value changes some pixel.
 Rgb SessionPixel(int32_t x, int32_t y);
-Rgb TintedPixel(int32_t x, int32_t y, const Params& p);
-// The whole export file the program must write for the picture under p.
-std::vector<uint8_t> ExpectedExport(int32_t width, int32_t height, const Params& p);
+Rgb TintedPixel(int32_t x, int32_t y, const Params& p, Rgb (*pixel)(int32_t, int32_t) = SessionPixel);
+// The whole export file the program must write for the picture under p (or
+// another picture of the given pixels).
+std::vector<uint8_t> ExpectedExport(int32_t width, int32_t height, const Params& p,
+                                    Rgb (*pixel)(int32_t, int32_t) = SessionPixel);
 
 // Where a width x height picture that fits puts the editor on a 1920 x 1080
 // desktop, in screen coordinates.

@@ -253,6 +253,11 @@ Duotint::~Duotint()
 
 bool Duotint::Start(const std::string& folder, const std::wstring& argument, const std::string& program)
 {
+    return StartWith(folder, argument.empty() ? argument : L"\"" + argument + L"\"", program);
+}
+
+bool Duotint::StartWith(const std::string& folder, const std::wstring& arguments, const std::string& program)
+{
     // A crash of the child ends it with its exception code at once instead of
     // waiting behind a crash dialog.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
@@ -265,8 +270,8 @@ bool Duotint::Start(const std::string& folder, const std::wstring& argument, con
     };
     std::wstring exe = widen(program);
     std::wstring commandLine = L"\"" + exe + L"\"";
-    if (!argument.empty())
-        commandLine += L" \"" + argument + L"\"";
+    if (!arguments.empty())
+        commandLine += L" " + arguments;
     STARTUPINFOW si{};
     si.cb = sizeof si;
     started_ = GetTickCount();

@@ -149,6 +149,9 @@ public:
     // folder, and argument, if any, quoted on its command line.
     bool Start(const std::string& folder, const std::wstring& argument = L"",
                const std::string& program = DuotintExe());
+    // The same, with the arguments as they stand on the command line.
+    bool StartWith(const std::string& folder, const std::wstring& arguments,
+                   const std::string& program = DuotintExe());
     DWORD Pid() const { return pi_.dwProcessId; }
     DWORD MainThreadId() const { return pi_.dwThreadId; }
     HANDLE Process() const { return pi_.hProcess; }

@@ -248,4 +248,56 @@ inline bool PollUntil(DWORD timeoutMs, const std::function<bool()>& done, DWORD 
     }
 }
 
+// ---- console programs ---------------------------------------------------------
+
+// How a console program's run ended: its exit code (STILL_ACTIVE when it was
+// ended at the deadline) and what it wrote to standard output and error.
+struct ConsoleRun {
+    DWORD exitCode = STILL_ACTIVE;
+    std::string out;
+    std::string err;
+    double ms = 0;
+};
+
+// Runs commandLine (the program's path first, quoted as it needs) in folder,
+// with standard output and error captured in files of the temporary folder.
+inline ConsoleRun RunConsole(const std::wstring& commandLine, const std::string& folder, DWORD timeoutMs)
+{
+    ConsoleRun run;
+    char base[MAX_PATH], outName[MAX_PATH], errName[MAX_PATH];
+    GetTempPathA(sizeof base, base);
+    GetTempFileNameA(base, "out", 0, outName);
+    GetTempFileNameA(base, "err", 0, errName);
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE out = CreateFileA(outName, GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = CreateFileA(errName, GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = out;
+    si.hStdError = err;
+    PROCESS_INFORMATION pi{};
+    std::wstring line = commandLine;
+    std::wstring where(folder.begin(), folder.end());
+    const double t0 = Now();
+    if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, where.c_str(), &si, &pi)) {
+        if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0)
+            TerminateProcess(pi.hProcess, STILL_ACTIVE);
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        run.ms = Now() - t0;
+        GetExitCodeProcess(pi.hProcess, &run.exitCode);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    std::vector<uint8_t> o = ReadWholeFile(outName), e = ReadWholeFile(errName);
+    run.out.assign(o.begin(), o.end());
+    run.err.assign(e.begin(), e.end());
+    DeleteFileA(outName);
+    DeleteFileA(errName);
+    return run;
+}
+
 }  // namespace support
