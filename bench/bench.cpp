@@ -29,6 +29,7 @@
 #include "app/program.h"
 #include "support/error.h"
 #include "image/blit.h"
+#include "cli_bench.h"
 #include "open_latency.h"
 #include "test_files.h"
 
@@ -283,6 +284,8 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && strcmp(argv[1], "open") == 0)
         return MeasureOpenOnly();
+    if (argc > 1 && strcmp(argv[1], "cli") == 0)
+        return MeasureCli();
     StartRuntimeSupport();
     errorState.showBox = BoxToStderr;
     if (argc > 1 && strcmp(argv[1], "formats") == 0) {

@@ -23,4 +23,4 @@ for _ in $(seq 50); do
 done
 export DUOTINT_EXE="$build/duotint.exe" DISPLAY=$display WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cd "$work"
-wine "$build/bench/bench.exe" "$@"  # "open": the open latency alone; "formats": PNG and JPEG
+wine "$build/bench/bench.exe" "$@"  # "open": the open latency alone; "formats": PNG and JPEG; "cli": duotint-cli

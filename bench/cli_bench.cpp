@@ -1,0 +1,124 @@
+// duotint-cli's figures, from one run of its own, as ratios measured in the
+// same rounds: 24 pictures of 3000 x 2000, BMP to BMP, with two workers
+// against one and against CopyFileA of the same files; and one 6000 x 4000
+// JPEG to JPEG and to PNG against decoding it alone. Medians of three
+// rounds, with the spread.
+#include "cli_bench.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/picture.h"
+#include "app/program_state.h"
+#include "support/error.h"
+#include "test_files.h"
+
+namespace {
+
+const int kPictures = 24;
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+std::string Spread(const std::vector<double>& v)
+{
+    char text[64];
+    snprintf(text, sizeof text, "%.2f (%.2f to %.2f)", Median(v), *std::min_element(v.begin(), v.end()),
+             *std::max_element(v.begin(), v.end()));
+    return text;
+}
+
+std::wstring Cli()
+{
+    const char* exe = getenv("DUOTINT_EXE");
+    std::string path = exe != nullptr ? exe : "duotint.exe";
+    path = path.substr(0, path.find_last_of("\\/") + 1) + "duotint-cli.exe";
+    return L"\"" + std::wstring(path.begin(), path.end()) + L"\"";
+}
+
+const wchar_t kLook[] = L" --tint 250,120,30,45,35,20,90,240,60 --force ";
+
+double RunCli(const std::wstring& arguments)
+{
+    support::ConsoleRun run = support::RunConsole(Cli() + kLook + arguments, ".", 600000);
+    if (run.exitCode != 0)
+        fprintf(stderr, "duotint-cli%ls: exit %lu\n%s", arguments.c_str(), run.exitCode, run.err.c_str());
+    return run.exitCode == 0 ? run.ms : -1;
+}
+
+// The read path alone, in this process (the decoding process included).
+double DecodeMs(const char* name)
+{
+    memset(&state, 0, sizeof state);
+    static char held[64];
+    snprintf(held, sizeof held, "%s", name);
+    state.fileNamePtr = held;
+    const double t0 = support::Now();
+    ReadImageHeader();
+    LoadSourcePixels();
+    const double ms = support::Now() - t0;
+    ReleaseSourcePixels();
+    return ms;
+}
+
+}  // namespace
+
+int MeasureCli()
+{
+    CreateDirectoryA("cli-in", nullptr);
+    CreateDirectoryA("cli-copy", nullptr);
+    CreateDirectoryA("cli-out", nullptr);
+    const std::vector<uint8_t> picture = support::MakePicture(3000, 2000, [](int32_t x, int32_t y) {
+        return support::Rgb{static_cast<uint8_t>(x * 255 / 3000), static_cast<uint8_t>(y * 255 / 2000),
+                            static_cast<uint8_t>((x * 7 + y * 13) ^ (x >> 3))};
+    });
+    for (int i = 0; i < kPictures; ++i)
+        support::WriteWholeFile("cli-in\\p" + std::to_string(i) + ".bmp", picture);
+
+    std::vector<double> one, two, copy, twoOverOne, twoOverCopy;
+    for (int round = 0; round < 3; ++round) {
+        double t0 = support::Now();
+        for (int i = 0; i < kPictures; ++i) {
+            const std::string name = "\\p" + std::to_string(i) + ".bmp";
+            CopyFileA(("cli-in" + name).c_str(), ("cli-copy" + name).c_str(), FALSE);
+        }
+        copy.push_back(support::Now() - t0);
+        one.push_back(RunCli(L"--jobs 1 --out cli-out cli-in"));
+        two.push_back(RunCli(L"--jobs 2 --out cli-out cli-in"));
+        if (one.back() < 0 || two.back() < 0)
+            return 1;
+        twoOverOne.push_back(two.back() / one.back());
+        twoOverCopy.push_back(two.back() / copy.back());
+    }
+    printf("cli    %d pictures of 3000 x 2000, BMP to BMP: --jobs 2 %.0f ms, --jobs 1 %.0f ms, CopyFileA %.0f ms\n",
+           kPictures, Median(two), Median(one), Median(copy));
+    printf("cli    --jobs 2 / --jobs 1 %s (at most 0.6); --jobs 2 / CopyFileA %s (at most 1.5)\n",
+           Spread(twoOverOne).c_str(), Spread(twoOverCopy).c_str());
+
+    // One 6000 x 4000 JPEG, written by the CLI itself from a BMP of it.
+    StartRuntimeSupport();
+    support::WriteWholeFile("big.bmp", support::MakePicture(6000, 4000, [](int32_t x, int32_t y) {
+        return support::Rgb{static_cast<uint8_t>(x * 255 / 6000), static_cast<uint8_t>(y * 255 / 4000),
+                            static_cast<uint8_t>((x * 7 + y * 13) ^ (x >> 3))};
+    }));
+    if (RunCli(L"--format jpeg big.bmp") < 0 || !MoveFileExA("big-.jpg", "big.jpg", MOVEFILE_REPLACE_EXISTING))
+        return 1;
+    for (const wchar_t* format : {L"jpeg", L"png"}) {
+        std::vector<double> ratio, ms, decode;
+        for (int round = 0; round < 3; ++round) {
+            decode.push_back(DecodeMs("big.jpg"));
+            ms.push_back(RunCli(std::wstring(L"--format ") + format + L" big.jpg"));
+            ratio.push_back(ms.back() / decode.back());
+        }
+        printf("cli    6000 x 4000 JPEG to %ls: %.0f ms a picture, decoding alone %.0f ms: %s x\n", format, Median(ms),
+               Median(decode), Spread(ratio).c_str());
+    }
+    return 0;
+}
