@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "image/tint.h"  // kRed, kGreen, kBlue index tintA and tintB
+#include "image/tint_text.h"
 #include "support/file_io.h"
 #include "ui/recorded_input.h"
 
@@ -103,6 +104,11 @@ struct ProgramState : RecordedInput {
     // The section sourceImage is a view of when the decoding child filled
     // it; null when our own reader read the picture into sourceHandle.
     HANDLE sourceSection;
+    // The look and the export format the command line gave with --tint and
+    // --format: null and bmp (zero) when it gave none, and the editor starts
+    // with its defaults and writes a 24-bit BMP, as without them.
+    const TintParameters* startLook;
+    OutputFormat exportFormat;
 };
 
 extern ProgramState state;

@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "image/tint.h"
-
-enum class OutputFormat { bmp, png, jpeg };
+#include "image/tint_text.h"  // OutputFormat, shared with the editor
 
 struct CliOptions {
     TintParameters look;
@@ -34,3 +33,14 @@ struct PlannedPicture {
     uint16_t refusedCode = 0;
     std::string refusal;
 };
+
+// Finds the pictures of every PATH in order (a folder gives the pictures
+// directly inside it whose extensions the name popup tries, sorted by name)
+// and each one's output, beside it or in options.outFolder, which is made
+// here when only its last part is missing. A PATH that is missing, a
+// device or not a regular file, and an output that must not be written,
+// become refused entries, and the others go on. False, with an exit code
+// and a sentence, when the run must stop before any work: the output
+// folder cannot be made or is a file.
+bool PlanPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, uint16_t& code,
+                  std::string& sentence);
