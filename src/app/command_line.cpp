@@ -56,10 +56,9 @@ void CheckExportName(const std::wstring& path)
     EndWithSentence(kExitUsage, sentence.c_str());
 }
 
-// "--tint R,G,B,DISP,DISTR,R,G,B,DISP" and "--format bmp|png|jpeg" (or
-// "--tint=..."), the words duotint-cli takes too, before the PATH. They go
-// into state.startLook and state.exportFormat. Returns the index of the PATH.
-int TakeOptions(LPWSTR* arguments, int count)
+}  // namespace
+
+int TakeCommandLineOptions(wchar_t* const* arguments, int count)
 {
     static TintParameters startLook;
     int at = 1;
@@ -91,13 +90,11 @@ int TakeOptions(LPWSTR* arguments, int count)
     return at;
 }
 
-}  // namespace
-
 bool TakeCommandLinePicture()
 {
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    const int at = arguments == nullptr ? count : TakeOptions(arguments, count);
+    const int at = arguments == nullptr ? count : TakeCommandLineOptions(arguments, count);
     if (arguments == nullptr || at >= count || arguments[at][0] == L'\0') {
         LocalFree(arguments);
         return false;

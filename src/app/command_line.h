@@ -10,9 +10,13 @@ enum : unsigned {
     kExitUsage = 64,                // --tint or --format cannot be read; BSD's number for a usage error
 };
 
-// "--tint R,G,B,DISP,DISTR,R,G,B,DISP" and "--format bmp|png|jpeg" may come
-// before PATH; they set state.startLook and state.exportFormat, and either
-// that cannot be read ends the program with one sentence and kExitUsage.
+// "--tint R,G,B,DISP,DISTR,R,G,B,DISP" and "--format bmp|png|jpeg" (or
+// "--tint=..."), the words duotint-cli takes too, may come before PATH among
+// the arguments (0 is the program). They set state.startLook and
+// state.exportFormat; either that cannot be read ends the program with one
+// sentence and kExitUsage. Returns the index of PATH, count when none follows.
+int TakeCommandLineOptions(wchar_t* const* arguments, int count);
+
 // True when the command line names a picture: it is then state.picturePath,
 // its export state.exportPath, and state.fileNamePtr the name the sentences
 // use. A path that cannot be opened, or whose export can never be a file,

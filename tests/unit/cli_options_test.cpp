@@ -1,11 +1,14 @@
 // duotint-cli's command line: which argument lists run, and with what, and
-// which are usage errors, with the sentence each one prints.
+// which are usage errors, with the sentence each one prints; and the same
+// words before the editor's PATH.
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+#include "app/command_line.h"
 #include "cli/options.h"
 #include "image/tint_text.h"
+#include "test_support.h"
 
 namespace {
 
@@ -29,12 +32,21 @@ std::string Outcome(const CliCommand& command)
     return line + "]";
 }
 
+std::vector<std::string> Split(const char* text)
+{
+    // Arguments are split at spaces; '' is an empty one.
+    std::vector<std::string> arguments;
+    std::istringstream words(text);
+    for (std::string word; words >> word;)
+        arguments.push_back(word == "''" ? "" : word);
+    return arguments;
+}
+
 #define NINE "1,2,3,4,5,6,7,8,9"
 #define NOT_READ "64 The --tint numbers cannot be read: "
 
 TEST(CliOptions, ArgumentListsGiveTheirOutcome)
 {
-    // Arguments are split at spaces; '' is an empty one.
     static const struct { const char* label; const char* arguments; const char* outcome; } kCases[] = {
         {"nine numbers and a path", "--tint " NINE " a.bmp", "run " NINE " bmp q92 j0 [a.bmp]"},
         {"32-bit ends, minus zero, leading zeros", "--tint -2147483648,2147483647,-0,007,0,0,0,0,-1 a",
@@ -80,13 +92,51 @@ TEST(CliOptions, ArgumentListsGiveTheirOutcome)
         {"--out without its value", "--tint " NINE " a --out", "64 --out needs a value."},
         {"no path", "--tint " NINE, "64 Name at least one picture or folder to tint."},
     };
+    for (const auto& c : kCases)
+        EXPECT_EQ(Outcome(ParseCliArguments(Split(c.arguments))), c.outcome) << c.label;
+}
+
+struct ProgramEnded {
+    uint16_t code;
+};
+std::string box;
+
+// The editor's outcome: "PATH at <index> <look or 'defaults'> <format>", or
+// "<exit code> <box>".
+TEST(EditorOptions, ComeBeforeThePath)
+{
+    static const struct { const char* label; const char* arguments; const char* outcome; } kCases[] = {
+        {"no options", "duotint cat.bmp --tint " NINE, "PATH at 1 defaults bmp"},
+        {"both, then the PATH", "duotint --tint " NINE " --format png cat.bmp", "PATH at 5 " NINE " png"},
+        {"= spellings, and no PATH", "duotint --format=jpeg --tint=" NINE, "PATH at 3 " NINE " jpeg"},
+        {"nine numbers it cannot take", "duotint --tint 1,2 cat.bmp",
+         "64 duotint cannot take --tint 1,2: it holds 2 numbers, not 9."},
+        {"a format it cannot take", "duotint --format gif cat.bmp",
+         "64 duotint cannot take --format gif: it takes bmp, png or jpeg."},
+        {"no value", "duotint --tint", "64 duotint cannot take --tint: it needs a value after it."},
+    };
     for (const auto& c : kCases) {
-        std::vector<std::string> arguments;
-        std::istringstream words(c.arguments);
-        for (std::string word; words >> word;)
-            arguments.push_back(word == "''" ? "" : word);
-        EXPECT_EQ(Outcome(ParseCliArguments(arguments)), c.outcome) << c.label;
+        ResetProgram();
+        errorState.showBox = [](const char* text, const char*) { box = text; };
+        errorState.exitHook = [](uint16_t code) { throw ProgramEnded{code}; };
+        std::vector<std::wstring> wide;
+        for (const std::string& argument : Split(c.arguments))
+            wide.push_back(WideOf(argument));
+        std::vector<wchar_t*> arguments;
+        for (std::wstring& argument : wide)
+            arguments.push_back(&argument[0]);
+        std::string outcome;
+        try {
+            const int at = TakeCommandLineOptions(arguments.data(), static_cast<int>(arguments.size()));
+            const std::string look = state.startLook ? TintText(*state.startLook) : "defaults";
+            outcome = "PATH at " + std::to_string(at) + " " + look + " " +
+                      kFormatWords[static_cast<int>(state.exportFormat)];
+        } catch (const ProgramEnded& end) {
+            outcome = std::to_string(end.code) + " " + box;
+        }
+        EXPECT_EQ(outcome, c.outcome) << c.label;
     }
+    memset(&state, 0, sizeof state);
 }
 
 }  // namespace
