@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/program_state.h"
+#include "image/tint_text.h"
 #include "support/error.h"
 #include "support/picture_names.h"
 
@@ -48,62 +49,67 @@ void CheckExportName(const std::wstring& path)
     CannotOpen(kExitCannotRead, why);
 }
 
-// Under Wine a FIFO or a device file has no attributes, yet its folder lists it.
-bool IsListed(const std::wstring& path)
+[[noreturn]] void CannotTake(const std::string& option, const std::string& value, const std::string& why)
 {
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW(path.c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(find);
-    return true;
+    const std::string sentence =
+        "duotint cannot take " + option + (value.empty() ? "" : " " + value) + ": " + why + ".";
+    EndWithSentence(kExitUsage, sentence.c_str());
 }
 
 }  // namespace
+
+int TakeCommandLineOptions(wchar_t* const* arguments, int count)
+{
+    static TintParameters startLook;
+    int at = 1;
+    for (; at < count; ++at) {
+        const std::wstring word = arguments[at];
+        std::wstring name = word.substr(0, word.find(L'='));
+        if (name != L"--tint" && name != L"--format")
+            break;
+        std::wstring value;
+        if (name.size() < word.size())
+            value = word.substr(name.size() + 1);
+        else if (at + 1 < count)
+            value = arguments[++at];
+        else
+            CannotTake(name == L"--tint" ? "--tint" : "--format", "", "it needs a value after it");
+        char utf8[4 * MAX_PATH];
+        if (WideCharToMultiByte(CP_UTF8, 0, value.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr) == 0)
+            utf8[0] = '\0';
+        std::string why;
+        if (name == L"--format") {
+            if (!ParseOutputFormat(utf8, state.exportFormat))
+                CannotTake("--format", utf8, "it takes bmp, png or jpeg");
+        } else {
+            if (!ParseTintText(utf8, startLook, why))
+                CannotTake("--tint", utf8, why);
+            state.startLook = &startLook;
+        }
+    }
+    return at;
+}
 
 bool TakeCommandLinePicture()
 {
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (arguments == nullptr || count < 2 || arguments[1][0] == L'\0') {
+    const int at = arguments == nullptr ? count : TakeCommandLineOptions(arguments, count);
+    if (arguments == nullptr || at >= count || arguments[at][0] == L'\0') {
         LocalFree(arguments);
         return false;
     }
     // Sentences are UTF-8; the box shows them in full.
-    if (WideCharToMultiByte(CP_UTF8, 0, arguments[1], -1, displayName, sizeof displayName, nullptr, nullptr) == 0)
+    if (WideCharToMultiByte(CP_UTF8, 0, arguments[at], -1, displayName, sizeof displayName, nullptr, nullptr) == 0)
         snprintf(displayName, sizeof displayName, "the picture named on the command line");
-    picturePath = FullPath(arguments[1]);
+    picturePath = FullPath(arguments[at]);
     LocalFree(arguments);
 
-    // The platform finds "con.png" in any folder and opens the console.
-    if (IsDeviceName(LastPathPart(picturePath)))
-        CannotOpen(kExitCannotRead, "it names a device, not a file");
-    DWORD attributes = GetFileAttributesW(picturePath.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        DWORD e = GetLastError();
-        if (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION)
-            CannotOpen(kExitCannotRead, "it may not be read");
-        // A name with wildcards is invalid, and must not be listed as a pattern.
-        if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND && e != ERROR_INVALID_NAME && IsListed(picturePath))
-            CannotOpen(kExitCannotRead, "it is not a regular file");
-        CannotOpen(kExitNoSuchFile, "there is no such file");
-    }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        CannotOpen(kExitCannotRead, "it is a folder, not a picture");
-    HANDLE probe = CreateFileW(picturePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) {
-        DWORD e = GetLastError();
-        CannotOpen(kExitCannotRead, e == ERROR_SHARING_VIOLATION ? "another program holds it open"
-                                                                  : "it may not be read");
-    }
-    // A pipe or a device (\\.\COM1) opens like a file but is none.
-    const bool regular = GetFileType(probe) == FILE_TYPE_DISK;
-    CloseHandle(probe);
-    if (!regular)
-        CannotOpen(kExitCannotRead, "it is not a regular file");
+    const PictureFileFault fault = PictureFileFaultOf(picturePath);
+    if (fault.code != 0)
+        CannotOpen(fault.code, fault.why);
 
-    exportPath = ExportPathFor(picturePath);
+    exportPath = ExportPathFor(picturePath, OutputSuffix(state.exportFormat));
     CheckExportName(exportPath);
     state.picturePath = picturePath.c_str();
     state.exportPath = exportPath.c_str();

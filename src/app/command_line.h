@@ -2,12 +2,20 @@
 // what "Open with" and a file dropped onto the program give.
 #pragma once
 
-// Exit codes of a command-line path that cannot be opened.
+// Exit codes of a command line that cannot be taken.
 enum : unsigned {
     kExitNoSuchFile = 2,            // the file, or a folder on its way, does not exist
     kExitCannotRead = 5,            // a folder, a device, or a file that may not or cannot be read
     kExitExportNameTooLong = 206,   // the platform's own number for a name too long
+    kExitUsage = 64,                // --tint or --format cannot be read; BSD's number for a usage error
 };
+
+// "--tint R,G,B,DISP,DISTR,R,G,B,DISP" and "--format bmp|png|jpeg" (or
+// "--tint=..."), the words duotint-cli takes too, may come before PATH among
+// the arguments (0 is the program). They set state.startLook and
+// state.exportFormat; either that cannot be read ends the program with one
+// sentence and kExitUsage. Returns the index of PATH, count when none follows.
+int TakeCommandLineOptions(wchar_t* const* arguments, int count);
 
 // True when the command line names a picture: it is then state.picturePath,
 // its export state.exportPath, and state.fileNamePtr the name the sentences

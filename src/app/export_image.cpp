@@ -20,14 +20,12 @@
 #include "support/error.h"
 #include "support/file_io.h"
 
-const char* const kExportEndings[3] = {"-.bmp", "-.png", "-.jpg"};
-
 namespace {
 
 // A PNG or JPEG is encoded whole in memory, then written as a BMP export is.
 void ExportEncoded()
 {
-    const bool png = state.exportFormat == kExportPng;
+    const bool png = state.exportFormat == OutputFormat::png;
     std::vector<uint8_t> bytes;
     if (!EncodeTinted(state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride,
                       CurrentTintParameters(), png ? EncodedKind::png : EncodedKind::jpeg,
@@ -54,13 +52,16 @@ void ExportEncoded()
 void ExportImage()
 {
     FillExportHeader();
-    memcpy(state.fileName + state.nameLength, kExportEndings[state.exportFormat % 3], 6);
+    // A typed name is a few letters: its ending fits the name's room.
+    const std::wstring ending = OutputSuffix(state.exportFormat);
+    for (size_t i = 0; i <= ending.size(); ++i)
+        state.fileName[state.nameLength + i] = static_cast<char>(ending.c_str()[i]);
     state.fileNamePtr = state.fileName;
 
     BindFile(state.imageFile, state.fileNamePtr);
     if (state.exportPath != nullptr)
         BindFileW(state.imageFile, state.exportPath);  // beside a command-line picture
-    if (state.exportFormat != kExportBmp) {
+    if (state.exportFormat != OutputFormat::bmp) {
         ExportEncoded();
         return;
     }

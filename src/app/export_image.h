@@ -3,10 +3,4 @@
 // named on the command line.
 #pragma once
 
-#include <cstdint>
-
-// The kinds state.exportFormat names, and their names' endings.
-enum ExportFormat : uint8_t { kExportBmp, kExportPng, kExportJpeg };
-extern const char* const kExportEndings[3];
-
 void ExportImage();

@@ -27,6 +27,15 @@ TintParameters CurrentTintParameters()
     return p;
 }
 
+void SetTintParameters(const TintParameters& p)
+{
+    memcpy(state.tintA, p.tintA, sizeof state.tintA);
+    memcpy(state.tintB, p.tintB, sizeof state.tintB);
+    state.dispA = p.dispA;
+    state.dispB = p.dispB;
+    state.distr = p.distr;
+}
+
 void DownsamplePreview()
 {
     RowLayout layout = RowStride(state.previewWidth);

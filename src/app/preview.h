@@ -14,6 +14,8 @@ uint8_t TintChannel(int32_t x, int32_t A, int32_t B);
 
 // The parameters as the program state holds them now.
 TintParameters CurrentTintParameters();
+// The nine values into the state, as the editor holds them.
+void SetTintParameters(const TintParameters& p);
 
 // Builds previewSource by sampling sourceImage, and previewImage as its
 // first, untinted copy.

@@ -74,6 +74,9 @@ void SetEditingDefaults()
     state.dispA = 0;
     state.dispB = 0;
     state.entryState = 0;
+    // A look from the command line replaces the defaults.
+    if (state.startLook != nullptr)
+        SetTintParameters(*state.startLook);
 }
 
 void FetchMessage()

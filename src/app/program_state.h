@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "image/tint.h"  // kRed, kGreen, kBlue index tintA and tintB
+#include "image/tint_text.h"
 #include "support/file_io.h"
 #include "ui/recorded_input.h"
 
@@ -103,9 +104,11 @@ struct ProgramState : RecordedInput {
     // The section sourceImage is a view of when the decoding child filled
     // it; null when our own reader read the picture into sourceHandle.
     HANDLE sourceSection;
-    // What the export writes: a BMP, a PNG or a JPEG (ExportFormat), and a
-    // JPEG's quality. Zero (a BMP) unless the command line says otherwise.
-    uint8_t exportFormat;
+    // The look, the export's format and a JPEG's quality the command line
+    // gave (--tint, --format): null, a BMP and 0 when it gave none, and the
+    // editor starts with its defaults and writes a 24-bit BMP, as without them.
+    const TintParameters* startLook;
+    OutputFormat exportFormat;
     int32_t exportQuality;
 };
 

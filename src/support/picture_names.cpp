@@ -37,18 +37,64 @@ std::wstring FullPath(const wchar_t* path)
     return full;
 }
 
-std::wstring ExportPathFor(const std::wstring& picture)
+std::wstring ExportPathFor(const std::wstring& picture, const wchar_t* ending)
 {
     size_t nameStart = picture.size() - LastPathPart(picture).size();
     size_t dot = picture.rfind(L'.');
     size_t stemEnd = dot != std::wstring::npos && dot > nameStart ? dot : picture.size();
-    return picture.substr(0, stemEnd) + L"-.bmp";
+    return picture.substr(0, stemEnd) + ending;
 }
 
 std::wstring_view LastPathPart(std::wstring_view path)
 {
     size_t separator = path.find_last_of(L"\\/:");
     return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
+}
+
+namespace {
+
+// Under Wine a FIFO or a device file has no attributes, yet its folder lists it.
+bool IsListed(const std::wstring& path)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(path.c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(find);
+    return true;
+}
+
+}  // namespace
+
+PictureFileFault PictureFileFaultOf(const std::wstring& fullPath)
+{
+    // The platform finds "con.png" in any folder and opens the console.
+    if (IsDeviceName(LastPathPart(fullPath)))
+        return {ERROR_ACCESS_DENIED, "it names a device, not a file"};
+    DWORD attributes = GetFileAttributesW(fullPath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD e = GetLastError();
+        if (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION)
+            return {ERROR_ACCESS_DENIED, "it may not be read"};
+        // A name with wildcards is invalid, and must not be listed as a pattern.
+        if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND && e != ERROR_INVALID_NAME && IsListed(fullPath))
+            return {ERROR_ACCESS_DENIED, "it is not a regular file"};
+        return {ERROR_FILE_NOT_FOUND, "there is no such file"};
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return {ERROR_ACCESS_DENIED, "it is a folder, not a picture"};
+    HANDLE probe = CreateFileW(fullPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        return {ERROR_ACCESS_DENIED,
+                GetLastError() == ERROR_SHARING_VIOLATION ? "another program holds it open" : "it may not be read"};
+    }
+    // A pipe or a device (\\.\COM1) opens like a file but is none.
+    const bool regular = GetFileType(probe) == FILE_TYPE_DISK;
+    CloseHandle(probe);
+    if (!regular)
+        return {ERROR_ACCESS_DENIED, "it is not a regular file"};
+    return {0, nullptr};
 }
 
 bool IsDeviceName(std::wstring_view lastPart)

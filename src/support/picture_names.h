@@ -22,10 +22,20 @@ std::wstring FullPath(const wchar_t* path);
 // The export beside a picture: its path without the last extension of the
 // file name, and "-.bmp". "C:\\My Pictures\\Holiday Photo.TIF" gives
 // "C:\\My Pictures\\Holiday Photo-.bmp".
-std::wstring ExportPathFor(const std::wstring& picture);
+std::wstring ExportPathFor(const std::wstring& picture, const wchar_t* ending = L"-.bmp");
 
 // What follows the last \, / or : of path.
 std::wstring_view LastPathPart(std::wstring_view path);
+
+// Why a full path is no picture file to open: code 0 when it is a regular
+// file that may be read; otherwise 2 (it, or a folder on its way, does not
+// exist) or 5 (a folder, a device, not a regular file, or it may not be
+// read) and a clause that says which.
+struct PictureFileFault {
+    uint16_t code;
+    const char* why;
+};
+PictureFileFault PictureFileFaultOf(const std::wstring& fullPath);
 
 // True when the platform reads this last part of a path as a device:
 // con, prn, aux, nul, com1 to com9 and lpt1 to lpt9, in any case, alone or

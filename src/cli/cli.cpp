@@ -1,0 +1,68 @@
+// duotint-cli's sequence: arguments, plan, refusals, run.
+#include "cli/cli.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+
+#include "cli/options.h"
+#include "cli/plan.h"
+#include "cli/report.h"
+#include "cli/run.h"
+
+namespace {
+
+std::vector<std::string> Arguments()
+{
+    std::vector<std::string> arguments;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 1; wide != nullptr && i < count; ++i)
+        arguments.push_back(Utf8Of(wide[i]));
+    LocalFree(wide);
+    return arguments;
+}
+
+}  // namespace
+
+int RunCli()
+{
+    const CliCommand command = ParseCliArguments(Arguments());
+    Reporter reporter(command.options.quiet);
+    switch (command.request) {
+    case CliRequest::help:
+        fputs(CliHelpText().c_str(), stdout);
+        return 0;
+    case CliRequest::version:
+        puts(CliVersionText().c_str());
+        return 0;
+    case CliRequest::usageError: {
+        std::string usage = CliUsageText();
+        usage.pop_back();  // Error ends the line
+        reporter.Error(command.sentence + "\n" + usage);
+        return kExitUsage;
+    }
+    case CliRequest::run:
+        break;
+    }
+
+    std::vector<PlannedPicture> plan;
+    uint16_t code = 0;
+    std::string sentence;
+    if (!PlanPictures(command.options, plan, code, sentence)) {
+        reporter.Error(sentence);
+        return code;
+    }
+    int firstRefusal = 0;
+    for (const PlannedPicture& picture : plan) {
+        if (picture.refusedCode == 0)
+            continue;
+        reporter.Failed(picture, picture.refusedCode, picture.refusal);
+        if (firstRefusal == 0)
+            firstRefusal = picture.refusedCode;
+    }
+    const int result = RunPlannedPictures(command.options, plan, reporter);
+    reporter.Finish();
+    return firstRefusal != 0 ? firstRefusal : result;
+}

@@ -1,0 +1,30 @@
+// duotint-cli's command line: what it asks for, read from its arguments.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"  // kExitUsage, the editor's too
+#include "cli/plan.h"
+
+enum class CliRequest { run, help, version, usageError };
+
+struct CliCommand {
+    CliRequest request = CliRequest::usageError;
+    CliOptions options;    // request run
+    std::string sentence;  // usageError: what is wrong, one sentence
+};
+
+// The arguments after the program's name, in UTF-8; the paths in the
+// options come back in UTF-16.
+CliCommand ParseCliArguments(const std::vector<std::string>& arguments);
+
+// The synopsis a usage error prints after its sentence, and the whole help.
+std::string CliUsageText();
+std::string CliHelpText();
+// "duotint-cli 0.2.0"
+std::string CliVersionText();
+
+// UTF-8 and UTF-16 both ways, as the platform converts them.
+std::string Utf8Of(const std::wstring& text);
+std::wstring WideOf(const std::string& text);

@@ -1,0 +1,46 @@
+// duotint-cli's plan: which pictures the command line names, where each
+// one's output goes, and which are refused before any work.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/tint.h"
+#include "image/tint_text.h"  // OutputFormat, shared with the editor
+
+struct CliOptions {
+    TintParameters look;
+    std::wstring outFolder;   // empty: beside each picture
+    OutputFormat format = OutputFormat::bmp;
+    int quality = 92;         // JPEG only, 1 to 100
+    int jobs = 0;             // 0: one worker per core
+    bool force = false;
+    bool quiet = false;
+    std::vector<std::wstring> paths;
+};
+
+// One picture of the run: its file and its output, both full paths, and the
+// names the lines print (UTF-8, as given on the command line or found).
+struct PlannedPicture {
+    std::wstring input;
+    std::wstring output;
+    std::string inputName;
+    std::string outputName;
+    // Non-zero: refused before any work (the output exists without --force,
+    // another picture writes the same output, the output is an input...),
+    // with this exit code and sentence.
+    uint16_t refusedCode = 0;
+    std::string refusal;
+};
+
+// Finds the pictures of every PATH in order (a folder gives the pictures
+// directly inside it whose extensions the name popup tries, sorted by name)
+// and each one's output, beside it or in options.outFolder, which is made
+// here when only its last part is missing. A PATH that is missing, a
+// device or not a regular file, and an output that must not be written,
+// become refused entries, and the others go on. False, with an exit code
+// and a sentence, when the run must stop before any work: the output
+// folder cannot be made or is a file.
+bool PlanPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, uint16_t& code,
+                  std::string& sentence);

@@ -1,0 +1,108 @@
+// Printing duotint-cli's lines. Text is UTF-8; a console is given it as
+// UTF-16, so that any name shows as it is, whatever the console's code page.
+#include "cli/report.h"
+
+#include <windows.h>
+
+#include <io.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/options.h"
+
+namespace {
+
+bool IsConsole(HANDLE handle)
+{
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode);
+}
+
+HANDLE HandleOf(FILE* stream) { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))); }
+
+}  // namespace
+
+Reporter::Reporter(bool quiet)
+    : Reporter(quiet, stdout, stderr, IsConsole(GetStdHandle(STD_ERROR_HANDLE)))
+{
+}
+
+Reporter::Reporter(bool quiet, FILE* out, FILE* err, bool errIsConsole)
+    : quiet_(quiet), out_(out), err_(err), progressShown_(errIsConsole && !quiet)
+{
+}
+
+void Reporter::Write(FILE* stream, const std::string& text)
+{
+    const HANDLE handle = HandleOf(stream);
+    if (IsConsole(handle)) {
+        fflush(stream);
+        const std::wstring wide = WideOf(text);
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.c_str(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+    fwrite(text.data(), 1, text.size(), stream);
+    fflush(stream);
+}
+
+void Reporter::ClearProgress()
+{
+    if (progressWidth_ == 0)
+        return;
+    Write(err_, "\r" + std::string(progressWidth_, ' ') + "\r");
+    progressWidth_ = 0;
+}
+
+void Reporter::Done(const PlannedPicture& picture, int width, int height, double ms)
+{
+    if (quiet_)
+        return;
+    char figures[96];
+    snprintf(figures, sizeof figures, "  %d x %d  %.0f ms\n", width, height, ms);
+    std::lock_guard<std::mutex> hold(mutex_);
+    ClearProgress();
+    Write(out_, picture.inputName + " -> " + picture.outputName + figures);
+}
+
+void Reporter::Failed(const PlannedPicture& picture, uint16_t code, const std::string& sentence)
+{
+    Error(sentence);
+}
+
+void Reporter::Error(const std::string& sentence)
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    ClearProgress();
+    Write(err_, sentence + "\n");
+}
+
+void Reporter::Progress(uint32_t done, uint32_t total, uint64_t bytesDone, double elapsedSeconds)
+{
+    if (!progressShown_)
+        return;
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (done < total && lastDrawn_ >= 0 && elapsedSeconds - lastDrawn_ < 0.1)
+        return;
+    lastDrawn_ = elapsedSeconds;
+    char line[160];
+    int n = snprintf(line, sizeof line, "%u of %u pictures", done, total);
+    if (elapsedSeconds > 0)
+        n += snprintf(line + n, sizeof line - n, "  %.1f MB/s", static_cast<double>(bytesDone) / 1e6 / elapsedSeconds);
+    if (done > 0 && done < total) {
+        const long left = static_cast<long>(elapsedSeconds / done * (total - done) + 0.5);
+        n += snprintf(line + n, sizeof line - n, "  %ld:%02ld left", left / 60, left % 60);
+    }
+    // Spaces wipe what a longer line before left on screen.
+    const size_t width = static_cast<size_t>(n);
+    std::string text = "\r" + std::string(line) + std::string(progressWidth_ > width ? progressWidth_ - width : 0, ' ');
+    Write(err_, text);
+    progressWidth_ = std::max(progressWidth_, width);
+}
+
+void Reporter::Finish()
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    ClearProgress();
+}

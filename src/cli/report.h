@@ -1,0 +1,44 @@
+// What duotint-cli prints while it runs: a line on standard output for each
+// picture written, a sentence on standard error for each one that failed,
+// and, when standard error is a console, one progress line redrawn in place.
+// The runner's workers call it side by side; each call prints whole lines.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "cli/plan.h"
+
+class Reporter {
+public:
+    // stdout and stderr; the progress line only when stderr is a console.
+    explicit Reporter(bool quiet);
+    // Other streams, and whether err is to be treated as a console.
+    Reporter(bool quiet, FILE* out, FILE* err, bool errIsConsole);
+
+    // "holiday.jpg -> holiday-.jpg  4000 x 3000  182 ms" on out, unless quiet.
+    void Done(const PlannedPicture& picture, int width, int height, double ms);
+    // The sentence, which names the file, on err, always.
+    void Failed(const PlannedPicture& picture, uint16_t code, const std::string& sentence);
+    // Any other sentence on err, always: the run stopped before any work.
+    void Error(const std::string& sentence);
+    // Redraws the progress line: pictures done of total, MB/s of input read,
+    // time left. At most ten redraws a second, and the last one always.
+    void Progress(uint32_t done, uint32_t total, uint64_t bytesDone, double elapsedSeconds);
+    // Clears the progress line, at the end of the run.
+    void Finish();
+
+private:
+    void ClearProgress();  // with the mutex held
+    void Write(FILE* stream, const std::string& text);
+
+    std::mutex mutex_;
+    const bool quiet_;
+    FILE* const out_;
+    FILE* const err_;
+    const bool progressShown_;
+    size_t progressWidth_ = 0;  // characters of the line on screen; 0: none
+    double lastDrawn_ = -1;
+};

@@ -1,0 +1,20 @@
+// duotint-cli's work: every planned picture read, tinted and written.
+#pragma once
+
+#include <vector>
+
+#include "cli/plan.h"
+#include "cli/report.h"
+
+// Reads, tints and writes every picture of the plan that is not refused
+// (refused ones have been reported already and are left alone), with
+// options.jobs workers (0: one per core), each output written atomically.
+// Tells reporter of each picture done or failed, and of the progress.
+// Returns 0 when every picture was written, otherwise the code of the
+// failed picture that comes first in the plan.
+int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, Reporter& reporter);
+
+// A worker is this program again, started with a switch of its own: it reads
+// requests on standard input and answers each on standard output.
+bool IsCliWorker(int argc, wchar_t** argv);
+int RunCliWorker();

@@ -1,0 +1,144 @@
+// duotint-cli on real pictures: the same look gives the editor's export byte
+// for byte; a folder of mixed pictures gives each its output and the first
+// failure's exit code; PNG and JPEG outputs decode to the tinted pixels.
+#include <gtest/gtest.h>
+
+#include <wincodec.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "editor_session.h"
+
+using namespace e2e;
+
+namespace {
+
+const wchar_t kLook[] = L"250,120,30,45,35,20,90,240,60";
+const Params kLookParams = {250, 120, 30, 45, 35, 20, 90, 240, 60};
+
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+std::wstring CliCommand(const std::wstring& arguments)
+{
+    std::string exe = DuotintExe();
+    exe = exe.substr(0, exe.find_last_of('\\') + 1) + "duotint-cli.exe";
+    return L"\"" + Wide(exe) + L"\" " + arguments;
+}
+
+// The pixels of a PNG or JPEG as the platform decodes them, top row first,
+// blue, green, red.
+std::vector<uint8_t> Decode(const std::string& path, int& width, int& height)
+{
+    std::vector<uint8_t> pixels;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IWICImagingFactory* factory = nullptr;
+    IWICBitmapDecoder* decoder = nullptr;
+    IWICBitmapFrameDecode* frame = nullptr;
+    IWICFormatConverter* converter = nullptr;
+    UINT w = 0, h = 0;
+    if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                   reinterpret_cast<void**>(&factory))) &&
+        SUCCEEDED(factory->CreateDecoderFromFilename(Wide(path).c_str(), nullptr, GENERIC_READ,
+                                                     WICDecodeMetadataCacheOnDemand, &decoder)) &&
+        SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(frame->GetSize(&w, &h)) &&
+        SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
+        SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                        WICBitmapPaletteTypeCustom))) {
+        pixels.resize(3 * static_cast<size_t>(w) * h);
+        if (FAILED(converter->CopyPixels(nullptr, 3 * w, static_cast<UINT>(pixels.size()), pixels.data())))
+            pixels.clear();
+    }
+    for (IUnknown* p : {static_cast<IUnknown*>(converter), static_cast<IUnknown*>(frame),
+                        static_cast<IUnknown*>(decoder), static_cast<IUnknown*>(factory)})
+        if (p != nullptr)
+            p->Release();
+    width = static_cast<int>(w);
+    height = static_cast<int>(h);
+    return pixels;
+}
+
+TEST(Cli, SameLookGivesTheEditorsExportByteForByte)
+{
+    const int32_t width = 61, height = 41;
+    TempFolder editorFolder, cliFolder;
+    const std::vector<uint8_t> picture = MakePicture(width, height, SessionPixel, 0x5A);
+    ASSERT_TRUE(editorFolder.Write("pic.bmp", picture));
+    ASSERT_TRUE(cliFolder.Write("pic.bmp", picture));
+
+    Duotint editor;
+    ASSERT_TRUE(editor.StartWith(editorFolder.Path(), std::wstring(L"--tint ") + kLook + L" pic.bmp"));
+    HWND window = editor.WaitForWindow(kEditorClassName, 10000);
+    ASSERT_NE(window, nullptr) << "the editor did not open with the look";
+    ASSERT_TRUE(MakeForeground(window));
+    ASSERT_TRUE(TypeText("q"));
+    ASSERT_TRUE(editor.WaitForExit(10000));
+    const std::vector<uint8_t> edited = ReadWholeFile(editorFolder.PathOf("pic-.bmp"));
+    EXPECT_EQ(edited, ExpectedExport(width, height, kLookParams));
+
+    support::ConsoleRun run = support::RunConsole(CliCommand(std::wstring(L"--tint ") + kLook + L" pic.bmp"),
+                                                  cliFolder.Path(), 20000);
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(ReadWholeFile(cliFolder.PathOf("pic-.bmp")), edited);
+    EXPECT_NE(run.out.find("pic.bmp -> pic-.bmp  61 x 41  "), std::string::npos) << run.out;
+}
+
+TEST(Cli, MixedFolderWritesEachPictureAndEndsWithTheFirstFailure)
+{
+    TempFolder folder, out;
+    const std::string data = ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\";
+    ASSERT_TRUE(folder.Write("a.bmp", MakePicture(7, 5, GradientPixel)));
+    ASSERT_TRUE(folder.CopyIn(data + "grey.png", "b.png"));
+    ASSERT_TRUE(folder.CopyIn(data + "turned6.jpg", "c.JPG"));
+    ASSERT_TRUE(folder.Write("d.gif", std::vector<uint8_t>(300, 0x47)));
+    ASSERT_TRUE(folder.Write("notes.txt", std::vector<uint8_t>(10, 'x')));
+    const auto before = folder.Snapshot();
+
+    support::ConsoleRun run = support::RunConsole(
+        CliCommand(std::wstring(L"--tint ") + kLook + L" --jobs 2 --out \"" + Wide(out.Path()) + L"\" \"" +
+                   Wide(folder.Path()) + L"\""),
+        folder.Path(), 30000);
+    EXPECT_EQ(run.exitCode, 13u) << run.out << run.err;
+    EXPECT_EQ(out.Files(), (std::vector<std::string>{"a-.bmp", "b-.bmp", "c-.bmp"})) << run.out << run.err;
+    EXPECT_EQ(ReadWholeFile(out.PathOf("a-.bmp")), ExpectedExport(7, 5, kLookParams, GradientPixel));
+    EXPECT_NE(run.err.find("d.gif "), std::string::npos) << run.err;
+    EXPECT_EQ(folder.Snapshot(), before) << "the pictures' folder changed";
+}
+
+// Smooth in every channel, so that a JPEG of it is close.
+Rgb SmoothPixel(int32_t x, int32_t y)
+{
+    return {static_cast<uint8_t>(4 * x), static_cast<uint8_t>(5 * y), static_cast<uint8_t>(2 * (x + y))};
+}
+
+TEST(Cli, PngDecodesToTheTintExactlyAndJpegClosely)
+{
+    const int32_t width = 64, height = 48;
+    TempFolder folder;
+    ASSERT_TRUE(folder.Write("pic.bmp", MakePicture(width, height, SmoothPixel)));
+    const std::vector<uint8_t> expected = ExpectedExport(width, height, kLookParams, SmoothPixel);
+    static const struct {
+        const char* format;
+        const char* output;
+        double meanError;  // at most, over every byte
+    } kCases[] = {{"png", "pic-.png", 0.0}, {"jpeg", "pic-.jpg", 3.0}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.format);
+        support::ConsoleRun run = support::RunConsole(
+            CliCommand(std::wstring(L"--tint ") + kLook + L" --format " + Wide(c.format) + L" pic.bmp"), folder.Path(),
+            20000);
+        ASSERT_EQ(run.exitCode, 0u) << run.err;
+        int w = 0, h = 0;
+        const std::vector<uint8_t> decoded = Decode(folder.PathOf(c.output), w, h);
+        ASSERT_EQ(w, width);
+        ASSERT_EQ(h, height);
+        double error = 0;
+        const int32_t stride = RowStride(width);
+        for (int32_t y = 0; y < height; ++y)
+            for (int32_t i = 0; i < 3 * width; ++i)
+                error += std::abs(decoded[3 * width * y + i] - expected[54 + stride * (height - 1 - y) + i]);
+        EXPECT_LE(error / (3.0 * width * height), c.meanError);
+    }
+}
+
+}  // namespace
