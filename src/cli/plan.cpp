@@ -72,6 +72,24 @@ std::vector<std::wstring> PicturesIn(const std::wstring& folder)
             names.push_back(found.cFileName);
     } while (FindNextFileW(find, &found));
     FindClose(find);
+    // An earlier run's outputs beside their pictures are not pictures of
+    // this one: "cat-.bmp" is left out where "cat.png" stands too, so that a
+    // folder can be run again. A picture whose name merely ends in "-" stays.
+    auto stemOf = [](std::wstring name) {
+        CharLowerW(&name[0]);
+        const size_t dot = name.rfind(L'.');
+        return dot == std::wstring::npos ? name : name.substr(0, dot);
+    };
+    std::set<std::wstring> stems;
+    for (const std::wstring& name : names)
+        stems.insert(stemOf(name));
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [&](const std::wstring& name) {
+                                   const std::wstring stem = stemOf(name);
+                                   return stem.size() > 1 && stem.back() == L'-' &&
+                                          stems.count(stem.substr(0, stem.size() - 1)) != 0;
+                               }),
+                names.end());
     std::sort(names.begin(), names.end(), ByName);
     return names;
 }

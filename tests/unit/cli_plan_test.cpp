@@ -26,6 +26,8 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
     } kCases[] = {
         {"a folder: its pictures by name, any case", "b.PNG a.bmp notes.txt C.jpeg", TINT ".",
          ".\\a.bmp -> .\\a-.bmp; .\\b.PNG -> .\\b-.bmp; .\\C.jpeg -> .\\C-.bmp"},
+        {"a folder run again: the earlier outputs are not pictures", "a.bmp a-.bmp b-.png", TINT "--force .",
+         ".\\a.bmp -> .\\a-.bmp; .\\b-.png -> .\\b--.bmp"},
         {"an existing output without --force", "a.bmp a-.png", TINT "--format png a.bmp", "a.bmp: 80",
          "duotint-cli skips a.bmp: a-.png exists; --force replaces it."},
         {"an existing output with --force", "a.bmp a-.png", TINT "--force --format png a.bmp", "a.bmp -> a-.png"},
