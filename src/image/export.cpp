@@ -1,18 +1,20 @@
 // The full-resolution export's pixel rows: every pixel of the source through
 // the tint, piece by piece.
 //
-// A second thread tints the next piece while this one writes the previous
-// one, so the tint's time hides behind the writes. The two pieces are the
-// only buffers besides the source: no full-size copy of the picture exists,
-// and the source itself is only read. Writes stay on the calling thread,
-// where a failure ends the program through CheckIo; the worker only reads
-// the source and fills the piece it was handed.
+// Threads on the other cores tint the next pieces while this one writes the
+// previous ones, so the tint's time hides behind the writes. The ring of
+// pieces is the only buffer besides the source: no full-size copy of the
+// picture exists, and the source itself is only read. Writes stay on the
+// calling thread, where a failure ends the program through CheckIo; the
+// tinting threads only read the source and fill the pieces they are handed.
 #include "image/export.h"
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "support/error.h"
 
@@ -85,36 +87,68 @@ size_t TintPiece(const PiecePlan& plan, size_t k, uint8_t* out)
     return bytes;
 }
 
-// Two pieces in turn. The hand-over uses a slim lock and a condition
-// variable, which Wine serves in the process itself: with semaphores every
-// hand-over was a round trip to the wine server, and the export measured
-// slower than with no second thread at all.
+// Pieces in a ring, tinted ahead by one thread per core but one (the
+// writer's) while this thread writes them in order. The hand-over uses a
+// slim lock and a condition variable, which Wine serves in the process
+// itself: with semaphores every hand-over was a round trip to the wine
+// server, and the export measured slower than with no second thread at all.
 struct Pipeline {
     const PiecePlan* plan;
-    uint8_t* piece[2];
-    size_t size[2];
+    size_t threads;
+    size_t ring;                   // slots: two for each tinting thread
+    std::vector<uint8_t*> slot;
+    std::vector<size_t> size;
+    std::vector<size_t> holds;     // the piece a slot holds, tinted; SIZE_MAX: none
     SRWLOCK lock;
     CONDITION_VARIABLE changed;
-    size_t filled;   // pieces tinted so far
-    size_t written;  // pieces written so far
+    size_t written = 0;            // pieces written so far
+    bool stop = false;             // the writer has failed and left
+};
+
+struct Tinter {
+    Pipeline* p;
+    size_t first;  // this thread tints pieces first, first + threads, ...
 };
 
 DWORD WINAPI TintAhead(void* parameter)
 {
-    Pipeline& p = *static_cast<Pipeline*>(parameter);
-    for (size_t k = 0; k < p.plan->pieceCount; ++k) {
+    const Tinter& t = *static_cast<Tinter*>(parameter);
+    Pipeline& p = *t.p;
+    for (size_t k = t.first; k < p.plan->pieceCount; k += p.threads) {
         AcquireSRWLockExclusive(&p.lock);
-        while (k >= p.written + 2)
+        while (k >= p.written + p.ring && !p.stop)
             SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
+        const bool stop = p.stop;
         ReleaseSRWLockExclusive(&p.lock);
-        p.size[k & 1] = TintPiece(*p.plan, k, p.piece[k & 1]);
+        if (stop)
+            return 0;
+        const size_t at = k % p.ring;
+        p.size[at] = TintPiece(*p.plan, k, p.slot[at]);
         AcquireSRWLockExclusive(&p.lock);
-        p.filled = k + 1;
+        p.holds[at] = k;
         ReleaseSRWLockExclusive(&p.lock);
         WakeAllConditionVariable(&p.changed);
     }
     return 0;
 }
+
+// Ends the tinting threads however the writer leaves: a failed write ends
+// the program, or in a worker of the console program, unwinds through here.
+struct TintersJoined {
+    Pipeline& p;
+    std::vector<HANDLE>& threads;
+    ~TintersJoined()
+    {
+        AcquireSRWLockExclusive(&p.lock);
+        p.stop = true;
+        ReleaseSRWLockExclusive(&p.lock);
+        WakeAllConditionVariable(&p.changed);
+        for (HANDLE thread : threads) {
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+        }
+    }
+};
 
 }  // namespace
 
@@ -123,38 +157,55 @@ void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int
 {
     PiecePlan plan = PlanPieces(source, width, height, stride);
     BuildTintTables(parameters, plan.tables);
-    // Left uninitialised: every byte written out is tinted or padding first.
-    std::unique_ptr<uint8_t[]> pieces(new uint8_t[2 * (static_cast<size_t>(kPieceBytes) + 4)]);
-
-    Pipeline p{};
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    Pipeline p;
     p.plan = &plan;
-    p.piece[0] = pieces.get();
-    p.piece[1] = pieces.get() + kPieceBytes + 4;
+    p.threads = system.dwNumberOfProcessors > 2 ? system.dwNumberOfProcessors - 1 : 1;
+    p.ring = 2 * p.threads;
+    // Left uninitialised: every byte written out is tinted or padding first.
+    const size_t slotBytes = static_cast<size_t>(kPieceBytes) + 4;
+    std::unique_ptr<uint8_t[]> pieces(new uint8_t[p.ring * slotBytes]);
+    for (size_t i = 0; i < p.ring; ++i)
+        p.slot.push_back(pieces.get() + i * slotBytes);
+    p.size.assign(p.ring, 0);
+    p.holds.assign(p.ring, SIZE_MAX);
     InitializeSRWLock(&p.lock);
     InitializeConditionVariable(&p.changed);
-    HANDLE worker = CreateThread(nullptr, 0, TintAhead, &p, 0, nullptr);
+    std::vector<Tinter> tinters(p.threads);
+    std::vector<HANDLE> threads;
+    TintersJoined joined{p, threads};
+    for (size_t i = 0; i < p.threads; ++i) {
+        tinters[i] = {&p, i};
+        HANDLE thread = CreateThread(nullptr, 0, TintAhead, &tinters[i], 0, nullptr);
+        if (thread == nullptr)
+            break;
+        threads.push_back(thread);
+    }
 
     for (size_t k = 0; k < plan.pieceCount; ++k) {
-        size_t bytes;
-        if (worker != nullptr) {
+        const size_t at = k % p.ring;
+        if (threads.size() == p.threads) {
             AcquireSRWLockExclusive(&p.lock);
-            while (p.filled <= k)
+            while (p.holds[at] != k)
                 SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
             ReleaseSRWLockExclusive(&p.lock);
-            bytes = p.size[k & 1];
-        } else {
-            // No second thread to be had: tint each piece before writing it.
-            bytes = TintPiece(plan, k, p.piece[k & 1]);
+        } else if (k == 0) {
+            // Not every thread could be had: tint each piece before writing it.
+            AcquireSRWLockExclusive(&p.lock);
+            p.stop = true;
+            ReleaseSRWLockExclusive(&p.lock);
+            WakeAllConditionVariable(&p.changed);
+            for (HANDLE thread : threads)
+                WaitForSingleObject(thread, INFINITE);
         }
-        WriteBytes(file, p.piece[k & 1], static_cast<uint32_t>(bytes));
+        if (threads.size() != p.threads)
+            p.size[at] = TintPiece(plan, k, p.slot[at]);
+        WriteBytes(file, p.slot[at], static_cast<uint32_t>(p.size[at]));
         CheckIo();
         AcquireSRWLockExclusive(&p.lock);
         p.written = k + 1;
         ReleaseSRWLockExclusive(&p.lock);
         WakeAllConditionVariable(&p.changed);
-    }
-    if (worker != nullptr) {
-        WaitForSingleObject(worker, INFINITE);
-        CloseHandle(worker);
     }
 }
