@@ -28,6 +28,7 @@
 #include "app/picture.h"
 #include "app/preview.h"
 #include "app/program_state.h"
+#include "cli/options.h"
 #include "image/bmp.h"
 #include "image/tint_text.h"
 #include "support/error.h"
@@ -35,24 +36,6 @@
 namespace {
 
 const char kWorkerSwitch[] = "--worker";
-
-std::string Utf8(const std::wstring& text)
-{
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? static_cast<size_t>(n) : 1, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
-
-std::wstring Wide(const std::string& text)
-{
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], n);
-    out.resize(out.size() - 1);
-    return out;
-}
 
 std::vector<std::string> Fields(const std::string& line)
 {
@@ -110,7 +93,7 @@ std::string SentenceOf(const std::string& box)
 std::string TintOnePicture(const std::vector<std::string>& request)
 {
     // input, output, display name, format, quality, tint
-    const std::wstring input = Wide(request[0]), output = Wide(request[1]);
+    const std::wstring input = WideOf(request[0]), output = WideOf(request[1]);
     std::string name = request[2];
     TintParameters look;
     std::string why;
@@ -167,7 +150,7 @@ struct Worker {
         SetHandleInformation(answers, HANDLE_FLAG_INHERIT, 0);
         wchar_t exe[32768];
         GetModuleFileNameW(nullptr, exe, 32768);
-        std::wstring commandLine = L"\"duotint-cli\" " + Wide(kWorkerSwitch);
+        std::wstring commandLine = L"\"duotint-cli\" " + WideOf(kWorkerSwitch);
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
@@ -229,7 +212,7 @@ struct Schedule {
 
 }  // namespace
 
-bool IsCliWorker(int argc, wchar_t** argv) { return argc == 2 && Utf8(argv[1]) == kWorkerSwitch; }
+bool IsCliWorker(int argc, wchar_t** argv) { return argc == 2 && Utf8Of(argv[1]) == kWorkerSwitch; }
 
 int RunCliWorker()
 {
@@ -291,7 +274,7 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
             std::string answer;
             if (worker.process == nullptr && !worker.Start())
                 answer = "failed\t1\tduotint-cli could not start a worker for " + picture.inputName + ".";
-            else if (!WriteLine(worker.requests, Utf8(picture.input) + "\t" + Utf8(picture.output) + "\t" +
+            else if (!WriteLine(worker.requests, Utf8Of(picture.input) + "\t" + Utf8Of(picture.output) + "\t" +
                                                      picture.inputName + "\t" + format + "\t" + quality + "\t" + look) ||
                      !ReadLine(worker.answers, answer)) {
                 worker.Stop();

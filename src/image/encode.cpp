@@ -9,17 +9,11 @@
 
 #include <cstring>
 
+#include "image/com.h"
+
 namespace {
 
 enum : size_t { kBandBytes = 1 << 22 };
-
-template <typename T>
-void Release(T*& p)
-{
-    if (p != nullptr)
-        p->Release();
-    p = nullptr;
-}
 
 // The encoder's options: a JPEG's quality from 0 to 1.
 bool SetQuality(IPropertyBag2* options, int quality)

@@ -13,18 +13,12 @@
 #include <cstring>
 #include <vector>
 
+#include "image/com.h"
+
 namespace {
 
 // Pixels a band holds at most: 4 MB of 32-bit pixels.
 enum : int64_t { kBandPixels = 1 << 20 };
-
-template <typename T>
-void Release(T*& p)
-{
-    if (p != nullptr)
-        p->Release();
-    p = nullptr;
-}
 
 // One straight-alpha component laid over white, rounded to nearest:
 // round((c * a + 255 * (255 - a)) / 255).
