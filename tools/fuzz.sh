@@ -48,7 +48,9 @@ failed=()
 for target in "${targets[@]}"; do
   log=$out/$target/run.log
   status=0
-  (cd "$out/$target" && "./$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  # A unit may take 30 s before it counts as a hang: on a loaded machine the
+  # sanitizers' own bookkeeping once stalled a 0.2 s input past 10 s.
+  (cd "$out/$target" && "./$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
      -print_final_stats=1 -artifact_prefix="$out/$target/" corpus) >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   if [ "$status" -ne 0 ]; then
