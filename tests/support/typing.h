@@ -25,7 +25,7 @@ const Key kEsc = {VK_ESCAPE, scan::kEsc, false};
 const Key kEnter = {VK_RETURN, scan::kEnter, false};
 const Key kBackspace = {VK_BACK, scan::kBackspace, false};
 const Key kLeftShift = {VK_LSHIFT, scan::kLeftShift, false};
-const Key kMinus = {VK_OEM_MINUS, scan::kMinus, false};
+const Key kMinus = {VK_OEM_MINUS, 12, false};  // no rule of the program names its scan code
 const Key kSlash = {VK_OEM_2, scan::kSlash, false};
 const Key kKeypadEnter = {VK_RETURN, scan::kEnter, true};  // Enter's scan code, extended
 

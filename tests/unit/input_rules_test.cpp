@@ -15,7 +15,7 @@ RecordedInput Message(UINT msg) { return {static_cast<int32_t>(msg), 0, 0, 0, 1}
 const RecordedInput kNothing = {WM_KEYDOWN, '5', 6, 0, 0};  // stale words, not recorded this time
 const RecordedInput kEsc = KeyDown(VK_ESCAPE, scan::kEsc);
 const RecordedInput kDigit5 = KeyDown('5', 6);
-const RecordedInput kMinus = KeyDown(VK_OEM_MINUS, scan::kMinus);
+const RecordedInput kMinus = KeyDown(VK_OEM_MINUS, 12);
 const RecordedInput kBackspace = KeyDown(VK_BACK, scan::kBackspace);
 const RecordedInput kEnter = KeyDown(VK_RETURN, scan::kEnter);
 const RecordedInput kKeypadEnter = KeyDown(VK_RETURN, scan::kEnter | 0x100);

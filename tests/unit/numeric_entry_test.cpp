@@ -37,7 +37,7 @@ struct Key {
     int32_t virtualKey;
     int32_t scanCode;
 };
-const Key kMinus = {VK_OEM_MINUS, scan::kMinus};
+const Key kMinus = {VK_OEM_MINUS, 12};
 const Key kBackspace = {VK_BACK, scan::kBackspace};
 const Key kEnter = {VK_RETURN, scan::kEnter};
 const Key kKeypadFive = {VK_NUMPAD5, 76};
