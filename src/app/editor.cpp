@@ -13,7 +13,6 @@
 #include "app/input_rules.h"
 #include "app/numeric_entry.h"
 #include "app/preview.h"
-#include "app/program.h"
 #include "app/program_state.h"
 #include "app/program_windows.h"
 #include "support/error.h"

@@ -96,3 +96,8 @@ struct ProgramState : RecordedInput {
 };
 
 extern ProgramState state;
+
+// GetMessageA into state.msg and DispatchMessageA of it. WM_QUIT or a failed
+// fetch ends the program normally. `recorded` tells afterwards whether a
+// recording window procedure received the message.
+void FetchMessage();
