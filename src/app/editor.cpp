@@ -65,12 +65,13 @@ void DiscardEntry()
 Resume RunNumericEntry(Input in)
 {
     state.entryDigits = state.entryValue = state.entryNegative = state.entryDone = state.entryState = 0;
+    state.entryBoxDrawn = 0;
     for (bool first = true;; first = false) {
         if (!first) {
             FetchMessage();
             in = DecodeInput(state);
         }
-        const int32_t row = RowUnderCursor();
+        const PanelRow* row = RowUnderCursor();
         const EntryAction action = DecideEntry(in, state.entryState != 0, row, first);
         if (action.toggleStep)
             ToggleStep();
@@ -83,7 +84,7 @@ Resume RunNumericEntry(Input in)
         case EntryStep::wheelMode: state.wheelMode = 1; return Resume::fetch;
         case EntryStep::discard: DiscardEntry(); return Resume::fetch;
         case EntryStep::type:
-            NumericEntryStep(WindowDC(state.editorWindow, ProgramWindow::editor), row);
+            NumericEntryStep(WindowDC(state.editorWindow, ProgramWindow::editor), *row);
             if (state.entryDone != 0)
                 return Resume::fetch;
             break;
@@ -99,7 +100,7 @@ Resume RunEntry(const Input& first)
         state.panelShown = 0;
     } else if (state.wheelMode == 0) {
         WindowDC dc(state.editorWindow, ProgramWindow::editor);
-        StoreEnteredValue(dc);
+        StoreEnteredValue(dc, *RowUnderCursor());
         RenderPreview(dc);
     }
     return Resume::fetch;

@@ -2,8 +2,8 @@
 // applies them; the first that matches decides.
 #include "app/input_rules.h"
 
-#include "app/numeric_entry.h"
 #include "support/keys.h"
+#include "ui/panel.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ EditorAction DecideEditor(const Input& in, bool panelShown, bool wheelMode)
     return {EditorStep::fetch, toggle};
 }
 
-EntryAction DecideEntry(const Input& in, bool typed, int32_t row, bool first)
+EntryAction DecideEntry(const Input& in, bool typed, const PanelRow* row, bool first)
 {
     const bool key = in.kind == Input::kKeyDown;
     if (first) {
@@ -103,9 +103,9 @@ EntryAction DecideEntry(const Input& in, bool typed, int32_t row, bool first)
         return {EntryStep::wheelMode, false};
     if (!key)
         return {EntryStep::ignore, false};
-    if (enter && !IsParameterRow(row))
+    if (enter && (row == nullptr || row->label == nullptr))
         return {EntryStep::discard, false};
-    if (row < kPanelRowCount)
+    if (row != nullptr)
         return {EntryStep::type, toggle};
     return {EntryStep::ignore, toggle};
 }

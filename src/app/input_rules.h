@@ -7,6 +7,8 @@
 
 #include "ui/recorded_input.h"
 
+struct PanelRow;
+
 // One message as the loops see it.
 struct Input {
     enum Kind : uint8_t {
@@ -48,10 +50,10 @@ struct EntryAction {
     EntryStep step;
     bool toggleStep;
 };
-// typed: a digit or minus was typed; row: the panel row under the cursor;
-// first: the message that started the entry, which the editor has acted on
-// already, so only what it types is left.
-EntryAction DecideEntry(const Input& in, bool typed, int32_t row, bool first);
+// typed: a digit or minus was typed; row: the panel row under the cursor, or
+// nullptr; first: the message that started the entry, which the editor has
+// acted on already, so only what it types is left.
+EntryAction DecideEntry(const Input& in, bool typed, const PanelRow* row, bool first);
 
 enum class NameStep { ignore, end, add, erase, lookup };
 struct NameAction {

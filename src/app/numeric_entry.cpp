@@ -15,38 +15,6 @@
 
 namespace {
 
-// The parameter a panel row acts on. The gap rows 4 and 6 act on the
-// parameter above them.
-int32_t* RowParameter(int32_t row)
-{
-    switch (row) {
-    case 0: return &state.tintA[kRed];
-    case 1: return &state.tintA[kGreen];
-    case 2: return &state.tintA[kBlue];
-    case 3:
-    case 4: return &state.dispA;
-    case 5:
-    case 6: return &state.distr;
-    case 7: return &state.tintB[kRed];
-    case 8: return &state.tintB[kGreen];
-    case 9: return &state.tintB[kBlue];
-    case 10: return &state.dispB;
-    default: return nullptr;
-    }
-}
-
-// Top of the value box of the parameter a row acts on.
-int32_t RowValueTop(int32_t row)
-{
-    static const int32_t kTops[kPanelRowCount] = {15, 35, 55, 75, 75, 115, 115, 155, 175, 195, 215};
-    return kTops[row];
-}
-
-int32_t RowTop(int32_t row)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(row) * 20u + 15u);
-}
-
 void EntryRectangle(HDC dc, int32_t left, int32_t top)
 {
     Rectangle(dc, state.panelLeft + left, top, state.panelLeft + 50, top + 20);
@@ -61,34 +29,28 @@ int32_t Wrapped(int32_t value, uint32_t delta)
 
 void WheelAdjust(HDC dc, uint32_t delta)
 {
-    int32_t row = RowUnderCursor();
-    if (row < 0 || row >= kPanelRowCount)
+    const PanelRow* row = RowUnderCursor();
+    if (row == nullptr)
         return;
-    int32_t* parameter = RowParameter(row);
-    *parameter = Wrapped(*parameter, delta);
-    DrawValue(dc, state.panelLeft, static_cast<long double>(*parameter), RowValueTop(row));
+    *row->parameter = Wrapped(*row->parameter, delta);
+    DrawValue(dc, state.panelLeft, static_cast<long double>(*row->parameter), row->valueTop);
 }
 
 }  // namespace
 
-bool IsParameterRow(int32_t row)
-{
-    return row >= 0 && row < kPanelRowCount && row != 4 && row != 6;
-}
-
-int32_t RowUnderCursor()
+const PanelRow* RowUnderCursor()
 {
     // Screen y to client y (the popup has neither border nor caption), then
     // onto the 20-pixel grid from y 15. The division truncates toward zero,
     // so row 0 also takes in the 19 pixels above its top. 64-bit arithmetic
     // keeps extreme coordinates from overflowing.
-    int64_t y = static_cast<int64_t>(state.msg.pt.y) - state.windowTop - 15;
-    return static_cast<int32_t>(y / 20);
+    const int64_t row = (static_cast<int64_t>(state.msg.pt.y) - state.windowTop - 15) / 20;
+    return row >= 0 && row < kPanelRowCount ? &kPanelRows[row] : nullptr;
 }
 
-void NumericEntryStep(HDC dc, int32_t row)
+void NumericEntryStep(HDC dc, const PanelRow& row)
 {
-    const int32_t y = RowTop(row);
+    const int32_t y = row.top;
 
     // Any key reaching here draws the entry box once per entry.
     if (state.entryBoxDrawn == 0) {
@@ -132,14 +94,10 @@ void NumericEntryStep(HDC dc, int32_t row)
     }
 }
 
-void StoreEnteredValue(HDC dc)
+void StoreEnteredValue(HDC dc, const PanelRow& row)
 {
-    // msg still holds the Enter key-down that completed the entry.
-    int32_t row = RowUnderCursor();
-    if (!IsParameterRow(row))
-        return;
-    *RowParameter(row) = state.entryValue;
-    DrawValue(dc, state.panelLeft, static_cast<long double>(state.entryValue), RowValueTop(row));
+    *row.parameter = state.entryValue;
+    DrawValue(dc, state.panelLeft, static_cast<long double>(state.entryValue), row.valueTop);
 }
 
 void WheelDecrease(HDC dc)

@@ -13,6 +13,7 @@
 
 #include "image/tint.h"  // kRed, kGreen, kBlue index tintA and tintB
 #include "support/file_io.h"
+#include "ui/panel.h"
 #include "ui/recorded_input.h"
 
 // The recorded input (lastMessage, lastKeyCode, ...) is part of the record;
@@ -96,6 +97,10 @@ struct ProgramState : RecordedInput {
 };
 
 extern ProgramState state;
+
+// The panel's rows with the parameters of `state` they act on: the one table
+// the drawing, the wheel and numeric entry go by.
+extern const PanelRow kPanelRows[kPanelRowCount];
 
 // GetMessageA into state.msg and DispatchMessageA of it. WM_QUIT or a failed
 // fetch ends the program normally. `recorded` tells afterwards whether a

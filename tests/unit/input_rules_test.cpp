@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/input_rules.h"
+#include "app/program_state.h"
 #include "support/keys.h"
 
 namespace {
@@ -111,7 +112,8 @@ TEST(InputRules, NumericEntry)
         {"first: a key-up", kKeyUp, false, 3, true, EntryStep::ignore, false},
     };
     for (const auto& c : kCases) {
-        EntryAction got = DecideEntry(DecodeInput(c.in), c.typed, c.row, c.first);
+        const PanelRow* row = c.row >= 0 && c.row < kPanelRowCount ? &kPanelRows[c.row] : nullptr;
+        EntryAction got = DecideEntry(DecodeInput(c.in), c.typed, row, c.first);
         EXPECT_EQ(got.step, c.step) << c.label;
         EXPECT_EQ(got.toggleStep, c.toggle) << c.label;
     }

@@ -48,7 +48,7 @@ void Press(HDC dc, const Key& key, int32_t row)
     state.lastMessage = WM_KEYDOWN;
     state.lastWParamLow = key.virtualKey;
     state.lastKeyCode = key.scanCode;
-    NumericEntryStep(dc, row);
+    NumericEntryStep(dc, kPanelRows[row]);
 }
 
 std::vector<Key> Typed(const std::string& keys)
@@ -69,13 +69,14 @@ std::vector<Key> Typed(const std::string& keys)
 TEST_F(NumericEntryTest, RowUnderCursorFollowsTheGridAndTruncatesTowardZero)
 {
     static const struct { int32_t clientY, row; } kCases[] = {
-        {-25, -2}, {-24, -1}, {-5, -1}, {-4, 0}, {0, 0}, {14, 0}, {15, 0}, {34, 0}, {35, 1}, {54, 1}, {55, 2},
+        {-25, -1}, {-24, -1}, {-5, -1}, {-4, 0}, {0, 0}, {14, 0}, {15, 0}, {34, 0}, {35, 1}, {54, 1}, {55, 2},
         {74, 2}, {75, 3}, {94, 3}, {95, 4}, {114, 4}, {115, 5}, {134, 5}, {135, 6}, {154, 6},
-        {155, 7}, {174, 7}, {175, 8}, {194, 8}, {195, 9}, {214, 9}, {215, 10}, {234, 10}, {235, 11},
+        {155, 7}, {174, 7}, {175, 8}, {194, 8}, {195, 9}, {214, 9}, {215, 10}, {234, 10}, {235, -1},
     };
     for (const auto& c : kCases) {
         CursorAtClientY(c.clientY);
-        EXPECT_EQ(RowUnderCursor(), c.row) << "client y " << c.clientY;
+        const PanelRow* row = RowUnderCursor();
+        EXPECT_EQ(row == nullptr ? -1 : row - kPanelRows, c.row) << "client y " << c.clientY;
     }
 }
 
@@ -166,35 +167,26 @@ int32_t* ParameterOfRow(int32_t row)
     return row >= 0 && row < 11 ? kParameters[row] : nullptr;
 }
 
-TEST_F(NumericEntryTest, StoreEnteredValueUsesTheRowAtEnter)
+TEST_F(NumericEntryTest, StoreEnteredValueStoresIntoTheRowsParameterAlone)
 {
-    for (int32_t row = -2; row <= 12; ++row) {
+    static const int32_t kValueTops[11] = {15, 35, 55, 75, -1, 115, -1, 155, 175, 195, 215};
+    for (int32_t row = 0; row < 11; ++row) {
+        if (kValueTops[row] < 0)
+            continue;  // a gap keeps no typed number
         memset(state.tintA, 0, sizeof state.tintA);
         memset(state.tintB, 0, sizeof state.tintB);
         state.dispA = state.dispB = state.distr = 0;
-        CursorAtClientY(row >= 0 ? row * 20 + 22 : row * 20 + 8);
         state.entryValue = -42;
         DrawingRecorder recorder;
         ASSERT_TRUE(recorder.Ready());
-        StoreEnteredValue(recorder.Dc());
-        std::vector<DrawCall> got = recorder.Finish(true);
-
+        StoreEnteredValue(recorder.Dc(), kPanelRows[row]);
         int32_t sum = state.tintA[0] + state.tintA[1] + state.tintA[2] + state.tintB[0] + state.tintB[1] +
                       state.tintB[2] + state.dispA + state.dispB + state.distr;
-        if (int32_t* parameter = ParameterOfRow(row); parameter && row != 4 && row != 6) {
-            EXPECT_EQ(*parameter, -42) << "row " << row;
-            EXPECT_EQ(sum, -42) << "row " << row << ": only one parameter changes";
-        } else {
-            EXPECT_EQ(sum, 0) << "row " << row;
-        }
-        // The parameter's own box; over a gap or outside the rows, nothing.
-        static const int32_t kValueTops[11] = {15, 35, 55, 75, -1, 115, -1, 155, 175, 195, 215};
-        std::vector<DrawCall> expected;
-        if (row >= 0 && row < 11 && kValueTops[row] >= 0) {
-            int32_t top = kValueTops[row];
-            expected = {Rect(300, top, 340, top + 20), Text(305, top, "-"), Text(310, top, "42")};
-        }
-        EXPECT_EQ(got, expected) << "row " << row;
+        EXPECT_EQ(*ParameterOfRow(row), -42) << "row " << row;
+        EXPECT_EQ(sum, -42) << "row " << row << ": only one parameter changes";
+        const int32_t top = kValueTops[row];
+        std::vector<DrawCall> expected = {Rect(300, top, 340, top + 20), Text(305, top, "-"), Text(310, top, "42")};
+        EXPECT_EQ(recorder.Finish(true), expected) << "row " << row;
     }
 }
 
