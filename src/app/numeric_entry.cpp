@@ -1,7 +1,8 @@
 // Typed numbers and wheel notches on the panel row under the cursor: the
-// per-message steps of an entry, storing an entered number, and the wheel
-// operations. Only the cursor's height counts. Nothing here limits a
-// parameter's range; wheel arithmetic wraps in 32 bits.
+// loop of one entry, which decides each message with input_rules and carries
+// it out here, storing an entered number, and the wheel operations. Only the
+// cursor's height counts. Nothing here limits a parameter's range; wheel
+// arithmetic wraps in 32 bits.
 //
 // All drawing goes into the context given: white fills without an outline,
 // and black text on white in the small font.
@@ -9,9 +10,10 @@
 
 #include <windows.h>
 
+#include "app/export_image.h"
 #include "app/program_state.h"
-#include "support/keys.h"
-#include "ui/panel.h"
+#include "app/program_windows.h"
+#include "support/error.h"
 
 namespace {
 
@@ -48,49 +50,71 @@ const PanelRow* RowUnderCursor()
     return row >= 0 && row < kPanelRowCount ? &kPanelRows[row] : nullptr;
 }
 
-void NumericEntryStep(HDC dc, const PanelRow& row)
+EntryEnd RunNumericEntry(Input in)
 {
-    const int32_t y = row.top;
+    state.entryValue = state.entryDigits = state.entryNegative = state.entryState = state.entryBoxDrawn = 0;
+    for (;; FetchMessage(), in = DecodeInput(state)) {
+        const PanelRow* row = RowUnderCursor();
+        const EntryAction action = DecideEntry(in, state.entryState != 0, row);
+        if (action.toggleStep)
+            ToggleStep();
+        switch (action.step) {
+        case EntryStep::ignore: break;
+        case EntryStep::end: Terminate();
+        case EntryStep::exportAndEnd: ExportAndEnd();
+        case EntryStep::recreate: return EntryEnd::recreate;
+        case EntryStep::emptyEnter: return EntryEnd::emptyEnter;
+        case EntryStep::notch: return EntryEnd::notch;
+        case EntryStep::discard: return EntryEnd::discarded;
+        case EntryStep::type: {
+            const EntryKeyAction key = DecideEntryKey(in, state.entryDigits, state.entryBoxDrawn != 0);
+            NumericEntryStep(WindowDC(state.editorWindow, ProgramWindow::editor), key, *row);
+            if (key.key == EntryKey::finish)
+                return EntryEnd::stored;
+            break;
+        }
+        }
+    }
+}
 
-    // Any key reaching here draws the entry box once per entry.
-    if (state.entryBoxDrawn == 0) {
+void NumericEntryStep(HDC dc, const EntryKeyAction& action, const PanelRow& row)
+{
+    // The box and every echo go at the row under the cursor at their key.
+    const int32_t y = row.top;
+    if (action.drawBox) {
         EntryRectangle(dc, 5, y);
         state.entryBoxDrawn = 1;
     }
-    if (state.lastWParamLow == VK_OEM_MINUS) {
+    switch (action.key) {
+    case EntryKey::nothing: break;
+    case EntryKey::minus:
         state.entryState = 1;
-        TextOutA(dc, state.panelLeft + 5, y, "-", 1);
         state.entryNegative = 1;
-    }
-    if (state.entryDigits < 9 && state.lastWParamLow >= '0' && state.lastWParamLow <= '9') {
+        TextOutA(dc, state.panelLeft + 5, y, "-", 1);
+        break;
+    case EntryKey::digit:
         state.entryState = 1;
-        state.entryValue = state.entryValue * 10 + (state.lastWParamLow - '0');
-        state.entryText[state.entryDigits] = static_cast<char>(state.lastWParamLow);
-        ++state.entryDigits;
+        state.entryValue = state.entryValue * 10 + (action.digit - '0');
+        state.entryText[state.entryDigits++] = action.digit;
         // The echo is the characters as typed: a decomposition of the value
         // would lose leading zeros and show 999999999 as 100000000.
         TextOutA(dc, state.panelLeft + 10, y, state.entryText, state.entryDigits);
-    }
-    if (state.entryDigits >= 1 && state.lastKeyCode == scan::kBackspace) {
+        break;
+    case EntryKey::erase:
         state.entryValue /= 10;
         --state.entryDigits;
-        SelectObject(dc, state.nullPen);
         EntryRectangle(dc, 10, y);
         TextOutA(dc, state.panelLeft + 10, y, state.entryText, state.entryDigits);
-    }
-    // Also fires on the Backspace that has just removed the last digit, so
-    // the minus goes with it.
-    if (state.entryDigits == 0 && state.lastKeyCode == scan::kBackspace) {
+        break;
+    case EntryKey::clear:
+        state.entryValue = state.entryDigits = state.entryNegative = 0;
         EntryRectangle(dc, 5, y);
-        state.entryNegative = 0;
-    }
-    if (state.lastKeyCode == scan::kEnter) {
+        break;
+    case EntryKey::finish:
         if (state.entryNegative == 1)
             state.entryValue = -state.entryValue;
-        state.entryDigits = 0;
-        state.entryNegative = 0;
-        state.entryDone = 1;
-        state.entryBoxDrawn = 0;
+        StoreEnteredValue(dc, row);
+        break;
     }
 }
 
@@ -108,4 +132,9 @@ void WheelDecrease(HDC dc)
 void WheelIncrease(HDC dc)
 {
     WheelAdjust(dc, static_cast<uint32_t>(state.step));
+}
+
+void ToggleStep()
+{
+    state.step = state.step == 1 ? 10 : 1;
 }

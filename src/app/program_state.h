@@ -23,8 +23,7 @@ struct ProgramState : RecordedInput {
     uint8_t outPad;          // row padding of the preview buffers
     uint8_t srcPad;          // row padding of sourceImage and of the export file
     uint8_t panelShown;
-    uint8_t entryState;      // 0 nothing typed, 1 typed, 2 Enter with nothing typed
-    uint8_t entryDone;
+    uint8_t entryState;      // 0 nothing typed, 1 a digit or minus typed
     uint8_t entryBoxDrawn;
     uint8_t wheelMode;
     uint8_t entryNegative;

@@ -208,7 +208,7 @@ std::string EditorRun::PreviewToEditor()
     if (!painted.empty())
         return painted;
     std::string shown = WaitShows(kStartValues);
-    return shown.empty() ? StartEntry() : shown;
+    return shown.empty() ? TakeForeground() : shown;
 }
 
 std::string EditorRun::WaitPainted(HWND window)
@@ -234,13 +234,9 @@ std::string EditorRun::WaitPainted(HWND window)
     return std::string(editor ? "editor" : "preview") + " window not painted as expected" + seen;
 }
 
-std::string EditorRun::StartEntry()
+std::string EditorRun::TakeForeground()
 {
-    if (!MakeForeground(editor_))
-        return "the editor window does not take the foreground";
-    // The panel is drawn at the key-down, numeric entry starts at the key-up.
-    TapAll(" ");
-    return "";
+    return MakeForeground(editor_) ? "" : "the editor window does not take the foreground";
 }
 
 std::string EditorRun::WaitShows(const Params& p)
@@ -310,7 +306,7 @@ std::string EditorRun::Do(const Step& step)
         // driver reports as a move there, maybe late: it is given the time
         // a move onto the window gets, before the pointer goes elsewhere.
         PointTo(ScreenY(20), true);
-        return StartEntry();
+        return TakeForeground();
     }
     case Step::kShows:
         return WaitShows(step.shows);

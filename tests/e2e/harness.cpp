@@ -18,15 +18,17 @@ std::string Environment(const char* name)
     return value != nullptr ? value : "";
 }
 
-void MouseButton(int x, int y, DWORD down, DWORD up)
+void MouseButton(int x, int y, DWORD down, DWORD up, const std::vector<Key>& between = {})
 {
     MoveCursor(x, y);
-    INPUT input[2]{};
-    input[0].type = INPUT_MOUSE;
-    input[0].mi.dwFlags = down;
-    input[1].type = INPUT_MOUSE;
-    input[1].mi.dwFlags = up;
-    SendInput(2, input, sizeof input[0]);
+    std::vector<INPUT> inputs(2);
+    inputs[0].type = INPUT_MOUSE;
+    inputs[0].mi.dwFlags = down;
+    for (const Key& key : between)
+        inputs.insert(inputs.end() - 1, {support::KeyInput(key, false), support::KeyInput(key, true)});
+    inputs.back().type = INPUT_MOUSE;
+    inputs.back().mi.dwFlags = up;
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]);
 }
 
 struct WindowQuery {
@@ -121,7 +123,10 @@ void WheelEvents(int delta, int count)
         SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]);
 }
 
-void LeftClick(int x, int y) { MouseButton(x, y, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP); }
+void LeftClick(int x, int y, const std::vector<Key>& between)
+{
+    MouseButton(x, y, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP, between);
+}
 
 void RightClick(int x, int y) { MouseButton(x, y, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP); }
 

@@ -80,7 +80,8 @@ void MoveCursor(int x, int y);
 void Wheel(int x, int y, int delta);  // after SetCursorPos(x, y); delta is +-120 a notch
 // count wheel events of delta where the cursor is, in one SendInput call.
 void WheelEvents(int delta, int count);
-void LeftClick(int x, int y);
+// Keys given are tapped between the button-down and -up, in the same SendInput call.
+void LeftClick(int x, int y, const std::vector<Key>& between = {});
 void RightClick(int x, int y);
 
 // ---- screen -------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/input_rules.h"
 #include "app/numeric_entry.h"
 #include "app/program_state.h"
 #include "drawing_recorder.h"
@@ -32,38 +33,24 @@ protected:
     static void CursorAtClientY(int32_t y) { state.msg.pt.y = kWindowTop + y; }
 };
 
-// A first key-down of a non-extended key.
-struct Key {
-    int32_t virtualKey;
-    int32_t scanCode;
-};
-const Key kMinus = {VK_OEM_MINUS, 12};
-const Key kBackspace = {VK_BACK, scan::kBackspace};
-const Key kEnter = {VK_RETURN, scan::kEnter};
-const Key kKeypadFive = {VK_NUMPAD5, 76};
-Key Digit(char d) { return {d, d == '0' ? scan::kDigit0 : scan::kDigit1 + (d - '1')}; }
-
-void Press(HDC dc, const Key& key, int32_t row)
+// Key-downs as DecodeInput gives them; in `keys` of the tables: digits,
+// '-' the minus key, '<' Backspace, '=' Enter, 'k' keypad 5.
+Input KeyOf(char c)
 {
-    state.lastMessage = WM_KEYDOWN;
-    state.lastWParamLow = key.virtualKey;
-    state.lastKeyCode = key.scanCode;
-    NumericEntryStep(dc, kPanelRows[row]);
+    switch (c) {
+    case '-': return {Input::kKeyDown, 12, VK_OEM_MINUS};
+    case '<': return {Input::kKeyDown, scan::kBackspace, VK_BACK};
+    case '=': return {Input::kKeyDown, scan::kEnter, VK_RETURN};
+    case 'k': return {Input::kKeyDown, 76, VK_NUMPAD5};
+    default: return {Input::kKeyDown, c == '0' ? scan::kDigit0 : scan::kDigit1 + (c - '1'), c};
+    }
 }
 
-std::vector<Key> Typed(const std::string& keys)
+// Each key decided and carried out as an entry does, at grid row `row`.
+void Press(HDC dc, const std::string& keys, int32_t row)
 {
-    std::vector<Key> out;
-    for (char c : keys) {
-        switch (c) {
-        case '-': out.push_back(kMinus); break;
-        case '<': out.push_back(kBackspace); break;
-        case '=': out.push_back(kEnter); break;
-        case 'k': out.push_back(kKeypadFive); break;
-        default: out.push_back(Digit(c)); break;
-        }
-    }
-    return out;
+    for (char c : keys)
+        NumericEntryStep(dc, DecideEntryKey(KeyOf(c), state.entryDigits, state.entryBoxDrawn != 0), kPanelRows[row]);
 }
 
 TEST_F(NumericEntryTest, RowUnderCursorFollowsTheGridAndTruncatesTowardZero)
@@ -80,13 +67,13 @@ TEST_F(NumericEntryTest, RowUnderCursorFollowsTheGridAndTruncatesTowardZero)
     }
 }
 
-TEST_F(NumericEntryTest, EchoShowsTheDigitsAsTyped)
+TEST_F(NumericEntryTest, KeysGiveTheStoredValueAndTheEchoAsTyped)
 {
     static const struct {
         const char* label;
         const char* keys;
-        const char* lastEcho;   // the last digit run drawn at +10
-        int32_t value;          // entryValue after the keys (and Enter if typed)
+        const char* lastEcho;   // the digit run left at +10
+        int32_t value;          // entryValue after the keys; stored at Enter
         uint8_t entryState;
     } kCases[] = {
         {"single digit", "7", "7", 7, 1},
@@ -101,26 +88,29 @@ TEST_F(NumericEntryTest, EchoShowsTheDigitsAsTyped)
         {"minus after the digits", "5-=", "5", -5, 1},
         {"minus alone", "-=", "", 0, 1},
         {"the last digit removed takes the minus along", "-4<=", "", 0, 1},
+        {"and typing goes on from nothing", "-4<7=", "7", 7, 1},
         {"keypad digits are not taken", "k", "", 0, 0},
     };
     const int32_t row = 2, y = 55;
     for (const auto& c : kCases) {
-        state.entryValue = 0;
-        state.entryDigits = 0;
-        state.entryNegative = 0;
-        state.entryState = 0;
-        state.entryDone = 0;
-        state.entryBoxDrawn = 0;
+        state.entryValue = state.entryDigits = state.entryNegative = state.entryState = state.entryBoxDrawn = 0;
+        state.tintA[kBlue] = 128;
         DrawingRecorder recorder;
         ASSERT_TRUE(recorder.Ready());
-        for (const Key& key : Typed(c.keys))
-            Press(recorder.Dc(), key, row);
+        Press(recorder.Dc(), c.keys, row);
         std::string lastEcho;
-        for (const DrawCall& call : recorder.Finish())
+        for (const DrawCall& call : recorder.Finish(true)) {
+            if (call.kind == 'r' && call.x == kPanelLeft)
+                break;  // Enter's store redraws the value box
+            if (call.kind == 'r' && call.x == kPanelLeft + 5)
+                lastEcho.clear();  // the box from +5 clears the echo
             if (call.kind == 't' && call.x == kPanelLeft + 10 && call.y == y)
                 lastEcho = call.text;
+        }
+        const bool entered = c.keys[strlen(c.keys) - 1] == '=';
         EXPECT_EQ(lastEcho, c.lastEcho) << c.label;
         EXPECT_EQ(state.entryValue, c.value) << c.label;
+        EXPECT_EQ(state.tintA[kBlue], entered ? c.value : 128) << c.label;
         EXPECT_EQ(state.entryState, c.entryState) << c.label;
     }
 }
@@ -130,30 +120,23 @@ TEST_F(NumericEntryTest, StepsDrawBoxMinusDigitsAndClears)
     DrawingRecorder recorder;
     ASSERT_TRUE(recorder.Ready());
     // The box comes with the first key-down, even one that does nothing else.
-    Press(recorder.Dc(), kKeypadFive, 1);
-    Press(recorder.Dc(), kMinus, 1);
-    Press(recorder.Dc(), Digit('0'), 1);
-    Press(recorder.Dc(), Digit('5'), 3);  // the cursor moved: the echo follows it
-    Press(recorder.Dc(), kBackspace, 3);
-    Press(recorder.Dc(), kBackspace, 3);
-    Press(recorder.Dc(), kEnter, 3);
+    Press(recorder.Dc(), "k-0", 1);
+    Press(recorder.Dc(), "5<<=", 3);  // the cursor moved: the echo follows it
     std::vector<DrawCall> expected = {
         Rect(305, 35, 350, 55),  // entry box at the first key's row
         Text(305, 35, "-"),
         Text(310, 35, "0"),
         Text(310, 75, "05"),
-        Rect(310, 75, 350, 95),  // Backspace with digits left clears from +10
+        Rect(310, 75, 350, 95),  // Backspace with digits to spare clears from +10
         Text(310, 75, "0"),
-        Rect(310, 75, 350, 95),  // the last digit goes ...
-        Text(310, 75, ""),
-        Rect(305, 75, 350, 95),  // ... and the minus with it
+        Rect(305, 75, 350, 95),  // the last digit goes, and the minus with it
+        Rect(300, 75, 340, 95),  // Enter stores 0 into dispA and redraws its box
+        Text(310, 75, "0"),
     };
     EXPECT_EQ(recorder.Finish(true), expected);
-    EXPECT_EQ(state.entryDone, 1);
-    EXPECT_EQ(state.entryBoxDrawn, 0);
+    EXPECT_EQ(state.dispA, 0);
     EXPECT_EQ(state.entryNegative, 0);
     EXPECT_EQ(state.entryDigits, 0);
-    EXPECT_EQ(state.entryValue, 0);
 }
 
 // Which parameter each row stores into, and where the stored value is drawn.
