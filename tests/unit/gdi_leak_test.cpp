@@ -52,10 +52,7 @@ protected:
         std::vector<uint8_t> file = PictureHeader(w, h);
         for (int32_t i = 0; i < layout.stride * h; ++i)
             file.push_back(static_cast<uint8_t>(i % 3 * 7 + i / 5));
-        ASSERT_TRUE(WriteWholeFile("pic.bmp", file));
-        strcpy(state.fileName, "pic.bmp");
-        state.nameLength = 3;
-        state.fileNamePtr = state.fileName;
+        ASSERT_TRUE(TypeName("pic", file));
         CreateDrawingObjects();
         ReadImageHeader();
         ComputeLayout();

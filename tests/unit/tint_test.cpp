@@ -234,15 +234,7 @@ TEST_F(TintTest, RenderPreviewTintsIntoPreviewImageAndBlitsAtSixSix)
     FillBitmapRecords(state.previewHeader, state.previewInfo, w, h);
 
     // Red fully to 255, green half towards 0, blue untouched.
-    state.tintA[kRed] = 255;
-    state.tintA[kGreen] = 0;
-    state.tintA[kBlue] = 0;
-    state.tintB[kRed] = 255;
-    state.tintB[kGreen] = 0;
-    state.tintB[kBlue] = 0;
-    state.dispA = 100;
-    state.dispB = 50;
-    state.distr = 100;
+    SetParameters({{255, 0, 0}, {255, 0, 0}, 100, 50, 100});
 
     Canvas canvas(20, 20);
     std::vector<uint8_t> untouched = source;
