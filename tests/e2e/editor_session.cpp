@@ -46,16 +46,22 @@ bool KeyOf(char c, Key& key)
     }
 }
 
-bool TapAll(const char* keys)
+// Taps the keys in one SendInput call, after `place`, a pointer move that
+// places them, when one is given.
+bool TapAll(const char* keys, const INPUT* place = nullptr)
 {
-    std::vector<Key> sequence;
+    std::vector<INPUT> inputs;
+    if (place != nullptr)
+        inputs.push_back(*place);
     for (const char* p = keys; *p != '\0'; ++p) {
         Key key;
         if (!KeyOf(*p, key))
             return false;
-        sequence.push_back(key);
+        inputs.push_back(support::KeyInput(key, false));
+        inputs.push_back(support::KeyInput(key, true));
     }
-    return TapKeys(sequence);
+    UINT n = static_cast<UINT>(inputs.size());
+    return SendInput(n, inputs.data(), sizeof inputs[0]) == n;
 }
 
 uint32_t Packed(const Rgb& c) { return (uint32_t{c.r} << 16) | (uint32_t{c.g} << 8) | c.b; }
@@ -274,12 +280,14 @@ std::string EditorRun::Do(const Step& step)
 {
     int y = ScreenY(RowTop(step.row) + 10);
     switch (step.kind) {
-    case Step::kKeys:
+    case Step::kKeys: {
         PointTo(y, false);
-        return TapAll(step.keys) ? "" : std::string("no key for \"") + step.keys + "\"";
+        const INPUT place = PointerMove(pointerX_, y);
+        return TapAll(step.keys, &place) ? "" : std::string("no key for \"") + step.keys + "\"";
+    }
     case Step::kNotches:
         PointTo(y, true);
-        WheelEvents(step.delta, step.count);
+        WheelEvents(ScreenX(geo_.panelLeft + 20), y, step.delta, step.count);
         return "";
     case Step::kHold: {
         Key key;
@@ -328,9 +336,11 @@ void EditorRun::PointTo(int y, bool overWindow)
     // pointer over duotint's window comes back to duotint as a motion event,
     // which its X11 driver reports as a move to that place when it next looks
     // at X events, possibly after a later warp: a key or notch sent then would
-    // get the old place. So after a move onto the window duotint is given
-    // time to look, before anything is sent at the new place. A warp beside
-    // the window reaches no window of duotint and needs no wait.
+    // get the old place. Under load that came late enough to put a session's
+    // notches on the row before. So keys and notches carry their place in
+    // their own input, and after a move onto the window duotint is still
+    // given time to look. A warp beside the window reaches no window of
+    // duotint and needs no wait.
     int x = overWindow ? ScreenX(geo_.panelLeft + 20) : geo_.left + geo_.windowWidth + 40;
     if (x == pointerX_ && y == pointerY_)
         return;

@@ -49,9 +49,10 @@ TEST(InputKept, NotchesRightAfterAClick)
     ASSERT_EQ(run.DoAll({Keys(3, "40\n"), Shows({128, 128, 128, 40, 0, 128, 128, 128, 0})}), "");
     // Notches sent before the new window is there may go to the old one.
     HWND old = run.EditorWindow();
-    LeftClick(run.ScreenX(run.Geo().panelLeft + 20), run.ScreenY(RowTop(0) + 10));
+    const int x = run.ScreenX(run.Geo().panelLeft + 20), y = run.ScreenY(RowTop(0) + 10);
+    LeftClick(x, y);
     ASSERT_NE(run.Program().WaitForWindow(kEditorClassName, 5000, old), nullptr);
-    WheelEvents(120, 3);
+    WheelEvents(x, y, 120, 3);
     ASSERT_EQ(run.Do(Shows(expected)), "");
     EXPECT_EQ(run.ExportWith("z", expected), "");
 }

@@ -129,7 +129,7 @@ TEST(Large, TwentyThousandSquareOpensEditsAndExports)
     MoveCursor(window.right - 37, window.top + 85);
     Sleep(100);
     // The first notch only switches to wheel mode; the second adds the step, 10.
-    WheelEvents(-120, 2);
+    WheelEvents(window.right - 37, window.top + 85, -120, 2);
     Params p = kStartValues;
     p.dispA = 10;
     // The preview's first pixel samples the picture's first: (0, 11, 200)
