@@ -46,22 +46,16 @@ bool KeyOf(char c, Key& key)
     }
 }
 
-// Taps the keys in one SendInput call, after `place`, a pointer move that
-// places them, when one is given.
 bool TapAll(const char* keys, const INPUT* place = nullptr)
 {
-    std::vector<INPUT> inputs;
-    if (place != nullptr)
-        inputs.push_back(*place);
+    std::vector<Key> sequence;
     for (const char* p = keys; *p != '\0'; ++p) {
         Key key;
         if (!KeyOf(*p, key))
             return false;
-        inputs.push_back(support::KeyInput(key, false));
-        inputs.push_back(support::KeyInput(key, true));
+        sequence.push_back(key);
     }
-    UINT n = static_cast<UINT>(inputs.size());
-    return SendInput(n, inputs.data(), sizeof inputs[0]) == n;
+    return TapKeys(sequence, place);
 }
 
 uint32_t Packed(const Rgb& c) { return (uint32_t{c.r} << 16) | (uint32_t{c.g} << 8) | c.b; }

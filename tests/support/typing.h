@@ -75,10 +75,13 @@ inline void KeyUp(const Key& key)
 }
 
 // Down and up of each key in turn, all in one SendInput call so that nothing
-// comes between them; false if not all of them went out.
-inline bool TapKeys(const std::vector<Key>& keys)
+// comes between them, after `first` if given (a pointer move that places
+// them); false if not all of them went out.
+inline bool TapKeys(const std::vector<Key>& keys, const INPUT* first = nullptr)
 {
     std::vector<INPUT> inputs;
+    if (first != nullptr)
+        inputs.push_back(*first);
     for (const Key& key : keys) {
         inputs.push_back(KeyInput(key, false));
         inputs.push_back(KeyInput(key, true));

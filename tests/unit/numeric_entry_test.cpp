@@ -1,6 +1,6 @@
-// The row hit test, the steps of a numeric entry with their echo, storing an
-// entered number, and the wheel operations. Messages are simulated by
-// setting the recorded words directly, as the editor window would record them.
+// The row hit test, the keys of a numeric entry with their echo, storing an
+// entered number, and the wheel operations, without a window: keys are
+// given as DecodeInput gives them, the cursor by the fetched message's place.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -139,66 +139,49 @@ TEST_F(NumericEntryTest, StepsDrawBoxMinusDigitsAndClears)
     EXPECT_EQ(state.entryDigits, 0);
 }
 
-// Which parameter each row stores into, and where the stored value is drawn.
-int32_t* ParameterOfRow(int32_t row)
+// A notch away, a notch toward, and a typed -42 stored: over each row each
+// changes that row's parameter alone and redraws its box; off the rows a
+// notch does nothing, and no number is stored over a gap.
+TEST_F(NumericEntryTest, WheelAndStoreChangeTheRowsParameterAloneAndRedrawItsBox)
 {
     int32_t* const kParameters[11] = {
         &state.tintA[kRed], &state.tintA[kGreen], &state.tintA[kBlue], &state.dispA, &state.dispA,
         &state.distr,       &state.distr,         &state.tintB[kRed],  &state.tintB[kGreen],
         &state.tintB[kBlue], &state.dispB,
     };
-    return row >= 0 && row < 11 ? kParameters[row] : nullptr;
-}
-
-TEST_F(NumericEntryTest, StoreEnteredValueStoresIntoTheRowsParameterAlone)
-{
-    static const int32_t kValueTops[11] = {15, 35, 55, 75, -1, 115, -1, 155, 175, 195, 215};
-    for (int32_t row = 0; row < 11; ++row) {
-        if (kValueTops[row] < 0)
-            continue;  // a gap keeps no typed number
-        memset(state.tintA, 0, sizeof state.tintA);
-        memset(state.tintB, 0, sizeof state.tintB);
-        state.dispA = state.dispB = state.distr = 0;
-        state.entryValue = -42;
-        DrawingRecorder recorder;
-        ASSERT_TRUE(recorder.Ready());
-        StoreEnteredValue(recorder.Dc(), kPanelRows[row]);
-        int32_t sum = state.tintA[0] + state.tintA[1] + state.tintA[2] + state.tintB[0] + state.tintB[1] +
-                      state.tintB[2] + state.dispA + state.dispB + state.distr;
-        EXPECT_EQ(*ParameterOfRow(row), -42) << "row " << row;
-        EXPECT_EQ(sum, -42) << "row " << row << ": only one parameter changes";
-        const int32_t top = kValueTops[row];
-        std::vector<DrawCall> expected = {Rect(300, top, 340, top + 20), Text(305, top, "-"), Text(310, top, "42")};
-        EXPECT_EQ(recorder.Finish(true), expected) << "row " << row;
-    }
-}
-
-TEST_F(NumericEntryTest, WheelChangesTheRowsParameterAndRedrawsItsBox)
-{
     static const int32_t kValueTops[11] = {15, 35, 55, 75, 75, 115, 115, 155, 175, 195, 215};
+    static const int32_t kAfter[3] = {118, 138, -42};
     state.step = 10;
     for (int32_t row = -1; row <= 11; ++row) {
-        for (int direction = 0; direction < 2; ++direction) {
-            memset(state.tintA, 0, sizeof state.tintA);
-            memset(state.tintB, 0, sizeof state.tintB);
-            state.dispA = state.dispB = state.distr = 0;
-            if (int32_t* parameter = ParameterOfRow(row))
-                *parameter = 128;
+        const bool onPanel = row >= 0 && row < 11;
+        for (int action = 0; action < 3; ++action) {
+            if (action == 2 && (!onPanel || row == 4 || row == 6))
+                continue;
+            SCOPED_TRACE(testing::Message() << "row " << row << ", action " << action);
+            SetParameters({});
+            if (onPanel)
+                *kParameters[row] = 128;
             CursorAtClientY(row * 20 + 15);
+            state.entryValue = kAfter[2];
             DrawingRecorder recorder;
             ASSERT_TRUE(recorder.Ready());
-            direction == 0 ? WheelDecrease(recorder.Dc()) : WheelIncrease(recorder.Dc());
-            std::vector<DrawCall> got = recorder.Finish(true);
-            if (int32_t* parameter = ParameterOfRow(row)) {
-                int32_t expected = direction == 0 ? 118 : 138;
-                EXPECT_EQ(*parameter, expected) << "row " << row;
-                int32_t top = kValueTops[row];
-                std::vector<DrawCall> drawn = {Rect(300, top, 340, top + 20),
-                                               Text(310, top, std::to_string(expected))};
-                EXPECT_EQ(got, drawn) << "row " << row;
-            } else {
-                EXPECT_TRUE(got.empty()) << "row " << row << ": nothing drawn";
+            if (action < 2)
+                action == 0 ? WheelDecrease(recorder.Dc()) : WheelIncrease(recorder.Dc());
+            else
+                StoreEnteredValue(recorder.Dc(), kPanelRows[row]);
+            std::vector<DrawCall> drawn;
+            if (onPanel) {
+                const int32_t want = kAfter[action], top = kValueTops[row];
+                EXPECT_EQ(*kParameters[row], want);
+                EXPECT_EQ(state.tintA[0] + state.tintA[1] + state.tintA[2] + state.tintB[0] + state.tintB[1] +
+                              state.tintB[2] + state.dispA + state.dispB + state.distr,
+                          want) << "only one parameter changes";
+                drawn = {Rect(300, top, 340, top + 20)};
+                if (want < 0)
+                    drawn.push_back(Text(305, top, "-"));
+                drawn.push_back(Text(310, top, std::to_string(want < 0 ? -want : want)));
             }
+            EXPECT_EQ(recorder.Finish(true), drawn);
         }
     }
 }
