@@ -140,19 +140,7 @@ Rgb TintedPixel(int32_t x, int32_t y, const Params& p)
 
 std::vector<uint8_t> ExpectedExport(int32_t width, int32_t height, const Params& p)
 {
-    int32_t stride = RowStride(width);
-    BmpHeader header;
-    header.width = width;
-    header.height = height;
-    std::vector<uint8_t> bytes = PackHeader(header, static_cast<uint32_t>(stride * height));
-    for (int32_t fromBottom = 0; fromBottom < height; ++fromBottom) {
-        for (int32_t x = 0; x < width; ++x) {
-            Rgb c = TintedPixel(x, height - 1 - fromBottom, p);
-            bytes.insert(bytes.end(), {c.b, c.g, c.r});
-        }
-        bytes.resize(bytes.size() + static_cast<size_t>(stride - 3 * width), 0);
-    }
-    return bytes;
+    return MakePicture(width, height, [&](int32_t x, int32_t y) { return TintedPixel(x, y, p); });
 }
 
 Geometry GeometryFor(int32_t width, int32_t height)

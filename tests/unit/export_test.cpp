@@ -39,14 +39,11 @@ struct SourcePicture {
 // What an export of `source` must contain when the tint changes nothing.
 std::vector<uint8_t> UnchangedExport(int32_t w, int32_t h, const std::vector<uint8_t>& source)
 {
-    RowLayout layout = RowStride(w);
-    std::vector<uint8_t> file = PictureHeader(w, h);
-    file.resize(54 + source.size());
-    std::copy(source.begin(), source.end(), file.begin() + 54);
-    for (int32_t row = 0; row < h; ++row)
-        for (int32_t i = 3 * w; i < layout.stride; ++i)
-            file[54 + static_cast<size_t>(row) * layout.stride + i] = 0;
-    return file;
+    const size_t stride = static_cast<size_t>(RowStride(w).stride);
+    return MakePicture(w, h, [&](int32_t x, int32_t y) {
+        const uint8_t* p = &source[(h - 1 - y) * stride + 3 * x];
+        return Rgb{p[2], p[1], p[0]};
+    });
 }
 
 uint32_t Read32(const std::vector<uint8_t>& b, size_t at)
