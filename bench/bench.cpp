@@ -81,24 +81,16 @@ Spread Time(int count, Prepare prepare, Run run)
 }
 
 // The picture, row by row: smooth gradients with some fine detail, so the
-// bytes are not all alike. Only one row is ever in memory.
+// bytes are not all alike. Only a few rows are ever in memory.
 void WritePicture()
 {
-    RowLayout layout = RowStride(kWidth);
-    std::vector<uint8_t> header = support::PictureHeader(kWidth, kHeight);
-    HANDLE file = CreateFileA(kPicture, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written;
-    WriteFile(file, header.data(), 54, &written, nullptr);
-    std::vector<uint8_t> row(static_cast<size_t>(layout.stride), 0);
-    for (int32_t y = 0; y < kHeight; ++y) {
+    support::WritePictureByRows(kPicture, kWidth, kHeight, [](int32_t y, uint8_t* row) {
         for (int32_t x = 0; x < kWidth; ++x) {
             row[3 * x] = static_cast<uint8_t>(x * 255 / kWidth);
             row[3 * x + 1] = static_cast<uint8_t>(y * 255 / kHeight);
             row[3 * x + 2] = static_cast<uint8_t>((x * 7 + y * 13) ^ (x >> 3));
         }
-        WriteFile(file, row.data(), static_cast<DWORD>(row.size()), &written, nullptr);
-    }
-    CloseHandle(file);
+    });
 }
 
 void UseTypedName()

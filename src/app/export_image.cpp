@@ -74,3 +74,13 @@ void ExportImage()
     CloseFile(state.imageFile);
     CheckIo();
 }
+
+void ExportAndEnd()
+{
+    // The window goes before the file is written, and with it the preview,
+    // whose memory the export's pieces can then use.
+    DestroyWindow(state.editorWindow);
+    ReleasePreview();
+    ExportImage();
+    Terminate();
+}

@@ -4,3 +4,6 @@
 #pragma once
 
 void ExportImage();
+// The export ending: the editor window goes, the export is written, and the
+// program ends.
+[[noreturn]] void ExportAndEnd();

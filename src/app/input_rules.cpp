@@ -2,8 +2,8 @@
 // applies them; the first that matches decides.
 #include "app/input_rules.h"
 
-#include "app/numeric_entry.h"
 #include "support/keys.h"
+#include "ui/panel.h"
 
 namespace {
 
@@ -17,6 +17,7 @@ const char kNameCharacters[54] = {
 };
 
 const int32_t kMaxNameLength = 16;
+const int32_t kMaxEntryDigits = 9;
 const int32_t kWheelNotchAway = 120;
 const int32_t kWheelNotchToward = 0x10000 - 120;  // -120 as an unsigned word
 
@@ -52,7 +53,6 @@ Input DecodeInput(const RecordedInput& r)
 
 EditorAction DecideEditor(const Input& in, bool panelShown, bool wheelMode)
 {
-    const bool toggle = IsKey(in, scan::kLeftShift);
     if (in.kind == Input::kNothing)
         return {EditorStep::fetch, false};
     if (IsKey(in, scan::kEsc))
@@ -63,30 +63,23 @@ EditorAction DecideEditor(const Input& in, bool panelShown, bool wheelMode)
         return {EditorStep::recreate, false};
     if (in.kind == Input::kKeyDown && IsEditorExportKey(in.scanCode))
         return {EditorStep::exportAndEnd, false};
-    if (!panelShown)
-        return {EditorStep::drawPanel, toggle};
-    if (!wheelMode)
-        return {EditorStep::startEntry, toggle};
+    // Drawing the panel leaves wheel mode, and the message is not spent on it.
+    if (!panelShown || !wheelMode)
+        return {EditorStep::startEntry, !panelShown};
+    if (IsKey(in, scan::kLeftShift))
+        return {EditorStep::toggleStep, false};
     if (in.kind == Input::kKeyDown && IsDigitRowKey(in.scanCode))
         return {EditorStep::leaveWheelMode, false};
     if (in.kind == Input::kWheelAway)
         return {EditorStep::decrease, false};
     if (in.kind == Input::kWheelToward)
         return {EditorStep::increase, false};
-    return {EditorStep::fetch, toggle};
+    return {EditorStep::fetch, false};
 }
 
-EntryAction DecideEntry(const Input& in, bool typed, int32_t row, bool first)
+EntryAction DecideEntry(const Input& in, bool typed, const PanelRow* row)
 {
     const bool key = in.kind == Input::kKeyDown;
-    if (first) {
-        // Esc, buttons, export keys, Shift and notches were the editor's to
-        // act on; what is left is what the key types.
-        const bool typing = key && (in.virtualKey == VK_OEM_MINUS || (in.virtualKey >= '0' && in.virtualKey <= '9') ||
-                                    in.scanCode == scan::kBackspace || in.scanCode == scan::kEnter);
-        if (!typing)
-            return {EntryStep::ignore, false};
-    }
     const bool toggle = IsKey(in, scan::kLeftShift);
     const bool enter = IsKey(in, scan::kEnter);
     if (in.kind == Input::kNothing)
@@ -100,14 +93,33 @@ EntryAction DecideEntry(const Input& in, bool typed, int32_t row, bool first)
     if (key && IsEntryExportKey(in.scanCode))
         return {EntryStep::exportAndEnd, false};
     if (in.kind == Input::kWheelAway || in.kind == Input::kWheelToward)
-        return {EntryStep::wheelMode, false};
+        return {EntryStep::notch, false};
     if (!key)
         return {EntryStep::ignore, false};
-    if (enter && !IsParameterRow(row))
+    if (enter && (row == nullptr || row->label == nullptr))
         return {EntryStep::discard, false};
-    if (row < kPanelRowCount)
+    if (row != nullptr)
         return {EntryStep::type, toggle};
     return {EntryStep::ignore, toggle};
+}
+
+EntryKeyAction DecideEntryKey(const Input& in, int32_t digits, bool boxDrawn)
+{
+    if (in.kind != Input::kKeyDown)
+        return {false, EntryKey::nothing, 0};
+    EntryKeyAction action = {!boxDrawn, EntryKey::nothing, 0};
+    // Digits and the minus go by their virtual keys, so a held digit repeats;
+    // Backspace and Enter by their scan codes, so they act once.
+    const int32_t vk = in.virtualKey;
+    if (vk == VK_OEM_MINUS)
+        action.key = EntryKey::minus;
+    else if (vk >= '0' && vk <= '9' && digits < kMaxEntryDigits)
+        action = {action.drawBox, EntryKey::digit, static_cast<char>(vk)};
+    else if (in.scanCode == scan::kBackspace)
+        action.key = digits > 1 ? EntryKey::erase : EntryKey::clear;
+    else if (in.scanCode == scan::kEnter)
+        action.key = EntryKey::finish;
+    return action;
 }
 
 NameAction DecideName(const Input& in, int32_t nameLength)

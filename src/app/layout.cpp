@@ -7,7 +7,6 @@
 #include "app/layout.h"
 
 #include "app/program_state.h"
-#include "image/bmp.h"
 
 namespace {
 
@@ -129,7 +128,6 @@ void ComputeLayout()
     Layout l = LayoutForDesktop(state.screenRight, state.screenBottom, state.imageWidth, state.imageHeight);
     state.windowLeft = l.windowLeft;
     state.windowTop = l.windowTop;
-    state.aspectRatio = l.aspectRatio;
     state.previewWidth = l.previewWidth;
     state.previewHeight = l.previewHeight;
     state.scaleFactor = l.scaleFactor;
@@ -141,13 +139,8 @@ void ComputeLayout()
 
 void BuildFrameImage()
 {
-    int32_t w = state.windowWidth;
-    int32_t h = state.windowHeight;
-    RowLayout layout = RowStride(w + 1);
-    state.outStride = layout.stride;
-    state.outPad = layout.pad;
-    // The windows draw the frame with DrawFrame; framePixels stays empty.
-    state.windowWidth = w + 1;
-    state.windowHeight = h + 1;
-    FillBitmapRecords(state.frameHeader, state.frameInfo, state.windowWidth, state.windowHeight);
+    // Every paint draws the frame with DrawFrame, so no image of it is kept:
+    // what is left is the extra row and column it adds to the window.
+    ++state.windowWidth;
+    ++state.windowHeight;
 }

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "image/downsample.h"  // Trunc
+#include "support/trunc.h"
 
 // The layout fields for one desktop and one picture, before the frame adds
 // its extra row and column to the window size.
@@ -34,4 +34,5 @@ Layout LayoutForDesktop(int32_t screenRight, int32_t screenBottom, int32_t image
 void DrawFrame(HDC dc, int32_t width, int32_t height);
 
 void ComputeLayout();
+// The frame's extra row and column, added to the window's size.
 void BuildFrameImage();

@@ -3,7 +3,6 @@
 #include "app/name_entry.h"
 
 #include "app/input_rules.h"
-#include "app/program.h"
 #include "app/program_state.h"
 #include "app/program_windows.h"
 #include "support/error.h"

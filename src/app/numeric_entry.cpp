@@ -1,7 +1,8 @@
 // Typed numbers and wheel notches on the panel row under the cursor: the
-// per-message steps of an entry, storing an entered number, and the wheel
-// operations. Only the cursor's height counts. Nothing here limits a
-// parameter's range; wheel arithmetic wraps in 32 bits.
+// loop of one entry, which decides each message with input_rules and carries
+// it out here, storing an entered number, and the wheel operations. Only the
+// cursor's height counts. Nothing here limits a parameter's range; wheel
+// arithmetic wraps in 32 bits.
 //
 // All drawing goes into the context given: white fills without an outline,
 // and black text on white in the small font.
@@ -9,43 +10,12 @@
 
 #include <windows.h>
 
+#include "app/export_image.h"
 #include "app/program_state.h"
-#include "support/keys.h"
-#include "ui/panel.h"
+#include "app/program_windows.h"
+#include "support/error.h"
 
 namespace {
-
-// The parameter a panel row acts on. The gap rows 4 and 6 act on the
-// parameter above them.
-int32_t* RowParameter(int32_t row)
-{
-    switch (row) {
-    case 0: return &state.tintA[kRed];
-    case 1: return &state.tintA[kGreen];
-    case 2: return &state.tintA[kBlue];
-    case 3:
-    case 4: return &state.dispA;
-    case 5:
-    case 6: return &state.distr;
-    case 7: return &state.tintB[kRed];
-    case 8: return &state.tintB[kGreen];
-    case 9: return &state.tintB[kBlue];
-    case 10: return &state.dispB;
-    default: return nullptr;
-    }
-}
-
-// Top of the value box of the parameter a row acts on.
-int32_t RowValueTop(int32_t row)
-{
-    static const int32_t kTops[kPanelRowCount] = {15, 35, 55, 75, 75, 115, 115, 155, 175, 195, 215};
-    return kTops[row];
-}
-
-int32_t RowTop(int32_t row)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(row) * 20u + 15u);
-}
 
 void EntryRectangle(HDC dc, int32_t left, int32_t top)
 {
@@ -61,85 +31,97 @@ int32_t Wrapped(int32_t value, uint32_t delta)
 
 void WheelAdjust(HDC dc, uint32_t delta)
 {
-    int32_t row = RowUnderCursor();
-    if (row < 0 || row >= kPanelRowCount)
+    const PanelRow* row = RowUnderCursor();
+    if (row == nullptr)
         return;
-    int32_t* parameter = RowParameter(row);
-    *parameter = Wrapped(*parameter, delta);
-    DrawValue(dc, state.panelLeft, static_cast<long double>(*parameter), RowValueTop(row));
+    *row->parameter = Wrapped(*row->parameter, delta);
+    DrawValue(dc, state.panelLeft, static_cast<long double>(*row->parameter), row->valueTop);
 }
 
 }  // namespace
 
-bool IsParameterRow(int32_t row)
-{
-    return row >= 0 && row < kPanelRowCount && row != 4 && row != 6;
-}
-
-int32_t RowUnderCursor()
+const PanelRow* RowUnderCursor()
 {
     // Screen y to client y (the popup has neither border nor caption), then
     // onto the 20-pixel grid from y 15. The division truncates toward zero,
     // so row 0 also takes in the 19 pixels above its top. 64-bit arithmetic
     // keeps extreme coordinates from overflowing.
-    int64_t y = static_cast<int64_t>(state.msg.pt.y) - state.windowTop - 15;
-    return static_cast<int32_t>(y / 20);
+    const int64_t row = (static_cast<int64_t>(state.msg.pt.y) - state.windowTop - 15) / 20;
+    return row >= 0 && row < kPanelRowCount ? &kPanelRows[row] : nullptr;
 }
 
-void NumericEntryStep(HDC dc, int32_t row)
+EntryEnd RunNumericEntry(Input in)
 {
-    const int32_t y = RowTop(row);
+    state.entryValue = state.entryDigits = state.entryNegative = state.entryState = state.entryBoxDrawn = 0;
+    for (;; FetchMessage(), in = DecodeInput(state)) {
+        const PanelRow* row = RowUnderCursor();
+        const EntryAction action = DecideEntry(in, state.entryState != 0, row);
+        if (action.toggleStep)
+            ToggleStep();
+        switch (action.step) {
+        case EntryStep::ignore: break;
+        case EntryStep::end: Terminate();
+        case EntryStep::exportAndEnd: ExportAndEnd();
+        case EntryStep::recreate: return EntryEnd::recreate;
+        case EntryStep::emptyEnter: return EntryEnd::emptyEnter;
+        case EntryStep::notch: return EntryEnd::notch;
+        case EntryStep::discard: return EntryEnd::discarded;
+        case EntryStep::type: {
+            const EntryKeyAction key = DecideEntryKey(in, state.entryDigits, state.entryBoxDrawn != 0);
+            NumericEntryStep(WindowDC(state.editorWindow, ProgramWindow::editor), key, *row);
+            if (key.key == EntryKey::finish)
+                return EntryEnd::stored;
+            break;
+        }
+        }
+    }
+}
 
-    // Any key reaching here draws the entry box once per entry.
-    if (state.entryBoxDrawn == 0) {
+void NumericEntryStep(HDC dc, const EntryKeyAction& action, const PanelRow& row)
+{
+    // The box and every echo go at the row under the cursor at their key.
+    const int32_t y = row.top;
+    if (action.drawBox) {
         EntryRectangle(dc, 5, y);
         state.entryBoxDrawn = 1;
     }
-    if (state.lastWParamLow == VK_OEM_MINUS) {
+    switch (action.key) {
+    case EntryKey::nothing: break;
+    case EntryKey::minus:
         state.entryState = 1;
-        TextOutA(dc, state.panelLeft + 5, y, "-", 1);
         state.entryNegative = 1;
-    }
-    if (state.entryDigits < 9 && state.lastWParamLow >= '0' && state.lastWParamLow <= '9') {
+        TextOutA(dc, state.panelLeft + 5, y, "-", 1);
+        break;
+    case EntryKey::digit:
         state.entryState = 1;
-        state.entryValue = state.entryValue * 10 + (state.lastWParamLow - '0');
-        state.entryText[state.entryDigits] = static_cast<char>(state.lastWParamLow);
-        ++state.entryDigits;
+        state.entryValue = state.entryValue * 10 + (action.digit - '0');
+        state.entryText[state.entryDigits++] = action.digit;
         // The echo is the characters as typed: a decomposition of the value
         // would lose leading zeros and show 999999999 as 100000000.
         TextOutA(dc, state.panelLeft + 10, y, state.entryText, state.entryDigits);
-    }
-    if (state.entryDigits >= 1 && state.lastKeyCode == scan::kBackspace) {
+        break;
+    case EntryKey::erase:
         state.entryValue /= 10;
         --state.entryDigits;
-        SelectObject(dc, state.nullPen);
         EntryRectangle(dc, 10, y);
         TextOutA(dc, state.panelLeft + 10, y, state.entryText, state.entryDigits);
-    }
-    // Also fires on the Backspace that has just removed the last digit, so
-    // the minus goes with it.
-    if (state.entryDigits == 0 && state.lastKeyCode == scan::kBackspace) {
+        break;
+    case EntryKey::clear:
+        state.entryValue = state.entryDigits = state.entryNegative = 0;
         EntryRectangle(dc, 5, y);
-        state.entryNegative = 0;
-    }
-    if (state.lastKeyCode == scan::kEnter) {
+        break;
+    case EntryKey::finish:
         if (state.entryNegative == 1)
             state.entryValue = -state.entryValue;
-        state.entryDigits = 0;
-        state.entryNegative = 0;
-        state.entryDone = 1;
-        state.entryBoxDrawn = 0;
+        StoreEnteredValue(dc, row);
+        break;
     }
 }
 
-void StoreEnteredValue(HDC dc)
+void StoreEnteredValue(HDC dc, const PanelRow& row)
 {
-    // msg still holds the Enter key-down that completed the entry.
-    int32_t row = RowUnderCursor();
-    if (!IsParameterRow(row))
-        return;
-    *RowParameter(row) = state.entryValue;
-    DrawValue(dc, state.panelLeft, static_cast<long double>(state.entryValue), RowValueTop(row));
+    *row.parameter = state.entryValue;
+    DrawValue(dc, state.panelLeft, static_cast<long double>(state.entryValue), row.valueTop);
 }
 
 void WheelDecrease(HDC dc)
@@ -150,4 +132,9 @@ void WheelDecrease(HDC dc)
 void WheelIncrease(HDC dc)
 {
     WheelAdjust(dc, static_cast<uint32_t>(state.step));
+}
+
+void ToggleStep()
+{
+    state.step = state.step == 1 ? 10 : 1;
 }

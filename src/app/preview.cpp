@@ -11,11 +11,6 @@
 #include "image/bmp.h"
 #include "image/downsample.h"
 
-uint8_t TintChannel(int32_t x, int32_t A, int32_t B)
-{
-    return TintByte(x, A, B, state.dispA, state.dispB, state.distr);
-}
-
 TintParameters CurrentTintParameters()
 {
     TintParameters p;

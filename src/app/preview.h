@@ -8,10 +8,6 @@
 
 #include "image/tint.h"
 
-// x: the channel's byte; A, B: the matching components of tintA and tintB.
-// The percentages are read from the program state.
-uint8_t TintChannel(int32_t x, int32_t A, int32_t B);
-
 // The parameters as the program state holds them now.
 TintParameters CurrentTintParameters();
 // The nine values into the state, as the editor holds them.

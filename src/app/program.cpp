@@ -1,4 +1,4 @@
-// The program state and the fixed sequence of phases that runs from start to exit.
+// The fixed sequence of phases that runs from start to exit.
 #include "app/program.h"
 
 #include "app/command_line.h"
@@ -9,9 +9,6 @@
 #include "app/preview.h"
 #include "app/program_state.h"
 #include "app/program_windows.h"
-#include "support/error.h"
-
-ProgramState state;
 
 namespace {
 
@@ -77,17 +74,6 @@ void SetEditingDefaults()
     // A look from the command line replaces the defaults.
     if (state.startLook != nullptr)
         SetTintParameters(*state.startLook);
-}
-
-void FetchMessage()
-{
-    // 0 is WM_QUIT and -1 a failed fetch: either way nothing more will come.
-    if (GetMessageA(&state.msg, nullptr, 0, 0) <= 0)
-        Terminate();
-    // Messages sent while GetMessageA waited are recorded too; only what the
-    // dispatched message itself leaves counts.
-    state.recorded = 0;
-    DispatchMessageA(&state.msg);
 }
 
 void RunProgram()

@@ -1,7 +1,10 @@
-// The one record of program-wide state. Every procedure of duotint reads and
-// writes its fields by these names; nothing else is global, apart from the
-// error output of the runtime support, which has to outlive everything.
-// All fields are zero when the process starts.
+// The one record of program-wide state, which every procedure of duotint
+// reads and writes by these names. All fields are zero when the process
+// starts. A few files keep a global of their own, out of sight of the rest:
+// the runtime support its error output (which has to outlive everything),
+// the file layer the replacement being written, the command line its paths,
+// the picture reader its decoding child, and the platform decoders their
+// factory.
 #pragma once
 
 #include <windows.h>
@@ -11,19 +14,17 @@
 #include "image/tint.h"  // kRed, kGreen, kBlue index tintA and tintB
 #include "image/tint_text.h"
 #include "support/file_io.h"
+#include "ui/panel.h"
 #include "ui/recorded_input.h"
 
 // The recorded input (lastMessage, lastKeyCode, ...) is part of the record;
 // the window procedures write it through the RecordedInput they are given.
 struct ProgramState : RecordedInput {
-    uint8_t padScratch;      // unused: the picture's rows are read whole, padding included
     uint8_t step;            // wheel increment: 10 or 1
-    uint8_t padCounter;
-    uint8_t outPad;          // row padding of frameImage, later of the preview buffers
+    uint8_t outPad;          // row padding of the preview buffers
     uint8_t srcPad;          // row padding of sourceImage and of the export file
     uint8_t panelShown;
-    uint8_t entryState;      // 0 nothing typed, 1 typed, 2 Enter with nothing typed
-    uint8_t entryDone;
+    uint8_t entryState;      // 0 nothing typed, 1 a digit or minus typed
     uint8_t entryBoxDrawn;
     uint8_t wheelMode;
     uint8_t entryNegative;
@@ -34,7 +35,6 @@ struct ProgramState : RecordedInput {
     int32_t imageHeight;
     int32_t previewHeight;
     int32_t windowHeight;
-    int32_t col;
     int32_t panelLeft;
     int32_t row;
     int32_t imageWidth;
@@ -48,27 +48,19 @@ struct ProgramState : RecordedInput {
     int32_t screenRight;
     int32_t windowTop;
     int32_t screenBottom;
-    int32_t byteIndex;
-    int32_t srcIndex;
-    long double aspectRatio;
     long double scaleFactor;
     char fileName[32];
     char* fileNamePtr;
     int32_t tintA[3];        // red, green, blue
     int32_t tintB[3];        // red, green, blue
-    HGLOBAL frameHandle;
     HGLOBAL sourceHandle;
     HGLOBAL previewSourceHandle;
     HGLOBAL previewHandle;
-    uint8_t* framePixels;
     uint8_t* sourcePixels;
     uint8_t* previewSourcePixels;
     uint8_t* previewPixels;
     BITMAPINFOHEADER previewHeader;
-    BITMAPINFOHEADER frameHeader;
     BITMAPINFO previewInfo;
-    BITMAPINFO frameInfo;
-    HBITMAP bitmap;
     FileRecord imageFile;
     uint8_t fileHeader[54];
     MSG msg;
@@ -76,7 +68,6 @@ struct ProgramState : RecordedInput {
     WNDCLASSA nameClass;
     HWND editorWindow;
     HWND nameWindow;
-    HDC memoryDC;
     HBRUSH namePanelBrush;
     HBRUSH nameBackBrush;
     LOGBRUSH namePanelLogBrush;
@@ -84,7 +75,6 @@ struct ProgramState : RecordedInput {
     HPEN nullPen;
     HFONT smallFont;
     HFONT largeFont;
-    OFSTRUCT openInfo;
     RECT screenRect;
 
     // Beyond the fixed header fields: where the pixel rows start in the
@@ -113,3 +103,12 @@ struct ProgramState : RecordedInput {
 };
 
 extern ProgramState state;
+
+// The panel's rows with the parameters of `state` they act on: the one table
+// the drawing, the wheel and numeric entry go by.
+extern const PanelRow kPanelRows[kPanelRowCount];
+
+// GetMessageA into state.msg and DispatchMessageA of it. WM_QUIT or a failed
+// fetch ends the program normally. `recorded` tells afterwards whether a
+// recording window procedure received the message.
+void FetchMessage();

@@ -88,10 +88,5 @@ WindowDC::WindowDC(HWND hwnd, ProgramWindow which) : hwnd_(hwnd), dc_(GetDC(hwnd
 
 void DrawPanelNow(HDC dc)
 {
-    const int32_t values[9] = {state.tintA[kRed], state.tintA[kGreen], state.tintA[kBlue],
-                               state.dispA,       state.distr,         state.tintB[kRed],
-                               state.tintB[kGreen], state.tintB[kBlue], state.dispB};
-    state.entryBoxDrawn = 0;
-    DrawPanel(dc, {state.previewWidth, state.previewHeight, state.panelLeft}, values);
+    DrawPanel(dc, {state.previewWidth, state.previewHeight, state.panelLeft}, kPanelRows);
 }
-

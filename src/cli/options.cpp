@@ -99,26 +99,6 @@ CliCommand UsageError(std::string sentence)
 
 }  // namespace
 
-std::string Utf8Of(const std::wstring& text)
-{
-    if (text.empty())
-        return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], n, nullptr, nullptr);
-    return utf8;
-}
-
-std::wstring WideOf(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-    return wide;
-}
-
 std::string CliVersionText() { return "duotint-cli " DUOTINT_VERSION; }
 
 std::string CliUsageText() { return kSynopsis; }

@@ -6,6 +6,7 @@
 
 #include "app/command_line.h"  // kExitUsage, the editor's too
 #include "cli/plan.h"
+#include "support/utf8.h"  // the options' paths come back in UTF-16
 
 enum class CliRequest { run, help, version, usageError };
 
@@ -25,6 +26,3 @@ std::string CliHelpText();
 // "duotint-cli 0.2.0"
 std::string CliVersionText();
 
-// UTF-8 and UTF-16 both ways, as the platform converts them.
-std::string Utf8Of(const std::wstring& text);
-std::wstring WideOf(const std::string& text);

@@ -9,9 +9,9 @@
 #include <map>
 #include <set>
 
-#include "cli/options.h"
 #include "support/error.h"
 #include "support/picture_names.h"
+#include "support/utf8.h"
 
 namespace {
 

@@ -28,10 +28,10 @@
 #include "app/picture.h"
 #include "app/preview.h"
 #include "app/program_state.h"
-#include "cli/options.h"
 #include "image/bmp.h"
 #include "image/tint_text.h"
 #include "support/error.h"
+#include "support/utf8.h"
 
 namespace {
 

@@ -18,13 +18,6 @@ int64_t SampledIndex(int32_t i, long double scaleFactor, int32_t last)
 
 }  // namespace
 
-int64_t Trunc(long double value)
-{
-    // The x87 conversion truncates toward zero; out-of-range values give the
-    // integer indefinite instead of a fault, since exceptions stay masked.
-    return static_cast<int64_t>(value);
-}
-
 void SamplePreview(const uint8_t* source, int32_t imageWidth, int32_t imageHeight, int32_t srcStride,
                    uint8_t* destination, int32_t previewWidth, int32_t previewHeight, int32_t outStride,
                    long double columnScale, long double rowScale)

@@ -3,9 +3,7 @@
 
 #include <cstdint>
 
-// Extended value to integer, toward zero, through 64 bits; callers keep the
-// low 32 bits where they store into a 32-bit field.
-int64_t Trunc(long double value);
+#include "support/trunc.h"
 
 // Sampling anchored at the top-left corner: preview pixel (r, c), counted
 // from the top, is source pixel (Trunc(r * rowScale), Trunc(c * columnScale)),

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <cwchar>
 
-#include "support/file_io.h"
 
 RuntimeErrorState errorState;
 
@@ -197,7 +196,8 @@ __attribute__((noinline)) void CheckIo()
         if (IsProgramAddress(frames[i]))
             errorState.trace[errorState.traceCount++] = frames[i];
     }
-    DiscardUnfinishedReplacement();
+    if (errorState.discardUnfinished != nullptr)
+        errorState.discardUnfinished();
     RaiseRuntimeError(code, __builtin_return_address(0));
 }
 
@@ -238,7 +238,8 @@ void Terminate()
 
 void EndWithSentence(uint16_t code, const char* sentence)
 {
-    DiscardUnfinishedReplacement();
+    if (errorState.discardUnfinished != nullptr)
+        errorState.discardUnfinished();
     errorState.showBox(sentence, "Error");
     errorState.exitCode = code;
     errorState.errorAddress = nullptr;

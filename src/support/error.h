@@ -23,6 +23,8 @@ enum : uint16_t {
 };
 
 enum { kErrorTextCapacity = 1024, kErrorStreamCapacity = 256, kMaxTraceDepth = 62 };
+// The longest path the wide functions take, in its \\?\ form.
+enum { kLongPathCapacity = 32768 };
 
 // Why a file operation failed, as far as the file layer can tell; the report
 // ends with a sentence that says it. unknown: the sentence goes by the error
@@ -72,6 +74,9 @@ struct RuntimeErrorState {
     // process: called with the exit code where the process would end, and
     // must not return (it throws). Null: the process ends.
     void (*exitHook)(uint16_t exitCode);
+    // Set by the file layer once it writes a replacement: removes what is
+    // unfinished of it, so that no failure leaves a half-written file.
+    void (*discardUnfinished)();
 };
 
 extern RuntimeErrorState errorState;

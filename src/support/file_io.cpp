@@ -203,6 +203,7 @@ void OpenForReading(FileRecord& file)
 void OpenForReplacing(FileRecord& file)
 {
     Track(file, true);
+    errorState.discardUnfinished = DiscardUnfinishedReplacement;
     wchar_t scratch[MAX_PATH];
     const wchar_t* name = WideName(file, scratch);
     if (name == nullptr)

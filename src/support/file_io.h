@@ -20,8 +20,6 @@
 #include "support/error.h"
 
 enum { kFileBufferSize = 1 << 18 };
-// The longest path the wide functions take, in its \\?\ form.
-enum { kLongPathCapacity = 32768 };
 
 struct FileRecord {
     const char* name;       // bound name; null before the first bind

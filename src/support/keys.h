@@ -11,7 +11,6 @@ namespace scan {
 constexpr int32_t kEsc = 1;
 constexpr int32_t kDigit1 = 2;   // the digit row runs 1 ... 9, 0
 constexpr int32_t kDigit0 = 11;
-constexpr int32_t kMinus = 12;
 constexpr int32_t kBackspace = 14;
 constexpr int32_t kQ = 16;       // first letter key: the export keys start here
 constexpr int32_t kEnter = 28;

@@ -8,6 +8,8 @@
 
 #include <cmath>
 
+#include "support/trunc.h"
+
 namespace {
 
 // ln 10 as the extended value with bit pattern 0x4000 935D8DDDAAA8AC17.
@@ -22,15 +24,6 @@ constexpr long double kPowerTolerance = 1e-9L;
 // 1000000001 are 1e-9 from 10^9 and are shown digit by digit.
 constexpr long double kPowerMatch = 1e-15L;
 constexpr long double kDigitBase = 10.0L;
-
-// Toward zero through 64 bits; only the low 32 bits are kept. The range
-// check keeps the conversion defined for any finite input.
-int32_t Truncate(long double x)
-{
-    if (!(x > -9.2e18L && x < 9.2e18L))
-        return 0;
-    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(x)));
-}
 
 }  // namespace
 
@@ -61,14 +54,14 @@ DecimalDigits DecomposeDecimal(long double value)
             result.exponent = static_cast<int32_t>(n) + 1;
             digit[0] = 1;
         } else {
-            int32_t whole = Truncate(t);
+            int32_t whole = static_cast<int32_t>(Trunc(t));
             result.exponent = value > 1 ? whole + 1 : whole;
             // 10^(exponent - 1), computed and therefore not exact; the carry
             // below absorbs the ...999 quotients that this produces.
             long double scale = expl(static_cast<long double>(result.exponent - 1) * kLn10);
             long double m = value / scale;
             for (int k = 0; k <= 12; ++k) {
-                int32_t d = Truncate(m);
+                int32_t d = static_cast<int32_t>(Trunc(m));
                 m = (m - d) * kDigitBase;
                 digit[k] = d;
             }

@@ -11,24 +11,11 @@
 #include <windows.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "ui/digits.h"
 
 namespace {
-
-struct PanelRow {
-    const char* label;
-    int32_t labelLength;
-    int32_t labelOffset;  // from previewWidth
-    int32_t top;
-};
-
-// In the order they are drawn. Grid rows at y 95 and 135 stay empty.
-const PanelRow kPanelRows[9] = {
-    {"red", 3, 25, 15},   {"green", 5, 10, 35},  {"blue", 4, 21, 55},
-    {"disp", 4, 22, 75},  {"distr", 5, 17, 115}, {"red", 3, 25, 155},
-    {"green", 5, 10, 175}, {"blue", 4, 21, 195}, {"disp", 4, 22, 215},
-};
 
 // Length of chars[0 .. count) once trailing "0" characters are dropped,
 // always keeping the first.
@@ -41,14 +28,18 @@ int32_t WithoutTrailingZeros(const char* chars, int32_t count)
 
 }  // namespace
 
-void DrawPanel(HDC dc, const PanelPlace& place, const int32_t (&values)[9])
+void DrawPanel(HDC dc, const PanelPlace& place, const PanelRow (&rows)[kPanelRowCount])
 {
     // The bottom edge is previewHeight itself, not 6 + previewHeight.
     Rectangle(dc, place.previewWidth + 40, 6, place.previewWidth + 92, place.previewHeight);
-    for (const PanelRow& row : kPanelRows)
-        TextOutA(dc, place.previewWidth + row.labelOffset, row.top, row.label, row.labelLength);
-    for (int i = 0; i < 9; ++i)
-        DrawValue(dc, place.panelLeft, static_cast<long double>(values[i]), kPanelRows[i].top);
+    for (const PanelRow& row : rows) {
+        if (row.label != nullptr)
+            TextOutA(dc, place.previewWidth + row.labelLeft, row.top, row.label, static_cast<int>(strlen(row.label)));
+    }
+    for (const PanelRow& row : rows) {
+        if (row.label != nullptr)
+            DrawValue(dc, place.panelLeft, static_cast<long double>(*row.parameter), row.valueTop);
+    }
 }
 
 void DrawValue(HDC dc, int32_t panelLeft, long double value, int32_t top)

@@ -77,7 +77,6 @@ TEST(Editor, TypedNumbersAreStoredIntoTheRowUnderTheCursor)
              Keys(10, "25\n"), Keys(5, "40\n"),
              Shows({128, -5, 0, 50, 40, 0, 123456789, 128, 25}),
              Keys(4, "\n"), Ink(4, false),  // nothing typed: the panel is redrawn
-             Keys(9, " "),  // the panel's first message draws it, the second starts the entry
              Hold("S", 3),
              Keys(9, "9/KR1\n"),  // scan code 53, keypad Enter and right Shift type nothing
              Shows({128, -5, 0, 50, 40, 0, 123456789, 91, 25}),
@@ -98,7 +97,7 @@ TEST(Editor, ClicksRebuildTheWindowAndDropAHalfTypedNumber)
              Keys(3, "60\n"), Keys(5, "20\n"), Keys(10, "80\n"), Shows(set),
              Keys(0, "5"), LeftClickStep(), Shows(set),
              Keys(0, "\n"),  // an entry carried over would store 5 here
-             Keys(1, " "), Keys(1, "3\n"),
+             Keys(1, "3\n"),
              Shows({128, 3, 128, 60, 20, 128, 128, 128, 80}),
              Keys(2, "-4"), RightClickStep(), Keys(2, "6\n"),
              Shows({128, 3, 6, 60, 20, 128, 128, 128, 80}),

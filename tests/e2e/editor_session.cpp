@@ -46,7 +46,7 @@ bool KeyOf(char c, Key& key)
     }
 }
 
-bool TapAll(const char* keys)
+bool TapAll(const char* keys, const INPUT* place = nullptr)
 {
     std::vector<Key> sequence;
     for (const char* p = keys; *p != '\0'; ++p) {
@@ -55,7 +55,7 @@ bool TapAll(const char* keys)
             return false;
         sequence.push_back(key);
     }
-    return TapKeys(sequence);
+    return TapKeys(sequence, place);
 }
 
 uint32_t Packed(const Rgb& c) { return (uint32_t{c.r} << 16) | (uint32_t{c.g} << 8) | c.b; }
@@ -140,19 +140,7 @@ Rgb TintedPixel(int32_t x, int32_t y, const Params& p, Rgb (*pixel)(int32_t, int
 
 std::vector<uint8_t> ExpectedExport(int32_t width, int32_t height, const Params& p, Rgb (*pixel)(int32_t, int32_t))
 {
-    int32_t stride = RowStride(width);
-    BmpHeader header;
-    header.width = width;
-    header.height = height;
-    std::vector<uint8_t> bytes = PackHeader(header, static_cast<uint32_t>(stride * height));
-    for (int32_t fromBottom = 0; fromBottom < height; ++fromBottom) {
-        for (int32_t x = 0; x < width; ++x) {
-            Rgb c = TintedPixel(x, height - 1 - fromBottom, p, pixel);
-            bytes.insert(bytes.end(), {c.b, c.g, c.r});
-        }
-        bytes.resize(bytes.size() + static_cast<size_t>(stride - 3 * width), 0);
-    }
-    return bytes;
+    return MakePicture(width, height, [&](int32_t x, int32_t y) { return TintedPixel(x, y, p, pixel); });
 }
 
 Geometry GeometryFor(int32_t width, int32_t height)
@@ -208,7 +196,7 @@ std::string EditorRun::PreviewToEditor()
     if (!painted.empty())
         return painted;
     std::string shown = WaitShows(kStartValues);
-    return shown.empty() ? StartEntry() : shown;
+    return shown.empty() ? TakeForeground() : shown;
 }
 
 std::string EditorRun::WaitPainted(HWND window)
@@ -234,13 +222,9 @@ std::string EditorRun::WaitPainted(HWND window)
     return std::string(editor ? "editor" : "preview") + " window not painted as expected" + seen;
 }
 
-std::string EditorRun::StartEntry()
+std::string EditorRun::TakeForeground()
 {
-    if (!MakeForeground(editor_))
-        return "the editor window does not take the foreground";
-    // The panel is drawn at the key-down, numeric entry starts at the key-up.
-    TapAll(" ");
-    return "";
+    return MakeForeground(editor_) ? "" : "the editor window does not take the foreground";
 }
 
 std::string EditorRun::WaitShows(const Params& p)
@@ -278,12 +262,14 @@ std::string EditorRun::Do(const Step& step)
 {
     int y = ScreenY(RowTop(step.row) + 10);
     switch (step.kind) {
-    case Step::kKeys:
+    case Step::kKeys: {
         PointTo(y, false);
-        return TapAll(step.keys) ? "" : std::string("no key for \"") + step.keys + "\"";
+        const INPUT place = PointerMove(pointerX_, y);
+        return TapAll(step.keys, &place) ? "" : std::string("no key for \"") + step.keys + "\"";
+    }
     case Step::kNotches:
         PointTo(y, true);
-        WheelEvents(step.delta, step.count);
+        WheelEvents(ScreenX(geo_.panelLeft + 20), y, step.delta, step.count);
         return "";
     case Step::kHold: {
         Key key;
@@ -310,7 +296,7 @@ std::string EditorRun::Do(const Step& step)
         // driver reports as a move there, maybe late: it is given the time
         // a move onto the window gets, before the pointer goes elsewhere.
         PointTo(ScreenY(20), true);
-        return StartEntry();
+        return TakeForeground();
     }
     case Step::kShows:
         return WaitShows(step.shows);
@@ -332,9 +318,11 @@ void EditorRun::PointTo(int y, bool overWindow)
     // pointer over duotint's window comes back to duotint as a motion event,
     // which its X11 driver reports as a move to that place when it next looks
     // at X events, possibly after a later warp: a key or notch sent then would
-    // get the old place. So after a move onto the window duotint is given
-    // time to look, before anything is sent at the new place. A warp beside
-    // the window reaches no window of duotint and needs no wait.
+    // get the old place. Under load that came late enough to put a session's
+    // notches on the row before. So keys and notches carry their place in
+    // their own input, and after a move onto the window duotint is still
+    // given time to look. A warp beside the window reaches no window of
+    // duotint and needs no wait.
     int x = overWindow ? ScreenX(geo_.panelLeft + 20) : geo_.left + geo_.windowWidth + 40;
     if (x == pointerX_ && y == pointerY_)
         return;

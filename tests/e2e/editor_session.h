@@ -10,8 +10,8 @@
 // has caught up. Posted messages would overtake queued input, so scripts use
 // none once the editor runs.
 //
-// After the window was (re)built the editor's first message draws the panel;
-// a Space tap supplies it, so that no typed key is spent on it.
+// After the window was (re)built the editor's first message draws the panel
+// and is then decided as any other, so a script types into it at once.
 #pragma once
 
 #include "harness.h"
@@ -94,8 +94,7 @@ public:
     // Writes the picture, starts duotint and names the picture; the preview
     // window, which goes by itself once the pixels are read, is kept if seen.
     std::string OpenToPreview();
-    // Waits for the painted editor window, brings it to the foreground and
-    // starts numeric entry.
+    // Waits for the painted editor window and brings it to the foreground.
     std::string PreviewToEditor();
     std::string Do(const Step& step);
     std::string DoAll(const std::vector<Step>& steps);
@@ -117,7 +116,7 @@ public:
 
 private:
     std::string WaitPainted(HWND window);
-    std::string StartEntry();
+    std::string TakeForeground();
     std::string WaitShows(const Params& p);
     void PointTo(int screenY, bool overWindow);
 

@@ -18,15 +18,17 @@ std::string Environment(const char* name)
     return value != nullptr ? value : "";
 }
 
-void MouseButton(int x, int y, DWORD down, DWORD up)
+void MouseButton(int x, int y, DWORD down, DWORD up, const std::vector<Key>& between = {})
 {
     MoveCursor(x, y);
-    INPUT input[2]{};
-    input[0].type = INPUT_MOUSE;
-    input[0].mi.dwFlags = down;
-    input[1].type = INPUT_MOUSE;
-    input[1].mi.dwFlags = up;
-    SendInput(2, input, sizeof input[0]);
+    std::vector<INPUT> inputs(2);
+    inputs[0].type = INPUT_MOUSE;
+    inputs[0].mi.dwFlags = down;
+    for (const Key& key : between)
+        inputs.insert(inputs.end() - 1, {support::KeyInput(key, false), support::KeyInput(key, true)});
+    inputs.back().type = INPUT_MOUSE;
+    inputs.back().mi.dwFlags = up;
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]);
 }
 
 struct WindowQuery {
@@ -99,29 +101,34 @@ Rgb GradientPixel(int32_t x, int32_t y)
 
 void MoveCursor(int x, int y) { SetCursorPos(x, y); }
 
-void Wheel(int x, int y, int delta)
+INPUT PointerMove(int x, int y)
 {
-    MoveCursor(x, y);
+    // Absolute coordinates of the primary screen, 0 to 65535, rounded up so
+    // that they come back as x and y.
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     INPUT input{};
     input.type = INPUT_MOUSE;
-    input.mi.dwFlags = MOUSEEVENTF_WHEEL;
-    input.mi.mouseData = static_cast<DWORD>(delta);
-    SendInput(1, &input, sizeof input);
+    input.mi.dx = static_cast<LONG>((x * 65536LL + width - 1) / width);
+    input.mi.dy = static_cast<LONG>((y * 65536LL + height - 1) / height);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    return input;
 }
 
-void WheelEvents(int delta, int count)
+void WheelEvents(int x, int y, int delta, int count)
 {
-    std::vector<INPUT> inputs(static_cast<size_t>(count > 0 ? count : 0));
+    std::vector<INPUT> inputs(static_cast<size_t>(count > 0 ? count : 0), PointerMove(x, y));
     for (INPUT& input : inputs) {
-        input.type = INPUT_MOUSE;
-        input.mi.dwFlags = MOUSEEVENTF_WHEEL;
+        input.mi.dwFlags |= MOUSEEVENTF_WHEEL;
         input.mi.mouseData = static_cast<DWORD>(delta);
     }
     if (!inputs.empty())
         SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]);
 }
 
-void LeftClick(int x, int y) { MouseButton(x, y, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP); }
+void LeftClick(int x, int y, const std::vector<Key>& between)
+{
+    MouseButton(x, y, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP, between);
+}
 
 void RightClick(int x, int y) { MouseButton(x, y, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP); }
 

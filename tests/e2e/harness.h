@@ -77,10 +77,15 @@ using support::TypeText;
 // ---- mouse --------------------------------------------------------------------
 
 void MoveCursor(int x, int y);
-void Wheel(int x, int y, int delta);  // after SetCursorPos(x, y); delta is +-120 a notch
-// count wheel events of delta where the cursor is, in one SendInput call.
-void WheelEvents(int delta, int count);
-void LeftClick(int x, int y);
+// A move of the pointer to screen (x, y) as input. Input sent with it is
+// placed there even when the program reports a pointer move from before
+// only afterwards, as it may when it looks at its X events late.
+INPUT PointerMove(int x, int y);
+// count wheel events of delta (+-120 a notch) at screen (x, y), each with
+// its place, in one SendInput call.
+void WheelEvents(int x, int y, int delta, int count);
+// Keys given are tapped between the button-down and -up, in the same SendInput call.
+void LeftClick(int x, int y, const std::vector<Key>& between = {});
 void RightClick(int x, int y);
 
 // ---- screen -------------------------------------------------------------------

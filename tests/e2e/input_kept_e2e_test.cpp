@@ -18,18 +18,41 @@ std::string OpenEditor(EditorRun& run)
     return why.empty() ? run.PreviewToEditor() : why;
 }
 
-// The first key typed after the window was rebuilt is part of the number.
+// The first key typed after the window was rebuilt is part of the number,
+// whether it comes after the click's button-up or before it.
 TEST(InputKept, NumberTypedInOneBurstAfterAClick)
 {
-    EditorRun run(kWidth, kHeight);
-    ASSERT_EQ(OpenEditor(run), "");
     const Params expected = {128, 128, 128, 100, 0, 128, 128, 128, 0};
     std::vector<Key> keys(3);
     ASSERT_TRUE(KeyForCharacter('1', keys[0]) && KeyForCharacter('0', keys[1]) && KeyForCharacter('0', keys[2]));
     keys.push_back(kEnter);
-    const Geometry& g = run.Geo();
-    LeftClick(run.ScreenX(g.panelLeft + 20), run.ScreenY(RowTop(3) + 10));
-    TapKeys(keys);
+    for (bool beforeButtonUp : {false, true}) {
+        SCOPED_TRACE(beforeButtonUp ? "keys before the button-up" : "keys after the click");
+        EditorRun run(kWidth, kHeight);
+        ASSERT_EQ(OpenEditor(run), "");
+        const int x = run.ScreenX(run.Geo().panelLeft + 20), y = run.ScreenY(RowTop(3) + 10);
+        LeftClick(x, y, beforeButtonUp ? keys : std::vector<Key>{});
+        if (!beforeButtonUp)
+            TapKeys(keys);
+        ASSERT_EQ(run.Do(Shows(expected)), "");
+        EXPECT_EQ(run.ExportWith("z", expected), "");
+    }
+}
+
+// A notch right after a click starts an entry and ends it in wheel mode, as
+// a notch does once an entry has begun: of three, the last two count.
+TEST(InputKept, NotchesRightAfterAClick)
+{
+    EditorRun run(kWidth, kHeight);
+    ASSERT_EQ(OpenEditor(run), "");
+    const Params expected = {108, 128, 128, 40, 0, 128, 128, 128, 0};
+    ASSERT_EQ(run.DoAll({Keys(3, "40\n"), Shows({128, 128, 128, 40, 0, 128, 128, 128, 0})}), "");
+    // Notches sent before the new window is there may go to the old one.
+    HWND old = run.EditorWindow();
+    const int x = run.ScreenX(run.Geo().panelLeft + 20), y = run.ScreenY(RowTop(0) + 10);
+    LeftClick(x, y);
+    ASSERT_NE(run.Program().WaitForWindow(kEditorClassName, 5000, old), nullptr);
+    WheelEvents(x, y, 120, 3);
     ASSERT_EQ(run.Do(Shows(expected)), "");
     EXPECT_EQ(run.ExportWith("z", expected), "");
 }

@@ -24,7 +24,7 @@ const int32_t kStride = 3 * kWidth;  // a multiple of 4: no padding
 const int32_t kPeriod = 251;
 const uint64_t kPixelBytes = uint64_t{kStride} * kHeight;
 
-// The file's rows, bottom-up, written a few MiB at a time.
+// The file's rows, bottom-up, from one period of rows made once.
 bool WriteBigPicture(const std::string& path)
 {
     std::vector<uint8_t> rows(size_t{kStride} * kPeriod);
@@ -34,24 +34,9 @@ bool WriteBigPicture(const std::string& path)
             uint8_t* p = &rows[size_t{kStride} * y + 3 * x];
             p[0] = c.b, p[1] = c.g, p[2] = c.r;
         }
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    std::vector<uint8_t> header = support::PictureHeader(kWidth, kHeight);
-    DWORD done = 0;
-    bool ok = WriteFile(h, header.data(), 54, &done, nullptr) && done == 54;
-    const int32_t kRowsAPiece = 64;
-    std::vector<uint8_t> piece(size_t{kStride} * kRowsAPiece);
-    for (int32_t fileRow = 0; ok && fileRow < kHeight; fileRow += kRowsAPiece) {
-        int32_t n = std::min(kRowsAPiece, kHeight - fileRow);
-        for (int32_t i = 0; i < n; ++i)
-            memcpy(&piece[size_t{kStride} * i], &rows[size_t{kStride} * ((kHeight - 1 - fileRow - i) % kPeriod)],
-                   kStride);
-        DWORD bytes = static_cast<DWORD>(kStride) * n;
-        ok = WriteFile(h, piece.data(), bytes, &done, nullptr) && done == bytes;
-    }
-    CloseHandle(h);
-    return ok;
+    return support::WritePictureByRows(path, kWidth, kHeight, [&](int32_t fileRow, uint8_t* row) {
+        memcpy(row, &rows[size_t{kStride} * ((kHeight - 1 - fileRow) % kPeriod)], kStride);
+    });
 }
 
 double PeakMiB(HANDLE process)
@@ -144,7 +129,7 @@ TEST(Large, TwentyThousandSquareOpensEditsAndExports)
     MoveCursor(window.right - 37, window.top + 85);
     Sleep(100);
     // The first notch only switches to wheel mode; the second adds the step, 10.
-    WheelEvents(-120, 2);
+    WheelEvents(window.right - 37, window.top + 85, -120, 2);
     Params p = kStartValues;
     p.dispA = 10;
     // The preview's first pixel samples the picture's first: (0, 11, 200)

@@ -160,6 +160,7 @@ struct BmpHeader {
     uint32_t compression = 0;
     uint32_t infoSize = 40;
     uint32_t dataOffset = 54;
+    const char* magic = "BM";
 };
 
 // 3 * width rounded up to a multiple of 4.
@@ -175,8 +176,8 @@ inline void PutLittleEndian(std::vector<uint8_t>& bytes, size_t at, uint32_t v, 
 inline std::vector<uint8_t> PackHeader(const BmpHeader& h, uint32_t pixelBytes)
 {
     std::vector<uint8_t> bytes(54, 0);
-    bytes[0] = 'B';
-    bytes[1] = 'M';
+    bytes[0] = static_cast<uint8_t>(h.magic[0]);
+    bytes[1] = static_cast<uint8_t>(h.magic[1]);
     PutLittleEndian(bytes, 2, h.dataOffset + pixelBytes, 4);  // file size
     PutLittleEndian(bytes, 10, h.dataOffset, 4);
     PutLittleEndian(bytes, 14, h.infoSize, 4);
@@ -218,6 +219,33 @@ inline std::vector<uint8_t> MakePicture(int32_t width, int32_t height, const std
         bytes.insert(bytes.end(), static_cast<size_t>(stride - 3 * width), padByte);
     }
     return bytes;
+}
+
+// Writes a width x height picture to path without holding it in memory:
+// fillRow(fileRow, pixels) fills the 3 * width pixel bytes of each row, in
+// file order (the bottom row first); the padding goes out as zeros.
+inline bool WritePictureByRows(const std::string& path, int32_t width, int32_t height,
+                               const std::function<void(int32_t, uint8_t*)>& fillRow)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const std::vector<uint8_t> header = PictureHeader(width, height);
+    DWORD done = 0;
+    bool ok = WriteFile(h, header.data(), 54, &done, nullptr) && done == 54;
+    // About 4 MiB of rows a write.
+    const size_t stride = static_cast<size_t>(BmpRowBytes(width));
+    const int32_t rows = static_cast<int32_t>(std::max<size_t>(1, (size_t{4} << 20) / stride));
+    std::vector<uint8_t> piece(stride * rows, 0);
+    for (int32_t first = 0; ok && first < height; first += rows) {
+        const int32_t n = std::min(rows, height - first);
+        for (int32_t i = 0; i < n; ++i)
+            fillRow(first + i, &piece[stride * i]);
+        const DWORD bytes = static_cast<DWORD>(stride * n);
+        ok = WriteFile(h, piece.data(), bytes, &done, nullptr) && done == bytes;
+    }
+    CloseHandle(h);
+    return ok;
 }
 
 // ---- waiting and timing ------------------------------------------------------

@@ -25,7 +25,7 @@ const Key kEsc = {VK_ESCAPE, scan::kEsc, false};
 const Key kEnter = {VK_RETURN, scan::kEnter, false};
 const Key kBackspace = {VK_BACK, scan::kBackspace, false};
 const Key kLeftShift = {VK_LSHIFT, scan::kLeftShift, false};
-const Key kMinus = {VK_OEM_MINUS, scan::kMinus, false};
+const Key kMinus = {VK_OEM_MINUS, 12, false};  // no rule of the program names its scan code
 const Key kSlash = {VK_OEM_2, scan::kSlash, false};
 const Key kKeypadEnter = {VK_RETURN, scan::kEnter, true};  // Enter's scan code, extended
 
@@ -75,10 +75,13 @@ inline void KeyUp(const Key& key)
 }
 
 // Down and up of each key in turn, all in one SendInput call so that nothing
-// comes between them; false if not all of them went out.
-inline bool TapKeys(const std::vector<Key>& keys)
+// comes between them, after `first` if given (a pointer move that places
+// them); false if not all of them went out.
+inline bool TapKeys(const std::vector<Key>& keys, const INPUT* first = nullptr)
 {
     std::vector<INPUT> inputs;
+    if (first != nullptr)
+        inputs.push_back(*first);
     for (const Key& key : keys) {
         inputs.push_back(KeyInput(key, false));
         inputs.push_back(KeyInput(key, true));

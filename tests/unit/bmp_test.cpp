@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "image/bmp.h"
+#include "test_files.h"
 
 TEST(RowStride, PadsEveryRowToFourBytes)
 {
@@ -19,35 +21,10 @@ TEST(RowStride, PadsEveryRowToFourBytes)
 
 namespace {
 
-struct HeaderFields {
-    uint32_t dataOffset = 54, infoSize = 40;
-    int32_t width = 3, height = 2;
-    uint16_t planes = 1, bits = 24;
-    uint32_t compression = 0;
-    const char* magic = "BM";
-};
+using support::BmpHeader;
 
-void Put32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-void Pack(const HeaderFields& f, uint8_t* h)
-{
-    memset(h, 0xAA, 54);
-    h[0] = static_cast<uint8_t>(f.magic[0]);
-    h[1] = static_cast<uint8_t>(f.magic[1]);
-    Put32(h + 10, f.dataOffset);
-    Put32(h + 14, f.infoSize);
-    Put32(h + 18, static_cast<uint32_t>(f.width));
-    Put32(h + 22, static_cast<uint32_t>(f.height));
-    h[26] = static_cast<uint8_t>(f.planes);
-    h[27] = static_cast<uint8_t>(f.planes >> 8);
-    h[28] = static_cast<uint8_t>(f.bits);
-    h[29] = static_cast<uint8_t>(f.bits >> 8);
-    Put32(h + 30, f.compression);
-}
+// The 54 bytes of a header, built by the test helpers.
+std::vector<uint8_t> Pack(const BmpHeader& f) { return support::PackHeader(f, 0); }
 
 uint32_t Get32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
@@ -55,24 +32,19 @@ uint32_t Get32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static
 
 TEST(ImageHeader, AcceptsPlainTopDownAndOffsetPictures)
 {
-    uint8_t h[54];
     ImageHeaderFacts facts{};
     char sentence[256] = "";
 
-    HeaderFields plain;
-    Pack(plain, h);
-    ASSERT_TRUE(ParseImageHeader(h, "cat.bmp", facts, sentence, sizeof sentence)) << sentence;
+    ASSERT_TRUE(ParseImageHeader(Pack({3, 2}).data(), "cat.bmp", facts, sentence, sizeof sentence)) << sentence;
     EXPECT_EQ(facts.width, 3);
     EXPECT_EQ(facts.height, 2);
     EXPECT_EQ(facts.topDown, 0);
     EXPECT_EQ(facts.dataOffset, 54u);
 
-    HeaderFields topDown;
-    topDown.height = -7;
+    BmpHeader topDown{3, -7};
     topDown.infoSize = 124;
     topDown.dataOffset = 138;
-    Pack(topDown, h);
-    ASSERT_TRUE(ParseImageHeader(h, "cat.bmp", facts, sentence, sizeof sentence)) << sentence;
+    ASSERT_TRUE(ParseImageHeader(Pack(topDown).data(), "cat.bmp", facts, sentence, sizeof sentence)) << sentence;
     EXPECT_EQ(facts.height, 7);
     EXPECT_EQ(facts.topDown, 1);
     EXPECT_EQ(facts.dataOffset, 138u);
@@ -82,32 +54,30 @@ TEST(ImageHeader, RefusesWhatCannotBeTintedWithAPlainSentence)
 {
     static const struct {
         const char* label;
-        HeaderFields fields;
+        BmpHeader fields;  // width, height, planes, bits, compression, info size, data offset
         const char* reason;
     } kCases[] = {
-        {"not BM", {54, 40, 3, 2, 1, 24, 0, "XX"}, "does not begin as a BMP file does"},
-        {"info header of 39 bytes", {54, 39, 3, 2, 1, 24, 0}, "39-byte picture header"},
-        {"OS/2 header", {54, 12, 3, 2, 1, 24, 0}, "12-byte"},
-        {"two planes", {54, 40, 3, 2, 2, 24, 0}, "2 colour planes"},
-        {"32 bits", {54, 40, 3, 2, 1, 32, 0}, "32 bits per pixel"},
-        {"8 bits", {54, 40, 3, 2, 1, 8, 0}, "8 bits per pixel"},
-        {"RLE", {54, 40, 3, 2, 1, 24, 1}, "compressed"},
-        {"bit fields", {54, 40, 3, 2, 1, 24, 3}, "compressed"},
-        {"width 0", {54, 40, 0, 2, 1, 24, 0}, "width of 0"},
-        {"negative width", {54, 40, -127, 2, 1, 24, 0}, "width of -127"},
-        {"height 0", {54, 40, 3, 0, 1, 24, 0}, "height of 0"},
-        {"offset inside the header", {53, 40, 3, 2, 1, 24, 0}, "byte 53"},
-        {"too large", {54, 40, 3000000, 2000000, 1, 24, 0}, "too large"},
-        {"INT_MIN rows", {54, 40, 1, INT32_MIN, 1, 24, 0}, "too large"},
-        {"bytes past 2^63", {54, 40, INT32_MAX, INT32_MAX, 1, 24, 0}, "too large"},
-        {"just over 2^31 - 1 bytes", {54, 40, 1, 536870912, 1, 24, 0}, "too large"},
+        {"not BM", {3, 2, 1, 24, 0, 40, 54, "XX"}, "does not begin as a BMP file does"},
+        {"info header of 39 bytes", {3, 2, 1, 24, 0, 39, 54}, "39-byte picture header"},
+        {"OS/2 header", {3, 2, 1, 24, 0, 12, 54}, "12-byte"},
+        {"two planes", {3, 2, 2, 24, 0, 40, 54}, "2 colour planes"},
+        {"32 bits", {3, 2, 1, 32, 0, 40, 54}, "32 bits per pixel"},
+        {"8 bits", {3, 2, 1, 8, 0, 40, 54}, "8 bits per pixel"},
+        {"RLE", {3, 2, 1, 24, 1, 40, 54}, "compressed"},
+        {"bit fields", {3, 2, 1, 24, 3, 40, 54}, "compressed"},
+        {"width 0", {0, 2, 1, 24, 0, 40, 54}, "width of 0"},
+        {"negative width", {-127, 2, 1, 24, 0, 40, 54}, "width of -127"},
+        {"height 0", {3, 0, 1, 24, 0, 40, 54}, "height of 0"},
+        {"offset inside the header", {3, 2, 1, 24, 0, 40, 53}, "byte 53"},
+        {"too large", {3000000, 2000000, 1, 24, 0, 40, 54}, "too large"},
+        {"INT_MIN rows", {1, INT32_MIN, 1, 24, 0, 40, 54}, "too large"},
+        {"bytes past 2^63", {INT32_MAX, INT32_MAX, 1, 24, 0, 40, 54}, "too large"},
+        {"just over 2^31 - 1 bytes", {1, 536870912, 1, 24, 0, 40, 54}, "too large"},
     };
     for (const auto& c : kCases) {
-        uint8_t h[54];
-        Pack(c.fields, h);
         ImageHeaderFacts facts{};
         char sentence[256] = "";
-        EXPECT_FALSE(ParseImageHeader(h, "pic.bmp", facts, sentence, sizeof sentence)) << c.label;
+        EXPECT_FALSE(ParseImageHeader(Pack(c.fields).data(), "pic.bmp", facts, sentence, sizeof sentence)) << c.label;
         std::string text(sentence);
         EXPECT_EQ(text.rfind("pic.bmp ", 0), 0u) << c.label << ": " << text;
         EXPECT_NE(text.find(c.reason), std::string::npos) << c.label << ": " << text;
@@ -118,14 +88,11 @@ TEST(ImageHeader, RefusesWhatCannotBeTintedWithAPlainSentence)
 TEST(ImageHeader, LargestPictureThatFitsIsAccepted)
 {
     // 536870911 rows of 4 bytes: 2^31 - 4 bytes of pixels.
-    HeaderFields f;
-    f.width = 1;
+    BmpHeader f;
     f.height = 536870911;
-    uint8_t h[54];
-    Pack(f, h);
     ImageHeaderFacts facts{};
     char sentence[256] = "";
-    EXPECT_TRUE(ParseImageHeader(h, "tall.bmp", facts, sentence, sizeof sentence)) << sentence;
+    EXPECT_TRUE(ParseImageHeader(Pack(f).data(), "tall.bmp", facts, sentence, sizeof sentence)) << sentence;
 }
 
 TEST(ExportHeader, ThreeByTwoPicture)

@@ -54,7 +54,7 @@ uint16_t ReadPath(std::string file)
     if (state.imageFile.isOpen)
         CloseHandle(state.imageFile.handle);
     ReleaseSourcePixels();
-    for (HGLOBAL h : {state.frameHandle, state.previewSourceHandle, state.previewHandle})
+    for (HGLOBAL h : {state.previewSourceHandle, state.previewHandle})
         GlobalFree(h);
     return code;
 }

@@ -36,25 +36,14 @@ struct SourcePicture {
     }
 };
 
-// The typed name and the ".bmp" behind it, as the name popup leaves them.
-void TypeName(const char* typed)
-{
-    snprintf(state.fileName, sizeof state.fileName, "%s.bmp", typed);
-    state.nameLength = static_cast<int32_t>(strlen(typed));
-    state.fileNamePtr = state.fileName;
-}
-
 // What an export of `source` must contain when the tint changes nothing.
 std::vector<uint8_t> UnchangedExport(int32_t w, int32_t h, const std::vector<uint8_t>& source)
 {
-    RowLayout layout = RowStride(w);
-    std::vector<uint8_t> file = PictureHeader(w, h);
-    file.resize(54 + source.size());
-    std::copy(source.begin(), source.end(), file.begin() + 54);
-    for (int32_t row = 0; row < h; ++row)
-        for (int32_t i = 3 * w; i < layout.stride; ++i)
-            file[54 + static_cast<size_t>(row) * layout.stride + i] = 0;
-    return file;
+    const size_t stride = static_cast<size_t>(RowStride(w).stride);
+    return MakePicture(w, h, [&](int32_t x, int32_t y) {
+        const uint8_t* p = &source[(h - 1 - y) * stride + 3 * x];
+        return Rgb{p[2], p[1], p[0]};
+    });
 }
 
 uint32_t Read32(const std::vector<uint8_t>& b, size_t at)
@@ -97,15 +86,7 @@ TEST_F(ExportTest, TintGoesToEachChannelWithItsOwnComponents)
     ScratchFolder folder;
     SourcePicture source(5, 3);
     SetEditingDefaults();
-    state.tintA[kRed] = 200;
-    state.tintA[kGreen] = 100;
-    state.tintA[kBlue] = 50;
-    state.tintB[kRed] = 300;
-    state.tintB[kGreen] = -7;
-    state.tintB[kBlue] = 9;
-    state.dispA = 100;
-    state.dispB = 100;
-    state.distr = 75;
+    SetParameters({{200, 100, 50}, {300, -7, 9}, 100, 100, 75});
     TypeName("pic");
     ExportImage();
 
@@ -130,12 +111,7 @@ TEST_F(ExportTest, ExportMatchesWhatThePreviewShows)
     // and the export must hold the same tinted bytes there.
     ScratchFolder folder;
     SourcePicture source(40, 20);
-    SetEditingDefaults();
-    state.tintA[kRed] = 10;
-    state.tintB[kBlue] = 250;
-    state.dispA = 35;
-    state.dispB = 80;
-    state.distr = 40;
+    SetParameters({{10, 128, 128}, {128, 128, 250}, 35, 80, 40});
     state.previewWidth = 20;
     state.previewHeight = 10;
     state.scaleFactor = 2.0L;
@@ -206,8 +182,7 @@ TEST_F(ExportTest, TwentyFourBitSuiteFilesExportTheirStoredPixels)
         std::replace(path.begin(), path.end(), '/', '\\');
         std::vector<uint8_t> original = ReadWholeFile(path);
         ASSERT_FALSE(original.empty());
-        ASSERT_TRUE(WriteWholeFile("pic.bmp", original));
-        TypeName("pic");
+        ASSERT_TRUE(TypeName("pic", original));
         ReadImageHeader();
         LoadSourcePixels();
         SetEditingDefaults();

@@ -135,6 +135,15 @@ TEST_F(FileLayer, DiscardedReplacementLeavesTheTargetAndNoTemporaryFile)
     DiscardUnfinishedReplacement();
     EXPECT_EQ(Read(target), "old");
     EXPECT_EQ(FilesInFolder(), 1);
+
+    // One whose last bytes cannot go out at the close goes as well.
+    OpenForReplacing(*file);
+    WriteBytes(*file, "half", 4);
+    CloseHandle(file->handle);
+    CloseFile(*file);
+    EXPECT_NE(errorState.pendingIoError, 0);
+    EXPECT_EQ(Read(target), "old");
+    EXPECT_EQ(FilesInFolder(), 1);
 }
 
 TEST_F(FileLayer, ReadOnlyOrHeldTargetFailsBeforeAnythingIsWritten)

@@ -47,15 +47,9 @@ protected:
     {
         ResetProgram();
         // A 61 x 41 picture through the program's own phases.
-        const int32_t w = 61, h = 41;
-        RowLayout layout = RowStride(w);
-        std::vector<uint8_t> file = PictureHeader(w, h);
-        for (int32_t i = 0; i < layout.stride * h; ++i)
-            file.push_back(static_cast<uint8_t>(i % 3 * 7 + i / 5));
-        ASSERT_TRUE(WriteWholeFile("pic.bmp", file));
-        strcpy(state.fileName, "pic.bmp");
-        state.nameLength = 3;
-        state.fileNamePtr = state.fileName;
+        ASSERT_TRUE(TypeName("pic", MakePicture(61, 41, [](int32_t x, int32_t y) {
+            return Rgb{static_cast<uint8_t>(7 * x + y), static_cast<uint8_t>(3 * y), static_cast<uint8_t>(x ^ y)};
+        })));
         CreateDrawingObjects();
         ReadImageHeader();
         ComputeLayout();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/input_rules.h"
+#include "app/program_state.h"
 #include "support/keys.h"
 
 namespace {
@@ -15,7 +16,7 @@ RecordedInput Message(UINT msg) { return {static_cast<int32_t>(msg), 0, 0, 0, 1}
 const RecordedInput kNothing = {WM_KEYDOWN, '5', 6, 0, 0};  // stale words, not recorded this time
 const RecordedInput kEsc = KeyDown(VK_ESCAPE, scan::kEsc);
 const RecordedInput kDigit5 = KeyDown('5', 6);
-const RecordedInput kMinus = KeyDown(VK_OEM_MINUS, scan::kMinus);
+const RecordedInput kMinus = KeyDown(VK_OEM_MINUS, 12);
 const RecordedInput kBackspace = KeyDown(VK_BACK, scan::kBackspace);
 const RecordedInput kEnter = KeyDown(VK_RETURN, scan::kEnter);
 const RecordedInput kKeypadEnter = KeyDown(VK_RETURN, scan::kEnter | 0x100);
@@ -40,7 +41,7 @@ TEST(InputRules, Editor)
         RecordedInput in;
         bool panelShown, wheelMode;
         EditorStep step;
-        bool toggle;
+        bool drawPanel;
     } kCases[] = {
         {"nothing recorded: nothing done", kNothing, true, true, EditorStep::fetch, false},
         {"nothing recorded draws no panel", kNothing, false, false, EditorStep::fetch, false},
@@ -51,11 +52,13 @@ TEST(InputRules, Editor)
         {"Q exports", kQ, false, false, EditorStep::exportAndEnd, false},
         {"scan code 53 exports", kSlash, true, true, EditorStep::exportAndEnd, false},
         {"Tab does not", kTab, true, true, EditorStep::fetch, false},
-        {"Enter does not", kEnter, false, false, EditorStep::drawPanel, false},
-        {"key-up draws the panel", kKeyUp, false, false, EditorStep::drawPanel, false},
-        {"Shift toggles and draws", kShift, false, false, EditorStep::drawPanel, true},
-        {"Shift toggles and starts", kShift, true, false, EditorStep::startEntry, true},
-        {"Shift toggles in wheel mode", kShift, true, true, EditorStep::fetch, true},
+        // The message that draws the panel is not spent on it.
+        {"Enter draws the panel and starts", kEnter, false, false, EditorStep::startEntry, true},
+        {"a key-up draws the panel and starts", kKeyUp, false, false, EditorStep::startEntry, true},
+        {"a digit draws the panel and is typed", kDigit5, false, false, EditorStep::startEntry, true},
+        {"a notch draws the panel and starts", kAway, false, true, EditorStep::startEntry, true},
+        {"Shift starts an entry, which toggles", kShift, true, false, EditorStep::startEntry, false},
+        {"Shift toggles in wheel mode", kShift, true, true, EditorStep::toggleStep, false},
         {"a repeat of Shift does not", kShiftRepeat, true, true, EditorStep::fetch, false},
         {"right Shift does not", kRightShift, true, true, EditorStep::fetch, false},
         {"a digit starts an entry", kDigit5, true, false, EditorStep::startEntry, false},
@@ -69,10 +72,12 @@ TEST(InputRules, Editor)
     for (const auto& c : kCases) {
         EditorAction got = DecideEditor(DecodeInput(c.in), c.panelShown, c.wheelMode);
         EXPECT_EQ(got.step, c.step) << c.label;
-        EXPECT_EQ(got.toggleStep, c.toggle) << c.label;
+        EXPECT_EQ(got.drawPanel, c.drawPanel) << c.label;
     }
 }
 
+// The message that starts an entry is its first, decided as any other: a
+// notch ends it at once.
 TEST(InputRules, NumericEntry)
 {
     static const struct {
@@ -80,38 +85,33 @@ TEST(InputRules, NumericEntry)
         RecordedInput in;
         bool typed;
         int32_t row;
-        bool first;
         EntryStep step;
         bool toggle;
     } kCases[] = {
-        {"nothing recorded", kNothing, true, 0, false, EntryStep::ignore, false},
-        {"Esc", kEsc, true, 0, false, EntryStep::end, false},
-        {"click", kRight, true, 0, false, EntryStep::recreate, false},
-        {"Enter, nothing typed", kEnter, false, 20, false, EntryStep::emptyEnter, false},
-        {"Enter over a parameter", kEnter, true, 3, false, EntryStep::type, false},
-        {"Enter over gap row 4", kEnter, true, 4, false, EntryStep::discard, false},
-        {"Enter over gap row 6", kEnter, true, 6, false, EntryStep::discard, false},
-        {"Enter above the rows", kEnter, true, -1, false, EntryStep::discard, false},
-        {"Enter below the rows", kEnter, true, 11, false, EntryStep::discard, false},
-        {"keypad Enter types nothing", kKeypadEnter, true, 3, false, EntryStep::type, false},
-        {"Q exports", kQ, true, 0, false, EntryStep::exportAndEnd, false},
-        {"scan code 53 does not", kSlash, true, 0, false, EntryStep::type, false},
-        {"Shift toggles and draws the box", kShift, false, 2, false, EntryStep::type, true},
-        {"a notch ends in wheel mode", kToward, true, 2, false, EntryStep::wheelMode, false},
-        {"a digit over a gap is echoed", kDigit5, false, 4, false, EntryStep::type, false},
-        {"a digit below the rows is not", kDigit5, false, 11, false, EntryStep::ignore, false},
-        {"paint", kPaint, true, 2, false, EntryStep::ignore, false},
-        // The message that started the entry: the editor has acted on it.
-        {"first: a digit is typed", kDigit5, false, 3, true, EntryStep::type, false},
-        {"first: minus is typed", kMinus, false, 3, true, EntryStep::type, false},
-        {"first: Backspace", kBackspace, false, 3, true, EntryStep::type, false},
-        {"first: Enter", kEnter, false, 3, true, EntryStep::emptyEnter, false},
-        {"first: Shift was toggled", kShift, false, 3, true, EntryStep::ignore, false},
-        {"first: a notch", kAway, false, 3, true, EntryStep::ignore, false},
-        {"first: a key-up", kKeyUp, false, 3, true, EntryStep::ignore, false},
+        {"nothing recorded", kNothing, true, 0, EntryStep::ignore, false},
+        {"Esc", kEsc, true, 0, EntryStep::end, false},
+        {"click", kRight, true, 0, EntryStep::recreate, false},
+        {"Enter, nothing typed", kEnter, false, 20, EntryStep::emptyEnter, false},
+        {"Enter over a parameter", kEnter, true, 3, EntryStep::type, false},
+        {"Enter over gap row 4", kEnter, true, 4, EntryStep::discard, false},
+        {"Enter over gap row 6", kEnter, true, 6, EntryStep::discard, false},
+        {"Enter above the rows", kEnter, true, -1, EntryStep::discard, false},
+        {"Enter below the rows", kEnter, true, 11, EntryStep::discard, false},
+        {"keypad Enter types nothing", kKeypadEnter, true, 3, EntryStep::type, false},
+        {"Q exports", kQ, true, 0, EntryStep::exportAndEnd, false},
+        {"scan code 53 does not", kSlash, true, 0, EntryStep::type, false},
+        {"Shift toggles and draws the box", kShift, false, 2, EntryStep::type, true},
+        {"a notch ends in wheel mode", kToward, true, 2, EntryStep::notch, false},
+        {"a notch with nothing typed", kAway, false, 3, EntryStep::notch, false},
+        {"a digit over a gap is echoed", kDigit5, false, 4, EntryStep::type, false},
+        {"a digit below the rows is not", kDigit5, false, 11, EntryStep::ignore, false},
+        {"nor above them", kDigit5, false, -1, EntryStep::ignore, false},
+        {"paint", kPaint, true, 2, EntryStep::ignore, false},
+        {"a key-up", kKeyUp, false, 3, EntryStep::ignore, false},
     };
     for (const auto& c : kCases) {
-        EntryAction got = DecideEntry(DecodeInput(c.in), c.typed, c.row, c.first);
+        const PanelRow* row = c.row >= 0 && c.row < kPanelRowCount ? &kPanelRows[c.row] : nullptr;
+        EntryAction got = DecideEntry(DecodeInput(c.in), c.typed, row);
         EXPECT_EQ(got.step, c.step) << c.label;
         EXPECT_EQ(got.toggleStep, c.toggle) << c.label;
     }

@@ -31,10 +31,7 @@ TEST(LoadSourcePixels, BottomUpAndTopDownFilesGiveTheSameBufferWithZeroPadding)
             int32_t row = c.topDown ? h - 1 - i : i;
             file.insert(file.end(), bottomUp.begin() + row * stride, bottomUp.begin() + (row + 1) * stride);
         }
-        ASSERT_TRUE(WriteWholeFile("pic.bmp", file));
-        strcpy(state.fileName, "pic.bmp");
-        state.nameLength = 3;
-        state.fileNamePtr = state.fileName;
+        ASSERT_TRUE(TypeName("pic", file));
         ReadImageHeader();
         LoadSourcePixels();
         ASSERT_EQ(state.imageWidth, w);

@@ -1,6 +1,6 @@
-// The row hit test, the steps of a numeric entry with their echo, storing an
-// entered number, and the wheel operations. Messages are simulated by
-// setting the recorded words directly, as the editor window would record them.
+// The row hit test, the keys of a numeric entry with their echo, storing an
+// entered number, and the wheel operations, without a window: keys are
+// given as DecodeInput gives them, the cursor by the fetched message's place.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/input_rules.h"
 #include "app/numeric_entry.h"
 #include "app/program_state.h"
 #include "drawing_recorder.h"
@@ -32,60 +33,47 @@ protected:
     static void CursorAtClientY(int32_t y) { state.msg.pt.y = kWindowTop + y; }
 };
 
-// A first key-down of a non-extended key.
-struct Key {
-    int32_t virtualKey;
-    int32_t scanCode;
-};
-const Key kMinus = {VK_OEM_MINUS, scan::kMinus};
-const Key kBackspace = {VK_BACK, scan::kBackspace};
-const Key kEnter = {VK_RETURN, scan::kEnter};
-const Key kKeypadFive = {VK_NUMPAD5, 76};
-Key Digit(char d) { return {d, d == '0' ? scan::kDigit0 : scan::kDigit1 + (d - '1')}; }
-
-void Press(HDC dc, const Key& key, int32_t row)
+// Key-downs as DecodeInput gives them; in `keys` of the tables: digits,
+// '-' the minus key, '<' Backspace, '=' Enter, 'k' keypad 5.
+Input KeyOf(char c)
 {
-    state.lastMessage = WM_KEYDOWN;
-    state.lastWParamLow = key.virtualKey;
-    state.lastKeyCode = key.scanCode;
-    NumericEntryStep(dc, row);
+    switch (c) {
+    case '-': return {Input::kKeyDown, 12, VK_OEM_MINUS};
+    case '<': return {Input::kKeyDown, scan::kBackspace, VK_BACK};
+    case '=': return {Input::kKeyDown, scan::kEnter, VK_RETURN};
+    case 'k': return {Input::kKeyDown, 76, VK_NUMPAD5};
+    default: return {Input::kKeyDown, c == '0' ? scan::kDigit0 : scan::kDigit1 + (c - '1'), c};
+    }
 }
 
-std::vector<Key> Typed(const std::string& keys)
+// Each key decided and carried out as an entry does, at grid row `row`.
+void Press(HDC dc, const std::string& keys, int32_t row)
 {
-    std::vector<Key> out;
-    for (char c : keys) {
-        switch (c) {
-        case '-': out.push_back(kMinus); break;
-        case '<': out.push_back(kBackspace); break;
-        case '=': out.push_back(kEnter); break;
-        case 'k': out.push_back(kKeypadFive); break;
-        default: out.push_back(Digit(c)); break;
-        }
-    }
-    return out;
+    for (char c : keys)
+        NumericEntryStep(dc, DecideEntryKey(KeyOf(c), state.entryDigits, state.entryBoxDrawn != 0), kPanelRows[row]);
 }
 
 TEST_F(NumericEntryTest, RowUnderCursorFollowsTheGridAndTruncatesTowardZero)
 {
     static const struct { int32_t clientY, row; } kCases[] = {
-        {-25, -2}, {-24, -1}, {-5, -1}, {-4, 0}, {0, 0}, {14, 0}, {15, 0}, {34, 0}, {35, 1}, {54, 1}, {55, 2},
+        {-25, -1}, {-24, -1}, {-5, -1}, {-4, 0}, {0, 0}, {14, 0}, {15, 0}, {34, 0}, {35, 1}, {54, 1}, {55, 2},
         {74, 2}, {75, 3}, {94, 3}, {95, 4}, {114, 4}, {115, 5}, {134, 5}, {135, 6}, {154, 6},
-        {155, 7}, {174, 7}, {175, 8}, {194, 8}, {195, 9}, {214, 9}, {215, 10}, {234, 10}, {235, 11},
+        {155, 7}, {174, 7}, {175, 8}, {194, 8}, {195, 9}, {214, 9}, {215, 10}, {234, 10}, {235, -1},
     };
     for (const auto& c : kCases) {
         CursorAtClientY(c.clientY);
-        EXPECT_EQ(RowUnderCursor(), c.row) << "client y " << c.clientY;
+        const PanelRow* row = RowUnderCursor();
+        EXPECT_EQ(row == nullptr ? -1 : row - kPanelRows, c.row) << "client y " << c.clientY;
     }
 }
 
-TEST_F(NumericEntryTest, EchoShowsTheDigitsAsTyped)
+TEST_F(NumericEntryTest, KeysGiveTheStoredValueAndTheEchoAsTyped)
 {
     static const struct {
         const char* label;
         const char* keys;
-        const char* lastEcho;   // the last digit run drawn at +10
-        int32_t value;          // entryValue after the keys (and Enter if typed)
+        const char* lastEcho;   // the digit run left at +10
+        int32_t value;          // entryValue after the keys; stored at Enter
         uint8_t entryState;
     } kCases[] = {
         {"single digit", "7", "7", 7, 1},
@@ -100,26 +88,29 @@ TEST_F(NumericEntryTest, EchoShowsTheDigitsAsTyped)
         {"minus after the digits", "5-=", "5", -5, 1},
         {"minus alone", "-=", "", 0, 1},
         {"the last digit removed takes the minus along", "-4<=", "", 0, 1},
+        {"and typing goes on from nothing", "-4<7=", "7", 7, 1},
         {"keypad digits are not taken", "k", "", 0, 0},
     };
     const int32_t row = 2, y = 55;
     for (const auto& c : kCases) {
-        state.entryValue = 0;
-        state.entryDigits = 0;
-        state.entryNegative = 0;
-        state.entryState = 0;
-        state.entryDone = 0;
-        state.entryBoxDrawn = 0;
+        state.entryValue = state.entryDigits = state.entryNegative = state.entryState = state.entryBoxDrawn = 0;
+        state.tintA[kBlue] = 128;
         DrawingRecorder recorder;
         ASSERT_TRUE(recorder.Ready());
-        for (const Key& key : Typed(c.keys))
-            Press(recorder.Dc(), key, row);
+        Press(recorder.Dc(), c.keys, row);
         std::string lastEcho;
-        for (const DrawCall& call : recorder.Finish())
+        for (const DrawCall& call : recorder.Finish(true)) {
+            if (call.kind == 'r' && call.x == kPanelLeft)
+                break;  // Enter's store redraws the value box
+            if (call.kind == 'r' && call.x == kPanelLeft + 5)
+                lastEcho.clear();  // the box from +5 clears the echo
             if (call.kind == 't' && call.x == kPanelLeft + 10 && call.y == y)
                 lastEcho = call.text;
+        }
+        const bool entered = c.keys[strlen(c.keys) - 1] == '=';
         EXPECT_EQ(lastEcho, c.lastEcho) << c.label;
         EXPECT_EQ(state.entryValue, c.value) << c.label;
+        EXPECT_EQ(state.tintA[kBlue], entered ? c.value : 128) << c.label;
         EXPECT_EQ(state.entryState, c.entryState) << c.label;
     }
 }
@@ -129,101 +120,68 @@ TEST_F(NumericEntryTest, StepsDrawBoxMinusDigitsAndClears)
     DrawingRecorder recorder;
     ASSERT_TRUE(recorder.Ready());
     // The box comes with the first key-down, even one that does nothing else.
-    Press(recorder.Dc(), kKeypadFive, 1);
-    Press(recorder.Dc(), kMinus, 1);
-    Press(recorder.Dc(), Digit('0'), 1);
-    Press(recorder.Dc(), Digit('5'), 3);  // the cursor moved: the echo follows it
-    Press(recorder.Dc(), kBackspace, 3);
-    Press(recorder.Dc(), kBackspace, 3);
-    Press(recorder.Dc(), kEnter, 3);
+    Press(recorder.Dc(), "k-0", 1);
+    Press(recorder.Dc(), "5<<=", 3);  // the cursor moved: the echo follows it
     std::vector<DrawCall> expected = {
         Rect(305, 35, 350, 55),  // entry box at the first key's row
         Text(305, 35, "-"),
         Text(310, 35, "0"),
         Text(310, 75, "05"),
-        Rect(310, 75, 350, 95),  // Backspace with digits left clears from +10
+        Rect(310, 75, 350, 95),  // Backspace with digits to spare clears from +10
         Text(310, 75, "0"),
-        Rect(310, 75, 350, 95),  // the last digit goes ...
-        Text(310, 75, ""),
-        Rect(305, 75, 350, 95),  // ... and the minus with it
+        Rect(305, 75, 350, 95),  // the last digit goes, and the minus with it
+        Rect(300, 75, 340, 95),  // Enter stores 0 into dispA and redraws its box
+        Text(310, 75, "0"),
     };
     EXPECT_EQ(recorder.Finish(true), expected);
-    EXPECT_EQ(state.entryDone, 1);
-    EXPECT_EQ(state.entryBoxDrawn, 0);
+    EXPECT_EQ(state.dispA, 0);
     EXPECT_EQ(state.entryNegative, 0);
     EXPECT_EQ(state.entryDigits, 0);
-    EXPECT_EQ(state.entryValue, 0);
 }
 
-// Which parameter each row stores into, and where the stored value is drawn.
-int32_t* ParameterOfRow(int32_t row)
+// A notch away, a notch toward, and a typed -42 stored: over each row each
+// changes that row's parameter alone and redraws its box; off the rows a
+// notch does nothing, and no number is stored over a gap.
+TEST_F(NumericEntryTest, WheelAndStoreChangeTheRowsParameterAloneAndRedrawItsBox)
 {
     int32_t* const kParameters[11] = {
         &state.tintA[kRed], &state.tintA[kGreen], &state.tintA[kBlue], &state.dispA, &state.dispA,
         &state.distr,       &state.distr,         &state.tintB[kRed],  &state.tintB[kGreen],
         &state.tintB[kBlue], &state.dispB,
     };
-    return row >= 0 && row < 11 ? kParameters[row] : nullptr;
-}
-
-TEST_F(NumericEntryTest, StoreEnteredValueUsesTheRowAtEnter)
-{
-    for (int32_t row = -2; row <= 12; ++row) {
-        memset(state.tintA, 0, sizeof state.tintA);
-        memset(state.tintB, 0, sizeof state.tintB);
-        state.dispA = state.dispB = state.distr = 0;
-        CursorAtClientY(row >= 0 ? row * 20 + 22 : row * 20 + 8);
-        state.entryValue = -42;
-        DrawingRecorder recorder;
-        ASSERT_TRUE(recorder.Ready());
-        StoreEnteredValue(recorder.Dc());
-        std::vector<DrawCall> got = recorder.Finish(true);
-
-        int32_t sum = state.tintA[0] + state.tintA[1] + state.tintA[2] + state.tintB[0] + state.tintB[1] +
-                      state.tintB[2] + state.dispA + state.dispB + state.distr;
-        if (int32_t* parameter = ParameterOfRow(row); parameter && row != 4 && row != 6) {
-            EXPECT_EQ(*parameter, -42) << "row " << row;
-            EXPECT_EQ(sum, -42) << "row " << row << ": only one parameter changes";
-        } else {
-            EXPECT_EQ(sum, 0) << "row " << row;
-        }
-        // The parameter's own box; over a gap or outside the rows, nothing.
-        static const int32_t kValueTops[11] = {15, 35, 55, 75, -1, 115, -1, 155, 175, 195, 215};
-        std::vector<DrawCall> expected;
-        if (row >= 0 && row < 11 && kValueTops[row] >= 0) {
-            int32_t top = kValueTops[row];
-            expected = {Rect(300, top, 340, top + 20), Text(305, top, "-"), Text(310, top, "42")};
-        }
-        EXPECT_EQ(got, expected) << "row " << row;
-    }
-}
-
-TEST_F(NumericEntryTest, WheelChangesTheRowsParameterAndRedrawsItsBox)
-{
     static const int32_t kValueTops[11] = {15, 35, 55, 75, 75, 115, 115, 155, 175, 195, 215};
+    static const int32_t kAfter[3] = {118, 138, -42};
     state.step = 10;
     for (int32_t row = -1; row <= 11; ++row) {
-        for (int direction = 0; direction < 2; ++direction) {
-            memset(state.tintA, 0, sizeof state.tintA);
-            memset(state.tintB, 0, sizeof state.tintB);
-            state.dispA = state.dispB = state.distr = 0;
-            if (int32_t* parameter = ParameterOfRow(row))
-                *parameter = 128;
+        const bool onPanel = row >= 0 && row < 11;
+        for (int action = 0; action < 3; ++action) {
+            if (action == 2 && (!onPanel || row == 4 || row == 6))
+                continue;
+            SCOPED_TRACE(testing::Message() << "row " << row << ", action " << action);
+            SetParameters({});
+            if (onPanel)
+                *kParameters[row] = 128;
             CursorAtClientY(row * 20 + 15);
+            state.entryValue = kAfter[2];
             DrawingRecorder recorder;
             ASSERT_TRUE(recorder.Ready());
-            direction == 0 ? WheelDecrease(recorder.Dc()) : WheelIncrease(recorder.Dc());
-            std::vector<DrawCall> got = recorder.Finish(true);
-            if (int32_t* parameter = ParameterOfRow(row)) {
-                int32_t expected = direction == 0 ? 118 : 138;
-                EXPECT_EQ(*parameter, expected) << "row " << row;
-                int32_t top = kValueTops[row];
-                std::vector<DrawCall> drawn = {Rect(300, top, 340, top + 20),
-                                               Text(310, top, std::to_string(expected))};
-                EXPECT_EQ(got, drawn) << "row " << row;
-            } else {
-                EXPECT_TRUE(got.empty()) << "row " << row << ": nothing drawn";
+            if (action < 2)
+                action == 0 ? WheelDecrease(recorder.Dc()) : WheelIncrease(recorder.Dc());
+            else
+                StoreEnteredValue(recorder.Dc(), kPanelRows[row]);
+            std::vector<DrawCall> drawn;
+            if (onPanel) {
+                const int32_t want = kAfter[action], top = kValueTops[row];
+                EXPECT_EQ(*kParameters[row], want);
+                EXPECT_EQ(state.tintA[0] + state.tintA[1] + state.tintA[2] + state.tintB[0] + state.tintB[1] +
+                              state.tintB[2] + state.dispA + state.dispB + state.distr,
+                          want) << "only one parameter changes";
+                drawn = {Rect(300, top, 340, top + 20)};
+                if (want < 0)
+                    drawn.push_back(Text(305, top, "-"));
+                drawn.push_back(Text(310, top, std::to_string(want < 0 ? -want : want)));
             }
+            EXPECT_EQ(recorder.Finish(true), drawn);
         }
     }
 }

@@ -76,16 +76,7 @@ TEST_F(PanelTest, DrawPanelDrawsFrameLabelsThenValues)
     state.previewWidth = 245;
     state.panelLeft = 300;
     state.previewHeight = 180;
-    state.tintA[kRed] = 1;
-    state.tintA[kGreen] = 2;
-    state.tintA[kBlue] = 3;
-    state.dispA = 4;
-    state.distr = -5;
-    state.tintB[kRed] = 6;
-    state.tintB[kGreen] = 7;
-    state.tintB[kBlue] = 8;
-    state.dispB = 9;
-    state.entryBoxDrawn = 1;
+    SetParameters({{1, 2, 3}, {6, 7, 8}, 4, 9, -5});  // 1 to 9 in panel order, distr negative
 
     DrawingRecorder recorder;
     ASSERT_TRUE(recorder.Ready());
@@ -107,7 +98,6 @@ TEST_F(PanelTest, DrawPanelDrawsFrameLabelsThenValues)
         expected.push_back(Text(310, tops[i], std::string(1, static_cast<char>(i == 4 ? '5' : '1' + i))));
     }
     EXPECT_EQ(got, expected);
-    EXPECT_EQ(state.entryBoxDrawn, 0);
 }
 
 }  // namespace

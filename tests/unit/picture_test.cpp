@@ -109,8 +109,10 @@ TEST(OpenPicture, TransparencyIsFlattenedOntoWhite)
     static const uint8_t kAlpha[5] = {0, 255, 1, 128, 254};
     for (int32_t y = 0; y < 3; ++y)
         for (int32_t x = 0; x < 5; ++x) {
-            // make_pictures.py's alpha_pixel, red, green, blue.
-            const int rgb[3] = {(x * 53 + y * 91) % 256, (x * 29 + y * 7 + 40) % 256, (x * 17 + y * 113 + 9) % 256};
+            // make_pictures.py's alpha_pixel, red, green, blue. Blue 127 at
+            // alpha 1, at (0, 1), lies just below a half: rounding by adding
+            // 128 instead of 127 would take it to 255.
+            const int rgb[3] = {(x * 53 + y * 91) % 256, (x * 29 + y * 7 + 40) % 256, (x * 17 + y * 113 + 14) % 256};
             const int a = kAlpha[(x + 2 * y) % 5];
             for (int k = 0; k < 3; ++k) {
                 auto want = static_cast<int>(std::lround((rgb[k] * a + 255.0 * (255 - a)) / 255.0));
@@ -167,18 +169,19 @@ TEST(OpenPicture, PngVariantsGifAndTiffOpen)
 
 TEST(OpenPicture, JpegOrientationSixIsTurnedAQuarterClockwise)
 {
-    // Stored 16 x 8, red on the left, blue on the right: upright it is 8 x 16,
-    // red on top.
+    // Stored 32 x 16, the left half red above green, the right half blue:
+    // upright it is 16 x 32, green beside red on top, blue below. Transposed,
+    // red and green change sides; turned the other way, they go below.
     Open(DataPath("turned6.jpg"));
-    ASSERT_EQ(state.imageWidth, 8);
-    ASSERT_EQ(state.imageHeight, 16);
-    for (int32_t y : {0, 7, 8, 15})
-        for (int32_t x : {0, 7}) {
+    ASSERT_EQ(state.imageWidth, 16);
+    ASSERT_EQ(state.imageHeight, 32);
+    for (int32_t y : {0, 15, 16, 31})
+        for (int32_t x : {0, 7, 8, 15}) {
             const uint8_t* p = Pixel(x, y);
-            bool red = y < 8;
+            const bool top = y < 16, red = top && x >= 8, green = top && x < 8;
             EXPECT_NEAR(p[2], red ? 220 : 20, 6) << x << "," << y;
-            EXPECT_NEAR(p[1], 20, 6) << x << "," << y;
-            EXPECT_NEAR(p[0], red ? 20 : 220, 6) << x << "," << y;
+            EXPECT_NEAR(p[1], green ? 220 : 20, 6) << x << "," << y;
+            EXPECT_NEAR(p[0], top ? 20 : 220, 6) << x << "," << y;
         }
 }
 

@@ -1,5 +1,6 @@
 // Shared by the unit tests: a fresh program state, a scratch folder, whole
-// files in and out, and boxes that go to stderr instead of blocking a run.
+// files in and out, a named picture, the nine parameters at once, and boxes
+// that go to stderr instead of blocking a run.
 #pragma once
 
 #include <windows.h>
@@ -43,6 +44,26 @@ using support::ReadWholeFile;
 using support::Rgb;
 using support::ToWindowsPath;
 using support::WriteWholeFile;
+
+// The name popup's result: `typed` found as typed + ".bmp". The picture's
+// bytes, if given, are written under that name in the current folder first.
+inline bool TypeName(const char* typed, const std::vector<uint8_t>& picture = {})
+{
+    snprintf(state.fileName, sizeof state.fileName, "%s.bmp", typed);
+    state.nameLength = static_cast<int32_t>(strlen(typed));
+    state.fileNamePtr = state.fileName;
+    return picture.empty() || WriteWholeFile(state.fileName, picture);
+}
+
+// The nine parameters, in the order TintParameters holds them.
+inline void SetParameters(const TintParameters& p)
+{
+    memcpy(state.tintA, p.tintA, sizeof state.tintA);
+    memcpy(state.tintB, p.tintB, sizeof state.tintB);
+    state.dispA = p.dispA;
+    state.dispB = p.dispB;
+    state.distr = p.distr;
+}
 
 // The fixture of tests that drive the program's procedures: each test starts
 // from a fresh program state and leaves none behind.

@@ -54,21 +54,16 @@ const TintCase kTintCases[] = {
 
 TEST_F(TintTest, BlendsRoundsAndClamps)
 {
-    for (const TintCase& c : kTintCases) {
-        state.dispA = c.dispA;
-        state.dispB = c.dispB;
-        state.distr = c.distr;
-        EXPECT_EQ(TintChannel(c.x, c.A, c.B), c.expected) << c.label;
-    }
+    for (const TintCase& c : kTintCases)
+        EXPECT_EQ(TintByte(c.x, c.A, c.B, c.dispA, c.dispB, c.distr), c.expected) << c.label;
 }
 
 TEST_F(TintTest, NoDisplacementLeavesEveryByte)
 {
     static const int32_t kDistr[] = {0, 50, 100, -300, 999999999};
     for (int32_t distr : kDistr) {
-        state.distr = distr;
         for (int32_t x = 0; x < 256; ++x)
-            ASSERT_EQ(TintChannel(x, 17, 999999999), x) << "distr " << distr;
+            ASSERT_EQ(TintByte(x, 17, 999999999, 0, 0, distr), x) << "distr " << distr;
     }
 }
 
@@ -239,15 +234,7 @@ TEST_F(TintTest, RenderPreviewTintsIntoPreviewImageAndBlitsAtSixSix)
     FillBitmapRecords(state.previewHeader, state.previewInfo, w, h);
 
     // Red fully to 255, green half towards 0, blue untouched.
-    state.tintA[kRed] = 255;
-    state.tintA[kGreen] = 0;
-    state.tintA[kBlue] = 0;
-    state.tintB[kRed] = 255;
-    state.tintB[kGreen] = 0;
-    state.tintB[kBlue] = 0;
-    state.dispA = 100;
-    state.dispB = 50;
-    state.distr = 100;
+    SetParameters({{255, 0, 0}, {255, 0, 0}, 100, 50, 100});
 
     Canvas canvas(20, 20);
     std::vector<uint8_t> untouched = source;
@@ -260,9 +247,9 @@ TEST_F(TintTest, RenderPreviewTintsIntoPreviewImageAndBlitsAtSixSix)
         const uint8_t* out = image.data() + static_cast<size_t>(row) * layout.stride;
         for (int32_t col = 0; col < w; ++col) {
             SCOPED_TRACE(testing::Message() << "row " << row << " col " << col);
-            uint8_t blue = TintChannel(in[3 * col], 0, 0);
-            uint8_t green = TintChannel(in[3 * col + 1], 0, 0);
-            uint8_t red = TintChannel(in[3 * col + 2], 255, 255);
+            uint8_t blue = TintByte(in[3 * col], 0, 0, 100, 50, 100);
+            uint8_t green = TintByte(in[3 * col + 1], 0, 0, 100, 50, 100);
+            uint8_t red = TintByte(in[3 * col + 2], 255, 255, 100, 50, 100);
             EXPECT_EQ(out[3 * col], blue);
             EXPECT_EQ(out[3 * col + 1], green);
             EXPECT_EQ(out[3 * col + 2], red);
@@ -275,8 +262,6 @@ TEST_F(TintTest, RenderPreviewTintsIntoPreviewImageAndBlitsAtSixSix)
     EXPECT_EQ(canvas.At(5, 6), 0x123456u);
     EXPECT_EQ(canvas.At(6 + w, 6), 0x123456u);
     EXPECT_EQ(canvas.At(6, 6 + h), 0x123456u);
-    EXPECT_EQ(state.bitmap, nullptr);
-    EXPECT_EQ(state.memoryDC, nullptr);
 }
 
 }  // namespace

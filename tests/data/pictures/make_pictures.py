@@ -27,7 +27,7 @@ def png(path, width, height, colour_type, depth, rows, palette=None):
 
 # The formulas the unit tests repeat to know what each picture holds.
 def alpha_pixel(x, y):  # red, green, blue, alpha; alpha 0 and 255 both occur
-    return ((x * 53 + y * 91) % 256, (x * 29 + y * 7 + 40) % 256, (x * 17 + y * 113 + 9) % 256,
+    return ((x * 53 + y * 91) % 256, (x * 29 + y * 7 + 40) % 256, (x * 17 + y * 113 + 14) % 256,
             [0, 255, 1, 128, 254][(x + 2 * y) % 5])
 
 
@@ -86,23 +86,29 @@ JPEG_WRITER = r'''
 #include <stdio.h>
 #include <jpeglib.h>
 int main(int argc, char** argv) {
-    /* 16 x 8: the left half red, the right half blue; 8 x 8 blocks keep the halves clean. */
-    struct jpeg_compress_struct c; struct jpeg_error_mgr e; unsigned char row[16 * 3]; JSAMPROW rows[1] = {row};
+    /* 32 x 16: the left half red above green, the right half blue; the parts
+       keep to whole 8 x 8 blocks, so their colours stay clean. */
+    struct jpeg_compress_struct c; struct jpeg_error_mgr e; unsigned char row[32 * 3]; JSAMPROW rows[1] = {row};
     FILE* f = fopen(argv[1], "wb");
     c.err = jpeg_std_error(&e); jpeg_create_compress(&c); jpeg_stdio_dest(&c, f);
-    c.image_width = 16; c.image_height = 8; c.input_components = 3; c.in_color_space = JCS_RGB;
+    c.image_width = 32; c.image_height = 16; c.input_components = 3; c.in_color_space = JCS_RGB;
     jpeg_set_defaults(&c); jpeg_set_quality(&c, 100, TRUE);
     c.comp_info[0].h_samp_factor = c.comp_info[0].v_samp_factor = 1;  /* full-resolution colour */
     jpeg_start_compress(&c, TRUE);
-    for (int x = 0; x < 16; ++x) { row[3*x] = x < 8 ? 220 : 20; row[3*x+1] = 20; row[3*x+2] = x < 8 ? 20 : 220; }
-    while (c.next_scanline < 8) jpeg_write_scanlines(&c, rows, 1);
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 32; ++x) {
+            int left = x < 16;
+            row[3*x] = left && y < 8 ? 220 : 20; row[3*x+1] = left && y >= 8 ? 220 : 20; row[3*x+2] = left ? 20 : 220;
+        }
+        jpeg_write_scanlines(&c, rows, 1);
+    }
     jpeg_finish_compress(&c); fclose(f); return 0;
 }
 '''
 
 
 def make_turned_jpeg():
-    """turned6.jpg: the 16 x 8 JPEG above with EXIF orientation 6 (turn a quarter clockwise to view)."""
+    """turned6.jpg: the 32 x 16 JPEG above with EXIF orientation 6 (turn a quarter clockwise to view)."""
     with tempfile.TemporaryDirectory() as tmp:
         open(os.path.join(tmp, 'w.c'), 'w').write(JPEG_WRITER)
         subprocess.check_call(['gcc', '-o', os.path.join(tmp, 'w'), os.path.join(tmp, 'w.c'), '-ljpeg'])
