@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "app/export_image.h"
 #include "app/input_rules.h"
 #include "app/numeric_entry.h"
@@ -25,11 +27,21 @@ enum class Resume {
     fetch,     // the next message
 };
 
-void CreateEditorWindow()
+void CreateEditorWindow(bool rebuild)
 {
+    // Keys typed while a rebuilt window goes would go with it, when the
+    // platform has already queued them for it (under load it may, before the
+    // click's button-up): they are taken out first and handed to the new
+    // window in their order, ahead of any input still to come.
+    std::vector<MSG> keys;
+    MSG queued;
+    while (rebuild && PeekMessageA(&queued, state.editorWindow, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE))
+        keys.push_back(queued);
     // The first time this removes the preview window.
     DestroyWindow(state.editorWindow);
     state.editorWindow = CreateProgramWindow(ProgramWindow::editor);
+    for (const MSG& key : keys)
+        PostMessageA(state.editorWindow, key.message, key.wParam, key.lParam);
 }
 
 Resume AfterEntry(EntryEnd end)
@@ -80,9 +92,9 @@ Resume ActOnEditorInput(const Input& in)
 void RunEditor()
 {
     Resume next = Resume::recreate;
-    for (;;) {
+    for (bool first = true;; first = false) {
         if (next == Resume::recreate)
-            CreateEditorWindow();
+            CreateEditorWindow(!first);
         if (next != Resume::fetch) {
             // Paints the frame, the preview and the panel if the window needs it.
             UpdateWindow(state.editorWindow);

@@ -67,7 +67,7 @@ void ExportImage()
     }
     OpenForReplacing(state.imageFile);
     CheckIo();
-    WriteBytes(state.imageFile, state.fileHeader, 54);
+    WriteBytes(state.imageFile, state.fileHeader, kBmpHeaderSize);
     CheckIo();
     WriteTintedRows(state.imageFile, state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride,
                     CurrentTintParameters());

@@ -12,6 +12,7 @@
 
 #include "app/program_state.h"
 #include "image/bmp.h"
+#include "image/bytes.h"
 #include "image/decode_process.h"
 #include "image/probe.h"
 #include "support/error.h"
@@ -24,13 +25,6 @@ namespace {
 // ReadImageHeader to the end of LoadSourcePixels; closed, it means our
 // reader has the picture.
 DecoderProcess decoder;
-
-uint16_t Read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Read32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
 
 // Under Wine a read fills memory whose pages are already mapped about twice
 // as fast as a freshly allocated block, whose pages the system maps one
@@ -198,8 +192,8 @@ void ReadImageHeader()
     uint64_t fileSize = FileSize(state.imageFile);
     CheckIo();
     memset(state.fileHeader, 0, sizeof state.fileHeader);
-    if (fileSize >= 54) {
-        ReadBytes(state.imageFile, state.fileHeader, 54);
+    if (fileSize >= kBmpHeaderSize) {
+        ReadBytes(state.imageFile, state.fileHeader, kBmpHeaderSize);
         CheckIo();
     }
     CloseFile(state.imageFile);
@@ -207,7 +201,7 @@ void ReadImageHeader()
 
     ImageHeaderFacts facts;
     char readerSentence[512];
-    if (fileSize >= 54 &&
+    if (fileSize >= kBmpHeaderSize &&
         ParseImageHeader(state.fileHeader, state.fileNamePtr, facts, readerSentence, sizeof readerSentence)) {
         state.imageWidth = facts.width;
         state.imageHeight = facts.height;
@@ -219,7 +213,7 @@ void ReadImageHeader()
 
     const std::wstring path = PicturePathW();
     const ProbeResult probe = ProbePictureFile(path);
-    if (fileSize < 54 && probe.verdict != ProbeVerdict::fine) {
+    if (fileSize < kBmpHeaderSize && probe.verdict != ProbeVerdict::fine) {
         // Too short even for a BMP header: the read of it fails, as it always has.
         FailShortFile(state.imageFile, FileFault::tooShortForAPicture);
         CheckIo();
@@ -272,11 +266,11 @@ void LoadSourcePixels()
         errorState.pendingIoError = kErrorShortRead;
         CheckIo();
     }
-    ReadBytes(state.imageFile, state.fileHeader, 54);
+    ReadBytes(state.imageFile, state.fileHeader, kBmpHeaderSize);
     CheckIo();
     // A palette or a longer info header may stand between the 54 header
     // bytes and the pixels.
-    SkipBytes(state.imageFile, state.pixelDataOffset - 54);
+    SkipBytes(state.imageFile, state.pixelDataOffset - kBmpHeaderSize);
     CheckIo();
     AllocatePixelBuffer(bytes, state.sourceHandle, state.sourcePixels);
 

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "image/bmp_header.h"  // kBmpHeaderSize
 #include "image/tint.h"  // kRed, kGreen, kBlue index tintA and tintB
 #include "image/tint_text.h"
 #include "support/file_io.h"
@@ -62,7 +63,7 @@ struct ProgramState : RecordedInput {
     BITMAPINFOHEADER previewHeader;
     BITMAPINFO previewInfo;
     FileRecord imageFile;
-    uint8_t fileHeader[54];
+    uint8_t fileHeader[kBmpHeaderSize];
     MSG msg;
     WNDCLASSA editorClass;
     WNDCLASSA nameClass;

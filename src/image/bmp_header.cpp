@@ -5,15 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "image/bytes.h"
+
 namespace {
-
-uint16_t Read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-uint32_t Read32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
 
 void Write16(uint8_t* p, uint32_t v)
 {
@@ -53,7 +47,7 @@ void TooLargeSentence(const char* fileName, int64_t width, int64_t rows, char* s
              "duotint tints pictures of at most 2 GB of pixels.");
 }
 
-bool ParseImageHeader(const uint8_t header[54], const char* fileName, ImageHeaderFacts& facts,
+bool ParseImageHeader(const uint8_t header[kBmpHeaderSize], const char* fileName, ImageHeaderFacts& facts,
                       char* sentence, size_t sentenceSize)
 {
     uint32_t dataOffset = Read32(header + 10);
@@ -95,7 +89,7 @@ bool ParseImageHeader(const uint8_t header[54], const char* fileName, ImageHeade
                  fileName);
         return false;
     }
-    if (dataOffset < 54) {
+    if (dataOffset < kBmpHeaderSize) {
         snprintf(sentence, sentenceSize, "%s says its pixels start at byte %u, inside its header; the file is damaged.",
                  fileName, dataOffset);
         return false;
@@ -114,14 +108,14 @@ bool ParseImageHeader(const uint8_t header[54], const char* fileName, ImageHeade
     return true;
 }
 
-void PackExportHeader(uint8_t header[54], int32_t width, int32_t height, int32_t stride)
+void PackExportHeader(uint8_t header[kBmpHeaderSize], int32_t width, int32_t height, int32_t stride)
 {
     auto imageSize = static_cast<uint32_t>(height * stride);
-    memset(header, 0, 54);
+    memset(header, 0, kBmpHeaderSize);
     header[0] = 'B';
     header[1] = 'M';
-    Write32(header + 2, 54 + imageSize);  // file size
-    Write32(header + 10, 54);             // pixel data offset
+    Write32(header + 2, kBmpHeaderSize + imageSize);  // file size
+    Write32(header + 10, kBmpHeaderSize); // pixel data offset
     Write32(header + 14, 40);             // info header size
     Write32(header + 18, static_cast<uint32_t>(width));
     Write32(header + 22, static_cast<uint32_t>(height));

@@ -8,6 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// The 14-byte file header and the 40-byte info header of a 24-bit BMP.
+enum : uint32_t { kBmpHeaderSize = 54 };
+
 struct RowLayout {
     int32_t stride;  // bytes per row, a multiple of 4
     uint8_t pad;     // zero bytes at the end of each row, 0 to 3
@@ -26,7 +29,7 @@ struct ImageHeaderFacts {
 
 // Checks a header in order and either fills `facts` or writes into
 // `sentence` the one plain sentence that says why `fileName` is refused.
-bool ParseImageHeader(const uint8_t header[54], const char* fileName, ImageHeaderFacts& facts,
+bool ParseImageHeader(const uint8_t header[kBmpHeaderSize], const char* fileName, ImageHeaderFacts& facts,
                       char* sentence, size_t sentenceSize);
 
 // Whether a 24-bit buffer of width x rows pixels stays within 2 GB, and the
@@ -35,4 +38,4 @@ bool PixelsFitInMemory(int64_t width, int64_t rows);
 void TooLargeSentence(const char* fileName, int64_t width, int64_t rows, char* sentence, size_t sentenceSize);
 
 // The 54-byte header of an exported picture.
-void PackExportHeader(uint8_t header[54], int32_t width, int32_t height, int32_t stride);
+void PackExportHeader(uint8_t header[kBmpHeaderSize], int32_t width, int32_t height, int32_t stride);

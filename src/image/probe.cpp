@@ -7,15 +7,13 @@
 
 #include <cstring>
 
+#include "image/bytes.h"
+
 namespace {
 
 uint32_t Big16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
 
 uint32_t Big32(const uint8_t* p) { return Big16(p) << 16 | Big16(p + 2); }
-
-uint32_t Little16(const uint8_t* p) { return static_cast<uint32_t>(p[1]) << 8 | p[0]; }
-
-uint32_t Little32(const uint8_t* p) { return Little16(p + 2) << 16 | Little16(p); }
 
 bool Begins(const uint8_t* bytes, size_t size, const char* signature, size_t length)
 {
@@ -53,8 +51,8 @@ struct Tiff {
     size_t size;
     bool little;
 
-    uint32_t U16(size_t at) const { return little ? Little16(bytes + at) : Big16(bytes + at); }
-    uint32_t U32(size_t at) const { return little ? Little32(bytes + at) : Big32(bytes + at); }
+    uint32_t U16(size_t at) const { return little ? Read16(bytes + at) : Big16(bytes + at); }
+    uint32_t U32(size_t at) const { return little ? Read32(bytes + at) : Big32(bytes + at); }
 };
 
 // The byte order mark and 42 that begin every TIFF header.
@@ -302,8 +300,8 @@ ProbeResult ProbeGif(const uint8_t* bytes, size_t size)
     // Signature 6, then the logical screen: width, height, flags, background, aspect.
     if (size < 13)
         return Damaged(gif, kShortHeader);
-    const uint32_t screenWidth = Little16(bytes + 6);
-    const uint32_t screenHeight = Little16(bytes + 8);
+    const uint32_t screenWidth = Read16(bytes + 6);
+    const uint32_t screenHeight = Read16(bytes + 8);
     size_t at = 13;
     if (!SkipColourTable(bytes[10], size, at))
         return Damaged(gif, "its colour table runs past the end of the file");
@@ -315,8 +313,8 @@ ProbeResult ProbeGif(const uint8_t* bytes, size_t size)
             // Separator, left, top, width, height, flags.
             if (size - at < 10)
                 return Damaged(gif, "a frame's header runs past the end of the file");
-            const int64_t right = static_cast<int64_t>(Little16(bytes + at + 1)) + Little16(bytes + at + 5);
-            const int64_t bottom = static_cast<int64_t>(Little16(bytes + at + 3)) + Little16(bytes + at + 7);
+            const int64_t right = static_cast<int64_t>(Read16(bytes + at + 1)) + Read16(bytes + at + 5);
+            const int64_t bottom = static_cast<int64_t>(Read16(bytes + at + 3)) + Read16(bytes + at + 7);
             const uint32_t flags = bytes[at + 9];
             at += 10;
             if (!SkipColourTable(flags, size, at))
@@ -404,8 +402,8 @@ ProbeResult ProbeBmp(const uint8_t* bytes, size_t size)
     // The 14-byte file header, then an info header that begins with its own size.
     if (size < 18)
         return Damaged(bmp, kShortHeader);
-    const uint32_t dataOffset = Little32(bytes + 10);
-    const uint32_t infoSize = Little32(bytes + 14);
+    const uint32_t dataOffset = Read32(bytes + 10);
+    const uint32_t infoSize = Read32(bytes + 14);
     if (!KnownInfoSize(infoSize))
         return Damaged(bmp, "its picture header has a size no BMP header has");
     if (infoSize > size - 14)
@@ -416,13 +414,13 @@ ProbeResult ProbeBmp(const uint8_t* bytes, size_t size)
     uint32_t compression = 0;
     if (infoSize == 12) {
         // OS/2 1.x: unsigned 16-bit width and height, never compressed.
-        width = Little16(bytes + 18);
-        height = Little16(bytes + 20);
+        width = Read16(bytes + 18);
+        height = Read16(bytes + 20);
     } else {
-        width = static_cast<int32_t>(Little32(bytes + 18));
-        height = static_cast<int32_t>(Little32(bytes + 22));
+        width = static_cast<int32_t>(Read32(bytes + 18));
+        height = static_cast<int32_t>(Read32(bytes + 22));
         if (infoSize >= 20)
-            compression = Little32(bytes + 30);
+            compression = Read32(bytes + 30);
     }
     if (width < 1)
         return Damaged(bmp, "it declares a width under 1 pixel");
