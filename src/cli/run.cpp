@@ -124,6 +124,11 @@ std::string TintOnePicture(const std::vector<std::string>& request)
     }
     if (state.imageFile.isOpen)
         CloseHandle(state.imageFile.handle);
+    if (state.sourceHandle != nullptr) {
+        RecyclePixelBuffer(state.sourceHandle);
+        state.sourceHandle = nullptr;
+        state.sourcePixels = nullptr;
+    }
     ReleaseSourcePixels();
     return answer;
 }

@@ -6,8 +6,34 @@
 
 #include "support/error.h"
 
+namespace {
+
+// A block handed back for the next picture of the process, unlocked; null
+// when there is none.
+HGLOBAL spareBlock;
+
+}  // namespace
+
+void RecyclePixelBuffer(HGLOBAL handle)
+{
+    GlobalUnlock(handle);
+    if (spareBlock != nullptr || GlobalSize(handle) > kLargestSpareBlock) {
+        GlobalFree(handle);
+        return;
+    }
+    spareBlock = handle;
+}
+
 void AllocatePixelBuffer(uint32_t size, HGLOBAL& handle, uint8_t*& pixels)
 {
+    if (spareBlock != nullptr && GlobalSize(spareBlock) >= size && size != 0) {
+        handle = spareBlock;
+        spareBlock = nullptr;
+        pixels = static_cast<uint8_t*>(GlobalLock(handle));
+        return;
+    }
+    if (spareBlock != nullptr)
+        spareBlock = GlobalFree(spareBlock);
     // A block of size 0 would come back discarded and unlockable; an empty
     // picture gets one spare byte instead.
     handle = GlobalAlloc(GMEM_MOVEABLE, size == 0 ? 1 : size);

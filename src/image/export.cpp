@@ -164,10 +164,13 @@ void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int
     p.threads = system.dwNumberOfProcessors > 2 ? system.dwNumberOfProcessors - 1 : 1;
     p.ring = 2 * p.threads;
     // Left uninitialised: every byte written out is tinted or padding first.
+    // Kept for the next export of the process, whose pages are then mapped.
     const size_t slotBytes = static_cast<size_t>(kPieceBytes) + 4;
-    std::unique_ptr<uint8_t[]> pieces(new uint8_t[p.ring * slotBytes]);
+    static std::vector<uint8_t> pieces;
+    if (pieces.size() < p.ring * slotBytes)
+        pieces.resize(p.ring * slotBytes);
     for (size_t i = 0; i < p.ring; ++i)
-        p.slot.push_back(pieces.get() + i * slotBytes);
+        p.slot.push_back(pieces.data() + i * slotBytes);
     p.size.assign(p.ring, 0);
     p.holds.assign(p.ring, SIZE_MAX);
     InitializeSRWLock(&p.lock);
