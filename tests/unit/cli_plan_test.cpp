@@ -22,7 +22,7 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
         const char* files;
         const char* arguments;
         const char* plan;
-        const char* refusal;
+        const char* refusal = nullptr;
     } kCases[] = {
         {"a folder: its pictures by name, any case", "b.PNG a.bmp notes.txt C.jpeg", TINT ".",
          ".\\a.bmp -> .\\a-.bmp; .\\b.PNG -> .\\b-.bmp; .\\C.jpeg -> .\\C-.bmp"},
@@ -69,8 +69,9 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
         }
         EXPECT_EQ(got, c.plan) << c.label;
         EXPECT_EQ(refusal, c.refusal ? c.refusal : "") << c.label;
-        if (!options.outFolder.empty() && code == 0)
+        if (!options.outFolder.empty() && code == 0) {
             EXPECT_TRUE(RemoveDirectoryW(options.outFolder.c_str())) << c.label << ": the folder was made";
+        }
     }
 }
 
