@@ -1,11 +1,12 @@
-// The run of duotint-cli: its pictures side by side, one worker process per
-// core, each reading, tinting and writing a picture at a time exactly as the
+// The run of duotint-cli: its pictures side by side, one worker per core,
+// each reading, tinting and writing a picture at a time exactly as the
 // editor does (the same read path, the same export, the same sentences).
 //
-// A worker is this program started again with the worker switch; requests
-// and answers are lines on its standard input and output. A process of its
-// own for each worker keeps the editor's one program state per process, and
-// a worker that dies takes only its picture with it.
+// The first worker is this process; each other one is this program started
+// again with the worker switch, whose requests and answers are lines on its
+// standard input and output. A process for each keeps the editor's one
+// program state per process, and a worker that dies takes only its picture
+// with it.
 //
 // Memory stays within a budget, half the physical memory by default: a
 // picture starts only when what the pictures under way may take, and its
@@ -254,7 +255,9 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
     const std::string quality = std::to_string(options.quality), look = TintText(options.look);
     const DWORD started = GetTickCount();
 
-    auto work = [&]() {
+    // The first worker is this process itself: a run of one job starts no
+    // process, and the others start while it is already at work.
+    auto work = [&](bool here) {
         Worker worker;
         for (;;) {
             size_t index;
@@ -277,11 +280,13 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
             const PlannedPicture& picture = plan[index];
             const DWORD t0 = GetTickCount();
             std::string answer;
-            if (worker.process == nullptr && !worker.Start())
+            const std::string request = Utf8Of(picture.input) + "\t" + Utf8Of(picture.output) + "\t" +
+                                        picture.inputName + "\t" + format + "\t" + quality + "\t" + look;
+            if (here)
+                answer = TintOnePicture(Fields(request));
+            else if (worker.process == nullptr && !worker.Start())
                 answer = "failed\t1\tduotint-cli could not start a worker for " + picture.inputName + ".";
-            else if (!WriteLine(worker.requests, Utf8Of(picture.input) + "\t" + Utf8Of(picture.output) + "\t" +
-                                                     picture.inputName + "\t" + format + "\t" + quality + "\t" + look) ||
-                     !ReadLine(worker.answers, answer)) {
+            else if (!WriteLine(worker.requests, request) || !ReadLine(worker.answers, answer)) {
                 worker.Stop();
                 answer = "failed\t1\tduotint-cli lost its worker while it tinted " + picture.inputName + ".";
             }
@@ -306,7 +311,7 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
     };
     std::vector<std::thread> threads;
     for (size_t i = 0; i < workers; ++i)
-        threads.emplace_back(work);
+        threads.emplace_back(work, i == 0);
     for (std::thread& t : threads)
         t.join();
     // The code of the first picture, in the command line's order, that failed.
