@@ -82,11 +82,11 @@ void KeepBox(const char* text, const char*) { lastBox = text; }
 // The sentence of a box: a refusal is one; a runtime error report ends with it.
 std::string SentenceOf(const std::string& box)
 {
-    size_t end = box.find_last_not_of("\r\n");
+    const size_t end = box.find_last_not_of("\r\n");
     if (end == std::string::npos)
         return box;
-    size_t start = box.find_last_of("\r\n", end);
-    return box.substr(start == std::string::npos ? 0 : start + 1, end + 1 - (start == std::string::npos ? 0 : start + 1));
+    const size_t start = box.find_last_of("\r\n", end) + 1;  // npos + 1 is 0
+    return box.substr(start, end + 1 - start);
 }
 
 // Reads, tints and writes one picture as the editor's export does; the
@@ -197,9 +197,8 @@ uint64_t MemoryShare(const std::wstring& path)
     const ProbeResult probe = ProbePictureFile(path);
     if (probe.width <= 0 || probe.height <= 0)
         return 256ull << 20;
-    const uint64_t pixels = static_cast<uint64_t>(RowStride(static_cast<int32_t>(
-                                std::min<int64_t>(probe.width, 0x7FFFFFFF / 3))).stride) *
-                            static_cast<uint64_t>(probe.height);
+    // Rows of 3 bytes a pixel, padded to 4.
+    const uint64_t pixels = (3 * static_cast<uint64_t>(probe.width) + 3) / 4 * 4 * static_cast<uint64_t>(probe.height);
     return probe.kind == ContainerKind::bmp ? pixels : 3 * pixels + (256ull << 20);
 }
 
@@ -226,7 +225,7 @@ int RunCliWorker()
     std::string line;
     while (ReadLine(in, line)) {
         const std::vector<std::string> request = Fields(line);
-        if (request.size() != 6 || !WriteLine(out, request.size() == 6 ? TintOnePicture(request) : ""))
+        if (request.size() != 6 || !WriteLine(out, TintOnePicture(request)))
             return 1;
     }
     return 0;
