@@ -70,7 +70,7 @@ void ExportImage()
     WriteBytes(state.imageFile, state.fileHeader, kBmpHeaderSize);
     CheckIo();
     WriteTintedRows(state.imageFile, state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride,
-                    CurrentTintParameters());
+                    CurrentTintParameters(), state.exportCores);
     CloseFile(state.imageFile);
     CheckIo();
 }

@@ -24,7 +24,7 @@ namespace {
 // The child decoding a picture our reader refused, running from
 // ReadImageHeader to the end of LoadSourcePixels; closed, it means our
 // reader has the picture.
-DecoderProcess decoder;
+thread_local DecoderProcess decoder;
 
 // Under Wine a read fills memory whose pages are already mapped about twice
 // as fast as a freshly allocated block, whose pages the system maps one

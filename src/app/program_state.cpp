@@ -4,7 +4,7 @@
 
 #include "support/error.h"
 
-ProgramState state;
+thread_local ProgramState state;
 
 const PanelRow kPanelRows[kPanelRowCount] = {
     // top, parameter, label, label left, value box top

@@ -5,6 +5,12 @@
 // the file layer the replacement being written, the command line its paths,
 // the picture reader its decoding child, and the platform decoders their
 // factory.
+//
+// The record, and those of the error output, the file layer, the picture
+// reader and the export that a picture's reading and writing touch, belong
+// to the thread that runs the procedures. The editor runs them all on its
+// one window thread, so it has one of each; each worker thread of
+// duotint-cli reads, tints and writes its pictures through its own.
 #pragma once
 
 #include <windows.h>
@@ -101,9 +107,12 @@ struct ProgramState : RecordedInput {
     const TintParameters* startLook;
     OutputFormat exportFormat;
     int32_t exportQuality;
+    // The cores a BMP export's tint may use: 0, the editor's, for every one;
+    // a worker of duotint-cli its share of them.
+    uint32_t exportCores;
 };
 
-extern ProgramState state;
+extern thread_local ProgramState state;
 
 // The panel's rows with the parameters of `state` they act on: the one table
 // the drawing, the wheel and numeric entry go by.

@@ -1,12 +1,11 @@
-// The run of duotint-cli: its pictures side by side, one worker per core,
-// each reading, tinting and writing a picture at a time exactly as the
+// The run of duotint-cli: its pictures side by side, one worker thread per
+// core, each reading, tinting and writing a picture at a time exactly as the
 // editor does (the same read path, the same export, the same sentences).
 //
-// The first worker is this process; each other one is this program started
-// again with the worker switch, whose requests and answers are lines on its
-// standard input and output. A process for each keeps the editor's one
-// program state per process, and a worker that dies takes only its picture
-// with it.
+// Each worker thread has a program state of its own (see program_state.h),
+// so the editor's procedures run in every worker at once, and a failure
+// that would end the editor ends only the worker's picture. A picture the
+// platform decodes is still decoded in a process of its own.
 //
 // Memory stays within a budget, half the physical memory by default: a
 // picture starts only when what the pictures under way may take, and its
@@ -22,6 +21,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -30,53 +30,18 @@
 #include "app/preview.h"
 #include "app/program_state.h"
 #include "image/bmp.h"
-#include "image/tint_text.h"
 #include "support/error.h"
-#include "support/utf8.h"
 
 namespace {
-
-const char kWorkerSwitch[] = "--worker";
-
-std::vector<std::string> Fields(const std::string& line)
-{
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-        fields.push_back(line.substr(start, tab - start));
-    fields.push_back(line.substr(start));
-    return fields;
-}
-
-// One line from a pipe, without its end; false at the end of the pipe.
-bool ReadLine(HANDLE pipe, std::string& line)
-{
-    line.clear();
-    char c;
-    DWORD got = 0;
-    while (ReadFile(pipe, &c, 1, &got, nullptr) && got == 1) {
-        if (c == '\n')
-            return true;
-        line += c;
-    }
-    return false;
-}
-
-bool WriteLine(HANDLE pipe, const std::string& line)
-{
-    const std::string text = line + "\n";
-    DWORD put = 0;
-    return WriteFile(pipe, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) && put == text.size();
-}
-
-// ---- the worker's side ----------------------------------------------------
 
 struct PictureEnded {
     uint16_t code;
 };
 
-std::string lastBox;
-void KeepBox(const char* text, const char*) { lastBox = text; }
+// The text of the worker's last box (a thread's storage holds no string,
+// since this toolchain frees it before its destructor runs).
+thread_local char lastBox[kErrorTextCapacity + 1];
+void KeepBox(const char* text, const char*) { snprintf(lastBox, sizeof lastBox, "%s", text); }
 [[noreturn]] void ThrowEnd(uint16_t code) { throw PictureEnded{code}; }
 
 // The sentence of a box: a refusal is one; a runtime error report ends with it.
@@ -89,39 +54,43 @@ std::string SentenceOf(const std::string& box)
     return box.substr(start, end + 1 - start);
 }
 
-// Reads, tints and writes one picture as the editor's export does; the
-// answer line says how it went.
-std::string TintOnePicture(const std::vector<std::string>& request)
-{
-    // input, output, display name, format, quality, tint
-    const std::wstring input = WideOf(request[0]), output = WideOf(request[1]);
-    std::string name = request[2];
-    TintParameters look;
-    std::string why;
-    ParseTintText(request[5], look, why);
+// How a picture went: written, or failed with an exit code and a sentence.
+struct PictureOutcome {
+    uint16_t code = 0;
+    std::string sentence;
+    int32_t width = 0;
+    int32_t height = 0;
+};
 
+// Reads, tints and writes one picture as the editor's export does, through
+// this thread's program state.
+PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& options, uint32_t cores)
+{
     memset(&state, 0, sizeof state);
     memset(&errorState, 0, sizeof errorState);
     errorState.showBox = KeepBox;
     errorState.exitHook = ThrowEnd;
     StartRuntimeSupport();
-    lastBox.clear();
-    state.picturePath = input.c_str();
-    state.exportPath = output.c_str();
+    lastBox[0] = '\0';
+    std::string name = picture.inputName;
+    state.picturePath = picture.input.c_str();
+    state.exportPath = picture.output.c_str();
     state.fileNamePtr = &name[0];
-    state.exportFormat = static_cast<OutputFormat>(atoi(request[3].c_str()) % 3);
-    state.exportQuality = atoi(request[4].c_str());
-    SetTintParameters(look);
+    state.exportFormat = options.format;
+    state.exportQuality = options.quality;
+    state.exportCores = cores;
+    SetTintParameters(options.look);
 
-    std::string answer;
+    PictureOutcome outcome;
     try {
         ReadImageHeader();
         LoadSourcePixels();
-        const int32_t width = state.imageWidth, height = state.imageHeight;
+        outcome.width = state.imageWidth;
+        outcome.height = state.imageHeight;
         ExportImage();
-        answer = "ok\t" + std::to_string(width) + "\t" + std::to_string(height);
     } catch (const PictureEnded& end) {
-        answer = "failed\t" + std::to_string(end.code) + "\t" + SentenceOf(lastBox);
+        outcome.code = end.code != 0 ? end.code : 1;
+        outcome.sentence = SentenceOf(lastBox);
     }
     if (state.imageFile.isOpen)
         CloseHandle(state.imageFile.handle);
@@ -131,64 +100,8 @@ std::string TintOnePicture(const std::vector<std::string>& request)
         state.sourcePixels = nullptr;
     }
     ReleaseSourcePixels();
-    return answer;
+    return outcome;
 }
-
-// ---- the run's side ---------------------------------------------------------
-
-// A worker process and the two ends of its pipes that stay here.
-struct Worker {
-    HANDLE process = nullptr;
-    HANDLE requests = nullptr;
-    HANDLE answers = nullptr;
-
-    bool Start()
-    {
-        SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-        HANDLE childIn = nullptr, childOut = nullptr;
-        if (!CreatePipe(&childIn, &requests, &inherited, 0))
-            return false;
-        if (!CreatePipe(&answers, &childOut, &inherited, 0)) {
-            CloseHandle(childIn);
-            return false;
-        }
-        SetHandleInformation(requests, HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(answers, HANDLE_FLAG_INHERIT, 0);
-        wchar_t exe[32768];
-        GetModuleFileNameW(nullptr, exe, 32768);
-        std::wstring commandLine = L"\"duotint-cli\" " + WideOf(kWorkerSwitch);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = childIn;
-        startup.hStdOutput = childOut;
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        PROCESS_INFORMATION child = {};
-        const bool started = CreateProcessW(exe, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                            nullptr, &startup, &child);
-        CloseHandle(childIn);
-        CloseHandle(childOut);
-        if (!started)
-            return false;
-        CloseHandle(child.hThread);
-        process = child.hProcess;
-        return true;
-    }
-
-    void Stop()
-    {
-        if (requests != nullptr)
-            CloseHandle(requests);  // the worker reads the end of its input and leaves
-        if (process != nullptr) {
-            WaitForSingleObject(process, 5000);
-            TerminateProcess(process, 1);
-            CloseHandle(process);
-        }
-        if (answers != nullptr)
-            CloseHandle(answers);
-        *this = Worker();
-    }
-};
 
 // What a picture may take while it is under way: its pixels, and for a kind
 // the platform decodes, the decoding process's budget besides.
@@ -217,20 +130,6 @@ struct Schedule {
 
 }  // namespace
 
-bool IsCliWorker(int argc, wchar_t** argv) { return argc == 2 && Utf8Of(argv[1]) == kWorkerSwitch; }
-
-int RunCliWorker()
-{
-    HANDLE in = GetStdHandle(STD_INPUT_HANDLE), out = GetStdHandle(STD_OUTPUT_HANDLE);
-    std::string line;
-    while (ReadLine(in, line)) {
-        const std::vector<std::string> request = Fields(line);
-        if (request.size() != 6 || !WriteLine(out, TintOnePicture(request)))
-            return 1;
-    }
-    return 0;
-}
-
 int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, Reporter& reporter)
 {
     Schedule s;
@@ -250,14 +149,13 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
     s.total = s.waiting.size();
     size_t workers = options.jobs > 0 ? static_cast<size_t>(options.jobs) : std::thread::hardware_concurrency();
     workers = std::max<size_t>(1, std::min(workers, s.waiting.size()));
-    const std::string format = std::to_string(static_cast<int>(options.format));
-    const std::string quality = std::to_string(options.quality), look = TintText(options.look);
+    // Each worker's export spreads its tint over the worker's share of the
+    // cores: all of them for a worker alone, none besides its own for one of
+    // as many workers as cores.
+    const uint32_t cores = std::max<uint32_t>(1, std::thread::hardware_concurrency() / workers);
     const DWORD started = GetTickCount();
 
-    // The first worker is this process itself: a run of one job starts no
-    // process, and the others start while it is already at work.
-    auto work = [&](bool here) {
-        Worker worker;
+    auto work = [&] {
         for (;;) {
             size_t index;
             {
@@ -278,27 +176,14 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
             }
             const PlannedPicture& picture = plan[index];
             const DWORD t0 = GetTickCount();
-            std::string answer;
-            const std::string request = Utf8Of(picture.input) + "\t" + Utf8Of(picture.output) + "\t" +
-                                        picture.inputName + "\t" + format + "\t" + quality + "\t" + look;
-            if (here)
-                answer = TintOnePicture(Fields(request));
-            else if (worker.process == nullptr && !worker.Start())
-                answer = "failed\t1\tduotint-cli could not start a worker for " + picture.inputName + ".";
-            else if (!WriteLine(worker.requests, request) || !ReadLine(worker.answers, answer)) {
-                worker.Stop();
-                answer = "failed\t1\tduotint-cli lost its worker while it tinted " + picture.inputName + ".";
-            }
-            const std::vector<std::string> fields = Fields(answer);
+            const PictureOutcome outcome = TintOnePicture(picture, options, cores);
             std::lock_guard<std::mutex> held(s.lock);
-            if (fields[0] == "ok" && fields.size() == 3) {
-                const int width = atoi(fields[1].c_str()), height = atoi(fields[2].c_str());
-                reporter.Done(picture, width, height, GetTickCount() - t0);
-                s.bytesDone += 3ull * width * height;
+            if (outcome.code == 0) {
+                reporter.Done(picture, outcome.width, outcome.height, GetTickCount() - t0);
+                s.bytesDone += 3ull * outcome.width * outcome.height;
             } else {
-                const uint16_t code = fields.size() == 3 ? static_cast<uint16_t>(atoi(fields[1].c_str())) : 1;
-                reporter.Failed(picture, code, fields.size() == 3 ? fields[2] : answer);
-                s.codes[index] = code != 0 ? code : 1;
+                reporter.Failed(picture, outcome.code, outcome.sentence);
+                s.codes[index] = outcome.code;
             }
             s.inUse -= share[index];
             --s.running;
@@ -306,11 +191,18 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
             reporter.Progress(s.done, s.total, s.bytesDone, (GetTickCount() - started) / 1000.0);
             s.changed.notify_all();
         }
-        worker.Stop();
     };
+    // This thread is the first worker; a worker that cannot be had leaves
+    // its pictures to the others.
     std::vector<std::thread> threads;
-    for (size_t i = 0; i < workers; ++i)
-        threads.emplace_back(work, i == 0);
+    for (size_t i = 1; i < workers; ++i) {
+        try {
+            threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    work();
     for (std::thread& t : threads)
         t.join();
     // The code of the first picture, in the command line's order, that failed.

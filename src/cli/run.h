@@ -13,8 +13,3 @@
 // Returns 0 when every picture was written, otherwise the code of the
 // failed picture that comes first in the plan.
 int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, Reporter& reporter);
-
-// A worker is this program again, started with a switch of its own: it reads
-// requests on standard input and answers each on standard output.
-bool IsCliWorker(int argc, wchar_t** argv);
-int RunCliWorker();

@@ -10,7 +10,7 @@ namespace {
 
 // A block handed back for the next picture of the process, unlocked; null
 // when there is none.
-HGLOBAL spareBlock;
+thread_local HGLOBAL spareBlock;
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -153,24 +154,37 @@ struct TintersJoined {
 }  // namespace
 
 void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                     const TintParameters& parameters)
+                     const TintParameters& parameters, uint32_t cores)
 {
     PiecePlan plan = PlanPieces(source, width, height, stride);
     BuildTintTables(parameters, plan.tables);
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
+    if (cores == 0) {
+        SYSTEM_INFO system;
+        GetSystemInfo(&system);
+        cores = system.dwNumberOfProcessors;
+    }
     Pipeline p;
     p.plan = &plan;
-    p.threads = system.dwNumberOfProcessors > 2 ? system.dwNumberOfProcessors - 1 : 1;
-    p.ring = 2 * p.threads;
+    p.threads = cores - 1;
+    p.ring = 2 * (p.threads > 0 ? p.threads : 1);
     // Left uninitialised: every byte written out is tinted or padding first.
-    // Kept for the next export of the process, whose pages are then mapped.
+    // Kept for the thread's next export, whose pages are then mapped. A plain
+    // block: storage of a thread may hold nothing with a destructor here,
+    // since this toolchain frees it before such destructors run.
     const size_t slotBytes = static_cast<size_t>(kPieceBytes) + 4;
-    static std::vector<uint8_t> pieces;
-    if (pieces.size() < p.ring * slotBytes)
-        pieces.resize(p.ring * slotBytes);
+    static thread_local uint8_t* pieces;
+    static thread_local size_t piecesSize;
+    if (piecesSize < p.ring * slotBytes) {
+        free(pieces);
+        piecesSize = 0;
+        pieces = static_cast<uint8_t*>(malloc(p.ring * slotBytes));
+        if (pieces == nullptr)
+            EndWithSentence(kErrorOutOfMemory,
+                            "duotint could not get the memory to write the picture; close other programs and try again.");
+        piecesSize = p.ring * slotBytes;
+    }
     for (size_t i = 0; i < p.ring; ++i)
-        p.slot.push_back(pieces.data() + i * slotBytes);
+        p.slot.push_back(pieces + i * slotBytes);
     p.size.assign(p.ring, 0);
     p.holds.assign(p.ring, SIZE_MAX);
     InitializeSRWLock(&p.lock);
@@ -185,25 +199,28 @@ void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int
             break;
         threads.push_back(thread);
     }
+    // Tinted ahead only when every thread could be had; otherwise each piece
+    // is tinted here, just before it is written.
+    const bool ahead = p.threads != 0 && threads.size() == p.threads;
+    if (!ahead) {
+        AcquireSRWLockExclusive(&p.lock);
+        p.stop = true;
+        ReleaseSRWLockExclusive(&p.lock);
+        WakeAllConditionVariable(&p.changed);
+        for (HANDLE thread : threads)
+            WaitForSingleObject(thread, INFINITE);  // none may still fill a slot
+    }
 
     for (size_t k = 0; k < plan.pieceCount; ++k) {
         const size_t at = k % p.ring;
-        if (threads.size() == p.threads) {
+        if (ahead) {
             AcquireSRWLockExclusive(&p.lock);
             while (p.holds[at] != k)
                 SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
             ReleaseSRWLockExclusive(&p.lock);
-        } else if (k == 0) {
-            // Not every thread could be had: tint each piece before writing it.
-            AcquireSRWLockExclusive(&p.lock);
-            p.stop = true;
-            ReleaseSRWLockExclusive(&p.lock);
-            WakeAllConditionVariable(&p.changed);
-            for (HANDLE thread : threads)
-                WaitForSingleObject(thread, INFINITE);
-        }
-        if (threads.size() != p.threads)
+        } else {
             p.size[at] = TintPiece(plan, k, p.slot[at]);
+        }
         WriteBytes(file, p.slot[at], static_cast<uint32_t>(p.size[at]));
         CheckIo();
         AcquireSRWLockExclusive(&p.lock);

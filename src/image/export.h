@@ -10,5 +10,7 @@
 // `stride` bytes apart) through the tint to `file`, which is open for
 // writing. The padding goes out as zeros whatever the source holds there;
 // `source` is only read. A failed write ends the program through CheckIo.
+// The tint runs on `cores` cores (0: every one), all but one ahead of the
+// writes; with one, each piece is tinted just before it is written.
 void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                     const TintParameters& parameters);
+                     const TintParameters& parameters, uint32_t cores = 0);

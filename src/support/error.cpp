@@ -6,7 +6,7 @@
 #include <cwchar>
 
 
-RuntimeErrorState errorState;
+thread_local RuntimeErrorState errorState;
 
 namespace {
 
@@ -66,7 +66,7 @@ bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
 // prefix \\?\ that only lifts the length limit. Empty when no file is known.
 void DisplayName(const FileInUse& file, char* out, int size)
 {
-    static wchar_t converted[kLongPathCapacity];
+    static thread_local wchar_t converted[kLongPathCapacity];
     const wchar_t* name = file.wideName;
     out[0] = '\0';
     if (name == nullptr) {
@@ -120,7 +120,7 @@ bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) 
 // stays within one box; even after the deepest trace the fixed words fit.
 void WriteFileSentence()
 {
-    static char name[3 * kLongPathCapacity];
+    static thread_local char name[3 * kLongPathCapacity];
     DisplayName(errorState.fileInUse, name, sizeof name);
     if (name[0] == '\0')
         return;

@@ -79,7 +79,7 @@ struct RuntimeErrorState {
     void (*discardUnfinished)();
 };
 
-extern RuntimeErrorState errorState;
+extern thread_local RuntimeErrorState errorState;
 
 // Start-up: x87 unit to 64-bit precision and round to nearest, error output ready.
 void StartRuntimeSupport();

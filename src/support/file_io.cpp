@@ -9,7 +9,7 @@
 namespace {
 
 // The replacement being written, if any; CheckIo discards it on a failure.
-FileRecord* unfinishedReplacement;
+thread_local FileRecord* unfinishedReplacement;
 
 // Notes the file an operation is on, so that a failure, even one its caller
 // finds, is reported with its name. The first failure stands.
