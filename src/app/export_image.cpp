@@ -49,7 +49,7 @@ void ExportEncoded()
 
 }  // namespace
 
-void ExportImage()
+void ExportImage(FileRecord* rows)
 {
     FillExportHeader();
     // A typed name is a few letters: its ending fits the name's room.
@@ -69,8 +69,12 @@ void ExportImage()
     CheckIo();
     WriteBytes(state.imageFile, state.fileHeader, kBmpHeaderSize);
     CheckIo();
-    WriteTintedRows(state.imageFile, state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride,
-                    CurrentTintParameters(), state.exportCores);
+    if (rows != nullptr)
+        WriteTintedRowsFrom(state.imageFile, *rows, state.imageWidth, state.imageHeight, state.srcStride,
+                            CurrentTintParameters(), state.exportCores);
+    else
+        WriteTintedRows(state.imageFile, state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride,
+                        CurrentTintParameters(), state.exportCores);
     CloseFile(state.imageFile);
     CheckIo();
 }

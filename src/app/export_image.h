@@ -3,7 +3,12 @@
 // named on the command line.
 #pragma once
 
-void ExportImage();
+#include "support/file_io.h"
+
+// With `rows`, the picture's file open at its first pixel row (see
+// OpenPixelRows), a BMP export reads the rows from it rather than from
+// sourceImage, which need not be loaded at all.
+void ExportImage(FileRecord* rows = nullptr);
 // The export ending: the editor window goes, the export is written, and the
 // program ends.
 [[noreturn]] void ExportAndEnd();

@@ -174,12 +174,14 @@ const char* BmpCompressionWords(const uint8_t* h)
 
 }  // namespace
 
-void BindPicture()
+void BindPicture() { BindPictureTo(state.imageFile); }
+
+void BindPictureTo(FileRecord& file)
 {
     if (state.picturePath != nullptr)
-        BindFileW(state.imageFile, state.picturePath);
+        BindFileW(file, state.picturePath);
     else
-        BindFile(state.imageFile, state.fileNamePtr);
+        BindFile(file, state.fileNamePtr);
 }
 
 void StartDecoder() { decoder.Start(); }
@@ -242,36 +244,55 @@ void ReadImageHeader()
     state.pixelDataOffset = 0;
 }
 
-void LoadSourcePixels()
+bool RowsStandInFile() { return !decoder.IsOpen() && !state.topDown; }
+
+namespace {
+
+// The stride and padding of sourceImage's rows, and of the picture file's.
+void SetSourceRowLayout()
 {
-    RowLayout layout = RowStride(state.imageWidth);
+    const RowLayout layout = RowStride(state.imageWidth);
     state.srcStride = layout.stride;
     state.srcPad = layout.pad;
-    const uint32_t bytes = static_cast<uint32_t>(state.srcStride) * static_cast<uint32_t>(state.imageHeight);
+}
+
+}  // namespace
+
+void OpenPixelRows(FileRecord& file)
+{
+    SetSourceRowLayout();
+    BindPictureTo(file);
+    OpenForReading(file);
+    CheckIo();
+    // Every row, the last one's padding included, must be in the file; a
+    // shorter file ends here, before any memory is taken for it.
+    uint64_t fileSize = FileSize(file);
+    CheckIo();
+    const uint64_t bytes = static_cast<uint64_t>(state.srcStride) * static_cast<uint32_t>(state.imageHeight);
+    if (fileSize < static_cast<uint64_t>(state.pixelDataOffset) + bytes) {
+        errorState.pendingIoError = kErrorShortRead;
+        CheckIo();
+    }
+    ReadBytes(file, state.fileHeader, kBmpHeaderSize);
+    CheckIo();
+    // A palette or a longer info header may stand between the 54 header
+    // bytes and the pixels.
+    SkipBytes(file, state.pixelDataOffset - kBmpHeaderSize);
+    CheckIo();
+}
+
+void LoadSourcePixels()
+{
     if (decoder.IsOpen()) {
+        SetSourceRowLayout();
         const DecodeOutcome outcome = decoder.CopyInto(state.srcStride, state.sourceSection, state.sourcePixels);
         if (outcome != DecodeOutcome::decoded)
             RefuseDecoded(outcome, ContainerKind::unknown);
         return;
     }
 
-    BindPicture();
-    OpenForReading(state.imageFile);
-    CheckIo();
-    // Every row, the last one's padding included, must be in the file; a
-    // shorter file ends here, before any memory is taken for it.
-    uint64_t fileSize = FileSize(state.imageFile);
-    CheckIo();
-    if (fileSize < static_cast<uint64_t>(state.pixelDataOffset) + bytes) {
-        errorState.pendingIoError = kErrorShortRead;
-        CheckIo();
-    }
-    ReadBytes(state.imageFile, state.fileHeader, kBmpHeaderSize);
-    CheckIo();
-    // A palette or a longer info header may stand between the 54 header
-    // bytes and the pixels.
-    SkipBytes(state.imageFile, state.pixelDataOffset - kBmpHeaderSize);
-    CheckIo();
+    OpenPixelRows(state.imageFile);
+    const uint32_t bytes = static_cast<uint32_t>(state.srcStride) * static_cast<uint32_t>(state.imageHeight);
     AllocatePixelBuffer(bytes, state.sourceHandle, state.sourcePixels);
 
     // File rows have the buffer's stride. Bottom-up files are the buffer

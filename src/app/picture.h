@@ -5,6 +5,7 @@
 #include <string>
 
 #include "image/probe.h"
+#include "support/file_io.h"
 
 // Starts the decoding process while the person is still naming the picture,
 // so that a picture for the platform's decoders does not wait for it.
@@ -19,5 +20,15 @@ ProbeResult ProbePictureFile(const std::wstring& path);
 // Lets go of sourceImage, whichever reader filled it.
 void ReleaseSourcePixels();
 
-// Binds state.imageFile to the picture: its wide path, or fileName.
+// Binds state.imageFile, or `file`, to the picture: its wide path, or fileName.
 void BindPicture();
+void BindPictureTo(FileRecord& file);
+
+// Whether our reader has the picture ReadImageHeader accepted and its rows
+// stand in the file bottom-up, as sourceImage would hold them.
+bool RowsStandInFile();
+
+// Opens `file` on that picture at its first pixel row, once every row is
+// known to be there, with LoadSourcePixels's checks and runtime errors; sets
+// the rows' stride and padding.
+void OpenPixelRows(FileRecord& file);

@@ -54,6 +54,9 @@ std::string SentenceOf(const std::string& box)
     return box.substr(start, end + 1 - start);
 }
 
+// The picture's file, read beside the export written through state.imageFile.
+thread_local FileRecord pictureRows;
+
 // How a picture went: written, or failed with an exit code and a sentence.
 struct PictureOutcome {
     uint16_t code = 0;
@@ -84,16 +87,28 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     PictureOutcome outcome;
     try {
         ReadImageHeader();
-        LoadSourcePixels();
         outcome.width = state.imageWidth;
         outcome.height = state.imageHeight;
-        ExportImage();
+        // A BMP whose rows stand in its file goes to a BMP straight from the
+        // file, a piece at a time; anything else is read whole first.
+        if (options.format == OutputFormat::bmp && RowsStandInFile()) {
+            OpenPixelRows(pictureRows);
+            ExportImage(&pictureRows);
+            CloseFile(pictureRows);
+            CheckIo();
+        } else {
+            LoadSourcePixels();
+            ExportImage();
+        }
     } catch (const PictureEnded& end) {
         outcome.code = end.code != 0 ? end.code : 1;
         outcome.sentence = SentenceOf(lastBox);
     }
-    if (state.imageFile.isOpen)
-        CloseHandle(state.imageFile.handle);
+    for (FileRecord* file : {&state.imageFile, &pictureRows})
+        if (file->isOpen) {
+            CloseHandle(file->handle);
+            file->isOpen = 0;
+        }
     if (state.sourceHandle != nullptr) {
         RecyclePixelBuffer(state.sourceHandle);
         state.sourceHandle = nullptr;

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -61,35 +62,49 @@ PiecePlan PlanPieces(const uint8_t* source, int32_t width, int32_t height, int32
     return plan;
 }
 
-// Tints piece k into `out` (room for kPieceBytes + 3) and returns its size.
-size_t TintPiece(const PiecePlan& plan, size_t k, uint8_t* out)
+// Where piece k's source bytes start among the rows, how many bytes it is,
+// padding included, and for a part of a cut row, its pixels. The rows are
+// contiguous, so the pieces are too.
+struct Piece {
+    size_t start;
+    size_t bytes;
+    size_t pixels;
+};
+
+Piece PieceAt(const PiecePlan& plan, size_t k)
 {
     if (plan.rowsPerPiece != 0) {
-        size_t first = k * plan.rowsPerPiece;
-        size_t rows = plan.rowsPerPiece;
-        if (first + rows > static_cast<size_t>(plan.height))
-            rows = static_cast<size_t>(plan.height) - first;
-        TintRows(plan.source + first * plan.stride, out, plan.width, static_cast<int32_t>(rows),
+        const size_t first = k * plan.rowsPerPiece;
+        const size_t rows = std::min(plan.rowsPerPiece, static_cast<size_t>(plan.height) - first);
+        return {first * plan.stride, rows * plan.stride, 0};
+    }
+    const size_t row = k / plan.piecesPerRow, firstPixel = (k % plan.piecesPerRow) * plan.partPixels;
+    const size_t n = std::min<size_t>(plan.partPixels, static_cast<size_t>(plan.width) - firstPixel);
+    const size_t pad = firstPixel + n == static_cast<size_t>(plan.width) ? plan.stride - plan.pixelBytes : 0;
+    return {row * plan.stride + 3 * firstPixel, 3 * n + pad, n};
+}
+
+// Tints piece k into `out` (room for kPieceBytes + 3) and returns its size.
+// With no source in the plan, `out` holds the piece's source bytes already
+// and is tinted in place.
+size_t TintPiece(const PiecePlan& plan, size_t k, uint8_t* out)
+{
+    const Piece piece = PieceAt(plan, k);
+    const uint8_t* from = plan.source != nullptr ? plan.source + piece.start : out;
+    if (plan.rowsPerPiece != 0) {
+        TintRows(from, out, plan.width, static_cast<int32_t>(piece.bytes / plan.stride),
                  static_cast<int32_t>(plan.stride), plan.tables);
-        return rows * plan.stride;
+        return piece.bytes;
     }
-    size_t row = k / plan.piecesPerRow;
-    size_t firstPixel = (k % plan.piecesPerRow) * plan.partPixels;
-    uint32_t n = plan.partPixels;
-    if (firstPixel + n > static_cast<size_t>(plan.width))
-        n = static_cast<uint32_t>(plan.width - firstPixel);
-    TintPixels(plan.source + row * plan.stride + 3 * firstPixel, out, n, plan.tables);
-    size_t bytes = 3 * static_cast<size_t>(n);
-    if (firstPixel + n == static_cast<size_t>(plan.width)) {
-        size_t pad = plan.stride - plan.pixelBytes;
-        memset(out + bytes, 0, pad);
-        bytes += pad;
-    }
-    return bytes;
+    TintPixels(from, out, static_cast<uint32_t>(piece.pixels), plan.tables);
+    memset(out + 3 * piece.pixels, 0, piece.bytes - 3 * piece.pixels);  // a row's last part ends with its padding
+    return piece.bytes;
 }
 
 // Pieces in a ring, tinted ahead by one thread per core but one (the
-// writer's) while this thread writes them in order. The hand-over uses a
+// writer's) while this thread writes them in order; rows read from a file
+// are read into their slots by the writer too, ahead of the tint. The
+// hand-over uses a
 // slim lock and a condition variable, which Wine serves in the process
 // itself: with semaphores every hand-over was a round trip to the wine
 // server, and the export measured slower than with no second thread at all.
@@ -103,6 +118,7 @@ struct Pipeline {
     SRWLOCK lock;
     CONDITION_VARIABLE changed;
     size_t written = 0;            // pieces written so far
+    size_t read = 0;               // pieces in their slots untinted; all of them for rows in memory
     bool stop = false;             // the writer has failed and left
 };
 
@@ -117,7 +133,7 @@ DWORD WINAPI TintAhead(void* parameter)
     Pipeline& p = *t.p;
     for (size_t k = t.first; k < p.plan->pieceCount; k += p.threads) {
         AcquireSRWLockExclusive(&p.lock);
-        while (k >= p.written + p.ring && !p.stop)
+        while ((k >= p.written + p.ring || k >= p.read) && !p.stop)
             SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
         const bool stop = p.stop;
         ReleaseSRWLockExclusive(&p.lock);
@@ -151,13 +167,31 @@ struct TintersJoined {
     }
 };
 
-}  // namespace
-
-void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                     const TintParameters& parameters, uint32_t cores)
+// The thread's block of pieces, at least `bytes` long. Left uninitialised:
+// every byte written out is tinted or padding first. Kept for the thread's
+// next export, whose pages are then mapped. A plain block: storage of a
+// thread may hold nothing with a destructor here, since this toolchain frees
+// it before such destructors run.
+uint8_t* PieceBlock(size_t bytes)
 {
-    PiecePlan plan = PlanPieces(source, width, height, stride);
-    BuildTintTables(parameters, plan.tables);
+    static thread_local uint8_t* block;
+    static thread_local size_t size;
+    if (size < bytes) {
+        free(block);
+        size = 0;
+        block = static_cast<uint8_t*>(malloc(bytes));
+        if (block == nullptr)
+            EndWithSentence(kErrorOutOfMemory, "duotint could not get the memory to write the picture; close other "
+                                               "programs and try again.");
+        size = bytes;
+    }
+    return block;
+}
+
+// Writes the plan's pieces to `file`, tinted; their source bytes come from
+// `rows` when the plan has no source.
+void WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, uint32_t cores)
+{
     if (cores == 0) {
         SYSTEM_INFO system;
         GetSystemInfo(&system);
@@ -167,22 +201,9 @@ void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int
     p.plan = &plan;
     p.threads = cores - 1;
     p.ring = 2 * (p.threads > 0 ? p.threads : 1);
-    // Left uninitialised: every byte written out is tinted or padding first.
-    // Kept for the thread's next export, whose pages are then mapped. A plain
-    // block: storage of a thread may hold nothing with a destructor here,
-    // since this toolchain frees it before such destructors run.
+    p.read = rows != nullptr ? 0 : plan.pieceCount;
     const size_t slotBytes = static_cast<size_t>(kPieceBytes) + 4;
-    static thread_local uint8_t* pieces;
-    static thread_local size_t piecesSize;
-    if (piecesSize < p.ring * slotBytes) {
-        free(pieces);
-        piecesSize = 0;
-        pieces = static_cast<uint8_t*>(malloc(p.ring * slotBytes));
-        if (pieces == nullptr)
-            EndWithSentence(kErrorOutOfMemory,
-                            "duotint could not get the memory to write the picture; close other programs and try again.");
-        piecesSize = p.ring * slotBytes;
-    }
+    uint8_t* pieces = PieceBlock(p.ring * slotBytes);
     for (size_t i = 0; i < p.ring; ++i)
         p.slot.push_back(pieces + i * slotBytes);
     p.size.assign(p.ring, 0);
@@ -213,13 +234,26 @@ void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int
 
     for (size_t k = 0; k < plan.pieceCount; ++k) {
         const size_t at = k % p.ring;
-        if (ahead) {
+        if (!ahead) {
+            if (rows != nullptr) {
+                ReadBytes(*rows, p.slot[at], static_cast<uint32_t>(PieceAt(plan, k).bytes));
+                CheckIo();
+            }
+            p.size[at] = TintPiece(plan, k, p.slot[at]);
+        } else {
+            // Every free slot gets its piece's rows before this one is awaited.
+            for (size_t j = p.read; j < plan.pieceCount && j < p.written + p.ring; j = p.read) {
+                ReadBytes(*rows, p.slot[j % p.ring], static_cast<uint32_t>(PieceAt(plan, j).bytes));
+                CheckIo();
+                AcquireSRWLockExclusive(&p.lock);
+                p.read = j + 1;
+                ReleaseSRWLockExclusive(&p.lock);
+                WakeAllConditionVariable(&p.changed);
+            }
             AcquireSRWLockExclusive(&p.lock);
             while (p.holds[at] != k)
                 SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
             ReleaseSRWLockExclusive(&p.lock);
-        } else {
-            p.size[at] = TintPiece(plan, k, p.slot[at]);
         }
         WriteBytes(file, p.slot[at], static_cast<uint32_t>(p.size[at]));
         CheckIo();
@@ -228,4 +262,22 @@ void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int
         ReleaseSRWLockExclusive(&p.lock);
         WakeAllConditionVariable(&p.changed);
     }
+}
+
+}  // namespace
+
+void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                     const TintParameters& parameters, uint32_t cores)
+{
+    PiecePlan plan = PlanPieces(source, width, height, stride);
+    BuildTintTables(parameters, plan.tables);
+    WritePieces(file, plan, nullptr, cores);
+}
+
+void WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, int32_t width, int32_t height, int32_t stride,
+                         const TintParameters& parameters, uint32_t cores)
+{
+    PiecePlan plan = PlanPieces(nullptr, width, height, stride);
+    BuildTintTables(parameters, plan.tables);
+    WritePieces(file, plan, &rows, cores);
 }

@@ -14,3 +14,10 @@
 // writes; with one, each piece is tinted just before it is written.
 void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
                      const TintParameters& parameters, uint32_t cores = 0);
+
+// As WriteTintedRows, with the rows read from `rows`, a file open for
+// reading at the first of them: this thread reads each piece into the ring,
+// where it is tinted in place, and writes it; no copy of the whole picture
+// is ever held.
+void WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, int32_t width, int32_t height, int32_t stride,
+                         const TintParameters& parameters, uint32_t cores = 0);

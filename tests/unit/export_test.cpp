@@ -78,6 +78,20 @@ TEST_F(ExportTest, DefaultTintWritesTheSourceBehindANewHeader)
         EXPECT_EQ(Read32(file, 22), static_cast<uint32_t>(s.h));
         EXPECT_EQ(source.bytes, before) << "the export changed sourceImage";
         EXPECT_EQ(folder.Files(), std::vector<std::string>{"pic-.bmp"});
+
+        // The same rows read from their file a piece at a time, as
+        // duotint-cli writes a BMP: the same export.
+        std::vector<uint8_t> picture = PictureHeader(s.w, s.h);
+        picture.insert(picture.end(), source.bytes.begin(), source.bytes.end());
+        ResetProgram();
+        SetEditingDefaults();
+        TypeName("pic", picture);
+        static FileRecord rows;
+        ReadImageHeader();
+        OpenPixelRows(rows);
+        ExportImage(&rows);
+        CloseFile(rows);
+        EXPECT_EQ(ReadWholeFile("pic-.bmp"), file);
     }
 }
 
