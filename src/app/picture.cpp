@@ -232,7 +232,7 @@ void ReadImageHeader()
         Refuse("%s", sentence);
     }
 
-    const DecodeRequest request = {path.c_str(), probe.orientation, probe.width, probe.height};
+    const DecodeRequest request = {path.c_str(), probe.orientation, probe.width, probe.height, probe.firstFrameEnd};
     DecodeOutcome outcome = decoder.Open(request);
     if (outcome == DecodeOutcome::decoded && !PixelsFitInMemory(decoder.Width(), decoder.Height()))
         outcome = DecodeOutcome::tooLarge;

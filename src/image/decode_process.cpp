@@ -23,6 +23,7 @@ struct DecoderControl {
     int32_t orientation;
     int32_t stride;
     uint64_t pixelSection;  // the section's handle in the child; 0: no pixels wanted
+    uint64_t firstBytes;    // of the file, for the decoder; 0: all of them
     wchar_t path[kLongPathCapacity];
     // The child's answer, and its progress while it fills the pixels.
     volatile int64_t rowsDone;
@@ -174,6 +175,7 @@ DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
     budget_ = BudgetFor(request.declaredWidth, request.declaredHeight);
     startTick_ = GetTickCount();
     record_->orientation = request.orientation;
+    record_->firstBytes = request.firstBytes;
     wcsncpy(record_->path, request.path, kLongPathCapacity - 1);
     SetEvent(go_);
     DecodeOutcome outcome = Await();
@@ -295,7 +297,7 @@ int RunDecoderChild(const wchar_t* commandLine)
     WaitForSingleObject(go, INFINITE);
     InjectTestFault();
     DecodedPicture picture;
-    if (!picture.Open(record->path, record->orientation)) {
+    if (!picture.Open(record->path, record->orientation, record->firstBytes)) {
         answer(DecodeOutcome::cannotDecode);
         return 0;
     }

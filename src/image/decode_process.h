@@ -37,6 +37,9 @@ struct DecodeRequest {
     // budgets grow with it.
     int64_t declaredWidth;
     int64_t declaredHeight;
+    // How much of the file the decoder is handed (a GIF's first frame); 0:
+    // the whole file.
+    uint64_t firstBytes;
 };
 
 // The budgets for a picture of the given declared size (0 x 0: unknown).

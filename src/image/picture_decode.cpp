@@ -80,7 +80,22 @@ bool PrepareDecoders() { return Factory() != nullptr; }
 
 bool OrientationSwapsAxes(int orientation) { return orientation >= 5 && orientation <= 8; }
 
-bool DecodedPicture::Open(const wchar_t* path, int orientation)
+bool DecodedPicture::ReadFirstBytes(const wchar_t* path, uint64_t count)
+{
+    if (count > 0x7FFFFFFE)
+        return false;
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    firstBytes_.resize(count + 1);
+    DWORD got = 0;
+    const bool whole = ReadFile(file, firstBytes_.data(), static_cast<DWORD>(count), &got, nullptr) && got == count;
+    CloseHandle(file);
+    firstBytes_[count] = 0x3B;  // GIF's trailer
+    return whole;
+}
+
+bool DecodedPicture::Open(const wchar_t* path, int orientation, uint64_t firstBytes)
 {
     Close();
     IWICImagingFactory* factory = Factory();
@@ -88,9 +103,15 @@ bool DecodedPicture::Open(const wchar_t* path, int orientation)
         return false;
     UINT w = 0, h = 0;
     WICPixelFormatGUID format;
-    if (FAILED(factory->CreateDecoderFromFilename(path, nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
-                                                  &decoder_)) ||
-        FAILED(decoder_->GetFrame(0, &frame_)) || FAILED(frame_->GetSize(&w, &h)) || w == 0 || h == 0 ||
+    const bool decoderMade =
+        firstBytes == 0 ? SUCCEEDED(factory->CreateDecoderFromFilename(path, nullptr, GENERIC_READ,
+                                                                       WICDecodeMetadataCacheOnDemand, &decoder_))
+                        : ReadFirstBytes(path, firstBytes) && SUCCEEDED(factory->CreateStream(&stream_)) &&
+                              SUCCEEDED(stream_->InitializeFromMemory(firstBytes_.data(),
+                                                                      static_cast<DWORD>(firstBytes_.size()))) &&
+                              SUCCEEDED(factory->CreateDecoderFromStream(stream_, nullptr,
+                                                                         WICDecodeMetadataCacheOnDemand, &decoder_));
+    if (!decoderMade || FAILED(decoder_->GetFrame(0, &frame_)) || FAILED(frame_->GetSize(&w, &h)) || w == 0 || h == 0 ||
         FAILED(frame_->GetPixelFormat(&format)) || FAILED(factory->CreateFormatConverter(&converter_))) {
         Close();
         return false;
@@ -180,6 +201,8 @@ void DecodedPicture::Close()
     Release(converter_);
     Release(frame_);
     Release(decoder_);
+    Release(stream_);
+    firstBytes_.clear();
     hasAlpha_ = false;
     straight_ = false;
     orientation_ = 1;

@@ -324,7 +324,15 @@ ProbeResult ProbeGif(const uint8_t* bytes, size_t size)
             const int64_t height = bottom > screenHeight ? bottom : screenHeight;
             if (width == 0 || height == 0)
                 return Damaged(gif, kZeroSize);
-            return Fine(gif, width, height);
+            ProbeResult result = Fine(gif, width, height);
+            // The code size, then the data's sub-blocks, until a length of 0.
+            for (at += 1; at < size; at += 1 + bytes[at]) {
+                if (bytes[at] == 0) {
+                    result.firstFrameEnd = at + 1;
+                    break;
+                }
+            }
+            return result;
         }
         if (block != 0x21)
             return Damaged(gif, "it has a block of no kind GIF has");

@@ -32,6 +32,10 @@ struct ProbeResult {
     // TIFF", "a 12-bit JPEG", "a BMP with JPEG compression").
     // damaged: why, as a clause ("a chunk runs past the end of the file").
     const char* what = "";
+    // A GIF's: the length of the file up to the end of its first frame's
+    // data, when the frame can be walked; 0 otherwise. The platform decodes
+    // every frame of a GIF, so its decoder is handed only these bytes.
+    uint64_t firstFrameEnd = 0;
 };
 
 ProbeResult ProbeContainer(const uint8_t* bytes, size_t size);

@@ -147,6 +147,7 @@ TEST(OpenPicture, PngVariantsGifAndTiffOpen)
         {"grey.png", 7, 2, [](int32_t x, int32_t y, int out[3]) { out[0] = out[1] = out[2] = (x * 37 + y * 101) % 256; }},
         {"palette.png", 3, 3, PalettePixel},
         {"palette.gif", 3, 3, PalettePixel},
+        {"frames.gif", 3, 3, PalettePixel},  // a second frame the platform could never decode
         {"rgb.tif", 5, 3, ColourPixel},
     };
     for (const auto& c : kCases) {

@@ -44,11 +44,15 @@ def make_pictures():
         palette=[(250, 10, 20), (30, 240, 50), (60, 70, 230), (200, 190, 0)])
     make_gif('palette.gif', 3, 3, [[(x + y) % 4 for x in range(3)] for y in range(3)],
              [(250, 10, 20), (30, 240, 50), (60, 70, 230), (200, 190, 0)])
+    # The same, then a frame of 65535 x 65535 whose pixels never come: only the first frame is shown.
+    make_gif('frames.gif', 3, 3, [[(x + y) % 4 for x in range(3)] for y in range(3)],
+             [(250, 10, 20), (30, 240, 50), (60, 70, 230), (200, 190, 0)],
+             more=b',' + struct.pack('<HHHHB', 0, 0, 65535, 65535, 0) + b'\x02\x01\x04\0')
     make_tiff('rgb.tif', 5, 3, [[c for x in range(5) for c in colour_pixel(x, y)] for y in range(3)])
     make_turned_jpeg()
 
 
-def make_gif(path, width, height, rows, palette):
+def make_gif(path, width, height, rows, palette, more=b''):
     """One frame of 2-bit colour indices. The LZW stream sends a clear code before every two pixels, so the code width stays 3 bits."""
     pixels = [p for r in rows for p in r]
     codes = []
@@ -60,7 +64,7 @@ def make_gif(path, width, height, rows, palette):
     data = bytes(int(bits[i:i + 8][::-1], 2) for i in range(0, len(bits), 8))
     out = b'GIF89a' + struct.pack('<HHBBB', width, height, 0xF1, 0, 0)
     out += bytes(c for rgb in palette for c in rgb)
-    out += b',' + struct.pack('<HHHHB', 0, 0, width, height, 0) + b'\x02' + bytes([len(data)]) + data + b'\0;'
+    out += b',' + struct.pack('<HHHHB', 0, 0, width, height, 0) + b'\x02' + bytes([len(data)]) + data + b'\0' + more + b';'
     open(os.path.join(HERE, path), 'wb').write(out)
 
 
