@@ -230,44 +230,17 @@ TEST(ExportFailureChild, Run)
     ExportThreeByTwo(100);
 }
 
-struct ChildResult {
-    DWORD exitCode = 0xFFFFFFFF;
-    std::string output;
-};
-
-ChildResult RunExportChild(const std::string& folder)
+// This test program again, running only ExportFailureChild.Run in `folder`.
+support::ConsoleRun RunExportChild(const std::string& folder)
 {
-    ChildResult result;
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string logName = folder + ".log";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE log = CreateFileA(logName.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = log;
-    startup.hStdError = log;
-    std::string command = std::string("\"") + exe + "\" --gtest_filter=ExportFailureChild.Run";
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
     SetEnvironmentVariableA(kChildFolderVariable, folder.c_str());
-    PROCESS_INFORMATION child{};
-    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
+    support::ConsoleRun run = support::RunConsole(
+        L"\"" + std::wstring(exe) + L"\" --gtest_filter=ExportFailureChild.Run", folder, 120000);
     SetEnvironmentVariableA(kChildFolderVariable, nullptr);
-    CloseHandle(log);
-    if (started) {
-        if (WaitForSingleObject(child.hProcess, 120000) == WAIT_OBJECT_0)
-            GetExitCodeProcess(child.hProcess, &result.exitCode);
-        else
-            TerminateProcess(child.hProcess, 999);
-        CloseHandle(child.hProcess);
-        CloseHandle(child.hThread);
-    }
-    std::vector<uint8_t> text = ReadWholeFile(logName);
-    result.output.assign(text.begin(), text.end());
-    DeleteFileA(logName.c_str());
-    return result;
+    run.out += run.err;
+    return run;
 }
 
 TEST(ExportFailure, LeavesTheEarlierExportAndNoTemporaryFile)
@@ -290,12 +263,12 @@ TEST(ExportFailure, LeavesTheEarlierExportAndNoTemporaryFile)
             ASSERT_TRUE(SetFileAttributesA("out-.bmp", FILE_ATTRIBUTE_READONLY));
         else
             held = CreateFileA("out-.bmp", GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        ChildResult child = RunExportChild(folder.Path());
+        const support::ConsoleRun child = RunExportChild(folder.Path());
         if (held != INVALID_HANDLE_VALUE)
             CloseHandle(held);
 
-        EXPECT_EQ(child.exitCode, 5u) << child.output;
-        EXPECT_NE(child.output.find("[Error box] Runtime error 5 at 0x"), std::string::npos) << child.output;
+        EXPECT_EQ(child.exitCode, 5u) << child.out;
+        EXPECT_NE(child.out.find("[Error box] Runtime error 5 at 0x"), std::string::npos) << child.out;
         EXPECT_EQ(ReadWholeFile("out-.bmp"), earlier);
         EXPECT_EQ(folder.Files(), std::vector<std::string>{"out-.bmp"});
     }
