@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -103,6 +104,11 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     } catch (const PictureEnded& end) {
         outcome.code = end.code != 0 ? end.code : 1;
         outcome.sentence = SentenceOf(lastBox);
+    } catch (const std::bad_alloc&) {
+        // A PNG or JPEG is encoded whole in memory before its file is opened.
+        outcome.code = kErrorOutOfMemory;
+        outcome.sentence = "duotint-cli could not get the memory for " + picture.inputName +
+                           "; close other programs or use fewer --jobs, and try again.";
     }
     for (FileRecord* file : {&state.imageFile, &pictureRows})
         if (file->isOpen) {

@@ -4,18 +4,18 @@
 // Threads on the other cores tint the next pieces while this one writes the
 // previous ones, so the tint's time hides behind the writes. The ring of
 // pieces is the only buffer besides the source: no full-size copy of the
-// picture exists, and the source itself is only read. Writes stay on the
-// calling thread, where a failure ends the program through CheckIo; the
-// tinting threads only read the source and fill the pieces they are handed.
+// picture exists, and the source itself is only read; rows still in their
+// file are read into the ring instead. Reads and writes stay on the calling
+// thread, where a failure ends the program through CheckIo; the tinting
+// threads only read the source and fill the pieces they are handed.
 #include "image/export.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "support/error.h"
@@ -97,17 +97,18 @@ size_t TintPiece(const PiecePlan& plan, size_t k, uint8_t* out)
         return piece.bytes;
     }
     TintPixels(from, out, static_cast<uint32_t>(piece.pixels), plan.tables);
-    memset(out + 3 * piece.pixels, 0, piece.bytes - 3 * piece.pixels);  // a row's last part ends with its padding
+    // A row's last part ends with its padding.
+    memset(out + 3 * piece.pixels, 0, piece.bytes - 3 * piece.pixels);
     return piece.bytes;
 }
 
 // Pieces in a ring, tinted ahead by one thread per core but one (the
-// writer's) while this thread writes them in order; rows read from a file
-// are read into their slots by the writer too, ahead of the tint. The
-// hand-over uses a
-// slim lock and a condition variable, which Wine serves in the process
-// itself: with semaphores every hand-over was a round trip to the wine
-// server, and the export measured slower than with no second thread at all.
+// writer's) while this thread writes them in order; rows from a file are
+// read into their slots by the writer too, ahead of the tint. The hand-over
+// uses a slim lock and a condition variable, which Wine serves in the
+// process itself: with semaphores every hand-over was a round trip to the
+// wine server, and the export measured slower than with no second thread at
+// all.
 struct Pipeline {
     const PiecePlan* plan;
     size_t threads;
