@@ -4,9 +4,11 @@
 #include "cli/cli.h"
 #include "support/error.h"
 
-int main()
+// The wide entry point: the runtime splits the command line, so the program
+// needs no shell functions (and the window system they bring) to start.
+int wmain(int count, wchar_t** arguments)
 {
     // The tint's extended precision, as in the editor.
     StartRuntimeSupport();
-    return RunCli();
+    return RunCli(count, arguments);
 }

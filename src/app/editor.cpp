@@ -10,10 +10,10 @@
 
 #include <vector>
 
-#include "app/export_image.h"
 #include "app/input_rules.h"
 #include "app/numeric_entry.h"
 #include "app/preview.h"
+#include "app/message_loop.h"
 #include "app/program_state.h"
 #include "app/program_windows.h"
 #include "support/error.h"

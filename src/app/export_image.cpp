@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "app/picture.h"
-#include "app/preview.h"
 #include "app/program_state.h"
 #include "image/bmp.h"
 #include "image/encode.h"
@@ -77,14 +76,4 @@ void ExportImage(FileRecord* rows)
                         CurrentTintParameters(), state.exportCores);
     CloseFile(state.imageFile);
     CheckIo();
-}
-
-void ExportAndEnd()
-{
-    // The window goes before the file is written, and with it the preview,
-    // whose memory the export's pieces can then use.
-    DestroyWindow(state.editorWindow);
-    ReleasePreview();
-    ExportImage();
-    Terminate();
 }

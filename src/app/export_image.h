@@ -9,6 +9,3 @@
 // OpenPixelRows), a BMP export reads the rows from it rather than from
 // sourceImage, which need not be loaded at all.
 void ExportImage(FileRecord* rows = nullptr);
-// The export ending: the editor window goes, the export is written, and the
-// program ends.
-[[noreturn]] void ExportAndEnd();

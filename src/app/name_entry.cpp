@@ -3,6 +3,7 @@
 #include "app/name_entry.h"
 
 #include "app/input_rules.h"
+#include "app/message_loop.h"
 #include "app/program_state.h"
 #include "app/program_windows.h"
 #include "support/error.h"

@@ -10,7 +10,7 @@
 
 #include <windows.h>
 
-#include "app/export_image.h"
+#include "app/message_loop.h"
 #include "app/program_state.h"
 #include "app/program_windows.h"
 #include "support/error.h"

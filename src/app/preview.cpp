@@ -11,26 +11,6 @@
 #include "image/bmp.h"
 #include "image/downsample.h"
 
-TintParameters CurrentTintParameters()
-{
-    TintParameters p;
-    memcpy(p.tintA, state.tintA, sizeof p.tintA);
-    memcpy(p.tintB, state.tintB, sizeof p.tintB);
-    p.dispA = state.dispA;
-    p.dispB = state.dispB;
-    p.distr = state.distr;
-    return p;
-}
-
-void SetTintParameters(const TintParameters& p)
-{
-    memcpy(state.tintA, p.tintA, sizeof state.tintA);
-    memcpy(state.tintB, p.tintB, sizeof state.tintB);
-    state.dispA = p.dispA;
-    state.dispB = p.dispB;
-    state.distr = p.distr;
-}
-
 void DownsamplePreview()
 {
     RowLayout layout = RowStride(state.previewWidth);

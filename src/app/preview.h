@@ -8,11 +8,6 @@
 
 #include "image/tint.h"
 
-// The parameters as the program state holds them now.
-TintParameters CurrentTintParameters();
-// The nine values into the state, as the editor holds them.
-void SetTintParameters(const TintParameters& p);
-
 // Builds previewSource by sampling sourceImage, and previewImage as its
 // first, untinted copy.
 void DownsamplePreview();

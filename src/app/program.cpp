@@ -7,6 +7,7 @@
 #include "app/name_entry.h"
 #include "app/picture.h"
 #include "app/preview.h"
+#include "app/message_loop.h"
 #include "app/program_state.h"
 #include "app/program_windows.h"
 

@@ -1,8 +1,9 @@
-// The program state, the panel's rows over it, and the one fetch every
-// message loop fills it with.
+// The program state, the panel's rows over it, and its nine parameters as
+// one look. Nothing here calls the window system: duotint-cli, whose
+// workers hold a program state each, carries none of it.
 #include "app/program_state.h"
 
-#include "support/error.h"
+#include <cstring>
 
 thread_local ProgramState state;
 
@@ -21,13 +22,22 @@ const PanelRow kPanelRows[kPanelRowCount] = {
     {215, &state.dispB, "disp", 22, 215},
 };
 
-void FetchMessage()
+TintParameters CurrentTintParameters()
 {
-    // 0 is WM_QUIT and -1 a failed fetch: either way nothing more will come.
-    if (GetMessageA(&state.msg, nullptr, 0, 0) <= 0)
-        Terminate();
-    // Messages sent while GetMessageA waited are recorded too; only what the
-    // dispatched message itself leaves counts.
-    state.recorded = 0;
-    DispatchMessageA(&state.msg);
+    TintParameters p;
+    memcpy(p.tintA, state.tintA, sizeof p.tintA);
+    memcpy(p.tintB, state.tintB, sizeof p.tintB);
+    p.dispA = state.dispA;
+    p.dispB = state.dispB;
+    p.distr = state.distr;
+    return p;
+}
+
+void SetTintParameters(const TintParameters& p)
+{
+    memcpy(state.tintA, p.tintA, sizeof state.tintA);
+    memcpy(state.tintB, p.tintB, sizeof state.tintB);
+    state.dispA = p.dispA;
+    state.dispB = p.dispB;
+    state.distr = p.distr;
 }

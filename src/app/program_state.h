@@ -118,7 +118,7 @@ extern thread_local ProgramState state;
 // the drawing, the wheel and numeric entry go by.
 extern const PanelRow kPanelRows[kPanelRowCount];
 
-// GetMessageA into state.msg and DispatchMessageA of it. WM_QUIT or a failed
-// fetch ends the program normally. `recorded` tells afterwards whether a
-// recording window procedure received the message.
-void FetchMessage();
+// The parameters as the program state holds them now.
+TintParameters CurrentTintParameters();
+// The nine values into the state, as the editor holds them.
+void SetTintParameters(const TintParameters& p);

@@ -1,9 +1,6 @@
 // duotint-cli's sequence: arguments, plan, refusals, run.
 #include "cli/cli.h"
 
-#include <windows.h>
-#include <shellapi.h>
-
 #include <cstdio>
 
 #include "cli/options.h"
@@ -13,22 +10,19 @@
 
 namespace {
 
-std::vector<std::string> Arguments()
+std::vector<std::string> Arguments(int count, wchar_t* const* wide)
 {
     std::vector<std::string> arguments;
-    int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    for (int i = 1; wide != nullptr && i < count; ++i)
+    for (int i = 1; i < count; ++i)
         arguments.push_back(Utf8Of(wide[i]));
-    LocalFree(wide);
     return arguments;
 }
 
 }  // namespace
 
-int RunCli()
+int RunCli(int count, wchar_t* const* arguments)
 {
-    const CliCommand command = ParseCliArguments(Arguments());
+    const CliCommand command = ParseCliArguments(Arguments(count, arguments));
     Reporter reporter(command.options.quiet);
     switch (command.request) {
     case CliRequest::help:

@@ -25,6 +25,17 @@ std::wstring Joined(const std::wstring& folder, const std::wstring& name)
     return EndsWithSeparator(folder) ? folder + name : folder + L"\\" + name;
 }
 
+// Upper or lower case as the file system's names have it, whatever the
+// user's language (and without the window system's case functions).
+std::wstring Cased(const std::wstring& text, DWORD how)
+{
+    std::wstring cased(text.size(), L'\0');
+    if (!text.empty())
+        LCMapStringEx(LOCALE_NAME_INVARIANT, how, text.data(), static_cast<int>(text.size()), &cased[0],
+                      static_cast<int>(cased.size()), nullptr, nullptr, 0);
+    return cased;
+}
+
 // Full paths compared as the file system compares them: in any case, and
 // without the long form's prefix.
 std::wstring PathKey(const std::wstring& path)
@@ -34,8 +45,7 @@ std::wstring PathKey(const std::wstring& path)
         key = L"\\\\" + key.substr(8);
     else if (key.compare(0, 4, L"\\\\?\\") == 0)
         key = key.substr(4);
-    CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
-    return key;
+    return Cased(key, LCMAP_UPPERCASE);
 }
 
 bool IsPictureName(std::wstring_view name)
@@ -76,7 +86,7 @@ std::vector<std::wstring> PicturesIn(const std::wstring& folder)
     // this one: "cat-.bmp" is left out where "cat.png" stands too, so that a
     // folder can be run again. A picture whose name merely ends in "-" stays.
     auto stemOf = [](std::wstring name) {
-        CharLowerW(&name[0]);
+        name = Cased(name, LCMAP_LOWERCASE);
         const size_t dot = name.rfind(L'.');
         return dot == std::wstring::npos ? name : name.substr(0, dot);
     };

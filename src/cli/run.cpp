@@ -28,7 +28,6 @@
 
 #include "app/export_image.h"
 #include "app/picture.h"
-#include "app/preview.h"
 #include "app/program_state.h"
 #include "image/bmp.h"
 #include "support/error.h"

@@ -1,6 +1,14 @@
 // The platform's component objects, as the decoders and encoders hold them.
 #pragma once
 
+struct IWICImagingFactory;
+
+// A new imaging factory in this thread's apartment, or null. The component
+// library is loaded at the first call: a program that never decodes or
+// encodes through the platform (duotint-cli writing BMPs) does not load it,
+// nor the window system it brings, as it starts.
+IWICImagingFactory* CreateImagingFactory();
+
 // Lets go of an interface, if held, and forgets it.
 template <typename T>
 void Release(T*& p)

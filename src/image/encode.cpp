@@ -22,8 +22,7 @@ bool SetQuality(IPropertyBag2* options, int quality)
 {
     PROPBAG2 name = {};
     name.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
-    VARIANT value;
-    VariantInit(&value);
+    VARIANT value = {};  // VT_EMPTY, as VariantInit leaves it
     value.vt = VT_R4;
     value.fltVal = static_cast<float>(quality) / 100.0f;
     return SUCCEEDED(options->Write(1, &name, &value));
@@ -128,17 +127,14 @@ private:
 bool EncodeTinted(const uint8_t* source, int32_t width, int32_t height, int32_t stride,
                   const TintParameters& parameters, EncodedKind kind, int quality, std::vector<uint8_t>& bytes)
 {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    IWICImagingFactory* factory = nullptr;
+    IWICImagingFactory* factory = CreateImagingFactory();
     BytesStream stream(bytes);
     IWICBitmapEncoder* encoder = nullptr;
     IWICBitmapFrameEncode* frame = nullptr;
     IPropertyBag2* options = nullptr;
     WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
     const GUID& container = kind == EncodedKind::png ? GUID_ContainerFormatPng : GUID_ContainerFormatJpeg;
-    bool ok = SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                         IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))) &&
-              SUCCEEDED(factory->CreateEncoder(container, nullptr, &encoder)) &&
+    bool ok = factory != nullptr && SUCCEEDED(factory->CreateEncoder(container, nullptr, &encoder)) &&
               SUCCEEDED(encoder->Initialize(&stream, WICBitmapEncoderNoCache)) &&
               SUCCEEDED(encoder->CreateNewFrame(&frame, &options)) &&
               (kind != EncodedKind::jpeg || SetQuality(options, quality)) && SUCCEEDED(frame->Initialize(options)) &&

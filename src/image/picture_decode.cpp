@@ -53,10 +53,7 @@ IWICImagingFactory* Factory()
     static bool tried;
     if (!tried) {
         tried = true;
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                    reinterpret_cast<void**>(&factory))))
-            factory = nullptr;
+        factory = CreateImagingFactory();
     }
     return factory;
 }

@@ -5,23 +5,29 @@
 #include <cstring>
 #include <cwchar>
 
+#include "support/library_function.h"
 
 thread_local RuntimeErrorState errorState;
 
 namespace {
 
 // Texts are UTF-8 (a command-line path may hold any character), so the box
-// is shown through the wide function.
+// is shown through the wide function, looked up when a box is shown: a
+// program that shows none (duotint-cli, the decoding process) never loads
+// the window system for it.
 void ShowWithMessageBox(const char* text, const char* caption)
 {
     wchar_t wideText[kErrorTextCapacity + 4 * MAX_PATH];
     wchar_t wideCaption[64];
-    if (MultiByteToWideChar(CP_UTF8, 0, text, -1, wideText, sizeof wideText / sizeof *wideText) == 0 ||
-        MultiByteToWideChar(CP_UTF8, 0, caption, -1, wideCaption, sizeof wideCaption / sizeof *wideCaption) == 0) {
-        MessageBoxA(nullptr, text, caption, MB_OK);
-        return;
-    }
-    MessageBoxW(nullptr, wideText, wideCaption, MB_OK);
+    auto wide = [](const char* from, wchar_t* to, int room) {
+        if (MultiByteToWideChar(CP_UTF8, 0, from, -1, to, room) == 0)
+            to[0] = L'\0';
+    };
+    wide(text, wideText, sizeof wideText / sizeof *wideText);
+    wide(caption, wideCaption, sizeof wideCaption / sizeof *wideCaption);
+    const auto box = LibraryFunction<int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT)>(L"user32.dll", "MessageBoxW");
+    if (box != nullptr)
+        box(nullptr, wideText, wideCaption, MB_OK);
 }
 
 // The executable's own code range: trace entries outside it (the platform's
