@@ -38,8 +38,8 @@ struct PictureEnded {
     uint16_t code;
 };
 
-// The text of the worker's last box (a thread's storage holds no string,
-// since this toolchain frees it before its destructor runs).
+// The text of the worker's last box: a plain block, as everything kept in a
+// thread's own storage is (see PieceBlock in image/export.cpp).
 thread_local char lastBox[kErrorTextCapacity + 1];
 void KeepBox(const char* text, const char*) { snprintf(lastBox, sizeof lastBox, "%s", text); }
 [[noreturn]] void ThrowEnd(uint16_t code) { throw PictureEnded{code}; }

@@ -52,8 +52,8 @@ DecodeBudget BudgetFor(int64_t width, int64_t height);
 class DecoderProcess {
 public:
     // No destructor: the program's one is kept in a thread's own storage,
-    // which may hold nothing with one. Its job ends the child, when nothing
-    // else has, as the program ends.
+    // which holds only plain objects (see PieceBlock in image/export.cpp).
+    // Its job ends the child, when nothing else has, as the program ends.
     DecoderProcess() = default;
     DecoderProcess(const DecoderProcess&) = delete;
     DecoderProcess& operator=(const DecoderProcess&) = delete;

@@ -119,7 +119,7 @@ struct Pipeline {
     SRWLOCK lock;
     CONDITION_VARIABLE changed;
     size_t written = 0;            // pieces written so far
-    size_t read = 0;               // pieces in their slots untinted; all of them for rows in memory
+    size_t read = 0;               // pieces read into their slots so far; all of them for rows in memory
     bool stop = false;             // the writer has failed and left
 };
 
@@ -170,9 +170,9 @@ struct TintersJoined {
 
 // The thread's block of pieces, at least `bytes` long. Left uninitialised:
 // every byte written out is tinted or padding first. Kept for the thread's
-// next export, whose pages are then mapped. A plain block: storage of a
-// thread may hold nothing with a destructor here, since this toolchain frees
-// it before such destructors run.
+// next export, whose pages are then mapped. A plain block: with objects
+// that have destructors in threads' own storage (this toolchain emulates
+// it), duotint-cli used freed memory as it ended.
 uint8_t* PieceBlock(size_t bytes)
 {
     static thread_local uint8_t* block;
