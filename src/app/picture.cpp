@@ -162,7 +162,10 @@ const char* BmpCompressionWords(const uint8_t* h)
         Refuse("%s", sentence);
     }
     case DecodeOutcome::noChild:
-        Refuse("duotint could not start duotint-decode.exe to read %s; it belongs beside duotint.exe.", name);
+        if (decoder.StartError() == ERROR_FILE_NOT_FOUND || decoder.StartError() == ERROR_PATH_NOT_FOUND)
+            Refuse("duotint could not start duotint-decode.exe to read %s; it belongs beside duotint.exe.", name);
+        Refuse("duotint could not start duotint-decode.exe to read %s: the system refused it (error %u).", name,
+               decoder.StartError());
     case DecodeOutcome::noMemory:
         decoder.Close();
         EndWithSentence(kErrorOutOfMemory,

@@ -121,6 +121,7 @@ void DecoderProcess::Start()
     if (process_ != nullptr)
         return;
     Close();
+    startError_ = 0;
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     control_ = CreateFileMappingW(INVALID_HANDLE_VALUE, &inherited, PAGE_READWRITE, 0, sizeof(DecoderControl),
                                   nullptr);
@@ -130,6 +131,7 @@ void DecoderProcess::Start()
     if (control_ != nullptr)
         record_ = static_cast<DecoderControl*>(MapViewOfFile(control_, FILE_MAP_WRITE, 0, 0, sizeof(DecoderControl)));
     if (record_ == nullptr || reported_ == nullptr || go_ == nullptr || job_ == nullptr) {
+        startError_ = GetLastError();
         Close();
         return;
     }
@@ -151,12 +153,22 @@ void DecoderProcess::Start()
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
     // It starts in the program's folder: the picture's path is absolute, and
-    // the current folder may be one Wine cannot start a process in.
-    if (!CreateProcessW(exe.c_str(), commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &child)) {
-        Close();
-        return;
+    // the current folder may be one Wine cannot start a process in. A start
+    // the system refuses for another reason than a missing file is tried
+    // again: under Wine a new process now and then fails as it sets itself
+    // up while the machine is busy (a CI run saw it once in some thousands).
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(exe.c_str(), commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                           folder.empty() ? nullptr : folder.c_str(), &startup, &child))
+            break;
+        startError_ = GetLastError();
+        if (attempt == 3 || startError_ == ERROR_FILE_NOT_FOUND || startError_ == ERROR_PATH_NOT_FOUND) {
+            Close();
+            return;
+        }
+        Sleep(100 * attempt);
     }
+    startError_ = 0;
     process_ = child.hProcess;
     // Should the job refuse it (a job of our own caller may), it still ends
     // when Close ends it.
@@ -205,8 +217,10 @@ DecodeOutcome DecoderProcess::CopyInto(int32_t stride, HANDLE& section, uint8_t*
         return DecodeOutcome::noMemory;
     }
     if (!DuplicateHandle(GetCurrentProcess(), section, process_, &childSection, FILE_MAP_WRITE, FALSE, 0)) {
+        // The child may have ended while it waited: that is a crash.
+        const bool ended = WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
         Close();
-        return DecodeOutcome::noChild;
+        return ended ? DecodeOutcome::crashed : DecodeOutcome::noMemory;
     }
     record_->stride = stride;
     record_->pixelSection = reinterpret_cast<uintptr_t>(childSection);

@@ -69,6 +69,8 @@ public:
     bool IsOpen() const { return process_ != nullptr && width_ != 0; }
     // What the budget was that the child passed, for the refusal's sentence.
     const DecodeBudget& Budget() const { return budget_; }
+    // Why the last start failed: the system's error code, 0 when it did not.
+    uint32_t StartError() const { return startError_; }
 
     // Makes a section of stride x Height() bytes, has the child fill it
     // (bottom-up rows, zero padding) and maps it here; the child ends.
@@ -88,6 +90,7 @@ private:
     struct DecoderControl* record_ = nullptr;
     DecodeBudget budget_ = {};
     uint32_t startTick_ = 0;
+    uint32_t startError_ = 0;
     int64_t width_ = 0;
     int64_t height_ = 0;
 };
