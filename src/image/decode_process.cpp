@@ -155,8 +155,8 @@ void DecoderProcess::Start()
     // It starts in the program's folder: the picture's path is absolute, and
     // the current folder may be one Wine cannot start a process in. A start
     // the system refuses for another reason than a missing file is tried
-    // again: under Wine a new process now and then fails as it sets itself
-    // up while the machine is busy (a CI run saw it once in some thousands).
+    // again: under Wine about one start in 3000 fails with an internal error
+    // (1359) when several programs start processes side by side.
     for (int attempt = 1;; ++attempt) {
         if (CreateProcessW(exe.c_str(), commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
                            folder.empty() ? nullptr : folder.c_str(), &startup, &child))
