@@ -97,7 +97,7 @@ public:
     {
         while (t_.touched[k] == 0)
             if (!TouchNextPiece(t_))
-                YieldProcessor();
+                SwitchToThread();  // the helper that claimed it may be waiting for this core
     }
 
 private:
