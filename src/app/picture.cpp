@@ -212,6 +212,15 @@ const char* BmpCompressionWords(const uint8_t* h)
     return "";
 }
 
+// The running program's file name: duotint.exe, or duotint-cli.exe.
+std::string ProgramFileName()
+{
+    char own[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, own, MAX_PATH);
+    const std::string path(own, n < MAX_PATH ? n : 0);
+    return path.substr(path.find_last_of("\\/") + 1);
+}
+
 // Why the decoding of a picture the probe let through came to nothing.
 [[noreturn]] void RefuseDecoded(DecodeOutcome outcome, ContainerKind kind)
 {
@@ -244,7 +253,8 @@ const char* BmpCompressionWords(const uint8_t* h)
     }
     case DecodeOutcome::noChild:
         if (decoder.StartError() == ERROR_FILE_NOT_FOUND || decoder.StartError() == ERROR_PATH_NOT_FOUND)
-            Refuse("duotint could not start duotint-decode.exe to read %s; it belongs beside duotint.exe.", name);
+            Refuse("duotint could not start duotint-decode.exe to read %s; it belongs beside %s.", name,
+                   ProgramFileName().c_str());
         Refuse("duotint could not start duotint-decode.exe to read %s: the system refused it (error %u).", name,
                decoder.StartError());
     case DecodeOutcome::noMemory:

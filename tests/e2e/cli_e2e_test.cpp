@@ -19,12 +19,13 @@ const Params kLookParams = {250, 120, 30, 45, 35, 20, 90, 240, 60};
 
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-std::wstring CliCommand(const std::wstring& arguments)
+std::string CliExe()
 {
-    std::string exe = DuotintExe();
-    exe = exe.substr(0, exe.find_last_of('\\') + 1) + "duotint-cli.exe";
-    return L"\"" + Wide(exe) + L"\" " + arguments;
+    const std::string exe = DuotintExe();
+    return exe.substr(0, exe.find_last_of('\\') + 1) + "duotint-cli.exe";
 }
+
+std::wstring CliCommand(const std::wstring& arguments) { return L"\"" + Wide(CliExe()) + L"\" " + arguments; }
 
 // The pixels of a PNG or JPEG as the platform decodes them, top row first,
 // blue, green, red.
@@ -103,6 +104,22 @@ TEST(Cli, MixedFolderWritesEachPictureAndEndsWithTheFirstFailure)
     EXPECT_EQ(ReadWholeFile(out.PathOf("a-.bmp")), ExpectedExport(7, 5, kLookParams, GradientPixel));
     EXPECT_NE(run.err.find("d.gif "), std::string::npos) << run.err;
     EXPECT_EQ(folder.Snapshot(), before) << "the pictures' folder changed";
+}
+
+// Without the decoding process beside it, a picture for the platform's
+// decoders is refused with a sentence that says where that belongs.
+TEST(Cli, MissingDecoderIsNamed)
+{
+    TempFolder folder;
+    ASSERT_TRUE(folder.CopyIn(CliExe(), "duotint-cli.exe"));
+    ASSERT_TRUE(folder.CopyIn(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\grey.png", "b.png"));
+    support::ConsoleRun run = support::RunConsole(
+        L"\"" + Wide(folder.PathOf("duotint-cli.exe")) + L"\" --tint " + kLook + L" b.png", folder.Path(), 20000);
+    EXPECT_EQ(run.exitCode, 13u) << run.err;
+    EXPECT_NE(run.err.find("duotint could not start duotint-decode.exe to read b.png; it belongs beside "
+                           "duotint-cli.exe."),
+              std::string::npos)
+        << run.err;
 }
 
 // Smooth in every channel, so that a JPEG of it is close.
