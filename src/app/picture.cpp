@@ -394,8 +394,8 @@ void LoadSourcePixels()
     // from the file layer's read-ahead.
     if (!state.topDown) {
         static_assert(uint64_t{kReadPiece} * kMostReadPieces > UINT32_MAX, "a piece for every 4 MiB of a buffer");
-        PageTouch touch = {state.sourcePixels, bytes, static_cast<LONG>((uint64_t{bytes} + kReadPiece - 1) / kReadPiece),
-                           0, {}};
+        const LONG pieces = static_cast<LONG>((uint64_t{bytes} + kReadPiece - 1) / kReadPiece);
+        PageTouch touch = {state.sourcePixels, bytes, pieces, 0, {}};
         PageTouchers touchers(touch, TouchHelpers());
         for (LONG k = 0; k < touch.pieces; ++k) {
             const uint32_t done = static_cast<uint32_t>(k) * kReadPiece;
