@@ -14,10 +14,12 @@
 #include "image/bmp.h"
 #include "image/bytes.h"
 #include "image/decode_process.h"
+#include "image/export.h"
 #include "image/probe.h"
 #include "support/error.h"
 #include "support/file_io.h"
 #include "support/picture_names.h"
+#include "support/utf8.h"
 
 namespace {
 
@@ -110,12 +112,7 @@ private:
 // export's share of the cores, less this thread.
 uint32_t TouchHelpers()
 {
-    uint32_t cores = state.exportCores;
-    if (cores == 0) {
-        SYSTEM_INFO system;
-        GetSystemInfo(&system);
-        cores = system.dwNumberOfProcessors;
-    }
+    const uint32_t cores = CoresToUse(state.exportCores);
     return cores > 1 ? cores - 1 : 0;
 }
 
@@ -215,10 +212,8 @@ const char* BmpCompressionWords(const uint8_t* h)
 // The running program's file name: duotint.exe, or duotint-cli.exe.
 std::string ProgramFileName()
 {
-    char own[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, own, MAX_PATH);
-    const std::string path(own, n < MAX_PATH ? n : 0);
-    return path.substr(path.find_last_of("\\/") + 1);
+    const std::wstring path = RunningProgramPath();
+    return Utf8Of(path.substr(path.find_last_of(L"\\/") + 1));
 }
 
 // Why the decoding of a picture the probe let through came to nothing.

@@ -77,9 +77,7 @@ uint64_t PrivateBytes(HANDLE process)
 // The folder of the running program, where the decoder stands too.
 std::wstring ProgramFolder()
 {
-    wchar_t own[kLongPathCapacity];
-    DWORD n = GetModuleFileNameW(nullptr, own, kLongPathCapacity);
-    std::wstring path(own, n);
+    std::wstring path = RunningProgramPath();
     size_t slash = path.find_last_of(L"\\/");
     path.resize(slash == std::wstring::npos ? 0 : slash + 1);
     return path;
@@ -106,6 +104,13 @@ void CloseAndClear(HANDLE& handle)
 }
 
 }  // namespace
+
+std::wstring RunningProgramPath()
+{
+    wchar_t own[kLongPathCapacity];
+    const DWORD n = GetModuleFileNameW(nullptr, own, kLongPathCapacity);
+    return std::wstring(own, n < kLongPathCapacity ? n : 0);
+}
 
 DecodeBudget BudgetFor(int64_t width, int64_t height)
 {

@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 enum class DecodeOutcome {
     decoded,       // the size is known; after CopyInto, the pixels too
@@ -41,6 +42,9 @@ struct DecodeRequest {
     // the whole file.
     uint64_t firstBytes;
 };
+
+// The running program's full path; duotint-decode.exe stands in its folder.
+std::wstring RunningProgramPath();
 
 // The budgets for a picture of the given declared size (0 x 0: unknown).
 struct DecodeBudget {

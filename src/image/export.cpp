@@ -193,11 +193,7 @@ uint8_t* PieceBlock(size_t bytes)
 // `rows` when the plan has no source.
 void WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, uint32_t cores)
 {
-    if (cores == 0) {
-        SYSTEM_INFO system;
-        GetSystemInfo(&system);
-        cores = system.dwNumberOfProcessors;
-    }
+    cores = CoresToUse(cores);
     Pipeline p;
     p.plan = &plan;
     p.threads = cores - 1;
@@ -266,6 +262,15 @@ void WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, uint
 }
 
 }  // namespace
+
+uint32_t CoresToUse(uint32_t cores)
+{
+    if (cores != 0)
+        return cores;
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    return system.dwNumberOfProcessors;
+}
 
 void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
                      const TintParameters& parameters, uint32_t cores)

@@ -6,6 +6,9 @@
 #include "image/tint.h"
 #include "support/file_io.h"
 
+// The cores a count asks for: 0 means every one of the machine's.
+uint32_t CoresToUse(uint32_t cores);
+
 // Writes `height` rows of `width` pixels from `source` (bottom-up, rows
 // `stride` bytes apart) through the tint to `file`, which is open for
 // writing. The padding goes out as zeros whatever the source holds there;
