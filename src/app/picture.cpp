@@ -6,6 +6,7 @@
 #include "app/picture.h"
 
 #include <cstdarg>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -18,6 +19,7 @@
 #include "image/probe.h"
 #include "support/error.h"
 #include "support/file_io.h"
+#include "support/guarded_read.h"
 #include "support/picture_names.h"
 #include "support/utf8.h"
 
@@ -128,29 +130,97 @@ std::wstring PicturePathW()
     return FullPath(name);
 }
 
+// The picture file through a read-only view of the whole of it: the probe
+// touches only the pages of what it reads. The view is read only through
+// GuardedCopy, so a file cut short by another program, or a disk gone,
+// while the probe reads it fails the read instead of the process.
+class MappedPicture final : public ProbeSource {
+public:
+    explicit MappedPicture(HANDLE file)
+    {
+        LARGE_INTEGER size = {};
+        if (!GetFileSizeEx(file, &size)) {
+            error_ = GetLastError();
+            return;
+        }
+        size_ = static_cast<uint64_t>(size.QuadPart);
+        if (size_ == 0)
+            return;  // an empty file cannot be mapped, and holds nothing to read
+        mapping_ = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        if (mapping_ != nullptr)
+            view_ = static_cast<const uint8_t*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
+        if (view_ == nullptr)
+            error_ = GetLastError();
+    }
+    ~MappedPicture()
+    {
+        if (view_ != nullptr)
+            UnmapViewOfFile(view_);
+        if (mapping_ != nullptr)
+            CloseHandle(mapping_);
+    }
+    MappedPicture(const MappedPicture&) = delete;
+    MappedPicture& operator=(const MappedPicture&) = delete;
+
+    // 0 once the view stands (or the file is empty); else the platform's error.
+    DWORD Error() const { return error_; }
+    uint64_t Size() const override { return size_; }
+    bool Read(uint64_t at, void* to, size_t count) override
+    {
+        return view_ != nullptr && at <= size_ && count <= size_ - at && GuardedCopy(to, view_ + at, count) == count;
+    }
+
+private:
+    uint64_t size_ = 0;
+    HANDLE mapping_ = nullptr;
+    const uint8_t* view_ = nullptr;
+    DWORD error_ = 0;
+};
+
+// Test-only: with DUOTINT_PROBE_HOLD naming a file, the probe makes that
+// file once its view stands and waits, up to 30 s, until it is gone, so
+// that a test can cut the picture short under the view.
+void HoldForTest()
+{
+    const char* hold = getenv("DUOTINT_PROBE_HOLD");
+    if (hold == nullptr)
+        return;
+    HANDLE marker = CreateFileA(hold, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (marker != INVALID_HANDLE_VALUE)
+        CloseHandle(marker);
+    for (int waited = 0; waited < 3000 && GetFileAttributesA(hold) != INVALID_FILE_ATTRIBUTES; ++waited)
+        Sleep(10);
+}
+
+// The probe over an open file. On a failed read, `error` is the error the
+// file layer would report: the platform's, or a short read when the file
+// is now shorter than it was.
+ProbeResult ProbeOpenFile(HANDLE file, uint16_t& error)
+{
+    error = 0;
+    MappedPicture picture(file);
+    if (picture.Error() != 0)
+        return ProbeResult();  // a file that cannot be mapped is left to its decoder, unprobed
+    HoldForTest();
+    const ProbeResult result = ProbeContainer(picture);
+    if (result.verdict == ProbeVerdict::unreadable) {
+        LARGE_INTEGER size = {};
+        error = GetFileSizeEx(file, &size) ? uint16_t{kErrorShortRead} : MapPlatformError(GetLastError());
+    }
+    return result;
+}
+
 }  // namespace
 
-// The probe over the whole file, mapped rather than read: only the pages of
-// the headers it walks are ever touched.
 ProbeResult ProbePictureFile(const std::wstring& path)
 {
-    ProbeResult result;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return result;
-    LARGE_INTEGER size = {};
-    HANDLE mapping = nullptr;
-    if (GetFileSizeEx(file, &size) && size.QuadPart > 0)
-        mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    const void* bytes = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
-    if (bytes != nullptr) {
-        result = ProbeContainer(static_cast<const uint8_t*>(bytes), static_cast<size_t>(size.QuadPart));
-        UnmapViewOfFile(bytes);
-    }
-    if (mapping != nullptr)
-        CloseHandle(mapping);
+        return ProbeResult();
+    uint16_t error = 0;
+    ProbeResult result = ProbeOpenFile(file, error);
     CloseHandle(file);
-    return result;
+    return error == 0 ? result : ProbeResult();
 }
 
 namespace {
@@ -287,13 +357,23 @@ void ReadImageHeader()
         ReadBytes(state.imageFile, state.fileHeader, kBmpHeaderSize);
         CheckIo();
     }
-    CloseFile(state.imageFile);
-    CheckIo();
 
     ImageHeaderFacts facts;
     char readerSentence[512];
-    if (fileSize >= kBmpHeaderSize &&
-        ParseImageHeader(state.fileHeader, state.fileNamePtr, facts, readerSentence, sizeof readerSentence)) {
+    const bool ours = fileSize >= kBmpHeaderSize &&
+                      ParseImageHeader(state.fileHeader, state.fileNamePtr, facts, readerSentence, sizeof readerSentence);
+    // The probe reads the file through the handle the header came from, so
+    // that it reads the same file: one removed or replaced since is not it.
+    ProbeResult probe;
+    if (!ours) {
+        uint16_t error = 0;
+        probe = ProbeOpenFile(state.imageFile.handle, error);
+        errorState.pendingIoError = error;
+        CheckIo();
+    }
+    CloseFile(state.imageFile);
+    CheckIo();
+    if (ours) {
         state.imageWidth = facts.width;
         state.imageHeight = facts.height;
         state.topDown = facts.topDown;
@@ -303,11 +383,17 @@ void ReadImageHeader()
     }
 
     const std::wstring path = PicturePathW();
-    const ProbeResult probe = ProbePictureFile(path);
     if (fileSize < kBmpHeaderSize && probe.verdict != ProbeVerdict::fine) {
         // Too short even for a BMP header: the read of it fails, as it always has.
         FailShortFile(state.imageFile, FileFault::tooShortForAPicture);
         CheckIo();
+    }
+    // A picture too large to hold is refused as that, though its file be
+    // too short for it besides.
+    if (probe.width > 0 && !PixelsFitInMemory(probe.width, probe.height)) {
+        char sentence[1024];
+        TooLargeSentence(state.fileNamePtr, probe.width, probe.height, sentence, sizeof sentence);
+        Refuse("%s", sentence);
     }
     if (probe.verdict == ProbeVerdict::damaged)
         Refuse("%s is damaged: %s.", state.fileNamePtr, probe.what);
@@ -315,11 +401,6 @@ void ReadImageHeader()
         Refuse("%s is %s, a kind duotint cannot read.", state.fileNamePtr, probe.what);
     if (probe.kind == ContainerKind::bmp && IsOurKindOfBmp(state.fileHeader))
         Refuse("%s", readerSentence);
-    if (probe.verdict == ProbeVerdict::fine && !PixelsFitInMemory(probe.width, probe.height)) {
-        char sentence[1024];
-        TooLargeSentence(state.fileNamePtr, probe.width, probe.height, sentence, sizeof sentence);
-        Refuse("%s", sentence);
-    }
 
     const DecodeRequest request = {path.c_str(), probe.orientation, probe.width, probe.height, probe.firstFrameEnd};
     DecodeOutcome outcome = decoder.Open(request);

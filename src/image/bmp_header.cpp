@@ -94,8 +94,12 @@ bool ParseImageHeader(const uint8_t header[kBmpHeaderSize], const char* fileName
                  fileName, dataOffset);
         return false;
     }
-    // height < 0: rows are stored top-down. INT_MIN has no positive
-    // counterpart in 32 bits, so the size is judged in 64.
+    // height < 0: rows are stored top-down; INT_MIN has no row count.
+    if (height == INT32_MIN) {
+        snprintf(sentence, sentenceSize, "%s has a height of -2147483648 pixels, which no picture has; the file is "
+                 "damaged.", fileName);
+        return false;
+    }
     int64_t rows = height < 0 ? -static_cast<int64_t>(height) : height;
     if (!PixelsFitInMemory(width, rows)) {
         TooLargeSentence(fileName, width, rows, sentence, sentenceSize);

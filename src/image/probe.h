@@ -1,10 +1,12 @@
 // What a picture file's own container declares, read from its bytes before
-// any decoder sees them: its kind, its size, its EXIF orientation, and
-// whether every chunk or segment length stays inside the file.
+// any decoder sees them: its kind, its size, its EXIF orientation, whether
+// every chunk or segment length stays inside the file, and whether the file
+// holds at least the fewest bytes its declared picture can be coded in.
 //
-// Plain C++ over a byte range and nothing else (no platform calls), so that
-// it runs and is fuzzed natively. The bytes are the whole file: lengths are
-// checked against `size`, never trusted.
+// Plain C++ over a ProbeSource and nothing else (no platform calls), so that
+// it runs and is fuzzed natively. Lengths are checked against the source's
+// size, never trusted. Only headers and lengths are read, at most 64 MiB of
+// a file whatever its size; see probe.cpp for what happens past that.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +19,31 @@ enum class ProbeVerdict {
     damaged,      // a length runs past the end, or a part every such file has is missing
     unsupported,  // a real picture of a kind the platform's decoders lack
     unknown,      // no signature we know: the platform may still recognise it
+    unreadable,   // a read failed: the file shrank or its disk went away while it was read
+};
+
+// The file the probe reads: its size, and bytes at an offset.
+class ProbeSource {
+public:
+    virtual uint64_t Size() const = 0;
+    // Copies count bytes at `at`, which lie inside Size(), to `to`; false
+    // when they cannot be had, which ends the probe as unreadable.
+    virtual bool Read(uint64_t at, void* to, size_t count) = 0;
+
+protected:
+    ~ProbeSource() = default;
+};
+
+// A file held in memory whole.
+class MemorySource final : public ProbeSource {
+public:
+    MemorySource(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
+    uint64_t Size() const override { return size_; }
+    bool Read(uint64_t at, void* to, size_t count) override;
+
+private:
+    const uint8_t* bytes_;
+    size_t size_;
 };
 
 struct ProbeResult {
@@ -31,6 +58,8 @@ struct ProbeResult {
     // unsupported: what the picture is, as a sentence's object ("a CMYK
     // TIFF", "a 12-bit JPEG", "a BMP with JPEG compression").
     // damaged: why, as a clause ("a chunk runs past the end of the file").
+    // When the file is too short for the picture it declares, width and
+    // height are that picture's.
     const char* what = "";
     // A GIF's: the length of the file up to the end of its first frame's
     // data, when the frame can be walked; 0 otherwise. The platform decodes
@@ -38,7 +67,11 @@ struct ProbeResult {
     uint64_t firstFrameEnd = 0;
 };
 
+ProbeResult ProbeContainer(ProbeSource& file);
 ProbeResult ProbeContainer(const uint8_t* bytes, size_t size);
+
+// The clause of a file too short for the picture it declares.
+extern const char kTooShortForPicture[];
 
 // The EXIF orientation (1 to 8) of a JPEG held in bytes[0, size): the first
 // APP1 "Exif" segment before the scan, wherever it stands; 1 when there is
