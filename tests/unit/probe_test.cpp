@@ -2,6 +2,7 @@
 // it enforces, each asserting kind, verdict, declared size and orientation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -43,6 +44,21 @@ Bytes Bmp(uint32_t infoSize, uint32_t offset, int32_t width, int32_t height, uin
     return Text("BM", 2) + Bytes(8) + Int(offset, 4, false) + info;
 }
 
+Bytes Bits(Bytes bmp, uint16_t bits)
+{
+    bmp[28] = static_cast<uint8_t>(bits);
+    bmp[29] = static_cast<uint8_t>(bits >> 8);
+    return bmp;
+}
+
+// A frame of 64 x 64: Y sampled 2 x 2, Cb and Cr 1 x 1.
+const Bytes kYcc420 = Segment(0xC0, Bytes{8, 0, 64, 0, 64, 3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1});
+
+// An EXIF block whose orientation entry holds no value.
+const Bytes ExifOfCount0 = Segment(0xE1, Text("Exif\0\0MM\0*", 10) + Int(8, 4, true) + Int(1, 2, true) +
+                                             Int(274, 2, true) + Int(3, 2, true) + Int(0, 4, true) +
+                                             Int(6, 2, true) + Bytes(6));
+
 using K = ContainerKind;
 using V = ProbeVerdict;
 
@@ -60,7 +76,13 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
         const char* what;
     } kCases[] = {
         {"PNG", Png(5, 3, Chunk("IDAT", 2, {1, 2}) + Chunk("IEND", 0, {})), K::png, V::fine, 5, 3, 1, ""},
-        {"PNG of 37840 x 37840", Png(37840, 37840, Chunk("IDAT", 0, {})), K::png, V::fine, 37840, 37840, 1, ""},
+        {"PNG of 37840 x 37840, IDAT of 0", Png(37840, 37840, Chunk("IDAT", 0, {})), K::png, V::damaged, 37840, 37840,
+         1, "too short"},
+        // 1032 rows of a filter byte and 3 samples: 4128 bytes, at least 4 coded.
+        {"PNG IDATs summed to the least", Png(1, 1032, Chunk("IDAT", 2, Bytes(2)) + Chunk("IDAT", 2, Bytes(2))), K::png,
+         V::fine, 1, 1032, 1, ""},
+        {"PNG IDATs a byte short", Png(1, 1032, Chunk("IDAT", 1, Bytes(1)) + Chunk("IDAT", 2, Bytes(2))), K::png,
+         V::damaged, 1, 1032, 1, "too short"},
         {"PNG tEXt past the end", Png(5, 3, Chunk("tEXt", 0x7FFFFFF0, Bytes(600))), K::png, V::damaged, 0, 0, 1,
          "past"},
         {"PNG without IDAT", Png(5, 3, Chunk("IEND", 0, {})), K::png, V::damaged, 0, 0, 1, ""},
@@ -69,6 +91,18 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
         {"JPEG EXIF after 64 KB, fill bytes",
          kSoi + Segment(0xE2, Bytes(65533, 0xFF)) + Exif(6) + Bytes{0xFF, 0xFF} + Sof(0xC2, 8) + kSos, K::jpeg,
          V::fine, 16, 8, 6, ""},
+        // 32 x 32 blocks: 2 bits each when sequential, 1 when progressive.
+        {"JPEG baseline at the least", kSoi + Sof(0xC0, 8, 256, 256) + kSos + Bytes(256), K::jpeg, V::fine, 256, 256,
+         1, ""},
+        {"JPEG baseline a byte short", kSoi + Sof(0xC0, 8, 256, 256) + kSos + Bytes(255), K::jpeg, V::damaged, 256,
+         256, 1, "too short"},
+        {"JPEG progressive a byte short", kSoi + Sof(0xC2, 8, 256, 256) + kSos + Bytes(127), K::jpeg, V::damaged, 256,
+         256, 1, "too short"},
+        // Y 8 x 8 blocks, Cb and Cr 4 x 4 each: 96 blocks, 24 bytes.
+        {"JPEG 4:2:0 at the least", kSoi + kYcc420 + kSos + Bytes(24), K::jpeg, V::fine, 64, 64, 1, ""},
+        {"JPEG 4:2:0 a byte short", kSoi + kYcc420 + kSos + Bytes(23), K::jpeg, V::damaged, 64, 64, 1, "too short"},
+        {"JPEG EXIF orientation of count 0", kSoi + ExifOfCount0 + Sof(0xC0, 8) + kSos, K::jpeg, V::fine, 16, 8, 1,
+         ""},
         {"JPEG 12-bit", kSoi + Sof(0xC1, 12) + kSos, K::jpeg, V::unsupported, 0, 0, 1, "a 12-bit JPEG"},
         {"JPEG lossless", kSoi + Sof(0xC3, 8) + kSos, K::jpeg, V::unsupported, 0, 0, 1, "a lossless JPEG"},
         {"JPEG segment past the end", kSoi + Exif(3) + Bytes{0xFF, 0xE0, 0x10, 0}, K::jpeg, V::damaged, 0, 0, 3,
@@ -76,6 +110,9 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
         {"JPEG scan before frame", kSoi + kSos, K::jpeg, V::damaged, 0, 0, 1, "frame header"},
         {"GIF frame past the screen", Gif(Bytes{0x21, 0xF9, 4, 0, 0, 0, 0, 0, 0x2C, 2, 0, 1, 0, 4, 0, 4, 0, 0}),
          K::gif, V::fine, 6, 5, 1, ""},
+        // 5458 pixels: at least 2 bytes of LZW data.
+        {"GIF frame data short", Gif(Bytes{0x2C, 0, 0, 0, 0, 0xA9, 0x0A, 2, 0, 0, 2}), K::gif, V::damaged, 2729, 3, 1,
+         "too short"},
         {"GIF without frames", Gif(Bytes{0x21, 0xFE, 1, 'x', 0, 0x3B}), K::gif, V::damaged, 0, 0, 1, ""},
         {"GIF sub-block past the end", Gif(Bytes{0x21, 0xFE, 9, 'x', 0}), K::gif, V::damaged, 0, 0, 1, "past"},
         {"TIFF big-endian", Tiff(true, {{256, 5, 1}, {257, 3, 1}}), K::tiff, V::fine, 5, 3, 1, ""},
@@ -83,12 +120,24 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
          "a CMYK TIFF"},
         {"TIFF float, per sample", Tiff(false, {{256, 5, 1}, {257, 3, 1}, {339, 3, 3}}), K::tiff, V::unsupported, 0, 0,
          1, "floating-point"},
+        {"TIFF uncompressed short", Tiff(false, {{256, 4000, 1}, {257, 4000, 1}, {258, 8, 1}}), K::tiff, V::damaged,
+         4000, 4000, 1, "too short"},
+        {"TIFF deflate short", Tiff(false, {{256, 4000, 1}, {257, 4000, 1}, {258, 8, 1}, {259, 8, 1}}), K::tiff,
+         V::damaged, 4000, 4000, 1, "too short"},
+        {"TIFF JPEG has no least", Tiff(false, {{256, 4000, 1}, {257, 4000, 1}, {258, 8, 1}, {259, 7, 1}}), K::tiff,
+         V::fine, 4000, 4000, 1, ""},
         {"TIFF without height", Tiff(false, {{256, 5, 1}}), K::tiff, V::damaged, 0, 0, 1, ""},
-        {"BMP V3 top-down", Bmp(40, 54, 127, -64, 0), K::bmp, V::fine, 127, 64, 1, ""},
-        {"BMP OS/2 core header", Bmp(12, 26, 40000, 3, 0), K::bmp, V::fine, 40000, 3, 1, ""},
-        {"BMP INT_MIN rows", Bmp(40, 54, 1, INT32_MIN, 0), K::bmp, V::fine, 1, 2147483648, 1, ""},
+        {"BMP V3 top-down", Bmp(40, 54, 127, -64, 0) + Bytes(384 * 64), K::bmp, V::fine, 127, 64, 1, ""},
+        {"BMP rows a byte short", Bmp(40, 54, 127, 64, 0) + Bytes(384 * 64 - 1), K::bmp, V::damaged, 127, 64, 1,
+         "too short"},
+        {"BMP RLE8 at the least", Bmp(40, 54, 255, 255, 1) + Bytes(510), K::bmp, V::fine, 255, 255, 1, ""},
+        {"BMP RLE8 a byte short", Bmp(40, 54, 255, 255, 1) + Bytes(509), K::bmp, V::damaged, 255, 255, 1, "too short"},
+        {"BMP OS/2 core header", Bmp(12, 26, 40000, 3, 0) + Bytes(120000 * 3), K::bmp, V::fine, 40000, 3, 1, ""},
+        {"BMP INT_MIN rows", Bmp(40, 54, 1, INT32_MIN, 0), K::bmp, V::damaged, 0, 0, 1, "-2147483648"},
+        {"BMP of 0 bits", Bits(Bmp(40, 54, 1, 1, 0), 0), K::bmp, V::damaged, 0, 0, 1, "no BMP has"},
+        {"BMP of 65535 bits", Bits(Bmp(40, 54, 1, 1, 0), 65535), K::bmp, V::damaged, 0, 0, 1, "no BMP has"},
         {"BMP JPEG compression", Bmp(124, 138, 127, 64, 4), K::bmp, V::unsupported, 0, 0, 1, "JPEG compression"},
-        {"BMP OS/2 RLE24 is left to the decoder", Bmp(64, 78, 127, 64, 4), K::bmp, V::fine, 127, 64, 1, ""},
+        {"BMP OS/2 RLE24 is left to the decoder", Bmp(64, 78, 127, 64, 4) + Bytes(62), K::bmp, V::fine, 127, 64, 1, ""},
         {"BMP offset 53", Bmp(40, 53, 127, 64, 0), K::bmp, V::damaged, 0, 0, 1, "inside"},
         {"BMP V5 header cut at 54 bytes", Cut(Bmp(124, 138, 127, 64, 0), 54), K::bmp, V::damaged, 0, 0, 1,
          "shorter"},
@@ -105,5 +154,52 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
         if (c.kind == K::jpeg) {
             EXPECT_EQ(JpegExifOrientation(c.file.data(), c.file.size()), c.orientation) << c.label;
         }
+    }
+}
+
+// A file of `size` bytes that are `start` and then zeros, counting what is
+// read of it; reads from `failFrom` on fail, as on a file cut short.
+class VirtualFile final : public ProbeSource {
+public:
+    VirtualFile(Bytes start, uint64_t size, uint64_t failFrom) : start_(start), size_(size), failFrom_(failFrom) {}
+    uint64_t Size() const override { return size_; }
+    bool Read(uint64_t at, void* to, size_t count) override
+    {
+        read += count;
+        if (at + count > failFrom_)
+            return false;
+        memset(to, 0, count);
+        if (at < start_.size())
+            memcpy(to, start_.data() + at, std::min<uint64_t>(count, start_.size() - at));
+        return true;
+    }
+    uint64_t read = 0;
+
+private:
+    Bytes start_;
+    uint64_t size_, failFrom_;
+};
+
+TEST(ProbeContainer, ReadsAtMost64MiBAndEndsOnAFailedRead)
+{
+    const uint64_t k3GB = 3ull << 30;
+    static const struct {
+        const char* label;
+        Bytes start;
+        uint64_t size, failFrom;
+        ProbeVerdict verdict;
+        const char* what;
+    } kCases[] = {
+        {"JPEG start, then zeros", kSoi, k3GB, UINT64_MAX, V::damaged, "64 MiB"},
+        {"PNG of one 3 GB IDAT", Png(65535, 65535, Int(k3GB - 45, 4, true) + Text("IDAT", 4)), k3GB, UINT64_MAX,
+         V::fine, ""},
+        {"JPEG cut short under the probe", kSoi + Sof(0xC0, 8) + kSos, 1 << 20, 2, V::unreadable, ""},
+    };
+    for (const auto& c : kCases) {
+        VirtualFile file(c.start, c.size, c.failFrom);
+        const ProbeResult got = ProbeContainer(file);
+        EXPECT_EQ(got.verdict, c.verdict) << c.label << ": " << got.what;
+        EXPECT_NE(std::string(got.what).find(c.what), std::string::npos) << c.label << ": " << got.what;
+        EXPECT_LE(file.read, 64u << 20) << c.label;
     }
 }

@@ -1,0 +1,74 @@
+// GuardedCopy on views that fault part of the way: it copies up to the
+// fault, says how far it got, and the process goes on.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <vector>
+
+#include "support/guarded_read.h"
+#include "test_support.h"
+
+namespace {
+
+// Cuts `name` in the current folder to `size` bytes as another program
+// does: a Linux one, since Wine refuses to shorten a mapped file through
+// any handle of its own. Returns once the file has that size.
+bool CutByAnotherProgram(const char* name, uint64_t size, HANDLE file)
+{
+    wchar_t command[MAX_PATH];
+    _snwprintf(command, MAX_PATH, L"truncate -s %llu %hs", static_cast<unsigned long long>(size), name);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(L"Z:\\usr\\bin\\truncate", command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // A Linux process is not waited for as a Windows one is: the size tells.
+    return support::PollUntil(10000, [&] {
+        LARGE_INTEGER now = {};
+        return GetFileSizeEx(file, &now) && static_cast<uint64_t>(now.QuadPart) == size;
+    });
+}
+
+}  // namespace
+
+TEST(GuardedCopy, StopsAtTheFirstPageThatFaults)
+{
+    std::vector<uint8_t> got(9000, 0xAA);
+
+    // A committed page, then reserved ones that are not.
+    auto* reserved = static_cast<uint8_t*>(VirtualAlloc(nullptr, 1 << 16, MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(reserved, nullptr);
+    ASSERT_NE(VirtualAlloc(reserved, 4096, MEM_COMMIT, PAGE_READWRITE), nullptr);
+    memset(reserved, 0x5C, 4096);
+    EXPECT_EQ(GuardedCopy(got.data(), reserved + 100, 8000), 3996u);
+    EXPECT_EQ(got[3995], 0x5C);
+    EXPECT_EQ(got[3996], 0xAA);
+    VirtualFree(reserved, 0, MEM_RELEASE);
+
+    // A view of 16 MiB whose file is cut to 5000 bytes under it: the last
+    // page still holds the file's end, zeros after it; the next faults.
+    ScratchFolder folder;
+    HANDLE file = CreateFileA("cut.bin", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER size = {};
+    size.QuadPart = 16 << 20;
+    ASSERT_TRUE(SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    ASSERT_NE(mapping, nullptr);
+    const auto* view = static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(CutByAnotherProgram("cut.bin", 5000, file));
+    std::fill(got.begin(), got.end(), 0xAA);
+    EXPECT_EQ(GuardedCopy(got.data(), view + 100, 9000), 8092u);
+    EXPECT_EQ(got[8091], 0);
+    EXPECT_EQ(got[8092], 0xAA);
+    EXPECT_EQ(GuardedCopy(got.data(), view + (1 << 20), 10), 0u);
+    UnmapViewOfFile(view);
+    CloseHandle(mapping);
+    CloseHandle(file);
+}
