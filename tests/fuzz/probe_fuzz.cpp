@@ -1,19 +1,64 @@
 // Fuzzes the container probe over whole files: it must stay inside the bytes
-// it is given, and what it says must hold together.
+// it is given, and what it says must hold together. The file is probed
+// twice: whole, and through a source whose reads fail from a point the
+// input's last byte picks, as a file cut short under the probe; that probe
+// ends unreadable or says what the whole file says.
 #include <cstdlib>
+#include <cstring>
 
 #include "image/probe.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+namespace {
+
+class CutSource final : public ProbeSource {
+public:
+    CutSource(const uint8_t* bytes, size_t size, size_t cut) : bytes_(bytes), size_(size), cut_(cut) {}
+    uint64_t Size() const override { return size_; }
+    bool Read(uint64_t at, void* to, size_t count) override
+    {
+        if (at > size_ || count > size_ - at)
+            abort();  // the probe reads only inside the size it is told
+        if (at + count > cut_)
+            return false;
+        memcpy(to, bytes_ + at, count);
+        return true;
+    }
+
+private:
+    const uint8_t* bytes_;
+    size_t size_, cut_;
+};
+
+void CheckHoldsTogether(const ProbeResult& result)
 {
-    const ProbeResult result = ProbeContainer(data, size);
     if (result.orientation < 1 || result.orientation > 8)
         abort();
     if (result.verdict == ProbeVerdict::fine && (result.width < 1 || result.height < 1))
         abort();
+    if (result.what == kTooShortForPicture && (result.verdict != ProbeVerdict::damaged || result.width < 1))
+        abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const ProbeResult result = ProbeContainer(data, size);
+    CheckHoldsTogether(result);
     if ((result.kind == ContainerKind::unknown) != (result.verdict == ProbeVerdict::unknown))
         abort();
+    if (result.verdict == ProbeVerdict::unreadable)
+        abort();
     if (result.kind == ContainerKind::jpeg && result.orientation != JpegExifOrientation(data, size))
+        abort();
+
+    const size_t cut = size == 0 ? 0 : size * data[size - 1] / 256;
+    CutSource source(data, size, cut);
+    const ProbeResult cutShort = ProbeContainer(source);
+    CheckHoldsTogether(cutShort);
+    if (cutShort.verdict != ProbeVerdict::unreadable &&
+        (cutShort.verdict != result.verdict || cutShort.width != result.width || cutShort.height != result.height ||
+         cutShort.firstFrameEnd != result.firstFrameEnd))
         abort();
     return 0;
 }

@@ -6,34 +6,9 @@
 
 #include <vector>
 
+#include "cut_file.h"
 #include "support/guarded_read.h"
 #include "test_support.h"
-
-namespace {
-
-// Cuts `name` in the current folder to `size` bytes as another program
-// does: a Linux one, since Wine refuses to shorten a mapped file through
-// any handle of its own. Returns once the file has that size.
-bool CutByAnotherProgram(const char* name, uint64_t size, HANDLE file)
-{
-    wchar_t command[MAX_PATH];
-    _snwprintf(command, MAX_PATH, L"truncate -s %llu %hs", static_cast<unsigned long long>(size), name);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(L"Z:\\usr\\bin\\truncate", command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    // A Linux process is not waited for as a Windows one is: the size tells.
-    return support::PollUntil(10000, [&] {
-        LARGE_INTEGER now = {};
-        return GetFileSizeEx(file, &now) && static_cast<uint64_t>(now.QuadPart) == size;
-    });
-}
-
-}  // namespace
 
 TEST(GuardedCopy, StopsAtTheFirstPageThatFaults)
 {
@@ -62,7 +37,7 @@ TEST(GuardedCopy, StopsAtTheFirstPageThatFaults)
     ASSERT_NE(mapping, nullptr);
     const auto* view = static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
     ASSERT_NE(view, nullptr);
-    ASSERT_TRUE(CutByAnotherProgram("cut.bin", 5000, file));
+    ASSERT_TRUE(support::CutByAnotherProgram(folder.Path(), "cut.bin", 5000));
     std::fill(got.begin(), got.end(), 0xAA);
     EXPECT_EQ(GuardedCopy(got.data(), view + 100, 9000), 8092u);
     EXPECT_EQ(got[8091], 0);
