@@ -383,17 +383,17 @@ void ReadImageHeader()
     }
 
     const std::wstring path = PicturePathW();
-    if (fileSize < kBmpHeaderSize && probe.verdict != ProbeVerdict::fine) {
-        // Too short even for a BMP header: the read of it fails, as it always has.
-        FailShortFile(state.imageFile, FileFault::tooShortForAPicture);
-        CheckIo();
-    }
     // A picture too large to hold is refused as that, though its file be
     // too short for it besides.
     if (probe.width > 0 && !PixelsFitInMemory(probe.width, probe.height)) {
         char sentence[1024];
         TooLargeSentence(state.fileNamePtr, probe.width, probe.height, sentence, sizeof sentence);
         Refuse("%s", sentence);
+    }
+    if (fileSize < kBmpHeaderSize && probe.verdict != ProbeVerdict::fine) {
+        // Too short even for a BMP header: the read of it fails, as it always has.
+        FailShortFile(state.imageFile, FileFault::tooShortForAPicture);
+        CheckIo();
     }
     if (probe.verdict == ProbeVerdict::damaged)
         Refuse("%s is damaged: %s.", state.fileNamePtr, probe.what);

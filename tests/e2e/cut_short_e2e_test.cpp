@@ -3,6 +3,8 @@
 // not with a page fault.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "cut_file.h"
 #include "harness.h"
 
@@ -13,16 +15,10 @@ TEST(CutShort, APictureCutUnderTheProbeEndsAsAFailedRead)
     support::TempFolder folder;
     // A JPEG's start and 16 MiB of zeros: the probe looks through them all
     // for a frame header.
-    const std::string path = folder.Path() + "\\cut.jpg";
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    LARGE_INTEGER size = {};
-    size.QuadPart = 16 << 20;
-    EXPECT_TRUE(WriteFile(file, "\xFF\xD8", 2, &written, nullptr));
-    EXPECT_TRUE(SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file));
-    CloseHandle(file);
-
+    std::vector<uint8_t> jpeg(16 << 20);
+    jpeg[0] = 0xFF;
+    jpeg[1] = 0xD8;
+    ASSERT_TRUE(folder.Write("cut.jpg", jpeg));
     const std::string hold = folder.Path() + "\\hold";
     SetEnvironmentVariableA("DUOTINT_PROBE_HOLD", hold.c_str());
     Duotint duotint;

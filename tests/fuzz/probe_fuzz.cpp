@@ -8,43 +8,30 @@
 
 #include "image/probe.h"
 
-namespace {
-
-class CutSource final : public ProbeSource {
-public:
-    CutSource(const uint8_t* bytes, size_t size, size_t cut) : bytes_(bytes), size_(size), cut_(cut) {}
-    uint64_t Size() const override { return size_; }
+// Reads past `cut` fail; reads outside the size the probe was told abort.
+struct CutSource final : ProbeSource {
+    const uint8_t* bytes;
+    size_t size, cut;
+    CutSource(const uint8_t* b, size_t n, size_t c) : bytes(b), size(n), cut(c) {}
+    uint64_t Size() const override { return size; }
     bool Read(uint64_t at, void* to, size_t count) override
     {
-        if (at > size_ || count > size_ - at)
-            abort();  // the probe reads only inside the size it is told
-        if (at + count > cut_)
-            return false;
-        memcpy(to, bytes_ + at, count);
-        return true;
+        if (at > size || count > size - at)
+            abort();
+        memcpy(to, bytes + at, count);
+        return at + count <= cut;
     }
-
-private:
-    const uint8_t* bytes_;
-    size_t size_, cut_;
 };
 
-void CheckHoldsTogether(const ProbeResult& result)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const ProbeResult result = ProbeContainer(data, size);
     if (result.orientation < 1 || result.orientation > 8)
         abort();
     if (result.verdict == ProbeVerdict::fine && (result.width < 1 || result.height < 1))
         abort();
     if (result.what == kTooShortForPicture && (result.verdict != ProbeVerdict::damaged || result.width < 1))
         abort();
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
-    const ProbeResult result = ProbeContainer(data, size);
-    CheckHoldsTogether(result);
     if ((result.kind == ContainerKind::unknown) != (result.verdict == ProbeVerdict::unknown))
         abort();
     if (result.verdict == ProbeVerdict::unreadable)
@@ -55,7 +42,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t cut = size == 0 ? 0 : size * data[size - 1] / 256;
     CutSource source(data, size, cut);
     const ProbeResult cutShort = ProbeContainer(source);
-    CheckHoldsTogether(cutShort);
     if (cutShort.verdict != ProbeVerdict::unreadable &&
         (cutShort.verdict != result.verdict || cutShort.width != result.width || cutShort.height != result.height ||
          cutShort.firstFrameEnd != result.firstFrameEnd))

@@ -1,7 +1,5 @@
-// Cutting a file short as another program does, under a view duotint holds
-// of it. Wine refuses to shorten a mapped file through any handle of its
-// own (error 1224), so the cut is made by Linux's truncate, which Wine
-// starts as it starts any Linux program.
+// Cutting a mapped file short as another program does: Wine refuses it to
+// any handle of its own (error 1224), so Linux's truncate does it.
 #pragma once
 
 #include <windows.h>
@@ -27,7 +25,7 @@ inline bool CutByAnotherProgram(const std::string& folder, const char* name, uin
         return false;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    // A Linux process is not waited for as a Windows one is: the size tells.
+    // A Linux process cannot be waited for: the size tells.
     const std::string path = folder + "\\" + name;
     return PollUntil(10000, [&] {
         WIN32_FILE_ATTRIBUTE_DATA data = {};
