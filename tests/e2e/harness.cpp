@@ -269,8 +269,7 @@ bool Duotint::StartWith(const std::string& folder, const std::wstring& arguments
     STARTUPINFOW si{};
     si.cb = sizeof si;
     started_ = GetTickCount();
-    return CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, widen(folder).c_str(),
-                          &si, &pi_) != 0;
+    return support::StartProcess(exe.c_str(), &commandLine[0], false, 0, widen(folder).c_str(), si, pi_);
 }
 
 bool Duotint::Running() const
