@@ -3,22 +3,34 @@
 # displays of 1920x1080x24. Entries that put windows on the screen each get a
 # display of their own, with its own Wine prefix, so that several run side by
 # side; DUOTINT_DISPLAYS says how many displays (3), DUOTINT_TEST_JOBS how
-# many entries at a time (one more than the displays). Arguments go to ctest:
-# -L unit, -L e2e, -R editor.
+# many entries at a time (one more than the displays). DUOTINT_TEST_LOAD=N
+# runs N busy loops beside the tests, as a busy machine would (0). Arguments
+# go to ctest: -L unit, -L e2e, -R editor.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${DUOTINT_BUILD:-$root/build}
+load=${DUOTINT_TEST_LOAD:-0}
+if ! [[ $load =~ ^[0-9]+$ ]]; then
+  echo "DUOTINT_TEST_LOAD is a number of busy loops, not '$load'" >&2
+  exit 2
+fi
 "$root/tools/build.sh"
 
 count=${DUOTINT_DISPLAYS:-3}
 displays=()
 prefixes=()
 xvfbs=()
+busy=()
 cleanup() {
+  for pid in "${busy[@]}"; do kill "$pid" 2>/dev/null || true; done
   for prefix in "${prefixes[@]}"; do WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true; done
   for pid in "${xvfbs[@]}"; do kill "$pid" 2>/dev/null || true; done
 }
 trap cleanup EXIT
+# A signal ends the run through the cleanup too.
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 numbers=$(mktemp -d)
 for ((i = 0; i < count; i++)); do
   # Xvfb takes a free display number itself and writes it once it is ready;
@@ -67,5 +79,11 @@ resources="$build/displays.json"
   done
   printf ']}]}\n'
 } >"$resources"
+# Each busy loop also ends by itself once this script has gone, should it be
+# killed too hard for the cleanup to run.
+for ((i = 0; i < load; i++)); do
+  sh -c 'while kill -0 "$1" 2>/dev/null; do :; done' busy-loop $$ &
+  busy+=($!)
+done
 cd "$build"
 ctest --output-on-failure -j "${DUOTINT_TEST_JOBS:-$((count + 1))}" "$@"

@@ -8,8 +8,6 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "app/input_rules.h"
 #include "app/numeric_entry.h"
 #include "app/preview.h"
@@ -29,19 +27,16 @@ enum class Resume {
 
 void CreateEditorWindow(bool rebuild)
 {
-    // Keys typed while a rebuilt window goes would go with it, when the
-    // platform has already queued them for it (under load it may, before the
-    // click's button-up): they are taken out first and handed to the new
-    // window in their order, ahead of any input still to come.
-    std::vector<MSG> keys;
-    MSG queued;
-    while (rebuild && PeekMessageA(&queued, state.editorWindow, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE))
-        keys.push_back(queued);
+    // Keys, notches and clicks that came while a rebuilt window goes would go
+    // with it, when the platform has already queued them for it (under load
+    // it may, before the click's button-up): the new window gets them.
+    if (rebuild) {
+        ReplaceWindow(state.editorWindow, ProgramWindow::editor);
+        return;
+    }
     // The first time this removes the preview window.
     DestroyWindow(state.editorWindow);
     state.editorWindow = CreateProgramWindow(ProgramWindow::editor);
-    for (const MSG& key : keys)
-        PostMessageA(state.editorWindow, key.message, key.wParam, key.lParam);
 }
 
 Resume AfterEntry(EntryEnd end)

@@ -2,22 +2,60 @@
 // itself so that duotint-cli, which shares the record, never loads it.
 #include "app/message_loop.h"
 
-#include <windows.h>
+#include <deque>
 
 #include "app/export_image.h"
 #include "app/preview.h"
 #include "app/program_state.h"
 #include "support/error.h"
 
+namespace {
+
+// Input taken from a window before it was replaced, oldest first. It stays
+// on our side rather than being posted to the new window: the platform hands
+// out posted messages ahead of any hardware input, which would let a key
+// overtake a notch or click queued before it, and stamps them with the
+// cursor's position at the post instead of the key's own. Only the editor's
+// one thread fetches, so this is a plain global.
+std::deque<MSG> keptInput;
+
+}  // namespace
+
 void FetchMessage()
 {
-    // 0 is WM_QUIT and -1 a failed fetch: either way nothing more will come.
-    if (GetMessageA(&state.msg, nullptr, 0, 0) <= 0)
-        Terminate();
+    for (;;) {
+        if (keptInput.empty()) {
+            // 0 is WM_QUIT and -1 a failed fetch: either way nothing more will come.
+            if (GetMessageA(&state.msg, nullptr, 0, 0) <= 0)
+                Terminate();
+            break;
+        }
+        state.msg = keptInput.front();
+        keptInput.pop_front();
+        // Input for a window that has gone since goes with it, as the
+        // platform's own would.
+        if (IsWindow(state.msg.hwnd))
+            break;
+    }
     // Messages sent while GetMessageA waited are recorded too; only what the
     // dispatched message itself leaves counts.
     state.recorded = 0;
     DispatchMessageA(&state.msg);
+}
+
+void ReplaceWindow(HWND& window, ProgramWindow kind)
+{
+    const HWND old = window;
+    // Keys and mouse input only: the old window's paints go with it.
+    MSG queued;
+    while (old != nullptr && PeekMessageA(&queued, old, 0, 0, PM_REMOVE | PM_QS_INPUT))
+        keptInput.push_back(queued);
+    DestroyWindow(old);
+    window = CreateProgramWindow(kind);
+    for (MSG& kept : keptInput) {
+        if (kept.hwnd == old)
+            kept.hwnd = window;
+    }
 }
 
 void ExportAndEnd()

@@ -11,10 +11,11 @@
 
 namespace {
 
+// A name that opened nothing empties the popup by building it anew; what was
+// typed meanwhile goes on into the new one.
 void StartNamePopup()
 {
-    DestroyWindow(state.nameWindow);
-    state.nameWindow = CreateProgramWindow(ProgramWindow::name);
+    ReplaceWindow(state.nameWindow, ProgramWindow::name);
     state.nameLength = 0;
 }
 

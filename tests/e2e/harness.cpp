@@ -101,19 +101,6 @@ Rgb GradientPixel(int32_t x, int32_t y)
 
 void MoveCursor(int x, int y) { SetCursorPos(x, y); }
 
-INPUT PointerMove(int x, int y)
-{
-    // Absolute coordinates of the primary screen, 0 to 65535, rounded up so
-    // that they come back as x and y.
-    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
-    INPUT input{};
-    input.type = INPUT_MOUSE;
-    input.mi.dx = static_cast<LONG>((x * 65536LL + width - 1) / width);
-    input.mi.dy = static_cast<LONG>((y * 65536LL + height - 1) / height);
-    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    return input;
-}
-
 void WheelEvents(int x, int y, int delta, int count)
 {
     std::vector<INPUT> inputs(static_cast<size_t>(count > 0 ? count : 0), PointerMove(x, y));
@@ -282,8 +269,7 @@ bool Duotint::StartWith(const std::string& folder, const std::wstring& arguments
     STARTUPINFOW si{};
     si.cb = sizeof si;
     started_ = GetTickCount();
-    return CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, widen(folder).c_str(),
-                          &si, &pi_) != 0;
+    return support::StartProcess(exe.c_str(), &commandLine[0], false, 0, widen(folder).c_str(), si, pi_);
 }
 
 bool Duotint::Running() const

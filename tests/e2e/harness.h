@@ -57,7 +57,7 @@ using support::TempFolder;
 // ---- keyboard -----------------------------------------------------------------
 
 // The shared key typing: Key, the named keys, KeyForCharacter, KeyDown,
-// KeyUp, Tap, TapKeys, TypeText and MakeForeground.
+// KeyUp, Tap, TapKeys, TypeText, PointerMove and MakeForeground.
 using support::Key;
 using support::kBackspace;
 using support::kEnter;
@@ -77,10 +77,7 @@ using support::TypeText;
 // ---- mouse --------------------------------------------------------------------
 
 void MoveCursor(int x, int y);
-// A move of the pointer to screen (x, y) as input. Input sent with it is
-// placed there even when the program reports a pointer move from before
-// only afterwards, as it may when it looks at its X events late.
-INPUT PointerMove(int x, int y);
+using support::PointerMove;
 // count wheel events of delta (+-120 a notch) at screen (x, y), each with
 // its place, in one SendInput call.
 void WheelEvents(int x, int y, int delta, int count);

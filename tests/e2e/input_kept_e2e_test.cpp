@@ -1,6 +1,7 @@
 // Input the editor must neither lose nor invent: a number typed in one burst
-// right after a click, exact numbers in the value boxes, Enter where no
-// parameter is, and a message no window of the editor receives.
+// right after a click, bursts with a click in them, exact numbers in the
+// value boxes, Enter where no parameter is, and a message no window of the
+// editor receives.
 #include <gtest/gtest.h>
 
 #include "editor_session.h"
@@ -36,6 +37,53 @@ TEST(InputKept, NumberTypedInOneBurstAfterAClick)
             TapKeys(keys);
         ASSERT_EQ(run.Do(Shows(expected)), "");
         EXPECT_EQ(run.ExportWith("z", expected), "");
+    }
+}
+
+// Sends a burst in one SendInput call: 'A' to 'K' move the pointer over
+// panel row 0 to 10, 'd' and 'u' press and release the left button, 'n' is a
+// notch away, digits and '\n' (Enter) are tapped.
+bool SendBurst(const EditorRun& run, const char* burst)
+{
+    std::vector<INPUT> inputs;
+    for (const char* p = burst; *p != '\0'; ++p) {
+        INPUT input = PointerMove(run.ScreenX(run.Geo().panelLeft + 20), run.ScreenY(RowTop(*p - 'A') + 10));
+        Key key = kEnter;
+        if (*p == 'd' || *p == 'u' || *p == 'n') {
+            input.mi.dwFlags = *p == 'n' ? MOUSEEVENTF_WHEEL : *p == 'd' ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+            input.mi.mouseData = *p == 'n' ? WHEEL_DELTA : 0;
+        } else if (*p == '\n' || KeyForCharacter(*p, key)) {
+            inputs.push_back(support::KeyInput(key, false));
+            input = support::KeyInput(key, true);
+        }
+        inputs.push_back(input);
+    }
+    return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]) == inputs.size();
+}
+
+// A click and what follows it in one burst, which may reach the old window
+// before the click has rebuilt it: each message acts in its order, over the
+// row the pointer was over at it. dispA is 40 first, so that the colours show.
+TEST(InputKept, BurstsAfterAClick)
+{
+    static const struct {
+        const char* label;
+        const char* burst;
+        Params expected;
+    } kCases[] = {
+        // The first notch enters wheel mode, the second steps; 7 leaves wheel
+        // mode, and Enter with nothing typed stores nothing.
+        {"two notches before the keys", "Adunn7\n", {118, 128, 128, 40, 0, 128, 128, 128, 0}},
+        {"a move between two numbers", "Ddu42\nA9\n", {9, 128, 128, 42, 0, 128, 128, 128, 0}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        EditorRun run(kWidth, kHeight);
+        ASSERT_EQ(OpenEditor(run), "");
+        ASSERT_EQ(run.DoAll({Keys(3, "40\n"), Shows({128, 128, 128, 40, 0, 128, 128, 128, 0})}), "");
+        ASSERT_TRUE(SendBurst(run, c.burst));
+        EXPECT_EQ(run.Do(Shows(c.expected)), "");
+        EXPECT_EQ(run.ExportWith("z", c.expected), "");
     }
 }
 

@@ -1,6 +1,7 @@
 // Test helpers shared by the unit tests, the end-to-end tests and the bench:
 // whole files in and out, a scratch folder, a 24-bit BMP built from its
-// fields, a polling wait with a deadline and a fine clock. Everything here is written independently of the
+// fields, a polling wait with a deadline, a fine clock and a process start
+// that retries as the program's does. Everything here is written independently of the
 // program's own code, so that a file the program writes can be compared with
 // one these helpers build.
 #pragma once
@@ -287,6 +288,23 @@ struct ConsoleRun {
     double ms = 0;
 };
 
+// CreateProcessW as the program starts its decoding process: a start the
+// system refuses for another reason than a missing file is tried again,
+// after 100 and then 200 ms. Under Wine a start now and then fails with an
+// internal error when several programs start processes side by side.
+inline bool StartProcess(const wchar_t* exe, wchar_t* commandLine, bool inherit, DWORD flags, const wchar_t* folder,
+                         STARTUPINFOW& si, PROCESS_INFORMATION& pi)
+{
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(exe, commandLine, nullptr, nullptr, inherit, flags, nullptr, folder, &si, &pi))
+            return true;
+        const DWORD error = GetLastError();
+        if (attempt == 3 || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return false;
+        Sleep(100 * attempt);
+    }
+}
+
 // Runs commandLine (the program's path first, quoted as it needs) in folder,
 // with standard output and error captured in files of the temporary folder.
 inline ConsoleRun RunConsole(const std::wstring& commandLine, const std::string& folder, DWORD timeoutMs)
@@ -309,7 +327,7 @@ inline ConsoleRun RunConsole(const std::wstring& commandLine, const std::string&
     std::wstring line = commandLine;
     std::wstring where(folder.begin(), folder.end());
     const double t0 = Now();
-    if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, where.c_str(), &si, &pi)) {
+    if (StartProcess(nullptr, &line[0], true, CREATE_NO_WINDOW, where.c_str(), si, pi)) {
         if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0)
             TerminateProcess(pi.hProcess, STILL_ACTIVE);
         WaitForSingleObject(pi.hProcess, INFINITE);

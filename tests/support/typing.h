@@ -1,8 +1,9 @@
-// Typing into duotint from another process, shared by the end-to-end tests
-// and the bench: keys go out through SendInput with the virtual key and the
-// scan code both set (no KEYEVENTF_SCANCODE), as a keyboard driver reports
-// them, so the program sees exactly the scan codes it listens for. Keys reach
-// the focus window of the foreground thread, which MakeForeground arranges.
+// Typing into duotint, shared by the end-to-end tests, the bench and the
+// unit test of the message loop: keys go out through SendInput with the
+// virtual key and the scan code both set (no KEYEVENTF_SCANCODE), as a
+// keyboard driver reports them, so the program sees exactly the scan codes
+// it listens for. Keys reach the focus window of the foreground thread,
+// which MakeForeground arranges.
 #pragma once
 
 #include <windows.h>
@@ -72,6 +73,22 @@ inline void KeyUp(const Key& key)
 {
     INPUT input = KeyInput(key, true);
     SendInput(1, &input, sizeof input);
+}
+
+// A move of the pointer to screen (x, y) as input. Input sent with it is
+// placed there even when the program reports a pointer move from before
+// only afterwards, as it may when it looks at its X events late.
+inline INPUT PointerMove(int x, int y)
+{
+    // Absolute coordinates of the primary screen, 0 to 65535, rounded up so
+    // that they come back as x and y.
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = static_cast<LONG>((x * 65536LL + width - 1) / width);
+    input.mi.dy = static_cast<LONG>((y * 65536LL + height - 1) / height);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    return input;
 }
 
 // Down and up of each key in turn, all in one SendInput call so that nothing
