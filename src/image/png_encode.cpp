@@ -170,7 +170,7 @@ int CompressPiece(const Plan& p, size_t k, Worker& w, Slot& slot)
 {
     if (!w.ready) {
         // Raw deflate: the stream's header and checksum are written once, by the writer.
-        const int e = deflateInit2(&w.z, p.level, Z_DEFLATED, -15, 8, Z_FILTERED);
+        const int e = deflateInit2(&w.z, p.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
         if (e != Z_OK)
             return e;
         w.ready = true;
