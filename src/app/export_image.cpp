@@ -7,7 +7,6 @@
 // destroys an earlier one.
 #include "app/export_image.h"
 
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -16,24 +15,34 @@
 #include "image/bmp.h"
 #include "image/encode.h"
 #include "image/export.h"
+#include "image/png_encode.h"
 #include "support/error.h"
 #include "support/file_io.h"
 
 namespace {
 
-// A PNG or JPEG is encoded whole in memory, then written as a BMP export is.
+// A PNG goes to the file as it is compressed, by our own encoder; a JPEG is
+// encoded whole in memory by the platform's, then written as a BMP export is.
 void ExportEncoded()
 {
-    const bool png = state.exportFormat == OutputFormat::png;
+    if (state.exportFormat == OutputFormat::png) {
+        PngEncoding encoding;
+        encoding.level = state.exportPngLevel != 0 ? state.exportPngLevel : 6;
+        encoding.cores = state.exportCores;
+        OpenForReplacing(state.imageFile);
+        CheckIo();
+        WriteTintedPng(state.imageFile, state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride,
+                       CurrentTintParameters(), {}, encoding);
+        CloseFile(state.imageFile);
+        CheckIo();
+        return;
+    }
     std::vector<uint8_t> bytes;
     if (!EncodeTinted(state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride,
-                      CurrentTintParameters(), png ? EncodedKind::png : EncodedKind::jpeg,
-                      state.exportQuality != 0 ? state.exportQuality : 92, bytes)) {
-        char sentence[160];
-        snprintf(sentence, sizeof sentence, "duotint could not encode the picture as %s: the platform's encoder failed.",
-                 png ? "PNG" : "JPEG");
-        EndWithSentence(kErrorRefusedPicture, sentence);
-    }
+                      CurrentTintParameters(), EncodedKind::jpeg, state.exportQuality != 0 ? state.exportQuality : 92,
+                      bytes))
+        EndWithSentence(kErrorRefusedPicture,
+                        "duotint could not encode the picture as JPEG: the platform's encoder failed.");
     OpenForReplacing(state.imageFile);
     CheckIo();
     for (size_t done = 0; done < bytes.size();) {

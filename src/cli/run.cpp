@@ -81,6 +81,7 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     state.fileNamePtr = &name[0];
     state.exportFormat = options.format;
     state.exportQuality = options.quality;
+    state.exportPngLevel = options.pngLevel;
     state.exportCores = cores;
     SetTintParameters(options.look);
 

@@ -135,16 +135,24 @@ TEST(Cli, PngDecodesToTheTintExactlyAndJpegClosely)
     ASSERT_TRUE(folder.Write("pic.bmp", MakePicture(width, height, SmoothPixel)));
     const std::vector<uint8_t> expected = ExpectedExport(width, height, kLookParams, SmoothPixel);
     static const struct {
-        const char* format;
+        const char* arguments;
         const char* output;
-        double meanError;  // at most, over every byte
-    } kCases[] = {{"png", "pic-.png", 0.0}, {"jpeg", "pic-.jpg", 3.0}};
+        double meanError;    // at most, over every byte
+        uint8_t zlibLevel;   // a PNG's: the second byte of its zlib stream, which names the level's class
+    } kCases[] = {{"png", "pic-.png", 0.0, 0x9C}, {"png --png-level 1", "pic-.png", 0.0, 0x01},
+                  {"jpeg", "pic-.jpg", 3.0, 0}};
     for (const auto& c : kCases) {
-        SCOPED_TRACE(c.format);
+        SCOPED_TRACE(c.arguments);
         support::ConsoleRun run = support::RunConsole(
-            CliCommand(std::wstring(L"--tint ") + kLook + L" --format " + Wide(c.format) + L" pic.bmp"), folder.Path(),
-            20000);
+            CliCommand(std::wstring(L"--tint ") + kLook + L" --force --format " + Wide(c.arguments) + L" pic.bmp"),
+            folder.Path(), 20000);
         ASSERT_EQ(run.exitCode, 0u) << run.err;
+        if (c.zlibLevel != 0) {
+            // Signature, header chunk, the first IDAT's length and type, then the stream.
+            const std::vector<uint8_t> png = ReadWholeFile(folder.PathOf(c.output));
+            ASSERT_GT(png.size(), 42u);
+            EXPECT_EQ(png[42], c.zlibLevel);
+        }
         int w = 0, h = 0;
         const std::vector<uint8_t> decoded = Decode(folder.PathOf(c.output), w, h);
         ASSERT_EQ(w, width);
