@@ -328,4 +328,46 @@ inline ConsoleRun RunConsole(const std::wstring& commandLine, const std::string&
     return run;
 }
 
+// ---- Links -----------------------------------------------------------------
+
+// A symbolic link `name` in folder to the folder itself, removed when the
+// object goes. Wine 8's CreateSymbolicLink reports success and makes
+// nothing, and cannot remove a link either: there the Unix ln and rm do it,
+// which Wine starts as it starts any program.
+class FolderLink {
+public:
+    FolderLink(const std::string& folder, const std::string& name)
+        : folder_(folder), name_(name), path_(folder + "\\" + name)
+    {
+        CreateSymbolicLinkA(path_.c_str(), ".", SYMBOLIC_LINK_FLAG_DIRECTORY);
+        if (!Made())
+            RunUnixTool("Z:\\bin\\ln", "ln -s . " + name_);
+    }
+    ~FolderLink()
+    {
+        if (!RemoveDirectoryA(path_.c_str()) && Made())
+            RunUnixTool("Z:\\bin\\rm", "rm " + name_);
+    }
+    FolderLink(const FolderLink&) = delete;
+    FolderLink& operator=(const FolderLink&) = delete;
+    bool Made() const { return GetFileAttributesA(path_.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+private:
+    void RunUnixTool(const char* program, std::string line) const
+    {
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        if (!CreateProcessA(program, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(), &si, &pi))
+            return;
+        WaitForSingleObject(pi.hProcess, 10000);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+
+    std::string folder_;
+    std::string name_;
+    std::string path_;
+};
+
 }  // namespace support

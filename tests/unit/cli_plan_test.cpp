@@ -2,10 +2,12 @@
 // their outputs, and what is refused before any work.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sstream>
 
 #include "cli/options.h"
 #include "cli/plan.h"
+#include "support/utf8.h"
 #include "test_support.h"
 
 namespace {
@@ -14,15 +16,18 @@ namespace {
 
 TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
 {
-    // files: made (empty) before planning. plan: each entry "input -> output"
-    // or "input: code", or "code sentence" when planning stops. refusal: the
-    // first refusal's sentence.
+    // files: made (empty) before planning; link: a link of that name to the
+    // folder itself. plan: each entry "input -> output" or "input: code", or
+    // "code sentence" when planning stops. refusal: the first refusal's
+    // sentence. Everywhere %F is the folder's full path, %C 83 CJK characters
+    // (249 bytes of UTF-8).
     static const struct {
         const char* label;
         const char* files;
         const char* arguments;
         const char* plan;
         const char* refusal = nullptr;
+        const char* link = nullptr;
     } kCases[] = {
         {"a folder: its pictures by name, any case", "b.PNG a.bmp notes.txt C.jpeg", TINT ".",
          ".\\a.bmp -> .\\a-.bmp; .\\b.PNG -> .\\b-.bmp; .\\C.jpeg -> .\\C-.bmp"},
@@ -45,16 +50,50 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
          "3 duotint-cli cannot write into no\\such: the folder it would go in does not exist."},
         {"a file for the outputs' folder", "a.jpg made", TINT "--out made a.jpg",
          "5 duotint-cli cannot write into made: it is a file, not a folder."},
+        {"a device file for the outputs' folder, which Wine shows without attributes", "a.jpg",
+         TINT "--out Z:\\dev\\null a.jpg",
+         "5 duotint-cli cannot write into Z:\\dev\\null: it is a device or a pipe, not a folder."},
+        {"an output that is an input through a link to its folder", "a.png a-.bmp", TINT "--force a.png L\\a-.bmp",
+         "a.png: 183; L\\a-.bmp -> L\\a--.bmp", "duotint-cli skips a.png: its output a-.bmp is a picture of this run.",
+         "L"},
+        {"an output that is an input spelled as a device path", "a.png a-.bmp",
+         TINT "--force a.png \\\\.\\%F\\a-.bmp", "a.png: 183; \\\\.\\%F\\a-.bmp -> \\\\.\\%F\\a--.bmp",
+         "duotint-cli skips a.png: its output a-.bmp is a picture of this run."},
+        {"two outputs, one through a link, that are one new file", "a.png a.gif", TINT "a.png L\\a.gif",
+         "a.png -> a-.bmp; L\\a.gif: 183", "duotint-cli skips L\\a.gif: a.png writes the same output L\\a-.bmp.", "L"},
+        {"a name of 255 bytes whose output would have 256", "%Cab.png", TINT "%Cab.png", "%Cab.png: 206",
+         "duotint-cli skips %Cab.png: its output %Cab-.bmp would have a name longer than 255 bytes, which the file "
+         "system does not allow."},
     };
     for (const auto& c : kCases) {
         ScratchFolder folder;
+        auto expand = [&](std::string text) {
+            for (size_t at; (at = text.find("%F")) != std::string::npos;)
+                text.replace(at, 2, folder.Path());
+            for (size_t at; (at = text.find("%C")) != std::string::npos;) {
+                text.erase(at, 2);
+                for (int i = 0; i < 83; ++i)
+                    text.insert(at, "\xE4\xB8\x80");  // U+4E00
+            }
+            return text;
+        };
+        // Made and removed by their UTF-16 names: the folder's own removal
+        // goes by ANSI names, which cannot hold every character.
+        std::vector<std::wstring> made;
         std::istringstream files(c.files);
-        for (std::string name; files >> name;)
-            ASSERT_TRUE(folder.Write(name, {})) << c.label;
+        for (std::string name; files >> name;) {
+            made.push_back(WideOf(expand(name)));
+            CloseHandle(CreateFileW(made.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        }
+        std::unique_ptr<support::FolderLink> link;
+        if (c.link != nullptr) {
+            link = std::make_unique<support::FolderLink>(folder.Path(), c.link);
+            ASSERT_TRUE(link->Made()) << c.label;
+        }
         std::vector<std::string> arguments;
         std::istringstream words(c.arguments);
         for (std::string word; words >> word;)
-            arguments.push_back(word);
+            arguments.push_back(expand(word));
         const CliOptions options = ParseCliArguments(arguments).options;
         std::vector<PlannedPicture> plan;
         uint16_t code = 0;
@@ -67,11 +106,13 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
             if (refusal.empty())
                 refusal = p.refusal;
         }
-        EXPECT_EQ(got, c.plan) << c.label;
-        EXPECT_EQ(refusal, c.refusal ? c.refusal : "") << c.label;
+        EXPECT_EQ(got, expand(c.plan)) << c.label;
+        EXPECT_EQ(refusal, expand(c.refusal ? c.refusal : "")) << c.label;
         if (!options.outFolder.empty() && code == 0) {
             EXPECT_TRUE(RemoveDirectoryW(options.outFolder.c_str())) << c.label << ": the folder was made";
         }
+        for (const std::wstring& name : made)
+            EXPECT_TRUE(DeleteFileW(name.c_str())) << c.label << ": a file was made";
     }
 }
 
