@@ -333,36 +333,37 @@ inline ConsoleRun RunConsole(const std::wstring& commandLine, const std::string&
 // A symbolic link `name` in folder to the folder itself, removed when the
 // object goes. Wine 8's CreateSymbolicLink reports success and makes
 // nothing, and cannot remove a link either: there the Unix ln and rm do it,
-// which Wine starts as it starts any program.
+// which Wine starts as it starts any program, but without a process handle
+// that waits for them.
 class FolderLink {
 public:
     FolderLink(const std::string& folder, const std::string& name)
         : folder_(folder), name_(name), path_(folder + "\\" + name)
     {
         CreateSymbolicLinkA(path_.c_str(), ".", SYMBOLIC_LINK_FLAG_DIRECTORY);
-        if (!Made())
-            RunUnixTool("Z:\\bin\\ln", "ln -s . " + name_);
+        if (!Made() && RunUnixTool("Z:\\bin\\ln", "ln -s . " + name_))
+            PollUntil(10000, [this] { return Made(); });
     }
     ~FolderLink()
     {
-        if (!RemoveDirectoryA(path_.c_str()) && Made())
-            RunUnixTool("Z:\\bin\\rm", "rm " + name_);
+        if (!RemoveDirectoryA(path_.c_str()) && Made() && RunUnixTool("Z:\\bin\\rm", "rm " + name_))
+            PollUntil(10000, [this] { return !Made(); });
     }
     FolderLink(const FolderLink&) = delete;
     FolderLink& operator=(const FolderLink&) = delete;
     bool Made() const { return GetFileAttributesA(path_.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 private:
-    void RunUnixTool(const char* program, std::string line) const
+    bool RunUnixTool(const char* program, std::string line) const
     {
         STARTUPINFOA si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
         if (!CreateProcessA(program, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(), &si, &pi))
-            return;
-        WaitForSingleObject(pi.hProcess, 10000);
+            return false;
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
+        return true;
     }
 
     std::string folder_;
