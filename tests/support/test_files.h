@@ -328,47 +328,26 @@ inline ConsoleRun RunConsole(const std::wstring& commandLine, const std::string&
     return run;
 }
 
-// ---- Links -----------------------------------------------------------------
-
-// A symbolic link `name` in folder to the folder itself, removed when the
-// object goes. Wine 8's CreateSymbolicLink reports success and makes
-// nothing, and cannot remove a link either: there the Unix ln and rm do it,
-// which Wine starts as it starts any program, but without a process handle
-// that waits for them.
-class FolderLink {
-public:
-    FolderLink(const std::string& folder, const std::string& name)
-        : folder_(folder), name_(name), path_(folder + "\\" + name)
-    {
-        CreateSymbolicLinkA(path_.c_str(), ".", SYMBOLIC_LINK_FLAG_DIRECTORY);
-        if (!Made() && RunUnixTool("Z:\\bin\\ln", "ln -s . " + name_))
-            PollUntil(10000, [this] { return Made(); });
-    }
-    ~FolderLink()
-    {
-        if (!RemoveDirectoryA(path_.c_str()) && Made() && RunUnixTool("Z:\\bin\\rm", "rm " + name_))
-            PollUntil(10000, [this] { return !Made(); });
-    }
-    FolderLink(const FolderLink&) = delete;
-    FolderLink& operator=(const FolderLink&) = delete;
-    bool Made() const { return GetFileAttributesA(path_.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-private:
-    bool RunUnixTool(const char* program, std::string line) const
-    {
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi{};
-        if (!CreateProcessA(program, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(), &si, &pi))
-            return false;
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
+// Makes, or with remove takes away, a link `name` in folder to the folder
+// itself. Wine 8 neither makes nor removes a link (CreateSymbolicLink says it
+// did): there the Unix ln and rm do, which cannot be waited for.
+inline bool FolderLink(const std::string& folder, const std::string& name, bool remove = false)
+{
+    const std::string path = folder + "\\" + name;
+    auto made = [&] { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; };
+    if (remove ? RemoveDirectoryA(path.c_str())
+               : CreateSymbolicLinkA(path.c_str(), ".", SYMBOLIC_LINK_FLAG_DIRECTORY) && made())
         return true;
-    }
-
-    std::string folder_;
-    std::string name_;
-    std::string path_;
-};
+    std::string line = (remove ? "rm " : "ln -s . ") + name;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(remove ? "Z:\\bin\\rm" : "Z:\\bin\\ln", &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return PollUntil(10000, [&] { return made() != remove; });
+}
 
 }  // namespace support

@@ -151,31 +151,3 @@ TEST_F(ErrorReport, DiskFullIsSaidAfterTheDeepestTraceWithTheFileName)
     EXPECT_NE(boxes[0].find("  0x00000000\r\nduotint could not write C:\\ddd"), std::string::npos) << boxes[0];
     EXPECT_EQ(boxes[0].substr(boxes[0].size() - 35), "ddd\\cat-.bmp: the disk is full.\r\n\r\n") << boxes[0];
 }
-
-// Wine says only that a name longer than its file system takes is not
-// there; the report says what is wrong, with the platform's number for it.
-TEST_F(ErrorReport, NameTooLongIsSaidSo)
-{
-    static const struct { const char* label; size_t cjk; uint16_t code; const char* why; } kCases[] = {
-        {"257 bytes", 84, ERROR_FILENAME_EXCED_RANGE, ": its name is too long for the file system.\r\n\r\n"},
-        {"254 bytes, missing", 83, ERROR_FILE_NOT_FOUND, ": there is no such file.\r\n\r\n"},
-    };
-    ScratchFolder folder;
-    errorState.exitHook = [](uint16_t code) { throw code; };
-    for (const auto& c : kCases) {
-        static FileRecord file;
-        const std::wstring name = std::wstring(c.cjk, L'\u4E00') + L"x.bmp";
-        BindFileW(file, name.c_str());
-        OpenForReading(file);
-        boxes.clear();
-        uint16_t code = 0;
-        try {
-            CheckIo();
-        } catch (uint16_t ended) {
-            code = ended;
-        }
-        EXPECT_EQ(code, c.code) << c.label;
-        ASSERT_EQ(boxes.size(), 1u) << c.label;
-        EXPECT_EQ(boxes[0].substr(boxes[0].size() - strlen(c.why)), c.why) << c.label;
-    }
-}

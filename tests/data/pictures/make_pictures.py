@@ -55,18 +55,15 @@ def make_pictures():
 
 
 def make_ico(path, images):
-    """An icon of square 24-bit images, each given as (size, pixel), with an all-opaque mask."""
-    out = struct.pack('<HHH', 0, 1, len(images))
-    at = 6 + 16 * len(images)
-    data = b''
+    """An icon of square 24-bit images, each (size, pixel), with an all-opaque mask."""
+    out, data = struct.pack('<HHH', 0, 1, len(images)), b''
     for size, pixel in images:
-        stride, mask_stride = (3 * size + 3) // 4 * 4, (size + 31) // 32 * 4
-        rows = b''.join(bytes(c for x in range(size) for c in pixel(x, y)[::-1]).ljust(stride, b'\0')
+        rows = b''.join(bytes(c for x in range(size) for c in pixel(x, y)[::-1]).ljust((3 * size + 3) // 4 * 4, b'\0')
                         for y in reversed(range(size)))
-        # The header's height counts the image and its mask together.
+        # The height counts the image and its mask (1 bit a pixel) together.
         dib = struct.pack('<IiiHHIIiiII', 40, size, 2 * size, 1, 24, 0, 0, 0, 0, 0, 0) + rows + \
-            bytes(mask_stride * size)
-        out += struct.pack('<BBBBHHII', size, size, 0, 0, 1, 24, len(dib), at + len(data))
+            bytes((size + 31) // 32 * 4 * size)
+        out += struct.pack('<BBBBHHII', size, size, 0, 0, 1, 24, len(dib), 6 + 16 * len(images) + len(data))
         data += dib
     open(os.path.join(HERE, path), 'wb').write(out + data)
 
