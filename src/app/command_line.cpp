@@ -128,7 +128,7 @@ void CheckTypedPictureExport()
 {
     // The typed name and its export: a few letters, in the current folder.
     const std::wstring picture = FullPath(WideOf(state.fileName).c_str());
-    std::wstring typed = WideOf(std::string(state.fileName, static_cast<size_t>(state.nameLength)));
+    const std::wstring typed = WideOf(std::string(state.fileName, static_cast<size_t>(state.nameLength)));
     snprintf(displayName, sizeof displayName, "%s", state.fileName);
     CheckExportName(picture, FullPath((typed + OutputSuffix(state.exportFormat)).c_str()));
 }
