@@ -42,6 +42,7 @@ struct PlannedPicture {
 // device or not a regular file, and an output that must not be written,
 // become refused entries, and the others go on. False, with an exit code
 // and a sentence, when the run must stop before any work: the output
-// folder cannot be made or is a file.
+// folder cannot be made, or is a file, a device or a pipe. Inputs and
+// outputs are compared as files, however their paths are spelled.
 bool PlanPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, uint16_t& code,
                   std::string& sentence);

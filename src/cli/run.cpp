@@ -54,6 +54,30 @@ std::string SentenceOf(const std::string& box)
     return box.substr(start, end + 1 - start);
 }
 
+// duotint-cli's own sentence for a box: it begins with the program's name,
+// where the library's sentences begin with "duotint" or with the file's.
+std::string CliSentence(const std::string& box)
+{
+    const std::string sentence = SentenceOf(box);
+    if (sentence.empty())
+        return sentence;
+    if (sentence.compare(0, 8, "duotint ") == 0)
+        return "duotint-cli " + sentence.substr(8);
+    return "duotint-cli: " + sentence;
+}
+
+// The picture this worker is on: a failing file operation names its files
+// as the command line does, not by their full paths.
+thread_local const PlannedPicture* current;
+const char* ShownName(const wchar_t* path)
+{
+    if (current != nullptr && current->input == path)
+        return current->inputName.c_str();
+    if (current != nullptr && current->output == path)
+        return current->outputName.c_str();
+    return nullptr;
+}
+
 // The picture's file, read beside the export written through state.imageFile.
 thread_local FileRecord pictureRows;
 
@@ -73,6 +97,8 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     memset(&errorState, 0, sizeof errorState);
     errorState.showBox = KeepBox;
     errorState.exitHook = ThrowEnd;
+    errorState.shownName = ShownName;
+    current = &picture;
     StartRuntimeSupport();
     lastBox[0] = '\0';
     std::string name = picture.inputName;
@@ -103,7 +129,7 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
         }
     } catch (const PictureEnded& end) {
         outcome.code = end.code != 0 ? end.code : 1;
-        outcome.sentence = SentenceOf(lastBox);
+        outcome.sentence = CliSentence(lastBox);
     } catch (const std::bad_alloc&) {
         // A PNG or JPEG is encoded whole in memory before its file is opened.
         outcome.code = kErrorOutOfMemory;
@@ -121,6 +147,7 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
         state.sourcePixels = nullptr;
     }
     ReleaseSourcePixels();
+    current = nullptr;
     return outcome;
 }
 

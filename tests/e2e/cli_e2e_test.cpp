@@ -107,17 +107,23 @@ TEST(Cli, MixedFolderWritesEachPictureAndEndsWithTheFirstFailure)
 }
 
 // Without the decoding process beside it, a picture for the platform's
-// decoders is refused with a sentence that says where that belongs.
+// decoders is refused with a sentence that says where that belongs. Every
+// sentence begins with the program's name and names its file as typed.
 TEST(Cli, MissingDecoderIsNamed)
 {
     TempFolder folder;
     ASSERT_TRUE(folder.CopyIn(CliExe(), "duotint-cli.exe"));
     ASSERT_TRUE(folder.CopyIn(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\grey.png", "b.png"));
-    support::ConsoleRun run = support::RunConsole(
-        L"\"" + Wide(folder.PathOf("duotint-cli.exe")) + L"\" --tint " + kLook + L" b.png", folder.Path(), 20000);
+    ASSERT_TRUE(folder.Write("short.bmp", support::PictureHeader(3, 2)));  // and none of its rows
+    support::ConsoleRun run = support::RunConsole(L"\"" + Wide(folder.PathOf("duotint-cli.exe")) + L"\" --tint " +
+                                                      kLook + L" b.png short.bmp",
+                                                  folder.Path(), 20000);
     EXPECT_EQ(run.exitCode, 13u) << run.err;
-    EXPECT_NE(run.err.find("duotint could not start duotint-decode.exe to read b.png; it belongs beside "
+    EXPECT_NE(run.err.find("duotint-cli could not start duotint-decode.exe to read b.png; it belongs beside "
                            "duotint-cli.exe."),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("duotint-cli could not read short.bmp: it ends before all of the picture could be read."),
               std::string::npos)
         << run.err;
 }

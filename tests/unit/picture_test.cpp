@@ -135,7 +135,7 @@ void PalettePixel(int32_t x, int32_t y, int out[3])
         out[k] = kPalette[(x + y) % 4][k];
 }
 
-TEST(OpenPicture, PngVariantsGifAndTiffOpen)
+TEST(OpenPicture, PngVariantsGifTiffAndIconOpen)
 {
     // Blue, green, red of each pixel by make_pictures.py's formulas.
     static const struct {
@@ -149,6 +149,7 @@ TEST(OpenPicture, PngVariantsGifAndTiffOpen)
         {"palette.gif", 3, 3, PalettePixel},
         {"frames.gif", 3, 3, PalettePixel},  // a second frame the platform could never decode
         {"rgb.tif", 5, 3, ColourPixel},
+        {"sizes.ico", 48, 48, ColourPixel},  // after a 16 x 16 image of one colour
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);

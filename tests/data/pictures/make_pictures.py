@@ -50,6 +50,22 @@ def make_pictures():
              more=b',' + struct.pack('<HHHHB', 0, 0, 65535, 65535, 0) + b'\x02\x01\x04\0')
     make_tiff('rgb.tif', 5, 3, [[c for x in range(5) for c in colour_pixel(x, y)] for y in range(3)])
     make_turned_jpeg()
+    # A plain 16 x 16 first, then 48 x 48 by colour_pixel: the larger is the one shown.
+    make_ico('sizes.ico', [(16, lambda x, y: (200, 30, 90)), (48, colour_pixel)])
+
+
+def make_ico(path, images):
+    """An icon of square 24-bit images, each (size, pixel), with an all-opaque mask."""
+    out, data = struct.pack('<HHH', 0, 1, len(images)), b''
+    for size, pixel in images:
+        rows = b''.join(bytes(c for x in range(size) for c in pixel(x, y)[::-1]).ljust((3 * size + 3) // 4 * 4, b'\0')
+                        for y in reversed(range(size)))
+        # The height counts the image and its mask (1 bit a pixel) together.
+        dib = struct.pack('<IiiHHIIiiII', 40, size, 2 * size, 1, 24, 0, 0, 0, 0, 0, 0) + rows + \
+            bytes((size + 31) // 32 * 4 * size)
+        out += struct.pack('<BBBBHHII', size, size, 0, 0, 1, 24, len(dib), 6 + 16 * len(images) + len(data))
+        data += dib
+    open(os.path.join(HERE, path), 'wb').write(out + data)
 
 
 def make_gif(path, width, height, rows, palette, more=b''):
