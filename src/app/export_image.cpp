@@ -1,5 +1,6 @@
 // The export from the program state: sourceImage through the current tint,
-// behind a freshly built 54-byte header.
+// behind a freshly built 54-byte header. A PNG or JPEG also carries what
+// the picture's file says besides its pixels (image/metadata.h).
 //
 // The file goes out through the checked file layer as a replacement: the
 // bytes go to a temporary file beside the target, which takes the target's
@@ -16,13 +17,14 @@
 #include "image/bmp.h"
 #include "image/encode.h"
 #include "image/export.h"
+#include "image/metadata.h"
 #include "support/error.h"
 #include "support/file_io.h"
 
 namespace {
 
 // A PNG or JPEG is encoded whole in memory, then written as a BMP export is.
-void ExportEncoded()
+void ExportEncoded(const PictureMetadata& kept)
 {
     const bool png = state.exportFormat == OutputFormat::png;
     std::vector<uint8_t> bytes;
@@ -34,6 +36,8 @@ void ExportEncoded()
                  png ? "PNG" : "JPEG");
         EndWithSentence(kErrorRefusedPicture, sentence);
     }
+    if (!png)
+        SpliceJpegMetadata(bytes, kept);
     OpenForReplacing(state.imageFile);
     CheckIo();
     for (size_t done = 0; done < bytes.size();) {
@@ -50,6 +54,9 @@ void ExportEncoded()
 
 void ExportImage(FileRecord* rows)
 {
+    // Read while fileName still names the picture.
+    const bool keep = state.exportFormat != OutputFormat::bmp && !state.exportStrips;
+    const PictureMetadata kept = keep ? ReadKeptMetadata() : PictureMetadata();
     FillExportHeader();
     // A typed name is a few letters: its ending fits the name's room.
     const std::wstring ending = OutputSuffix(state.exportFormat);
@@ -61,7 +68,7 @@ void ExportImage(FileRecord* rows)
     if (state.exportPath != nullptr)
         BindFileW(state.imageFile, state.exportPath);  // beside a command-line picture
     if (state.exportFormat != OutputFormat::bmp) {
-        ExportEncoded();
+        ExportEncoded(kept);
         return;
     }
     OpenForReplacing(state.imageFile);

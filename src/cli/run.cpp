@@ -82,6 +82,7 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     state.exportFormat = options.format;
     state.exportQuality = options.quality;
     state.exportCores = cores;
+    state.exportStrips = options.strip;
     SetTintParameters(options.look);
 
     PictureOutcome outcome;

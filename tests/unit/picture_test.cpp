@@ -6,13 +6,10 @@
 #include <string>
 
 #include "app/export_image.h"
-#include "app/layout.h"
 #include "app/picture.h"
-#include "app/preview.h"
 #include "app/program.h"
 #include "image/bmp.h"
 #include "image/picture_decode.h"
-#include "image/probe.h"
 #include "support/picture_names.h"
 #include "test_support.h"
 
@@ -171,22 +168,6 @@ TEST(OpenPicture, PngVariantsGifAndTiffOpen)
     }
 }
 
-// The picture as the editor has it once the name popup named `name` in the
-// current folder: read, previewed, and exported with the default tint.
-void OpenPreviewAndExport(const char* name)
-{
-    ResetProgram();
-    snprintf(state.fileName, sizeof state.fileName, "%s", name);
-    state.nameLength = static_cast<int32_t>(strchr(name, '.') - name);
-    state.fileNamePtr = state.fileName;
-    ReadImageHeader();
-    LoadSourcePixels();
-    ComputeLayout();
-    DownsamplePreview();
-    SetEditingDefaults();
-    ExportImage();
-}
-
 TEST(OpenPicture, EveryExifOrientationIsAppliedInThePreviewAndTheExport)
 {
     // turned6.jpg is stored 32 x 16, the left half red above green, the
@@ -208,27 +189,21 @@ TEST(OpenPicture, EveryExifOrientationIsAppliedInThePreviewAndTheExport)
     std::vector<uint8_t> stored;  // orientation 1's pixels, top row first
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.label);
-        jpeg[30] = static_cast<uint8_t>(c.orientation);  // make_pictures.py: the orientation's value
-        ASSERT_EQ(JpegExifOrientation(jpeg.data(), jpeg.size()), c.orientation);
+        jpeg[30] = static_cast<uint8_t>(c.orientation);  // past SOI, APP1's head, the TIFF's and the entry's
         ASSERT_TRUE(WriteWholeFile("pic.jpg", jpeg));
         OpenPreviewAndExport("pic.jpg");
         const int32_t w = c.transposed ? 16 : 32, h = c.transposed ? 32 : 16;
-        ASSERT_EQ(state.imageWidth, w);
-        ASSERT_EQ(state.imageHeight, h);
-        ASSERT_EQ(state.previewWidth, w);
-        ASSERT_EQ(state.previewHeight, h);
+        ASSERT_TRUE(state.imageWidth == w && state.imageHeight == h);
+        ASSERT_TRUE(state.previewWidth == w && state.previewHeight == h);
         const std::vector<uint8_t> exported = ReadWholeFile("pic-.bmp");
         ASSERT_EQ(exported.size(), 54u + static_cast<size_t>(state.srcStride) * h);
-        if (c.orientation == 1) {
-            for (int32_t y = 0; y < h; ++y)
-                for (int32_t x = 0; x < w; ++x) {
-                    const bool left = x < 16, red = left && y < 8, green = left && y >= 8;
-                    EXPECT_NEAR(Pixel(x, y)[2], red ? 220 : 20, 6) << x << "," << y;
-                    EXPECT_NEAR(Pixel(x, y)[1], green ? 220 : 20, 6) << x << "," << y;
-                    EXPECT_NEAR(Pixel(x, y)[0], left ? 20 : 220, 6) << x << "," << y;
-                    stored.insert(stored.end(), Pixel(x, y), Pixel(x, y) + 3);
-                }
-        }
+        for (int32_t y = 0; c.orientation == 1 && y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                const int want[3] = {x < 16 ? 20 : 220, x < 16 && y >= 8 ? 220 : 20, x < 16 && y < 8 ? 220 : 20};
+                for (int k = 0; k < 3; ++k)
+                    EXPECT_NEAR(Pixel(x, y)[k], want[k], 6) << x << "," << y;
+                stored.insert(stored.end(), Pixel(x, y), Pixel(x, y) + 3);
+            }
         int previewWrong = 0, exportWrong = 0;
         for (int32_t y = 0; y < h; ++y)
             for (int32_t x = 0; x < w; ++x) {

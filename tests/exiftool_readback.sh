@@ -1,0 +1,18 @@
+#!/bin/sh
+# camera.jpg through duotint-cli to JPEG, read back by exiftool: upright, at
+# the output's size, with its camera, date and profile; none with --strip.
+# Usage: exiftool_readback.sh WINE DUOTINT-CLI PICTURES-FOLDER (77: no exiftool)
+set -eu
+command -v exiftool >/dev/null || exit 77
+wine=$1 cli=$2 pictures=$3
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+cd "$dir"
+"$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format jpeg --out kept "$pictures/camera.jpg" >/dev/null
+"$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format jpeg --strip --out stripped "$pictures/camera.jpg" >/dev/null
+got=$(exiftool -s3 -Make -Model -DateTimeOriginal -ProfileDescription -Orientation# -ExifImageWidth \
+        -ExifImageHeight -ImageWidth -ImageHeight kept/camera-.jpg | tr '\n' '|')
+want='Duotint Optical|DT-6 Mark II|2024:05:17 09:30:00|Duotint Test RGB|1|16|32|16|32|'
+[ "$got" = "$want" ] || { echo "kept: $got, not $want"; exit 1; }
+left=$(exiftool -s3 -EXIF:all -ICC_Profile:all -XMP:all stripped/camera-.jpg)
+[ -z "$left" ] || { echo "--strip left: $left"; exit 1; }
