@@ -210,6 +210,7 @@ void WalkPng(MetadataSource& file, PictureMetadata& metadata)
 {
     const uint64_t size = file.Size();
     size_t budget = kMostReadBytes;
+    metadata.fromPng = true;
     uint64_t at = 8;
     for (uint32_t parts = 0; parts < kMostParts; ++parts) {
         // Each chunk is its length, its type, the body and a CRC of 4 bytes.
@@ -434,7 +435,7 @@ void DropThumbnail(Tiff& t, std::vector<uint8_t>& exif, const size_t directories
             std::fill(exif.begin() + static_cast<ptrdiff_t>(s.start), exif.begin() + static_cast<ptrdiff_t>(s.end), 0);
 }
 
-bool FitExif(std::vector<uint8_t>& exif, uint32_t width, uint32_t height)
+bool FitExif(std::vector<uint8_t>& exif, uint32_t width, uint32_t height, bool turned)
 {
     Tiff t(exif.data(), exif.size());
     size_t directories[2];
@@ -445,7 +446,10 @@ bool FitExif(std::vector<uint8_t>& exif, uint32_t width, uint32_t height)
         for (uint32_t i = 0; directories[d] != 0 && i < entries[d]; ++i) {
             const size_t entry = directories[d] + 2 + 12 * static_cast<size_t>(i);
             switch (t.U16(entry)) {
-            case 274: SetNumber(t, entry, 1); break;                   // Orientation: the pixels are upright
+            case 274:  // Orientation: 1 once the pixels are upright
+                if (turned)
+                    SetNumber(t, entry, 1);
+                break;
             case 256: case 0xA002: SetNumber(t, entry, width); break;  // ImageWidth, PixelXDimension
             case 257: case 0xA003: SetNumber(t, entry, height); break; // ImageLength, PixelYDimension
             }
@@ -507,7 +511,7 @@ PictureMetadata ReadPictureMetadata(MetadataSource& file)
 
 void FitMetadataToOutput(PictureMetadata& metadata, uint32_t width, uint32_t height)
 {
-    if (!metadata.exif.empty() && !FitExif(metadata.exif, width, height))
+    if (!metadata.exif.empty() && !FitExif(metadata.exif, width, height, !metadata.fromPng))
         metadata.exif.clear();
     if (!IsRgbProfile(metadata.icc)) {
         metadata.icc.clear();

@@ -47,6 +47,9 @@ struct PictureMetadata {
     std::string iccName;              // a PNG's name for its profile; empty from a JPEG
     std::vector<uint8_t> xmp;         // the XMP packet
     std::vector<PngChunk> pngExtras;  // a PNG's tEXt, zTXt, iTXt (but XMP's) and pHYs, in file order
+    // Read from a PNG, whose EXIF orientation is not applied as it is
+    // decoded (only a JPEG's is, see probe.h).
+    bool fromPng = false;
 
     bool Empty() const { return exif.empty() && icc.empty() && xmp.empty() && pngExtras.empty(); }
 };
@@ -56,10 +59,11 @@ struct PictureMetadata {
 // a file of any other kind.
 PictureMetadata ReadPictureMetadata(MetadataSource& file);
 
-// Fits what was read to the output, a picture `width` x `height` with its
-// pixels already turned upright: the EXIF orientation becomes 1, its stored
-// sizes become the output's, and its thumbnail (IFD1 and its data) goes,
-// since it would stay untinted and unturned. An EXIF block whose first
+// Fits what was read to the output, a picture `width` x `height`: the EXIF
+// orientation becomes 1 where the pixels were turned upright by it (not
+// from a PNG, whose orientation still describes the pixels as stored), its
+// stored sizes become the output's, and its thumbnail (IFD1 and its data)
+// goes, since it would stay untinted and unturned. An EXIF block whose first
 // directory cannot be read goes whole; so does a profile that is not an
 // RGB one, as the output is always RGB.
 void FitMetadataToOutput(PictureMetadata& metadata, uint32_t width, uint32_t height);

@@ -81,12 +81,11 @@ TEST(Metadata, BigEndianExifIsFittedAndItsThumbnailZeroedWhereItStoodBeforeOther
 }
 
 // camera.jpg's metadata, with a PNG's text and pixel size, as PNG chunks;
-// then in a PNG of those chunks, read back; and in JPEG segments, its
-// profile made long enough for three.
+// then in a PNG of those chunks, read back and fitted; and in JPEG segments,
+// its profile made long enough for three.
 TEST(Metadata, PngChunksAndJpegSegmentsCarryItAll)
 {
     auto m = MetadataOf(ReadWholeFile(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\camera.jpg"));
-    FitMetadataToOutput(m, 16, 32);
     m.pngExtras = {{"tEXt", Text("Title\0Cat", 9)}, {"pHYs", Bytes{0, 0, 11, 19, 0, 0, 11, 19, 1}}};
     const std::vector<PngChunk> chunks = PngMetadataChunks(m);
     Bytes png = Png(1, 1, {});
@@ -97,12 +96,14 @@ TEST(Metadata, PngChunksAndJpegSegmentsCarryItAll)
     }
     EXPECT_EQ(types, "iCCP eXIf tEXt pHYs iTXt ");
     EXPECT_EQ(Bytes(chunks[4].data.begin(), chunks[4].data.begin() + 22), Text("XML:com.adobe.xmp\0\0\0\0\0", 22));
-    const PictureMetadata back = MetadataOf(png + Chunk("IDAT", 0, {}));
+    PictureMetadata back = MetadataOf(png + Chunk("IDAT", 0, {}));
     EXPECT_EQ(back.icc, m.icc);
     EXPECT_EQ(back.exif, m.exif);
     EXPECT_EQ(back.xmp, m.xmp);
     ASSERT_EQ(back.pngExtras.size(), 2u);
     EXPECT_EQ(back.pngExtras[0].data, m.pngExtras[0].data);
+    FitMetadataToOutput(back, 32, 16);
+    EXPECT_EQ(ExifValue(back.exif, 274), "SHORT 6") << "a PNG is shown as stored: its orientation still holds";
 
     m.icc.resize(150000, 0x5A);
     m.exif.resize(65528);  // one byte more than an APP1 segment holds
