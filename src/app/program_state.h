@@ -112,6 +112,9 @@ struct ProgramState : RecordedInput {
     // The cores a BMP export's tint and a PNG export's compression may use: 0, the editor's, for every one;
     // a worker of duotint-cli its share of them.
     uint32_t exportCores;
+    // Non-zero: a PNG or JPEG export carries none of the picture's EXIF,
+    // colour profile, XMP or text (duotint-cli's --strip).
+    uint8_t exportStrips;
 };
 
 extern thread_local ProgramState state;

@@ -18,7 +18,8 @@ namespace {
 
 const char kSynopsis[] =
     "usage: duotint-cli --tint R,G,B,DISP,DISTR,R,G,B,DISP [--out DIR] [--format bmp|png|jpeg]\n"
-    "                   [--quality 1-100] [--png-level 1-9] [--jobs N] [--force] [--quiet] PATH...\n"
+    "                   [--quality 1-100] [--png-level 1-9] [--strip] [--jobs N] [--force] [--quiet]\n"
+    "                   PATH...\n"
     "       duotint-cli --help | --version\n";
 
 const char kHelp[] =
@@ -35,6 +36,8 @@ const char kHelp[] =
     "  --format FORMAT  bmp (24-bit, as the editor writes; the default), png or jpeg\n"
     "  --quality Q      JPEG quality from 1 to 100 (92)\n"
     "  --png-level L    PNG compression from 1 (fastest) to 9 (smallest) (6)\n"
+    "  --strip          write no EXIF, colour profile, XMP or text into a PNG or JPEG; without\n"
+    "                   it they carry over, the orientation set to 1 and the thumbnail left out\n"
     "  --jobs N         pictures tinted side by side (one per core)\n"
     "  --force          replace outputs that exist; without it they are skipped\n"
     "  --quiet          print only errors\n"
@@ -54,6 +57,7 @@ struct Words {
     std::string tint, out, format, quality, pngLevel, jobs;
     bool force = false;
     bool quiet = false;
+    bool strip = false;
     std::vector<std::string> paths;
 };
 
@@ -74,6 +78,7 @@ void DescribeOptions(CLI::App& app, Words& words)
     app.add_option("--jobs", words.jobs)->take_last();
     app.add_flag("--force", words.force);
     app.add_flag("--quiet", words.quiet);
+    app.add_flag("--strip", words.strip);
     app.add_option("PATH", words.paths);
 }
 
@@ -165,6 +170,7 @@ CliCommand ParseCliArguments(const std::vector<std::string>& arguments)
     options.outFolder = WideOf(words.out);
     options.force = words.force;
     options.quiet = words.quiet;
+    options.strip = words.strip;
     for (const std::string& path : words.paths)
         options.paths.push_back(WideOf(path));
     command.request = CliRequest::run;

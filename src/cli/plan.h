@@ -18,6 +18,7 @@ struct CliOptions {
     int jobs = 0;             // 0: one worker per core
     bool force = false;
     bool quiet = false;
+    bool strip = false;       // PNG and JPEG outputs carry no EXIF, profile, XMP or text
     std::vector<std::wstring> paths;
 };
 

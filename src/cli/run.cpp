@@ -109,6 +109,7 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     state.exportQuality = options.quality;
     state.exportPngLevel = options.pngLevel;
     state.exportCores = cores;
+    state.exportStrips = options.strip;
     SetTintParameters(options.look);
 
     PictureOutcome outcome;

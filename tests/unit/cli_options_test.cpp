@@ -15,7 +15,7 @@ namespace {
 const char* const kFormatWords[] = {"bmp", "png", "jpeg"};
 
 // What a command asks for, in one line: "run <look> <format> q<quality>
-// [level<PNG level, unless 6>] j<jobs> [force] [quiet] [out=DIR] [paths]",
+// [level<PNG level, unless 6>] j<jobs> [force] [quiet] [strip] [out=DIR] [paths]",
 // "help", "version", or "64 <sentence>".
 std::string Outcome(const CliCommand& command)
 {
@@ -26,8 +26,8 @@ std::string Outcome(const CliCommand& command)
     const CliOptions& o = command.options;
     std::string line = "run " + TintText(o.look) + " " + kFormatWords[static_cast<int>(o.format)] + " q" +
                        std::to_string(o.quality) + (o.pngLevel != 6 ? " level" + std::to_string(o.pngLevel) : "") +
-                       " j" + std::to_string(o.jobs) + (o.force ? " force" : "") +
-                       (o.quiet ? " quiet" : "") + (o.outFolder.empty() ? "" : " out=" + Utf8Of(o.outFolder)) + " [";
+                       " j" + std::to_string(o.jobs) + (o.force ? " force" : "") + (o.quiet ? " quiet" : "") +
+                       (o.strip ? " strip" : "") + (o.outFolder.empty() ? "" : " out=" + Utf8Of(o.outFolder)) + " [";
     for (const std::wstring& path : o.paths)
         line += (&path == &o.paths[0] ? "" : "|") + Utf8Of(path);
     return line + "]";
@@ -58,6 +58,7 @@ TEST(CliOptions, ArgumentListsGiveTheirOutcome)
         {"a later value replaces an earlier", "--tint 0,0,0,0,0,0,0,0,0 --format bmp --tint " NINE
                                               " --format jpeg --quality 100 x",
          "run " NINE " jpeg q100 j0 [x]"},
+        {"--strip", "--strip --tint " NINE " --format jpeg a", "run " NINE " jpeg q92 j0 strip [a]"},
         {"after -- an option's name is a path", "--tint " NINE " -- --force", "run " NINE " bmp q92 j0 [--force]"},
         {"a path from the root is no option", "--tint " NINE " /tmp/a.png", "run " NINE " bmp q92 j0 [/tmp/a.png]"},
         {"help, whatever else", "--tint x --help", "help"},
