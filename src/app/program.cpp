@@ -89,6 +89,7 @@ void RunProgram()
     BuildFrameImage();
     ShowPreviewWindow();
     LoadSourcePixels();
+    EndDecoder();  // the editor reads one picture
     DownsamplePreview();
     ShowPreviewPixels();
     SetEditingDefaults();
