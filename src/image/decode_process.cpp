@@ -318,8 +318,9 @@ DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
     if (process_ == nullptr)
         return DecodeOutcome::noChild;
     if (!ready_) {
-        // Readying the decoders is watched as a picture of unknown size.
-        budget_ = ScaledForTest(BudgetFor(0, 0));
+        // Readying the decoders is watched as a picture of unknown size, at
+        // full budgets even in a test: its work is the platform's start.
+        budget_ = BudgetFor(0, 0);
         cpuAtStart_ = bytesAtStart_ = 0;
         const DecodeOutcome outcome = Await();
         if (outcome != DecodeOutcome::decoded) {
