@@ -48,9 +48,9 @@ std::vector<uint8_t> DecodedHere(const std::wstring& path, int32_t stride, int64
     return picture.CopyInto(rows.data(), stride) ? rows : std::vector<uint8_t>();
 }
 
-// With the time limits scaled to a tenth, a picture of unknown size may take
-// 0.5 s of work and one declared 18000 x 18000 0.99 s; the clock stops a
-// child 6 s after its last sign of progress.
+// With the time limits scaled to a twentieth, a picture of unknown size may
+// take 0.25 s of work and one declared 18000 x 18000 0.49 s; the clock stops
+// a child 3 s after its last sign of progress.
 TEST(DecoderProcess, ServesPicturesInTurnWithinTheirBudgets)
 {
     using O = DecodeOutcome;
@@ -66,7 +66,7 @@ TEST(DecoderProcess, ServesPicturesInTurnWithinTheirBudgets)
         {"a crash", "rgb16.png", 0, 0, "crash", 0, O::crashed},
         {"a good picture after the crash", "alpha.png", 0, 0, nullptr, 0, O::decoded},
         {"slow rows within a large picture's work, past the clock's limit", "rows.bmp", 18000, 18000,
-         "slow:750:7500", 0, O::decoded},
+         "slow:370:3700", 0, O::decoded},
         {"rows that go on past the work the picture may take", "rows.bmp", 0, 0, "slow:1500:1500", 0, O::tooSlow},
         {"a good picture while two busy threads eat both cores", "rgb16.png", 0, 0, nullptr, 2, O::decoded},
         {"a good picture after the slow one", "rows.bmp", 0, 0, nullptr, 0, O::decoded},
@@ -76,7 +76,7 @@ TEST(DecoderProcess, ServesPicturesInTurnWithinTheirBudgets)
                                    return Rgb{static_cast<uint8_t>(40 * x), static_cast<uint8_t>(y), 7};
                                })));
     const std::string data = ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\";
-    SetEnvironmentVariableA("DUOTINT_TEST_DECODER_TIME_SCALE", "0.1");
+    SetEnvironmentVariableA("DUOTINT_TEST_DECODER_TIME_SCALE", "0.05");
     DecoderProcess decoder;
     int row = 0;
     for (const auto& c : kCases) {
