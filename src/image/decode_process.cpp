@@ -301,14 +301,14 @@ void DecoderProcess::Start()
 
 uint64_t DecoderProcess::CpuTime() const
 {
-    // Wine 8 counts no time for another process, only for its threads; the
-    // child decodes in its main thread, so that thread's time stands in
-    // where the process shows none.
+    // Wine 8 keeps no true CPU time for another process (GetProcessTimes
+    // gives 0, or figures that are not the child's), only for its threads;
+    // there the child's main thread, where it decodes, stands in.
+    static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
     FILETIME created, ended, kernel, user;
-    const uint64_t process = GetProcessTimes(process_, &created, &ended, &kernel, &user) ? Ticks(kernel) + Ticks(user)
-                                                                                          : 0;
-    const uint64_t thread = ThreadCpu(thread_);
-    return process > thread ? process : thread;
+    if (!wine && GetProcessTimes(process_, &created, &ended, &kernel, &user))
+        return Ticks(kernel) + Ticks(user);
+    return ThreadCpu(thread_);
 }
 
 DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)

@@ -5,7 +5,6 @@
 
 #include <wincodec.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -121,30 +120,6 @@ TEST(Cli, MissingDecoderIsNamed)
                            "duotint-cli.exe."),
               std::string::npos)
         << run.err;
-}
-
-// One worker's decoding process serves its pictures in turn: one whose
-// decoder crashes (a test-only fault) gets one line, and the next picture,
-// from a fresh child, comes out as it does alone.
-TEST(Cli, PictureAfterACrashedDecoderComesOutAsAlone)
-{
-    TempFolder folder, alone;
-    const std::string grey = ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\grey.png";
-    ASSERT_TRUE(folder.CopyIn(grey, "a.png"));
-    ASSERT_TRUE(folder.CopyIn(grey, "b.png"));
-    ASSERT_TRUE(alone.CopyIn(grey, "b.png"));
-    SetEnvironmentVariableA("DUOTINT_DECODER_FAULT", "crash@a.png");
-    support::ConsoleRun run =
-        support::RunConsole(CliCommand(std::wstring(L"--tint ") + kLook + L" --jobs 1 a.png b.png"), folder.Path(), 20000);
-    SetEnvironmentVariableA("DUOTINT_DECODER_FAULT", nullptr);
-    support::ConsoleRun single =
-        support::RunConsole(CliCommand(std::wstring(L"--tint ") + kLook + L" b.png"), alone.Path(), 20000);
-    EXPECT_EQ(run.exitCode, 13u) << run.err;
-    EXPECT_NE(run.err.find("a.png could not be decoded: its decoder crashed."), std::string::npos) << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_EQ(single.exitCode, 0u) << single.err;
-    EXPECT_EQ(ReadWholeFile(folder.PathOf("b-.bmp")), ReadWholeFile(alone.PathOf("b-.bmp")));
-    EXPECT_FALSE(ReadWholeFile(alone.PathOf("b-.bmp")).empty());
 }
 
 // Smooth in every channel, so that a JPEG of it is close.
