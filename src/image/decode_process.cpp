@@ -114,23 +114,10 @@ std::string EnvironmentText(const char* name)
 }
 
 // Test-only: DUOTINT_DECODER_FAULT names a fault of InjectTestFault or
-// SlowRows for every picture, or, as FAULT@NAME, for those whose path ends
-// in NAME. Read here in the program, for each picture.
-void ChooseTestFault(const wchar_t* path, char (&fault)[32])
+// SlowRows. Read here in the program, for each picture.
+void ChooseTestFault(char (&fault)[32])
 {
-    fault[0] = '\0';
-    const std::string text = EnvironmentText("DUOTINT_DECODER_FAULT");
-    if (text.empty())
-        return;
-    const char* wanted = text.c_str();
-    const char* at = strchr(wanted, '@');
-    if (at != nullptr) {
-        const std::wstring name(at + 1, at + strlen(at));
-        const size_t length = wcslen(path);
-        if (length < name.size() || _wcsicmp(path + length - name.size(), name.c_str()) != 0)
-            return;
-    }
-    snprintf(fault, sizeof fault, "%.*s", static_cast<int>(at != nullptr ? at - wanted : 31), wanted);
+    snprintf(fault, sizeof fault, "%s", EnvironmentText("DUOTINT_DECODER_FAULT").c_str());
 }
 
 // Test-only: DUOTINT_TEST_DECODER_TIME_SCALE (between 0 and 1) shrinks both
@@ -334,7 +321,7 @@ DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
     record_->orientation = request.orientation;
     record_->firstBytes = request.firstBytes;
     wcsncpy(record_->path, request.path, kLongPathCapacity - 1);
-    ChooseTestFault(request.path, record_->fault);
+    ChooseTestFault(record_->fault);
     cpuAtStart_ = CpuTime();
     bytesAtStart_ = PrivateBytes(process_);
     const DecodeOutcome outcome = Ask(kOpenRequest);

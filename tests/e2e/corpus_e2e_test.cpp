@@ -129,7 +129,6 @@ TEST(Corpus, HostileFilesAreRefusedInOrder)
         Duotint duotint;
         const bool started = duotint.Start(folder.Path(), std::wstring(c.file, c.file + strlen(c.file)));
         SetEnvironmentVariableA("DUOTINT_DECODER_FAULT", nullptr);
-        SetEnvironmentVariableA("DUOTINT_TEST_DECODER_TIME_SCALE", nullptr);
         ASSERT_TRUE(started);
         RunEnd end = duotint.Finish(kRunLimitMs);
         bool acceptable = false;

@@ -1,6 +1,5 @@
-// The decoding process's budgets, and one child serving pictures in turn:
-// hostile ones (test-only faults of the child) between good ones, each good
-// one with the pixels the platform's decoder gives in this process.
+// The decoding process's budgets, and one child serving pictures in turn: test-only
+// faults between good pictures, which must have the pixels the platform gives here.
 #include <gtest/gtest.h>
 
 #include <atomic>
