@@ -212,7 +212,7 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
             reporter.Progress(s.done, s.total, s.bytesDone, (GetTickCount() - started) / 1000.0);
             s.changed.notify_all();
         }
-        // The worker's decoding process served each of its pictures.
+        // The worker's decoding process, kept for all its pictures, ends with it.
         EndDecoder();
     };
     // This thread is the first worker; a worker that cannot be had leaves

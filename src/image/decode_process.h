@@ -51,14 +51,14 @@ std::wstring RunningProgramPath();
 
 // The budgets for a picture of the given declared size (0 x 0: unknown).
 struct DecodeBudget {
-    // The child's own work (user and kernel time) on the picture, from the
-    // request to the last row, never renewed: what decoding the picture may
-    // cost, however the work is spread.
+    // The child's own work on the picture (its CPU time, user and kernel),
+    // from the request to the last row, never renewed: what decoding the
+    // picture may cost. Time the child spends waiting for a core on a busy
+    // machine is not counted.
     uint32_t cpuMilliseconds;
-    // The clock from the last sign of progress (a request, a new row): a
-    // child that sleeps or waits does no work, so only this catches it. Rows
-    // keep a large picture's copy alive, and a machine busy with other work
-    // slows the child's clock, not its work.
+    // The clock, from the last sign of progress (a request, a new row): a
+    // child that sleeps or waits does no work, and only this catches it.
+    // New rows keep a large picture's copy alive.
     uint32_t wallMilliseconds;
     // The child's own memory, above what it held when the picture began.
     uint64_t memoryBytes;
