@@ -26,9 +26,10 @@
 
 namespace {
 
-// The child decoding a picture our reader refused, running from
-// ReadImageHeader to the end of LoadSourcePixels; closed, it means our
-// reader has the picture.
+// This thread's decoding process, which serves every picture the thread
+// reads that our reader refuses: per thread by nature, since a child
+// answers one request at a time. It holds a picture from ReadImageHeader to
+// the end of LoadSourcePixels; holding none, our reader has the picture.
 thread_local DecoderProcess decoder;
 
 // Under Wine a read fills memory whose pages are already mapped about twice
@@ -233,7 +234,7 @@ namespace {
     va_start(arguments, format);
     vsnprintf(sentence, sizeof sentence, format, arguments);
     va_end(arguments);
-    decoder.Close();
+    decoder.Release();
     EndWithSentence(kErrorRefusedPicture, sentence);
 }
 
@@ -287,6 +288,17 @@ std::string ProgramFileName()
     return Utf8Of(path.substr(path.find_last_of(L"\\/") + 1));
 }
 
+// "5", "9.9": a budget in seconds, to a tenth.
+std::string SecondsText(uint32_t milliseconds)
+{
+    char text[16];
+    if (milliseconds % 1000 == 0)
+        snprintf(text, sizeof text, "%u", milliseconds / 1000);
+    else
+        snprintf(text, sizeof text, "%.1f", milliseconds / 1000.0);
+    return text;
+}
+
 // Why the decoding of a picture the probe let through came to nothing.
 [[noreturn]] void RefuseDecoded(DecodeOutcome outcome, ContainerKind kind)
 {
@@ -305,12 +317,17 @@ std::string ProgramFileName()
         Refuse("%s is not a picture duotint can read.", name);
     case DecodeOutcome::damaged:
         Refuse("%s is damaged; duotint could not read all of its pixels.", name);
+    case DecodeOutcome::crashed:
+        Refuse("%s could not be decoded: its decoder crashed.", name);
     case DecodeOutcome::tooSlow:
-        Refuse("%s could not be decoded: the decoder was stopped after %u seconds, longer than a picture of its "
+        Refuse("%s could not be decoded: its decoder was stopped after %s s of work, longer than a picture of its "
                "size needs.",
-               name, budget.milliseconds / 1000);
+               name, SecondsText(budget.cpuMilliseconds).c_str());
+    case DecodeOutcome::stalled:
+        Refuse("%s could not be decoded: its decoder was stopped after %s s without progress.", name,
+               SecondsText(budget.wallMilliseconds).c_str());
     case DecodeOutcome::tooHungry:
-        Refuse("%s could not be decoded: the decoder was stopped when it took more than %llu MiB of memory.", name,
+        Refuse("%s could not be decoded: its decoder was stopped when it took more than %llu MiB of memory.", name,
                static_cast<unsigned long long>(budget.memoryBytes >> 20));
     case DecodeOutcome::tooLarge: {
         char sentence[1024];
@@ -324,7 +341,7 @@ std::string ProgramFileName()
         Refuse("duotint could not start duotint-decode.exe to read %s: the system refused it (error %u).", name,
                decoder.StartError());
     case DecodeOutcome::noMemory:
-        decoder.Close();
+        decoder.Release();
         EndWithSentence(kErrorOutOfMemory,
                         "duotint could not get the memory for the picture; close other programs and try again.");
     default:
@@ -345,6 +362,8 @@ void BindPictureTo(FileRecord& file)
 }
 
 void StartDecoder() { decoder.Start(); }
+
+void EndDecoder() { decoder.Close(); }
 
 void ReadImageHeader()
 {
@@ -379,7 +398,7 @@ void ReadImageHeader()
         state.imageHeight = facts.height;
         state.topDown = facts.topDown;
         state.pixelDataOffset = facts.dataOffset;
-        decoder.Close();  // started ahead, and not needed
+        decoder.Release();  // a picture from before, not copied
         return;
     }
 

@@ -11,6 +11,9 @@
 // Starts the decoding process while the person is still naming the picture,
 // so that a picture for the platform's decoders does not wait for it.
 void StartDecoder();
+// Ends this thread's decoding process, which otherwise serves each picture
+// the thread reads until the program ends.
+void EndDecoder();
 // Reads what the picture is and how large; refuses what cannot be read.
 void ReadImageHeader();
 // Fills sourceImage from the picture ReadImageHeader accepted.

@@ -90,6 +90,7 @@ void RunProgram()
     BuildFrameImage();
     ShowPreviewWindow();
     LoadSourcePixels();
+    EndDecoder();  // the editor reads one picture
     DownsamplePreview();
     ShowPreviewPixels();
     SetEditingDefaults();

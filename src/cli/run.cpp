@@ -5,7 +5,8 @@
 // Each worker thread has a program state of its own (see program_state.h),
 // so the editor's procedures run in every worker at once, and a failure
 // that would end the editor ends only the worker's picture. A picture the
-// platform decodes is still decoded in a process of its own.
+// platform decodes is still decoded in a process of its own, one that
+// serves the worker's pictures in turn.
 //
 // Memory stays within a budget, half the physical memory by default: a
 // picture starts only when what the pictures under way may take, and its
@@ -240,6 +241,8 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
             reporter.Progress(s.done, s.total, s.bytesDone, (GetTickCount() - started) / 1000.0);
             s.changed.notify_all();
         }
+        // The worker's decoding process, kept for all its pictures, ends with it.
+        EndDecoder();
     };
     // This thread is the first worker; a worker that cannot be had leaves
     // its pictures to the others.

@@ -2,28 +2,36 @@
 //
 // They share one small record in a section of its own and two events: the
 // program writes a request and sets `go`, the child writes its answer and
-// sets `reported`. A picture takes two rounds: the path (the child decodes
-// and answers with the size), then the pixel section (the child fills it
-// and answers that it is done). Anything else the child does, such as
-// crash, hang or grow, the program sees from outside and ends it.
+// sets `reported`. The child first answers once it has readied its
+// decoders. A picture then takes two requests: open (the child decodes and
+// answers with the size) and copy (the child fills the pixel section, lets
+// go of the picture and answers that it is done); release lets go of a
+// picture the program no longer wants. Anything else the child does, such
+// as crash, hang or grow, the program sees from outside and ends it.
 #include "image/decode_process.h"
 
 #include <psapi.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <mutex>
 #include <string>
 
 #include "image/picture_decode.h"
 #include "support/file_io.h"
 
+enum : int32_t { kOpenRequest = 1, kCopyRequest, kReleaseRequest };
+
 struct DecoderControl {
     // The program's request.
+    int32_t request;        // kOpenRequest, kCopyRequest or kReleaseRequest
     int32_t orientation;
     int32_t stride;
-    uint64_t pixelSection;  // the section's handle in the child; 0: no pixels wanted
+    uint64_t pixelSection;  // the section's handle in the child
     uint64_t firstBytes;    // of the file, for the decoder; 0: all of them
+    char fault[32];         // a test-only fault for this picture; empty: none
     wchar_t path[kLongPathCapacity];
     // The child's answer, and its progress while it fills the pixels.
     volatile int64_t rowsDone;
@@ -35,6 +43,10 @@ struct DecoderControl {
 namespace {
 
 const uint64_t kMiB = 1024 * 1024;
+// What a child may keep of its own memory over what it held when ready, and
+// still serve the next picture: a decoder's caches after a small picture
+// stay below it, the heap of a large one does not.
+const uint64_t kMostKeptGrowth = 64 * kMiB;
 
 // A child that dies must die quietly: no crash dialog, no debugger, just an
 // exit code the program reads as a crash.
@@ -44,13 +56,22 @@ LONG WINAPI EndQuietly(EXCEPTION_POINTERS* exception)
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-// Test-only faults of the child, so that containment is tested without
-// leaning on one decoder's bug: DUOTINT_DECODER_FAULT=crash, hang or hog.
-void InjectTestFault()
+// 100 ns units of a FILETIME span.
+uint64_t Ticks(const FILETIME& time) { return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
+
+// A thread's CPU time, user and kernel, in 100 ns units.
+uint64_t ThreadCpu(HANDLE thread)
 {
-    const char* fault = getenv("DUOTINT_DECODER_FAULT");
-    if (fault == nullptr)
-        return;
+    FILETIME created, ended, kernel, user;
+    return GetThreadTimes(thread, &created, &ended, &kernel, &user) ? Ticks(kernel) + Ticks(user) : 0;
+}
+
+// Test-only faults of the child, so that containment is tested without
+// leaning on one decoder's bug. The program hands them over from
+// DUOTINT_DECODER_FAULT (see ChooseTestFault). At the start of a decode:
+// crash, hang (sleeps), hog (takes memory without end).
+void InjectTestFault(const char* fault)
+{
     if (strcmp(fault, "crash") == 0)
         *static_cast<volatile int*>(nullptr) = 0;
     if (strcmp(fault, "hang") == 0)
@@ -61,6 +82,55 @@ void InjectTestFault()
             for (size_t at = 0; block != nullptr && at < 16 * kMiB; at += 4096)
                 block[at] = 1;
         }
+}
+
+// Test-only: slow:CPU:WALL before the copy, rows that come out one by one
+// over WALL ms of the clock, CPU ms of them spent working: a decoder that
+// is slow but goes on.
+void SlowRows(const char* fault, int64_t rows, volatile int64_t* rowsDone)
+{
+    unsigned cpu = 0, wall = 0;
+    if (sscanf(fault, "slow:%u:%u", &cpu, &wall) != 2 || rows < 1)
+        return;
+    const DWORD start = GetTickCount();
+    const uint64_t cpuStart = ThreadCpu(GetCurrentThread());
+    for (int64_t row = 1; row <= rows; ++row) {
+        while (ThreadCpu(GetCurrentThread()) - cpuStart < uint64_t{cpu} * 10000 * row / rows) {
+        }
+        const DWORD due = static_cast<DWORD>(wall * row / rows), spent = GetTickCount() - start;
+        if (spent < due)
+            Sleep(due - spent);
+        *rowsDone = row;
+    }
+}
+
+// A variable of the program's environment as it is now (the C runtime's
+// getenv keeps the one of the program's start); empty when it is not set.
+std::string EnvironmentText(const char* name)
+{
+    char text[64];
+    const DWORD n = GetEnvironmentVariableA(name, text, sizeof text);
+    return std::string(text, n < sizeof text ? n : 0);
+}
+
+// Test-only: DUOTINT_DECODER_FAULT names a fault of InjectTestFault or
+// SlowRows. Read here in the program, for each picture.
+void ChooseTestFault(char (&fault)[32])
+{
+    snprintf(fault, sizeof fault, "%s", EnvironmentText("DUOTINT_DECODER_FAULT").c_str());
+}
+
+// Test-only: DUOTINT_TEST_DECODER_TIME_SCALE (between 0 and 1) shrinks both
+// time limits, so that a test of them takes seconds rather than minutes.
+// Read here in the program only.
+DecodeBudget ScaledForTest(DecodeBudget budget)
+{
+    const double scale = atof(EnvironmentText("DUOTINT_TEST_DECODER_TIME_SCALE").c_str());
+    if (scale > 0 && scale < 1) {
+        budget.cpuMilliseconds = static_cast<uint32_t>(budget.cpuMilliseconds * scale);
+        budget.wallMilliseconds = static_cast<uint32_t>(budget.wallMilliseconds * scale);
+    }
+    return budget;
 }
 
 // The child's own memory: its private bytes, which leave out the shared
@@ -82,6 +152,29 @@ std::wstring ProgramFolder()
     path.resize(slash == std::wstring::npos ? 0 : slash + 1);
     return path;
 }
+
+// The program's environment for the child, with the platform's diagnostics
+// turned off: under Wine the decoders' "err:" lines would otherwise go to
+// the program's standard error, several for one damaged picture. Windows
+// ignores WINEDEBUG.
+std::wstring QuietEnvironment()
+{
+    std::wstring block;
+    wchar_t* strings = GetEnvironmentStringsW();
+    for (const wchar_t* entry = strings; entry != nullptr && *entry != L'\0'; entry += wcslen(entry) + 1)
+        if (_wcsnicmp(entry, L"WINEDEBUG=", 10) != 0)
+            block.append(entry, wcslen(entry) + 1);
+    if (strings != nullptr)
+        FreeEnvironmentStringsW(strings);
+    block.append(L"WINEDEBUG=-all", 15);
+    block.push_back(L'\0');
+    return block;
+}
+
+// One child starts at a time in the program: a child inherits every handle
+// that is inheritable as it starts, and another reader's record and events
+// must not be among them.
+std::mutex startLock;
 
 // What the child said, read as one of the three answers it may give.
 DecodeOutcome Answer(int32_t said)
@@ -118,7 +211,11 @@ DecodeBudget BudgetFor(int64_t width, int64_t height)
     // the smallest budgets.
     const uint64_t pixels = 3 * static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     const uint64_t gb = 1000000000ull;
-    return {static_cast<uint32_t>(5000 + pixels * 5000 / gb), 2 * pixels + 256 * kMiB};
+    const uint32_t cpu = static_cast<uint32_t>(5000 + pixels * 5000 / gb);
+    // The clock gets four times the work, and at least a minute: on a busy
+    // machine the child waits for a core, and is slow without being stuck.
+    const uint32_t wall = cpu < 15000 ? 60000 : 4 * cpu;
+    return {cpu, wall, 2 * pixels + 256 * kMiB};
 }
 
 void DecoderProcess::Start()
@@ -127,6 +224,7 @@ void DecoderProcess::Start()
         return;
     Close();
     startError_ = 0;
+    std::lock_guard<std::mutex> held(startLock);
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     control_ = CreateFileMappingW(INVALID_HANDLE_VALUE, &inherited, PAGE_READWRITE, 0, sizeof(DecoderControl),
                                   nullptr);
@@ -149,13 +247,16 @@ void DecoderProcess::Start()
 
     const std::wstring folder = ProgramFolder();
     const std::wstring exe = folder + L"duotint-decode.exe";
+    std::wstring environment = QuietEnvironment();
     wchar_t commandLine[256];
     swprintf(commandLine, 256, L"\"duotint-decode\" %llu %llu %llu",
              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(control_)),
              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(reported_)),
              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(go_)));
+    // No standard handles: nothing the decoders write reaches the program's.
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
     PROCESS_INFORMATION child = {};
     // It starts in the program's folder: the picture's path is absolute, and
     // the current folder may be one Wine cannot start a process in. A start
@@ -163,7 +264,8 @@ void DecoderProcess::Start()
     // again: under Wine about one start in 3000 fails with an internal error
     // (1359) when several programs start processes side by side.
     for (int attempt = 1;; ++attempt) {
-        if (CreateProcessW(exe.c_str(), commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+        if (CreateProcessW(exe.c_str(), commandLine, nullptr, nullptr, TRUE,
+                           CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, &environment[0],
                            folder.empty() ? nullptr : folder.c_str(), &startup, &child))
             break;
         startError_ = GetLastError();
@@ -173,29 +275,56 @@ void DecoderProcess::Start()
         }
         Sleep(100 * attempt);
     }
+    for (HANDLE handle : {control_, reported_, go_})
+        SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
     startError_ = 0;
     process_ = child.hProcess;
+    thread_ = child.hThread;
     // Should the job refuse it (a job of our own caller may), it still ends
     // when Close ends it.
     AssignProcessToJobObject(job_, process_);
-    ResumeThread(child.hThread);
-    CloseHandle(child.hThread);
+    ResumeThread(thread_);
+}
+
+uint64_t DecoderProcess::CpuTime() const
+{
+    // Wine 8 keeps no true CPU time for another process (GetProcessTimes
+    // gives 0, or figures that are not the child's), only for its threads;
+    // there the child's main thread, where it decodes, stands in.
+    static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    FILETIME created, ended, kernel, user;
+    if (!wine && GetProcessTimes(process_, &created, &ended, &kernel, &user))
+        return Ticks(kernel) + Ticks(user);
+    return ThreadCpu(thread_);
 }
 
 DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
 {
-    if (width_ != 0)
-        Close();  // a child serves one picture
+    Release();
     Start();
     if (process_ == nullptr)
         return DecodeOutcome::noChild;
-    budget_ = BudgetFor(request.declaredWidth, request.declaredHeight);
-    startTick_ = GetTickCount();
+    if (!ready_) {
+        // Readying the decoders is watched as a picture of unknown size, at
+        // full budgets even in a test: its work is the platform's start.
+        budget_ = BudgetFor(0, 0);
+        cpuAtStart_ = bytesAtStart_ = 0;
+        const DecodeOutcome outcome = Await();
+        if (outcome != DecodeOutcome::decoded) {
+            Close();
+            return outcome;
+        }
+        ready_ = true;
+        readyBytes_ = PrivateBytes(process_);
+    }
+    budget_ = ScaledForTest(BudgetFor(request.declaredWidth, request.declaredHeight));
     record_->orientation = request.orientation;
     record_->firstBytes = request.firstBytes;
     wcsncpy(record_->path, request.path, kLongPathCapacity - 1);
-    SetEvent(go_);
-    DecodeOutcome outcome = Await();
+    ChooseTestFault(record_->fault);
+    cpuAtStart_ = CpuTime();
+    bytesAtStart_ = PrivateBytes(process_);
+    const DecodeOutcome outcome = Ask(kOpenRequest);
     if (outcome != DecodeOutcome::decoded)
         return outcome;
     // The child's words are not trusted further than they can be checked.
@@ -205,9 +334,10 @@ DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
         Close();
         return DecodeOutcome::damaged;
     }
-    // A kind the probe did not know has its budgets from here on.
+    // A kind the probe did not know has its budgets from here on, still
+    // counted from the picture's start.
     if (request.declaredWidth == 0)
-        budget_ = BudgetFor(width_, height_);
+        budget_ = ScaledForTest(BudgetFor(width_, height_));
     return DecodeOutcome::decoded;
 }
 
@@ -218,42 +348,61 @@ DecodeOutcome DecoderProcess::CopyInto(int32_t stride, HANDLE& section, uint8_t*
                                  static_cast<DWORD>(bytes), nullptr);
     HANDLE childSection = nullptr;
     if (section == nullptr) {
-        Close();
+        Release();
         return DecodeOutcome::noMemory;
     }
     if (!DuplicateHandle(GetCurrentProcess(), section, process_, &childSection, FILE_MAP_WRITE, FALSE, 0)) {
         // The child may have ended while it waited: that is a crash.
         const bool ended = WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
-        Close();
+        if (ended)
+            Close();
+        Release();
         return ended ? DecodeOutcome::crashed : DecodeOutcome::noMemory;
     }
     record_->stride = stride;
     record_->pixelSection = reinterpret_cast<uintptr_t>(childSection);
-    startTick_ = GetTickCount();
-    SetEvent(go_);
-    DecodeOutcome outcome = Await();
-    Close();
+    record_->rowsDone = 0;
+    width_ = height_ = 0;  // the child lets go of the picture however the copy ends
+    const DecodeOutcome outcome = Ask(kCopyRequest);
+    EndIfStillLarge();
     if (outcome != DecodeOutcome::decoded)
         return outcome;
     pixels = static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(bytes)));
     return pixels != nullptr ? DecodeOutcome::decoded : DecodeOutcome::noMemory;
 }
 
+void DecoderProcess::Release()
+{
+    if (width_ == 0)
+        return;
+    width_ = height_ = 0;
+    if (Ask(kReleaseRequest) != DecodeOutcome::decoded)
+        Close();
+    EndIfStillLarge();
+}
+
+void DecoderProcess::EndIfStillLarge()
+{
+    if (process_ != nullptr && PrivateBytes(process_) > readyBytes_ + kMostKeptGrowth)
+        Close();
+}
+
+DecodeOutcome DecoderProcess::Ask(int32_t request)
+{
+    record_->request = request;
+    SetEvent(go_);
+    return Await();
+}
+
 DecodeOutcome DecoderProcess::Await()
 {
     HANDLE waits[2] = {reported_, process_};
     int64_t rowsSeen = record_->rowsDone;
+    DWORD progressTick = GetTickCount();
     for (;;) {
-        // While rows come out the child is not stuck: Wine's decoders do all
-        // their work before the first row, so progress is only watched here,
-        // and the budget restarts with each piece.
-        if (record_->rowsDone != rowsSeen) {
-            rowsSeen = record_->rowsDone;
-            startTick_ = GetTickCount();
-        }
         // A short wait, so that time and memory are looked at often: a child
         // can take some hundred MiB in the meantime.
-        DWORD woke = WaitForMultipleObjects(2, waits, FALSE, 20);
+        const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, 20);
         if (woke == WAIT_OBJECT_0)
             return Answer(record_->outcome);
         if (woke == WAIT_OBJECT_0 + 1) {
@@ -262,11 +411,21 @@ DecodeOutcome DecoderProcess::Await()
             Close();
             return answered ? said : DecodeOutcome::crashed;
         }
-        if (GetTickCount() - startTick_ > budget_.milliseconds) {
+        // Wine's decoders do all their work before the first row, so rows
+        // are the only progress there is to see.
+        if (record_->rowsDone != rowsSeen) {
+            rowsSeen = record_->rowsDone;
+            progressTick = GetTickCount();
+        }
+        if (CpuTime() - cpuAtStart_ > uint64_t{budget_.cpuMilliseconds} * 10000) {
             Close();
             return DecodeOutcome::tooSlow;
         }
-        if (PrivateBytes(process_) > budget_.memoryBytes) {
+        if (GetTickCount() - progressTick > budget_.wallMilliseconds) {
+            Close();
+            return DecodeOutcome::stalled;
+        }
+        if (PrivateBytes(process_) > bytesAtStart_ + budget_.memoryBytes) {
             Close();
             return DecodeOutcome::tooHungry;
         }
@@ -279,6 +438,7 @@ void DecoderProcess::Close()
     if (process_ != nullptr)
         TerminateProcess(process_, 1);
     CloseAndClear(process_);
+    CloseAndClear(thread_);
     CloseAndClear(job_);
     if (record_ != nullptr)
         UnmapViewOfFile(record_);
@@ -286,8 +446,28 @@ void DecoderProcess::Close()
     CloseAndClear(control_);
     CloseAndClear(reported_);
     CloseAndClear(go_);
+    ready_ = false;
     width_ = height_ = 0;
 }
+
+namespace {
+
+// The child's copy: the rows into the program's section, which the child
+// lets go of before it answers.
+bool CopyRows(DecoderControl* record, DecodedPicture& picture)
+{
+    const auto section = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record->pixelSection));
+    const SIZE_T bytes = static_cast<SIZE_T>(record->stride) * static_cast<SIZE_T>(picture.Height());
+    auto* pixels = static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, bytes));
+    SlowRows(record->fault, picture.Height(), &record->rowsDone);
+    const bool whole = pixels != nullptr && picture.CopyInto(pixels, record->stride, &record->rowsDone);
+    if (pixels != nullptr)
+        UnmapViewOfFile(pixels);
+    CloseHandle(section);
+    return whole;
+}
+
+}  // namespace
 
 int RunDecoderChild(const wchar_t* commandLine)
 {
@@ -307,28 +487,40 @@ int RunDecoderChild(const wchar_t* commandLine)
     if (record == nullptr)
         return 2;
     HANDLE reported = handles[1], go = handles[2];
-    PrepareDecoders();
     auto answer = [&](DecodeOutcome outcome) {
         record->outcome = static_cast<int32_t>(outcome);
         SetEvent(reported);
     };
+    PrepareDecoders();
+    answer(DecodeOutcome::decoded);  // ready
 
-    WaitForSingleObject(go, INFINITE);
-    InjectTestFault();
+    // Each picture starts from nothing of the one before: the decoder, its
+    // file and the pixel section are let go of before the answer.
     DecodedPicture picture;
-    if (!picture.Open(record->path, record->orientation, record->firstBytes)) {
-        answer(DecodeOutcome::cannotDecode);
-        return 0;
+    for (;;) {
+        WaitForSingleObject(go, INFINITE);
+        switch (record->request) {
+        case kOpenRequest:
+            picture.Close();
+            InjectTestFault(record->fault);
+            if (!picture.Open(record->path, record->orientation, record->firstBytes)) {
+                picture.Close();
+                answer(DecodeOutcome::cannotDecode);
+                break;
+            }
+            record->width = picture.Width();
+            record->height = picture.Height();
+            answer(DecodeOutcome::decoded);
+            break;
+        case kCopyRequest: {
+            const bool whole = CopyRows(record, picture);
+            picture.Close();
+            answer(whole ? DecodeOutcome::decoded : DecodeOutcome::damaged);
+            break;
+        }
+        default:
+            picture.Close();
+            answer(DecodeOutcome::decoded);
+        }
     }
-    record->width = picture.Width();
-    record->height = picture.Height();
-    answer(DecodeOutcome::decoded);
-
-    WaitForSingleObject(go, INFINITE);
-    const auto section = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record->pixelSection));
-    const SIZE_T bytes = static_cast<SIZE_T>(record->stride) * static_cast<SIZE_T>(record->height);
-    auto* pixels = static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, bytes));
-    const bool whole = pixels != nullptr && picture.CopyInto(pixels, record->stride, &record->rowsDone);
-    answer(whole ? DecodeOutcome::decoded : DecodeOutcome::damaged);
-    return 0;
 }

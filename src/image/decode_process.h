@@ -3,13 +3,15 @@
 // cannot mend and some crash or run away on small hostile files, so they
 // never run inside the program: the child decodes, reports the size, and
 // writes the 24-bit rows straight into a section the program maps as its
-// picture, which stays the one copy of the pixels.
+// picture, which stays the one copy of the pixels. One child serves the
+// pictures of one reader (the editor, a worker of duotint-cli) in turn.
 //
-// The program watches the child: a crash; a time budget that grows with the
-// declared size, for the decoding and again for each stretch of the copy
-// without a new row; and a budget on the child's own memory (the shared
-// pixels not counted). The child belongs to a job that ends it with the
-// program.
+// The program watches the child while it works on a picture: a crash; its
+// own CPU time, within a budget that grows with the declared size; the
+// clock, which catches a child that sleeps or waits; and its own memory
+// (the shared pixels not counted). A child that fails any of these is ended
+// and the next picture gets a fresh one. The child belongs to a job that
+// ends it with the program.
 #pragma once
 
 #include <windows.h>
@@ -22,7 +24,8 @@ enum class DecodeOutcome {
     cannotDecode,  // no decoder of the platform takes the file
     damaged,       // decoding failed part of the way
     crashed,       // the child ended without a word
-    tooSlow,       // the child ran past its time budget and was ended
+    tooSlow,       // the child worked past its CPU budget and was ended
+    stalled,       // the child showed no progress for too long and was ended
     tooHungry,     // the child took more memory than its budget and was ended
     tooLarge,      // the child's size passes the 2 GB limit
     noChild,       // duotint-decode.exe could not be started
@@ -48,16 +51,25 @@ std::wstring RunningProgramPath();
 
 // The budgets for a picture of the given declared size (0 x 0: unknown).
 struct DecodeBudget {
-    uint32_t milliseconds;
+    // The child's own work on the picture (its CPU time, user and kernel),
+    // from the request to the last row, never renewed: what decoding the
+    // picture may cost. Time the child spends waiting for a core on a busy
+    // machine is not counted.
+    uint32_t cpuMilliseconds;
+    // The clock, from the last sign of progress (a request, a new row): a
+    // child that sleeps or waits does no work, and only this catches it.
+    // New rows keep a large picture's copy alive.
+    uint32_t wallMilliseconds;
+    // The child's own memory, above what it held when the picture began.
     uint64_t memoryBytes;
 };
 DecodeBudget BudgetFor(int64_t width, int64_t height);
 
 class DecoderProcess {
 public:
-    // No destructor: the program's one is kept in a thread's own storage,
-    // which holds only plain objects (see PieceBlock in image/export.cpp).
-    // Its job ends the child, when nothing else has, as the program ends.
+    // No destructor: a reader's one is kept in a thread's own storage, which
+    // holds only plain objects (see PieceBlock in image/export.cpp). Its job
+    // ends the child, when nothing else has, as the program ends.
     DecoderProcess() = default;
     DecoderProcess(const DecoderProcess&) = delete;
     DecoderProcess& operator=(const DecoderProcess&) = delete;
@@ -65,8 +77,9 @@ public:
     // Starts the child ahead of need, while the person is still naming the
     // picture: it readies the platform's decoders and waits for a request.
     void Start();
-    // Hands the child (started now, if not yet) the picture and waits until
-    // it reports the size it shows (after the orientation turn), or ends.
+    // Hands the child (started now, if none serves) the picture and waits
+    // until it reports the size it shows (after the orientation turn), or
+    // ends. A picture still held from before is let go first.
     DecodeOutcome Open(const DecodeRequest& request);
     int64_t Width() const { return width_; }
     int64_t Height() const { return height_; }
@@ -77,28 +90,39 @@ public:
     uint32_t StartError() const { return startError_; }
 
     // Makes a section of stride x Height() bytes, has the child fill it
-    // (bottom-up rows, zero padding) and maps it here; the child ends.
+    // (bottom-up rows, zero padding) and maps it here; the child lets go of
+    // the picture and waits for the next.
     DecodeOutcome CopyInto(int32_t stride, HANDLE& section, uint8_t*& pixels);
 
+    // Has the child let go of the picture it holds, if any, keeping the
+    // child for the next one.
+    void Release();
     // Ends the child, if any.
     void Close();
 
 private:
+    DecodeOutcome Ask(int32_t request);
     DecodeOutcome Await();
+    uint64_t CpuTime() const;
+    void EndIfStillLarge();
 
     HANDLE job_ = nullptr;
     HANDLE process_ = nullptr;
+    HANDLE thread_ = nullptr;     // the child's main thread, where it decodes
     HANDLE control_ = nullptr;    // the shared record below, both ways
     HANDLE reported_ = nullptr;   // the child has written its answer
     HANDLE go_ = nullptr;         // the program has written its request
     struct DecoderControl* record_ = nullptr;
+    bool ready_ = false;          // the child has readied its decoders
+    uint64_t readyBytes_ = 0;     // its own memory then
     DecodeBudget budget_ = {};
-    uint32_t startTick_ = 0;
+    uint64_t cpuAtStart_ = 0;     // its CPU time as the picture began, in 100 ns
+    uint64_t bytesAtStart_ = 0;   // its own memory then
     uint32_t startError_ = 0;
     int64_t width_ = 0;
     int64_t height_ = 0;
 };
 
 // The child's side: the whole of duotint-decode.exe. Its command line holds
-// the three handle values it inherited; its exit code is 0 when it finished.
+// the three handle values it inherited; it serves requests until it is ended.
 int RunDecoderChild(const wchar_t* commandLine);

@@ -1,0 +1,102 @@
+// The decoding process's budgets, and one child serving pictures in turn: test-only
+// faults between good pictures, which must have the pixels the platform gives here.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <tuple>
+
+#include "image/decode_process.h"
+#include "image/picture_decode.h"
+#include "support/picture_names.h"
+#include "test_support.h"
+
+namespace {
+
+const uint64_t kMiB = 1 << 20;
+
+TEST(DecodeBudget, GrowsWithTheDeclaredPixels)
+{
+    static const struct {
+        const char* label;
+        int64_t width, height;
+        DecodeBudget wanted;  // work and clock in ms, memory in bytes
+    } kCases[] = {
+        {"unknown size", 0, 0, {5000, 60000, 256 * kMiB}},
+        {"10000 x 10000", 10000, 10000, {6500, 60000, 600000000 + 256 * kMiB}},
+        {"18000 x 18000", 18000, 18000, {9860, 60000, 1944000000 + 256 * kMiB}},
+        {"40000 x 20000: the clock at four times the work", 40000, 20000, {17000, 68000, 4800000000 + 256 * kMiB}},
+    };
+    for (const auto& c : kCases) {
+        const DecodeBudget got = BudgetFor(c.width, c.height);
+        EXPECT_EQ(std::make_tuple(got.cpuMilliseconds, got.wallMilliseconds, got.memoryBytes),
+                  std::make_tuple(c.wanted.cpuMilliseconds, c.wanted.wallMilliseconds, c.wanted.memoryBytes))
+            << c.label;
+    }
+}
+
+// With the time limits scaled to a twentieth: 0.25 s of work for a picture
+// of unknown size, 0.49 s for one declared 18000 x 18000, 3 s of the clock
+// without progress; two threads eat both cores all along.
+TEST(DecoderProcess, ServesPicturesInTurnWithinTheirBudgets)
+{
+    using O = DecodeOutcome;
+    static const struct {
+        const char* label;
+        const char* picture;  // under the test data
+        int64_t declaredSide;
+        const char* fault;
+        DecodeOutcome wanted;
+    } kCases[] = {
+        {"a good PNG", "pictures\\rgb16.png", 0, nullptr, O::decoded},
+        {"a crash", "pictures\\rgb16.png", 0, "crash", O::crashed},
+        {"after it, slow rows within a large picture's work, past the clock's limit", "bmpsuite\\g\\pal8.bmp", 18000,
+         "slow:370:3700", O::decoded},
+        {"rows that go on past the work the picture may take", "bmpsuite\\g\\pal8.bmp", 0, "slow:1500:1500",
+         O::tooSlow},
+        {"a good PNG after the stop", "pictures\\alpha.png", 0, nullptr, O::decoded},
+    };
+    ScratchFolder folder;
+    const std::string data = ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\";
+    SetEnvironmentVariableA("DUOTINT_TEST_DECODER_TIME_SCALE", "0.05");
+    DecoderProcess decoder;
+    static std::atomic<bool> busy;
+    busy = true;
+    for (int i = 0; i < 2; ++i)
+        std::thread([] {
+            while (busy) {
+            }
+        }).detach();
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        // A copy of its own, deleted once served: the child must let go of it.
+        const std::string name = "row" + std::to_string(&c - kCases);
+        ASSERT_TRUE(CopyFileA((data + c.picture).c_str(), name.c_str(), FALSE));
+        const std::wstring path = FullPath(std::wstring(name.begin(), name.end()).c_str());
+        SetEnvironmentVariableA("DUOTINT_DECODER_FAULT", c.fault);
+        DecodeOutcome outcome = decoder.Open({path.c_str(), 1, c.declaredSide, c.declaredSide, 0});
+        const int64_t height = decoder.Height();
+        const int32_t stride = static_cast<int32_t>((3 * decoder.Width() + 3) & ~3);
+        HANDLE section = nullptr;
+        uint8_t* pixels = nullptr;
+        if (outcome == O::decoded)
+            outcome = decoder.CopyInto(stride, section, pixels);
+        SetEnvironmentVariableA("DUOTINT_DECODER_FAULT", nullptr);
+        EXPECT_EQ(static_cast<int>(outcome), static_cast<int>(c.wanted));
+        if (outcome == O::decoded) {
+            DecodedPicture own;
+            std::vector<uint8_t> expected(static_cast<size_t>(stride * height), 0xAA);
+            ASSERT_TRUE(own.Open(path.c_str(), 1) && own.Height() == height && own.CopyInto(expected.data(), stride));
+            own.Close();
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), pixels)) << "other pixels than the platform's";
+            EXPECT_TRUE(DeleteFileA(name.c_str())) << "the child still holds the picture";
+        }
+        UnmapViewOfFile(pixels);
+        CloseHandle(section);
+    }
+    busy = false;
+    decoder.Close();
+    SetEnvironmentVariableA("DUOTINT_TEST_DECODER_TIME_SCALE", nullptr);
+}
+
+}  // namespace
