@@ -11,7 +11,7 @@
 #include "support/file_io.h"
 
 struct PngEncoding {
-    int level = 6;          // zlib's, 1 to 9
+    int level = 6;          // zlib's, 1 to 9; 1 to 6 match runs only
     uint32_t cores = 0;     // 0: every one
     size_t pieceBytes = 0;  // filtered bytes a piece holds at most; 0: chosen from the cores
 };
