@@ -189,9 +189,23 @@ uint8_t* PieceBlock(size_t bytes)
     return block;
 }
 
+// The rows of a file, through the checked file layer.
+class FileRows final : public RowReader {
+public:
+    explicit FileRows(FileRecord& file) : file_(file) {}
+    void Next(void* to, uint32_t count) override
+    {
+        ReadBytes(file_, to, count);
+        CheckIo();
+    }
+
+private:
+    FileRecord& file_;
+};
+
 // Writes the plan's pieces to `file`, tinted; their source bytes come from
 // `rows` when the plan has no source.
-void WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, uint32_t cores)
+void WritePieces(FileRecord& file, const PiecePlan& plan, RowReader* rows, uint32_t cores)
 {
     cores = CoresToUse(cores);
     Pipeline p;
@@ -232,16 +246,13 @@ void WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, uint
     for (size_t k = 0; k < plan.pieceCount; ++k) {
         const size_t at = k % p.ring;
         if (!ahead) {
-            if (rows != nullptr) {
-                ReadBytes(*rows, p.slot[at], static_cast<uint32_t>(PieceAt(plan, k).bytes));
-                CheckIo();
-            }
+            if (rows != nullptr)
+                rows->Next(p.slot[at], static_cast<uint32_t>(PieceAt(plan, k).bytes));
             p.size[at] = TintPiece(plan, k, p.slot[at]);
         } else {
             // Every free slot gets its piece's rows before this one is awaited.
             for (size_t j = p.read; j < plan.pieceCount && j < p.written + p.ring; j = p.read) {
-                ReadBytes(*rows, p.slot[j % p.ring], static_cast<uint32_t>(PieceAt(plan, j).bytes));
-                CheckIo();
+                rows->Next(p.slot[j % p.ring], static_cast<uint32_t>(PieceAt(plan, j).bytes));
                 AcquireSRWLockExclusive(&p.lock);
                 p.read = j + 1;
                 ReleaseSRWLockExclusive(&p.lock);
@@ -280,10 +291,17 @@ void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int
     WritePieces(file, plan, nullptr, cores);
 }
 
-void WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, int32_t width, int32_t height, int32_t stride,
+void WriteTintedRowsFrom(FileRecord& file, RowReader& rows, int32_t width, int32_t height, int32_t stride,
                          const TintParameters& parameters, uint32_t cores)
 {
     PiecePlan plan = PlanPieces(nullptr, width, height, stride);
     BuildTintTables(parameters, plan.tables);
     WritePieces(file, plan, &rows, cores);
+}
+
+void WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, int32_t width, int32_t height, int32_t stride,
+                         const TintParameters& parameters, uint32_t cores)
+{
+    FileRows reader(rows);
+    WriteTintedRowsFrom(file, reader, width, height, stride, parameters, cores);
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/picture.h"
 #include "app/program_state.h"
 #include "support/error.h"
 #include "test_files.h"
@@ -82,8 +83,13 @@ public:
         GetCurrentDirectoryA(MAX_PATH, previous_);
         SetCurrentDirectoryA(Path().c_str());
     }
-    // The folder stops being current before it is removed.
-    ~ScratchFolder() { SetCurrentDirectoryA(previous_); }
+    // The folder stops being current, and a picture opened in it is let go
+    // (it stays open while mapped), before it is removed.
+    ~ScratchFolder()
+    {
+        SetCurrentDirectoryA(previous_);
+        ReleaseSourcePixels();
+    }
 
 private:
     char previous_[MAX_PATH];
