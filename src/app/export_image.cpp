@@ -21,20 +21,6 @@
 
 namespace {
 
-// sourceImage's rows in order, through CopySource: a picture mapped from its
-// file that faults is a failed read.
-class SourceRows final : public RowReader {
-public:
-    void Next(void* to, uint32_t count) override
-    {
-        CopySource(at_, to, count);
-        at_ += count;
-    }
-
-private:
-    size_t at_ = 0;
-};
-
 // A PNG or JPEG is encoded whole in memory, then written as a BMP export is.
 void ExportEncoded()
 {
@@ -82,13 +68,12 @@ void ExportImage(FileRecord* rows)
     CheckIo();
     WriteBytes(state.imageFile, state.fileHeader, kBmpHeaderSize);
     CheckIo();
-    SourceRows source;
     if (rows != nullptr)
         WriteTintedRowsFrom(state.imageFile, *rows, state.imageWidth, state.imageHeight, state.srcStride,
                             CurrentTintParameters(), state.exportCores);
     else if (SourceIsMapped())
-        WriteTintedRowsFrom(state.imageFile, source, state.imageWidth, state.imageHeight, state.srcStride,
-                            CurrentTintParameters(), state.exportCores);
+        WriteTintedRowsFromView(state.imageFile, state.sourcePixels, state.imageWidth, state.imageHeight,
+                                state.srcStride, CurrentTintParameters(), FailSourceRead, state.exportCores);
     else
         WriteTintedRows(state.imageFile, state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride,
                         CurrentTintParameters(), state.exportCores);

@@ -547,11 +547,16 @@ void CopySource(size_t at, void* to, size_t count)
         memcpy(to, state.sourcePixels + at, count);
         return;
     }
-    if (GuardedCopy(to, state.sourcePixels + at, count) == count)
-        return;
+    if (GuardedCopy(to, state.sourcePixels + at, count) != count)
+        FailSourceRead();
+}
+
+void FailSourceRead()
+{
     errorState.fileInUse = {mapped.name, mapped.wideName, 0, FileFault::unknown};
     errorState.pendingIoError = kErrorShortRead;
     CheckIo();
+    Terminate();  // CheckIo ends the program with the pending error; this is never reached
 }
 
 void LoadSourcePixels()

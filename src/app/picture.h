@@ -23,11 +23,14 @@ void LoadSourcePixels();
 // workers of duotint-cli, whose runtime errors end only their picture).
 void ReadSourceIntoMemory();
 // Whether sourceImage is a view of the picture's file, whose pages fault
-// once another program cuts the file short: read it through CopySource.
+// once another program cuts the file short: read it through CopySource, or
+// GuardedCopy and FailSourceRead.
 bool SourceIsMapped();
-// Copies `count` bytes of sourceImage from byte `at` to `to`. A view that
-// can no longer serve them ends the program with runtime error 100 on the
-// picture, as a read of a file that ends early does.
+// Ends the program with runtime error 100 on the picture, as a read of a
+// file that ends early does.
+[[noreturn]] void FailSourceRead();
+// Copies `count` bytes of sourceImage from byte `at` to `to`; a view that
+// can no longer serve them ends the program through FailSourceRead.
 void CopySource(size_t at, void* to, size_t count);
 void FillExportHeader();
 // What a picture file's container declares, from its mapped bytes.

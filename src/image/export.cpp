@@ -5,8 +5,10 @@
 // previous ones, so the tint's time hides behind the writes. The ring of
 // pieces is the only buffer besides the source: no full-size copy of the
 // picture exists, and the source itself is only read; rows still in their
-// file are read into the ring instead. Reads and writes stay on the calling
-// thread, where a failure ends the program through CheckIo; the tinting
+// file are read into the ring instead, and rows in a view of a file are
+// copied into it through GuardedCopy by the tinting threads. Reads and
+// writes stay on the calling thread, where a failure ends the program
+// through CheckIo (a view's fault too, once its piece is due); the tinting
 // threads only read the source and fill the pieces they are handed.
 #include "image/export.h"
 
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "support/error.h"
+#include "support/guarded_read.h"
 
 namespace {
 
@@ -39,8 +42,12 @@ struct PiecePlan {
     size_t piecesPerRow;   // 1 unless rows are cut
     uint32_t partPixels;   // pixels per piece of a cut row
     size_t pieceCount;
+    bool guarded;          // the source is a view read through GuardedCopy
     TintTables tables;
 };
+
+// The size TintPiece gives a piece whose view faulted.
+const size_t kFaulted = SIZE_MAX;
 
 PiecePlan PlanPieces(const uint8_t* source, int32_t width, int32_t height, int32_t stride)
 {
@@ -84,13 +91,19 @@ Piece PieceAt(const PiecePlan& plan, size_t k)
     return {row * plan.stride + 3 * firstPixel, 3 * n + pad, n};
 }
 
-// Tints piece k into `out` (room for kPieceBytes + 3) and returns its size.
-// With no source in the plan, `out` holds the piece's source bytes already
-// and is tinted in place.
+// Tints piece k into `out` (room for kPieceBytes + 3) and returns its size,
+// or kFaulted. With no source in the plan, `out` holds the piece's source
+// bytes already and is tinted in place; from a view, they are copied there
+// first.
 size_t TintPiece(const PiecePlan& plan, size_t k, uint8_t* out)
 {
     const Piece piece = PieceAt(plan, k);
     const uint8_t* from = plan.source != nullptr ? plan.source + piece.start : out;
+    if (plan.guarded) {
+        if (GuardedCopy(out, from, piece.bytes) != piece.bytes)
+            return kFaulted;
+        from = out;
+    }
     if (plan.rowsPerPiece != 0) {
         TintRows(from, out, plan.width, static_cast<int32_t>(piece.bytes / plan.stride),
                  static_cast<int32_t>(plan.stride), plan.tables);
@@ -189,23 +202,10 @@ uint8_t* PieceBlock(size_t bytes)
     return block;
 }
 
-// The rows of a file, through the checked file layer.
-class FileRows final : public RowReader {
-public:
-    explicit FileRows(FileRecord& file) : file_(file) {}
-    void Next(void* to, uint32_t count) override
-    {
-        ReadBytes(file_, to, count);
-        CheckIo();
-    }
-
-private:
-    FileRecord& file_;
-};
-
 // Writes the plan's pieces to `file`, tinted; their source bytes come from
 // `rows` when the plan has no source.
-void WritePieces(FileRecord& file, const PiecePlan& plan, RowReader* rows, uint32_t cores)
+void WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, uint32_t cores,
+                 void (*faulted)() = nullptr)
 {
     cores = CoresToUse(cores);
     Pipeline p;
@@ -246,13 +246,16 @@ void WritePieces(FileRecord& file, const PiecePlan& plan, RowReader* rows, uint3
     for (size_t k = 0; k < plan.pieceCount; ++k) {
         const size_t at = k % p.ring;
         if (!ahead) {
-            if (rows != nullptr)
-                rows->Next(p.slot[at], static_cast<uint32_t>(PieceAt(plan, k).bytes));
+            if (rows != nullptr) {
+                ReadBytes(*rows, p.slot[at], static_cast<uint32_t>(PieceAt(plan, k).bytes));
+                CheckIo();
+            }
             p.size[at] = TintPiece(plan, k, p.slot[at]);
         } else {
             // Every free slot gets its piece's rows before this one is awaited.
             for (size_t j = p.read; j < plan.pieceCount && j < p.written + p.ring; j = p.read) {
-                rows->Next(p.slot[j % p.ring], static_cast<uint32_t>(PieceAt(plan, j).bytes));
+                ReadBytes(*rows, p.slot[j % p.ring], static_cast<uint32_t>(PieceAt(plan, j).bytes));
+                CheckIo();
                 AcquireSRWLockExclusive(&p.lock);
                 p.read = j + 1;
                 ReleaseSRWLockExclusive(&p.lock);
@@ -263,6 +266,8 @@ void WritePieces(FileRecord& file, const PiecePlan& plan, RowReader* rows, uint3
                 SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
             ReleaseSRWLockExclusive(&p.lock);
         }
+        if (p.size[at] == kFaulted)
+            faulted();
         WriteBytes(file, p.slot[at], static_cast<uint32_t>(p.size[at]));
         CheckIo();
         AcquireSRWLockExclusive(&p.lock);
@@ -291,7 +296,7 @@ void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int
     WritePieces(file, plan, nullptr, cores);
 }
 
-void WriteTintedRowsFrom(FileRecord& file, RowReader& rows, int32_t width, int32_t height, int32_t stride,
+void WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, int32_t width, int32_t height, int32_t stride,
                          const TintParameters& parameters, uint32_t cores)
 {
     PiecePlan plan = PlanPieces(nullptr, width, height, stride);
@@ -299,9 +304,11 @@ void WriteTintedRowsFrom(FileRecord& file, RowReader& rows, int32_t width, int32
     WritePieces(file, plan, &rows, cores);
 }
 
-void WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, int32_t width, int32_t height, int32_t stride,
-                         const TintParameters& parameters, uint32_t cores)
+void WriteTintedRowsFromView(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                             const TintParameters& parameters, void (*faulted)(), uint32_t cores)
 {
-    FileRows reader(rows);
-    WriteTintedRowsFrom(file, reader, width, height, stride, parameters, cores);
+    PiecePlan plan = PlanPieces(source, width, height, stride);
+    plan.guarded = true;
+    BuildTintTables(parameters, plan.tables);
+    WritePieces(file, plan, nullptr, cores, faulted);
 }

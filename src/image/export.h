@@ -18,21 +18,17 @@ uint32_t CoresToUse(uint32_t cores);
 void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
                      const TintParameters& parameters, uint32_t cores = 0);
 
-// Where rows not in memory come from: Next copies the next `count` bytes of
-// them, padding included, to `to`, or ends the program as a failed read does.
-class RowReader {
-public:
-    virtual void Next(void* to, uint32_t count) = 0;
-
-protected:
-    ~RowReader() = default;
-};
-
-// As WriteTintedRows, with the rows read from `rows`: this thread reads each
-// piece into the ring, where it is tinted in place, and writes it; no copy
-// of the whole picture is ever held.
-void WriteTintedRowsFrom(FileRecord& file, RowReader& rows, int32_t width, int32_t height, int32_t stride,
-                         const TintParameters& parameters, uint32_t cores = 0);
-// The same from a file open for reading at the first of the rows.
+// As WriteTintedRows, with the rows read from `rows`, a file open for
+// reading at the first of them: this thread reads each piece into the ring,
+// where it is tinted in place, and writes it; no copy of the whole picture
+// is ever held.
 void WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, int32_t width, int32_t height, int32_t stride,
                          const TintParameters& parameters, uint32_t cores = 0);
+
+// As WriteTintedRows, with `source` a view of a file that another program
+// may cut short: the tinting threads copy each piece out of it through
+// GuardedCopy and tint it in place, and a piece the view cannot serve ends
+// the program through `faulted`, called on this thread, which must not
+// return.
+void WriteTintedRowsFromView(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                             const TintParameters& parameters, void (*faulted)(), uint32_t cores = 0);
