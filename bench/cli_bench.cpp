@@ -2,10 +2,13 @@
 // same rounds: 24 pictures of 3000 x 2000, BMP to BMP, with two workers
 // against one and against CopyFileA of the same files; and one 6000 x 4000
 // JPEG to JPEG and to PNG against decoding it alone. Medians of three
-// rounds, with the spread.
+// rounds, with the spread. Then the PNG's size against the platform's PNG
+// encoder's at the same picture, and the memory the PNG encoder takes
+// beyond the picture.
 #include "cli_bench.h"
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +17,8 @@
 
 #include "app/picture.h"
 #include "app/program_state.h"
+#include "image/encode.h"
+#include "image/png_encode.h"
 #include "support/error.h"
 #include "test_files.h"
 
@@ -44,6 +49,7 @@ std::wstring Cli()
 }
 
 const wchar_t kLook[] = L" --tint 250,120,30,45,35,20,90,240,60 --force ";
+const TintParameters kLookParameters = {{250, 120, 30}, {20, 90, 240}, 45, 60, 35};
 
 double RunCli(const std::wstring& arguments)
 {
@@ -53,19 +59,75 @@ double RunCli(const std::wstring& arguments)
     return run.exitCode == 0 ? run.ms : -1;
 }
 
-// The read path alone, in this process (the decoding process included).
-double DecodeMs(const char* name)
+// Reads a picture into the program state as the export finds it.
+void LoadPicture(const char* name)
 {
     memset(&state, 0, sizeof state);
     static char held[64];
     snprintf(held, sizeof held, "%s", name);
     state.fileNamePtr = held;
-    const double t0 = support::Now();
     ReadImageHeader();
     LoadSourcePixels();
+}
+
+// The read path alone, in this process (the decoding process included).
+double DecodeMs(const char* name)
+{
+    const double t0 = support::Now();
+    LoadPicture(name);
     const double ms = support::Now() - t0;
     ReleaseSourcePixels();
     return ms;
+}
+
+double WorkingSetMib(bool peak)
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return (peak ? counters.PeakWorkingSetSize : counters.WorkingSetSize) / (1024.0 * 1024.0);
+}
+
+// Our PNG of big.jpg, as duotint-cli wrote it, against the platform's
+// encoder at the same tinted picture; and the peak working set while our
+// encoder writes big.bmp's picture, beyond the loaded picture.
+void MeasurePngSizeAndMemory()
+{
+    LoadPicture("big.bmp");
+    const double loaded = WorkingSetMib(false), peakBefore = WorkingSetMib(true);
+    static FileRecord file;
+    BindFile(file, "big-mem.png");
+    OpenForReplacing(file);
+    CheckIo();
+    double t0 = support::Now();
+    WriteTintedPng(file, state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride, kLookParameters, {},
+                   PngEncoding{});
+    CloseFile(file);
+    CheckIo();
+    const double ownMs = support::Now() - t0;
+    const double peak = WorkingSetMib(true);
+    ReleaseSourcePixels();
+    DeleteFileA("big-mem.png");
+    printf("cli    our PNG encoder in-process, 6000 x 4000: %.0f ms; peak working set %.1f MiB beyond the loaded "
+           "picture's %.1f (at most 64)%s\n",
+           ownMs, peak - loaded, loaded, peak > peakBefore ? "" : ", an upper bound: the peak came before");
+
+    LoadPicture("big.jpg");
+    std::vector<uint8_t> platform;
+    t0 = support::Now();
+    const bool encoded = EncodeTinted(state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride,
+                                      kLookParameters, EncodedKind::png, 0, platform);
+    const double platformMs = support::Now() - t0;
+    ReleaseSourcePixels();
+    WIN32_FILE_ATTRIBUTE_DATA ours = {};
+    if (!encoded || !GetFileAttributesExA("big-.png", GetFileExInfoStandard, &ours)) {
+        fprintf(stderr, "the PNG sizes could not be had\n");
+        return;
+    }
+    const double ourBytes = static_cast<double>(ours.nFileSizeLow) + 4294967296.0 * ours.nFileSizeHigh;
+    printf("cli    6000 x 4000 JPEG to PNG: ours %.2f MB, the platform's encoder's %.2f MB (%.0f ms): %.3f x (at most "
+           "1.10)\n",
+           ourBytes / 1e6, platform.size() / 1e6, platformMs, ourBytes / platform.size());
 }
 
 }  // namespace
@@ -137,5 +199,6 @@ int MeasureCli()
         printf("cli    6000 x 4000 JPEG to %ls: %.0f ms a picture, decoding alone %.0f ms: %s x\n", format, Median(ms),
                Median(decode), Spread(ratio).c_str());
     }
+    MeasurePngSizeAndMemory();
     return 0;
 }

@@ -27,3 +27,29 @@ display=":$(head -n 1 "$number")"
 export DUOTINT_EXE="$build/duotint.exe" DISPLAY=$display WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cd "$work"
 wine "$build/bench/bench.exe" "$@"  # "open": the open latency alone; "formats": PNG and JPEG; "cli": duotint-cli
+[ "${1:-}" = cli ] || exit 0
+
+# Whole processes on the bench's 6000 x 4000 JPEG, as a person runs them
+# here: duotint-cli under Wine to PNG and to BMP, and libvips's own program
+# (native, when installed) to PNG at its default level, on one core. Three
+# rounds; each ratio is taken within its round.
+ms() { local t0; t0=$(date +%s%N); "$@" >/dev/null 2>&1 || echo "bench: failed: $*" >&2; echo $((($(date +%s%N) - t0) / 1000000)); }
+spread() { tr ' ' '\n' | sort -g | awk '{ v[NR] = $1 } END { printf "%s (%s to %s)", v[int((NR + 1) / 2)], v[1], v[NR] }'; }
+cli=("$build/duotint-cli.exe" --tint 250,120,30,45,35,20,90,240,60 --force)
+png=() bmp=() vips=() png_bmp=() png_vips=()
+for _ in 1 2 3; do
+  p=$(ms wine "${cli[@]}" --format png big.jpg)
+  b=$(ms wine "${cli[@]}" --format bmp big.jpg)
+  png+=("$p") bmp+=("$b")
+  png_bmp+=("$(awk -v a="$p" -v b="$b" 'BEGIN { printf "%.2f", a / b }')")
+  if command -v vips >/dev/null; then
+    v=$(ms vips copy big.jpg vips.png)
+    vips+=("$v")
+    png_vips+=("$(awk -v a="$p" -v b="$v" 'BEGIN { printf "%.2f", a / b }')")
+  fi
+done
+echo "whole  duotint-cli to PNG ${png[*]} ms: $(echo "${png[*]}" | spread); to BMP: $(echo "${bmp[*]}" | spread);" \
+     "PNG / BMP $(echo "${png_bmp[*]}" | spread) x (at most 2)"
+[ ${#vips[@]} -gt 0 ] && echo "whole  vips copy big.jpg out.png: $(echo "${vips[*]}" | spread) ms;" \
+     "duotint-cli to PNG / vips $(echo "${png_vips[*]}" | spread) x (at most 1)"
+exit 0

@@ -23,23 +23,27 @@ command -v clang++ >/dev/null || apt_install clang
 major=$(clang++ -dumpversion | cut -d. -f1)
 runtime=libclang-rt-$major-dev
 dpkg-query -W -f='${Status}' "$runtime" 2>/dev/null | grep -q 'install ok installed' || apt_install "$runtime"
+# The metadata walk inflates and deflates PNG chunks with zlib.
+dpkg-query -W -f='${Status}' zlib1g-dev 2>/dev/null | grep -q 'install ok installed' || apt_install zlib1g-dev
 
 flags=(-fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -g -O1 -std=c++17 -I"$root/src")
 declare -A sources=(
   [probe_fuzz]="$root/src/image/probe.cpp"
   [bmp_header_fuzz]="$root/src/image/bmp_header.cpp"
   [exif_fuzz]="$root/src/image/probe.cpp"
+  [metadata_fuzz]="$root/src/image/metadata.cpp"
 )
-targets=(probe_fuzz bmp_header_fuzz exif_fuzz)
+targets=(probe_fuzz bmp_header_fuzz exif_fuzz metadata_fuzz)
 for target in "${targets[@]}"; do
   mkdir -p "$out/$target/corpus"
-  clang++ "${flags[@]}" "$root/tests/fuzz/$target.cpp" ${sources[$target]} -o "$out/$target/$target"
+  clang++ "${flags[@]}" "$root/tests/fuzz/$target.cpp" ${sources[$target]} -o "$out/$target/$target" -lz
 done
 
 # Seeds are copies: the fuzzer adds to its corpus folder, never to tests/data.
 cp "$root"/tests/data/pictures/*.{png,gif,jpg,tif} "$root"/tests/data/bmpsuite/*/*.bmp "$out/probe_fuzz/corpus/"
 cp "$root"/tests/data/bmpsuite/*/*.bmp "$out/bmp_header_fuzz/corpus/"
 cp "$root"/tests/data/pictures/*.jpg "$out/exif_fuzz/corpus/"
+cp "$root"/tests/data/pictures/*.{png,jpg} "$out/metadata_fuzz/corpus/"
 # A leading byte other than 0xFF makes exif_fuzz wrap the rest as an EXIF
 # block, which is a TIFF header and directory like the sample TIFF.
 { printf '\0'; cat "$root/tests/data/pictures/rgb.tif"; } >"$out/exif_fuzz/corpus/rgb.tif.exif"

@@ -5,7 +5,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${DUOTINT_BUILD:-$root/build}
 
-packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb googletest libcli11-dev)
+packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb googletest libcli11-dev libz-mingw-w64-dev
+          libimage-exiftool-perl pngcheck)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -13,6 +13,7 @@
 #include "image/tint_text.h"
 #include "support/error.h"
 #include "support/picture_names.h"
+#include "support/utf8.h"
 
 namespace {
 
@@ -27,26 +28,32 @@ char displayName[4 * MAX_PATH];
     EndWithSentence(static_cast<uint16_t>(code), sentence);
 }
 
-// An export path that can never be a file ends the program now, before the
-// user has done any editing that the export key would then lose.
-void CheckExportName(const std::wstring& path)
+// An export path that can never be a file, or that is the picture itself
+// under another spelling (a link, another drive letter), ends the program
+// now, before the user has done any editing that the export key would then
+// lose or write over the picture.
+void CheckExportName(const std::wstring& picture, const std::wstring& path)
 {
-    const ExportNameFault fault = ExportNameFaultOf(path);
-    if (fault == ExportNameFault::none)
-        return;
+    NameRoom room;
+    const ExportNameFault fault = ExportNameFaultOf(path, room);
     const std::wstring name(LastPathPart(path));
     char utf8[4 * MAX_PATH];
     if (WideCharToMultiByte(CP_UTF8, 0, name.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr) == 0)
         utf8[0] = '\0';
     char why[sizeof utf8 + 128];
     if (fault == ExportNameFault::tooLong) {
-        snprintf(why, sizeof why,
-                 "its export %s would be longer than %d characters, which the file system does not allow", utf8,
-                 kMaxNameLength);
+        snprintf(why, sizeof why, "its export %s would be longer than %s, which the file system does not allow", utf8,
+                 NameRoomText(room).c_str());
         CannotOpen(kExitExportNameTooLong, why);
     }
-    snprintf(why, sizeof why, "its export %s would name a device, not a file", utf8);
-    CannotOpen(kExitCannotRead, why);
+    if (fault == ExportNameFault::device) {
+        snprintf(why, sizeof why, "its export %s would name a device, not a file", utf8);
+        CannotOpen(kExitCannotRead, why);
+    }
+    if (FileIdentity(path) == FileIdentity(picture)) {
+        snprintf(why, sizeof why, "its export %s is the picture itself under another name", utf8);
+        CannotOpen(kExitExportIsPicture, why);
+    }
 }
 
 [[noreturn]] void CannotTake(const std::string& option, const std::string& value, const std::string& why)
@@ -110,9 +117,18 @@ bool TakeCommandLinePicture()
         CannotOpen(fault.code, fault.why);
 
     exportPath = ExportPathFor(picturePath, OutputSuffix(state.exportFormat));
-    CheckExportName(exportPath);
+    CheckExportName(picturePath, exportPath);
     state.picturePath = picturePath.c_str();
     state.exportPath = exportPath.c_str();
     state.fileNamePtr = displayName;
     return true;
+}
+
+void CheckTypedPictureExport()
+{
+    // The typed name and its export: a few letters, in the current folder.
+    const std::wstring picture = FullPath(WideOf(state.fileName).c_str());
+    const std::wstring typed = WideOf(std::string(state.fileName, static_cast<size_t>(state.nameLength)));
+    snprintf(displayName, sizeof displayName, "%s", state.fileName);
+    CheckExportName(picture, FullPath((typed + OutputSuffix(state.exportFormat)).c_str()));
 }

@@ -7,6 +7,7 @@ enum : unsigned {
     kExitNoSuchFile = 2,            // the file, or a folder on its way, does not exist
     kExitCannotRead = 5,            // a folder, a device, or a file that may not or cannot be read
     kExitExportNameTooLong = 206,   // the platform's own number for a name too long
+    kExitExportIsPicture = 183,     // the platform's "already exists": the export would be the picture
     kExitUsage = 64,                // --tint or --format cannot be read; BSD's number for a usage error
 };
 
@@ -22,3 +23,8 @@ int TakeCommandLineOptions(wchar_t* const* arguments, int count);
 // use. A path that cannot be opened, or whose export can never be a file,
 // ends the program with one sentence.
 bool TakeCommandLinePicture();
+
+// After the name popup found a picture: its export, beside it, that can
+// never be a file or is the picture under another name ends the program
+// with one sentence, as for a command-line PATH.
+void CheckTypedPictureExport();

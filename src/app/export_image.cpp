@@ -1,5 +1,6 @@
 // The export from the program state: sourceImage through the current tint,
-// behind a freshly built 54-byte header.
+// behind a freshly built 54-byte header. A PNG or JPEG also carries what
+// the picture's file says besides its pixels (image/metadata.h).
 //
 // The file goes out through the checked file layer as a replacement: the
 // bytes go to a temporary file beside the target, which takes the target's
@@ -7,7 +8,6 @@
 // destroys an earlier one.
 #include "app/export_image.h"
 
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -16,24 +16,37 @@
 #include "image/bmp.h"
 #include "image/encode.h"
 #include "image/export.h"
+#include "image/metadata.h"
+#include "image/png_encode.h"
 #include "support/error.h"
 #include "support/file_io.h"
 
 namespace {
 
-// A PNG or JPEG is encoded whole in memory, then written as a BMP export is.
-void ExportEncoded()
+// A PNG goes to the file as it is compressed, by our own encoder; a JPEG is
+// encoded whole in memory by the platform's, then written as a BMP export is.
+// Both carry the metadata kept from the picture.
+void ExportEncoded(const PictureMetadata& kept)
 {
-    const bool png = state.exportFormat == OutputFormat::png;
+    if (state.exportFormat == OutputFormat::png) {
+        PngEncoding encoding;
+        encoding.level = state.exportPngLevel != 0 ? state.exportPngLevel : 6;
+        encoding.cores = state.exportCores;
+        OpenForReplacing(state.imageFile);
+        CheckIo();
+        WriteTintedPng(state.imageFile, state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride,
+                       CurrentTintParameters(), PngMetadataChunks(kept), encoding);
+        CloseFile(state.imageFile);
+        CheckIo();
+        return;
+    }
     std::vector<uint8_t> bytes;
     if (!EncodeTinted(state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride,
-                      CurrentTintParameters(), png ? EncodedKind::png : EncodedKind::jpeg,
-                      state.exportQuality != 0 ? state.exportQuality : 92, bytes)) {
-        char sentence[160];
-        snprintf(sentence, sizeof sentence, "duotint could not encode the picture as %s: the platform's encoder failed.",
-                 png ? "PNG" : "JPEG");
-        EndWithSentence(kErrorRefusedPicture, sentence);
-    }
+                      CurrentTintParameters(), EncodedKind::jpeg, state.exportQuality != 0 ? state.exportQuality : 92,
+                      bytes))
+        EndWithSentence(kErrorRefusedPicture,
+                        "duotint could not encode the picture as JPEG: the platform's encoder failed.");
+    SpliceJpegMetadata(bytes, kept);
     OpenForReplacing(state.imageFile);
     CheckIo();
     for (size_t done = 0; done < bytes.size();) {
@@ -50,6 +63,9 @@ void ExportEncoded()
 
 void ExportImage(FileRecord* rows)
 {
+    // Read while fileName still names the picture.
+    const bool keep = state.exportFormat != OutputFormat::bmp && !state.exportStrips;
+    const PictureMetadata kept = keep ? ReadKeptMetadata() : PictureMetadata();
     FillExportHeader();
     // A typed name is a few letters: its ending fits the name's room.
     const std::wstring ending = OutputSuffix(state.exportFormat);
@@ -61,7 +77,7 @@ void ExportImage(FileRecord* rows)
     if (state.exportPath != nullptr)
         BindFileW(state.imageFile, state.exportPath);  // beside a command-line picture
     if (state.exportFormat != OutputFormat::bmp) {
-        ExportEncoded();
+        ExportEncoded(kept);
         return;
     }
     OpenForReplacing(state.imageFile);

@@ -17,6 +17,7 @@
 #include "image/bytes.h"
 #include "image/decode_process.h"
 #include "image/export.h"
+#include "image/metadata_file.h"
 #include "image/probe.h"
 #include "support/error.h"
 #include "support/file_io.h"
@@ -611,6 +612,13 @@ void LoadSourcePixels()
     state.row = -1;
     CloseFile(state.imageFile);
     CheckIo();
+}
+
+PictureMetadata ReadKeptMetadata()
+{
+    PictureMetadata metadata = ReadPictureMetadataFile(PicturePathW().c_str());
+    FitMetadataToOutput(metadata, static_cast<uint32_t>(state.imageWidth), static_cast<uint32_t>(state.imageHeight));
+    return metadata;
 }
 
 void FillExportHeader()

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "image/metadata.h"
 #include "image/probe.h"
 #include "support/file_io.h"
 
@@ -35,6 +36,9 @@ void CopySource(size_t at, void* to, size_t count);
 void FillExportHeader();
 // What a picture file's container declares, from its mapped bytes.
 ProbeResult ProbePictureFile(const std::wstring& path);
+// What the picture's file carries besides its pixels, fitted to the picture
+// as read (upright, imageWidth x imageHeight), for a PNG or JPEG export.
+PictureMetadata ReadKeptMetadata();
 // Lets go of sourceImage, whichever reader filled it.
 void ReleaseSourcePixels();
 

@@ -83,6 +83,7 @@ void RunProgram()
     if (!TakeCommandLinePicture()) {
         StartDecoder();
         RunNameEntry();
+        CheckTypedPictureExport();
     }
     ReadImageHeader();
     ComputeLayout();

@@ -101,15 +101,20 @@ struct ProgramState : RecordedInput {
     // The section sourceImage is a view of when the decoding child filled
     // it; null when our own reader read the picture into sourceHandle.
     HANDLE sourceSection;
-    // The look, the export's format and a JPEG's quality the command line
-    // gave (--tint, --format): null, a BMP and 0 when it gave none, and the
-    // editor starts with its defaults and writes a 24-bit BMP, as without them.
+    // The look, the export's format, a JPEG's quality and a PNG's level the
+    // command line gave (--tint, --format): null, a BMP, 0 and 0 when it gave
+    // none, and the editor starts with its defaults and writes a 24-bit BMP,
+    // as without them; a PNG at level 0 is written at 6.
     const TintParameters* startLook;
     OutputFormat exportFormat;
     int32_t exportQuality;
-    // The cores a BMP export's tint may use: 0, the editor's, for every one;
+    int32_t exportPngLevel;
+    // The cores a BMP export's tint and a PNG export's compression may use: 0, the editor's, for every one;
     // a worker of duotint-cli its share of them.
     uint32_t exportCores;
+    // Non-zero: a PNG or JPEG export carries none of the picture's EXIF,
+    // colour profile, XMP or text (duotint-cli's --strip).
+    uint8_t exportStrips;
 };
 
 extern thread_local ProgramState state;

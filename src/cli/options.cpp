@@ -18,7 +18,8 @@ namespace {
 
 const char kSynopsis[] =
     "usage: duotint-cli --tint R,G,B,DISP,DISTR,R,G,B,DISP [--out DIR] [--format bmp|png|jpeg]\n"
-    "                   [--quality 1-100] [--jobs N] [--force] [--quiet] PATH...\n"
+    "                   [--quality 1-100] [--png-level 1-9] [--strip] [--jobs N] [--force] [--quiet]\n"
+    "                   PATH...\n"
     "       duotint-cli --help | --version\n";
 
 const char kHelp[] =
@@ -34,6 +35,9 @@ const char kHelp[] =
     "  --out DIR        write the outputs into DIR, made when only its last folder is missing\n"
     "  --format FORMAT  bmp (24-bit, as the editor writes; the default), png or jpeg\n"
     "  --quality Q      JPEG quality from 1 to 100 (92)\n"
+    "  --png-level L    PNG compression from 1 (fastest) to 9 (smallest) (6)\n"
+    "  --strip          write no EXIF, colour profile, XMP or text into a PNG or JPEG; without\n"
+    "                   it they carry over, the orientation set to 1 and the thumbnail left out\n"
     "  --jobs N         pictures tinted side by side (one per core)\n"
     "  --force          replace outputs that exist; without it they are skipped\n"
     "  --quiet          print only errors\n"
@@ -46,13 +50,14 @@ const char kHelp[] =
     "goes on. Exit code: 0 when every picture was written, 64 for a usage error, otherwise the\n"
     "code of the first picture that failed.\n";
 
-const char* const kValueOptions[] = {"--tint", "--out", "--format", "--quality", "--jobs"};
+const char* const kValueOptions[] = {"--tint", "--out", "--format", "--quality", "--png-level", "--jobs"};
 
 // The option values exactly as given.
 struct Words {
-    std::string tint, out, format, quality, jobs;
+    std::string tint, out, format, quality, pngLevel, jobs;
     bool force = false;
     bool quiet = false;
+    bool strip = false;
     std::vector<std::string> paths;
 };
 
@@ -69,9 +74,11 @@ void DescribeOptions(CLI::App& app, Words& words)
     app.add_option("--out", words.out)->take_last();
     app.add_option("--format", words.format)->take_last();
     app.add_option("--quality", words.quality)->take_last();
+    app.add_option("--png-level", words.pngLevel)->take_last();
     app.add_option("--jobs", words.jobs)->take_last();
     app.add_flag("--force", words.force);
     app.add_flag("--quiet", words.quiet);
+    app.add_flag("--strip", words.strip);
     app.add_option("PATH", words.paths);
 }
 
@@ -149,6 +156,9 @@ CliCommand ParseCliArguments(const std::vector<std::string>& arguments)
     if (app.count("--quality") > 0 &&
         !TakeNumber(words.quality, 1, 100, options.quality, sentence, "--quality takes a whole number from 1 to 100"))
         return UsageError(sentence);
+    if (app.count("--png-level") > 0 && !TakeNumber(words.pngLevel, 1, 9, options.pngLevel, sentence,
+                                                    "--png-level takes a whole number from 1 to 9"))
+        return UsageError(sentence);
     if (app.count("--jobs") > 0 &&
         !TakeNumber(words.jobs, 1, INT32_MAX, options.jobs, sentence, "--jobs takes a whole number of 1 or more"))
         return UsageError(sentence);
@@ -160,6 +170,7 @@ CliCommand ParseCliArguments(const std::vector<std::string>& arguments)
     options.outFolder = WideOf(words.out);
     options.force = words.force;
     options.quiet = words.quiet;
+    options.strip = words.strip;
     for (const std::string& path : words.paths)
         options.paths.push_back(WideOf(path));
     command.request = CliRequest::run;

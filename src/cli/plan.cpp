@@ -36,18 +36,6 @@ std::wstring Cased(const std::wstring& text, DWORD how)
     return cased;
 }
 
-// Full paths compared as the file system compares them: in any case, and
-// without the long form's prefix.
-std::wstring PathKey(const std::wstring& path)
-{
-    std::wstring key = path;
-    if (key.compare(0, 8, L"\\\\?\\UNC\\") == 0)
-        key = L"\\\\" + key.substr(8);
-    else if (key.compare(0, 4, L"\\\\?\\") == 0)
-        key = key.substr(4);
-    return Cased(key, LCMAP_UPPERCASE);
-}
-
 bool IsPictureName(std::wstring_view name)
 {
     const size_t dot = name.rfind(L'.');
@@ -178,7 +166,14 @@ bool TakeOutFolder(const std::wstring& given, std::wstring& folder, uint16_t& co
     } else {
         const DWORD e = GetLastError();
         code = MapPlatformError(e);
-        if (e == ERROR_PATH_NOT_FOUND || e == ERROR_FILE_NOT_FOUND) {
+        if (e == ERROR_ALREADY_EXISTS) {
+            // Under Wine a device file or a FIFO has no attributes, yet takes the name.
+            code = ERROR_ACCESS_DENIED;
+            why = "it is a device or a pipe, not a folder";
+        } else if (HasNameTooLong(folder)) {
+            code = ERROR_FILENAME_EXCED_RANGE;
+            why = "its name is too long for the file system";
+        } else if (e == ERROR_PATH_NOT_FOUND || e == ERROR_FILE_NOT_FOUND) {
             code = ERROR_PATH_NOT_FOUND;
             why = "the folder it would go in does not exist";
         } else if (e == ERROR_ACCESS_DENIED || e == ERROR_WRITE_PROTECT) {
@@ -204,17 +199,19 @@ void PlanOutput(PlannedPicture& picture, const CliOptions& options, const std::w
     const std::string& shown = picture.outputName;
     const std::string skips = "duotint-cli skips " + picture.inputName + ": ";
 
-    const ExportNameFault fault = ExportNameFaultOf(picture.output);
+    NameRoom room;
+    const ExportNameFault fault = ExportNameFaultOf(picture.output, room);
     if (fault == ExportNameFault::tooLong) {
         Refuse(picture, ERROR_FILENAME_EXCED_RANGE,
-               skips + "its output " + shown + " would have a name longer than " + std::to_string(kMaxNameLength) +
-                   " characters, which the file system does not allow.");
+               skips + "its output " + shown + " would have a name longer than " + NameRoomText(room) +
+                   ", which the file system does not allow.");
         return;
     }
     if (fault == ExportNameFault::device)
         return Refuse(picture, ERROR_ACCESS_DENIED, skips + "its output " + shown + " would name a device.");
-    const std::wstring key = PathKey(picture.output);
-    // Never a picture's own file, nor any other picture of the run.
+    const std::wstring key = FileIdentity(picture.output);
+    // Never a picture's own file, nor any other picture of the run, however
+    // the path to it is spelled.
     if (inputs.count(key) > 0)
         return Refuse(picture, ERROR_ALREADY_EXISTS, skips + "its output " + shown + " is a picture of this run.");
     const auto earlier = outputs.find(key);
@@ -244,7 +241,7 @@ bool PlanPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, 
 
     std::set<std::wstring> inputs;
     for (PlannedPicture& picture : plan) {
-        if (picture.refusedCode == 0 && !inputs.insert(PathKey(picture.input)).second)
+        if (picture.refusedCode == 0 && !inputs.insert(FileIdentity(picture.input)).second)
             Refuse(picture, ERROR_ALREADY_EXISTS, "duotint-cli skips " + picture.inputName + ": it is named twice.");
     }
     std::map<std::wstring, const PlannedPicture*> outputs;

@@ -14,9 +14,11 @@ struct CliOptions {
     std::wstring outFolder;   // empty: beside each picture
     OutputFormat format = OutputFormat::bmp;
     int quality = 92;         // JPEG only, 1 to 100
+    int pngLevel = 6;         // PNG only, zlib's level, 1 to 9
     int jobs = 0;             // 0: one worker per core
     bool force = false;
     bool quiet = false;
+    bool strip = false;       // PNG and JPEG outputs carry no EXIF, profile, XMP or text
     std::vector<std::wstring> paths;
 };
 
@@ -41,6 +43,7 @@ struct PlannedPicture {
 // device or not a regular file, and an output that must not be written,
 // become refused entries, and the others go on. False, with an exit code
 // and a sentence, when the run must stop before any work: the output
-// folder cannot be made or is a file.
+// folder cannot be made, or is a file, a device or a pipe. Inputs and
+// outputs are compared as files, however their paths are spelled.
 bool PlanPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, uint16_t& code,
                   std::string& sentence);

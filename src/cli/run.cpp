@@ -54,6 +54,30 @@ std::string SentenceOf(const std::string& box)
     return box.substr(start, end + 1 - start);
 }
 
+// duotint-cli's own sentence for a box: it begins with the program's name,
+// where the library's sentences begin with "duotint" or with the file's.
+std::string CliSentence(const std::string& box)
+{
+    const std::string sentence = SentenceOf(box);
+    if (sentence.empty())
+        return sentence;
+    if (sentence.compare(0, 8, "duotint ") == 0)
+        return "duotint-cli " + sentence.substr(8);
+    return "duotint-cli: " + sentence;
+}
+
+// The picture this worker is on: a failing file operation names its files
+// as the command line does, not by their full paths.
+thread_local const PlannedPicture* current;
+const char* ShownName(const wchar_t* path)
+{
+    if (current != nullptr && current->input == path)
+        return current->inputName.c_str();
+    if (current != nullptr && current->output == path)
+        return current->outputName.c_str();
+    return nullptr;
+}
+
 // The picture's file, read beside the export written through state.imageFile.
 thread_local FileRecord pictureRows;
 
@@ -73,6 +97,8 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     memset(&errorState, 0, sizeof errorState);
     errorState.showBox = KeepBox;
     errorState.exitHook = ThrowEnd;
+    errorState.shownName = ShownName;
+    current = &picture;
     StartRuntimeSupport();
     ReadSourceIntoMemory();  // a fault in a view could not end only this picture
     lastBox[0] = '\0';
@@ -82,7 +108,9 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     state.fileNamePtr = &name[0];
     state.exportFormat = options.format;
     state.exportQuality = options.quality;
+    state.exportPngLevel = options.pngLevel;
     state.exportCores = cores;
+    state.exportStrips = options.strip;
     SetTintParameters(options.look);
 
     PictureOutcome outcome;
@@ -103,7 +131,7 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
         }
     } catch (const PictureEnded& end) {
         outcome.code = end.code != 0 ? end.code : 1;
-        outcome.sentence = SentenceOf(lastBox);
+        outcome.sentence = CliSentence(lastBox);
     } catch (const std::bad_alloc&) {
         // A PNG or JPEG is encoded whole in memory before its file is opened.
         outcome.code = kErrorOutOfMemory;
@@ -121,6 +149,7 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
         state.sourcePixels = nullptr;
     }
     ReleaseSourcePixels();
+    current = nullptr;
     return outcome;
 }
 

@@ -1,6 +1,7 @@
-// The tinted picture as a PNG (8-bit RGB) or a JPEG, by the platform's
+// The tinted picture as a JPEG or a PNG (8-bit RGB), by the platform's
 // encoders, in memory: the caller writes the bytes out as a replacement, as
-// every export is written.
+// every export is written. The export's PNG has an encoder of its own
+// (png_encode.h); the platform's stays as the measure of it.
 #pragma once
 
 #include <cstdint>
@@ -16,3 +17,8 @@ enum class EncodedKind { png, jpeg };
 // fails; `bytes` then holds nothing of use.
 bool EncodeTinted(const uint8_t* source, int32_t width, int32_t height, int32_t stride,
                   const TintParameters& parameters, EncodedKind kind, int quality, std::vector<uint8_t>& bytes);
+
+struct IPropertyBag2;
+// Writes a JPEG's `quality` (1 to 100) into the encoder's options, where the
+// platform takes it as a fraction from 0 to 1. Wine 8's encoder ignores it.
+bool SetJpegQuality(IPropertyBag2* options, int quality);

@@ -71,6 +71,30 @@ bool CanBeTransparent(IWICImagingFactory* factory, const WICPixelFormatGUID& for
     return transparent != FALSE;
 }
 
+// The frame to show: the first (a GIF's first frame, a TIFF's first page),
+// but an icon's largest image, which its smaller ones only stand in for.
+UINT FrameToShow(IWICBitmapDecoder* decoder)
+{
+    GUID container;
+    UINT count = 0;
+    if (FAILED(decoder->GetContainerFormat(&container)) || container != GUID_ContainerFormatIco ||
+        FAILED(decoder->GetFrameCount(&count)))
+        return 0;
+    UINT largest = 0;
+    uint64_t largestArea = 0;
+    for (UINT i = 0; i < count; ++i) {
+        IWICBitmapFrameDecode* frame = nullptr;
+        UINT w = 0, h = 0;
+        if (SUCCEEDED(decoder->GetFrame(i, &frame)) && SUCCEEDED(frame->GetSize(&w, &h)) &&
+            static_cast<uint64_t>(w) * h > largestArea) {
+            largest = i;
+            largestArea = static_cast<uint64_t>(w) * h;
+        }
+        Release(frame);
+    }
+    return largest;
+}
+
 }  // namespace
 
 bool PrepareDecoders() { return Factory() != nullptr; }
@@ -108,8 +132,8 @@ bool DecodedPicture::Open(const wchar_t* path, int orientation, uint64_t firstBy
                                                                       static_cast<DWORD>(firstBytes_.size()))) &&
                               SUCCEEDED(factory->CreateDecoderFromStream(stream_, nullptr,
                                                                          WICDecodeMetadataCacheOnDemand, &decoder_));
-    if (!decoderMade || FAILED(decoder_->GetFrame(0, &frame_)) || FAILED(frame_->GetSize(&w, &h)) || w == 0 || h == 0 ||
-        FAILED(frame_->GetPixelFormat(&format)) || FAILED(factory->CreateFormatConverter(&converter_))) {
+    if (!decoderMade || FAILED(decoder_->GetFrame(FrameToShow(decoder_), &frame_)) || FAILED(frame_->GetSize(&w, &h)) ||
+        w == 0 || h == 0 || FAILED(frame_->GetPixelFormat(&format)) || FAILED(factory->CreateFormatConverter(&converter_))) {
         Close();
         return false;
     }

@@ -28,9 +28,9 @@ public:
     DecodedPicture(const DecodedPicture&) = delete;
     DecodedPicture& operator=(const DecodedPicture&) = delete;
 
-    // First frame (GIF) or page (TIFF) of the file, shown turned by an
-    // EXIF orientation (1 to 8) read from the file beforehand; false when the
-    // platform cannot decode it. With `firstBytes`, the decoder sees only
+    // First frame (GIF) or page (TIFF) of the file, or an icon's largest
+    // image, shown turned by an EXIF orientation (1 to 8) read from the file
+    // beforehand; false when the platform cannot decode it. With `firstBytes`, the decoder sees only
     // those bytes of the file and a GIF's trailer after them.
     bool Open(const wchar_t* path, int orientation, uint64_t firstBytes = 0);
     // The size as shown, after the orientation turn.

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "support/library_function.h"
+#include "support/picture_names.h"
 
 thread_local RuntimeErrorState errorState;
 
@@ -75,6 +76,11 @@ void DisplayName(const FileInUse& file, char* out, int size)
     static thread_local wchar_t converted[kLongPathCapacity];
     const wchar_t* name = file.wideName;
     out[0] = '\0';
+    const char* shown = name != nullptr && errorState.shownName != nullptr ? errorState.shownName(name) : nullptr;
+    if (shown != nullptr) {
+        snprintf(out, static_cast<size_t>(size), "%s", shown);
+        return;
+    }
     if (name == nullptr) {
         if (file.name == nullptr || MultiByteToWideChar(CP_ACP, 0, file.name, -1, converted, kLongPathCapacity) == 0)
             return;
@@ -117,6 +123,16 @@ void DescribeFault(FileFault fault, uint16_t code, char (&why)[64])
         snprintf(why, sizeof why, "%s", text);
     else
         snprintf(why, sizeof why, "the system reported error %u", code);
+}
+
+// True when the file's path has a part longer than its file system takes.
+bool NamedTooLong(const FileInUse& file)
+{
+    if (file.wideName != nullptr)
+        return HasNameTooLong(FullPath(file.wideName));
+    wchar_t name[MAX_PATH];
+    return file.name != nullptr && MultiByteToWideChar(CP_ACP, 0, file.name, -1, name, MAX_PATH) != 0 &&
+           HasNameTooLong(FullPath(name));
 }
 
 bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
@@ -192,6 +208,11 @@ __attribute__((noinline)) void CheckIo()
         return;
     uint16_t code = errorState.pendingIoError;
     errorState.pendingIoError = 0;
+    // Wine says a name longer than the file system takes is not there.
+    if ((code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) && NamedTooLong(errorState.fileInUse)) {
+        code = ERROR_FILENAME_EXCED_RANGE;
+        errorState.fileInUse.fault = FileFault::unknown;
+    }
 
     // Frame 0 lies in CheckIo itself, frame 1 is where it returns into the
     // failing procedure, the rest are that procedure's callers going outward.

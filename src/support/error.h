@@ -77,6 +77,9 @@ struct RuntimeErrorState {
     // Set by the file layer once it writes a replacement: removes what is
     // unfinished of it, so that no failure leaves a half-written file.
     void (*discardUnfinished)();
+    // Set by duotint-cli: the name the report's sentence gives the file at
+    // path, as the command line has it. Null, or a null answer: the path.
+    const char* (*shownName)(const wchar_t* path);
 };
 
 extern thread_local RuntimeErrorState errorState;

@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 const char* const kPictureExtensions[7] = {".bmp", ".png", ".jpg", ".jpeg", ".gif", ".tif", ".tiff"};
 
@@ -76,6 +78,9 @@ PictureFileFault PictureFileFaultOf(const std::wstring& fullPath)
         DWORD e = GetLastError();
         if (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION)
             return {ERROR_ACCESS_DENIED, "it may not be read"};
+        // Wine says a name too long is not there.
+        if (HasNameTooLong(fullPath))
+            return {ERROR_FILENAME_EXCED_RANGE, "its name is too long for the file system"};
         // A name with wildcards is invalid, and must not be listed as a pattern.
         if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND && e != ERROR_INVALID_NAME && IsListed(fullPath))
             return {ERROR_ACCESS_DENIED, "it is not a regular file"};
@@ -118,12 +123,128 @@ bool IsDeviceName(std::wstring_view lastPart)
     return digit && (name.substr(0, 3) == L"com" || name.substr(0, 3) == L"lpt");
 }
 
-ExportNameFault ExportNameFaultOf(std::wstring_view exportPath)
+namespace {
+
+// Wine hands a name to the Unix file system beneath it in UTF-8, and that
+// counts a name's bytes, while the volume Wine reports takes 255 units
+// whatever lies beneath. Only Wine's ntdll has wine_get_version.
+bool UnderWine()
 {
-    std::wstring_view name = LastPathPart(exportPath);
-    if (name.size() > kMaxNameLength)
+    static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+// A handle that reads nothing and takes no share from anyone: enough to ask
+// what a file or folder is.
+HANDLE OpenToAsk(const std::wstring& path)
+{
+    return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+std::wstring FolderOf(std::wstring_view path)
+{
+    return std::wstring(path.substr(0, path.size() - LastPathPart(path).size()));
+}
+
+}  // namespace
+
+NameRoom NameRoomOf(const std::wstring& folder)
+{
+    NameRoom room;
+    room.inBytes = UnderWine();
+    const HANDLE handle = OpenToAsk(folder);
+    if (handle == INVALID_HANDLE_VALUE)
+        return room;
+    // Asked by its handle: asked by a drive's root, Wine reads the drive's
+    // label too and says on standard error when it may not.
+    DWORD most = 0;
+    if (GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, &most, nullptr, nullptr, 0) && most > 0)
+        room.most = most;
+    CloseHandle(handle);
+    return room;
+}
+
+size_t NameLength(std::wstring_view name, NameRoom room)
+{
+    if (!room.inBytes || name.empty())
+        return name.size();
+    return static_cast<size_t>(
+        WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0, nullptr, nullptr));
+}
+
+std::string NameRoomText(NameRoom room)
+{
+    return std::to_string(room.most) + (room.inBytes ? " bytes" : " characters");
+}
+
+bool HasNameTooLong(const std::wstring& fullPath)
+{
+    const NameRoom room = NameRoomOf(FolderOf(fullPath));
+    size_t start = 0;
+    for (;;) {
+        const size_t end = fullPath.find_first_of(L"\\/", start);
+        const std::wstring_view part = std::wstring_view(fullPath).substr(start, end - start);
+        if (NameLength(part, room) > room.most)
+            return true;
+        if (end == std::wstring::npos)
+            return false;
+        start = end + 1;
+    }
+}
+
+ExportNameFault ExportNameFaultOf(std::wstring_view exportPath, NameRoom& room)
+{
+    const std::wstring_view name = LastPathPart(exportPath);
+    room = NameRoomOf(FolderOf(exportPath));
+    if (NameLength(name, room) > room.most)
         return ExportNameFault::tooLong;
     if (IsDeviceName(name))
         return ExportNameFault::device;
     return ExportNameFault::none;
+}
+
+std::wstring FileIdentity(const std::wstring& fullPath)
+{
+    HANDLE handle = OpenToAsk(fullPath);
+    if (handle != INVALID_HANDLE_VALUE) {
+        BY_HANDLE_FILE_INFORMATION info;
+        // An index of 0 is a file system that keeps none; the path must do.
+        const bool indexed =
+            GetFileInformationByHandle(handle, &info) && (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0);
+        CloseHandle(handle);
+        if (indexed) {
+            wchar_t key[32];
+            swprintf(key, 32, L"#%08lx:%08lx%08lx", info.dwVolumeSerialNumber, info.nFileIndexHigh,
+                     info.nFileIndexLow);
+            return key;
+        }
+    }
+    // Not there yet: the name in its folder, as the folder's final path has it.
+    std::wstring key = fullPath;
+    const std::wstring_view name = LastPathPart(fullPath);
+    handle = OpenToAsk(FolderOf(fullPath));
+    if (handle != INVALID_HANDLE_VALUE) {
+        // Asked for its length first: a folder's path may be of any length.
+        std::wstring folder(GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED) + 1, L'\0');
+        const DWORD n =
+            GetFinalPathNameByHandleW(handle, &folder[0], static_cast<DWORD>(folder.size()), FILE_NAME_NORMALIZED);
+        if (n > 0 && n < folder.size()) {
+            key.assign(folder, 0, n);
+            if (key.back() != L'\\')
+                key += L'\\';
+            key += name;
+        }
+        CloseHandle(handle);
+    }
+    if (key.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        key = L"\\\\" + key.substr(8);
+    else if (key.compare(0, 4, L"\\\\?\\") == 0)
+        key = key.substr(4);
+    // In one case, as the file system compares names, whatever the user's
+    // language (and without the window system's case functions).
+    std::wstring upper(key.size(), L'\0');
+    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, key.data(), static_cast<int>(key.size()), &upper[0],
+                  static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    return upper;
 }

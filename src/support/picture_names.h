@@ -29,8 +29,9 @@ std::wstring_view LastPathPart(std::wstring_view path);
 
 // Why a full path is no picture file to open: code 0 when it is a regular
 // file that may be read; otherwise 2 (it, or a folder on its way, does not
-// exist) or 5 (a folder, a device, not a regular file, or it may not be
-// read) and a clause that says which.
+// exist), 5 (a folder, a device, not a regular file, or it may not be read)
+// or 206 (a part of it is longer than the file system takes) and a clause
+// that says which.
 struct PictureFileFault {
     uint16_t code;
     const char* why;
@@ -42,7 +43,33 @@ PictureFileFault PictureFileFaultOf(const std::wstring& fullPath);
 // with any extension ("NUL.png").
 bool IsDeviceName(std::wstring_view lastPart);
 
-// Why an export path can never be a file, checked before any editing.
-enum class ExportNameFault { none, tooLong, device };
+// The longest name one part of a path may have in a folder, and the units
+// its file system counts it in: UTF-16 units on the platform's own file
+// systems, bytes of UTF-8 under Wine, whose names go to a Unix file system.
 enum { kMaxNameLength = 255 };  // of one part of a path, on every file system of the platform
-ExportNameFault ExportNameFaultOf(std::wstring_view exportPath);
+struct NameRoom {
+    uint32_t most = kMaxNameLength;
+    bool inBytes = false;
+};
+// The room of the folder's volume; the platform's figure when the folder
+// cannot be opened (it does not exist, or its own name is too long).
+NameRoom NameRoomOf(const std::wstring& folder);
+// The length of one part of a path in the room's units.
+size_t NameLength(std::wstring_view name, NameRoom room);
+// "255 characters" or "255 bytes", for a sentence.
+std::string NameRoomText(NameRoom room);
+// True when a part of the full path is longer than the file system takes:
+// the platform then says only that the file is not there.
+bool HasNameTooLong(const std::wstring& fullPath);
+
+// Why an export path can never be a file, checked before any editing; room
+// is left as the export's folder has it, for the sentence.
+enum class ExportNameFault { none, tooLong, device };
+ExportNameFault ExportNameFaultOf(std::wstring_view exportPath, NameRoom& room);
+
+// What tells a file from every other, however its path is spelled: for a
+// file that exists its volume and index, which links, another drive letter
+// or the \\.\ and \\?\unix forms share; for a name not yet taken, its
+// folder's final path (links followed) and the name, in one case. Equal keys:
+// the same file.
+std::wstring FileIdentity(const std::wstring& fullPath);

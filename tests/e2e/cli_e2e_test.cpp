@@ -107,17 +107,23 @@ TEST(Cli, MixedFolderWritesEachPictureAndEndsWithTheFirstFailure)
 }
 
 // Without the decoding process beside it, a picture for the platform's
-// decoders is refused with a sentence that says where that belongs.
+// decoders is refused with a sentence that says where that belongs. Every
+// sentence begins with the program's name and names its file as typed.
 TEST(Cli, MissingDecoderIsNamed)
 {
     TempFolder folder;
     ASSERT_TRUE(folder.CopyIn(CliExe(), "duotint-cli.exe"));
     ASSERT_TRUE(folder.CopyIn(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\grey.png", "b.png"));
-    support::ConsoleRun run = support::RunConsole(
-        L"\"" + Wide(folder.PathOf("duotint-cli.exe")) + L"\" --tint " + kLook + L" b.png", folder.Path(), 20000);
+    ASSERT_TRUE(folder.Write("short.bmp", support::PictureHeader(3, 2)));  // and none of its rows
+    support::ConsoleRun run = support::RunConsole(L"\"" + Wide(folder.PathOf("duotint-cli.exe")) + L"\" --tint " +
+                                                      kLook + L" b.png short.bmp",
+                                                  folder.Path(), 20000);
     EXPECT_EQ(run.exitCode, 13u) << run.err;
-    EXPECT_NE(run.err.find("duotint could not start duotint-decode.exe to read b.png; it belongs beside "
+    EXPECT_NE(run.err.find("duotint-cli could not start duotint-decode.exe to read b.png; it belongs beside "
                            "duotint-cli.exe."),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("duotint-cli could not read short.bmp: it ends before all of the picture could be read."),
               std::string::npos)
         << run.err;
 }
@@ -135,16 +141,24 @@ TEST(Cli, PngDecodesToTheTintExactlyAndJpegClosely)
     ASSERT_TRUE(folder.Write("pic.bmp", MakePicture(width, height, SmoothPixel)));
     const std::vector<uint8_t> expected = ExpectedExport(width, height, kLookParams, SmoothPixel);
     static const struct {
-        const char* format;
+        const char* arguments;
         const char* output;
-        double meanError;  // at most, over every byte
-    } kCases[] = {{"png", "pic-.png", 0.0}, {"jpeg", "pic-.jpg", 3.0}};
+        double meanError;    // at most, over every byte
+        uint8_t zlibLevel;   // a PNG's: the second byte of its zlib stream, which names the level's class
+    } kCases[] = {{"png", "pic-.png", 0.0, 0x9C}, {"png --png-level 1", "pic-.png", 0.0, 0x01},
+                  {"jpeg", "pic-.jpg", 3.0, 0}};
     for (const auto& c : kCases) {
-        SCOPED_TRACE(c.format);
+        SCOPED_TRACE(c.arguments);
         support::ConsoleRun run = support::RunConsole(
-            CliCommand(std::wstring(L"--tint ") + kLook + L" --format " + Wide(c.format) + L" pic.bmp"), folder.Path(),
-            20000);
+            CliCommand(std::wstring(L"--tint ") + kLook + L" --force --format " + Wide(c.arguments) + L" pic.bmp"),
+            folder.Path(), 20000);
         ASSERT_EQ(run.exitCode, 0u) << run.err;
+        if (c.zlibLevel != 0) {
+            // Signature, header chunk, the first IDAT's length and type, then the stream.
+            const std::vector<uint8_t> png = ReadWholeFile(folder.PathOf(c.output));
+            ASSERT_GT(png.size(), 42u);
+            EXPECT_EQ(png[42], c.zlibLevel);
+        }
         int w = 0, h = 0;
         const std::vector<uint8_t> decoded = Decode(folder.PathOf(c.output), w, h);
         ASSERT_EQ(w, width);

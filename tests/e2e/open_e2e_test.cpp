@@ -98,7 +98,8 @@ TEST(CommandLine, PathWithSpacesAndAccentsInAnotherFolderExportsBesideIt)
 
 TEST(CommandLine, PathThatCannotBeOpenedGivesItsBoxAndCreatesNothing)
 {
-    // A picture of 251 + 4 characters opens, but its export would have 256.
+    // A picture of 251 + 4 characters opens, but its export would have 256
+    // (bytes, under Wine). linked-.bmp is a second name of linked.png.
     static const std::string kLongStem(251, 'a');
     static const struct {
         const char* label;
@@ -112,13 +113,18 @@ TEST(CommandLine, PathThatCannotBeOpenedGivesItsBoxAndCreatesNothing)
         {"a device", "NUL.png", "it names a device, not a file.", 5},
         {"/dev/zero, which Wine shows as it shows a FIFO", "Z:\\dev\\zero", "it is not a regular file.", 5},
         {"an export name too long", kLongStem + ".png",
-         "its export " + kLongStem + "-.bmp would be longer than 255 characters, which the file system does not allow.",
+         "its export " + kLongStem + "-.bmp would be longer than 255 bytes, which the file system does not allow.",
          206},
+        {"an export that is the picture", "linked.png",
+         "its export linked-.bmp is the picture itself under another name.", 183},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.label);
         TempFolder folder;
         ASSERT_TRUE(CreateDirectoryA(folder.PathOf("album").c_str(), nullptr));
+        ASSERT_TRUE(folder.Write("linked.png", {1, 2, 3}));
+        ASSERT_TRUE(
+            CreateHardLinkA(folder.PathOf("linked-.bmp").c_str(), folder.PathOf("linked.png").c_str(), nullptr));
         auto before = folder.Snapshot();
         const std::wstring longPicture = L"\\\\?\\" + Wide(folder.PathOf(kLongStem + ".png"));
         CloseHandle(CreateFileW(longPicture.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));

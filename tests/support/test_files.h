@@ -346,4 +346,26 @@ inline ConsoleRun RunConsole(const std::wstring& commandLine, const std::string&
     return run;
 }
 
+// Makes, or with remove takes away, a link `name` in folder to the folder
+// itself. Wine 8 neither makes nor removes a link (CreateSymbolicLink says it
+// did): there the Unix ln and rm do, which cannot be waited for.
+inline bool FolderLink(const std::string& folder, const std::string& name, bool remove = false)
+{
+    const std::string path = folder + "\\" + name;
+    auto made = [&] { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; };
+    if (remove ? RemoveDirectoryA(path.c_str())
+               : CreateSymbolicLinkA(path.c_str(), ".", SYMBOLIC_LINK_FLAG_DIRECTORY) && made())
+        return true;
+    std::string line = (remove ? "rm " : "ln -s . ") + name;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(remove ? "Z:\\bin\\rm" : "Z:\\bin\\ln", &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return PollUntil(10000, [&] { return made() != remove; });
+}
+
 }  // namespace support

@@ -15,8 +15,8 @@ namespace {
 const char* const kFormatWords[] = {"bmp", "png", "jpeg"};
 
 // What a command asks for, in one line: "run <look> <format> q<quality>
-// j<jobs> [force] [quiet] [out=DIR] [paths]", "help", "version", or
-// "64 <sentence>".
+// [level<PNG level, unless 6>] j<jobs> [force] [quiet] [strip] [out=DIR] [paths]",
+// "help", "version", or "64 <sentence>".
 std::string Outcome(const CliCommand& command)
 {
     if (command.request == CliRequest::help || command.request == CliRequest::version)
@@ -25,8 +25,9 @@ std::string Outcome(const CliCommand& command)
         return std::to_string(kExitUsage) + " " + command.sentence;
     const CliOptions& o = command.options;
     std::string line = "run " + TintText(o.look) + " " + kFormatWords[static_cast<int>(o.format)] + " q" +
-                       std::to_string(o.quality) + " j" + std::to_string(o.jobs) + (o.force ? " force" : "") +
-                       (o.quiet ? " quiet" : "") + (o.outFolder.empty() ? "" : " out=" + Utf8Of(o.outFolder)) + " [";
+                       std::to_string(o.quality) + (o.pngLevel != 6 ? " level" + std::to_string(o.pngLevel) : "") +
+                       " j" + std::to_string(o.jobs) + (o.force ? " force" : "") + (o.quiet ? " quiet" : "") +
+                       (o.strip ? " strip" : "") + (o.outFolder.empty() ? "" : " out=" + Utf8Of(o.outFolder)) + " [";
     for (const std::wstring& path : o.paths)
         line += (&path == &o.paths[0] ? "" : "|") + Utf8Of(path);
     return line + "]";
@@ -57,6 +58,7 @@ TEST(CliOptions, ArgumentListsGiveTheirOutcome)
         {"a later value replaces an earlier", "--tint 0,0,0,0,0,0,0,0,0 --format bmp --tint " NINE
                                               " --format jpeg --quality 100 x",
          "run " NINE " jpeg q100 j0 [x]"},
+        {"--strip", "--strip --tint " NINE " --format jpeg a", "run " NINE " jpeg q92 j0 strip [a]"},
         {"after -- an option's name is a path", "--tint " NINE " -- --force", "run " NINE " bmp q92 j0 [--force]"},
         {"a path from the root is no option", "--tint " NINE " /tmp/a.png", "run " NINE " bmp q92 j0 [/tmp/a.png]"},
         {"help, whatever else", "--tint x --help", "help"},
@@ -87,6 +89,11 @@ TEST(CliOptions, ArgumentListsGiveTheirOutcome)
          "64 --quality takes a whole number from 1 to 100, not '101'."},
         {"quality in words", "--tint " NINE " --quality high a",
          "64 --quality takes a whole number from 1 to 100, not 'high'."},
+        {"png level 1 and 9", "--tint " NINE " --png-level 1 a --png-level=9", "run " NINE " bmp q92 level9 j0 [a]"},
+        {"png level 0", "--tint " NINE " --png-level 0 a", "64 --png-level takes a whole number from 1 to 9, not '0'."},
+        {"png level 10", "--tint " NINE " --png-level 10 a",
+         "64 --png-level takes a whole number from 1 to 9, not '10'."},
+        {"png level without its value", "--tint " NINE " a --png-level", "64 --png-level needs a value."},
         {"jobs 0", "--tint " NINE " --jobs 0 a", "64 --jobs takes a whole number of 1 or more, not '0'."},
         {"--out empty", "--tint " NINE " --out '' a", "64 --out takes a folder, not an empty name."},
         {"--out without its value", "--tint " NINE " a --out", "64 --out needs a value."},

@@ -1,6 +1,10 @@
 // The full-resolution export: file layout, the tint at full size, the bmpsuite
-// 24-bit files, and failed exports that must leave an earlier export alone.
+// 24-bit files, and failed exports that must leave an earlier export alone;
+// the PNG encoder's filter choice and files, and the JPEG's quality as the
+// platform's encoder receives it.
 #include <gtest/gtest.h>
+
+#include <wincodec.h>
 
 #include <algorithm>
 #include <cstring>
@@ -12,6 +16,11 @@
 #include "app/program.h"
 #include "app/picture.h"
 #include "image/bmp.h"
+#include "image/com.h"
+#include "image/encode.h"
+#include "image/picture_decode.h"
+#include "image/png_encode.h"
+#include "image/png_format.h"
 #include "test_support.h"
 
 namespace {
@@ -204,6 +213,128 @@ TEST_F(ExportTest, TwentyFourBitSuiteFilesExportTheirStoredPixels)
         EXPECT_EQ(ReadWholeFile("pic-.bmp"), UnchangedExport(127, 64, f.redGreenSwapped ? swapped : pixels));
         EXPECT_EQ(ReadWholeFile("pic.bmp"), original) << "the source file changed";
     }
+}
+
+TEST(PngFilter, EachRowTakesTheFilterOfTheLeastSignedSum)
+{
+    // Two pixels under two above, after the zeros left of a row's start. The
+    // last three rows pick another filter if the bytes are summed unsigned.
+    static const struct { const char* label; uint8_t up[9], cur[9]; PngFilter filter; } kCases[] = {
+        {"a flat row: Sub, ahead of Paeth on a tie", {0, 0, 0, 0, 0, 0, 0, 0, 0},
+         {0, 0, 0, 10, 20, 30, 10, 20, 30}, kFilterSub},
+        {"the row above again: Up", {0, 0, 0, 90, 30, 200, 17, 250, 4}, {0, 0, 0, 90, 30, 200, 17, 250, 4}, kFilterUp},
+        {"signed: None, not Paeth", {0, 0, 0, 127, 200, 100, 2, 129, 200}, {0, 0, 0, 255, 200, 1, 200, 0, 255},
+         kFilterNone},
+        {"signed: Average, not Sub", {0, 0, 0, 0, 254, 2, 127, 0, 255}, {0, 0, 0, 200, 100, 254, 100, 127, 0},
+         kFilterAverage},
+        {"signed: Paeth, not Average", {0, 0, 0, 127, 129, 0, 128, 200, 2}, {0, 0, 0, 129, 100, 200, 200, 1, 127},
+         kFilterPaeth},
+    };
+    for (const auto& c : kCases) {
+        uint64_t costs[kFilterCount] = {};
+        AddFilterCosts(c.up + 3, c.cur + 3, 6, costs);
+        EXPECT_EQ(CheapestFilter(costs), c.filter) << c.label;
+    }
+}
+
+// With DUOTINT_PNG_KEEP naming a folder, each PNG is copied there for
+// tests/pngcheck.sh, which has a strict reader check it.
+TEST_F(ExportTest, PngDecodesToTheTintedPixelsHoweverItIsCut)
+{
+    static const struct {
+        const char* label;
+        int32_t w, h;
+        size_t pieceBytes;  // 0: the export's own
+        uint32_t cores;
+        int level;
+        bool text;          // a tEXt chunk between the header and the pixels
+    } kCases[] = {
+        {"one pixel", 1, 1, 0, 0, 6, false},
+        {"whole rows, two a piece, three threads", 7, 50, 44, 3, 6, true},
+        {"a window of many short rows", 2, 3000, 4096, 2, 9, false},
+        {"rows cut in four, one thread", 1000, 5, 1000, 1, 1, false},
+        {"rows cut, pieces shorter than the window", 5001, 4, 3000, 4, 6, true},
+        {"the export's own pieces", 1500, 1000, 0, 0, 6, false},
+    };
+    const TintParameters look = {{200, 100, 50}, {30, 240, 90}, 60, 40, 30};
+    TintTables tables;
+    BuildTintTables(look, tables);
+    ASSERT_TRUE(PrepareDecoders());
+    const char* keep = getenv("DUOTINT_PNG_KEEP");
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        ResetProgram();
+        ScratchFolder folder;
+        // Noise repeating every 97 bytes, so that the compressor's matches
+        // reach back across the cuts, into each piece's dictionary.
+        SourcePicture source(c.w, c.h, 0xAA);
+        uint32_t noise[97];
+        for (uint32_t i = 0, x = 12345; i < 97; ++i, x = x * 1103515245 + 12345)
+            noise[i] = x >> 24;
+        for (int32_t y = 0; y < c.h; ++y)
+            for (int32_t i = 0; i < 3 * c.w; ++i)
+                source.bytes[static_cast<size_t>(y) * state.srcStride + i] = static_cast<uint8_t>(noise[(i + 7 * y) % 97]);
+        static FileRecord file;
+        BindFile(file, "pic-.png");
+        OpenForReplacing(file);
+        CheckIo();
+        std::vector<PngChunk> chunks;
+        if (c.text)
+            chunks.push_back({"tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'd', 'u', 'o'}});
+        WriteTintedPng(file, source.bytes.data(), c.w, c.h, state.srcStride, look, chunks,
+                       {c.level, c.cores, c.pieceBytes});
+        CloseFile(file);
+        CheckIo();
+
+        std::vector<uint8_t> expected(source.bytes.size());
+        TintRows(source.bytes.data(), expected.data(), c.w, c.h, state.srcStride, tables);
+        DecodedPicture decoded;
+        ASSERT_TRUE(decoded.Open(L"pic-.png", 1));
+        ASSERT_EQ(decoded.Width(), c.w);
+        ASSERT_EQ(decoded.Height(), c.h);
+        std::vector<uint8_t> pixels(source.bytes.size(), 0x55);
+        ASSERT_TRUE(decoded.CopyInto(pixels.data(), state.srcStride));
+        decoded.Close();
+        EXPECT_TRUE(pixels == expected);
+        const std::vector<uint8_t> png = ReadWholeFile("pic-.png");
+        ASSERT_GT(png.size(), 45u);
+        EXPECT_EQ(std::string(png.begin() + 37, png.begin() + 41), c.text ? "tEXt" : "IDAT");
+        if (keep != nullptr)
+            CopyFileA("pic-.png", (std::string(keep) + "\\" + std::to_string(&c - kCases) + ".png").c_str(), FALSE);
+    }
+}
+
+// Wine 8's JPEG encoder ignores the quality, so what reaches it is read back
+// from its options.
+TEST(JpegQuality, ReachesTheEncodersOptionsAsAFraction)
+{
+    static const int kQualities[] = {1, 50, 92, 100};
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IWICImagingFactory* factory = CreateImagingFactory();
+    ASSERT_NE(factory, nullptr);
+    for (int quality : kQualities) {
+        IStream* stream = nullptr;
+        IWICBitmapEncoder* encoder = nullptr;
+        IWICBitmapFrameEncode* frame = nullptr;
+        IPropertyBag2* options = nullptr;
+        ASSERT_TRUE(SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)));
+        ASSERT_TRUE(SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, &encoder)));
+        ASSERT_TRUE(SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)));
+        ASSERT_TRUE(SUCCEEDED(encoder->CreateNewFrame(&frame, &options)));
+        EXPECT_TRUE(SetJpegQuality(options, quality));
+        PROPBAG2 name = {};
+        name.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
+        VARIANT value = {};
+        HRESULT error = S_OK;
+        ASSERT_TRUE(SUCCEEDED(options->Read(1, &name, nullptr, &value, &error)));
+        EXPECT_EQ(value.vt, VT_R4);
+        EXPECT_FLOAT_EQ(value.fltVal, quality / 100.0f) << "quality " << quality;
+        Release(options);
+        Release(frame);
+        Release(encoder);
+        Release(stream);
+    }
+    Release(factory);
 }
 
 // A failed export ends the process, so it runs in a child: this test binary

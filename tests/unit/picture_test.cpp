@@ -135,7 +135,7 @@ void PalettePixel(int32_t x, int32_t y, int out[3])
         out[k] = kPalette[(x + y) % 4][k];
 }
 
-TEST(OpenPicture, PngVariantsGifAndTiffOpen)
+TEST(OpenPicture, PngVariantsGifTiffAndIconOpen)
 {
     // Blue, green, red of each pixel by make_pictures.py's formulas.
     static const struct {
@@ -149,6 +149,7 @@ TEST(OpenPicture, PngVariantsGifAndTiffOpen)
         {"palette.gif", 3, 3, PalettePixel},
         {"frames.gif", 3, 3, PalettePixel},  // a second frame the platform could never decode
         {"rgb.tif", 5, 3, ColourPixel},
+        {"sizes.ico", 48, 48, ColourPixel},  // after a 16 x 16 image of one colour
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -168,22 +169,54 @@ TEST(OpenPicture, PngVariantsGifAndTiffOpen)
     }
 }
 
-TEST(OpenPicture, JpegOrientationSixIsTurnedAQuarterClockwise)
+TEST(OpenPicture, EveryExifOrientationIsAppliedInThePreviewAndTheExport)
 {
-    // Stored 32 x 16, the left half red above green, the right half blue:
-    // upright it is 16 x 32, green beside red on top, blue below. Transposed,
-    // red and green change sides; turned the other way, they go below.
-    Open(DataPath("turned6.jpg"));
-    ASSERT_EQ(state.imageWidth, 16);
-    ASSERT_EQ(state.imageHeight, 32);
-    for (int32_t y : {0, 15, 16, 31})
-        for (int32_t x : {0, 7, 8, 15}) {
-            const uint8_t* p = Pixel(x, y);
-            const bool top = y < 16, red = top && x >= 8, green = top && x < 8;
-            EXPECT_NEAR(p[2], red ? 220 : 20, 6) << x << "," << y;
-            EXPECT_NEAR(p[1], green ? 220 : 20, 6) << x << "," << y;
-            EXPECT_NEAR(p[0], top ? 20 : 220, 6) << x << "," << y;
-        }
+    // turned6.jpg is stored 32 x 16, the left half red above green, the
+    // right half blue, so that no mirror is a turn. With each orientation
+    // written into it, what is shown is the stored picture (orientation 1)
+    // transposed or not, then mirrored, as EXIF defines each value.
+    static const struct { int orientation; const char* label; bool transposed, mirroredX, mirroredY; } kCases[] = {
+        {1, "upright", false, false, false},
+        {2, "mirrored left to right", false, true, false},
+        {3, "turned half round", false, true, true},
+        {4, "mirrored top to bottom", false, false, true},
+        {5, "transposed", true, false, false},
+        {6, "turned a quarter clockwise", true, true, false},
+        {7, "transposed the other way", true, true, true},
+        {8, "turned a quarter anticlockwise", true, false, true},
+    };
+    ScratchFolder folder;
+    std::vector<uint8_t> jpeg = ReadWholeFile(DataPath("turned6.jpg"));
+    std::vector<uint8_t> stored;  // orientation 1's pixels, top row first
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        jpeg[30] = static_cast<uint8_t>(c.orientation);  // past SOI, APP1's head, the TIFF's and the entry's
+        ASSERT_TRUE(WriteWholeFile("pic.jpg", jpeg));
+        OpenPreviewAndExport("pic.jpg");
+        const int32_t w = c.transposed ? 16 : 32, h = c.transposed ? 32 : 16;
+        ASSERT_TRUE(state.imageWidth == w && state.imageHeight == h);
+        ASSERT_TRUE(state.previewWidth == w && state.previewHeight == h);
+        const std::vector<uint8_t> exported = ReadWholeFile("pic-.bmp");
+        ASSERT_EQ(exported.size(), 54u + static_cast<size_t>(state.srcStride) * h);
+        for (int32_t y = 0; c.orientation == 1 && y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                const int want[3] = {x < 16 ? 20 : 220, x < 16 && y >= 8 ? 220 : 20, x < 16 && y < 8 ? 220 : 20};
+                for (int k = 0; k < 3; ++k)
+                    EXPECT_NEAR(Pixel(x, y)[k], want[k], 6) << x << "," << y;
+                stored.insert(stored.end(), Pixel(x, y), Pixel(x, y) + 3);
+            }
+        int previewWrong = 0, exportWrong = 0;
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                const int32_t mx = c.mirroredX ? w - 1 - x : x, my = c.mirroredY ? h - 1 - y : y;
+                const uint8_t* want = &stored[3 * (c.transposed ? mx * 32 + my : my * 32 + mx)];
+                const size_t row = static_cast<size_t>(h - 1 - y);
+                previewWrong += memcmp(state.previewSourcePixels + row * state.outStride + 3 * x, want, 3) != 0;
+                exportWrong += memcmp(&exported[54 + row * state.srcStride + 3 * x], want, 3) != 0;
+            }
+        EXPECT_EQ(previewWrong, 0) << "pixels of the preview";
+        EXPECT_EQ(exportWrong, 0) << "pixels of the export";
+    }
 }
 
 // The popup's path in a current folder more than 260 characters deep: found,

@@ -13,7 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "app/export_image.h"
+#include "app/layout.h"
 #include "app/picture.h"
+#include "app/preview.h"
+#include "app/program.h"
 #include "app/program_state.h"
 #include "support/error.h"
 #include "test_files.h"
@@ -94,3 +98,21 @@ public:
 private:
     char previous_[MAX_PATH];
 };
+
+// The picture `name` in the current folder as a fresh editor has it once the
+// name popup named it: read, previewed, and exported in `format` untinted.
+inline void OpenPreviewAndExport(const char* name, OutputFormat format = OutputFormat::bmp, uint8_t strips = 0)
+{
+    ResetProgram();
+    snprintf(state.fileName, sizeof state.fileName, "%s", name);
+    state.nameLength = static_cast<int32_t>(strchr(name, '.') - name);
+    state.fileNamePtr = state.fileName;
+    state.exportFormat = format;
+    state.exportStrips = strips;
+    ReadImageHeader();
+    LoadSourcePixels();
+    ComputeLayout();
+    DownsamplePreview();
+    SetEditingDefaults();
+    ExportImage();
+}

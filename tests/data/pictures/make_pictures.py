@@ -50,6 +50,23 @@ def make_pictures():
              more=b',' + struct.pack('<HHHHB', 0, 0, 65535, 65535, 0) + b'\x02\x01\x04\0')
     make_tiff('rgb.tif', 5, 3, [[c for x in range(5) for c in colour_pixel(x, y)] for y in range(3)])
     make_turned_jpeg()
+    # A plain 16 x 16 first, then 48 x 48 by colour_pixel: the larger is the one shown.
+    make_ico('sizes.ico', [(16, lambda x, y: (200, 30, 90)), (48, colour_pixel)])
+    make_camera_jpeg()
+
+
+def make_ico(path, images):
+    """An icon of square 24-bit images, each (size, pixel), with an all-opaque mask."""
+    out, data = struct.pack('<HHH', 0, 1, len(images)), b''
+    for size, pixel in images:
+        rows = b''.join(bytes(c for x in range(size) for c in pixel(x, y)[::-1]).ljust((3 * size + 3) // 4 * 4, b'\0')
+                        for y in reversed(range(size)))
+        # The height counts the image and its mask (1 bit a pixel) together.
+        dib = struct.pack('<IiiHHIIiiII', 40, size, 2 * size, 1, 24, 0, 0, 0, 0, 0, 0) + rows + \
+            bytes((size + 31) // 32 * 4 * size)
+        out += struct.pack('<BBBBHHII', size, size, 0, 0, 1, 24, len(dib), 6 + 16 * len(images) + len(data))
+        data += dib
+    open(os.path.join(HERE, path), 'wb').write(out + data)
 
 
 def make_gif(path, width, height, rows, palette, more=b''):
@@ -127,6 +144,23 @@ def make_turned_jpeg():
     assert jpeg[2:4] == b'\xff\xe0'
     app0_end = 4 + struct.unpack('>H', jpeg[4:6])[0]
     open(os.path.join(HERE, 'turned6.jpg'), 'wb').write(jpeg[:2] + segment + jpeg[app0_end:])
+
+
+def make_camera_jpeg():
+    """camera.jpg: turned6.jpg (orientation 6) as a camera leaves it, written by Debian's exiftool: make,
+    model, artist, date taken, stored size 32 x 16, a thumbnail (turned6.jpg itself), XMP, and a version 2
+    RGB display profile "Duotint Test RGB" holding only its description (no Unicode, no ScriptCode)."""
+    desc = b'desc' + bytes(4) + struct.pack('>I', 17) + b'Duotint Test RGB\0' + bytes(79)
+    profile = struct.pack('>I', 144 + len(desc)) + bytes(4) + struct.pack('>I', 0x02100000) + b'mntrRGB XYZ ' + \
+        bytes(12) + b'acsp' + bytes(28) + struct.pack('>iii', 63190, 65536, 54061) + bytes(48) + \
+        struct.pack('>I4sII', 1, b'desc', 144, len(desc)) + desc
+    turned, out = os.path.join(HERE, 'turned6.jpg'), os.path.join(HERE, 'camera.jpg')
+    with tempfile.TemporaryDirectory() as tmp:
+        open(os.path.join(tmp, 'p.icc'), 'wb').write(profile)
+        subprocess.check_call(['exiftool', '-q', '-o', out, '-Make=Duotint Optical', '-Model=DT-6 Mark II',
+                               '-Artist=Ada Photographer', '-DateTimeOriginal=2024:05:17 09:30:00',
+                               '-ExifImageWidth=32', '-ExifImageHeight=16', '-XMP-dc:Creator=Ada Photographer',
+                               '-ThumbnailImage<=' + turned, '-ICC_Profile<=' + os.path.join(tmp, 'p.icc'), turned])
 
 
 def bits_to_8(v, n):

@@ -1,0 +1,27 @@
+// Fuzzes the metadata walk, then fits what it read to an output (which must
+// read back without a thumbnail, upright but from a PNG) and writes it as JPEG segments and
+// PNG chunks. An input that begins 0xFF or 0x89 is a whole file; any other,
+// less its first byte, is an EXIF block, to reach the TIFF directories.
+#include <cstdlib>
+
+#include "image/metadata.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    BytesSource source(data, size);
+    PictureMetadata metadata;
+    if (size > 0 && (data[0] == 0xFF || data[0] == 0x89))
+        metadata = ReadPictureMetadata(source);
+    else if (size > 0)
+        metadata.exif.assign(data + 1, data + size);
+    FitMetadataToOutput(metadata, 70000, 3);
+    ExifEntry o;
+    const std::vector<uint8_t>& exif = metadata.exif;
+    const bool upright = metadata.fromPng || !FindExifEntry(exif, 274, o) || o.type != 3 || o.count != 1 ||
+                         exif[o.valuesAt] + exif[o.valuesAt + 1] == 1;
+    std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0, 2, 0xFF, 0xDA, 0, 2};
+    if (!upright || ExifHasSecondDirectory(exif) || !SpliceJpegMetadata(jpeg, metadata))
+        abort();
+    PngMetadataChunks(metadata);
+    return 0;
+}

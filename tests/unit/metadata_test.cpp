@@ -1,0 +1,120 @@
+// What a PNG or JPEG export keeps of its picture's metadata: camera.jpg
+// (make_pictures.py) through the editor's export, EXIF fitted to the output,
+// and the metadata as PNG chunks and JPEG segments.
+#include "container_bytes.h"
+#include "image/metadata.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace support::bytes;
+
+PictureMetadata MetadataOf(const Bytes& file)
+{
+    BytesSource source(file.data(), file.size());
+    return ReadPictureMetadata(source);
+}
+
+// An entry's text, or its one SHORT or LONG value as a number.
+std::string ExifValue(const Bytes& exif, uint16_t tag)
+{
+    ExifEntry e;
+    if (!FindExifEntry(exif, tag, e))
+        return "none";
+    const uint8_t* v = &exif[e.valuesAt];
+    if (e.type == 2)
+        return std::string(v, v + e.count - 1);
+    uint32_t value = 0;
+    for (int i = 0, n = e.type == 3 ? 2 : 4; i < n; ++i)
+        value |= static_cast<uint32_t>(v[exif[0] == 'M' ? n - 1 - i : i]) << 8 * i;
+    return (e.type == 3 ? "SHORT " : "LONG ") + std::to_string(value);
+}
+
+TEST(Metadata, CameraJpegKeepsItsMetadataInAJpegExportOnly)
+{
+    static const struct { const char* label; uint8_t strips; } kCases[] = {{"JPEG", 0}, {"JPEG, --strip", 1}};
+    const Bytes camera = ReadWholeFile(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\camera.jpg");
+    const PictureMetadata source = MetadataOf(camera);
+    ASSERT_FALSE(source.icc.empty() || source.xmp.empty());
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        ScratchFolder folder;
+        ASSERT_TRUE(WriteWholeFile("cam.jpg", camera));
+        OpenPreviewAndExport("cam.jpg", OutputFormat::jpeg, c.strips);
+        const PictureMetadata out = MetadataOf(ReadWholeFile("cam-.jpg"));
+        ASSERT_EQ(out.Empty(), c.strips != 0);
+        if (c.strips)
+            continue;
+        static const struct { uint16_t tag; const char* value; } kTags[] = {
+            {0x10F, "Duotint Optical"}, {0x110, "DT-6 Mark II"}, {0x9003, "2024:05:17 09:30:00"},
+            {0x13B, "Ada Photographer"}, {274, "SHORT 1"}, {0xA002, "SHORT 16"}, {0xA003, "SHORT 32"},
+        };
+        for (const auto& t : kTags)
+            EXPECT_EQ(ExifValue(out.exif, t.tag), t.value) << "tag " << t.tag;
+        EXPECT_EQ(out.exif.size(), 232u) << "the thumbnail's directory and picture, at the end, are cut off";
+        EXPECT_EQ(out.icc, source.icc);
+        EXPECT_EQ(out.xmp, source.xmp);
+    }
+}
+
+Bytes Entry(bool big, uint16_t tag, uint16_t type, uint32_t count, uint32_t value)
+{
+    return Int(tag, 2, big) + Int(type, 2, big) + Int(count, 4, big) +
+           (type == 3 ? Int(value, 2, big) + Bytes(2) : Int(value, 4, big));
+}
+
+TEST(Metadata, BigEndianExifIsFittedAndItsThumbnailZeroedWhereItStoodBeforeOtherValues)
+{
+    // Directories at 8 and 50 (the thumbnail's, its picture at 80) before the make's text at 84.
+    PictureMetadata m;
+    m.exif = Text("MM\0*", 4) + Int(8, 4, true) + Int(3, 2, true) + Entry(true, 256, 3, 1, 9) +
+             Entry(true, 0x10F, 2, 8, 84) + Entry(true, 274, 3, 1, 8) + Int(50, 4, true) + Int(2, 2, true) +
+             Entry(true, 513, 4, 1, 80) + Entry(true, 514, 4, 1, 4) + Bytes(4) + Bytes{0xFF, 0xD8, 0xFF, 0xD9} +
+             Text("Make 01\0", 8);
+    FitMetadataToOutput(m, 70000, 3);
+    ASSERT_EQ(m.exif.size(), 92u);
+    EXPECT_EQ(ExifValue(m.exif, 256), "LONG 70000") << "a SHORT too small for the width";
+    EXPECT_EQ(ExifValue(m.exif, 274), "SHORT 1");
+    EXPECT_EQ(ExifValue(m.exif, 0x10F), "Make 01");
+    EXPECT_FALSE(ExifHasSecondDirectory(m.exif));
+    EXPECT_EQ(Bytes(m.exif.begin() + 50, m.exif.begin() + 84), Bytes(34)) << "the thumbnail's bytes";
+}
+
+// camera.jpg's metadata, with a PNG's text and pixel size, as PNG chunks;
+// then in a PNG of those chunks, read back and fitted; and in JPEG segments,
+// its profile made long enough for three.
+TEST(Metadata, PngChunksAndJpegSegmentsCarryItAll)
+{
+    auto m = MetadataOf(ReadWholeFile(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\camera.jpg"));
+    m.pngExtras = {{"tEXt", Text("Title\0Cat", 9)}, {"pHYs", Bytes{0, 0, 11, 19, 0, 0, 11, 19, 1}}};
+    const std::vector<PngChunk> chunks = PngMetadataChunks(m);
+    Bytes png = Png(1, 1, {});
+    std::string types;
+    for (const PngChunk& c : chunks) {
+        png = png + Chunk(c.type.c_str(), static_cast<uint32_t>(c.data.size()), c.data);
+        types += c.type + " ";
+    }
+    EXPECT_EQ(types, "iCCP eXIf tEXt pHYs iTXt ");
+    EXPECT_EQ(Bytes(chunks[4].data.begin(), chunks[4].data.begin() + 22), Text("XML:com.adobe.xmp\0\0\0\0\0", 22));
+    PictureMetadata back = MetadataOf(png + Chunk("IDAT", 0, {}));
+    EXPECT_EQ(back.icc, m.icc);
+    EXPECT_EQ(back.exif, m.exif);
+    EXPECT_EQ(back.xmp, m.xmp);
+    ASSERT_EQ(back.pngExtras.size(), 2u);
+    EXPECT_EQ(back.pngExtras[0].data, m.pngExtras[0].data);
+    FitMetadataToOutput(back, 32, 16);
+    EXPECT_EQ(ExifValue(back.exif, 274), "SHORT 6") << "a PNG is shown as stored: its orientation still holds";
+
+    m.icc.resize(150000, 0x5A);
+    m.exif.resize(65528);  // one byte more than an APP1 segment holds
+    const Bytes app0 = Segment(0xE0, Text("JFIF\0\1\1\0\0\1\0\1\0\0", 14));
+    Bytes jpeg = kSoi + app0 + kSos;
+    ASSERT_TRUE(SpliceJpegMetadata(jpeg, m));
+    EXPECT_EQ(Bytes(jpeg.begin(), jpeg.begin() + 20), kSoi + app0) << "after SOI and JFIF";
+    const PictureMetadata spliced = MetadataOf(jpeg);
+    EXPECT_TRUE(spliced.exif.empty());
+    EXPECT_EQ(spliced.icc, m.icc);
+    EXPECT_EQ(spliced.xmp, m.xmp);
+}
+
+}  // namespace
