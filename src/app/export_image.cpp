@@ -28,6 +28,9 @@ namespace {
 // Both carry the metadata kept from the picture.
 void ExportEncoded(const PictureMetadata& kept)
 {
+    // The encoders read sourceImage in place, on threads of their own: a
+    // picture cut since it was opened ends here, before any file is begun.
+    CheckSourcePages();
     if (state.exportFormat == OutputFormat::png) {
         PngEncoding encoding;
         encoding.level = state.exportPngLevel != 0 ? state.exportPngLevel : 6;

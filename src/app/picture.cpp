@@ -555,6 +555,17 @@ void CopySource(size_t at, void* to, size_t count)
         FailSourceRead();
 }
 
+void CheckSourcePages()
+{
+    if (!SourceIsMapped())
+        return;
+    const size_t bytes = static_cast<size_t>(state.srcStride) * static_cast<uint32_t>(state.imageHeight);
+    uint8_t byte;
+    for (size_t at = 0; at < bytes; at += 4096)
+        CopySource(at, &byte, 1);
+    CopySource(bytes - 1, &byte, 1);
+}
+
 void FailSourceRead()
 {
     errorState.fileInUse = {mapped.name, mapped.wideName, 0, FileFault::unknown};

@@ -33,6 +33,10 @@ bool SourceIsMapped();
 // Copies `count` bytes of sourceImage from byte `at` to `to`; a view that
 // can no longer serve them ends the program through FailSourceRead.
 void CopySource(size_t at, void* to, size_t count);
+// Reads a byte of each page of a mapped sourceImage through GuardedCopy,
+// ending the program through FailSourceRead if one faults: before a reader
+// that reads it in place, where only the last-resort handler stands.
+void CheckSourcePages();
 void FillExportHeader();
 // What a picture file's container declares, from its mapped bytes.
 ProbeResult ProbePictureFile(const std::wstring& path);

@@ -41,7 +41,7 @@ TEST(CutShort, APictureCutUnderTheProbeEndsAsAFailedRead)
 // A BMP the editor shows is held open: another program's write or delete
 // gets the sharing error. One cut short by a program that ignores that
 // (Linux's truncate) ends the export in the failed read's report, whether
-// the export copies the rows or the platform's encoder reads them in place.
+// the export writes a BMP a piece at a time or has the platform encode a JPEG.
 TEST(CutShort, APictureCutUnderTheEditorEndsTheExportAsAFailedRead)
 {
     static const struct {
