@@ -16,10 +16,7 @@ int64_t SampledIndex(int32_t i, long double scaleFactor, int32_t last)
     return s > last ? last : s;
 }
 
-}  // namespace
-
-namespace {
-
+// Rows of a picture in memory, read where they stand.
 struct InPlace {
     const uint8_t* source;
     int32_t stride;
