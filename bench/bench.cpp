@@ -461,10 +461,10 @@ int main(int argc, char** argv)
     };
     line("tint pass 1780 x 1186", tint, 4.0, "ms");
     line("re-render 1780 x 1186, shown", render, 16.7, "ms");
-    line("LoadSourcePixels / CopyFileA", load, 1.5, "x");
+    line("LoadSourcePixels / CopyFileA", load, 0.5, "x");
     line("export / CopyFileA", exported, 1.2, "x");
     if (opened) {
-        line("open, Enter to editor / CopyFileA", Summarise(open.ratio), 10.0, "x");
+        line("open, Enter to editor / CopyFileA", Summarise(open.ratio), 3.0, "x");
         const Spread editorMs = Summarise(open.editorMs), previewMs = Summarise(open.previewMs),
                      openCopy = Summarise(open.copyMs);
         printf("(open: Enter to the editor ready %.1f ms (%.1f to %.1f), to the preview window seen %.1f ms "

@@ -28,6 +28,9 @@ namespace {
 // Both carry the metadata kept from the picture.
 void ExportEncoded(const PictureMetadata& kept)
 {
+    // The encoders read sourceImage in place, on threads of their own: a
+    // picture cut since it was opened ends here, before any file is begun.
+    CheckSourcePages();
     if (state.exportFormat == OutputFormat::png) {
         PngEncoding encoding;
         encoding.level = state.exportPngLevel != 0 ? state.exportPngLevel : 6;
@@ -87,6 +90,9 @@ void ExportImage(FileRecord* rows)
     if (rows != nullptr)
         WriteTintedRowsFrom(state.imageFile, *rows, state.imageWidth, state.imageHeight, state.srcStride,
                             CurrentTintParameters(), state.exportCores);
+    else if (SourceIsMapped())
+        WriteTintedRowsFromView(state.imageFile, state.sourcePixels, state.imageWidth, state.imageHeight,
+                                state.srcStride, CurrentTintParameters(), FailSourceRead, state.exportCores);
     else
         WriteTintedRows(state.imageFile, state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride,
                         CurrentTintParameters(), state.exportCores);

@@ -1,5 +1,6 @@
 // The read path. Files our 24-bit reader accepts are read by it exactly, with
-// its runtime errors. Anything else is probed first: our own reading of its
+// its runtime errors; their rows, where they stand bottom-up, are mapped
+// rather than read. Anything else is probed first: our own reading of its
 // container refuses what is damaged, of a kind the platform lacks, or too
 // large, before any decoder sees it. What passes is decoded in a process of
 // its own, straight into the section that becomes sourceImage.
@@ -471,6 +472,127 @@ void OpenPixelRows(FileRecord& file)
     CheckIo();
 }
 
+namespace {
+
+// The picture's file while sourceImage is a view of it: a handle of its own
+// (state.imageFile goes on to the export), the mapping, the view from the
+// file's start (a view starts at a multiple of the allocation granularity,
+// so sourceImage points past the header) and the names a fault reports.
+// Plain fields: see PieceBlock in image/export.cpp on destructors in
+// threads' own storage.
+struct MappedSource {
+    HANDLE file;
+    HANDLE mapping;
+    const uint8_t* view;
+    char* name;
+    wchar_t* wideName;
+};
+thread_local MappedSource mapped;
+thread_local bool intoMemory;
+
+void LetGoOfMappedSource()
+{
+    if (mapped.view == nullptr)
+        return;
+    ForgetView();
+    UnmapViewOfFile(mapped.view);
+    CloseHandle(mapped.mapping);
+    CloseHandle(mapped.file);
+    free(mapped.name);
+    free(mapped.wideName);
+    mapped = MappedSource{};
+}
+
+// Makes sourceImage a view of the picture's rows, after LoadSourcePixels's
+// checks; false, with nothing held, where the platform gives no view.
+//
+// Reading the rows would cost more than the bytes: every page of a fresh
+// buffer is mapped one fault at a time, while the view's pages are the
+// system's file cache already. The export, the preview and the encoders
+// read the view instead.
+bool MapSourceRows()
+{
+    LetGoOfMappedSource();
+    OpenPixelRows(state.imageFile);
+    // The file the checks were made on stays open past the record's close.
+    // Its handle shares only reads: no other program writes, shortens or
+    // deletes the picture while the editor shows it.
+    const HANDLE process = GetCurrentProcess();
+    HANDLE file = nullptr;
+    if (!DuplicateHandle(process, state.imageFile.handle, process, &file, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        file = nullptr;
+    CloseFile(state.imageFile);
+    CheckIo();
+    if (file == nullptr)
+        return false;
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    const void* view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+    if (view == nullptr) {
+        if (mapping != nullptr)
+            CloseHandle(mapping);
+        CloseHandle(file);
+        return false;
+    }
+    mapped.file = file;
+    mapped.mapping = mapping;
+    mapped.view = static_cast<const uint8_t*>(view);
+    if (state.picturePath != nullptr)
+        mapped.wideName = _wcsdup(state.picturePath);
+    else
+        mapped.name = _strdup(state.fileNamePtr);  // fileName becomes the export's name
+    // The view is read only: the pointer is not const because sourceImage
+    // read into memory is written.
+    state.sourcePixels = const_cast<uint8_t*>(mapped.view) + state.pixelDataOffset;
+    const uint64_t bytes = static_cast<uint64_t>(state.srcStride) * static_cast<uint32_t>(state.imageHeight);
+    // The preview copies the rows it samples through CopySource, and the
+    // export reads each piece's pages through GuardedCopy before they are
+    // tinted. The tint and the platform's encoders then read sourceImage in
+    // place, on threads of their own, where no copy of ours stands between
+    // them and a page that faults: copying every piece out first made the
+    // export a quarter slower. A fault there ends the program as a failed
+    // read, not as a crash.
+    EndOnFaultInView(mapped.view, state.pixelDataOffset + bytes, {mapped.name, mapped.wideName, 0, FileFault::unknown});
+    return true;
+}
+
+}  // namespace
+
+void ReadSourceIntoMemory() { intoMemory = true; }
+
+bool SourceIsMapped()
+{
+    return mapped.view != nullptr && state.sourcePixels == mapped.view + state.pixelDataOffset;
+}
+
+void CopySource(size_t at, void* to, size_t count)
+{
+    if (!SourceIsMapped()) {
+        memcpy(to, state.sourcePixels + at, count);
+        return;
+    }
+    if (GuardedCopy(to, state.sourcePixels + at, count) != count)
+        FailSourceRead();
+}
+
+void CheckSourcePages()
+{
+    if (!SourceIsMapped())
+        return;
+    const size_t bytes = static_cast<size_t>(state.srcStride) * static_cast<uint32_t>(state.imageHeight);
+    uint8_t byte;
+    for (size_t at = 0; at < bytes; at += 4096)
+        CopySource(at, &byte, 1);
+    CopySource(bytes - 1, &byte, 1);
+}
+
+void FailSourceRead()
+{
+    errorState.fileInUse = {mapped.name, mapped.wideName, 0, FileFault::unknown};
+    errorState.pendingIoError = kErrorShortRead;
+    CheckIo();
+    Terminate();  // CheckIo ends the program with the pending error; this is never reached
+}
+
 void LoadSourcePixels()
 {
     if (decoder.IsOpen()) {
@@ -478,6 +600,10 @@ void LoadSourcePixels()
         const DecodeOutcome outcome = decoder.CopyInto(state.srcStride, state.sourceSection, state.sourcePixels);
         if (outcome != DecodeOutcome::decoded)
             RefuseDecoded(outcome, ContainerKind::unknown);
+        return;
+    }
+    if (!state.topDown && !intoMemory && MapSourceRows()) {
+        state.row = -1;
         return;
     }
 
@@ -532,6 +658,7 @@ void FillExportHeader()
 
 void ReleaseSourcePixels()
 {
+    LetGoOfMappedSource();
     if (state.sourceSection != nullptr) {
         UnmapViewOfFile(state.sourcePixels);
         CloseHandle(state.sourceSection);

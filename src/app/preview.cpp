@@ -5,11 +5,26 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
+#include "app/picture.h"
 #include "app/program_state.h"
 #include "image/blit.h"
 #include "image/bmp.h"
 #include "image/downsample.h"
+
+namespace {
+
+// A sampled row of a picture mapped from its file, copied out of the view
+// first: a page that faults is then a failed read.
+const uint8_t* CopySampledRow(void* row, int32_t imageRow)
+{
+    auto& bytes = *static_cast<std::vector<uint8_t>*>(row);
+    CopySource(static_cast<size_t>(state.srcStride) * static_cast<uint32_t>(imageRow), bytes.data(), bytes.size());
+    return bytes.data();
+}
+
+}  // namespace
 
 void DownsamplePreview()
 {
@@ -19,9 +34,16 @@ void DownsamplePreview()
     uint32_t size = static_cast<uint32_t>(state.outStride) * static_cast<uint32_t>(state.previewHeight);
 
     AllocatePixelBuffer(size, state.previewSourceHandle, state.previewSourcePixels);
-    SamplePreview(state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride, state.previewSourcePixels,
-                  state.previewWidth, state.previewHeight, state.outStride, state.scaleFactor,
-                  state.rowScaleFactor);
+    if (SourceIsMapped()) {
+        std::vector<uint8_t> row(3 * static_cast<size_t>(state.imageWidth));
+        SamplePreviewRows(CopySampledRow, &row, state.imageWidth, state.imageHeight, state.previewSourcePixels,
+                          state.previewWidth, state.previewHeight, state.outStride, state.scaleFactor,
+                          state.rowScaleFactor);
+    } else {
+        SamplePreview(state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride,
+                      state.previewSourcePixels, state.previewWidth, state.previewHeight, state.outStride,
+                      state.scaleFactor, state.rowScaleFactor);
+    }
 
     AllocatePixelBuffer(size, state.previewHandle, state.previewPixels);
     memcpy(state.previewPixels, state.previewSourcePixels, size);

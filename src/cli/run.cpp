@@ -101,6 +101,7 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     errorState.shownName = ShownName;
     current = &picture;
     StartRuntimeSupport();
+    ReadSourceIntoMemory();  // a fault in a view could not end only this picture
     lastBox[0] = '\0';
     std::string name = picture.inputName;
     state.picturePath = picture.input.c_str();

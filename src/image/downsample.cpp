@@ -16,11 +16,32 @@ int64_t SampledIndex(int32_t i, long double scaleFactor, int32_t last)
     return s > last ? last : s;
 }
 
+// Rows of a picture in memory, read where they stand.
+struct InPlace {
+    const uint8_t* source;
+    int32_t stride;
+};
+
+const uint8_t* RowInPlace(void* context, int32_t imageRow)
+{
+    const InPlace& rows = *static_cast<const InPlace*>(context);
+    return rows.source + static_cast<int64_t>(rows.stride) * imageRow;
+}
+
 }  // namespace
 
 void SamplePreview(const uint8_t* source, int32_t imageWidth, int32_t imageHeight, int32_t srcStride,
                    uint8_t* destination, int32_t previewWidth, int32_t previewHeight, int32_t outStride,
                    long double columnScale, long double rowScale)
+{
+    InPlace rows = {source, srcStride};
+    SamplePreviewRows(RowInPlace, &rows, imageWidth, imageHeight, destination, previewWidth, previewHeight, outStride,
+                      columnScale, rowScale);
+}
+
+void SamplePreviewRows(SampledRowFetch row, void* context, int32_t imageWidth, int32_t imageHeight,
+                       uint8_t* destination, int32_t previewWidth, int32_t previewHeight, int32_t outStride,
+                       long double columnScale, long double rowScale)
 {
     if (previewWidth <= 0 || previewHeight <= 0)
         return;
@@ -31,10 +52,15 @@ void SamplePreview(const uint8_t* source, int32_t imageWidth, int32_t imageHeigh
 
     size_t pixelBytes = 3 * static_cast<size_t>(previewWidth);
     uint8_t* out = destination;
+    int32_t fetched = -1;
+    const uint8_t* line = nullptr;
     // Memory order: the first row in the buffer is the preview's bottom row.
     for (int32_t r = previewHeight - 1; r >= 0; --r) {
-        int64_t sr = SampledIndex(r, rowScale, imageHeight - 1);
-        const uint8_t* line = source + static_cast<int64_t>(srcStride) * ((imageHeight - 1) - sr);
+        const auto imageRow = static_cast<int32_t>((imageHeight - 1) - SampledIndex(r, rowScale, imageHeight - 1));
+        if (imageRow != fetched) {
+            line = row(context, imageRow);
+            fetched = imageRow;
+        }
         for (int32_t c = 0; c < previewWidth; ++c) {
             const uint8_t* pixel = line + columnOffset[c];
             out[3 * c] = pixel[0];

@@ -7,7 +7,9 @@
 // picture exists, and the source itself is only read; rows still in their
 // file are read into the ring instead. Reads and writes stay on the calling
 // thread, where a failure ends the program through CheckIo; the tinting
-// threads only read the source and fill the pieces they are handed.
+// threads only read the source and fill the pieces they are handed. A
+// view's pages are read on this thread too, a byte a page through
+// GuardedCopy, before the tint may read them in place.
 #include "image/export.h"
 
 #include <windows.h>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "support/error.h"
+#include "support/guarded_read.h"
 
 namespace {
 
@@ -39,6 +42,7 @@ struct PiecePlan {
     size_t piecesPerRow;   // 1 unless rows are cut
     uint32_t partPixels;   // pixels per piece of a cut row
     size_t pieceCount;
+    bool view;             // the source is a view of a file that may fault
     TintTables tables;
 };
 
@@ -189,16 +193,30 @@ uint8_t* PieceBlock(size_t bytes)
     return block;
 }
 
+// Whether every page of piece k of a view can be read now: a byte of each
+// through GuardedCopy. The tint then reads the view in place; copying each
+// piece out through GuardedCopy instead made the export a quarter slower.
+bool PagesReadable(const PiecePlan& plan, size_t k)
+{
+    const Piece piece = PieceAt(plan, k);
+    uint8_t byte;
+    for (size_t at = 0; at < piece.bytes; at += 4096)
+        if (GuardedCopy(&byte, plan.source + piece.start + at, 1) != 1)
+            return false;
+    return GuardedCopy(&byte, plan.source + piece.start + piece.bytes - 1, 1) == 1;
+}
+
 // Writes the plan's pieces to `file`, tinted; their source bytes come from
 // `rows` when the plan has no source.
-void WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, uint32_t cores)
+void WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, uint32_t cores,
+                 void (*faulted)() = nullptr)
 {
     cores = CoresToUse(cores);
     Pipeline p;
     p.plan = &plan;
     p.threads = cores - 1;
     p.ring = 2 * (p.threads > 0 ? p.threads : 1);
-    p.read = rows != nullptr ? 0 : plan.pieceCount;
+    p.read = rows != nullptr || plan.view ? 0 : plan.pieceCount;
     const size_t slotBytes = static_cast<size_t>(kPieceBytes) + 4;
     uint8_t* pieces = PieceBlock(p.ring * slotBytes);
     for (size_t i = 0; i < p.ring; ++i)
@@ -236,12 +254,18 @@ void WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, uint
                 ReadBytes(*rows, p.slot[at], static_cast<uint32_t>(PieceAt(plan, k).bytes));
                 CheckIo();
             }
+            if (plan.view && !PagesReadable(plan, k))
+                faulted();
             p.size[at] = TintPiece(plan, k, p.slot[at]);
         } else {
             // Every free slot gets its piece's rows before this one is awaited.
             for (size_t j = p.read; j < plan.pieceCount && j < p.written + p.ring; j = p.read) {
-                ReadBytes(*rows, p.slot[j % p.ring], static_cast<uint32_t>(PieceAt(plan, j).bytes));
-                CheckIo();
+                if (rows != nullptr) {
+                    ReadBytes(*rows, p.slot[j % p.ring], static_cast<uint32_t>(PieceAt(plan, j).bytes));
+                    CheckIo();
+                } else if (!PagesReadable(plan, j)) {
+                    faulted();
+                }
                 AcquireSRWLockExclusive(&p.lock);
                 p.read = j + 1;
                 ReleaseSRWLockExclusive(&p.lock);
@@ -286,4 +310,13 @@ void WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, int32_t width, int3
     PiecePlan plan = PlanPieces(nullptr, width, height, stride);
     BuildTintTables(parameters, plan.tables);
     WritePieces(file, plan, &rows, cores);
+}
+
+void WriteTintedRowsFromView(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                             const TintParameters& parameters, void (*faulted)(), uint32_t cores)
+{
+    PiecePlan plan = PlanPieces(source, width, height, stride);
+    plan.view = true;
+    BuildTintTables(parameters, plan.tables);
+    WritePieces(file, plan, nullptr, cores, faulted);
 }

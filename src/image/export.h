@@ -24,3 +24,12 @@ void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int
 // is ever held.
 void WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, int32_t width, int32_t height, int32_t stride,
                          const TintParameters& parameters, uint32_t cores = 0);
+
+// As WriteTintedRows, with `source` a view of a file that another program
+// may cut short: each piece's pages are read on this thread through
+// GuardedCopy before the tint reads them, and a piece the view cannot serve
+// ends the program through `faulted`, called on this thread, which must not
+// return. A page that faults later still, under the tint, is the caller's
+// to catch (see EndOnFaultInView).
+void WriteTintedRowsFromView(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                             const TintParameters& parameters, void (*faulted)(), uint32_t cores = 0);

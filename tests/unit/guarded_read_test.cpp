@@ -36,3 +36,29 @@ TEST(GuardedCopy, StopsAtTheFirstPageThatFaults)
     CloseHandle(mapping);
     CloseHandle(file);
 }
+
+// A read fault inside a registered view by code other than GuardedCopy (as
+// an encoder reading the picture in place) ends the program as a failed
+// read of the file, not as a crash.
+TEST(GuardedCopyDeathTest, AFaultInARegisteredViewEndsAsAFailedRead)
+{
+    ScratchFolder folder;
+    HANDLE file = CreateFileA("cut.bin", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER size = {};
+    size.QuadPart = 1 << 20;
+    ASSERT_TRUE(SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    const auto* view = static_cast<const volatile uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(support::CutByAnotherProgram(folder.Path(), "cut.bin", 5000));
+    ResetProgram();
+    EndOnFaultInView(const_cast<const uint8_t*>(view), 1 << 20, {"cut.bin", nullptr, 0, FileFault::unknown});
+    EXPECT_EXIT(view[1 << 19], testing::ExitedWithCode(100),
+                "could not read cut.bin: it ends before all of the picture");
+    ForgetView();
+    UnmapViewOfFile(const_cast<const uint8_t*>(view));
+    CloseHandle(mapping);
+    CloseHandle(file);
+}

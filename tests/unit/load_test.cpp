@@ -11,7 +11,8 @@ namespace {
 
 TEST(LoadSourcePixels, BottomUpAndTopDownFilesGiveTheSameBufferWithZeroPadding)
 {
-    // 5 x 3, 1 padding byte a row, set to 0xEE in the files.
+    // 5 x 3, 1 padding byte a row, set to 0xEE in the files: rows read into
+    // memory have zeros there, rows mapped where they stand the file's bytes.
     const int32_t w = 5, h = 3, stride = 16;
     std::vector<uint8_t> bottomUp(static_cast<size_t>(stride) * h, 0xEE);
     for (int32_t row = 0; row < h; ++row)
@@ -21,7 +22,8 @@ TEST(LoadSourcePixels, BottomUpAndTopDownFilesGiveTheSameBufferWithZeroPadding)
     for (int32_t row = 0; row < h; ++row)
         expected[static_cast<size_t>(row) * stride + 15] = 0;
 
-    static const struct { const char* label; bool topDown; } kCases[] = {{"bottom-up", false}, {"top-down", true}};
+    static const struct { const char* label; bool topDown; bool mapped; } kCases[] = {{"bottom-up", false, true},
+                                                                                     {"top-down", true, false}};
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.label);
         ResetProgram();
@@ -38,7 +40,9 @@ TEST(LoadSourcePixels, BottomUpAndTopDownFilesGiveTheSameBufferWithZeroPadding)
         ASSERT_EQ(state.imageHeight, h);
         EXPECT_EQ(state.srcStride, stride);
         EXPECT_EQ(state.srcPad, 1);
-        EXPECT_EQ(std::vector<uint8_t>(state.sourcePixels, state.sourcePixels + stride * h), expected);
+        EXPECT_EQ(SourceIsMapped(), c.mapped);
+        EXPECT_EQ(std::vector<uint8_t>(state.sourcePixels, state.sourcePixels + stride * h),
+                  c.mapped ? bottomUp : expected);
     }
 }
 

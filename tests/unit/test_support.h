@@ -87,8 +87,13 @@ public:
         GetCurrentDirectoryA(MAX_PATH, previous_);
         SetCurrentDirectoryA(Path().c_str());
     }
-    // The folder stops being current before it is removed.
-    ~ScratchFolder() { SetCurrentDirectoryA(previous_); }
+    // The folder stops being current, and a picture opened in it is let go
+    // (it stays open while mapped), before it is removed.
+    ~ScratchFolder()
+    {
+        SetCurrentDirectoryA(previous_);
+        ReleaseSourcePixels();
+    }
 
 private:
     char previous_[MAX_PATH];
