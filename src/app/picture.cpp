@@ -137,7 +137,7 @@ std::wstring PicturePathW()
 // touches only the pages of what it reads. The view is read only through
 // GuardedCopy, so a file cut short by another program, or a disk gone,
 // while the probe reads it fails the read instead of the process.
-class MappedPicture final : public ProbeSource {
+class MappedPicture final : public ByteSource {
 public:
     explicit MappedPicture(HANDLE file)
     {

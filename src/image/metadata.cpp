@@ -34,7 +34,7 @@ bool Begins(const std::vector<uint8_t>& b, const char* prefix, size_t length)
 }
 
 // Reads `count` bytes at `at` into `out`, within what may still be read.
-bool ReadBody(MetadataSource& file, uint64_t at, size_t count, size_t& budget, std::vector<uint8_t>& out)
+bool ReadBody(ByteSource& file, uint64_t at, size_t count, size_t& budget, std::vector<uint8_t>& out)
 {
     if (count > kMostMetadataBytes || count > budget)
         return false;
@@ -105,7 +105,7 @@ std::vector<uint8_t> JoinIccPieces(std::vector<IccPiece>& pieces)
     return icc;
 }
 
-void WalkJpeg(MetadataSource& file, PictureMetadata& metadata)
+void WalkJpeg(ByteSource& file, PictureMetadata& metadata)
 {
     const uint64_t size = file.Size();
     size_t budget = kMostReadBytes;
@@ -206,7 +206,7 @@ bool TakeXmpChunk(const std::vector<uint8_t>& body, PictureMetadata& metadata)
     return true;
 }
 
-void WalkPng(MetadataSource& file, PictureMetadata& metadata)
+void WalkPng(ByteSource& file, PictureMetadata& metadata)
 {
     const uint64_t size = file.Size();
     size_t budget = kMostReadBytes;
@@ -487,16 +487,8 @@ void AppendSegment(std::vector<uint8_t>& out, uint8_t marker, const char* prefix
 
 }  // namespace
 
-bool BytesSource::Read(uint64_t offset, void* out, size_t count)
-{
-    if (offset > size_ || count > size_ - offset)
-        return false;
-    if (count != 0)
-        memcpy(out, bytes_ + offset, count);
-    return true;
-}
 
-PictureMetadata ReadPictureMetadata(MetadataSource& file)
+PictureMetadata ReadPictureMetadata(ByteSource& file)
 {
     PictureMetadata metadata;
     uint8_t signature[8];

@@ -14,32 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "image/byte_source.h"
 #include "image/png_chunk.h"
 
 // The most bytes one item (the EXIF block, the profile, the XMP packet, a
 // PNG chunk) may have, and all of them together.
 enum : size_t { kMostMetadataBytes = 16u << 20 };
-
-// A picture file's bytes, read at an offset.
-class MetadataSource {
-public:
-    virtual ~MetadataSource() = default;
-    virtual uint64_t Size() const = 0;
-    // `count` bytes at `offset` into `out`; false when they are not all there.
-    virtual bool Read(uint64_t offset, void* out, size_t count) = 0;
-};
-
-// A file already in memory.
-class BytesSource : public MetadataSource {
-public:
-    BytesSource(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
-    uint64_t Size() const override { return size_; }
-    bool Read(uint64_t offset, void* out, size_t count) override;
-
-private:
-    const uint8_t* bytes_;
-    size_t size_;
-};
 
 struct PictureMetadata {
     std::vector<uint8_t> exif;        // a TIFF header and its directories, without "Exif\0\0"
@@ -57,7 +37,7 @@ struct PictureMetadata {
 // A JPEG's segments before its scan (the first APP1 "Exif", the APP2
 // "ICC_PROFILE" chunks, the first APP1 XMP) or a PNG's chunks; nothing from
 // a file of any other kind.
-PictureMetadata ReadPictureMetadata(MetadataSource& file);
+PictureMetadata ReadPictureMetadata(ByteSource& file);
 
 // Fits what was read to the output, a picture `width` x `height`: the EXIF
 // orientation becomes 1 where the pixels were turned upright by it (not

@@ -5,7 +5,7 @@
 
 namespace {
 
-class FileSource : public MetadataSource {
+class FileSource : public ByteSource {
 public:
     FileSource(HANDLE file, uint64_t size) : file_(file), size_(size) {}
     uint64_t Size() const override { return size_; }

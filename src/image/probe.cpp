@@ -24,13 +24,6 @@
 
 const char kTooShortForPicture[] = "the file is too short for the picture it declares";
 
-bool MemorySource::Read(uint64_t at, void* to, size_t count)
-{
-    if (at > size_ || count > size_ - at)
-        return false;
-    memcpy(to, bytes_ + at, count);
-    return true;
-}
 
 namespace {
 
@@ -44,7 +37,7 @@ class Reader {
 public:
     enum { kMost = 65536 + 2 };  // the longest read: a JPEG segment's length field and body
 
-    explicit Reader(ProbeSource& source) : source_(source), size_(source.Size()) {}
+    explicit Reader(ByteSource& source) : source_(source), size_(source.Size()) {}
 
     uint64_t Size() const { return size_; }
     bool Failed() const { return failed_; }
@@ -99,7 +92,7 @@ public:
     }
 
 private:
-    ProbeSource& source_;
+    ByteSource& source_;
     uint64_t size_;
     uint64_t windowAt_ = 0;
     size_t windowFill_ = 0;
@@ -784,7 +777,7 @@ ProbeResult ProbeKnownKinds(Reader& file)
 
 }  // namespace
 
-ProbeResult ProbeContainer(ProbeSource& source)
+ProbeResult ProbeContainer(ByteSource& source)
 {
     Reader file(source);
     ProbeResult result = ProbeKnownKinds(file);

@@ -3,7 +3,7 @@
 // every chunk or segment length stays inside the file, and whether the file
 // holds at least the fewest bytes its declared picture can be coded in.
 //
-// Plain C++ over a ProbeSource and nothing else (no platform calls), so that
+// Plain C++ over a ByteSource and nothing else (no platform calls), so that
 // it runs and is fuzzed natively. Lengths are checked against the source's
 // size, never trusted. Only headers and lengths are read, at most 64 MiB of
 // a file whatever its size; see probe.cpp for what happens past that.
@@ -11,6 +11,8 @@
 
 #include <cstddef>
 #include <cstdint>
+
+#include "image/byte_source.h"
 
 enum class ContainerKind { unknown, bmp, png, jpeg, gif, tiff };
 
@@ -20,30 +22,6 @@ enum class ProbeVerdict {
     unsupported,  // a real picture of a kind the platform's decoders lack
     unknown,      // no signature we know: the platform may still recognise it
     unreadable,   // a read failed: the file shrank or its disk went away while it was read
-};
-
-// The file the probe reads: its size, and bytes at an offset.
-class ProbeSource {
-public:
-    virtual uint64_t Size() const = 0;
-    // Copies count bytes at `at`, which lie inside Size(), to `to`; false
-    // when they cannot be had, which ends the probe as unreadable.
-    virtual bool Read(uint64_t at, void* to, size_t count) = 0;
-
-protected:
-    ~ProbeSource() = default;
-};
-
-// A file held in memory whole.
-class MemorySource final : public ProbeSource {
-public:
-    MemorySource(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
-    uint64_t Size() const override { return size_; }
-    bool Read(uint64_t at, void* to, size_t count) override;
-
-private:
-    const uint8_t* bytes_;
-    size_t size_;
 };
 
 struct ProbeResult {
@@ -67,7 +45,7 @@ struct ProbeResult {
     uint64_t firstFrameEnd = 0;
 };
 
-ProbeResult ProbeContainer(ProbeSource& file);
+ProbeResult ProbeContainer(ByteSource& file);
 ProbeResult ProbeContainer(const uint8_t* bytes, size_t size);
 
 // The clause of a file too short for the picture it declares.

@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    BytesSource source(data, size);
+    MemorySource source(data, size);
     PictureMetadata metadata;
     if (size > 0 && (data[0] == 0xFF || data[0] == 0x89))
         metadata = ReadPictureMetadata(source);

@@ -9,7 +9,7 @@
 #include "image/probe.h"
 
 // Reads past `cut` fail; reads outside the size the probe was told abort.
-struct CutSource final : ProbeSource {
+struct CutSource final : ByteSource {
     const uint8_t* bytes;
     size_t size, cut;
     CutSource(const uint8_t* b, size_t n, size_t c) : bytes(b), size(n), cut(c) {}

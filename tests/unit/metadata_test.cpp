@@ -11,7 +11,7 @@ using namespace support::bytes;
 
 PictureMetadata MetadataOf(const Bytes& file)
 {
-    BytesSource source(file.data(), file.size());
+    MemorySource source(file.data(), file.size());
     return ReadPictureMetadata(source);
 }
 

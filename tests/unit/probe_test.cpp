@@ -156,7 +156,7 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
 
 // A file of `size` bytes, `start` and then zeros, counting what is read of
 // it; reads from `failFrom` on fail, as on a file cut short.
-struct VirtualFile final : ProbeSource {
+struct VirtualFile final : ByteSource {
     Bytes start;
     uint64_t size, failFrom, read = 0;
     VirtualFile(Bytes b, uint64_t n, uint64_t fail) : start(b), size(n), failFrom(fail) {}
