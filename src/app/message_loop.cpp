@@ -11,7 +11,7 @@
 
 namespace {
 
-// Input taken from a window before it was replaced, oldest first. It stays
+// Input queued when a window was replaced, oldest first. It stays
 // on our side rather than being posted to the new window: the platform hands
 // out posted messages ahead of any hardware input, which would let a key
 // overtake a notch or click queued before it, and stamps them with the
@@ -46,16 +46,24 @@ void FetchMessage()
 void ReplaceWindow(HWND& window, ProgramWindow kind)
 {
     const HWND old = window;
-    // Keys and mouse input only: the old window's paints go with it.
-    MSG queued;
-    while (old != nullptr && PeekMessageA(&queued, old, 0, 0, PM_REMOVE | PM_QS_INPUT))
-        keptInput.push_back(queued);
-    DestroyWindow(old);
+    // The new window is there before the old one goes: input the platform
+    // queues while the thread has no window to take the focus or lie under
+    // the pointer is dropped, and a person typing right after a click
+    // would lose keys to that gap.
     window = CreateProgramWindow(kind);
+    if (old == nullptr)
+        return;
+    // Everything queued until now, whichever window it went to, so that it
+    // keeps its order. Keys and mouse input only: the old window's paints go
+    // with it.
+    MSG queued;
+    while (PeekMessageA(&queued, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT))
+        keptInput.push_back(queued);
     for (MSG& kept : keptInput) {
         if (kept.hwnd == old)
             kept.hwnd = window;
     }
+    DestroyWindow(old);
 }
 
 void ExportAndEnd()

@@ -13,11 +13,11 @@
 // window procedure received the message.
 void FetchMessage();
 
-// Destroys `window` (none: nothing) and creates a window of `kind` in its
-// place. The keyboard and mouse input the platform has queued for the old
-// window goes to the new one: FetchMessage hands it out before anything the
-// platform holds, in its order, each message with its own time and cursor
-// position.
+// Creates a window of `kind` in the place of `window` and then destroys
+// `window` (none: nothing). The keyboard and mouse input the platform has
+// queued by then goes to the new one: FetchMessage hands it out before
+// anything the platform holds, in its order, each message with its own time
+// and cursor position.
 void ReplaceWindow(HWND& window, ProgramWindow kind);
 
 // The export ending: the editor window goes, the export is written, and the

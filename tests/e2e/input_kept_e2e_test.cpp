@@ -42,7 +42,9 @@ TEST(InputKept, NumberTypedInOneBurstAfterAClick)
 
 // Sends a burst in one SendInput call: 'A' to 'K' move the pointer over
 // panel row 0 to 10, 'd' and 'u' press and release the left button, 'n' is a
-// notch away, digits and '\n' (Enter) are tapped.
+// notch away, digits and '\n' (Enter) are tapped. Wine reports a move again,
+// late, when a busy program reads its X events: a burst taps and turns only
+// over the row the pointer was over before it.
 bool SendBurst(const EditorRun& run, const char* burst)
 {
     std::vector<INPUT> inputs;
@@ -63,7 +65,8 @@ bool SendBurst(const EditorRun& run, const char* burst)
 
 // A click and what follows it in one burst, which may reach the old window
 // before the click has rebuilt it: each message acts in its order, over the
-// row the pointer was over at it. dispA is 40 first, so that the colours show.
+// row the pointer was over at it, even when the pointer has left that row
+// by the rebuild. dispA is 40 first, so that the colours show.
 TEST(InputKept, BurstsAfterAClick)
 {
     static const struct {
@@ -73,8 +76,10 @@ TEST(InputKept, BurstsAfterAClick)
     } kCases[] = {
         // The first notch enters wheel mode, the second steps; 7 leaves wheel
         // mode, and Enter with nothing typed stores nothing.
-        {"two notches before the keys", "Adunn7\n", {118, 128, 128, 40, 0, 128, 128, 128, 0}},
-        {"a move between two numbers", "Ddu42\nA9\n", {9, 128, 128, 42, 0, 128, 128, 128, 0}},
+        {"two notches before the keys", "Ddunn7\n", {128, 128, 128, 30, 0, 128, 128, 128, 0}},
+        // The number belongs to row 3 though the pointer is over row 0 by
+        // the time the window is rebuilt.
+        {"a move after the number", "Ddu42\nA", {128, 128, 128, 42, 0, 128, 128, 128, 0}},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.label);
