@@ -46,9 +46,8 @@ void TouchPages(uint8_t* start, uint32_t size)
         static_cast<volatile uint8_t*>(start)[at] = 0;
 }
 
-// Mapping a fresh page costs far more than reading its bytes (some 10 us a
-// page in the virtual machines we run on, against 0.4 ms a MiB for the
-// read), and two threads map pages nearly twice as fast as one. So helper
+// Mapping a fresh page costs far more than reading its bytes in the virtual
+// machines we run on, and two threads map pages faster than one. So helper
 // threads touch the buffer's pieces while the reader reads those already
 // touched, and the reader touches the next unclaimed one itself rather than
 // wait.
@@ -412,7 +411,7 @@ void ReadImageHeader()
         Refuse("%s", sentence);
     }
     if (fileSize < kBmpHeaderSize && probe.verdict != ProbeVerdict::fine) {
-        // Too short even for a BMP header: the read of it fails, as it always has.
+        // Too short even for a BMP header: the read of it fails, as a short file's read does.
         FailShortFile(state.imageFile, FileFault::tooShortForAPicture);
         CheckIo();
     }
@@ -548,8 +547,8 @@ bool MapSourceRows()
     // export reads each piece's pages through GuardedCopy before they are
     // tinted. The tint and the platform's encoders then read sourceImage in
     // place, on threads of their own, where no copy of ours stands between
-    // them and a page that faults: copying every piece out first made the
-    // export a quarter slower. A fault there ends the program as a failed
+    // them and a page that faults: copying every piece out first would add a
+    // copy of the picture to every export. A fault there ends the program as a failed
     // read, not as a crash.
     EndOnFaultInView(mapped.view, state.pixelDataOffset + bytes, {mapped.name, mapped.wideName, 0, FileFault::unknown});
     return true;

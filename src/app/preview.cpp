@@ -1,6 +1,6 @@
-// The preview's buffers live in the program state: previewSource is the
-// untinted sample of the picture, previewImage the tinted copy the window
-// shows, both bottom-up 24-bit rows outStride bytes apart.
+// The preview's buffers live in the program state: previewSourcePixels is
+// the untinted sample of the picture, previewPixels the tinted copy the
+// window shows, both bottom-up 24-bit rows outStride bytes apart.
 #include "app/preview.h"
 
 #include <cstring>

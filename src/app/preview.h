@@ -1,5 +1,5 @@
 // The editor's preview from the program state: its sampling from
-// sourceImage, its tint and its blit into the window.
+// sourcePixels, its tint and its blit into the window.
 #pragma once
 
 #include <windows.h>
@@ -8,18 +8,18 @@
 
 #include "image/tint.h"
 
-// Builds previewSource by sampling sourceImage, and previewImage as its
-// first, untinted copy.
+// Builds previewSourcePixels by sampling sourcePixels, and previewPixels as
+// its first, untinted copy.
 void DownsamplePreview();
 
-// The tint pass of RenderPreview alone: previewSource into previewImage.
+// The tint pass of RenderPreview alone: previewSourcePixels into previewPixels.
 void TintPreview();
 
-// previewImage into dc at the preview's place, one to one.
+// previewPixels into dc at the preview's place, one to one.
 void BlitPreview(HDC dc);
 
-// Tints previewImage afresh and puts it into dc, the editor window's, at once.
+// Tints previewPixels afresh and puts it into dc, the editor window's, at once.
 void RenderPreview(HDC dc);
 
-// Frees previewSource and previewImage once no window shows them any more.
+// Frees previewSourcePixels and previewPixels once no window shows them any more.
 void ReleasePreview();

@@ -261,7 +261,7 @@ void DecoderProcess::Start()
     // It starts in the program's folder: the picture's path is absolute, and
     // the current folder may be one Wine cannot start a process in. A start
     // the system refuses for another reason than a missing file is tried
-    // again: under Wine about one start in 3000 fails with an internal error
+    // again: under Wine a start now and then fails with an internal error
     // (1359) when several programs start processes side by side.
     for (int attempt = 1;; ++attempt) {
         if (CreateProcessW(exe.c_str(), commandLine, nullptr, nullptr, TRUE,

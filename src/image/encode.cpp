@@ -19,8 +19,8 @@ enum : size_t { kBandBytes = 1 << 22 };
 
 // The encoded bytes, held in `bytes` by a stream of our own. The platform's
 // stream on a memory block grows the block by each write's size, copying all
-// that was written so far each time: 20 of the 31 s a 30 MB PNG took here.
-// A vector's room doubles instead. It lives on the encoding's stack, so its
+// that was written so far each time, which grows with the square of the
+// file's size. A vector's room doubles instead. It lives on the encoding's stack, so its
 // count of references only follows the encoder's use of it.
 class BytesStream : public IStream {
 public:

@@ -110,9 +110,8 @@ size_t TintPiece(const PiecePlan& plan, size_t k, uint8_t* out)
 // writer's) while this thread writes them in order; rows from a file are
 // read into their slots by the writer too, ahead of the tint. The hand-over
 // uses a slim lock and a condition variable, which Wine serves in the
-// process itself: with semaphores every hand-over was a round trip to the
-// wine server, and the export measured slower than with no second thread at
-// all.
+// process itself: with semaphores every hand-over would be a round trip to
+// the wine server, which costs more than the tint the second thread saves.
 struct Pipeline {
     const PiecePlan* plan;
     size_t threads;

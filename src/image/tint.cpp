@@ -60,7 +60,8 @@ void TintPixels(const uint8_t* source, uint8_t* destination, uint32_t pixelCount
     const uint8_t* green = tables.channel[1];
     const uint8_t* red = tables.channel[2];
     // Byte loads, lookups and byte stores keep the load and store ports busy
-    // and leave the ALUs free; assembling words with shifts measured slower.
+    // and leave the ALUs free, where assembling words with shifts would
+    // spend them.
     // Four pixels a round, all loads before the stores, so that the compiler
     // need not fear that a store changes a later source byte.
     uint32_t i = 0;

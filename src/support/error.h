@@ -70,9 +70,10 @@ struct RuntimeErrorState {
     FileInUse fileInUse;
     // Shows one box; MessageBoxA unless a test watches the boxes instead.
     void (*showBox)(const char* text, const char* caption);
-    // Set only by a test that runs the program's procedures in its own
-    // process: called with the exit code where the process would end, and
-    // must not return (it throws). Null: the process ends.
+    // Set where the program's procedures run in a process that goes on after
+    // a failure (duotint-cli's workers, the tests): called with the exit code
+    // where the process would end, and must not return (it throws). Null:
+    // the process ends.
     void (*exitHook)(uint16_t exitCode);
     // Set by the file layer once it writes a replacement: removes what is
     // unfinished of it, so that no failure leaves a half-written file.
