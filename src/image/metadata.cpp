@@ -456,7 +456,15 @@ bool FitExif(std::vector<uint8_t>& exif, uint32_t width, uint32_t height, bool t
         }
     }
     DropThumbnail(t, exif, directories, entries);
-    return true;
+    // Directories that overlap one another (a damaged block) can undo one
+    // write with another, a link zeroed over a value set: such a block goes
+    // whole rather than keep a turn or a thumbnail.
+    ExifEntry orientation;
+    Tiff fitted(exif.data(), exif.size());
+    if (ExifHasSecondDirectory(exif) || !fitted.Open())
+        return false;
+    return !turned || !FindExifEntry(exif, 274, orientation) || orientation.type != 3 || orientation.count != 1 ||
+           fitted.U16(orientation.valuesAt) == 1;
 }
 
 // A profile with the signature every ICC profile has, for RGB data.
