@@ -435,6 +435,17 @@ void DropThumbnail(Tiff& t, std::vector<uint8_t>& exif, const size_t directories
             std::fill(exif.begin() + static_cast<ptrdiff_t>(s.start), exif.begin() + static_cast<ptrdiff_t>(s.end), 0);
 }
 
+// Where the entries of the first directory, then of the EXIF
+// sub-directory (0: none), stand, in that order.
+std::vector<size_t> EntriesOf(const size_t directories[2], const uint32_t entries[2])
+{
+    std::vector<size_t> at;
+    for (int d = 0; d < 2; ++d)
+        for (uint32_t i = 0; directories[d] != 0 && i < entries[d]; ++i)
+            at.push_back(directories[d] + 2 + 12 * static_cast<size_t>(i));
+    return at;
+}
+
 bool FitExif(std::vector<uint8_t>& exif, uint32_t width, uint32_t height, bool turned)
 {
     Tiff t(exif.data(), exif.size());
@@ -442,17 +453,14 @@ bool FitExif(std::vector<uint8_t>& exif, uint32_t width, uint32_t height, bool t
     uint32_t entries[2];
     if (!t.Open() || !MainDirectories(t, directories, entries))
         return false;
-    for (int d = 0; d < 2; ++d) {
-        for (uint32_t i = 0; directories[d] != 0 && i < entries[d]; ++i) {
-            const size_t entry = directories[d] + 2 + 12 * static_cast<size_t>(i);
-            switch (t.U16(entry)) {
-            case 274:  // Orientation: 1 once the pixels are upright
-                if (turned)
-                    SetNumber(t, entry, 1);
-                break;
-            case 256: case 0xA002: SetNumber(t, entry, width); break;  // ImageWidth, PixelXDimension
-            case 257: case 0xA003: SetNumber(t, entry, height); break; // ImageLength, PixelYDimension
-            }
+    for (size_t entry : EntriesOf(directories, entries)) {
+        switch (t.U16(entry)) {
+        case 274:  // Orientation: 1 once the pixels are upright
+            if (turned)
+                SetNumber(t, entry, 1);
+            break;
+        case 256: case 0xA002: SetNumber(t, entry, width); break;  // ImageWidth, PixelXDimension
+        case 257: case 0xA003: SetNumber(t, entry, height); break; // ImageLength, PixelYDimension
         }
     }
     DropThumbnail(t, exif, directories, entries);
@@ -585,16 +593,13 @@ bool FindExifEntry(const std::vector<uint8_t>& exif, uint16_t tag, ExifEntry& fo
     uint32_t entries[2];
     if (!t.Open() || !MainDirectories(t, directories, entries))
         return false;
-    for (int d = 0; d < 2; ++d) {
-        for (uint32_t i = 0; directories[d] != 0 && i < entries[d]; ++i) {
-            const size_t entry = directories[d] + 2 + 12 * static_cast<size_t>(i);
-            uint64_t bytes;
-            if (t.U16(entry) != tag || !ValuesOf(t, entry, found.valuesAt, bytes))
-                continue;
-            found.type = static_cast<uint16_t>(t.U16(entry + 2));
-            found.count = t.U32(entry + 4);
-            return true;
-        }
+    for (size_t entry : EntriesOf(directories, entries)) {
+        uint64_t bytes;
+        if (t.U16(entry) != tag || !ValuesOf(t, entry, found.valuesAt, bytes))
+            continue;
+        found.type = static_cast<uint16_t>(t.U16(entry + 2));
+        found.count = t.U32(entry + 4);
+        return true;
     }
     return false;
 }
