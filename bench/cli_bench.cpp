@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "app/picture.h"
-#include "app/program_state.h"
-#include "image/encode.h"
-#include "image/png_encode.h"
+#include "editor/picture.h"
+#include "editor/program_state.h"
+#include "picture/encode.h"
+#include "picture/png_encode.h"
 #include "support/error.h"
 #include "test_files.h"
 

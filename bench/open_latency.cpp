@@ -13,7 +13,7 @@
 #include <string>
 
 #include "typing.h"
-#include "ui/window_procs.h"
+#include "editor/window_procs.h"
 
 namespace {
 

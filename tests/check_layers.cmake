@@ -1,17 +1,19 @@
 cmake_minimum_required(VERSION 3.20)
-# The source folders include one another in one direction only: cli may
-# include app, image and support; app ui, image and support; ui and image
-# only support; support nothing of ours. Only app declares the program
-# state, and no files include one another in a circle. Every file under src
+# The source folders include one another in one direction only: the
+# programs (editor, cli, decoder) never one another; editor and cli may
+# include options, picture and support; decoder picture and support;
+# options picture and support; picture only support; support nothing of
+# ours. Only editor declares the program state, and no files include one another in a circle. Every file under src
 # counts, in subfolders too, and every spelling of an include: quotes or
 # angle brackets, a path from src or from the file's own folder, spaces
 # around the "#".
 # Run as: cmake -DSRC=<src folder> -P check_layers.cmake
-set(layers cli app ui image support)
-set(allowed_cli app image support)
-set(allowed_app ui image support)
-set(allowed_ui support)
-set(allowed_image support)
+set(layers editor cli decoder options picture support)
+set(allowed_editor options picture support)
+set(allowed_cli editor options picture support)
+set(allowed_decoder picture support)
+set(allowed_options picture support)
+set(allowed_picture support)
 set(failures "")
 file(GLOB_RECURSE files RELATIVE ${SRC} ${SRC}/*.h ${SRC}/*.cpp)
 foreach(file ${files})
@@ -22,7 +24,7 @@ foreach(file ${files})
   get_filename_component(dir "${SRC}/${file}" DIRECTORY)
   file(STRINGS ${SRC}/${file} lines REGEX "^[ \t]*#[ \t]*include|extern")
   foreach(line ${lines})
-    if(line MATCHES "extern[ \t]+(thread_local[ \t]+)?(struct[ \t]+)?ProgramState([^A-Za-z0-9_]|$)" AND NOT layer STREQUAL "app")
+    if(line MATCHES "extern[ \t]+(thread_local[ \t]+)?(struct[ \t]+)?ProgramState([^A-Za-z0-9_]|$)" AND NOT layer STREQUAL "editor")
       list(APPEND failures "${file}: ${line}")
     endif()
     if(NOT line MATCHES "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]+)[>\"]")

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "image/tint.h"
-#include "image/tint_text.h"  // OutputFormat, shared with the editor
+#include "picture/tint.h"
+#include "options/tint_text.h"  // OutputFormat, shared with the editor
 
 struct CliOptions {
     TintParameters look;

@@ -27,10 +27,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/export_image.h"
-#include "app/picture.h"
-#include "app/program_state.h"
-#include "image/bmp.h"
+#include "editor/export_image.h"
+#include "editor/picture.h"
+#include "editor/program_state.h"
+#include "picture/bmp.h"
 #include "support/error.h"
 
 namespace {
@@ -40,7 +40,7 @@ struct PictureEnded {
 };
 
 // The text of the worker's last box: a plain block, as everything kept in a
-// thread's own storage is (see PieceBlock in image/export.cpp).
+// thread's own storage is (see PieceBlock in picture/export.cpp).
 thread_local char lastBox[kErrorTextCapacity + 1];
 void KeepBox(const char* text, const char*) { snprintf(lastBox, sizeof lastBox, "%s", text); }
 [[noreturn]] void ThrowEnd(uint16_t code) { throw PictureEnded{code}; }

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "support/keys.h"
+#include "editor/keys.h"
 
 namespace e2e {
 

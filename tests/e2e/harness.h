@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/window_procs.h"  // the class names of the program's windows
+#include "editor/window_procs.h"  // the class names of the program's windows
 #include "test_files.h"
 #include "typing.h"
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "image/bmp_header.h"
+#include "picture/bmp_header.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "image/probe.h"
+#include "picture/probe.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -4,7 +4,7 @@
 // less its first byte, is an EXIF block, to reach the TIFF directories.
 #include <cstdlib>
 
-#include "image/metadata.h"
+#include "picture/metadata.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "image/probe.h"
+#include "picture/probe.h"
 
 // Reads past `cut` fail; reads outside the size the probe was told abort.
 struct CutSource final : ByteSource {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/keys.h"
+#include "editor/keys.h"
 #include "test_files.h"
 
 namespace support {

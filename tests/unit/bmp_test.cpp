@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "image/bmp.h"
+#include "picture/bmp.h"
 #include "test_files.h"
 
 TEST(RowStride, PadsEveryRowToFourBytes)

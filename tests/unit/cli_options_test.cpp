@@ -5,9 +5,9 @@
 
 #include <sstream>
 
-#include "app/command_line.h"
+#include "editor/command_line.h"
 #include "cli/options.h"
-#include "image/tint_text.h"
+#include "options/tint_text.h"
 #include "test_support.h"
 
 namespace {

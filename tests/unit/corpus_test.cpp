@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <map>
 
-#include "app/layout.h"
-#include "app/picture.h"
-#include "app/preview.h"
+#include "editor/layout.h"
+#include "editor/picture.h"
+#include "editor/preview.h"
 #include "test_support.h"
 
 namespace {

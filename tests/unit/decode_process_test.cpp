@@ -6,8 +6,8 @@
 #include <thread>
 #include <tuple>
 
-#include "image/decode_process.h"
-#include "image/picture_decode.h"
+#include "picture/decode_process.h"
+#include "decoder/picture_decode.h"
 #include "support/picture_names.h"
 #include "test_support.h"
 

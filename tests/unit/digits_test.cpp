@@ -7,7 +7,7 @@
 
 #include "support/error.h"
 #include "test_support.h"
-#include "ui/digits.h"
+#include "editor/digits.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
-#include "app/layout.h"
-#include "app/preview.h"
-#include "image/bmp.h"
-#include "image/downsample.h"
+#include "editor/layout.h"
+#include "editor/preview.h"
+#include "picture/bmp.h"
+#include "editor/downsample.h"
 #include "test_support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program_state.h"
+#include "editor/program_state.h"
 
 struct DrawCall {
     char kind;  // 't' text, 'r' rectangle

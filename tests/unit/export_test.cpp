@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "app/export_image.h"
-#include "app/preview.h"
-#include "app/program.h"
-#include "app/picture.h"
-#include "image/bmp.h"
-#include "image/com.h"
-#include "image/encode.h"
-#include "image/picture_decode.h"
-#include "image/png_encode.h"
-#include "image/png_format.h"
+#include "editor/export_image.h"
+#include "editor/preview.h"
+#include "editor/program.h"
+#include "editor/picture.h"
+#include "picture/bmp.h"
+#include "picture/com.h"
+#include "picture/encode.h"
+#include "decoder/picture_decode.h"
+#include "picture/png_encode.h"
+#include "picture/png_format.h"
 #include "test_support.h"
 
 namespace {

@@ -12,13 +12,13 @@
 
 #include <vector>
 
-#include "app/layout.h"
-#include "app/program.h"
-#include "app/picture.h"
-#include "image/bmp.h"
-#include "app/preview.h"
+#include "editor/layout.h"
+#include "editor/program.h"
+#include "editor/picture.h"
+#include "picture/bmp.h"
+#include "editor/preview.h"
 #include "test_support.h"
-#include "app/program_windows.h"
+#include "editor/program_windows.h"
 
 namespace {
 

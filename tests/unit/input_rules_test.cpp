@@ -2,9 +2,9 @@
 // does with a recorded message in each of its states.
 #include <gtest/gtest.h>
 
-#include "app/input_rules.h"
-#include "app/program_state.h"
-#include "support/keys.h"
+#include "editor/input_rules.h"
+#include "editor/program_state.h"
+#include "editor/keys.h"
 
 namespace {
 

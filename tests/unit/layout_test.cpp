@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/layout.h"
+#include "editor/layout.h"
 #include "test_support.h"
 
 namespace {

@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "app/picture.h"
-#include "image/bmp.h"
+#include "editor/picture.h"
+#include "picture/bmp.h"
 #include "test_support.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // (make_pictures.py) through the editor's export, EXIF fitted to the output,
 // and the metadata as PNG chunks and JPEG segments.
 #include "container_bytes.h"
-#include "image/metadata.h"
+#include "picture/metadata.h"
 #include "test_support.h"
 
 namespace {

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "app/input_rules.h"
-#include "app/numeric_entry.h"
-#include "app/program_state.h"
+#include "editor/input_rules.h"
+#include "editor/numeric_entry.h"
+#include "editor/program_state.h"
 #include "drawing_recorder.h"
 #include "support/error.h"
-#include "support/keys.h"
+#include "editor/keys.h"
 #include "test_support.h"
 
 namespace {

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <vector>
 
-#include "app/program_state.h"
-#include "app/program_windows.h"
+#include "editor/program_state.h"
+#include "editor/program_windows.h"
 #include "drawing_recorder.h"
 #include "support/error.h"
-#include "ui/panel.h"
+#include "editor/panel.h"
 #include "test_support.h"
 
 namespace {

@@ -5,11 +5,11 @@
 #include <cmath>
 #include <string>
 
-#include "app/export_image.h"
-#include "app/picture.h"
-#include "app/program.h"
-#include "image/bmp.h"
-#include "image/picture_decode.h"
+#include "editor/export_image.h"
+#include "editor/picture.h"
+#include "editor/program.h"
+#include "picture/bmp.h"
+#include "decoder/picture_decode.h"
 #include "support/picture_names.h"
 #include "test_support.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "container_bytes.h"
-#include "image/probe.h"
+#include "picture/probe.h"
 
 namespace {
 

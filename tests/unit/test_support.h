@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "app/export_image.h"
-#include "app/layout.h"
-#include "app/picture.h"
-#include "app/preview.h"
-#include "app/program.h"
-#include "app/program_state.h"
+#include "editor/export_image.h"
+#include "editor/layout.h"
+#include "editor/picture.h"
+#include "editor/preview.h"
+#include "editor/program.h"
+#include "editor/program_state.h"
 #include "support/error.h"
 #include "test_files.h"
 

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <vector>
 
-#include "app/program_windows.h"
-#include "image/bmp.h"
-#include "app/preview.h"
-#include "image/tint.h"
+#include "editor/program_windows.h"
+#include "picture/bmp.h"
+#include "editor/preview.h"
+#include "picture/tint.h"
 #include "test_support.h"
 
 namespace {

@@ -1,0 +1,137 @@
+// duotint-decode's work: it readies the platform's decoders, then serves the
+// program's requests in the shared record until the program ends it.
+#include "decoder/child.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+#include "decoder/picture_decode.h"
+#include "picture/decode_process.h"
+#include "picture/decode_protocol.h"
+#include "support/system.h"
+
+namespace {
+
+const uint64_t kMiB = 1024 * 1024;
+
+// A child that dies must die quietly: no crash dialog, no debugger, just an
+// exit code the program reads as a crash.
+LONG WINAPI EndQuietly(EXCEPTION_POINTERS* exception)
+{
+    TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// Test-only faults of the child, so that containment is tested without
+// leaning on one decoder's bug. The program hands them over from
+// DUOTINT_DECODER_FAULT (see ChooseTestFault). At the start of a decode:
+// crash, hang (sleeps), hog (takes memory without end).
+void InjectTestFault(const char* fault)
+{
+    if (strcmp(fault, "crash") == 0)
+        *static_cast<volatile int*>(nullptr) = 0;
+    if (strcmp(fault, "hang") == 0)
+        Sleep(INFINITE);
+    if (strcmp(fault, "hog") == 0)
+        for (;;) {
+            auto* block = static_cast<volatile uint8_t*>(VirtualAlloc(nullptr, 16 * kMiB, MEM_COMMIT, PAGE_READWRITE));
+            for (size_t at = 0; block != nullptr && at < 16 * kMiB; at += 4096)
+                block[at] = 1;
+        }
+}
+
+// Test-only: slow:CPU:WALL before the copy, rows that come out one by one
+// over WALL ms of the clock, CPU ms of them spent working: a decoder that
+// is slow but goes on.
+void SlowRows(const char* fault, int64_t rows, volatile int64_t* rowsDone)
+{
+    unsigned cpu = 0, wall = 0;
+    if (sscanf(fault, "slow:%u:%u", &cpu, &wall) != 2 || rows < 1)
+        return;
+    const DWORD start = GetTickCount();
+    const uint64_t cpuStart = ThreadCpu(GetCurrentThread());
+    for (int64_t row = 1; row <= rows; ++row) {
+        while (ThreadCpu(GetCurrentThread()) - cpuStart < uint64_t{cpu} * 10000 * row / rows) {
+        }
+        const DWORD due = static_cast<DWORD>(wall * row / rows), spent = GetTickCount() - start;
+        if (spent < due)
+            Sleep(due - spent);
+        *rowsDone = row;
+    }
+}
+
+// The child's copy: the rows into the program's section, which the child
+// lets go of before it answers.
+bool CopyRows(DecoderControl* record, DecodedPicture& picture)
+{
+    const auto section = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record->pixelSection));
+    const SIZE_T bytes = static_cast<SIZE_T>(record->stride) * static_cast<SIZE_T>(picture.Height());
+    auto* pixels = static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, bytes));
+    SlowRows(record->fault, picture.Height(), &record->rowsDone);
+    const bool whole = pixels != nullptr && picture.CopyInto(pixels, record->stride, &record->rowsDone);
+    if (pixels != nullptr)
+        UnmapViewOfFile(pixels);
+    CloseHandle(section);
+    return whole;
+}
+
+}  // namespace
+
+int RunDecoderChild(const wchar_t* commandLine)
+{
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    SetUnhandledExceptionFilter(EndQuietly);
+    // The three handle values follow the program's name.
+    const wchar_t* at = wcschr(commandLine, L' ');
+    wchar_t* end = nullptr;
+    HANDLE handles[3] = {};
+    for (HANDLE& handle : handles) {
+        if (at == nullptr)
+            return 2;
+        handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(wcstoull(at, &end, 10)));
+        at = end;
+    }
+    auto* record = static_cast<DecoderControl*>(MapViewOfFile(handles[0], FILE_MAP_WRITE, 0, 0, sizeof(DecoderControl)));
+    if (record == nullptr)
+        return 2;
+    HANDLE reported = handles[1], go = handles[2];
+    auto answer = [&](DecodeOutcome outcome) {
+        record->outcome = static_cast<int32_t>(outcome);
+        SetEvent(reported);
+    };
+    PrepareDecoders();
+    answer(DecodeOutcome::decoded);  // ready
+
+    // Each picture starts from nothing of the one before: the decoder, its
+    // file and the pixel section are let go of before the answer.
+    DecodedPicture picture;
+    for (;;) {
+        WaitForSingleObject(go, INFINITE);
+        switch (record->request) {
+        case kOpenRequest:
+            picture.Close();
+            InjectTestFault(record->fault);
+            if (!picture.Open(record->path, record->orientation, record->firstBytes)) {
+                picture.Close();
+                answer(DecodeOutcome::cannotDecode);
+                break;
+            }
+            record->width = picture.Width();
+            record->height = picture.Height();
+            answer(DecodeOutcome::decoded);
+            break;
+        case kCopyRequest: {
+            const bool whole = CopyRows(record, picture);
+            picture.Close();
+            answer(whole ? DecodeOutcome::decoded : DecodeOutcome::damaged);
+            break;
+        }
+        default:
+            picture.Close();
+            answer(DecodeOutcome::decoded);
+        }
+    }
+}

@@ -1,0 +1,6 @@
+// The decoding child's one procedure (see picture/decode_process.h).
+#pragma once
+
+// Serves the program whose record and events the command line names, until
+// the program ends it.
+int RunDecoderChild(const wchar_t* commandLine);

@@ -1,0 +1,7 @@
+// duotint-decode: decodes one picture for duotint with the platform's
+// decoders, in a process of its own (see picture/decode_process.h).
+#include <windows.h>
+
+#include "decoder/child.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return RunDecoderChild(GetCommandLineW()); }

@@ -1,0 +1,231 @@
+// Decoding through the Windows Imaging Component.
+//
+// Everything is converted to 32 bits a pixel, blue, green, red and a fourth
+// byte, because that is the conversion every decoder under Wine supports;
+// many direct conversions to 24 bits fail there. Formats that can carry
+// transparency go to straight (not premultiplied) BGRA and are flattened
+// onto white; the others go to BGR and the fourth byte is ignored.
+#include "decoder/picture_decode.h"
+
+#include <windows.h>
+#include <wincodec.h>
+
+#include <cstring>
+#include <vector>
+
+#include "picture/com.h"
+
+namespace {
+
+// Pixels a band holds at most: 4 MB of 32-bit pixels.
+enum : int64_t { kBandPixels = 1 << 20 };
+
+// One straight-alpha component laid over white, rounded to nearest:
+// round((c * a + 255 * (255 - a)) / 255).
+uint8_t FlattenOnWhite(uint8_t c, uint8_t a)
+{
+    // The sum over 255 never ends in exactly one half, so adding 127 rounds.
+    return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
+}
+
+// Where the stored pixel (x, y) of a width x height picture, y from the top,
+// stands once an EXIF orientation is applied; anything outside 1 to 8 counts
+// as 1.
+void OrientedPosition(int orientation, int64_t width, int64_t height, int64_t x, int64_t y, int64_t& ox,
+                      int64_t& oy)
+{
+    switch (orientation) {
+    case 2: ox = width - 1 - x; oy = y; break;                // mirrored left to right
+    case 3: ox = width - 1 - x; oy = height - 1 - y; break;   // turned half round
+    case 4: ox = x; oy = height - 1 - y; break;               // mirrored top to bottom
+    case 5: ox = y; oy = x; break;                            // transposed
+    case 6: ox = height - 1 - y; oy = x; break;               // turned a quarter clockwise
+    case 7: ox = height - 1 - y; oy = width - 1 - x; break;   // transposed the other way
+    case 8: ox = y; oy = width - 1 - x; break;                // turned a quarter anticlockwise
+    default: ox = x; oy = y; break;
+    }
+}
+
+IWICImagingFactory* Factory()
+{
+    // One apartment and one factory for the life of the process.
+    static IWICImagingFactory* factory;
+    static bool tried;
+    if (!tried) {
+        tried = true;
+        factory = CreateImagingFactory();
+    }
+    return factory;
+}
+
+bool CanBeTransparent(IWICImagingFactory* factory, const WICPixelFormatGUID& format)
+{
+    IWICComponentInfo* info = nullptr;
+    IWICPixelFormatInfo2* formatInfo = nullptr;
+    BOOL transparent = FALSE;
+    if (SUCCEEDED(factory->CreateComponentInfo(format, &info)) &&
+        SUCCEEDED(info->QueryInterface(IID_IWICPixelFormatInfo2, reinterpret_cast<void**>(&formatInfo))))
+        formatInfo->SupportsTransparency(&transparent);
+    Release(formatInfo);
+    Release(info);
+    return transparent != FALSE;
+}
+
+// The frame to show: the first (a GIF's first frame, a TIFF's first page),
+// but an icon's largest image, which its smaller ones only stand in for.
+UINT FrameToShow(IWICBitmapDecoder* decoder)
+{
+    GUID container;
+    UINT count = 0;
+    if (FAILED(decoder->GetContainerFormat(&container)) || container != GUID_ContainerFormatIco ||
+        FAILED(decoder->GetFrameCount(&count)))
+        return 0;
+    UINT largest = 0;
+    uint64_t largestArea = 0;
+    for (UINT i = 0; i < count; ++i) {
+        IWICBitmapFrameDecode* frame = nullptr;
+        UINT w = 0, h = 0;
+        if (SUCCEEDED(decoder->GetFrame(i, &frame)) && SUCCEEDED(frame->GetSize(&w, &h)) &&
+            static_cast<uint64_t>(w) * h > largestArea) {
+            largest = i;
+            largestArea = static_cast<uint64_t>(w) * h;
+        }
+        Release(frame);
+    }
+    return largest;
+}
+
+}  // namespace
+
+bool PrepareDecoders() { return Factory() != nullptr; }
+
+bool OrientationSwapsAxes(int orientation) { return orientation >= 5 && orientation <= 8; }
+
+bool DecodedPicture::ReadFirstBytes(const wchar_t* path, uint64_t count)
+{
+    if (count > 0x7FFFFFFE)
+        return false;
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    firstBytes_.resize(count + 1);
+    DWORD got = 0;
+    const bool whole = ReadFile(file, firstBytes_.data(), static_cast<DWORD>(count), &got, nullptr) && got == count;
+    CloseHandle(file);
+    firstBytes_[count] = 0x3B;  // GIF's trailer
+    return whole;
+}
+
+bool DecodedPicture::Open(const wchar_t* path, int orientation, uint64_t firstBytes)
+{
+    Close();
+    IWICImagingFactory* factory = Factory();
+    if (factory == nullptr)
+        return false;
+    UINT w = 0, h = 0;
+    WICPixelFormatGUID format;
+    const bool decoderMade =
+        firstBytes == 0 ? SUCCEEDED(factory->CreateDecoderFromFilename(path, nullptr, GENERIC_READ,
+                                                                       WICDecodeMetadataCacheOnDemand, &decoder_))
+                        : ReadFirstBytes(path, firstBytes) && SUCCEEDED(factory->CreateStream(&stream_)) &&
+                              SUCCEEDED(stream_->InitializeFromMemory(firstBytes_.data(),
+                                                                      static_cast<DWORD>(firstBytes_.size()))) &&
+                              SUCCEEDED(factory->CreateDecoderFromStream(stream_, nullptr,
+                                                                         WICDecodeMetadataCacheOnDemand, &decoder_));
+    if (!decoderMade || FAILED(decoder_->GetFrame(FrameToShow(decoder_), &frame_)) || FAILED(frame_->GetSize(&w, &h)) ||
+        w == 0 || h == 0 || FAILED(frame_->GetPixelFormat(&format)) || FAILED(factory->CreateFormatConverter(&converter_))) {
+        Close();
+        return false;
+    }
+    hasAlpha_ = CanBeTransparent(factory, format);
+    const GUID& target = hasAlpha_ ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat32bppBGR;
+    if (FAILED(converter_->Initialize(frame_, target, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                      WICBitmapPaletteTypeCustom))) {
+        Close();
+        return false;
+    }
+    width_ = w;
+    height_ = h;
+    orientation_ = orientation;
+    // Rows already blue, green, red and upright go straight into place.
+    straight_ = format == GUID_WICPixelFormat24bppBGR && !OrientationSwapsAxes(orientation) && orientation <= 1;
+    return true;
+}
+
+bool DecodedPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone)
+{
+    if (converter_ == nullptr)
+        return false;
+    const int64_t outWidth = Width(), outHeight = Height();
+    if (straight_) {
+        for (int64_t y = 0; y < height_; ++y) {
+            uint8_t* row = pixels + (height_ - 1 - y) * stride;
+            WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width_), 1};
+            if (FAILED(frame_->CopyPixels(&rect, static_cast<UINT>(stride), static_cast<UINT>(3 * width_), row)))
+                return false;
+            memset(row + 3 * width_, 0, static_cast<size_t>(stride - 3 * width_));
+            if (rowsDone != nullptr)
+                *rowsDone = y + 1;
+        }
+        return true;
+    }
+    // Where stored pixel (x, y) goes in the buffer, which is bottom-up.
+    auto OffsetOf = [&](int64_t x, int64_t y) {
+        int64_t ox, oy;
+        OrientedPosition(orientation_, width_, height_, x, y, ox, oy);
+        return (outHeight - 1 - oy) * stride + 3 * ox;
+    };
+    for (int64_t row = 0; row < outHeight; ++row)
+        memset(pixels + row * stride + 3 * outWidth, 0, static_cast<size_t>(stride - 3 * outWidth));
+
+    // Bands of whole rows; a row wider than a band goes in several pieces.
+    const int64_t pieceWidth = width_ < kBandPixels ? width_ : kBandPixels;
+    const int64_t bandRows = kBandPixels / pieceWidth;
+    std::vector<uint8_t> band(static_cast<size_t>(4 * pieceWidth * bandRows));
+    for (int64_t top = 0; top < height_; top += bandRows) {
+        const int64_t rows = height_ - top < bandRows ? height_ - top : bandRows;
+        for (int64_t left = 0; left < width_; left += pieceWidth) {
+            const int64_t cols = width_ - left < pieceWidth ? width_ - left : pieceWidth;
+            WICRect rect = {static_cast<INT>(left), static_cast<INT>(top), static_cast<INT>(cols),
+                            static_cast<INT>(rows)};
+            const UINT bandStride = static_cast<UINT>(4 * cols);
+            if (FAILED(converter_->CopyPixels(&rect, bandStride, static_cast<UINT>(bandStride * rows), band.data())))
+                return false;
+            for (int64_t y = 0; y < rows; ++y) {
+                const uint8_t* in = band.data() + y * bandStride;
+                // A stored row lands on a straight line of the buffer: one
+                // step apart, whatever the orientation.
+                int64_t at = OffsetOf(left, top + y);
+                const int64_t step = OffsetOf(left + 1, top + y) - at;
+                for (int64_t x = 0; x < cols; ++x, in += 4, at += step) {
+                    uint8_t* out = pixels + at;
+                    if (hasAlpha_) {
+                        out[0] = FlattenOnWhite(in[0], in[3]);
+                        out[1] = FlattenOnWhite(in[1], in[3]);
+                        out[2] = FlattenOnWhite(in[2], in[3]);
+                    } else {
+                        out[0] = in[0];
+                        out[1] = in[1];
+                        out[2] = in[2];
+                    }
+                }
+            }
+        }
+        if (rowsDone != nullptr)
+            *rowsDone = top + rows;
+    }
+    return true;
+}
+
+void DecodedPicture::Close()
+{
+    Release(converter_);
+    Release(frame_);
+    Release(decoder_);
+    Release(stream_);
+    firstBytes_.clear();
+    hasAlpha_ = false;
+    straight_ = false;
+    orientation_ = 1;
+    width_ = height_ = 0;
+}

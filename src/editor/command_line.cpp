@@ -1,0 +1,134 @@
+// The command line's picture. The path is taken in UTF-16 and kept so, so any
+// folder, case, space or character works; it is made absolute once, so the
+// export lands beside the picture whatever the current folder is.
+#include "editor/command_line.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <string>
+
+#include "editor/program_state.h"
+#include "options/tint_text.h"
+#include "support/error.h"
+#include "support/picture_names.h"
+#include "support/utf8.h"
+
+namespace {
+
+std::wstring picturePath;
+std::wstring exportPath;
+char displayName[4 * MAX_PATH];
+
+[[noreturn]] void CannotOpen(unsigned code, const char* why)
+{
+    char sentence[sizeof displayName + 8 * MAX_PATH];
+    snprintf(sentence, sizeof sentence, "duotint cannot open %s: %s.", displayName, why);
+    EndWithSentence(static_cast<uint16_t>(code), sentence);
+}
+
+// An export path that can never be a file, or that is the picture itself
+// under another spelling (a link, another drive letter), ends the program
+// now, before the user has done any editing that the export key would then
+// lose or write over the picture.
+void CheckExportName(const std::wstring& picture, const std::wstring& path)
+{
+    NameRoom room;
+    const ExportNameFault fault = ExportNameFaultOf(path, room);
+    const std::wstring name(LastPathPart(path));
+    char utf8[4 * MAX_PATH];
+    if (WideCharToMultiByte(CP_UTF8, 0, name.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr) == 0)
+        utf8[0] = '\0';
+    char why[sizeof utf8 + 128];
+    if (fault == ExportNameFault::tooLong) {
+        snprintf(why, sizeof why, "its export %s would be longer than %s, which the file system does not allow", utf8,
+                 NameRoomText(room).c_str());
+        CannotOpen(kExitExportNameTooLong, why);
+    }
+    if (fault == ExportNameFault::device) {
+        snprintf(why, sizeof why, "its export %s would name a device, not a file", utf8);
+        CannotOpen(kExitCannotRead, why);
+    }
+    if (FileIdentity(path) == FileIdentity(picture)) {
+        snprintf(why, sizeof why, "its export %s is the picture itself under another name", utf8);
+        CannotOpen(kExitExportIsPicture, why);
+    }
+}
+
+[[noreturn]] void CannotTake(const std::string& option, const std::string& value, const std::string& why)
+{
+    const std::string sentence =
+        "duotint cannot take " + option + (value.empty() ? "" : " " + value) + ": " + why + ".";
+    EndWithSentence(kExitUsage, sentence.c_str());
+}
+
+}  // namespace
+
+int TakeCommandLineOptions(wchar_t* const* arguments, int count)
+{
+    static TintParameters startLook;
+    int at = 1;
+    for (; at < count; ++at) {
+        const std::wstring word = arguments[at];
+        std::wstring name = word.substr(0, word.find(L'='));
+        if (name != L"--tint" && name != L"--format")
+            break;
+        std::wstring value;
+        if (name.size() < word.size())
+            value = word.substr(name.size() + 1);
+        else if (at + 1 < count)
+            value = arguments[++at];
+        else
+            CannotTake(name == L"--tint" ? "--tint" : "--format", "", "it needs a value after it");
+        char utf8[4 * MAX_PATH];
+        if (WideCharToMultiByte(CP_UTF8, 0, value.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr) == 0)
+            utf8[0] = '\0';
+        std::string why;
+        if (name == L"--format") {
+            if (!ParseOutputFormat(utf8, state.exportFormat))
+                CannotTake("--format", utf8, "it takes bmp, png or jpeg");
+        } else {
+            if (!ParseTintText(utf8, startLook, why))
+                CannotTake("--tint", utf8, why);
+            state.startLook = &startLook;
+        }
+    }
+    return at;
+}
+
+bool TakeCommandLinePicture()
+{
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    const int at = arguments == nullptr ? count : TakeCommandLineOptions(arguments, count);
+    if (arguments == nullptr || at >= count || arguments[at][0] == L'\0') {
+        LocalFree(arguments);
+        return false;
+    }
+    // Sentences are UTF-8; the box shows them in full.
+    if (WideCharToMultiByte(CP_UTF8, 0, arguments[at], -1, displayName, sizeof displayName, nullptr, nullptr) == 0)
+        snprintf(displayName, sizeof displayName, "the picture named on the command line");
+    picturePath = FullPath(arguments[at]);
+    LocalFree(arguments);
+
+    const PictureFileFault fault = PictureFileFaultOf(picturePath);
+    if (fault.code != 0)
+        CannotOpen(fault.code, fault.why);
+
+    exportPath = ExportPathFor(picturePath, OutputSuffix(state.exportFormat));
+    CheckExportName(picturePath, exportPath);
+    state.picturePath = picturePath.c_str();
+    state.exportPath = exportPath.c_str();
+    state.fileNamePtr = displayName;
+    return true;
+}
+
+void CheckTypedPictureExport()
+{
+    // The typed name and its export: a few letters, in the current folder.
+    const std::wstring picture = FullPath(WideOf(state.fileName).c_str());
+    const std::wstring typed = WideOf(std::string(state.fileName, static_cast<size_t>(state.nameLength)));
+    snprintf(displayName, sizeof displayName, "%s", state.fileName);
+    CheckExportName(picture, FullPath((typed + OutputSuffix(state.exportFormat)).c_str()));
+}

@@ -1,0 +1,11 @@
+// duotint: tints a picture with two colours.
+#include <windows.h>
+
+#include "editor/program.h"
+#include "support/error.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    StartRuntimeSupport();
+    RunProgram();
+}

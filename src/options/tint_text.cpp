@@ -1,0 +1,104 @@
+// Reading and writing the look's nine numbers and the export format's word.
+#include "options/tint_text.h"
+
+#include <vector>
+
+namespace {
+
+enum { kTintNumbers = 9 };
+
+// The panel's rows, top to bottom.
+int32_t* PanelRow(TintParameters& look, int row)
+{
+    int32_t* const rows[kTintNumbers] = {&look.tintA[kRed], &look.tintA[kGreen], &look.tintA[kBlue],
+                                         &look.dispA,       &look.distr,         &look.tintB[kRed],
+                                         &look.tintB[kGreen], &look.tintB[kBlue], &look.dispB};
+    return rows[row];
+}
+
+}  // namespace
+
+bool ParseWholeNumber(std::string_view text, int32_t& number, std::string& why)
+{
+    std::string_view digits = text;
+    const bool negative = !digits.empty() && digits[0] == '-';
+    if (negative)
+        digits.remove_prefix(1);
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+        why = "'" + std::string(text) + "' is not a whole number";
+        return false;
+    }
+    // Past 2^31 the value stops growing, so any count of digits is safe.
+    int64_t value = 0;
+    for (char c : digits)
+        value = value > (int64_t{1} << 31) ? value : value * 10 + (c - '0');
+    if (negative)
+        value = -value;
+    if (value < INT32_MIN || value > INT32_MAX) {
+        why = "'" + std::string(text) + "' is outside the 32-bit range";
+        return false;
+    }
+    number = static_cast<int32_t>(value);
+    return true;
+}
+
+bool ParseTintText(const std::string& text, TintParameters& look, std::string& why)
+{
+    std::vector<std::string_view> parts;
+    if (!text.empty()) {
+        std::string_view rest = text;
+        for (size_t comma; (comma = rest.find(',')) != std::string_view::npos; rest.remove_prefix(comma + 1))
+            parts.push_back(rest.substr(0, comma));
+        parts.push_back(rest);
+    }
+    if (parts.size() != kTintNumbers) {
+        why = "it holds " + std::to_string(parts.size()) + (parts.size() == 1 ? " number" : " numbers") +
+              ", not " + std::to_string(kTintNumbers);
+        return false;
+    }
+    TintParameters read = look;
+    for (int row = 0; row < kTintNumbers; ++row) {
+        if (parts[row].empty()) {
+            why = "number " + std::to_string(row + 1) + " is empty";
+            return false;
+        }
+        if (!ParseWholeNumber(parts[row], *PanelRow(read, row), why))
+            return false;
+    }
+    look = read;
+    return true;
+}
+
+std::string TintText(const TintParameters& look)
+{
+    TintParameters copy = look;
+    std::string text;
+    for (int row = 0; row < kTintNumbers; ++row)
+        text += (row > 0 ? "," : "") + std::to_string(*PanelRow(copy, row));
+    return text;
+}
+
+bool ParseOutputFormat(std::string_view word, OutputFormat& format)
+{
+    static const struct { const char* word; OutputFormat format; } kWords[] = {
+        {"bmp", OutputFormat::bmp}, {"png", OutputFormat::png}, {"jpeg", OutputFormat::jpeg}};
+    for (const auto& w : kWords) {
+        if (word == w.word) {
+            format = w.format;
+            return true;
+        }
+    }
+    return false;
+}
+
+const wchar_t* OutputSuffix(OutputFormat format)
+{
+    switch (format) {
+    case OutputFormat::png:
+        return L"-.png";
+    case OutputFormat::jpeg:
+        return L"-.jpg";
+    default:
+        return L"-.bmp";
+    }
+}

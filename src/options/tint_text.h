@@ -1,0 +1,33 @@
+// The words both programs take on their command lines: the look as nine
+// numbers, and the format an export is written in. Nothing here touches the
+// platform, so the editor, duotint-cli and the tests share it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "picture/tint.h"
+
+// The nine numbers in the panel's order, comma-separated, nothing else:
+// tint A red, green, blue, mix A, distribution, tint B red, green, blue,
+// mix B. Each is a whole number in the 32-bit signed range with an optional
+// leading '-', taken as the editor stores it (the editor never clamps).
+// False leaves look as it was and says why in a clause: "it holds 8
+// numbers, not 9", "'12x' is not a whole number".
+bool ParseTintText(const std::string& text, TintParameters& look, std::string& why);
+
+// The inverse: "128,128,128,0,0,128,128,128,0" for the editor's defaults.
+std::string TintText(const TintParameters& look);
+
+// One whole number in the 32-bit signed range, written as above.
+bool ParseWholeNumber(std::string_view text, int32_t& number, std::string& why);
+
+// What an export is written as; zero is the editor's own 24-bit BMP.
+enum class OutputFormat : uint8_t { bmp, png, jpeg };
+
+// "bmp", "png" or "jpeg", in lower case as typed; false for anything else.
+bool ParseOutputFormat(std::string_view word, OutputFormat& format);
+
+// What follows the stem of an export's name: "-.bmp", "-.png" or "-.jpg".
+const wchar_t* OutputSuffix(OutputFormat format);

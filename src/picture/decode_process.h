@@ -1,0 +1,121 @@
+// Pictures for the platform's decoders are decoded in a process of their own,
+// duotint-decode.exe beside the program. The platform's decoders are code we
+// cannot mend and some crash or run away on small hostile files, so they
+// never run inside the program: the child decodes, reports the size, and
+// writes the 24-bit rows straight into a section the program maps as its
+// picture, which stays the one copy of the pixels. One child serves the
+// pictures of one reader (the editor, a worker of duotint-cli) in turn.
+//
+// The program watches the child while it works on a picture: a crash; its
+// own CPU time, within a budget that grows with the declared size; the
+// clock, which catches a child that sleeps or waits; and its own memory
+// (the shared pixels not counted). A child that fails any of these is ended
+// and the next picture gets a fresh one. The child belongs to a job that
+// ends it with the program.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+enum class DecodeOutcome {
+    decoded,       // the size is known; after CopyInto, the pixels too
+    cannotDecode,  // no decoder of the platform takes the file
+    damaged,       // decoding failed part of the way
+    crashed,       // the child ended without a word
+    tooSlow,       // the child worked past its CPU budget and was ended
+    stalled,       // the child showed no progress for too long and was ended
+    tooHungry,     // the child took more memory than its budget and was ended
+    tooLarge,      // the child's size passes the 2 GB limit
+    noChild,       // duotint-decode.exe could not be started
+    noMemory,      // no section for the pixels could be had
+};
+
+struct DecodeRequest {
+    const wchar_t* path;
+    // From the container probe; 1 when it found none. The platform's own
+    // metadata reader wins where it has one.
+    int orientation;
+    // The declared size, or 0 x 0 for a kind the probe does not know: the
+    // budgets grow with it.
+    int64_t declaredWidth;
+    int64_t declaredHeight;
+    // How much of the file the decoder is handed (a GIF's first frame); 0:
+    // the whole file.
+    uint64_t firstBytes;
+};
+
+// The budgets for a picture of the given declared size (0 x 0: unknown).
+struct DecodeBudget {
+    // The child's own work on the picture (its CPU time, user and kernel),
+    // from the request to the last row, never renewed: what decoding the
+    // picture may cost. Time the child spends waiting for a core on a busy
+    // machine is not counted.
+    uint32_t cpuMilliseconds;
+    // The clock, from the last sign of progress (a request, a new row): a
+    // child that sleeps or waits does no work, and only this catches it.
+    // New rows keep a large picture's copy alive.
+    uint32_t wallMilliseconds;
+    // The child's own memory, above what it held when the picture began.
+    uint64_t memoryBytes;
+};
+DecodeBudget BudgetFor(int64_t width, int64_t height);
+
+class DecoderProcess {
+public:
+    // No destructor: a reader's one is kept in a thread's own storage, which
+    // holds only plain objects (see PieceBlock in picture/export.cpp). Its job
+    // ends the child, when nothing else has, as the program ends.
+    DecoderProcess() = default;
+    DecoderProcess(const DecoderProcess&) = delete;
+    DecoderProcess& operator=(const DecoderProcess&) = delete;
+
+    // Starts the child ahead of need, while the person is still naming the
+    // picture: it readies the platform's decoders and waits for a request.
+    void Start();
+    // Hands the child (started now, if none serves) the picture and waits
+    // until it reports the size it shows (after the orientation turn), or
+    // ends. A picture still held from before is let go first.
+    DecodeOutcome Open(const DecodeRequest& request);
+    int64_t Width() const { return width_; }
+    int64_t Height() const { return height_; }
+    bool IsOpen() const { return process_ != nullptr && width_ != 0; }
+    // What the budget was that the child passed, for the refusal's sentence.
+    const DecodeBudget& Budget() const { return budget_; }
+    // Why the last start failed: the system's error code, 0 when it did not.
+    uint32_t StartError() const { return startError_; }
+
+    // Makes a section of stride x Height() bytes, has the child fill it
+    // (bottom-up rows, zero padding) and maps it here; the child lets go of
+    // the picture and waits for the next.
+    DecodeOutcome CopyInto(int32_t stride, HANDLE& section, uint8_t*& pixels);
+
+    // Has the child let go of the picture it holds, if any, keeping the
+    // child for the next one.
+    void Release();
+    // Ends the child, if any.
+    void Close();
+
+private:
+    DecodeOutcome Ask(int32_t request);
+    DecodeOutcome Await();
+    uint64_t CpuTime() const;
+    void EndIfStillLarge();
+
+    HANDLE job_ = nullptr;
+    HANDLE process_ = nullptr;
+    HANDLE thread_ = nullptr;     // the child's main thread, where it decodes
+    HANDLE control_ = nullptr;    // the shared record below, both ways
+    HANDLE reported_ = nullptr;   // the child has written its answer
+    HANDLE go_ = nullptr;         // the program has written its request
+    struct DecoderControl* record_ = nullptr;
+    bool ready_ = false;          // the child has readied its decoders
+    uint64_t readyBytes_ = 0;     // its own memory then
+    DecodeBudget budget_ = {};
+    uint64_t cpuAtStart_ = 0;     // its CPU time as the picture began, in 100 ns
+    uint64_t bytesAtStart_ = 0;   // its own memory then
+    uint32_t startError_ = 0;
+    int64_t width_ = 0;
+    int64_t height_ = 0;
+};

@@ -1,0 +1,25 @@
+// The record the program and its decoding child share, in a section of its
+// own, and the requests the program writes into it (see decode_process.cpp).
+#pragma once
+
+#include <cstdint>
+
+#include "support/error.h"  // kLongPathCapacity
+
+enum : int32_t { kOpenRequest = 1, kCopyRequest, kReleaseRequest };
+
+struct DecoderControl {
+    // The program's request.
+    int32_t request;        // kOpenRequest, kCopyRequest or kReleaseRequest
+    int32_t orientation;
+    int32_t stride;
+    uint64_t pixelSection;  // the section's handle in the child
+    uint64_t firstBytes;    // of the file, for the decoder; 0: all of them
+    char fault[32];         // a test-only fault for this picture; empty: none
+    wchar_t path[kLongPathCapacity];
+    // The child's answer, and its progress while it fills the pixels.
+    volatile int64_t rowsDone;
+    int32_t outcome;        // a DecodeOutcome
+    int64_t width;
+    int64_t height;
+};

@@ -1,0 +1,312 @@
+// The full-resolution export's pixel rows: every pixel of the source through
+// the tint, piece by piece.
+//
+// Threads on the other cores tint the next pieces while this one writes the
+// previous ones, so the tint's time hides behind the writes. The ring of
+// pieces is the only buffer besides the source: no full-size copy of the
+// picture exists, and the source itself is only read; rows still in their
+// file are read into the ring instead. Reads and writes stay on the calling
+// thread, where a failure ends the program through CheckIo; the tinting
+// threads only read the source and fill the pieces they are handed. A
+// view's pages are read on this thread too, a byte a page through
+// GuardedCopy, before the tint may read them in place.
+#include "picture/export.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "support/error.h"
+#include "support/guarded_read.h"
+
+namespace {
+
+// Tinted bytes are gathered into pieces of about this size. A piece at least
+// as large as the file layer's buffer goes to the platform as it stands, so
+// the tinted bytes are written without being copied once more.
+enum { kPieceBytes = 1 << 20 };
+
+// How the picture is cut: whole rows per piece, or, for a row longer than a
+// piece, several pieces per row. Piece k's bytes follow from k alone.
+struct PiecePlan {
+    const uint8_t* source;
+    int32_t width;
+    int32_t height;
+    size_t stride;
+    size_t pixelBytes;
+    size_t rowsPerPiece;   // 0 when rows are cut
+    size_t piecesPerRow;   // 1 unless rows are cut
+    uint32_t partPixels;   // pixels per piece of a cut row
+    size_t pieceCount;
+    bool view;             // the source is a view of a file that may fault
+    TintTables tables;
+};
+
+PiecePlan PlanPieces(const uint8_t* source, int32_t width, int32_t height, int32_t stride)
+{
+    PiecePlan plan{};
+    plan.source = source;
+    plan.width = width;
+    plan.height = height;
+    plan.stride = static_cast<size_t>(stride);
+    plan.pixelBytes = 3 * static_cast<size_t>(width);
+    plan.piecesPerRow = 1;
+    if (plan.stride <= kPieceBytes) {
+        plan.rowsPerPiece = kPieceBytes / plan.stride;
+        plan.pieceCount = (static_cast<size_t>(height) + plan.rowsPerPiece - 1) / plan.rowsPerPiece;
+    } else {
+        plan.partPixels = kPieceBytes / 3;
+        plan.piecesPerRow = (static_cast<size_t>(width) + plan.partPixels - 1) / plan.partPixels;
+        plan.pieceCount = plan.piecesPerRow * static_cast<size_t>(height);
+    }
+    return plan;
+}
+
+// Where piece k's source bytes start among the rows, how many bytes it is,
+// padding included, and for a part of a cut row, its pixels. The rows are
+// contiguous, so the pieces are too.
+struct Piece {
+    size_t start;
+    size_t bytes;
+    size_t pixels;
+};
+
+Piece PieceAt(const PiecePlan& plan, size_t k)
+{
+    if (plan.rowsPerPiece != 0) {
+        const size_t first = k * plan.rowsPerPiece;
+        const size_t rows = std::min(plan.rowsPerPiece, static_cast<size_t>(plan.height) - first);
+        return {first * plan.stride, rows * plan.stride, 0};
+    }
+    const size_t row = k / plan.piecesPerRow, firstPixel = (k % plan.piecesPerRow) * plan.partPixels;
+    const size_t n = std::min<size_t>(plan.partPixels, static_cast<size_t>(plan.width) - firstPixel);
+    const size_t pad = firstPixel + n == static_cast<size_t>(plan.width) ? plan.stride - plan.pixelBytes : 0;
+    return {row * plan.stride + 3 * firstPixel, 3 * n + pad, n};
+}
+
+// Tints piece k into `out` (room for kPieceBytes + 3) and returns its size.
+// With no source in the plan, `out` holds the piece's source bytes already
+// and is tinted in place.
+size_t TintPiece(const PiecePlan& plan, size_t k, uint8_t* out)
+{
+    const Piece piece = PieceAt(plan, k);
+    const uint8_t* from = plan.source != nullptr ? plan.source + piece.start : out;
+    if (plan.rowsPerPiece != 0) {
+        TintRows(from, out, plan.width, static_cast<int32_t>(piece.bytes / plan.stride),
+                 static_cast<int32_t>(plan.stride), plan.tables);
+        return piece.bytes;
+    }
+    TintPixels(from, out, static_cast<uint32_t>(piece.pixels), plan.tables);
+    // A row's last part ends with its padding.
+    memset(out + 3 * piece.pixels, 0, piece.bytes - 3 * piece.pixels);
+    return piece.bytes;
+}
+
+// Pieces in a ring, tinted ahead by one thread per core but one (the
+// writer's) while this thread writes them in order; rows from a file are
+// read into their slots by the writer too, ahead of the tint. The hand-over
+// uses a slim lock and a condition variable, which Wine serves in the
+// process itself: with semaphores every hand-over would be a round trip to
+// the wine server, which costs more than the tint the second thread saves.
+struct Pipeline {
+    const PiecePlan* plan;
+    size_t threads;
+    size_t ring;                   // slots: two for each tinting thread
+    std::vector<uint8_t*> slot;
+    std::vector<size_t> size;
+    std::vector<size_t> holds;     // the piece a slot holds, tinted; SIZE_MAX: none
+    SRWLOCK lock;
+    CONDITION_VARIABLE changed;
+    size_t written = 0;            // pieces written so far
+    size_t read = 0;               // pieces read into their slots so far; all of them for rows in memory
+    bool stop = false;             // the writer has failed and left
+};
+
+struct Tinter {
+    Pipeline* p;
+    size_t first;  // this thread tints pieces first, first + threads, ...
+};
+
+DWORD WINAPI TintAhead(void* parameter)
+{
+    const Tinter& t = *static_cast<Tinter*>(parameter);
+    Pipeline& p = *t.p;
+    for (size_t k = t.first; k < p.plan->pieceCount; k += p.threads) {
+        AcquireSRWLockExclusive(&p.lock);
+        while ((k >= p.written + p.ring || k >= p.read) && !p.stop)
+            SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
+        const bool stop = p.stop;
+        ReleaseSRWLockExclusive(&p.lock);
+        if (stop)
+            return 0;
+        const size_t at = k % p.ring;
+        p.size[at] = TintPiece(*p.plan, k, p.slot[at]);
+        AcquireSRWLockExclusive(&p.lock);
+        p.holds[at] = k;
+        ReleaseSRWLockExclusive(&p.lock);
+        WakeAllConditionVariable(&p.changed);
+    }
+    return 0;
+}
+
+// Ends the tinting threads however the writer leaves: a failed write ends
+// the program, or in a worker of the console program, unwinds through here.
+struct TintersJoined {
+    Pipeline& p;
+    std::vector<HANDLE>& threads;
+    ~TintersJoined()
+    {
+        AcquireSRWLockExclusive(&p.lock);
+        p.stop = true;
+        ReleaseSRWLockExclusive(&p.lock);
+        WakeAllConditionVariable(&p.changed);
+        for (HANDLE thread : threads) {
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+        }
+    }
+};
+
+// The thread's block of pieces, at least `bytes` long. Left uninitialised:
+// every byte written out is tinted or padding first. Kept for the thread's
+// next export, whose pages are then mapped. A plain block: with objects
+// that have destructors in threads' own storage (this toolchain emulates
+// it), duotint-cli used freed memory as it ended.
+uint8_t* PieceBlock(size_t bytes)
+{
+    static thread_local uint8_t* block;
+    static thread_local size_t size;
+    if (size < bytes) {
+        free(block);
+        size = 0;
+        block = static_cast<uint8_t*>(malloc(bytes));
+        if (block == nullptr)
+            EndWithSentence(kErrorOutOfMemory, "duotint could not get the memory to write the picture; close other "
+                                               "programs and try again.");
+        size = bytes;
+    }
+    return block;
+}
+
+// Whether every page of piece k of a view can be read now: a byte of each
+// through GuardedCopy. The tint then reads the view in place; copying each
+// piece out through GuardedCopy instead made the export a quarter slower.
+bool PagesReadable(const PiecePlan& plan, size_t k)
+{
+    const Piece piece = PieceAt(plan, k);
+    uint8_t byte;
+    for (size_t at = 0; at < piece.bytes; at += 4096)
+        if (GuardedCopy(&byte, plan.source + piece.start + at, 1) != 1)
+            return false;
+    return GuardedCopy(&byte, plan.source + piece.start + piece.bytes - 1, 1) == 1;
+}
+
+// Writes the plan's pieces to `file`, tinted; their source bytes come from
+// `rows` when the plan has no source.
+void WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, uint32_t cores,
+                 void (*faulted)() = nullptr)
+{
+    cores = CoresToUse(cores);
+    Pipeline p;
+    p.plan = &plan;
+    p.threads = cores - 1;
+    p.ring = 2 * (p.threads > 0 ? p.threads : 1);
+    p.read = rows != nullptr || plan.view ? 0 : plan.pieceCount;
+    const size_t slotBytes = static_cast<size_t>(kPieceBytes) + 4;
+    uint8_t* pieces = PieceBlock(p.ring * slotBytes);
+    for (size_t i = 0; i < p.ring; ++i)
+        p.slot.push_back(pieces + i * slotBytes);
+    p.size.assign(p.ring, 0);
+    p.holds.assign(p.ring, SIZE_MAX);
+    InitializeSRWLock(&p.lock);
+    InitializeConditionVariable(&p.changed);
+    std::vector<Tinter> tinters(p.threads);
+    std::vector<HANDLE> threads;
+    TintersJoined joined{p, threads};
+    for (size_t i = 0; i < p.threads; ++i) {
+        tinters[i] = {&p, i};
+        HANDLE thread = CreateThread(nullptr, 0, TintAhead, &tinters[i], 0, nullptr);
+        if (thread == nullptr)
+            break;
+        threads.push_back(thread);
+    }
+    // Tinted ahead only when every thread could be had; otherwise each piece
+    // is tinted here, just before it is written.
+    const bool ahead = p.threads != 0 && threads.size() == p.threads;
+    if (!ahead) {
+        AcquireSRWLockExclusive(&p.lock);
+        p.stop = true;
+        ReleaseSRWLockExclusive(&p.lock);
+        WakeAllConditionVariable(&p.changed);
+        for (HANDLE thread : threads)
+            WaitForSingleObject(thread, INFINITE);  // none may still fill a slot
+    }
+
+    for (size_t k = 0; k < plan.pieceCount; ++k) {
+        const size_t at = k % p.ring;
+        if (!ahead) {
+            if (rows != nullptr) {
+                ReadBytes(*rows, p.slot[at], static_cast<uint32_t>(PieceAt(plan, k).bytes));
+                CheckIo();
+            }
+            if (plan.view && !PagesReadable(plan, k))
+                faulted();
+            p.size[at] = TintPiece(plan, k, p.slot[at]);
+        } else {
+            // Every free slot gets its piece's rows before this one is awaited.
+            for (size_t j = p.read; j < plan.pieceCount && j < p.written + p.ring; j = p.read) {
+                if (rows != nullptr) {
+                    ReadBytes(*rows, p.slot[j % p.ring], static_cast<uint32_t>(PieceAt(plan, j).bytes));
+                    CheckIo();
+                } else if (!PagesReadable(plan, j)) {
+                    faulted();
+                }
+                AcquireSRWLockExclusive(&p.lock);
+                p.read = j + 1;
+                ReleaseSRWLockExclusive(&p.lock);
+                WakeAllConditionVariable(&p.changed);
+            }
+            AcquireSRWLockExclusive(&p.lock);
+            while (p.holds[at] != k)
+                SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
+            ReleaseSRWLockExclusive(&p.lock);
+        }
+        WriteBytes(file, p.slot[at], static_cast<uint32_t>(p.size[at]));
+        CheckIo();
+        AcquireSRWLockExclusive(&p.lock);
+        p.written = k + 1;
+        ReleaseSRWLockExclusive(&p.lock);
+        WakeAllConditionVariable(&p.changed);
+    }
+}
+
+}  // namespace
+
+void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                     const TintParameters& parameters, uint32_t cores)
+{
+    PiecePlan plan = PlanPieces(source, width, height, stride);
+    BuildTintTables(parameters, plan.tables);
+    WritePieces(file, plan, nullptr, cores);
+}
+
+void WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, int32_t width, int32_t height, int32_t stride,
+                         const TintParameters& parameters, uint32_t cores)
+{
+    PiecePlan plan = PlanPieces(nullptr, width, height, stride);
+    BuildTintTables(parameters, plan.tables);
+    WritePieces(file, plan, &rows, cores);
+}
+
+void WriteTintedRowsFromView(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                             const TintParameters& parameters, void (*faulted)(), uint32_t cores)
+{
+    PiecePlan plan = PlanPieces(source, width, height, stride);
+    plan.view = true;
+    BuildTintTables(parameters, plan.tables);
+    WritePieces(file, plan, nullptr, cores, faulted);
+}

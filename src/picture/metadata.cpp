@@ -1,0 +1,614 @@
+// The metadata walk: a JPEG's segments up to its scan, or a PNG's chunks to
+// its end, each length compared with what remains of the file before a body
+// is read; then the EXIF block's directories, each offset compared with the
+// block's size before it is followed.
+#include "picture/metadata.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Segments or chunks walked at most: a real file has tens, a hostile one
+// could have millions of empty ones, each a read.
+enum : uint32_t { kMostParts = 1u << 20 };
+// Everything read from one file together.
+enum : size_t { kMostReadBytes = 2 * kMostMetadataBytes };
+// The most a JPEG segment's body holds: its length field counts itself.
+enum : size_t { kMostSegmentBody = 65533 };
+
+const char kExifPrefix[] = "Exif\0\0";                          // 6 bytes
+const char kXmpPrefix[] = "http://ns.adobe.com/xap/1.0/";       // 29 bytes with its zero
+const char kIccPrefix[] = "ICC_PROFILE";                        // 12 bytes with its zero, then number and count
+const char kXmpKeyword[] = "XML:com.adobe.xmp";
+const char kDefaultIccName[] = "ICC profile";
+
+uint32_t Big16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
+uint32_t Big32(const uint8_t* p) { return Big16(p) << 16 | Big16(p + 2); }
+
+bool Begins(const std::vector<uint8_t>& b, const char* prefix, size_t length)
+{
+    return b.size() >= length && memcmp(b.data(), prefix, length) == 0;
+}
+
+// Reads `count` bytes at `at` into `out`, within what may still be read.
+bool ReadBody(ByteSource& file, uint64_t at, size_t count, size_t& budget, std::vector<uint8_t>& out)
+{
+    if (count > kMostMetadataBytes || count > budget)
+        return false;
+    out.resize(count);
+    if (!file.Read(at, out.data(), count)) {
+        out.clear();
+        return false;
+    }
+    budget -= count;
+    return true;
+}
+
+// A zlib stream's bytes, when it ends within `most` bytes.
+bool Inflate(const uint8_t* in, size_t size, size_t most, std::vector<uint8_t>& out)
+{
+    z_stream z = {};
+    if (inflateInit(&z) != Z_OK)
+        return false;
+    z.next_in = const_cast<Bytef*>(in);
+    z.avail_in = static_cast<uInt>(size);
+    out.clear();
+    int status = Z_OK;
+    while (status == Z_OK && out.size() < most) {
+        const size_t done = out.size();
+        out.resize(std::min(most, done + (64u << 10)));
+        z.next_out = out.data() + done;
+        z.avail_out = static_cast<uInt>(out.size() - done);
+        status = inflate(&z, Z_NO_FLUSH);
+        out.resize(out.size() - z.avail_out);
+    }
+    inflateEnd(&z);
+    return status == Z_STREAM_END;
+}
+
+std::vector<uint8_t> Deflate(const std::vector<uint8_t>& in)
+{
+    uLongf size = compressBound(static_cast<uLong>(in.size()));
+    std::vector<uint8_t> out(size);
+    if (compress2(out.data(), &size, in.data(), static_cast<uLong>(in.size()), Z_BEST_COMPRESSION) != Z_OK)
+        return {};
+    out.resize(size);
+    return out;
+}
+
+// ---- JPEG -----------------------------------------------------------------
+
+struct IccPiece {
+    uint8_t number, count;
+    std::vector<uint8_t> data;
+};
+
+// The profile from its APP2 chunks: numbered 1 to count, each once, in any
+// order. Anything else is no profile.
+std::vector<uint8_t> JoinIccPieces(std::vector<IccPiece>& pieces)
+{
+    if (pieces.empty())
+        return {};
+    const size_t count = pieces[0].count;
+    if (count != pieces.size())
+        return {};
+    std::sort(pieces.begin(), pieces.end(), [](const IccPiece& a, const IccPiece& b) { return a.number < b.number; });
+    std::vector<uint8_t> icc;
+    for (size_t i = 0; i < count; ++i) {
+        if (pieces[i].count != count || pieces[i].number != i + 1)
+            return {};
+        icc.insert(icc.end(), pieces[i].data.begin(), pieces[i].data.end());
+    }
+    return icc;
+}
+
+void WalkJpeg(ByteSource& file, PictureMetadata& metadata)
+{
+    const uint64_t size = file.Size();
+    size_t budget = kMostReadBytes;
+    std::vector<IccPiece> pieces;
+    bool exifSeen = false;
+    uint64_t at = 2;
+    for (uint32_t parts = 0; parts < kMostParts; ++parts) {
+        // A marker, after any number of 0xFF fill bytes; anything else
+        // between segments ends the walk.
+        uint8_t marker = 0;
+        if (!file.Read(at, &marker, 1) || marker != 0xFF)
+            break;
+        for (uint32_t fill = 0; marker == 0xFF && fill < 0x10000 && file.Read(++at, &marker, 1); ++fill) {
+        }
+        ++at;
+        if (marker == 0xFF || marker == 0x00 || marker == 0xD8 || marker == 0xD9 || marker == 0xDA)
+            break;  // the end of the file, data, or the scan: no more headers
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
+            continue;  // TEM and RST0-7 stand alone, without a length
+        uint8_t field[2];
+        if (!file.Read(at, field, 2))
+            break;
+        const uint32_t length = Big16(field);
+        if (length < 2 || length > size - at)
+            break;
+        const size_t bodySize = length - 2;
+        std::vector<uint8_t> body;
+        const bool app1 = marker == 0xE1, app2 = marker == 0xE2;
+        if ((app1 || app2) && !ReadBody(file, at + 2, bodySize, budget, body))
+            break;
+        if (app1 && !exifSeen && Begins(body, kExifPrefix, 6)) {
+            exifSeen = true;
+            metadata.exif.assign(body.begin() + 6, body.end());
+        } else if (app1 && metadata.xmp.empty() && Begins(body, kXmpPrefix, sizeof kXmpPrefix)) {
+            metadata.xmp.assign(body.begin() + sizeof kXmpPrefix, body.end());
+        } else if (app2 && body.size() > sizeof kIccPrefix + 2 && Begins(body, kIccPrefix, sizeof kIccPrefix)) {
+            const uint8_t* counts = body.data() + sizeof kIccPrefix;
+            const uint8_t* end = body.data() + body.size();
+            pieces.push_back({counts[0], counts[1], std::vector<uint8_t>(counts + 2, end)});
+        }
+        at += length;
+    }
+    metadata.icc = JoinIccPieces(pieces);
+}
+
+// ---- PNG ------------------------------------------------------------------
+
+bool Is(const uint8_t* type, const char* name) { return memcmp(type, name, 4) == 0; }
+
+// A zero-terminated keyword or name of 1 to 79 bytes at the start of
+// `body`; its length, or 0.
+size_t KeywordLength(const std::vector<uint8_t>& body)
+{
+    const size_t most = std::min<size_t>(body.size(), 80);
+    const void* end = most != 0 ? memchr(body.data(), 0, most) : nullptr;
+    return end != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(end) - body.data()) : 0;
+}
+
+// iCCP: name, 0, compression method 0, the zlib-compressed profile.
+void TakeIccChunk(const std::vector<uint8_t>& body, PictureMetadata& metadata)
+{
+    const size_t name = KeywordLength(body);
+    if (name == 0 || body.size() < name + 2 || body[name + 1] != 0)
+        return;
+    if (Inflate(body.data() + name + 2, body.size() - name - 2, kMostMetadataBytes, metadata.icc))
+        metadata.iccName.assign(body.begin(), body.begin() + name);
+    else
+        metadata.icc.clear();
+}
+
+// iTXt: keyword, 0, compression flag and method, language, 0, translated
+// keyword, 0, text. True when it is XMP and now in `metadata.xmp`.
+bool TakeXmpChunk(const std::vector<uint8_t>& body, PictureMetadata& metadata)
+{
+    const size_t keyword = KeywordLength(body);
+    if (keyword != sizeof kXmpKeyword - 1 || memcmp(body.data(), kXmpKeyword, keyword) != 0)
+        return false;
+    size_t at = keyword + 1;
+    if (body.size() - at < 2)
+        return false;
+    const bool compressed = body[at] != 0;
+    const uint8_t method = body[at + 1];
+    at += 2;
+    for (int field = 0; field < 2; ++field) {  // the language and translated keyword
+        const void* end = memchr(body.data() + at, 0, body.size() - at);
+        if (end == nullptr)
+            return false;
+        at = static_cast<size_t>(static_cast<const uint8_t*>(end) - body.data()) + 1;
+    }
+    if (!compressed) {
+        metadata.xmp.assign(body.begin() + at, body.end());
+        return true;
+    }
+    if (method != 0 || !Inflate(body.data() + at, body.size() - at, kMostMetadataBytes, metadata.xmp)) {
+        metadata.xmp.clear();
+        return false;
+    }
+    return true;
+}
+
+void WalkPng(ByteSource& file, PictureMetadata& metadata)
+{
+    const uint64_t size = file.Size();
+    size_t budget = kMostReadBytes;
+    metadata.fromPng = true;
+    uint64_t at = 8;
+    for (uint32_t parts = 0; parts < kMostParts; ++parts) {
+        // Each chunk is its length, its type, the body and a CRC of 4 bytes.
+        uint8_t head[8];
+        if (size - at < 12 || !file.Read(at, head, 8))
+            break;
+        const uint32_t length = Big32(head);
+        if (length > size - at - 12)
+            break;
+        const uint8_t* type = head + 4;
+        if (Is(type, "IEND"))
+            break;
+        const bool exif = Is(type, "eXIf") && metadata.exif.empty();
+        const bool icc = Is(type, "iCCP") && metadata.icc.empty();
+        const bool text = Is(type, "tEXt") || Is(type, "zTXt") || Is(type, "iTXt");
+        const bool phys = Is(type, "pHYs") && length == 9;
+        std::vector<uint8_t> body;
+        if ((exif || icc || text || phys) && ReadBody(file, at + 8, length, budget, body)) {
+            if (exif)
+                metadata.exif = std::move(body);
+            else if (icc)
+                TakeIccChunk(body, metadata);
+            else if (!(Is(type, "iTXt") && metadata.xmp.empty() && TakeXmpChunk(body, metadata)))
+                metadata.pngExtras.push_back({std::string(reinterpret_cast<const char*>(type), 4), std::move(body)});
+        }
+        at += 12 + static_cast<uint64_t>(length);
+    }
+}
+
+// ---- EXIF -----------------------------------------------------------------
+
+// The EXIF block as a TIFF file: a byte order, then directories of 12-byte
+// entries (tag, type, count, values or their offset) with a link to the next.
+// Only the Put functions write.
+class Tiff {
+public:
+    Tiff(uint8_t* b, size_t size) : b_(b), size_(size) {}
+
+    // The byte order mark and 42 that begin every TIFF header.
+    bool Open()
+    {
+        if (size_ < 8 || (memcmp(b_, "II*\0", 4) != 0 && memcmp(b_, "MM\0*", 4) != 0))
+            return false;
+        little_ = b_[0] == 'I';
+        return true;
+    }
+    size_t Size() const { return size_; }
+    uint32_t U16(size_t at) const { return little_ ? b_[at] | b_[at + 1] << 8 : Big16(&b_[at]); }
+    uint32_t U32(size_t at) const
+    {
+        return little_ ? U16(at) | static_cast<uint32_t>(U16(at + 2)) << 16 : Big32(&b_[at]);
+    }
+    void Put16(size_t at, uint32_t v)
+    {
+        b_[at + (little_ ? 0 : 1)] = static_cast<uint8_t>(v);
+        b_[at + (little_ ? 1 : 0)] = static_cast<uint8_t>(v >> 8);
+    }
+    void Put32(size_t at, uint32_t v)
+    {
+        Put16(at + (little_ ? 0 : 2), v & 0xFFFF);
+        Put16(at + (little_ ? 2 : 0), v >> 16);
+    }
+
+    // The entry count of the directory at `at`, when the count and its
+    // entries lie inside the block past the header.
+    bool Directory(uint64_t at, uint32_t& entries) const
+    {
+        if (at < 8 || at > Size() - 2)
+            return false;
+        entries = U16(at);
+        return 2 + 12 * static_cast<uint64_t>(entries) <= Size() - at;
+    }
+    // Where the link to the next directory stands, when it is inside the block.
+    bool LinkAt(size_t directory, uint32_t entries, size_t& at) const
+    {
+        at = directory + 2 + 12 * static_cast<size_t>(entries);
+        return Size() - at >= 4;
+    }
+
+private:
+    uint8_t* b_;
+    size_t size_;
+    bool little_ = true;
+};
+
+uint64_t ValueBytes(uint32_t type, uint32_t count)
+{
+    // BYTE, ASCII, SHORT, LONG, RATIONAL, SBYTE, UNDEFINED, SSHORT, SLONG,
+    // SRATIONAL, FLOAT, DOUBLE, IFD.
+    static const uint8_t kSizes[14] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+    return type < 14 ? kSizes[type] * static_cast<uint64_t>(count) : 0;
+}
+
+// Where an entry's values stand and how many bytes they take: inside the
+// entry when 4 bytes hold them. False when they run past the block's end.
+bool ValuesOf(const Tiff& t, size_t entry, size_t& at, uint64_t& bytes)
+{
+    bytes = ValueBytes(t.U16(entry + 2), t.U32(entry + 4));
+    at = entry + 8;
+    if (bytes <= 4)
+        return true;
+    at = t.U32(entry + 8);
+    return at <= t.Size() && bytes <= t.Size() - at;
+}
+
+const uint16_t kExifDirectoryTag = 0x8769, kGpsDirectoryTag = 0x8825, kInteropDirectoryTag = 0xA005;
+
+// The offset a directory entry `tag` points to (a LONG or IFD, one value),
+// or 0.
+size_t PointerOf(const Tiff& t, size_t directory, uint32_t entries, uint16_t tag)
+{
+    for (uint32_t i = 0; i < entries; ++i) {
+        const size_t entry = directory + 2 + 12 * static_cast<size_t>(i);
+        const uint32_t type = t.U16(entry + 2);
+        if (t.U16(entry) == tag && (type == 4 || type == 13) && t.U32(entry + 4) == 1)
+            return t.U32(entry + 8);
+    }
+    return 0;
+}
+
+// The first directory, and the EXIF sub-directory when it can be read (0
+// otherwise); false when the first cannot.
+bool MainDirectories(const Tiff& t, size_t directories[2], uint32_t entries[2])
+{
+    directories[0] = t.U32(4);
+    if (!t.Directory(directories[0], entries[0]))
+        return false;
+    directories[1] = PointerOf(t, directories[0], entries[0], kExifDirectoryTag);
+    if (!t.Directory(directories[1], entries[1]))
+        directories[1] = entries[1] = 0;
+    return true;
+}
+
+// A SHORT or LONG entry of one value set to `value`; a SHORT too small for
+// it becomes a LONG, which fits the entry all the same.
+void SetNumber(Tiff& t, size_t entry, uint32_t value)
+{
+    const uint32_t type = t.U16(entry + 2);
+    if (t.U32(entry + 4) != 1 || (type != 3 && type != 4))
+        return;
+    if (type == 3 && value <= 0xFFFF) {
+        t.Put16(entry + 8, value);
+        return;
+    }
+    t.Put16(entry + 2, 4);
+    t.Put32(entry + 8, value);
+}
+
+struct Span {
+    uint64_t start, end;
+};
+
+// The bytes of a directory: its count, entries and link, and the values
+// stored apart from it.
+void AddDirectorySpans(const Tiff& t, size_t directory, uint32_t entries, std::vector<Span>& spans)
+{
+    spans.push_back({directory, std::min<uint64_t>(directory + 2 + 12 * uint64_t{entries} + 4, t.Size())});
+    for (uint32_t i = 0; i < entries; ++i) {
+        size_t at;
+        uint64_t bytes;
+        const size_t entry = directory + 2 + 12 * static_cast<size_t>(i);
+        if (ValuesOf(t, entry, at, bytes) && bytes > 4)
+            spans.push_back({at, at + bytes});
+    }
+}
+
+// The thumbnail directory's spans and its picture's: a JPEG by its offset
+// (513) and length (514), or one strip (273, 279).
+void AddThumbnailSpans(const Tiff& t, size_t directory, uint32_t entries, std::vector<Span>& spans)
+{
+    AddDirectorySpans(t, directory, entries, spans);
+    static const uint16_t kPictureTags[2][2] = {{513, 514}, {273, 279}};
+    for (const auto& tags : kPictureTags) {
+        const size_t at = PointerOf(t, directory, entries, tags[0]);
+        const size_t length = PointerOf(t, directory, entries, tags[1]);
+        if (at != 0 && at <= t.Size() && length <= t.Size() - at)
+            spans.push_back({at, at + length});
+    }
+}
+
+bool Overlaps(const Span& a, const std::vector<Span>& spans)
+{
+    return std::any_of(spans.begin(), spans.end(), [&](const Span& b) { return a.start < b.end && b.start < a.end; });
+}
+
+// Unlinks the second directory and takes its bytes out: cut off when they
+// all come after everything else (as cameras write them), else zeroed where
+// nothing else stands.
+void DropThumbnail(Tiff& t, std::vector<uint8_t>& exif, const size_t directories[2], const uint32_t entries[2])
+{
+    size_t link;
+    if (!t.LinkAt(directories[0], entries[0], link) || t.U32(link) == 0)
+        return;
+    const size_t second = t.U32(link);
+    t.Put32(link, 0);
+    uint32_t secondEntries;
+    if (!t.Directory(second, secondEntries))
+        return;
+    std::vector<Span> kept = {{0, 8}}, thumbnail;
+    for (int i = 0; i < 2; ++i)
+        if (directories[i] != 0)
+            AddDirectorySpans(t, directories[i], entries[i], kept);
+    for (uint16_t tag : {kGpsDirectoryTag, kInteropDirectoryTag}) {
+        const size_t at = PointerOf(t, directories[tag == kGpsDirectoryTag ? 0 : 1],
+                                    entries[tag == kGpsDirectoryTag ? 0 : 1], tag);
+        uint32_t n;
+        if (t.Directory(at, n))
+            AddDirectorySpans(t, at, n, kept);
+    }
+    AddThumbnailSpans(t, second, secondEntries, thumbnail);
+    uint64_t keptEnd = 0, thumbnailStart = UINT64_MAX;
+    for (const Span& s : kept)
+        keptEnd = std::max(keptEnd, s.end);
+    for (const Span& s : thumbnail)
+        thumbnailStart = std::min(thumbnailStart, s.start);
+    if (thumbnailStart >= keptEnd) {
+        exif.resize(static_cast<size_t>(thumbnailStart));
+        return;
+    }
+    for (const Span& s : thumbnail)
+        if (!Overlaps(s, kept))
+            std::fill(exif.begin() + static_cast<ptrdiff_t>(s.start), exif.begin() + static_cast<ptrdiff_t>(s.end), 0);
+}
+
+// Where the entries of the first directory, then of the EXIF
+// sub-directory (0: none), stand, in that order.
+std::vector<size_t> EntriesOf(const size_t directories[2], const uint32_t entries[2])
+{
+    std::vector<size_t> at;
+    for (int d = 0; d < 2; ++d)
+        for (uint32_t i = 0; directories[d] != 0 && i < entries[d]; ++i)
+            at.push_back(directories[d] + 2 + 12 * static_cast<size_t>(i));
+    return at;
+}
+
+bool FitExif(std::vector<uint8_t>& exif, uint32_t width, uint32_t height, bool turned)
+{
+    Tiff t(exif.data(), exif.size());
+    size_t directories[2];
+    uint32_t entries[2];
+    if (!t.Open() || !MainDirectories(t, directories, entries))
+        return false;
+    for (size_t entry : EntriesOf(directories, entries)) {
+        switch (t.U16(entry)) {
+        case 274:  // Orientation: 1 once the pixels are upright
+            if (turned)
+                SetNumber(t, entry, 1);
+            break;
+        case 256: case 0xA002: SetNumber(t, entry, width); break;  // ImageWidth, PixelXDimension
+        case 257: case 0xA003: SetNumber(t, entry, height); break; // ImageLength, PixelYDimension
+        }
+    }
+    DropThumbnail(t, exif, directories, entries);
+    // Directories that overlap one another (a damaged block) can undo one
+    // write with another, a link zeroed over a value set: such a block goes
+    // whole rather than keep a turn or a thumbnail.
+    ExifEntry orientation;
+    Tiff fitted(exif.data(), exif.size());
+    if (ExifHasSecondDirectory(exif) || !fitted.Open())
+        return false;
+    return !turned || !FindExifEntry(exif, 274, orientation) || orientation.type != 3 || orientation.count != 1 ||
+           fitted.U16(orientation.valuesAt) == 1;
+}
+
+// A profile with the signature every ICC profile has, for RGB data.
+bool IsRgbProfile(const std::vector<uint8_t>& icc)
+{
+    return icc.size() >= 128 && memcmp(&icc[36], "acsp", 4) == 0 && memcmp(&icc[16], "RGB ", 4) == 0;
+}
+
+// A PNG keyword's rules: printable Latin-1, no space at either end.
+bool IsPngKeyword(const std::string& name)
+{
+    if (name.empty() || name.size() > 79 || name.front() == ' ' || name.back() == ' ')
+        return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        const uint8_t u = static_cast<uint8_t>(c);
+        return (u >= 32 && u <= 126) || u >= 161;
+    });
+}
+
+void AppendSegment(std::vector<uint8_t>& out, uint8_t marker, const char* prefix, size_t prefixSize,
+                   const uint8_t* data, size_t size)
+{
+    const size_t length = 2 + prefixSize + size;
+    out.insert(out.end(), {0xFF, marker, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
+    out.insert(out.end(), prefix, prefix + prefixSize);
+    out.insert(out.end(), data, data + size);
+}
+
+}  // namespace
+
+
+PictureMetadata ReadPictureMetadata(ByteSource& file)
+{
+    PictureMetadata metadata;
+    uint8_t signature[8];
+    if (!file.Read(0, signature, sizeof signature))
+        return metadata;
+    if (signature[0] == 0xFF && signature[1] == 0xD8)
+        WalkJpeg(file, metadata);
+    else if (memcmp(signature, "\x89PNG\r\n\x1A\n", 8) == 0)
+        WalkPng(file, metadata);
+    return metadata;
+}
+
+void FitMetadataToOutput(PictureMetadata& metadata, uint32_t width, uint32_t height)
+{
+    if (!metadata.exif.empty() && !FitExif(metadata.exif, width, height, !metadata.fromPng))
+        metadata.exif.clear();
+    if (!IsRgbProfile(metadata.icc)) {
+        metadata.icc.clear();
+        metadata.iccName.clear();
+    }
+}
+
+bool SpliceJpegMetadata(std::vector<uint8_t>& jpeg, const PictureMetadata& metadata)
+{
+    if (jpeg.size() < 2 || jpeg[0] != 0xFF || jpeg[1] != 0xD8)
+        return false;
+    size_t at = 2;
+    while (jpeg.size() - at >= 4 && jpeg[at] == 0xFF && jpeg[at + 1] == 0xE0) {
+        const size_t length = Big16(&jpeg[at + 2]);
+        if (length < 2 || length > jpeg.size() - at - 2)
+            break;
+        at += 2 + length;
+    }
+    std::vector<uint8_t> segments;
+    const std::vector<uint8_t>& exif = metadata.exif;
+    if (!exif.empty() && exif.size() <= kMostSegmentBody - 6)
+        AppendSegment(segments, 0xE1, kExifPrefix, 6, exif.data(), exif.size());
+    // Each chunk: the name, its number from 1 and the count of chunks.
+    const std::vector<uint8_t>& icc = metadata.icc;
+    const size_t piece = kMostSegmentBody - sizeof kIccPrefix - 2;
+    const size_t pieces = (icc.size() + piece - 1) / piece;
+    for (size_t i = 0; pieces <= 255 && i < pieces; ++i) {
+        char prefix[sizeof kIccPrefix + 2];
+        memcpy(prefix, kIccPrefix, sizeof kIccPrefix);
+        prefix[sizeof kIccPrefix] = static_cast<char>(i + 1);
+        prefix[sizeof kIccPrefix + 1] = static_cast<char>(pieces);
+        const size_t start = i * piece;
+        AppendSegment(segments, 0xE2, prefix, sizeof prefix, icc.data() + start, std::min(piece, icc.size() - start));
+    }
+    const std::vector<uint8_t>& xmp = metadata.xmp;
+    if (!xmp.empty() && xmp.size() <= kMostSegmentBody - sizeof kXmpPrefix)
+        AppendSegment(segments, 0xE1, kXmpPrefix, sizeof kXmpPrefix, xmp.data(), xmp.size());
+    jpeg.insert(jpeg.begin() + static_cast<ptrdiff_t>(at), segments.begin(), segments.end());
+    return true;
+}
+
+std::vector<PngChunk> PngMetadataChunks(const PictureMetadata& metadata)
+{
+    std::vector<PngChunk> chunks;
+    if (!metadata.icc.empty()) {
+        const std::vector<uint8_t> packed = Deflate(metadata.icc);
+        const std::string name = IsPngKeyword(metadata.iccName) ? metadata.iccName : kDefaultIccName;
+        PngChunk chunk = {"iCCP", std::vector<uint8_t>(name.begin(), name.end())};
+        chunk.data.insert(chunk.data.end(), {0, 0});  // the name's end, compression method 0
+        chunk.data.insert(chunk.data.end(), packed.begin(), packed.end());
+        if (!packed.empty())
+            chunks.push_back(std::move(chunk));
+    }
+    if (!metadata.exif.empty())
+        chunks.push_back({"eXIf", metadata.exif});
+    chunks.insert(chunks.end(), metadata.pngExtras.begin(), metadata.pngExtras.end());
+    if (!metadata.xmp.empty()) {
+        // Keyword, 0, uncompressed (flag 0, method 0), no language, no translation.
+        PngChunk chunk = {"iTXt", std::vector<uint8_t>(kXmpKeyword, kXmpKeyword + sizeof kXmpKeyword)};
+        chunk.data.insert(chunk.data.end(), {0, 0, 0, 0});
+        chunk.data.insert(chunk.data.end(), metadata.xmp.begin(), metadata.xmp.end());
+        chunks.push_back(std::move(chunk));
+    }
+    return chunks;
+}
+
+bool FindExifEntry(const std::vector<uint8_t>& exif, uint16_t tag, ExifEntry& found)
+{
+    Tiff t(const_cast<uint8_t*>(exif.data()), exif.size());  // only read
+    size_t directories[2];
+    uint32_t entries[2];
+    if (!t.Open() || !MainDirectories(t, directories, entries))
+        return false;
+    for (size_t entry : EntriesOf(directories, entries)) {
+        uint64_t bytes;
+        if (t.U16(entry) != tag || !ValuesOf(t, entry, found.valuesAt, bytes))
+            continue;
+        found.type = static_cast<uint16_t>(t.U16(entry + 2));
+        found.count = t.U32(entry + 4);
+        return true;
+    }
+    return false;
+}
+
+bool ExifHasSecondDirectory(const std::vector<uint8_t>& exif)
+{
+    Tiff t(const_cast<uint8_t*>(exif.data()), exif.size());  // only read
+    size_t directories[2], link;
+    uint32_t entries[2];
+    return t.Open() && MainDirectories(t, directories, entries) && t.LinkAt(directories[0], entries[0], link) &&
+           t.U32(link) != 0;
+}

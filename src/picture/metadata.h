@@ -1,0 +1,74 @@
+// What a picture's file says besides its pixels, and what of it a PNG or
+// JPEG output keeps: the EXIF block, the colour profile, the XMP packet and,
+// from a PNG, its text and pixel-size chunks.
+//
+// Plain C++ and zlib over bytes a source hands out at offsets, so that the
+// walk runs and is fuzzed natively; the platform's file is one such source
+// (metadata_file.h). Every length is checked against the file's size before
+// it is followed, nothing larger than kMostMetadataBytes is read, and what
+// cannot be read is left out rather than guessed at.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "picture/byte_source.h"
+#include "picture/png_chunk.h"
+
+// The most bytes one item (the EXIF block, the profile, the XMP packet, a
+// PNG chunk) may have, and all of them together.
+enum : size_t { kMostMetadataBytes = 16u << 20 };
+
+struct PictureMetadata {
+    std::vector<uint8_t> exif;        // a TIFF header and its directories, without "Exif\0\0"
+    std::vector<uint8_t> icc;         // the colour profile, whole and uncompressed
+    std::string iccName;              // a PNG's name for its profile; empty from a JPEG
+    std::vector<uint8_t> xmp;         // the XMP packet
+    std::vector<PngChunk> pngExtras;  // a PNG's tEXt, zTXt, iTXt (but XMP's) and pHYs, in file order
+    // Read from a PNG, whose EXIF orientation is not applied as it is
+    // decoded (only a JPEG's is, see probe.h).
+    bool fromPng = false;
+
+    bool Empty() const { return exif.empty() && icc.empty() && xmp.empty() && pngExtras.empty(); }
+};
+
+// A JPEG's segments before its scan (the first APP1 "Exif", the APP2
+// "ICC_PROFILE" chunks, the first APP1 XMP) or a PNG's chunks; nothing from
+// a file of any other kind.
+PictureMetadata ReadPictureMetadata(ByteSource& file);
+
+// Fits what was read to the output, a picture `width` x `height`: the EXIF
+// orientation becomes 1 where the pixels were turned upright by it (not
+// from a PNG, whose orientation still describes the pixels as stored), its
+// stored sizes become the output's, and its thumbnail (IFD1 and its data)
+// goes, since it would stay untinted and unturned. An EXIF block whose first
+// directory cannot be read goes whole; so does a profile that is not an
+// RGB one, as the output is always RGB.
+void FitMetadataToOutput(PictureMetadata& metadata, uint32_t width, uint32_t height);
+
+// Puts the metadata into an encoded JPEG after its SOI and any APP0 (JFIF)
+// segments: APP1 Exif, the profile in APP2 chunks, APP1 XMP. What cannot fit
+// the segments' 65533 bytes is left out: an EXIF block over 65527 bytes, an
+// XMP packet over 65504, a profile over 255 chunks. False when `jpeg` does
+// not begin as a JPEG; it is then left as it was.
+bool SpliceJpegMetadata(std::vector<uint8_t>& jpeg, const PictureMetadata& metadata);
+
+// The chunks a PNG output carries between its IHDR and IDAT: iCCP, eXIf,
+// the PNG source's pHYs and text as they stood, and XMP in an iTXt chunk
+// "XML:com.adobe.xmp".
+std::vector<PngChunk> PngMetadataChunks(const PictureMetadata& metadata);
+
+// Where an entry of the EXIF block's first directory or of its EXIF
+// sub-directory stands: its type, its count, and the offset of its values
+// in the block (inside the entry when they fit in 4 bytes).
+struct ExifEntry {
+    uint16_t type = 0;
+    uint32_t count = 0;
+    size_t valuesAt = 0;
+};
+// False when the block has no such entry or its values run past its end.
+bool FindExifEntry(const std::vector<uint8_t>& exif, uint16_t tag, ExifEntry& entry);
+// Whether the block still links a second directory (a thumbnail's).
+bool ExifHasSecondDirectory(const std::vector<uint8_t>& exif);

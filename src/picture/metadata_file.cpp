@@ -1,0 +1,44 @@
+// The platform's side of the metadata walk: a file handle read at offsets.
+#include "picture/metadata_file.h"
+
+#include <windows.h>
+
+namespace {
+
+class FileSource : public ByteSource {
+public:
+    FileSource(HANDLE file, uint64_t size) : file_(file), size_(size) {}
+    uint64_t Size() const override { return size_; }
+    bool Read(uint64_t offset, void* out, size_t count) override
+    {
+        // The walk reads at most kMostMetadataBytes at once, well within a DWORD.
+        if (offset > size_ || count > size_ - offset || count > kMostMetadataBytes)
+            return false;
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        return ReadFile(file_, out, static_cast<DWORD>(count), &got, &at) && got == count;
+    }
+
+private:
+    HANDLE file_;
+    uint64_t size_;
+};
+
+}  // namespace
+
+PictureMetadata ReadPictureMetadataFile(const wchar_t* path)
+{
+    PictureMetadata metadata;
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return metadata;
+    LARGE_INTEGER size = {};
+    if (GetFileSizeEx(file, &size)) {
+        FileSource source(file, static_cast<uint64_t>(size.QuadPart));
+        metadata = ReadPictureMetadata(source);
+    }
+    CloseHandle(file);
+    return metadata;
+}

@@ -1,0 +1,447 @@
+// Our own PNG encoder over zlib. The rows are tinted, filtered and
+// compressed in pieces, each on whichever core takes it, and joined into one
+// zlib stream: the stream's header once, then each piece as raw deflate
+// primed with the 32 KB of filtered bytes before it (so that matches reach
+// back across the cut as in one long stream), ended on a byte boundary by a
+// full flush, the last by the stream's end; their Adler-32 sums combined
+// into the stream's. The thread that writes the file compresses pieces too,
+// and writes each as an IDAT chunk once those before it are written.
+#include "picture/png_encode.h"
+
+#include <windows.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "picture/export.h"
+#include "picture/png_format.h"
+#include "support/error.h"
+
+namespace {
+
+enum : size_t { kWindowBytes = 32768 };
+// Pieces in flight are two for each thread; their size follows from the
+// threads so that they and the threads' rows stay within about 32 MiB.
+enum : size_t { kPiecesBudget = 8u << 20, kLeastPiece = 256u << 10, kMostPiece = 4u << 20 };
+enum : uint32_t { kMostThreads = 16 };
+
+// How the filtered stream (each row: its filter byte, then 3 x width bytes)
+// is cut: whole rows per piece, or for a row longer than a piece, several
+// pieces per row, whose filters are then chosen ahead.
+struct Plan {
+    const uint8_t* source;
+    int32_t width;
+    int32_t height;
+    size_t stride;
+    size_t rowBytes;      // a row's pixel bytes, without its filter byte
+    TintTables tables;
+    int level;
+    size_t rowsPerPiece;  // 0 when rows are cut
+    size_t partPixels;    // pixels a piece of a cut row holds
+    size_t partsPerRow;
+    size_t pieceCount;
+    std::vector<uint8_t> filters;  // each cut row's filter
+};
+
+// Tints `count` pixels of row y (0 the top) from pixel x into `out` as RGB,
+// and the pixel before them into the 3 bytes before `out`: zeros at the
+// row's start, and all zeros for the row above the top one.
+void TintSpan(const Plan& p, int64_t y, size_t x, size_t count, uint8_t* out)
+{
+    if (y < 0) {
+        memset(out - 3, 0, 3 * count + 3);
+        return;
+    }
+    const uint8_t* from = p.source + static_cast<size_t>(p.height - 1 - y) * p.stride + 3 * x;  // bottom-up
+    uint8_t* to = out;
+    if (x == 0) {
+        memset(out - 3, 0, 3);
+    } else {
+        from -= 3;
+        to -= 3;
+        ++count;
+    }
+    const uint8_t* blue = p.tables.channel[0];
+    const uint8_t* green = p.tables.channel[1];
+    const uint8_t* red = p.tables.channel[2];
+    for (size_t i = 0; i < count; ++i, from += 3, to += 3) {
+        const uint8_t b = blue[from[0]], g = green[from[1]], r = red[from[2]];
+        to[0] = r;
+        to[1] = g;
+        to[2] = b;
+    }
+}
+
+// What one thread keeps between its pieces: its compressor and its rows.
+struct Worker {
+    z_stream z{};
+    bool ready = false;
+    std::vector<uint8_t> up, cur, filtered, dictionary;
+    ~Worker()
+    {
+        if (ready)
+            deflateEnd(&z);
+    }
+};
+
+// A compressed piece, kept until its turn to be written.
+struct Slot {
+    std::vector<uint8_t> bytes;
+    size_t size = 0;
+    uLong adler = 0;  // of the piece's filtered bytes
+    size_t raw = 0;   // how many those are
+    size_t holds = SIZE_MAX;  // the piece it holds compressed; SIZE_MAX: none
+};
+
+// Appends the filtered stream's bytes [from, to) of a picture with cut rows.
+void FilterStreamRange(const Plan& p, Worker& w, size_t from, size_t to, std::vector<uint8_t>& out)
+{
+    const size_t rowStream = p.rowBytes + 1;
+    for (size_t pos = from; pos < to;) {
+        const size_t y = pos / rowStream, rowStart = y * rowStream;
+        if (pos == rowStart) {
+            out.push_back(p.filters[y]);
+            ++pos;
+            continue;
+        }
+        const size_t b0 = pos - rowStart - 1, b1 = std::min(p.rowBytes, to - rowStart - 1);
+        const size_t x0 = b0 / 3, pixels = (b1 + 2) / 3 - x0;
+        w.up.resize(3 * pixels + 3);
+        w.cur.resize(3 * pixels + 3);
+        TintSpan(p, static_cast<int64_t>(y) - 1, x0, pixels, w.up.data() + 3);
+        TintSpan(p, static_cast<int64_t>(y), x0, pixels, w.cur.data() + 3);
+        const size_t at = out.size(), skip = 3 + b0 - 3 * x0;
+        out.resize(at + b1 - b0);
+        ApplyFilter(static_cast<PngFilter>(p.filters[y]), w.up.data() + skip, w.cur.data() + skip, b1 - b0,
+                    out.data() + at);
+        pos = rowStart + 1 + b1;
+    }
+}
+
+// Chooses every cut row's filter, on this thread: rows longer than a piece
+// are rare, and their choice needs the whole row.
+void ChooseCutRowFilters(Plan& p, Worker& w)
+{
+    p.filters.resize(static_cast<size_t>(p.height));
+    w.up.resize(3 * p.partPixels + 3);
+    w.cur.resize(3 * p.partPixels + 3);
+    for (int64_t y = 0; y < p.height; ++y) {
+        uint64_t costs[kFilterCount] = {};
+        for (size_t x = 0; x < static_cast<size_t>(p.width); x += p.partPixels) {
+            const size_t n = std::min(p.partPixels, static_cast<size_t>(p.width) - x);
+            TintSpan(p, y - 1, x, n, w.up.data() + 3);
+            TintSpan(p, y, x, n, w.cur.data() + 3);
+            AddFilterCosts(w.up.data() + 3, w.cur.data() + 3, 3 * n, costs);
+        }
+        p.filters[static_cast<size_t>(y)] = CheapestFilter(costs);
+    }
+}
+
+// Compresses `n` filtered bytes into the slot with `flush`; Z_OK or zlib's error.
+int Feed(Worker& w, Slot& slot, const uint8_t* data, size_t n, int flush)
+{
+    slot.adler = adler32_z(slot.adler, data, n);
+    slot.raw += n;
+    w.z.next_in = const_cast<Bytef*>(data);
+    w.z.avail_in = static_cast<uInt>(n);
+    for (;;) {
+        if (slot.size == slot.bytes.size())
+            slot.bytes.resize(std::max<size_t>(2 * slot.bytes.size(), 1 << 16));
+        w.z.next_out = slot.bytes.data() + slot.size;
+        w.z.avail_out = static_cast<uInt>(std::min<size_t>(slot.bytes.size() - slot.size, 1u << 30));
+        const uInt room = w.z.avail_out;
+        const int e = deflate(&w.z, flush);
+        slot.size += room - w.z.avail_out;
+        if (e == Z_STREAM_END)
+            return Z_OK;
+        if (e != Z_OK)
+            return e;
+        // Done once the input is taken and, for a flush, output room is left over.
+        if (flush != Z_FINISH && w.z.avail_in == 0 && w.z.avail_out != 0)
+            return Z_OK;
+    }
+}
+
+// Up to the default level, matches are runs only. A photograph's filtered
+// rows are small residuals with few long repeats, so the search for
+// repeats costs several times the time of the run matching and saves a few
+// per cent at most; levels 7 to 9 search in full, for drawings and
+// screenshots whose rows repeat.
+int StrategyFor(int level) { return level <= 6 ? Z_RLE : Z_DEFAULT_STRATEGY; }
+
+// Filters and compresses piece k into `slot`; Z_OK or zlib's error.
+int CompressPiece(const Plan& p, size_t k, Worker& w, Slot& slot)
+{
+    if (!w.ready) {
+        // Raw deflate: the stream's header and checksum are written once, by the writer.
+        const int e = deflateInit2(&w.z, p.level, Z_DEFLATED, -15, 8, StrategyFor(p.level));
+        if (e != Z_OK)
+            return e;
+        w.ready = true;
+    } else if (deflateReset(&w.z) != Z_OK) {
+        return Z_STREAM_ERROR;
+    }
+    slot.size = 0;
+    slot.raw = 0;
+    slot.adler = adler32(0, nullptr, 0);
+    const int flush = k + 1 == p.pieceCount ? Z_FINISH : Z_FULL_FLUSH;
+    const size_t rowStream = p.rowBytes + 1;
+    w.dictionary.clear();
+    w.filtered.clear();
+    if (p.rowsPerPiece == 0) {
+        const size_t row = k / p.partsPerRow, x0 = k % p.partsPerRow * p.partPixels;
+        const size_t start = row * rowStream + (x0 == 0 ? 0 : 1 + 3 * x0);
+        const size_t end = row * rowStream + 1 + 3 * std::min<size_t>(x0 + p.partPixels, p.width);
+        FilterStreamRange(p, w, start - std::min<size_t>(start, kWindowBytes), start, w.dictionary);
+        FilterStreamRange(p, w, start, end, w.filtered);
+        slot.bytes.resize(std::max<size_t>(slot.bytes.size(), deflateBound(&w.z, end - start) + 64));
+        if (!w.dictionary.empty() &&
+            deflateSetDictionary(&w.z, w.dictionary.data(), static_cast<uInt>(w.dictionary.size())) != Z_OK)
+            return Z_STREAM_ERROR;
+        return Feed(w, slot, w.filtered.data(), w.filtered.size(), flush);
+    }
+
+    // Whole rows: those whose last 32 KB stand before the piece are filtered
+    // again for its dictionary, each row's filter chosen as it comes.
+    const size_t first = k * p.rowsPerPiece;
+    const size_t last = std::min(first + p.rowsPerPiece, static_cast<size_t>(p.height));
+    const size_t from = first - std::min(first, (kWindowBytes + rowStream - 1) / rowStream);
+    w.up.resize(p.rowBytes + 3);
+    w.cur.resize(p.rowBytes + 3);
+    w.filtered.resize(rowStream);
+    slot.bytes.resize(std::max<size_t>(slot.bytes.size(), deflateBound(&w.z, (last - first) * rowStream) + 64));
+    TintSpan(p, static_cast<int64_t>(from) - 1, 0, static_cast<size_t>(p.width), w.up.data() + 3);
+    for (size_t y = from; y < last; ++y) {
+        TintSpan(p, static_cast<int64_t>(y), 0, static_cast<size_t>(p.width), w.cur.data() + 3);
+        uint64_t costs[kFilterCount] = {};
+        AddFilterCosts(w.up.data() + 3, w.cur.data() + 3, p.rowBytes, costs);
+        const PngFilter filter = CheapestFilter(costs);
+        w.filtered[0] = filter;
+        ApplyFilter(filter, w.up.data() + 3, w.cur.data() + 3, p.rowBytes, w.filtered.data() + 1);
+        std::swap(w.up, w.cur);
+        if (y < first) {
+            w.dictionary.insert(w.dictionary.end(), w.filtered.begin(), w.filtered.end());
+            continue;
+        }
+        if (y == first && !w.dictionary.empty()) {
+            const size_t n = std::min<size_t>(w.dictionary.size(), kWindowBytes);
+            if (deflateSetDictionary(&w.z, w.dictionary.data() + w.dictionary.size() - n, static_cast<uInt>(n)) !=
+                Z_OK)
+                return Z_STREAM_ERROR;
+        }
+        const int e = Feed(w, slot, w.filtered.data(), rowStream, y + 1 == last ? flush : Z_NO_FLUSH);
+        if (e != Z_OK)
+            return e;
+    }
+    return Z_OK;
+}
+
+// The pieces in flight: claimed in order by whichever thread is free, at
+// most `ring` ahead of the writer. The hand-over uses a slim lock and a
+// condition variable, as the BMP export's does.
+struct Pipeline {
+    const Plan* plan;
+    size_t ring;
+    std::vector<Slot> slots;
+    SRWLOCK lock;
+    CONDITION_VARIABLE changed;
+    size_t claimed = 0;  // pieces taken by a thread so far
+    size_t written = 0;  // pieces written so far
+    bool stop = false;   // a piece failed, or the writer has left
+    int failure = Z_OK;  // the first failed piece's zlib error; Z_MEM_ERROR: memory
+};
+
+bool CanClaim(const Pipeline& p) { return p.claimed < p.plan->pieceCount && p.claimed < p.written + p.ring; }
+
+// Compresses piece k and hands it over, or the failure.
+void Finish(Pipeline& p, size_t k, Worker& w)
+{
+    Slot& slot = p.slots[k % p.ring];
+    int e;
+    try {
+        e = CompressPiece(*p.plan, k, w, slot);
+    } catch (const std::bad_alloc&) {
+        e = Z_MEM_ERROR;
+    }
+    AcquireSRWLockExclusive(&p.lock);
+    if (e == Z_OK) {
+        slot.holds = k;
+    } else {
+        if (p.failure == Z_OK)
+            p.failure = e;
+        p.stop = true;
+    }
+    ReleaseSRWLockExclusive(&p.lock);
+    WakeAllConditionVariable(&p.changed);
+}
+
+DWORD WINAPI CompressAhead(void* parameter)
+{
+    Pipeline& p = *static_cast<Pipeline*>(parameter);
+    Worker w;
+    for (;;) {
+        AcquireSRWLockExclusive(&p.lock);
+        while (!p.stop && p.claimed < p.plan->pieceCount && !CanClaim(p))
+            SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
+        if (p.stop || !CanClaim(p)) {
+            ReleaseSRWLockExclusive(&p.lock);
+            return 0;
+        }
+        const size_t k = p.claimed++;
+        ReleaseSRWLockExclusive(&p.lock);
+        Finish(p, k, w);
+    }
+}
+
+// Ends the other threads however the writer leaves: a failed write ends the
+// program, or in a worker of the console program, unwinds through here.
+struct ThreadsJoined {
+    Pipeline& p;
+    std::vector<HANDLE> threads;
+    void Join()
+    {
+        AcquireSRWLockExclusive(&p.lock);
+        p.stop = true;
+        ReleaseSRWLockExclusive(&p.lock);
+        WakeAllConditionVariable(&p.changed);
+        for (HANDLE thread : threads) {
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+        }
+        threads.clear();
+    }
+    ~ThreadsJoined() { Join(); }
+};
+
+void Write(FileRecord& file, const uint8_t* bytes, size_t count)
+{
+    if (count == 0)
+        return;
+    WriteBytes(file, bytes, static_cast<uint32_t>(count));
+    CheckIo();
+}
+
+[[noreturn]] void EndWithMemory()
+{
+    EndWithSentence(kErrorOutOfMemory, "duotint could not get the memory to write the picture; close other "
+                                       "programs and try again.");
+}
+
+}  // namespace
+
+void WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                    const TintParameters& parameters, const std::vector<PngChunk>& chunks,
+                    const PngEncoding& encoding)
+{
+    const uint32_t threads = std::min<uint32_t>(CoresToUse(encoding.cores), kMostThreads);
+    size_t pieceBytes = encoding.pieceBytes != 0 ? encoding.pieceBytes : kPiecesBudget / threads;
+    if (encoding.pieceBytes == 0)
+        pieceBytes = std::min<size_t>(std::max<size_t>(pieceBytes, kLeastPiece), kMostPiece);
+    pieceBytes = std::min<size_t>(std::max<size_t>(pieceBytes, 3), 1u << 30);
+
+    Plan plan{};
+    plan.source = source;
+    plan.width = width;
+    plan.height = height;
+    plan.stride = static_cast<size_t>(stride);
+    plan.rowBytes = 3 * static_cast<size_t>(width);
+    plan.level = encoding.level;
+    BuildTintTables(parameters, plan.tables);
+    if (plan.rowBytes + 1 <= pieceBytes) {
+        plan.rowsPerPiece = pieceBytes / (plan.rowBytes + 1);
+        plan.pieceCount = (static_cast<size_t>(height) + plan.rowsPerPiece - 1) / plan.rowsPerPiece;
+    } else {
+        plan.partPixels = pieceBytes / 3;
+        plan.partsPerRow = (static_cast<size_t>(width) + plan.partPixels - 1) / plan.partPixels;
+        plan.pieceCount = plan.partsPerRow * static_cast<size_t>(height);
+    }
+
+    Pipeline p;
+    p.plan = &plan;
+    p.ring = 2 * static_cast<size_t>(threads);
+    InitializeSRWLock(&p.lock);
+    InitializeConditionVariable(&p.changed);
+    std::vector<uint8_t> head, end;
+    try {
+        Worker chooser;
+        if (plan.rowsPerPiece == 0)
+            ChooseCutRowFilters(plan, chooser);
+        p.slots.resize(p.ring);
+        head = PngHeadBytes(static_cast<uint32_t>(width), static_cast<uint32_t>(height), chunks);
+        end = PngEndBytes();
+    } catch (const std::bad_alloc&) {
+        EndWithMemory();
+    }
+    Write(file, head.data(), head.size());
+
+    ThreadsJoined joined{p, {}};
+    for (uint32_t i = 1; i < threads; ++i) {
+        HANDLE thread = CreateThread(nullptr, 0, CompressAhead, &p, 0, nullptr);
+        if (thread == nullptr)
+            break;  // fewer threads; this one compresses too
+        joined.threads.push_back(thread);
+    }
+    Worker w;
+    uLong adler = adler32(0, nullptr, 0);
+    for (;;) {
+        AcquireSRWLockExclusive(&p.lock);
+        while (p.failure == Z_OK && p.written < plan.pieceCount && p.slots[p.written % p.ring].holds != p.written &&
+               !CanClaim(p))
+            SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
+        if (p.failure != Z_OK || p.written == plan.pieceCount) {
+            ReleaseSRWLockExclusive(&p.lock);
+            break;
+        }
+        if (p.slots[p.written % p.ring].holds != p.written) {
+            // Nothing to write yet: this thread takes the next piece itself.
+            const size_t k = p.claimed++;
+            ReleaseSRWLockExclusive(&p.lock);
+            Finish(p, k, w);
+            continue;
+        }
+        ReleaseSRWLockExclusive(&p.lock);
+
+        // The piece as one IDAT chunk: the stream's header before the first,
+        // the stream's Adler-32 after the last.
+        const size_t k = p.written;
+        const Slot& slot = p.slots[k % p.ring];
+        adler = adler32_combine(adler, slot.adler, static_cast<z_off_t>(slot.raw));
+        uint8_t before[10], after[8];
+        size_t beforeCount = 8, afterCount = 4;
+        if (k == 0) {
+            ZlibHeader(plan.level, before + 8);
+            beforeCount = 10;
+        }
+        if (k + 1 == plan.pieceCount) {
+            PutBigEndian(static_cast<uint32_t>(adler), after);
+            afterCount = 8;
+        }
+        PutBigEndian(static_cast<uint32_t>(beforeCount - 8 + slot.size + afterCount - 4), before);
+        memcpy(before + 4, "IDAT", 4);
+        uLong crc = crc32(0, before + 4, static_cast<uInt>(beforeCount - 4));
+        crc = crc32_z(crc, slot.bytes.data(), slot.size);
+        crc = crc32(crc, after, static_cast<uInt>(afterCount - 4));
+        PutBigEndian(static_cast<uint32_t>(crc), after + afterCount - 4);
+        Write(file, before, beforeCount);
+        Write(file, slot.bytes.data(), slot.size);
+        Write(file, after, afterCount);
+
+        AcquireSRWLockExclusive(&p.lock);
+        p.written = k + 1;
+        ReleaseSRWLockExclusive(&p.lock);
+        WakeAllConditionVariable(&p.changed);
+    }
+    joined.Join();
+    if (p.failure == Z_MEM_ERROR)
+        EndWithMemory();
+    if (p.failure != Z_OK) {
+        char sentence[160];
+        snprintf(sentence, sizeof sentence,
+                 "duotint could not encode the picture as PNG: the compressor failed (zlib error %d).", p.failure);
+        EndWithSentence(kErrorRefusedPicture, sentence);
+    }
+    Write(file, end.data(), end.size());
+}

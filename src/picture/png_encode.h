@@ -1,0 +1,30 @@
+// The tinted picture as a PNG file (8-bit RGB), by our own encoder over
+// zlib, written to the file as it is compressed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "picture/png_chunk.h"
+#include "picture/tint.h"
+#include "support/file_io.h"
+
+struct PngEncoding {
+    int level = 6;          // zlib's, 1 to 9; 1 to 6 match runs only
+    uint32_t cores = 0;     // 0: every one
+    size_t pieceBytes = 0;  // filtered bytes a piece holds at most; 0: chosen from the cores
+};
+
+// Writes `height` rows of `width` pixels from `source` (bottom-up, BGR, rows
+// `stride` bytes apart) through the tint to `file`, open for writing, as a
+// whole PNG file with `chunks` between its header and its pixel data.
+//
+// The rows are filtered and compressed in pieces on the cores at once; each
+// piece goes to the file as an IDAT chunk as soon as those before it have,
+// so besides the source only a few pieces are held (at most 64 MiB). A
+// failed write ends the program through CheckIo; a failure of memory
+// (exit code 8) or of the compressor ends it with a sentence.
+void WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                    const TintParameters& parameters, const std::vector<PngChunk>& chunks,
+                    const PngEncoding& encoding);
