@@ -10,7 +10,7 @@ cmake_minimum_required(VERSION 3.20)
 # Run as: cmake -DSRC=<src folder> -P check_layers.cmake
 set(layers editor cli decoder options picture support)
 set(allowed_editor options picture support)
-set(allowed_cli editor options picture support)
+set(allowed_cli options picture support)
 set(allowed_decoder picture support)
 set(allowed_options picture support)
 set(allowed_picture support)

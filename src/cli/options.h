@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "editor/command_line.h"  // kExitUsage, the editor's too
+#include "options/tint_text.h"  // kExitUsage, the editor's too
 #include "cli/plan.h"
 #include "support/utf8.h"  // the options' paths come back in UTF-16
 

@@ -9,7 +9,7 @@
 #include <map>
 #include <set>
 
-#include "support/error.h"
+#include "support/file_io.h"  // MapPlatformError
 #include "support/picture_names.h"
 #include "support/utf8.h"
 

@@ -1,12 +1,9 @@
 // The run of duotint-cli: its pictures side by side, one worker thread per
-// core, each reading, tinting and writing a picture at a time exactly as the
-// editor does (the same read path, the same export, the same sentences).
-//
-// Each worker thread has a program state of its own (see program_state.h),
-// so the editor's procedures run in every worker at once, and a failure
-// that would end the editor ends only the worker's picture. A picture the
-// platform decodes is still decoded in a process of its own, one that
-// serves the worker's pictures in turn.
+// core, each reading, tinting and writing a picture at a time through the
+// picture library (the same read path, the same export, the same sentences
+// as the editor). A failure ends only its picture. Each worker keeps a
+// decoding process of its own for its pictures, and the block its exports
+// write through.
 //
 // Memory stays within a budget, half the physical memory by default: a
 // picture starts only when what the pictures under way may take, and its
@@ -18,8 +15,7 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdio>
-#include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -27,60 +23,36 @@
 #include <thread>
 #include <vector>
 
-#include "editor/export_image.h"
-#include "editor/picture.h"
-#include "editor/program_state.h"
-#include "picture/bmp.h"
-#include "support/error.h"
+#include "picture/read.h"
+#include "picture/write.h"
+#include "support/failure.h"
+#include "support/file_io.h"
+#include "support/system.h"
 
 namespace {
 
-struct PictureEnded {
-    uint16_t code;
+// What a worker keeps from one picture to the next.
+struct Worker {
+    DecoderProcess decoder;
+    WriteScratch scratch;
 };
 
-// The text of the worker's last box: a plain block, as everything kept in a
-// thread's own storage is (see PieceBlock in picture/export.cpp).
-thread_local char lastBox[kErrorTextCapacity + 1];
-void KeepBox(const char* text, const char*) { snprintf(lastBox, sizeof lastBox, "%s", text); }
-[[noreturn]] void ThrowEnd(uint16_t code) { throw PictureEnded{code}; }
-
-// The sentence of a box: a refusal is one; a runtime error report ends with it.
-std::string SentenceOf(const std::string& box)
+// duotint-cli's own sentence for a failure: it begins with the program's
+// name, where the library's sentences begin with "duotint" or with the
+// file's, and names the files as the command line does.
+std::string CliSentence(const Failure& failure, const PlannedPicture& picture)
 {
-    const size_t end = box.find_last_not_of("\r\n");
-    if (end == std::string::npos)
-        return box;
-    const size_t start = box.find_last_of("\r\n", end) + 1;  // npos + 1 is 0
-    return box.substr(start, end + 1 - start);
-}
-
-// duotint-cli's own sentence for a box: it begins with the program's name,
-// where the library's sentences begin with "duotint" or with the file's.
-std::string CliSentence(const std::string& box)
-{
-    const std::string sentence = SentenceOf(box);
-    if (sentence.empty())
-        return sentence;
+    std::string sentence = failure.sentence;
+    if (!failure.file.empty()) {
+        const std::string name = failure.file == picture.input    ? picture.inputName
+                                 : failure.file == picture.output ? picture.outputName
+                                                                  : ShownPath(failure.file);
+        sentence = FileSentence(failure, name);
+    }
     if (sentence.compare(0, 8, "duotint ") == 0)
         return "duotint-cli " + sentence.substr(8);
     return "duotint-cli: " + sentence;
 }
-
-// The picture this worker is on: a failing file operation names its files
-// as the command line does, not by their full paths.
-thread_local const PlannedPicture* current;
-const char* ShownName(const wchar_t* path)
-{
-    if (current != nullptr && current->input == path)
-        return current->inputName.c_str();
-    if (current != nullptr && current->output == path)
-        return current->outputName.c_str();
-    return nullptr;
-}
-
-// The picture's file, read beside the export written through state.imageFile.
-thread_local FileRecord pictureRows;
 
 // How a picture went: written, or failed with an exit code and a sentence.
 struct PictureOutcome {
@@ -90,67 +62,66 @@ struct PictureOutcome {
     int32_t height = 0;
 };
 
-// Reads, tints and writes one picture as the editor's export does, through
-// this thread's program state.
-PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& options, uint32_t cores)
+Failure TintWith(const PictureRequest& request, const PictureHeader& header, const CliOptions& options,
+                 const ExportSettings& settings, Worker& worker, FileRecord& target)
 {
-    memset(&state, 0, sizeof state);
-    memset(&errorState, 0, sizeof errorState);
-    errorState.showBox = KeepBox;
-    errorState.exitHook = ThrowEnd;
-    errorState.shownName = ShownName;
-    current = &picture;
-    StartRuntimeSupport();
-    ReadSourceIntoMemory();  // a fault in a view could not end only this picture
-    lastBox[0] = '\0';
-    std::string name = picture.inputName;
-    state.picturePath = picture.input.c_str();
-    state.exportPath = picture.output.c_str();
-    state.fileNamePtr = &name[0];
-    state.exportFormat = options.format;
-    state.exportQuality = options.quality;
-    state.exportPngLevel = options.pngLevel;
-    state.exportCores = cores;
-    state.exportStrips = options.strip;
-    SetTintParameters(options.look);
+    // A BMP whose rows stand in its file goes to a BMP straight from the
+    // file, a piece at a time; anything else is read whole first.
+    if (options.format == OutputFormat::bmp && header.RowsStandInFile()) {
+        auto rows = std::make_unique<FileRecord>();
+        if (Failure failure = OpenPictureRows(request, header, *rows))
+            return failure;
+        Failure failure = WritePictureFromRows(*rows, header.width, header.height, options.look, settings, target);
+        Abandon(*rows);
+        return failure;
+    }
+    SourcePicture picture;
+    if (Failure failure = LoadPicture(request, header, worker.decoder, picture))
+        return failure;
+    const bool keep = options.format != OutputFormat::bmp && !options.strip;
+    const PictureMetadata kept =
+        keep ? ReadKeptMetadata(request.path, header.width, header.height) : PictureMetadata();
+    return WritePicture(picture, options.look, settings, kept, target);
+}
+
+// Reads, tints and writes one picture.
+PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& options, uint32_t cores,
+                              Worker& worker)
+{
+    PictureRequest request;
+    request.path = picture.input;
+    request.name = picture.inputName;
+    request.cores = cores;
+    // A fault in a view under a reader not ours could not end only this picture.
+    request.intoMemory = true;
+    ExportSettings settings;
+    settings.format = options.format;
+    settings.quality = options.quality;
+    settings.pngLevel = options.pngLevel;
+    settings.threads = {cores, &worker.scratch};
 
     PictureOutcome outcome;
+    Failure failure;
     try {
-        ReadImageHeader();
-        outcome.width = state.imageWidth;
-        outcome.height = state.imageHeight;
-        // A BMP whose rows stand in its file goes to a BMP straight from the
-        // file, a piece at a time; anything else is read whole first.
-        if (options.format == OutputFormat::bmp && RowsStandInFile()) {
-            OpenPixelRows(pictureRows);
-            ExportImage(&pictureRows);
-            CloseFile(pictureRows);
-            CheckIo();
-        } else {
-            LoadSourcePixels();
-            ExportImage();
+        PictureHeader header;
+        failure = ReadPictureHeader(request, worker.decoder, header);
+        if (!failure) {
+            outcome.width = header.width;
+            outcome.height = header.height;
+            auto target = std::make_unique<FileRecord>();
+            BindFileW(*target, picture.output.c_str());
+            failure = TintWith(request, header, options, settings, worker, *target);
         }
-    } catch (const PictureEnded& end) {
-        outcome.code = end.code != 0 ? end.code : 1;
-        outcome.sentence = CliSentence(lastBox);
     } catch (const std::bad_alloc&) {
-        // A PNG or JPEG is encoded whole in memory before its file is opened.
         outcome.code = kErrorOutOfMemory;
         outcome.sentence = "duotint-cli could not get the memory for " + picture.inputName +
                            "; close other programs or use fewer --jobs, and try again.";
+        return outcome;
     }
-    for (FileRecord* file : {&state.imageFile, &pictureRows})
-        if (file->isOpen) {
-            CloseHandle(file->handle);
-            file->isOpen = 0;
-        }
-    if (state.sourceHandle != nullptr) {
-        RecyclePixelBuffer(state.sourceHandle);
-        state.sourceHandle = nullptr;
-        state.sourcePixels = nullptr;
+    if (failure) {
+        outcome.code = failure.code;
+        outcome.sentence = CliSentence(failure, picture);
     }
-    ReleaseSourcePixels();
-    current = nullptr;
     return outcome;
 }
 
@@ -207,6 +178,8 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
     const DWORD started = GetTickCount();
 
     auto work = [&] {
+        UseExtendedPrecision();  // the tint's arithmetic, on this thread
+        Worker worker;
         for (;;) {
             size_t index;
             {
@@ -227,7 +200,7 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
             }
             const PlannedPicture& picture = plan[index];
             const DWORD t0 = GetTickCount();
-            const PictureOutcome outcome = TintOnePicture(picture, options, cores);
+            const PictureOutcome outcome = TintOnePicture(picture, options, cores, worker);
             std::lock_guard<std::mutex> held(s.lock);
             if (outcome.code == 0) {
                 reporter.Done(picture, outcome.width, outcome.height, GetTickCount() - t0);
@@ -242,8 +215,6 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
             reporter.Progress(s.done, s.total, s.bytesDone, (GetTickCount() - started) / 1000.0);
             s.changed.notify_all();
         }
-        // The worker's decoding process, kept for all its pictures, ends with it.
-        EndDecoder();
     };
     // This thread is the first worker; a worker that cannot be had leaves
     // its pictures to the others.

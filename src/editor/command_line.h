@@ -2,14 +2,7 @@
 // what "Open with" and a file dropped onto the program give.
 #pragma once
 
-// Exit codes of a command line that cannot be taken.
-enum : unsigned {
-    kExitNoSuchFile = 2,            // the file, or a folder on its way, does not exist
-    kExitCannotRead = 5,            // a folder, a device, or a file that may not or cannot be read
-    kExitExportNameTooLong = 206,   // the platform's own number for a name too long
-    kExitExportIsPicture = 183,     // the platform's "already exists": the export would be the picture
-    kExitUsage = 64,                // --tint or --format cannot be read; BSD's number for a usage error
-};
+#include "options/tint_text.h"  // the exit codes of a command line that cannot be taken
 
 // "--tint R,G,B,DISP,DISTR,R,G,B,DISP" and "--format bmp|png|jpeg" (or
 // "--tint=..."), the words duotint-cli takes too, may come before PATH among

@@ -1,18 +1,18 @@
-// Opening the picture: our own reader for uncompressed 24-bit BMPs, the
-// Windows Imaging Component for everything else, into sourceImage.
+// The editor's picture: the read and the release of sourceImage over the
+// picture library, with the program state's fields kept as the procedures
+// name them. A failure ends the program with its box and exit code.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
-#include "picture/metadata.h"
-#include "picture/probe.h"
-#include "support/file_io.h"
+#include "picture/read.h"
 
 // Starts the decoding process while the person is still naming the picture,
 // so that a picture for the platform's decoders does not wait for it.
 void StartDecoder();
-// Ends this thread's decoding process, which otherwise serves each picture
-// the thread reads until the program ends.
+// Ends the editor's decoding process, which otherwise serves each picture
+// the editor reads until the program ends.
 void EndDecoder();
 // Reads what the picture is and how large; refuses what cannot be read.
 void ReadImageHeader();
@@ -22,42 +22,17 @@ void ReadImageHeader();
 // them), which stays open, shared for reading only, until
 // ReleaseSourcePixels.
 void LoadSourcePixels();
-// For this thread's pictures from here on: LoadSourcePixels reads them into
-// memory, never leaving a view whose fault would end the process (the
-// workers of duotint-cli, whose runtime errors end only their picture).
-void ReadSourceIntoMemory();
+// The picture sourceImage shows, for the export.
+const SourcePicture& EditorSource();
+// The picture's path, as the library opens it.
+std::wstring PicturePath();
 // Whether sourceImage is a view of the picture's file, whose pages fault
-// once another program cuts the file short: read it through CopySource, or
-// GuardedCopy and FailSourceRead.
+// once another program cuts the file short: read it through CopySource.
 bool SourceIsMapped();
-// Ends the program with runtime error 100 on the picture, as a read of a
-// file that ends early does.
-[[noreturn]] void FailSourceRead();
 // Copies `count` bytes of sourceImage from byte `at` to `to`; a view that
-// can no longer serve them ends the program through FailSourceRead.
+// can no longer serve them ends the program with runtime error 100 on the
+// picture, as a read of a file that ends early does.
 void CopySource(size_t at, void* to, size_t count);
-// Reads a byte of each page of a mapped sourceImage through GuardedCopy,
-// ending the program through FailSourceRead if one faults: before a reader
-// that reads it in place, where only the last-resort handler stands.
-void CheckSourcePages();
 void FillExportHeader();
-// What a picture file's container declares, from its mapped bytes.
-ProbeResult ProbePictureFile(const std::wstring& path);
-// What the picture's file carries besides its pixels, fitted to the picture
-// as read (upright, imageWidth x imageHeight), for a PNG or JPEG export.
-PictureMetadata ReadKeptMetadata();
 // Lets go of sourceImage, whichever reader filled it.
 void ReleaseSourcePixels();
-
-// Binds state.imageFile, or `file`, to the picture: its wide path, or fileName.
-void BindPicture();
-void BindPictureTo(FileRecord& file);
-
-// Whether our reader has the picture ReadImageHeader accepted and its rows
-// stand in the file bottom-up, as sourceImage would hold them.
-bool RowsStandInFile();
-
-// Opens `file` on that picture at its first pixel row, once every row is
-// known to be there, with LoadSourcePixels's checks and runtime errors; sets
-// the rows' stride and padding.
-void OpenPixelRows(FileRecord& file);

@@ -12,6 +12,7 @@
 #include "editor/blit.h"
 #include "picture/bmp.h"
 #include "editor/downsample.h"
+#include "support/error.h"
 
 namespace {
 
@@ -33,7 +34,8 @@ void DownsamplePreview()
     state.outPad = layout.pad;
     uint32_t size = static_cast<uint32_t>(state.outStride) * static_cast<uint32_t>(state.previewHeight);
 
-    AllocatePixelBuffer(size, state.previewSourceHandle, state.previewSourcePixels);
+    if (Failure failure = AllocatePixelBuffer(size, state.previewSourceHandle, state.previewSourcePixels))
+        EndWithFailure(failure);
     if (SourceIsMapped()) {
         std::vector<uint8_t> row(3 * static_cast<size_t>(state.imageWidth));
         SamplePreviewRows(CopySampledRow, &row, state.imageWidth, state.imageHeight, state.previewSourcePixels,
@@ -45,7 +47,8 @@ void DownsamplePreview()
                       state.scaleFactor, state.rowScaleFactor);
     }
 
-    AllocatePixelBuffer(size, state.previewHandle, state.previewPixels);
+    if (Failure failure = AllocatePixelBuffer(size, state.previewHandle, state.previewPixels))
+        EndWithFailure(failure);
     memcpy(state.previewPixels, state.previewSourcePixels, size);
 
     FillBitmapRecords(state.previewHeader, state.previewInfo, state.previewWidth, state.previewHeight);

@@ -1,11 +1,10 @@
 // The program state, the panel's rows over it, and its nine parameters as
-// one look. Nothing here calls the window system: duotint-cli, whose
-// workers hold a program state each, carries none of it.
+// one look.
 #include "editor/program_state.h"
 
 #include <cstring>
 
-thread_local ProgramState state;
+ProgramState state;
 
 const PanelRow kPanelRows[kPanelRowCount] = {
     // top, parameter, label, label left, value box top

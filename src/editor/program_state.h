@@ -1,16 +1,10 @@
-// The one record of program-wide state, which every procedure of duotint
+// The one record of the editor's state, which every procedure of duotint
 // reads and writes by these names. All fields are zero when the process
 // starts. A few files keep a global of their own, out of sight of the rest:
 // the runtime support its error output (which has to outlive everything),
-// the file layer the replacement being written, the command line its paths,
-// the picture reader its decoding child, and the platform decoders their
-// factory.
-//
-// The record, and those of the error output, the file layer, the picture
-// reader and the export that a picture's reading and writing touch, belong
-// to the thread that runs the procedures. The editor runs them all on its
-// one window thread, so it has one of each; each worker thread of
-// duotint-cli reads, tints and writes its pictures through its own.
+// the command line its paths, and the picture reader its decoding child and
+// the picture that sourceImage shows. The procedures run on the editor's
+// one window thread.
 #pragma once
 
 #include <windows.h>
@@ -109,15 +103,15 @@ struct ProgramState : RecordedInput {
     OutputFormat exportFormat;
     int32_t exportQuality;
     int32_t exportPngLevel;
-    // The cores a BMP export's tint and a PNG export's compression may use: 0, the editor's, for every one;
-    // a worker of duotint-cli its share of them.
+    // The cores a BMP export's tint and a PNG export's compression may use:
+    // 0 for every one.
     uint32_t exportCores;
     // Non-zero: a PNG or JPEG export carries none of the picture's EXIF,
-    // colour profile, XMP or text (duotint-cli's --strip).
+    // colour profile, XMP or text.
     uint8_t exportStrips;
 };
 
-extern thread_local ProgramState state;
+extern ProgramState state;
 
 // The panel's rows with the parameters of `state` they act on: the one table
 // the drawing, the wheel and numeric entry go by.

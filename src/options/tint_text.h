@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "picture/output_format.h"
 #include "picture/tint.h"
 
 // The nine numbers in the panel's order, comma-separated, nothing else:
@@ -23,11 +24,17 @@ std::string TintText(const TintParameters& look);
 // One whole number in the 32-bit signed range, written as above.
 bool ParseWholeNumber(std::string_view text, int32_t& number, std::string& why);
 
-// What an export is written as; zero is the editor's own 24-bit BMP.
-enum class OutputFormat : uint8_t { bmp, png, jpeg };
-
 // "bmp", "png" or "jpeg", in lower case as typed; false for anything else.
 bool ParseOutputFormat(std::string_view word, OutputFormat& format);
 
 // What follows the stem of an export's name: "-.bmp", "-.png" or "-.jpg".
 const wchar_t* OutputSuffix(OutputFormat format);
+
+// Exit codes of a command line that cannot be taken, in both programs.
+enum : unsigned {
+    kExitNoSuchFile = 2,            // the file, or a folder on its way, does not exist
+    kExitCannotRead = 5,            // a folder, a device, or a file that may not or cannot be read
+    kExitExportNameTooLong = 206,   // the platform's own number for a name too long
+    kExitExportIsPicture = 183,     // the platform's "already exists": the export would be the picture
+    kExitUsage = 64,                // --tint or --format cannot be read; BSD's number for a usage error
+};

@@ -4,47 +4,21 @@
 #include <cstdio>
 #include <cstring>
 
-#include "support/error.h"
-
-namespace {
-
-// A block handed back for the next picture of the process, unlocked; null
-// when there is none.
-thread_local HGLOBAL spareBlock;
-
-}  // namespace
-
-void RecyclePixelBuffer(HGLOBAL handle)
+Failure AllocatePixelBuffer(uint32_t size, HGLOBAL& handle, uint8_t*& pixels)
 {
-    GlobalUnlock(handle);
-    if (spareBlock != nullptr || GlobalSize(handle) > kLargestSpareBlock) {
-        GlobalFree(handle);
-        return;
-    }
-    spareBlock = handle;
-}
-
-void AllocatePixelBuffer(uint32_t size, HGLOBAL& handle, uint8_t*& pixels)
-{
-    if (spareBlock != nullptr && GlobalSize(spareBlock) >= size && size != 0) {
-        handle = spareBlock;
-        spareBlock = nullptr;
-        pixels = static_cast<uint8_t*>(GlobalLock(handle));
-        return;
-    }
-    if (spareBlock != nullptr)
-        spareBlock = GlobalFree(spareBlock);
     // A block of size 0 would come back discarded and unlockable; an empty
     // picture gets one spare byte instead.
     handle = GlobalAlloc(GMEM_MOVEABLE, size == 0 ? 1 : size);
     pixels = handle != nullptr ? static_cast<uint8_t*>(GlobalLock(handle)) : nullptr;
-    if (pixels == nullptr) {
-        char sentence[160];
-        snprintf(sentence, sizeof sentence,
-                 "duotint could not get %u bytes of memory for the picture; close other programs and try again.",
-                 size);
-        EndWithSentence(kErrorOutOfMemory, sentence);
-    }
+    if (pixels != nullptr)
+        return Failure();
+    if (handle != nullptr)
+        GlobalFree(handle);
+    handle = nullptr;
+    char sentence[160];
+    snprintf(sentence, sizeof sentence,
+             "duotint could not get %u bytes of memory for the picture; close other programs and try again.", size);
+    return Refusal(kErrorOutOfMemory, sentence);
 }
 
 void FillBitmapRecords(BITMAPINFOHEADER& header, BITMAPINFO& info, int32_t width, int32_t height)

@@ -13,18 +13,11 @@
 #include <windows.h>
 
 #include "picture/bmp_header.h"
+#include "support/failure.h"
 
-// One locked block of `size` bytes; ends the program with exit code 8 and a
-// sentence naming the size when the memory cannot be had.
-void AllocatePixelBuffer(uint32_t size, HGLOBAL& handle, uint8_t*& pixels);
-
-// Hands a block back for the next AllocatePixelBuffer of at most its size,
-// for a process that reads picture after picture (the console worker): the
-// next picture then goes into pages already mapped, where a first touch of
-// fresh memory costs more than the read itself on some machines. Blocks
-// over kLargestSpareBlock are freed, so no large block waits unused.
-enum : SIZE_T { kLargestSpareBlock = 256u << 20 };
-void RecyclePixelBuffer(HGLOBAL handle);
+// One locked block of `size` bytes; when the memory cannot be had, nothing
+// is held and the failure (exit code 8) names the size.
+Failure AllocatePixelBuffer(uint32_t size, HGLOBAL& handle, uint8_t*& pixels);
 
 // Fills a BITMAPINFOHEADER for a bottom-up 24-bit buffer, and its BITMAPINFO
 // copy with one all-zero colour entry.

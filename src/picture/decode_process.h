@@ -64,10 +64,10 @@ DecodeBudget BudgetFor(int64_t width, int64_t height);
 
 class DecoderProcess {
 public:
-    // No destructor: a reader's one is kept in a thread's own storage, which
-    // holds only plain objects (see PieceBlock in picture/export.cpp). Its job
-    // ends the child, when nothing else has, as the program ends.
+    // The child ends with its object; its job ends it, when nothing else
+    // has, as the program ends.
     DecoderProcess() = default;
+    ~DecoderProcess() { Close(); }
     DecoderProcess(const DecoderProcess&) = delete;
     DecoderProcess& operator=(const DecoderProcess&) = delete;
 

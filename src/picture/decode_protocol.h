@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "support/error.h"  // kLongPathCapacity
+#include "support/failure.h"  // kLongPathCapacity
 
 enum : int32_t { kOpenRequest = 1, kCopyRequest, kReleaseRequest };
 

@@ -6,7 +6,7 @@
 // pieces is the only buffer besides the source: no full-size copy of the
 // picture exists, and the source itself is only read; rows still in their
 // file are read into the ring instead. Reads and writes stay on the calling
-// thread, where a failure ends the program through CheckIo; the tinting
+// thread, which stops at the first failure and returns it; the tinting
 // threads only read the source and fill the pieces they are handed. A
 // view's pages are read on this thread too, a byte a page through
 // GuardedCopy, before the tint may read them in place.
@@ -20,7 +20,6 @@
 #include <cstring>
 #include <vector>
 
-#include "support/error.h"
 #include "support/guarded_read.h"
 
 namespace {
@@ -153,8 +152,7 @@ DWORD WINAPI TintAhead(void* parameter)
     return 0;
 }
 
-// Ends the tinting threads however the writer leaves: a failed write ends
-// the program, or in a worker of the console program, unwinds through here.
+// Ends the tinting threads however the writer leaves, a failure included.
 struct TintersJoined {
     Pipeline& p;
     std::vector<HANDLE>& threads;
@@ -171,25 +169,21 @@ struct TintersJoined {
     }
 };
 
-// The thread's block of pieces, at least `bytes` long. Left uninitialised:
-// every byte written out is tinted or padding first. Kept for the thread's
-// next export, whose pages are then mapped. A plain block: with objects
-// that have destructors in threads' own storage (this toolchain emulates
-// it), duotint-cli used freed memory as it ended.
-uint8_t* PieceBlock(size_t bytes)
+// The caller's block of pieces, at least `bytes` long; null when the memory
+// cannot be had. Left uninitialised: every byte written out is tinted or
+// padding first. Kept for the caller's next export, whose pages are then
+// mapped already.
+uint8_t* PieceBlock(WriteScratch& scratch, size_t bytes)
 {
-    static thread_local uint8_t* block;
-    static thread_local size_t size;
-    if (size < bytes) {
-        free(block);
-        size = 0;
-        block = static_cast<uint8_t*>(malloc(bytes));
-        if (block == nullptr)
-            EndWithSentence(kErrorOutOfMemory, "duotint could not get the memory to write the picture; close other "
-                                               "programs and try again.");
-        size = bytes;
+    if (scratch.size < bytes) {
+        free(scratch.block);
+        scratch.size = 0;
+        scratch.block = static_cast<uint8_t*>(malloc(bytes));
+        if (scratch.block == nullptr)
+            return nullptr;
+        scratch.size = bytes;
     }
-    return block;
+    return scratch.block;
 }
 
 // Whether every page of piece k of a view can be read now: a byte of each
@@ -206,18 +200,23 @@ bool PagesReadable(const PiecePlan& plan, size_t k)
 }
 
 // Writes the plan's pieces to `file`, tinted; their source bytes come from
-// `rows` when the plan has no source.
-void WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, uint32_t cores,
-                 void (*faulted)() = nullptr)
+// `rows` when the plan has no source. A view's page that cannot be read
+// ends the export with `viewFault`.
+Failure WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, const ExportThreads& use,
+                    const Failure& viewFault = Failure())
 {
-    cores = CoresToUse(cores);
+    const uint32_t cores = CoresToUse(use.cores);
     Pipeline p;
     p.plan = &plan;
     p.threads = cores - 1;
     p.ring = 2 * (p.threads > 0 ? p.threads : 1);
     p.read = rows != nullptr || plan.view ? 0 : plan.pieceCount;
     const size_t slotBytes = static_cast<size_t>(kPieceBytes) + 4;
-    uint8_t* pieces = PieceBlock(p.ring * slotBytes);
+    WriteScratch ownScratch;
+    uint8_t* pieces = PieceBlock(use.scratch != nullptr ? *use.scratch : ownScratch, p.ring * slotBytes);
+    if (pieces == nullptr)
+        return Refusal(kErrorOutOfMemory,
+                       "duotint could not get the memory to write the picture; close other programs and try again.");
     for (size_t i = 0; i < p.ring; ++i)
         p.slot.push_back(pieces + i * slotBytes);
     p.size.assign(p.ring, 0);
@@ -249,21 +248,19 @@ void WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, uint
     for (size_t k = 0; k < plan.pieceCount; ++k) {
         const size_t at = k % p.ring;
         if (!ahead) {
-            if (rows != nullptr) {
-                ReadBytes(*rows, p.slot[at], static_cast<uint32_t>(PieceAt(plan, k).bytes));
-                CheckIo();
-            }
+            if (rows != nullptr && !ReadBytes(*rows, p.slot[at], static_cast<uint32_t>(PieceAt(plan, k).bytes)))
+                return FailureOf(*rows);
             if (plan.view && !PagesReadable(plan, k))
-                faulted();
+                return viewFault;
             p.size[at] = TintPiece(plan, k, p.slot[at]);
         } else {
             // Every free slot gets its piece's rows before this one is awaited.
             for (size_t j = p.read; j < plan.pieceCount && j < p.written + p.ring; j = p.read) {
                 if (rows != nullptr) {
-                    ReadBytes(*rows, p.slot[j % p.ring], static_cast<uint32_t>(PieceAt(plan, j).bytes));
-                    CheckIo();
+                    if (!ReadBytes(*rows, p.slot[j % p.ring], static_cast<uint32_t>(PieceAt(plan, j).bytes)))
+                        return FailureOf(*rows);
                 } else if (!PagesReadable(plan, j)) {
-                    faulted();
+                    return viewFault;
                 }
                 AcquireSRWLockExclusive(&p.lock);
                 p.read = j + 1;
@@ -275,38 +272,42 @@ void WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, uint
                 SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
             ReleaseSRWLockExclusive(&p.lock);
         }
-        WriteBytes(file, p.slot[at], static_cast<uint32_t>(p.size[at]));
-        CheckIo();
+        if (!WriteBytes(file, p.slot[at], static_cast<uint32_t>(p.size[at])))
+            return FailureOf(file);
         AcquireSRWLockExclusive(&p.lock);
         p.written = k + 1;
         ReleaseSRWLockExclusive(&p.lock);
         WakeAllConditionVariable(&p.changed);
     }
+    return Failure();
 }
 
 }  // namespace
 
-void WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                     const TintParameters& parameters, uint32_t cores)
+Failure WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                        const TintParameters& parameters, const ExportThreads& threads)
 {
     PiecePlan plan = PlanPieces(source, width, height, stride);
     BuildTintTables(parameters, plan.tables);
-    WritePieces(file, plan, nullptr, cores);
+    return WritePieces(file, plan, nullptr, threads);
 }
 
-void WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, int32_t width, int32_t height, int32_t stride,
-                         const TintParameters& parameters, uint32_t cores)
+Failure WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, int32_t width, int32_t height, int32_t stride,
+                            const TintParameters& parameters, const ExportThreads& threads)
 {
     PiecePlan plan = PlanPieces(nullptr, width, height, stride);
     BuildTintTables(parameters, plan.tables);
-    WritePieces(file, plan, &rows, cores);
+    return WritePieces(file, plan, &rows, threads);
 }
 
-void WriteTintedRowsFromView(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                             const TintParameters& parameters, void (*faulted)(), uint32_t cores)
+Failure WriteTintedRowsFromView(FileRecord& file, const uint8_t* source, int32_t width, int32_t height,
+                                int32_t stride, const TintParameters& parameters, const Failure& viewFault,
+                                const ExportThreads& threads)
 {
     PiecePlan plan = PlanPieces(source, width, height, stride);
     plan.view = true;
     BuildTintTables(parameters, plan.tables);
-    WritePieces(file, plan, nullptr, cores, faulted);
+    return WritePieces(file, plan, nullptr, threads, viewFault);
 }
+
+WriteScratch::~WriteScratch() { free(block); }

@@ -18,7 +18,6 @@
 
 #include "picture/export.h"
 #include "picture/png_format.h"
-#include "support/error.h"
 
 namespace {
 
@@ -296,8 +295,7 @@ DWORD WINAPI CompressAhead(void* parameter)
     }
 }
 
-// Ends the other threads however the writer leaves: a failed write ends the
-// program, or in a worker of the console program, unwinds through here.
+// Ends the other threads however the writer leaves, a failure included.
 struct ThreadsJoined {
     Pipeline& p;
     std::vector<HANDLE> threads;
@@ -316,25 +314,22 @@ struct ThreadsJoined {
     ~ThreadsJoined() { Join(); }
 };
 
-void Write(FileRecord& file, const uint8_t* bytes, size_t count)
+bool Write(FileRecord& file, const uint8_t* bytes, size_t count)
 {
-    if (count == 0)
-        return;
-    WriteBytes(file, bytes, static_cast<uint32_t>(count));
-    CheckIo();
+    return count == 0 || WriteBytes(file, bytes, static_cast<uint32_t>(count));
 }
 
-[[noreturn]] void EndWithMemory()
+Failure NoMemory()
 {
-    EndWithSentence(kErrorOutOfMemory, "duotint could not get the memory to write the picture; close other "
-                                       "programs and try again.");
+    return Refusal(kErrorOutOfMemory, "duotint could not get the memory to write the picture; close other "
+                                      "programs and try again.");
 }
 
 }  // namespace
 
-void WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                    const TintParameters& parameters, const std::vector<PngChunk>& chunks,
-                    const PngEncoding& encoding)
+Failure WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                       const TintParameters& parameters, const std::vector<PngChunk>& chunks,
+                       const PngEncoding& encoding)
 {
     const uint32_t threads = std::min<uint32_t>(CoresToUse(encoding.cores), kMostThreads);
     size_t pieceBytes = encoding.pieceBytes != 0 ? encoding.pieceBytes : kPiecesBudget / threads;
@@ -373,9 +368,10 @@ void WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int3
         head = PngHeadBytes(static_cast<uint32_t>(width), static_cast<uint32_t>(height), chunks);
         end = PngEndBytes();
     } catch (const std::bad_alloc&) {
-        EndWithMemory();
+        return NoMemory();
     }
-    Write(file, head.data(), head.size());
+    if (!Write(file, head.data(), head.size()))
+        return FailureOf(file);
 
     ThreadsJoined joined{p, {}};
     for (uint32_t i = 1; i < threads; ++i) {
@@ -425,9 +421,9 @@ void WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int3
         crc = crc32_z(crc, slot.bytes.data(), slot.size);
         crc = crc32(crc, after, static_cast<uInt>(afterCount - 4));
         PutBigEndian(static_cast<uint32_t>(crc), after + afterCount - 4);
-        Write(file, before, beforeCount);
-        Write(file, slot.bytes.data(), slot.size);
-        Write(file, after, afterCount);
+        if (!Write(file, before, beforeCount) || !Write(file, slot.bytes.data(), slot.size) ||
+            !Write(file, after, afterCount))
+            return FailureOf(file);  // the threads stop and are joined on the way out
 
         AcquireSRWLockExclusive(&p.lock);
         p.written = k + 1;
@@ -436,12 +432,14 @@ void WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int3
     }
     joined.Join();
     if (p.failure == Z_MEM_ERROR)
-        EndWithMemory();
+        return NoMemory();
     if (p.failure != Z_OK) {
         char sentence[160];
         snprintf(sentence, sizeof sentence,
                  "duotint could not encode the picture as PNG: the compressor failed (zlib error %d).", p.failure);
-        EndWithSentence(kErrorRefusedPicture, sentence);
+        return Refusal(kErrorRefusedPicture, sentence);
     }
-    Write(file, end.data(), end.size());
+    if (!Write(file, end.data(), end.size()))
+        return FailureOf(file);
+    return Failure();
 }

@@ -22,9 +22,9 @@ struct PngEncoding {
 //
 // The rows are filtered and compressed in pieces on the cores at once; each
 // piece goes to the file as an IDAT chunk as soon as those before it have,
-// so besides the source only a few pieces are held (at most 64 MiB). A
-// failed write ends the program through CheckIo; a failure of memory
-// (exit code 8) or of the compressor ends it with a sentence.
-void WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                    const TintParameters& parameters, const std::vector<PngChunk>& chunks,
-                    const PngEncoding& encoding);
+// so besides the source only a few pieces are held (at most 64 MiB). The
+// first failure, of a write, of memory (exit code 8) or of the compressor,
+// ends the writing and is returned.
+Failure WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                       const TintParameters& parameters, const std::vector<PngChunk>& chunks,
+                       const PngEncoding& encoding);

@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 #include "support/library_function.h"
 #include "support/picture_names.h"
+#include "support/system.h"
 
-thread_local RuntimeErrorState errorState;
+RuntimeErrorState errorState;
 
 namespace {
 
@@ -73,14 +75,9 @@ bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
 // prefix \\?\ that only lifts the length limit. Empty when no file is known.
 void DisplayName(const FileInUse& file, char* out, int size)
 {
-    static thread_local wchar_t converted[kLongPathCapacity];
+    static wchar_t converted[kLongPathCapacity];
     const wchar_t* name = file.wideName;
     out[0] = '\0';
-    const char* shown = name != nullptr && errorState.shownName != nullptr ? errorState.shownName(name) : nullptr;
-    if (shown != nullptr) {
-        snprintf(out, static_cast<size_t>(size), "%s", shown);
-        return;
-    }
     if (name == nullptr) {
         if (file.name == nullptr || MultiByteToWideChar(CP_ACP, 0, file.name, -1, converted, kLongPathCapacity) == 0)
             return;
@@ -90,39 +87,6 @@ void DisplayName(const FileInUse& file, char* out, int size)
         name += 4;
     if (WideCharToMultiByte(CP_UTF8, 0, name, -1, out, size, nullptr, nullptr) == 0)
         out[0] = '\0';
-}
-
-// Why, in words: what the file layer found, or else what the number means.
-void DescribeFault(FileFault fault, uint16_t code, char (&why)[64])
-{
-    static const char* const kFaultText[] = {
-        nullptr,
-        "another program holds it open",
-        "it is read-only",
-        "its folder is read-only",
-        "there is a folder of that name",
-        "its folder no longer exists",
-        "the disk is full",
-        "it is too short to be a picture",
-        "it ends before all of the picture could be read",
-    };
-    static_assert(sizeof kFaultText / sizeof *kFaultText == static_cast<size_t>(FileFault::endsEarly) + 1,
-                  "a text per fault");
-    const char* text = kFaultText[static_cast<int>(fault)];
-    if (text == nullptr) {
-        switch (code) {
-        case ERROR_FILE_NOT_FOUND: text = "there is no such file"; break;
-        case ERROR_PATH_NOT_FOUND: text = kFaultText[static_cast<int>(FileFault::folderGone)]; break;
-        case ERROR_ACCESS_DENIED: text = "access to it is denied"; break;
-        case ERROR_FILENAME_EXCED_RANGE: text = "its name is too long for the file system"; break;
-        case kErrorShortRead: text = kFaultText[static_cast<int>(FileFault::endsEarly)]; break;
-        case kErrorShortWrite: text = "not all of it could be written"; break;
-        }
-    }
-    if (text != nullptr)
-        snprintf(why, sizeof why, "%s", text);
-    else
-        snprintf(why, sizeof why, "the system reported error %u", code);
 }
 
 // True when the file's path has a part longer than its file system takes.
@@ -142,12 +106,12 @@ bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) 
 // stays within one box; even after the deepest trace the fixed words fit.
 void WriteFileSentence()
 {
-    static thread_local char name[3 * kLongPathCapacity];
+    static char name[3 * kLongPathCapacity];
     DisplayName(errorState.fileInUse, name, sizeof name);
     if (name[0] == '\0')
         return;
-    char why[64];
-    DescribeFault(errorState.fileInUse.fault, errorState.exitCode, why);
+    const std::string whyText = WhyText(errorState.fileInUse.fault, errorState.exitCode);
+    const char* why = whyText.c_str();
     const char* start = errorState.fileInUse.writing ? "duotint could not write " : "duotint could not read ";
     // Left for the name once the words, ": ", ".", this line's end and the empty line are in.
     const int32_t room = kErrorTextCapacity - errorState.errorTextLength - errorState.errorOutput.count -
@@ -178,28 +142,13 @@ void WriteFileSentence()
 
 void StartRuntimeSupport()
 {
-    // x87 control word: precision control 11 (64-bit significand), rounding
-    // control 00 (to nearest, ties to even). All long double arithmetic of the
-    // program relies on this.
-    unsigned short controlWord;
-    __asm__ volatile("fnstcw %0" : "=m"(controlWord));
-    controlWord = static_cast<unsigned short>((controlWord & ~0x0F00u) | 0x0300u);
-    __asm__ volatile("fldcw %0" : : "m"(controlWord));
+    UseExtendedPrecision();
 
     errorState.errorOutput.count = 0;
     errorState.errorTextLength = 0;
     errorState.errorText[0] = '\0';
     if (errorState.showBox == nullptr)
         errorState.showBox = ShowWithMessageBox;
-}
-
-uint16_t MapPlatformError(DWORD e)
-{
-    if (e >= 19 && e <= 31)
-        return static_cast<uint16_t>(e + 131);  // device errors
-    if (e == ERROR_SHARING_VIOLATION)
-        return ERROR_ACCESS_DENIED;
-    return static_cast<uint16_t>(e);
 }
 
 __attribute__((noinline)) void CheckIo()

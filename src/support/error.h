@@ -1,7 +1,7 @@
-// The single way duotint ends, and the report a failed file operation shows.
+// The single way the editor ends, and the report a failed file operation
+// shows.
 //
-// Every open, read, write and close is followed at once by CheckIo. A failure
-// ends the process inside it: the numbered report goes through a small text
+// A failed file operation ends the process in CheckIo: the numbered report goes through a small text
 // stream into a 1024-character text, which is shown in one "Error" box, and
 // the error number becomes the exit code. The report's last line is a
 // sentence that names the file and says why, shortened to fit the box. A
@@ -12,34 +12,9 @@
 
 #include <cstdint>
 
-// Error numbers of file operations that are not the platform's own.
-enum : uint16_t {
-    kErrorOutOfMemory = 8,      // a pixel buffer could not be allocated
-    kErrorRefusedPicture = 13,  // the picture cannot be tinted soundly
-    kErrorShortRead = 100,
-    kErrorShortWrite = 101,
-    kErrorNotBound = 102,
-    kErrorNotOpen = 103,
-};
+#include "support/failure.h"
 
 enum { kErrorTextCapacity = 1024, kErrorStreamCapacity = 256, kMaxTraceDepth = 62 };
-// The longest path the wide functions take, in its \\?\ form.
-enum { kLongPathCapacity = 32768 };
-
-// Why a file operation failed, as far as the file layer can tell; the report
-// ends with a sentence that says it. unknown: the sentence goes by the error
-// number.
-enum class FileFault : uint8_t {
-    unknown,
-    heldOpen,             // another program has the file open
-    readOnlyFile,
-    readOnlyFolder,       // the folder takes no new file
-    isFolder,             // a folder has the file's name
-    folderGone,
-    diskFull,
-    tooShortForAPicture,  // fewer bytes than any picture's header
-    endsEarly,            // fewer bytes than the picture's header promises
-};
 
 // The file of the latest file operation and, once one failed, why.
 struct FileInUse {
@@ -71,19 +46,15 @@ struct RuntimeErrorState {
     // Shows one box; MessageBoxA unless a test watches the boxes instead.
     void (*showBox)(const char* text, const char* caption);
     // Set where the program's procedures run in a process that goes on after
-    // a failure (duotint-cli's workers, the tests): called with the exit code
-    // where the process would end, and must not return (it throws). Null:
-    // the process ends.
+    // a failure (the tests): called with the exit code where the process
+    // would end, and must not return (it throws). Null: the process ends.
     void (*exitHook)(uint16_t exitCode);
-    // Set by the file layer once it writes a replacement: removes what is
+    // Set by the export once it writes a replacement: removes what is
     // unfinished of it, so that no failure leaves a half-written file.
     void (*discardUnfinished)();
-    // Set by duotint-cli: the name the report's sentence gives the file at
-    // path, as the command line has it. Null, or a null answer: the path.
-    const char* (*shownName)(const wchar_t* path);
 };
 
-extern thread_local RuntimeErrorState errorState;
+extern RuntimeErrorState errorState;
 
 // Start-up: x87 unit to 64-bit precision and round to nearest, error output ready.
 void StartRuntimeSupport();
@@ -103,5 +74,15 @@ void CloseErrorOutput();
 void FlushErrorText(const char* text, int32_t n);
 void ShowErrorText();
 
-// Maps a platform error number to the number the report shows.
-uint16_t MapPlatformError(DWORD e);
+// Ends the program with a failure the picture library reported: a refusal
+// as its sentence, a failed file operation as a runtime error on its file.
+// Inlined, so that the report's address is in the procedure that failed.
+[[noreturn]] __attribute__((always_inline)) inline void EndWithFailure(const Failure& failure)
+{
+    if (failure.file.empty() && !failure.sentence.empty())
+        EndWithSentence(failure.code, failure.sentence.c_str());
+    errorState.fileInUse = {nullptr, failure.file.c_str(), static_cast<uint8_t>(failure.writing), failure.fault};
+    errorState.pendingIoError = failure.code;
+    CheckIo();
+    Terminate();  // CheckIo ends the program with the pending error; this is never reached
+}

@@ -4,46 +4,46 @@
 #include <cstring>
 #include <cwchar>
 
-#include "support/error.h"
+#include "support/picture_names.h"
 
 namespace {
 
-// The replacement being written, if any; CheckIo discards it on a failure.
-thread_local FileRecord* unfinishedReplacement;
-
-// Notes the file an operation is on, so that a failure, even one its caller
-// finds, is reported with its name. The first failure stands.
-void Track(const FileRecord& file, bool writing)
+// Notes what the file's next operation does, so that its failure, even one
+// its caller finds, says whether it was writing. The first failure stands.
+void Track(FileRecord& file, bool writing)
 {
-    if (errorState.pendingIoError == 0)
-        errorState.fileInUse = {file.name, file.wideName, static_cast<uint8_t>(writing), FileFault::unknown};
+    if (file.error == 0)
+        file.failedWriting = static_cast<uint8_t>(writing);
 }
 
-void Fail(uint16_t code, FileFault fault = FileFault::unknown)
+void Fail(FileRecord& file, uint16_t code, FileFault fault = FileFault::unknown)
 {
-    if (errorState.pendingIoError != 0)
+    if (file.error != 0)
         return;
-    errorState.pendingIoError = code;
-    errorState.fileInUse.fault = fault;
+    file.error = code;
+    file.fault = fault;
 }
 
-void FailWithPlatformError()
+void FailWithPlatformError(FileRecord& file)
 {
     DWORD e = GetLastError();
-    Fail(MapPlatformError(e), e == ERROR_SHARING_VIOLATION ? FileFault::heldOpen : FileFault::unknown);
+    Fail(file, MapPlatformError(e), e == ERROR_SHARING_VIOLATION ? FileFault::heldOpen : FileFault::unknown);
 }
 
 bool IsDiskFull(DWORD e) { return e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL; }
 
 // A write the platform took less of than it was given.
-void FailShortWrite() { Fail(kErrorShortWrite, IsDiskFull(GetLastError()) ? FileFault::diskFull : FileFault::unknown); }
+void FailShortWrite(FileRecord& file)
+{
+    Fail(file, kErrorShortWrite, IsDiskFull(GetLastError()) ? FileFault::diskFull : FileFault::unknown);
+}
 
 // Writing target failed with platform error e. The platform says "access
 // denied" alike for a read-only file, a folder of that name and a folder
 // that takes no new file; the target's attributes now tell them apart.
 // newFile: the call that failed was making a new file beside the target. A
 // write-protected disk counts as a read-only folder.
-void FailWriting(const wchar_t* target, DWORD e, bool newFile)
+void FailWriting(FileRecord& file, const wchar_t* target, DWORD e, bool newFile)
 {
     FileFault fault = FileFault::unknown;
     DWORD attributes = GetFileAttributesW(target);
@@ -59,14 +59,14 @@ void FailWriting(const wchar_t* target, DWORD e, bool newFile)
         fault = FileFault::folderGone;
     else if ((e == ERROR_ACCESS_DENIED && newFile) || e == ERROR_WRITE_PROTECT)
         fault = FileFault::readOnlyFolder;
-    Fail(MapPlatformError(e), fault);
+    Fail(file, MapPlatformError(e), fault);
 }
 
 bool Usable(FileRecord& file)
 {
     Track(file, file.writing != 0);
     if (!file.isOpen) {
-        Fail(kErrorNotOpen);
+        Fail(file, kErrorNotOpen);
         return false;
     }
     return true;
@@ -80,7 +80,7 @@ bool FlushWrites(FileRecord& file)
         DWORD written = 0;
         if (!WriteFile(file.handle, file.buffer + done, file.bufferFill - done, &written, nullptr) ||
             written == 0) {
-            FailShortWrite();
+            FailShortWrite(file);
             file.bufferFill = 0;
             return false;
         }
@@ -139,16 +139,16 @@ HANDLE CreateTemporaryBeside(const wchar_t* target, wchar_t (&temporaryName)[kLo
 
 // The bound name as UTF-16, in scratch when it has to be converted; null
 // (and 102) when nothing is bound.
-const wchar_t* WideName(const FileRecord& file, wchar_t (&scratch)[MAX_PATH])
+const wchar_t* WideName(FileRecord& file, wchar_t (&scratch)[MAX_PATH])
 {
     if (file.wideName != nullptr)
         return file.wideName;
     if (file.name == nullptr) {
-        Fail(kErrorNotBound);
+        Fail(file, kErrorNotBound);
         return nullptr;
     }
     if (MultiByteToWideChar(CP_ACP, 0, file.name, -1, scratch, MAX_PATH) == 0) {
-        FailWithPlatformError();
+        FailWithPlatformError(file);
         return nullptr;
     }
     return scratch;
@@ -160,12 +160,16 @@ void BindFile(FileRecord& file, const char* name)
 {
     file.name = name;
     file.wideName = nullptr;
+    file.error = 0;
+    file.fault = FileFault::unknown;
 }
 
 void BindFileW(FileRecord& file, const wchar_t* name)
 {
     file.name = nullptr;
     file.wideName = name;
+    file.error = 0;
+    file.fault = FileFault::unknown;
 }
 
 uint64_t FileSize(FileRecord& file)
@@ -174,73 +178,73 @@ uint64_t FileSize(FileRecord& file)
     if (!Usable(file))
         return 0;
     if (!GetFileSizeEx(file.handle, &size)) {
-        FailWithPlatformError();
+        FailWithPlatformError(file);
         return 0;
     }
     return static_cast<uint64_t>(size.QuadPart);
 }
 
-void OpenForReading(FileRecord& file)
+bool OpenForReading(FileRecord& file)
 {
     Track(file, false);
     wchar_t scratch[MAX_PATH];
     const wchar_t* name = WideName(file, scratch);
     if (name == nullptr)
-        return;
+        return false;
     file.handle = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file.handle == INVALID_HANDLE_VALUE) {
-        FailWithPlatformError();
-        return;
+        FailWithPlatformError(file);
+        return false;
     }
     file.isOpen = 1;
     file.writing = 0;
     file.bufferFill = 0;
     file.bufferPos = 0;
     file.temporaryName[0] = L'\0';
+    return file.error == 0;
 }
 
-void OpenForReplacing(FileRecord& file)
+bool OpenForReplacing(FileRecord& file)
 {
     Track(file, true);
-    errorState.discardUnfinished = DiscardUnfinishedReplacement;
     wchar_t scratch[MAX_PATH];
     const wchar_t* name = WideName(file, scratch);
     if (name == nullptr)
-        return;
+        return false;
     // The target must be writable now: a read-only file, a folder or a file
     // another program holds open fails here, before anything is written.
     DWORD attributes = GetFileAttributesW(name);
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
-            FailWriting(name, ERROR_ACCESS_DENIED, false);
-            return;
+            FailWriting(file, name, ERROR_ACCESS_DENIED, false);
+            return false;
         }
         HANDLE probe = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
         if (probe == INVALID_HANDLE_VALUE) {
-            FailWriting(name, GetLastError(), false);
-            return;
+            FailWriting(file, name, GetLastError(), false);
+            return false;
         }
         CloseHandle(probe);
     }
 
     file.handle = CreateTemporaryBeside(name, file.temporaryName);
     if (file.handle == INVALID_HANDLE_VALUE) {
-        FailWriting(name, GetLastError(), true);
-        return;
+        FailWriting(file, name, GetLastError(), true);
+        return false;
     }
     file.isOpen = 1;
     file.writing = 1;
     file.bufferFill = 0;
     file.bufferPos = 0;
-    unfinishedReplacement = &file;
+    return file.error == 0;
 }
 
-void ReadBytes(FileRecord& file, void* destination, uint32_t count)
+bool ReadBytes(FileRecord& file, void* destination, uint32_t count)
 {
     if (!Usable(file))
-        return;
+        return false;
     auto out = static_cast<uint8_t*>(destination);
     while (count > 0) {
         if (file.bufferPos == file.bufferFill) {
@@ -248,14 +252,14 @@ void ReadBytes(FileRecord& file, void* destination, uint32_t count)
             // are served from one read-ahead.
             if (count >= kFileBufferSize) {
                 if (ReadFully(file.handle, out, count) != count)
-                    Fail(kErrorShortRead);
-                return;
+                    Fail(file, kErrorShortRead);
+                return file.error == 0;
             }
             file.bufferFill = ReadFully(file.handle, file.buffer, kFileBufferSize);
             file.bufferPos = 0;
             if (file.bufferFill == 0) {
-                Fail(kErrorShortRead);
-                return;
+                Fail(file, kErrorShortRead);
+                return false;
             }
         }
         uint32_t n = file.bufferFill - file.bufferPos;
@@ -266,88 +270,124 @@ void ReadBytes(FileRecord& file, void* destination, uint32_t count)
         out += n;
         count -= n;
     }
+    return file.error == 0;
 }
 
-void SkipBytes(FileRecord& file, uint32_t count)
+bool SkipBytes(FileRecord& file, uint32_t count)
 {
     uint8_t scratch[256];
-    while (count > 0 && errorState.pendingIoError == 0) {
+    while (count > 0 && file.error == 0) {
         uint32_t n = count < sizeof scratch ? count : sizeof scratch;
         ReadBytes(file, scratch, n);
         count -= n;
     }
+    return file.error == 0;
 }
 
-void WriteBytes(FileRecord& file, const void* source, uint32_t count)
+bool WriteBytes(FileRecord& file, const void* source, uint32_t count)
 {
     if (!Usable(file))
-        return;
+        return false;
     auto in = static_cast<const uint8_t*>(source);
     if (file.bufferFill + count > kFileBufferSize) {
         if (!FlushWrites(file))
-            return;
+            return false;
         if (count >= kFileBufferSize) {
             // Too big to gather: hand it to the platform as it stands.
             while (count > 0) {
                 DWORD written = 0;
                 if (!WriteFile(file.handle, in, count, &written, nullptr) || written == 0) {
-                    FailShortWrite();
-                    return;
+                    FailShortWrite(file);
+                    return false;
                 }
                 in += written;
                 count -= written;
             }
-            return;
+            return file.error == 0;
         }
     }
     memcpy(file.buffer + file.bufferFill, in, count);
     file.bufferFill += count;
+    return file.error == 0;
 }
 
-void CloseFile(FileRecord& file)
+bool CloseFile(FileRecord& file)
 {
     if (!Usable(file))
-        return;
+        return false;
     bool complete = !file.writing || FlushWrites(file);
     bool closed = CloseHandle(file.handle) != 0;
     if (!closed && complete)
-        FailWithPlatformError();
+        FailWithPlatformError(file);
     file.isOpen = 0;
     file.handle = nullptr;
     if (file.temporaryName[0] == L'\0')
-        return;
+        return file.error == 0;
 
     if (complete && closed) {
         wchar_t scratch[MAX_PATH];
         const wchar_t* name = WideName(file, scratch);
         if (name == nullptr || !MoveFileExW(file.temporaryName, name, MOVEFILE_REPLACE_EXISTING)) {
             if (name != nullptr)
-                FailWriting(name, GetLastError(), false);
+                FailWriting(file, name, GetLastError(), false);
             DeleteFileW(file.temporaryName);
         }
     } else {
         DeleteFileW(file.temporaryName);
     }
     file.temporaryName[0] = L'\0';
-    unfinishedReplacement = nullptr;
+    return file.error == 0;
 }
 
-void DiscardUnfinishedReplacement()
+void Abandon(FileRecord& file)
 {
-    FileRecord* file = unfinishedReplacement;
-    if (file == nullptr)
-        return;
-    unfinishedReplacement = nullptr;
-    if (file->isOpen)
-        CloseHandle(file->handle);
-    file->isOpen = 0;
-    if (file->temporaryName[0] != L'\0')
-        DeleteFileW(file->temporaryName);
-    file->temporaryName[0] = L'\0';
+    if (file.isOpen)
+        CloseHandle(file.handle);
+    file.isOpen = 0;
+    file.handle = nullptr;
+    if (file.temporaryName[0] != L'\0')
+        DeleteFileW(file.temporaryName);
+    file.temporaryName[0] = L'\0';
 }
 
-void FailShortFile(const FileRecord& file, FileFault fault)
+void FailShortFile(FileRecord& file, FileFault fault)
 {
     Track(file, false);
-    Fail(kErrorShortRead, fault);
+    Fail(file, kErrorShortRead, fault);
+}
+
+void FailFile(FileRecord& file, uint16_t code, FileFault fault)
+{
+    Fail(file, code, fault);
+}
+
+Failure FailureOf(const FileRecord& file)
+{
+    Failure failure;
+    failure.code = file.error;
+    failure.writing = file.failedWriting != 0;
+    failure.fault = file.fault;
+    if (file.wideName != nullptr) {
+        failure.file = file.wideName;
+    } else if (file.name != nullptr) {
+        wchar_t name[MAX_PATH];
+        if (MultiByteToWideChar(CP_ACP, 0, file.name, -1, name, MAX_PATH) != 0)
+            failure.file = name;
+    }
+    // Wine says a name longer than the file system takes is not there.
+    if ((failure.code == ERROR_FILE_NOT_FOUND || failure.code == ERROR_PATH_NOT_FOUND) && !failure.file.empty() &&
+        HasNameTooLong(FullPath(failure.file.c_str()))) {
+        failure.code = ERROR_FILENAME_EXCED_RANGE;
+        failure.fault = FileFault::unknown;
+    }
+    return failure;
+}
+
+uint16_t MapPlatformError(DWORD e)
+{
+    if (e >= 19 && e <= 31)
+        return static_cast<uint16_t>(e + 131);  // device errors
+    if (e == ERROR_SHARING_VIOLATION)
+        return ERROR_ACCESS_DENIED;
+    return static_cast<uint16_t>(e);
 }

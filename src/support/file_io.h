@@ -1,11 +1,10 @@
-// The checked file layer: bind a name, open, read, write, close.
+// The file layer: bind a name, open, read, write, close.
 //
-// No operation reports a failure to its caller. A failure leaves its error
-// number in errorState.pendingIoError, and the caller's CheckIo right after
-// the operation ends the program with it: platform errors as mapped by
-// MapPlatformError, 100 for a read that delivers fewer bytes than asked, 101
-// for a write that cannot complete. The failed file and, where the layer can
-// tell, why it failed are left in errorState.fileInUse for the report.
+// Each operation returns whether the file is still sound. The first failure
+// on a file stays in its record, and FailureOf turns it into the value the
+// caller hands on: platform errors as mapped by MapPlatformError, 100 for a
+// read that delivers fewer bytes than asked, 101 for a write that cannot
+// complete, with why it failed where the layer can tell.
 //
 // Transfers are buffered, so byte-sized reads and writes cost no system call
 // each; the outcome is the same as unbuffered: a file that ends early fails
@@ -17,7 +16,7 @@
 
 #include <cstdint>
 
-#include "support/error.h"
+#include "support/failure.h"
 
 enum { kFileBufferSize = 1 << 18 };
 
@@ -29,6 +28,11 @@ struct FileRecord {
     uint8_t writing;
     uint32_t bufferFill;    // bytes in buffer (reading: read ahead; writing: pending)
     uint32_t bufferPos;     // next byte to hand out (reading only)
+    // The first failure on the file: its error number (0: none), whether the
+    // operation was writing, and why, where the layer can tell.
+    uint16_t error;
+    uint8_t failedWriting;
+    FileFault fault;
     // Set while the file is written as a replacement: the bytes go to this
     // temporary file beside the target, which takes the target's place only
     // once it is complete and closed.
@@ -41,29 +45,41 @@ struct FileRecord {
 void BindFile(FileRecord& file, const char* name);
 void BindFileW(FileRecord& file, const wchar_t* name);
 
-// The size of an open file in bytes.
+// The size of an open file in bytes; 0 after a failure.
 uint64_t FileSize(FileRecord& file);
 
 // Opens an existing file for reading only, sharing reads with others.
-void OpenForReading(FileRecord& file);
+bool OpenForReading(FileRecord& file);
 
 // Opens the bound name for writing as a replacement: an existing file of that
 // name must be writable now and stays untouched until CloseFile succeeds.
-void OpenForReplacing(FileRecord& file);
+bool OpenForReplacing(FileRecord& file);
 
-void ReadBytes(FileRecord& file, void* destination, uint32_t count);
-void SkipBytes(FileRecord& file, uint32_t count);
-void WriteBytes(FileRecord& file, const void* source, uint32_t count);
+bool ReadBytes(FileRecord& file, void* destination, uint32_t count);
+bool SkipBytes(FileRecord& file, uint32_t count);
+bool WriteBytes(FileRecord& file, const void* source, uint32_t count);
 
 // Reading: closes. Writing: writes what is buffered, closes, and for a
 // replacement moves the finished file over the target.
-void CloseFile(FileRecord& file);
+bool CloseFile(FileRecord& file);
 
 // For a reader that finds from the file's size alone that it is too short,
 // with no read failing: error 100 on file (open or not), with the fault the
-// report's sentence gives, e.g. FileFault::tooShortForAPicture.
-void FailShortFile(const FileRecord& file, FileFault fault);
+// sentence gives, e.g. FileFault::tooShortForAPicture.
+void FailShortFile(FileRecord& file, FileFault fault);
+// For a caller that finds a failure of its own on the file: `code` (the
+// file's first failure stands).
+void FailFile(FileRecord& file, uint16_t code, FileFault fault = FileFault::unknown);
 
-// After a failure: closes and removes the temporary file of an unfinished
-// replacement, so nothing half-written stays behind. Safe to call at any time.
-void DiscardUnfinishedReplacement();
+// The file's first failure, as a value. A name the platform calls absent
+// because a part of it is longer than its file system takes fails as too
+// long (206).
+Failure FailureOf(const FileRecord& file);
+
+// Closes the file if it is open, whatever became of it: an unfinished
+// replacement's temporary file is removed, so that nothing half-written
+// stays behind. Safe to call at any time.
+void Abandon(FileRecord& file);
+
+// Maps a platform error number to the number a failure shows.
+uint16_t MapPlatformError(DWORD e);

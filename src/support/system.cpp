@@ -1,6 +1,6 @@
 #include "support/system.h"
 
-#include "support/error.h"  // kLongPathCapacity
+#include "support/failure.h"  // kLongPathCapacity
 
 uint32_t CoresToUse(uint32_t cores)
 {
@@ -24,4 +24,14 @@ uint64_t ThreadCpu(HANDLE thread)
 {
     FILETIME created, ended, kernel, user;
     return GetThreadTimes(thread, &created, &ended, &kernel, &user) ? Ticks(kernel) + Ticks(user) : 0;
+}
+
+void UseExtendedPrecision()
+{
+    // x87 control word: precision control 11 (64-bit significand), rounding
+    // control 00 (to nearest, ties to even).
+    unsigned short controlWord;
+    __asm__ volatile("fnstcw %0" : "=m"(controlWord));
+    controlWord = static_cast<unsigned short>((controlWord & ~0x0F00u) | 0x0300u);
+    __asm__ volatile("fldcw %0" : : "m"(controlWord));
 }

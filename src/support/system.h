@@ -19,3 +19,7 @@ uint64_t Ticks(const FILETIME& time);
 // A thread's CPU time, user and kernel, in 100 ns units; 0 when the system
 // does not say.
 uint64_t ThreadCpu(HANDLE thread);
+
+// The x87 unit to a 64-bit significand and rounding to nearest, as all the
+// long double arithmetic of the tint relies on: for the calling thread.
+void UseExtendedPrecision();

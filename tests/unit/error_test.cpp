@@ -140,7 +140,9 @@ TEST_F(ErrorReport, DiskFullIsSaidAfterTheDeepestTraceWithTheFileName)
     file.isOpen = file.writing = 1;
     WriteBytes(file, "BM", 2);
     CloseFile(file);
-    ASSERT_EQ(errorState.pendingIoError, kErrorShortWrite);
+    ASSERT_EQ(file.error, kErrorShortWrite);
+    const Failure failure = FailureOf(file);
+    errorState.fileInUse = {nullptr, failure.file.c_str(), failure.writing, failure.fault};
     errorState.exitCode = kErrorShortWrite;
     errorState.errorAddress = reinterpret_cast<const void*>(0x401000ull);
     errorState.traceCount = kMaxTraceDepth;

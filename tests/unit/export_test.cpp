@@ -21,16 +21,17 @@
 #include "decoder/picture_decode.h"
 #include "picture/png_encode.h"
 #include "picture/png_format.h"
+#include "picture/write.h"
 #include "test_support.h"
 
 namespace {
 
 // A picture in memory as LoadSourcePixels leaves it, except that the padding
 // may be set to something other than 0 to show that the export writes zeros.
-struct SourcePicture {
+struct MemoryPicture {
     std::vector<uint8_t> bytes;
 
-    SourcePicture(int32_t w, int32_t h, uint8_t padValue = 0)
+    MemoryPicture(int32_t w, int32_t h, uint8_t padValue = 0)
     {
         RowLayout layout = RowStride(w);
         bytes.assign(static_cast<size_t>(layout.stride) * h, padValue);
@@ -73,7 +74,7 @@ TEST_F(ExportTest, DefaultTintWritesTheSourceBehindANewHeader)
         SCOPED_TRACE(testing::Message() << s.w << " x " << s.h);
         ResetProgram();
         ScratchFolder folder;
-        SourcePicture source(s.w, s.h, 0xAA);
+        MemoryPicture source(s.w, s.h, 0xAA);
         std::vector<uint8_t> before = source.bytes;
         SetEditingDefaults();
         TypeName("pic");
@@ -95,11 +96,17 @@ TEST_F(ExportTest, DefaultTintWritesTheSourceBehindANewHeader)
         ResetProgram();
         SetEditingDefaults();
         TypeName("pic", picture);
-        static FileRecord rows;
-        ReadImageHeader();
-        OpenPixelRows(rows);
-        ExportImage(&rows);
-        CloseFile(rows);
+        PictureRequest request;
+        request.path = L"pic.bmp";
+        request.name = "pic.bmp";
+        DecoderProcess decoder;
+        struct PictureHeader header;
+        ASSERT_FALSE(ReadPictureHeader(request, decoder, header));
+        static FileRecord rows, target;
+        ASSERT_FALSE(OpenPictureRows(request, header, rows));
+        BindFile(target, "pic-.bmp");
+        EXPECT_FALSE(WritePictureFromRows(rows, s.w, s.h, CurrentTintParameters(), ExportSettings(), target));
+        Abandon(rows);
         EXPECT_EQ(ReadWholeFile("pic-.bmp"), file);
     }
 }
@@ -107,7 +114,7 @@ TEST_F(ExportTest, DefaultTintWritesTheSourceBehindANewHeader)
 TEST_F(ExportTest, TintGoesToEachChannelWithItsOwnComponents)
 {
     ScratchFolder folder;
-    SourcePicture source(5, 3);
+    MemoryPicture source(5, 3);
     SetEditingDefaults();
     SetParameters({{200, 100, 50}, {300, -7, 9}, 100, 100, 75});
     TypeName("pic");
@@ -133,7 +140,7 @@ TEST_F(ExportTest, ExportMatchesWhatThePreviewShows)
     // 40 x 20 reduced to 20 x 10: each preview pixel samples a source pixel,
     // and the export must hold the same tinted bytes there.
     ScratchFolder folder;
-    SourcePicture source(40, 20);
+    MemoryPicture source(40, 20);
     SetParameters({{10, 128, 128}, {128, 128, 250}, 35, 80, 40});
     state.previewWidth = 20;
     state.previewHeight = 10;
@@ -164,7 +171,7 @@ TEST_F(ExportTest, NameIsTheTypedNameWithADashAndAnExistingExportIsReplaced)
         ScratchFolder folder;
         std::string exportName = std::string(typed) + "-.bmp";
         ASSERT_TRUE(WriteWholeFile(exportName, std::vector<uint8_t>(1000, 0x55)));
-        SourcePicture source(3, 2);
+        MemoryPicture source(3, 2);
         SetEditingDefaults();
         TypeName(typed);
         ExportImage();
@@ -267,7 +274,7 @@ TEST_F(ExportTest, PngDecodesToTheTintedPixelsHoweverItIsCut)
         ScratchFolder folder;
         // Noise repeating every 97 bytes, so that the compressor's matches
         // reach back across the cuts, into each piece's dictionary.
-        SourcePicture source(c.w, c.h, 0xAA);
+        MemoryPicture source(c.w, c.h, 0xAA);
         uint32_t noise[97];
         for (uint32_t i = 0, x = 12345; i < 97; ++i, x = x * 1103515245 + 12345)
             noise[i] = x >> 24;
@@ -343,7 +350,7 @@ const char kChildFolderVariable[] = "DUOTINT_EXPORT_CHILD";
 
 void ExportThreeByTwo(int32_t dispA)
 {
-    SourcePicture* source = new SourcePicture(3, 2);  // lives until the export ends
+    MemoryPicture* source = new MemoryPicture(3, 2);  // lives until the export ends
     (void)source;
     SetEditingDefaults();
     state.dispA = dispA;

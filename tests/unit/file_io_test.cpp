@@ -22,7 +22,7 @@ protected:
     }
     void TearDown() override
     {
-        DiscardUnfinishedReplacement();
+        Abandon(*file);
         if (file->isOpen)
             CloseHandle(file->handle);
         delete file;
@@ -49,15 +49,15 @@ TEST_F(FileLayer, ReadsByteByByteAndFailsAtTheFirstMissingByte)
     Write(path, "abcde");
     BindFile(*file, path.c_str());
     OpenForReading(*file);
-    ASSERT_EQ(errorState.pendingIoError, 0);
+    ASSERT_EQ(file->error, 0);
     char got[4] = {};
     ReadBytes(*file, got, 3);
     ReadBytes(*file, got + 3, 1);
     EXPECT_EQ(std::string(got, 4), "abcd");
     ReadBytes(*file, got, 1);
-    EXPECT_EQ(errorState.pendingIoError, 0);
+    EXPECT_EQ(file->error, 0);
     ReadBytes(*file, got, 1);
-    EXPECT_EQ(errorState.pendingIoError, kErrorShortRead);
+    EXPECT_EQ(file->error, kErrorShortRead);
 }
 
 TEST_F(FileLayer, LargeReadsPastTheEndAreShort)
@@ -68,7 +68,7 @@ TEST_F(FileLayer, LargeReadsPastTheEndAreShort)
     OpenForReading(*file);
     std::string got(300001, '\0');
     ReadBytes(*file, &got[0], 300001);
-    EXPECT_EQ(errorState.pendingIoError, kErrorShortRead);
+    EXPECT_EQ(file->error, kErrorShortRead);
 }
 
 TEST_F(FileLayer, OpenFailuresCarryTheirNumbers)
@@ -76,17 +76,16 @@ TEST_F(FileLayer, OpenFailuresCarryTheirNumbers)
     std::string absent = Path("absent.bmp");
     BindFile(*file, absent.c_str());
     OpenForReading(*file);
-    EXPECT_EQ(errorState.pendingIoError, 2);
+    EXPECT_EQ(file->error, 2);
 
-    errorState.pendingIoError = 0;
-    FileRecord unbound{};
+    static FileRecord unbound;
     OpenForReading(unbound);
-    EXPECT_EQ(errorState.pendingIoError, kErrorNotBound);
+    EXPECT_EQ(unbound.error, kErrorNotBound);
 
-    errorState.pendingIoError = 0;
+    unbound.error = 0;
     char byte;
     ReadBytes(unbound, &byte, 1);
-    EXPECT_EQ(errorState.pendingIoError, kErrorNotOpen);
+    EXPECT_EQ(unbound.error, kErrorNotOpen);
 }
 
 TEST_F(FileLayer, ReadOnlyPictureOpensButOneHeldForWritingDoesNot)
@@ -96,14 +95,14 @@ TEST_F(FileLayer, ReadOnlyPictureOpensButOneHeldForWritingDoesNot)
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
     BindFile(*file, path.c_str());
     OpenForReading(*file);
-    EXPECT_EQ(errorState.pendingIoError, 0);
+    EXPECT_EQ(file->error, 0);
     CloseFile(*file);
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 
     HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     OpenForReading(*file);
-    EXPECT_EQ(errorState.pendingIoError, 5) << "a sharing violation reads as access denied";
+    EXPECT_EQ(file->error, 5) << "a sharing violation reads as access denied";
     CloseHandle(writer);
 }
 
@@ -113,14 +112,14 @@ TEST_F(FileLayer, ReplacementReachesTheTargetOnlyWhenClosed)
     Write(target, "old");
     BindFile(*file, target.c_str());
     OpenForReplacing(*file);
-    ASSERT_EQ(errorState.pendingIoError, 0);
+    ASSERT_EQ(file->error, 0);
     WriteBytes(*file, "new", 3);
     std::string big(400000, 'q');
     WriteBytes(*file, big.data(), static_cast<uint32_t>(big.size()));
     EXPECT_EQ(Read(target), "old");
     EXPECT_EQ(FilesInFolder(), 2);  // the target and the file being written
     CloseFile(*file);
-    ASSERT_EQ(errorState.pendingIoError, 0);
+    ASSERT_EQ(file->error, 0);
     EXPECT_EQ(Read(target), "new" + big);
     EXPECT_EQ(FilesInFolder(), 1);
 }
@@ -132,7 +131,7 @@ TEST_F(FileLayer, DiscardedReplacementLeavesTheTargetAndNoTemporaryFile)
     BindFile(*file, target.c_str());
     OpenForReplacing(*file);
     WriteBytes(*file, "half", 4);
-    DiscardUnfinishedReplacement();
+    Abandon(*file);
     EXPECT_EQ(Read(target), "old");
     EXPECT_EQ(FilesInFolder(), 1);
 
@@ -141,7 +140,7 @@ TEST_F(FileLayer, DiscardedReplacementLeavesTheTargetAndNoTemporaryFile)
     WriteBytes(*file, "half", 4);
     CloseHandle(file->handle);
     CloseFile(*file);
-    EXPECT_NE(errorState.pendingIoError, 0);
+    EXPECT_NE(file->error, 0);
     EXPECT_EQ(Read(target), "old");
     EXPECT_EQ(FilesInFolder(), 1);
 }
@@ -153,16 +152,16 @@ TEST_F(FileLayer, ReadOnlyOrHeldTargetFailsBeforeAnythingIsWritten)
     SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
     BindFile(*file, target.c_str());
     OpenForReplacing(*file);
-    EXPECT_EQ(errorState.pendingIoError, 5);
-    EXPECT_EQ(errorState.fileInUse.fault, FileFault::readOnlyFile);
+    EXPECT_EQ(file->error, 5);
+    EXPECT_EQ(file->fault, FileFault::readOnlyFile);
     EXPECT_EQ(FilesInFolder(), 1);
     SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
 
-    errorState.pendingIoError = 0;
+    file->error = 0;
     HANDLE holder = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     OpenForReplacing(*file);
-    EXPECT_EQ(errorState.pendingIoError, 5);
-    EXPECT_EQ(errorState.fileInUse.fault, FileFault::heldOpen);
+    EXPECT_EQ(file->error, 5);
+    EXPECT_EQ(file->fault, FileFault::heldOpen);
     CloseHandle(holder);
     EXPECT_EQ(Read(target), "old");
     EXPECT_EQ(FilesInFolder(), 1);
@@ -177,12 +176,12 @@ TEST_F(FileLayer, FailedReplacementKnowsWhy)
         {"no folder", "gone\\cat-.bmp", 3, FileFault::folderGone},
     };
     for (const auto& c : kCases) {
-        errorState.pendingIoError = 0;
+        file->error = 0;
         std::string target = Path(c.target);
         BindFile(*file, target.c_str());
         OpenForReplacing(*file);
-        EXPECT_EQ(errorState.pendingIoError, c.code) << c.label;
-        EXPECT_EQ(errorState.fileInUse.fault, c.fault) << c.label;
+        EXPECT_EQ(file->error, c.code) << c.label;
+        EXPECT_EQ(file->fault, c.fault) << c.label;
     }
 }
 
@@ -221,7 +220,7 @@ TEST_F(FileLayer, ReplacementWorksBeyondMaxPathAndPassesOverATakenName)
     OpenForReplacing(*file);
     WriteBytes(*file, "new", 3);
     CloseFile(*file);
-    EXPECT_EQ(errorState.pendingIoError, 0);
+    EXPECT_EQ(file->error, 0);
     EXPECT_EQ(get(target), "new");
     EXPECT_EQ(get(leftover), "someone's");
 

@@ -1,0 +1,602 @@
+// The read path of the picture library (see read.h).
+#include "picture/read.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "picture/bmp.h"
+#include "picture/bytes.h"
+#include "picture/metadata_file.h"
+#include "support/guarded_read.h"
+#include "support/picture_names.h"
+#include "support/system.h"
+#include "support/utf8.h"
+
+namespace {
+
+// Under Wine a read fills memory whose pages are already mapped about twice
+// as fast as a freshly allocated block, whose pages the system maps one
+// fault at a time during the read. So each piece of the picture's buffer is
+// written once, a byte a page, before the file's bytes go into it.
+const uint32_t kReadPiece = 1u << 22;
+const uint32_t kMostReadPieces = 1024;  // 4 GiB
+
+void TouchPages(uint8_t* start, uint32_t size)
+{
+    for (uint32_t at = 0; at < size; at += 4096)
+        static_cast<volatile uint8_t*>(start)[at] = 0;
+}
+
+// Mapping a fresh page costs far more than reading its bytes in the virtual
+// machines we run on, and two threads map pages faster than one. So helper
+// threads touch the buffer's pieces while the reader reads those already
+// touched, and the reader touches the next unclaimed one itself rather than
+// wait.
+struct PageTouch {
+    uint8_t* start;
+    uint32_t bytes;
+    LONG pieces;
+    volatile LONG next;                      // the next piece to claim
+    volatile LONG touched[kMostReadPieces];  // 1 once its pages are mapped
+};
+
+// Touches the next unclaimed piece; false when every one is claimed.
+bool TouchNextPiece(PageTouch& t)
+{
+    const LONG k = InterlockedIncrement(&t.next) - 1;
+    if (k >= t.pieces)
+        return false;
+    const uint32_t at = static_cast<uint32_t>(k) * kReadPiece;
+    TouchPages(t.start + at, t.bytes - at < kReadPiece ? t.bytes - at : kReadPiece);
+    InterlockedExchange(&t.touched[k], 1);
+    return true;
+}
+
+DWORD WINAPI TouchAhead(void* t)
+{
+    while (TouchNextPiece(*static_cast<PageTouch*>(t))) {
+    }
+    return 0;
+}
+
+// The helpers, stopped and waited for however the read ends: a failed read
+// ends it by an exception in duotint-cli, and the buffer is freed after.
+class PageTouchers {
+public:
+    PageTouchers(PageTouch& t, uint32_t helpers) : t_(t)
+    {
+        for (uint32_t i = 0; i < helpers && i < 8; ++i) {
+            HANDLE thread = CreateThread(nullptr, 0, TouchAhead, &t_, 0, nullptr);
+            if (thread != nullptr)
+                threads_[count_++] = thread;
+        }
+    }
+    ~PageTouchers()
+    {
+        InterlockedExchange(&t_.next, t_.pieces);  // no piece is claimed from here on
+        for (uint32_t i = 0; i < count_; ++i) {
+            WaitForSingleObject(threads_[i], INFINITE);
+            CloseHandle(threads_[i]);
+        }
+    }
+    // Returns once piece k's pages are mapped.
+    void AwaitPiece(LONG k)
+    {
+        while (t_.touched[k] == 0)
+            if (!TouchNextPiece(t_))
+                SwitchToThread();  // the helper that claimed it may be waiting for this core
+    }
+
+private:
+    PageTouch& t_;
+    HANDLE threads_[8] = {};
+    uint32_t count_ = 0;
+};
+
+// The picture file through a read-only view of the whole of it: the probe
+// touches only the pages of what it reads. The view is read only through
+// GuardedCopy, so a file cut short by another program, or a disk gone,
+// while the probe reads it fails the read instead of the process.
+class MappedPicture final : public ByteSource {
+public:
+    explicit MappedPicture(HANDLE file)
+    {
+        LARGE_INTEGER size = {};
+        if (!GetFileSizeEx(file, &size)) {
+            error_ = GetLastError();
+            return;
+        }
+        size_ = static_cast<uint64_t>(size.QuadPart);
+        if (size_ == 0)
+            return;  // an empty file cannot be mapped, and holds nothing to read
+        mapping_ = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        if (mapping_ != nullptr)
+            view_ = static_cast<const uint8_t*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
+        if (view_ == nullptr)
+            error_ = GetLastError();
+    }
+    ~MappedPicture()
+    {
+        if (view_ != nullptr)
+            UnmapViewOfFile(view_);
+        if (mapping_ != nullptr)
+            CloseHandle(mapping_);
+    }
+    MappedPicture(const MappedPicture&) = delete;
+    MappedPicture& operator=(const MappedPicture&) = delete;
+
+    // 0 once the view stands (or the file is empty); else the platform's error.
+    DWORD Error() const { return error_; }
+    uint64_t Size() const override { return size_; }
+    bool Read(uint64_t at, void* to, size_t count) override
+    {
+        return view_ != nullptr && at <= size_ && count <= size_ - at && GuardedCopy(to, view_ + at, count) == count;
+    }
+
+private:
+    uint64_t size_ = 0;
+    HANDLE mapping_ = nullptr;
+    const uint8_t* view_ = nullptr;
+    DWORD error_ = 0;
+};
+
+// Test-only: with DUOTINT_PROBE_HOLD naming a file, the probe makes that
+// file once its view stands and waits, up to 30 s, until it is gone, so
+// that a test can cut the picture short under the view.
+void HoldForTest()
+{
+    const char* hold = getenv("DUOTINT_PROBE_HOLD");
+    if (hold == nullptr)
+        return;
+    HANDLE marker = CreateFileA(hold, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (marker != INVALID_HANDLE_VALUE)
+        CloseHandle(marker);
+    for (int waited = 0; waited < 3000 && GetFileAttributesA(hold) != INVALID_FILE_ATTRIBUTES; ++waited)
+        Sleep(10);
+}
+
+// The probe over an open file. On a failed read, `error` is the error the
+// file layer would report: the platform's, or a short read when the file
+// is now shorter than it was.
+ProbeResult ProbeOpenFile(HANDLE file, uint16_t& error)
+{
+    error = 0;
+    MappedPicture picture(file);
+    if (picture.Error() != 0)
+        return ProbeResult();  // a file that cannot be mapped is left to its decoder, unprobed
+    HoldForTest();
+    const ProbeResult result = ProbeContainer(picture);
+    if (result.verdict == ProbeVerdict::unreadable) {
+        LARGE_INTEGER size = {};
+        error = GetFileSizeEx(file, &size) ? uint16_t{kErrorShortRead} : MapPlatformError(GetLastError());
+    }
+    return result;
+}
+
+}  // namespace
+
+ProbeResult ProbePictureFile(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return ProbeResult();
+    uint16_t error = 0;
+    ProbeResult result = ProbeOpenFile(file, error);
+    CloseHandle(file);
+    return error == 0 ? result : ProbeResult();
+}
+
+namespace {
+
+Failure Refuse(const char* format, ...)
+{
+    char sentence[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(sentence, sizeof sentence, format, arguments);
+    va_end(arguments);
+    return Refusal(kErrorRefusedPicture, sentence);
+}
+
+const char* KindName(ContainerKind kind)
+{
+    switch (kind) {
+    case ContainerKind::bmp: return "BMP";
+    case ContainerKind::png: return "PNG";
+    case ContainerKind::jpeg: return "JPEG";
+    case ContainerKind::gif: return "GIF";
+    case ContainerKind::tiff: return "TIFF";
+    default: return nullptr;
+    }
+}
+
+// Whether a BMP header is of the one kind our reader reads: those are
+// decided by it alone, never handed on.
+bool IsOurKindOfBmp(const uint8_t* h)
+{
+    return h[0] == 'B' && h[1] == 'M' && Read32(h + 14) >= 40 && Read16(h + 26) == 1 && Read16(h + 28) == 24 &&
+           Read32(h + 30) == 0;
+}
+
+// "a 24-bit", "an 8-bit": the bits per pixel of a BMP header with its article.
+std::string BitsPerPixel(const uint8_t* h)
+{
+    const unsigned bits = Read16(h + 28);
+    std::string number = std::to_string(bits);
+    const bool an = number[0] == '8' || bits == 11 || bits == 18 || (number.size() % 3 == 2 && number[0] == '1' &&
+                                                                      (number[1] == '1' || number[1] == '8'));
+    return (an ? "an " : "a ") + number + "-bit";
+}
+
+// The compression of a BMP the platform could not read, when it says more
+// than its bits: bit fields in a Windows header, Huffman coding in OS/2's.
+const char* BmpCompressionWords(const uint8_t* h)
+{
+    const uint32_t infoSize = Read32(h + 14), compression = Read32(h + 30);
+    const bool os2 = infoSize == 16 || infoSize == 64;
+    if (compression == 3)
+        return os2 ? " with Huffman coding" : " with bit fields";
+    if (compression == 6 && !os2)
+        return " with bit fields";
+    return "";
+}
+
+// The running program's file name: duotint.exe, or duotint-cli.exe.
+std::string ProgramFileName()
+{
+    const std::wstring path = RunningProgramPath();
+    return Utf8Of(path.substr(path.find_last_of(L"\\/") + 1));
+}
+
+// "5", "9.9": a budget in seconds, to a tenth.
+std::string SecondsText(uint32_t milliseconds)
+{
+    char text[16];
+    if (milliseconds % 1000 == 0)
+        snprintf(text, sizeof text, "%u", milliseconds / 1000);
+    else
+        snprintf(text, sizeof text, "%.1f", milliseconds / 1000.0);
+    return text;
+}
+
+// Why the decoding of a picture the probe let through came to nothing.
+Failure RefuseDecoded(DecodeOutcome outcome, ContainerKind kind, const char* name, const uint8_t* h,
+                      const DecoderProcess& decoder)
+{
+    const DecodeBudget budget = decoder.Budget();
+    switch (outcome) {
+    case DecodeOutcome::cannotDecode:
+        if (kind == ContainerKind::bmp && *BmpCompressionWords(h) != '\0')
+            return Refuse("%s is %s BMP picture%s, a kind duotint cannot read.", name, BitsPerPixel(h).c_str(),
+                   BmpCompressionWords(h));
+        if (kind == ContainerKind::bmp)
+            return Refuse("%s is %s BMP picture that duotint cannot read; it may be damaged.", name, BitsPerPixel(h).c_str());
+        if (KindName(kind) != nullptr)
+            return Refuse("%s is a %s picture that duotint cannot read; it may be damaged.", name, KindName(kind));
+        return Refuse("%s is not a picture duotint can read.", name);
+    case DecodeOutcome::damaged:
+        return Refuse("%s is damaged; duotint could not read all of its pixels.", name);
+    case DecodeOutcome::crashed:
+        return Refuse("%s could not be decoded: its decoder crashed.", name);
+    case DecodeOutcome::tooSlow:
+        return Refuse("%s could not be decoded: its decoder was stopped after %s s of work, longer than a picture of its "
+               "size needs.",
+               name, SecondsText(budget.cpuMilliseconds).c_str());
+    case DecodeOutcome::stalled:
+        return Refuse("%s could not be decoded: its decoder was stopped after %s s without progress.", name,
+               SecondsText(budget.wallMilliseconds).c_str());
+    case DecodeOutcome::tooHungry:
+        return Refuse("%s could not be decoded: its decoder was stopped when it took more than %llu MiB of memory.", name,
+               static_cast<unsigned long long>(budget.memoryBytes >> 20));
+    case DecodeOutcome::tooLarge: {
+        char sentence[1024];
+        TooLargeSentence(name, decoder.Width(), decoder.Height(), sentence, sizeof sentence);
+        return Refuse("%s", sentence);
+    }
+    case DecodeOutcome::noChild:
+        if (decoder.StartError() == ERROR_FILE_NOT_FOUND || decoder.StartError() == ERROR_PATH_NOT_FOUND)
+            return Refuse("duotint could not start duotint-decode.exe to read %s; it belongs beside %s.", name,
+                   ProgramFileName().c_str());
+        return Refuse("duotint could not start duotint-decode.exe to read %s: the system refused it (error %u).", name,
+               decoder.StartError());
+    case DecodeOutcome::noMemory:
+        return Refusal(kErrorOutOfMemory,
+                       "duotint could not get the memory for the picture; close other programs and try again.");
+    default:
+        return Refuse("%s could not be decoded: the file is damaged, or its kind cannot be read here.", name);
+    }
+}
+
+// The failure of an operation on `file`, which is let go of.
+Failure Abandoned(FileRecord& file)
+{
+    Abandon(file);
+    return FailureOf(file);
+}
+
+// Makes `picture` a view of the rows where they stand in the file, once
+// OpenPictureRows found them all there; false, with nothing held, where the
+// platform gives no view.
+//
+// Reading the rows would cost more than the bytes: every page of a fresh
+// buffer is mapped one fault at a time, while the view's pages are the
+// system's file cache already.
+Failure MapRows(const PictureRequest& request, const PictureHeader& header, SourcePicture& picture,
+                HANDLE& file, HANDLE& mapping, const uint8_t*& view, bool& mapped)
+{
+    mapped = false;
+    auto rows = std::make_unique<FileRecord>();
+    if (Failure failure = OpenPictureRows(request, header, *rows))
+        return failure;
+    // The file the checks were made on stays open past the record's close.
+    // Its handle shares only reads: no other program writes, shortens or
+    // deletes the picture while it is held.
+    const HANDLE process = GetCurrentProcess();
+    file = nullptr;
+    if (!DuplicateHandle(process, rows->handle, process, &file, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        file = nullptr;
+    if (!CloseFile(*rows)) {
+        if (file != nullptr)
+            CloseHandle(file);
+        return FailureOf(*rows);
+    }
+    if (file == nullptr)
+        return Failure();
+    mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    view = mapping != nullptr ? static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0)) : nullptr;
+    if (view == nullptr) {
+        if (mapping != nullptr)
+            CloseHandle(mapping);
+        CloseHandle(file);
+        return Failure();
+    }
+    mapped = true;
+    return Failure();
+}
+
+// Reads the rows from the file into a block of memory.
+Failure ReadRows(const PictureRequest& request, const PictureHeader& header, SourcePicture& picture)
+{
+    auto file = std::make_unique<FileRecord>();
+    if (Failure failure = OpenPictureRows(request, header, *file))
+        return failure;
+    const uint32_t bytes = static_cast<uint32_t>(picture.stride) * static_cast<uint32_t>(picture.height);
+    if (Failure failure = AllocatePixelBuffer(bytes, picture.memory, picture.pixels)) {
+        Abandon(*file);
+        return failure;
+    }
+
+    // File rows have the buffer's stride. Bottom-up files are the buffer
+    // already and go in large reads; top-down rows go in reverse, each served
+    // from the file layer's read-ahead.
+    if (!header.topDown) {
+        static_assert(uint64_t{kReadPiece} * kMostReadPieces > UINT32_MAX, "a piece for every 4 MiB of a buffer");
+        const LONG pieces = static_cast<LONG>((uint64_t{bytes} + kReadPiece - 1) / kReadPiece);
+        PageTouch touch = {picture.pixels, bytes, pieces, 0, {}};
+        // The threads beside this one that may touch the picture's pages.
+        const uint32_t cores = CoresToUse(request.cores);
+        PageTouchers touchers(touch, cores > 1 ? cores - 1 : 0);
+        for (LONG k = 0; k < touch.pieces; ++k) {
+            const uint32_t done = static_cast<uint32_t>(k) * kReadPiece;
+            const uint32_t piece = bytes - done < kReadPiece ? bytes - done : kReadPiece;
+            touchers.AwaitPiece(k);
+            if (!ReadBytes(*file, picture.pixels + done, piece))
+                return Abandoned(*file);
+        }
+    } else {
+        for (int32_t row = picture.height - 1; row >= 0; --row) {
+            if (!ReadBytes(*file, picture.pixels + static_cast<size_t>(row) * picture.stride,
+                           static_cast<uint32_t>(picture.stride)))
+                return Abandoned(*file);
+        }
+    }
+    // Padding bytes in the file may be anything; in memory they are 0.
+    const size_t pixelBytes = 3 * static_cast<size_t>(picture.width);
+    if (static_cast<size_t>(picture.stride) != pixelBytes) {
+        for (int32_t row = 0; row < picture.height; ++row)
+            memset(picture.pixels + static_cast<size_t>(row) * picture.stride + pixelBytes, 0,
+                   static_cast<size_t>(picture.stride) - pixelBytes);
+    }
+    if (!CloseFile(*file))
+        return FailureOf(*file);
+    return Failure();
+}
+
+}  // namespace
+
+Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder, PictureHeader& header)
+{
+    header = PictureHeader();
+    auto file = std::make_unique<FileRecord>();
+    BindFileW(*file, request.path.c_str());
+    if (!OpenForReading(*file))
+        return FailureOf(*file);
+    const uint64_t fileSize = FileSize(*file);
+    if (file->error != 0)
+        return Abandoned(*file);
+    if (fileSize >= kBmpHeaderSize && !ReadBytes(*file, header.fileHeader, kBmpHeaderSize))
+        return Abandoned(*file);
+
+    const char* name = request.name.c_str();
+    ImageHeaderFacts facts;
+    char readerSentence[512];
+    const bool ours = fileSize >= kBmpHeaderSize &&
+                      ParseImageHeader(header.fileHeader, name, facts, readerSentence, sizeof readerSentence);
+    // The probe reads the file through the handle the header came from, so
+    // that it reads the same file: one removed or replaced since is not it.
+    ProbeResult probe;
+    if (!ours) {
+        uint16_t error = 0;
+        probe = ProbeOpenFile(file->handle, error);
+        if (error != 0) {
+            FailFile(*file, error);
+            return Abandoned(*file);
+        }
+    }
+    if (!CloseFile(*file))
+        return FailureOf(*file);
+    if (ours) {
+        header.width = facts.width;
+        header.height = facts.height;
+        header.ours = true;
+        header.topDown = facts.topDown != 0;
+        header.pixelDataOffset = facts.dataOffset;
+        decoder.Release();  // a picture from before, not copied
+        return Failure();
+    }
+
+    // Whatever refuses the picture, the decoder holds none of it after.
+    Failure failure;
+    const uint8_t* h = header.fileHeader;
+    if (probe.width > 0 && !PixelsFitInMemory(probe.width, probe.height)) {
+        // A picture too large to hold is refused as that, though its file be
+        // too short for it besides.
+        char sentence[1024];
+        TooLargeSentence(name, probe.width, probe.height, sentence, sizeof sentence);
+        failure = Refuse("%s", sentence);
+    } else if (fileSize < kBmpHeaderSize && probe.verdict != ProbeVerdict::fine) {
+        // Too short even for a BMP header: the read of it fails, as a short file's read does.
+        FailShortFile(*file, FileFault::tooShortForAPicture);
+        failure = FailureOf(*file);
+    } else if (probe.verdict == ProbeVerdict::damaged) {
+        failure = Refuse("%s is damaged: %s.", name, probe.what);
+    } else if (probe.verdict == ProbeVerdict::unsupported) {
+        failure = Refuse("%s is %s, a kind duotint cannot read.", name, probe.what);
+    } else if (probe.kind == ContainerKind::bmp && IsOurKindOfBmp(h)) {
+        failure = Refuse("%s", readerSentence);
+    } else {
+        // The decoding process starts in a folder of its own, since Wine
+        // cannot start one in a folder deeper than MAX_PATH: it is given the
+        // full path.
+        const std::wstring path = FullPath(request.path.c_str());
+        const DecodeRequest decode = {path.c_str(), probe.orientation, probe.width, probe.height, probe.firstFrameEnd};
+        DecodeOutcome outcome = decoder.Open(decode);
+        if (outcome == DecodeOutcome::decoded && !PixelsFitInMemory(decoder.Width(), decoder.Height()))
+            outcome = DecodeOutcome::tooLarge;
+        if (outcome != DecodeOutcome::decoded)
+            failure = RefuseDecoded(outcome, probe.kind, name, h, decoder);
+    }
+    if (failure) {
+        decoder.Release();
+        return failure;
+    }
+    header.width = static_cast<int32_t>(decoder.Width());
+    header.height = static_cast<int32_t>(decoder.Height());
+    return Failure();
+}
+
+Failure OpenPictureRows(const PictureRequest& request, const PictureHeader& header, FileRecord& file)
+{
+    BindFileW(file, request.path.c_str());
+    if (!OpenForReading(file))
+        return FailureOf(file);
+    // Every row, the last one's padding included, must be in the file; a
+    // shorter file ends here, before any memory is taken for it.
+    const uint64_t fileSize = FileSize(file);
+    if (file.error != 0)
+        return Abandoned(file);
+    const uint64_t bytes =
+        static_cast<uint64_t>(RowStride(header.width).stride) * static_cast<uint32_t>(header.height);
+    if (fileSize < static_cast<uint64_t>(header.pixelDataOffset) + bytes) {
+        FailFile(file, kErrorShortRead);
+        return Abandoned(file);
+    }
+    // A palette or a longer info header may stand between the 54 header
+    // bytes and the pixels.
+    uint8_t again[kBmpHeaderSize];
+    if (!ReadBytes(file, again, kBmpHeaderSize) || !SkipBytes(file, header.pixelDataOffset - kBmpHeaderSize))
+        return Abandoned(file);
+    return Failure();
+}
+
+Failure LoadPicture(const PictureRequest& request, const PictureHeader& header, DecoderProcess& decoder,
+                    SourcePicture& picture)
+{
+    picture.Release();
+    picture.width = header.width;
+    picture.height = header.height;
+    picture.stride = RowStride(header.width).stride;
+    if (!header.ours) {
+        const DecodeOutcome outcome = decoder.CopyInto(picture.stride, picture.section, picture.pixels);
+        if (outcome == DecodeOutcome::decoded)
+            return Failure();
+        Failure failure = RefuseDecoded(outcome, ContainerKind::unknown, request.name.c_str(), header.fileHeader,
+                                        decoder);
+        decoder.Release();
+        picture.Release();
+        return failure;
+    }
+    if (header.RowsStandInFile() && !request.intoMemory) {
+        bool mapped = false;
+        if (Failure failure =
+                MapRows(request, header, picture, picture.file_, picture.mapping_, picture.view_, mapped))
+            return failure;
+        if (mapped) {
+            picture.path_ = request.path;
+            picture.viewBytes_ = header.pixelDataOffset + static_cast<size_t>(picture.stride) * picture.height;
+            // The view is read only: the pointer is not const because a
+            // picture read into memory is written.
+            picture.pixels = const_cast<uint8_t*>(picture.view_) + header.pixelDataOffset;
+            return Failure();
+        }
+    }
+    Failure failure = ReadRows(request, header, picture);
+    if (failure)
+        picture.Release();
+    return failure;
+}
+
+Failure SourcePicture::ViewFailure() const
+{
+    Failure failure;
+    failure.code = kErrorShortRead;
+    failure.file = path_;
+    return failure;
+}
+
+Failure SourcePicture::CheckPages() const
+{
+    if (!IsMapped())
+        return Failure();
+    const size_t bytes = static_cast<size_t>(stride) * static_cast<uint32_t>(height);
+    uint8_t byte;
+    for (size_t at = 0; at < bytes; at += 4096)
+        if (GuardedCopy(&byte, pixels + at, 1) != 1)
+            return ViewFailure();
+    if (bytes > 0 && GuardedCopy(&byte, pixels + bytes - 1, 1) != 1)
+        return ViewFailure();
+    return Failure();
+}
+
+void SourcePicture::Release()
+{
+    if (view_ != nullptr) {
+        UnmapViewOfFile(view_);
+        CloseHandle(mapping_);
+        CloseHandle(file_);
+    } else if (section != nullptr) {
+        UnmapViewOfFile(pixels);
+        CloseHandle(section);
+    } else if (memory != nullptr) {
+        GlobalUnlock(memory);
+        GlobalFree(memory);
+    }
+    file_ = mapping_ = nullptr;
+    view_ = nullptr;
+    viewBytes_ = 0;
+    path_.clear();
+    section = nullptr;
+    memory = nullptr;
+    pixels = nullptr;
+}
+
+PictureMetadata ReadKeptMetadata(const std::wstring& path, int32_t width, int32_t height)
+{
+    PictureMetadata metadata = ReadPictureMetadataFile(FullPath(path.c_str()).c_str());
+    FitMetadataToOutput(metadata, static_cast<uint32_t>(width), static_cast<uint32_t>(height));
+    return metadata;
+}

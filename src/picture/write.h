@@ -1,0 +1,37 @@
+// Writing a tinted picture: a picture, a look, a format and a target in;
+// the written file, or the Failure that says why not.
+//
+// The file goes out as a replacement: the bytes go to a temporary file
+// beside the target, which takes the target's place only once it is
+// complete and closed, so a failed export never destroys an earlier one
+// and leaves nothing half-written.
+#pragma once
+
+#include <cstdint>
+
+#include "picture/export.h"
+#include "picture/metadata.h"
+#include "picture/output_format.h"
+#include "picture/read.h"
+#include "picture/tint.h"
+#include "support/failure.h"
+#include "support/file_io.h"
+
+struct ExportSettings {
+    OutputFormat format = OutputFormat::bmp;
+    int32_t quality = 0;   // a JPEG's, 1 to 100; 0: 92
+    int32_t pngLevel = 0;  // a PNG's, 1 to 9; 0: 6
+    ExportThreads threads;
+};
+
+// Writes `picture` through `look` to `target`, bound to the export's path:
+// a 24-bit BMP behind a fresh 54-byte header, or a PNG or JPEG carrying
+// `kept` (see ReadKeptMetadata).
+Failure WritePicture(const SourcePicture& picture, const TintParameters& look, const ExportSettings& settings,
+                     const PictureMetadata& kept, FileRecord& target);
+
+// A BMP export of a picture whose rows stand in its file: `rows` is open at
+// the first of them (OpenPictureRows), and each piece is read as it is
+// written, so no copy of the whole picture is ever held.
+Failure WritePictureFromRows(FileRecord& rows, int32_t width, int32_t height, const TintParameters& look,
+                             const ExportSettings& settings, FileRecord& target);
