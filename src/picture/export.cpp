@@ -22,6 +22,7 @@
 
 #include "support/error.h"
 #include "support/guarded_read.h"
+#include "support/threads.h"
 
 namespace {
 
@@ -157,17 +158,14 @@ DWORD WINAPI TintAhead(void* parameter)
 // the program, or in a worker of the console program, unwinds through here.
 struct TintersJoined {
     Pipeline& p;
-    std::vector<HANDLE>& threads;
+    ThreadGroup& threads;
     ~TintersJoined()
     {
         AcquireSRWLockExclusive(&p.lock);
         p.stop = true;
         ReleaseSRWLockExclusive(&p.lock);
         WakeAllConditionVariable(&p.changed);
-        for (HANDLE thread : threads) {
-            WaitForSingleObject(thread, INFINITE);
-            CloseHandle(thread);
-        }
+        threads.Join();
     }
 };
 
@@ -225,25 +223,22 @@ void WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, uint
     InitializeSRWLock(&p.lock);
     InitializeConditionVariable(&p.changed);
     std::vector<Tinter> tinters(p.threads);
-    std::vector<HANDLE> threads;
+    ThreadGroup threads;
     TintersJoined joined{p, threads};
     for (size_t i = 0; i < p.threads; ++i) {
         tinters[i] = {&p, i};
-        HANDLE thread = CreateThread(nullptr, 0, TintAhead, &tinters[i], 0, nullptr);
-        if (thread == nullptr)
+        if (!threads.Start(TintAhead, &tinters[i]))
             break;
-        threads.push_back(thread);
     }
     // Tinted ahead only when every thread could be had; otherwise each piece
     // is tinted here, just before it is written.
-    const bool ahead = p.threads != 0 && threads.size() == p.threads;
+    const bool ahead = p.threads != 0 && threads.Count() == p.threads;
     if (!ahead) {
         AcquireSRWLockExclusive(&p.lock);
         p.stop = true;
         ReleaseSRWLockExclusive(&p.lock);
         WakeAllConditionVariable(&p.changed);
-        for (HANDLE thread : threads)
-            WaitForSingleObject(thread, INFINITE);  // none may still fill a slot
+        threads.Join();  // none may still fill a slot
     }
 
     for (size_t k = 0; k < plan.pieceCount; ++k) {

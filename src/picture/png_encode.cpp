@@ -19,6 +19,7 @@
 #include "picture/export.h"
 #include "picture/png_format.h"
 #include "support/error.h"
+#include "support/threads.h"
 
 namespace {
 
@@ -300,18 +301,14 @@ DWORD WINAPI CompressAhead(void* parameter)
 // program, or in a worker of the console program, unwinds through here.
 struct ThreadsJoined {
     Pipeline& p;
-    std::vector<HANDLE> threads;
+    ThreadGroup threads;
     void Join()
     {
         AcquireSRWLockExclusive(&p.lock);
         p.stop = true;
         ReleaseSRWLockExclusive(&p.lock);
         WakeAllConditionVariable(&p.changed);
-        for (HANDLE thread : threads) {
-            WaitForSingleObject(thread, INFINITE);
-            CloseHandle(thread);
-        }
-        threads.clear();
+        threads.Join();
     }
     ~ThreadsJoined() { Join(); }
 };
@@ -379,10 +376,8 @@ void WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int3
 
     ThreadsJoined joined{p, {}};
     for (uint32_t i = 1; i < threads; ++i) {
-        HANDLE thread = CreateThread(nullptr, 0, CompressAhead, &p, 0, nullptr);
-        if (thread == nullptr)
+        if (!joined.threads.Start(CompressAhead, &p))
             break;  // fewer threads; this one compresses too
-        joined.threads.push_back(thread);
     }
     Worker w;
     uLong adler = adler32(0, nullptr, 0);
