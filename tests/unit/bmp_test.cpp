@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "picture/bmp.h"
@@ -121,16 +122,11 @@ TEST(BmpHeaderFields, StandWhereTheInfoHeaderSizeLaysThemOut)
                 support::PutLittleEndian(b, field[0], field[1], 2);
         }
         std::fill(b.begin() + 14 + c.infoSize, b.end(), 0xAA);
-        const BmpHeaderFields got = ReadBmpHeaderFields(b.data(), c.size);
-        const BmpHeaderFields& e = c.expected;
-        EXPECT_EQ(got.magic, e.magic) << c.label;
-        EXPECT_EQ(got.dataOffset, e.dataOffset) << c.label;
-        EXPECT_EQ(got.infoSize, e.infoSize) << c.label;
-        EXPECT_EQ(got.width, e.width) << c.label;
-        EXPECT_EQ(got.height, e.height) << c.label;
-        EXPECT_EQ(got.planes, e.planes) << c.label;
-        EXPECT_EQ(got.bitsPerPixel, e.bitsPerPixel) << c.label;
-        EXPECT_EQ(got.compression, e.compression) << c.label;
+        auto all = [](const BmpHeaderFields& f) {
+            return std::make_tuple(f.magic, f.dataOffset, f.infoSize, f.width, f.height, f.planes, f.bitsPerPixel,
+                                   f.compression);
+        };
+        EXPECT_EQ(all(ReadBmpHeaderFields(b.data(), c.size)), all(c.expected)) << c.label;
     }
 }
 
