@@ -28,9 +28,9 @@ dpkg-query -W -f='${Status}' zlib1g-dev 2>/dev/null | grep -q 'install ok instal
 
 flags=(-fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -g -O1 -std=c++17 -I"$root/src")
 declare -A sources=(
-  [probe_fuzz]="$root/src/picture/probe.cpp $root/src/picture/byte_source.cpp"
+  [probe_fuzz]="$root/src/picture/probe.cpp $root/src/picture/bmp_header.cpp $root/src/picture/byte_source.cpp"
   [bmp_header_fuzz]="$root/src/picture/bmp_header.cpp"
-  [exif_fuzz]="$root/src/picture/probe.cpp $root/src/picture/byte_source.cpp"
+  [exif_fuzz]="$root/src/picture/probe.cpp $root/src/picture/bmp_header.cpp $root/src/picture/byte_source.cpp"
   [metadata_fuzz]="$root/src/picture/metadata.cpp $root/src/picture/byte_source.cpp"
 )
 targets=(probe_fuzz bmp_header_fuzz exif_fuzz metadata_fuzz)

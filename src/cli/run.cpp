@@ -19,8 +19,6 @@
 #include <mutex>
 #include <new>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "picture/read.h"
@@ -28,6 +26,7 @@
 #include "support/failure.h"
 #include "support/file_io.h"
 #include "support/system.h"
+#include "support/threads.h"
 
 namespace {
 
@@ -132,8 +131,7 @@ uint64_t MemoryShare(const std::wstring& path)
     const ProbeResult probe = ProbePictureFile(path);
     if (probe.width <= 0 || probe.height <= 0)
         return 256ull << 20;
-    // Rows of 3 bytes a pixel, padded to 4.
-    const uint64_t pixels = (3 * static_cast<uint64_t>(probe.width) + 3) / 4 * 4 * static_cast<uint64_t>(probe.height);
+    const uint64_t pixels = static_cast<uint64_t>(RowBytes(probe.width)) * static_cast<uint64_t>(probe.height);
     return probe.kind == ContainerKind::bmp ? pixels : 3 * pixels + (256ull << 20);
 }
 
@@ -169,12 +167,12 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
         s.waiting.push_back(i);
     }
     s.total = s.waiting.size();
-    size_t workers = options.jobs > 0 ? static_cast<size_t>(options.jobs) : std::thread::hardware_concurrency();
+    size_t workers = options.jobs > 0 ? static_cast<size_t>(options.jobs) : CoresToUse(0);
     workers = std::max<size_t>(1, std::min(workers, s.waiting.size()));
     // Each worker's export spreads its tint over the worker's share of the
     // cores: all of them for a worker alone, none besides its own for one of
     // as many workers as cores.
-    const uint32_t cores = std::max<uint32_t>(1, std::thread::hardware_concurrency() / workers);
+    const uint32_t cores = std::max<uint32_t>(1, CoresToUse(0) / workers);
     const DWORD started = GetTickCount();
 
     auto work = [&] {
@@ -218,17 +216,12 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
     };
     // This thread is the first worker; a worker that cannot be had leaves
     // its pictures to the others.
-    std::vector<std::thread> threads;
-    for (size_t i = 1; i < workers; ++i) {
-        try {
-            threads.emplace_back(work);
-        } catch (const std::system_error&) {
+    ThreadGroup threads;
+    for (size_t i = 1; i < workers; ++i)
+        if (!threads.StartWork(work))
             break;
-        }
-    }
     work();
-    for (std::thread& t : threads)
-        t.join();
+    threads.Join();
     // The code of the first picture, in the command line's order, that failed.
     for (uint16_t code : s.codes)
         if (code != 0)

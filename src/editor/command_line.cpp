@@ -36,22 +36,19 @@ void CheckExportName(const std::wstring& picture, const std::wstring& path)
 {
     NameRoom room;
     const ExportNameFault fault = ExportNameFaultOf(path, room);
-    const std::wstring name(LastPathPart(path));
-    char utf8[4 * MAX_PATH];
-    if (WideCharToMultiByte(CP_UTF8, 0, name.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr) == 0)
-        utf8[0] = '\0';
-    char why[sizeof utf8 + 128];
+    const std::string utf8 = Utf8Of(LastPathPart(path));
+    char why[4 * MAX_PATH + 128];
     if (fault == ExportNameFault::tooLong) {
-        snprintf(why, sizeof why, "its export %s would be longer than %s, which the file system does not allow", utf8,
-                 NameRoomText(room).c_str());
+        snprintf(why, sizeof why, "its export %s would be longer than %s, which the file system does not allow",
+                 utf8.c_str(), NameRoomText(room).c_str());
         CannotOpen(kExitExportNameTooLong, why);
     }
     if (fault == ExportNameFault::device) {
-        snprintf(why, sizeof why, "its export %s would name a device, not a file", utf8);
+        snprintf(why, sizeof why, "its export %s would name a device, not a file", utf8.c_str());
         CannotOpen(kExitCannotRead, why);
     }
     if (FileIdentity(path) == FileIdentity(picture)) {
-        snprintf(why, sizeof why, "its export %s is the picture itself under another name", utf8);
+        snprintf(why, sizeof why, "its export %s is the picture itself under another name", utf8.c_str());
         CannotOpen(kExitExportIsPicture, why);
     }
 }
@@ -81,9 +78,7 @@ int TakeCommandLineOptions(wchar_t* const* arguments, int count)
             value = arguments[++at];
         else
             CannotTake(name == L"--tint" ? "--tint" : "--format", "", "it needs a value after it");
-        char utf8[4 * MAX_PATH];
-        if (WideCharToMultiByte(CP_UTF8, 0, value.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr) == 0)
-            utf8[0] = '\0';
+        const std::string utf8 = Utf8Of(value);
         std::string why;
         if (name == L"--format") {
             if (!ParseOutputFormat(utf8, state.exportFormat))
@@ -107,8 +102,9 @@ bool TakeCommandLinePicture()
         return false;
     }
     // Sentences are UTF-8; the box shows them in full.
-    if (WideCharToMultiByte(CP_UTF8, 0, arguments[at], -1, displayName, sizeof displayName, nullptr, nullptr) == 0)
-        snprintf(displayName, sizeof displayName, "the picture named on the command line");
+    const std::string shown = Utf8Of(arguments[at]);
+    snprintf(displayName, sizeof displayName, "%s",
+             shown.size() < sizeof displayName ? shown.c_str() : "the picture named on the command line");
     picturePath = FullPath(arguments[at]);
     LocalFree(arguments);
 

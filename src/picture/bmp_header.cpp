@@ -1,7 +1,9 @@
-// The 24-bit BMP header: checking a picture's in the order its fields
-// stand, one refusal sentence per check; packing the export's.
+// The BMP header: reading its fields, checking a 24-bit picture's in the
+// order its fields stand, one refusal sentence per check; packing the
+// export's.
 #include "picture/bmp_header.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -25,17 +27,43 @@ const char kWhatWeTint[] = "duotint tints uncompressed 24-bit BMP pictures.";
 
 }  // namespace
 
+BmpHeaderFields ReadBmpHeaderFields(const uint8_t* bytes, size_t size)
+{
+    BmpHeaderFields f{};
+    f.magic = size >= 2 && bytes[0] == 'B' && bytes[1] == 'M';
+    if (size >= 14)
+        f.dataOffset = Read32(bytes + 10);
+    if (size >= 18)
+        f.infoSize = Read32(bytes + 14);
+    const uint64_t end = std::min<uint64_t>(size, 14 + static_cast<uint64_t>(f.infoSize));
+    auto u16 = [&](size_t at) -> uint16_t { return at + 2 <= end ? Read16(bytes + at) : 0; };
+    auto u32 = [&](size_t at) -> uint32_t { return at + 4 <= end ? Read32(bytes + at) : 0; };
+    if (f.infoSize == 12) {
+        f.width = u16(18);
+        f.height = u16(20);
+        f.planes = u16(22);
+        f.bitsPerPixel = u16(24);
+    } else {
+        f.width = static_cast<int32_t>(u32(18));
+        f.height = static_cast<int32_t>(u32(22));
+        f.planes = u16(26);
+        f.bitsPerPixel = u16(28);
+        f.compression = u32(30);
+    }
+    return f;
+}
+
+int64_t RowBytes(int64_t width) { return (3 * width + 3) / 4 * 4; }
+
 RowLayout RowStride(int32_t width)
 {
-    int32_t stride = 3 * width;
-    uint8_t pad = (stride % 4 == 0) ? 0 : static_cast<uint8_t>(4 - stride % 4);
-    return {stride + pad, pad};
+    const int64_t bytes = RowBytes(width);
+    return {static_cast<int32_t>(bytes), static_cast<uint8_t>(bytes - 3 * static_cast<int64_t>(width))};
 }
 
 bool PixelsFitInMemory(int64_t width, int64_t rows)
 {
-    int64_t stride = 3 * width;
-    stride += (4 - stride % 4) % 4;
+    const int64_t stride = RowBytes(width);
     // Divided, not multiplied: sizes near 2^31 each take the product past 2^63.
     return rows <= 0 || stride <= 0x7FFFFFFF / rows;
 }
@@ -50,15 +78,13 @@ void TooLargeSentence(const char* fileName, int64_t width, int64_t rows, char* s
 bool ParseImageHeader(const uint8_t header[kBmpHeaderSize], const char* fileName, ImageHeaderFacts& facts,
                       char* sentence, size_t sentenceSize)
 {
-    uint32_t dataOffset = Read32(header + 10);
-    uint32_t infoSize = Read32(header + 14);
-    auto width = static_cast<int32_t>(Read32(header + 18));
-    auto height = static_cast<int32_t>(Read32(header + 22));
-    uint16_t planes = Read16(header + 26);
-    uint16_t bitsPerPixel = Read16(header + 28);
-    uint32_t compression = Read32(header + 30);
+    const BmpHeaderFields fields = ReadBmpHeaderFields(header, kBmpHeaderSize);
+    const uint32_t dataOffset = fields.dataOffset, infoSize = fields.infoSize;
+    const int32_t width = fields.width, height = fields.height;
+    const uint16_t planes = fields.planes, bitsPerPixel = fields.bitsPerPixel;
+    const uint32_t compression = fields.compression;
 
-    if (header[0] != 'B' || header[1] != 'M') {
+    if (!fields.magic) {
         snprintf(sentence, sentenceSize, "%s does not begin as a BMP file does; %s", fileName, kWhatWeTint);
         return false;
     }

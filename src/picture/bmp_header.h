@@ -1,5 +1,6 @@
-// The 24-bit BMP header as bytes: checking a picture's, packing the export's,
-// the row layout both follow and the 2 GB limit on pixels.
+// The BMP header as bytes: its fields where they stand, checking a 24-bit
+// picture's, packing the export's, the row layout both follow and the 2 GB
+// limit on pixels.
 //
 // Plain C++ over a 54-byte array and nothing of the platform, so that it is
 // fuzzed natively; bmp.h adds the pixel buffers, which need Windows.
@@ -10,6 +11,27 @@
 
 // The 14-byte file header and the 40-byte info header of a 24-bit BMP.
 enum : uint32_t { kBmpHeaderSize = 54 };
+
+// The fields of a BMP's file header and of the start of its info header,
+// laid out as the info header's size says: OS/2 1.x's 12 bytes hold 16-bit
+// width and height, every other size the 32-bit fields of Windows' header.
+struct BmpHeaderFields {
+    bool magic;            // the file begins "BM"
+    uint32_t dataOffset;   // file offset of the first pixel row
+    uint32_t infoSize;     // the info header's own size, its first field
+    int32_t width;
+    int32_t height;        // < 0: rows are stored top-down
+    uint16_t planes;
+    uint16_t bitsPerPixel;
+    uint32_t compression;  // 0 in an info header too short to hold it
+};
+
+// The fields of the first `size` bytes of a file; a field that lies past
+// them, or past the info header's end, is 0.
+BmpHeaderFields ReadBmpHeaderFields(const uint8_t* bytes, size_t size);
+
+// Bytes a row of `width` 24-bit pixels takes: rows are padded to 4 bytes.
+int64_t RowBytes(int64_t width);
 
 struct RowLayout {
     int32_t stride;  // bytes per row, a multiple of 4

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "support/guarded_read.h"
+#include "support/threads.h"
 
 namespace {
 
@@ -155,17 +156,14 @@ DWORD WINAPI TintAhead(void* parameter)
 // Ends the tinting threads however the writer leaves, a failure included.
 struct TintersJoined {
     Pipeline& p;
-    std::vector<HANDLE>& threads;
+    ThreadGroup& threads;
     ~TintersJoined()
     {
         AcquireSRWLockExclusive(&p.lock);
         p.stop = true;
         ReleaseSRWLockExclusive(&p.lock);
         WakeAllConditionVariable(&p.changed);
-        for (HANDLE thread : threads) {
-            WaitForSingleObject(thread, INFINITE);
-            CloseHandle(thread);
-        }
+        threads.Join();
     }
 };
 
@@ -224,25 +222,22 @@ Failure WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, c
     InitializeSRWLock(&p.lock);
     InitializeConditionVariable(&p.changed);
     std::vector<Tinter> tinters(p.threads);
-    std::vector<HANDLE> threads;
+    ThreadGroup threads;
     TintersJoined joined{p, threads};
     for (size_t i = 0; i < p.threads; ++i) {
         tinters[i] = {&p, i};
-        HANDLE thread = CreateThread(nullptr, 0, TintAhead, &tinters[i], 0, nullptr);
-        if (thread == nullptr)
+        if (!threads.Start(TintAhead, &tinters[i]))
             break;
-        threads.push_back(thread);
     }
     // Tinted ahead only when every thread could be had; otherwise each piece
     // is tinted here, just before it is written.
-    const bool ahead = p.threads != 0 && threads.size() == p.threads;
+    const bool ahead = p.threads != 0 && threads.Count() == p.threads;
     if (!ahead) {
         AcquireSRWLockExclusive(&p.lock);
         p.stop = true;
         ReleaseSRWLockExclusive(&p.lock);
         WakeAllConditionVariable(&p.changed);
-        for (HANDLE thread : threads)
-            WaitForSingleObject(thread, INFINITE);  // none may still fill a slot
+        threads.Join();  // none may still fill a slot
     }
 
     for (size_t k = 0; k < plan.pieceCount; ++k) {

@@ -18,6 +18,7 @@
 
 #include "picture/export.h"
 #include "picture/png_format.h"
+#include "support/threads.h"
 
 namespace {
 
@@ -298,18 +299,14 @@ DWORD WINAPI CompressAhead(void* parameter)
 // Ends the other threads however the writer leaves, a failure included.
 struct ThreadsJoined {
     Pipeline& p;
-    std::vector<HANDLE> threads;
+    ThreadGroup threads;
     void Join()
     {
         AcquireSRWLockExclusive(&p.lock);
         p.stop = true;
         ReleaseSRWLockExclusive(&p.lock);
         WakeAllConditionVariable(&p.changed);
-        for (HANDLE thread : threads) {
-            WaitForSingleObject(thread, INFINITE);
-            CloseHandle(thread);
-        }
-        threads.clear();
+        threads.Join();
     }
     ~ThreadsJoined() { Join(); }
 };
@@ -375,10 +372,8 @@ Failure WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, i
 
     ThreadsJoined joined{p, {}};
     for (uint32_t i = 1; i < threads; ++i) {
-        HANDLE thread = CreateThread(nullptr, 0, CompressAhead, &p, 0, nullptr);
-        if (thread == nullptr)
+        if (!joined.threads.Start(CompressAhead, &p))
             break;  // fewer threads; this one compresses too
-        joined.threads.push_back(thread);
     }
     Worker w;
     uLong adler = adler32(0, nullptr, 0);

@@ -20,6 +20,7 @@
 
 #include <cstring>
 
+#include "picture/bmp_header.h"
 #include "picture/bytes.h"
 
 const char kTooShortForPicture[] = "the file is too short for the picture it declares";
@@ -709,8 +710,8 @@ ProbeResult ProbeBmp(Reader& file)
     const uint8_t* head = file.At(0, 18);
     if (head == nullptr)
         return Damaged(bmp, kShortHeader);
-    const uint32_t dataOffset = Read32(head + 10);
-    const uint32_t infoSize = Read32(head + 14);
+    const BmpHeaderFields start = ReadBmpHeaderFields(head, 18);
+    const uint32_t dataOffset = start.dataOffset, infoSize = start.infoSize;
     if (!KnownInfoSize(infoSize))
         return Damaged(bmp, "its picture header has a size no BMP header has");
     const uint8_t* h = file.At(0, 14 + infoSize);
@@ -718,20 +719,11 @@ ProbeResult ProbeBmp(Reader& file)
         return Damaged(bmp, kShortHeader);
     if (dataOffset < 14 + infoSize)
         return Damaged(bmp, "its pixels start inside its header");
-    int64_t width = 0, height = 0;
-    uint32_t compression = 0, bits = 0;
-    if (infoSize == 12) {
-        // OS/2 1.x: unsigned 16-bit width and height, never compressed.
-        width = Read16(h + 18);
-        height = Read16(h + 20);
-        bits = Read16(h + 24);
-    } else {
-        width = static_cast<int32_t>(Read32(h + 18));
-        height = static_cast<int32_t>(Read32(h + 22));
-        bits = Read16(h + 28);
-        if (infoSize >= 20)
-            compression = Read32(h + 30);
-    }
+    // OS/2 1.x's header has unsigned 16-bit width and height and is never
+    // compressed; a header too short for a compression has none.
+    const BmpHeaderFields fields = ReadBmpHeaderFields(h, 14 + infoSize);
+    int64_t width = fields.width, height = fields.height;
+    const uint32_t compression = fields.compression, bits = fields.bitsPerPixel;
     if (width < 1)
         return Damaged(bmp, "it declares a width under 1 pixel");
     if (height == 0)

@@ -14,6 +14,7 @@
 #include "support/guarded_read.h"
 #include "support/picture_names.h"
 #include "support/system.h"
+#include "support/threads.h"
 #include "support/utf8.h"
 
 namespace {
@@ -63,25 +64,19 @@ DWORD WINAPI TouchAhead(void* t)
     return 0;
 }
 
-// The helpers, stopped and waited for however the read ends: a failed read
-// ends it by an exception in duotint-cli, and the buffer is freed after.
+// The helpers, stopped and waited for however the read ends.
 class PageTouchers {
 public:
     PageTouchers(PageTouch& t, uint32_t helpers) : t_(t)
     {
-        for (uint32_t i = 0; i < helpers && i < 8; ++i) {
-            HANDLE thread = CreateThread(nullptr, 0, TouchAhead, &t_, 0, nullptr);
-            if (thread != nullptr)
-                threads_[count_++] = thread;
-        }
+        for (uint32_t i = 0; i < helpers && i < 8; ++i)
+            if (!threads_.Start(TouchAhead, &t_))
+                break;
     }
     ~PageTouchers()
     {
         InterlockedExchange(&t_.next, t_.pieces);  // no piece is claimed from here on
-        for (uint32_t i = 0; i < count_; ++i) {
-            WaitForSingleObject(threads_[i], INFINITE);
-            CloseHandle(threads_[i]);
-        }
+        threads_.Join();
     }
     // Returns once piece k's pages are mapped.
     void AwaitPiece(LONG k)
@@ -93,8 +88,7 @@ public:
 
 private:
     PageTouch& t_;
-    HANDLE threads_[8] = {};
-    uint32_t count_ = 0;
+    ThreadGroup threads_;
 };
 
 // The picture file through a read-only view of the whole of it: the probe
@@ -218,14 +212,14 @@ const char* KindName(ContainerKind kind)
 // decided by it alone, never handed on.
 bool IsOurKindOfBmp(const uint8_t* h)
 {
-    return h[0] == 'B' && h[1] == 'M' && Read32(h + 14) >= 40 && Read16(h + 26) == 1 && Read16(h + 28) == 24 &&
-           Read32(h + 30) == 0;
+    const BmpHeaderFields f = ReadBmpHeaderFields(h, kBmpHeaderSize);
+    return f.magic && f.infoSize >= 40 && f.planes == 1 && f.bitsPerPixel == 24 && f.compression == 0;
 }
 
 // "a 24-bit", "an 8-bit": the bits per pixel of a BMP header with its article.
 std::string BitsPerPixel(const uint8_t* h)
 {
-    const unsigned bits = Read16(h + 28);
+    const unsigned bits = ReadBmpHeaderFields(h, kBmpHeaderSize).bitsPerPixel;
     std::string number = std::to_string(bits);
     const bool an = number[0] == '8' || bits == 11 || bits == 18 || (number.size() % 3 == 2 && number[0] == '1' &&
                                                                       (number[1] == '1' || number[1] == '8'));
@@ -236,7 +230,8 @@ std::string BitsPerPixel(const uint8_t* h)
 // than its bits: bit fields in a Windows header, Huffman coding in OS/2's.
 const char* BmpCompressionWords(const uint8_t* h)
 {
-    const uint32_t infoSize = Read32(h + 14), compression = Read32(h + 30);
+    const BmpHeaderFields f = ReadBmpHeaderFields(h, kBmpHeaderSize);
+    const uint32_t infoSize = f.infoSize, compression = f.compression;
     const bool os2 = infoSize == 16 || infoSize == 64;
     if (compression == 3)
         return os2 ? " with Huffman coding" : " with bit fields";

@@ -85,6 +85,7 @@ void DisplayName(const FileInUse& file, char* out, int size)
     }
     if (wcsncmp(name, L"\\\\?\\", 4) == 0)
         name += 4;
+    // The platform's call, not Utf8Of: the report is written when memory may be short, and this allocates nothing.
     if (WideCharToMultiByte(CP_UTF8, 0, name, -1, out, size, nullptr, nullptr) == 0)
         out[0] = '\0';
 }

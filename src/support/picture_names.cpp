@@ -7,6 +7,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "support/utf8.h"
+
 const char* const kPictureExtensions[7] = {".bmp", ".png", ".jpg", ".jpeg", ".gif", ".tif", ".tiff"};
 
 bool FindPictureFile(char* name, int32_t nameLength)
@@ -169,8 +171,7 @@ size_t NameLength(std::wstring_view name, NameRoom room)
 {
     if (!room.inBytes || name.empty())
         return name.size();
-    return static_cast<size_t>(
-        WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0, nullptr, nullptr));
+    return Utf8Of(name).size();
 }
 
 std::string NameRoomText(NameRoom room)

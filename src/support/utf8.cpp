@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-std::string Utf8Of(const std::wstring& text)
+std::string Utf8Of(std::wstring_view text)
 {
     if (text.empty())
         return {};

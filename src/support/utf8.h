@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
-std::string Utf8Of(const std::wstring& text);
+std::string Utf8Of(std::wstring_view text);
 std::wstring WideOf(const std::string& text);

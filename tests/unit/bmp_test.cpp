@@ -1,7 +1,9 @@
 // Row strides, header parsing and the export header.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "picture/bmp.h"
@@ -17,6 +19,7 @@ TEST(RowStride, PadsEveryRowToFourBytes)
         EXPECT_EQ(got.stride, c.stride) << "width " << c.width;
         EXPECT_EQ(got.pad, c.pad) << "width " << c.width;
     }
+    EXPECT_EQ(RowBytes(INT32_MAX), 6442450944) << "a row longer than 2^31 bytes";
 }
 
 namespace {
@@ -93,6 +96,38 @@ TEST(ImageHeader, LargestPictureThatFitsIsAccepted)
     ImageHeaderFacts facts{};
     char sentence[256] = "";
     EXPECT_TRUE(ParseImageHeader(Pack(f).data(), "tall.bmp", facts, sentence, sizeof sentence)) << sentence;
+}
+
+TEST(BmpHeaderFields, StandWhereTheInfoHeaderSizeLaysThemOut)
+{
+    // Windows' layout holds 7 x -5, 1 plane, 24 bits, compression 3; OS/2
+    // 1.x's 40000 x 3, 1 plane, 8 bits. Bytes past the info header are 0xAA,
+    // so a field read from them shows.
+    static const struct {
+        const char* label;
+        uint32_t infoSize;
+        size_t size;  // bytes given
+        BmpHeaderFields expected;
+    } kCases[] = {
+        {"Windows V3", 40, 54, {true, 54, 40, 7, -5, 1, 24, 3}},
+        {"OS/2 1.x", 12, 54, {true, 54, 12, 40000, 3, 1, 8, 0}},
+        {"OS/2 2.x of 16 bytes, too short for a compression", 16, 54, {true, 54, 16, 7, -5, 1, 24, 0}},
+        {"only the file header and the info header's size", 40, 18, {true, 54, 40, 0, 0, 0, 0, 0}},
+    };
+    for (const auto& c : kCases) {
+        std::vector<uint8_t> b = Pack({7, -5, 1, 24, 3, c.infoSize, 54});
+        if (c.infoSize == 12) {
+            const uint32_t os2[][2] = {{18, 40000}, {20, 3}, {22, 1}, {24, 8}};
+            for (const auto& field : os2)
+                support::PutLittleEndian(b, field[0], field[1], 2);
+        }
+        std::fill(b.begin() + 14 + c.infoSize, b.end(), 0xAA);
+        auto all = [](const BmpHeaderFields& f) {
+            return std::make_tuple(f.magic, f.dataOffset, f.infoSize, f.width, f.height, f.planes, f.bitsPerPixel,
+                                   f.compression);
+        };
+        EXPECT_EQ(all(ReadBmpHeaderFields(b.data(), c.size)), all(c.expected)) << c.label;
+    }
 }
 
 TEST(ExportHeader, ThreeByTwoPicture)
