@@ -126,9 +126,8 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
 
 // What a picture may take while it is under way: its pixels, and for a kind
 // the platform decodes, the decoding process's budget besides.
-uint64_t MemoryShare(const std::wstring& path)
+uint64_t MemoryShare(const ProbeResult& probe)
 {
-    const ProbeResult probe = ProbePictureFile(path);
     if (probe.width <= 0 || probe.height <= 0)
         return 256ull << 20;
     const uint64_t pixels = static_cast<uint64_t>(RowBytes(probe.width)) * static_cast<uint64_t>(probe.height);
@@ -159,11 +158,18 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
     s.budget = memory.ullTotalPhys / 2;
     std::vector<uint64_t> share(plan.size());
     s.codes.resize(plan.size());
+    // This thread is the first worker. Its decoding process starts as soon
+    // as a picture turns out to need one, and readies the platform's
+    // decoders while the other pictures are probed.
+    Worker first;
     for (size_t i = 0; i < plan.size(); ++i) {
         s.codes[i] = plan[i].refusedCode;
         if (plan[i].refusedCode != 0)
             continue;
-        share[i] = MemoryShare(plan[i].input);
+        const ProbeResult probe = ProbePictureFile(plan[i].input);
+        if (probe.kind != ContainerKind::bmp)
+            first.decoder.Start();
+        share[i] = MemoryShare(probe);
         s.waiting.push_back(i);
     }
     s.total = s.waiting.size();
@@ -175,9 +181,8 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
     const uint32_t cores = std::max<uint32_t>(1, CoresToUse(0) / workers);
     const DWORD started = GetTickCount();
 
-    auto work = [&] {
+    auto work = [&](Worker& worker) {
         UseExtendedPrecision();  // the tint's arithmetic, on this thread
-        Worker worker;
         for (;;) {
             size_t index;
             {
@@ -214,13 +219,16 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
             s.changed.notify_all();
         }
     };
-    // This thread is the first worker; a worker that cannot be had leaves
-    // its pictures to the others.
+    // A worker that cannot be had leaves its pictures to the others.
+    auto another = [&] {
+        Worker worker;
+        work(worker);
+    };
     ThreadGroup threads;
     for (size_t i = 1; i < workers; ++i)
-        if (!threads.StartWork(work))
+        if (!threads.StartWork(another))
             break;
-    work();
+    work(first);
     threads.Join();
     // The code of the first picture, in the command line's order, that failed.
     for (uint16_t code : s.codes)
