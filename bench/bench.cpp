@@ -27,7 +27,7 @@
 #include "editor/export_image.h"
 #include "editor/preview.h"
 #include "editor/program.h"
-#include "support/error.h"
+#include "editor/error.h"
 #include "editor/blit.h"
 #include "cli_bench.h"
 #include "open_latency.h"

@@ -19,7 +19,7 @@
 #include "editor/program_state.h"
 #include "picture/encode.h"
 #include "picture/png_encode.h"
-#include "support/error.h"
+#include "editor/error.h"
 #include "test_files.h"
 
 namespace {

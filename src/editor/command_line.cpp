@@ -11,7 +11,7 @@
 
 #include "editor/program_state.h"
 #include "options/tint_text.h"
-#include "support/error.h"
+#include "editor/error.h"
 #include "support/picture_names.h"
 #include "support/utf8.h"
 

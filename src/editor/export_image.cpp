@@ -7,7 +7,7 @@
 #include "editor/picture.h"
 #include "editor/program_state.h"
 #include "picture/write.h"
-#include "support/error.h"
+#include "editor/error.h"
 #include "support/file_io.h"
 
 namespace {

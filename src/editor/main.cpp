@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "editor/program.h"
-#include "support/error.h"
+#include "editor/error.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {

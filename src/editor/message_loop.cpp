@@ -7,7 +7,7 @@
 #include "editor/export_image.h"
 #include "editor/preview.h"
 #include "editor/program_state.h"
-#include "support/error.h"
+#include "editor/error.h"
 
 namespace {
 

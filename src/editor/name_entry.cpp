@@ -6,7 +6,7 @@
 #include "editor/message_loop.h"
 #include "editor/program_state.h"
 #include "editor/program_windows.h"
-#include "support/error.h"
+#include "editor/error.h"
 #include "support/picture_names.h"
 
 namespace {

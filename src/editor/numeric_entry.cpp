@@ -13,7 +13,7 @@
 #include "editor/message_loop.h"
 #include "editor/program_state.h"
 #include "editor/program_windows.h"
-#include "support/error.h"
+#include "editor/error.h"
 
 namespace {
 

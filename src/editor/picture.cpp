@@ -5,7 +5,8 @@
 
 #include "editor/program_state.h"
 #include "picture/bmp_header.h"
-#include "support/error.h"
+#include "editor/error.h"
+#include "editor/view_fault.h"
 #include "support/guarded_read.h"
 
 namespace {

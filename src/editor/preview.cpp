@@ -12,7 +12,7 @@
 #include "editor/blit.h"
 #include "picture/bmp.h"
 #include "editor/downsample.h"
-#include "support/error.h"
+#include "editor/error.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 // end arrives as an access violation, under Windows as an in-page error;
 // both are taken, and only for a read by that one instruction.
 //
-// EndOnFaultInView's handler, last in line, takes what GuardedCopy's does
-// not: a read fault inside the registered view by any other code.
+// The editor's last-resort handler (editor/view_fault.h), last in line,
+// takes what GuardedCopy's does not.
 #include "support/guarded_read.h"
 
 #include <windows.h>
@@ -65,49 +65,6 @@ LONG CALLBACK ResumeAfterViewFault(EXCEPTION_POINTERS* e)
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-// The view a fault ends the program in; start null when none.
-struct EndingView {
-    const char* volatile start;
-    volatile size_t size;
-    FileInUse file;
-};
-EndingView endingView;
-
-// Where a thread that faulted in the view resumes, as if the faulting
-// instruction had called it.
-[[noreturn]] void EndAfterViewFault(const void* where)
-{
-    StartRuntimeSupport();  // this thread may never have reported anything
-    errorState.exitHook = nullptr;
-    errorState.fileInUse = endingView.file;
-    if (errorState.discardUnfinished != nullptr)
-        errorState.discardUnfinished();
-    RaiseRuntimeError(kErrorShortRead, where);
-}
-
-// Last in line, after ResumeAfterViewFault: a fault GuardedCopy takes never
-// reaches it.
-LONG CALLBACK EndOnViewFault(EXCEPTION_POINTERS* e)
-{
-    const EXCEPTION_RECORD& r = *e->ExceptionRecord;
-    const bool pageFault = r.ExceptionCode == EXCEPTION_ACCESS_VIOLATION || r.ExceptionCode == EXCEPTION_IN_PAGE_ERROR;
-    const char* start = endingView.start;
-    if (!pageFault || r.NumberParameters < 2 || r.ExceptionInformation[0] != 0 || start == nullptr)
-        return EXCEPTION_CONTINUE_SEARCH;
-    const auto at = reinterpret_cast<const char*>(r.ExceptionInformation[1]);
-    if (at < start || static_cast<size_t>(at - start) >= endingView.size)
-        return EXCEPTION_CONTINUE_SEARCH;
-    // The handler cannot end the program itself: it runs inside the
-    // platform's fault dispatch, where showing a box is not safe. So the
-    // thread resumes in EndAfterViewFault on its own stack, below the frame
-    // that faulted, aligned as at a function's entry; it never returns.
-    CONTEXT& c = *e->ContextRecord;
-    c.Rcx = c.Rip;
-    c.Rsp = ((c.Rsp - 256) & ~DWORD64{15}) - 8;
-    c.Rip = reinterpret_cast<DWORD64>(EndAfterViewFault);
-    return EXCEPTION_CONTINUE_EXECUTION;
-}
-
 }  // namespace
 
 size_t GuardedCopy(void* to, const void* from, size_t count)
@@ -118,20 +75,4 @@ size_t GuardedCopy(void* to, const void* from, size_t count)
     if (handler == nullptr)
         return 0;
     return count - GuardedMoveEntry(to, from, count);
-}
-
-void EndOnFaultInView(const void* start, size_t size, const FileInUse& file)
-{
-    static const PVOID handler = AddVectoredExceptionHandler(0, EndOnViewFault);
-    (void)handler;
-    endingView.file = file;
-    endingView.size = size;
-    MemoryBarrier();
-    endingView.start = static_cast<const char*>(start);
-}
-
-void ForgetView()
-{
-    endingView.start = nullptr;
-    MemoryBarrier();
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "support/error.h"
+#include "editor/error.h"
 #include "test_support.h"
 #include "editor/digits.h"
 

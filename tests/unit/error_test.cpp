@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "support/error.h"
+#include "editor/error.h"
 #include "support/file_io.h"
 #include "test_support.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/error.h"
+#include "editor/error.h"
 #include "support/file_io.h"
 #include "test_support.h"
 

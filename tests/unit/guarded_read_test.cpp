@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cut_file.h"
+#include "editor/view_fault.h"
 #include "support/guarded_read.h"
 #include "test_support.h"
 

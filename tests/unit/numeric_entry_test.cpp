@@ -12,7 +12,7 @@
 #include "editor/numeric_entry.h"
 #include "editor/program_state.h"
 #include "drawing_recorder.h"
-#include "support/error.h"
+#include "editor/error.h"
 #include "editor/keys.h"
 #include "test_support.h"
 

@@ -7,7 +7,7 @@
 #include "editor/program_state.h"
 #include "editor/program_windows.h"
 #include "drawing_recorder.h"
-#include "support/error.h"
+#include "editor/error.h"
 #include "editor/panel.h"
 #include "test_support.h"
 

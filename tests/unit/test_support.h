@@ -19,7 +19,7 @@
 #include "editor/preview.h"
 #include "editor/program.h"
 #include "editor/program_state.h"
-#include "support/error.h"
+#include "editor/error.h"
 #include "test_files.h"
 
 // An error box would wait for a click that never comes; tests read stderr.

@@ -1,5 +1,5 @@
 // Runtime errors, the report and the end of the process.
-#include "support/error.h"
+#include "editor/error.h"
 
 #include <cstdio>
 #include <cstring>
