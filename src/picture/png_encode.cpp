@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "picture/export.h"
@@ -27,8 +28,10 @@ namespace {
 
 enum : size_t { kWindowBytes = 32768 };
 // Pieces in flight are two for each thread; their size follows from the
-// threads so that they and the threads' rows stay within about 32 MiB.
-enum : size_t { kPiecesBudget = 8u << 20, kLeastPiece = 256u << 10, kMostPiece = 4u << 20 };
+// threads, small enough that the pages they fill stay few (a fresh page
+// costs the system more than the bytes written to it), large enough that
+// the hand-over between threads costs nothing to speak of.
+enum : size_t { kPiecesBudget = 2u << 20, kLeastPiece = 256u << 10, kMostPiece = 4u << 20 };
 enum : uint32_t { kMostThreads = 16 };
 
 // How the filtered stream (each row: its filter byte, then 3 x width bytes)
@@ -92,9 +95,33 @@ struct Worker {
     }
 };
 
+// Room for a compressed piece that is not filled when made: a page the
+// coder never reaches is never touched, and a fresh page costs the system
+// far more than the bytes written to it.
+class Room {
+public:
+    uint8_t* data() { return bytes_.get(); }
+    size_t size() const { return size_; }
+    // Keeps what it holds.
+    void resize(size_t n)
+    {
+        if (n <= size_)
+            return;
+        std::unique_ptr<uint8_t[]> more(new uint8_t[n]);
+        if (size_ != 0)
+            memcpy(more.get(), bytes_.get(), size_);
+        bytes_ = std::move(more);
+        size_ = n;
+    }
+
+private:
+    std::unique_ptr<uint8_t[]> bytes_;
+    size_t size_ = 0;
+};
+
 // A compressed piece, kept until its turn to be written.
 struct Slot {
-    std::vector<uint8_t> bytes;
+    Room bytes;
     size_t size = 0;
     uLong adler = 0;  // of the piece's filtered bytes
     size_t raw = 0;   // how many those are
@@ -193,7 +220,7 @@ struct PieceSink {
         slot.raw = 0;
         slot.adler = adler32(0, nullptr, 0);
         if (RunsOnly(p.level)) {
-            slot.bytes.resize(std::max(slot.bytes.size(), RunsDeflateBound(bytes)));
+            slot.bytes.resize(RunsDeflateBound(bytes));
             w.runs.Begin(slot.bytes.data());
             return Z_OK;
         }
@@ -206,7 +233,7 @@ struct PieceSink {
         } else if (deflateReset(&w.z) != Z_OK) {
             return Z_STREAM_ERROR;
         }
-        slot.bytes.resize(std::max<size_t>(slot.bytes.size(), deflateBound(&w.z, bytes) + 64));
+        slot.bytes.resize(deflateBound(&w.z, bytes) + 64);
         return Z_OK;
     }
     bool WantsDictionary() const { return !RunsOnly(p.level); }
@@ -459,7 +486,7 @@ void WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int3
         // The piece as one IDAT chunk: the stream's header before the first,
         // the stream's Adler-32 after the last.
         const size_t k = p.written;
-        const Slot& slot = p.slots[k % p.ring];
+        Slot& slot = p.slots[k % p.ring];
         adler = adler32_combine(adler, slot.adler, static_cast<z_off_t>(slot.raw));
         uint8_t before[10], after[8];
         size_t beforeCount = 8, afterCount = 4;
