@@ -80,25 +80,20 @@ double DecodeMs(const char* name)
     return ms;
 }
 
-struct Memory {
-    double workingSet;  // MiB
-    double privateBytes;
-};
-
-Memory MemoryNow()
+double WorkingSetMib()
 {
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-    return {counters.WorkingSetSize / (1024.0 * 1024.0), counters.PrivateUsage / (1024.0 * 1024.0)};
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.WorkingSetSize / (1024.0 * 1024.0);
 }
 
-// Samples the process's memory every millisecond from its start to Stop:
-// the process's own peak counter may come from before the export.
+// Samples the process's working set every millisecond from its start to
+// Stop: the process's own peak may come from before the export.
 class MemoryWatch {
 public:
     MemoryWatch() : thread_(CreateThread(nullptr, 0, Run, this, 0, nullptr)) {}
-    Memory Stop()
+    double Stop()
     {
         InterlockedExchange(&stop_, 1);
         WaitForSingleObject(thread_, INFINITE);
@@ -112,16 +107,14 @@ private:
         MemoryWatch& w = *static_cast<MemoryWatch*>(parameter);
         for (;;) {
             const bool last = InterlockedCompareExchange(&w.stop_, 0, 0) != 0;
-            const Memory now = MemoryNow();
-            w.peak_.workingSet = std::max(w.peak_.workingSet, now.workingSet);
-            w.peak_.privateBytes = std::max(w.peak_.privateBytes, now.privateBytes);
+            w.peak_ = std::max(w.peak_, WorkingSetMib());
             if (last)
                 return 0;
             Sleep(1);
         }
     }
     volatile LONG stop_ = 0;
-    Memory peak_ = {0, 0};
+    double peak_ = 0;
     HANDLE thread_;
 };
 
@@ -143,23 +136,21 @@ double WritePng(const char* name)
 
 // Our PNG of big.jpg, as duotint-cli wrote it, against the platform's
 // encoder at the same tinted picture; and the memory our encoder takes
-// while it writes big.bmp's picture, sampled during a second export, once
-// the first has brought the picture (a view of the file) into memory: the
-// working set's peak beyond the picture, and the private bytes' (what the
-// encoder allocates).
+// while it writes big.bmp's picture: the working set's peak during a
+// second export, beyond the working set before it, once the first has
+// brought the picture (a view of the file) into memory.
 void MeasurePngSizeAndMemory()
 {
     LoadPicture("big.bmp");
     const double ownMs = WritePng("big-mem.png");
-    const Memory before = MemoryNow();
+    const double before = WorkingSetMib();
     MemoryWatch watch;
     WritePng("big-mem.png");
-    const Memory peak = watch.Stop();
+    const double peak = watch.Stop();
     ReleaseSourcePixels();
-    printf("cli    our PNG encoder in-process, 6000 x 4000: %.0f ms; during an export, peak working set %.1f MiB beyond "
-           "the %.1f with the picture in memory (at most 64), peak private bytes %.1f MiB beyond %.1f\n",
-           ownMs, peak.workingSet - before.workingSet, before.workingSet, peak.privateBytes - before.privateBytes,
-           before.privateBytes);
+    printf("cli    our PNG encoder in-process, 6000 x 4000: %.0f ms; peak working set during an export %.1f MiB "
+           "beyond the %.1f before it, the picture in memory (at most 64)\n",
+           ownMs, peak - before, before);
 
     LoadPicture("big.jpg");
     std::vector<uint8_t> platform;
