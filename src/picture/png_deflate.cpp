@@ -355,7 +355,7 @@ void RunsDeflater::Block(bool last)
         Put(sequence[i].extra, sequence[i].extraBits);
     }
     // The body, with the bit buffer in registers: three literals at a time
-    // (45 bits at most) after the 7 left over, then eight bytes stored
+    // (45 bits at most) after at most 7 left over, then eight bytes stored
     // whole and the pointer moved on by those complete. RunsDeflateBound
     // leaves room for the bytes stored beyond.
     uint64_t bits = bits_;
@@ -371,6 +371,7 @@ void RunsDeflater::Block(bool last)
         bits |= static_cast<uint64_t>(coded & 0xFFFFFF) << bitCount;
         bitCount += coded >> 24;
     };
+    flush();  // the head may leave up to 31 bits
     auto literals = [&](size_t from, size_t to) {
         size_t i = from;
         for (; i + 3 <= to; i += 3) {
