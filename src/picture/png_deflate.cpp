@@ -114,6 +114,46 @@ inline __m128i Load(const uint8_t* at) { return _mm_loadu_si128(reinterpret_cast
 
 }  // namespace
 
+uint32_t AdlerSum(uint32_t adler, const uint8_t* data, size_t count)
+{
+    enum : uint32_t { kModulus = 65521 };
+    uint64_t s1 = adler & 0xFFFF, s2 = adler >> 16;
+    while (count != 0) {
+        // A chunk's sums stay well inside their lanes: each 32-bit lane of
+        // the weighted sums gains at most 8160 a round.
+        size_t n = std::min<size_t>(count, 1u << 20), i = 0;
+#if defined(__SSE2__)
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i high = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9), low = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
+        __m128i sums = zero, before = zero, weighted = zero;  // 64-bit, 64-bit, 32-bit lanes
+        for (; i + 16 <= n; i += 16) {
+            const __m128i x = Load(data + i);
+            before = _mm_add_epi64(before, sums);
+            sums = _mm_add_epi64(sums, _mm_sad_epu8(x, zero));
+            weighted = _mm_add_epi32(weighted, _mm_madd_epi16(_mm_unpacklo_epi8(x, zero), high));
+            weighted = _mm_add_epi32(weighted, _mm_madd_epi16(_mm_unpackhi_epi8(x, zero), low));
+        }
+        uint64_t s[2], b[2];
+        uint32_t w[4];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(s), sums);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(b), before);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w), weighted);
+        // Each round adds the first sum as it stood before it sixteen times.
+        s2 += s1 * i + 16 * (b[0] + b[1]) + w[0] + w[1] + w[2] + w[3];
+        s1 += s[0] + s[1];
+#endif
+        for (; i < n; ++i) {
+            s1 += data[i];
+            s2 += s1;
+        }
+        s1 %= kModulus;
+        s2 %= kModulus;
+        data += n;
+        count -= n;
+    }
+    return static_cast<uint32_t>(s2 << 16 | s1);
+}
+
 size_t RunsDeflateBound(size_t count)
 {
     // Each block stored at worst (3 bits, a byte's padding, 4 bytes of

@@ -11,6 +11,10 @@
 #include <cstdint>
 #include <vector>
 
+// The Adler-32 sum of `count` more bytes after those `adler` sums (1 for
+// none), as zlib's adler32 gives it, sixteen bytes at a time.
+uint32_t AdlerSum(uint32_t adler, const uint8_t* data, size_t count);
+
 // Bytes at most that RunsDeflater writes for `count` bytes of input.
 size_t RunsDeflateBound(size_t count);
 

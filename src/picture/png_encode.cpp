@@ -246,7 +246,7 @@ struct PieceSink {
     {
         if (!RunsOnly(p.level))
             return Feed(w, slot, data, n, end ? (last ? Z_FINISH : Z_FULL_FLUSH) : Z_NO_FLUSH);
-        slot.adler = adler32_z(slot.adler, data, n);
+        slot.adler = AdlerSum(static_cast<uint32_t>(slot.adler), data, n);
         slot.raw += n;
         w.runs.Add(data, n);
         if (end)

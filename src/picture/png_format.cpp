@@ -24,21 +24,7 @@ inline uint32_t SignedSize(int residual) { return static_cast<uint32_t>(abs(stat
 #if defined(__SSE2__)
 // Sixteen bytes at once. A residual's size as a signed byte is the smaller
 // of it and its negation taken unsigned; Average's floor is the rounded-up
-// mean less the low bit both sums lose; Paeth's distances need 9 bits.
-inline __m128i PaethHalf(__m128i a, __m128i b, __m128i c)
-{
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c), abc = _mm_add_epi16(bc, ac);
-    const __m128i pa = _mm_max_epi16(bc, _mm_sub_epi16(zero, bc));
-    const __m128i pb = _mm_max_epi16(ac, _mm_sub_epi16(zero, ac));
-    const __m128i pc = _mm_max_epi16(abc, _mm_sub_epi16(zero, abc));
-    // a where pa <= pb and pa <= pc; else b where pb <= pc; else c.
-    const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
-    const __m128i notB = _mm_cmpgt_epi16(pb, pc);
-    const __m128i bOrC = _mm_or_si128(_mm_and_si128(notB, c), _mm_andnot_si128(notB, b));
-    return _mm_or_si128(_mm_and_si128(notA, bOrC), _mm_andnot_si128(notA, a));
-}
-
+// mean less the low bit both sums lose.
 inline __m128i Load(const uint8_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); }
 
 inline __m128i Average(__m128i a, __m128i b)
@@ -46,14 +32,29 @@ inline __m128i Average(__m128i a, __m128i b)
     return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
 }
 
+inline __m128i Distance(__m128i x, __m128i y) { return _mm_or_si128(_mm_subs_epu8(x, y), _mm_subs_epu8(y, x)); }
+
+inline __m128i AtMost(__m128i x, __m128i y) { return _mm_cmpeq_epi8(_mm_min_epu8(x, y), x); }
+
+inline __m128i Choose(__m128i mask, __m128i yes, __m128i no)
+{
+    return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+}
+
+// Paeth in bytes: pa = |b - c| and pb = |a - c| fit, and pc = |(b - c) +
+// (a - c)| is pa + pb when the two differences share a sign, else |pa - pb|.
+// A sum past 255 saturates there, which keeps it at least pa and pb, as
+// the comparisons need.
 inline __m128i PaethOf(__m128i a, __m128i b, __m128i c)
 {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i low =
-        PaethHalf(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), _mm_unpacklo_epi8(c, zero));
-    const __m128i high =
-        PaethHalf(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), _mm_unpackhi_epi8(c, zero));
-    return _mm_packus_epi16(low, high);
+    const __m128i pa = Distance(b, c), pb = Distance(a, c);
+    const __m128i bAtLeastC = _mm_cmpeq_epi8(_mm_subs_epu8(c, b), zero);
+    const __m128i aAtLeastC = _mm_cmpeq_epi8(_mm_subs_epu8(c, a), zero);
+    const __m128i apart = _mm_xor_si128(bAtLeastC, aAtLeastC);
+    const __m128i pc = Choose(apart, Distance(pa, pb), _mm_adds_epu8(pa, pb));
+    const __m128i takeA = _mm_and_si128(AtMost(pa, pb), AtMost(pa, pc));
+    return Choose(takeA, a, Choose(AtMost(pb, pc), b, c));
 }
 
 // The sixteen residuals' sizes, summed in the two 64-bit halves.
