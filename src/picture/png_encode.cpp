@@ -101,6 +101,7 @@ struct Worker {
 class Room {
 public:
     uint8_t* data() { return bytes_.get(); }
+    const uint8_t* data() const { return bytes_.get(); }
     size_t size() const { return size_; }
     // Keeps what it holds.
     void resize(size_t n)
@@ -486,7 +487,7 @@ void WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int3
         // The piece as one IDAT chunk: the stream's header before the first,
         // the stream's Adler-32 after the last.
         const size_t k = p.written;
-        Slot& slot = p.slots[k % p.ring];
+        const Slot& slot = p.slots[k % p.ring];
         adler = adler32_combine(adler, slot.adler, static_cast<z_off_t>(slot.raw));
         uint8_t before[10], after[8];
         size_t beforeCount = 8, afterCount = 4;
