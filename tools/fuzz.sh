@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the parsers' fuzz targets natively with clang's libFuzzer,
-# AddressSanitizer and UndefinedBehaviorSanitizer into build-fuzz/, seeds
-# each from tests/data and runs each for SECONDS (60). Fails when any target
+# Builds the parsers' fuzz targets, and the PNG runs coder's, natively with
+# clang's libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer into
+# build-fuzz/, seeds each from tests/data and runs each for SECONDS (60). Fails when any target
 # finds a crash; the input that did it is left in build-fuzz/<target>/.
 # Usage: tools/fuzz.sh [SECONDS]
 set -euo pipefail
@@ -32,8 +32,9 @@ declare -A sources=(
   [bmp_header_fuzz]="$root/src/picture/bmp_header.cpp"
   [exif_fuzz]="$root/src/picture/probe.cpp $root/src/picture/bmp_header.cpp $root/src/picture/byte_source.cpp"
   [metadata_fuzz]="$root/src/picture/metadata.cpp $root/src/picture/byte_source.cpp"
+  [png_deflate_fuzz]="$root/src/picture/png_deflate.cpp"
 )
-targets=(probe_fuzz bmp_header_fuzz exif_fuzz metadata_fuzz)
+targets=(probe_fuzz bmp_header_fuzz exif_fuzz metadata_fuzz png_deflate_fuzz)
 for target in "${targets[@]}"; do
   mkdir -p "$out/$target/corpus"
   clang++ "${flags[@]}" "$root/tests/fuzz/$target.cpp" ${sources[$target]} -o "$out/$target/$target" -lz
@@ -44,6 +45,7 @@ cp "$root"/tests/data/pictures/*.{png,gif,jpg,tif} "$root"/tests/data/bmpsuite/*
 cp "$root"/tests/data/bmpsuite/*/*.bmp "$out/bmp_header_fuzz/corpus/"
 cp "$root"/tests/data/pictures/*.jpg "$out/exif_fuzz/corpus/"
 cp "$root"/tests/data/pictures/*.{png,jpg} "$out/metadata_fuzz/corpus/"
+cp "$root"/tests/data/pictures/*.{png,gif,tif} "$root"/tests/data/bmpsuite/g/*.bmp "$out/png_deflate_fuzz/corpus/"
 # A leading byte other than 0xFF makes exif_fuzz wrap the rest as an EXIF
 # block, which is a TIFF header and directory like the sample TIFF.
 { printf '\0'; cat "$root/tests/data/pictures/rgb.tif"; } >"$out/exif_fuzz/corpus/rgb.tif.exif"

@@ -1,11 +1,13 @@
-// Our own PNG encoder over zlib. The rows are tinted, filtered and
-// compressed in pieces, each on whichever core takes it, and joined into one
-// zlib stream: the stream's header once, then each piece as raw deflate
-// primed with the 32 KB of filtered bytes before it (so that matches reach
-// back across the cut as in one long stream), ended on a byte boundary by a
-// full flush, the last by the stream's end; their Adler-32 sums combined
-// into the stream's. The thread that writes the file compresses pieces too,
-// and writes each as an IDAT chunk once those before it are written.
+// Our own PNG encoder. The rows are tinted, filtered and compressed in
+// pieces, each on whichever core takes it, and joined into one zlib stream:
+// the stream's header once, then each piece as raw deflate ended on a byte
+// boundary (an empty stored block), the last by the stream's end; their
+// Adler-32 sums combined into the stream's. Up to the default level our own
+// runs coder (png_deflate.h) writes the pieces; above it zlib does, each
+// piece primed with the 32 KB of filtered bytes before it, so that matches
+// reach back across the cut as in one long stream. The thread that writes
+// the file compresses pieces too, and writes each as an IDAT chunk once
+// those before it are written.
 #include "picture/png_encode.h"
 
 #include <windows.h>
@@ -14,9 +16,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "picture/export.h"
+#include "picture/png_deflate.h"
 #include "picture/png_format.h"
 #include "support/threads.h"
 
@@ -24,8 +28,10 @@ namespace {
 
 enum : size_t { kWindowBytes = 32768 };
 // Pieces in flight are two for each thread; their size follows from the
-// threads so that they and the threads' rows stay within about 32 MiB.
-enum : size_t { kPiecesBudget = 8u << 20, kLeastPiece = 256u << 10, kMostPiece = 4u << 20 };
+// threads, small enough that the pages they fill stay few (a fresh page
+// costs the system more than the bytes written to it), large enough that
+// the hand-over between threads costs nothing to speak of.
+enum : size_t { kPiecesBudget = 2u << 20, kLeastPiece = 256u << 10, kMostPiece = 4u << 20 };
 enum : uint32_t { kMostThreads = 16 };
 
 // How the filtered stream (each row: its filter byte, then 3 x width bytes)
@@ -75,10 +81,12 @@ void TintSpan(const Plan& p, int64_t y, size_t x, size_t count, uint8_t* out)
     }
 }
 
-// What one thread keeps between its pieces: its compressor and its rows.
+// What one thread keeps between its pieces: its compressors and its rows,
+// whose memory is reused from piece to piece.
 struct Worker {
     z_stream z{};
     bool ready = false;
+    RunsDeflater runs;
     std::vector<uint8_t> up, cur, filtered, dictionary;
     ~Worker()
     {
@@ -87,9 +95,34 @@ struct Worker {
     }
 };
 
+// Room for a compressed piece that is not filled when made: a page the
+// coder never reaches is never touched, and a fresh page costs the system
+// far more than the bytes written to it.
+class Room {
+public:
+    uint8_t* data() { return bytes_.get(); }
+    const uint8_t* data() const { return bytes_.get(); }
+    size_t size() const { return size_; }
+    // Keeps what it holds.
+    void resize(size_t n)
+    {
+        if (n <= size_)
+            return;
+        std::unique_ptr<uint8_t[]> more(new uint8_t[n]);
+        if (size_ != 0)
+            memcpy(more.get(), bytes_.get(), size_);
+        bytes_ = std::move(more);
+        size_ = n;
+    }
+
+private:
+    std::unique_ptr<uint8_t[]> bytes_;
+    size_t size_ = 0;
+};
+
 // A compressed piece, kept until its turn to be written.
 struct Slot {
-    std::vector<uint8_t> bytes;
+    Room bytes;
     size_t size = 0;
     uLong adler = 0;  // of the piece's filtered bytes
     size_t raw = 0;   // how many those are
@@ -165,29 +198,68 @@ int Feed(Worker& w, Slot& slot, const uint8_t* data, size_t n, int flush)
     }
 }
 
-// Up to the default level, matches are runs only. A photograph's filtered
-// rows are small residuals with few long repeats, so the search for
-// repeats costs several times the time of the run matching and saves a few
-// per cent at most; levels 7 to 9 search in full, for drawings and
-// screenshots whose rows repeat.
-int StrategyFor(int level) { return level <= 6 ? Z_RLE : Z_DEFAULT_STRATEGY; }
+// Up to the default level, matches are runs only, written by our own
+// coder. A photograph's filtered rows are small residuals with few long
+// repeats, so the search for repeats costs several times the time of the
+// run matching and saves a few per cent at most, and zlib's general
+// machinery spends several times our coder's time on each literal; levels
+// 7 to 9 search in full with zlib, for drawings and screenshots whose rows
+// repeat.
+bool RunsOnly(int level) { return level <= 6; }
+
+// Where a piece's filtered bytes go, in order: our runs coder, or zlib
+// with the 32 KB before the piece as its dictionary. Z_OK or zlib's error.
+struct PieceSink {
+    const Plan& p;
+    Worker& w;
+    Slot& slot;
+    bool last;
+
+    int Start(size_t bytes)
+    {
+        slot.size = 0;
+        slot.raw = 0;
+        slot.adler = adler32(0, nullptr, 0);
+        if (RunsOnly(p.level)) {
+            slot.bytes.resize(RunsDeflateBound(bytes));
+            w.runs.Begin(slot.bytes.data());
+            return Z_OK;
+        }
+        if (!w.ready) {
+            // Raw deflate: the stream's header and checksum are written once, by the writer.
+            const int e = deflateInit2(&w.z, p.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+            if (e != Z_OK)
+                return e;
+            w.ready = true;
+        } else if (deflateReset(&w.z) != Z_OK) {
+            return Z_STREAM_ERROR;
+        }
+        slot.bytes.resize(deflateBound(&w.z, bytes) + 64);
+        return Z_OK;
+    }
+    bool WantsDictionary() const { return !RunsOnly(p.level); }
+    int Dictionary(const uint8_t* data, size_t n)
+    {
+        return n == 0 || deflateSetDictionary(&w.z, data, static_cast<uInt>(n)) == Z_OK ? Z_OK : Z_STREAM_ERROR;
+    }
+    // `end`: these are the piece's last bytes.
+    int Add(const uint8_t* data, size_t n, bool end)
+    {
+        if (!RunsOnly(p.level))
+            return Feed(w, slot, data, n, end ? (last ? Z_FINISH : Z_FULL_FLUSH) : Z_NO_FLUSH);
+        slot.adler = AdlerSum(static_cast<uint32_t>(slot.adler), data, n);
+        slot.raw += n;
+        w.runs.Add(data, n);
+        if (end)
+            slot.size = w.runs.End(last);
+        return Z_OK;
+    }
+};
 
 // Filters and compresses piece k into `slot`; Z_OK or zlib's error.
 int CompressPiece(const Plan& p, size_t k, Worker& w, Slot& slot)
 {
-    if (!w.ready) {
-        // Raw deflate: the stream's header and checksum are written once, by the writer.
-        const int e = deflateInit2(&w.z, p.level, Z_DEFLATED, -15, 8, StrategyFor(p.level));
-        if (e != Z_OK)
-            return e;
-        w.ready = true;
-    } else if (deflateReset(&w.z) != Z_OK) {
-        return Z_STREAM_ERROR;
-    }
-    slot.size = 0;
-    slot.raw = 0;
-    slot.adler = adler32(0, nullptr, 0);
-    const int flush = k + 1 == p.pieceCount ? Z_FINISH : Z_FULL_FLUSH;
+    PieceSink sink{p, w, slot, k + 1 == p.pieceCount};
     const size_t rowStream = p.rowBytes + 1;
     w.dictionary.clear();
     w.filtered.clear();
@@ -195,24 +267,32 @@ int CompressPiece(const Plan& p, size_t k, Worker& w, Slot& slot)
         const size_t row = k / p.partsPerRow, x0 = k % p.partsPerRow * p.partPixels;
         const size_t start = row * rowStream + (x0 == 0 ? 0 : 1 + 3 * x0);
         const size_t end = row * rowStream + 1 + 3 * std::min<size_t>(x0 + p.partPixels, p.width);
-        FilterStreamRange(p, w, start - std::min<size_t>(start, kWindowBytes), start, w.dictionary);
+        int e = sink.Start(end - start);
+        if (e != Z_OK)
+            return e;
+        if (sink.WantsDictionary()) {
+            FilterStreamRange(p, w, start - std::min<size_t>(start, kWindowBytes), start, w.dictionary);
+            e = sink.Dictionary(w.dictionary.data(), w.dictionary.size());
+            if (e != Z_OK)
+                return e;
+        }
         FilterStreamRange(p, w, start, end, w.filtered);
-        slot.bytes.resize(std::max<size_t>(slot.bytes.size(), deflateBound(&w.z, end - start) + 64));
-        if (!w.dictionary.empty() &&
-            deflateSetDictionary(&w.z, w.dictionary.data(), static_cast<uInt>(w.dictionary.size())) != Z_OK)
-            return Z_STREAM_ERROR;
-        return Feed(w, slot, w.filtered.data(), w.filtered.size(), flush);
+        return sink.Add(w.filtered.data(), w.filtered.size(), true);
     }
 
-    // Whole rows: those whose last 32 KB stand before the piece are filtered
-    // again for its dictionary, each row's filter chosen as it comes.
+    // Whole rows: for zlib, those whose last 32 KB stand before the piece
+    // are filtered again for its dictionary, each row's filter chosen as it
+    // comes.
     const size_t first = k * p.rowsPerPiece;
     const size_t last = std::min(first + p.rowsPerPiece, static_cast<size_t>(p.height));
-    const size_t from = first - std::min(first, (kWindowBytes + rowStream - 1) / rowStream);
+    const size_t back = sink.WantsDictionary() ? (kWindowBytes + rowStream - 1) / rowStream : 0;
+    const size_t from = first - std::min(first, back);
     w.up.resize(p.rowBytes + 3);
     w.cur.resize(p.rowBytes + 3);
     w.filtered.resize(rowStream);
-    slot.bytes.resize(std::max<size_t>(slot.bytes.size(), deflateBound(&w.z, (last - first) * rowStream) + 64));
+    int e = sink.Start((last - first) * rowStream);
+    if (e != Z_OK)
+        return e;
     TintSpan(p, static_cast<int64_t>(from) - 1, 0, static_cast<size_t>(p.width), w.up.data() + 3);
     for (size_t y = from; y < last; ++y) {
         TintSpan(p, static_cast<int64_t>(y), 0, static_cast<size_t>(p.width), w.cur.data() + 3);
@@ -228,11 +308,11 @@ int CompressPiece(const Plan& p, size_t k, Worker& w, Slot& slot)
         }
         if (y == first && !w.dictionary.empty()) {
             const size_t n = std::min<size_t>(w.dictionary.size(), kWindowBytes);
-            if (deflateSetDictionary(&w.z, w.dictionary.data() + w.dictionary.size() - n, static_cast<uInt>(n)) !=
-                Z_OK)
-                return Z_STREAM_ERROR;
+            e = sink.Dictionary(w.dictionary.data() + w.dictionary.size() - n, n);
+            if (e != Z_OK)
+                return e;
         }
-        const int e = Feed(w, slot, w.filtered.data(), rowStream, y + 1 == last ? flush : Z_NO_FLUSH);
+        e = sink.Add(w.filtered.data(), rowStream, y + 1 == last);
         if (e != Z_OK)
             return e;
     }

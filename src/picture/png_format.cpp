@@ -7,6 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 inline int Paeth(int a, int b, int c)
@@ -17,28 +21,92 @@ inline int Paeth(int a, int b, int c)
 
 inline uint32_t SignedSize(int residual) { return static_cast<uint32_t>(abs(static_cast<int8_t>(residual))); }
 
+#if defined(__SSE2__)
+// Sixteen bytes at once. A residual's size as a signed byte is the smaller
+// of it and its negation taken unsigned; Average's floor is the rounded-up
+// mean less the low bit both sums lose.
+inline __m128i Load(const uint8_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); }
+
+inline __m128i Average(__m128i a, __m128i b)
+{
+    return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+}
+
+inline __m128i Distance(__m128i x, __m128i y) { return _mm_or_si128(_mm_subs_epu8(x, y), _mm_subs_epu8(y, x)); }
+
+inline __m128i AtMost(__m128i x, __m128i y) { return _mm_cmpeq_epi8(_mm_min_epu8(x, y), x); }
+
+inline __m128i Choose(__m128i mask, __m128i yes, __m128i no)
+{
+    return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+}
+
+// Paeth in bytes: pa = |b - c| and pb = |a - c| fit, and pc = |(b - c) +
+// (a - c)| is pa + pb when the two differences share a sign, else |pa - pb|.
+// A sum past 255 saturates there, which keeps it at least pa and pb, as
+// the comparisons need.
+inline __m128i PaethOf(__m128i a, __m128i b, __m128i c)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i pa = Distance(b, c), pb = Distance(a, c);
+    const __m128i bAtLeastC = _mm_cmpeq_epi8(_mm_subs_epu8(c, b), zero);
+    const __m128i aAtLeastC = _mm_cmpeq_epi8(_mm_subs_epu8(c, a), zero);
+    const __m128i apart = _mm_xor_si128(bAtLeastC, aAtLeastC);
+    const __m128i pc = Choose(apart, Distance(pa, pb), _mm_adds_epu8(pa, pb));
+    const __m128i takeA = _mm_and_si128(AtMost(pa, pb), AtMost(pa, pc));
+    return Choose(takeA, a, Choose(AtMost(pb, pc), b, c));
+}
+
+// The sixteen residuals' sizes, summed in the two 64-bit halves.
+inline __m128i SignedSizes(__m128i x, __m128i prediction)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i r = _mm_sub_epi8(x, prediction);
+    return _mm_sad_epu8(_mm_min_epu8(r, _mm_sub_epi8(zero, r)), zero);
+}
+
+inline uint64_t Halves(__m128i v)
+{
+    uint64_t h[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(h), v);
+    return h[0] + h[1];
+}
+
+inline void Store(uint8_t* out, __m128i x, __m128i prediction)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_sub_epi8(x, prediction));
+}
+#endif
+
 }  // namespace
 
 void AddFilterCosts(const uint8_t* up, const uint8_t* cur, size_t count, uint64_t costs[kFilterCount])
 {
-    // Sums of a few thousand bytes fit 32 bits; they go to the 64-bit totals
-    // a block at a time so that the loop keeps them in registers.
-    for (size_t start = 0; start < count; start += 1 << 20) {
-        const size_t end = count - start < (1 << 20) ? count : start + (1 << 20);
-        uint32_t none = 0, sub = 0, upper = 0, average = 0, paeth = 0;
-        for (size_t i = start; i < end; ++i) {
-            const int x = cur[i], a = cur[i - 3], b = up[i], c = up[i - 3];
-            none += SignedSize(x);
-            sub += SignedSize(x - a);
-            upper += SignedSize(x - b);
-            average += SignedSize(x - ((a + b) >> 1));
-            paeth += SignedSize(x - Paeth(a, b, c));
-        }
-        costs[kFilterNone] += none;
-        costs[kFilterSub] += sub;
-        costs[kFilterUp] += upper;
-        costs[kFilterAverage] += average;
-        costs[kFilterPaeth] += paeth;
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    __m128i none = zero, sub = zero, upper = zero, average = zero, paeth = zero;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i x = Load(cur + i), a = Load(cur + i - 3), b = Load(up + i), c = Load(up + i - 3);
+        none = _mm_add_epi64(none, SignedSizes(x, zero));
+        sub = _mm_add_epi64(sub, SignedSizes(x, a));
+        upper = _mm_add_epi64(upper, SignedSizes(x, b));
+        average = _mm_add_epi64(average, SignedSizes(x, Average(a, b)));
+        paeth = _mm_add_epi64(paeth, SignedSizes(x, PaethOf(a, b, c)));
+    }
+    costs[kFilterNone] += Halves(none);
+    costs[kFilterSub] += Halves(sub);
+    costs[kFilterUp] += Halves(upper);
+    costs[kFilterAverage] += Halves(average);
+    costs[kFilterPaeth] += Halves(paeth);
+#endif
+    for (; i < count; ++i) {
+        const int x = cur[i], a = cur[i - 3], b = up[i], c = up[i - 3];
+        costs[kFilterNone] += SignedSize(x);
+        costs[kFilterSub] += SignedSize(x - a);
+        costs[kFilterUp] += SignedSize(x - b);
+        costs[kFilterAverage] += SignedSize(x - ((a + b) >> 1));
+        costs[kFilterPaeth] += SignedSize(x - Paeth(a, b, c));
     }
 }
 
@@ -53,26 +121,37 @@ PngFilter CheapestFilter(const uint64_t costs[kFilterCount])
 
 void ApplyFilter(PngFilter filter, const uint8_t* up, const uint8_t* cur, size_t count, uint8_t* out)
 {
+    size_t i = 0;
     switch (filter) {
     case kFilterNone:
         memcpy(out, cur, count);
-        break;
+        return;
     case kFilterSub:
-        for (size_t i = 0; i < count; ++i)
+        for (; i < count; ++i)
             out[i] = static_cast<uint8_t>(cur[i] - cur[i - 3]);
-        break;
+        return;
     case kFilterUp:
-        for (size_t i = 0; i < count; ++i)
+        for (; i < count; ++i)
             out[i] = static_cast<uint8_t>(cur[i] - up[i]);
-        break;
+        return;
     case kFilterAverage:
-        for (size_t i = 0; i < count; ++i)
+#if defined(__SSE2__)
+        for (; i + 16 <= count; i += 16) {
+            const __m128i a = Load(cur + i - 3), b = Load(up + i);
+            Store(out + i, Load(cur + i), Average(a, b));
+        }
+#endif
+        for (; i < count; ++i)
             out[i] = static_cast<uint8_t>(cur[i] - ((cur[i - 3] + up[i]) >> 1));
-        break;
+        return;
     default:
-        for (size_t i = 0; i < count; ++i)
+#if defined(__SSE2__)
+        for (; i + 16 <= count; i += 16)
+            Store(out + i, Load(cur + i), PaethOf(Load(cur + i - 3), Load(up + i), Load(up + i - 3)));
+#endif
+        for (; i < count; ++i)
             out[i] = static_cast<uint8_t>(cur[i] - Paeth(cur[i - 3], up[i], up[i - 3]));
-        break;
+        return;
     }
 }
 

@@ -255,13 +255,15 @@ TEST_F(ExportTest, PngDecodesToTheTintedPixelsHoweverItIsCut)
         uint32_t cores;
         int level;
         bool text;          // a tEXt chunk between the header and the pixels
+        bool flat;          // every byte the same: runs of 258 bytes, across blocks and pieces
     } kCases[] = {
-        {"one pixel", 1, 1, 0, 0, 6, false},
-        {"whole rows, two a piece, three threads", 7, 50, 44, 3, 6, true},
-        {"a window of many short rows", 2, 3000, 4096, 2, 9, false},
-        {"rows cut in four, one thread", 1000, 5, 1000, 1, 1, false},
-        {"rows cut, pieces shorter than the window", 5001, 4, 3000, 4, 6, true},
-        {"the export's own pieces", 1500, 1000, 0, 0, 6, false},
+        {"one pixel", 1, 1, 0, 0, 6, false, false},
+        {"whole rows, two a piece, three threads", 7, 50, 44, 3, 6, true, false},
+        {"a window of many short rows", 2, 3000, 4096, 2, 9, false, false},
+        {"rows cut in four, one thread", 1000, 5, 1000, 1, 1, false, false},
+        {"rows cut, pieces shorter than the window", 5001, 4, 3000, 4, 6, true, false},
+        {"the export's own pieces", 1500, 1000, 0, 0, 6, false, false},
+        {"flat rows, pieces of three blocks", 3000, 40, 200000, 2, 6, false, true},
     };
     const TintParameters look = {{200, 100, 50}, {30, 240, 90}, 60, 40, 30};
     TintTables tables;
@@ -280,7 +282,8 @@ TEST_F(ExportTest, PngDecodesToTheTintedPixelsHoweverItIsCut)
             noise[i] = x >> 24;
         for (int32_t y = 0; y < c.h; ++y)
             for (int32_t i = 0; i < 3 * c.w; ++i)
-                source.bytes[static_cast<size_t>(y) * state.srcStride + i] = static_cast<uint8_t>(noise[(i + 7 * y) % 97]);
+                source.bytes[static_cast<size_t>(y) * state.srcStride + i] =
+                    static_cast<uint8_t>(c.flat ? 0x40 : noise[(i + 7 * y) % 97]);
         static FileRecord file;
         BindFile(file, "pic-.png");
         OpenForReplacing(file);
