@@ -123,12 +123,12 @@ double WritePng(const char* name)
     static FileRecord file;
     BindFile(file, name);
     OpenForReplacing(file);
-    CheckIo();
     const double t0 = support::Now();
-    WriteTintedPng(file, state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride, kLookParameters, {},
-                   PngEncoding{});
-    CloseFile(file);
-    CheckIo();
+    const Failure failure = WriteTintedPng(file, state.sourcePixels, state.imageWidth, state.imageHeight,
+                                           state.srcStride, kLookParameters, {}, PngEncoding{});
+    if (failure || !CloseFile(file))
+        fprintf(stderr, "%s could not be written (error %u)\n", name, failure ? failure.code : file.error);
+    Abandon(file);
     const double ms = support::Now() - t0;
     DeleteFileA(name);
     return ms;
