@@ -67,7 +67,7 @@ Failure TintWith(const PictureRequest& request, const PictureHeader& header, con
     // A BMP whose rows stand in its file goes to a BMP straight from the
     // file, a piece at a time; anything else is read whole first.
     if (options.format == OutputFormat::bmp && header.RowsStandInFile()) {
-        auto rows = std::make_unique<FileRecord>();
+        auto rows = NewFileRecord();
         if (Failure failure = OpenPictureRows(request, header, *rows))
             return failure;
         Failure failure = WritePictureFromRows(*rows, header.width, header.height, options.look, settings, target);
@@ -107,7 +107,7 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
         if (!failure) {
             outcome.width = header.width;
             outcome.height = header.height;
-            auto target = std::make_unique<FileRecord>();
+            auto target = NewFileRecord();
             BindFileW(*target, picture.output.c_str());
             failure = TintWith(request, header, options, settings, worker, *target);
         }

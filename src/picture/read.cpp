@@ -324,7 +324,7 @@ Failure MapRows(const PictureRequest& request, const PictureHeader& header, Sour
                 HANDLE& file, HANDLE& mapping, const uint8_t*& view, bool& mapped)
 {
     mapped = false;
-    auto rows = std::make_unique<FileRecord>();
+    auto rows = NewFileRecord();
     if (Failure failure = OpenPictureRows(request, header, *rows))
         return failure;
     // The file the checks were made on stays open past the record's close.
@@ -356,7 +356,7 @@ Failure MapRows(const PictureRequest& request, const PictureHeader& header, Sour
 // Reads the rows from the file into a block of memory.
 Failure ReadRows(const PictureRequest& request, const PictureHeader& header, SourcePicture& picture)
 {
-    auto file = std::make_unique<FileRecord>();
+    auto file = NewFileRecord();
     if (Failure failure = OpenPictureRows(request, header, *file))
         return failure;
     const uint32_t bytes = static_cast<uint32_t>(picture.stride) * static_cast<uint32_t>(picture.height);
@@ -406,7 +406,7 @@ Failure ReadRows(const PictureRequest& request, const PictureHeader& header, Sou
 Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder, PictureHeader& header)
 {
     header = PictureHeader();
-    auto file = std::make_unique<FileRecord>();
+    auto file = NewFileRecord();
     BindFileW(*file, request.path.c_str());
     if (!OpenForReading(*file))
         return FailureOf(*file);

@@ -1,6 +1,7 @@
 // Buffered file operations over CreateFileW, ReadFile, WriteFile, CloseHandle.
 #include "support/file_io.h"
 
+#include <cstddef>
 #include <cstring>
 #include <cwchar>
 
@@ -155,6 +156,14 @@ const wchar_t* WideName(FileRecord& file, wchar_t (&scratch)[MAX_PATH])
 }
 
 }  // namespace
+
+std::unique_ptr<FileRecord> NewFileRecord()
+{
+    std::unique_ptr<FileRecord> file(new FileRecord);  // default-initialised: nothing written yet
+    memset(file.get(), 0, offsetof(FileRecord, temporaryName));
+    file->temporaryName[0] = L'\0';
+    return file;
+}
 
 void BindFile(FileRecord& file, const char* name)
 {

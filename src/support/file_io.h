@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 
 #include "support/failure.h"
 
@@ -39,6 +40,11 @@ struct FileRecord {
     wchar_t temporaryName[kLongPathCapacity];
     uint8_t buffer[kFileBufferSize];
 };
+
+// A record of its own for a file a function opens and closes: its buffer
+// and name room left as they come, since touching fresh pages costs more
+// than some pictures' whole read; all else zero, as a new record is.
+std::unique_ptr<FileRecord> NewFileRecord();
 
 // Names in the ANSI code page, or any path in UTF-16. Every platform call
 // goes through the wide functions.
