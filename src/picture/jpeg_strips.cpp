@@ -3,6 +3,7 @@
 // unexpected refuses the join.
 #include "picture/jpeg_strips.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -121,18 +122,18 @@ bool JoinJpegStrips(const std::vector<std::vector<uint8_t>>& strips, std::vector
     for (size_t k = 0; k < strips.size(); ++k)
         total += layouts[k].dataEnd - layouts[k].dataAt + 2;
     joined.reserve(total);
-    joined.assign(head.begin(), head.begin() + static_cast<ptrdiff_t>(first.sosAt));
+    joined.assign(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(first.sosAt));
     joined[first.sofAt + 5] = static_cast<uint8_t>(height >> 8);
     joined[first.sofAt + 6] = static_cast<uint8_t>(height);
     if (strips.size() > 1) {
         const uint8_t restart[6] = {0xFF, 0xDD, 0, 4, static_cast<uint8_t>(mcus >> 8), static_cast<uint8_t>(mcus)};
         joined.insert(joined.end(), restart, restart + 6);
     }
-    joined.insert(joined.end(), head.begin() + static_cast<ptrdiff_t>(first.sosAt),
-                  head.begin() + static_cast<ptrdiff_t>(first.dataAt));
+    joined.insert(joined.end(), head.begin() + static_cast<std::ptrdiff_t>(first.sosAt),
+                  head.begin() + static_cast<std::ptrdiff_t>(first.dataAt));
     for (size_t k = 0; k < strips.size(); ++k) {
-        joined.insert(joined.end(), strips[k].begin() + static_cast<ptrdiff_t>(layouts[k].dataAt),
-                      strips[k].begin() + static_cast<ptrdiff_t>(layouts[k].dataEnd));
+        joined.insert(joined.end(), strips[k].begin() + static_cast<std::ptrdiff_t>(layouts[k].dataAt),
+                      strips[k].begin() + static_cast<std::ptrdiff_t>(layouts[k].dataEnd));
         const bool last = k + 1 == strips.size();
         joined.push_back(0xFF);
         joined.push_back(last ? 0xD9 : static_cast<uint8_t>(0xD0 + k % 8));
