@@ -135,7 +135,7 @@ namespace {
 // picture, as a picture of its own.
 bool EncodeRows(IWICImagingFactory* factory, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
                 int32_t top, int32_t count, const TintTables& tables, EncodedKind kind, int quality,
-                std::vector<uint8_t>& bytes)
+                std::vector<uint8_t>& band, std::vector<uint8_t>& bytes)
 {
     BytesStream stream(bytes);
     IWICBitmapEncoder* encoder = nullptr;
@@ -152,7 +152,11 @@ bool EncodeRows(IWICImagingFactory* factory, const uint8_t* source, int32_t widt
 
     const size_t rowBytes = static_cast<size_t>(stride);
     const int32_t bandRows = rowBytes >= kBandBytes ? 1 : static_cast<int32_t>(kBandBytes / rowBytes);
-    std::vector<uint8_t> band(ok ? rowBytes * static_cast<size_t>(bandRows < count ? bandRows : count) : 0);
+    // The band is the thread's, kept from strip to strip: the first touch of
+    // a fresh page costs more under Wine than tinting its bytes.
+    const size_t bandBytes = rowBytes * static_cast<size_t>(bandRows < count ? bandRows : count);
+    if (ok && band.size() < bandBytes)
+        band.resize(bandBytes);
     for (int32_t done = 0; ok && done < count; done += bandRows) {
         const int32_t rows = count - done < bandRows ? count - done : bandRows;
         // The source is bottom-up; the encoder takes the top row first.
@@ -195,6 +199,7 @@ DWORD WINAPI EncodeStrips(void* argument)
     const bool joined = initialize != nullptr && uninitialize != nullptr &&
                         SUCCEEDED(initialize(nullptr, COINIT_MULTITHREADED));
     IWICImagingFactory* factory = CreateImagingFactory();
+    std::vector<uint8_t> band;
     for (;;) {
         const LONG k = InterlockedIncrement(&w.next) - 1;
         if (k >= static_cast<LONG>(w.strips.size()))
@@ -206,7 +211,7 @@ DWORD WINAPI EncodeStrips(void* argument)
         try {
             w.strips[k].reserve(static_cast<size_t>(w.stride) * count / 4);
             ok = EncodeRows(factory, w.source, w.width, w.height, w.stride, top, count, *w.tables, w.kind, w.quality,
-                            w.strips[k]);
+                            band, w.strips[k]);
         } catch (const std::exception&) {
         }
         if (!ok)
