@@ -236,27 +236,33 @@ int32_t StripRows(int32_t width, int32_t height, EncodedKind kind, uint32_t core
     return most < 16 ? height : rows < most ? rows : most;
 }
 
+// Encodes the strips on up to `threads` threads of our own.
+void RunStrips(StripWork& w, uint32_t threads)
+{
+    ThreadGroup group;
+    for (uint32_t i = 0; i < threads && i < w.strips.size(); ++i)
+        if (!group.Start(EncodeStrips, &w))
+            break;
+    // With no thread to be had, the encoding runs on the caller's thread.
+    if (group.Count() == 0)
+        EncodeStrips(&w);
+}
+
 }  // namespace
 
 bool EncodeTinted(const uint8_t* source, int32_t width, int32_t height, int32_t stride,
                   const TintParameters& parameters, EncodedKind kind, int quality, std::vector<uint8_t>& bytes,
                   uint32_t cores)
 {
+    if (width < 1 || height < 1)
+        return false;  // as the platform's encoders refuse such a size
     TintTables tables;
     BuildTintTables(parameters, tables);
     cores = CoresToUse(cores);
     StripWork w = {source, width, height, stride, &tables, kind, quality, StripRows(width, height, kind, cores),
                    {}, 0, 0};
     w.strips.resize(static_cast<size_t>((height + w.stripRows - 1) / w.stripRows));
-    {
-        ThreadGroup threads;
-        for (uint32_t i = 0; i < cores && i < w.strips.size(); ++i)
-            if (!threads.Start(EncodeStrips, &w))
-                break;
-        // With no thread of its own, the encoding runs here, in this thread's apartment.
-        if (threads.Count() == 0)
-            EncodeStrips(&w);
-    }
+    RunStrips(w, cores);
     if (w.failed != 0)
         return false;
     if (w.strips.size() == 1) {
@@ -269,7 +275,7 @@ bool EncodeTinted(const uint8_t* source, int32_t width, int32_t height, int32_t 
     w.stripRows = height;
     w.strips.assign(1, {});
     w.next = 0;
-    EncodeStrips(&w);
+    RunStrips(w, 1);
     bytes.swap(w.strips[0]);
     return w.failed == 0;
 }
