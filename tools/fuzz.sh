@@ -33,8 +33,9 @@ declare -A sources=(
   [exif_fuzz]="$root/src/picture/probe.cpp $root/src/picture/bmp_header.cpp $root/src/picture/byte_source.cpp"
   [metadata_fuzz]="$root/src/picture/metadata.cpp $root/src/picture/byte_source.cpp"
   [png_deflate_fuzz]="$root/src/picture/png_deflate.cpp"
+  [jpeg_strips_fuzz]="$root/src/picture/jpeg_strips.cpp"
 )
-targets=(probe_fuzz bmp_header_fuzz exif_fuzz metadata_fuzz png_deflate_fuzz)
+targets=(probe_fuzz bmp_header_fuzz exif_fuzz metadata_fuzz png_deflate_fuzz jpeg_strips_fuzz)
 for target in "${targets[@]}"; do
   mkdir -p "$out/$target/corpus"
   clang++ "${flags[@]}" "$root/tests/fuzz/$target.cpp" ${sources[$target]} -o "$out/$target/$target" -lz
@@ -49,6 +50,10 @@ cp "$root"/tests/data/pictures/*.{png,gif,tif} "$root"/tests/data/bmpsuite/g/*.b
 # A leading byte other than 0xFF makes exif_fuzz wrap the rest as an EXIF
 # block, which is a TIFF header and directory like the sample TIFF.
 { printf '\0'; cat "$root/tests/data/pictures/rgb.tif"; } >"$out/exif_fuzz/corpus/rgb.tif.exif"
+# A leading 1 cuts the rest in two: a JPEG twice over is two strips of one size.
+for jpeg in "$root"/tests/data/pictures/*.jpg; do
+  { printf '\1'; cat "$jpeg" "$jpeg"; } >"$out/jpeg_strips_fuzz/corpus/$(basename "$jpeg").twice"
+done
 
 failed=()
 for target in "${targets[@]}"; do

@@ -3,6 +3,7 @@
 #include "decoder/child.h"
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "decoder/picture_decode.h"
 #include "picture/decode_process.h"
 #include "picture/decode_protocol.h"
+#include "support/library_function.h"
 #include "support/system.h"
 
 namespace {
@@ -102,6 +104,12 @@ int RunDecoderChild(const wchar_t* commandLine)
         record->outcome = static_cast<int32_t>(outcome);
         SetEvent(reported);
     };
+    // The free-threaded apartment, which needs no window: under Wine the
+    // single-threaded one starts a desktop process for its window, which
+    // costs more than the rest of the child's start.
+    const auto initialize = LibraryFunction<HRESULT(WINAPI*)(void*, DWORD)>(L"ole32.dll", "CoInitializeEx");
+    if (initialize != nullptr)
+        initialize(nullptr, COINIT_MULTITHREADED);
     PrepareDecoders();
     answer(DecodeOutcome::decoded);  // ready
 

@@ -1,6 +1,8 @@
-// Encoding through the Windows Imaging Component. Rows go to the encoder top
-// row first in bands of about 4 MB, each tinted just before: besides the
-// source only one band and the encoded bytes are held.
+// Encoding through the Windows Imaging Component, on threads of our own in
+// the process's free-threaded apartment, whatever the caller's. Rows go to
+// the encoder top row first in bands of about 4 MB, each tinted just
+// before: besides the source only a band a thread and the encoded bytes are
+// held.
 #include "picture/encode.h"
 
 #include <windows.h>
@@ -12,6 +14,10 @@
 #include <exception>
 
 #include "picture/com.h"
+#include "picture/jpeg_strips.h"
+#include "support/library_function.h"
+#include "support/system.h"
+#include "support/threads.h"
 
 namespace {
 
@@ -123,10 +129,14 @@ bool SetJpegQuality(IPropertyBag2* options, int quality)
     return SUCCEEDED(options->Write(1, &name, &value));
 }
 
-bool EncodeTinted(const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                  const TintParameters& parameters, EncodedKind kind, int quality, std::vector<uint8_t>& bytes)
+namespace {
+
+// One run of the platform's encoder over rows [top, top + count) of the
+// picture, as a picture of its own.
+bool EncodeRows(IWICImagingFactory* factory, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                int32_t top, int32_t count, const TintTables& tables, EncodedKind kind, int quality,
+                std::vector<uint8_t>& band, std::vector<uint8_t>& bytes)
 {
-    IWICImagingFactory* factory = CreateImagingFactory();
     BytesStream stream(bytes);
     IWICBitmapEncoder* encoder = nullptr;
     IWICBitmapFrameEncode* frame = nullptr;
@@ -137,20 +147,22 @@ bool EncodeTinted(const uint8_t* source, int32_t width, int32_t height, int32_t 
               SUCCEEDED(encoder->Initialize(&stream, WICBitmapEncoderNoCache)) &&
               SUCCEEDED(encoder->CreateNewFrame(&frame, &options)) &&
               (kind != EncodedKind::jpeg || SetJpegQuality(options, quality)) && SUCCEEDED(frame->Initialize(options)) &&
-              SUCCEEDED(frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(height))) &&
+              SUCCEEDED(frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(count))) &&
               SUCCEEDED(frame->SetPixelFormat(&format)) && format == GUID_WICPixelFormat24bppBGR;
 
-    TintTables tables;
-    BuildTintTables(parameters, tables);
     const size_t rowBytes = static_cast<size_t>(stride);
     const int32_t bandRows = rowBytes >= kBandBytes ? 1 : static_cast<int32_t>(kBandBytes / rowBytes);
-    std::vector<uint8_t> band(ok ? rowBytes * static_cast<size_t>(bandRows < height ? bandRows : height) : 0);
-    for (int32_t top = 0; ok && top < height; top += bandRows) {
-        const int32_t rows = height - top < bandRows ? height - top : bandRows;
+    // The band is the thread's, kept from strip to strip: the first touch of
+    // a fresh page costs more under Wine than tinting its bytes.
+    const size_t bandBytes = rowBytes * static_cast<size_t>(bandRows < count ? bandRows : count);
+    if (ok && band.size() < bandBytes)
+        band.resize(bandBytes);
+    for (int32_t done = 0; ok && done < count; done += bandRows) {
+        const int32_t rows = count - done < bandRows ? count - done : bandRows;
         // The source is bottom-up; the encoder takes the top row first.
         for (int32_t y = 0; y < rows; ++y)
-            TintPixels(source + static_cast<size_t>(height - 1 - top - y) * rowBytes, band.data() + y * rowBytes,
-                       static_cast<uint32_t>(width), tables);
+            TintPixels(source + static_cast<size_t>(height - 1 - top - done - y) * rowBytes,
+                       band.data() + y * rowBytes, static_cast<uint32_t>(width), tables);
         ok = SUCCEEDED(frame->WritePixels(static_cast<UINT>(rows), static_cast<UINT>(stride),
                                           static_cast<UINT>(rowBytes * rows), band.data()));
     }
@@ -158,6 +170,112 @@ bool EncodeTinted(const uint8_t* source, int32_t width, int32_t height, int32_t 
     Release(options);
     Release(frame);
     Release(encoder);
-    Release(factory);
     return ok;
+}
+
+// Strips of a picture, claimed in turn by the encoding threads.
+struct StripWork {
+    const uint8_t* source;
+    int32_t width;
+    int32_t height;
+    int32_t stride;
+    const TintTables* tables;
+    EncodedKind kind;
+    int quality;
+    int32_t stripRows;
+    std::vector<std::vector<uint8_t>> strips;
+    volatile LONG next;
+    volatile LONG failed;
+};
+
+DWORD WINAPI EncodeStrips(void* argument)
+{
+    StripWork& w = *static_cast<StripWork*>(argument);
+    // The thread joins the process's free-threaded apartment: unlike a
+    // single-threaded one, it needs no window, so under Wine no desktop
+    // process is started for it.
+    const auto initialize = LibraryFunction<HRESULT(WINAPI*)(void*, DWORD)>(L"ole32.dll", "CoInitializeEx");
+    const auto uninitialize = LibraryFunction<void(WINAPI*)()>(L"ole32.dll", "CoUninitialize");
+    const bool joined = initialize != nullptr && uninitialize != nullptr &&
+                        SUCCEEDED(initialize(nullptr, COINIT_MULTITHREADED));
+    IWICImagingFactory* factory = CreateImagingFactory();
+    std::vector<uint8_t> band;
+    for (;;) {
+        const LONG k = InterlockedIncrement(&w.next) - 1;
+        if (k >= static_cast<LONG>(w.strips.size()))
+            break;
+        const int32_t top = k * w.stripRows;
+        const int32_t count = w.height - top < w.stripRows ? w.height - top : w.stripRows;
+        bool ok = false;
+        // No exception may leave the thread: memory that cannot be had fails the strip.
+        try {
+            w.strips[k].reserve(static_cast<size_t>(w.stride) * count / 4);
+            ok = EncodeRows(factory, w.source, w.width, w.height, w.stride, top, count, *w.tables, w.kind, w.quality,
+                            band, w.strips[k]);
+        } catch (const std::exception&) {
+        }
+        if (!ok)
+            InterlockedExchange(&w.failed, 1);
+    }
+    Release(factory);
+    if (joined)
+        uninitialize();
+    return 0;
+}
+
+// Rows a strip holds: whole MCU rows of any sampling (16 rows), few enough
+// MCUs for a restart interval's count even at 8 x 8 pixels each, and about
+// as many strips as cores. A PNG, or a picture too small to share, is one strip.
+int32_t StripRows(int32_t width, int32_t height, EncodedKind kind, uint32_t cores)
+{
+    if (kind != EncodedKind::jpeg || cores < 2 || height < 32)
+        return height;
+    const int32_t most = 0xFFFF / ((width + 7) / 8) * 8 / 16 * 16;
+    int32_t rows = (height + static_cast<int32_t>(cores) - 1) / static_cast<int32_t>(cores);
+    rows = (rows + 15) / 16 * 16;
+    return most < 16 ? height : rows < most ? rows : most;
+}
+
+// Encodes the strips on up to `threads` threads of our own.
+void RunStrips(StripWork& w, uint32_t threads)
+{
+    ThreadGroup group;
+    for (uint32_t i = 0; i < threads && i < w.strips.size(); ++i)
+        if (!group.Start(EncodeStrips, &w))
+            break;
+    // With no thread to be had, the encoding runs on the caller's thread.
+    if (group.Count() == 0)
+        EncodeStrips(&w);
+}
+
+}  // namespace
+
+bool EncodeTinted(const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                  const TintParameters& parameters, EncodedKind kind, int quality, std::vector<uint8_t>& bytes,
+                  uint32_t cores)
+{
+    if (width < 1 || height < 1)
+        return false;  // as the platform's encoders refuse such a size
+    TintTables tables;
+    BuildTintTables(parameters, tables);
+    cores = CoresToUse(cores);
+    StripWork w = {source, width, height, stride, &tables, kind, quality, StripRows(width, height, kind, cores),
+                   {}, 0, 0};
+    w.strips.resize(static_cast<size_t>((height + w.stripRows - 1) / w.stripRows));
+    RunStrips(w, cores);
+    if (w.failed != 0)
+        return false;
+    if (w.strips.size() == 1) {
+        bytes.swap(w.strips[0]);
+        return true;
+    }
+    if (JoinJpegStrips(w.strips, bytes))
+        return true;
+    // An encoder whose strips cannot be joined encodes the picture whole.
+    w.stripRows = height;
+    w.strips.assign(1, {});
+    w.next = 0;
+    RunStrips(w, 1);
+    bytes.swap(w.strips[0]);
+    return w.failed == 0;
 }

@@ -13,10 +13,12 @@ enum class EncodedKind { png, jpeg };
 
 // Tints `height` rows of `width` pixels from `source` (bottom-up, rows
 // `stride` bytes apart) a band at a time and encodes them; `quality` (1 to
-// 100) is the JPEG's. False when the platform has no such encoder or it
-// fails; `bytes` then holds nothing of use.
+// 100) is the JPEG's. A JPEG is encoded in strips side by side on `cores`
+// threads (0: every core) and joined. False when the platform has no such
+// encoder or it fails; `bytes` then holds nothing of use.
 bool EncodeTinted(const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                  const TintParameters& parameters, EncodedKind kind, int quality, std::vector<uint8_t>& bytes);
+                  const TintParameters& parameters, EncodedKind kind, int quality, std::vector<uint8_t>& bytes,
+                  uint32_t cores = 1);
 
 struct IPropertyBag2;
 // Writes a JPEG's `quality` (1 to 100) into the encoder's options, where the

@@ -29,14 +29,14 @@ Failure WriteBmpHeader(FileRecord& target, int32_t width, int32_t height)
     return Failure();
 }
 
-// A JPEG is encoded whole in memory by the platform's encoder, then
-// written as a BMP export is.
+// A JPEG is encoded in memory by the platform's encoder, in strips side by
+// side, then written as a BMP export is.
 Failure WriteJpeg(const SourcePicture& picture, const TintParameters& look, const ExportSettings& settings,
                   const PictureMetadata& kept, FileRecord& target)
 {
     std::vector<uint8_t> bytes;
     if (!EncodeTinted(picture.pixels, picture.width, picture.height, picture.stride, look, EncodedKind::jpeg,
-                      settings.quality != 0 ? settings.quality : 92, bytes))
+                      settings.quality != 0 ? settings.quality : 92, bytes, settings.threads.cores))
         return Refusal(kErrorRefusedPicture,
                        "duotint could not encode the picture as JPEG: the platform's encoder failed.");
     SpliceJpegMetadata(bytes, kept);
