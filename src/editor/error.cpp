@@ -113,7 +113,7 @@ void WriteFileSentence()
         return;
     const std::string whyText = WhyText(errorState.fileInUse.fault, errorState.exitCode);
     const char* why = whyText.c_str();
-    const char* start = errorState.fileInUse.writing ? "duotint could not write " : "duotint could not read ";
+    const char* start = FileSentenceStart(errorState.fileInUse.writing != 0);
     // Left for the name once the words, ": ", ".", this line's end and the empty line are in.
     const int32_t room = kErrorTextCapacity - errorState.errorTextLength - errorState.errorOutput.count -
                          static_cast<int32_t>(strlen(start) + strlen(why)) - 7;

@@ -50,3 +50,6 @@ Failure WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, int32_t width, i
 Failure WriteTintedRowsFromView(FileRecord& file, const uint8_t* source, int32_t width, int32_t height,
                                 int32_t stride, const TintParameters& parameters, const Failure& viewFault,
                                 const ExportThreads& threads);
+
+// The failure of an export that cannot get the memory it writes through.
+Failure NoMemoryToWrite();

@@ -396,12 +396,6 @@ bool Write(FileRecord& file, const uint8_t* bytes, size_t count)
     return count == 0 || WriteBytes(file, bytes, static_cast<uint32_t>(count));
 }
 
-Failure NoMemory()
-{
-    return Refusal(kErrorOutOfMemory, "duotint could not get the memory to write the picture; close other "
-                                      "programs and try again.");
-}
-
 }  // namespace
 
 Failure WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
@@ -445,7 +439,7 @@ Failure WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, i
         head = PngHeadBytes(static_cast<uint32_t>(width), static_cast<uint32_t>(height), chunks);
         end = PngEndBytes();
     } catch (const std::bad_alloc&) {
-        return NoMemory();
+        return NoMemoryToWrite();
     }
     if (!Write(file, head.data(), head.size()))
         return FailureOf(file);
@@ -507,7 +501,7 @@ Failure WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, i
     }
     joined.Join();
     if (p.failure == Z_MEM_ERROR)
-        return NoMemory();
+        return NoMemoryToWrite();
     if (p.failure != Z_OK) {
         char sentence[160];
         snprintf(sentence, sizeof sentence,

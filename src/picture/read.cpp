@@ -313,15 +313,15 @@ Failure Abandoned(FileRecord& file)
     return FailureOf(file);
 }
 
-// Makes `picture` a view of the rows where they stand in the file, once
-// OpenPictureRows found them all there; false, with nothing held, where the
-// platform gives no view.
+// A read-only view of the whole file whose rows OpenPictureRows found all
+// there, with its file and mapping; `mapped` false, with nothing held,
+// where the platform gives no view.
 //
 // Reading the rows would cost more than the bytes: every page of a fresh
 // buffer is mapped one fault at a time, while the view's pages are the
 // system's file cache already.
-Failure MapRows(const PictureRequest& request, const PictureHeader& header, SourcePicture& picture,
-                HANDLE& file, HANDLE& mapping, const uint8_t*& view, bool& mapped)
+Failure MapRows(const PictureRequest& request, const PictureHeader& header, HANDLE& file, HANDLE& mapping,
+                const uint8_t*& view, bool& mapped)
 {
     mapped = false;
     auto rows = NewFileRecord();
@@ -528,7 +528,7 @@ Failure LoadPicture(const PictureRequest& request, const PictureHeader& header, 
     if (header.RowsStandInFile() && !request.intoMemory) {
         bool mapped = false;
         if (Failure failure =
-                MapRows(request, header, picture, picture.file_, picture.mapping_, picture.view_, mapped))
+                MapRows(request, header, picture.file_, picture.mapping_, picture.view_, mapped))
             return failure;
         if (mapped) {
             picture.path_ = request.path;
@@ -558,13 +558,7 @@ Failure SourcePicture::CheckPages() const
     if (!IsMapped())
         return Failure();
     const size_t bytes = static_cast<size_t>(stride) * static_cast<uint32_t>(height);
-    uint8_t byte;
-    for (size_t at = 0; at < bytes; at += 4096)
-        if (GuardedCopy(&byte, pixels + at, 1) != 1)
-            return ViewFailure();
-    if (bytes > 0 && GuardedCopy(&byte, pixels + bytes - 1, 1) != 1)
-        return ViewFailure();
-    return Failure();
+    return PagesReadable(pixels, bytes) ? Failure() : ViewFailure();
 }
 
 void SourcePicture::Release()

@@ -70,12 +70,6 @@ Failure WriteEncoded(const SourcePicture& picture, const TintParameters& look, c
                           PngMetadataChunks(kept), encoding);
 }
 
-Failure NoMemory()
-{
-    return Refusal(kErrorOutOfMemory,
-                   "duotint could not get the memory to write the picture; close other programs and try again.");
-}
-
 }  // namespace
 
 Failure WritePicture(const SourcePicture& picture, const TintParameters& look, const ExportSettings& settings,
@@ -94,7 +88,7 @@ Failure WritePicture(const SourcePicture& picture, const TintParameters& look, c
                                           settings.threads);
         }
     } catch (const std::bad_alloc&) {
-        failure = NoMemory();
+        failure = NoMemoryToWrite();
     }
     return Finished(target, failure);
 }

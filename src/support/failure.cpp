@@ -43,9 +43,14 @@ std::string WhyText(FileFault fault, uint16_t code)
     return text != nullptr ? text : "the system reported error " + std::to_string(code);
 }
 
+const char* FileSentenceStart(bool writing)
+{
+    return writing ? "duotint could not write " : "duotint could not read ";
+}
+
 std::string FileSentence(const Failure& failure, const std::string& shownName)
 {
-    return std::string(failure.writing ? "duotint could not write " : "duotint could not read ") + shownName + ": " +
+    return FileSentenceStart(failure.writing) + shownName + ": " +
            WhyText(failure.fault, failure.code) + ".";
 }
 

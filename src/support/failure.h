@@ -54,6 +54,10 @@ Failure Refusal(uint16_t code, std::string sentence);
 // found or else from its error number.
 std::string WhyText(FileFault fault, uint16_t code);
 
+// "duotint could not write " or "duotint could not read ": how a failed file
+// operation's sentence begins.
+const char* FileSentenceStart(bool writing);
+
 // A failed file operation's sentence, "duotint could not write NAME: its
 // folder is read-only.", with the file as `shownName` (UTF-8).
 std::string FileSentence(const Failure& failure, const std::string& shownName);

@@ -17,6 +17,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #if !defined(__x86_64__)
 #error "GuardedCopy's copy routine is written for x86-64"
 #endif
@@ -75,4 +77,14 @@ size_t GuardedCopy(void* to, const void* from, size_t count)
     if (handler == nullptr)
         return 0;
     return count - GuardedMoveEntry(to, from, count);
+}
+
+bool PagesReadable(const void* from, size_t count)
+{
+    const auto* start = static_cast<const uint8_t*>(from);
+    uint8_t byte;
+    for (size_t at = 0; at < count; at += 4096)
+        if (GuardedCopy(&byte, start + at, 1) != 1)
+            return false;
+    return count == 0 || GuardedCopy(&byte, start + count - 1, 1) == 1;
 }

@@ -10,3 +10,8 @@
 // many arrived: count, or fewer when the view faulted at that byte. A fault
 // on `to` is the caller's fault and is not caught.
 size_t GuardedCopy(void* to, const void* from, size_t count);
+
+// Whether every page of `count` bytes from `from` can be read now: a byte
+// of each, and the last, through GuardedCopy. A reader that is not ours may
+// then read them in place.
+bool PagesReadable(const void* from, size_t count);
