@@ -52,4 +52,42 @@ echo "whole  duotint-cli to PNG ${png[*]} ms: $(echo "${png[*]}" | spread); to B
      "PNG / BMP $(echo "${png_bmp[*]}" | spread) x (at most 2)"
 [ ${#vips[@]} -gt 0 ] && echo "whole  vips copy big.jpg out.png: $(echo "${vips[*]}" | spread) ms;" \
      "duotint-cli to PNG / vips $(echo "${png_vips[*]}" | spread) x (at most 1)"
+
+# JPEG: duotint-cli's whole process to JPEG at quality 92 against vips's
+# (`vips linear`, the same kind of per-pixel job, native) on big.jpg; our
+# encoder alone (bench.exe measured it in-process, ours-ms.txt) against
+# cjpeg (libjpeg-turbo, one process) on the same tinted pixels and
+# settings; the files' sizes; and the quality each --quality reads back as.
+if command -v cjpeg >/dev/null && [ -f big-tinted.ppm ]; then
+  cj=() cj_ratio=()
+  ours=$(cat ours-ms.txt)
+  for _ in 1 2 3; do
+    c=$(ms cjpeg -quality 92 -sample 1x1 -outfile cjpeg.jpg big-tinted.ppm)
+    cj+=("$c")
+    cj_ratio+=("$(awk -v a="$ours" -v b="$c" 'BEGIN { printf "%.2f", a / b }')")
+  done
+  echo "jpeg   cjpeg -quality 92 -sample 1x1 on the same pixels: $(echo "${cj[*]}" | spread) ms;" \
+       "ours in-process / cjpeg $(echo "${cj_ratio[*]}" | spread) x (at most 1)"
+  echo "jpeg   file at quality 92: ours $(stat -c %s ours.jpg) bytes, cjpeg's $(stat -c %s cjpeg.jpg):" \
+       "$(awk -v a="$(stat -c %s ours.jpg)" -v b="$(stat -c %s cjpeg.jpg)" 'BEGIN { printf "%.3f", a / b }') x (at most 1.10)"
+fi
+if command -v vips >/dev/null; then
+  dj=() vj=() dj_vj=()
+  for _ in 1 2 3; do
+    d=$(ms wine "${cli[@]}" --format jpeg --quality 92 big.jpg)
+    v=$(ms vips linear big.jpg 'vips.jpg[Q=92]' 1 0 --uchar)
+    dj+=("$d") vj+=("$v")
+    dj_vj+=("$(awk -v a="$d" -v b="$v" 'BEGIN { printf "%.2f", a / b }')")
+  done
+  echo "whole  duotint-cli to JPEG ${dj[*]} ms; vips linear to JPEG ${vj[*]} ms;" \
+       "duotint-cli / vips $(echo "${dj_vj[*]}" | spread) x (at most 1)"
+fi
+if command -v identify >/dev/null; then
+  read_back=()
+  for q in 30 76 92 100; do
+    wine "${cli[@]}" --format jpeg --quality "$q" --out "q$q" big.jpg >/dev/null 2>&1
+    read_back+=("$q:$(identify -format '%Q' "q$q/big-.jpg" 2>/dev/null)")
+  done
+  echo "jpeg   --quality asked:read back by identify ${read_back[*]}"
+fi
 exit 0

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the parsers' fuzz targets, and the PNG runs coder's, natively with
+# Builds the parsers' fuzz targets, and those of the PNG runs coder and the JPEG encoder, natively with
 # clang's libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer into
 # build-fuzz/, seeds each from tests/data and runs each for SECONDS (60). Fails when any target
 # finds a crash; the input that did it is left in build-fuzz/<target>/.
@@ -23,8 +23,11 @@ command -v clang++ >/dev/null || apt_install clang
 major=$(clang++ -dumpversion | cut -d. -f1)
 runtime=libclang-rt-$major-dev
 dpkg-query -W -f='${Status}' "$runtime" 2>/dev/null | grep -q 'install ok installed' || apt_install "$runtime"
-# The metadata walk inflates and deflates PNG chunks with zlib.
-dpkg-query -W -f='${Status}' zlib1g-dev 2>/dev/null | grep -q 'install ok installed' || apt_install zlib1g-dev
+# The metadata walk inflates and deflates PNG chunks with zlib; libjpeg
+# decodes what our JPEG encoder writes.
+for package in zlib1g-dev libjpeg-dev; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || apt_install "$package"
+done
 
 flags=(-fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -g -O1 -std=c++17 -I"$root/src")
 declare -A sources=(
@@ -33,12 +36,12 @@ declare -A sources=(
   [exif_fuzz]="$root/src/picture/probe.cpp $root/src/picture/bmp_header.cpp $root/src/picture/byte_source.cpp"
   [metadata_fuzz]="$root/src/picture/metadata.cpp $root/src/picture/byte_source.cpp"
   [png_deflate_fuzz]="$root/src/picture/png_deflate.cpp"
-  [jpeg_strips_fuzz]="$root/src/picture/jpeg_strips.cpp"
+  [jpeg_encode_fuzz]="$root/src/picture/jpeg_format.cpp $root/src/picture/tint.cpp"
 )
-targets=(probe_fuzz bmp_header_fuzz exif_fuzz metadata_fuzz png_deflate_fuzz jpeg_strips_fuzz)
+targets=(probe_fuzz bmp_header_fuzz exif_fuzz metadata_fuzz png_deflate_fuzz jpeg_encode_fuzz)
 for target in "${targets[@]}"; do
   mkdir -p "$out/$target/corpus"
-  clang++ "${flags[@]}" "$root/tests/fuzz/$target.cpp" ${sources[$target]} -o "$out/$target/$target" -lz
+  clang++ "${flags[@]}" "$root/tests/fuzz/$target.cpp" ${sources[$target]} -o "$out/$target/$target" -lz -ljpeg
 done
 
 # Seeds are copies: the fuzzer adds to its corpus folder, never to tests/data.
@@ -50,10 +53,8 @@ cp "$root"/tests/data/pictures/*.{png,gif,tif} "$root"/tests/data/bmpsuite/g/*.b
 # A leading byte other than 0xFF makes exif_fuzz wrap the rest as an EXIF
 # block, which is a TIFF header and directory like the sample TIFF.
 { printf '\0'; cat "$root/tests/data/pictures/rgb.tif"; } >"$out/exif_fuzz/corpus/rgb.tif.exif"
-# A leading 1 cuts the rest in two: a JPEG twice over is two strips of one size.
-for jpeg in "$root"/tests/data/pictures/*.jpg; do
-  { printf '\1'; cat "$jpeg" "$jpeg"; } >"$out/jpeg_strips_fuzz/corpus/$(basename "$jpeg").twice"
-done
+# Sizes, qualities and samplings from the first bytes, pixels from a picture.
+cp "$root"/tests/data/pictures/*.{png,jpg} "$out/jpeg_encode_fuzz/corpus/"
 
 failed=()
 for target in "${targets[@]}"; do

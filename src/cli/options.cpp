@@ -18,7 +18,8 @@ namespace {
 
 const char kSynopsis[] =
     "usage: duotint-cli --tint R,G,B,DISP,DISTR,R,G,B,DISP [--out DIR] [--format bmp|png|jpeg]\n"
-    "                   [--quality 1-100] [--png-level 1-9] [--strip] [--jobs N] [--force] [--quiet]\n"
+    "                   [--quality 1-100] [--chroma 420|444] [--png-level 1-9] [--strip] [--jobs N]\n"
+    "                   [--force] [--quiet]\n"
     "                   PATH...\n"
     "       duotint-cli --help | --version\n";
 
@@ -34,7 +35,11 @@ const char kHelp[] =
     "                   the 32-bit range, taken as the editor takes them (required)\n"
     "  --out DIR        write the outputs into DIR, made when only its last folder is missing\n"
     "  --format FORMAT  bmp (24-bit, as the editor writes; the default), png or jpeg\n"
-    "  --quality Q      JPEG quality from 1 to 100 (92)\n"
+    "  --quality Q      JPEG quality from 1 to 100 (92), as every JPEG tool reads it back: the\n"
+    "                   standard's tables scaled by Q\n"
+    "  --chroma 420|444 JPEG colour sampling: 420 keeps colour at half the size each way (smaller\n"
+    "                   files), 444 at full size (fine colour edges); 420 below quality 90, 444\n"
+    "                   from 90 up\n"
     "  --png-level L    PNG compression from 1 to 9 (6): 1 to 6 match runs only, fast and as small\n"
     "                   for photographs; 7 to 9 also search for repeats, smaller for drawings\n"
     "  --strip          write no EXIF, colour profile, XMP or text into a PNG or JPEG; without\n"
@@ -51,11 +56,11 @@ const char kHelp[] =
     "goes on. Exit code: 0 when every picture was written, 64 for a usage error, otherwise the\n"
     "code of the first picture that failed.\n";
 
-const char* const kValueOptions[] = {"--tint", "--out", "--format", "--quality", "--png-level", "--jobs"};
+const char* const kValueOptions[] = {"--tint", "--out", "--format", "--quality", "--chroma", "--png-level", "--jobs"};
 
 // The option values exactly as given.
 struct Words {
-    std::string tint, out, format, quality, pngLevel, jobs;
+    std::string tint, out, format, quality, chroma, pngLevel, jobs;
     bool force = false;
     bool quiet = false;
     bool strip = false;
@@ -75,6 +80,7 @@ void DescribeOptions(CLI::App& app, Words& words)
     app.add_option("--out", words.out)->take_last();
     app.add_option("--format", words.format)->take_last();
     app.add_option("--quality", words.quality)->take_last();
+    app.add_option("--chroma", words.chroma)->take_last();
     app.add_option("--png-level", words.pngLevel)->take_last();
     app.add_option("--jobs", words.jobs)->take_last();
     app.add_flag("--force", words.force);
@@ -157,6 +163,8 @@ CliCommand ParseCliArguments(const std::vector<std::string>& arguments)
     if (app.count("--quality") > 0 &&
         !TakeNumber(words.quality, 1, 100, options.quality, sentence, "--quality takes a whole number from 1 to 100"))
         return UsageError(sentence);
+    if (app.count("--chroma") > 0 && !ParseChroma(words.chroma, options.chroma))
+        return UsageError("--chroma takes 420 or 444, not '" + words.chroma + "'.");
     if (app.count("--png-level") > 0 && !TakeNumber(words.pngLevel, 1, 9, options.pngLevel, sentence,
                                                     "--png-level takes a whole number from 1 to 9"))
         return UsageError(sentence);

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "picture/jpeg_encode.h"
 #include "picture/read.h"
 #include "picture/write.h"
 #include "support/failure.h"
@@ -96,6 +97,7 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     ExportSettings settings;
     settings.format = options.format;
     settings.quality = options.quality;
+    settings.chroma = options.chroma;
     settings.pngLevel = options.pngLevel;
     settings.threads = {cores, &worker.scratch};
 
@@ -104,6 +106,9 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     try {
         PictureHeader header;
         failure = ReadPictureHeader(request, worker.decoder, header);
+        // A size no JPEG holds is refused before the picture is decoded.
+        if (!failure && options.format == OutputFormat::jpeg)
+            failure = JpegSizeRefusal(header.width, header.height, picture.inputName);
         if (!failure) {
             outcome.width = header.width;
             outcome.height = header.height;

@@ -6,7 +6,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 
 #include "editor/program_state.h"
@@ -65,27 +67,37 @@ void CheckExportName(const std::wstring& picture, const std::wstring& path)
 int TakeCommandLineOptions(wchar_t* const* arguments, int count)
 {
     static TintParameters startLook;
+    static const char* const kOptions[] = {"--tint", "--format", "--quality", "--chroma"};
     int at = 1;
     for (; at < count; ++at) {
         const std::wstring word = arguments[at];
-        std::wstring name = word.substr(0, word.find(L'='));
-        if (name != L"--tint" && name != L"--format")
+        const std::string name = Utf8Of(word.substr(0, word.find(L'=')));
+        const auto known = std::find(std::begin(kOptions), std::end(kOptions), name);
+        if (known == std::end(kOptions))
             break;
         std::wstring value;
         if (name.size() < word.size())
-            value = word.substr(name.size() + 1);
+            value = word.substr(word.find(L'=') + 1);
         else if (at + 1 < count)
             value = arguments[++at];
         else
-            CannotTake(name == L"--tint" ? "--tint" : "--format", "", "it needs a value after it");
+            CannotTake(*known, "", "it needs a value after it");
         const std::string utf8 = Utf8Of(value);
         std::string why;
-        if (name == L"--format") {
+        int32_t number = 0;
+        if (name == "--format") {
             if (!ParseOutputFormat(utf8, state.exportFormat))
-                CannotTake("--format", utf8, "it takes bmp, png or jpeg");
+                CannotTake(name, utf8, "it takes bmp, png or jpeg");
+        } else if (name == "--quality") {
+            if (!ParseWholeNumber(utf8, number, why) || number < 1 || number > 100)
+                CannotTake(name, utf8, "it takes a whole number from 1 to 100");
+            state.exportQuality = number;
+        } else if (name == "--chroma") {
+            if (!ParseChroma(utf8, state.exportChroma))
+                CannotTake(name, utf8, "it takes 420 or 444");
         } else {
             if (!ParseTintText(utf8, startLook, why))
-                CannotTake("--tint", utf8, why);
+                CannotTake(name, utf8, why);
             state.startLook = &startLook;
         }
     }

@@ -38,6 +38,7 @@ void ExportImage()
     ExportSettings settings;
     settings.format = state.exportFormat;
     settings.quality = state.exportQuality;
+    settings.chroma = state.exportChroma;
     settings.pngLevel = state.exportPngLevel;
     settings.threads.cores = state.exportCores;
     // sourceImage as the state holds it: the loaded picture, or rows a

@@ -5,6 +5,7 @@
 
 #include "editor/program_state.h"
 #include "picture/bmp_header.h"
+#include "picture/jpeg_encode.h"
 #include "editor/error.h"
 #include "editor/view_fault.h"
 #include "support/guarded_read.h"
@@ -48,6 +49,11 @@ void ReadImageHeader()
 {
     if (Failure failure = ReadPictureHeader(EditorRequest(), decoder, header))
         EndWithFailure(failure);
+    // A size no JPEG holds ends the editor before any editing, which the
+    // export key would then lose.
+    if (state.exportFormat == OutputFormat::jpeg)
+        if (Failure failure = JpegSizeRefusal(header.width, header.height, state.fileNamePtr))
+            EndWithFailure(failure);
     memcpy(state.fileHeader, header.fileHeader, sizeof state.fileHeader);
     state.imageWidth = header.width;
     state.imageHeight = header.height;

@@ -95,13 +95,15 @@ struct ProgramState : RecordedInput {
     // The section sourceImage is a view of when the decoding child filled
     // it; null when our own reader read the picture into sourceHandle.
     HANDLE sourceSection;
-    // The look, the export's format, a JPEG's quality and a PNG's level the
-    // command line gave (--tint, --format): null, a BMP, 0 and 0 when it gave
-    // none, and the editor starts with its defaults and writes a 24-bit BMP,
-    // as without them; a PNG at level 0 is written at 6.
+    // The look, the export's format, a JPEG's quality and chroma and a PNG's
+    // level the command line gave (--tint, --format, --quality, --chroma):
+    // null, a BMP, 0, automatic and 0 when it gave none, and the editor
+    // starts with its defaults and writes a 24-bit BMP, as without them; a
+    // JPEG at quality 0 is written at 92, a PNG at level 0 at 6.
     const TintParameters* startLook;
     OutputFormat exportFormat;
     int32_t exportQuality;
+    JpegChroma exportChroma;
     int32_t exportPngLevel;
     // The cores a BMP export's tint and a PNG export's compression may use:
     // 0 for every one.

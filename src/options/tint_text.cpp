@@ -78,6 +78,14 @@ std::string TintText(const TintParameters& look)
     return text;
 }
 
+bool ParseChroma(std::string_view word, JpegChroma& chroma)
+{
+    if (word != "420" && word != "444")
+        return false;
+    chroma = word == "420" ? JpegChroma::half : JpegChroma::full;
+    return true;
+}
+
 bool ParseOutputFormat(std::string_view word, OutputFormat& format)
 {
     static const struct { const char* word; OutputFormat format; } kWords[] = {

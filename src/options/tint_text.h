@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "picture/jpeg_format.h"
 #include "picture/output_format.h"
 #include "picture/tint.h"
 
@@ -26,6 +27,10 @@ bool ParseWholeNumber(std::string_view text, int32_t& number, std::string& why);
 
 // "bmp", "png" or "jpeg", in lower case as typed; false for anything else.
 bool ParseOutputFormat(std::string_view word, OutputFormat& format);
+
+// "420" or "444": a JPEG's chroma sampling, as --chroma names it; false for
+// anything else.
+bool ParseChroma(std::string_view word, JpegChroma& chroma);
 
 // What follows the stem of an export's name: "-.bmp", "-.png" or "-.jpg".
 const wchar_t* OutputSuffix(OutputFormat format);

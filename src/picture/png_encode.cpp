@@ -22,6 +22,7 @@
 #include "picture/export.h"
 #include "picture/png_deflate.h"
 #include "picture/png_format.h"
+#include "picture/room.h"
 #include "support/threads.h"
 
 namespace {
@@ -93,31 +94,6 @@ struct Worker {
         if (ready)
             deflateEnd(&z);
     }
-};
-
-// Room for a compressed piece that is not filled when made: a page the
-// coder never reaches is never touched, and a fresh page costs the system
-// far more than the bytes written to it.
-class Room {
-public:
-    uint8_t* data() { return bytes_.get(); }
-    const uint8_t* data() const { return bytes_.get(); }
-    size_t size() const { return size_; }
-    // Keeps what it holds.
-    void resize(size_t n)
-    {
-        if (n <= size_)
-            return;
-        std::unique_ptr<uint8_t[]> more(new uint8_t[n]);
-        if (size_ != 0)
-            memcpy(more.get(), bytes_.get(), size_);
-        bytes_ = std::move(more);
-        size_ = n;
-    }
-
-private:
-    std::unique_ptr<uint8_t[]> bytes_;
-    size_t size_ = 0;
 };
 
 // A compressed piece, kept until its turn to be written.

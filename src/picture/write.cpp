@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "picture/bmp_header.h"
-#include "picture/encode.h"
+#include "picture/jpeg_encode.h"
 #include "picture/png_encode.h"
 
 namespace {
@@ -20,34 +20,20 @@ Failure Finished(FileRecord& target, Failure failure)
     return CloseFile(target) ? Failure() : FailureOf(target);
 }
 
+// The target as a sentence names it.
+std::string TargetName(const FileRecord& target)
+{
+    if (target.wideName != nullptr)
+        return ShownPath(target.wideName);
+    return target.name != nullptr ? target.name : "the export";
+}
+
 Failure WriteBmpHeader(FileRecord& target, int32_t width, int32_t height)
 {
     uint8_t header[kBmpHeaderSize];
     PackExportHeader(header, width, height, RowStride(width).stride);
     if (!OpenForReplacing(target) || !WriteBytes(target, header, kBmpHeaderSize))
         return FailureOf(target);
-    return Failure();
-}
-
-// A JPEG is encoded in memory by the platform's encoder, in strips side by
-// side, then written as a BMP export is.
-Failure WriteJpeg(const SourcePicture& picture, const TintParameters& look, const ExportSettings& settings,
-                  const PictureMetadata& kept, FileRecord& target)
-{
-    std::vector<uint8_t> bytes;
-    if (!EncodeTinted(picture.pixels, picture.width, picture.height, picture.stride, look, EncodedKind::jpeg,
-                      settings.quality != 0 ? settings.quality : 92, bytes, settings.threads.cores))
-        return Refusal(kErrorRefusedPicture,
-                       "duotint could not encode the picture as JPEG: the platform's encoder failed.");
-    SpliceJpegMetadata(bytes, kept);
-    if (!OpenForReplacing(target))
-        return FailureOf(target);
-    for (size_t done = 0; done < bytes.size();) {
-        const uint32_t piece = bytes.size() - done < (1u << 30) ? static_cast<uint32_t>(bytes.size() - done) : 1u << 30;
-        if (!WriteBytes(target, bytes.data() + done, piece))
-            return FailureOf(target);
-        done += piece;
-    }
     return Failure();
 }
 
@@ -58,14 +44,20 @@ Failure WriteEncoded(const SourcePicture& picture, const TintParameters& look, c
     // cut since it was opened fails here, before any file is begun.
     if (Failure failure = picture.CheckPages())
         return failure;
-    if (settings.format == OutputFormat::jpeg)
-        return WriteJpeg(picture, look, settings, kept, target);
-    // A PNG goes to the file as it is compressed, by our own encoder.
+    if (!OpenForReplacing(target))
+        return FailureOf(target);
+    // Both go to the file as they are coded, by our own encoders.
+    if (settings.format == OutputFormat::jpeg) {
+        JpegEncoding encoding;
+        encoding.quality = settings.quality != 0 ? settings.quality : 92;
+        encoding.chroma = settings.chroma;
+        encoding.cores = settings.threads.cores;
+        return WriteTintedJpeg(target, picture.pixels, picture.width, picture.height, picture.stride, look, kept,
+                               encoding);
+    }
     PngEncoding encoding;
     encoding.level = settings.pngLevel != 0 ? settings.pngLevel : 6;
     encoding.cores = settings.threads.cores;
-    if (!OpenForReplacing(target))
-        return FailureOf(target);
     return WriteTintedPng(target, picture.pixels, picture.width, picture.height, picture.stride, look,
                           PngMetadataChunks(kept), encoding);
 }
@@ -75,6 +67,10 @@ Failure WriteEncoded(const SourcePicture& picture, const TintParameters& look, c
 Failure WritePicture(const SourcePicture& picture, const TintParameters& look, const ExportSettings& settings,
                      const PictureMetadata& kept, FileRecord& target)
 {
+    // Refused before the target is begun.
+    if (settings.format == OutputFormat::jpeg)
+        if (Failure failure = JpegSizeRefusal(picture.width, picture.height, TargetName(target)))
+            return failure;
     Failure failure;
     try {
         if (settings.format != OutputFormat::bmp) {

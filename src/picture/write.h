@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "picture/export.h"
+#include "picture/jpeg_format.h"
 #include "picture/metadata.h"
 #include "picture/output_format.h"
 #include "picture/read.h"
@@ -20,6 +21,7 @@
 struct ExportSettings {
     OutputFormat format = OutputFormat::bmp;
     int32_t quality = 0;   // a JPEG's, 1 to 100; 0: 92
+    JpegChroma chroma = JpegChroma::automatic;
     int32_t pngLevel = 0;  // a PNG's, 1 to 9; 0: 6
     ExportThreads threads;
 };

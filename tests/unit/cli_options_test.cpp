@@ -13,9 +13,10 @@
 namespace {
 
 const char* const kFormatWords[] = {"bmp", "png", "jpeg"};
+const char* const kChromaWords[] = {"", " c420", " c444"};
 
 // What a command asks for, in one line: "run <look> <format> q<quality>
-// [level<PNG level, unless 6>] j<jobs> [force] [quiet] [strip] [out=DIR] [paths]",
+// [c<chroma, unless automatic>] [level<PNG level, unless 6>] j<jobs> [force] [quiet] [strip] [out=DIR] [paths]",
 // "help", "version", or "64 <sentence>".
 std::string Outcome(const CliCommand& command)
 {
@@ -25,7 +26,7 @@ std::string Outcome(const CliCommand& command)
         return std::to_string(kExitUsage) + " " + command.sentence;
     const CliOptions& o = command.options;
     std::string line = "run " + TintText(o.look) + " " + kFormatWords[static_cast<int>(o.format)] + " q" +
-                       std::to_string(o.quality) + (o.pngLevel != 6 ? " level" + std::to_string(o.pngLevel) : "") +
+                       std::to_string(o.quality) + kChromaWords[static_cast<int>(o.chroma)] + (o.pngLevel != 6 ? " level" + std::to_string(o.pngLevel) : "") +
                        " j" + std::to_string(o.jobs) + (o.force ? " force" : "") + (o.quiet ? " quiet" : "") +
                        (o.strip ? " strip" : "") + (o.outFolder.empty() ? "" : " out=" + Utf8Of(o.outFolder)) + " [";
     for (const std::wstring& path : o.paths)
@@ -89,6 +90,8 @@ TEST(CliOptions, ArgumentListsGiveTheirOutcome)
          "64 --quality takes a whole number from 1 to 100, not '101'."},
         {"quality in words", "--tint " NINE " --quality high a",
          "64 --quality takes a whole number from 1 to 100, not 'high'."},
+        {"chroma 420, then 444", "--tint " NINE " --chroma 420 a --chroma=444", "run " NINE " bmp q92 c444 j0 [a]"},
+        {"chroma 422", "--tint " NINE " --chroma 422 a", "64 --chroma takes 420 or 444, not '422'."},
         {"png level 1 and 9", "--tint " NINE " --png-level 1 a --png-level=9", "run " NINE " bmp q92 level9 j0 [a]"},
         {"png level 0", "--tint " NINE " --png-level 0 a", "64 --png-level takes a whole number from 1 to 9, not '0'."},
         {"png level 10", "--tint " NINE " --png-level 10 a",
@@ -108,8 +111,8 @@ struct ProgramEnded {
 };
 std::string box;
 
-// The editor's outcome: "PATH at <index> <look or 'defaults'> <format>", or
-// "<exit code> <box>".
+// The editor's outcome: "PATH at <index> <look or 'defaults'> <format>
+// [q<quality>] [c<chroma>]", or "<exit code> <box>".
 TEST(EditorOptions, ComeBeforeThePath)
 {
     static const struct { const char* label; const char* arguments; const char* outcome; } kCases[] = {
@@ -121,6 +124,11 @@ TEST(EditorOptions, ComeBeforeThePath)
         {"a format it cannot take", "duotint --format gif cat.bmp",
          "64 duotint cannot take --format gif: it takes bmp, png or jpeg."},
         {"no value", "duotint --tint", "64 duotint cannot take --tint: it needs a value after it."},
+        {"a JPEG's quality and chroma", "duotint --quality 50 --chroma=444 --format jpeg cat.bmp",
+         "PATH at 6 defaults jpeg q50 c444"},
+        {"quality 0", "duotint --quality 0 cat.bmp",
+         "64 duotint cannot take --quality 0: it takes a whole number from 1 to 100."},
+        {"chroma 422", "duotint --chroma 422 cat.bmp", "64 duotint cannot take --chroma 422: it takes 420 or 444."},
     };
     for (const auto& c : kCases) {
         ResetProgram();
@@ -137,7 +145,9 @@ TEST(EditorOptions, ComeBeforeThePath)
             const int at = TakeCommandLineOptions(arguments.data(), static_cast<int>(arguments.size()));
             const std::string look = state.startLook ? TintText(*state.startLook) : "defaults";
             outcome = "PATH at " + std::to_string(at) + " " + look + " " +
-                      kFormatWords[static_cast<int>(state.exportFormat)];
+                      kFormatWords[static_cast<int>(state.exportFormat)] +
+                      (state.exportQuality != 0 ? " q" + std::to_string(state.exportQuality) : "") +
+                      kChromaWords[static_cast<int>(state.exportChroma)];
         } catch (const ProgramEnded& end) {
             outcome = std::to_string(end.code) + " " + box;
         }

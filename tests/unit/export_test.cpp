@@ -17,8 +17,6 @@
 #include "editor/picture.h"
 #include "picture/bmp.h"
 #include "picture/com.h"
-#include "picture/encode.h"
-#include "picture/jpeg_strips.h"
 #include "decoder/picture_decode.h"
 #include "picture/png_encode.h"
 #include "picture/png_format.h"
@@ -312,112 +310,6 @@ TEST_F(ExportTest, PngDecodesToTheTintedPixelsHoweverItIsCut)
         EXPECT_EQ(std::string(png.begin() + 37, png.begin() + 41), c.text ? "tEXt" : "IDAT");
         if (keep != nullptr)
             CopyFileA("pic-.png", (std::string(keep) + "\\" + std::to_string(&c - kCases) + ".png").c_str(), FALSE);
-    }
-}
-
-// Wine 8's JPEG encoder ignores the quality, so what reaches it is read back
-// from its options.
-TEST(JpegQuality, ReachesTheEncodersOptionsAsAFraction)
-{
-    static const int kQualities[] = {1, 50, 92, 100};
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    IWICImagingFactory* factory = CreateImagingFactory();
-    ASSERT_NE(factory, nullptr);
-    for (int quality : kQualities) {
-        IStream* stream = nullptr;
-        IWICBitmapEncoder* encoder = nullptr;
-        IWICBitmapFrameEncode* frame = nullptr;
-        IPropertyBag2* options = nullptr;
-        ASSERT_TRUE(SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)));
-        ASSERT_TRUE(SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, &encoder)));
-        ASSERT_TRUE(SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)));
-        ASSERT_TRUE(SUCCEEDED(encoder->CreateNewFrame(&frame, &options)));
-        EXPECT_TRUE(SetJpegQuality(options, quality));
-        PROPBAG2 name = {};
-        name.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
-        VARIANT value = {};
-        HRESULT error = S_OK;
-        ASSERT_TRUE(SUCCEEDED(options->Read(1, &name, nullptr, &value, &error)));
-        EXPECT_EQ(value.vt, VT_R4);
-        EXPECT_FLOAT_EQ(value.fltVal, quality / 100.0f) << "quality " << quality;
-        Release(options);
-        Release(frame);
-        Release(encoder);
-        Release(stream);
-    }
-    Release(factory);
-}
-
-// A JPEG encoded in strips side by side decodes to exactly the pixels of
-// one encoding of the whole.
-TEST_F(ExportTest, JpegStripsDecodeAsOneEncodingOfTheWhole)
-{
-    static const struct {
-        const char* label;
-        int32_t w, h;
-        uint32_t cores;
-        bool strips;
-    } kCases[] = {
-        {"three strips of 16 rows, the last shorter", 37, 41, 3, true},
-        {"two strips as tall, odd width", 5, 64, 2, true},
-        {"too short to share: one piece", 9, 31, 4, false},
-    };
-    const TintParameters look = {{200, 100, 50}, {30, 240, 90}, 60, 40, 30};
-    const uint8_t restart[2] = {0xFF, 0xDD};
-    ASSERT_TRUE(PrepareDecoders());
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.label);
-        ResetProgram();
-        ScratchFolder folder;
-        MemoryPicture source(c.w, c.h, 0xAA);
-        std::vector<uint8_t> pixels[2];
-        for (uint32_t cores : {1u, c.cores}) {
-            std::vector<uint8_t> jpeg;
-            ASSERT_TRUE(EncodeTinted(source.bytes.data(), c.w, c.h, state.srcStride, look, EncodedKind::jpeg, 92,
-                                     jpeg, cores));
-            EXPECT_EQ(std::search(jpeg.begin(), jpeg.end(), restart, restart + 2) != jpeg.end(), cores > 1 && c.strips);
-            ASSERT_TRUE(WriteWholeFile("strips.jpg", jpeg));
-            DecodedPicture decoded;
-            ASSERT_TRUE(decoded.Open(L"strips.jpg", 1));
-            ASSERT_EQ(decoded.Height(), c.h);
-            pixels[cores > 1].assign(source.bytes.size(), 0x55);
-            ASSERT_TRUE(decoded.CopyInto(pixels[cores > 1].data(), state.srcStride));
-        }
-        EXPECT_TRUE(pixels[0] == pixels[1]);
-    }
-}
-
-// Strips that do not fit together are refused, and nothing is joined.
-TEST(JpegStrips, JoinsOnlyStripsOfOnePicture)
-{
-    const TintParameters look = {{200, 100, 50}, {30, 240, 90}, 60, 40, 30};
-    // 0: 8 x 16; 1: 8 x 32; 2: 9 x 16; 3: 0 cut short.
-    std::vector<uint8_t> encoded[4];
-    const int32_t sizes[3][2] = {{8, 16}, {8, 32}, {9, 16}};
-    for (int i = 0; i < 3; ++i) {
-        const std::vector<uint8_t> pixels(static_cast<size_t>(RowStride(sizes[i][0]).stride) * sizes[i][1], 0x80);
-        ASSERT_TRUE(EncodeTinted(pixels.data(), sizes[i][0], sizes[i][1], RowStride(sizes[i][0]).stride, look,
-                                 EncodedKind::jpeg, 92, encoded[i]));
-    }
-    encoded[3].assign(encoded[0].begin(), encoded[0].end() - 1);
-    static const struct {
-        const char* label;
-        std::vector<int> strips;
-        bool joined;
-    } kCases[] = {
-        {"three strips of one size", {0, 0, 0}, true},
-        {"the last strip taller", {0, 1}, false},
-        {"another width", {0, 2}, false},
-        {"a strip without its end", {0, 3}, false},
-        {"no strips", {}, false},
-    };
-    for (const auto& c : kCases) {
-        std::vector<std::vector<uint8_t>> strips;
-        for (int i : c.strips)
-            strips.push_back(encoded[i]);
-        std::vector<uint8_t> joined(3, 0xAA);
-        EXPECT_EQ(JoinJpegStrips(strips, joined), c.joined) << c.label;
-        EXPECT_EQ(joined.empty(), !c.joined) << c.label;
     }
 }
 

@@ -1,9 +1,8 @@
-// Encoding through the Windows Imaging Component, on threads of our own in
+// Encoding through the Windows Imaging Component, on a thread of our own in
 // the process's free-threaded apartment, whatever the caller's. Rows go to
 // the encoder top row first in bands of about 4 MB, each tinted just
-// before: besides the source only a band a thread and the encoded bytes are
-// held.
-#include "picture/encode.h"
+// before: besides the source only a band and the encoded bytes are held.
+#include "platform_png.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -14,7 +13,6 @@
 #include <exception>
 
 #include "picture/com.h"
-#include "picture/jpeg_strips.h"
 #include "support/library_function.h"
 #include "support/system.h"
 #include "support/threads.h"
@@ -119,34 +117,21 @@ private:
 
 }  // namespace
 
-bool SetJpegQuality(IPropertyBag2* options, int quality)
-{
-    PROPBAG2 name = {};
-    name.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
-    VARIANT value = {};  // VT_EMPTY, as VariantInit leaves it
-    value.vt = VT_R4;
-    value.fltVal = static_cast<float>(quality) / 100.0f;
-    return SUCCEEDED(options->Write(1, &name, &value));
-}
-
 namespace {
 
-// One run of the platform's encoder over rows [top, top + count) of the
-// picture, as a picture of its own.
+// One run of the platform's encoder over the picture.
 bool EncodeRows(IWICImagingFactory* factory, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                int32_t top, int32_t count, const TintTables& tables, EncodedKind kind, int quality,
-                std::vector<uint8_t>& band, std::vector<uint8_t>& bytes)
+                const TintTables& tables, std::vector<uint8_t>& band, std::vector<uint8_t>& bytes)
 {
     BytesStream stream(bytes);
     IWICBitmapEncoder* encoder = nullptr;
     IWICBitmapFrameEncode* frame = nullptr;
     IPropertyBag2* options = nullptr;
     WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
-    const GUID& container = kind == EncodedKind::png ? GUID_ContainerFormatPng : GUID_ContainerFormatJpeg;
-    bool ok = factory != nullptr && SUCCEEDED(factory->CreateEncoder(container, nullptr, &encoder)) &&
+    const int32_t top = 0, count = height;
+    bool ok = factory != nullptr && SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
               SUCCEEDED(encoder->Initialize(&stream, WICBitmapEncoderNoCache)) &&
-              SUCCEEDED(encoder->CreateNewFrame(&frame, &options)) &&
-              (kind != EncodedKind::jpeg || SetJpegQuality(options, quality)) && SUCCEEDED(frame->Initialize(options)) &&
+              SUCCEEDED(encoder->CreateNewFrame(&frame, &options)) && SUCCEEDED(frame->Initialize(options)) &&
               SUCCEEDED(frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(count))) &&
               SUCCEEDED(frame->SetPixelFormat(&format)) && format == GUID_WICPixelFormat24bppBGR;
 
@@ -173,24 +158,19 @@ bool EncodeRows(IWICImagingFactory* factory, const uint8_t* source, int32_t widt
     return ok;
 }
 
-// Strips of a picture, claimed in turn by the encoding threads.
-struct StripWork {
+struct Encoding {
     const uint8_t* source;
     int32_t width;
     int32_t height;
     int32_t stride;
     const TintTables* tables;
-    EncodedKind kind;
-    int quality;
-    int32_t stripRows;
-    std::vector<std::vector<uint8_t>> strips;
-    volatile LONG next;
-    volatile LONG failed;
+    std::vector<uint8_t>* bytes;
+    bool ok;
 };
 
-DWORD WINAPI EncodeStrips(void* argument)
+DWORD WINAPI EncodeOnThread(void* argument)
 {
-    StripWork& w = *static_cast<StripWork*>(argument);
+    Encoding& e = *static_cast<Encoding*>(argument);
     // The thread joins the process's free-threaded apartment: unlike a
     // single-threaded one, it needs no window, so under Wine no desktop
     // process is started for it.
@@ -200,22 +180,11 @@ DWORD WINAPI EncodeStrips(void* argument)
                         SUCCEEDED(initialize(nullptr, COINIT_MULTITHREADED));
     IWICImagingFactory* factory = CreateImagingFactory();
     std::vector<uint8_t> band;
-    for (;;) {
-        const LONG k = InterlockedIncrement(&w.next) - 1;
-        if (k >= static_cast<LONG>(w.strips.size()))
-            break;
-        const int32_t top = k * w.stripRows;
-        const int32_t count = w.height - top < w.stripRows ? w.height - top : w.stripRows;
-        bool ok = false;
-        // No exception may leave the thread: memory that cannot be had fails the strip.
-        try {
-            w.strips[k].reserve(static_cast<size_t>(w.stride) * count / 4);
-            ok = EncodeRows(factory, w.source, w.width, w.height, w.stride, top, count, *w.tables, w.kind, w.quality,
-                            band, w.strips[k]);
-        } catch (const std::exception&) {
-        }
-        if (!ok)
-            InterlockedExchange(&w.failed, 1);
+    // No exception may leave the thread: memory that cannot be had fails the encoding.
+    try {
+        e.ok = EncodeRows(factory, e.source, e.width, e.height, e.stride, *e.tables, band, *e.bytes);
+    } catch (const std::exception&) {
+        e.ok = false;
     }
     Release(factory);
     if (joined)
@@ -223,59 +192,19 @@ DWORD WINAPI EncodeStrips(void* argument)
     return 0;
 }
 
-// Rows a strip holds: whole MCU rows of any sampling (16 rows), few enough
-// MCUs for a restart interval's count even at 8 x 8 pixels each, and about
-// as many strips as cores. A PNG, or a picture too small to share, is one strip.
-int32_t StripRows(int32_t width, int32_t height, EncodedKind kind, uint32_t cores)
-{
-    if (kind != EncodedKind::jpeg || cores < 2 || height < 32)
-        return height;
-    const int32_t most = 0xFFFF / ((width + 7) / 8) * 8 / 16 * 16;
-    int32_t rows = (height + static_cast<int32_t>(cores) - 1) / static_cast<int32_t>(cores);
-    rows = (rows + 15) / 16 * 16;
-    return most < 16 ? height : rows < most ? rows : most;
-}
-
-// Encodes the strips on up to `threads` threads of our own.
-void RunStrips(StripWork& w, uint32_t threads)
-{
-    ThreadGroup group;
-    for (uint32_t i = 0; i < threads && i < w.strips.size(); ++i)
-        if (!group.Start(EncodeStrips, &w))
-            break;
-    // With no thread to be had, the encoding runs on the caller's thread.
-    if (group.Count() == 0)
-        EncodeStrips(&w);
-}
-
 }  // namespace
 
-bool EncodeTinted(const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                  const TintParameters& parameters, EncodedKind kind, int quality, std::vector<uint8_t>& bytes,
-                  uint32_t cores)
+bool EncodeTintedWithPlatform(const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                              const TintParameters& parameters, std::vector<uint8_t>& bytes)
 {
     if (width < 1 || height < 1)
-        return false;  // as the platform's encoders refuse such a size
+        return false;
     TintTables tables;
     BuildTintTables(parameters, tables);
-    cores = CoresToUse(cores);
-    StripWork w = {source, width, height, stride, &tables, kind, quality, StripRows(width, height, kind, cores),
-                   {}, 0, 0};
-    w.strips.resize(static_cast<size_t>((height + w.stripRows - 1) / w.stripRows));
-    RunStrips(w, cores);
-    if (w.failed != 0)
-        return false;
-    if (w.strips.size() == 1) {
-        bytes.swap(w.strips[0]);
-        return true;
-    }
-    if (JoinJpegStrips(w.strips, bytes))
-        return true;
-    // An encoder whose strips cannot be joined encodes the picture whole.
-    w.stripRows = height;
-    w.strips.assign(1, {});
-    w.next = 0;
-    RunStrips(w, 1);
-    bytes.swap(w.strips[0]);
-    return w.failed == 0;
+    Encoding e = {source, width, height, stride, &tables, &bytes, false};
+    ThreadGroup group;
+    if (!group.Start(EncodeOnThread, &e))
+        EncodeOnThread(&e);
+    group.Join();
+    return e.ok;
 }

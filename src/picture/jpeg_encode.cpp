@@ -1,0 +1,99 @@
+// Our JPEG encoder's threads and file (see jpeg_encode.h): the head first,
+// then each strip's coded data once those before it are written, then EOI.
+#include "picture/jpeg_encode.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "picture/export.h"
+#include "picture/pieces.h"
+#include "support/system.h"
+
+namespace {
+
+// Strips in flight are two for each thread: enough that no thread waits
+// for the writer, few enough that their coded bytes stay in the cache.
+enum : uint32_t { kMostThreads = 16 };
+
+bool Write(FileRecord& file, const uint8_t* bytes, size_t count)
+{
+    for (size_t done = 0; done < count;) {
+        const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(count - done, 1u << 30));
+        if (!WriteBytes(file, bytes + done, piece))
+            return false;
+        done += piece;
+    }
+    return true;
+}
+
+class StripWork : public PieceWork {
+public:
+    StripWork(FileRecord& file, const JpegLayout& layout, const JpegSource& source, uint32_t threads, size_t ring)
+        : file_(file), layout_(layout), source_(source), coders_(threads), slots_(ring)
+    {
+    }
+
+    Failure Make(size_t k, size_t slot, uint32_t worker) override
+    {
+        // Each thread's coder is made on its first strip, by that thread.
+        if (!coders_[worker])
+            coders_[worker].reset(new JpegStripCoder(layout_));
+        coders_[worker]->Code(source_, static_cast<int32_t>(k), slots_[slot]);
+        return Failure();
+    }
+
+    Failure Write(size_t, size_t slot) override
+    {
+        const JpegBytes& strip = slots_[slot];
+        return ::Write(file_, strip.room.data(), strip.size) ? Failure() : FailureOf(file_);
+    }
+
+private:
+    FileRecord& file_;
+    const JpegLayout& layout_;
+    const JpegSource& source_;
+    std::vector<std::unique_ptr<JpegStripCoder>> coders_;
+    std::vector<JpegBytes> slots_;
+};
+
+}  // namespace
+
+Failure JpegSizeRefusal(int32_t width, int32_t height, const std::string& shownName)
+{
+    if (width <= kMostJpegSide && height <= kMostJpegSide)
+        return Failure();
+    return Refusal(kErrorRefusedPicture, "duotint cannot write " + shownName + " as a JPEG: it is " +
+                                             std::to_string(width) + " x " + std::to_string(height) +
+                                             " pixels, and a JPEG holds at most 65535 in either direction.");
+}
+
+Failure WriteTintedJpeg(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
+                        const TintParameters& parameters, const PictureMetadata& kept, const JpegEncoding& encoding)
+{
+    JpegLayout layout;
+    if (!PlanJpeg(width, height, encoding.quality, encoding.chroma, layout))
+        return Refusal(kErrorRefusedPicture, "duotint cannot write a picture of " + std::to_string(width) + " x " +
+                                                 std::to_string(height) + " pixels as a JPEG.");
+    const uint32_t threads = std::min<uint32_t>(CoresToUse(encoding.cores), kMostThreads);
+    try {
+        TintTables tables;
+        BuildTintTables(parameters, tables);
+        std::unique_ptr<JpegColour> colour(new JpegColour);
+        BuildJpegColour(tables, *colour);
+        const JpegSource from{source, static_cast<size_t>(stride), colour.get()};
+
+        std::vector<uint8_t> head = JpegHeadBytes(layout);
+        SpliceJpegMetadata(head, kept);
+        if (!Write(file, head.data(), head.size()))
+            return FailureOf(file);
+        StripWork work(file, layout, from, threads, 2 * threads);
+        if (Failure failure = RunPieces(work, static_cast<size_t>(layout.strips), threads, 2 * threads))
+            return failure;
+    } catch (const std::bad_alloc&) {
+        return NoMemoryToWrite();
+    }
+    static const uint8_t kEnd[2] = {0xFF, 0xD9};
+    return Write(file, kEnd, 2) ? Failure() : FailureOf(file);
+}

@@ -1,0 +1,112 @@
+// Our own baseline JPEG encoder's parts: the file's head, and the coded
+// data of one strip of whole MCU rows. Plain C++ over the source's bytes,
+// with no platform calls, so that it runs and is fuzzed natively; the
+// threads that run strips side by side and the file they go to are
+// jpeg_encode.h's.
+//
+// The file is JFIF baseline: 8-bit YCbCr in full range, the example tables
+// of the standard's annex K scaled by the quality as the whole ecosystem
+// scales them (so every tool reads the quality back as asked), the
+// standard Huffman tables, and a restart marker between strips. Each strip
+// starts the coding afresh, so strips are coded independently, and their
+// size depends only on the picture: the same picture, look and options give
+// the same bytes on any number of cores.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "picture/room.h"
+#include "picture/tint.h"
+
+// How the colour is sampled: automatic is 4:2:0 below quality 90 and 4:4:4
+// from 90 up, where fine colour edges (which a tint makes stronger) show.
+enum class JpegChroma : uint8_t { automatic, half, full };
+
+// A JPEG's sides are 16-bit fields.
+enum : int32_t { kMostJpegSide = 65535 };
+
+// The picture's cut into MCUs and strips.
+struct JpegLayout {
+    int32_t width = 0;
+    int32_t height = 0;
+    int quality = 92;
+    bool subsampled = false;  // 4:2:0
+    int32_t mcuSide = 8;      // 16 with 4:2:0
+    int32_t mcusPerRow = 0;
+    int32_t mcuRows = 0;
+    int32_t mcuRowsPerStrip = 0;
+    int32_t strips = 0;
+    uint16_t restartInterval = 0;  // MCUs in a strip: one restart interval each
+};
+
+// False for a size no JPEG can hold (a side of 0 or over 65535) or a
+// quality outside 1 to 100.
+bool PlanJpeg(int32_t width, int32_t height, int quality, JpegChroma chroma, JpegLayout& layout);
+
+// SOI, APP0 (JFIF), DQT, SOF0, DHT, DRI and SOS: everything before the
+// first strip's coded data. Metadata segments go in after the APP0
+// (SpliceJpegMetadata).
+std::vector<uint8_t> JpegHeadBytes(const JpegLayout& layout);
+
+// The scaled quantization table, in natural order: 0 luminance, 1 chrominance.
+void JpegQuantTable(int quality, int table, uint16_t out[64]);
+
+// The tint and the colour conversion in one: for each source byte of each
+// channel, its tinted value's share of Y, Cb and Cr, scaled by 2^16. Built
+// once an export.
+struct JpegColour {
+    int32_t y[3][256];   // indexed like a pixel's bytes: 0 blue, 1 green, 2 red
+    int32_t cb[3][256];
+    int32_t cr[3][256];
+};
+void BuildJpegColour(const TintTables& tables, JpegColour& colour);
+
+// Where a strip's pixels come from: rows of `layout.width` BGR pixels,
+// bottom-up (the first row in memory is the picture's last), `stride`
+// bytes apart.
+struct JpegSource {
+    const uint8_t* pixels = nullptr;
+    size_t stride = 0;
+    const JpegColour* colour = nullptr;
+};
+
+// Coded bytes as they are made: `size` of `room` hold them.
+struct JpegBytes {
+    Room room;
+    size_t size = 0;
+};
+
+// A thread's working memory, kept from strip to strip.
+class JpegStripCoder {
+public:
+    explicit JpegStripCoder(const JpegLayout& layout);
+    // Strip k's coded data, in place of what `out` held: its MCUs, padded
+    // to a byte with one bits, then the restart marker RSTn (n = k mod 8)
+    // unless k is the last strip. The stuffed bytes (0xFF 0x00) are in.
+    void Code(const JpegSource& source, int32_t k, JpegBytes& out);
+
+private:
+    void ConvertRows(const JpegSource& source, int32_t top);
+    void CodeMcuRow(int32_t top, JpegBytes& out);
+    // Null samples: a flat block of the last one's DC.
+    void CodeBlock(const int16_t* samples, size_t stride, int component, uint8_t*& at);
+
+    JpegLayout layout_;
+    int32_t paddedWidth_;
+    int32_t chromaWidth_;
+    // Level-shifted samples of one MCU row: Y at full size, Cb and Cr at
+    // the MCU's sampling.
+    std::vector<int16_t> y_, cb_, cr_;
+    std::vector<int32_t> cbFull_, crFull_;  // 4:2:0: before averaging, scaled by 2^16
+    // Divisors of the DCT's output (8 times the table's entries), in its
+    // transposed order: q = (|x| + d / 2) / d, an integer division carried out as a
+    // product with the divisor's inverse rounded up, which gives the exact
+    // quotient for every dividend the DCT can give (below 2^16).
+    alignas(16) int32_t half_[2][64];
+    alignas(16) float inverse_[2][64];
+    uint64_t bits_ = 0;
+    int bitRoom_ = 64;  // bits still free in bits_
+    int lastDc_[3] = {};
+};

@@ -1,0 +1,27 @@
+// One ordered hand-off between threads for an export's pieces: any thread
+// makes any piece, each into a slot of a ring, and the calling thread
+// writes them in order as they are ready, making pieces itself while the
+// next to write is not. Besides the source, only the ring's slots are held.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "support/failure.h"
+
+class PieceWork {
+public:
+    virtual ~PieceWork() = default;
+    // Makes piece k into ring slot `slot`, on whichever thread is free;
+    // `worker` numbers the thread (0: the calling one), so that each keeps
+    // memory of its own from piece to piece. Memory that cannot be had is
+    // a std::bad_alloc, which becomes the export's failure.
+    virtual Failure Make(size_t k, size_t slot, uint32_t worker) = 0;
+    // Writes piece k from its slot, on the calling thread, in order.
+    virtual Failure Write(size_t k, size_t slot) = 0;
+};
+
+// Makes and writes pieces 0 to count - 1 on up to `threads` threads (the
+// caller's among them), at most `ring` made ahead of the writes; the first
+// failure stops every thread and is returned, once they have all ended.
+Failure RunPieces(PieceWork& work, size_t count, uint32_t threads, size_t ring);

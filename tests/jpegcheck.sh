@@ -1,0 +1,38 @@
+#!/bin/sh
+# Runs the unit tests' JPEG encoder table with its files kept, and has two
+# independent readers of Debian's check every one: djpeg (libjpeg-turbo)
+# decodes it without a warning, and ImageMagick's identify estimates from its
+# tables the quality its name says. Each reader that is not installed is
+# skipped; with neither, the whole check is (77).
+# Usage: jpegcheck.sh WINE UNIT_TESTS_EXE
+have_djpeg=$(command -v djpeg)
+have_identify=$(command -v identify)
+[ -n "$have_djpeg$have_identify" ] || { echo "neither djpeg nor identify is installed: skipped"; exit 77; }
+keep=$(mktemp -d)
+trap 'rm -rf "$keep"' EXIT
+# The folder as the Windows program names it: Wine maps / to Z:. A program
+# that crashes under Wine may still end with 0, so the cases' own verdict
+# is read too.
+DUOTINT_JPEG_KEEP="Z:$(printf '%s' "$keep" | tr / '\\')" "$1" "$2" \
+  --gtest_filter='JpegEncode.DecodesToTheTintedPictureAtTheQualityAsked' >"$keep/run.txt" 2>&1
+status=$?
+cat "$keep/run.txt"
+[ "$status" -eq 0 ] && grep -q '^\[  PASSED  \] 1 test' "$keep/run.txt" || exit 1
+set -- "$keep"/*.jpg
+[ -f "$1" ] || { echo "no JPEG was kept"; exit 1; }
+failed=0
+for file in "$@"; do
+  name=$(basename "$file")
+  if [ -n "$have_djpeg" ]; then
+    warnings=$(djpeg -ppm -outfile /dev/null "$file" 2>&1)
+    [ -z "$warnings" ] || { echo "$name: djpeg: $warnings"; failed=1; }
+  fi
+  if [ -n "$have_identify" ]; then
+    asked=${name#q}
+    asked=${asked%%-*}
+    read=$(identify -format '%Q' "$file" 2>&1)
+    [ "$read" = "$asked" ] || { echo "$name: identify reads quality '$read', not $asked"; failed=1; }
+  fi
+done
+echo "djpeg ${have_djpeg:+and }identify on $# files: $([ $failed -eq 0 ] && echo clean || echo faults above)"
+exit $failed
