@@ -1,6 +1,11 @@
 // Writing a tinted picture: a picture, a look, a format and a target in;
 // the written file, or the Failure that says why not.
 //
+// Every format is written by our own code (BMP, PNG, JPEG), so that a
+// file's bytes depend only on the picture, the look and the options, never
+// on the platform or the number of cores; pictures are read through the
+// platform's decoders, in a process of their own (read.h).
+//
 // The file goes out as a replacement: the bytes go to a temporary file
 // beside the target, which takes the target's place only once it is
 // complete and closed, so a failed export never destroys an earlier one
