@@ -2,14 +2,14 @@
 // the tint, piece by piece.
 //
 // Threads on the other cores tint the next pieces while this one writes the
-// previous ones, so the tint's time hides behind the writes. The ring of
-// pieces is the only buffer besides the source: no full-size copy of the
-// picture exists, and the source itself is only read; rows still in their
-// file are read into the ring instead. Reads and writes stay on the calling
-// thread, which stops at the first failure and returns it; the tinting
-// threads only read the source and fill the pieces they are handed. A
-// view's pages are read on this thread too, a byte a page through
-// GuardedCopy, before the tint may read them in place.
+// previous ones (the ordered hand-off of pieces.h), so the tint's time hides
+// behind the writes. The ring of pieces is the only buffer besides the
+// source: no full-size copy of the picture exists, and the source itself is
+// only read; rows still in their file are read into the ring instead. Reads
+// and writes stay on the calling thread, which stops at the first failure
+// and returns it; the tinting threads only read the source and fill the
+// pieces they are handed. A view's pages are read on this thread too, a
+// byte a page through GuardedCopy, before the tint may read them in place.
 #include "picture/export.h"
 
 #include <windows.h>
@@ -20,8 +20,8 @@
 #include <cstring>
 #include <vector>
 
+#include "picture/pieces.h"
 #include "support/guarded_read.h"
-#include "support/threads.h"
 
 namespace {
 
@@ -106,67 +106,6 @@ size_t TintPiece(const PiecePlan& plan, size_t k, uint8_t* out)
     return piece.bytes;
 }
 
-// Pieces in a ring, tinted ahead by one thread per core but one (the
-// writer's) while this thread writes them in order; rows from a file are
-// read into their slots by the writer too, ahead of the tint. The hand-over
-// uses a slim lock and a condition variable, which Wine serves in the
-// process itself: with semaphores every hand-over would be a round trip to
-// the wine server, which costs more than the tint the second thread saves.
-struct Pipeline {
-    const PiecePlan* plan;
-    size_t threads;
-    size_t ring;                   // slots: two for each tinting thread
-    std::vector<uint8_t*> slot;
-    std::vector<size_t> size;
-    std::vector<size_t> holds;     // the piece a slot holds, tinted; SIZE_MAX: none
-    SRWLOCK lock;
-    CONDITION_VARIABLE changed;
-    size_t written = 0;            // pieces written so far
-    size_t read = 0;               // pieces read into their slots so far; all of them for rows in memory
-    bool stop = false;             // the writer has failed and left
-};
-
-struct Tinter {
-    Pipeline* p;
-    size_t first;  // this thread tints pieces first, first + threads, ...
-};
-
-DWORD WINAPI TintAhead(void* parameter)
-{
-    const Tinter& t = *static_cast<Tinter*>(parameter);
-    Pipeline& p = *t.p;
-    for (size_t k = t.first; k < p.plan->pieceCount; k += p.threads) {
-        AcquireSRWLockExclusive(&p.lock);
-        while ((k >= p.written + p.ring || k >= p.read) && !p.stop)
-            SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
-        const bool stop = p.stop;
-        ReleaseSRWLockExclusive(&p.lock);
-        if (stop)
-            return 0;
-        const size_t at = k % p.ring;
-        p.size[at] = TintPiece(*p.plan, k, p.slot[at]);
-        AcquireSRWLockExclusive(&p.lock);
-        p.holds[at] = k;
-        ReleaseSRWLockExclusive(&p.lock);
-        WakeAllConditionVariable(&p.changed);
-    }
-    return 0;
-}
-
-// Ends the tinting threads however the writer leaves, a failure included.
-struct TintersJoined {
-    Pipeline& p;
-    ThreadGroup& threads;
-    ~TintersJoined()
-    {
-        AcquireSRWLockExclusive(&p.lock);
-        p.stop = true;
-        ReleaseSRWLockExclusive(&p.lock);
-        WakeAllConditionVariable(&p.changed);
-        threads.Join();
-    }
-};
-
 // The caller's block of pieces, at least `bytes` long; null when the memory
 // cannot be had. Left uninitialised: every byte written out is tinted or
 // padding first. Kept for the caller's next export, whose pages are then
@@ -192,83 +131,64 @@ bool PagesReadable(const PiecePlan& plan, size_t k)
     return ::PagesReadable(plan.source + piece.start, piece.bytes);
 }
 
-// Writes the plan's pieces to `file`, tinted; their source bytes come from
-// `rows` when the plan has no source. A view's page that cannot be read
-// ends the export with `viewFault`.
+// The plan's pieces through the ordered hand-off: tinted on any thread,
+// each into a slot of the caller's block; their source bytes read from
+// `rows` into the slot first when the plan has no source, and a view's
+// pages checked first, on the writing thread.
+class PieceWriter : public PieceWork {
+public:
+    PieceWriter(FileRecord& file, const PiecePlan& plan, FileRecord* rows, const Failure& viewFault, uint8_t* block)
+        : file_(file), plan_(plan), rows_(rows), viewFault_(viewFault), block_(block)
+    {
+    }
+
+    Failure Prepare(size_t k, size_t slot) override
+    {
+        if (rows_ != nullptr && !ReadBytes(*rows_, Slot(slot), static_cast<uint32_t>(PieceAt(plan_, k).bytes)))
+            return FailureOf(*rows_);
+        if (plan_.view && !PagesReadable(plan_, k))
+            return viewFault_;
+        return Failure();
+    }
+
+    Failure Make(size_t k, size_t slot, uint32_t) override
+    {
+        sizes_[slot] = TintPiece(plan_, k, Slot(slot));
+        return Failure();
+    }
+
+    Failure Write(size_t, size_t slot) override
+    {
+        return WriteBytes(file_, Slot(slot), static_cast<uint32_t>(sizes_[slot])) ? Failure() : FailureOf(file_);
+    }
+
+    static constexpr size_t kSlotBytes = static_cast<size_t>(kPieceBytes) + 4;
+    std::vector<size_t> sizes_;
+
+private:
+    uint8_t* Slot(size_t slot) { return block_ + slot * kSlotBytes; }
+
+    FileRecord& file_;
+    const PiecePlan& plan_;
+    FileRecord* rows_;
+    const Failure& viewFault_;
+    uint8_t* block_;
+};
+
+// Writes the plan's pieces to `file`, tinted, on the cores given: two
+// slots for each thread, so that no thread waits for the writes.
 Failure WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, const ExportThreads& use,
                     const Failure& viewFault = Failure())
 {
     const uint32_t cores = CoresToUse(use.cores);
-    Pipeline p;
-    p.plan = &plan;
-    p.threads = cores - 1;
-    p.ring = 2 * (p.threads > 0 ? p.threads : 1);
-    p.read = rows != nullptr || plan.view ? 0 : plan.pieceCount;
-    const size_t slotBytes = static_cast<size_t>(kPieceBytes) + 4;
+    const size_t ring = 2 * static_cast<size_t>(cores);
     WriteScratch ownScratch;
-    uint8_t* pieces = PieceBlock(use.scratch != nullptr ? *use.scratch : ownScratch, p.ring * slotBytes);
-    if (pieces == nullptr)
+    uint8_t* block = PieceBlock(use.scratch != nullptr ? *use.scratch : ownScratch, ring * PieceWriter::kSlotBytes);
+    if (block == nullptr)
         return NoMemoryToWrite();
-    for (size_t i = 0; i < p.ring; ++i)
-        p.slot.push_back(pieces + i * slotBytes);
-    p.size.assign(p.ring, 0);
-    p.holds.assign(p.ring, SIZE_MAX);
-    InitializeSRWLock(&p.lock);
-    InitializeConditionVariable(&p.changed);
-    std::vector<Tinter> tinters(p.threads);
-    ThreadGroup threads;
-    TintersJoined joined{p, threads};
-    for (size_t i = 0; i < p.threads; ++i) {
-        tinters[i] = {&p, i};
-        if (!threads.Start(TintAhead, &tinters[i]))
-            break;
-    }
-    // Tinted ahead only when every thread could be had; otherwise each piece
-    // is tinted here, just before it is written.
-    const bool ahead = p.threads != 0 && threads.Count() == p.threads;
-    if (!ahead) {
-        AcquireSRWLockExclusive(&p.lock);
-        p.stop = true;
-        ReleaseSRWLockExclusive(&p.lock);
-        WakeAllConditionVariable(&p.changed);
-        threads.Join();  // none may still fill a slot
-    }
-
-    for (size_t k = 0; k < plan.pieceCount; ++k) {
-        const size_t at = k % p.ring;
-        if (!ahead) {
-            if (rows != nullptr && !ReadBytes(*rows, p.slot[at], static_cast<uint32_t>(PieceAt(plan, k).bytes)))
-                return FailureOf(*rows);
-            if (plan.view && !PagesReadable(plan, k))
-                return viewFault;
-            p.size[at] = TintPiece(plan, k, p.slot[at]);
-        } else {
-            // Every free slot gets its piece's rows before this one is awaited.
-            for (size_t j = p.read; j < plan.pieceCount && j < p.written + p.ring; j = p.read) {
-                if (rows != nullptr) {
-                    if (!ReadBytes(*rows, p.slot[j % p.ring], static_cast<uint32_t>(PieceAt(plan, j).bytes)))
-                        return FailureOf(*rows);
-                } else if (!PagesReadable(plan, j)) {
-                    return viewFault;
-                }
-                AcquireSRWLockExclusive(&p.lock);
-                p.read = j + 1;
-                ReleaseSRWLockExclusive(&p.lock);
-                WakeAllConditionVariable(&p.changed);
-            }
-            AcquireSRWLockExclusive(&p.lock);
-            while (p.holds[at] != k)
-                SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
-            ReleaseSRWLockExclusive(&p.lock);
-        }
-        if (!WriteBytes(file, p.slot[at], static_cast<uint32_t>(p.size[at])))
-            return FailureOf(file);
-        AcquireSRWLockExclusive(&p.lock);
-        p.written = k + 1;
-        ReleaseSRWLockExclusive(&p.lock);
-        WakeAllConditionVariable(&p.changed);
-    }
-    return Failure();
+    PieceWriter writer(file, plan, rows, viewFault, block);
+    writer.sizes_.assign(ring, 0);
+    return RunPieces(writer, plan.pieceCount, cores, ring);
 }
 
 }  // namespace

@@ -20,13 +20,14 @@ struct Pipeline {
     std::vector<size_t> holds;  // the piece each slot holds made; SIZE_MAX: none
     SRWLOCK lock = SRWLOCK_INIT;
     CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
+    size_t prepared = 0;  // pieces whose slots are ready to be made into
     size_t claimed = 0;  // pieces taken by a thread so far
     size_t written = 0;  // pieces written so far
     bool stop = false;   // a piece failed, or the writer has left
     Failure failure;     // the first failed piece's
 };
 
-bool CanClaim(const Pipeline& p) { return p.claimed < p.count && p.claimed < p.written + p.ring; }
+bool CanClaim(const Pipeline& p) { return p.claimed < p.prepared && p.claimed < p.written + p.ring; }
 
 // Makes piece k and hands it over, or its failure.
 void Finish(Pipeline& p, size_t k, uint32_t worker)
@@ -103,6 +104,15 @@ Failure RunPieces(PieceWork& work, size_t count, uint32_t threads, size_t ring)
             break;  // fewer threads; this one makes pieces too
     }
     for (;;) {
+        // Every free slot is readied before the next piece is awaited.
+        for (size_t j = p.prepared; j < count && j < p.written + p.ring; j = p.prepared) {
+            if (Failure failure = work.Prepare(j, j % p.ring))
+                return failure;  // the threads stop and are joined on the way out
+            AcquireSRWLockExclusive(&p.lock);
+            p.prepared = j + 1;
+            ReleaseSRWLockExclusive(&p.lock);
+            WakeAllConditionVariable(&p.changed);
+        }
         AcquireSRWLockExclusive(&p.lock);
         while (!p.failure && p.written < count && p.holds[p.written % p.ring] != p.written && !CanClaim(p))
             SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);

@@ -1,7 +1,12 @@
-// One ordered hand-off between threads for an export's pieces: any thread
-// makes any piece, each into a slot of a ring, and the calling thread
-// writes them in order as they are ready, making pieces itself while the
-// next to write is not. Besides the source, only the ring's slots are held.
+// One ordered hand-off between threads for every writer's pieces: any
+// thread makes any piece, each into a slot of a ring, and the calling thread
+// readies the slots and writes the pieces in order as they are ready,
+// making pieces itself while the next to write is not. Besides the source,
+// only the ring's slots are held.
+//
+// The hand-over uses a slim lock and a condition variable, which Wine
+// serves in the process itself: with semaphores every hand-over would be a
+// round trip to the wine server, which costs more than some pieces' work.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +24,11 @@ public:
     virtual Failure Make(size_t k, size_t slot, uint32_t worker) = 0;
     // Writes piece k from its slot, on the calling thread, in order.
     virtual Failure Write(size_t k, size_t slot) = 0;
+    // Readies piece k's slot before any thread may make it, on the calling
+    // thread, in order, as soon as the slot is free: a piece whose source is
+    // a file is read into its slot here, and a view's pages are checked
+    // here, where a fault is caught. Nothing by default.
+    virtual Failure Prepare(size_t k, size_t slot) { return Failure(); }
 };
 
 // Makes and writes pieces 0 to count - 1 on up to `threads` threads (the
