@@ -206,6 +206,31 @@ bool TakeXmpChunk(const std::vector<uint8_t>& body, PictureMetadata& metadata)
     return true;
 }
 
+bool IsPngKeyword(const std::string& name);
+
+// Whether a tEXt, zTXt or iTXt chunk stands as PNG defines it, so that a
+// strict reader takes the output: a keyword of 1 to 79 printable Latin-1
+// characters without a space at either end or two in a row, its 0, and for
+// zTXt the compression method 0, for iTXt a flag of 0 or 1, method 0, and
+// the language and translated keyword each ended by 0.
+bool IsValidTextChunk(const uint8_t type[4], const std::vector<uint8_t>& body)
+{
+    const size_t keyword = KeywordLength(body);
+    const std::string name(body.begin(), body.begin() + keyword);
+    if (keyword == body.size() || !IsPngKeyword(name) || name.find("  ") != std::string::npos)
+        return false;
+    const size_t at = keyword + 1;
+    if (Is(type, "zTXt"))
+        return body.size() > at && body[at] == 0;
+    if (!Is(type, "iTXt"))
+        return true;
+    if (body.size() < at + 2 || body[at] > 1 || body[at + 1] != 0)
+        return false;
+    const uint8_t* language = static_cast<const uint8_t*>(memchr(body.data() + at + 2, 0, body.size() - at - 2));
+    return language != nullptr &&
+           memchr(language + 1, 0, static_cast<size_t>(body.data() + body.size() - language - 1)) != nullptr;
+}
+
 void WalkPng(ByteSource& file, PictureMetadata& metadata)
 {
     const uint64_t size = file.Size();
@@ -233,7 +258,8 @@ void WalkPng(ByteSource& file, PictureMetadata& metadata)
                 metadata.exif = std::move(body);
             else if (icc)
                 TakeIccChunk(body, metadata);
-            else if (!(Is(type, "iTXt") && metadata.xmp.empty() && TakeXmpChunk(body, metadata)))
+            else if (!(Is(type, "iTXt") && metadata.xmp.empty() && TakeXmpChunk(body, metadata)) &&
+                     (phys || IsValidTextChunk(type, body)))
                 metadata.pngExtras.push_back({std::string(reinterpret_cast<const char*>(type), 4), std::move(body)});
         }
         at += 12 + static_cast<uint64_t>(length);

@@ -117,4 +117,27 @@ TEST(Metadata, PngChunksAndJpegSegmentsCarryItAll)
     EXPECT_EQ(spliced.xmp, m.xmp);
 }
 
+// A PNG's text chunks go to the output only as PNG defines them, so that a
+// strict reader takes it.
+TEST(Metadata, OnlyValidTextChunksAreCarried)
+{
+    static const struct { const char* label; const char* type; Bytes body; bool kept; } kCases[] = {
+        {"tEXt", "tEXt", Text("Title\0Cat", 9), true},
+        {"zTXt, method 0", "zTXt", Text("Title\0\0x", 8), true},
+        {"iTXt, uncompressed", "iTXt", Text("Title\0\0\0en\0\0Cat", 15), true},
+        {"an empty keyword", "tEXt", Text("\0Cat", 4), false},
+        {"a keyword of 80 characters", "tEXt", Bytes(80, 'k') + Text("\0Cat", 4), false},
+        {"a leading space", "tEXt", Text(" Title\0Cat", 10), false},
+        {"two spaces in a row", "tEXt", Text("A  B\0Cat", 8), false},
+        {"zTXt, an unknown method", "zTXt", Text("Title\0\1x", 8), false},
+        {"iTXt, an unknown method", "iTXt", Text("Title\0\1\1en\0\0x", 13), false},
+        {"iTXt, no end to its translated keyword", "iTXt", Text("Title\0\0\0en\0Cat", 14), false},
+    };
+    for (const auto& c : kCases) {
+        const PictureMetadata m = MetadataOf(Png(1, 1, {}) + Chunk(c.type, static_cast<uint32_t>(c.body.size()), c.body) +
+                                             Chunk("IDAT", 0, {}));
+        EXPECT_EQ(m.pngExtras.size(), c.kept ? 1u : 0u) << c.label;
+    }
+}
+
 }  // namespace
