@@ -220,9 +220,3 @@ Failure WriteTintedRowsFromView(FileRecord& file, const uint8_t* source, int32_t
 }
 
 WriteScratch::~WriteScratch() { free(block); }
-
-Failure NoMemoryToWrite()
-{
-    return Refusal(kErrorOutOfMemory,
-                   "duotint could not get the memory to write the picture; close other programs and try again.");
-}

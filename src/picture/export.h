@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "picture/pieces.h"  // NoMemoryToWrite
 #include "picture/tint.h"
 #include "support/failure.h"
 #include "support/file_io.h"
@@ -51,5 +52,3 @@ Failure WriteTintedRowsFromView(FileRecord& file, const uint8_t* source, int32_t
                                 int32_t stride, const TintParameters& parameters, const Failure& viewFault,
                                 const ExportThreads& threads);
 
-// The failure of an export that cannot get the memory it writes through.
-Failure NoMemoryToWrite();

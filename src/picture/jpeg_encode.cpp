@@ -7,7 +7,6 @@
 #include <new>
 #include <vector>
 
-#include "picture/export.h"
 #include "picture/pieces.h"
 #include "support/system.h"
 

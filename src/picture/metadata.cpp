@@ -1,6 +1,6 @@
 // The metadata walk: a JPEG's segments up to its scan, or a PNG's chunks to
-// its end, each length compared with what remains of the file before a body
-// is read; then the EXIF block's directories, each offset compared with the
+// its end, by the container walks every reader shares (container_walk.h);
+// then the EXIF block's directories, each offset compared with the
 // block's size before it is followed.
 #include "picture/metadata.h"
 
@@ -9,11 +9,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "picture/bytes.h"
+#include "picture/container_walk.h"
+
 namespace {
 
-// Segments or chunks walked at most: a real file has tens, a hostile one
-// could have millions of empty ones, each a read.
-enum : uint32_t { kMostParts = 1u << 20 };
 // Everything read from one file together.
 enum : size_t { kMostReadBytes = 2 * kMostMetadataBytes };
 // The most a JPEG segment's body holds: its length field counts itself.
@@ -25,8 +25,6 @@ const char kIccPrefix[] = "ICC_PROFILE";                        // 12 bytes with
 const char kXmpKeyword[] = "XML:com.adobe.xmp";
 const char kDefaultIccName[] = "ICC profile";
 
-uint32_t Big16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
-uint32_t Big32(const uint8_t* p) { return Big16(p) << 16 | Big16(p + 2); }
 
 bool Begins(const std::vector<uint8_t>& b, const char* prefix, size_t length)
 {
@@ -107,34 +105,15 @@ std::vector<uint8_t> JoinIccPieces(std::vector<IccPiece>& pieces)
 
 void WalkJpeg(ByteSource& file, PictureMetadata& metadata)
 {
-    const uint64_t size = file.Size();
     size_t budget = kMostReadBytes;
     std::vector<IccPiece> pieces;
     bool exifSeen = false;
-    uint64_t at = 2;
-    for (uint32_t parts = 0; parts < kMostParts; ++parts) {
-        // A marker, after any number of 0xFF fill bytes; anything else
-        // between segments ends the walk.
-        uint8_t marker = 0;
-        if (!file.Read(at, &marker, 1) || marker != 0xFF)
-            break;
-        for (uint32_t fill = 0; marker == 0xFF && fill < 0x10000 && file.Read(++at, &marker, 1); ++fill) {
-        }
-        ++at;
-        if (marker == 0xFF || marker == 0x00 || marker == 0xD8 || marker == 0xD9 || marker == 0xDA)
-            break;  // the end of the file, data, or the scan: no more headers
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
-            continue;  // TEM and RST0-7 stand alone, without a length
-        uint8_t field[2];
-        if (!file.Read(at, field, 2))
-            break;
-        const uint32_t length = Big16(field);
-        if (length < 2 || length > size - at)
-            break;
-        const size_t bodySize = length - 2;
+    JpegSegmentWalk walk(file);
+    JpegSegment segment;
+    while (walk.Next(segment) && segment.marker != 0xDA) {
         std::vector<uint8_t> body;
-        const bool app1 = marker == 0xE1, app2 = marker == 0xE2;
-        if ((app1 || app2) && !ReadBody(file, at + 2, bodySize, budget, body))
+        const bool app1 = segment.marker == 0xE1, app2 = segment.marker == 0xE2;
+        if ((app1 || app2) && !ReadBody(file, segment.bodyAt, segment.bodySize, budget, body))
             break;
         if (app1 && !exifSeen && Begins(body, kExifPrefix, 6)) {
             exifSeen = true;
@@ -146,7 +125,6 @@ void WalkJpeg(ByteSource& file, PictureMetadata& metadata)
             const uint8_t* end = body.data() + body.size();
             pieces.push_back({counts[0], counts[1], std::vector<uint8_t>(counts + 2, end)});
         }
-        at += length;
     }
     metadata.icc = JoinIccPieces(pieces);
 }
@@ -233,36 +211,26 @@ bool IsValidTextChunk(const uint8_t type[4], const std::vector<uint8_t>& body)
 
 void WalkPng(ByteSource& file, PictureMetadata& metadata)
 {
-    const uint64_t size = file.Size();
     size_t budget = kMostReadBytes;
     metadata.fromPng = true;
-    uint64_t at = 8;
-    for (uint32_t parts = 0; parts < kMostParts; ++parts) {
-        // Each chunk is its length, its type, the body and a CRC of 4 bytes.
-        uint8_t head[8];
-        if (size - at < 12 || !file.Read(at, head, 8))
-            break;
-        const uint32_t length = Big32(head);
-        if (length > size - at - 12)
-            break;
-        const uint8_t* type = head + 4;
-        if (Is(type, "IEND"))
-            break;
+    PngChunkWalk walk(file);
+    PngChunkHead chunk;
+    while (walk.Next(chunk) && chunk.whole && !IsChunk(chunk, "IEND")) {
+        const uint8_t* type = reinterpret_cast<const uint8_t*>(chunk.type);
         const bool exif = Is(type, "eXIf") && metadata.exif.empty();
         const bool icc = Is(type, "iCCP") && metadata.icc.empty();
         const bool text = Is(type, "tEXt") || Is(type, "zTXt") || Is(type, "iTXt");
-        const bool phys = Is(type, "pHYs") && length == 9;
+        const bool phys = Is(type, "pHYs") && chunk.length == 9;
         std::vector<uint8_t> body;
-        if ((exif || icc || text || phys) && ReadBody(file, at + 8, length, budget, body)) {
+        if ((exif || icc || text || phys) && ReadBody(file, chunk.at + 8, chunk.length, budget, body)) {
             if (exif)
                 metadata.exif = std::move(body);
             else if (icc)
                 TakeIccChunk(body, metadata);
             else if (!(Is(type, "iTXt") && metadata.xmp.empty() && TakeXmpChunk(body, metadata)) &&
                      (phys || IsValidTextChunk(type, body)))
-                metadata.pngExtras.push_back({std::string(reinterpret_cast<const char*>(type), 4), std::move(body)});
+                metadata.pngExtras.push_back({std::string(chunk.type, 4), std::move(body)});
         }
-        at += 12 + static_cast<uint64_t>(length);
     }
 }
 
@@ -284,10 +252,10 @@ public:
         return true;
     }
     size_t Size() const { return size_; }
-    uint32_t U16(size_t at) const { return little_ ? b_[at] | b_[at + 1] << 8 : Big16(&b_[at]); }
+    uint32_t U16(size_t at) const { return little_ ? b_[at] | b_[at + 1] << 8 : ReadBig16(&b_[at]); }
     uint32_t U32(size_t at) const
     {
-        return little_ ? U16(at) | static_cast<uint32_t>(U16(at + 2)) << 16 : Big32(&b_[at]);
+        return little_ ? U16(at) | static_cast<uint32_t>(U16(at + 2)) << 16 : ReadBig32(&b_[at]);
     }
     void Put16(size_t at, uint32_t v)
     {
@@ -559,7 +527,7 @@ bool SpliceJpegMetadata(std::vector<uint8_t>& jpeg, const PictureMetadata& metad
         return false;
     size_t at = 2;
     while (jpeg.size() - at >= 4 && jpeg[at] == 0xFF && jpeg[at + 1] == 0xE0) {
-        const size_t length = Big16(&jpeg[at + 2]);
+        const size_t length = ReadBig16(&jpeg[at + 2]);
         if (length < 2 || length > jpeg.size() - at - 2)
             break;
         at += 2 + length;

@@ -7,7 +7,6 @@
 #include <new>
 #include <vector>
 
-#include "picture/export.h"
 #include "support/threads.h"
 
 namespace {
@@ -86,6 +85,12 @@ struct ThreadsJoined {
 };
 
 }  // namespace
+
+Failure NoMemoryToWrite()
+{
+    return Refusal(kErrorOutOfMemory,
+                   "duotint could not get the memory to write the picture; close other programs and try again.");
+}
 
 Failure RunPieces(PieceWork& work, size_t count, uint32_t threads, size_t ring)
 {

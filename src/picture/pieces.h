@@ -31,6 +31,9 @@ public:
     virtual Failure Prepare(size_t k, size_t slot) { return Failure(); }
 };
 
+// The failure of a writer that cannot get the memory it writes through.
+Failure NoMemoryToWrite();
+
 // Makes and writes pieces 0 to count - 1 on up to `threads` threads (the
 // caller's among them), at most `ring` made ahead of the writes; the first
 // failure stops every thread and is returned, once they have all ended.

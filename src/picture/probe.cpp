@@ -22,6 +22,7 @@
 
 #include "picture/bmp_header.h"
 #include "picture/bytes.h"
+#include "picture/container_walk.h"
 
 const char kTooShortForPicture[] = "the file is too short for the picture it declares";
 
@@ -34,13 +35,22 @@ const uint64_t kReadBudget = 64ull << 20;
 // The file through a window of its bytes: a read is served from the window
 // when it lies inside it, and otherwise loads it from the read's start to
 // the end of its last page.
-class Reader {
+class Reader final : public ByteSource {
 public:
     enum { kMost = 65536 + 2 };  // the longest read: a JPEG segment's length field and body
 
     explicit Reader(ByteSource& source) : source_(source), size_(source.Size()) {}
 
-    uint64_t Size() const { return size_; }
+    uint64_t Size() const override { return size_; }
+    // A copy of At's bytes, for the container walks.
+    bool Read(uint64_t at, void* to, size_t count) override
+    {
+        const uint8_t* bytes = At(at, count);
+        if (bytes == nullptr)
+            return false;
+        memcpy(to, bytes, count);
+        return true;
+    }
     bool Failed() const { return failed_; }
     bool Spent() const { return spent_; }
 
@@ -102,10 +112,6 @@ private:
     bool spent_ = false;
     uint8_t window_[kMost + kPage];
 };
-
-uint32_t Big16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
-
-uint32_t Big32(const uint8_t* p) { return Big16(p) << 16 | Big16(p + 2); }
 
 // a * b, or the largest value when that overflows: a least size that large
 // is more than any file holds, as the true product would be.
@@ -169,8 +175,8 @@ struct Tiff {
             return reader->At(at, n);
         return at <= size && n <= size - at ? bytes + at : nullptr;
     }
-    uint32_t U16(const uint8_t* p) const { return little ? Read16(p) : Big16(p); }
-    uint32_t U32(const uint8_t* p) const { return little ? Read32(p) : Big32(p); }
+    uint32_t U16(const uint8_t* p) const { return little ? Read16(p) : ReadBig16(p); }
+    uint32_t U32(const uint8_t* p) const { return little ? Read32(p) : ReadBig32(p); }
 };
 
 // The byte order mark and 42 that begin every TIFF header; `tiff` is to
@@ -294,10 +300,10 @@ ProbeResult ProbePng(Reader& file)
     const uint8_t* head = file.At(0, 8 + 12 + 13);
     if (head == nullptr)
         return Damaged(png, kShortHeader);
-    if (Big32(head + 8) != 13 || memcmp(head + 12, "IHDR", 4) != 0)
+    if (ReadBig32(head + 8) != 13 || memcmp(head + 12, "IHDR", 4) != 0)
         return Damaged(png, "it does not begin with its header chunk");
-    const uint32_t width = Big32(head + 16);
-    const uint32_t height = Big32(head + 20);
+    const uint32_t width = ReadBig32(head + 16);
+    const uint32_t height = ReadBig32(head + 20);
     const uint32_t depth = head[24], colourType = head[25];
     if (width == 0 || height == 0)
         return Damaged(png, kZeroSize);
@@ -306,40 +312,31 @@ ProbeResult ProbePng(Reader& file)
     if (!PngDepthFitsColourType(depth, colourType))
         return Damaged(png, "its bit depth does not go with its colour type");
     const uint64_t least = PngLeastData(width, height, depth, colourType);
-    // Each chunk is its length, its type, the body and a CRC of 4 bytes.
     // The walk goes on past the first IDAT to sum them all, until the sum
     // reaches the least or IEND stands; what lies past the end counts as
     // far as the file holds it.
     uint64_t idat = 0;
     bool seenIdat = false;
-    uint64_t at = 8;
-    while (at < size) {
-        const uint8_t* chunk = size - at >= 12 ? file.At(at, 8) : nullptr;
-        if (chunk == nullptr && seenIdat)
-            break;
-        if (chunk == nullptr)
-            return Damaged(png, "a chunk runs past the end of the file");
-        const uint64_t length = Big32(chunk);
-        const bool isIdat = memcmp(chunk + 4, "IDAT", 4) == 0;
-        if (length > size - at - 12) {
+    PngChunkWalk walk(file);
+    PngChunkHead chunk;
+    while (walk.Next(chunk)) {
+        const bool isIdat = IsChunk(chunk, "IDAT");
+        if (!chunk.whole) {
             if (!seenIdat)
                 return Damaged(png, "a chunk runs past the end of the file");
             if (isIdat)
-                idat += size - at - 12;
+                idat += size - chunk.at - 12;
             break;
         }
         if (isIdat) {
             seenIdat = true;
-            idat += length;
+            idat += chunk.length;
             if (idat >= least)
                 break;
         }
-        if (memcmp(chunk + 4, "IEND", 4) == 0)
-            break;
-        at += 12 + length;
     }
     if (!seenIdat)
-        return Damaged(png, "it has no picture data");
+        return Damaged(png, walk.Cut() ? "a chunk runs past the end of the file" : "it has no picture data");
     if (file.Spent())
         return Fine(png, width, height);
     return FineIfHolds(png, width, height, idat, least);
@@ -386,88 +383,60 @@ uint64_t FrameBlocks(const uint8_t* components, uint32_t count, uint32_t width, 
     return blocks;
 }
 
+const char* JpegWalkDamage(JpegWalkEnd end, bool frame)
+{
+    switch (end) {
+    case JpegWalkEnd::secondStart: return "it has a second start-of-image marker";
+    case JpegWalkEnd::shortSegment: return "a segment is shorter than its own length field";
+    case JpegWalkEnd::pastEnd: return "a segment runs past the end of the file";
+    case JpegWalkEnd::tooMany: return "it holds more segments than any picture has";
+    default: return frame ? "it ends before its picture data" : "it ends before its frame header";
+    }
+}
+
 JpegHeaders WalkJpeg(Reader& file)
 {
     JpegHeaders headers;
-    const uint64_t size = file.Size();
     bool exifSeen = false;
-    uint64_t at = 2;
-    for (;;) {
-        // Stray bytes between segments are stepped over, as decoders do, and
-        // any number of 0xFF fill bytes may stand before a marker's code.
-        at = file.Find(0xFF, at);
-        const uint8_t* fill = nullptr;
-        while (at < size && (fill = file.At(at, 1)) != nullptr && *fill == 0xFF)
-            ++at;
-        const uint8_t* code = file.At(at, 1);
-        if (code == nullptr) {
-            headers.damage = headers.frame ? "it ends before its picture data" : "it ends before its frame header";
-            return headers;
-        }
-        const uint32_t marker = *code;
-        ++at;
-        if (marker == 0x00)
-            continue;  // a stuffed zero: data, not a marker
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
-            continue;  // TEM and RST0-7 stand alone, without a length
-        if (marker == 0xD8) {
-            headers.damage = "it has a second start-of-image marker";
-            return headers;
-        }
-        if (marker == 0xD9) {
-            headers.damage = headers.frame ? "it ends before its picture data" : "it ends before its frame header";
-            return headers;
-        }
-        const uint8_t* field = file.At(at, 2);
-        if (field == nullptr) {
-            headers.damage = "a segment runs past the end of the file";
-            return headers;
-        }
-        const size_t length = Big16(field);
-        if (length < 2) {
-            headers.damage = "a segment is shorter than its own length field";
-            return headers;
-        }
-        if (length > size - at) {
-            headers.damage = "a segment runs past the end of the file";
-            return headers;
-        }
-        if (marker == 0xDA) {
+    JpegSegmentWalk walk(file);
+    JpegSegment segment;
+    while (walk.Next(segment)) {
+        if (segment.marker == 0xDA) {
             if (!headers.frame)
                 headers.damage = "its scan begins before its frame header";
-            headers.scanAt = at + length;
+            headers.scanAt = segment.bodyAt + segment.bodySize;
             return headers;
         }
-        const bool frame = IsFrameMarker(marker) && !headers.frame;
-        const bool exif = marker == 0xE1 && !exifSeen && length >= 8;
-        if (frame || exif) {
-            const uint8_t* segment = file.At(at, length);
-            if (segment == nullptr) {
-                headers.damage = "a segment runs past the end of the file";
+        const bool frame = IsFrameMarker(segment.marker) && !headers.frame;
+        const bool exif = segment.marker == 0xE1 && !exifSeen && segment.bodySize >= 6;
+        if (!frame && !exif)
+            continue;
+        const size_t bodySize = segment.bodySize;
+        const uint8_t* body = file.At(segment.bodyAt, bodySize);
+        if (body == nullptr) {
+            headers.damage = "a segment runs past the end of the file";
+            return headers;
+        }
+        if (frame) {
+            // Precision, height, width, the component count, then 3 bytes a component.
+            if (bodySize < 6 || bodySize < 6 + 3 * static_cast<size_t>(body[5])) {
+                headers.damage = "its frame header is shorter than its fields";
                 return headers;
             }
-            const uint8_t* body = segment + 2;
-            const size_t bodySize = length - 2;
-            if (frame) {
-                // Precision, height, width, the component count, then 3 bytes a component.
-                if (bodySize < 6 || bodySize < 6 + 3 * static_cast<size_t>(body[5])) {
-                    headers.damage = "its frame header is shorter than its fields";
-                    return headers;
-                }
-                headers.frame = true;
-                headers.frameMarker = marker;
-                headers.precision = body[0];
-                headers.height = Big16(body + 1);
-                headers.width = Big16(body + 3);
-                headers.blocks = FrameBlocks(body + 6, body[5], headers.width, headers.height);
-            }
-            if (exif && memcmp(body, "Exif\0\0", 6) == 0) {
-                exifSeen = true;
-                headers.orientation = ExifOrientation(body + 6, bodySize - 6);
-            }
+            headers.frame = true;
+            headers.frameMarker = segment.marker;
+            headers.precision = body[0];
+            headers.height = ReadBig16(body + 1);
+            headers.width = ReadBig16(body + 3);
+            headers.blocks = FrameBlocks(body + 6, body[5], headers.width, headers.height);
         }
-        at += length;
+        if (exif && memcmp(body, "Exif\0\0", 6) == 0) {
+            exifSeen = true;
+            headers.orientation = ExifOrientation(body + 6, bodySize - 6);
+        }
     }
+    headers.damage = JpegWalkDamage(walk.End(), headers.frame);
+    return headers;
 }
 
 // The fewest bits a frame's coded scans can take, from its 8 x 8 blocks.

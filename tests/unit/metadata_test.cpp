@@ -115,6 +115,9 @@ TEST(Metadata, PngChunksAndJpegSegmentsCarryItAll)
     EXPECT_TRUE(spliced.exif.empty());
     EXPECT_EQ(spliced.icc, m.icc);
     EXPECT_EQ(spliced.xmp, m.xmp);
+    // Stray bytes between segments are stepped over, as the probe and decoders do.
+    const Bytes strayed = kSoi + app0 + Bytes{0x12, 0x34} + Bytes(jpeg.begin() + 20, jpeg.end());
+    EXPECT_EQ(MetadataOf(strayed).xmp, m.xmp);
 }
 
 // A PNG's text chunks go to the output only as PNG defines them, so that a

@@ -96,6 +96,10 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
          256, 1, "too short"},
         {"JPEG progressive a byte short", kSoi + Sof(0xC2, 8, 256, 256) + kSos + Bytes(127), K::jpeg, V::damaged, 256,
          256, 1, "too short"},
+        {"JPEG progressive at the least", kSoi + Sof(0xC2, 8, 256, 256) + kSos + Bytes(128), K::jpeg, V::fine, 256, 256,
+         1, ""},
+        {"JPEG stray bytes between segments", kSoi + Bytes{1, 2, 3} + Exif(8) + Bytes{0x55} + Sof(0xC0, 8) + kSos,
+         K::jpeg, V::fine, 16, 8, 8, ""},
         // Y 8 x 8 blocks, Cb and Cr 4 x 4 each: 96 blocks, 24 bytes.
         {"JPEG 4:2:0 at the least", kSoi + kYcc420 + kSos + Bytes(24), K::jpeg, V::fine, 64, 64, 1, ""},
         {"JPEG 4:2:0 a byte short", kSoi + kYcc420 + kSos + Bytes(23), K::jpeg, V::damaged, 64, 64, 1, "too short"},
@@ -111,6 +115,11 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
         // 5458 pixels: at least 2 bytes of LZW data.
         {"GIF frame data short", Gif(Bytes{0x2C, 0, 0, 0, 0, 0xA9, 0x0A, 2, 0, 0, 2}), K::gif, V::damaged, 2729, 3, 1,
          "too short"},
+        // A screen of 6000 x 6000 and a frame of 2 x 2 with 1 byte of data: the frame's least.
+        {"GIF least from the frame, not the screen",
+         Text("GIF89a", 6) + Int(6000, 2, false) + Int(6000, 2, false) + Bytes{0, 0, 0} +
+             Bytes{0x2C, 0, 0, 0, 0, 2, 0, 2, 0, 0, 2, 1, 0, 0, 0x3B},
+         K::gif, V::fine, 6000, 6000, 1, ""},
         {"GIF without frames", Gif(Bytes{0x21, 0xFE, 1, 'x', 0, 0x3B}), K::gif, V::damaged, 0, 0, 1, ""},
         {"GIF sub-block past the end", Gif(Bytes{0x21, 0xFE, 9, 'x', 0}), K::gif, V::damaged, 0, 0, 1, "past"},
         {"TIFF big-endian", Tiff(true, {{256, 5, 1}, {257, 3, 1}}), K::tiff, V::fine, 5, 3, 1, ""},

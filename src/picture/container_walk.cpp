@@ -1,0 +1,101 @@
+// The container walks (see container_walk.h).
+#include "picture/container_walk.h"
+
+#include <cstring>
+
+#include "picture/bytes.h"
+
+namespace {
+
+// Segments or chunks walked at most: a real file has tens, a hostile one
+// could have millions of empty ones, each a read.
+enum : uint32_t { kMostParts = 1u << 20 };
+
+// The offset of the first byte at or after `at` that is (`wanted`) or is
+// not 0xFF, read a page at a time; the file's size when there is none or
+// a read fails.
+uint64_t FindFill(ByteSource& file, uint64_t size, uint64_t at, bool wanted)
+{
+    // The byte sought is nearly always the first: the reads start small.
+    uint8_t page[4096];
+    for (size_t most = 16; at < size; most = most < sizeof page ? 2 * most : most) {
+        const size_t count = size - at < most ? static_cast<size_t>(size - at) : most;
+        if (!file.Read(at, page, count))
+            return size;
+        for (size_t i = 0; i < count; ++i)
+            if ((page[i] == 0xFF) == wanted)
+                return at + i;
+        at += count;
+    }
+    return size;
+}
+
+}  // namespace
+
+bool JpegSegmentWalk::Next(JpegSegment& segment)
+{
+    while (end_ == JpegWalkEnd::none) {
+        if (++parts_ > kMostParts) {
+            end_ = JpegWalkEnd::tooMany;
+            break;
+        }
+        // The next 0xFF, then past every fill byte to the marker's code.
+        const uint64_t fill = FindFill(file_, size_, at_, true);
+        at_ = FindFill(file_, size_, fill, false);
+        uint8_t marker = 0;
+        if (fill == size_ || at_ == size_ || !file_.Read(at_, &marker, 1)) {
+            end_ = JpegWalkEnd::endsEarly;
+            break;
+        }
+        ++at_;
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
+            continue;  // a stuffed zero (data, not a marker), or TEM and RST0-7, which stand alone
+        if (marker == 0xD8 || marker == 0xD9) {
+            end_ = marker == 0xD8 ? JpegWalkEnd::secondStart : JpegWalkEnd::endOfImage;
+            break;
+        }
+        uint8_t field[2];
+        if (size_ - at_ < 2 || !file_.Read(at_, field, 2)) {
+            end_ = JpegWalkEnd::pastEnd;
+            break;
+        }
+        const uint32_t length = ReadBig16(field);
+        if (length < 2) {
+            end_ = JpegWalkEnd::shortSegment;
+            break;
+        }
+        if (length > size_ - at_) {
+            end_ = JpegWalkEnd::pastEnd;
+            break;
+        }
+        segment.marker = marker;
+        segment.bodyAt = at_ + 2;
+        segment.bodySize = length - 2;
+        at_ += length;
+        if (marker == 0xDA)
+            end_ = JpegWalkEnd::scan;
+        return true;
+    }
+    return false;
+}
+
+bool PngChunkWalk::Next(PngChunkHead& chunk)
+{
+    // Each chunk is its length, its type, the body and a CRC of 4 bytes.
+    uint8_t head[8];
+    if (ended_ || ++parts_ > kMostParts || at_ >= size_ || size_ - at_ < 12 || !file_.Read(at_, head, 8)) {
+        cut_ = cut_ || (!ended_ && at_ < size_);
+        ended_ = true;
+        return false;
+    }
+    memcpy(chunk.type, head + 4, 4);
+    chunk.at = at_;
+    chunk.length = ReadBig32(head);
+    chunk.whole = chunk.length <= size_ - at_ - 12;
+    cut_ = !chunk.whole;
+    ended_ = !chunk.whole || IsChunk(chunk, "IEND");
+    at_ += 12 + static_cast<uint64_t>(chunk.length);
+    return true;
+}
+
+bool IsChunk(const PngChunkHead& chunk, const char* type) { return memcmp(chunk.type, type, 4) == 0; }

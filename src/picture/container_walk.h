@@ -1,0 +1,78 @@
+// The one walk of each chunked container, over a ByteSource, for every
+// reader of it (the probe, the metadata reader): JPEG segments up to the
+// scan and PNG chunks up to IEND. Each length is compared with what remains
+// of the file before it is followed, and only heads are read here; bodies
+// are the caller's to read, at the offsets given.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "picture/byte_source.h"
+
+// Why a JPEG's walk ended.
+enum class JpegWalkEnd : uint8_t {
+    none,          // still walking
+    scan,          // the last segment given was SOS, whole
+    endOfImage,    // EOI before any scan
+    secondStart,   // a second SOI
+    endsEarly,     // the file (or what may be read of it) ends before a marker
+    shortSegment,  // a length field under 2
+    pastEnd,       // a segment runs past the end of the file
+    tooMany,       // more segments than any real file has
+};
+
+struct JpegSegment {
+    uint8_t marker = 0;
+    uint64_t bodyAt = 0;  // after the 2-byte length field
+    size_t bodySize = 0;
+};
+
+// The segments after SOI. Stray bytes between segments are stepped over,
+// as decoders do, and so are any number of 0xFF fill bytes before a
+// marker's code, stuffed zeros, and the markers that stand alone (TEM,
+// RST0 to RST7).
+class JpegSegmentWalk {
+public:
+    explicit JpegSegmentWalk(ByteSource& file) : file_(file), size_(file.Size()) {}
+    // The next segment with a length, SOS included; false once the walk has
+    // ended, End() saying why.
+    bool Next(JpegSegment& segment);
+    JpegWalkEnd End() const { return end_; }
+
+private:
+    ByteSource& file_;
+    uint64_t size_;
+    uint64_t at_ = 2;
+    uint32_t parts_ = 0;
+    JpegWalkEnd end_ = JpegWalkEnd::none;
+};
+
+struct PngChunkHead {
+    char type[4] = {};
+    uint64_t at = 0;      // of its length field
+    uint32_t length = 0;  // of its body
+    bool whole = false;   // its body and CRC lie inside the file
+};
+
+// The chunks after the signature, IEND included. A chunk that runs past
+// the end of the file is given once, not whole, and ends the walk.
+class PngChunkWalk {
+public:
+    explicit PngChunkWalk(ByteSource& file) : file_(file), size_(file.Size()) {}
+    bool Next(PngChunkHead& chunk);
+    // The walk ended short of IEND with bytes left that hold no whole chunk
+    // head, or on a chunk past the end, or a read failed.
+    bool Cut() const { return cut_; }
+
+private:
+    ByteSource& file_;
+    uint64_t size_;
+    uint64_t at_ = 8;
+    uint32_t parts_ = 0;
+    bool ended_ = false;
+    bool cut_ = false;
+};
+
+// Whether a PNG chunk head is of `type`.
+bool IsChunk(const PngChunkHead& chunk, const char* type);
