@@ -19,6 +19,13 @@ EndingView endingView;
 // instruction had called it.
 [[noreturn]] void EndAfterViewFault(const void* where)
 {
+    // Threads that tint the picture together may fault in it together: the
+    // first to arrive reports and ends the program, and the others wait for
+    // that end rather than show a second box or clean up twice.
+    static volatile LONG ending = 0;
+    if (InterlockedExchange(&ending, 1) != 0)
+        for (;;)
+            Sleep(INFINITE);
     StartRuntimeSupport();  // this thread may never have reported anything
     errorState.exitHook = nullptr;
     errorState.fileInUse = endingView.file;
