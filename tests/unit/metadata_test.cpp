@@ -115,6 +115,10 @@ TEST(Metadata, PngChunksAndJpegSegmentsCarryItAll)
     EXPECT_TRUE(spliced.exif.empty());
     EXPECT_EQ(spliced.icc, m.icc);
     EXPECT_EQ(spliced.xmp, m.xmp);
+    // The profile's chunks stand in any order; their numbers put them together.
+    const Bytes first = Segment(0xE2, Text("ICC_PROFILE\0\1\2", 14) + Bytes{'a', 'b'});
+    const Bytes second = Segment(0xE2, Text("ICC_PROFILE\0\2\2", 14) + Bytes{'c'});
+    EXPECT_EQ(MetadataOf(kSoi + second + first + kSos).icc, (Bytes{'a', 'b', 'c'}));
     // Stray bytes between segments are stepped over, as the probe and decoders do.
     const Bytes strayed = kSoi + app0 + Bytes{0x12, 0x34} + Bytes(jpeg.begin() + 20, jpeg.end());
     EXPECT_EQ(MetadataOf(strayed).xmp, m.xmp);
