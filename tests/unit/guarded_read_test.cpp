@@ -33,6 +33,9 @@ TEST(GuardedCopy, StopsAtTheFirstPageThatFaults)
     EXPECT_EQ(got[8091], 0);
     EXPECT_EQ(got[8092], 0xAA);
     EXPECT_EQ(GuardedCopy(got.data(), view + (1 << 20), 10), 0u);
+    // A range that starts in the file's last page and ends in the next.
+    EXPECT_TRUE(PagesReadable(view + 4096, 4096));
+    EXPECT_FALSE(PagesReadable(view + 8000, 200));
     UnmapViewOfFile(view);
     CloseHandle(mapping);
     CloseHandle(file);
