@@ -43,6 +43,9 @@ TEST(LoadSourcePixels, BottomUpAndTopDownFilesGiveTheSameBufferWithZeroPadding)
         EXPECT_EQ(SourceIsMapped(), c.mapped);
         EXPECT_EQ(std::vector<uint8_t>(state.sourcePixels, state.sourcePixels + stride * h),
                   c.mapped ? bottomUp : expected);
+        // Let go of, the picture's file is closed: it can be deleted.
+        ReleaseSourcePixels();
+        EXPECT_TRUE(DeleteFileA("pic.bmp"));
     }
 }
 
