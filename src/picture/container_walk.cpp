@@ -99,3 +99,11 @@ bool PngChunkWalk::Next(PngChunkHead& chunk)
 }
 
 bool IsChunk(const PngChunkHead& chunk, const char* type) { return memcmp(chunk.type, type, 4) == 0; }
+
+bool TiffOrder(const uint8_t head[4], bool& little)
+{
+    if (memcmp(head, "II*\0", 4) != 0 && memcmp(head, "MM\0*", 4) != 0)
+        return false;
+    little = head[0] == 'I';
+    return true;
+}

@@ -1,6 +1,7 @@
 // The one walk of each chunked container, over a ByteSource, for every
 // reader of it (the probe, the metadata reader): JPEG segments up to the
-// scan and PNG chunks up to IEND. Each length is compared with what remains
+// scan and PNG chunks up to IEND; and the one reading of a TIFF's order,
+// fields and directory bounds. Each length is compared with what remains
 // of the file before it is followed, and only heads are read here; bodies
 // are the caller's to read, at the offsets given.
 #pragma once
@@ -9,6 +10,7 @@
 #include <cstdint>
 
 #include "picture/byte_source.h"
+#include "picture/bytes.h"
 
 // Why a JPEG's walk ended.
 enum class JpegWalkEnd : uint8_t {
@@ -76,3 +78,16 @@ private:
 
 // Whether a PNG chunk head is of `type`.
 bool IsChunk(const PngChunkHead& chunk, const char* type);
+
+// A TIFF's fields, for a TIFF file and an EXIF block alike: the byte order
+// its first 4 bytes give ("II*\0" little-endian, "MM\0*" big-endian), and
+// false when they are neither.
+bool TiffOrder(const uint8_t head[4], bool& little);
+inline uint32_t TiffU16(const uint8_t* p, bool little) { return little ? Read16(p) : ReadBig16(p); }
+inline uint32_t TiffU32(const uint8_t* p, bool little) { return little ? Read32(p) : ReadBig32(p); }
+// Whether a directory's 2-byte count at `at` and its `entries` 12-byte
+// entries lie inside `size` bytes.
+inline bool TiffDirectoryFits(uint64_t at, uint32_t entries, uint64_t size)
+{
+    return at <= size && size - at >= 2 && (size - at - 2) / 12 >= entries;
+}

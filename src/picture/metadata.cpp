@@ -246,17 +246,11 @@ public:
     // The byte order mark and 42 that begin every TIFF header.
     bool Open()
     {
-        if (size_ < 8 || (memcmp(b_, "II*\0", 4) != 0 && memcmp(b_, "MM\0*", 4) != 0))
-            return false;
-        little_ = b_[0] == 'I';
-        return true;
+        return size_ >= 8 && TiffOrder(b_, little_);
     }
     size_t Size() const { return size_; }
-    uint32_t U16(size_t at) const { return little_ ? b_[at] | b_[at + 1] << 8 : ReadBig16(&b_[at]); }
-    uint32_t U32(size_t at) const
-    {
-        return little_ ? U16(at) | static_cast<uint32_t>(U16(at + 2)) << 16 : ReadBig32(&b_[at]);
-    }
+    uint32_t U16(size_t at) const { return TiffU16(&b_[at], little_); }
+    uint32_t U32(size_t at) const { return TiffU32(&b_[at], little_); }
     void Put16(size_t at, uint32_t v)
     {
         b_[at + (little_ ? 0 : 1)] = static_cast<uint8_t>(v);
@@ -275,7 +269,7 @@ public:
         if (at < 8 || at > Size() - 2)
             return false;
         entries = U16(at);
-        return 2 + 12 * static_cast<uint64_t>(entries) <= Size() - at;
+        return TiffDirectoryFits(at, entries, Size());
     }
     // Where the link to the next directory stands, when it is inside the block.
     bool LinkAt(size_t directory, uint32_t entries, size_t& at) const

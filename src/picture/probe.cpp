@@ -175,8 +175,8 @@ struct Tiff {
             return reader->At(at, n);
         return at <= size && n <= size - at ? bytes + at : nullptr;
     }
-    uint32_t U16(const uint8_t* p) const { return little ? Read16(p) : ReadBig16(p); }
-    uint32_t U32(const uint8_t* p) const { return little ? Read32(p) : ReadBig32(p); }
+    uint32_t U16(const uint8_t* p) const { return TiffU16(p, little); }
+    uint32_t U32(const uint8_t* p) const { return TiffU32(p, little); }
 };
 
 // The byte order mark and 42 that begin every TIFF header; `tiff` is to
@@ -184,12 +184,7 @@ struct Tiff {
 bool OpenTiff(Tiff& tiff)
 {
     const uint8_t* head = tiff.At(0, 8);
-    if (head == nullptr)
-        return false;
-    if (memcmp(head, "II*\0", 4) != 0 && memcmp(head, "MM\0*", 4) != 0)
-        return false;
-    tiff.little = head[0] == 'I';
-    return true;
+    return head != nullptr && TiffOrder(head, tiff.little);
 }
 
 // The first directory's offset and its entry count, when its count and its
@@ -204,7 +199,7 @@ bool FirstDirectory(const Tiff& tiff, uint64_t& directory, uint32_t& entries)
     if (count == nullptr)
         return false;
     entries = tiff.U16(count);
-    return entries <= (tiff.size - directory - 2) / 12;
+    return TiffDirectoryFits(directory, entries, tiff.size);
 }
 
 // Takes into `value` the first value of a SHORT or LONG entry: from the
