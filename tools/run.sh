@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
-# Builds duotint and opens it on the bundled sample picture, or on PATH when
-# one is given; --popup starts it with its name popup in samples/ instead. It uses a Wine prefix of its own with Wine's
-# default window handling, so that the desktop's window manager manages
-# duotint's windows like any other program's; the prefix of the tests leaves
-# windows unmanaged, which suits only a display without a window manager.
+# Builds duotint's three programs (not the tests or the benchmark) and opens
+# the editor on the bundled sample picture, or on PATH when one is given;
+# --popup starts it with its name popup in samples/ instead. The editor's own
+# words go to it before PATH:
+#   bash tools/run.sh --tint 255,140,40,45,40,20,70,220,35 --format png photos/cat.jpg
+# An export prints its look as duotint-cli's words on standard output; this
+# script's own output goes to standard error, so look=$(bash tools/run.sh)
+# holds that line alone.
+#
+# It uses a Wine prefix of its own with Wine's default window handling, so
+# that the desktop's window manager manages duotint's windows like any other
+# program's; the prefix of the tests leaves windows unmanaged, which suits
+# only a display without a window manager.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${DUOTINT_BUILD:-$root/build}
@@ -11,18 +19,40 @@ if [ -z "${DISPLAY:-}" ]; then
   echo "run: no display (DISPLAY is not set); start duotint from a desktop session or under Xvfb." >&2
   exit 1
 fi
-"$root/tools/build.sh"
+
+words=()
+popup=no
+while [ $# -gt 0 ]; do
+  case $1 in
+    --popup) popup=yes; shift ;;
+    --tint=* | --format=* | --quality=* | --chroma=*) words+=("$1"); shift ;;
+    --tint | --format | --quality | --chroma)
+      [ $# -gt 1 ] || { echo "run: $1 needs a value after it." >&2; exit 64; }
+      words+=("$1" "$2"); shift 2 ;;
+    *) break ;;
+  esac
+done
+picture=("$root/samples/cat.bmp")
+if [ $popup = yes ]; then
+  picture=()
+  [ $# -eq 0 ] || { echo "run: --popup opens the name popup; it takes no PATH ($1)." >&2; exit 64; }
+elif [ $# -gt 0 ]; then
+  [ $# -eq 1 ] || { echo "run: the editor opens one picture; $2 would be left out." >&2; exit 64; }
+  # The editor runs in samples/, so a relative PATH is made absolute here;
+  # Wine reaches an absolute Unix path as it stands.
+  picture=("$1")
+  [[ $1 == /* ]] || picture=("$PWD/$1")
+fi
+
+"$root/tools/build.sh" --target duotint duotint-decode duotint-cli >&2
 export WINEPREFIX="$build/wineprefix-desktop"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "run: initialising the Wine prefix in $WINEPREFIX"
+  echo "run: initialising the Wine prefix in $WINEPREFIX" >&2
   WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all wineboot -i >/dev/null 2>&1 || true
   wineserver -w || true
 fi
-picture=("$root/samples/cat.bmp")
-if [ "${1:-}" = "--popup" ]; then
-  picture=()
-elif [ -n "${1:-}" ]; then
-  picture=("$(cd "$(dirname "$1")" && pwd)/$(basename "$1")")
-fi
 cd "$root/samples"
-WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" exec wine "$build/duotint.exe" "${picture[@]}"
+# The look line ends in CR LF, as the platform's lines do; here in LF. The
+# editor's exit code is the script's.
+WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine "$build/duotint.exe" "${words[@]}" "${picture[@]}" |
+  sed 's/\r$//'

@@ -22,6 +22,12 @@ namespace {
 std::wstring picturePath;
 std::wstring exportPath;
 char displayName[4 * MAX_PATH];
+// The words --format and --chroma were given, as typed; empty when not given.
+std::string formatWord;
+std::string chromaWord;
+// Standard output as the program was started with it, when it can be written
+// to; null otherwise.
+HANDLE standardOutput;
 
 [[noreturn]] void CannotOpen(unsigned code, const char* why)
 {
@@ -62,6 +68,20 @@ void CheckExportName(const std::wstring& picture, const std::wstring& path)
     EndWithSentence(kExitUsage, sentence.c_str());
 }
 
+// The look as duotint-cli's words, with the export's format, quality and
+// chroma where the command line gave them.
+std::string LookWords(const TintParameters& look)
+{
+    std::string words = "--tint " + TintText(look);
+    if (!formatWord.empty())
+        words += " --format " + formatWord;
+    if (state.exportQuality != 0)
+        words += " --quality " + std::to_string(state.exportQuality);
+    if (!chromaWord.empty())
+        words += " --chroma " + chromaWord;
+    return words;
+}
+
 }  // namespace
 
 int TakeCommandLineOptions(wchar_t* const* arguments, int count)
@@ -88,6 +108,7 @@ int TakeCommandLineOptions(wchar_t* const* arguments, int count)
         if (name == "--format") {
             if (!ParseOutputFormat(utf8, state.exportFormat))
                 CannotTake(name, utf8, "it takes bmp, png or jpeg");
+            formatWord = utf8;
         } else if (name == "--quality") {
             if (!ParseWholeNumber(utf8, number, why) || number < 1 || number > 100)
                 CannotTake(name, utf8, "it takes a whole number from 1 to 100");
@@ -95,6 +116,7 @@ int TakeCommandLineOptions(wchar_t* const* arguments, int count)
         } else if (name == "--chroma") {
             if (!ParseChroma(utf8, state.exportChroma))
                 CannotTake(name, utf8, "it takes 420 or 444");
+            chromaWord = utf8;
         } else {
             if (!ParseTintText(utf8, startLook, why))
                 CannotTake(name, utf8, why);
@@ -139,4 +161,30 @@ void CheckTypedPictureExport()
     const std::wstring typed = WideOf(std::string(state.fileName, static_cast<size_t>(state.nameLength)));
     snprintf(displayName, sizeof displayName, "%s", state.fileName);
     CheckExportName(picture, FullPath((typed + OutputSuffix(state.exportFormat)).c_str()));
+}
+
+void TakeStandardOutput()
+{
+    // A window program has no console of its own: standard output is what
+    // its starter handed on (a console, a file or a pipe), or nothing. A
+    // starter that handed nothing on may leave a stale number here. Taken
+    // before the program opens anything, such a number names nothing, and
+    // GetFileType says so; at the end it might name a file of the program's.
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE)
+        return;
+    const DWORD kind = GetFileType(out);
+    if (kind == FILE_TYPE_DISK || kind == FILE_TYPE_PIPE || kind == FILE_TYPE_CHAR)
+        standardOutput = out;
+}
+
+void WriteLookLine()
+{
+    if (standardOutput == nullptr)
+        return;
+    // A line as the platform's console programs end one.
+    const std::string line = LookWords(CurrentTintParameters()) + "\r\n";
+    DWORD written = 0;
+    // A reader that has gone loses the line; the export is written all the same.
+    WriteFile(standardOutput, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }

@@ -1,5 +1,7 @@
 // "duotint.exe PATH": the picture named on the command line, which is also
-// what "Open with" and a file dropped onto the program give.
+// what "Open with" and a file dropped onto the program give; and the look an
+// export was written with, as words for that command line and duotint-cli's,
+// on standard output.
 #pragma once
 
 #include "options/tint_text.h"  // the exit codes of a command line that cannot be taken
@@ -21,3 +23,13 @@ bool TakeCommandLinePicture();
 // never be a file or is the picture under another name ends the program
 // with one sentence, as for a command-line PATH.
 void CheckTypedPictureExport();
+
+// Standard output, when the program was started with one it can write to (a
+// console, a file or a pipe); taken before the program opens anything.
+void TakeStandardOutput();
+
+// The look of the export just written, as duotint-cli's words, on one line
+// of standard output: "--tint R,G,B,DISP,DISTR,R,G,B,DISP", then " --format F",
+// " --quality N" and " --chroma C" for those the command line gave. Nothing
+// when the program has no standard output.
+void WriteLookLine();

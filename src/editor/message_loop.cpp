@@ -4,6 +4,7 @@
 
 #include <deque>
 
+#include "editor/command_line.h"
 #include "editor/export_image.h"
 #include "editor/preview.h"
 #include "editor/program_state.h"
@@ -73,5 +74,6 @@ void ExportAndEnd()
     DestroyWindow(state.editorWindow);
     ReleasePreview();
     ExportImage();
+    WriteLookLine();
     Terminate();
 }

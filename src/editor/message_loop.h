@@ -20,6 +20,6 @@ void FetchMessage();
 // and cursor position.
 void ReplaceWindow(HWND& window, ProgramWindow kind);
 
-// The export ending: the editor window goes, the export is written, and the
-// program ends.
+// The export ending: the editor window goes, the export is written, its look
+// goes to standard output, and the program ends.
 [[noreturn]] void ExportAndEnd();

@@ -79,6 +79,7 @@ void SetEditingDefaults()
 
 void RunProgram()
 {
+    TakeStandardOutput();
     CreateDrawingObjects();
     if (!TakeCommandLinePicture()) {
         StartDecoder();
@@ -94,5 +95,9 @@ void RunProgram()
     DownsamplePreview();
     ShowPreviewPixels();
     SetEditingDefaults();
+    // previewImage is still the untinted sample the preview window showed,
+    // and the editor paints it as it is: tinted now, a look from the command
+    // line shows from the editor's first paint on.
+    TintPreview();
     RunEditor();
 }

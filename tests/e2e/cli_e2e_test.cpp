@@ -1,6 +1,7 @@
-// duotint-cli on real pictures: the same look gives the editor's export byte
-// for byte; a folder of mixed pictures gives each its output and the first
-// failure's exit code; PNG and JPEG outputs decode to the tinted pixels.
+// duotint-cli on real pictures: the look the editor shows and prints gives
+// the editor's export byte for byte; a folder of mixed pictures gives each
+// its output and the first failure's exit code; PNG and JPEG outputs decode
+// to the tinted pixels.
 #include <gtest/gtest.h>
 
 #include <wincodec.h>
@@ -67,18 +68,40 @@ TEST(Cli, SameLookGivesTheEditorsExportByteForByte)
     ASSERT_TRUE(editorFolder.Write("pic.bmp", picture));
     ASSERT_TRUE(cliFolder.Write("pic.bmp", picture));
 
+    // The editor shows the look from its first paint on, and after the export
+    // writes it as duotint-cli's words to standard output, which duotint-cli
+    // then takes as they are. The JPEG's words ride along with a BMP, unused.
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE output = CreateFileA(editorFolder.PathOf("look.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                CREATE_ALWAYS, 0, nullptr);
     Duotint editor;
-    ASSERT_TRUE(editor.StartWith(editorFolder.Path(), std::wstring(L"--tint ") + kLook + L" pic.bmp"));
+    ASSERT_TRUE(editor.StartWith(editorFolder.Path(),
+                                 std::wstring(L"--tint ") + kLook + L" --format bmp --quality 80 --chroma 444 pic.bmp",
+                                 DuotintExe(), output));
+    CloseHandle(output);
     HWND window = editor.WaitForWindow(kEditorClassName, 10000);
     ASSERT_NE(window, nullptr) << "the editor did not open with the look";
+    const Geometry g = GeometryFor(width, height);
+    EXPECT_TRUE(PollUntil(10000, [&] {
+        ScreenShot shot(g.left + 6, g.top + 6, width, height);
+        for (int32_t y = 0; y < height; ++y)
+            for (int32_t x = 0; x < width; ++x) {
+                const Rgb c = TintedPixel(x, y, kLookParams);
+                if (shot.At(g.left + 6 + x, g.top + 6 + y) != RGB(c.r, c.g, c.b))
+                    return false;
+            }
+        return true;
+    })) << "the preview does not show the look";
     ASSERT_TRUE(MakeForeground(window));
     ASSERT_TRUE(TypeText("q"));
     ASSERT_TRUE(editor.WaitForExit(10000));
     const std::vector<uint8_t> edited = ReadWholeFile(editorFolder.PathOf("pic-.bmp"));
     EXPECT_EQ(edited, ExpectedExport(width, height, kLookParams));
+    const std::vector<uint8_t> line = ReadWholeFile(editorFolder.PathOf("look.txt"));
+    const std::string words = "--tint 250,120,30,45,35,20,90,240,60 --format bmp --quality 80 --chroma 444";
+    EXPECT_EQ(std::string(line.begin(), line.end()), words + "\r\n");
 
-    support::ConsoleRun run = support::RunConsole(CliCommand(std::wstring(L"--tint ") + kLook + L" pic.bmp"),
-                                                  cliFolder.Path(), 20000);
+    support::ConsoleRun run = support::RunConsole(CliCommand(Wide(words) + L" pic.bmp"), cliFolder.Path(), 20000);
     EXPECT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_EQ(ReadWholeFile(cliFolder.PathOf("pic-.bmp")), edited);
     EXPECT_NE(run.out.find("pic.bmp -> pic-.bmp  61 x 41  "), std::string::npos) << run.out;

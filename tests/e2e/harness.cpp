@@ -250,7 +250,8 @@ bool Duotint::Start(const std::string& folder, const std::wstring& argument, con
     return StartWith(folder, argument.empty() ? argument : L"\"" + argument + L"\"", program);
 }
 
-bool Duotint::StartWith(const std::string& folder, const std::wstring& arguments, const std::string& program)
+bool Duotint::StartWith(const std::string& folder, const std::wstring& arguments, const std::string& program,
+                        HANDLE output)
 {
     // A crash of the child ends it with its exception code at once instead of
     // waiting behind a crash dialog.
@@ -268,8 +269,11 @@ bool Duotint::StartWith(const std::string& folder, const std::wstring& arguments
         commandLine += L" " + arguments;
     STARTUPINFOW si{};
     si.cb = sizeof si;
+    si.dwFlags = output != nullptr ? STARTF_USESTDHANDLES : 0;
+    si.hStdOutput = output;
     started_ = GetTickCount();
-    return support::StartProcess(exe.c_str(), &commandLine[0], false, 0, widen(folder).c_str(), si, pi_);
+    return support::StartProcess(exe.c_str(), &commandLine[0], output != nullptr, 0, widen(folder).c_str(), si,
+                                 pi_);
 }
 
 bool Duotint::Running() const

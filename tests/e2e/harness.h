@@ -151,9 +151,10 @@ public:
     // folder, and argument, if any, quoted on its command line.
     bool Start(const std::string& folder, const std::wstring& argument = L"",
                const std::string& program = DuotintExe());
-    // The same, with the arguments as they stand on the command line.
+    // The same, with the arguments as they stand on the command line, and
+    // standard output into `output` when one is given.
     bool StartWith(const std::string& folder, const std::wstring& arguments,
-                   const std::string& program = DuotintExe());
+                   const std::string& program = DuotintExe(), HANDLE output = nullptr);
     DWORD Pid() const { return pi_.dwProcessId; }
     DWORD MainThreadId() const { return pi_.dwThreadId; }
     HANDLE Process() const { return pi_.hProcess; }
