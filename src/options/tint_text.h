@@ -12,8 +12,9 @@
 #include "picture/tint.h"
 
 // The nine numbers in the panel's order, comma-separated, nothing else:
-// tint A red, green, blue, mix A, distribution, tint B red, green, blue,
-// mix B. Each is a whole number in the 32-bit signed range with an optional
+// red, green, blue (tint A), disp (how much of tint A), distr (tint B
+// against tint A), red, green, blue (tint B), disp (how much of tint B).
+// Each is a whole number in the 32-bit signed range with an optional
 // leading '-', taken as the editor stores it (the editor never clamps).
 // False leaves look as it was and says why in a clause: "it holds 8
 // numbers, not 9", "'12x' is not a whole number".
