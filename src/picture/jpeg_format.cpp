@@ -69,41 +69,13 @@ const HuffmanSpec kAcChrominance = {
      0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa},
     162};
 
-// A table's code for each symbol: its bits, right-aligned, and its length.
-struct HuffmanCodes {
-    uint16_t code[256];
-    uint8_t length[256];
-};
-
-// Codes are given out in order of length, each one more than the last,
-// doubled at each step to a longer length (annex C).
-HuffmanCodes CodesOf(const HuffmanSpec& spec)
+JpegHuffmanTable TableOf(const HuffmanSpec& spec)
 {
-    HuffmanCodes codes = {};
-    uint32_t code = 0;
-    int at = 0;
-    for (int length = 1; length <= 16; ++length, code <<= 1) {
-        for (int i = 0; i < spec.counts[length - 1]; ++i, ++code, ++at) {
-            codes.code[spec.symbols[at]] = static_cast<uint16_t>(code);
-            codes.length[spec.symbols[at]] = static_cast<uint8_t>(length);
-        }
-    }
-    return codes;
-}
-
-// 0, 1: luminance DC, AC; 2, 3: chrominance DC, AC.
-struct StandardCodes {
-    HuffmanCodes tables[4];
-    StandardCodes()
-        : tables{CodesOf(kDcLuminance), CodesOf(kAcLuminance), CodesOf(kDcChrominance), CodesOf(kAcChrominance)}
-    {
-    }
-};
-
-const StandardCodes& Codes()
-{
-    static const StandardCodes codes;
-    return codes;
+    JpegHuffmanTable table;
+    memcpy(table.counts, spec.counts, 16);
+    memcpy(table.symbols, spec.symbols, static_cast<size_t>(spec.symbolCount));
+    table.symbolCount = spec.symbolCount;
+    return table;
 }
 
 void Put16(std::vector<uint8_t>& out, uint32_t value)
@@ -119,11 +91,11 @@ void PutMarker(std::vector<uint8_t>& out, uint8_t marker, uint32_t length)
     Put16(out, length);
 }
 
-void PutHuffmanTable(std::vector<uint8_t>& out, uint8_t classAndId, const HuffmanSpec& spec)
+void PutHuffmanTable(std::vector<uint8_t>& out, uint8_t classAndId, const JpegHuffmanTable& table)
 {
     out.push_back(classAndId);
-    out.insert(out.end(), spec.counts, spec.counts + 16);
-    out.insert(out.end(), spec.symbols, spec.symbols + spec.symbolCount);
+    out.insert(out.end(), table.counts, table.counts + 16);
+    out.insert(out.end(), table.symbols, table.symbols + table.symbolCount);
 }
 
 // The forward DCT in integers, separable: columns, then rows, with the
@@ -236,6 +208,92 @@ const TransposedZigzag kTransposedZigzag;
 
 }  // namespace
 
+JpegHuffmanTables StandardJpegTables()
+{
+    JpegHuffmanTables tables;
+    tables.table[0] = TableOf(kDcLuminance);
+    tables.table[1] = TableOf(kAcLuminance);
+    tables.table[2] = TableOf(kDcChrominance);
+    tables.table[3] = TableOf(kAcChrominance);
+    return tables;
+}
+
+namespace {
+
+// Code lengths from frequencies as the standard's annex K.2 builds them:
+// the two least frequent trees joined until one is left, a reserved symbol
+// 256 of frequency 1 keeping any code from being all one bits; then codes
+// over 16 bits long made 16 by moving pairs of them up a level.
+JpegHuffmanTable FittedTable(const uint32_t counted[256], bool ac)
+{
+    uint64_t frequency[257] = {};
+    int size[257] = {}, others[257];
+    for (int i = 0; i < 257; ++i)
+        others[i] = -1;
+    for (int i = 0; i < 256; ++i) {
+        // Every symbol a baseline scan may use keeps a code: DC sizes 0 to
+        // 11; AC runs 0 to 15 of sizes 1 to 10, end-of-block and 16 zeros.
+        const bool usable = ac ? (i == 0x00 || i == 0xF0 || ((i & 15) >= 1 && (i & 15) <= 10)) : i <= 11;
+        frequency[i] = usable ? 1 + static_cast<uint64_t>(counted[i]) : 0;
+    }
+    frequency[256] = 1;
+    for (;;) {
+        int c1 = -1, c2 = -1;
+        for (int i = 0; i < 257; ++i)  // the least, the later on a tie
+            if (frequency[i] != 0 && (c1 < 0 || frequency[i] <= frequency[c1]))
+                c1 = i;
+        for (int i = 0; i < 257; ++i)
+            if (frequency[i] != 0 && i != c1 && (c2 < 0 || frequency[i] <= frequency[c2]))
+                c2 = i;
+        if (c2 < 0)
+            break;
+        frequency[c1] += frequency[c2];
+        frequency[c2] = 0;
+        for (++size[c1]; others[c1] >= 0; ++size[c1])
+            c1 = others[c1];
+        others[c1] = c2;
+        for (++size[c2]; others[c2] >= 0; ++size[c2])
+            c2 = others[c2];
+    }
+    int bits[33] = {};
+    for (int i = 0; i < 257; ++i)
+        if (size[i] != 0)
+            ++bits[size[i]];
+    for (int i = 32; i > 16; --i) {
+        while (bits[i] > 0) {
+            int j = i - 2;
+            while (bits[j] == 0)
+                --j;
+            bits[i] -= 2;
+            ++bits[i - 1];
+            bits[j + 1] += 2;
+            --bits[j];
+        }
+    }
+    int longest = 16;
+    while (bits[longest] == 0)
+        --longest;
+    --bits[longest];  // the reserved symbol's code goes
+    JpegHuffmanTable table;
+    for (int i = 1; i <= 16; ++i)
+        table.counts[i - 1] = static_cast<uint8_t>(bits[i]);
+    for (int length = 1; length <= 32; ++length)
+        for (int i = 0; i < 256; ++i)
+            if (size[i] == length)
+                table.symbols[table.symbolCount++] = static_cast<uint8_t>(i);
+    return table;
+}
+
+}  // namespace
+
+JpegHuffmanTables FittedJpegTables(const uint32_t frequencies[4][256])
+{
+    JpegHuffmanTables tables;
+    for (int t = 0; t < 4; ++t)
+        tables.table[t] = FittedTable(frequencies[t], t % 2 == 1);
+    return tables;
+}
+
 bool PlanJpeg(int32_t width, int32_t height, int quality, JpegChroma chroma, JpegLayout& layout)
 {
     if (width < 1 || height < 1 || width > kMostJpegSide || height > kMostJpegSide || quality < 1 || quality > 100)
@@ -262,7 +320,7 @@ void JpegQuantTable(int quality, int table, uint16_t out[64])
         out[i] = static_cast<uint16_t>(std::min(255, std::max(1, (kBaseQuant[table][i] * scale + 50) / 100)));
 }
 
-std::vector<uint8_t> JpegHeadBytes(const JpegLayout& layout)
+std::vector<uint8_t> JpegHeadBytes(const JpegLayout& layout, const JpegHuffmanTables& tables)
 {
     std::vector<uint8_t> out = {0xFF, 0xD8};
     // JFIF 1.1, no units, an aspect of 1:1, no thumbnail.
@@ -286,11 +344,13 @@ std::vector<uint8_t> JpegHeadBytes(const JpegLayout& layout)
     // Y, Cb, Cr: their ids, sampling (horizontal, vertical) and tables.
     out.insert(out.end(), {1, static_cast<uint8_t>(layout.subsampled ? 0x22 : 0x11), 0, 2, 0x11, 1, 3, 0x11, 1});
 
-    PutMarker(out, 0xC4, 2 + 4 * 17 + 2 * 12 + 2 * 162);
-    PutHuffmanTable(out, 0x00, kDcLuminance);
-    PutHuffmanTable(out, 0x10, kAcLuminance);
-    PutHuffmanTable(out, 0x01, kDcChrominance);
-    PutHuffmanTable(out, 0x11, kAcChrominance);
+    uint32_t dhtLength = 2;
+    for (const JpegHuffmanTable& table : tables.table)
+        dhtLength += 17 + static_cast<uint32_t>(table.symbolCount);
+    PutMarker(out, 0xC4, dhtLength);
+    static const uint8_t kClassAndId[4] = {0x00, 0x10, 0x01, 0x11};
+    for (int t = 0; t < 4; ++t)
+        PutHuffmanTable(out, kClassAndId[t], tables.table[t]);
 
     PutMarker(out, 0xDD, 4);
     Put16(out, layout.restartInterval);
@@ -319,11 +379,26 @@ void BuildJpegColour(const TintTables& tables, JpegColour& colour)
     }
 }
 
-JpegStripCoder::JpegStripCoder(const JpegLayout& layout)
+JpegStripCoder::JpegStripCoder(const JpegLayout& layout, const JpegHuffmanTables& tables)
     : layout_(layout),
       paddedWidth_(layout.mcusPerRow * layout.mcuSide),
       chromaWidth_(layout.mcusPerRow * 8)
 {
+    // Codes are given out in order of length, each one more than the last,
+    // doubled at each step to a longer length (annex C).
+    memset(code_, 0, sizeof code_);
+    memset(length_, 0, sizeof length_);
+    for (int t = 0; t < 4; ++t) {
+        const JpegHuffmanTable& table = tables.table[t];
+        uint32_t code = 0;
+        int at = 0;
+        for (int length = 1; length <= 16; ++length, code <<= 1) {
+            for (int i = 0; i < table.counts[length - 1]; ++i, ++code, ++at) {
+                code_[t][table.symbols[at]] = static_cast<uint16_t>(code);
+                length_[t][table.symbols[at]] = static_cast<uint8_t>(length);
+            }
+        }
+    }
     y_.resize(static_cast<size_t>(paddedWidth_) * layout.mcuSide);
     cb_.resize(static_cast<size_t>(chromaWidth_) * 8);
     cr_.resize(cb_.size());
@@ -430,6 +505,13 @@ inline void FlushWord(uint64_t word, uint8_t*& at)
     FlushBytes(word, n, at);
 }
 
+// A value's size class: the bits its magnitude takes.
+inline int SizeOf(int32_t v)
+{
+    const uint32_t magnitude = static_cast<uint32_t>(v < 0 ? -v : v);
+    return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
+}
+
 // The most bytes one block's codes can take: 16 + 10 bits for each of its
 // 64 coefficients, every byte stuffed.
 enum : size_t { kMostBlockBytes = 2 * (64 * 26 / 8 + 1) };
@@ -474,8 +556,11 @@ void JpegStripCoder::CodeBlock(const int16_t* samples, size_t stride, int compon
         }
     }
 
-    const HuffmanCodes& dc = Codes().tables[component == 0 ? 0 : 2];
-    const HuffmanCodes& ac = Codes().tables[component == 0 ? 1 : 3];
+    const int dc = component == 0 ? 0 : 2, ac = dc + 1;
+    if (frequencies_ != nullptr) {
+        CountBlock(coef, nonzero, component);
+        return;
+    }
     uint64_t bits = bits_;
     int room = bitRoom_;
     // Bits go in at the right; a code and its extra bits (at most 26) that
@@ -493,12 +578,11 @@ void JpegStripCoder::CodeBlock(const int16_t* samples, size_t stride, int compon
     };
     // A value's size class, and its extra bits: a negative value as its
     // one's complement.
-    auto put_value = [&](const HuffmanCodes& table, int run, int32_t v) {
-        const uint32_t magnitude = static_cast<uint32_t>(v < 0 ? -v : v);
-        const int size = magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
+    auto put_value = [&](int table, int run, int32_t v) {
+        const int size = SizeOf(v);
         const int symbol = run << 4 | size;
         const uint32_t extra = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << size) - 1);
-        put(static_cast<uint32_t>(table.code[symbol]) << size | extra, table.length[symbol] + size);
+        put(static_cast<uint32_t>(code_[table][symbol]) << size | extra, length_[table][symbol] + size);
     };
 
     put_value(dc, 0, coef[0] - lastDc_[component]);
@@ -508,14 +592,32 @@ void JpegStripCoder::CodeBlock(const int16_t* samples, size_t stride, int compon
         const int k = __builtin_ctzll(rest);
         int run = k - last - 1;
         for (; run >= 16; run -= 16)
-            put(ac.code[0xF0], ac.length[0xF0]);
+            put(code_[ac][0xF0], length_[ac][0xF0]);
         put_value(ac, run, coef[k]);
         last = k;
     }
     if (last != 63)
-        put(ac.code[0x00], ac.length[0x00]);
+        put(code_[ac][0x00], length_[ac][0x00]);
     bits_ = bits;
     bitRoom_ = room;
+}
+
+void JpegStripCoder::CountBlock(const int16_t coef[64], uint64_t nonzero, int component)
+{
+    const int dc = component == 0 ? 0 : 2, ac = dc + 1;
+    ++frequencies_[dc][SizeOf(coef[0] - lastDc_[component])];
+    lastDc_[component] = coef[0];
+    int last = 0;
+    for (uint64_t rest = nonzero & ~uint64_t{1}; rest != 0; rest &= rest - 1) {
+        const int k = __builtin_ctzll(rest);
+        int run = k - last - 1;
+        for (; run >= 16; run -= 16)
+            ++frequencies_[ac][0xF0];
+        ++frequencies_[ac][run << 4 | SizeOf(coef[k])];
+        last = k;
+    }
+    if (last != 63)
+        ++frequencies_[ac][0x00];
 }
 
 void JpegStripCoder::CodeMcuRow(int32_t top, JpegBytes& out)
@@ -544,6 +646,20 @@ void JpegStripCoder::CodeMcuRow(int32_t top, JpegBytes& out)
         CodeBlock(&cr_[static_cast<size_t>(m) * 8], cStride, 2, at);
     }
     out.size = static_cast<size_t>(at - out.room.data());
+}
+
+void JpegStripCoder::Count(const JpegSource& source, int32_t k, uint32_t frequencies[4][256])
+{
+    JpegBytes none;
+    lastDc_[0] = lastDc_[1] = lastDc_[2] = 0;
+    frequencies_ = frequencies;
+    const int32_t first = k * layout_.mcuRowsPerStrip;
+    const int32_t end = std::min(first + layout_.mcuRowsPerStrip, layout_.mcuRows);
+    for (int32_t row = first; row < end; ++row) {
+        ConvertRows(source, row * layout_.mcuSide);
+        CodeMcuRow(row * layout_.mcuSide, none);
+    }
+    frequencies_ = nullptr;
 }
 
 void JpegStripCoder::Code(const JpegSource& source, int32_t k, JpegBytes& out)

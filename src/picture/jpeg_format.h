@@ -45,10 +45,30 @@ struct JpegLayout {
 // quality outside 1 to 100.
 bool PlanJpeg(int32_t width, int32_t height, int quality, JpegChroma chroma, JpegLayout& layout);
 
+// A Huffman table as DHT holds it: the count of codes of each length from 1
+// to 16, then the symbols in order of their codes.
+struct JpegHuffmanTable {
+    uint8_t counts[16] = {};
+    uint8_t symbols[256] = {};
+    int symbolCount = 0;
+};
+// The four tables of a file: 0 luminance DC, 1 luminance AC, 2 chrominance
+// DC, 3 chrominance AC.
+struct JpegHuffmanTables {
+    JpegHuffmanTable table[4];
+};
+// The standard's tables (annex K.3).
+JpegHuffmanTables StandardJpegTables();
+// Tables fitted to how often each symbol occurs (counted by
+// JpegStripCoder::Count), codes at most 16 bits long; every symbol a
+// baseline scan may use gets a code, so that the tables serve the whole
+// picture though only some of its strips were counted.
+JpegHuffmanTables FittedJpegTables(const uint32_t frequencies[4][256]);
+
 // SOI, APP0 (JFIF), DQT, SOF0, DHT, DRI and SOS: everything before the
 // first strip's coded data. Metadata segments go in after the APP0
 // (SpliceJpegMetadata).
-std::vector<uint8_t> JpegHeadBytes(const JpegLayout& layout);
+std::vector<uint8_t> JpegHeadBytes(const JpegLayout& layout, const JpegHuffmanTables& tables);
 
 // The scaled quantization table, in natural order: 0 luminance, 1 chrominance.
 void JpegQuantTable(int quality, int table, uint16_t out[64]);
@@ -81,17 +101,21 @@ struct JpegBytes {
 // A thread's working memory, kept from strip to strip.
 class JpegStripCoder {
 public:
-    explicit JpegStripCoder(const JpegLayout& layout);
+    JpegStripCoder(const JpegLayout& layout, const JpegHuffmanTables& tables);
     // Strip k's coded data, in place of what `out` held: its MCUs, padded
     // to a byte with one bits, then the restart marker RSTn (n = k mod 8)
     // unless k is the last strip. The stuffed bytes (0xFF 0x00) are in.
     void Code(const JpegSource& source, int32_t k, JpegBytes& out);
+    // Adds how often strip k would use each symbol of each table to
+    // `frequencies`, coding nothing.
+    void Count(const JpegSource& source, int32_t k, uint32_t frequencies[4][256]);
 
 private:
     void ConvertRows(const JpegSource& source, int32_t top);
     void CodeMcuRow(int32_t top, JpegBytes& out);
     // Null samples: a flat block of the last one's DC.
     void CodeBlock(const int16_t* samples, size_t stride, int component, uint8_t*& at);
+    void CountBlock(const int16_t coef[64], uint64_t nonzero, int component);
 
     JpegLayout layout_;
     int32_t paddedWidth_;
@@ -106,6 +130,10 @@ private:
     // quotient for every dividend the DCT can give (below 2^16).
     alignas(16) int32_t half_[2][64];
     alignas(16) float inverse_[2][64];
+    // Each table's code for each symbol, right-aligned, and its length.
+    uint16_t code_[4][256];
+    uint8_t length_[4][256];
+    uint32_t (*frequencies_)[256] = nullptr;  // counting, not coding
     uint64_t bits_ = 0;
     int bitRoom_ = 64;  // bits still free in bits_
     int lastDc_[3] = {};

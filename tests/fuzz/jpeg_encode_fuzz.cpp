@@ -1,7 +1,8 @@
 // Fuzzes our JPEG encoder: a size, a quality, a sampling and a look from
 // the input's first bytes, pixels from the rest (repeated as needed). The
 // strips must hold no marker but their restart, and the whole file must
-// decode through libjpeg without a warning to the right size; at quality
+// decode through libjpeg without a warning to the right size, to the same
+// pixels with the standard tables as with tables fitted to one strip; at quality
 // 100 with full chroma, to within a level or so of the tinted pixels.
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE first
@@ -21,6 +22,56 @@ struct ErrorJump {
 
 void Fail(j_common_ptr info) { longjmp(reinterpret_cast<ErrorJump*>(info->err)->jump, 1); }
 void Quiet(j_common_ptr, int) {}
+
+// The whole file: the head, each strip (which must hold no marker but its
+// restart), EOI.
+std::vector<uint8_t> Encoded(const JpegLayout& layout, const JpegHuffmanTables& huffman, const JpegSource& source)
+{
+    std::vector<uint8_t> jpeg = JpegHeadBytes(layout, huffman);
+    JpegStripCoder coder(layout, huffman);
+    JpegBytes strip;
+    for (int32_t k = 0; k < layout.strips; ++k) {
+        coder.Code(source, k, strip);
+        const bool last = k + 1 == layout.strips;
+        for (size_t i = 0; i + 1 < strip.size; ++i) {
+            const bool restart = !last && i + 2 == strip.size && strip.room.data()[i + 1] == 0xD0 + k % 8;
+            if (strip.room.data()[i] == 0xFF && strip.room.data()[i + 1] != 0 && !restart)
+                abort();
+        }
+        jpeg.insert(jpeg.end(), strip.room.data(), strip.room.data() + strip.size);
+    }
+    jpeg.push_back(0xFF);
+    jpeg.push_back(0xD9);
+    return jpeg;
+}
+
+// The file through libjpeg, which must take it without a warning.
+std::vector<uint8_t> Decoded(const std::vector<uint8_t>& jpeg, int32_t w, int32_t h)
+{
+    jpeg_decompress_struct info;
+    ErrorJump error;
+    info.err = jpeg_std_error(&error.base);
+    error.base.error_exit = Fail;
+    error.base.emit_message = Quiet;
+    std::vector<uint8_t> decoded(3 * static_cast<size_t>(w) * h);
+    if (setjmp(error.jump) != 0)
+        abort();
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, jpeg.data(), jpeg.size());
+    jpeg_read_header(&info, TRUE);
+    jpeg_start_decompress(&info);
+    if (static_cast<int32_t>(info.output_width) != w || static_cast<int32_t>(info.output_height) != h)
+        abort();
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = &decoded[3 * static_cast<size_t>(w) * info.output_scanline];
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    if (error.base.num_warnings != 0)
+        abort();
+    jpeg_destroy_decompress(&info);
+    return decoded;
+}
 
 }  // namespace
 
@@ -46,44 +97,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     BuildTintTables(look, tables);
     JpegColour colour;
     BuildJpegColour(tables, colour);
-    std::vector<uint8_t> jpeg = JpegHeadBytes(layout);
-    JpegStripCoder coder(layout);
-    JpegBytes strip;
-    for (int32_t k = 0; k < layout.strips; ++k) {
-        coder.Code({pixels.data(), stride, &colour}, k, strip);
-        const bool last = k + 1 == layout.strips;
-        for (size_t i = 0; i + 1 < strip.size; ++i) {
-            const bool restart = !last && i + 2 == strip.size && strip.room.data()[i + 1] == 0xD0 + k % 8;
-            if (strip.room.data()[i] == 0xFF && strip.room.data()[i + 1] != 0 && !restart)
-                abort();
-        }
-        jpeg.insert(jpeg.end(), strip.room.data(), strip.room.data() + strip.size);
+    // Coded with the standard tables, then with tables fitted to the first
+    // strip alone, which must still code every strip: Huffman coding loses
+    // nothing, so both decode to the same pixels.
+    uint32_t frequencies[4][256] = {};
+    JpegStripCoder counter(layout, StandardJpegTables());
+    counter.Count({pixels.data(), stride, &colour}, 0, frequencies);
+    std::vector<uint8_t> decoded[2];
+    for (int fitted = 0; fitted < 2; ++fitted) {
+        const JpegHuffmanTables huffman = fitted ? FittedJpegTables(frequencies) : StandardJpegTables();
+        decoded[fitted] = Decoded(Encoded(layout, huffman, {pixels.data(), stride, &colour}), w, h);
     }
-    jpeg.push_back(0xFF);
-    jpeg.push_back(0xD9);
-
-    jpeg_decompress_struct info;
-    ErrorJump error;
-    info.err = jpeg_std_error(&error.base);
-    error.base.error_exit = Fail;
-    error.base.emit_message = Quiet;
-    std::vector<uint8_t> decoded(3 * static_cast<size_t>(w) * h);
-    if (setjmp(error.jump) != 0)
+    if (decoded[0] != decoded[1])
         abort();
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, jpeg.data(), jpeg.size());
-    jpeg_read_header(&info, TRUE);
-    jpeg_start_decompress(&info);
-    if (static_cast<int32_t>(info.output_width) != w || static_cast<int32_t>(info.output_height) != h)
-        abort();
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW row = &decoded[3 * static_cast<size_t>(w) * info.output_scanline];
-        jpeg_read_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_decompress(&info);
-    if (error.base.num_warnings != 0)
-        abort();
-    jpeg_destroy_decompress(&info);
 
     if (quality == 100 && !layout.subsampled) {
         long sum = 0;
@@ -91,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             for (int32_t x = 0; x < w; ++x)
                 for (int c = 0; c < 3; ++c) {
                     const uint8_t was = tables.channel[2 - c][pixels[(h - 1 - y) * stride + 3 * x + 2 - c]];
-                    sum += std::abs(decoded[3 * (static_cast<size_t>(y) * w + x) + c] - was);
+                    sum += std::abs(decoded[0][3 * (static_cast<size_t>(y) * w + x) + c] - was);
                 }
         if (sum > 3L * w * h)
             abort();
