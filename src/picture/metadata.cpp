@@ -740,10 +740,12 @@ bool DropXmpGps(std::vector<uint8_t>& xmp)
     if (text.find('\0') != std::string::npos)
         return false;  // UTF-16 or UTF-32, which this walk does not read
     std::vector<std::string> prefixes = {"exif"};
-    for (size_t at = 0; (at = text.find("=\"http://ns.adobe.com/exif/1.0/\"", at)) != std::string::npos; ++at) {
-        const size_t start = text.rfind("xmlns:", at);
-        if (start != std::string::npos && start + 6 < at)
-            prefixes.push_back(text.substr(start + 6, at - start - 6));
+    for (const char* bound : {"=\"http://ns.adobe.com/exif/1.0/\"", "='http://ns.adobe.com/exif/1.0/'"}) {
+        for (size_t at = 0; (at = text.find(bound, at)) != std::string::npos; ++at) {
+            const size_t start = text.rfind("xmlns:", at);
+            if (start != std::string::npos && start + 6 < at)
+                prefixes.push_back(text.substr(start + 6, at - start - 6));
+        }
     }
     std::string out;
     size_t at = 0;
