@@ -123,11 +123,12 @@ TEST(Metadata, StripGpsLeavesTheExifGpsDirectoryOut)
 // packet that cannot be walked, or names one still, goes whole.
 TEST(Metadata, StripGpsLeavesTheXmpGpsPropertiesOut)
 {
-    static const struct { const char* label; const char* in; const char* out; } kCases[] = {
+    static const struct { const char* label; const char* in; const char* out; size_t size = 0; } kCases[] = {
         {"attributes", "<d xmlns:exif='http://ns.adobe.com/exif/1.0/' exif:GPSLatitude='48,51N'\n exif:Flash=\"a>b\" "
                        "exif:GPSLongitude = \"2E\"/>",
          "<d xmlns:exif='http://ns.adobe.com/exif/1.0/'\n exif:Flash=\"a>b\"/>"},
-        {"elements, nested and empty", "<d>\n <exif:GPSAltitude><x>3</x><exif:GPSAltitude/></exif:GPSAltitude>\n "
+        {"elements, nested and empty", "<d>\n <exif:GPSAltitude><x>3</x><exif:GPSAltitude>1</exif:GPSAltitude><exif:GPSAltitude/>"
+                                       "</exif:GPSAltitude>\n "
                                        "<exif:GPSVersionID/><exif:GPSx>1</exif:GPSx><!-- a > --><exif:Fnumber>2</exif:Fnumber></d>",
          "<d><!-- a > --><exif:Fnumber>2</exif:Fnumber></d>"},
         {"another prefix", "<?xpacket?><d xmlns:e=\"http://ns.adobe.com/exif/1.0/\" e:GPSTrack='1'><e:GPSSpeed>2</e:GPSSpeed></d>",
@@ -136,11 +137,11 @@ TEST(Metadata, StripGpsLeavesTheXmpGpsPropertiesOut)
         {"GPS in a comment", "<d><!-- exif:GPSLatitude='1' --></d>", ""},
         {"an element left open", "<d><exif:GPSLatitude>1</d>", ""},
         {"a tag left open", "<d exif:GPSLatitude='1'", ""},
-        {"UTF-16", "<\0d\0", ""},
+        {"UTF-16", "<\0d\0>\0", "", 6},
     };
     for (const auto& c : kCases) {
         PictureMetadata m;
-        m.xmp = Text(c.in, strlen(c.in) + (c.in[1] == 0 ? 3 : 0));
+        m.xmp = Text(c.in, c.size != 0 ? c.size : strlen(c.in));
         m.pngExtras = {{"zTXt", Text("Raw profile type exif\0\0x", 24)}, {"tEXt", Text("Title\0GPS", 9)}};
         DropGps(m);
         EXPECT_EQ(std::string(m.xmp.begin(), m.xmp.end()), c.out) << c.label;
