@@ -655,7 +655,7 @@ bool DropExifGps(std::vector<uint8_t>& exif)
                 ++i;
                 continue;
             }
-            memmove(&exif[entry], &exif[entry + 12], end - entry - 12);
+            memmove(exif.data() + entry, exif.data() + entry + 12, end - entry - 12);
             std::fill(exif.begin() + static_cast<ptrdiff_t>(end - 12), exif.begin() + static_cast<ptrdiff_t>(end), 0);
             t.Put16(directories[d], --entries[d]);
         }

@@ -1,8 +1,7 @@
 // Fuzzes the metadata walk, then fits what it read to an output (which must
-// read back without a thumbnail, upright but from a PNG), writes it as JPEG
-// segments and PNG chunks, and leaves its GPS out. An input that begins 0xFF
-// or 0x89 is a whole file; any other, less its first byte, is an EXIF block,
-// to reach the TIFF directories.
+// read back without a thumbnail, upright but from a PNG) and writes it as JPEG segments and
+// PNG chunks, then without GPS. An input that begins 0xFF or 0x89 is a whole file; any other,
+// less its first byte, is an EXIF block, to reach the TIFF directories.
 #include <cstdlib>
 #include <string>
 

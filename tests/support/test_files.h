@@ -140,18 +140,16 @@ private:
     // go too, but no link is followed: a test removes its own links.
     static void RemoveTree(const std::string& folder)
     {
-        for (const std::string& name : FileNamesIn(folder)) {
-            const std::string full = folder + "\\" + name;
-            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(full.c_str());
-        }
         WIN32_FIND_DATAA found;
         HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
         for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &found)) {
-            const DWORD folderOnly = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-            if ((found.dwFileAttributes & folderOnly) == FILE_ATTRIBUTE_DIRECTORY && strcmp(found.cFileName, ".") != 0 &&
-                strcmp(found.cFileName, "..") != 0)
-                RemoveTree(folder + "\\" + found.cFileName);
+            const std::string full = folder + "\\" + found.cFileName;
+            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA(full.c_str());
+            else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && strcmp(found.cFileName, ".") != 0 &&
+                     strcmp(found.cFileName, "..") != 0)
+                RemoveTree(full);
         }
         if (h != INVALID_HANDLE_VALUE)
             FindClose(h);
