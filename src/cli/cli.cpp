@@ -50,6 +50,10 @@ int RunCli(int count, wchar_t* const* arguments)
     }
     int firstRefusal = 0;
     for (const PlannedPicture& picture : plan) {
+        if (!picture.note.empty())
+            reporter.Note(picture.note);
+        if (!picture.skipped.empty())
+            reporter.Skipped(picture.skipped);
         if (picture.refusedCode == 0)
             continue;
         reporter.Failed(picture, picture.refusedCode, picture.refusal);

@@ -18,24 +18,25 @@ namespace {
 
 const char kSynopsis[] =
     "usage: duotint-cli --tint R,G,B,DISP,DISTR,R,G,B,DISP [--out DIR] [--format bmp|png|jpeg]\n"
-    "                   [--quality 1-100] [--chroma 420|444] [--png-level 1-9] [--strip] [--jobs N]\n"
-    "                   [--force] [--quiet]\n"
+    "                   [--quality 1-100] [--chroma 420|444] [--png-level 1-9] [--strip [gps]]\n"
+    "                   [--jobs N] [-r] [--force | --update] [--quiet]\n"
     "                   PATH...\n"
     "       duotint-cli --help | --version\n";
 
 const char kHelp[] =
     "\n"
-    "Tints each picture named, and each picture directly inside each folder named (.bmp .png .jpg\n"
-    ".jpeg .gif .tif .tiff, in any case), with one look, and writes it as <name>-.bmp, <name>-.png\n"
-    "or <name>-.jpg beside it or in DIR.\n"
+    "Tints each picture named, and each picture directly inside each folder named (every file of a\n"
+    "kind the platform's decoders list: .bmp .png .jpg .jpeg .gif .tif .tiff and more, in any case),\n"
+    "with one look, and writes it as <name>-.bmp, <name>-.png or <name>-.jpg beside it or in DIR.\n"
     "\n"
     "  --tint R,G,B,DISP,DISTR,R,G,B,DISP\n"
     "                   the look, named as the editor's panel names it from the top: red,\n"
     "                   green, blue (tint A), disp (how much of tint A), distr (tint B against\n"
     "                   tint A), red, green, blue (tint B), disp (how much of tint B); whole\n"
     "                   numbers in the 32-bit range, taken as the editor takes them (required)\n"
-    "  --out DIR        write the outputs into DIR, made when only its last folder is missing\n"
-    "  --format FORMAT  bmp (24-bit, as the editor writes; the default), png or jpeg\n"
+    "  --out DIR        write the outputs into DIR, made when only its last folder is missing; the\n"
+    "                   folders below a folder named that pictures were found in are made in it too\n"
+    "  --format FORMAT  bmp (24-bit, as the editor writes; the default), png or jpeg (or jpg)\n"
     "  --quality Q      JPEG quality from 1 to 100 (92), as every JPEG tool reads it back: the\n"
     "                   standard's tables scaled by Q\n"
     "  --chroma 420|444 JPEG colour sampling: 420 keeps colour at half the size each way (smaller\n"
@@ -44,27 +45,46 @@ const char kHelp[] =
     "  --png-level L    PNG compression from 1 to 9 (6): 1 to 6 match runs only, fast and as small\n"
     "                   for photographs; 7 to 9 also search for repeats, smaller for drawings\n"
     "  --strip          write no EXIF, colour profile, XMP or text into a PNG or JPEG; without\n"
-    "                   it they carry over, the orientation set to 1 and the thumbnail left out\n"
+    "                   it they carry over, GPS included, the orientation set to 1 and the\n"
+    "                   thumbnail left out\n"
+    "  --strip gps      (or --strip=gps) leave out only where the picture was taken: the EXIF\n"
+    "                   GPS directory and the XMP GPS properties; the rest carries over\n"
+    "  -r, --recursive  take the pictures in the folders below each folder named too, each folder\n"
+    "                   once however many links lead to it, and never DIR\n"
     "  --jobs N         pictures tinted side by side (one per core)\n"
     "  --force          replace outputs that exist; without it they are skipped\n"
-    "  --quiet          print only errors\n"
+    "  --update         replace outputs older than their picture; skip the others\n"
+    "  --quiet          print only errors and notes\n"
     "  -h, --help       print this help\n"
     "  --version        print the version\n"
     "\n"
-    "Each picture written prints one line on standard output:\n"
+    "Each picture written prints one line on standard output, and so does each one left alone:\n"
     "  holiday.jpg -> holiday-.jpg  4000 x 3000  182 ms\n"
+    "  skipped: beach-.jpg exists\n"
+    "  skipped: party.heic: no decoder on this machine for .heic\n"
+    "The last is for a file in a folder named of a kind no decoder here reads, among .webp .heic\n"
+    ".heif .avif .jxl .psd and the camera raw kinds .raw .cr2 .cr3 .nef .arw .dng .orf .raf .rw2;\n"
+    "other files are passed over. A note on standard error names what a folder's walk left out:\n"
+    "  photos: 2 subfolders not entered; -r enters them\n"
     "Each picture refused or failed prints a sentence naming it on standard error, and the run\n"
-    "goes on. Exit code: 0 when every picture was written, 64 for a usage error, otherwise the\n"
-    "code of the first picture that failed.\n";
+    "goes on. Paths are printed with the separator typed.\n"
+    "\n"
+    "Exit code:\n"
+    "  0        every picture was written or skipped\n"
+    "  64       a usage error; nothing was read or written\n"
+    "  other    the code of the first picture refused or failed, refusals first: 2 no such file\n"
+    "           or no pictures in a folder, 5 not a file that may be read, 13 a picture that\n"
+    "           cannot be tinted, 183 two pictures for one output, 206 a name too long\n";
 
 const char* const kValueOptions[] = {"--tint", "--out", "--format", "--quality", "--chroma", "--png-level", "--jobs"};
 
 // The option values exactly as given.
 struct Words {
-    std::string tint, out, format, quality, chroma, pngLevel, jobs;
+    std::string tint, out, format, quality, chroma, pngLevel, jobs, strip;
     bool force = false;
+    bool update = false;
     bool quiet = false;
-    bool strip = false;
+    bool recursive = false;
     std::vector<std::string> paths;
 };
 
@@ -85,8 +105,12 @@ void DescribeOptions(CLI::App& app, Words& words)
     app.add_option("--png-level", words.pngLevel)->take_last();
     app.add_option("--jobs", words.jobs)->take_last();
     app.add_flag("--force", words.force);
+    app.add_flag("--update", words.update);
     app.add_flag("--quiet", words.quiet);
-    app.add_flag("--strip", words.strip);
+    app.add_flag("-r,--recursive", words.recursive);
+    // A flag that takes a word only as --strip=WORD, so that a PATH after it
+    // stays a PATH; ArgumentsForParser joins "--strip gps" into that form.
+    app.add_flag("--strip{all}", words.strip);
     app.add_option("PATH", words.paths);
 }
 
@@ -102,6 +126,32 @@ bool TakeNumber(const std::string& text, int low, int high, int& number, std::st
     }
     sentence = what + ", not '" + text + "'.";
     return false;
+}
+
+// The arguments in the order CLI11 takes them (last first), with "--strip
+// gps" as "--strip=gps": the one word --strip takes after a space. A value
+// option's value and everything after "--" stay as they are.
+std::vector<std::string> ArgumentsForParser(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> joined;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& word = arguments[i];
+        joined.push_back(word);
+        if (word == "--") {
+            joined.insert(joined.end(), arguments.begin() + static_cast<ptrdiff_t>(i) + 1, arguments.end());
+            break;
+        }
+        if (i + 1 == arguments.size())
+            break;
+        if (std::any_of(std::begin(kValueOptions), std::end(kValueOptions),
+                        [&](const char* name) { return word == name; })) {
+            joined.push_back(arguments[++i]);
+        } else if (word == "--strip" && arguments[i + 1] == "gps") {
+            joined.back() = "--strip=gps";
+            ++i;
+        }
+    }
+    return std::vector<std::string>(joined.rbegin(), joined.rend());
 }
 
 CliCommand UsageError(std::string sentence)
@@ -125,9 +175,8 @@ CliCommand ParseCliArguments(const std::vector<std::string>& arguments)
     CLI::App app;
     Words words;
     DescribeOptions(app, words);
-    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());  // as CLI11 takes them
     try {
-        app.parse(reversed);
+        app.parse(ArgumentsForParser(arguments));
     } catch (const CLI::CallForHelp&) {
         CliCommand command;
         command.request = CliRequest::help;
@@ -160,6 +209,8 @@ CliCommand ParseCliArguments(const std::vector<std::string>& arguments)
         return UsageError("The --tint numbers cannot be read: " + why + ".");
     if (app.count("--format") > 0 && !ParseOutputFormat(words.format, options.format))
         return UsageError("--format takes bmp, png or jpeg, not '" + words.format + "'.");
+    if (app.count("--strip") > 0 && words.strip != "all" && words.strip != "gps")
+        return UsageError("--strip takes gps or no word, not '" + words.strip + "'.");
     std::string sentence;
     if (app.count("--quality") > 0 &&
         !TakeNumber(words.quality, 1, 100, options.quality, sentence, "--quality takes a whole number from 1 to 100"))
@@ -179,8 +230,11 @@ CliCommand ParseCliArguments(const std::vector<std::string>& arguments)
 
     options.outFolder = WideOf(words.out);
     options.force = words.force;
+    options.update = words.update;
     options.quiet = words.quiet;
-    options.strip = words.strip;
+    options.recursive = words.recursive;
+    options.strip = app.count("--strip") > 0 && words.strip == "all";
+    options.stripGps = words.strip == "gps";
     for (const std::string& path : words.paths)
         options.paths.push_back(WideOf(path));
     command.request = CliRequest::run;

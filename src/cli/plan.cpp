@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "cli/picture_kinds.h"
 #include "support/file_io.h"  // MapPlatformError
 #include "support/picture_names.h"
 #include "support/utf8.h"
@@ -36,66 +37,62 @@ std::wstring Cased(const std::wstring& text, DWORD how)
     return cased;
 }
 
-bool IsPictureName(std::wstring_view name)
-{
-    const size_t dot = name.rfind(L'.');
-    if (dot == std::wstring_view::npos)
-        return false;
-    const std::wstring_view extension = name.substr(dot);
-    for (const char* known : kPictureExtensions) {
-        const std::wstring wide(known, known + strlen(known));
-        if (CompareStringOrdinal(extension.data(), static_cast<int>(extension.size()), wide.c_str(), -1, TRUE) ==
-            CSTR_EQUAL)
-            return true;
-    }
-    return false;
-}
-
 bool ByName(const std::wstring& a, const std::wstring& b)
 {
     const int order = CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE);
     return order == CSTR_EQUAL ? a < b : order == CSTR_LESS_THAN;
 }
 
-// The files directly inside a folder whose extensions the name popup tries, sorted by name.
-std::vector<std::wstring> PicturesIn(const std::wstring& folder)
+// What a folder holds, each list sorted by name.
+struct FolderList {
+    std::vector<std::wstring> files, folders;
+};
+
+FolderList ListFolder(const std::wstring& folder)
 {
-    std::vector<std::wstring> names;
+    FolderList list;
     WIN32_FIND_DATAW found;
     HANDLE find = FindFirstFileW(Joined(folder, L"*").c_str(), &found);
     if (find == INVALID_HANDLE_VALUE)
-        return names;
+        return list;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsPictureName(found.cFileName))
-            names.push_back(found.cFileName);
+        const std::wstring name = found.cFileName;
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            list.files.push_back(name);
+        else if (name != L"." && name != L"..")
+            list.folders.push_back(name);
     } while (FindNextFileW(find, &found));
     FindClose(find);
-    // An earlier run's outputs beside their pictures are not pictures of
-    // this one: "cat-.bmp" is left out where "cat.png" stands too, so that a
-    // folder can be run again. A picture whose name merely ends in "-" stays.
-    auto stemOf = [](std::wstring name) {
-        name = Cased(name, LCMAP_LOWERCASE);
-        const size_t dot = name.rfind(L'.');
-        return dot == std::wstring::npos ? name : name.substr(0, dot);
-    };
-    std::set<std::wstring> stems;
-    for (const std::wstring& name : names)
-        stems.insert(stemOf(name));
-    names.erase(std::remove_if(names.begin(), names.end(),
-                               [&](const std::wstring& name) {
-                                   const std::wstring stem = stemOf(name);
-                                   return stem.size() > 1 && stem.back() == L'-' &&
-                                          stems.count(stem.substr(0, stem.size() - 1)) != 0;
-                               }),
-                names.end());
-    std::sort(names.begin(), names.end(), ByName);
-    return names;
+    std::sort(list.files.begin(), list.files.end(), ByName);
+    std::sort(list.folders.begin(), list.folders.end(), ByName);
+    return list;
 }
 
-std::string ShownJoined(const std::string& folder, const std::string& name)
+std::wstring StemOf(const std::wstring& name)
 {
-    const bool separator = !folder.empty() && (folder.back() == '\\' || folder.back() == '/' || folder.back() == ':');
-    return separator ? folder + name : folder + "\\" + name;
+    const std::wstring lower = Cased(name, LCMAP_LOWERCASE);
+    return lower.substr(0, lower.size() - ExtensionOf(lower).size());
+}
+
+// An earlier run's outputs beside their pictures are not pictures of this
+// one: "cat-.bmp" is left out where "cat.png" stands too, so that a folder
+// can be run again. A picture whose name merely ends in "-" stays.
+bool IsEarlierOutput(const std::wstring& name, const std::set<std::wstring>& stems)
+{
+    const std::wstring stem = StemOf(name);
+    return stem.size() > 1 && stem.back() == L'-' && stems.count(stem.substr(0, stem.size() - 1)) != 0;
+}
+
+// The separator a typed path uses: '/' when it has one, then '\\'.
+char SeparatorOf(const std::string& typed, char otherwise)
+{
+    return typed.find('/') != std::string::npos ? '/' : typed.find('\\') != std::string::npos ? '\\' : otherwise;
+}
+
+std::string ShownJoined(const std::string& folder, const std::string& name, char separator)
+{
+    const bool ends = !folder.empty() && (folder.back() == '\\' || folder.back() == '/' || folder.back() == ':');
+    return ends ? folder + name : folder + separator + name;
 }
 
 // The shown name with its last part replaced.
@@ -111,7 +108,27 @@ void Refuse(PlannedPicture& picture, DWORD code, const std::string& sentence)
     picture.refusal = sentence;
 }
 
-void AddPicture(std::vector<PlannedPicture>& plan, const std::wstring& input, const std::string& shown)
+// One PATH's walk, and what the whole run's walks share.
+struct Walk {
+    Walk(const CliOptions& o, std::vector<PlannedPicture>& p, const std::wstring& out)
+        : options(o), plan(p), outFolder(out), outIdentity(out.empty() ? L"" : FileIdentity(out))
+    {
+    }
+    const CliOptions& options;
+    std::vector<PlannedPicture>& plan;
+    const std::wstring outFolder;    // full; empty: beside each picture
+    const std::wstring outIdentity;  // the output folder's, never walked into
+    char separator = '\\';           // the PATH's, for the names found in it
+    size_t found = 0;                // pictures found under the PATH
+    // Each folder entered from the PATH by its identity, with its shown
+    // name; and those on the way from the PATH to the folder being listed.
+    std::map<std::wstring, std::string> entered;
+    std::vector<std::wstring> way;
+};
+
+// A picture and its output: beside it, or in the output folder under the
+// folders `under` ("100CANON\\") it was found in below its PATH.
+void AddPicture(Walk& walk, const std::wstring& input, const std::string& shown, const std::wstring& under = L"")
 {
     PlannedPicture picture;
     picture.input = input;
@@ -119,29 +136,115 @@ void AddPicture(std::vector<PlannedPicture>& plan, const std::wstring& input, co
     const PictureFileFault fault = PictureFileFaultOf(input);
     if (fault.code != 0)
         Refuse(picture, fault.code, "duotint-cli cannot open " + shown + ": " + fault.why + ".");
-    plan.push_back(picture);
+    const std::wstring beside = ExportPathFor(input, OutputSuffix(walk.options.format));
+    const std::wstring name(LastPathPart(beside));
+    if (walk.outFolder.empty()) {
+        picture.output = FullPath(beside.c_str());
+        picture.outputName = ShownBeside(shown, Utf8Of(name));
+    } else {
+        picture.output = FullPath(Joined(walk.outFolder, under + name).c_str());
+        const std::string typed = Utf8Of(walk.options.outFolder);
+        const char separator = SeparatorOf(typed, walk.separator);
+        std::string shownUnder = Utf8Of(under);
+        std::replace(shownUnder.begin(), shownUnder.end(), '\\', separator);
+        picture.outputName = ShownJoined(typed, shownUnder + Utf8Of(name), separator);
+    }
+    walk.plan.push_back(picture);
+}
+
+// An entry that is no picture: a line for standard output or standard error.
+void AddLine(Walk& walk, const std::wstring& input, const std::string& shown, std::string skipped, std::string note)
+{
+    PlannedPicture line;
+    line.input = input;
+    line.inputName = shown;
+    line.skipped = std::move(skipped);
+    line.note = std::move(note);
+    walk.plan.push_back(line);
+}
+
+// The pictures directly inside a folder, the files of picture kinds nothing
+// here reads, then its subfolders: entered with --recursive, else counted.
+void AddFolder(Walk& walk, const std::wstring& folder, const std::string& shown, const std::wstring& under)
+{
+    const FolderList list = ListFolder(folder);
+    const std::vector<std::wstring>& decoded = DecodedExtensions();
+    std::set<std::wstring> stems;
+    for (const std::wstring& name : list.files)
+        if (IsExtensionIn(ExtensionOf(name), decoded))
+            stems.insert(StemOf(name));
+    for (const std::wstring& name : list.files) {
+        const std::wstring_view extension = ExtensionOf(name);
+        const std::string shownName = ShownJoined(shown, Utf8Of(name), walk.separator);
+        if (IsExtensionIn(extension, decoded) && !IsEarlierOutput(name, stems)) {
+            AddPicture(walk, Joined(folder, name), shownName, under);
+            ++walk.found;
+        } else if (IsExtensionIn(extension, PictureLikeExtensions())) {
+            AddLine(walk, Joined(folder, name), shownName,
+                    "skipped: " + shownName + ": no decoder on this machine for " +
+                        Utf8Of(Cased(std::wstring(extension), LCMAP_LOWERCASE)),
+                    "");
+        }
+    }
+    std::vector<std::pair<std::wstring, std::wstring>> subfolders;  // name, identity
+    for (const std::wstring& name : list.folders) {
+        std::wstring identity = FileIdentity(Joined(folder, name));
+        if (identity != walk.outIdentity)
+            subfolders.emplace_back(name, std::move(identity));
+    }
+    if (!walk.options.recursive) {
+        const size_t n = subfolders.size();
+        if (n > 0) {
+            AddLine(walk, folder, shown, "",
+                    shown + ": " + std::to_string(n) + (n == 1 ? " subfolder" : " subfolders") +
+                        " not entered; -r enters " + (n == 1 ? "it" : "them"));
+        }
+        return;
+    }
+    for (const auto& [name, identity] : subfolders) {
+        const std::wstring full = Joined(folder, name);
+        const std::string shownName = ShownJoined(shown, Utf8Of(name), walk.separator);
+        const auto earlier = walk.entered.find(identity);
+        if (earlier != walk.entered.end()) {
+            // A link to a folder of the walk: a loop when it leads back up.
+            const bool back = std::find(walk.way.begin(), walk.way.end(), identity) != walk.way.end();
+            AddLine(walk, full, shownName, "",
+                    shownName + ": not entered; " + (back ? "it leads back to " : "it is ") + earlier->second +
+                        (back ? "" : ", entered already"));
+            continue;
+        }
+        walk.entered.emplace(identity, shownName);
+        walk.way.push_back(identity);
+        AddFolder(walk, full, shownName, under + name + L"\\");
+        walk.way.pop_back();
+    }
 }
 
 // Every picture of one PATH, as a file or a folder.
-void AddPath(std::vector<PlannedPicture>& plan, const std::wstring& path)
+void AddPath(Walk& walk, const std::wstring& path)
 {
     const std::wstring full = FullPath(path.c_str());
     const std::string shown = Utf8Of(path);
+    walk.separator = SeparatorOf(shown, '\\');
     const DWORD attributes = GetFileAttributesW(full.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         IsDeviceName(LastPathPart(full))) {
-        AddPicture(plan, full, shown);
+        AddPicture(walk, full, shown);
         return;
     }
-    const std::vector<std::wstring> names = PicturesIn(full);
-    for (const std::wstring& name : names)
-        AddPicture(plan, Joined(full, name), ShownJoined(shown, Utf8Of(name)));
-    if (names.empty()) {
+    const size_t start = walk.plan.size();
+    const std::wstring identity = FileIdentity(full);
+    walk.found = 0;
+    walk.entered = {{identity, shown}};
+    walk.way = {identity};
+    AddFolder(walk, full, shown, L"");
+    if (walk.found == 0) {
+        // Before the lines on the folder, which may say the way out.
         PlannedPicture none;
         none.input = full;
         none.inputName = shown;
         Refuse(none, ERROR_FILE_NOT_FOUND, "duotint-cli finds no pictures in " + shown + ".");
-        plan.push_back(none);
+        walk.plan.insert(walk.plan.begin() + static_cast<ptrdiff_t>(start), none);
     }
 }
 
@@ -187,15 +290,18 @@ bool TakeOutFolder(const std::wstring& given, std::wstring& folder, uint16_t& co
     return false;
 }
 
-// The output's full path and shown name; refuses what must not be written.
-void PlanOutput(PlannedPicture& picture, const CliOptions& options, const std::wstring& outFolder,
-                const std::set<std::wstring>& inputs, std::map<std::wstring, const PlannedPicture*>& outputs)
+bool IsOlder(const std::wstring& path, const std::wstring& than)
 {
-    const std::wstring beside = ExportPathFor(picture.input, OutputSuffix(options.format));
-    const std::wstring name(LastPathPart(beside));
-    picture.output = FullPath((outFolder.empty() ? beside : Joined(outFolder, name)).c_str());
-    picture.outputName = outFolder.empty() ? ShownBeside(picture.inputName, Utf8Of(name))
-                                           : ShownJoined(Utf8Of(options.outFolder), Utf8Of(name));
+    WIN32_FILE_ATTRIBUTE_DATA a, b;
+    return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a) &&
+           GetFileAttributesExW(than.c_str(), GetFileExInfoStandard, &b) &&
+           CompareFileTime(&a.ftLastWriteTime, &b.ftLastWriteTime) < 0;
+}
+
+// Refuses an output that must not be written, and skips one that exists.
+void PlanOutput(PlannedPicture& picture, const CliOptions& options, const std::set<std::wstring>& inputs,
+                std::map<std::wstring, const PlannedPicture*>& outputs)
+{
     const std::string& shown = picture.outputName;
     const std::string skips = "duotint-cli skips " + picture.inputName + ": ";
 
@@ -222,9 +328,47 @@ void PlanOutput(PlannedPicture& picture, const CliOptions& options, const std::w
     const DWORD attributes = GetFileAttributesW(picture.output.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return Refuse(picture, ERROR_ACCESS_DENIED, skips + "a folder has the name of its output " + shown + ".");
-    if (attributes != INVALID_FILE_ATTRIBUTES && !options.force)
-        return Refuse(picture, ERROR_FILE_EXISTS, skips + shown + " exists; --force replaces it.");
+    // Taken even when skipped, so that a second picture for it is refused
+    // on every run, not only on the first.
     outputs.emplace(key, &picture);
+    if (attributes == INVALID_FILE_ATTRIBUTES || options.force)
+        return;
+    if (!options.update)
+        picture.skipped = "skipped: " + shown + " exists";
+    else if (!IsOlder(picture.output, picture.input))
+        picture.skipped = "skipped: " + shown + " is up to date";
+}
+
+// Makes the folder, and those it is in, where they are missing; the
+// platform's error when one cannot be made.
+DWORD MakeFolders(const std::wstring& folder)
+{
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return attributes & FILE_ATTRIBUTE_DIRECTORY ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
+    const std::wstring parent = folder.substr(0, folder.size() - LastPathPart(folder).size() - 1);
+    if (parent.size() + 1 < folder.size() && !EndsWithSeparator(parent)) {
+        if (const DWORD e = MakeFolders(parent))
+            return e;
+    }
+    return CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS ? ERROR_SUCCESS
+                                                                                               : GetLastError();
+}
+
+// The folders an output under --out keeps from its picture's tree.
+void MakeOutputFolder(PlannedPicture& picture)
+{
+    const std::wstring folder = picture.output.substr(0, picture.output.size() - LastPathPart(picture.output).size());
+    const DWORD e = MakeFolders(folder.substr(0, folder.size() - 1));
+    if (e == ERROR_SUCCESS)
+        return;
+    std::string shown = ShownBeside(picture.outputName, "");
+    if (!shown.empty() && (shown.back() == '\\' || shown.back() == '/'))
+        shown.pop_back();
+    const std::string skips = "duotint-cli skips " + picture.inputName + ": ";
+    if (e == ERROR_ALREADY_EXISTS)
+        return Refuse(picture, ERROR_ACCESS_DENIED, skips + "a file stands in the way of the folder " + shown + ".");
+    Refuse(picture, MapPlatformError(e), skips + "the folder " + shown + " cannot be made.");
 }
 
 }  // namespace
@@ -236,18 +380,23 @@ bool PlanPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, 
     std::wstring outFolder;
     if (!options.outFolder.empty() && !TakeOutFolder(options.outFolder, outFolder, code, sentence))
         return false;
+    Walk walk(options, plan, outFolder);
     for (const std::wstring& path : options.paths)
-        AddPath(plan, path);
+        AddPath(walk, path);
 
     std::set<std::wstring> inputs;
     for (PlannedPicture& picture : plan) {
-        if (picture.refusedCode == 0 && !inputs.insert(FileIdentity(picture.input)).second)
+        if (picture.ToTint() && !inputs.insert(FileIdentity(picture.input)).second)
             Refuse(picture, ERROR_ALREADY_EXISTS, "duotint-cli skips " + picture.inputName + ": it is named twice.");
     }
     std::map<std::wstring, const PlannedPicture*> outputs;
     for (PlannedPicture& picture : plan) {
-        if (picture.refusedCode == 0)
-            PlanOutput(picture, options, outFolder, inputs, outputs);
+        if (picture.ToTint())
+            PlanOutput(picture, options, inputs, outputs);
+    }
+    for (PlannedPicture& picture : plan) {
+        if (picture.ToTint() && !outFolder.empty())
+            MakeOutputFolder(picture);
     }
     return true;
 }

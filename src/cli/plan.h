@@ -18,8 +18,11 @@ struct CliOptions {
     int pngLevel = 6;         // PNG only, zlib's level, 1 to 9
     int jobs = 0;             // 0: one worker per core
     bool force = false;
+    bool update = false;      // without force: an output older than its picture is replaced
     bool quiet = false;
+    bool recursive = false;   // every picture under a folder named, not only those directly inside
     bool strip = false;       // PNG and JPEG outputs carry no EXIF, profile, XMP or text
+    bool stripGps = false;    // PNG and JPEG outputs carry no GPS, and the rest
     std::vector<std::wstring> paths;
 };
 
@@ -30,21 +33,36 @@ struct PlannedPicture {
     std::wstring output;
     std::string inputName;
     std::string outputName;
-    // Non-zero: refused before any work (the output exists without --force,
-    // another picture writes the same output, the output is an input...),
-    // with this exit code and sentence.
+    // Non-zero: refused before any work (another picture writes the same
+    // output, the output is an input...), with this exit code and sentence.
     uint16_t refusedCode = 0;
     std::string refusal;
+    // Not empty: left alone, which is no failure, with one line for
+    // standard output ("skipped: a-.jpg exists", "skipped: b.webp: no
+    // decoder on this machine for .webp").
+    std::string skipped;
+    // Not empty: no picture but a line on a folder for standard error
+    // ("photos: 2 subfolders not entered; -r enters them").
+    std::string note;
+
+    bool ToTint() const { return refusedCode == 0 && skipped.empty() && note.empty(); }
 };
 
-// Finds the pictures of every PATH in order (a folder gives the pictures
-// directly inside it whose extensions the name popup tries, sorted by name)
-// and each one's output, beside it or in options.outFolder, which is made
-// here when only its last part is missing. A PATH that is missing, a
-// device or not a regular file, and an output that must not be written,
-// become refused entries, and the others go on. False, with an exit code
-// and a sentence, when the run must stop before any work: the output
-// folder cannot be made, or is a file, a device or a pipe. Inputs and
-// outputs are compared as files, however their paths are spelled.
+// Finds the pictures of every PATH in order and each one's output, beside
+// it or in options.outFolder, which is made here when only its last part is
+// missing. A folder gives the files directly inside it whose extensions the
+// platform's decoders list, sorted by name, then with options.recursive its
+// subfolders' the same way, each folder entered once however many links
+// lead to it, and never the output folder; under options.outFolder the
+// outputs keep the folders they were found in, made here as needed.
+// Printed names keep the separator the user typed.
+//
+// A PATH that is missing, a device or not a regular file, and an output
+// that must not be written, become refused entries, and the others go on;
+// an output that exists (and without options.update is not older than its
+// picture) is skipped unless options.force. False, with an exit code and a
+// sentence, when the run must stop before any work: the output folder
+// cannot be made, or is a file, a device or a pipe. Inputs and outputs are
+// compared as files, however their paths are spelled.
 bool PlanPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, uint16_t& code,
                   std::string& sentence);

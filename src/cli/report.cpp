@@ -66,6 +66,17 @@ void Reporter::Done(const PlannedPicture& picture, int width, int height, double
     Write(out_, picture.inputName + " -> " + picture.outputName + figures);
 }
 
+void Reporter::Skipped(const std::string& line)
+{
+    if (quiet_)
+        return;
+    std::lock_guard<std::mutex> hold(mutex_);
+    ClearProgress();
+    Write(out_, line + "\n");
+}
+
+void Reporter::Note(const std::string& line) { Error(line); }
+
 void Reporter::Failed(const PlannedPicture& picture, uint16_t code, const std::string& sentence)
 {
     Error(sentence);

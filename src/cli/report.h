@@ -1,5 +1,6 @@
 // What duotint-cli prints while it runs: a line on standard output for each
-// picture written, a sentence on standard error for each one that failed,
+// picture written or skipped, a sentence on standard error for each one that
+// failed and a note for what a folder's walk left out,
 // and, when standard error is a console, one progress line redrawn in place.
 // The runner's workers call it side by side; each call prints whole lines.
 #pragma once
@@ -20,6 +21,11 @@ public:
 
     // "holiday.jpg -> holiday-.jpg  4000 x 3000  182 ms" on out, unless quiet.
     void Done(const PlannedPicture& picture, int width, int height, double ms);
+    // A picture left alone, "skipped: a-.jpg exists", on out, unless quiet.
+    void Skipped(const std::string& line);
+    // A line on a folder's walk, "photos: 2 subfolders not entered; -r
+    // enters them", on err, always.
+    void Note(const std::string& line);
     // The sentence, which names the file, on err, always.
     void Failed(const PlannedPicture& picture, uint16_t code, const std::string& sentence);
     // Any other sentence on err, always: the run stopped before any work.

@@ -79,8 +79,9 @@ Failure TintWith(const PictureRequest& request, const PictureHeader& header, con
     if (Failure failure = LoadPicture(request, header, worker.decoder, picture))
         return failure;
     const bool keep = options.format != OutputFormat::bmp && !options.strip;
-    const PictureMetadata kept =
-        keep ? ReadKeptMetadata(request.path, header.width, header.height) : PictureMetadata();
+    PictureMetadata kept = keep ? ReadKeptMetadata(request.path, header.width, header.height) : PictureMetadata();
+    if (options.stripGps)
+        DropGps(kept);
     return WritePicture(picture, options.look, settings, kept, target);
 }
 
@@ -169,7 +170,7 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
     Worker first;
     for (size_t i = 0; i < plan.size(); ++i) {
         s.codes[i] = plan[i].refusedCode;
-        if (plan[i].refusedCode != 0)
+        if (!plan[i].ToTint())
             continue;
         const ProbeResult probe = ProbePictureFile(plan[i].input);
         if (probe.kind != ContainerKind::bmp)

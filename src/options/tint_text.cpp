@@ -89,7 +89,8 @@ bool ParseChroma(std::string_view word, JpegChroma& chroma)
 bool ParseOutputFormat(std::string_view word, OutputFormat& format)
 {
     static const struct { const char* word; OutputFormat format; } kWords[] = {
-        {"bmp", OutputFormat::bmp}, {"png", OutputFormat::png}, {"jpeg", OutputFormat::jpeg}};
+        {"bmp", OutputFormat::bmp}, {"png", OutputFormat::png}, {"jpeg", OutputFormat::jpeg},
+        {"jpg", OutputFormat::jpeg}};  // as the outputs are named
     for (const auto& w : kWords) {
         if (word == w.word) {
             format = w.format;

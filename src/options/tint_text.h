@@ -26,7 +26,7 @@ std::string TintText(const TintParameters& look);
 // One whole number in the 32-bit signed range, written as above.
 bool ParseWholeNumber(std::string_view text, int32_t& number, std::string& why);
 
-// "bmp", "png" or "jpeg", in lower case as typed; false for anything else.
+// "bmp", "png", "jpeg" or "jpg", in lower case as typed; false for anything else.
 bool ParseOutputFormat(std::string_view word, OutputFormat& format);
 
 // "420" or "444": a JPEG's chroma sampling, as --chroma names it; false for

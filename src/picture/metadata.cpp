@@ -600,3 +600,203 @@ bool ExifHasSecondDirectory(const std::vector<uint8_t>& exif)
     return t.Open() && MainDirectories(t, directories, entries) && t.LinkAt(directories[0], entries[0], link) &&
            t.U32(link) != 0;
 }
+
+// ---- GPS ------------------------------------------------------------------
+
+namespace {
+
+// Takes the GPS pointer out of the first directory and the EXIF
+// sub-directory (the later entries and the link move up, the freed entry is
+// zeroed) and zeroes the GPS directory's bytes. False when the block cannot
+// be walked, or its GPS directory shares bytes with what stays.
+bool DropExifGps(std::vector<uint8_t>& exif)
+{
+    Tiff t(exif.data(), exif.size());
+    size_t directories[2];
+    uint32_t entries[2];
+    if (!t.Open() || !MainDirectories(t, directories, entries))
+        return false;
+    std::vector<Span> kept = {{0, 8}}, gps;
+    for (int d = 0; d < 2; ++d) {
+        uint32_t n;
+        const size_t at = directories[d] != 0 ? PointerOf(t, directories[d], entries[d], kGpsDirectoryTag) : 0;
+        if (t.Directory(at, n))
+            AddDirectorySpans(t, at, n, gps);
+        if (directories[d] != 0)
+            AddDirectorySpans(t, directories[d], entries[d], kept);
+    }
+    uint32_t n;
+    const size_t interop = directories[1] != 0 ? PointerOf(t, directories[1], entries[1], kInteropDirectoryTag) : 0;
+    if (t.Directory(interop, n))
+        AddDirectorySpans(t, interop, n, kept);
+    size_t link;
+    if (t.LinkAt(directories[0], entries[0], link) && t.Directory(t.U32(link), n))
+        AddThumbnailSpans(t, t.U32(link), n, kept);
+    for (const Span& s : gps)
+        if (Overlaps(s, kept))
+            return false;
+    for (int d = 0; d < 2 && directories[d] != 0; ++d) {
+        const size_t end = std::min<size_t>(directories[d] + 2 + 12 * size_t{entries[d]} + 4, exif.size());
+        for (uint32_t i = 0; i < entries[d];) {
+            const size_t entry = directories[d] + 2 + 12 * static_cast<size_t>(i);
+            if (t.U16(entry) != kGpsDirectoryTag) {
+                ++i;
+                continue;
+            }
+            memmove(exif.data() + entry, exif.data() + entry + 12, end - entry - 12);
+            std::fill(exif.begin() + static_cast<ptrdiff_t>(end - 12), exif.begin() + static_cast<ptrdiff_t>(end), 0);
+            t.Put16(directories[d], --entries[d]);
+        }
+    }
+    for (const Span& s : gps)
+        std::fill(exif.begin() + static_cast<ptrdiff_t>(s.start), exif.begin() + static_cast<ptrdiff_t>(s.end), 0);
+    ExifEntry left;
+    return !FindExifEntry(exif, kGpsDirectoryTag, left);
+}
+
+bool StartsAt(const std::string& text, size_t at, const char* with) { return text.compare(at, strlen(with), with) == 0; }
+
+// The end of the tag that begins at `at` (one past its '>'), past quoted
+// values; npos when it has none.
+size_t TagEnd(const std::string& text, size_t at)
+{
+    for (size_t i = at + 1; i < text.size(); ++i) {
+        if (text[i] == '"' || text[i] == '\'') {
+            i = text.find(text[i], i + 1);
+            if (i == std::string::npos)
+                return i;
+        } else if (text[i] == '>') {
+            return i + 1;
+        }
+    }
+    return std::string::npos;
+}
+
+// The end of what begins at `at` and is no element: a comment, CDATA, a
+// processing instruction or a declaration; `at` itself for an element's tag.
+size_t MarkupEnd(const std::string& text, size_t at)
+{
+    static const char* const kOpenClose[][2] = {{"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}, {"<!", ">"}};
+    for (const auto& pair : kOpenClose) {
+        if (StartsAt(text, at, pair[0])) {
+            const size_t end = text.find(pair[1], at + strlen(pair[0]));
+            return end == std::string::npos ? end : end + strlen(pair[1]);
+        }
+    }
+    return at;
+}
+
+// A name with a prefix bound to the EXIF namespace, and GPS after the colon.
+bool IsGpsName(const std::string& name, const std::vector<std::string>& prefixes)
+{
+    return std::any_of(prefixes.begin(), prefixes.end(), [&](const std::string& p) {
+        return name.size() > p.size() + 4 && name.compare(0, p.size() + 4, p + ":GPS") == 0;
+    });
+}
+
+size_t NameEnd(const std::string& text, size_t at) { return text.find_first_of(" \t\r\n/>=", at); }
+
+// The tag without its GPS attributes, each with the white space before it.
+std::string WithoutGpsAttributes(const std::string& tag, const std::vector<std::string>& prefixes)
+{
+    std::string out;
+    size_t at = NameEnd(tag, 1);
+    out.assign(tag, 0, at);
+    while (at < tag.size()) {
+        const size_t name = tag.find_first_not_of(" \t\r\n", at);
+        const size_t nameEnd = NameEnd(tag, name);
+        const size_t equals = tag.find_first_not_of(" \t\r\n", nameEnd);
+        const size_t quote = equals < tag.size() && tag[equals] == '=' ? tag.find_first_not_of(" \t\r\n", equals + 1)
+                                                                       : std::string::npos;
+        if (quote == std::string::npos || (tag[quote] != '"' && tag[quote] != '\'')) {
+            out.append(tag, at, std::string::npos);  // "/>" or ">"
+            break;
+        }
+        const size_t end = tag.find(tag[quote], quote + 1) + 1;
+        if (!IsGpsName(tag.substr(name, nameEnd - name), prefixes))
+            out.append(tag, at, end - at);
+        at = end;
+    }
+    return out;
+}
+
+// The packet without its GPS properties; false when it cannot be walked as
+// XML text, or names one still.
+bool DropXmpGps(std::vector<uint8_t>& xmp)
+{
+    const std::string text(xmp.begin(), xmp.end());
+    if (text.find('\0') != std::string::npos)
+        return false;  // UTF-16 or UTF-32, which this walk does not read
+    std::vector<std::string> prefixes = {"exif"};
+    for (const char* bound : {"=\"http://ns.adobe.com/exif/1.0/\"", "='http://ns.adobe.com/exif/1.0/'"}) {
+        for (size_t at = 0; (at = text.find(bound, at)) != std::string::npos; ++at) {
+            const size_t start = text.rfind("xmlns:", at);
+            if (start != std::string::npos && start + 6 < at)
+                prefixes.push_back(text.substr(start + 6, at - start - 6));
+        }
+    }
+    std::string out;
+    size_t at = 0;
+    for (size_t open; (open = text.find('<', at)) != std::string::npos;) {
+        out.append(text, at, open - at);
+        at = MarkupEnd(text, open);
+        if (at == std::string::npos)
+            return false;
+        if (at != open) {
+            out.append(text, open, at - open);
+            continue;
+        }
+        at = TagEnd(text, open);
+        if (at == std::string::npos)
+            return false;
+        const std::string tag = text.substr(open, at - open);
+        const std::string name = tag.substr(1, NameEnd(tag, 1) - 1);
+        if (!IsGpsName(name, prefixes)) {
+            out += WithoutGpsAttributes(tag, prefixes);
+            continue;
+        }
+        // The element with all it holds, and the white space before it.
+        out.erase(out.find_last_not_of(" \t\r\n") + 1);
+        for (int depth = tag[tag.size() - 2] == '/' ? 0 : 1; depth > 0;) {
+            const size_t next = text.find('<', at);
+            if (next == std::string::npos)
+                return false;
+            at = MarkupEnd(text, next);
+            if (at == next && (at = TagEnd(text, next)) != std::string::npos) {
+                const bool closing = text[next + 1] == '/';
+                if (text.compare(next + (closing ? 2 : 1), name.size(), name) == 0 &&
+                    NameEnd(text, next + (closing ? 2 : 1)) == next + (closing ? 2 : 1) + name.size())
+                    depth += closing ? -1 : text[at - 2] == '/' ? 0 : 1;
+            }
+            if (at == std::string::npos)
+                return false;
+        }
+    }
+    out.append(text, at, std::string::npos);
+    for (const std::string& p : prefixes)
+        if (out.find(p + ":GPS") != std::string::npos)
+            return false;
+    xmp.assign(out.begin(), out.end());
+    return true;
+}
+
+}  // namespace
+
+void DropGps(PictureMetadata& metadata)
+{
+    if (!metadata.exif.empty() && !DropExifGps(metadata.exif))
+        metadata.exif.clear();
+    if (!metadata.xmp.empty() && !DropXmpGps(metadata.xmp))
+        metadata.xmp.clear();
+    // A PNG's EXIF or XMP written as hex in a text chunk, as some converters
+    // do, cannot be edited here.
+    auto raw = [](const PngChunk& chunk) {
+        static const char* const kKeywords[] = {"Raw profile type exif", "Raw profile type APP1",
+                                                "Raw profile type xmp"};
+        return std::any_of(std::begin(kKeywords), std::end(kKeywords), [&](const char* k) {
+            return chunk.data.size() > strlen(k) && memcmp(chunk.data.data(), k, strlen(k) + 1) == 0;
+        });
+    };
+    auto& extras = metadata.pngExtras;
+    extras.erase(std::remove_if(extras.begin(), extras.end(), raw), extras.end());
+}

@@ -48,6 +48,13 @@ PictureMetadata ReadPictureMetadata(ByteSource& file);
 // RGB one, as the output is always RGB.
 void FitMetadataToOutput(PictureMetadata& metadata, uint32_t width, uint32_t height);
 
+// Leaves out where the picture was taken, and keeps the rest: the EXIF
+// block's GPS directory (its pointer goes, and its bytes are zeroed where
+// nothing else stands), every exif:GPS property of the XMP packet, as an
+// attribute or an element, and a PNG's raw EXIF or XMP text, which cannot be
+// edited. An EXIF block or XMP packet that cannot be walked goes whole.
+void DropGps(PictureMetadata& metadata);
+
 // Puts the metadata into an encoded JPEG after its SOI and any APP0 (JFIF)
 // segments: APP1 Exif, the profile in APP2 chunks, APP1 XMP. What cannot fit
 // the segments' 65533 bytes is left out: an EXIF block over 65527 bytes, an

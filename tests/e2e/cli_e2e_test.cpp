@@ -1,7 +1,8 @@
 // duotint-cli on real pictures: the look the editor shows and prints gives
-// the editor's export byte for byte; a folder of mixed pictures gives each
-// its output and the first failure's exit code; PNG and JPEG outputs decode
-// to the tinted pixels.
+// the editor's export byte
+// for byte; a folder of mixed pictures gives each its output and the first
+// failure's exit code; a tree is walked and run again; --strip gps; PNG and
+// JPEG outputs decode to the tinted pixels.
 #include <gtest/gtest.h>
 
 #include <wincodec.h>
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "container_bytes.h"
 #include "editor_session.h"
 
 using namespace e2e;
@@ -127,6 +129,67 @@ TEST(Cli, MixedFolderWritesEachPictureAndEndsWithTheFirstFailure)
     EXPECT_EQ(ReadWholeFile(out.PathOf("a-.bmp")), ExpectedExport(7, 5, kLookParams, GradientPixel));
     EXPECT_NE(run.err.find("d.gif "), std::string::npos) << run.err;
     EXPECT_EQ(folder.Snapshot(), before) << "the pictures' folder changed";
+}
+
+// A camera's tree: without -r the way in is named; with it the outputs keep
+// their folders, so equal names never meet, with the separator typed; the
+// run again, one picture added, writes it and skips the rest in silence.
+TEST(Cli, TreeRunsWithRecursiveAndRunsAgain)
+{
+    TempFolder folder;
+    for (const char* name : {"tree", "tree\\100CANON", "tree\\101CANON"})
+        ASSERT_TRUE(CreateDirectoryA(folder.PathOf(name).c_str(), nullptr));
+    const std::vector<uint8_t> picture = MakePicture(5, 3, GradientPixel);
+    for (const char* name : {"tree\\100CANON\\IMG_0001.bmp", "tree\\101CANON\\IMG_0001.bmp", "tree\\x.webp"})
+        ASSERT_TRUE(folder.Write(name, picture));
+    auto run = [&](const std::wstring& arguments) {
+        return support::RunConsole(CliCommand(std::wstring(L"--tint ") + kLook + L" " + arguments), folder.Path(),
+                                   30000);
+    };
+    support::ConsoleRun first = run(L"tree");
+    EXPECT_EQ(first.exitCode, 2u);
+    EXPECT_NE(first.err.find("tree: 2 subfolders not entered; -r enters them"), std::string::npos) << first.err;
+
+    first = run(L"-r --format jpg --out out tree/");
+    EXPECT_EQ(first.exitCode, 0u) << first.err;
+    EXPECT_EQ(first.err, "");
+    for (const char* line : {"skipped: tree/x.webp: no decoder on this machine for .webp\r\n",
+                             "tree/100CANON/IMG_0001.bmp -> out/100CANON/IMG_0001-.jpg  5 x 3  ",
+                             "tree/101CANON/IMG_0001.bmp -> out/101CANON/IMG_0001-.jpg  5 x 3  "})
+        EXPECT_NE(first.out.find(line), std::string::npos) << first.out;
+
+    ASSERT_TRUE(folder.Write("tree\\101CANON\\IMG_0002.bmp", picture));
+    const support::ConsoleRun again = run(L"-r --format jpg --out out --quiet tree/");
+    EXPECT_EQ(again.exitCode, 0u);
+    EXPECT_EQ(again.out + again.err, "");
+    EXPECT_EQ(ReadWholeFile(folder.PathOf("out\\101CANON\\IMG_0002-.jpg")),
+              ReadWholeFile(folder.PathOf("out\\101CANON\\IMG_0001-.jpg")));
+}
+
+// --strip gps on a JPEG whose EXIF has the artist and a GPS directory (a
+// latitude of 0x77 bytes), and whose XMP has a GPS property beside another.
+TEST(Cli, StripGpsLeavesOutWhereAndKeepsTheRest)
+{
+    using namespace support::bytes;
+    TempFolder folder;
+    const Bytes turned = ReadWholeFile(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\turned6.jpg");
+    const Bytes exif = Text("MM\0*", 4) + Int(8, 4, true) + Int(2, 2, true) + Text("\x01\x3B\0\2\0\0\0\4""Ada\0", 12) +
+                       Text("\x88\x25\0\4\0\0\0\1\0\0\0\x26", 12) + Bytes(4) + Int(1, 2, true) +
+                       Text("\0\2\0\5\0\0\0\3\0\0\0\x38", 12) + Bytes(4) + Bytes(24, 0x77);
+    const char xmp[] = "<rdf:Description xmlns:exif='http://ns.adobe.com/exif/1.0/' exif:GPSLatitude='48,51N' "
+                       "exif:Flash='0'/>";
+    ASSERT_TRUE(folder.Write("gps.jpg", kSoi + Segment(0xE1, Text("Exif\0\0", 6) + exif) +
+                                            Segment(0xE1, Text("http://ns.adobe.com/xap/1.0/", 29) + Text(xmp, sizeof xmp - 1)) +
+                                            Bytes(turned.begin() + 4 + (turned[4] << 8 | turned[5]), turned.end())));
+    const support::ConsoleRun run = support::RunConsole(
+        CliCommand(std::wstring(L"--tint ") + kLook + L" --format jpeg --strip gps gps.jpg"), folder.Path(), 20000);
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    const Bytes out = ReadWholeFile(folder.PathOf("gps-.jpg"));
+    const std::string text(out.begin(), out.end());
+    EXPECT_NE(text.find("Ada"), std::string::npos);
+    EXPECT_NE(text.find("exif:Flash='0'"), std::string::npos);
+    EXPECT_EQ(text.find("GPS"), std::string::npos);
+    EXPECT_EQ(text.find(std::string(8, '\x77')), std::string::npos);
 }
 
 // Without the decoding process beside it, a picture for the platform's

@@ -1,8 +1,9 @@
 // Fuzzes the metadata walk, then fits what it read to an output (which must
 // read back without a thumbnail, upright but from a PNG) and writes it as JPEG segments and
-// PNG chunks. An input that begins 0xFF or 0x89 is a whole file; any other,
+// PNG chunks, then without GPS. An input that begins 0xFF or 0x89 is a whole file; any other,
 // less its first byte, is an EXIF block, to reach the TIFF directories.
 #include <cstdlib>
+#include <string>
 
 #include "picture/metadata.h"
 
@@ -23,5 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!upright || ExifHasSecondDirectory(exif) || !SpliceJpegMetadata(jpeg, metadata))
         abort();
     PngMetadataChunks(metadata);
+    // Left without GPS: no pointer to its directory, no XMP property.
+    PictureMetadata gps = metadata;
+    DropGps(gps);
+    const std::string xmp(gps.xmp.begin(), gps.xmp.end());
+    if (FindExifEntry(gps.exif, 0x8825, o) || xmp.find("exif:GPS") != std::string::npos)
+        abort();
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <utility>
@@ -101,15 +102,8 @@ public:
     }
     ~TempFolder()
     {
-        if (path_.empty())
-            return;
-        // By name only: the folder may hold pictures of gigabytes.
-        for (const std::string& name : Files()) {
-            std::string full = PathOf(name);
-            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(full.c_str());
-        }
-        RemoveDirectoryA(path_.c_str());
+        if (!path_.empty())
+            RemoveTree(path_);
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
@@ -142,6 +136,26 @@ public:
     }
 
 private:
+    // By name only: the folder may hold pictures of gigabytes. Subfolders
+    // go too, but no link is followed: a test removes its own links.
+    static void RemoveTree(const std::string& folder)
+    {
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+        for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &found)) {
+            const std::string full = folder + "\\" + found.cFileName;
+            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA(full.c_str());
+            else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && strcmp(found.cFileName, ".") != 0 &&
+                     strcmp(found.cFileName, "..") != 0)
+                RemoveTree(full);
+        }
+        if (h != INVALID_HANDLE_VALUE)
+            FindClose(h);
+        RemoveDirectoryA(folder.c_str());
+    }
+
     std::string path_;
 };
 

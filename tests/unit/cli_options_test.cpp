@@ -16,7 +16,8 @@ const char* const kFormatWords[] = {"bmp", "png", "jpeg"};
 const char* const kChromaWords[] = {"", " c420", " c444"};
 
 // What a command asks for, in one line: "run <look> <format> q<quality>
-// [c<chroma, unless automatic>] [level<PNG level, unless 6>] j<jobs> [force] [quiet] [strip] [out=DIR] [paths]",
+// [c<chroma, unless automatic>] [level<PNG level, unless 6>] j<jobs> [force] [update] [quiet] [recursive]
+// [strip] [strip-gps] [out=DIR] [paths]",
 // "help", "version", or "64 <sentence>".
 std::string Outcome(const CliCommand& command)
 {
@@ -27,8 +28,9 @@ std::string Outcome(const CliCommand& command)
     const CliOptions& o = command.options;
     std::string line = "run " + TintText(o.look) + " " + kFormatWords[static_cast<int>(o.format)] + " q" +
                        std::to_string(o.quality) + kChromaWords[static_cast<int>(o.chroma)] + (o.pngLevel != 6 ? " level" + std::to_string(o.pngLevel) : "") +
-                       " j" + std::to_string(o.jobs) + (o.force ? " force" : "") + (o.quiet ? " quiet" : "") +
-                       (o.strip ? " strip" : "") + (o.outFolder.empty() ? "" : " out=" + Utf8Of(o.outFolder)) + " [";
+                       " j" + std::to_string(o.jobs) + (o.force ? " force" : "") + (o.update ? " update" : "") +
+                       (o.quiet ? " quiet" : "") + (o.recursive ? " recursive" : "") + (o.strip ? " strip" : "") +
+                       (o.stripGps ? " strip-gps" : "") + (o.outFolder.empty() ? "" : " out=" + Utf8Of(o.outFolder)) + " [";
     for (const std::wstring& path : o.paths)
         line += (&path == &o.paths[0] ? "" : "|") + Utf8Of(path);
     return line + "]";
@@ -60,6 +62,13 @@ TEST(CliOptions, ArgumentListsGiveTheirOutcome)
                                               " --format jpeg --quality 100 x",
          "run " NINE " jpeg q100 j0 [x]"},
         {"--strip", "--strip --tint " NINE " --format jpeg a", "run " NINE " jpeg q92 j0 strip [a]"},
+        {"--strip before a path leaves the path", "--tint " NINE " --strip a.jpg", "run " NINE " bmp q92 j0 strip [a.jpg]"},
+        {"--strip gps, -r, --update, jpg", "--tint " NINE " -r --update --strip gps --format jpg a",
+         "run " NINE " jpeg q92 j0 update recursive strip-gps [a]"},
+        {"--strip=gps, --recursive", "--tint " NINE " --strip=gps --recursive a", "run " NINE " bmp q92 j0 recursive strip-gps [a]"},
+        {"--strip as a value, gps after --", "--tint " NINE " --out --strip gps --strip -- gps",
+         "run " NINE " bmp q92 j0 strip out=--strip [gps|gps]"},
+        {"--strip with an unknown word", "--tint " NINE " --strip=exif a", "64 --strip takes gps or no word, not 'exif'."},
         {"after -- an option's name is a path", "--tint " NINE " -- --force", "run " NINE " bmp q92 j0 [--force]"},
         {"a path from the root is no option", "--tint " NINE " /tmp/a.png", "run " NINE " bmp q92 j0 [/tmp/a.png]"},
         {"help, whatever else", "--tint x --help", "help"},
@@ -129,6 +138,7 @@ TEST(EditorOptions, ComeBeforeThePath)
         {"quality 0", "duotint --quality 0 cat.bmp",
          "64 duotint cannot take --quality 0: it takes a whole number from 1 to 100."},
         {"chroma 422", "duotint --chroma 422 cat.bmp", "64 duotint cannot take --chroma 422: it takes 420 or 444."},
+        {"jpg", "duotint --format jpg cat.bmp", "PATH at 3 defaults jpeg"},
     };
     for (const auto& c : kCases) {
         ResetProgram();

@@ -15,9 +15,12 @@ namespace {
 
 TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
 {
-    // files: made (empty) before planning, and L a link to the folder with
-    // link. plan: each entry "input -> output" or "input: code", or "code
-    // sentence" when planning stops. refusal: the first refusal's sentence.
+    // files: made (empty) before planning, folders on their way too ("s\\"
+    // only a folder), and L a link to the folder with link; those in older
+    // are dated years back. plan: each entry "input -> output", "input:
+    // code", its skipped line or "note: " and its note, or "code sentence"
+    // when planning stops. refusal: the first refusal's sentence. Wine's
+    // platform decoders read .ico, and none reads .webp.
     static const struct {
         const char* label;
         const char* files;
@@ -25,14 +28,32 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
         const char* plan;
         const char* refusal = nullptr;
         bool link = false;
+        const char* older = "";
     } kCases[] = {
-        {"a folder: its pictures by name, any case", "b.PNG a.bmp notes.txt C.jpeg", TINT ".",
-         ".\\a.bmp -> .\\a-.bmp; .\\b.PNG -> .\\b-.bmp; .\\C.jpeg -> .\\C-.bmp"},
+        {"a folder: its pictures by name, any case, and a kind nothing reads", "b.PNG a.bmp notes.txt C.jpeg d.WebP e.ico",
+         TINT ".",
+         ".\\a.bmp -> .\\a-.bmp; .\\b.PNG -> .\\b-.bmp; .\\C.jpeg -> .\\C-.bmp; "
+         "skipped: .\\d.WebP: no decoder on this machine for .webp; .\\e.ico -> .\\e-.bmp"},
         {"a folder run again: the earlier outputs are not pictures", "a.bmp a-.bmp b-.png", TINT "--force .",
          ".\\a.bmp -> .\\a-.bmp; .\\b-.png -> .\\b--.bmp"},
-        {"an existing output without --force", "a.bmp a-.png", TINT "--format png a.bmp", "a.bmp: 80",
-         "duotint-cli skips a.bmp: a-.png exists; --force replaces it."},
+        {"an existing output without --force", "a.bmp a-.png", TINT "--format png a.bmp", "skipped: a-.png exists"},
         {"an existing output with --force", "a.bmp a-.png", TINT "--force --format png a.bmp", "a.bmp -> a-.png"},
+        {"--update: an older output is replaced, a newer one skipped", "a.bmp a-.png b.bmp b-.png",
+         TINT "--update --format png a.bmp b.bmp", "a.bmp -> a-.png; skipped: b-.png is up to date", nullptr, false,
+         "a-.png b.bmp"},
+        {"-r: outputs keep their folders, with the separator typed", "t\\A\\i.bmp t\\B\\i.bmp t\\c.gif d.gif",
+         TINT "-r --format jpg --out o t/ d.gif",
+         "t/c.gif -> o/c-.jpg; t/A/i.bmp -> o/A/i-.jpg; t/B/i.bmp -> o/B/i-.jpg; d.gif -> o\\d-.jpg"},
+        {"-r: a loop of links is entered once", "s\\a.bmp b.bmp", TINT "--recursive .",
+         ".\\b.bmp -> .\\b-.bmp; note: .\\L: not entered; it leads back to .; .\\s\\a.bmp -> .\\s\\a-.bmp", nullptr, true},
+        {"-r: the output folder inside the tree is not walked", "a.bmp o\\b-.bmp", TINT "-r --out o .",
+         ".\\a.bmp -> o\\a-.bmp"},
+        {"-r: a file where an output's folder goes", "t\\s\\a.bmp o\\s", TINT "-r --out o t", "t\\s\\a.bmp: 5",
+         "duotint-cli skips t\\s\\a.bmp: a file stands in the way of the folder o\\s."},
+        {"without -r: subfolders in a note", "t\\a.bmp t\\s\\ t\\u\\b.bmp", TINT "t",
+         "t\\a.bmp -> t\\a-.bmp; note: t: 2 subfolders not entered; -r enters them"},
+        {"without -r: only a subfolder, and the way out", "t\\s\\b.bmp", TINT "t",
+         "t: 2; note: t: 1 subfolder not entered; -r enters it", "duotint-cli finds no pictures in t."},
         {"two inputs to one output, in other cases", "a.gif A.tif", TINT "--format jpeg A.tif a.gif",
          "A.tif -> A-.jpg; a.gif: 183", "duotint-cli skips a.gif: A.tif writes the same output a-.jpg."},
         {"an output that is an input", "a.bmp a-.bmp", TINT "--force a.bmp a-.bmp", "a.bmp: 183; a-.bmp -> a--.bmp",
@@ -71,8 +92,17 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
         std::vector<std::wstring> made;
         std::istringstream files(c.files);
         for (std::string name; files >> name;) {
-            made.push_back(WideOf(expand(name)));
-            CloseHandle(CreateFileW(made.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+            const std::wstring wide = WideOf(expand(name));
+            for (size_t at = 0; (at = wide.find(L'\\', at)) != std::wstring::npos; ++at)
+                CreateDirectoryW(wide.substr(0, at).c_str(), nullptr);
+            if (wide.back() == L'\\')
+                continue;
+            made.push_back(wide);
+            const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            const FILETIME longAgo = {0, 0x01D00000};  // in 2014
+            if ((" " + std::string(c.older) + " ").find(" " + name + " ") != std::string::npos)
+                SetFileTime(file, nullptr, nullptr, &longAgo);
+            CloseHandle(file);
         }
         ASSERT_TRUE(!c.link || support::FolderLink(folder.Path(), "L")) << c.label;
         std::vector<std::string> arguments;
@@ -86,16 +116,19 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
         if (!PlanPictures(options, plan, code, sentence))
             got = std::to_string(code) + " " + sentence;
         for (const PlannedPicture& p : plan) {
-            got += (got.empty() ? "" : "; ") + p.inputName +
-                   (p.refusedCode ? ": " + std::to_string(p.refusedCode) : " -> " + p.outputName);
+            got += (got.empty() ? "" : "; ") +
+                   (!p.note.empty()      ? "note: " + p.note
+                    : !p.skipped.empty() ? p.skipped
+                                         : p.inputName + (p.refusedCode ? ": " + std::to_string(p.refusedCode)
+                                                                        : " -> " + p.outputName));
             if (refusal.empty())
                 refusal = p.refusal;
+            const DWORD outFolder = GetFileAttributesW(p.output.substr(0, p.output.find_last_of(L'\\')).c_str());
+            EXPECT_TRUE(!p.ToTint() || (outFolder != INVALID_FILE_ATTRIBUTES && outFolder & FILE_ATTRIBUTE_DIRECTORY))
+                << c.label << ": the output's folder was made";
         }
         EXPECT_EQ(got, expand(c.plan)) << c.label;
         EXPECT_EQ(refusal, expand(c.refusal ? c.refusal : "")) << c.label;
-        if (!options.outFolder.empty() && code == 0) {
-            EXPECT_TRUE(RemoveDirectoryW(options.outFolder.c_str())) << c.label << ": the folder was made";
-        }
         for (const std::wstring& name : made)
             EXPECT_TRUE(DeleteFileW(name.c_str())) << c.label << ": a file was made";
         EXPECT_TRUE(!c.link || support::FolderLink(folder.Path(), "L", true)) << c.label;

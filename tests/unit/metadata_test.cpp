@@ -1,6 +1,8 @@
 // What a PNG or JPEG export keeps of its picture's metadata: camera.jpg
 // (make_pictures.py) through the editor's export, EXIF fitted to the output,
 // and the metadata as PNG chunks and JPEG segments.
+#include <algorithm>
+
 #include "container_bytes.h"
 #include "picture/metadata.h"
 #include "test_support.h"
@@ -78,6 +80,74 @@ TEST(Metadata, BigEndianExifIsFittedAndItsThumbnailZeroedWhereItStoodBeforeOther
     EXPECT_EQ(ExifValue(m.exif, 0x10F), "Make 01");
     EXPECT_FALSE(ExifHasSecondDirectory(m.exif));
     EXPECT_EQ(Bytes(m.exif.begin() + 50, m.exif.begin() + 84), Bytes(34)) << "the thumbnail's bytes";
+}
+
+// --strip gps: the GPS directory goes from a block of either byte order,
+// its pointer from whichever directory holds it, its values zeroed; the
+// other entries stay. A block whose GPS directory is one the rest uses goes.
+TEST(Metadata, StripGpsLeavesTheExifGpsDirectoryOut)
+{
+    static const struct { const char* label; bool big; bool inExifDirectory; bool shared; } kCases[] = {
+        {"little-endian", false, false, false}, {"big-endian", true, false, false},
+        {"the pointer in the EXIF sub-directory", false, true, false}, {"a GPS directory the rest uses", true, false, true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        // The first directory at 8 (3 entries, the artist's name in one),
+        // the EXIF sub-directory at 50, then the GPS directory (at 68, or 80
+        // after a second entry at 50): a latitude's three rationals after it.
+        const bool b = c.big;
+        const uint32_t tail = c.inExifDirectory ? 80 : 68, gps = c.shared ? 50 : tail;
+        const Bytes pointer = Entry(b, 0x8825, 4, 1, gps), other = Entry(b, 0x131, 3, 1, 5);
+        PictureMetadata m;
+        m.exif = Text(b ? "MM\0*" : "II*\0", 4) + Int(8, 4, b) + Int(3, 2, b) + Int(0x13B, 2, b) + Int(2, 2, b) +
+                 Int(4, 4, b) + Text("Ada", 4) + Entry(b, 0x8769, 4, 1, 50) + (c.inExifDirectory ? other : pointer) +
+                 Bytes(4) + Int(c.inExifDirectory ? 2 : 1, 2, b) + Entry(b, 0xA002, 3, 1, 16) +
+                 (c.inExifDirectory ? pointer : Bytes()) + Bytes(4) + Int(1, 2, b) + Entry(b, 2, 5, 3, tail + 18) +
+                 Bytes(4) + Bytes(24, 0x77);
+        DropGps(m);
+        if (c.shared) {
+            EXPECT_TRUE(m.exif.empty());
+            continue;
+        }
+        ExifEntry e;
+        EXPECT_FALSE(FindExifEntry(m.exif, 0x8825, e));
+        EXPECT_EQ(ExifValue(m.exif, 0x13B), "Ada");
+        EXPECT_EQ(ExifValue(m.exif, 0xA002), "SHORT 16");
+        EXPECT_EQ(std::count(m.exif.begin(), m.exif.end(), 0x77), 0) << "the latitude's bytes";
+    }
+}
+
+// --strip gps in an XMP packet: every GPS property of the EXIF namespace,
+// as an attribute or an element, whatever its prefix; the rest as it was. A
+// packet that cannot be walked, or names one still, goes whole.
+TEST(Metadata, StripGpsLeavesTheXmpGpsPropertiesOut)
+{
+    static const struct { const char* label; const char* in; const char* out; size_t size = 0; } kCases[] = {
+        {"attributes", "<d xmlns:exif='http://ns.adobe.com/exif/1.0/' exif:GPSLatitude='48,51N'\n exif:Flash=\"a>b\" "
+                       "exif:GPSLongitude = \"2E\"/>",
+         "<d xmlns:exif='http://ns.adobe.com/exif/1.0/'\n exif:Flash=\"a>b\"/>"},
+        {"elements, nested and empty", "<d>\n <exif:GPSAltitude><x>3</x><exif:GPSAltitude>1</exif:GPSAltitude><exif:GPSAltitude/>"
+                                       "</exif:GPSAltitude>\n "
+                                       "<exif:GPSVersionID/><exif:GPSx>1</exif:GPSx><!-- a > --><exif:Fnumber>2</exif:Fnumber></d>",
+         "<d><!-- a > --><exif:Fnumber>2</exif:Fnumber></d>"},
+        {"another prefix", "<?xpacket?><d xmlns:e=\"http://ns.adobe.com/exif/1.0/\" e:GPSTrack='1'><e:GPSSpeed>2</e:GPSSpeed></d>",
+         "<?xpacket?><d xmlns:e=\"http://ns.adobe.com/exif/1.0/\"></d>"},
+        {"no GPS", "<d tiff:Make='GPS'>exif:GPX</d>", "<d tiff:Make='GPS'>exif:GPX</d>"},
+        {"GPS in a comment", "<d><!-- exif:GPSLatitude='1' --></d>", ""},
+        {"an element left open", "<d><exif:GPSLatitude>1</d>", ""},
+        {"a tag left open", "<d exif:GPSLatitude='1'", ""},
+        {"UTF-16", "<\0d\0>\0", "", 6},
+    };
+    for (const auto& c : kCases) {
+        PictureMetadata m;
+        m.xmp = Text(c.in, c.size != 0 ? c.size : strlen(c.in));
+        m.pngExtras = {{"zTXt", Text("Raw profile type exif\0\0x", 24)}, {"tEXt", Text("Title\0GPS", 9)}};
+        DropGps(m);
+        EXPECT_EQ(std::string(m.xmp.begin(), m.xmp.end()), c.out) << c.label;
+        ASSERT_EQ(m.pngExtras.size(), 1u) << "a PNG's raw EXIF in text goes, its title stays";
+        EXPECT_EQ(m.pngExtras[0].type, "tEXt");
+    }
 }
 
 // camera.jpg's metadata, with a PNG's text and pixel size, as PNG chunks;
