@@ -94,6 +94,8 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     request.cores = cores;
     // A fault in a view under a reader not ours could not end only this picture.
     request.intoMemory = true;
+    // Only PNG holds transparency; the other outputs take flattened pixels.
+    request.keepAlpha = options.format == OutputFormat::png;
     ExportSettings settings;
     settings.format = options.format;
     settings.quality = options.quality;
