@@ -173,6 +173,8 @@ ProbeResult ProbeOpenFile(HANDLE file, uint16_t& error)
 
 }  // namespace
 
+int64_t AlphaRowBytes(int64_t width) { return (width + 3) / 4 * 4; }
+
 ProbeResult ProbePictureFile(const std::wstring& path)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -305,9 +307,6 @@ Failure RefuseDecoded(DecodeOutcome outcome, ContainerKind kind, const char* nam
         return Refuse("%s could not be decoded: the file is damaged, or its kind cannot be read here.", name);
     }
 }
-
-// The bytes of an alpha plane's row: a byte a pixel, rounded up to 4.
-int64_t AlphaRowBytes(int64_t width) { return (width + 3) / 4 * 4; }
 
 // Whether the picture's rows, with its alpha plane when it brings one, stay
 // within the 2 GB a picture may hold.

@@ -118,6 +118,10 @@ Failure LoadPicture(const PictureRequest& request, const PictureHeader& header, 
 // known to be there: for an export that reads the rows as it writes them.
 Failure OpenPictureRows(const PictureRequest& request, const PictureHeader& header, FileRecord& file);
 
+// The bytes of a row of an alpha plane `width` pixels wide: a byte a pixel,
+// rounded up to 4.
+int64_t AlphaRowBytes(int64_t width);
+
 // What a picture file's container declares, from its mapped bytes.
 ProbeResult ProbePictureFile(const std::wstring& path);
 
