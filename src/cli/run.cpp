@@ -95,6 +95,8 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     request.cores = cores;
     // A fault in a view under a reader not ours could not end only this picture.
     request.intoMemory = true;
+    // Only PNG holds transparency; the other outputs take flattened pixels.
+    request.keepAlpha = options.format == OutputFormat::png;
     ExportSettings settings;
     settings.format = options.format;
     settings.quality = options.quality;
@@ -130,13 +132,16 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     return outcome;
 }
 
-// What a picture may take while it is under way: its pixels, and for a kind
-// the platform decodes, the decoding process's budget besides.
-uint64_t MemoryShare(const ProbeResult& probe)
+// What a picture may take while it is under way: its pixels (with an alpha
+// plane, where one may come), and for a kind the platform decodes, the
+// decoding process's budget besides.
+uint64_t MemoryShare(const ProbeResult& probe, bool keepAlpha)
 {
     if (probe.width <= 0 || probe.height <= 0)
         return 256ull << 20;
-    const uint64_t pixels = static_cast<uint64_t>(RowBytes(probe.width)) * static_cast<uint64_t>(probe.height);
+    const int64_t alphaRow = keepAlpha && probe.kind != ContainerKind::jpeg ? AlphaRowBytes(probe.width) : 0;
+    const uint64_t pixels =
+        static_cast<uint64_t>(RowBytes(probe.width) + alphaRow) * static_cast<uint64_t>(probe.height);
     return probe.kind == ContainerKind::bmp ? pixels : 3 * pixels + (256ull << 20);
 }
 
@@ -175,7 +180,7 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
         const ProbeResult probe = ProbePictureFile(plan[i].input);
         if (probe.kind != ContainerKind::bmp)
             first.decoder.Start();
-        share[i] = MemoryShare(probe);
+        share[i] = MemoryShare(probe, options.format == OutputFormat::png);
         s.waiting.push_back(i);
     }
     s.total = s.waiting.size();

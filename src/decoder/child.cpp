@@ -65,15 +65,20 @@ void SlowRows(const char* fault, int64_t rows, volatile int64_t* rowsDone)
     }
 }
 
-// The child's copy: the rows into the program's section, which the child
-// lets go of before it answers.
+// The child's copy: the rows, and the alpha plane after them when asked
+// for, into the program's section, which the child lets go of before it
+// answers.
 bool CopyRows(DecoderControl* record, DecodedPicture& picture)
 {
     const auto section = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record->pixelSection));
-    const SIZE_T bytes = static_cast<SIZE_T>(record->stride) * static_cast<SIZE_T>(picture.Height());
-    auto* pixels = static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, bytes));
+    const SIZE_T colourBytes = static_cast<SIZE_T>(record->stride) * static_cast<SIZE_T>(picture.Height());
+    const SIZE_T alphaBytes = static_cast<SIZE_T>(record->alphaStride) * static_cast<SIZE_T>(picture.Height());
+    auto* pixels = static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, colourBytes + alphaBytes));
     SlowRows(record->fault, picture.Height(), &record->rowsDone);
-    const bool whole = pixels != nullptr && picture.CopyInto(pixels, record->stride, &record->rowsDone);
+    uint8_t* alpha = pixels != nullptr && alphaBytes != 0 ? pixels + colourBytes : nullptr;
+    const bool whole =
+        pixels != nullptr && picture.CopyInto(pixels, record->stride, &record->rowsDone, alpha, record->alphaStride);
+    record->alpha = whole && picture.Translucent();
     if (pixels != nullptr)
         UnmapViewOfFile(pixels);
     CloseHandle(section);
@@ -129,6 +134,7 @@ int RunDecoderChild(const wchar_t* commandLine)
             }
             record->width = picture.Width();
             record->height = picture.Height();
+            record->alpha = picture.HasAlpha();
             answer(DecodeOutcome::decoded);
             break;
         case kCopyRequest: {

@@ -4,7 +4,8 @@
 // byte, because that is the conversion every decoder under Wine supports;
 // many direct conversions to 24 bits fail there. Formats that can carry
 // transparency go to straight (not premultiplied) BGRA and are flattened
-// onto white; the others go to BGR and the fourth byte is ignored.
+// onto white, or keep their colour and give their alpha to a plane of its
+// own; the others go to BGR and the fourth byte is ignored.
 #include "decoder/picture_decode.h"
 
 #include <windows.h>
@@ -152,10 +153,13 @@ bool DecodedPicture::Open(const wchar_t* path, int orientation, uint64_t firstBy
     return true;
 }
 
-bool DecodedPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone)
+bool DecodedPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
+                              int64_t alphaStride)
 {
+    translucent_ = false;
     if (converter_ == nullptr)
         return false;
+    const bool keepAlpha = alpha != nullptr && hasAlpha_;
     const int64_t outWidth = Width(), outHeight = Height();
     if (straight_) {
         for (int64_t y = 0; y < height_; ++y) {
@@ -175,8 +179,18 @@ bool DecodedPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t*
         OrientedPosition(orientation_, width_, height_, x, y, ox, oy);
         return (outHeight - 1 - oy) * stride + 3 * ox;
     };
-    for (int64_t row = 0; row < outHeight; ++row)
+    for (int64_t row = 0; row < outHeight; ++row) {
         memset(pixels + row * stride + 3 * outWidth, 0, static_cast<size_t>(stride - 3 * outWidth));
+        if (keepAlpha)
+            memset(alpha + row * alphaStride + outWidth, 0, static_cast<size_t>(alphaStride - outWidth));
+    }
+    // The alpha plane's rows stand as the pixels' do, a byte a pixel.
+    auto AlphaOffsetOf = [&](int64_t x, int64_t y) {
+        int64_t ox, oy;
+        OrientedPosition(orientation_, width_, height_, x, y, ox, oy);
+        return (outHeight - 1 - oy) * alphaStride + ox;
+    };
+    uint8_t leastAlpha = 255;
 
     // Bands of whole rows; a row wider than a band goes in several pieces.
     const int64_t pieceWidth = width_ < kBandPixels ? width_ : kBandPixels;
@@ -197,6 +211,16 @@ bool DecodedPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t*
                 // step apart, whatever the orientation.
                 int64_t at = OffsetOf(left, top + y);
                 const int64_t step = OffsetOf(left + 1, top + y) - at;
+                if (keepAlpha) {
+                    int64_t alphaAt = AlphaOffsetOf(left, top + y);
+                    const int64_t alphaStep = AlphaOffsetOf(left + 1, top + y) - alphaAt;
+                    for (int64_t x = 0; x < cols; ++x, in += 4, at += step, alphaAt += alphaStep) {
+                        memcpy(pixels + at, in, 3);
+                        alpha[alphaAt] = in[3];
+                        leastAlpha = in[3] < leastAlpha ? in[3] : leastAlpha;
+                    }
+                    continue;
+                }
                 for (int64_t x = 0; x < cols; ++x, in += 4, at += step) {
                     uint8_t* out = pixels + at;
                     if (hasAlpha_) {
@@ -214,6 +238,7 @@ bool DecodedPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t*
         if (rowsDone != nullptr)
             *rowsDone = top + rows;
     }
+    translucent_ = keepAlpha && leastAlpha < 255;
     return true;
 }
 
@@ -225,6 +250,7 @@ void DecodedPicture::Close()
     Release(stream_);
     firstBytes_.clear();
     hasAlpha_ = false;
+    translucent_ = false;
     straight_ = false;
     orientation_ = 1;
     width_ = height_ = 0;

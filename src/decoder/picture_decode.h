@@ -2,7 +2,9 @@
 // platform reads, turned upright and flattened onto white, copied a band of
 // rows at a time into a 24-bit pixel buffer (bottom-up rows, blue, green,
 // red, zeroed padding). Only the platform's decoder and one band are held
-// besides the destination, never a second copy of the whole picture.
+// besides the destination, never a second copy of the whole picture. A
+// picture that can be transparent may instead keep its straight colour, with
+// its alpha in a plane of its own, one byte a pixel.
 #pragma once
 
 #include <cstddef>
@@ -36,10 +38,17 @@ public:
     // The size as shown, after the orientation turn.
     int64_t Width() const { return OrientationSwapsAxes(orientation_) ? height_ : width_; }
     int64_t Height() const { return OrientationSwapsAxes(orientation_) ? width_ : height_; }
+    // Whether the picture's pixel format can be transparent.
+    bool HasAlpha() const { return hasAlpha_; }
     // Fills pixels, rows `stride` bytes apart, counting the stored rows done
     // in rowsDone as it goes; false when decoding fails part of the way (a
-    // damaged file).
-    bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone = nullptr);
+    // damaged file). With `alpha` and a picture that has it, the colour stays
+    // straight (not flattened) and each pixel's alpha goes to `alpha`, rows
+    // like the pixels' (bottom-up, zeroed padding) but `alphaStride` apart.
+    bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone = nullptr, uint8_t* alpha = nullptr,
+                  int64_t alphaStride = 0);
+    // After a CopyInto with `alpha`: some pixel is not wholly opaque.
+    bool Translucent() const { return translucent_; }
     void Close();
 
 private:
@@ -51,6 +60,7 @@ private:
     IWICBitmapFrameDecode* frame_ = nullptr;
     IWICFormatConverter* converter_ = nullptr;
     bool hasAlpha_ = false;
+    bool translucent_ = false;
     bool straight_ = false;
     int orientation_ = 1;
     int64_t width_ = 0;   // as stored

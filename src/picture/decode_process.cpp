@@ -125,11 +125,11 @@ void CloseAndClear(HANDLE& handle)
 
 }  // namespace
 
-DecodeBudget BudgetFor(int64_t width, int64_t height)
+DecodeBudget BudgetFor(int64_t width, int64_t height, bool alpha)
 {
-    // The pixels at 3 bytes each; an unknown kind has no size yet and gets
-    // the smallest budgets.
-    const uint64_t pixels = 3 * static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+    // The pixels at 3 bytes each, 4 with an alpha plane; an unknown kind has
+    // no size yet and gets the smallest budgets.
+    const uint64_t pixels = (alpha ? 4 : 3) * static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     const uint64_t gb = 1000000000ull;
     const uint32_t cpu = static_cast<uint32_t>(5000 + pixels * 5000 / gb);
     // The clock gets four times the work, and at least a minute: on a busy
@@ -221,6 +221,7 @@ uint64_t DecoderProcess::CpuTime() const
 DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
 {
     Release();
+    alpha_ = false;
     Start();
     if (process_ == nullptr)
         return DecodeOutcome::noChild;
@@ -237,7 +238,7 @@ DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
         ready_ = true;
         readyBytes_ = PrivateBytes(process_);
     }
-    budget_ = ScaledForTest(BudgetFor(request.declaredWidth, request.declaredHeight));
+    budget_ = ScaledForTest(BudgetFor(request.declaredWidth, request.declaredHeight, request.alpha));
     record_->orientation = request.orientation;
     record_->firstBytes = request.firstBytes;
     wcsncpy(record_->path, request.path, kLongPathCapacity - 1);
@@ -250,6 +251,7 @@ DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
     // The child's words are not trusted further than they can be checked.
     width_ = record_->width;
     height_ = record_->height;
+    alpha_ = record_->alpha != 0;
     if (width_ < 1 || height_ < 1 || width_ > 0x7FFFFFFF || height_ > 0x7FFFFFFF) {
         Close();
         return DecodeOutcome::damaged;
@@ -257,13 +259,15 @@ DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
     // A kind the probe did not know has its budgets from here on, still
     // counted from the picture's start.
     if (request.declaredWidth == 0)
-        budget_ = ScaledForTest(BudgetFor(width_, height_));
+        budget_ = ScaledForTest(BudgetFor(width_, height_, request.alpha));
     return DecodeOutcome::decoded;
 }
 
-DecodeOutcome DecoderProcess::CopyInto(int32_t stride, HANDLE& section, uint8_t*& pixels)
+DecodeOutcome DecoderProcess::CopyInto(int32_t stride, HANDLE& section, uint8_t*& pixels, int32_t alphaStride)
 {
-    const uint64_t bytes = static_cast<uint64_t>(stride) * static_cast<uint64_t>(height_);
+    translucent_ = false;
+    const uint64_t bytes =
+        (static_cast<uint64_t>(stride) + static_cast<uint64_t>(alphaStride)) * static_cast<uint64_t>(height_);
     section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, static_cast<DWORD>(bytes >> 32),
                                  static_cast<DWORD>(bytes), nullptr);
     HANDLE childSection = nullptr;
@@ -280,6 +284,7 @@ DecodeOutcome DecoderProcess::CopyInto(int32_t stride, HANDLE& section, uint8_t*
         return ended ? DecodeOutcome::crashed : DecodeOutcome::noMemory;
     }
     record_->stride = stride;
+    record_->alphaStride = alphaStride;
     record_->pixelSection = reinterpret_cast<uintptr_t>(childSection);
     record_->rowsDone = 0;
     width_ = height_ = 0;  // the child lets go of the picture however the copy ends
@@ -287,6 +292,7 @@ DecodeOutcome DecoderProcess::CopyInto(int32_t stride, HANDLE& section, uint8_t*
     EndIfStillLarge();
     if (outcome != DecodeOutcome::decoded)
         return outcome;
+    translucent_ = alphaStride != 0 && record_->alpha != 0;
     pixels = static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(bytes)));
     return pixels != nullptr ? DecodeOutcome::decoded : DecodeOutcome::noMemory;
 }

@@ -2,8 +2,9 @@
 // duotint-decode.exe beside the program. The platform's decoders are code we
 // cannot mend and some crash or run away on small hostile files, so they
 // never run inside the program: the child decodes, reports the size, and
-// writes the 24-bit rows straight into a section the program maps as its
-// picture, which stays the one copy of the pixels. One child serves the
+// writes the 24-bit rows (and, when asked, an alpha plane) straight into a
+// section the program maps as its picture, which stays the one copy of the
+// pixels. One child serves the
 // pictures of one reader (the editor, a worker of duotint-cli) in turn.
 //
 // The program watches the child while it works on a picture: a crash; its
@@ -44,9 +45,12 @@ struct DecodeRequest {
     // How much of the file the decoder is handed (a GIF's first frame); 0:
     // the whole file.
     uint64_t firstBytes;
+    // The copy may ask for an alpha plane: the budgets count its byte.
+    bool alpha = false;
 };
 
-// The budgets for a picture of the given declared size (0 x 0: unknown).
+// The budgets for a picture of the given declared size (0 x 0: unknown),
+// with an alpha plane or without.
 struct DecodeBudget {
     // The child's own work on the picture (its CPU time, user and kernel),
     // from the request to the last row, never renewed: what decoding the
@@ -60,7 +64,7 @@ struct DecodeBudget {
     // The child's own memory, above what it held when the picture began.
     uint64_t memoryBytes;
 };
-DecodeBudget BudgetFor(int64_t width, int64_t height);
+DecodeBudget BudgetFor(int64_t width, int64_t height, bool alpha = false);
 
 class DecoderProcess {
 public:
@@ -80,6 +84,8 @@ public:
     DecodeOutcome Open(const DecodeRequest& request);
     int64_t Width() const { return width_; }
     int64_t Height() const { return height_; }
+    // Whether the opened picture's pixels can be transparent, as the child says.
+    bool HasAlpha() const { return alpha_; }
     bool IsOpen() const { return process_ != nullptr && width_ != 0; }
     // What the budget was that the child passed, for the refusal's sentence.
     const DecodeBudget& Budget() const { return budget_; }
@@ -88,8 +94,12 @@ public:
 
     // Makes a section of stride x Height() bytes, has the child fill it
     // (bottom-up rows, zero padding) and maps it here; the child lets go of
-    // the picture and waits for the next.
-    DecodeOutcome CopyInto(int32_t stride, HANDLE& section, uint8_t*& pixels);
+    // the picture and waits for the next. With `alphaStride`, the section
+    // holds an alpha plane of alphaStride x Height() bytes after the rows,
+    // and the rows keep their straight colour where they are not flattened
+    // onto white; Translucent() then says whether any pixel is not opaque.
+    DecodeOutcome CopyInto(int32_t stride, HANDLE& section, uint8_t*& pixels, int32_t alphaStride = 0);
+    bool Translucent() const { return translucent_; }
 
     // Has the child let go of the picture it holds, if any, keeping the
     // child for the next one.
@@ -118,4 +128,6 @@ private:
     uint32_t startError_ = 0;
     int64_t width_ = 0;
     int64_t height_ = 0;
+    bool alpha_ = false;
+    bool translucent_ = false;
 };

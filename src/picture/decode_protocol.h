@@ -13,6 +13,9 @@ struct DecoderControl {
     int32_t request;        // kOpenRequest, kCopyRequest or kReleaseRequest
     int32_t orientation;
     int32_t stride;
+    // The alpha plane's row stride, its rows after the colour rows; 0: no
+    // plane, and the colour is flattened onto white.
+    int32_t alphaStride;
     uint64_t pixelSection;  // the section's handle in the child
     uint64_t firstBytes;    // of the file, for the decoder; 0: all of them
     char fault[32];         // a test-only fault for this picture; empty: none
@@ -22,4 +25,7 @@ struct DecoderControl {
     int32_t outcome;        // a DecodeOutcome
     int64_t width;
     int64_t height;
+    // Open: the picture's pixels can be transparent. Copy: some pixel of the
+    // alpha plane is not opaque.
+    int32_t alpha;
 };

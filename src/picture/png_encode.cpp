@@ -35,14 +35,17 @@ enum : size_t { kWindowBytes = 32768 };
 enum : size_t { kPiecesBudget = 2u << 20, kLeastPiece = 256u << 10, kMostPiece = 4u << 20 };
 enum : uint32_t { kMostThreads = 16 };
 
-// How the filtered stream (each row: its filter byte, then 3 x width bytes)
-// is cut: whole rows per piece, or for a row longer than a piece, several
+// How the filtered stream (each row: its filter byte, then bpp x width
+// bytes) is cut: whole rows per piece, or for a row longer than a piece, several
 // pieces per row, whose filters are then chosen ahead.
 struct Plan {
     const uint8_t* source;
+    const uint8_t* alpha;  // null: RGB
     int32_t width;
     int32_t height;
     size_t stride;
+    size_t alphaStride;
+    size_t bpp;           // 3 (RGB) or 4 (RGBA)
     size_t rowBytes;      // a row's pixel bytes, without its filter byte
     TintTables tables;
     int level;
@@ -54,26 +57,41 @@ struct Plan {
 };
 
 // Tints `count` pixels of row y (0 the top) from pixel x into `out` as RGB,
-// and the pixel before them into the 3 bytes before `out`: zeros at the
-// row's start, and all zeros for the row above the top one.
+// with their alpha after them for RGBA, and the pixel before them into the
+// bpp bytes before `out`: zeros at the row's start, and all zeros for the
+// row above the top one. The tint goes to the colour alone.
 void TintSpan(const Plan& p, int64_t y, size_t x, size_t count, uint8_t* out)
 {
+    const size_t bpp = p.bpp;
     if (y < 0) {
-        memset(out - 3, 0, 3 * count + 3);
+        memset(out - bpp, 0, bpp * count + bpp);
         return;
     }
-    const uint8_t* from = p.source + static_cast<size_t>(p.height - 1 - y) * p.stride + 3 * x;  // bottom-up
+    const size_t row = static_cast<size_t>(p.height - 1 - y);  // bottom-up
+    const uint8_t* from = p.source + row * p.stride + 3 * x;
+    const uint8_t* alpha = p.alpha != nullptr ? p.alpha + row * p.alphaStride + x : nullptr;
     uint8_t* to = out;
     if (x == 0) {
-        memset(out - 3, 0, 3);
+        memset(out - bpp, 0, bpp);
     } else {
         from -= 3;
-        to -= 3;
+        if (alpha != nullptr)
+            --alpha;
+        to -= bpp;
         ++count;
     }
     const uint8_t* blue = p.tables.channel[0];
     const uint8_t* green = p.tables.channel[1];
     const uint8_t* red = p.tables.channel[2];
+    if (alpha != nullptr) {
+        for (size_t i = 0; i < count; ++i, from += 3, to += 4) {
+            to[0] = red[from[2]];
+            to[1] = green[from[1]];
+            to[2] = blue[from[0]];
+            to[3] = alpha[i];
+        }
+        return;
+    }
     for (size_t i = 0; i < count; ++i, from += 3, to += 3) {
         const uint8_t b = blue[from[0]], g = green[from[1]], r = red[from[2]];
         to[0] = r;
@@ -116,15 +134,15 @@ void FilterStreamRange(const Plan& p, Worker& w, size_t from, size_t to, std::ve
             ++pos;
             continue;
         }
-        const size_t b0 = pos - rowStart - 1, b1 = std::min(p.rowBytes, to - rowStart - 1);
-        const size_t x0 = b0 / 3, pixels = (b1 + 2) / 3 - x0;
-        w.up.resize(3 * pixels + 3);
-        w.cur.resize(3 * pixels + 3);
-        TintSpan(p, static_cast<int64_t>(y) - 1, x0, pixels, w.up.data() + 3);
-        TintSpan(p, static_cast<int64_t>(y), x0, pixels, w.cur.data() + 3);
-        const size_t at = out.size(), skip = 3 + b0 - 3 * x0;
+        const size_t bpp = p.bpp, b0 = pos - rowStart - 1, b1 = std::min(p.rowBytes, to - rowStart - 1);
+        const size_t x0 = b0 / bpp, pixels = (b1 + bpp - 1) / bpp - x0;
+        w.up.resize(bpp * pixels + bpp);
+        w.cur.resize(bpp * pixels + bpp);
+        TintSpan(p, static_cast<int64_t>(y) - 1, x0, pixels, w.up.data() + bpp);
+        TintSpan(p, static_cast<int64_t>(y), x0, pixels, w.cur.data() + bpp);
+        const size_t at = out.size(), skip = bpp + b0 - bpp * x0;
         out.resize(at + b1 - b0);
-        ApplyFilter(static_cast<PngFilter>(p.filters[y]), w.up.data() + skip, w.cur.data() + skip, b1 - b0,
+        ApplyFilter(static_cast<PngFilter>(p.filters[y]), w.up.data() + skip, w.cur.data() + skip, b1 - b0, bpp,
                     out.data() + at);
         pos = rowStart + 1 + b1;
     }
@@ -134,16 +152,17 @@ void FilterStreamRange(const Plan& p, Worker& w, size_t from, size_t to, std::ve
 // are rare, and their choice needs the whole row.
 void ChooseCutRowFilters(Plan& p, Worker& w)
 {
+    const size_t bpp = p.bpp;
     p.filters.resize(static_cast<size_t>(p.height));
-    w.up.resize(3 * p.partPixels + 3);
-    w.cur.resize(3 * p.partPixels + 3);
+    w.up.resize(bpp * p.partPixels + bpp);
+    w.cur.resize(bpp * p.partPixels + bpp);
     for (int64_t y = 0; y < p.height; ++y) {
         uint64_t costs[kFilterCount] = {};
         for (size_t x = 0; x < static_cast<size_t>(p.width); x += p.partPixels) {
             const size_t n = std::min(p.partPixels, static_cast<size_t>(p.width) - x);
-            TintSpan(p, y - 1, x, n, w.up.data() + 3);
-            TintSpan(p, y, x, n, w.cur.data() + 3);
-            AddFilterCosts(w.up.data() + 3, w.cur.data() + 3, 3 * n, costs);
+            TintSpan(p, y - 1, x, n, w.up.data() + bpp);
+            TintSpan(p, y, x, n, w.cur.data() + bpp);
+            AddFilterCosts(w.up.data() + bpp, w.cur.data() + bpp, bpp * n, bpp, costs);
         }
         p.filters[static_cast<size_t>(y)] = CheapestFilter(costs);
     }
@@ -236,13 +255,13 @@ struct PieceSink {
 int CompressPiece(const Plan& p, size_t k, Worker& w, Slot& slot)
 {
     PieceSink sink{p, w, slot, k + 1 == p.pieceCount};
-    const size_t rowStream = p.rowBytes + 1;
+    const size_t rowStream = p.rowBytes + 1, bpp = p.bpp;
     w.dictionary.clear();
     w.filtered.clear();
     if (p.rowsPerPiece == 0) {
         const size_t row = k / p.partsPerRow, x0 = k % p.partsPerRow * p.partPixels;
-        const size_t start = row * rowStream + (x0 == 0 ? 0 : 1 + 3 * x0);
-        const size_t end = row * rowStream + 1 + 3 * std::min<size_t>(x0 + p.partPixels, p.width);
+        const size_t start = row * rowStream + (x0 == 0 ? 0 : 1 + bpp * x0);
+        const size_t end = row * rowStream + 1 + bpp * std::min<size_t>(x0 + p.partPixels, p.width);
         int e = sink.Start(end - start);
         if (e != Z_OK)
             return e;
@@ -263,20 +282,20 @@ int CompressPiece(const Plan& p, size_t k, Worker& w, Slot& slot)
     const size_t last = std::min(first + p.rowsPerPiece, static_cast<size_t>(p.height));
     const size_t back = sink.WantsDictionary() ? (kWindowBytes + rowStream - 1) / rowStream : 0;
     const size_t from = first - std::min(first, back);
-    w.up.resize(p.rowBytes + 3);
-    w.cur.resize(p.rowBytes + 3);
+    w.up.resize(p.rowBytes + bpp);
+    w.cur.resize(p.rowBytes + bpp);
     w.filtered.resize(rowStream);
     int e = sink.Start((last - first) * rowStream);
     if (e != Z_OK)
         return e;
-    TintSpan(p, static_cast<int64_t>(from) - 1, 0, static_cast<size_t>(p.width), w.up.data() + 3);
+    TintSpan(p, static_cast<int64_t>(from) - 1, 0, static_cast<size_t>(p.width), w.up.data() + bpp);
     for (size_t y = from; y < last; ++y) {
-        TintSpan(p, static_cast<int64_t>(y), 0, static_cast<size_t>(p.width), w.cur.data() + 3);
+        TintSpan(p, static_cast<int64_t>(y), 0, static_cast<size_t>(p.width), w.cur.data() + bpp);
         uint64_t costs[kFilterCount] = {};
-        AddFilterCosts(w.up.data() + 3, w.cur.data() + 3, p.rowBytes, costs);
+        AddFilterCosts(w.up.data() + bpp, w.cur.data() + bpp, p.rowBytes, bpp, costs);
         const PngFilter filter = CheapestFilter(costs);
         w.filtered[0] = filter;
-        ApplyFilter(filter, w.up.data() + 3, w.cur.data() + 3, p.rowBytes, w.filtered.data() + 1);
+        ApplyFilter(filter, w.up.data() + bpp, w.cur.data() + bpp, p.rowBytes, bpp, w.filtered.data() + 1);
         std::swap(w.up, w.cur);
         if (y < first) {
             w.dictionary.insert(w.dictionary.end(), w.filtered.begin(), w.filtered.end());
@@ -376,27 +395,31 @@ bool Write(FileRecord& file, const uint8_t* bytes, size_t count)
 
 Failure WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
                        const TintParameters& parameters, const std::vector<PngChunk>& chunks,
-                       const PngEncoding& encoding)
+                       const PngEncoding& encoding, const uint8_t* alpha, int32_t alphaStride)
 {
+    const size_t bpp = alpha != nullptr ? 4 : 3;
     const uint32_t threads = std::min<uint32_t>(CoresToUse(encoding.cores), kMostThreads);
     size_t pieceBytes = encoding.pieceBytes != 0 ? encoding.pieceBytes : kPiecesBudget / threads;
     if (encoding.pieceBytes == 0)
         pieceBytes = std::min<size_t>(std::max<size_t>(pieceBytes, kLeastPiece), kMostPiece);
-    pieceBytes = std::min<size_t>(std::max<size_t>(pieceBytes, 3), 1u << 30);
+    pieceBytes = std::min<size_t>(std::max<size_t>(pieceBytes, bpp), 1u << 30);
 
     Plan plan{};
     plan.source = source;
+    plan.alpha = alpha;
     plan.width = width;
     plan.height = height;
     plan.stride = static_cast<size_t>(stride);
-    plan.rowBytes = 3 * static_cast<size_t>(width);
+    plan.alphaStride = static_cast<size_t>(alphaStride);
+    plan.bpp = bpp;
+    plan.rowBytes = bpp * static_cast<size_t>(width);
     plan.level = encoding.level;
     BuildTintTables(parameters, plan.tables);
     if (plan.rowBytes + 1 <= pieceBytes) {
         plan.rowsPerPiece = pieceBytes / (plan.rowBytes + 1);
         plan.pieceCount = (static_cast<size_t>(height) + plan.rowsPerPiece - 1) / plan.rowsPerPiece;
     } else {
-        plan.partPixels = pieceBytes / 3;
+        plan.partPixels = pieceBytes / bpp;
         plan.partsPerRow = (static_cast<size_t>(width) + plan.partPixels - 1) / plan.partPixels;
         plan.pieceCount = plan.partsPerRow * static_cast<size_t>(height);
     }
@@ -412,7 +435,7 @@ Failure WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, i
         if (plan.rowsPerPiece == 0)
             ChooseCutRowFilters(plan, chooser);
         p.slots.resize(p.ring);
-        head = PngHeadBytes(static_cast<uint32_t>(width), static_cast<uint32_t>(height), chunks);
+        head = PngHeadBytes(static_cast<uint32_t>(width), static_cast<uint32_t>(height), alpha != nullptr, chunks);
         end = PngEndBytes();
     } catch (const std::bad_alloc&) {
         return NoMemoryToWrite();

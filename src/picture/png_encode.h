@@ -1,5 +1,5 @@
-// The tinted picture as a PNG file (8-bit RGB), by our own encoder over
-// zlib, written to the file as it is compressed.
+// The tinted picture as a PNG file (8-bit RGB, or RGBA with its alpha), by
+// our own encoder over zlib, written to the file as it is compressed.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +18,10 @@ struct PngEncoding {
 
 // Writes `height` rows of `width` pixels from `source` (bottom-up, BGR, rows
 // `stride` bytes apart) through the tint to `file`, open for writing, as a
-// whole PNG file with `chunks` between its header and its pixel data.
+// whole PNG file with `chunks` between its header and its pixel data. With
+// `alpha` (a byte a pixel, rows as the source's but `alphaStride` bytes
+// apart), the file is RGBA: the tint goes to the straight colour, and the
+// alpha goes out as it is.
 //
 // The rows are filtered and compressed in pieces on the cores at once; each
 // piece goes to the file as an IDAT chunk as soon as those before it have,
@@ -27,4 +30,4 @@ struct PngEncoding {
 // ends the writing and is returned.
 Failure WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
                        const TintParameters& parameters, const std::vector<PngChunk>& chunks,
-                       const PngEncoding& encoding);
+                       const PngEncoding& encoding, const uint8_t* alpha = nullptr, int32_t alphaStride = 0);

@@ -80,14 +80,14 @@ inline void Store(uint8_t* out, __m128i x, __m128i prediction)
 
 }  // namespace
 
-void AddFilterCosts(const uint8_t* up, const uint8_t* cur, size_t count, uint64_t costs[kFilterCount])
+void AddFilterCosts(const uint8_t* up, const uint8_t* cur, size_t count, size_t bpp, uint64_t costs[kFilterCount])
 {
     size_t i = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     __m128i none = zero, sub = zero, upper = zero, average = zero, paeth = zero;
     for (; i + 16 <= count; i += 16) {
-        const __m128i x = Load(cur + i), a = Load(cur + i - 3), b = Load(up + i), c = Load(up + i - 3);
+        const __m128i x = Load(cur + i), a = Load(cur + i - bpp), b = Load(up + i), c = Load(up + i - bpp);
         none = _mm_add_epi64(none, SignedSizes(x, zero));
         sub = _mm_add_epi64(sub, SignedSizes(x, a));
         upper = _mm_add_epi64(upper, SignedSizes(x, b));
@@ -101,7 +101,7 @@ void AddFilterCosts(const uint8_t* up, const uint8_t* cur, size_t count, uint64_
     costs[kFilterPaeth] += Halves(paeth);
 #endif
     for (; i < count; ++i) {
-        const int x = cur[i], a = cur[i - 3], b = up[i], c = up[i - 3];
+        const int x = cur[i], a = cur[i - bpp], b = up[i], c = up[i - bpp];
         costs[kFilterNone] += SignedSize(x);
         costs[kFilterSub] += SignedSize(x - a);
         costs[kFilterUp] += SignedSize(x - b);
@@ -119,7 +119,7 @@ PngFilter CheapestFilter(const uint64_t costs[kFilterCount])
     return static_cast<PngFilter>(best);
 }
 
-void ApplyFilter(PngFilter filter, const uint8_t* up, const uint8_t* cur, size_t count, uint8_t* out)
+void ApplyFilter(PngFilter filter, const uint8_t* up, const uint8_t* cur, size_t count, size_t bpp, uint8_t* out)
 {
     size_t i = 0;
     switch (filter) {
@@ -128,7 +128,7 @@ void ApplyFilter(PngFilter filter, const uint8_t* up, const uint8_t* cur, size_t
         return;
     case kFilterSub:
         for (; i < count; ++i)
-            out[i] = static_cast<uint8_t>(cur[i] - cur[i - 3]);
+            out[i] = static_cast<uint8_t>(cur[i] - cur[i - bpp]);
         return;
     case kFilterUp:
         for (; i < count; ++i)
@@ -137,20 +137,20 @@ void ApplyFilter(PngFilter filter, const uint8_t* up, const uint8_t* cur, size_t
     case kFilterAverage:
 #if defined(__SSE2__)
         for (; i + 16 <= count; i += 16) {
-            const __m128i a = Load(cur + i - 3), b = Load(up + i);
+            const __m128i a = Load(cur + i - bpp), b = Load(up + i);
             Store(out + i, Load(cur + i), Average(a, b));
         }
 #endif
         for (; i < count; ++i)
-            out[i] = static_cast<uint8_t>(cur[i] - ((cur[i - 3] + up[i]) >> 1));
+            out[i] = static_cast<uint8_t>(cur[i] - ((cur[i - bpp] + up[i]) >> 1));
         return;
     default:
 #if defined(__SSE2__)
         for (; i + 16 <= count; i += 16)
-            Store(out + i, Load(cur + i), PaethOf(Load(cur + i - 3), Load(up + i), Load(up + i - 3)));
+            Store(out + i, Load(cur + i), PaethOf(Load(cur + i - bpp), Load(up + i), Load(up + i - bpp)));
 #endif
         for (; i < count; ++i)
-            out[i] = static_cast<uint8_t>(cur[i] - Paeth(cur[i - 3], up[i], up[i - 3]));
+            out[i] = static_cast<uint8_t>(cur[i] - Paeth(cur[i - bpp], up[i], up[i - bpp]));
         return;
     }
 }
@@ -179,7 +179,7 @@ void AppendPngChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* 
     out.insert(out.end(), word, word + 4);
 }
 
-std::vector<uint8_t> PngHeadBytes(uint32_t width, uint32_t height, const std::vector<PngChunk>& chunks)
+std::vector<uint8_t> PngHeadBytes(uint32_t width, uint32_t height, bool alpha, const std::vector<PngChunk>& chunks)
 {
     static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     std::vector<uint8_t> bytes(kSignature, kSignature + 8);
@@ -187,7 +187,7 @@ std::vector<uint8_t> PngHeadBytes(uint32_t width, uint32_t height, const std::ve
     PutBigEndian(width, header);
     PutBigEndian(height, header + 4);
     header[8] = 8;   // bits a channel
-    header[9] = 2;   // colour type: RGB
+    header[9] = alpha ? 6 : 2;  // colour type: RGBA or RGB
     header[10] = 0;  // deflate
     header[11] = 0;  // the five filters, chosen per row
     header[12] = 0;  // no interlacing

@@ -12,21 +12,23 @@
 // The five filter types, as the filter byte before each row names them.
 enum PngFilter : uint8_t { kFilterNone, kFilterSub, kFilterUp, kFilterAverage, kFilterPaeth, kFilterCount };
 
-// Rows are RGB bytes; `cur` and `up` (the row above) are read from index -3:
-// the pixel left of the first, zeros at a row's start, and `up` all zeros
-// above the top row, as the format defines.
+// Rows are pixels of `bpp` bytes, 3 (RGB) or 4 (RGBA); `cur` and `up` (the
+// row above) are read from index -bpp: the pixel left of the first, zeros
+// at a row's start, and `up` all zeros above the top row, as the format
+// defines.
 //
 // Adds to costs[f] the sum over `count` bytes of filter f's output taken as
 // a signed byte, |(int8_t)r|: the usual heuristic for choosing a row's filter.
-void AddFilterCosts(const uint8_t* up, const uint8_t* cur, size_t count, uint64_t costs[kFilterCount]);
+void AddFilterCosts(const uint8_t* up, const uint8_t* cur, size_t count, size_t bpp, uint64_t costs[kFilterCount]);
 // The filter with the lowest cost; the lower type on a tie.
 PngFilter CheapestFilter(const uint64_t costs[kFilterCount]);
 // Writes `count` filtered bytes to `out`.
-void ApplyFilter(PngFilter filter, const uint8_t* up, const uint8_t* cur, size_t count, uint8_t* out);
+void ApplyFilter(PngFilter filter, const uint8_t* up, const uint8_t* cur, size_t count, size_t bpp, uint8_t* out);
 
 // The bytes before the pixel data: the signature, the header chunk of an
-// 8-bit RGB picture without interlacing, then `chunks` in order.
-std::vector<uint8_t> PngHeadBytes(uint32_t width, uint32_t height, const std::vector<PngChunk>& chunks);
+// 8-bit RGB picture (RGBA with `alpha`) without interlacing, then `chunks`
+// in order.
+std::vector<uint8_t> PngHeadBytes(uint32_t width, uint32_t height, bool alpha, const std::vector<PngChunk>& chunks);
 // The chunk that ends every PNG file.
 std::vector<uint8_t> PngEndBytes();
 // One chunk framed: its length and type, the body, and the CRC of type and body.

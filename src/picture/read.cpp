@@ -173,6 +173,8 @@ ProbeResult ProbeOpenFile(HANDLE file, uint16_t& error)
 
 }  // namespace
 
+int64_t AlphaRowBytes(int64_t width) { return (width + 3) / 4 * 4; }
+
 ProbeResult ProbePictureFile(const std::wstring& path)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -304,6 +306,16 @@ Failure RefuseDecoded(DecodeOutcome outcome, ContainerKind kind, const char* nam
     default:
         return Refuse("%s could not be decoded: the file is damaged, or its kind cannot be read here.", name);
     }
+}
+
+// Whether the picture's rows, with its alpha plane when it brings one, stay
+// within the 2 GB a picture may hold.
+bool PlanesFitInMemory(int64_t width, int64_t rows, bool alpha)
+{
+    if (!alpha)
+        return PixelsFitInMemory(width, rows);
+    // Divided, not multiplied, as PixelsFitInMemory does.
+    return rows <= 0 || RowBytes(width) + AlphaRowBytes(width) <= 0x7FFFFFFF / rows;
 }
 
 // The failure of an operation on `file`, which is let go of.
@@ -447,7 +459,10 @@ Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder
     // Whatever refuses the picture, the decoder holds none of it after.
     Failure failure;
     const uint8_t* h = header.fileHeader;
-    if (probe.width > 0 && !PixelsFitInMemory(probe.width, probe.height)) {
+    // An alpha plane may come with any kind but JPEG; before decoding it is
+    // counted wherever it may.
+    const bool alphaMayCome = request.keepAlpha && probe.kind != ContainerKind::jpeg;
+    if (probe.width > 0 && !PlanesFitInMemory(probe.width, probe.height, alphaMayCome)) {
         // A picture too large to hold is refused as that, though its file be
         // too short for it besides.
         char sentence[1024];
@@ -468,15 +483,18 @@ Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder
         // cannot start one in a folder deeper than MAX_PATH: it is given the
         // full path.
         const std::wstring path = FullPath(request.path.c_str());
-        const DecodeRequest decode = {path.c_str(), probe.orientation, probe.width, probe.height, probe.firstFrameEnd};
+        const DecodeRequest decode = {path.c_str(), probe.orientation, probe.width,
+                                      probe.height, probe.firstFrameEnd, alphaMayCome};
         DecodeOutcome outcome = decoder.Open(decode);
-        if (outcome == DecodeOutcome::decoded && !PixelsFitInMemory(decoder.Width(), decoder.Height()))
+        header.alpha = request.keepAlpha && decoder.HasAlpha();
+        if (outcome == DecodeOutcome::decoded && !PlanesFitInMemory(decoder.Width(), decoder.Height(), header.alpha))
             outcome = DecodeOutcome::tooLarge;
         if (outcome != DecodeOutcome::decoded)
             failure = RefuseDecoded(outcome, probe.kind, name, h, decoder);
     }
     if (failure) {
         decoder.Release();
+        header.alpha = false;
         return failure;
     }
     header.width = static_cast<int32_t>(decoder.Width());
@@ -516,9 +534,17 @@ Failure LoadPicture(const PictureRequest& request, const PictureHeader& header, 
     picture.height = header.height;
     picture.stride = RowStride(header.width).stride;
     if (!header.ours) {
-        const DecodeOutcome outcome = decoder.CopyInto(picture.stride, picture.section, picture.pixels);
-        if (outcome == DecodeOutcome::decoded)
+        const int32_t alphaStride = header.alpha ? static_cast<int32_t>(AlphaRowBytes(header.width)) : 0;
+        const DecodeOutcome outcome = decoder.CopyInto(picture.stride, picture.section, picture.pixels, alphaStride);
+        if (outcome == DecodeOutcome::decoded) {
+            // An opaque picture's straight colour is its flattened colour:
+            // it goes on as one without alpha.
+            if (decoder.Translucent()) {
+                picture.alpha = picture.pixels + static_cast<size_t>(picture.stride) * picture.height;
+                picture.alphaStride = alphaStride;
+            }
             return Failure();
+        }
         Failure failure = RefuseDecoded(outcome, ContainerKind::unknown, request.name.c_str(), header.fileHeader,
                                         decoder);
         decoder.Release();
@@ -581,6 +607,8 @@ void SourcePicture::Release()
     section = nullptr;
     memory = nullptr;
     pixels = nullptr;
+    alpha = nullptr;
+    alphaStride = 0;
 }
 
 PictureMetadata ReadKeptMetadata(const std::wstring& path, int32_t width, int32_t height)

@@ -32,6 +32,9 @@ struct PictureRequest {
     // Read into memory, never left as a view of the file: a view's page that
     // faults later, under a reader that is not ours, would end the process.
     bool intoMemory = false;
+    // Keeps a transparent picture's alpha, for an output that holds it: its
+    // colour then stays straight, not flattened onto white.
+    bool keepAlpha = false;
 };
 
 // What ReadPictureHeader found: the size, and where the rows are to come from.
@@ -43,6 +46,9 @@ struct PictureHeader {
     bool ours = false;
     bool topDown = false;
     uint32_t pixelDataOffset = 0;
+    // The decoding process is to give an alpha plane: the request keeps
+    // alpha, and the picture's pixels can be transparent.
+    bool alpha = false;
     // The file's first bytes, as many as a BMP header has (zeros past the end).
     uint8_t fileHeader[kBmpHeaderSize] = {};
 
@@ -51,7 +57,8 @@ struct PictureHeader {
 };
 
 // A picture's pixels, bottom-up rows of blue, green and red, `stride` bytes
-// apart. It owns where they live: a block of memory, the section the
+// apart, and for a transparent picture whose request keeps alpha, its alpha.
+// It owns where they live: a block of memory, the section the
 // decoding process filled, or a read-only view of the picture's own file
 // (held open, shared for reading only, so that nobody writes it meanwhile).
 class SourcePicture {
@@ -65,6 +72,11 @@ public:
     int32_t height = 0;
     int32_t stride = 0;
     uint8_t* pixels = nullptr;
+    // A byte a pixel, rows as the pixels' but `alphaStride` bytes apart; the
+    // pixels' colour is then straight. Null when every pixel is opaque, or
+    // the request did not keep alpha: the colour is flattened onto white.
+    uint8_t* alpha = nullptr;
+    int32_t alphaStride = 0;
     HGLOBAL memory = nullptr;   // when read into memory
     HANDLE section = nullptr;   // when the decoding process filled it
 
@@ -105,6 +117,10 @@ Failure LoadPicture(const PictureRequest& request, const PictureHeader& header, 
 // Opens `file` on the picture at its first pixel row, once every row is
 // known to be there: for an export that reads the rows as it writes them.
 Failure OpenPictureRows(const PictureRequest& request, const PictureHeader& header, FileRecord& file);
+
+// The bytes of a row of an alpha plane `width` pixels wide: a byte a pixel,
+// rounded up to 4.
+int64_t AlphaRowBytes(int64_t width);
 
 // What a picture file's container declares, from its mapped bytes.
 ProbeResult ProbePictureFile(const std::wstring& path);

@@ -59,7 +59,7 @@ Failure WriteEncoded(const SourcePicture& picture, const TintParameters& look, c
     encoding.level = settings.pngLevel != 0 ? settings.pngLevel : 6;
     encoding.cores = settings.threads.cores;
     return WriteTintedPng(target, picture.pixels, picture.width, picture.height, picture.stride, look,
-                          PngMetadataChunks(kept), encoding);
+                          PngMetadataChunks(kept), encoding, picture.alpha, picture.alphaStride);
 }
 
 }  // namespace
@@ -67,7 +67,12 @@ Failure WriteEncoded(const SourcePicture& picture, const TintParameters& look, c
 Failure WritePicture(const SourcePicture& picture, const TintParameters& look, const ExportSettings& settings,
                      const PictureMetadata& kept, FileRecord& target)
 {
-    // Refused before the target is begun.
+    // Refused before the target is begun. Only PNG holds alpha: a picture
+    // for a BMP or JPEG comes flattened onto white by its decoder, and one
+    // that was not would go out with the colour of its transparent pixels.
+    if (picture.alpha != nullptr && settings.format != OutputFormat::png)
+        return Refusal(kErrorRefusedPicture, "duotint could not write " + TargetName(target) +
+                                                 ": the picture was read with its transparency, which only PNG keeps.");
     if (settings.format == OutputFormat::jpeg)
         if (Failure failure = JpegSizeRefusal(picture.width, picture.height, TargetName(target)))
             return failure;

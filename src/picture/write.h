@@ -33,7 +33,8 @@ struct ExportSettings {
 
 // Writes `picture` through `look` to `target`, bound to the export's path:
 // a 24-bit BMP behind a fresh 54-byte header, or a PNG or JPEG carrying
-// `kept` (see ReadKeptMetadata).
+// `kept` (see ReadKeptMetadata). A PNG keeps the picture's alpha, if it has
+// one; a picture with alpha is refused as a BMP or JPEG (read it without).
 Failure WritePicture(const SourcePicture& picture, const TintParameters& look, const ExportSettings& settings,
                      const PictureMetadata& kept, FileRecord& target);
 

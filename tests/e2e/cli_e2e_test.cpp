@@ -1,14 +1,15 @@
 // duotint-cli on real pictures: the look the editor shows and prints gives
-// the editor's export byte
-// for byte; a folder of mixed pictures gives each its output and the first
-// failure's exit code; a tree is walked and run again; --strip gps; PNG and
-// JPEG outputs decode to the tinted pixels.
+// the editor's export byte for byte; a folder of mixed pictures gives each
+// its output and the first failure's exit code; a tree is walked and run
+// again; --strip gps; PNG and JPEG outputs decode to the tinted pixels, and
+// a transparent picture's PNG keeps its alpha.
 #include <gtest/gtest.h>
 
 #include <wincodec.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "container_bytes.h"
 #include "editor_session.h"
@@ -31,9 +32,10 @@ std::string CliExe()
 std::wstring CliCommand(const std::wstring& arguments) { return L"\"" + Wide(CliExe()) + L"\" " + arguments; }
 
 // The pixels of a PNG or JPEG as the platform decodes them, top row first,
-// blue, green, red.
-std::vector<uint8_t> Decode(const std::string& path, int& width, int& height)
+// blue, green, red, and with `alpha` a straight alpha after them.
+std::vector<uint8_t> Decode(const std::string& path, int& width, int& height, bool alpha = false)
 {
+    const UINT bytes = alpha ? 4 : 3;
     std::vector<uint8_t> pixels;
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     IWICImagingFactory* factory = nullptr;
@@ -47,10 +49,10 @@ std::vector<uint8_t> Decode(const std::string& path, int& width, int& height)
                                                      WICDecodeMetadataCacheOnDemand, &decoder)) &&
         SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(frame->GetSize(&w, &h)) &&
         SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
-        SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                        WICBitmapPaletteTypeCustom))) {
-        pixels.resize(3 * static_cast<size_t>(w) * h);
-        if (FAILED(converter->CopyPixels(nullptr, 3 * w, static_cast<UINT>(pixels.size()), pixels.data())))
+        SUCCEEDED(converter->Initialize(frame, alpha ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR,
+                                        WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeCustom))) {
+        pixels.resize(bytes * static_cast<size_t>(w) * h);
+        if (FAILED(converter->CopyPixels(nullptr, bytes * w, static_cast<UINT>(pixels.size()), pixels.data())))
             pixels.clear();
     }
     for (IUnknown* p : {static_cast<IUnknown*>(converter), static_cast<IUnknown*>(frame),
@@ -256,6 +258,38 @@ TEST(Cli, PngDecodesToTheTintExactlyAndJpegClosely)
                 error += std::abs(decoded[3 * width * y + i] - expected[54 + stride * (height - 1 - y) + i]);
         EXPECT_LE(error / (3.0 * width * height), c.meanError);
     }
+}
+
+// make_pictures.py's alpha_pixel: alpha.png's straight colour, and its alpha.
+Rgb AlphaPictureColour(int32_t x, int32_t y)
+{
+    return {static_cast<uint8_t>((x * 53 + y * 91) % 256), static_cast<uint8_t>((x * 29 + y * 7 + 40) % 256),
+            static_cast<uint8_t>((x * 17 + y * 113 + 14) % 256)};
+}
+
+// A transparent PNG stays one: each pixel's alpha as it was, its straight
+// colour tinted as a BMP's is, nothing flattened onto white.
+TEST(Cli, PngKeepsThePicturesAlpha)
+{
+    TempFolder folder;
+    ASSERT_TRUE(folder.CopyIn(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\alpha.png", "logo.png"));
+    support::ConsoleRun run = support::RunConsole(
+        CliCommand(std::wstring(L"--tint ") + kLook + L" --format png logo.png"), folder.Path(), 20000);
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    const std::vector<uint8_t> png = ReadWholeFile(folder.PathOf("logo-.png"));
+    ASSERT_GT(png.size(), 25u);
+    EXPECT_EQ(png[25], 6) << "the colour type: RGBA";
+    int w = 0, h = 0;
+    const std::vector<uint8_t> decoded = Decode(folder.PathOf("logo-.png"), w, h, true);
+    ASSERT_EQ(w, 5);
+    ASSERT_EQ(h, 3);
+    static const uint8_t kAlpha[5] = {0, 255, 1, 128, 254};
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const Rgb tinted = TintedPixel(x, y, kLookParams, AlphaPictureColour);
+            const uint8_t expected[4] = {tinted.b, tinted.g, tinted.r, kAlpha[(x + 2 * y) % 5]};
+            EXPECT_EQ(0, memcmp(&decoded[4 * (5 * y + x)], expected, 4)) << "pixel " << x << ", " << y;
+        }
 }
 
 }  // namespace

@@ -238,7 +238,7 @@ TEST(PngFilter, EachRowTakesTheFilterOfTheLeastSignedSum)
     };
     for (const auto& c : kCases) {
         uint64_t costs[kFilterCount] = {};
-        AddFilterCosts(c.up + 3, c.cur + 3, 6, costs);
+        AddFilterCosts(c.up + 3, c.cur + 3, 6, 3, costs);
         EXPECT_EQ(CheapestFilter(costs), c.filter) << c.label;
     }
 }
@@ -255,14 +255,16 @@ TEST_F(ExportTest, PngDecodesToTheTintedPixelsHoweverItIsCut)
         int level;
         bool text;          // a tEXt chunk between the header and the pixels
         bool flat;          // every byte the same: runs of 258 bytes, across blocks and pieces
+        bool alpha;         // RGBA: 4 bytes a pixel, the filters' left neighbour 4 bytes back
     } kCases[] = {
-        {"one pixel", 1, 1, 0, 0, 6, false, false},
-        {"whole rows, two a piece, three threads", 7, 50, 44, 3, 6, true, false},
-        {"a window of many short rows", 2, 3000, 4096, 2, 9, false, false},
-        {"rows cut in four, one thread", 1000, 5, 1000, 1, 1, false, false},
-        {"rows cut, pieces shorter than the window", 5001, 4, 3000, 4, 6, true, false},
-        {"the export's own pieces", 1500, 1000, 0, 0, 6, false, false},
-        {"flat rows, pieces of three blocks", 3000, 40, 200000, 2, 6, false, true},
+        {"one pixel", 1, 1, 0, 0, 6, false, false, false},
+        {"whole rows, two a piece, three threads", 7, 50, 44, 3, 6, true, false, false},
+        {"a window of many short rows", 2, 3000, 4096, 2, 9, false, false, false},
+        {"rows cut in four, one thread", 1000, 5, 1000, 1, 1, false, false, false},
+        {"rows cut, pieces shorter than the window", 5001, 4, 3000, 4, 6, true, false, false},
+        {"the export's own pieces", 1500, 1000, 0, 0, 6, false, false, false},
+        {"flat rows, pieces of three blocks", 3000, 40, 200000, 2, 6, false, true, false},
+        {"with alpha, rows cut in three, two threads", 1001, 9, 1500, 2, 9, false, false, true},
     };
     const TintParameters look = {{200, 100, 50}, {30, 240, 90}, 60, 40, 30};
     TintTables tables;
@@ -283,6 +285,12 @@ TEST_F(ExportTest, PngDecodesToTheTintedPixelsHoweverItIsCut)
             for (int32_t i = 0; i < 3 * c.w; ++i)
                 source.bytes[static_cast<size_t>(y) * state.srcStride + i] =
                     static_cast<uint8_t>(c.flat ? 0x40 : noise[(i + 7 * y) % 97]);
+        // Alpha rises along each row and differs from row to row, 0 and 255 included.
+        const int32_t alphaStride = (c.w + 3) & ~3;
+        std::vector<uint8_t> alpha(static_cast<size_t>(alphaStride) * c.h, 0xAA);
+        for (int32_t y = 0; y < c.h; ++y)
+            for (int32_t x = 0; x < c.w; ++x)
+                alpha[static_cast<size_t>(y) * alphaStride + x] = static_cast<uint8_t>(x / 3 + 40 * y);
         static FileRecord file;
         BindFile(file, "pic-.png");
         OpenForReplacing(file);
@@ -291,7 +299,7 @@ TEST_F(ExportTest, PngDecodesToTheTintedPixelsHoweverItIsCut)
         if (c.text)
             chunks.push_back({"tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'd', 'u', 'o'}});
         WriteTintedPng(file, source.bytes.data(), c.w, c.h, state.srcStride, look, chunks,
-                       {c.level, c.cores, c.pieceBytes});
+                       {c.level, c.cores, c.pieceBytes}, c.alpha ? alpha.data() : nullptr, alphaStride);
         CloseFile(file);
         CheckIo();
 
@@ -301,10 +309,16 @@ TEST_F(ExportTest, PngDecodesToTheTintedPixelsHoweverItIsCut)
         ASSERT_TRUE(decoded.Open(L"pic-.png", 1));
         ASSERT_EQ(decoded.Width(), c.w);
         ASSERT_EQ(decoded.Height(), c.h);
-        std::vector<uint8_t> pixels(source.bytes.size(), 0x55);
-        ASSERT_TRUE(decoded.CopyInto(pixels.data(), state.srcStride));
+        std::vector<uint8_t> pixels(source.bytes.size(), 0x55), decodedAlpha(alpha.size(), 0x55);
+        ASSERT_TRUE(decoded.CopyInto(pixels.data(), state.srcStride, nullptr, decodedAlpha.data(), alphaStride));
+        EXPECT_EQ(decoded.Translucent(), c.alpha);
         decoded.Close();
         EXPECT_TRUE(pixels == expected);
+        if (c.alpha) {
+            for (int32_t y = 0; y < c.h; ++y)
+                std::fill_n(alpha.begin() + static_cast<ptrdiff_t>(y) * alphaStride + c.w, alphaStride - c.w, 0);
+            EXPECT_TRUE(decodedAlpha == alpha);
+        }
         const std::vector<uint8_t> png = ReadWholeFile("pic-.png");
         ASSERT_GT(png.size(), 45u);
         EXPECT_EQ(std::string(png.begin() + 37, png.begin() + 41), c.text ? "tEXt" : "IDAT");
