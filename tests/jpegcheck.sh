@@ -8,16 +8,8 @@
 have_djpeg=$(command -v djpeg)
 have_identify=$(command -v identify)
 [ -n "$have_djpeg$have_identify" ] || { echo "neither djpeg nor identify is installed: skipped"; exit 77; }
-keep=$(mktemp -d)
-trap 'rm -rf "$keep"' EXIT
-# The folder as the Windows program names it: Wine maps / to Z:. A program
-# that crashes under Wine may still end with 0, so the cases' own verdict
-# is read too.
-DUOTINT_JPEG_KEEP="Z:$(printf '%s' "$keep" | tr / '\\')" "$1" "$2" \
-  --gtest_filter='JpegEncode.DecodesToTheTintedPictureAtTheQualityAsked' >"$keep/run.txt" 2>&1
-status=$?
-cat "$keep/run.txt"
-[ "$status" -eq 0 ] && grep -q '^\[  PASSED  \] 1 test' "$keep/run.txt" || exit 1
+. "$(dirname "$0")/support/kept_files.sh"
+run_keeping DUOTINT_JPEG_KEEP 'JpegEncode.DecodesToTheTintedPictureAtTheQualityAsked' "$1" "$2"
 set -- "$keep"/*.jpg
 [ -f "$1" ] || { echo "no JPEG was kept"; exit 1; }
 failed=0

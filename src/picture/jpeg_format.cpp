@@ -32,19 +32,19 @@ const uint8_t kBaseQuant[2][64] = {
 
 // The standard's Huffman tables (annex K.3): the count of codes of each
 // length from 1 to 16, then the symbols in order of their codes.
-struct HuffmanSpec {
+struct StandardHuffman {
     uint8_t counts[16];
     uint8_t symbols[162];
     int symbolCount;
 };
 
-const HuffmanSpec kDcLuminance = {{0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
+const StandardHuffman kDcLuminance = {{0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
                                   {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
                                   12};
-const HuffmanSpec kDcChrominance = {{0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
+const StandardHuffman kDcChrominance = {{0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
                                     {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
                                     12};
-const HuffmanSpec kAcLuminance = {
+const StandardHuffman kAcLuminance = {
     {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d},
     {0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61, 0x07, 0x22, 0x71,
      0x14, 0x32, 0x81, 0x91, 0xa1, 0x08, 0x23, 0x42, 0xb1, 0xc1, 0x15, 0x52, 0xd1, 0xf0, 0x24, 0x33, 0x62, 0x72,
@@ -56,7 +56,7 @@ const HuffmanSpec kAcLuminance = {
      0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe1, 0xe2,
      0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa},
     162};
-const HuffmanSpec kAcChrominance = {
+const StandardHuffman kAcChrominance = {
     {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77},
     {0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41, 0x51, 0x07, 0x61, 0x71, 0x13, 0x22,
      0x32, 0x81, 0x08, 0x14, 0x42, 0x91, 0xa1, 0xb1, 0xc1, 0x09, 0x23, 0x33, 0x52, 0xf0, 0x15, 0x62, 0x72, 0xd1,
@@ -69,12 +69,12 @@ const HuffmanSpec kAcChrominance = {
      0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa},
     162};
 
-JpegHuffmanTable TableOf(const HuffmanSpec& spec)
+JpegHuffmanTable TableOf(const StandardHuffman& standard)
 {
     JpegHuffmanTable table;
-    memcpy(table.counts, spec.counts, 16);
-    memcpy(table.symbols, spec.symbols, static_cast<size_t>(spec.symbolCount));
-    table.symbolCount = spec.symbolCount;
+    memcpy(table.counts, standard.counts, 16);
+    memcpy(table.symbols, standard.symbols, static_cast<size_t>(standard.symbolCount));
+    table.symbolCount = standard.symbolCount;
     return table;
 }
 

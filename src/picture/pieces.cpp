@@ -26,6 +26,15 @@ struct Pipeline {
     Failure failure;     // the first failed piece's
 };
 
+// Moves one of the pipeline's counts on and wakes every thread waiting on it.
+void Advance(Pipeline& p, size_t& count, size_t value)
+{
+    AcquireSRWLockExclusive(&p.lock);
+    count = value;
+    ReleaseSRWLockExclusive(&p.lock);
+    WakeAllConditionVariable(&p.changed);
+}
+
 bool CanClaim(const Pipeline& p) { return p.claimed < p.prepared && p.claimed < p.written + p.ring; }
 
 // Makes piece k and hands it over, or its failure.
@@ -113,10 +122,7 @@ Failure RunPieces(PieceWork& work, size_t count, uint32_t threads, size_t ring)
         for (size_t j = p.prepared; j < count && j < p.written + p.ring; j = p.prepared) {
             if (Failure failure = work.Prepare(j, j % p.ring))
                 return failure;  // the threads stop and are joined on the way out
-            AcquireSRWLockExclusive(&p.lock);
-            p.prepared = j + 1;
-            ReleaseSRWLockExclusive(&p.lock);
-            WakeAllConditionVariable(&p.changed);
+            Advance(p, p.prepared, j + 1);
         }
         AcquireSRWLockExclusive(&p.lock);
         while (!p.failure && p.written < count && p.holds[p.written % p.ring] != p.written && !CanClaim(p))
@@ -136,10 +142,7 @@ Failure RunPieces(PieceWork& work, size_t count, uint32_t threads, size_t ring)
         const size_t k = p.written;
         if (Failure failure = work.Write(k, k % p.ring))
             return failure;  // the threads stop and are joined on the way out
-        AcquireSRWLockExclusive(&p.lock);
-        p.written = k + 1;
-        ReleaseSRWLockExclusive(&p.lock);
-        WakeAllConditionVariable(&p.changed);
+        Advance(p, p.written, k + 1);
     }
     joined.Join();
     return p.failure;
