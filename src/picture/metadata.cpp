@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "picture/bytes.h"
 #include "picture/container_walk.h"
@@ -379,9 +380,26 @@ void AddThumbnailSpans(const Tiff& t, size_t directory, uint32_t entries, std::v
     }
 }
 
-bool Overlaps(const Span& a, const std::vector<Span>& spans)
+// The spans sorted and those that share bytes made one, so that each
+// question of Overlaps is a search: a hostile block has tens of thousands.
+std::vector<Span> Merged(std::vector<Span> spans)
 {
-    return std::any_of(spans.begin(), spans.end(), [&](const Span& b) { return a.start < b.end && b.start < a.end; });
+    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+    std::vector<Span> out;
+    for (const Span& s : spans) {
+        if (!out.empty() && s.start < out.back().end)
+            out.back().end = std::max(out.back().end, s.end);
+        else
+            out.push_back(s);
+    }
+    return out;
+}
+
+// Whether `a` shares a byte with one of `merged` (as Merged gives them).
+bool Overlaps(const Span& a, const std::vector<Span>& merged)
+{
+    const auto b = std::partition_point(merged.begin(), merged.end(), [&](const Span& s) { return s.end <= a.start; });
+    return b != merged.end() && b->start < a.end;
 }
 
 // Unlinks the second directory and takes its bytes out: cut off when they
@@ -418,6 +436,7 @@ void DropThumbnail(Tiff& t, std::vector<uint8_t>& exif, const size_t directories
         exif.resize(static_cast<size_t>(thumbnailStart));
         return;
     }
+    kept = Merged(std::move(kept));
     for (const Span& s : thumbnail)
         if (!Overlaps(s, kept))
             std::fill(exif.begin() + static_cast<ptrdiff_t>(s.start), exif.begin() + static_cast<ptrdiff_t>(s.end), 0);
@@ -632,21 +651,23 @@ bool DropExifGps(std::vector<uint8_t>& exif)
     size_t link;
     if (t.LinkAt(directories[0], entries[0], link) && t.Directory(t.U32(link), n))
         AddThumbnailSpans(t, t.U32(link), n, kept);
+    kept = Merged(std::move(kept));
     for (const Span& s : gps)
         if (Overlaps(s, kept))
             return false;
     for (int d = 0; d < 2 && directories[d] != 0; ++d) {
-        const size_t end = std::min<size_t>(directories[d] + 2 + 12 * size_t{entries[d]} + 4, exif.size());
-        for (uint32_t i = 0; i < entries[d];) {
-            const size_t entry = directories[d] + 2 + 12 * static_cast<size_t>(i);
-            if (t.U16(entry) != kGpsDirectoryTag) {
-                ++i;
+        const size_t first = directories[d] + 2, linkAt = first + 12 * size_t{entries[d]};
+        const size_t end = std::min<size_t>(linkAt + 4, exif.size());
+        size_t to = first;
+        for (size_t entry = first; entry < linkAt; entry += 12) {
+            if (t.U16(entry) == kGpsDirectoryTag)
                 continue;
-            }
-            memmove(exif.data() + entry, exif.data() + entry + 12, end - entry - 12);
-            std::fill(exif.begin() + static_cast<ptrdiff_t>(end - 12), exif.begin() + static_cast<ptrdiff_t>(end), 0);
-            t.Put16(directories[d], --entries[d]);
+            memmove(exif.data() + to, exif.data() + entry, 12);
+            to += 12;
         }
+        memmove(exif.data() + to, exif.data() + linkAt, end - linkAt);
+        std::fill(exif.begin() + static_cast<ptrdiff_t>(to + end - linkAt), exif.begin() + static_cast<ptrdiff_t>(end), 0);
+        t.Put16(directories[d], static_cast<uint16_t>((to - first) / 12));
     }
     for (const Span& s : gps)
         std::fill(exif.begin() + static_cast<ptrdiff_t>(s.start), exif.begin() + static_cast<ptrdiff_t>(s.end), 0);
@@ -687,17 +708,28 @@ size_t MarkupEnd(const std::string& text, size_t at)
 }
 
 // A name with a prefix bound to the EXIF namespace, and GPS after the colon.
-bool IsGpsName(const std::string& name, const std::vector<std::string>& prefixes)
+bool IsGpsName(const std::string& name, const std::set<std::string>& prefixes)
 {
-    return std::any_of(prefixes.begin(), prefixes.end(), [&](const std::string& p) {
-        return name.size() > p.size() + 4 && name.compare(0, p.size() + 4, p + ":GPS") == 0;
-    });
+    const size_t colon = name.find(':');
+    return colon != std::string::npos && name.size() > colon + 4 && name.compare(colon, 4, ":GPS") == 0 &&
+           prefixes.count(name.substr(0, colon)) != 0;
+}
+
+bool IsPrefixByte(char c) { return strchr(" \t\r\n<>=\"'/:", c) == nullptr; }
+
+// The prefix that ends at `end` (it may be empty).
+std::string PrefixBefore(const std::string& text, size_t end)
+{
+    size_t start = end;
+    while (start > 0 && IsPrefixByte(text[start - 1]))
+        --start;
+    return text.substr(start, end - start);
 }
 
 size_t NameEnd(const std::string& text, size_t at) { return text.find_first_of(" \t\r\n/>=", at); }
 
 // The tag without its GPS attributes, each with the white space before it.
-std::string WithoutGpsAttributes(const std::string& tag, const std::vector<std::string>& prefixes)
+std::string WithoutGpsAttributes(const std::string& tag, const std::set<std::string>& prefixes)
 {
     std::string out;
     size_t at = NameEnd(tag, 1);
@@ -712,7 +744,12 @@ std::string WithoutGpsAttributes(const std::string& tag, const std::vector<std::
             out.append(tag, at, std::string::npos);  // "/>" or ">"
             break;
         }
-        const size_t end = tag.find(tag[quote], quote + 1) + 1;
+        const size_t close = tag.find(tag[quote], quote + 1);
+        if (close == std::string::npos) {
+            out.append(tag, at, std::string::npos);  // a quote the tag's end read as inside another
+            break;
+        }
+        const size_t end = close + 1;
         if (!IsGpsName(tag.substr(name, nameEnd - name), prefixes))
             out.append(tag, at, end - at);
         at = end;
@@ -727,12 +764,12 @@ bool DropXmpGps(std::vector<uint8_t>& xmp)
     const std::string text(xmp.begin(), xmp.end());
     if (text.find('\0') != std::string::npos)
         return false;  // UTF-16 or UTF-32, which this walk does not read
-    std::vector<std::string> prefixes = {"exif"};
+    std::set<std::string> prefixes = {"exif"};
     for (const char* bound : {"=\"http://ns.adobe.com/exif/1.0/\"", "='http://ns.adobe.com/exif/1.0/'"}) {
         for (size_t at = 0; (at = text.find(bound, at)) != std::string::npos; ++at) {
-            const size_t start = text.rfind("xmlns:", at);
-            if (start != std::string::npos && start + 6 < at)
-                prefixes.push_back(text.substr(start + 6, at - start - 6));
+            const std::string prefix = PrefixBefore(text, at);
+            if (!prefix.empty() && at >= prefix.size() + 6 && text.compare(at - prefix.size() - 6, 6, "xmlns:") == 0)
+                prefixes.insert(prefix);
         }
     }
     std::string out;
@@ -773,8 +810,8 @@ bool DropXmpGps(std::vector<uint8_t>& xmp)
         }
     }
     out.append(text, at, std::string::npos);
-    for (const std::string& p : prefixes)
-        if (out.find(p + ":GPS") != std::string::npos)
+    for (size_t at = 0; (at = out.find(":GPS", at)) != std::string::npos; ++at)
+        if (prefixes.count(PrefixBefore(out, at)) != 0)
             return false;
     xmp.assign(out.begin(), out.end());
     return true;

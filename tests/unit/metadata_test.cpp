@@ -137,6 +137,7 @@ TEST(Metadata, StripGpsLeavesTheXmpGpsPropertiesOut)
         {"GPS in a comment", "<d><!-- exif:GPSLatitude='1' --></d>", ""},
         {"an element left open", "<d><exif:GPSLatitude>1</d>", ""},
         {"a tag left open", "<d exif:GPSLatitude='1'", ""},
+        {"a quote read as inside another", "<d x\"y='z\">1</d>", "<d x\"y='z\">1</d>"},
         {"UTF-16", "<\0d\0>\0", "", 6},
     };
     for (const auto& c : kCases) {
@@ -148,6 +149,17 @@ TEST(Metadata, StripGpsLeavesTheXmpGpsPropertiesOut)
         ASSERT_EQ(m.pngExtras.size(), 1u) << "a PNG's raw EXIF in text goes, its title stays";
         EXPECT_EQ(m.pngExtras[0].type, "tEXt");
     }
+    // A hostile packet binds the namespace hundreds of thousands of times
+    // (16 MB come from a small compressed chunk): a walk that looks back over
+    // the packet, or through every prefix, for each binding never ends.
+    std::string bound;
+    for (int i = 0; i < 300000; ++i)
+        bound += "<x xmlns:e" + std::to_string(i % 1000) + "='http://ns.adobe.com/exif/1.0/'/>";
+    PictureMetadata m;
+    const std::string packet = bound + "<d e7:GPSSpeed='1' e7:Speed='2'/>";
+    m.xmp.assign(packet.begin(), packet.end());
+    DropGps(m);
+    EXPECT_EQ(std::string(m.xmp.begin(), m.xmp.end()), bound + "<d e7:Speed='2'/>");
 }
 
 // camera.jpg's metadata, with a PNG's text and pixel size, as PNG chunks;
