@@ -51,7 +51,7 @@ const char kHelp[] =
     "                   GPS directory and the XMP GPS properties; the rest carries over\n"
     "  -r, --recursive  take the pictures in the folders below each folder named too, each folder\n"
     "                   once however many links lead to it, and never DIR\n"
-    "  --jobs N         pictures tinted side by side (one per core)\n"
+    "  --jobs N         pictures tinted side by side (one per core; at most twice the cores)\n"
     "  --force          replace outputs that exist; without it they are skipped\n"
     "  --update         replace outputs older than their picture; skip the others\n"
     "  --quiet          print only errors and notes\n"
@@ -220,6 +220,12 @@ CliCommand ParseCliArguments(const std::vector<std::string>& arguments)
     if (app.count("--png-level") > 0 && !TakeNumber(words.pngLevel, 1, 9, options.pngLevel, sentence,
                                                     "--png-level takes a whole number from 1 to 9"))
         return UsageError(sentence);
+    // A count past the 32-bit range is a whole number still, only more
+    // workers than a run starts (it starts at most twice the cores).
+    const size_t first = words.jobs.find_first_not_of('0');
+    if (words.jobs.find_first_not_of("0123456789") == std::string::npos && first != std::string::npos &&
+        (words.jobs.size() - first > 10 || (words.jobs.size() - first == 10 && words.jobs.substr(first) > "2147483647")))
+        words.jobs = "2147483647";
     if (app.count("--jobs") > 0 &&
         !TakeNumber(words.jobs, 1, INT32_MAX, options.jobs, sentence, "--jobs takes a whole number of 1 or more"))
         return UsageError(sentence);

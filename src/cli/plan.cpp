@@ -135,7 +135,9 @@ void AddPicture(Walk& walk, const std::wstring& input, const std::string& shown,
     picture.inputName = shown;
     const PictureFileFault fault = PictureFileFaultOf(input);
     if (fault.code != 0)
-        Refuse(picture, fault.code, "duotint-cli cannot open " + shown + ": " + fault.why + ".");
+        Refuse(picture, fault.code,
+               "duotint-cli cannot open " + shown + ": " + fault.why +
+                   (fault.code == ERROR_FILE_NOT_FOUND ? WhereNotFound(shown) : std::string()) + ".");
     const std::wstring beside = ExportPathFor(input, OutputSuffix(walk.options.format));
     const std::wstring name(LastPathPart(beside));
     if (walk.outFolder.empty()) {
@@ -184,6 +186,12 @@ void AddFolder(Walk& walk, const std::wstring& folder, const std::string& shown,
                     "skipped: " + shownName + ": no decoder on this machine for " +
                         Utf8Of(Cased(std::wstring(extension), LCMAP_LOWERCASE)),
                     "");
+        } else if (const size_t end = name.find_last_not_of(L". "); end + 1 < name.size() && end != std::wstring::npos &&
+                                                                    IsExtensionIn(ExtensionOf(name.substr(0, end + 1)), decoded)) {
+            // The platform drops a name's last dots and spaces when it opens
+            // it, so "a.png." would be read as "a.png", another file or none.
+            AddLine(walk, Joined(folder, name), shownName,
+                    "skipped: " + shownName + ": its name ends in a dot or a space, which the platform cannot open", "");
         }
     }
     std::vector<std::pair<std::wstring, std::wstring>> subfolders;  // name, identity

@@ -184,7 +184,11 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
         s.waiting.push_back(i);
     }
     s.total = s.waiting.size();
-    size_t workers = options.jobs > 0 ? static_cast<size_t>(options.jobs) : CoresToUse(0);
+    // Each worker holds a decoding process and a picture: past twice the
+    // cores more of them only wait for a core, and take memory and
+    // processes while they wait.
+    const size_t most = 2 * size_t{CoresToUse(0)};
+    size_t workers = options.jobs > 0 ? std::min(static_cast<size_t>(options.jobs), most) : CoresToUse(0);
     workers = std::max<size_t>(1, std::min(workers, s.waiting.size()));
     // Each worker's export spreads its tint over the worker's share of the
     // cores: all of them for a worker alone, none besides its own for one of

@@ -144,7 +144,8 @@ bool TakeCommandLinePicture()
 
     const PictureFileFault fault = PictureFileFaultOf(picturePath);
     if (fault.code != 0)
-        CannotOpen(fault.code, fault.why);
+        CannotOpen(fault.code,
+                   (fault.why + (fault.code == ERROR_FILE_NOT_FOUND ? WhereNotFound(shown) : std::string())).c_str());
 
     exportPath = ExportPathFor(picturePath, OutputSuffix(state.exportFormat));
     CheckExportName(picturePath, exportPath);

@@ -104,6 +104,18 @@ PictureFileFault PictureFileFaultOf(const std::wstring& fullPath)
     return {0, nullptr};
 }
 
+std::string WhereNotFound(std::string_view typed)
+{
+    const bool relative = !typed.empty() && typed[0] != '\\' && typed[0] != '/' && (typed.size() < 2 || typed[1] != ':');
+    wchar_t current[MAX_PATH + 1], system[MAX_PATH + 1];
+    const DWORD n = GetCurrentDirectoryW(MAX_PATH + 1, current);
+    const DWORD m = GetWindowsDirectoryW(system, MAX_PATH + 1);
+    if (!relative || n == 0 || n > MAX_PATH || m == 0 || m > MAX_PATH || lstrcmpiW(current, system) != 0)
+        return "";
+    return " in " + Utf8Of(current) +
+           ", where the program runs: the folder it was started from could not be entered (a path too long?)";
+}
+
 bool IsDeviceName(std::wstring_view lastPart)
 {
     // Only what stands before the first dot counts, without trailing spaces:

@@ -38,6 +38,13 @@ struct PictureFileFault {
 };
 PictureFileFault PictureFileFaultOf(const std::wstring& fullPath);
 
+// Where a relative name that is not there was looked for, as the end of a
+// sentence (" in C:\\windows, where ..."), when the working folder is the
+// system's: the platform starts a program there when it cannot enter the
+// folder it was started from (Wine, one longer than 260 characters), and
+// "no such file" alone would be no reason. Empty otherwise.
+std::string WhereNotFound(std::string_view typed);
+
 // True when the platform reads this last part of a path as a device:
 // con, prn, aux, nul, com1 to com9 and lpt1 to lpt9, in any case, alone or
 // with any extension ("NUL.png").

@@ -30,10 +30,11 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
         bool link = false;
         const char* older = "";
     } kCases[] = {
-        {"a folder: its pictures by name, any case, and a kind nothing reads", "b.PNG a.bmp notes.txt C.jpeg d.WebP e.ico",
-         TINT ".",
+        {"a folder: its pictures by name, any case, a kind nothing reads, a name the platform cannot open",
+         "b.PNG a.bmp notes.txt C.jpeg d.WebP e.ico f.png. g.txt.", TINT ".",
          ".\\a.bmp -> .\\a-.bmp; .\\b.PNG -> .\\b-.bmp; .\\C.jpeg -> .\\C-.bmp; "
-         "skipped: .\\d.WebP: no decoder on this machine for .webp; .\\e.ico -> .\\e-.bmp"},
+         "skipped: .\\d.WebP: no decoder on this machine for .webp; .\\e.ico -> .\\e-.bmp; "
+         "skipped: .\\f.png.: its name ends in a dot or a space, which the platform cannot open"},
         {"a folder run again: the earlier outputs are not pictures", "a.bmp a-.bmp b-.png", TINT "--force .",
          ".\\a.bmp -> .\\a-.bmp; .\\b-.png -> .\\b--.bmp"},
         {"an existing output without --force", "a.bmp a-.png", TINT "--format png a.bmp", "skipped: a-.png exists"},
@@ -97,8 +98,11 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
                 CreateDirectoryW(wide.substr(0, at).c_str(), nullptr);
             if (wide.back() == L'\\')
                 continue;
-            made.push_back(wide);
-            const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            // In the \\?\ form a name keeps its last dots.
+            wchar_t current[MAX_PATH];
+            GetCurrentDirectoryW(MAX_PATH, current);
+            made.push_back(L"\\\\?\\" + std::wstring(current) + L"\\" + wide);
+            const HANDLE file = CreateFileW(made.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
             const FILETIME longAgo = {0, 0x01D00000};  // in 2014
             if ((" " + std::string(c.older) + " ").find(" " + name + " ") != std::string::npos)
                 SetFileTime(file, nullptr, nullptr, &longAgo);

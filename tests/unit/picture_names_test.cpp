@@ -1,8 +1,11 @@
-// Device names: the platform reads them as devices in any folder and with
-// any extension, and answers for them as if they were files.
+// Names the platform reads its own way: devices, in any folder and with any
+// extension, and a relative name in the folder a program was started in.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include "support/picture_names.h"
+#include "support/utf8.h"
 
 TEST(DeviceNames, AreKnownWhateverTheirCaseAndExtension)
 {
@@ -16,4 +19,20 @@ TEST(DeviceNames, AreKnownWhateverTheirCaseAndExtension)
     // GetFileAttributes finds "nul.bmp" in every folder.
     char typed[16] = "nul";
     EXPECT_FALSE(FindPictureFile(typed, 3));
+}
+
+// The platform starts a program in the system's folder when it cannot enter
+// the one it was started from: a relative name not found there says where
+// it was looked for; one found elsewhere, or a full path, does not.
+TEST(PictureNames, ARelativeNameNotFoundInTheSystemFolderSaysSo)
+{
+    wchar_t before[MAX_PATH], system[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, before);
+    GetWindowsDirectoryW(system, MAX_PATH);
+    const std::string elsewhere = WhereNotFound("a.png");
+    ASSERT_TRUE(SetCurrentDirectoryW(system));
+    const std::string relative = WhereNotFound("a.png"), full = WhereNotFound("C:\\a.png");
+    SetCurrentDirectoryW(before);
+    EXPECT_EQ(elsewhere + full, "");
+    EXPECT_EQ(relative.rfind(" in " + Utf8Of(system) + ", where the program runs", 0), 0u) << relative;
 }
