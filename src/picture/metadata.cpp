@@ -810,9 +810,13 @@ bool DropXmpGps(std::vector<uint8_t>& xmp)
         }
     }
     out.append(text, at, std::string::npos);
-    for (size_t at = 0; (at = out.find(":GPS", at)) != std::string::npos; ++at)
-        if (prefixes.count(PrefixBefore(out, at)) != 0)
+    // What is left names no GPS property: by a bound prefix, or by one
+    // that ends as the usual one does, in a name this walk did not read as one.
+    for (size_t at = 0; (at = out.find(":GPS", at)) != std::string::npos; ++at) {
+        const std::string prefix = PrefixBefore(out, at);
+        if (prefixes.count(prefix) != 0 || (prefix.size() >= 4 && prefix.compare(prefix.size() - 4, 4, "exif") == 0))
             return false;
+    }
     xmp.assign(out.begin(), out.end());
     return true;
 }
