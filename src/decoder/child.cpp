@@ -30,9 +30,15 @@ LONG WINAPI EndQuietly(EXCEPTION_POINTERS* exception)
 // Test-only faults of the child, so that containment is tested without
 // leaning on one decoder's bug. The program hands them over from
 // DUOTINT_DECODER_FAULT (see ChooseTestFault). At the start of a decode:
-// crash, hang (sleeps), hog (takes memory without end).
+// crash, hang (sleeps), hog (takes memory without end), keep (holds 80 MiB
+// past its picture, as a decoder that leaks would).
 void InjectTestFault(const char* fault)
 {
+    if (strcmp(fault, "keep") == 0) {
+        auto* block = static_cast<volatile uint8_t*>(VirtualAlloc(nullptr, 80 * kMiB, MEM_COMMIT, PAGE_READWRITE));
+        for (size_t at = 0; block != nullptr && at < 80 * kMiB; at += 4096)
+            block[at] = 1;
+    }
     if (strcmp(fault, "crash") == 0)
         *static_cast<volatile int*>(nullptr) = 0;
     if (strcmp(fault, "hang") == 0)

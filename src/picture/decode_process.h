@@ -91,6 +91,8 @@ public:
     const DecodeBudget& Budget() const { return budget_; }
     // Why the last start failed: the system's error code, 0 when it did not.
     uint32_t StartError() const { return startError_; }
+    // The serving child's process id; 0 when none serves.
+    uint32_t ChildId() const { return process_ != nullptr ? GetProcessId(process_) : 0; }
 
     // Makes a section of stride x Height() bytes, has the child fill it
     // (bottom-up rows, zero padding) and maps it here; the child lets go of

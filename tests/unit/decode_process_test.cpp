@@ -47,14 +47,18 @@ TEST(DecoderProcess, ServesPicturesInTurnWithinTheirBudgets)
         int64_t declaredSide;
         const char* fault;
         DecodeOutcome wanted;
+        bool ends;  // the child is gone once the row is served
     } kCases[] = {
-        {"a good PNG", "pictures\\rgb16.png", 0, nullptr, O::decoded},
-        {"a crash", "pictures\\rgb16.png", 0, "crash", O::crashed},
+        {"a good PNG", "pictures\\rgb16.png", 0, nullptr, O::decoded, false},
+        {"a crash", "pictures\\rgb16.png", 0, "crash", O::crashed, true},
         {"after it, slow rows within a large picture's work, past the clock's limit", "bmpsuite\\g\\pal8.bmp", 18000,
-         "slow:370:3700", O::decoded},
+         "slow:370:3700", O::decoded, false},
         {"rows that go on past the work the picture may take", "bmpsuite\\g\\pal8.bmp", 0, "slow:1500:1500",
-         O::tooSlow},
-        {"a good PNG after the stop", "pictures\\alpha.png", 0, nullptr, O::decoded},
+         O::tooSlow, true},
+        {"a good PNG after the stop", "pictures\\alpha.png", 0, nullptr, O::decoded, false},
+        {"a decoder that keeps 80 MiB past its picture (declared large for the work of touching them)",
+         "pictures\\rgb16.png", 40000, "keep", O::decoded, true},
+        {"a good PNG from the next child", "pictures\\alpha.png", 0, nullptr, O::decoded, false},
     };
     ScratchFolder folder;
     const std::string data = ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\";
@@ -83,6 +87,7 @@ TEST(DecoderProcess, ServesPicturesInTurnWithinTheirBudgets)
             outcome = decoder.CopyInto(stride, section, pixels);
         SetEnvironmentVariableA("DUOTINT_DECODER_FAULT", nullptr);
         EXPECT_EQ(static_cast<int>(outcome), static_cast<int>(c.wanted));
+        EXPECT_EQ(decoder.ChildId() == 0, c.ends);
         if (outcome == O::decoded) {
             DecodedPicture own;
             std::vector<uint8_t> expected(static_cast<size_t>(stride * height), 0xAA);
