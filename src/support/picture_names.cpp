@@ -217,6 +217,13 @@ ExportNameFault ExportNameFaultOf(std::wstring_view exportPath, NameRoom& room)
     return ExportNameFault::none;
 }
 
+std::wstring IndexedIdentity(uint32_t volumeSerial, uint64_t index)
+{
+    wchar_t key[32];
+    swprintf(key, 32, L"#%08lx:%016llx", static_cast<unsigned long>(volumeSerial), static_cast<unsigned long long>(index));
+    return key;
+}
+
 std::wstring FileIdentity(const std::wstring& fullPath)
 {
     HANDLE handle = OpenToAsk(fullPath);
@@ -226,12 +233,8 @@ std::wstring FileIdentity(const std::wstring& fullPath)
         const bool indexed =
             GetFileInformationByHandle(handle, &info) && (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0);
         CloseHandle(handle);
-        if (indexed) {
-            wchar_t key[32];
-            swprintf(key, 32, L"#%08lx:%08lx%08lx", info.dwVolumeSerialNumber, info.nFileIndexHigh,
-                     info.nFileIndexLow);
-            return key;
-        }
+        if (indexed)
+            return IndexedIdentity(info.dwVolumeSerialNumber, uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow);
     }
     // Not there yet: the name in its folder, as the folder's final path has it.
     std::wstring key = fullPath;

@@ -80,3 +80,6 @@ ExportNameFault ExportNameFaultOf(std::wstring_view exportPath, NameRoom& room);
 // folder's final path (links followed) and the name, in one case. Equal keys:
 // the same file.
 std::wstring FileIdentity(const std::wstring& fullPath);
+// The key of a file that exists: its volume's serial and its index there,
+// the same index on two volumes being two files.
+std::wstring IndexedIdentity(uint32_t volumeSerial, uint64_t index);

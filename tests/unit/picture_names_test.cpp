@@ -1,5 +1,5 @@
 // Names the platform reads its own way: devices, in any folder and with any
-// extension, and a relative name in the folder a program was started in.
+// extension; a relative name in the folder a program was started in; a file by its volume and index.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -35,4 +35,12 @@ TEST(PictureNames, ARelativeNameNotFoundInTheSystemFolderSaysSo)
     SetCurrentDirectoryW(before);
     EXPECT_EQ(elsewhere + full, "");
     EXPECT_EQ(relative.rfind(" in " + Utf8Of(system) + ", where the program runs", 0), 0u) << relative;
+}
+
+// One index on two volumes is two files; the index's high half counts.
+TEST(PictureNames, AFileIsItsVolumeAndItsIndex)
+{
+    EXPECT_EQ(IndexedIdentity(7, 42), IndexedIdentity(7, 42));
+    EXPECT_NE(IndexedIdentity(7, 42), IndexedIdentity(8, 42));
+    EXPECT_NE(IndexedIdentity(7, 42), IndexedIdentity(7, 42 + (uint64_t{1} << 32)));
 }
