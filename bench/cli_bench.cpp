@@ -126,8 +126,9 @@ double WritePng(const char* name)
     BindFile(file, name);
     OpenForReplacing(file);
     const double t0 = support::Now();
-    const Failure failure = WriteTintedPng(file, state.sourcePixels, state.imageWidth, state.imageHeight,
-                                           state.srcStride, kLookParameters, {}, PngEncoding{});
+    const Failure failure = WriteTintedPng(
+        file, TintedSource(state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride, kLookParameters),
+        {}, PngEncoding{});
     if (failure || !CloseFile(file))
         fprintf(stderr, "%s could not be written (error %u)\n", name, failure ? failure.code : file.error);
     Abandon(file);
@@ -210,8 +211,8 @@ void MeasureJpegEncoder()
         JpegEncoding encoding;
         encoding.cores = cores;
         const double t0 = support::Now();
-        const Failure failure = WriteTintedJpeg(file, state.sourcePixels, w, h, state.srcStride, kLookParameters,
-                                                PictureMetadata(), encoding);
+        const TintedSource source(state.sourcePixels, w, h, state.srcStride, kLookParameters);
+        const Failure failure = WriteTintedJpeg(file, source, PictureMetadata(), encoding);
         if (failure || !CloseFile(file))
             fprintf(stderr, "%s could not be written\n", name);
         return support::Now() - t0;

@@ -30,40 +30,18 @@ namespace {
 // the tinted bytes are written without being copied once more.
 enum { kPieceBytes = 1 << 20 };
 
-// How the picture is cut: whole rows per piece, or, for a row longer than a
-// piece, several pieces per row. Piece k's bytes follow from k alone.
+// How the picture is cut (pieces.h): a row in a piece is the source's,
+// its padding included.
 struct PiecePlan {
-    const uint8_t* source;
-    int32_t width;
-    int32_t height;
+    const TintedSource& source;
     size_t stride;
-    size_t pixelBytes;
-    size_t rowsPerPiece;   // 0 when rows are cut
-    size_t piecesPerRow;   // 1 unless rows are cut
-    uint32_t partPixels;   // pixels per piece of a cut row
-    size_t pieceCount;
-    bool view;             // the source is a view of a file that may fault
-    TintTables tables;
+    PieceCut cut;
 };
 
-PiecePlan PlanPieces(const uint8_t* source, int32_t width, int32_t height, int32_t stride)
+PiecePlan PlanPieces(const TintedSource& source)
 {
-    PiecePlan plan{};
-    plan.source = source;
-    plan.width = width;
-    plan.height = height;
-    plan.stride = static_cast<size_t>(stride);
-    plan.pixelBytes = 3 * static_cast<size_t>(width);
-    plan.piecesPerRow = 1;
-    if (plan.stride <= kPieceBytes) {
-        plan.rowsPerPiece = kPieceBytes / plan.stride;
-        plan.pieceCount = (static_cast<size_t>(height) + plan.rowsPerPiece - 1) / plan.rowsPerPiece;
-    } else {
-        plan.partPixels = kPieceBytes / 3;
-        plan.piecesPerRow = (static_cast<size_t>(width) + plan.partPixels - 1) / plan.partPixels;
-        plan.pieceCount = plan.piecesPerRow * static_cast<size_t>(height);
-    }
-    return plan;
+    const size_t stride = static_cast<size_t>(source.stride);
+    return {source, stride, CutPieces(source.width, source.height, stride, 3, kPieceBytes)};
 }
 
 // Where piece k's source bytes start among the rows, how many bytes it is,
@@ -77,30 +55,28 @@ struct Piece {
 
 Piece PieceAt(const PiecePlan& plan, size_t k)
 {
-    if (plan.rowsPerPiece != 0) {
-        const size_t first = k * plan.rowsPerPiece;
-        const size_t rows = std::min(plan.rowsPerPiece, static_cast<size_t>(plan.height) - first);
-        return {first * plan.stride, rows * plan.stride, 0};
-    }
-    const size_t row = k / plan.piecesPerRow, firstPixel = (k % plan.piecesPerRow) * plan.partPixels;
-    const size_t n = std::min<size_t>(plan.partPixels, static_cast<size_t>(plan.width) - firstPixel);
-    const size_t pad = firstPixel + n == static_cast<size_t>(plan.width) ? plan.stride - plan.pixelBytes : 0;
-    return {row * plan.stride + 3 * firstPixel, 3 * n + pad, n};
+    const PieceSpan span = SpanOf(plan.cut, k);
+    if (plan.cut.rowsPerPiece != 0)
+        return {span.row * plan.stride, span.rows * plan.stride, 0};
+    const size_t pixelBytes = 3 * plan.cut.width;
+    const size_t pad = span.firstPixel + span.pixels == plan.cut.width ? plan.stride - pixelBytes : 0;
+    return {span.row * plan.stride + 3 * span.firstPixel, 3 * span.pixels + pad, span.pixels};
 }
 
 // Tints piece k into `out` (room for kPieceBytes + 3) and returns its size.
-// With no source in the plan, `out` holds the piece's source bytes already
+// With no pixels in the source, `out` holds the piece's source bytes already
 // and is tinted in place.
 size_t TintPiece(const PiecePlan& plan, size_t k, uint8_t* out)
 {
     const Piece piece = PieceAt(plan, k);
-    const uint8_t* from = plan.source != nullptr ? plan.source + piece.start : out;
-    if (plan.rowsPerPiece != 0) {
-        TintRows(from, out, plan.width, static_cast<int32_t>(piece.bytes / plan.stride),
-                 static_cast<int32_t>(plan.stride), plan.tables);
+    const TintedSource& source = plan.source;
+    const uint8_t* from = source.pixels != nullptr ? source.pixels + piece.start : out;
+    if (plan.cut.rowsPerPiece != 0) {
+        TintRows(from, out, source.width, static_cast<int32_t>(piece.bytes / plan.stride), source.stride,
+                 source.tables);
         return piece.bytes;
     }
-    TintPixels(from, out, static_cast<uint32_t>(piece.pixels), plan.tables);
+    TintPixels(from, out, static_cast<uint32_t>(piece.pixels), source.tables);
     // A row's last part ends with its padding.
     memset(out + 3 * piece.pixels, 0, piece.bytes - 3 * piece.pixels);
     return piece.bytes;
@@ -128,17 +104,17 @@ uint8_t* PieceBlock(WriteScratch& scratch, size_t bytes)
 bool PagesReadable(const PiecePlan& plan, size_t k)
 {
     const Piece piece = PieceAt(plan, k);
-    return ::PagesReadable(plan.source + piece.start, piece.bytes);
+    return ::PagesReadable(plan.source.pixels + piece.start, piece.bytes);
 }
 
 // The plan's pieces through the ordered hand-off: tinted on any thread,
 // each into a slot of the caller's block; their source bytes read from
-// `rows` into the slot first when the plan has no source, and a view's
+// `rows` into the slot first when the source has no pixels, and a view's
 // pages checked first, on the writing thread.
 class PieceWriter : public PieceWork {
 public:
-    PieceWriter(FileRecord& file, const PiecePlan& plan, FileRecord* rows, const Failure& viewFault, uint8_t* block)
-        : file_(file), plan_(plan), rows_(rows), viewFault_(viewFault), block_(block)
+    PieceWriter(FileRecord& file, const PiecePlan& plan, FileRecord* rows, uint8_t* block)
+        : file_(file), plan_(plan), rows_(rows), block_(block)
     {
     }
 
@@ -146,8 +122,8 @@ public:
     {
         if (rows_ != nullptr && !ReadBytes(*rows_, Slot(slot), static_cast<uint32_t>(PieceAt(plan_, k).bytes)))
             return FailureOf(*rows_);
-        if (plan_.view && !PagesReadable(plan_, k))
-            return viewFault_;
+        if (plan_.source.view && !PagesReadable(plan_, k))
+            return plan_.source.viewFault;
         return Failure();
     }
 
@@ -171,52 +147,36 @@ private:
     FileRecord& file_;
     const PiecePlan& plan_;
     FileRecord* rows_;
-    const Failure& viewFault_;
     uint8_t* block_;
 };
 
 // Writes the plan's pieces to `file`, tinted, on the cores given: two
 // slots for each thread, so that no thread waits for the writes.
-Failure WritePieces(FileRecord& file, const PiecePlan& plan, FileRecord* rows, const ExportThreads& use,
-                    const Failure& viewFault = Failure())
+Failure WritePieces(FileRecord& file, const TintedSource& source, FileRecord* rows, const ExportThreads& use)
 {
+    const PiecePlan plan = PlanPieces(source);
     const uint32_t cores = CoresToUse(use.cores);
     const size_t ring = 2 * static_cast<size_t>(cores);
     WriteScratch ownScratch;
     uint8_t* block = PieceBlock(use.scratch != nullptr ? *use.scratch : ownScratch, ring * PieceWriter::kSlotBytes);
     if (block == nullptr)
         return NoMemoryToWrite();
-    PieceWriter writer(file, plan, rows, viewFault, block);
+    PieceWriter writer(file, plan, rows, block);
     writer.sizes_.assign(ring, 0);
-    return RunPieces(writer, plan.pieceCount, cores, ring);
+    return RunPieces(writer, plan.cut.pieceCount, cores, ring);
 }
 
 }  // namespace
 
-Failure WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                        const TintParameters& parameters, const ExportThreads& threads)
+Failure WriteTintedRows(FileRecord& file, const TintedSource& source, const ExportThreads& threads)
 {
-    PiecePlan plan = PlanPieces(source, width, height, stride);
-    BuildTintTables(parameters, plan.tables);
-    return WritePieces(file, plan, nullptr, threads);
+    return WritePieces(file, source, nullptr, threads);
 }
 
-Failure WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, int32_t width, int32_t height, int32_t stride,
-                            const TintParameters& parameters, const ExportThreads& threads)
+Failure WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, const TintedSource& source,
+                            const ExportThreads& threads)
 {
-    PiecePlan plan = PlanPieces(nullptr, width, height, stride);
-    BuildTintTables(parameters, plan.tables);
-    return WritePieces(file, plan, &rows, threads);
-}
-
-Failure WriteTintedRowsFromView(FileRecord& file, const uint8_t* source, int32_t width, int32_t height,
-                                int32_t stride, const TintParameters& parameters, const Failure& viewFault,
-                                const ExportThreads& threads)
-{
-    PiecePlan plan = PlanPieces(source, width, height, stride);
-    plan.view = true;
-    BuildTintTables(parameters, plan.tables);
-    return WritePieces(file, plan, nullptr, threads, viewFault);
+    return WritePieces(file, source, &rows, threads);
 }
 
 WriteScratch::~WriteScratch() { free(block); }

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "picture/pieces.h"  // NoMemoryToWrite
-#include "picture/tint.h"
+#include "picture/tinted_source.h"
 #include "support/failure.h"
 #include "support/file_io.h"
 #include "support/system.h"  // CoresToUse
@@ -27,28 +27,22 @@ struct ExportThreads {
     WriteScratch* scratch = nullptr;
 };
 
-// Writes `height` rows of `width` pixels from `source` (bottom-up, rows
-// `stride` bytes apart) through the tint to `file`, which is open for
-// writing. The padding goes out as zeros whatever the source holds there;
-// `source` is only read. The first failure ends the writing and is
+// Writes the rows of `source` through its tint to `file`, which is open
+// for writing. The padding goes out as zeros whatever the source holds
+// there; the source is only read. The first failure ends the writing and is
 // returned. The tint runs on the cores given, all but one ahead of the
 // writes; with one, each piece is tinted just before it is written.
-Failure WriteTintedRows(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                        const TintParameters& parameters, const ExportThreads& threads);
+//
+// A source that is a view of a file another program may cut short has each
+// piece's pages read on this thread through GuardedCopy before the tint
+// reads them, and a piece the view cannot serve ends the export with its
+// viewFault. A page that faults later still, under the tint, is the
+// caller's to catch (see EndOnFaultInView).
+Failure WriteTintedRows(FileRecord& file, const TintedSource& source, const ExportThreads& threads);
 
-// As WriteTintedRows, with the rows read from `rows`, a file open for
-// reading at the first of them: this thread reads each piece into the ring,
-// where it is tinted in place, and writes it; no copy of the whole picture
-// is ever held.
-Failure WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, int32_t width, int32_t height, int32_t stride,
-                            const TintParameters& parameters, const ExportThreads& threads);
-
-// As WriteTintedRows, with `source` a view of a file that another program
-// may cut short: each piece's pages are read on this thread through
-// GuardedCopy before the tint reads them, and a piece the view cannot serve
-// ends the export with `viewFault`. A page that faults later still, under
-// the tint, is the caller's to catch (see EndOnFaultInView).
-Failure WriteTintedRowsFromView(FileRecord& file, const uint8_t* source, int32_t width, int32_t height,
-                                int32_t stride, const TintParameters& parameters, const Failure& viewFault,
-                                const ExportThreads& threads);
-
+// As WriteTintedRows, for a source without pixels whose rows are read from
+// `rows`, a file open for reading at the first of them: this thread reads
+// each piece into the ring, where it is tinted in place, and writes it; no
+// copy of the whole picture is ever held.
+Failure WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, const TintedSource& source,
+                            const ExportThreads& threads);

@@ -117,20 +117,19 @@ Failure JpegSizeRefusal(int32_t width, int32_t height, const std::string& shownN
                                              " pixels, and a JPEG holds at most 65535 in either direction.");
 }
 
-Failure WriteTintedJpeg(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                        const TintParameters& parameters, const PictureMetadata& kept, const JpegEncoding& encoding)
+Failure WriteTintedJpeg(FileRecord& file, const TintedSource& source, const PictureMetadata& kept,
+                        const JpegEncoding& encoding)
 {
+    const int32_t width = source.width, height = source.height;
     JpegLayout layout;
     if (!PlanJpeg(width, height, encoding.quality, encoding.chroma, layout))
         return Refusal(kErrorRefusedPicture, "duotint cannot write a picture of " + std::to_string(width) + " x " +
                                                  std::to_string(height) + " pixels as a JPEG.");
     const uint32_t threads = std::min<uint32_t>(CoresToUse(encoding.cores), kMostThreads);
     try {
-        TintTables tables;
-        BuildTintTables(parameters, tables);
         std::unique_ptr<JpegColour> colour(new JpegColour);
-        BuildJpegColour(tables, *colour);
-        const JpegSource from{source, static_cast<size_t>(stride), colour.get()};
+        BuildJpegColour(source.tables, *colour);
+        const JpegSource from{source.pixels, static_cast<size_t>(source.stride), colour.get()};
 
         CountWork count(layout, from, threads);
         if (Failure failure = RunPieces(count, static_cast<size_t>(layout.strips), threads, 2 * threads))

@@ -7,7 +7,7 @@
 
 #include "picture/jpeg_format.h"
 #include "picture/metadata.h"
-#include "picture/tint.h"
+#include "picture/tinted_source.h"
 #include "support/failure.h"
 #include "support/file_io.h"
 
@@ -17,15 +17,15 @@ struct JpegEncoding {
     uint32_t cores = 0;  // 0: every one
 };
 
-// Writes `height` rows of `width` pixels from `source` (bottom-up, BGR, rows
-// `stride` bytes apart) through the tint to `file`, open for writing, as a
-// whole JPEG file carrying `kept` (its EXIF, profile and XMP segments after
-// the JFIF one). The bytes depend only on the picture, the look, `kept` and
-// the quality and chroma, never on the cores. The first failure, of a
-// write or of memory (exit code 8), ends the writing and is returned; a
-// size no JPEG holds is refused (JpegSizeRefusal) before anything is written.
-Failure WriteTintedJpeg(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                        const TintParameters& parameters, const PictureMetadata& kept, const JpegEncoding& encoding);
+// Writes the rows of `source` through its tint to `file`, open for
+// writing, as a whole JPEG file carrying `kept` (its EXIF, profile and XMP
+// segments after the JFIF one). The bytes depend only on the picture, the
+// look, `kept` and the quality and chroma, never on the cores. The first
+// failure, of a write or of memory (exit code 8), ends the writing and is
+// returned; a size no JPEG holds is refused (JpegSizeRefusal) before
+// anything is written.
+Failure WriteTintedJpeg(FileRecord& file, const TintedSource& source, const PictureMetadata& kept,
+                        const JpegEncoding& encoding);
 
 // The refusal of a picture `width` x `height` as a JPEG, whose sides are
 // 16-bit, with `shownName` (the picture's, UTF-8) in its sentence; no

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -99,6 +100,30 @@ Failure NoMemoryToWrite()
 {
     return Refusal(kErrorOutOfMemory,
                    "duotint could not get the memory to write the picture; close other programs and try again.");
+}
+
+PieceCut CutPieces(int32_t width, int32_t height, size_t rowBytes, size_t pixelBytes, size_t pieceBytes)
+{
+    PieceCut cut{static_cast<size_t>(width), static_cast<size_t>(height), 0, 0, 1, 0};
+    if (rowBytes <= pieceBytes) {
+        cut.rowsPerPiece = pieceBytes / rowBytes;
+        cut.pieceCount = (cut.height + cut.rowsPerPiece - 1) / cut.rowsPerPiece;
+    } else {
+        cut.partPixels = pieceBytes / pixelBytes;
+        cut.partsPerRow = (cut.width + cut.partPixels - 1) / cut.partPixels;
+        cut.pieceCount = cut.partsPerRow * cut.height;
+    }
+    return cut;
+}
+
+PieceSpan SpanOf(const PieceCut& cut, size_t k)
+{
+    if (cut.rowsPerPiece != 0) {
+        const size_t first = k * cut.rowsPerPiece;
+        return {first, std::min(cut.rowsPerPiece, cut.height - first), 0, cut.width};
+    }
+    const size_t firstPixel = k % cut.partsPerRow * cut.partPixels;
+    return {k / cut.partsPerRow, 1, firstPixel, std::min(cut.partPixels, cut.width - firstPixel)};
 }
 
 Failure RunPieces(PieceWork& work, size_t count, uint32_t threads, size_t ring)

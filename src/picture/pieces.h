@@ -31,6 +31,33 @@ public:
     virtual Failure Prepare(size_t k, size_t slot) { return Failure(); }
 };
 
+// How a writer cuts a picture's rows into pieces of at most a given size:
+// whole rows per piece, or, for a row longer than a piece, several parts
+// per row. Piece k follows from k alone.
+struct PieceCut {
+    size_t width;         // pixels a row holds
+    size_t height;        // rows
+    size_t rowsPerPiece;  // 0 when rows are cut
+    size_t partPixels;    // pixels a part of a cut row holds
+    size_t partsPerRow;   // 1 unless rows are cut
+    size_t pieceCount;
+};
+
+// Cuts `height` rows of `width` pixels into pieces of at most `pieceBytes`,
+// a row being `rowBytes` long in a piece (its padding or filter byte
+// included) and a pixel `pixelBytes`.
+PieceCut CutPieces(int32_t width, int32_t height, size_t rowBytes, size_t pixelBytes, size_t pieceBytes);
+
+// Piece k of a cut: `rows` whole rows from row `row`, or, when rows are
+// cut, `pixels` pixels of row `row` from pixel `firstPixel`.
+struct PieceSpan {
+    size_t row;
+    size_t rows;
+    size_t firstPixel;
+    size_t pixels;
+};
+PieceSpan SpanOf(const PieceCut& cut, size_t k);
+
 // The failure of a writer that cannot get the memory it writes through.
 Failure NoMemoryToWrite();
 

@@ -10,7 +10,6 @@
 // those before it are written.
 #include "picture/png_encode.h"
 
-#include <windows.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -19,11 +18,11 @@
 #include <memory>
 #include <new>
 
-#include "picture/export.h"
+#include "picture/pieces.h"
 #include "picture/png_deflate.h"
 #include "picture/png_format.h"
 #include "picture/room.h"
-#include "support/threads.h"
+#include "support/system.h"  // CoresToUse
 
 namespace {
 
@@ -36,23 +35,13 @@ enum : size_t { kPiecesBudget = 2u << 20, kLeastPiece = 256u << 10, kMostPiece =
 enum : uint32_t { kMostThreads = 16 };
 
 // How the filtered stream (each row: its filter byte, then bpp x width
-// bytes) is cut: whole rows per piece, or for a row longer than a piece, several
-// pieces per row, whose filters are then chosen ahead.
+// bytes) is cut (pieces.h); a cut row's filter is chosen ahead.
 struct Plan {
-    const uint8_t* source;
-    const uint8_t* alpha;  // null: RGB
-    int32_t width;
-    int32_t height;
-    size_t stride;
-    size_t alphaStride;
+    const TintedSource& source;
     size_t bpp;           // 3 (RGB) or 4 (RGBA)
     size_t rowBytes;      // a row's pixel bytes, without its filter byte
-    TintTables tables;
     int level;
-    size_t rowsPerPiece;  // 0 when rows are cut
-    size_t partPixels;    // pixels a piece of a cut row holds
-    size_t partsPerRow;
-    size_t pieceCount;
+    PieceCut cut;
     std::vector<uint8_t> filters;  // each cut row's filter
 };
 
@@ -67,9 +56,11 @@ void TintSpan(const Plan& p, int64_t y, size_t x, size_t count, uint8_t* out)
         memset(out - bpp, 0, bpp * count + bpp);
         return;
     }
-    const size_t row = static_cast<size_t>(p.height - 1 - y);  // bottom-up
-    const uint8_t* from = p.source + row * p.stride + 3 * x;
-    const uint8_t* alpha = p.alpha != nullptr ? p.alpha + row * p.alphaStride + x : nullptr;
+    const TintedSource& source = p.source;
+    const size_t row = static_cast<size_t>(source.height - 1 - y);  // bottom-up
+    const uint8_t* from = source.pixels + row * static_cast<size_t>(source.stride) + 3 * x;
+    const uint8_t* alpha =
+        source.alpha != nullptr ? source.alpha + row * static_cast<size_t>(source.alphaStride) + x : nullptr;
     uint8_t* to = out;
     if (x == 0) {
         memset(out - bpp, 0, bpp);
@@ -80,9 +71,9 @@ void TintSpan(const Plan& p, int64_t y, size_t x, size_t count, uint8_t* out)
         to -= bpp;
         ++count;
     }
-    const uint8_t* blue = p.tables.channel[0];
-    const uint8_t* green = p.tables.channel[1];
-    const uint8_t* red = p.tables.channel[2];
+    const uint8_t* blue = source.tables.channel[0];
+    const uint8_t* green = source.tables.channel[1];
+    const uint8_t* red = source.tables.channel[2];
     if (alpha != nullptr) {
         for (size_t i = 0; i < count; ++i, from += 3, to += 4) {
             to[0] = red[from[2]];
@@ -120,7 +111,6 @@ struct Slot {
     size_t size = 0;
     uLong adler = 0;  // of the piece's filtered bytes
     size_t raw = 0;   // how many those are
-    size_t holds = SIZE_MAX;  // the piece it holds compressed; SIZE_MAX: none
 };
 
 // Appends the filtered stream's bytes [from, to) of a picture with cut rows.
@@ -152,14 +142,14 @@ void FilterStreamRange(const Plan& p, Worker& w, size_t from, size_t to, std::ve
 // are rare, and their choice needs the whole row.
 void ChooseCutRowFilters(Plan& p, Worker& w)
 {
-    const size_t bpp = p.bpp;
-    p.filters.resize(static_cast<size_t>(p.height));
-    w.up.resize(bpp * p.partPixels + bpp);
-    w.cur.resize(bpp * p.partPixels + bpp);
-    for (int64_t y = 0; y < p.height; ++y) {
+    const size_t bpp = p.bpp, width = p.cut.width, partPixels = p.cut.partPixels;
+    p.filters.resize(p.cut.height);
+    w.up.resize(bpp * partPixels + bpp);
+    w.cur.resize(bpp * partPixels + bpp);
+    for (int64_t y = 0; y < static_cast<int64_t>(p.cut.height); ++y) {
         uint64_t costs[kFilterCount] = {};
-        for (size_t x = 0; x < static_cast<size_t>(p.width); x += p.partPixels) {
-            const size_t n = std::min(p.partPixels, static_cast<size_t>(p.width) - x);
+        for (size_t x = 0; x < width; x += partPixels) {
+            const size_t n = std::min(partPixels, width - x);
             TintSpan(p, y - 1, x, n, w.up.data() + bpp);
             TintSpan(p, y, x, n, w.cur.data() + bpp);
             AddFilterCosts(w.up.data() + bpp, w.cur.data() + bpp, bpp * n, bpp, costs);
@@ -254,14 +244,15 @@ struct PieceSink {
 // Filters and compresses piece k into `slot`; Z_OK or zlib's error.
 int CompressPiece(const Plan& p, size_t k, Worker& w, Slot& slot)
 {
-    PieceSink sink{p, w, slot, k + 1 == p.pieceCount};
+    PieceSink sink{p, w, slot, k + 1 == p.cut.pieceCount};
     const size_t rowStream = p.rowBytes + 1, bpp = p.bpp;
+    const PieceSpan span = SpanOf(p.cut, k);
     w.dictionary.clear();
     w.filtered.clear();
-    if (p.rowsPerPiece == 0) {
-        const size_t row = k / p.partsPerRow, x0 = k % p.partsPerRow * p.partPixels;
-        const size_t start = row * rowStream + (x0 == 0 ? 0 : 1 + bpp * x0);
-        const size_t end = row * rowStream + 1 + bpp * std::min<size_t>(x0 + p.partPixels, p.width);
+    if (p.cut.rowsPerPiece == 0) {
+        const size_t x0 = span.firstPixel;
+        const size_t start = span.row * rowStream + (x0 == 0 ? 0 : 1 + bpp * x0);
+        const size_t end = span.row * rowStream + 1 + bpp * (x0 + span.pixels);
         int e = sink.Start(end - start);
         if (e != Z_OK)
             return e;
@@ -278,8 +269,7 @@ int CompressPiece(const Plan& p, size_t k, Worker& w, Slot& slot)
     // Whole rows: for zlib, those whose last 32 KB stand before the piece
     // are filtered again for its dictionary, each row's filter chosen as it
     // comes.
-    const size_t first = k * p.rowsPerPiece;
-    const size_t last = std::min(first + p.rowsPerPiece, static_cast<size_t>(p.height));
+    const size_t first = span.row, last = span.row + span.rows;
     const size_t back = sink.WantsDictionary() ? (kWindowBytes + rowStream - 1) / rowStream : 0;
     const size_t from = first - std::min(first, back);
     w.up.resize(p.rowBytes + bpp);
@@ -288,9 +278,9 @@ int CompressPiece(const Plan& p, size_t k, Worker& w, Slot& slot)
     int e = sink.Start((last - first) * rowStream);
     if (e != Z_OK)
         return e;
-    TintSpan(p, static_cast<int64_t>(from) - 1, 0, static_cast<size_t>(p.width), w.up.data() + bpp);
+    TintSpan(p, static_cast<int64_t>(from) - 1, 0, p.cut.width, w.up.data() + bpp);
     for (size_t y = from; y < last; ++y) {
-        TintSpan(p, static_cast<int64_t>(y), 0, static_cast<size_t>(p.width), w.cur.data() + bpp);
+        TintSpan(p, static_cast<int64_t>(y), 0, p.cut.width, w.cur.data() + bpp);
         uint64_t costs[kFilterCount] = {};
         AddFilterCosts(w.up.data() + bpp, w.cur.data() + bpp, p.rowBytes, bpp, costs);
         const PngFilter filter = CheapestFilter(costs);
@@ -314,198 +304,105 @@ int CompressPiece(const Plan& p, size_t k, Worker& w, Slot& slot)
     return Z_OK;
 }
 
-// The pieces in flight: claimed in order by whichever thread is free, at
-// most `ring` ahead of the writer. The hand-over uses a slim lock and a
-// condition variable, as the BMP export's does.
-struct Pipeline {
-    const Plan* plan;
-    size_t ring;
-    std::vector<Slot> slots;
-    SRWLOCK lock;
-    CONDITION_VARIABLE changed;
-    size_t claimed = 0;  // pieces taken by a thread so far
-    size_t written = 0;  // pieces written so far
-    bool stop = false;   // a piece failed, or the writer has left
-    int failure = Z_OK;  // the first failed piece's zlib error; Z_MEM_ERROR: memory
-};
-
-bool CanClaim(const Pipeline& p) { return p.claimed < p.plan->pieceCount && p.claimed < p.written + p.ring; }
-
-// Compresses piece k and hands it over, or the failure.
-void Finish(Pipeline& p, size_t k, Worker& w)
+// The failure of a piece the compressor could not compress: zlib's `error`.
+Failure CompressorFailure(int error)
 {
-    Slot& slot = p.slots[k % p.ring];
-    int e;
-    try {
-        e = CompressPiece(*p.plan, k, w, slot);
-    } catch (const std::bad_alloc&) {
-        e = Z_MEM_ERROR;
-    }
-    AcquireSRWLockExclusive(&p.lock);
-    if (e == Z_OK) {
-        slot.holds = k;
-    } else {
-        if (p.failure == Z_OK)
-            p.failure = e;
-        p.stop = true;
-    }
-    ReleaseSRWLockExclusive(&p.lock);
-    WakeAllConditionVariable(&p.changed);
+    if (error == Z_MEM_ERROR)
+        return NoMemoryToWrite();
+    char sentence[160];
+    snprintf(sentence, sizeof sentence,
+             "duotint could not encode the picture as PNG: the compressor failed (zlib error %d).", error);
+    return Refusal(kErrorRefusedPicture, sentence);
 }
-
-DWORD WINAPI CompressAhead(void* parameter)
-{
-    Pipeline& p = *static_cast<Pipeline*>(parameter);
-    Worker w;
-    for (;;) {
-        AcquireSRWLockExclusive(&p.lock);
-        while (!p.stop && p.claimed < p.plan->pieceCount && !CanClaim(p))
-            SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
-        if (p.stop || !CanClaim(p)) {
-            ReleaseSRWLockExclusive(&p.lock);
-            return 0;
-        }
-        const size_t k = p.claimed++;
-        ReleaseSRWLockExclusive(&p.lock);
-        Finish(p, k, w);
-    }
-}
-
-// Ends the other threads however the writer leaves, a failure included.
-struct ThreadsJoined {
-    Pipeline& p;
-    ThreadGroup threads;
-    void Join()
-    {
-        AcquireSRWLockExclusive(&p.lock);
-        p.stop = true;
-        ReleaseSRWLockExclusive(&p.lock);
-        WakeAllConditionVariable(&p.changed);
-        threads.Join();
-    }
-    ~ThreadsJoined() { Join(); }
-};
 
 bool Write(FileRecord& file, const uint8_t* bytes, size_t count)
 {
     return count == 0 || WriteBytes(file, bytes, static_cast<uint32_t>(count));
 }
 
+// The pieces through the ordered hand-off (pieces.h): compressed on any
+// thread, each with that thread's compressors, and written as IDAT chunks
+// in order.
+class PngPieces : public PieceWork {
+public:
+    PngPieces(FileRecord& file, const Plan& plan, uint32_t threads, size_t ring)
+        : file_(file), plan_(plan), workers_(threads), slots_(ring)
+    {
+    }
+
+    Failure Make(size_t k, size_t slot, uint32_t worker) override
+    {
+        const int e = CompressPiece(plan_, k, workers_[worker], slots_[slot]);
+        return e == Z_OK ? Failure() : CompressorFailure(e);
+    }
+
+    // The piece as one IDAT chunk: the stream's header before the first,
+    // the stream's Adler-32 after the last.
+    Failure Write(size_t k, size_t slot) override
+    {
+        const Slot& piece = slots_[slot];
+        adler_ = adler32_combine(adler_, piece.adler, static_cast<z_off_t>(piece.raw));
+        uint8_t before[10], after[8];
+        size_t beforeCount = 8, afterCount = 4;
+        if (k == 0) {
+            ZlibHeader(plan_.level, before + 8);
+            beforeCount = 10;
+        }
+        if (k + 1 == plan_.cut.pieceCount) {
+            PutBigEndian(static_cast<uint32_t>(adler_), after);
+            afterCount = 8;
+        }
+        PutBigEndian(static_cast<uint32_t>(beforeCount - 8 + piece.size + afterCount - 4), before);
+        memcpy(before + 4, "IDAT", 4);
+        uLong crc = crc32(0, before + 4, static_cast<uInt>(beforeCount - 4));
+        crc = crc32_z(crc, piece.bytes.data(), piece.size);
+        crc = crc32(crc, after, static_cast<uInt>(afterCount - 4));
+        PutBigEndian(static_cast<uint32_t>(crc), after + afterCount - 4);
+        if (!::Write(file_, before, beforeCount) || !::Write(file_, piece.bytes.data(), piece.size) ||
+            !::Write(file_, after, afterCount))
+            return FailureOf(file_);
+        return Failure();
+    }
+
+private:
+    FileRecord& file_;
+    const Plan& plan_;
+    std::vector<Worker> workers_;
+    std::vector<Slot> slots_;
+    uLong adler_ = adler32(0, nullptr, 0);
+};
+
 }  // namespace
 
-Failure WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                       const TintParameters& parameters, const std::vector<PngChunk>& chunks,
-                       const PngEncoding& encoding, const uint8_t* alpha, int32_t alphaStride)
+Failure WriteTintedPng(FileRecord& file, const TintedSource& source, const std::vector<PngChunk>& chunks,
+                       const PngEncoding& encoding)
 {
-    const size_t bpp = alpha != nullptr ? 4 : 3;
+    const size_t bpp = source.alpha != nullptr ? 4 : 3;
     const uint32_t threads = std::min<uint32_t>(CoresToUse(encoding.cores), kMostThreads);
     size_t pieceBytes = encoding.pieceBytes != 0 ? encoding.pieceBytes : kPiecesBudget / threads;
     if (encoding.pieceBytes == 0)
         pieceBytes = std::min<size_t>(std::max<size_t>(pieceBytes, kLeastPiece), kMostPiece);
     pieceBytes = std::min<size_t>(std::max<size_t>(pieceBytes, bpp), 1u << 30);
 
-    Plan plan{};
-    plan.source = source;
-    plan.alpha = alpha;
-    plan.width = width;
-    plan.height = height;
-    plan.stride = static_cast<size_t>(stride);
-    plan.alphaStride = static_cast<size_t>(alphaStride);
-    plan.bpp = bpp;
-    plan.rowBytes = bpp * static_cast<size_t>(width);
-    plan.level = encoding.level;
-    BuildTintTables(parameters, plan.tables);
-    if (plan.rowBytes + 1 <= pieceBytes) {
-        plan.rowsPerPiece = pieceBytes / (plan.rowBytes + 1);
-        plan.pieceCount = (static_cast<size_t>(height) + plan.rowsPerPiece - 1) / plan.rowsPerPiece;
-    } else {
-        plan.partPixels = pieceBytes / bpp;
-        plan.partsPerRow = (static_cast<size_t>(width) + plan.partPixels - 1) / plan.partPixels;
-        plan.pieceCount = plan.partsPerRow * static_cast<size_t>(height);
-    }
-
-    Pipeline p;
-    p.plan = &plan;
-    p.ring = 2 * static_cast<size_t>(threads);
-    InitializeSRWLock(&p.lock);
-    InitializeConditionVariable(&p.changed);
+    const size_t rowBytes = bpp * static_cast<size_t>(source.width);
+    Plan plan{source, bpp, rowBytes, encoding.level,
+              CutPieces(source.width, source.height, rowBytes + 1, bpp, pieceBytes), {}};
+    const size_t ring = 2 * static_cast<size_t>(threads);
     std::vector<uint8_t> head, end;
     try {
         Worker chooser;
-        if (plan.rowsPerPiece == 0)
+        if (plan.cut.rowsPerPiece == 0)
             ChooseCutRowFilters(plan, chooser);
-        p.slots.resize(p.ring);
-        head = PngHeadBytes(static_cast<uint32_t>(width), static_cast<uint32_t>(height), alpha != nullptr, chunks);
+        head = PngHeadBytes(static_cast<uint32_t>(source.width), static_cast<uint32_t>(source.height),
+                            source.alpha != nullptr, chunks);
         end = PngEndBytes();
+        if (!Write(file, head.data(), head.size()))
+            return FailureOf(file);
+        PngPieces pieces(file, plan, threads, ring);
+        if (Failure failure = RunPieces(pieces, plan.cut.pieceCount, threads, ring))
+            return failure;
     } catch (const std::bad_alloc&) {
         return NoMemoryToWrite();
-    }
-    if (!Write(file, head.data(), head.size()))
-        return FailureOf(file);
-
-    ThreadsJoined joined{p, {}};
-    for (uint32_t i = 1; i < threads; ++i) {
-        if (!joined.threads.Start(CompressAhead, &p))
-            break;  // fewer threads; this one compresses too
-    }
-    Worker w;
-    uLong adler = adler32(0, nullptr, 0);
-    for (;;) {
-        AcquireSRWLockExclusive(&p.lock);
-        while (p.failure == Z_OK && p.written < plan.pieceCount && p.slots[p.written % p.ring].holds != p.written &&
-               !CanClaim(p))
-            SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
-        if (p.failure != Z_OK || p.written == plan.pieceCount) {
-            ReleaseSRWLockExclusive(&p.lock);
-            break;
-        }
-        if (p.slots[p.written % p.ring].holds != p.written) {
-            // Nothing to write yet: this thread takes the next piece itself.
-            const size_t k = p.claimed++;
-            ReleaseSRWLockExclusive(&p.lock);
-            Finish(p, k, w);
-            continue;
-        }
-        ReleaseSRWLockExclusive(&p.lock);
-
-        // The piece as one IDAT chunk: the stream's header before the first,
-        // the stream's Adler-32 after the last.
-        const size_t k = p.written;
-        const Slot& slot = p.slots[k % p.ring];
-        adler = adler32_combine(adler, slot.adler, static_cast<z_off_t>(slot.raw));
-        uint8_t before[10], after[8];
-        size_t beforeCount = 8, afterCount = 4;
-        if (k == 0) {
-            ZlibHeader(plan.level, before + 8);
-            beforeCount = 10;
-        }
-        if (k + 1 == plan.pieceCount) {
-            PutBigEndian(static_cast<uint32_t>(adler), after);
-            afterCount = 8;
-        }
-        PutBigEndian(static_cast<uint32_t>(beforeCount - 8 + slot.size + afterCount - 4), before);
-        memcpy(before + 4, "IDAT", 4);
-        uLong crc = crc32(0, before + 4, static_cast<uInt>(beforeCount - 4));
-        crc = crc32_z(crc, slot.bytes.data(), slot.size);
-        crc = crc32(crc, after, static_cast<uInt>(afterCount - 4));
-        PutBigEndian(static_cast<uint32_t>(crc), after + afterCount - 4);
-        if (!Write(file, before, beforeCount) || !Write(file, slot.bytes.data(), slot.size) ||
-            !Write(file, after, afterCount))
-            return FailureOf(file);  // the threads stop and are joined on the way out
-
-        AcquireSRWLockExclusive(&p.lock);
-        p.written = k + 1;
-        ReleaseSRWLockExclusive(&p.lock);
-        WakeAllConditionVariable(&p.changed);
-    }
-    joined.Join();
-    if (p.failure == Z_MEM_ERROR)
-        return NoMemoryToWrite();
-    if (p.failure != Z_OK) {
-        char sentence[160];
-        snprintf(sentence, sizeof sentence,
-                 "duotint could not encode the picture as PNG: the compressor failed (zlib error %d).", p.failure);
-        return Refusal(kErrorRefusedPicture, sentence);
     }
     if (!Write(file, end.data(), end.size()))
         return FailureOf(file);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "picture/png_chunk.h"
-#include "picture/tint.h"
+#include "picture/tinted_source.h"
 #include "support/file_io.h"
 
 struct PngEncoding {
@@ -16,18 +16,15 @@ struct PngEncoding {
     size_t pieceBytes = 0;  // filtered bytes a piece holds at most; 0: chosen from the cores
 };
 
-// Writes `height` rows of `width` pixels from `source` (bottom-up, BGR, rows
-// `stride` bytes apart) through the tint to `file`, open for writing, as a
-// whole PNG file with `chunks` between its header and its pixel data. With
-// `alpha` (a byte a pixel, rows as the source's but `alphaStride` bytes
-// apart), the file is RGBA: the tint goes to the straight colour, and the
-// alpha goes out as it is.
+// Writes the rows of `source` through its tint to `file`, open for
+// writing, as a whole PNG file with `chunks` between its header and its
+// pixel data. A source with alpha makes the file RGBA: the tint goes to the
+// straight colour, and the alpha goes out as it is.
 //
 // The rows are filtered and compressed in pieces on the cores at once; each
 // piece goes to the file as an IDAT chunk as soon as those before it have,
 // so besides the source only a few pieces are held (at most 64 MiB). The
 // first failure, of a write, of memory (exit code 8) or of the compressor,
 // ends the writing and is returned.
-Failure WriteTintedPng(FileRecord& file, const uint8_t* source, int32_t width, int32_t height, int32_t stride,
-                       const TintParameters& parameters, const std::vector<PngChunk>& chunks,
-                       const PngEncoding& encoding, const uint8_t* alpha = nullptr, int32_t alphaStride = 0);
+Failure WriteTintedPng(FileRecord& file, const TintedSource& source, const std::vector<PngChunk>& chunks,
+                       const PngEncoding& encoding);

@@ -37,7 +37,7 @@ Failure WriteBmpHeader(FileRecord& target, int32_t width, int32_t height)
     return Failure();
 }
 
-Failure WriteEncoded(const SourcePicture& picture, const TintParameters& look, const ExportSettings& settings,
+Failure WriteEncoded(const SourcePicture& picture, const TintedSource& source, const ExportSettings& settings,
                      const PictureMetadata& kept, FileRecord& target)
 {
     // The encoders read a view in place, on threads of their own: a picture
@@ -52,14 +52,12 @@ Failure WriteEncoded(const SourcePicture& picture, const TintParameters& look, c
         encoding.quality = settings.quality != 0 ? settings.quality : 92;
         encoding.chroma = settings.chroma;
         encoding.cores = settings.threads.cores;
-        return WriteTintedJpeg(target, picture.pixels, picture.width, picture.height, picture.stride, look, kept,
-                               encoding);
+        return WriteTintedJpeg(target, source, kept, encoding);
     }
     PngEncoding encoding;
     encoding.level = settings.pngLevel != 0 ? settings.pngLevel : 6;
     encoding.cores = settings.threads.cores;
-    return WriteTintedPng(target, picture.pixels, picture.width, picture.height, picture.stride, look,
-                          PngMetadataChunks(kept), encoding, picture.alpha, picture.alphaStride);
+    return WriteTintedPng(target, source, PngMetadataChunks(kept), encoding);
 }
 
 }  // namespace
@@ -78,16 +76,17 @@ Failure WritePicture(const SourcePicture& picture, const TintParameters& look, c
             return failure;
     Failure failure;
     try {
-        if (settings.format != OutputFormat::bmp) {
-            failure = WriteEncoded(picture, look, settings, kept, target);
-        } else if (!(failure = WriteBmpHeader(target, picture.width, picture.height))) {
-            if (picture.IsMapped())
-                failure = WriteTintedRowsFromView(target, picture.pixels, picture.width, picture.height,
-                                                  picture.stride, look, picture.ViewFailure(), settings.threads);
-            else
-                failure = WriteTintedRows(target, picture.pixels, picture.width, picture.height, picture.stride, look,
-                                          settings.threads);
+        // The look's tables are built here, once, for whichever writer runs.
+        TintedSource source(picture.pixels, picture.width, picture.height, picture.stride, look, picture.alpha,
+                            picture.alphaStride);
+        if (picture.IsMapped()) {
+            source.view = true;
+            source.viewFault = picture.ViewFailure();
         }
+        if (settings.format != OutputFormat::bmp)
+            failure = WriteEncoded(picture, source, settings, kept, target);
+        else if (!(failure = WriteBmpHeader(target, picture.width, picture.height)))
+            failure = WriteTintedRows(target, source, settings.threads);
     } catch (const std::bad_alloc&) {
         failure = NoMemoryToWrite();
     }
@@ -98,7 +97,9 @@ Failure WritePictureFromRows(FileRecord& rows, int32_t width, int32_t height, co
                              const ExportSettings& settings, FileRecord& target)
 {
     Failure failure = WriteBmpHeader(target, width, height);
-    if (!failure)
-        failure = WriteTintedRowsFrom(target, rows, width, height, RowStride(width).stride, look, settings.threads);
+    if (!failure) {
+        const TintedSource source(nullptr, width, height, RowStride(width).stride, look);
+        failure = WriteTintedRowsFrom(target, rows, source, settings.threads);
+    }
     return Finished(target, failure);
 }

@@ -308,8 +308,10 @@ TEST_F(ExportTest, PngDecodesToTheTintedPixelsHoweverItIsCut)
         std::vector<PngChunk> chunks;
         if (c.text)
             chunks.push_back({"tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'd', 'u', 'o'}});
-        WriteTintedPng(file, source.bytes.data(), c.w, c.h, state.srcStride, look, chunks,
-                       {c.level, c.cores, c.pieceBytes}, c.alpha ? alpha.data() : nullptr, alphaStride);
+        WriteTintedPng(file,
+                       TintedSource(source.bytes.data(), c.w, c.h, state.srcStride, look,
+                                    c.alpha ? alpha.data() : nullptr, alphaStride),
+                       chunks, {c.level, c.cores, c.pieceBytes});
         CloseFile(file);
         CheckIo();
 

@@ -40,7 +40,8 @@ bool EncodeToFile(const char* name, const std::vector<uint8_t>& pixels, int32_t 
     BindFile(file, name);
     if (!OpenForReplacing(file))
         return false;
-    const Failure failure = WriteTintedJpeg(file, pixels.data(), w, h, stride, kLook, PictureMetadata(), encoding);
+    const Failure failure =
+        WriteTintedJpeg(file, TintedSource(pixels.data(), w, h, stride, kLook), PictureMetadata(), encoding);
     if (failure) {
         Abandon(file);
         return false;
