@@ -27,11 +27,13 @@
 namespace {
 
 enum : size_t { kWindowBytes = 32768 };
-// Pieces in flight are two for each thread; their size follows from the
-// threads, small enough that the pages they fill stay few (a fresh page
-// costs the system more than the bytes written to it), large enough that
-// the hand-over between threads costs nothing to speak of.
-enum : size_t { kPiecesBudget = 2u << 20, kLeastPiece = 256u << 10, kMostPiece = 4u << 20 };
+// Pieces in flight are two for each thread. A piece's size never follows
+// the threads, because each piece is compressed on its own and the file's
+// bytes must be the same on any machine: small enough that the pages they
+// fill stay few (a fresh page costs the system more than the bytes written
+// to it), large enough that the hand-over between threads costs nothing to
+// speak of.
+enum : size_t { kPieceBytes = 1u << 20 };
 enum : uint32_t { kMostThreads = 16 };
 
 // How the filtered stream (each row: its filter byte, then bpp x width
@@ -379,10 +381,8 @@ Failure WriteTintedPng(FileRecord& file, const TintedSource& source, const std::
 {
     const size_t bpp = source.alpha != nullptr ? 4 : 3;
     const uint32_t threads = std::min<uint32_t>(CoresToUse(encoding.cores), kMostThreads);
-    size_t pieceBytes = encoding.pieceBytes != 0 ? encoding.pieceBytes : kPiecesBudget / threads;
-    if (encoding.pieceBytes == 0)
-        pieceBytes = std::min<size_t>(std::max<size_t>(pieceBytes, kLeastPiece), kMostPiece);
-    pieceBytes = std::min<size_t>(std::max<size_t>(pieceBytes, bpp), 1u << 30);
+    const size_t pieceBytes =
+        std::min<size_t>(std::max<size_t>(encoding.pieceBytes != 0 ? encoding.pieceBytes : kPieceBytes, bpp), 1u << 30);
 
     const size_t rowBytes = bpp * static_cast<size_t>(source.width);
     Plan plan{source, bpp, rowBytes, encoding.level,

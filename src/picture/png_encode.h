@@ -13,7 +13,7 @@
 struct PngEncoding {
     int level = 6;          // zlib's, 1 to 9; 1 to 6 match runs only
     uint32_t cores = 0;     // 0: every one
-    size_t pieceBytes = 0;  // filtered bytes a piece holds at most; 0: chosen from the cores
+    size_t pieceBytes = 0;  // filtered bytes a piece holds at most; 0: 1 MiB, whatever the cores
 };
 
 // Writes the rows of `source` through its tint to `file`, open for

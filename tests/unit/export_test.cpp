@@ -314,6 +314,14 @@ TEST_F(ExportTest, PngDecodesToTheTintedPixelsHoweverItIsCut)
                        chunks, {c.level, c.cores, c.pieceBytes});
         CloseFile(file);
         CheckIo();
+        if (c.pieceBytes == 0) {  // the export's own pieces, whatever the cores
+            const std::vector<uint8_t> written = ReadWholeFile("pic-.png");
+            OpenForReplacing(file);
+            WriteTintedPng(file, TintedSource(source.bytes.data(), c.w, c.h, state.srcStride, look), chunks,
+                           {c.level, 1, 0});
+            CloseFile(file);
+            EXPECT_TRUE(ReadWholeFile("pic-.png") == written) << "other bytes on one core";
+        }
 
         std::vector<uint8_t> expected(source.bytes.size());
         TintRows(source.bytes.data(), expected.data(), c.w, c.h, state.srcStride, tables);
