@@ -1,16 +1,16 @@
 // The read path of the picture library (see read.h).
 #include "picture/read.h"
 
-#include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "picture/bmp.h"
 #include "picture/bytes.h"
 #include "picture/metadata_file.h"
+#include "picture/refusals.h"
 #include "support/guarded_read.h"
 #include "support/picture_names.h"
 #include "support/system.h"
@@ -138,31 +138,17 @@ private:
     DWORD error_ = 0;
 };
 
-// Test-only: with DUOTINT_PROBE_HOLD naming a file, the probe makes that
-// file once its view stands and waits, up to 30 s, until it is gone, so
-// that a test can cut the picture short under the view.
-void HoldForTest()
-{
-    const char* hold = getenv("DUOTINT_PROBE_HOLD");
-    if (hold == nullptr)
-        return;
-    HANDLE marker = CreateFileA(hold, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (marker != INVALID_HANDLE_VALUE)
-        CloseHandle(marker);
-    for (int waited = 0; waited < 3000 && GetFileAttributesA(hold) != INVALID_FILE_ATTRIBUTES; ++waited)
-        Sleep(10);
-}
-
 // The probe over an open file. On a failed read, `error` is the error the
 // file layer would report: the platform's, or a short read when the file
 // is now shorter than it was.
-ProbeResult ProbeOpenFile(HANDLE file, uint16_t& error)
+ProbeResult ProbeOpenFile(HANDLE file, uint16_t& error, const std::function<void()>& onView = nullptr)
 {
     error = 0;
     MappedPicture picture(file);
     if (picture.Error() != 0)
         return ProbeResult();  // a file that cannot be mapped is left to its decoder, unprobed
-    HoldForTest();
+    if (onView)
+        onView();
     const ProbeResult result = ProbeContainer(picture);
     if (result.verdict == ProbeVerdict::unreadable) {
         LARGE_INTEGER size = {};
@@ -187,126 +173,6 @@ ProbeResult ProbePictureFile(const std::wstring& path)
 }
 
 namespace {
-
-Failure Refuse(const char* format, ...)
-{
-    char sentence[1024];
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(sentence, sizeof sentence, format, arguments);
-    va_end(arguments);
-    return Refusal(kErrorRefusedPicture, sentence);
-}
-
-const char* KindName(ContainerKind kind)
-{
-    switch (kind) {
-    case ContainerKind::bmp: return "BMP";
-    case ContainerKind::png: return "PNG";
-    case ContainerKind::jpeg: return "JPEG";
-    case ContainerKind::gif: return "GIF";
-    case ContainerKind::tiff: return "TIFF";
-    default: return nullptr;
-    }
-}
-
-// Whether a BMP header is of the one kind our reader reads: those are
-// decided by it alone, never handed on.
-bool IsOurKindOfBmp(const uint8_t* h)
-{
-    const BmpHeaderFields f = ReadBmpHeaderFields(h, kBmpHeaderSize);
-    return f.magic && f.infoSize >= 40 && f.planes == 1 && f.bitsPerPixel == 24 && f.compression == 0;
-}
-
-// "a 24-bit", "an 8-bit": the bits per pixel of a BMP header with its article.
-std::string BitsPerPixel(const uint8_t* h)
-{
-    const unsigned bits = ReadBmpHeaderFields(h, kBmpHeaderSize).bitsPerPixel;
-    std::string number = std::to_string(bits);
-    const bool an = number[0] == '8' || bits == 11 || bits == 18 || (number.size() % 3 == 2 && number[0] == '1' &&
-                                                                      (number[1] == '1' || number[1] == '8'));
-    return (an ? "an " : "a ") + number + "-bit";
-}
-
-// The compression of a BMP the platform could not read, when it says more
-// than its bits: bit fields in a Windows header, Huffman coding in OS/2's.
-const char* BmpCompressionWords(const uint8_t* h)
-{
-    const BmpHeaderFields f = ReadBmpHeaderFields(h, kBmpHeaderSize);
-    const uint32_t infoSize = f.infoSize, compression = f.compression;
-    const bool os2 = infoSize == 16 || infoSize == 64;
-    if (compression == 3)
-        return os2 ? " with Huffman coding" : " with bit fields";
-    if (compression == 6 && !os2)
-        return " with bit fields";
-    return "";
-}
-
-// The running program's file name: duotint.exe, or duotint-cli.exe.
-std::string ProgramFileName()
-{
-    const std::wstring path = RunningProgramPath();
-    return Utf8Of(path.substr(path.find_last_of(L"\\/") + 1));
-}
-
-// "5", "9.9": a budget in seconds, to a tenth.
-std::string SecondsText(uint32_t milliseconds)
-{
-    char text[16];
-    if (milliseconds % 1000 == 0)
-        snprintf(text, sizeof text, "%u", milliseconds / 1000);
-    else
-        snprintf(text, sizeof text, "%.1f", milliseconds / 1000.0);
-    return text;
-}
-
-// Why the decoding of a picture the probe let through came to nothing.
-Failure RefuseDecoded(DecodeOutcome outcome, ContainerKind kind, const char* name, const uint8_t* h,
-                      const DecoderProcess& decoder)
-{
-    const DecodeBudget budget = decoder.Budget();
-    switch (outcome) {
-    case DecodeOutcome::cannotDecode:
-        if (kind == ContainerKind::bmp && *BmpCompressionWords(h) != '\0')
-            return Refuse("%s is %s BMP picture%s, a kind duotint cannot read.", name, BitsPerPixel(h).c_str(),
-                   BmpCompressionWords(h));
-        if (kind == ContainerKind::bmp)
-            return Refuse("%s is %s BMP picture that duotint cannot read; it may be damaged.", name, BitsPerPixel(h).c_str());
-        if (KindName(kind) != nullptr)
-            return Refuse("%s is a %s picture that duotint cannot read; it may be damaged.", name, KindName(kind));
-        return Refuse("%s is not a picture duotint can read.", name);
-    case DecodeOutcome::damaged:
-        return Refuse("%s is damaged; duotint could not read all of its pixels.", name);
-    case DecodeOutcome::crashed:
-        return Refuse("%s could not be decoded: its decoder crashed.", name);
-    case DecodeOutcome::tooSlow:
-        return Refuse("%s could not be decoded: its decoder was stopped after %s s of work, longer than a picture of its "
-               "size needs.",
-               name, SecondsText(budget.cpuMilliseconds).c_str());
-    case DecodeOutcome::stalled:
-        return Refuse("%s could not be decoded: its decoder was stopped after %s s without progress.", name,
-               SecondsText(budget.wallMilliseconds).c_str());
-    case DecodeOutcome::tooHungry:
-        return Refuse("%s could not be decoded: its decoder was stopped when it took more than %llu MiB of memory.", name,
-               static_cast<unsigned long long>(budget.memoryBytes >> 20));
-    case DecodeOutcome::tooLarge: {
-        char sentence[1024];
-        TooLargeSentence(name, decoder.Width(), decoder.Height(), sentence, sizeof sentence);
-        return Refuse("%s", sentence);
-    }
-    case DecodeOutcome::noChild:
-        if (decoder.StartError() == ERROR_FILE_NOT_FOUND || decoder.StartError() == ERROR_PATH_NOT_FOUND)
-            return Refuse("duotint could not start duotint-decode.exe to read %s; it belongs beside %s.", name,
-                   ProgramFileName().c_str());
-        return Refuse("duotint could not start duotint-decode.exe to read %s: the system refused it (error %u).", name,
-               decoder.StartError());
-    case DecodeOutcome::noMemory:
-        return Refusal(kErrorOutOfMemory,
-                       "duotint could not get the memory for the picture; close other programs and try again.");
-    default:
-        return Refuse("%s could not be decoded: the file is damaged, or its kind cannot be read here.", name);
-    }
-}
 
 // Whether the picture's rows, with its alpha plane when it brings one, stay
 // within the 2 GB a picture may hold.
@@ -438,7 +304,7 @@ Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder
     ProbeResult probe;
     if (!ours) {
         uint16_t error = 0;
-        probe = ProbeOpenFile(file->handle, error);
+        probe = ProbeOpenFile(file->handle, error, request.onProbeView);
         if (error != 0) {
             FailFile(*file, error);
             return Abandoned(*file);

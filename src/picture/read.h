@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "picture/bmp_header.h"
@@ -35,6 +36,9 @@ struct PictureRequest {
     // Keeps a transparent picture's alpha, for an output that holds it: its
     // colour then stays straight, not flattened onto white.
     bool keepAlpha = false;
+    // Called once the probe's view of the file stands, before the probe
+    // reads it: where a test cuts the file short under the view.
+    std::function<void()> onProbeView;
 };
 
 // What ReadPictureHeader found: the size, and where the rows are to come from.

@@ -8,6 +8,7 @@
 
 #include "cut_file.h"
 #include "editor/view_fault.h"
+#include "picture/read.h"
 #include "support/guarded_read.h"
 #include "test_support.h"
 
@@ -39,6 +40,28 @@ TEST(GuardedCopy, StopsAtTheFirstPageThatFaults)
     UnmapViewOfFile(view);
     CloseHandle(mapping);
     CloseHandle(file);
+}
+
+// A picture cut short by another program while the probe reads it through
+// its view: the read fails as a short read of the file, not as a page fault.
+TEST(GuardedCopy, APictureCutUnderTheProbeFailsAsAShortRead)
+{
+    ScratchFolder folder;
+    // A JPEG's start and 16 MiB of zeros: the probe looks through them all
+    // for a frame header.
+    std::vector<uint8_t> jpeg(16 << 20);
+    jpeg[0] = 0xFF;
+    jpeg[1] = 0xD8;
+    ASSERT_TRUE(WriteWholeFile("cut.jpg", jpeg));
+    PictureRequest request;
+    request.path = L"cut.jpg";
+    request.name = "cut.jpg";
+    request.onProbeView = [&] { EXPECT_TRUE(support::CutByAnotherProgram(folder.Path(), "cut.jpg", 4096)); };
+    DecoderProcess decoder;
+    struct PictureHeader header;
+    const Failure failure = ReadPictureHeader(request, decoder, header);
+    EXPECT_EQ(failure.code, 100);
+    EXPECT_EQ(FileSentence(failure, "cut.jpg"), "duotint could not read cut.jpg: it ends before all of the picture could be read.");
 }
 
 // A read fault inside a registered view by code other than GuardedCopy (as
