@@ -1,13 +1,13 @@
 // The buffer goes to the platform as it stands (SetDIBitsToDevice), without
-// a device bitmap made of it first: under Wine making that bitmap took most
-// of a render's time, more than a 60 Hz frame for the largest preview.
+// a device bitmap made of it first: under Wine making that bitmap takes most
+// of a render's time.
 //
 // It goes in bands of rows. Wine converts each call's rows into the window
 // surface's format in a temporary buffer as large as the rows given; one as
 // large as a whole preview is fresh memory on every call, and each of its
-// pages faults in as it is filled. Bands fit in memory the heap already has:
-// a 1780 x 1186 render measured about half the time of a single call, and a
-// little faster than a DIB section the tint writes into, blitted with BitBlt.
+// pages faults in as it is filled. Bands fit in memory the heap already has,
+// which makes a render faster than one call for the whole preview, or than a
+// DIB section the tint writes into, blitted with BitBlt.
 #include "editor/blit.h"
 
 #include <cstring>

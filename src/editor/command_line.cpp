@@ -17,17 +17,15 @@
 #include "support/picture_names.h"
 #include "support/utf8.h"
 
-namespace {
-
-std::wstring picturePath;
-std::wstring exportPath;
+std::wstring commandLinePath;
+std::wstring commandLineExportPath;
 char displayName[4 * MAX_PATH];
-// The words --format and --chroma were given, as typed; empty when not given.
 std::string formatWord;
 std::string chromaWord;
-// Standard output as the program was started with it, when it can be written
-// to; null otherwise.
 HANDLE standardOutput;
+TintParameters commandLineLook;
+
+namespace {
 
 [[noreturn]] void CannotOpen(unsigned code, const char* why)
 {
@@ -86,7 +84,6 @@ std::string LookWords(const TintParameters& look)
 
 int TakeCommandLineOptions(wchar_t* const* arguments, int count)
 {
-    static TintParameters startLook;
     static const char* const kOptions[] = {"--tint", "--format", "--quality", "--chroma"};
     int at = 1;
     for (; at < count; ++at) {
@@ -118,9 +115,9 @@ int TakeCommandLineOptions(wchar_t* const* arguments, int count)
                 CannotTake(name, utf8, "it takes 420 or 444");
             chromaWord = utf8;
         } else {
-            if (!ParseTintText(utf8, startLook, why))
+            if (!ParseTintText(utf8, commandLineLook, why))
                 CannotTake(name, utf8, why);
-            state.startLook = &startLook;
+            state.startLook = &commandLineLook;
         }
     }
     return at;
@@ -139,18 +136,18 @@ bool TakeCommandLinePicture()
     const std::string shown = Utf8Of(arguments[at]);
     snprintf(displayName, sizeof displayName, "%s",
              shown.size() < sizeof displayName ? shown.c_str() : "the picture named on the command line");
-    picturePath = FullPath(arguments[at]);
+    commandLinePath = FullPath(arguments[at]);
     LocalFree(arguments);
 
-    const PictureFileFault fault = PictureFileFaultOf(picturePath);
+    const PictureFileFault fault = PictureFileFaultOf(commandLinePath);
     if (fault.code != 0)
         CannotOpen(fault.code,
                    (fault.why + (fault.code == ERROR_FILE_NOT_FOUND ? WhereNotFound(shown) : std::string())).c_str());
 
-    exportPath = ExportPathFor(picturePath, OutputSuffix(state.exportFormat));
-    CheckExportName(picturePath, exportPath);
-    state.picturePath = picturePath.c_str();
-    state.exportPath = exportPath.c_str();
+    commandLineExportPath = ExportPathFor(commandLinePath, OutputSuffix(state.exportFormat));
+    CheckExportName(commandLinePath, commandLineExportPath);
+    state.picturePath = commandLinePath.c_str();
+    state.exportPath = commandLineExportPath.c_str();
     state.fileNamePtr = displayName;
     return true;
 }

@@ -1,5 +1,5 @@
-// The window system's side of the program state, kept apart from the record
-// itself so that duotint-cli, which shares the record, never loads it.
+// The fetch every message loop of the editor goes through, and the input it
+// keeps, in the order it came, while a window is replaced.
 #include "editor/message_loop.h"
 
 #include <deque>
@@ -10,17 +10,13 @@
 #include "editor/program_state.h"
 #include "editor/error.h"
 
-namespace {
-
-// Input queued when a window was replaced, oldest first. It stays
-// on our side rather than being posted to the new window: the platform hands
-// out posted messages ahead of any hardware input, which would let a key
-// overtake a notch or click queued before it, and stamps them with the
-// cursor's position at the post instead of the key's own. Only the editor's
-// one thread fetches, so this is a plain global.
+// Input queued when a window was replaced stays on our side rather than
+// being posted to the new window: the platform hands out posted messages
+// ahead of any hardware input, which would let a key overtake a notch or
+// click queued before it, and stamps them with the cursor's position at the
+// post instead of the key's own. Only the editor's one thread fetches, so
+// keptInput is a plain global.
 std::deque<MSG> keptInput;
-
-}  // namespace
 
 void FetchMessage()
 {

@@ -10,15 +10,11 @@
 #include "editor/view_fault.h"
 #include "support/guarded_read.h"
 
-namespace {
+DecoderProcess pictureDecoder;
+PictureHeader pictureHeader;
+SourcePicture sourcePicture;
 
-// The editor's decoding process, which serves the pictures it reads: one
-// request at a time, from the window thread.
-DecoderProcess decoder;
-// What ReadImageHeader found, for LoadSourcePixels.
-PictureHeader header;
-// sourceImage's owner; the state's fields point into it.
-SourcePicture source;
+namespace {
 
 PictureRequest EditorRequest()
 {
@@ -41,24 +37,23 @@ std::wstring PicturePath()
     return name;
 }
 
-void StartDecoder() { decoder.Start(); }
+void StartDecoder() { pictureDecoder.Start(); }
 
-void EndDecoder() { decoder.Close(); }
+void EndDecoder() { pictureDecoder.Close(); }
 
 void ReadImageHeader()
 {
-    if (Failure failure = ReadPictureHeader(EditorRequest(), decoder, header))
+    if (Failure failure = ReadPictureHeader(EditorRequest(), pictureDecoder, pictureHeader))
         EndWithFailure(failure);
     // A size no JPEG holds ends the editor before any editing, which the
     // export key would then lose.
     if (state.exportFormat == OutputFormat::jpeg)
-        if (Failure failure = JpegSizeRefusal(header.width, header.height, state.fileNamePtr))
+        if (Failure failure = JpegSizeRefusal(pictureHeader.width, pictureHeader.height, state.fileNamePtr))
             EndWithFailure(failure);
-    memcpy(state.fileHeader, header.fileHeader, sizeof state.fileHeader);
-    state.imageWidth = header.width;
-    state.imageHeight = header.height;
-    state.topDown = header.topDown;
-    state.pixelDataOffset = header.pixelDataOffset;
+    state.imageWidth = pictureHeader.width;
+    state.imageHeight = pictureHeader.height;
+    state.topDown = pictureHeader.topDown;
+    state.pixelDataOffset = pictureHeader.pixelDataOffset;
 }
 
 void LoadSourcePixels()
@@ -67,13 +62,13 @@ void LoadSourcePixels()
     const RowLayout layout = RowStride(state.imageWidth);
     state.srcStride = layout.stride;
     state.srcPad = layout.pad;
-    if (Failure failure = LoadPicture(EditorRequest(), header, decoder, source))
+    if (Failure failure = LoadPicture(EditorRequest(), pictureHeader, pictureDecoder, sourcePicture))
         EndWithFailure(failure);
-    state.sourcePixels = source.pixels;
-    state.sourceHandle = source.memory;
-    state.sourceSection = source.section;
+    state.sourcePixels = sourcePicture.pixels;
+    state.sourceHandle = sourcePicture.memory;
+    state.sourceSection = sourcePicture.section;
     state.row = -1;
-    if (source.IsMapped()) {
+    if (sourcePicture.IsMapped()) {
         // The preview copies the rows it samples through CopySource, and the
         // export reads each piece's pages through GuardedCopy before they are
         // tinted. The tint and the platform's encoders then read sourceImage
@@ -81,35 +76,28 @@ void LoadSourcePixels()
         // between them and a page that faults: copying every piece out first
         // would add a copy of the picture to every export. A fault there ends
         // the program as a failed read, not as a crash.
-        EndOnFaultInView(source.View(), source.ViewBytes(),
-                         {nullptr, source.Path().c_str(), 0, FileFault::unknown});
+        EndOnFaultInView(sourcePicture.View(), sourcePicture.ViewBytes(),
+                         {nullptr, sourcePicture.Path().c_str(), 0, FileFault::unknown});
     }
 }
 
-const SourcePicture& EditorSource() { return source; }
-
-bool SourceIsMapped() { return source.IsMapped() && state.sourcePixels == source.pixels; }
+bool SourceIsMapped() { return sourcePicture.IsMapped(); }
 
 void CopySource(size_t at, void* to, size_t count)
 {
-    if (!SourceIsMapped()) {
-        memcpy(to, state.sourcePixels + at, count);
+    if (!sourcePicture.IsMapped()) {
+        memcpy(to, sourcePicture.pixels + at, count);
         return;
     }
-    if (GuardedCopy(to, state.sourcePixels + at, count) != count)
-        EndWithFailure(source.ViewFailure());
-}
-
-void FillExportHeader()
-{
-    PackExportHeader(state.fileHeader, state.imageWidth, state.imageHeight, state.srcStride);
+    if (GuardedCopy(to, sourcePicture.pixels + at, count) != count)
+        EndWithFailure(sourcePicture.ViewFailure());
 }
 
 void ReleaseSourcePixels()
 {
-    if (source.IsMapped())
+    if (sourcePicture.IsMapped())
         ForgetView();
-    source.Release();
+    sourcePicture.Release();
     state.sourceSection = nullptr;
     state.sourceHandle = nullptr;
     state.sourcePixels = nullptr;

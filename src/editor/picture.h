@@ -16,14 +16,12 @@ void StartDecoder();
 void EndDecoder();
 // Reads what the picture is and how large; refuses what cannot be read.
 void ReadImageHeader();
-// Fills sourceImage from the picture ReadImageHeader accepted. A picture our
-// reader has, with its rows bottom-up, is not read: sourceImage is a view of
-// its rows where they stand in the file (their padding bytes as the file has
-// them), which stays open, shared for reading only, until
-// ReleaseSourcePixels.
+// Fills sourceImage, which sourcePicture owns, from the picture
+// ReadImageHeader accepted. A picture our reader has, with its rows
+// bottom-up, is not read: sourceImage is a view of its rows where they stand
+// in the file (their padding bytes as the file has them), which stays open,
+// shared for reading only, until ReleaseSourcePixels.
 void LoadSourcePixels();
-// The picture sourceImage shows, for the export.
-const SourcePicture& EditorSource();
 // The picture's path, as the library opens it.
 std::wstring PicturePath();
 // Whether sourceImage is a view of the picture's file, whose pages fault
@@ -33,6 +31,5 @@ bool SourceIsMapped();
 // can no longer serve them ends the program with runtime error 100 on the
 // picture, as a read of a file that ends early does.
 void CopySource(size_t at, void* to, size_t count);
-void FillExportHeader();
 // Lets go of sourceImage, whichever reader filled it.
 void ReleaseSourcePixels();

@@ -1,20 +1,21 @@
 // The one record of the editor's state, which every procedure of duotint
-// reads and writes by these names. All fields are zero when the process
-// starts. A few files keep a global of their own, out of sight of the rest:
-// the runtime support its error output (which has to outlive everything),
-// the command line its paths, and the picture reader its decoding child and
-// the picture that sourceImage shows. The procedures run on the editor's
-// one window thread.
+// reads and writes by these names, and beside it every other global of the
+// editor, each with why it stands apart from the record. All of them are
+// zero (or empty) when the process starts. The procedures run on the
+// editor's one window thread.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <deque>
+#include <string>
 
-#include "picture/bmp_header.h"  // kBmpHeaderSize
+#include "picture/read.h"
 #include "picture/tint.h"  // kRed, kGreen, kBlue index tintA and tintB
 #include "options/tint_text.h"
 #include "support/file_io.h"
+#include "editor/error_state.h"
 #include "editor/panel.h"
 #include "editor/recorded_input.h"
 
@@ -63,7 +64,6 @@ struct ProgramState : RecordedInput {
     BITMAPINFOHEADER previewHeader;
     BITMAPINFO previewInfo;
     FileRecord imageFile;
-    uint8_t fileHeader[kBmpHeaderSize];
     MSG msg;
     WNDCLASSA editorClass;
     WNDCLASSA nameClass;
@@ -110,10 +110,38 @@ struct ProgramState : RecordedInput {
     uint32_t exportCores;
     // Non-zero: a PNG or JPEG export carries none of the picture's EXIF,
     // colour profile, XMP or text.
-    uint8_t exportStrips;
+    uint8_t exportStripsMetadata;
 };
 
 extern ProgramState state;
+
+// The editor's other globals. Why none is a field: a reset (the tests) zeroes
+// the record whole, which only plain data the procedures name survives.
+
+// Reports a failure of any procedure; it outlives every reset of the record.
+extern RuntimeErrorState errorState;
+// Read by the fault handler on whichever thread faults, not the window thread.
+extern EndingView endingView;
+// Strings that state.picturePath and state.exportPath point into.
+extern std::wstring commandLinePath;
+extern std::wstring commandLineExportPath;
+// Where state.fileNamePtr points for a command-line name, longer than fileName.
+extern char displayName[4 * MAX_PATH];
+// The --format and --chroma words as typed, for the look's line; strings.
+extern std::string formatWord;
+extern std::string chromaWord;
+// Standard output as the process got it (null: none); only the look's line uses it.
+extern HANDLE standardOutput;
+// The look --tint gave; the record points to it, null when none was given.
+extern TintParameters commandLineLook;
+// Owns a child process and the handles to it: it is ended, never zeroed.
+extern DecoderProcess pictureDecoder;
+// The library's account of what ReadImageHeader found, handed to LoadSourcePixels whole.
+extern PictureHeader pictureHeader;
+// Owns sourceImage's pixels and frees them; the record keeps their address and handles.
+extern SourcePicture sourcePicture;
+// Input kept from a replaced window, oldest first: a queue of any length.
+extern std::deque<MSG> keptInput;
 
 // The panel's rows with the parameters of `state` they act on: the one table
 // the drawing, the wheel and numeric entry go by.

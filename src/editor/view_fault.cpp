@@ -5,15 +5,11 @@
 
 #include <windows.h>
 
-namespace {
+#include "editor/program_state.h"
 
-// The view a fault ends the program in; start null when none.
-struct EndingView {
-    const char* volatile start;
-    volatile size_t size;
-    FileInUse file;
-};
 EndingView endingView;
+
+namespace {
 
 // Where a thread that faulted in the view resumes, as if the faulting
 // instruction had called it.

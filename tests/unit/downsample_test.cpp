@@ -108,11 +108,7 @@ TEST_F(DownsampleTest, UnreducedPictureCopiesTheSourceAndZeroesPadding)
         SCOPED_TRACE(testing::Message() << "width " << w);
         memset(&state, 0, sizeof state);
         CodedPicture picture(w, 3);
-        state.imageWidth = w;
-        state.imageHeight = 3;
-        state.srcStride = picture.layout.stride;
-        state.srcPad = picture.layout.pad;
-        state.sourcePixels = picture.bytes.data();
+        BorrowSourcePixels(picture.bytes, w, 3);
         state.previewWidth = w;
         state.previewHeight = 3;
         state.scaleFactor = 1.0L;

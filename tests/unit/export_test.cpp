@@ -37,11 +37,7 @@ struct MemoryPicture {
         for (int32_t row = 0; row < h; ++row)
             for (int32_t i = 0; i < 3 * w; ++i)
                 bytes[static_cast<size_t>(row) * layout.stride + i] = static_cast<uint8_t>(row * 71 + i * 13 + 5);
-        state.imageWidth = w;
-        state.imageHeight = h;
-        state.srcStride = layout.stride;
-        state.srcPad = layout.pad;
-        state.sourcePixels = bytes.data();
+        BorrowSourcePixels(bytes, w, h);
     }
 };
 

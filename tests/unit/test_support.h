@@ -70,6 +70,24 @@ inline void SetParameters(const TintParameters& p)
     state.distr = p.distr;
 }
 
+// The editor's picture as rows a test filled itself: sourcePicture borrows
+// them (with no memory, section or view of its own it frees nothing), and
+// the state describes them as LoadSourcePixels does.
+inline void BorrowSourcePixels(std::vector<uint8_t>& bytes, int32_t width, int32_t height)
+{
+    ReleaseSourcePixels();
+    const RowLayout layout = RowStride(width);
+    sourcePicture.width = width;
+    sourcePicture.height = height;
+    sourcePicture.stride = layout.stride;
+    sourcePicture.pixels = bytes.data();
+    state.imageWidth = width;
+    state.imageHeight = height;
+    state.srcStride = layout.stride;
+    state.srcPad = layout.pad;
+    state.sourcePixels = bytes.data();
+}
+
 // The fixture of tests that drive the program's procedures: each test starts
 // from a fresh program state and leaves none behind.
 class ProgramTest : public ::testing::Test {
@@ -108,7 +126,7 @@ inline void OpenPreviewAndExport(const char* name, OutputFormat format = OutputF
     state.nameLength = static_cast<int32_t>(strchr(name, '.') - name);
     state.fileNamePtr = state.fileName;
     state.exportFormat = format;
-    state.exportStrips = strips;
+    state.exportStripsMetadata = strips;
     ReadImageHeader();
     LoadSourcePixels();
     ComputeLayout();
