@@ -1,6 +1,7 @@
 // The read path of the picture library (see read.h).
 #include "picture/read.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -10,11 +11,11 @@
 #include "picture/bmp.h"
 #include "picture/bytes.h"
 #include "picture/metadata_file.h"
+#include "picture/pieces.h"
 #include "picture/refusals.h"
 #include "support/guarded_read.h"
 #include "support/picture_names.h"
 #include "support/system.h"
-#include "support/threads.h"
 #include "support/utf8.h"
 
 namespace {
@@ -24,71 +25,37 @@ namespace {
 // fault at a time during the read. So each piece of the picture's buffer is
 // written once, a byte a page, before the file's bytes go into it.
 const uint32_t kReadPiece = 1u << 22;
-const uint32_t kMostReadPieces = 1024;  // 4 GiB
-
-void TouchPages(uint8_t* start, uint32_t size)
-{
-    for (uint32_t at = 0; at < size; at += 4096)
-        static_cast<volatile uint8_t*>(start)[at] = 0;
-}
 
 // Mapping a fresh page costs far more than reading its bytes in the virtual
-// machines we run on, and two threads map pages faster than one. So helper
-// threads touch the buffer's pieces while the reader reads those already
-// touched, and the reader touches the next unclaimed one itself rather than
-// wait.
-struct PageTouch {
-    uint8_t* start;
-    uint32_t bytes;
-    LONG pieces;
-    volatile LONG next;                      // the next piece to claim
-    volatile LONG touched[kMostReadPieces];  // 1 once its pages are mapped
-};
-
-// Touches the next unclaimed piece; false when every one is claimed.
-bool TouchNextPiece(PageTouch& t)
-{
-    const LONG k = InterlockedIncrement(&t.next) - 1;
-    if (k >= t.pieces)
-        return false;
-    const uint32_t at = static_cast<uint32_t>(k) * kReadPiece;
-    TouchPages(t.start + at, t.bytes - at < kReadPiece ? t.bytes - at : kReadPiece);
-    InterlockedExchange(&t.touched[k], 1);
-    return true;
-}
-
-DWORD WINAPI TouchAhead(void* t)
-{
-    while (TouchNextPiece(*static_cast<PageTouch*>(t))) {
-    }
-    return 0;
-}
-
-// The helpers, stopped and waited for however the read ends.
-class PageTouchers {
+// machines we run on, and two threads map pages faster than one. So the
+// buffer's pieces are touched, a byte a page, on every core at once (made,
+// in the hand-off's words), while this thread reads the file into those
+// already touched, in order, touching the next itself rather than wait.
+class ReadPieces final : public PieceWork {
 public:
-    PageTouchers(PageTouch& t, uint32_t helpers) : t_(t)
+    ReadPieces(FileRecord& file, uint8_t* start, uint32_t bytes) : file_(file), start_(start), bytes_(bytes) {}
+    Failure Make(size_t k, size_t, uint32_t) override
     {
-        for (uint32_t i = 0; i < helpers && i < 8; ++i)
-            if (!threads_.Start(TouchAhead, &t_))
-                break;
+        uint8_t* const piece = start_ + k * kReadPiece;
+        for (uint32_t at = 0; at < Size(k); at += 4096)
+            static_cast<volatile uint8_t*>(piece)[at] = 0;
+        return Failure();
     }
-    ~PageTouchers()
+    Failure Write(size_t k, size_t) override
     {
-        InterlockedExchange(&t_.next, t_.pieces);  // no piece is claimed from here on
-        threads_.Join();
-    }
-    // Returns once piece k's pages are mapped.
-    void AwaitPiece(LONG k)
-    {
-        while (t_.touched[k] == 0)
-            if (!TouchNextPiece(t_))
-                SwitchToThread();  // the helper that claimed it may be waiting for this core
+        return ReadBytes(file_, start_ + k * kReadPiece, Size(k)) ? Failure() : FailureOf(file_);
     }
 
 private:
-    PageTouch& t_;
-    ThreadGroup threads_;
+    uint32_t Size(size_t k) const
+    {
+        const uint32_t at = static_cast<uint32_t>(k) * kReadPiece;
+        return bytes_ - at < kReadPiece ? bytes_ - at : kReadPiece;
+    }
+
+    FileRecord& file_;
+    uint8_t* start_;
+    uint32_t bytes_;
 };
 
 // The picture file through a read-only view of the whole of it: the probe
@@ -247,18 +214,12 @@ Failure ReadRows(const PictureRequest& request, const PictureHeader& header, Sou
     // already and go in large reads; top-down rows go in reverse, each served
     // from the file layer's read-ahead.
     if (!header.topDown) {
-        static_assert(uint64_t{kReadPiece} * kMostReadPieces > UINT32_MAX, "a piece for every 4 MiB of a buffer");
-        const LONG pieces = static_cast<LONG>((uint64_t{bytes} + kReadPiece - 1) / kReadPiece);
-        PageTouch touch = {picture.pixels, bytes, pieces, 0, {}};
-        // The threads beside this one that may touch the picture's pages.
-        const uint32_t cores = CoresToUse(request.cores);
-        PageTouchers touchers(touch, cores > 1 ? cores - 1 : 0);
-        for (LONG k = 0; k < touch.pieces; ++k) {
-            const uint32_t done = static_cast<uint32_t>(k) * kReadPiece;
-            const uint32_t piece = bytes - done < kReadPiece ? bytes - done : kReadPiece;
-            touchers.AwaitPiece(k);
-            if (!ReadBytes(*file, picture.pixels + done, piece))
-                return Abandoned(*file);
+        const size_t pieces = (size_t{bytes} + kReadPiece - 1) / kReadPiece;
+        ReadPieces work(*file, picture.pixels, bytes);
+        // Every piece may be touched ahead: the buffer is the picture's own.
+        if (Failure failure = RunPieces(work, pieces, std::min<uint32_t>(CoresToUse(request.cores), 9), pieces)) {
+            Abandon(*file);
+            return failure;
         }
     } else {
         for (int32_t row = picture.height - 1; row >= 0; --row) {

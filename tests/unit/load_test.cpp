@@ -5,6 +5,7 @@
 
 #include "editor/picture.h"
 #include "picture/bmp.h"
+#include "picture/read.h"
 #include "test_support.h"
 
 namespace {
@@ -47,6 +48,28 @@ TEST(LoadSourcePixels, BottomUpAndTopDownFilesGiveTheSameBufferWithZeroPadding)
         ReleaseSourcePixels();
         EXPECT_TRUE(DeleteFileA("pic.bmp"));
     }
+}
+
+// Read into memory, a picture of three of the read's pieces (4 MiB each)
+// comes whole and in order, whichever thread touched each piece's pages.
+TEST(LoadPicture, ABottomUpPictureReadIntoMemoryInPiecesIsWhole)
+{
+    ScratchFolder folder;
+    std::vector<uint8_t> file = PictureHeader(1000, 3000);
+    for (size_t i = 0; i < size_t{3000} * 3000; ++i)
+        file.push_back(static_cast<uint8_t>(i + i / 4096 * 7));
+    ASSERT_TRUE(WriteWholeFile("big.bmp", file));
+    PictureRequest request;
+    request.path = L"big.bmp";
+    request.name = "big.bmp";
+    request.intoMemory = true;
+    DecoderProcess decoder;
+    struct PictureHeader header;
+    SourcePicture picture;
+    ASSERT_FALSE(ReadPictureHeader(request, decoder, header));
+    ASSERT_FALSE(LoadPicture(request, header, decoder, picture));
+    EXPECT_FALSE(picture.IsMapped());
+    EXPECT_TRUE(std::equal(file.begin() + 54, file.end(), picture.pixels));
 }
 
 }  // namespace
