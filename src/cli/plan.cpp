@@ -128,12 +128,13 @@ struct Walk {
 
 // A picture and its output: beside it, or in the output folder under the
 // folders `under` ("100CANON\\") it was found in below its PATH.
-void AddPicture(Walk& walk, const std::wstring& input, const std::string& shown, const std::wstring& under = L"")
+void AddPicture(Walk& walk, const std::wstring& input, const std::string& shown, const std::wstring& under = L"",
+                DWORD attributes = INVALID_FILE_ATTRIBUTES)
 {
     PlannedPicture picture;
     picture.input = input;
     picture.inputName = shown;
-    const PictureFileFault fault = PictureFileFaultOf(input);
+    const PictureFileFault fault = PictureFileFaultOf(input, attributes);
     if (fault.code != 0)
         Refuse(picture, fault.code,
                "duotint-cli cannot open " + shown + ": " + fault.why +
@@ -237,7 +238,7 @@ void AddPath(Walk& walk, const std::wstring& path)
     const DWORD attributes = GetFileAttributesW(full.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         IsDeviceName(LastPathPart(full))) {
-        AddPicture(walk, full, shown);
+        AddPicture(walk, full, shown, L"", attributes);
         return;
     }
     const size_t start = walk.plan.size();

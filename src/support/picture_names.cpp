@@ -72,10 +72,17 @@ bool IsListed(const std::wstring& path)
 
 PictureFileFault PictureFileFaultOf(const std::wstring& fullPath)
 {
+    return PictureFileFaultOf(fullPath, INVALID_FILE_ATTRIBUTES);
+}
+
+PictureFileFault PictureFileFaultOf(const std::wstring& fullPath, DWORD attributes)
+{
     // The platform finds "con.png" in any folder and opens the console.
     if (IsDeviceName(LastPathPart(fullPath)))
         return {ERROR_ACCESS_DENIED, "it names a device, not a file"};
-    DWORD attributes = GetFileAttributesW(fullPath.c_str());
+    // Asked again where the caller's read failed: its error says why.
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        attributes = GetFileAttributesW(fullPath.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD e = GetLastError();
         if (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION)

@@ -2,6 +2,8 @@
 // names can never be a file.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -37,6 +39,9 @@ struct PictureFileFault {
     const char* why;
 };
 PictureFileFault PictureFileFaultOf(const std::wstring& fullPath);
+// The same, for a path whose attributes the caller has read already (not
+// INVALID_FILE_ATTRIBUTES): they are not asked for again.
+PictureFileFault PictureFileFaultOf(const std::wstring& fullPath, DWORD attributes);
 
 // Where a relative name that is not there was looked for, as the end of a
 // sentence (" in C:\\windows, where ..."), when the working folder is the
