@@ -68,18 +68,16 @@ Failure TintWith(const PictureRequest& request, const PictureHeader& header, con
     // A BMP whose rows stand in its file goes to a BMP straight from the
     // file, a piece at a time; anything else is read whole first.
     if (options.format == OutputFormat::bmp && header.RowsStandInFile()) {
-        auto rows = NewFileRecord();
-        if (Failure failure = OpenPictureRows(request, header, *rows))
+        FileRecord* rows = nullptr;
+        if (Failure failure = OpenPictureRows(header, rows))
             return failure;
-        Failure failure = WritePictureFromRows(*rows, header.width, header.height, options.look, settings, target);
-        Abandon(*rows);
-        return failure;
+        return WritePictureFromRows(*rows, header.width, header.height, options.look, settings, target);
     }
     SourcePicture picture;
     if (Failure failure = LoadPicture(request, header, worker.decoder, picture))
         return failure;
     const bool keep = options.format != OutputFormat::bmp && !options.strip;
-    PictureMetadata kept = keep ? ReadKeptMetadata(request.path, header.width, header.height) : PictureMetadata();
+    PictureMetadata kept = keep ? ReadKeptMetadata(header) : PictureMetadata();
     if (options.stripGps)
         DropGps(kept);
     return WritePicture(picture, options.look, settings, kept, target);

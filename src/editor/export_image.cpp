@@ -23,7 +23,7 @@ void ExportImage()
     // Read while fileName still names the picture.
     const bool keep = state.exportFormat != OutputFormat::bmp && !state.exportStripsMetadata;
     const PictureMetadata kept =
-        keep ? ReadKeptMetadata(PicturePath(), state.imageWidth, state.imageHeight) : PictureMetadata();
+        keep ? ReadKeptMetadata(pictureHeader) : PictureMetadata();
     // A typed name is a few letters: its ending fits the name's room.
     const std::wstring ending = OutputSuffix(state.exportFormat);
     for (size_t i = 0; i <= ending.size(); ++i)

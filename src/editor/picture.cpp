@@ -58,7 +58,10 @@ void ReadImageHeader()
 
 void LoadSourcePixels()
 {
+    // Pixels from before go; the file the header was read from stays.
+    const std::shared_ptr<OpenedPicture> file = pictureHeader.file;
     ReleaseSourcePixels();
+    pictureHeader.file = file;
     const RowLayout layout = RowStride(state.imageWidth);
     state.srcStride = layout.stride;
     state.srcPad = layout.pad;
@@ -98,6 +101,7 @@ void ReleaseSourcePixels()
     if (sourcePicture.IsMapped())
         ForgetView();
     sourcePicture.Release();
+    pictureHeader.file.reset();
     state.sourceSection = nullptr;
     state.sourceHandle = nullptr;
     state.sourcePixels = nullptr;

@@ -31,5 +31,7 @@ bool SourceIsMapped();
 // can no longer serve them ends the program with runtime error 100 on the
 // picture, as a read of a file that ends early does.
 void CopySource(size_t at, void* to, size_t count);
-// Lets go of sourceImage, whichever reader filled it.
+// Lets go of sourceImage, whichever reader filled it, and of the picture's
+// file, which stays open from ReadImageHeader so that the export's
+// metadata comes from the file that was shown.
 void ReleaseSourcePixels();

@@ -28,17 +28,13 @@ private:
 
 }  // namespace
 
-PictureMetadata ReadPictureMetadataFile(const wchar_t* path)
+PictureMetadata ReadPictureMetadataFile(void* file)
 {
     PictureMetadata metadata;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return metadata;
     LARGE_INTEGER size = {};
     if (GetFileSizeEx(file, &size)) {
         FileSource source(file, static_cast<uint64_t>(size.QuadPart));
         metadata = ReadPictureMetadata(source);
     }
-    CloseHandle(file);
     return metadata;
 }

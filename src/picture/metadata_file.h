@@ -5,6 +5,6 @@
 
 #include "picture/metadata.h"
 
-// What the file at `path` carries besides its pixels; nothing when it
-// cannot be opened or is not a JPEG or PNG.
-PictureMetadata ReadPictureMetadataFile(const wchar_t* path);
+// What the open file carries besides its pixels, read at offsets (a read
+// that follows seeks first); nothing when it is not a JPEG or PNG.
+PictureMetadata ReadPictureMetadataFile(void* file);

@@ -165,33 +165,27 @@ Failure Abandoned(FileRecord& file)
 // Reading the rows would cost more than the bytes: every page of a fresh
 // buffer is mapped one fault at a time, while the view's pages are the
 // system's file cache already.
-Failure MapRows(const PictureRequest& request, const PictureHeader& header, HANDLE& file, HANDLE& mapping,
-                const uint8_t*& view, bool& mapped)
+Failure MapRows(const PictureHeader& header, HANDLE& file, HANDLE& mapping, const uint8_t*& view, bool& mapped)
 {
     mapped = false;
-    auto rows = NewFileRecord();
-    if (Failure failure = OpenPictureRows(request, header, *rows))
+    FileRecord* rows = nullptr;
+    if (Failure failure = OpenPictureRows(header, rows))
         return failure;
-    // The file the checks were made on stays open past the record's close.
-    // Its handle shares only reads: no other program writes, shortens or
-    // deletes the picture while it is held.
+    // The picture keeps a handle of its own on the file the checks were
+    // made on, past the header's. It shares only reads: no other program
+    // writes, shortens or deletes the picture while it is held.
     const HANDLE process = GetCurrentProcess();
-    file = nullptr;
-    if (!DuplicateHandle(process, rows->handle, process, &file, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    if (!DuplicateHandle(process, rows->handle, process, &file, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
         file = nullptr;
-    if (!CloseFile(*rows)) {
-        if (file != nullptr)
-            CloseHandle(file);
-        return FailureOf(*rows);
-    }
-    if (file == nullptr)
         return Failure();
+    }
     mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
     view = mapping != nullptr ? static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0)) : nullptr;
     if (view == nullptr) {
         if (mapping != nullptr)
             CloseHandle(mapping);
         CloseHandle(file);
+        file = mapping = nullptr;
         return Failure();
     }
     mapped = true;
@@ -199,16 +193,14 @@ Failure MapRows(const PictureRequest& request, const PictureHeader& header, HAND
 }
 
 // Reads the rows from the file into a block of memory.
-Failure ReadRows(const PictureRequest& request, const PictureHeader& header, SourcePicture& picture)
+Failure ReadRows(const PictureHeader& header, uint32_t cores, SourcePicture& picture)
 {
-    auto file = NewFileRecord();
-    if (Failure failure = OpenPictureRows(request, header, *file))
+    FileRecord* file = nullptr;
+    if (Failure failure = OpenPictureRows(header, file))
         return failure;
     const uint32_t bytes = static_cast<uint32_t>(picture.stride) * static_cast<uint32_t>(picture.height);
-    if (Failure failure = AllocatePixelBuffer(bytes, picture.memory, picture.pixels)) {
-        Abandon(*file);
+    if (Failure failure = AllocatePixelBuffer(bytes, picture.memory, picture.pixels))
         return failure;
-    }
 
     // File rows have the buffer's stride. Bottom-up files are the buffer
     // already and go in large reads; top-down rows go in reverse, each served
@@ -217,15 +209,13 @@ Failure ReadRows(const PictureRequest& request, const PictureHeader& header, Sou
         const size_t pieces = (size_t{bytes} + kReadPiece - 1) / kReadPiece;
         ReadPieces work(*file, picture.pixels, bytes);
         // Every piece may be touched ahead: the buffer is the picture's own.
-        if (Failure failure = RunPieces(work, pieces, std::min<uint32_t>(CoresToUse(request.cores), 9), pieces)) {
-            Abandon(*file);
+        if (Failure failure = RunPieces(work, pieces, std::min<uint32_t>(CoresToUse(cores), 9), pieces))
             return failure;
-        }
     } else {
         for (int32_t row = picture.height - 1; row >= 0; --row) {
             if (!ReadBytes(*file, picture.pixels + static_cast<size_t>(row) * picture.stride,
                            static_cast<uint32_t>(picture.stride)))
-                return Abandoned(*file);
+                return FailureOf(*file);
         }
     }
     // Padding bytes in the file may be anything; in memory they are 0.
@@ -235,18 +225,25 @@ Failure ReadRows(const PictureRequest& request, const PictureHeader& header, Sou
             memset(picture.pixels + static_cast<size_t>(row) * picture.stride + pixelBytes, 0,
                    static_cast<size_t>(picture.stride) - pixelBytes);
     }
-    if (!CloseFile(*file))
-        return FailureOf(*file);
     return Failure();
 }
 
 }  // namespace
 
+OpenedPicture::~OpenedPicture()
+{
+    if (record != nullptr)
+        Abandon(*record);
+}
+
 Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder, PictureHeader& header)
 {
     header = PictureHeader();
-    auto file = NewFileRecord();
-    BindFileW(*file, request.path.c_str());
+    auto opened = std::make_shared<OpenedPicture>();
+    opened->path = request.path;
+    opened->record = NewFileRecord();
+    FileRecord* const file = opened->record.get();
+    BindFileW(*file, opened->path.c_str());
     if (!OpenForReading(*file))
         return FailureOf(*file);
     const uint64_t fileSize = FileSize(*file);
@@ -271,9 +268,8 @@ Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder
             return Abandoned(*file);
         }
     }
-    if (!CloseFile(*file))
-        return FailureOf(*file);
     if (ours) {
+        header.file = std::move(opened);
         header.width = facts.width;
         header.height = facts.height;
         header.ours = true;
@@ -324,32 +320,31 @@ Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder
         header.alpha = false;
         return failure;
     }
+    header.file = std::move(opened);
     header.width = static_cast<int32_t>(decoder.Width());
     header.height = static_cast<int32_t>(decoder.Height());
     return Failure();
 }
 
-Failure OpenPictureRows(const PictureRequest& request, const PictureHeader& header, FileRecord& file)
+Failure OpenPictureRows(const PictureHeader& header, FileRecord*& rows)
 {
-    BindFileW(file, request.path.c_str());
-    if (!OpenForReading(file))
-        return FailureOf(file);
+    FileRecord& file = *header.file->record;
+    rows = &file;
     // Every row, the last one's padding included, must be in the file; a
     // shorter file ends here, before any memory is taken for it.
     const uint64_t fileSize = FileSize(file);
     if (file.error != 0)
-        return Abandoned(file);
+        return FailureOf(file);
     const uint64_t bytes =
         static_cast<uint64_t>(RowStride(header.width).stride) * static_cast<uint32_t>(header.height);
     if (fileSize < static_cast<uint64_t>(header.pixelDataOffset) + bytes) {
         FailFile(file, kErrorShortRead);
-        return Abandoned(file);
+        return FailureOf(file);
     }
     // A palette or a longer info header may stand between the 54 header
     // bytes and the pixels.
-    uint8_t again[kBmpHeaderSize];
-    if (!ReadBytes(file, again, kBmpHeaderSize) || !SkipBytes(file, header.pixelDataOffset - kBmpHeaderSize))
-        return Abandoned(file);
+    if (!SeekForReading(file, header.pixelDataOffset))
+        return FailureOf(file);
     return Failure();
 }
 
@@ -380,8 +375,7 @@ Failure LoadPicture(const PictureRequest& request, const PictureHeader& header, 
     }
     if (header.RowsStandInFile() && !request.intoMemory) {
         bool mapped = false;
-        if (Failure failure =
-                MapRows(request, header, picture.file_, picture.mapping_, picture.view_, mapped))
+        if (Failure failure = MapRows(header, picture.file_, picture.mapping_, picture.view_, mapped))
             return failure;
         if (mapped) {
             picture.path_ = request.path;
@@ -392,7 +386,7 @@ Failure LoadPicture(const PictureRequest& request, const PictureHeader& header, 
             return Failure();
         }
     }
-    Failure failure = ReadRows(request, header, picture);
+    Failure failure = ReadRows(header, request.cores, picture);
     if (failure)
         picture.Release();
     return failure;
@@ -438,9 +432,9 @@ void SourcePicture::Release()
     alphaStride = 0;
 }
 
-PictureMetadata ReadKeptMetadata(const std::wstring& path, int32_t width, int32_t height)
+PictureMetadata ReadKeptMetadata(const PictureHeader& header)
 {
-    PictureMetadata metadata = ReadPictureMetadataFile(FullPath(path.c_str()).c_str());
-    FitMetadataToOutput(metadata, static_cast<uint32_t>(width), static_cast<uint32_t>(height));
+    PictureMetadata metadata = ReadPictureMetadataFile(header.file->record->handle);
+    FitMetadataToOutput(metadata, static_cast<uint32_t>(header.width), static_cast<uint32_t>(header.height));
     return metadata;
 }

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "picture/bmp_header.h"
@@ -41,6 +42,17 @@ struct PictureRequest {
     std::function<void()> onProbeView;
 };
 
+// A picture's file, open for reading under the name it is bound to; closed
+// with the last header that holds it.
+struct OpenedPicture {
+    std::wstring path;
+    std::unique_ptr<FileRecord> record;
+    OpenedPicture() = default;
+    OpenedPicture(const OpenedPicture&) = delete;
+    OpenedPicture& operator=(const OpenedPicture&) = delete;
+    ~OpenedPicture();
+};
+
 // What ReadPictureHeader found: the size, and where the rows are to come from.
 struct PictureHeader {
     int32_t width = 0;
@@ -55,6 +67,11 @@ struct PictureHeader {
     bool alpha = false;
     // The file's first bytes, as many as a BMP header has (zeros past the end).
     uint8_t fileHeader[kBmpHeaderSize] = {};
+    // The picture's file, open for reading from ReadPictureHeader until the
+    // header lets go of it: the rows and the metadata are read through it,
+    // so every reader reads the file the probe passed, opened once. It
+    // shares only reads: nobody writes the picture meanwhile.
+    std::shared_ptr<OpenedPicture> file;
 
     // Whether the rows stand in the file bottom-up, as the picture holds them.
     bool RowsStandInFile() const { return ours && !topDown; }
@@ -118,9 +135,9 @@ Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder
 Failure LoadPicture(const PictureRequest& request, const PictureHeader& header, DecoderProcess& decoder,
                     SourcePicture& picture);
 
-// Opens `file` on the picture at its first pixel row, once every row is
+// The header's file at the picture's first pixel row, once every row is
 // known to be there: for an export that reads the rows as it writes them.
-Failure OpenPictureRows(const PictureRequest& request, const PictureHeader& header, FileRecord& file);
+Failure OpenPictureRows(const PictureHeader& header, FileRecord*& rows);
 
 // The bytes of a row of an alpha plane `width` pixels wide: a byte a pixel,
 // rounded up to 4.
@@ -131,4 +148,4 @@ ProbeResult ProbePictureFile(const std::wstring& path);
 
 // What the picture's file carries besides its pixels, fitted to the picture
 // as read (upright, width x height), for a PNG or JPEG export.
-PictureMetadata ReadKeptMetadata(const std::wstring& path, int32_t width, int32_t height);
+PictureMetadata ReadKeptMetadata(const PictureHeader& header);

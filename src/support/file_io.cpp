@@ -282,6 +282,21 @@ bool ReadBytes(FileRecord& file, void* destination, uint32_t count)
     return file.error == 0;
 }
 
+bool SeekForReading(FileRecord& file, uint64_t offset)
+{
+    if (!Usable(file))
+        return false;
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(file.handle, to, nullptr, FILE_BEGIN)) {
+        FailWithPlatformError(file);
+        return false;
+    }
+    file.bufferFill = 0;
+    file.bufferPos = 0;
+    return true;
+}
+
 bool SkipBytes(FileRecord& file, uint32_t count)
 {
     uint8_t scratch[256];

@@ -61,6 +61,8 @@ bool OpenForReading(FileRecord& file);
 // name must be writable now and stays untouched until CloseFile succeeds.
 bool OpenForReplacing(FileRecord& file);
 
+// Reading: the next read starts at `offset` from the file's start.
+bool SeekForReading(FileRecord& file, uint64_t offset);
 bool ReadBytes(FileRecord& file, void* destination, uint32_t count);
 bool SkipBytes(FileRecord& file, uint32_t count);
 bool WriteBytes(FileRecord& file, const void* source, uint32_t count);

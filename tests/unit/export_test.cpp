@@ -97,11 +97,12 @@ TEST_F(ExportTest, DefaultTintWritesTheSourceBehindANewHeader)
         DecoderProcess decoder;
         struct PictureHeader header;
         ASSERT_FALSE(ReadPictureHeader(request, decoder, header));
-        static FileRecord rows, target;
-        ASSERT_FALSE(OpenPictureRows(request, header, rows));
+        static FileRecord target;
+        FileRecord* rows = nullptr;
+        ASSERT_FALSE(OpenPictureRows(header, rows));
         BindFile(target, "pic-.bmp");
-        EXPECT_FALSE(WritePictureFromRows(rows, s.w, s.h, CurrentTintParameters(), ExportSettings(), target));
-        Abandon(rows);
+        EXPECT_FALSE(WritePictureFromRows(*rows, s.w, s.h, CurrentTintParameters(), ExportSettings(), target));
+        header.file.reset();
         EXPECT_EQ(ReadWholeFile("pic-.bmp"), file);
     }
 }

@@ -52,7 +52,9 @@ TEST(LoadSourcePixels, BottomUpAndTopDownFilesGiveTheSameBufferWithZeroPadding)
 
 // Read into memory, a picture of three of the read's pieces (4 MiB each)
 // comes whole and in order, whichever thread touched each piece's pages.
-TEST(LoadPicture, ABottomUpPictureReadIntoMemoryInPiecesIsWhole)
+// Its rows, and a JPEG's metadata, come through the file the header opened:
+// read by name again, they would be looked for in another folder.
+TEST(LoadPicture, ABottomUpPictureReadIntoMemoryInPiecesIsWholeFromTheFileOpenedOnce)
 {
     ScratchFolder folder;
     std::vector<uint8_t> file = PictureHeader(1000, 3000);
@@ -67,9 +69,21 @@ TEST(LoadPicture, ABottomUpPictureReadIntoMemoryInPiecesIsWhole)
     struct PictureHeader header;
     SourcePicture picture;
     ASSERT_FALSE(ReadPictureHeader(request, decoder, header));
-    ASSERT_FALSE(LoadPicture(request, header, decoder, picture));
+    ASSERT_TRUE(SetCurrentDirectoryA(".."));
+    const Failure failure = LoadPicture(request, header, decoder, picture);
+    SetCurrentDirectoryA(folder.Path().c_str());
+    ASSERT_FALSE(failure);
     EXPECT_FALSE(picture.IsMapped());
     EXPECT_TRUE(std::equal(file.begin() + 54, file.end(), picture.pixels));
+
+    const std::string camera = ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\camera.jpg";
+    ASSERT_TRUE(CopyFileA(camera.c_str(), "camera.jpg", FALSE));
+    request.path = L"camera.jpg";
+    ASSERT_FALSE(ReadPictureHeader(request, decoder, header));
+    ASSERT_TRUE(SetCurrentDirectoryA(".."));
+    const PictureMetadata kept = ReadKeptMetadata(header);
+    SetCurrentDirectoryA(folder.Path().c_str());
+    EXPECT_FALSE(kept.exif.empty());
 }
 
 }  // namespace

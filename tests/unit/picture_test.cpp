@@ -247,6 +247,7 @@ TEST(OpenPicture, TypedNameInAFolderBeyondMaxPathOpensAndExportsBesideIt)
     std::vector<uint8_t> exported = ReadWholeFile("cat-.bmp");
     EXPECT_EQ(state.imageWidth, 7);
     EXPECT_EQ(exported.size(), 54u + 2 * 24);
+    ReleaseSourcePixels();
 
     SetCurrentDirectoryA(scratch.Path().c_str());
     DeleteFileW((deep + L"\\cat-.bmp").c_str());

@@ -133,4 +133,5 @@ inline void OpenPreviewAndExport(const char* name, OutputFormat format = OutputF
     DownsamplePreview();
     SetEditingDefaults();
     ExportImage();
+    pictureHeader.file.reset();  // the editor ends here, and with it the picture's file
 }
