@@ -15,12 +15,14 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "cli/picture_kinds.h"
 #include "picture/jpeg_encode.h"
 #include "picture/read.h"
 #include "picture/write.h"
@@ -85,9 +87,10 @@ Failure TintWith(const PictureRequest& request, const PictureHeader& header, con
 
 // Reads, tints and writes one picture.
 PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& options, uint32_t cores,
-                              Worker& worker)
+                              Worker& worker, const std::function<void(const ProbeResult&)>& admit)
 {
     PictureRequest request;
+    request.onSized = admit;
     request.path = picture.input;
     request.name = picture.inputName;
     request.cores = cores;
@@ -147,6 +150,7 @@ struct Schedule {
     std::mutex lock;
     std::condition_variable changed;
     std::vector<size_t> waiting;  // indexes into the plan, in order
+    size_t next = 0;              // the first of them no worker has taken
     uint64_t budget = 0;
     uint64_t inUse = 0;
     size_t running = 0;
@@ -165,22 +169,19 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
     memory.dwLength = sizeof memory;
     GlobalMemoryStatusEx(&memory);
     s.budget = memory.ullTotalPhys / 2;
-    std::vector<uint64_t> share(plan.size());
     s.codes.resize(plan.size());
-    // This thread is the first worker. Its decoding process starts as soon
-    // as a picture turns out to need one, and readies the platform's
-    // decoders while the other pictures are probed.
-    Worker first;
     for (size_t i = 0; i < plan.size(); ++i) {
         s.codes[i] = plan[i].refusedCode;
-        if (!plan[i].ToTint())
-            continue;
-        const ProbeResult probe = ProbePictureFile(plan[i].input);
-        if (probe.kind != ContainerKind::bmp)
-            first.decoder.Start();
-        share[i] = MemoryShare(probe, options.format == OutputFormat::png);
-        s.waiting.push_back(i);
+        if (plan[i].ToTint())
+            s.waiting.push_back(i);
     }
+    // This thread is the first worker. Its decoding process readies the
+    // platform's decoders from now on, where a picture may need one.
+    Worker first;
+    if (std::any_of(s.waiting.begin(), s.waiting.end(), [&](size_t i) {
+            return !IsExtensionIn(ExtensionOf(plan[i].input), {L".bmp", L".dib"});
+        }))
+        first.decoder.Start();
     s.total = s.waiting.size();
     // Each worker holds a decoding process and a picture: past twice the
     // cores more of them only wait for a core, and take memory and
@@ -194,29 +195,34 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
     const uint32_t cores = std::max<uint32_t>(1, CoresToUse(0) / workers);
     const DWORD started = GetTickCount();
 
+    const bool keepAlpha = options.format == OutputFormat::png;
     auto work = [&](Worker& worker) {
         UseExtendedPrecision();  // the tint's arithmetic, on this thread
         for (;;) {
             size_t index;
             {
-                std::unique_lock<std::mutex> held(s.lock);
-                // The first waiting picture whose share fits beside those under
-                // way; with nothing under way, the first, whatever its share.
-                auto fits = [&](size_t i) { return s.running == 0 || s.inUse + share[i] <= s.budget; };
-                s.changed.wait(held, [&] {
-                    return s.waiting.empty() || std::any_of(s.waiting.begin(), s.waiting.end(), fits);
-                });
-                if (s.waiting.empty())
+                std::lock_guard<std::mutex> held(s.lock);
+                if (s.next == s.waiting.size())
                     break;
-                auto next = std::find_if(s.waiting.begin(), s.waiting.end(), fits);
-                index = *next;
-                s.waiting.erase(next);
-                s.inUse += share[index];
-                ++s.running;
+                index = s.waiting[s.next++];
             }
+            // The picture goes on once its share fits beside those under
+            // way; with nothing under way, whatever its share. Its file is
+            // opened and probed once, by the read, which waits here before
+            // the picture takes any memory.
+            uint64_t share = 0;
+            bool admitted = false;
+            auto admit = [&](const ProbeResult& probe) {
+                share = MemoryShare(probe, keepAlpha);
+                std::unique_lock<std::mutex> held(s.lock);
+                s.changed.wait(held, [&] { return s.running == 0 || s.inUse + share <= s.budget; });
+                s.inUse += share;
+                ++s.running;
+                admitted = true;
+            };
             const PlannedPicture& picture = plan[index];
             const DWORD t0 = GetTickCount();
-            const PictureOutcome outcome = TintOnePicture(picture, options, cores, worker);
+            const PictureOutcome outcome = TintOnePicture(picture, options, cores, worker, admit);
             std::lock_guard<std::mutex> held(s.lock);
             if (outcome.code == 0) {
                 reporter.Done(picture, outcome.width, outcome.height, GetTickCount() - t0);
@@ -225,8 +231,10 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
                 reporter.Failed(picture, outcome.code, outcome.sentence);
                 s.codes[index] = outcome.code;
             }
-            s.inUse -= share[index];
-            --s.running;
+            if (admitted) {
+                s.inUse -= share;
+                --s.running;
+            }
             ++s.done;
             reporter.Progress(s.done, s.total, s.bytesDone, (GetTickCount() - started) / 1000.0);
             s.changed.notify_all();

@@ -128,17 +128,6 @@ ProbeResult ProbeOpenFile(HANDLE file, uint16_t& error, const std::function<void
 
 int64_t AlphaRowBytes(int64_t width) { return (width + 3) / 4 * 4; }
 
-ProbeResult ProbePictureFile(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return ProbeResult();
-    uint16_t error = 0;
-    ProbeResult result = ProbeOpenFile(file, error);
-    CloseHandle(file);
-    return error == 0 ? result : ProbeResult();
-}
-
 namespace {
 
 // Whether the picture's rows, with its alpha plane when it brings one, stay
@@ -269,6 +258,12 @@ Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder
         }
     }
     if (ours) {
+        if (request.onSized) {
+            probe.kind = ContainerKind::bmp;
+            probe.width = facts.width;
+            probe.height = facts.height;
+            request.onSized(probe);
+        }
         header.file = std::move(opened);
         header.width = facts.width;
         header.height = facts.height;
@@ -308,6 +303,8 @@ Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder
         const std::wstring path = FullPath(request.path.c_str());
         const DecodeRequest decode = {path.c_str(), probe.orientation, probe.width,
                                       probe.height, probe.firstFrameEnd, alphaMayCome};
+        if (request.onSized)
+            request.onSized(probe);
         DecodeOutcome outcome = decoder.Open(decode);
         header.alpha = request.keepAlpha && decoder.HasAlpha();
         if (outcome == DecodeOutcome::decoded && !PlanesFitInMemory(decoder.Width(), decoder.Height(), header.alpha))

@@ -40,6 +40,10 @@ struct PictureRequest {
     // Called once the probe's view of the file stands, before the probe
     // reads it: where a test cuts the file short under the view.
     std::function<void()> onProbeView;
+    // Called once the picture's kind and size are known (read by our reader,
+    // or declared by its container), before it takes any memory: where
+    // duotint-cli waits for the picture's share of the memory.
+    std::function<void(const ProbeResult&)> onSized;
 };
 
 // A picture's file, open for reading under the name it is bound to; closed
@@ -143,8 +147,6 @@ Failure OpenPictureRows(const PictureHeader& header, FileRecord*& rows);
 // rounded up to 4.
 int64_t AlphaRowBytes(int64_t width);
 
-// What a picture file's container declares, from its mapped bytes.
-ProbeResult ProbePictureFile(const std::wstring& path);
 
 // What the picture's file carries besides its pixels, fitted to the picture
 // as read (upright, width x height), for a PNG or JPEG export.
