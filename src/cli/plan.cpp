@@ -135,6 +135,7 @@ void AddPicture(Walk& walk, const std::wstring& input, const std::string& shown,
     picture.input = input;
     picture.inputName = shown;
     const PictureFileFault fault = PictureFileFaultOf(input, attributes);
+    picture.inputIdentity = fault.identity;
     if (fault.code != 0)
         Refuse(picture, fault.code,
                "duotint-cli cannot open " + shown + ": " + fault.why +
@@ -395,7 +396,9 @@ bool PlanPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, 
 
     std::set<std::wstring> inputs;
     for (PlannedPicture& picture : plan) {
-        if (picture.ToTint() && !inputs.insert(FileIdentity(picture.input)).second)
+        const std::wstring identity =
+            !picture.ToTint() || !picture.inputIdentity.empty() ? picture.inputIdentity : FileIdentity(picture.input);
+        if (picture.ToTint() && !inputs.insert(identity).second)
             Refuse(picture, ERROR_ALREADY_EXISTS, "duotint-cli skips " + picture.inputName + ": it is named twice.");
     }
     std::map<std::wstring, const PlannedPicture*> outputs;

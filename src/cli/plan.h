@@ -33,6 +33,7 @@ struct PlannedPicture {
     std::wstring output;
     std::string inputName;
     std::string outputName;
+    std::wstring inputIdentity;  // the input's FileIdentity, where its check could read it
     // Non-zero: refused before any work (another picture writes the same
     // output, the output is an input...), with this exit code and sentence.
     uint16_t refusedCode = 0;

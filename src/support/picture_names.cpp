@@ -105,10 +105,15 @@ PictureFileFault PictureFileFaultOf(const std::wstring& fullPath, DWORD attribut
     }
     // A pipe or a device (\\.\COM1) opens like a file but is none.
     const bool regular = GetFileType(probe) == FILE_TYPE_DISK;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool indexed =
+        regular && GetFileInformationByHandle(probe, &info) && (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0);
     CloseHandle(probe);
     if (!regular)
         return {ERROR_ACCESS_DENIED, "it is not a regular file"};
-    return {0, nullptr};
+    if (!indexed)
+        return {0, nullptr};
+    return {0, nullptr, IndexedIdentity(info.dwVolumeSerialNumber, uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow)};
 }
 
 std::string WhereNotFound(std::string_view typed)

@@ -37,6 +37,9 @@ std::wstring_view LastPathPart(std::wstring_view path);
 struct PictureFileFault {
     uint16_t code;
     const char* why;
+    // For a file that may be read, its FileIdentity, from the open that
+    // checked it (empty where its file system keeps no index).
+    std::wstring identity = std::wstring();
 };
 PictureFileFault PictureFileFaultOf(const std::wstring& fullPath);
 // The same, for a path whose attributes the caller has read already (not
