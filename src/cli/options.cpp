@@ -220,14 +220,14 @@ CliCommand ParseCliArguments(const std::vector<std::string>& arguments)
     if (app.count("--png-level") > 0 && !TakeNumber(words.pngLevel, 1, 9, options.pngLevel, sentence,
                                                     "--png-level takes a whole number from 1 to 9"))
         return UsageError(sentence);
-    // A count past the 32-bit range is a whole number still, only more
+    // Digits past the 32-bit range are a whole number still, only more
     // workers than a run starts (it starts at most twice the cores).
-    const size_t first = words.jobs.find_first_not_of('0');
-    if (words.jobs.find_first_not_of("0123456789") == std::string::npos && first != std::string::npos &&
-        (words.jobs.size() - first > 10 || (words.jobs.size() - first == 10 && words.jobs.substr(first) > "2147483647")))
-        words.jobs = "2147483647";
-    if (app.count("--jobs") > 0 &&
-        !TakeNumber(words.jobs, 1, INT32_MAX, options.jobs, sentence, "--jobs takes a whole number of 1 or more"))
+    int32_t jobs = 0;
+    if (!words.jobs.empty() && words.jobs.find_first_not_of("0123456789") == std::string::npos &&
+        !ParseWholeNumber(words.jobs, jobs, why))
+        options.jobs = INT32_MAX;
+    else if (app.count("--jobs") > 0 &&
+             !TakeNumber(words.jobs, 1, INT32_MAX, options.jobs, sentence, "--jobs takes a whole number of 1 or more"))
         return UsageError(sentence);
     if (app.count("--out") > 0 && words.out.empty())
         return UsageError("--out takes a folder, not an empty name.");

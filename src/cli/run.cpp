@@ -175,8 +175,9 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
         if (plan[i].ToTint())
             s.waiting.push_back(i);
     }
-    // This thread is the first worker. Its decoding process readies the
-    // platform's decoders from now on, where a picture may need one.
+    // This thread is the first worker. Its decoding process starts here,
+    // where a picture may need one, and readies the platform's decoders
+    // while the first picture is read.
     Worker first;
     if (std::any_of(s.waiting.begin(), s.waiting.end(), [&](size_t i) {
             return !IsExtensionIn(ExtensionOf(plan[i].input), {L".bmp", L".dib"});

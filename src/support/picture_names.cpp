@@ -70,11 +70,6 @@ bool IsListed(const std::wstring& path)
 
 }  // namespace
 
-PictureFileFault PictureFileFaultOf(const std::wstring& fullPath)
-{
-    return PictureFileFaultOf(fullPath, INVALID_FILE_ATTRIBUTES);
-}
-
 PictureFileFault PictureFileFaultOf(const std::wstring& fullPath, DWORD attributes)
 {
     // The platform finds "con.png" in any folder and opens the console.

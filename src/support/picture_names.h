@@ -41,10 +41,8 @@ struct PictureFileFault {
     // checked it (empty where its file system keeps no index).
     std::wstring identity = std::wstring();
 };
-PictureFileFault PictureFileFaultOf(const std::wstring& fullPath);
-// The same, for a path whose attributes the caller has read already (not
-// INVALID_FILE_ATTRIBUTES): they are not asked for again.
-PictureFileFault PictureFileFaultOf(const std::wstring& fullPath, DWORD attributes);
+// `attributes`, where the caller has read them already, are not asked for again.
+PictureFileFault PictureFileFaultOf(const std::wstring& fullPath, DWORD attributes = INVALID_FILE_ATTRIBUTES);
 
 // Where a relative name that is not there was looked for, as the end of a
 // sentence (" in C:\\windows, where ..."), when the working folder is the
