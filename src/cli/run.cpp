@@ -71,7 +71,7 @@ Failure TintWith(const PictureRequest& request, const PictureHeader& header, con
     // file, a piece at a time; anything else is read whole first.
     if (options.format == OutputFormat::bmp && header.RowsStandInFile()) {
         FileRecord* rows = nullptr;
-        if (Failure failure = OpenPictureRows(header, rows))
+        if (Failure failure = SeekToPictureRows(header, rows))
             return failure;
         return WritePictureFromRows(*rows, header.width, header.height, options.look, settings, target);
     }

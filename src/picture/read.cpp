@@ -147,7 +147,7 @@ Failure Abandoned(FileRecord& file)
     return FailureOf(file);
 }
 
-// A read-only view of the whole file whose rows OpenPictureRows found all
+// A read-only view of the whole file whose rows SeekToPictureRows found all
 // there, with its file and mapping; `mapped` false, with nothing held,
 // where the platform gives no view.
 //
@@ -158,7 +158,7 @@ Failure MapRows(const PictureHeader& header, HANDLE& file, HANDLE& mapping, cons
 {
     mapped = false;
     FileRecord* rows = nullptr;
-    if (Failure failure = OpenPictureRows(header, rows))
+    if (Failure failure = SeekToPictureRows(header, rows))
         return failure;
     // The picture keeps a handle of its own on the file the checks were
     // made on, past the header's. It shares only reads: no other program
@@ -185,7 +185,7 @@ Failure MapRows(const PictureHeader& header, HANDLE& file, HANDLE& mapping, cons
 Failure ReadRows(const PictureHeader& header, uint32_t cores, SourcePicture& picture)
 {
     FileRecord* file = nullptr;
-    if (Failure failure = OpenPictureRows(header, file))
+    if (Failure failure = SeekToPictureRows(header, file))
         return failure;
     const uint32_t bytes = static_cast<uint32_t>(picture.stride) * static_cast<uint32_t>(picture.height);
     if (Failure failure = AllocatePixelBuffer(bytes, picture.memory, picture.pixels))
@@ -323,7 +323,7 @@ Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder
     return Failure();
 }
 
-Failure OpenPictureRows(const PictureHeader& header, FileRecord*& rows)
+Failure SeekToPictureRows(const PictureHeader& header, FileRecord*& rows)
 {
     FileRecord& file = *header.file->record;
     rows = &file;

@@ -141,7 +141,7 @@ Failure LoadPicture(const PictureRequest& request, const PictureHeader& header, 
 
 // The header's file at the picture's first pixel row, once every row is
 // known to be there: for an export that reads the rows as it writes them.
-Failure OpenPictureRows(const PictureHeader& header, FileRecord*& rows);
+Failure SeekToPictureRows(const PictureHeader& header, FileRecord*& rows);
 
 // The bytes of a row of an alpha plane `width` pixels wide: a byte a pixel,
 // rounded up to 4.

@@ -39,7 +39,7 @@ Failure WritePicture(const SourcePicture& picture, const TintParameters& look, c
                      const PictureMetadata& kept, FileRecord& target);
 
 // A BMP export of a picture whose rows stand in its file: `rows` is open at
-// the first of them (OpenPictureRows), and each piece is read as it is
+// the first of them (SeekToPictureRows), and each piece is read as it is
 // written, so no copy of the whole picture is ever held.
 Failure WritePictureFromRows(FileRecord& rows, int32_t width, int32_t height, const TintParameters& look,
                              const ExportSettings& settings, FileRecord& target);

@@ -99,7 +99,7 @@ TEST_F(ExportTest, DefaultTintWritesTheSourceBehindANewHeader)
         ASSERT_FALSE(ReadPictureHeader(request, decoder, header));
         static FileRecord target;
         FileRecord* rows = nullptr;
-        ASSERT_FALSE(OpenPictureRows(header, rows));
+        ASSERT_FALSE(SeekToPictureRows(header, rows));
         BindFile(target, "pic-.bmp");
         EXPECT_FALSE(WritePictureFromRows(*rows, s.w, s.h, CurrentTintParameters(), ExportSettings(), target));
         header.file.reset();
