@@ -22,11 +22,17 @@
 #include "picture/png_encode.h"
 #include "editor/error.h"
 #include "support/system.h"
+#include "scale.h"
 #include "test_files.h"
 
 namespace {
 
-const int kPictures = 24;
+// 24 pictures of 3000 x 2000, and one 6000 x 4000, at the run's scale.
+int Pictures() { return benchSmoke ? 2 : 24; }
+int32_t SmallWidth() { return Side(3000); }
+int32_t SmallHeight() { return Side(2000); }
+int32_t BigWidth() { return Side(6000); }
+int32_t BigHeight() { return Side(4000); }
 
 double Median(std::vector<double> v)
 {
@@ -155,9 +161,9 @@ void MeasurePngSizeAndMemory()
     const double peak = watch.Stop();
     const double ownMs = WritePng("big-mem.png");
     ReleaseSourcePixels();
-    printf("cli    our PNG encoder in-process, 6000 x 4000: %.0f ms; peak working set during an export %.1f MiB "
+    printf("cli    our PNG encoder in-process, %d x %d: %.0f ms; peak working set during an export %.1f MiB "
            "beyond the %.1f before it, the picture in memory (at most 64)\n",
-           ownMs, peak - before, before);
+           BigWidth(), BigHeight(), ownMs, peak - before, before);
 
     LoadPicture("big.jpg");
     std::vector<uint8_t> platform;
@@ -172,9 +178,9 @@ void MeasurePngSizeAndMemory()
         return;
     }
     const double ourBytes = static_cast<double>(ours.nFileSizeLow) + 4294967296.0 * ours.nFileSizeHigh;
-    printf("cli    6000 x 4000 JPEG to PNG: ours %.2f MB, the platform's encoder's %.2f MB (%.0f ms): %.3f x (at most "
+    printf("cli    %d x %d JPEG to PNG: ours %.2f MB, the platform's encoder's %.2f MB (%.0f ms): %.3f x (at most "
            "1.10)\n",
-           ourBytes / 1e6, platform.size() / 1e6, platformMs, ourBytes / platform.size());
+           BigWidth(), BigHeight(), ourBytes / 1e6, platform.size() / 1e6, platformMs, ourBytes / platform.size());
 }
 
 // Our JPEG encoder in this process on big.jpg's picture through the look,
@@ -218,7 +224,7 @@ void MeasureJpegEncoder()
         return support::Now() - t0;
     };
     std::vector<double> ms;
-    for (int round = 0; round < 3; ++round)
+    for (int round = 0; round < Repeats(3); ++round)
         ms.push_back(encode("ours.jpg", 0));
     encode("ours-one-core.jpg", 1);
     ReleaseSourcePixels();
@@ -240,27 +246,27 @@ int MeasureCli()
     CreateDirectoryA("cli-in", nullptr);
     CreateDirectoryA("cli-copy", nullptr);
     CreateDirectoryA("cli-out", nullptr);
-    const std::vector<uint8_t> picture = support::MakePicture(3000, 2000, [](int32_t x, int32_t y) {
-        return support::Rgb{static_cast<uint8_t>(x * 255 / 3000), static_cast<uint8_t>(y * 255 / 2000),
+    const std::vector<uint8_t> picture = support::MakePicture(SmallWidth(), SmallHeight(), [](int32_t x, int32_t y) {
+        return support::Rgb{static_cast<uint8_t>(x * 255 / SmallWidth()), static_cast<uint8_t>(y * 255 / SmallHeight()),
                             static_cast<uint8_t>((x * 7 + y * 13) ^ (x >> 3))};
     });
-    for (int i = 0; i < kPictures; ++i)
+    for (int i = 0; i < Pictures(); ++i)
         support::WriteWholeFile("cli-in\\p" + std::to_string(i) + ".bmp", picture);
 
     // Every timed run writes files that do not exist yet: replacing a file
     // costs the system the freeing of the old one besides, which here is more
     // than the writing itself (about 13 ms for one of these pictures).
     auto clear = [](const char* folder, const char* ending) {
-        for (int i = 0; i < kPictures; ++i)
+        for (int i = 0; i < Pictures(); ++i)
             DeleteFileA((std::string(folder) + "\\p" + std::to_string(i) + ending).c_str());
     };
     // The run of `duotint-cli --version` too: what starting the program costs
     // before any picture, which the copy, done in this process, never pays.
     std::vector<double> one, two, copy, start, twoOverOne, twoOverCopy, workOverOne, workOverCopy;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < Repeats(3); ++round) {
         clear("cli-copy", ".bmp");
         double t0 = support::Now();
-        for (int i = 0; i < kPictures; ++i) {
+        for (int i = 0; i < Pictures(); ++i) {
             const std::string name = "\\p" + std::to_string(i) + ".bmp";
             CopyFileA(("cli-in" + name).c_str(), ("cli-copy" + name).c_str(), FALSE);
         }
@@ -277,8 +283,8 @@ int MeasureCli()
         workOverOne.push_back((two.back() - start.back()) / (one.back() - start.back()));
         workOverCopy.push_back((two.back() - start.back()) / copy.back());
     }
-    printf("cli    %d pictures of 3000 x 2000, BMP to BMP: --jobs 2 %.0f ms, --jobs 1 %.0f ms, CopyFileA %.0f ms\n",
-           kPictures, Median(two), Median(one), Median(copy));
+    printf("cli    %d pictures of %d x %d, BMP to BMP: --jobs 2 %.0f ms, --jobs 1 %.0f ms, CopyFileA %.0f ms\n",
+           Pictures(), SmallWidth(), SmallHeight(), Median(two), Median(one), Median(copy));
     printf("cli    --jobs 2 / --jobs 1 %s (at most 0.6); --jobs 2 / CopyFileA %s (at most 1.5)\n",
            Spread(twoOverOne).c_str(), Spread(twoOverCopy).c_str());
     printf("cli    less duotint-cli's own start (--version, %.0f ms): --jobs 2 / --jobs 1 %s; --jobs 2 / CopyFileA %s\n",
@@ -286,20 +292,21 @@ int MeasureCli()
 
     // One 6000 x 4000 JPEG, written by the CLI itself from a BMP of it.
     StartRuntimeSupport();
-    support::WriteWholeFile("big.bmp", support::MakePicture(6000, 4000, [](int32_t x, int32_t y) {
-        return support::Rgb{static_cast<uint8_t>(x * 255 / 6000), static_cast<uint8_t>(y * 255 / 4000),
+    support::WriteWholeFile("big.bmp", support::MakePicture(BigWidth(), BigHeight(), [](int32_t x, int32_t y) {
+        return support::Rgb{static_cast<uint8_t>(x * 255 / BigWidth()), static_cast<uint8_t>(y * 255 / BigHeight()),
                             static_cast<uint8_t>((x * 7 + y * 13) ^ (x >> 3))};
     }));
     if (RunCli(L"--format jpeg big.bmp") < 0 || !MoveFileExA("big-.jpg", "big.jpg", MOVEFILE_REPLACE_EXISTING))
         return 1;
     for (const wchar_t* format : {L"jpeg", L"png"}) {
         std::vector<double> ratio, ms, decode;
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < Repeats(3); ++round) {
             decode.push_back(DecodeMs("big.jpg"));
             ms.push_back(RunCli(std::wstring(L"--format ") + format + L" big.jpg"));
             ratio.push_back(ms.back() / decode.back());
         }
-        printf("cli    6000 x 4000 JPEG to %ls: %.0f ms a picture, decoding alone %.0f ms: %s x\n", format, Median(ms),
+        printf("cli    %d x %d JPEG to %ls: %.0f ms a picture, decoding alone %.0f ms: %s x\n", BigWidth(),
+               BigHeight(), format, Median(ms),
                Median(decode), Spread(ratio).c_str());
     }
     MeasurePngSizeAndMemory();

@@ -1,10 +1,68 @@
 #!/usr/bin/env bash
 # Builds duotint's benchmark and runs it under wine on a private Xvfb display
 # of 1920x1080x24, in a scratch folder (it writes about 220 MB there).
+#
+#   bash tools/bench.sh [open|formats|cli]   one measurement, or the main one
+#   bash tools/bench.sh --smoke              every measurement once, on small
+#                                            pictures: fails on a crash or a
+#                                            missing line, asserts no figure
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${DUOTINT_BUILD:-$root/build}
-"$root/tools/build.sh" >/dev/null
+# vips and cjpeg, the peers the whole processes are held against; the modes
+# of a smoke run are built for once, before them.
+if [ -z "${DUOTINT_BENCH_SMOKE:-}" ]; then
+  "$root/tools/setup.sh" libvips-tools >/dev/null
+  "$root/tools/build.sh" >/dev/null
+fi
+
+if [ "${1:-}" = --smoke ] && [ -z "${DUOTINT_BENCH_SMOKE:-}" ]; then
+  shift
+  # Each mode in a run of its own, its lines kept; every line below must be
+  # there at least once. The lines of native tools that are not installed
+  # are not looked for.
+  failed=0
+  check() {
+    local mode=$1 out=$2
+    shift 2
+    for pattern in "$@"; do
+      grep -Eq -- "$pattern" "$out" || { echo "bench --smoke $mode: no line matches '$pattern'" >&2; failed=1; }
+    done
+  }
+  out=$(mktemp)
+  trap 'rm -f "$out"' EXIT
+  for mode in main formats open cli; do
+    args=()
+    [ "$mode" = main ] || args+=("$mode")
+    if ! DUOTINT_BENCH_SMOKE=1 bash "$0" "${args[@]}" "$@" >"$out"; then
+      echo "bench --smoke $mode: the run failed" >&2
+      failed=1
+    fi
+    cat "$out"
+    case $mode in
+      main) check main "$out" '^desktop ' '^copy: ' '^re-render by way of .*program' '^memory: ' '^tint pass' \
+              '^re-render .*shown' '^header and load / CopyFileA' '^export / CopyFileA' '^open, Enter to editor' \
+              '^peak working set' 'ms png with the decoding child' 'ms jpeg with the decoding child' ;;
+      formats) check formats "$out" 'ms png with the decoding child' 'ms jpeg with the decoding child' ;;
+      open) check open "$out" '^open, Enter to editor / CopyFileA' ;;
+      cli)
+        check cli "$out" '^cli .* pictures of .* BMP to BMP' '^cli .* --jobs 2 / --jobs 1' "own start" \
+              'JPEG to jpeg: ' 'JPEG to png: ' 'our PNG encoder in-process' 'JPEG to PNG: ours' \
+              '^jpeg   our encoder in-process' '^whole  duotint-cli to PNG'
+        if command -v cjpeg >/dev/null; then check cli "$out" '^jpeg   cjpeg ' '^jpeg   file at quality 92'; fi
+        if command -v vips >/dev/null; then check cli "$out" '^whole  vips copy' '^whole  duotint-cli to JPEG'; fi
+        if command -v identify >/dev/null; then check cli "$out" '^jpeg   --quality asked'; fi ;;
+    esac
+  done
+  exit "$failed"
+fi
+smoke=
+rounds=(1 2 3)
+if [ -n "${DUOTINT_BENCH_SMOKE:-}" ]; then
+  # One mode of the smoke run above.
+  smoke=--smoke
+  rounds=(1)
+fi
 
 # Xvfb takes a free display number itself and writes it once it is ready,
 # as in tools/test.sh.
@@ -26,18 +84,25 @@ done
 display=":$(head -n 1 "$number")"
 export DUOTINT_EXE="$build/duotint.exe" DISPLAY=$display WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cd "$work"
-wine "$build/bench/bench.exe" "$@"  # "open": the open latency alone; "formats": PNG and JPEG; "cli": duotint-cli
+# "open": the open latency alone; "formats": PNG and JPEG; "cli": duotint-cli
+wine "$build/bench/bench.exe" $smoke "$@"
 [ "${1:-}" = cli ] || exit 0
 
 # Whole processes on the bench's 6000 x 4000 JPEG, as a person runs them
 # here: duotint-cli under Wine to PNG and to BMP, and libvips's own program
 # (native, when installed) to PNG at its default level, on one core. Three
 # rounds; each ratio is taken within its round.
-ms() { local t0; t0=$(date +%s%N); "$@" >/dev/null 2>&1 || echo "bench: failed: $*" >&2; echo $((($(date +%s%N) - t0) / 1000000)); }
+# A failed command is named, and fails the run once every line is out; ms
+# runs in a subshell, so the failures are counted in a file.
+ms() {
+  local t0; t0=$(date +%s%N)
+  "$@" >/dev/null 2>&1 || { echo "bench: failed: $*" >&2; echo "$*" >>"$work/failed"; }
+  echo $((($(date +%s%N) - t0) / 1000000))
+}
 spread() { tr ' ' '\n' | sort -g | awk '{ v[NR] = $1 } END { printf "%s (%s to %s)", v[int((NR + 1) / 2)], v[1], v[NR] }'; }
 cli=("$build/duotint-cli.exe" --tint 250,120,30,45,35,20,90,240,60 --force)
 png=() bmp=() vips=() png_bmp=() png_vips=()
-for _ in 1 2 3; do
+for _ in "${rounds[@]}"; do
   p=$(ms wine "${cli[@]}" --format png big.jpg)
   b=$(ms wine "${cli[@]}" --format bmp big.jpg)
   png+=("$p") bmp+=("$b")
@@ -61,7 +126,7 @@ echo "whole  duotint-cli to PNG ${png[*]} ms: $(echo "${png[*]}" | spread); to B
 if command -v cjpeg >/dev/null && [ -f big-tinted.ppm ]; then
   cj=() cj_ratio=()
   ours=$(cat ours-ms.txt)
-  for _ in 1 2 3; do
+  for _ in "${rounds[@]}"; do
     c=$(ms cjpeg -quality 92 -sample 1x1 -outfile cjpeg.jpg big-tinted.ppm)
     cj+=("$c")
     cj_ratio+=("$(awk -v a="$ours" -v b="$c" 'BEGIN { printf "%.2f", a / b }')")
@@ -73,7 +138,7 @@ if command -v cjpeg >/dev/null && [ -f big-tinted.ppm ]; then
 fi
 if command -v vips >/dev/null; then
   dj=() vj=() dj_vj=()
-  for _ in 1 2 3; do
+  for _ in "${rounds[@]}"; do
     d=$(ms wine "${cli[@]}" --format jpeg --quality 92 big.jpg)
     v=$(ms vips linear big.jpg 'vips.jpg[Q=92]' 1 0 --uchar)
     dj+=("$d") vj+=("$v")
@@ -90,4 +155,4 @@ if command -v identify >/dev/null; then
   done
   echo "jpeg   --quality asked:read back by identify ${read_back[*]}"
 fi
-exit 0
+[ ! -s "$work/failed" ]

@@ -79,7 +79,10 @@ Failure TintWith(const PictureRequest& request, const PictureHeader& header, con
     if (Failure failure = LoadPicture(request, header, worker.decoder, picture))
         return failure;
     const bool keep = options.format != OutputFormat::bmp && !options.strip;
-    PictureMetadata kept = keep ? ReadKeptMetadata(header) : PictureMetadata();
+    PictureMetadata kept;
+    if (keep)
+        if (Failure failure = ReadKeptMetadata(header, kept))
+            return failure;
     if (options.stripGps)
         DropGps(kept);
     return WritePicture(picture, options.look, settings, kept, target);

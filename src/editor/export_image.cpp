@@ -22,8 +22,10 @@ void ExportImage()
 {
     // Read while fileName still names the picture.
     const bool keep = state.exportFormat != OutputFormat::bmp && !state.exportStripsMetadata;
-    const PictureMetadata kept =
-        keep ? ReadKeptMetadata(pictureHeader) : PictureMetadata();
+    PictureMetadata kept;
+    if (keep)
+        if (Failure failure = ReadKeptMetadata(pictureHeader, kept))
+            EndWithFailure(failure);
     // A typed name is a few letters: its ending fits the name's room.
     const std::wstring ending = OutputSuffix(state.exportFormat);
     for (size_t i = 0; i <= ending.size(); ++i)

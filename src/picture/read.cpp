@@ -323,8 +323,31 @@ Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder
     return Failure();
 }
 
+namespace {
+
+// A header holds its file from ReadPictureHeader until it lets go of it (the
+// editor's ReleaseSourcePixels); read through after that, or through a
+// header never read, it fails as a file that is not open, never as a crash.
+Failure HeldFileFailure(const PictureHeader& header)
+{
+    const OpenedPicture* opened = header.file.get();
+    if (opened != nullptr && opened->record != nullptr && opened->record->isOpen)
+        return Failure();
+    if (opened == nullptr || opened->path.empty())
+        return Refusal(kErrorNotOpen, "duotint could not read the picture: its file is not open.");
+    Failure failure;
+    failure.code = kErrorNotOpen;
+    failure.file = opened->path;
+    return failure;
+}
+
+}  // namespace
+
 Failure SeekToPictureRows(const PictureHeader& header, FileRecord*& rows)
 {
+    rows = nullptr;
+    if (Failure failure = HeldFileFailure(header))
+        return failure;
     FileRecord& file = *header.file->record;
     rows = &file;
     // Every row, the last one's padding included, must be in the file; a
@@ -429,9 +452,12 @@ void SourcePicture::Release()
     alphaStride = 0;
 }
 
-PictureMetadata ReadKeptMetadata(const PictureHeader& header)
+Failure ReadKeptMetadata(const PictureHeader& header, PictureMetadata& kept)
 {
-    PictureMetadata metadata = ReadPictureMetadataFile(header.file->record->handle);
-    FitMetadataToOutput(metadata, static_cast<uint32_t>(header.width), static_cast<uint32_t>(header.height));
-    return metadata;
+    kept = PictureMetadata();
+    if (Failure failure = HeldFileFailure(header))
+        return failure;
+    kept = ReadPictureMetadataFile(header.file->record->handle);
+    FitMetadataToOutput(kept, static_cast<uint32_t>(header.width), static_cast<uint32_t>(header.height));
+    return Failure();
 }

@@ -149,5 +149,6 @@ int64_t AlphaRowBytes(int64_t width);
 
 
 // What the picture's file carries besides its pixels, fitted to the picture
-// as read (upright, width x height), for a PNG or JPEG export.
-PictureMetadata ReadKeptMetadata(const PictureHeader& header);
+// as read (upright, width x height), for a PNG or JPEG export; it fails,
+// keeping nothing, where the header no longer holds the file.
+Failure ReadKeptMetadata(const PictureHeader& header, PictureMetadata& kept);

@@ -38,6 +38,7 @@ std::string WhyText(FileFault fault, uint16_t code)
         case ERROR_FILENAME_EXCED_RANGE: text = "its name is too long for the file system"; break;
         case kErrorShortRead: text = kFaultText[static_cast<int>(FileFault::endsEarly)]; break;
         case kErrorShortWrite: text = "not all of it could be written"; break;
+        case kErrorNotOpen: text = "it is not open"; break;
         }
     }
     return text != nullptr ? text : "the system reported error " + std::to_string(code);

@@ -81,9 +81,46 @@ TEST(LoadPicture, ABottomUpPictureReadIntoMemoryInPiecesIsWholeFromTheFileOpened
     request.path = L"camera.jpg";
     ASSERT_FALSE(ReadPictureHeader(request, decoder, header));
     ASSERT_TRUE(SetCurrentDirectoryA(".."));
-    const PictureMetadata kept = ReadKeptMetadata(header);
+    PictureMetadata kept;
+    const Failure keptFailure = ReadKeptMetadata(header, kept);
     SetCurrentDirectoryA(folder.Path().c_str());
+    ASSERT_FALSE(keptFailure);
     EXPECT_FALSE(kept.exif.empty());
+}
+
+// Read through a header that no longer holds its file (let go of, as the
+// editor does with the pixels) or never did, the rows and the metadata fail
+// as a file that is not open (103), never as a crash.
+TEST(LoadPicture, AHeaderWithoutItsOpenFileFailsAsAFileNotOpen)
+{
+    ScratchFolder folder;
+    std::vector<uint8_t> file = PictureHeader(2, 2);
+    file.resize(file.size() + 16, 0x40);
+    ASSERT_TRUE(WriteWholeFile("pic.bmp", file));
+    PictureRequest request;
+    request.path = L"pic.bmp";
+    request.name = "pic.bmp";
+    DecoderProcess decoder;
+    struct PictureHeader letGo, never;
+    ASSERT_FALSE(ReadPictureHeader(request, decoder, letGo));
+    Abandon(*letGo.file->record);
+    never.ours = true;
+    never.width = never.height = 2;
+    const struct { const char* label; const struct PictureHeader& header; const wchar_t* file; } kCases[] = {
+        {"let go", letGo, L"pic.bmp"}, {"never read", never, L""}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        SourcePicture picture;
+        const Failure load = LoadPicture(request, c.header, decoder, picture);
+        EXPECT_EQ(load.code, kErrorNotOpen);
+        EXPECT_EQ(load.file, c.file);
+        EXPECT_EQ(picture.pixels, nullptr);
+        PictureMetadata kept;
+        EXPECT_EQ(ReadKeptMetadata(c.header, kept).code, kErrorNotOpen);
+        FileRecord* rows = &state.imageFile;
+        EXPECT_EQ(SeekToPictureRows(c.header, rows).code, kErrorNotOpen);
+        EXPECT_EQ(rows, nullptr);
+    }
 }
 
 }  // namespace
