@@ -17,7 +17,7 @@
 namespace {
 
 const char kSynopsis[] =
-    "usage: duotint-cli --tint R,G,B,DISP,DISTR,R,G,B,DISP [--out DIR] [--format bmp|png|jpeg]\n"
+    "usage: duotint-cli --tint R,G,B,DISP,DISTR,R,G,B,DISP [--out DIR] [--format bmp|png|jpeg|jpg]\n"
     "                   [--quality 1-100] [--chroma 420|444] [--png-level 1-9] [--strip [gps]]\n"
     "                   [--jobs N] [-r] [--force | --update] [--quiet]\n"
     "                   PATH...\n"
@@ -229,6 +229,11 @@ CliCommand ParseCliArguments(const std::vector<std::string>& arguments)
     else if (app.count("--jobs") > 0 &&
              !TakeNumber(words.jobs, 1, INT32_MAX, options.jobs, sentence, "--jobs takes a whole number of 1 or more"))
         return UsageError(sentence);
+    // Each says which outputs that exist are replaced; together they would
+    // say two things.
+    if (words.force && words.update)
+        return UsageError("--force and --update cannot be used together: --force replaces every output that exists, "
+                          "--update only those older than their picture.");
     if (app.count("--out") > 0 && words.out.empty())
         return UsageError("--out takes a folder, not an empty name.");
     if (words.paths.empty())

@@ -43,9 +43,11 @@ bool ByName(const std::wstring& a, const std::wstring& b)
     return order == CSTR_EQUAL ? a < b : order == CSTR_LESS_THAN;
 }
 
-// What a folder holds, each list sorted by name.
+// What a folder holds, each list sorted by name; `error`, the platform's,
+// when the folder could not be listed.
 struct FolderList {
     std::vector<std::wstring> files, folders;
+    DWORD error = ERROR_SUCCESS;
 };
 
 FolderList ListFolder(const std::wstring& folder)
@@ -53,8 +55,13 @@ FolderList ListFolder(const std::wstring& folder)
     FolderList list;
     WIN32_FIND_DATAW found;
     HANDLE find = FindFirstFileW(Joined(folder, L"*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE)
+    if (find == INVALID_HANDLE_VALUE) {
+        // Every folder lists at least "." and ".."; none found is a failure too.
+        list.error = GetLastError();
+        if (list.error == ERROR_SUCCESS || list.error == ERROR_FILE_NOT_FOUND || list.error == ERROR_NO_MORE_FILES)
+            list.error = ERROR_ACCESS_DENIED;
         return list;
+    }
     do {
         const std::wstring name = found.cFileName;
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -76,11 +83,16 @@ std::wstring StemOf(const std::wstring& name)
 
 // An earlier run's outputs beside their pictures are not pictures of this
 // one: "cat-.bmp" is left out where "cat.png" stands too, so that a folder
-// can be run again. A picture whose name merely ends in "-" stays.
-bool IsEarlierOutput(const std::wstring& name, const std::set<std::wstring>& stems)
+// can be run again. A picture whose name merely ends in "-" stays. The
+// picture it is the output of, by the stems of the folder's pictures (each
+// the first name with it); null when it is none's.
+const std::wstring* EarlierOutputOf(const std::wstring& name, const std::map<std::wstring, std::wstring>& stems)
 {
     const std::wstring stem = StemOf(name);
-    return stem.size() > 1 && stem.back() == L'-' && stems.count(stem.substr(0, stem.size() - 1)) != 0;
+    if (stem.size() < 2 || stem.back() != L'-')
+        return nullptr;
+    const auto picture = stems.find(stem.substr(0, stem.size() - 1));
+    return picture != stems.end() ? &picture->second : nullptr;
 }
 
 // The separator a typed path uses: '/' when it has one, then '\\'.
@@ -169,18 +181,41 @@ void AddLine(Walk& walk, const std::wstring& input, const std::string& shown, st
 
 // The pictures directly inside a folder, the files of picture kinds nothing
 // here reads, then its subfolders: entered with --recursive, else counted.
-void AddFolder(Walk& walk, const std::wstring& folder, const std::string& shown, const std::wstring& under)
+// A folder that cannot be listed is a failure of the run, not a folder
+// without pictures: false, with the failure in the plan.
+bool AddFolder(Walk& walk, const std::wstring& folder, const std::string& shown, const std::wstring& under)
 {
     const FolderList list = ListFolder(folder);
+    if (list.error != ERROR_SUCCESS) {
+        PlannedPicture unread;
+        unread.input = folder;
+        unread.inputName = shown;
+        const DWORD code = MapPlatformError(list.error);
+        Refuse(unread, code,
+               "duotint-cli cannot read the folder " + shown + ": " +
+                   (code == ERROR_ACCESS_DENIED ? std::string("it may not be read")
+                                                : "the system reported error " + std::to_string(code)) +
+                   "; its pictures are not done.");
+        walk.plan.push_back(unread);
+        return false;
+    }
     const std::vector<std::wstring>& decoded = DecodedExtensions();
-    std::set<std::wstring> stems;
+    std::map<std::wstring, std::wstring> stems;
     for (const std::wstring& name : list.files)
         if (IsExtensionIn(ExtensionOf(name), decoded))
-            stems.insert(StemOf(name));
+            stems.emplace(StemOf(name), name);
     for (const std::wstring& name : list.files) {
         const std::wstring_view extension = ExtensionOf(name);
         const std::string shownName = ShownJoined(shown, Utf8Of(name), walk.separator);
-        if (IsExtensionIn(extension, decoded) && !IsEarlierOutput(name, stems)) {
+        const std::wstring* earlier = IsExtensionIn(extension, decoded) ? EarlierOutputOf(name, stems) : nullptr;
+        if (earlier != nullptr) {
+            // Named, so that a picture that merely looks like an output is
+            // never passed over unseen.
+            AddLine(walk, Joined(folder, name), shownName,
+                    "left out: " + shownName + ", an earlier output of " +
+                        ShownJoined(shown, Utf8Of(*earlier), walk.separator),
+                    "");
+        } else if (IsExtensionIn(extension, decoded)) {
             AddPicture(walk, Joined(folder, name), shownName, under);
             ++walk.found;
         } else if (IsExtensionIn(extension, PictureLikeExtensions())) {
@@ -209,7 +244,7 @@ void AddFolder(Walk& walk, const std::wstring& folder, const std::string& shown,
                     shown + ": " + std::to_string(n) + (n == 1 ? " subfolder" : " subfolders") +
                         " not entered; -r enters " + (n == 1 ? "it" : "them"));
         }
-        return;
+        return true;
     }
     for (const auto& [name, identity] : subfolders) {
         const std::wstring full = Joined(folder, name);
@@ -228,6 +263,7 @@ void AddFolder(Walk& walk, const std::wstring& folder, const std::string& shown,
         AddFolder(walk, full, shownName, under + name + L"\\");
         walk.way.pop_back();
     }
+    return true;
 }
 
 // Every picture of one PATH, as a file or a folder.
@@ -247,8 +283,7 @@ void AddPath(Walk& walk, const std::wstring& path)
     walk.found = 0;
     walk.entered = {{identity, shown}};
     walk.way = {identity};
-    AddFolder(walk, full, shown, L"");
-    if (walk.found == 0) {
+    if (AddFolder(walk, full, shown, L"") && walk.found == 0) {
         // Before the lines on the folder, which may say the way out.
         PlannedPicture none;
         none.input = full;

@@ -114,7 +114,8 @@ Failure JpegSizeRefusal(int32_t width, int32_t height, const std::string& shownN
         return Failure();
     return Refusal(kErrorRefusedPicture, "duotint cannot write " + shownName + " as a JPEG: it is " +
                                              std::to_string(width) + " x " + std::to_string(height) +
-                                             " pixels, and a JPEG holds at most 65535 in either direction.");
+                                             " pixels, and the common JPEG readers open at most " +
+                                             std::to_string(kMostJpegSide) + " in either direction.");
 }
 
 Failure WriteTintedJpeg(FileRecord& file, const TintedSource& source, const PictureMetadata& kept,

@@ -194,6 +194,28 @@ TEST(Cli, StripGpsLeavesOutWhereAndKeepsTheRest)
     EXPECT_EQ(text.find(std::string(8, '\x77')), std::string::npos);
 }
 
+// JPEG outputs have at most 65500 pixels a side, the most the common
+// readers open: one more, either way, is refused before any work.
+TEST(Cli, JpegOutputsHaveSidesTheCommonReadersOpen)
+{
+    static const struct { int32_t width, height; uint32_t exitCode; const char* line; } kCases[] = {
+        {65500, 1, 0, "p.bmp -> p-.jpg  65500 x 1  "},
+        {65501, 1, 13, "p.bmp as a JPEG: it is 65501 x 1 pixels, and the common JPEG readers open at most 65500 in "
+                       "either direction.\r\n"},
+        {2, 65501, 13, "it is 2 x 65501 pixels"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        TempFolder folder;
+        ASSERT_TRUE(folder.Write("p.bmp", MakePicture(c.width, c.height, GradientPixel)));
+        const support::ConsoleRun run = support::RunConsole(
+            CliCommand(std::wstring(L"--tint ") + kLook + L" --format jpeg p.bmp"), folder.Path(), 60000);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_NE((run.out + run.err).find(c.line), std::string::npos) << run.out << run.err;
+        EXPECT_EQ(GetFileAttributesA(folder.PathOf("p-.jpg").c_str()) != INVALID_FILE_ATTRIBUTES, c.exitCode == 0);
+    }
+}
+
 // Without the decoding process beside it, a picture for the platform's
 // decoders is refused with a sentence that says where that belongs. Every
 // sentence begins with the program's name and names its file as typed.

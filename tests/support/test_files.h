@@ -361,16 +361,17 @@ inline ConsoleRun RunConsole(const std::wstring& commandLine, const std::string&
 }
 
 // Makes, or with remove takes away, a link `name` in folder to the folder
-// itself. Wine 8 neither makes nor removes a link (CreateSymbolicLink says it
+// itself, or to `target`, a folder beside it. Wine 8 neither makes nor removes a link (CreateSymbolicLink says it
 // did): there the Unix ln and rm do, which cannot be waited for.
-inline bool FolderLink(const std::string& folder, const std::string& name, bool remove = false)
+inline bool FolderLink(const std::string& folder, const std::string& name, bool remove = false,
+                       const std::string& target = ".")
 {
     const std::string path = folder + "\\" + name;
     auto made = [&] { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; };
     if (remove ? RemoveDirectoryA(path.c_str())
-               : CreateSymbolicLinkA(path.c_str(), ".", SYMBOLIC_LINK_FLAG_DIRECTORY) && made())
+               : CreateSymbolicLinkA(path.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && made())
         return true;
-    std::string line = (remove ? "rm " : "ln -s . ") + name;
+    std::string line = (remove ? "rm " : "ln -s " + target + " ") + name;
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};

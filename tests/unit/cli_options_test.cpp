@@ -107,6 +107,9 @@ TEST(CliOptions, ArgumentListsGiveTheirOutcome)
          "64 --png-level takes a whole number from 1 to 9, not '10'."},
         {"png level without its value", "--tint " NINE " a --png-level", "64 --png-level needs a value."},
         {"jobs 0", "--tint " NINE " --jobs 0 a", "64 --jobs takes a whole number of 1 or more, not '0'."},
+        {"--force with --update", "--tint " NINE " --update a --force",
+         "64 --force and --update cannot be used together: --force replaces every output that exists, --update only "
+         "those older than their picture."},
         {"jobs past 32 bits", "--tint " NINE " --jobs 099999999999 a", "run " NINE " bmp q92 j2147483647 [a]"},
         {"jobs with ten digits", "--tint " NINE " --jobs 0002147483648 a", "run " NINE " bmp q92 j2147483647 [a]"},
         {"jobs with leading zeros", "--tint " NINE " --jobs 0000000000099 a", "run " NINE " bmp q92 j99 [a]"},

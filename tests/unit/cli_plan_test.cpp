@@ -20,14 +20,14 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
     // are dated years back. plan: each entry "input -> output", "input:
     // code", its skipped line or "note: " and its note, or "code sentence"
     // when planning stops. refusal: the first refusal's sentence. Wine's
-    // platform decoders read .ico, and none reads .webp.
+    // platform decoders read .ico, and none reads .webp. link: L's target.
     static const struct {
         const char* label;
         const char* files;
         const char* arguments;
         const char* plan;
         const char* refusal = nullptr;
-        bool link = false;
+        const char* link = nullptr;
         const char* older = "";
     } kCases[] = {
         {"a folder: its pictures by name, any case, a kind nothing reads, a name the platform cannot open",
@@ -35,18 +35,23 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
          ".\\a.bmp -> .\\a-.bmp; .\\b.PNG -> .\\b-.bmp; .\\C.jpeg -> .\\C-.bmp; "
          "skipped: .\\d.WebP: no decoder on this machine for .webp; .\\e.ico -> .\\e-.bmp; "
          "skipped: .\\f.png.: its name ends in a dot or a space, which the platform cannot open"},
-        {"a folder run again: the earlier outputs are not pictures", "a.bmp a-.bmp b-.png", TINT "--force .",
-         ".\\a.bmp -> .\\a-.bmp; .\\b-.png -> .\\b--.bmp"},
+        {"a folder run again: the earlier outputs are not pictures, and are named", "a.bmp a-.bmp b-.png",
+         TINT "--force .", "left out: .\\a-.bmp, an earlier output of .\\a.bmp; .\\a.bmp -> .\\a-.bmp; "
+         ".\\b-.png -> .\\b--.bmp"},
         {"an existing output without --force", "a.bmp a-.png", TINT "--format png a.bmp", "skipped: a-.png exists"},
         {"an existing output with --force", "a.bmp a-.png", TINT "--force --format png a.bmp", "a.bmp -> a-.png"},
         {"--update: an older output is replaced, a newer one skipped", "a.bmp a-.png b.bmp b-.png",
-         TINT "--update --format png a.bmp b.bmp", "a.bmp -> a-.png; skipped: b-.png is up to date", nullptr, false,
+         TINT "--update --format png a.bmp b.bmp", "a.bmp -> a-.png; skipped: b-.png is up to date", nullptr, nullptr,
          "a-.png b.bmp"},
+        {"--update: an output as new as its picture is up to date", "a.bmp a-.png", TINT "--update --format png a.bmp",
+         "skipped: a-.png is up to date", nullptr, nullptr, "a.bmp a-.png"},
         {"-r: outputs keep their folders, with the separator typed", "t\\A\\i.bmp t\\B\\i.bmp t\\c.gif d.gif",
          TINT "-r --format jpg --out o t/ d.gif",
          "t/c.gif -> o/c-.jpg; t/A/i.bmp -> o/A/i-.jpg; t/B/i.bmp -> o/B/i-.jpg; d.gif -> o\\d-.jpg"},
         {"-r: a loop of links is entered once", "s\\a.bmp b.bmp", TINT "--recursive .",
-         ".\\b.bmp -> .\\b-.bmp; note: .\\L: not entered; it leads back to .; .\\s\\a.bmp -> .\\s\\a-.bmp", nullptr, true},
+         ".\\b.bmp -> .\\b-.bmp; note: .\\L: not entered; it leads back to .; .\\s\\a.bmp -> .\\s\\a-.bmp", nullptr, "."},
+        {"-r: a link to a folder beside it is entered once", "a\\b.bmp", TINT "-r .",
+         ".\\a\\b.bmp -> .\\a\\b-.bmp; note: .\\L: not entered; it is .\\a, entered already", nullptr, "a"},
         {"-r: the output folder inside the tree is not walked", "a.bmp o\\b-.bmp", TINT "-r --out o .",
          ".\\a.bmp -> o\\a-.bmp"},
         {"-r: a file where an output's folder goes", "t\\s\\a.bmp o\\s", TINT "-r --out o t", "t\\s\\a.bmp: 5",
@@ -73,9 +78,9 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
          "5 duotint-cli cannot write into Z:\\dev\\null: it is a device or a pipe, not a folder."},
         {"an output that is an input through a link to its folder", "a.png a-.bmp", TINT "--force a.png L\\a-.bmp",
          "a.png: 183; L\\a-.bmp -> L\\a--.bmp", "duotint-cli skips a.png: its output a-.bmp is a picture of this run.",
-         true},
+         "."},
         {"two outputs, one through a link, that are one new file", "a.png a.gif", TINT "a.png L\\a.gif",
-         "a.png -> a-.bmp; L\\a.gif: 183", "duotint-cli skips L\\a.gif: a.png writes the same output L\\a-.bmp.", true},
+         "a.png -> a-.bmp; L\\a.gif: 183", "duotint-cli skips L\\a.gif: a.png writes the same output L\\a-.bmp.", "."},
         {"a name of 255 bytes whose output would have 256", "%Cab.png", TINT "%Cab.png", "%Cab.png: 206",
          "duotint-cli skips %Cab.png: its output %Cab-.bmp would have a name longer than 255 bytes, which the file "
          "system does not allow."},
@@ -108,7 +113,7 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
                 SetFileTime(file, nullptr, nullptr, &longAgo);
             CloseHandle(file);
         }
-        ASSERT_TRUE(!c.link || support::FolderLink(folder.Path(), "L")) << c.label;
+        ASSERT_TRUE(!c.link || support::FolderLink(folder.Path(), "L", false, c.link)) << c.label;
         std::vector<std::string> arguments;
         std::istringstream words(c.arguments);
         for (std::string word; words >> word;)
