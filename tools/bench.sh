@@ -42,7 +42,7 @@ if [ "${1:-}" = --smoke ] && [ -z "${DUOTINT_BENCH_SMOKE:-}" ]; then
     case $mode in
       main) check main "$out" '^desktop ' '^copy: ' '^re-render by way of .*program' '^memory: ' '^tint pass' \
               '^re-render .*shown' '^header and load / CopyFileA' '^export / CopyFileA' '^open, Enter to editor' \
-              '^peak working set' 'ms png with the decoding child' 'ms jpeg with the decoding child' ;;
+              '^refusal of a short file ' '^peak working set' 'ms png with the decoding child' 'ms jpeg with the decoding child' ;;
       formats) check formats "$out" 'ms png with the decoding child' 'ms jpeg with the decoding child' ;;
       open) check open "$out" '^open, Enter to editor / CopyFileA' ;;
       cli)

@@ -270,16 +270,14 @@ TEST(OpenPictureDeathTest, RandomBytesNamedPngAreRefusedWithASentence)
 }
 
 // A header that promises 715827881 x 1 pixels (2 GB) in a 54-byte file ends
-// with runtime error 100 before the memory is asked for; asking for it first
-// took half a minute.
+// with runtime error 100; that it does so before the memory is asked for is
+// the bench's to time (tools/bench.sh, "refusal of a short file").
 TEST(OpenPictureDeathTest, FileShorterThanItsRowsEndsWith100BeforeAllocating)
 {
     ScratchFolder folder;
     std::vector<uint8_t> header = PictureHeader(715827881, 1);
     ASSERT_TRUE(WriteWholeFile("short.bmp", header));
-    DWORD start = GetTickCount();
     EXPECT_EXIT(Open("short.bmp"), testing::ExitedWithCode(100), "Runtime error 100");
-    EXPECT_LT(GetTickCount() - start, 5000u);
 }
 
 }  // namespace
