@@ -15,8 +15,6 @@
 
 namespace {
 
-// Everything read from one file together.
-enum : size_t { kMostReadBytes = 2 * kMostMetadataBytes };
 // The most a JPEG segment's body holds: its length field counts itself.
 enum : size_t { kMostSegmentBody = 65533 };
 
@@ -32,18 +30,26 @@ bool Begins(const std::vector<uint8_t>& b, const char* prefix, size_t length)
     return b.size() >= length && memcmp(b.data(), prefix, length) == 0;
 }
 
-// Reads `count` bytes at `at` into `out`, within what may still be read.
-bool ReadBody(ByteSource& file, uint64_t at, size_t count, size_t& budget, std::vector<uint8_t>& out)
+// Reads `count` bytes at `at` into `out`.
+bool ReadBody(ByteSource& file, uint64_t at, size_t count, std::vector<uint8_t>& out)
 {
-    if (count > kMostMetadataBytes || count > budget)
-        return false;
     out.resize(count);
     if (!file.Read(at, out.data(), count)) {
         out.clear();
         return false;
     }
-    budget -= count;
     return true;
+}
+
+// Counts a part's bytes against the most one picture's metadata may take;
+// false, with a note, once they pass it: what is past it is not walked.
+bool Walked(uint64_t bytes, uint64_t& walked, PictureMetadata& metadata)
+{
+    walked += bytes;
+    if (walked <= kMostMetadataBytes)
+        return true;
+    metadata.notes.push_back("its metadata past " + std::to_string(kMostMetadataBytes >> 20) + " MiB is left out");
+    return false;
 }
 
 // A zlib stream's bytes, when it ends within `most` bytes.
@@ -106,15 +112,15 @@ std::vector<uint8_t> JoinIccPieces(std::vector<IccPiece>& pieces)
 
 void WalkJpeg(ByteSource& file, PictureMetadata& metadata)
 {
-    size_t budget = kMostReadBytes;
+    uint64_t walked = 0;
     std::vector<IccPiece> pieces;
     bool exifSeen = false;
     JpegSegmentWalk walk(file);
     JpegSegment segment;
-    while (walk.Next(segment) && segment.marker != 0xDA) {
+    while (walk.Next(segment) && segment.marker != 0xDA && Walked(segment.bodySize + 4, walked, metadata)) {
         std::vector<uint8_t> body;
         const bool app1 = segment.marker == 0xE1, app2 = segment.marker == 0xE2;
-        if ((app1 || app2) && !ReadBody(file, segment.bodyAt, segment.bodySize, budget, body))
+        if ((app1 || app2) && !ReadBody(file, segment.bodyAt, segment.bodySize, body))
             break;
         if (app1 && !exifSeen && Begins(body, kExifPrefix, 6)) {
             exifSeen = true;
@@ -212,18 +218,20 @@ bool IsValidTextChunk(const uint8_t type[4], const std::vector<uint8_t>& body)
 
 void WalkPng(ByteSource& file, PictureMetadata& metadata)
 {
-    size_t budget = kMostReadBytes;
+    uint64_t walked = 0;
     metadata.fromPng = true;
     PngChunkWalk walk(file);
     PngChunkHead chunk;
-    while (walk.Next(chunk) && chunk.whole && !IsChunk(chunk, "IEND")) {
+    // The pixels' chunks are stepped over, and not counted: only their heads are read.
+    while (walk.Next(chunk) && chunk.whole && !IsChunk(chunk, "IEND") &&
+           (IsChunk(chunk, "IDAT") || Walked(uint64_t{chunk.length} + 12, walked, metadata))) {
         const uint8_t* type = reinterpret_cast<const uint8_t*>(chunk.type);
         const bool exif = Is(type, "eXIf") && metadata.exif.empty();
         const bool icc = Is(type, "iCCP") && metadata.icc.empty();
         const bool text = Is(type, "tEXt") || Is(type, "zTXt") || Is(type, "iTXt");
         const bool phys = Is(type, "pHYs") && chunk.length == 9;
         std::vector<uint8_t> body;
-        if ((exif || icc || text || phys) && ReadBody(file, chunk.at + 8, chunk.length, budget, body)) {
+        if ((exif || icc || text || phys) && ReadBody(file, chunk.at + 8, chunk.length, body)) {
             if (exif)
                 metadata.exif = std::move(body);
             else if (icc)
@@ -511,9 +519,10 @@ void AppendSegment(std::vector<uint8_t>& out, uint8_t marker, const char* prefix
 }  // namespace
 
 
-PictureMetadata ReadPictureMetadata(ByteSource& file)
+PictureMetadata ReadPictureMetadata(ByteSource& source)
 {
     PictureMetadata metadata;
+    PagedSource file(source);
     uint8_t signature[8];
     if (!file.Read(0, signature, sizeof signature))
         return metadata;

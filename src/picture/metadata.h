@@ -30,13 +30,19 @@ struct PictureMetadata {
     // Read from a PNG, whose EXIF orientation is not applied as it is
     // decoded (only a JPEG's is, see probe.h).
     bool fromPng = false;
+    // What was left out on the way, each said as the end of a line that
+    // names the picture: "its EXIF (70 KB) does not fit a JPEG segment and
+    // is left out". The program prints them; the editor has nowhere to.
+    std::vector<std::string> notes;
 
     bool Empty() const { return exif.empty() && icc.empty() && xmp.empty() && pngExtras.empty(); }
 };
 
 // A JPEG's segments before its scan (the first APP1 "Exif", the APP2
 // "ICC_PROFILE" chunks, the first APP1 XMP) or a PNG's chunks; nothing from
-// a file of any other kind.
+// a file of any other kind. The walk reads the file a page at a time, so
+// that it costs the same per byte however many parts the file has, and
+// stops, with a note, once the parts walked pass kMostMetadataBytes.
 PictureMetadata ReadPictureMetadata(ByteSource& file);
 
 // Fits what was read to the output, a picture `width` x `height`: the EXIF

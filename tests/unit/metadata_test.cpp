@@ -118,6 +118,55 @@ TEST(Metadata, StripGpsLeavesTheExifGpsDirectoryOut)
     }
 }
 
+// A source that counts what is asked of it.
+class CountingSource final : public ByteSource {
+public:
+    explicit CountingSource(const Bytes& bytes) : memory_(bytes.data(), bytes.size()) {}
+    uint64_t Size() const override { return memory_.Size(); }
+    bool Read(uint64_t at, void* to, size_t count) override
+    {
+        ++reads;
+        bytes += count;
+        return memory_.Read(at, to, count);
+    }
+    uint64_t reads = 0, bytes = 0;
+
+private:
+    MemorySource memory_;
+};
+
+// The walk costs the same per byte however many parts a file has: a
+// megabyte of 250,000 empty segments, or of 100,000 text chunks, takes a
+// read a page, not a read a part (each a call into the system). Past 16 MiB
+// of parts it stops, with a note, and what follows is not read.
+TEST(Metadata, ReadingCostsTheSamePerByteWhateverThePartsCount)
+{
+    Bytes segments = kSoi, chunks = Png(300, 200, {}), large = kSoi;
+    for (int i = 0; i < 250000; ++i)
+        segments.insert(segments.end(), {0xFF, 0xEF, 0, 2});
+    const Bytes chunk = Chunk("tEXt", 3, Text("k\0v", 3)), segment = Segment(0xEF, Bytes(65533));
+    for (int i = 0; i < 100000; ++i)
+        chunks.insert(chunks.end(), chunk.begin(), chunk.end());
+    for (int i = 0; i < 257; ++i)
+        large.insert(large.end(), segment.begin(), segment.end());
+    const Bytes xmp = Segment(0xE1, Text("http://ns.adobe.com/xap/1.0/\0<x/>", 33));
+    static const struct { const char* label; size_t extras; bool past; } kCases[] = {
+        {"250,000 empty segments", 0, false}, {"100,000 text chunks", 100000, false}, {"257 full segments", 0, true}};
+    const Bytes files[] = {segments + xmp + kSos, chunks + Chunk("iTXt", 26, Text("XML:com.adobe.xmp\0\0\0\0\0<x/>", 26)) + Chunk("IDAT", 0, {}), large + xmp + kSos};
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(kCases[i].label);
+        CountingSource source(files[i]);
+        const PictureMetadata m = ReadPictureMetadata(source);
+        EXPECT_EQ(m.pngExtras.size(), kCases[i].extras);
+        EXPECT_EQ(m.xmp.empty(), kCases[i].past);
+        EXPECT_EQ(m.notes, kCases[i].past ? std::vector<std::string>{"its metadata past 16 MiB is left out"}
+                                          : std::vector<std::string>{});
+        const uint64_t walked = std::min<uint64_t>(files[i].size(), 16u << 20);
+        EXPECT_LE(source.reads, walked / 65536 + 4);
+        EXPECT_LE(source.bytes, walked + 2 * 65536);
+    }
+}
+
 // --strip gps in an XMP packet: every GPS property of the EXIF namespace,
 // as an attribute or an element, whatever its prefix; the rest as it was. A
 // packet that cannot be walked, or names one still, goes whole.
