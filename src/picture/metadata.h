@@ -54,11 +54,22 @@ PictureMetadata ReadPictureMetadata(ByteSource& file);
 // RGB one, as the output is always RGB.
 void FitMetadataToOutput(PictureMetadata& metadata, uint32_t width, uint32_t height);
 
-// Leaves out where the picture was taken, and keeps the rest: the EXIF
-// block's GPS directory (its pointer goes, and its bytes are zeroed where
-// nothing else stands), every exif:GPS property of the XMP packet, as an
-// attribute or an element, and a PNG's raw EXIF or XMP text, which cannot be
-// edited. An EXIF block or XMP packet that cannot be walked goes whole.
+// Leaves out where the picture was taken, and keeps the rest.
+// - EXIF: every GPS directory linked from any directory (the first, the
+//   EXIF and Interop ones, a thumbnail's) by any pointer entry, whatever
+//   its type or count: the pointers go from their directories and the GPS
+//   directories and all they point to are zeroed. Another entry whose value
+//   shares bytes with a GPS value goes too (with a note): those bytes may
+//   be the position.
+// - XMP: every property, as an element or an attribute, whose local name
+//   names a position (GPS, latitude, longitude, altitude, in any case), in
+//   any namespace however bound; so every exif:GPS property.
+// - A PNG's text chunks that hold EXIF or XMP raw ("Raw profile type
+//   exif", "APP1", "xmp", or a second "XML:com.adobe.xmp"), or whose keyword
+//   names a position.
+// What cannot be read with certainty (an EXIF block whose directories
+// cannot be walked, an XMP packet that is not plain XML text) goes whole.
+// Each thing that goes whole is noted.
 void DropGps(PictureMetadata& metadata);
 
 // Puts the metadata into an encoded JPEG after its SOI and any APP0 (JFIF)
