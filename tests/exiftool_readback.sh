@@ -3,7 +3,9 @@
 # the output's size, with its camera, date and profile; none with --strip. Then the
 # unit tests' hostile GPS layouts with --strip gps: exiftool reads no position and the
 # coordinate's bytes are nowhere, while the make, artist and date stay (the artist
-# but where it shares the latitude's bytes, which a note says).
+# but where it shares the latitude's bytes, which a note says). Then a PNG whose XMP
+# is over one JPEG segment and whose EXIF is too large for one: exiftool reads the
+# whole packet back from the JPEG, and a note says the EXIF was left out.
 # Usage: exiftool_readback.sh WINE DUOTINT-CLI PICTURES-FOLDER UNIT_TESTS (77: no exiftool)
 set -eu
 command -v exiftool >/dev/null || exit 77
@@ -25,9 +27,9 @@ done
 
 mkdir hostile
 env "DUOTINT_GPS_KEEP=Z:$(printf '%s' "$dir/hostile" | tr / '\\')" "$wine" "$unit" \
-  --gtest_filter='Metadata.StripGpsLeavesNoPositionInAnyLayout' \
+  --gtest_filter='Metadata.StripGpsLeavesNoPositionInAnyLayout:Metadata.XmpOverOneSegmentGoesOutAsAnExtension' \
   >run.txt 2>&1 || { cat run.txt; exit 1; }
-grep -q '^\[  PASSED  \] 1 test' run.txt || { cat run.txt; exit 1; }
+grep -q '^\[  PASSED  \] 2 tests' run.txt || { cat run.txt; exit 1; }
 for format in jpeg png; do
   "$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format $format --strip gps --out gps hostile/gps*.jpg >/dev/null 2>notes.txt
   for file in gps/*; do
@@ -49,4 +51,9 @@ for format in jpeg png; do
   rm -rf gps
 done
 
+"$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format jpeg --out large hostile/large.png >/dev/null 2>notes.txt
+grep -q '^note: .*large\.png: its EXIF ([0-9]* KB) does not fit a JPEG segment and is left out' notes.txt ||
+  { echo "no note of the EXIF left out:"; cat notes.txt; exit 1; }
+got=$(exiftool -s3 -XMP-dc:Description large/large-.jpg | wc -w)
+[ "$got" = 20001 ] || { echo "exiftool reads $got words of the description back, not 20001"; exit 1; }
 exit 0

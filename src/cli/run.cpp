@@ -86,6 +86,8 @@ Failure TintWith(const PictureRequest& request, const PictureHeader& header, con
             return failure;
     if (options.stripGps)
         DropGps(kept);
+    if (options.format == OutputFormat::jpeg)
+        FitMetadataToJpeg(kept);
     notes = std::move(kept.notes);
     return WritePicture(picture, options.look, settings, kept, target);
 }

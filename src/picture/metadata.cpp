@@ -20,6 +20,7 @@ enum : size_t { kMostSegmentBody = 65533 };
 
 const char kExifPrefix[] = "Exif\0\0";                          // 6 bytes
 const char kXmpPrefix[] = "http://ns.adobe.com/xap/1.0/";       // 29 bytes with its zero
+const char kXmpExtensionPrefix[] = "http://ns.adobe.com/xmp/extension/";  // 35 bytes with its zero
 const char kIccPrefix[] = "ICC_PROFILE";                        // 12 bytes with its zero, then number and count
 const char kXmpKeyword[] = "XML:com.adobe.xmp";
 const char kDefaultIccName[] = "ICC profile";
@@ -78,6 +79,59 @@ bool Inflate(const uint8_t* in, size_t size, size_t most, std::vector<uint8_t>& 
     return status == Z_STREAM_END;
 }
 
+// "70 KB": a size for a note.
+std::string Kilobytes(size_t bytes) { return std::to_string((bytes + 512) / 1024) + " KB"; }
+
+// The MD5 of `size` bytes as 32 upper-case hex digits: the name an XMP
+// packet's extension goes by in a JPEG.
+std::string Md5Hex(const uint8_t* data, size_t size)
+{
+    static const uint32_t kSines[64] = {
+        0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+        0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+        0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+        0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+        0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+        0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+        0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+        0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
+    };
+    static const uint8_t kShifts[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
+    // The bytes, 0x80, zeros to 56 bytes past a multiple of 64, the length in bits.
+    std::vector<uint8_t> m(data, data + size);
+    m.push_back(0x80);
+    m.resize((m.size() + 8 + 63) / 64 * 64 - 8);
+    for (int i = 0; i < 8; ++i)
+        m.push_back(static_cast<uint8_t>((uint64_t{size} * 8) >> (8 * i)));
+    uint32_t h[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    for (size_t block = 0; block < m.size(); block += 64) {
+        uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
+        for (uint32_t i = 0; i < 64; ++i) {
+            uint32_t f, g;
+            switch (i / 16) {
+            case 0: f = (b & c) | (~b & d); g = i; break;
+            case 1: f = (d & b) | (~d & c); g = (5 * i + 1) % 16; break;
+            case 2: f = b ^ c ^ d; g = (3 * i + 5) % 16; break;
+            default: f = c ^ (b | ~d); g = 7 * i % 16; break;
+            }
+            f += a + kSines[i] + Read32(&m[block + 4 * g]);
+            const uint32_t shift = kShifts[i / 16][i % 4];
+            a = d;
+            d = c;
+            c = b;
+            b += (f << shift) | (f >> (32 - shift));
+        }
+        h[0] += a;
+        h[1] += b;
+        h[2] += c;
+        h[3] += d;
+    }
+    std::string hex;
+    for (int i = 0; i < 16; ++i)
+        hex += "0123456789ABCDEF"[(h[i / 4] >> (8 * (i % 4) + 4)) & 15], hex += "0123456789ABCDEF"[(h[i / 4] >> (8 * (i % 4))) & 15];
+    return hex;
+}
+
 std::vector<uint8_t> Deflate(const std::vector<uint8_t>& in)
 {
     uLongf size = compressBound(static_cast<uLong>(in.size()));
@@ -118,7 +172,7 @@ void WalkJpeg(ByteSource& file, PictureMetadata& metadata)
 {
     uint64_t walked = 0;
     std::vector<IccPiece> pieces;
-    bool exifSeen = false;
+    bool exifSeen = false, extensionSeen = false;
     JpegSegmentWalk walk(file);
     JpegSegment segment;
     while (walk.Next(segment) && segment.marker != 0xDA && Walked(segment.bodySize + 4, walked, metadata)) {
@@ -131,6 +185,10 @@ void WalkJpeg(ByteSource& file, PictureMetadata& metadata)
             metadata.exif.assign(body.begin() + 6, body.end());
         } else if (app1 && metadata.xmp.empty() && Begins(body, kXmpPrefix, sizeof kXmpPrefix)) {
             metadata.xmp.assign(body.begin() + sizeof kXmpPrefix, body.end());
+        } else if (app1 && !extensionSeen && Begins(body, kXmpExtensionPrefix, sizeof kXmpExtensionPrefix)) {
+            // Joining an extension to its packet would take merging the two.
+            extensionSeen = true;
+            metadata.notes.push_back("its XMP's extension, past the first segment, is left out");
         } else if (app2 && body.size() > sizeof kIccPrefix + 2 && Begins(body, kIccPrefix, sizeof kIccPrefix)) {
             const uint8_t* counts = body.data() + sizeof kIccPrefix;
             const uint8_t* end = body.data() + body.size();
@@ -636,6 +694,59 @@ void AppendSegment(std::vector<uint8_t>& out, uint8_t marker, const char* prefix
     out.insert(out.end(), data, data + size);
 }
 
+// The packet less its wrapper, the processing instructions before and
+// after it and the padding before the last: an extension holds the XMP
+// alone, readers parse it as it stands.
+std::string Unwrapped(const std::vector<uint8_t>& xmp)
+{
+    const std::string text(xmp.begin(), xmp.end());
+    size_t from = text.find_first_not_of(" \t\r\n");
+    if (from != std::string::npos && StartsAt(text, from, "<?xpacket")) {
+        const size_t end = text.find("?>", from);
+        from = end == std::string::npos ? 0 : end + 2;
+    } else {
+        from = 0;
+    }
+    while (from < text.size() && IsSpace(text[from]))
+        ++from;
+    size_t to = text.size();
+    const size_t last = text.rfind("<?xpacket");
+    if (last != std::string::npos && last >= from && text.find("?>", last) != std::string::npos &&
+        text.find_first_not_of(" \t\r\n", text.find("?>", last) + 2) == std::string::npos)
+        to = last;
+    while (to > from && IsSpace(text[to - 1]))
+        --to;
+    return text.substr(from, to - from);
+}
+
+// An XMP packet over one segment: a short packet in the usual segment that
+// names the whole by its MD5, then the whole, unwrapped, in APP1 extension
+// segments, each with that name, the whole's length and its part's offset.
+void AppendExtendedXmp(std::vector<uint8_t>& out, const std::vector<uint8_t>& xmp)
+{
+    const std::string whole = Unwrapped(xmp);
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(whole.data());
+    const std::string guid = Md5Hex(bytes, whole.size());
+    const std::string packet =
+        "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+        "<rdf:Description rdf:about=\"\" xmlns:xmpNote=\"http://ns.adobe.com/xmp/note/\" xmpNote:HasExtendedXMP=\"" +
+        guid + "\"/></rdf:RDF></x:xmpmeta>\n<?xpacket end=\"w\"?>";
+    AppendSegment(out, 0xE1, kXmpPrefix, sizeof kXmpPrefix, reinterpret_cast<const uint8_t*>(packet.data()),
+                  packet.size());
+    char prefix[sizeof kXmpExtensionPrefix + 32 + 8];
+    memcpy(prefix, kXmpExtensionPrefix, sizeof kXmpExtensionPrefix);
+    memcpy(prefix + sizeof kXmpExtensionPrefix, guid.data(), 32);
+    const size_t piece = kMostSegmentBody - sizeof prefix;
+    for (size_t at = 0; at < whole.size(); at += piece) {
+        for (int i = 0; i < 4; ++i) {
+            prefix[sizeof kXmpExtensionPrefix + 32 + i] = static_cast<char>(whole.size() >> (24 - 8 * i));
+            prefix[sizeof kXmpExtensionPrefix + 36 + i] = static_cast<char>(at >> (24 - 8 * i));
+        }
+        AppendSegment(out, 0xE1, prefix, sizeof prefix, bytes + at, std::min(piece, whole.size() - at));
+    }
+}
+
 }  // namespace
 
 
@@ -662,6 +773,21 @@ void FitMetadataToOutput(PictureMetadata& metadata, uint32_t width, uint32_t hei
     if (!IsRgbProfile(metadata.icc)) {
         metadata.icc.clear();
         metadata.iccName.clear();
+    }
+}
+
+void FitMetadataToJpeg(PictureMetadata& metadata)
+{
+    if (metadata.exif.size() > kMostSegmentBody - 6) {
+        metadata.notes.push_back("its EXIF (" + Kilobytes(metadata.exif.size()) +
+                                 ") does not fit a JPEG segment and is left out");
+        metadata.exif.clear();
+    }
+    const size_t piece = kMostSegmentBody - sizeof kIccPrefix - 2;
+    if ((metadata.icc.size() + piece - 1) / piece > 255) {
+        metadata.notes.push_back("its colour profile (" + Kilobytes(metadata.icc.size()) +
+                                 ") does not fit 255 JPEG segments and is left out");
+        metadata.icc.clear();
     }
 }
 
@@ -695,6 +821,8 @@ bool SpliceJpegMetadata(std::vector<uint8_t>& jpeg, const PictureMetadata& metad
     const std::vector<uint8_t>& xmp = metadata.xmp;
     if (!xmp.empty() && xmp.size() <= kMostSegmentBody - sizeof kXmpPrefix)
         AppendSegment(segments, 0xE1, kXmpPrefix, sizeof kXmpPrefix, xmp.data(), xmp.size());
+    else if (!xmp.empty() && xmp.size() <= UINT32_MAX)
+        AppendExtendedXmp(segments, xmp);
     jpeg.insert(jpeg.begin() + static_cast<ptrdiff_t>(at), segments.begin(), segments.end());
     return true;
 }

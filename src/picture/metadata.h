@@ -72,11 +72,16 @@ void FitMetadataToOutput(PictureMetadata& metadata, uint32_t width, uint32_t hei
 // Each thing that goes whole is noted.
 void DropGps(PictureMetadata& metadata);
 
+// Leaves out, with a note, what no JPEG can carry: an EXIF block over one
+// segment (65527 bytes), a profile over 255 segments.
+void FitMetadataToJpeg(PictureMetadata& metadata);
+
 // Puts the metadata into an encoded JPEG after its SOI and any APP0 (JFIF)
-// segments: APP1 Exif, the profile in APP2 chunks, APP1 XMP. What cannot fit
-// the segments' 65533 bytes is left out: an EXIF block over 65527 bytes, an
-// XMP packet over 65504, a profile over 255 chunks. False when `jpeg` does
-// not begin as a JPEG; it is then left as it was.
+// segments: APP1 Exif, the profile in APP2 chunks, APP1 XMP. An XMP packet
+// over one segment (65504 bytes) goes whole into APP1 extension segments
+// after a short packet that names it by its MD5; what cannot fit at all is
+// left out (FitMetadataToJpeg notes it). False when `jpeg` does not begin
+// as a JPEG; it is then left as it was.
 bool SpliceJpegMetadata(std::vector<uint8_t>& jpeg, const PictureMetadata& metadata);
 
 // The chunks a PNG output carries between its IHDR and IDAT: iCCP, eXIf,

@@ -33,5 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     DropGps(again);
     if (FindExifEntry(gps.exif, 0x8825, o) || again.exif != gps.exif || again.xmp != gps.xmp || !again.notes.empty())
         abort();
+    FitMetadataToJpeg(gps);
     return 0;
 }

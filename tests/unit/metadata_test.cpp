@@ -5,6 +5,7 @@
 
 #include "container_bytes.h"
 #include "picture/metadata.h"
+#include "picture/png_format.h"
 #include "test_support.h"
 
 namespace {
@@ -252,6 +253,76 @@ TEST(Metadata, StripGpsLeavesNoPositionInAnyLayout)
         EXPECT_EQ(ExifValue(m.exif, 0x9003), "2024:05:17 09:30:00");
         EXPECT_EQ(ExifValue(m.exif, 0x13B), c.artistKept ? "Ada Photographer" : "none");
     }
+}
+
+// An XMP packet over one JPEG segment goes whole, unwrapped, into
+// extension segments after a packet that names it by its MD5 (for 65505
+// bytes, the digest md5sum gives); one byte less goes as it is. An EXIF
+// block over one segment is left out with a note. DUOTINT_GPS_KEEP keeps
+// a PNG of such metadata for exiftool_readback.sh.
+TEST(Metadata, XmpOverOneSegmentGoesOutAsAnExtension)
+{
+    static const struct { size_t xmp, exif, extensions; const char* guid; } kCases[] = {
+        {65504, 65527, 0, ""}, {65505, 65528, 1, "7E17E6CAAE9011F1ADC608F292255AE4"}, {200000, 70000, 4, nullptr}};
+    const std::string head = "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?>", tail = "<?xpacket end='w'?>";
+    const std::string open = "<x:xmpmeta xmlns:x='adobe:ns:meta/'>", close = "</x:xmpmeta>";
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.xmp);
+        const std::string whole = open + std::string(c.xmp - head.size() - tail.size() - open.size() - close.size(), 'a') + close;
+        PictureMetadata m;
+        m.xmp = Text((head + whole + tail).c_str(), c.xmp);
+        m.exif = Bytes(c.exif);
+        FitMetadataToJpeg(m);
+        EXPECT_EQ(m.notes, c.exif > 65527 ? std::vector<std::string>{"its EXIF (" + std::to_string((c.exif + 512) / 1024) +
+                                                                     " KB) does not fit a JPEG segment and is left out"}
+                                          : std::vector<std::string>{});
+        Bytes jpeg = kSoi + kSos;
+        ASSERT_TRUE(SpliceJpegMetadata(jpeg, m));
+        std::vector<std::string> xmp, extensions;
+        for (size_t at = 2; jpeg[at + 1] != 0xDA; at += 2 + (jpeg[at + 2] << 8 | jpeg[at + 3])) {
+            const std::string body(jpeg.begin() + at + 4, jpeg.begin() + at + 2 + (jpeg[at + 2] << 8 | jpeg[at + 3]));
+            if (body.compare(0, 29, std::string("http://ns.adobe.com/xap/1.0/\0", 29)) == 0)
+                xmp.push_back(body.substr(29));
+            if (body.compare(0, 35, std::string("http://ns.adobe.com/xmp/extension/\0", 35)) == 0)
+                extensions.push_back(body.substr(35));
+        }
+        ASSERT_EQ(xmp.size(), 1u);
+        ASSERT_EQ(extensions.size(), c.extensions);
+        if (c.extensions == 0) {
+            EXPECT_EQ(xmp[0], head + whole + tail);
+            continue;
+        }
+        const std::string guid = extensions[0].substr(0, 32);
+        EXPECT_NE(xmp[0].find("xmpNote:HasExtendedXMP=\"" + guid + "\""), std::string::npos);
+        if (c.guid != nullptr) {
+            EXPECT_EQ(guid, c.guid);
+        }
+        std::string joined;
+        for (const std::string& e : extensions) {
+            EXPECT_EQ(e.substr(0, 32), guid);
+            const Bytes fields(e.begin() + 32, e.begin() + 40);
+            EXPECT_EQ(fields, Int(whole.size(), 4, true) + Int(joined.size(), 4, true));
+            joined += e.substr(40);
+        }
+        EXPECT_EQ(joined, whole);
+    }
+    const char* keep = getenv("DUOTINT_GPS_KEEP");
+    if (keep == nullptr)
+        return;
+    // grey.png with a 70 KB EXIF block and a description of 20,000 words.
+    std::string described = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/"
+                            "22-rdf-syntax-ns#'><rdf:Description rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/'>"
+                            "<dc:description><rdf:Alt><rdf:li xml:lang='x-default'>";
+    for (int i = 0; i < 20000; ++i)
+        described += "word" + std::to_string(i) + " ";
+    described += "END</rdf:li></rdf:Alt></dc:description></rdf:Description></rdf:RDF></x:xmpmeta>";
+    const Bytes grey = ReadWholeFile(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\grey.png");
+    Bytes exif = LaidOut({{{{0x10F, 2, Text("Duotint Optical", 16)}, {0x927C, 7, Bytes(70000, 0x5A)}}}});
+    Bytes xmpChunk = Text("XML:com.adobe.xmp\0\0\0\0\0", 22) + Text(described.c_str(), described.size()), chunks;
+    AppendPngChunk(chunks, "eXIf", exif.data(), exif.size());
+    AppendPngChunk(chunks, "iTXt", xmpChunk.data(), xmpChunk.size());
+    WriteWholeFile(std::string(keep) + "\\large.png", Bytes(grey.begin(), grey.begin() + 33) + chunks +
+                                                          Bytes(grey.begin() + 33, grey.end()));
 }
 
 // A source that counts what is asked of it.
