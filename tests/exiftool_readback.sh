@@ -1,10 +1,15 @@
 #!/bin/sh
 # camera.jpg through duotint-cli to JPEG and to PNG, read back by exiftool: upright, at
-# the output's size, with its camera, date and profile; none with --strip.
-# Usage: exiftool_readback.sh WINE DUOTINT-CLI PICTURES-FOLDER (77: no exiftool)
+# the output's size, with its camera, date and profile; none with --strip. Then the
+# unit tests' hostile GPS layouts with --strip gps: exiftool reads no position and the
+# coordinate's bytes are nowhere, while the make, artist and date stay (the artist
+# but where it shares the latitude's bytes, which a note says). Then a PNG whose XMP
+# is over one JPEG segment and whose EXIF is too large for one: exiftool reads the
+# whole packet back from the JPEG, and a note says the EXIF was left out.
+# Usage: exiftool_readback.sh WINE DUOTINT-CLI PICTURES-FOLDER UNIT_TESTS (77: no exiftool)
 set -eu
 command -v exiftool >/dev/null || exit 77
-wine=$1 cli=$2 pictures=$3
+wine=$1 cli=$2 pictures=$3 unit=$4
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir"
@@ -19,3 +24,36 @@ for format in jpeg png; do
   left=$(exiftool -s3 -EXIF:all -ICC_Profile:all -XMP:all stripped/camera-.$ext)
   [ -z "$left" ] || { echo "$format --strip left: $left"; exit 1; }
 done
+
+mkdir hostile
+env "DUOTINT_GPS_KEEP=Z:$(printf '%s' "$dir/hostile" | tr / '\\')" "$wine" "$unit" \
+  --gtest_filter='Metadata.StripGpsLeavesNoPositionInAnyLayout:Metadata.XmpOverOneSegmentGoesOutAsAnExtension' \
+  >run.txt 2>&1 || { cat run.txt; exit 1; }
+grep -q '^\[  PASSED  \] 2 tests' run.txt || { cat run.txt; exit 1; }
+for format in jpeg png; do
+  "$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format $format --strip gps --out gps hostile/gps*.jpg >/dev/null 2>notes.txt
+  for file in gps/*; do
+    name=$(basename "$file")
+    position=$(exiftool -a -s -G1 "$file" | grep -v '^\[System\]' | grep -i -E 'gps|latitude|longitude|altitude' || true)
+    [ -z "$position" ] || { echo "$format $name: exiftool reads $position"; exit 1; }
+    LC_ALL=C grep -q -a -F -e 'N48.8584' -e 'E02.2945' "$file" && { echo "$format $name holds the position's bytes"; exit 1; }
+    got=$(exiftool -s3 -IFD0:Make -IFD0:Artist -ExifIFD:DateTimeOriginal -XMP-tiff:Make "$file" | tr '\n' '|')
+    case $name in
+      gps7-*) want='Duotint Optical|2024:05:17 09:30:00|Duotint Optical|' ;;  # the artist was the latitude
+      gps8-*) want='Duotint Optical|' ;;  # EXIF that cannot be walked with certainty goes whole
+      *) want='Duotint Optical|Ada Photographer|2024:05:17 09:30:00|Duotint Optical|' ;;
+    esac
+    [ "$got" = "$want" ] || { echo "$format $name: $got, not $want"; exit 1; }
+  done
+  grep -q '^note: .*gps7\.jpg: its EXIF Artist shares bytes with its GPS data' notes.txt &&
+    grep -q '^note: .*gps8\.jpg: its EXIF cannot be walked with certainty' notes.txt ||
+    { echo "$format: the notes are not as said:"; cat notes.txt; exit 1; }
+  rm -rf gps
+done
+
+"$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format jpeg --out large hostile/large.png >/dev/null 2>notes.txt
+grep -q '^note: .*large\.png: its EXIF ([0-9]* KB) does not fit a JPEG segment and is left out' notes.txt ||
+  { echo "no note of the EXIF left out:"; cat notes.txt; exit 1; }
+got=$(exiftool -s3 -XMP-dc:Description large/large-.jpg | wc -w)
+[ "$got" = 20001 ] || { echo "exiftool reads $got words of the description back, not 20001"; exit 1; }
+exit 0

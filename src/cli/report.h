@@ -24,7 +24,9 @@ public:
     // A picture left alone, "skipped: a-.jpg exists", on out, unless quiet.
     void Skipped(const std::string& line);
     // A line on a folder's walk, "photos: 2 subfolders not entered; -r
-    // enters them", on err, always.
+    // enters them", or on what a picture's output leaves out, "note:
+    // beach.png: its EXIF (70 KB) does not fit a JPEG segment and is left
+    // out", on err, always.
     void Note(const std::string& line);
     // The sentence, which names the file, on err, always.
     void Failed(const PlannedPicture& picture, uint16_t code, const std::string& sentence);

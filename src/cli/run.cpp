@@ -62,10 +62,11 @@ struct PictureOutcome {
     std::string sentence;
     int32_t width = 0;
     int32_t height = 0;
+    std::vector<std::string> notes;  // what of its metadata was left out
 };
 
 Failure TintWith(const PictureRequest& request, const PictureHeader& header, const CliOptions& options,
-                 const ExportSettings& settings, Worker& worker, FileRecord& target)
+                 const ExportSettings& settings, Worker& worker, FileRecord& target, std::vector<std::string>& notes)
 {
     // A BMP whose rows stand in its file goes to a BMP straight from the
     // file, a piece at a time; anything else is read whole first.
@@ -85,6 +86,9 @@ Failure TintWith(const PictureRequest& request, const PictureHeader& header, con
             return failure;
     if (options.stripGps)
         DropGps(kept);
+    if (options.format == OutputFormat::jpeg)
+        FitMetadataToJpeg(kept);
+    notes = std::move(kept.notes);
     return WritePicture(picture, options.look, settings, kept, target);
 }
 
@@ -121,7 +125,7 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
             outcome.height = header.height;
             auto target = NewFileRecord();
             BindFileW(*target, picture.output.c_str());
-            failure = TintWith(request, header, options, settings, worker, *target);
+            failure = TintWith(request, header, options, settings, worker, *target, outcome.notes);
         }
     } catch (const std::bad_alloc&) {
         outcome.code = kErrorOutOfMemory;
@@ -229,6 +233,8 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
             const PictureOutcome outcome = TintOnePicture(picture, options, cores, worker, admit);
             std::lock_guard<std::mutex> held(s.lock);
             if (outcome.code == 0) {
+                for (const std::string& note : outcome.notes)
+                    reporter.Note("note: " + picture.inputName + ": " + note);
                 reporter.Done(picture, outcome.width, outcome.height, GetTickCount() - t0);
                 s.bytesDone += 3ull * outcome.width * outcome.height;
             } else {

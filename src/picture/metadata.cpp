@@ -7,43 +7,54 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
-#include <set>
 
 #include "picture/bytes.h"
 #include "picture/container_walk.h"
 
 namespace {
 
-// Everything read from one file together.
-enum : size_t { kMostReadBytes = 2 * kMostMetadataBytes };
 // The most a JPEG segment's body holds: its length field counts itself.
 enum : size_t { kMostSegmentBody = 65533 };
 
 const char kExifPrefix[] = "Exif\0\0";                          // 6 bytes
 const char kXmpPrefix[] = "http://ns.adobe.com/xap/1.0/";       // 29 bytes with its zero
+const char kXmpExtensionPrefix[] = "http://ns.adobe.com/xmp/extension/";  // 35 bytes with its zero
 const char kIccPrefix[] = "ICC_PROFILE";                        // 12 bytes with its zero, then number and count
 const char kXmpKeyword[] = "XML:com.adobe.xmp";
 const char kDefaultIccName[] = "ICC profile";
 
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool StartsAt(const std::string& text, size_t at, const char* with) { return text.compare(at, strlen(with), with) == 0; }
 
 bool Begins(const std::vector<uint8_t>& b, const char* prefix, size_t length)
 {
     return b.size() >= length && memcmp(b.data(), prefix, length) == 0;
 }
 
-// Reads `count` bytes at `at` into `out`, within what may still be read.
-bool ReadBody(ByteSource& file, uint64_t at, size_t count, size_t& budget, std::vector<uint8_t>& out)
+// Reads `count` bytes at `at` into `out`.
+bool ReadBody(ByteSource& file, uint64_t at, size_t count, std::vector<uint8_t>& out)
 {
-    if (count > kMostMetadataBytes || count > budget)
-        return false;
     out.resize(count);
     if (!file.Read(at, out.data(), count)) {
         out.clear();
         return false;
     }
-    budget -= count;
     return true;
+}
+
+// Counts a part's bytes against the most one picture's metadata may take;
+// false, with a note, once they pass it: what is past it is not walked.
+bool Walked(uint64_t bytes, uint64_t& walked, PictureMetadata& metadata)
+{
+    walked += bytes;
+    if (walked <= kMostMetadataBytes)
+        return true;
+    metadata.notes.push_back("its metadata past " + std::to_string(kMostMetadataBytes >> 20) + " MiB is left out");
+    return false;
 }
 
 // A zlib stream's bytes, when it ends within `most` bytes.
@@ -66,6 +77,59 @@ bool Inflate(const uint8_t* in, size_t size, size_t most, std::vector<uint8_t>& 
     }
     inflateEnd(&z);
     return status == Z_STREAM_END;
+}
+
+// "70 KB": a size for a note.
+std::string Kilobytes(size_t bytes) { return std::to_string((bytes + 512) / 1024) + " KB"; }
+
+// The MD5 of `size` bytes as 32 upper-case hex digits: the name an XMP
+// packet's extension goes by in a JPEG.
+std::string Md5Hex(const uint8_t* data, size_t size)
+{
+    static const uint32_t kSines[64] = {
+        0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+        0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+        0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+        0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+        0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+        0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+        0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+        0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
+    };
+    static const uint8_t kShifts[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
+    // The bytes, 0x80, zeros to 56 bytes past a multiple of 64, the length in bits.
+    std::vector<uint8_t> m(data, data + size);
+    m.push_back(0x80);
+    m.resize((m.size() + 8 + 63) / 64 * 64 - 8);
+    for (int i = 0; i < 8; ++i)
+        m.push_back(static_cast<uint8_t>((uint64_t{size} * 8) >> (8 * i)));
+    uint32_t h[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    for (size_t block = 0; block < m.size(); block += 64) {
+        uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
+        for (uint32_t i = 0; i < 64; ++i) {
+            uint32_t f, g;
+            switch (i / 16) {
+            case 0: f = (b & c) | (~b & d); g = i; break;
+            case 1: f = (d & b) | (~d & c); g = (5 * i + 1) % 16; break;
+            case 2: f = b ^ c ^ d; g = (3 * i + 5) % 16; break;
+            default: f = c ^ (b | ~d); g = 7 * i % 16; break;
+            }
+            f += a + kSines[i] + Read32(&m[block + 4 * g]);
+            const uint32_t shift = kShifts[i / 16][i % 4];
+            a = d;
+            d = c;
+            c = b;
+            b += (f << shift) | (f >> (32 - shift));
+        }
+        h[0] += a;
+        h[1] += b;
+        h[2] += c;
+        h[3] += d;
+    }
+    std::string hex;
+    for (int i = 0; i < 16; ++i)
+        hex += "0123456789ABCDEF"[(h[i / 4] >> (8 * (i % 4) + 4)) & 15], hex += "0123456789ABCDEF"[(h[i / 4] >> (8 * (i % 4))) & 15];
+    return hex;
 }
 
 std::vector<uint8_t> Deflate(const std::vector<uint8_t>& in)
@@ -106,21 +170,25 @@ std::vector<uint8_t> JoinIccPieces(std::vector<IccPiece>& pieces)
 
 void WalkJpeg(ByteSource& file, PictureMetadata& metadata)
 {
-    size_t budget = kMostReadBytes;
+    uint64_t walked = 0;
     std::vector<IccPiece> pieces;
-    bool exifSeen = false;
+    bool exifSeen = false, extensionSeen = false;
     JpegSegmentWalk walk(file);
     JpegSegment segment;
-    while (walk.Next(segment) && segment.marker != 0xDA) {
+    while (walk.Next(segment) && segment.marker != 0xDA && Walked(segment.bodySize + 4, walked, metadata)) {
         std::vector<uint8_t> body;
         const bool app1 = segment.marker == 0xE1, app2 = segment.marker == 0xE2;
-        if ((app1 || app2) && !ReadBody(file, segment.bodyAt, segment.bodySize, budget, body))
+        if ((app1 || app2) && !ReadBody(file, segment.bodyAt, segment.bodySize, body))
             break;
         if (app1 && !exifSeen && Begins(body, kExifPrefix, 6)) {
             exifSeen = true;
             metadata.exif.assign(body.begin() + 6, body.end());
         } else if (app1 && metadata.xmp.empty() && Begins(body, kXmpPrefix, sizeof kXmpPrefix)) {
             metadata.xmp.assign(body.begin() + sizeof kXmpPrefix, body.end());
+        } else if (app1 && !extensionSeen && Begins(body, kXmpExtensionPrefix, sizeof kXmpExtensionPrefix)) {
+            // Joining an extension to its packet would take merging the two.
+            extensionSeen = true;
+            metadata.notes.push_back("its XMP's extension, past the first segment, is left out");
         } else if (app2 && body.size() > sizeof kIccPrefix + 2 && Begins(body, kIccPrefix, sizeof kIccPrefix)) {
             const uint8_t* counts = body.data() + sizeof kIccPrefix;
             const uint8_t* end = body.data() + body.size();
@@ -212,18 +280,20 @@ bool IsValidTextChunk(const uint8_t type[4], const std::vector<uint8_t>& body)
 
 void WalkPng(ByteSource& file, PictureMetadata& metadata)
 {
-    size_t budget = kMostReadBytes;
+    uint64_t walked = 0;
     metadata.fromPng = true;
     PngChunkWalk walk(file);
     PngChunkHead chunk;
-    while (walk.Next(chunk) && chunk.whole && !IsChunk(chunk, "IEND")) {
+    // The pixels' chunks are stepped over, and not counted: only their heads are read.
+    while (walk.Next(chunk) && chunk.whole && !IsChunk(chunk, "IEND") &&
+           (IsChunk(chunk, "IDAT") || Walked(uint64_t{chunk.length} + 12, walked, metadata))) {
         const uint8_t* type = reinterpret_cast<const uint8_t*>(chunk.type);
         const bool exif = Is(type, "eXIf") && metadata.exif.empty();
         const bool icc = Is(type, "iCCP") && metadata.icc.empty();
         const bool text = Is(type, "tEXt") || Is(type, "zTXt") || Is(type, "iTXt");
         const bool phys = Is(type, "pHYs") && chunk.length == 9;
         std::vector<uint8_t> body;
-        if ((exif || icc || text || phys) && ReadBody(file, chunk.at + 8, chunk.length, budget, body)) {
+        if ((exif || icc || text || phys) && ReadBody(file, chunk.at + 8, chunk.length, body)) {
             if (exif)
                 metadata.exif = std::move(body);
             else if (icc)
@@ -250,6 +320,7 @@ public:
         return size_ >= 8 && TiffOrder(b_, little_);
     }
     size_t Size() const { return size_; }
+    uint32_t Byte(size_t at) const { return b_[at]; }
     uint32_t U16(size_t at) const { return TiffU16(&b_[at], little_); }
     uint32_t U32(size_t at) const { return TiffU32(&b_[at], little_); }
     void Put16(size_t at, uint32_t v)
@@ -402,44 +473,158 @@ bool Overlaps(const Span& a, const std::vector<Span>& merged)
     return b != merged.end() && b->start < a.end;
 }
 
-// Unlinks the second directory and takes its bytes out: cut off when they
-// all come after everything else (as cameras write them), else zeroed where
-// nothing else stands.
-void DropThumbnail(Tiff& t, std::vector<uint8_t>& exif, const size_t directories[2], const uint32_t entries[2])
+// Zeroes the bytes of `s` that none of `kept` (as Merged gives them) holds.
+void ZeroOutside(std::vector<uint8_t>& b, const Span& s, const std::vector<Span>& kept)
 {
-    size_t link;
-    if (!t.LinkAt(directories[0], entries[0], link) || t.U32(link) == 0)
-        return;
-    const size_t second = t.U32(link);
-    t.Put32(link, 0);
-    uint32_t secondEntries;
-    if (!t.Directory(second, secondEntries))
-        return;
-    std::vector<Span> kept = {{0, 8}}, thumbnail;
-    for (int i = 0; i < 2; ++i)
-        if (directories[i] != 0)
-            AddDirectorySpans(t, directories[i], entries[i], kept);
-    for (uint16_t tag : {kGpsDirectoryTag, kInteropDirectoryTag}) {
-        const size_t at = PointerOf(t, directories[tag == kGpsDirectoryTag ? 0 : 1],
-                                    entries[tag == kGpsDirectoryTag ? 0 : 1], tag);
-        uint32_t n;
-        if (t.Directory(at, n))
-            AddDirectorySpans(t, at, n, kept);
+    auto zero = [&](uint64_t from, uint64_t to) {
+        std::fill(b.begin() + static_cast<ptrdiff_t>(from), b.begin() + static_cast<ptrdiff_t>(to), 0);
+    };
+    auto k = std::partition_point(kept.begin(), kept.end(), [&](const Span& x) { return x.end <= s.start; });
+    for (uint64_t at = s.start; at < s.end; ++k) {
+        if (k == kept.end() || k->start >= s.end) {
+            zero(at, s.end);
+            break;
+        }
+        if (k->start > at)
+            zero(at, k->start);
+        at = std::max(at, k->end);
     }
-    AddThumbnailSpans(t, second, secondEntries, thumbnail);
+}
+
+// How the walk reached a directory: a bit for each kind of path that leads
+// to it, through the first directory's link (to the thumbnail's) or not,
+// through a GPS pointer or not.
+enum : uint8_t { kByMain = 1, kByThumbnail = 2, kGpsByMain = 4, kGpsByThumbnail = 8 };
+enum : uint8_t { kKeptReach = kByMain | kByThumbnail, kGpsReach = kGpsByMain | kGpsByThumbnail };
+
+struct LinkedDirectory {
+    size_t at;
+    uint32_t entries;
+    uint8_t reach;
+};
+
+// The entries whose values name directories: EXIF, GPS, Interop, and the
+// sub-directories a TIFF's first directory may list.
+bool IsPointerTag(uint32_t tag)
+{
+    return tag == kExifDirectoryTag || tag == kGpsDirectoryTag || tag == kInteropDirectoryTag || tag == 0x14A;
+}
+
+// Directories linked, and pointer values read, at most: a camera writes a
+// handful of each, and a walk stopped short could not say what it leaves.
+enum : size_t { kMostDirectories = 64, kMostPointerValues = 1024 };
+
+// The offsets a pointer entry names: each of its values, of whatever
+// whole-number type it has, or, of any other type, each 4 bytes of them
+// read as a LONG, as a reader that ignores the type would. False past
+// kMostPointerValues in all.
+bool AddPointedTo(const Tiff& t, size_t entry, std::vector<size_t>& out, size_t& read)
+{
+    size_t at;
+    uint64_t bytes;
+    if (!ValuesOf(t, entry, at, bytes))
+        return true;  // past the block's end: nothing there to follow
+    const uint32_t type = t.U16(entry + 2);
+    const size_t width = type == 1 || type == 6 ? 1 : type == 3 || type == 8 ? 2 : 4;
+    for (uint64_t i = 0; i + width <= bytes; i += width) {
+        if (++read > kMostPointerValues)
+            return false;
+        out.push_back(width == 1 ? t.Byte(at + i) : width == 2 ? t.U16(at + i) : t.U32(at + i));
+    }
+    return true;
+}
+
+// Every directory the block links, from the first by its links and by
+// every pointer entry, with how it is reached. False when there are more
+// than a walk takes.
+bool LinkedDirectories(const Tiff& t, std::vector<LinkedDirectory>& linked)
+{
+    struct Step {
+        size_t at;
+        uint8_t reach;
+    };
+    const size_t first = t.U32(4);
+    std::vector<Step> steps = {{first, kByMain}};
+    std::vector<size_t> pointed;
+    size_t read = 0;
+    linked.clear();
+    while (!steps.empty()) {
+        const Step step = steps.back();
+        steps.pop_back();
+        uint32_t entries;
+        if (!t.Directory(step.at, entries))
+            continue;
+        size_t d = 0;
+        while (d < linked.size() && linked[d].at != step.at)
+            ++d;
+        if (d == linked.size()) {
+            if (linked.size() == kMostDirectories)
+                return false;
+            linked.push_back({step.at, entries, 0});
+        }
+        if ((linked[d].reach & step.reach) != 0)
+            continue;
+        linked[d].reach |= step.reach;
+        // A GPS pointer leads to the GPS kind of the same path.
+        const uint8_t gps = (step.reach & kKeptReach) != 0 ? static_cast<uint8_t>(step.reach << 2) : step.reach;
+        for (uint32_t i = 0; i < entries; ++i) {
+            const size_t entry = step.at + 2 + 12 * static_cast<size_t>(i);
+            const uint32_t tag = t.U16(entry);
+            if (!IsPointerTag(tag))
+                continue;
+            pointed.clear();
+            if (!AddPointedTo(t, entry, pointed, read))
+                return false;
+            for (size_t at : pointed)
+                steps.push_back({at, tag == kGpsDirectoryTag ? gps : step.reach});
+        }
+        size_t link;
+        if (t.LinkAt(step.at, entries, link) && t.U32(link) != 0) {
+            // The first directory's link is to the thumbnail's.
+            uint8_t next = step.reach;
+            if (step.at == first)
+                next = step.reach == kByMain ? uint8_t{kByThumbnail} : step.reach == kGpsByMain ? uint8_t{kGpsByThumbnail} : step.reach;
+            steps.push_back({t.U32(link), next});
+        }
+    }
+    return true;
+}
+
+// Unlinks the second directory and takes out what only it leads to (its
+// sub-directories, a GPS one included, their values, its picture): cut off
+// when it all comes after everything else (as cameras write it), else
+// zeroed where nothing else stands. False when the block's links cannot
+// all be walked.
+bool DropThumbnail(Tiff& t, std::vector<uint8_t>& exif)
+{
+    std::vector<LinkedDirectory> linked;
+    if (!LinkedDirectories(t, linked))
+        return false;
+    size_t link;
+    uint32_t entries;
+    if (!t.Directory(t.U32(4), entries) || !t.LinkAt(t.U32(4), entries, link) || t.U32(link) == 0)
+        return true;
+    t.Put32(link, 0);
+    std::vector<Span> kept = {{0, 8}}, thumbnail;
+    for (const LinkedDirectory& d : linked) {
+        if ((d.reach & (kByMain | kGpsByMain)) != 0)
+            AddDirectorySpans(t, d.at, d.entries, kept);
+        else
+            AddThumbnailSpans(t, d.at, d.entries, thumbnail);
+    }
     uint64_t keptEnd = 0, thumbnailStart = UINT64_MAX;
     for (const Span& s : kept)
         keptEnd = std::max(keptEnd, s.end);
     for (const Span& s : thumbnail)
         thumbnailStart = std::min(thumbnailStart, s.start);
-    if (thumbnailStart >= keptEnd) {
+    if (thumbnailStart >= keptEnd && thumbnailStart < exif.size()) {
         exif.resize(static_cast<size_t>(thumbnailStart));
-        return;
+        return true;
     }
     kept = Merged(std::move(kept));
-    for (const Span& s : thumbnail)
-        if (!Overlaps(s, kept))
-            std::fill(exif.begin() + static_cast<ptrdiff_t>(s.start), exif.begin() + static_cast<ptrdiff_t>(s.end), 0);
+    for (const Span& s : Merged(std::move(thumbnail)))
+        ZeroOutside(exif, s, kept);
+    return true;
 }
 
 // Where the entries of the first directory, then of the EXIF
@@ -470,7 +655,8 @@ bool FitExif(std::vector<uint8_t>& exif, uint32_t width, uint32_t height, bool t
         case 257: case 0xA003: SetNumber(t, entry, height); break; // ImageLength, PixelYDimension
         }
     }
-    DropThumbnail(t, exif, directories, entries);
+    if (!DropThumbnail(t, exif))
+        return false;
     // Directories that overlap one another (a damaged block) can undo one
     // write with another, a link zeroed over a value set: such a block goes
     // whole rather than keep a turn or a thumbnail.
@@ -508,12 +694,66 @@ void AppendSegment(std::vector<uint8_t>& out, uint8_t marker, const char* prefix
     out.insert(out.end(), data, data + size);
 }
 
+// The packet less its wrapper, the processing instructions before and
+// after it and the padding before the last: an extension holds the XMP
+// alone, readers parse it as it stands.
+std::string Unwrapped(const std::vector<uint8_t>& xmp)
+{
+    const std::string text(xmp.begin(), xmp.end());
+    size_t from = text.find_first_not_of(" \t\r\n");
+    if (from != std::string::npos && StartsAt(text, from, "<?xpacket")) {
+        const size_t end = text.find("?>", from);
+        from = end == std::string::npos ? 0 : end + 2;
+    } else {
+        from = 0;
+    }
+    while (from < text.size() && IsSpace(text[from]))
+        ++from;
+    size_t to = text.size();
+    const size_t last = text.rfind("<?xpacket");
+    if (last != std::string::npos && last >= from && text.find("?>", last) != std::string::npos &&
+        text.find_first_not_of(" \t\r\n", text.find("?>", last) + 2) == std::string::npos)
+        to = last;
+    while (to > from && IsSpace(text[to - 1]))
+        --to;
+    return text.substr(from, to - from);
+}
+
+// An XMP packet over one segment: a short packet in the usual segment that
+// names the whole by its MD5, then the whole, unwrapped, in APP1 extension
+// segments, each with that name, the whole's length and its part's offset.
+void AppendExtendedXmp(std::vector<uint8_t>& out, const std::vector<uint8_t>& xmp)
+{
+    const std::string whole = Unwrapped(xmp);
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(whole.data());
+    const std::string guid = Md5Hex(bytes, whole.size());
+    const std::string packet =
+        "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+        "<rdf:Description rdf:about=\"\" xmlns:xmpNote=\"http://ns.adobe.com/xmp/note/\" xmpNote:HasExtendedXMP=\"" +
+        guid + "\"/></rdf:RDF></x:xmpmeta>\n<?xpacket end=\"w\"?>";
+    AppendSegment(out, 0xE1, kXmpPrefix, sizeof kXmpPrefix, reinterpret_cast<const uint8_t*>(packet.data()),
+                  packet.size());
+    char prefix[sizeof kXmpExtensionPrefix + 32 + 8];
+    memcpy(prefix, kXmpExtensionPrefix, sizeof kXmpExtensionPrefix);
+    memcpy(prefix + sizeof kXmpExtensionPrefix, guid.data(), 32);
+    const size_t piece = kMostSegmentBody - sizeof prefix;
+    for (size_t at = 0; at < whole.size(); at += piece) {
+        for (int i = 0; i < 4; ++i) {
+            prefix[sizeof kXmpExtensionPrefix + 32 + i] = static_cast<char>(whole.size() >> (24 - 8 * i));
+            prefix[sizeof kXmpExtensionPrefix + 36 + i] = static_cast<char>(at >> (24 - 8 * i));
+        }
+        AppendSegment(out, 0xE1, prefix, sizeof prefix, bytes + at, std::min(piece, whole.size() - at));
+    }
+}
+
 }  // namespace
 
 
-PictureMetadata ReadPictureMetadata(ByteSource& file)
+PictureMetadata ReadPictureMetadata(ByteSource& source)
 {
     PictureMetadata metadata;
+    PagedSource file(source);
     uint8_t signature[8];
     if (!file.Read(0, signature, sizeof signature))
         return metadata;
@@ -526,11 +766,28 @@ PictureMetadata ReadPictureMetadata(ByteSource& file)
 
 void FitMetadataToOutput(PictureMetadata& metadata, uint32_t width, uint32_t height)
 {
-    if (!metadata.exif.empty() && !FitExif(metadata.exif, width, height, !metadata.fromPng))
+    if (!metadata.exif.empty() && !FitExif(metadata.exif, width, height, !metadata.fromPng)) {
         metadata.exif.clear();
+        metadata.notes.push_back("its EXIF cannot be read and is left out");
+    }
     if (!IsRgbProfile(metadata.icc)) {
         metadata.icc.clear();
         metadata.iccName.clear();
+    }
+}
+
+void FitMetadataToJpeg(PictureMetadata& metadata)
+{
+    if (metadata.exif.size() > kMostSegmentBody - 6) {
+        metadata.notes.push_back("its EXIF (" + Kilobytes(metadata.exif.size()) +
+                                 ") does not fit a JPEG segment and is left out");
+        metadata.exif.clear();
+    }
+    const size_t piece = kMostSegmentBody - sizeof kIccPrefix - 2;
+    if ((metadata.icc.size() + piece - 1) / piece > 255) {
+        metadata.notes.push_back("its colour profile (" + Kilobytes(metadata.icc.size()) +
+                                 ") does not fit 255 JPEG segments and is left out");
+        metadata.icc.clear();
     }
 }
 
@@ -564,6 +821,8 @@ bool SpliceJpegMetadata(std::vector<uint8_t>& jpeg, const PictureMetadata& metad
     const std::vector<uint8_t>& xmp = metadata.xmp;
     if (!xmp.empty() && xmp.size() <= kMostSegmentBody - sizeof kXmpPrefix)
         AppendSegment(segments, 0xE1, kXmpPrefix, sizeof kXmpPrefix, xmp.data(), xmp.size());
+    else if (!xmp.empty() && xmp.size() <= UINT32_MAX)
+        AppendExtendedXmp(segments, xmp);
     jpeg.insert(jpeg.begin() + static_cast<ptrdiff_t>(at), segments.begin(), segments.end());
     return true;
 }
@@ -624,80 +883,217 @@ bool ExifHasSecondDirectory(const std::vector<uint8_t>& exif)
 
 namespace {
 
-// Takes the GPS pointer out of the first directory and the EXIF
-// sub-directory (the later entries and the link move up, the freed entry is
-// zeroed) and zeroes the GPS directory's bytes. False when the block cannot
-// be walked, or its GPS directory shares bytes with what stays.
-bool DropExifGps(std::vector<uint8_t>& exif)
+// An EXIF tag's name for a note.
+std::string ExifTagName(uint32_t tag)
+{
+    static const struct { uint16_t tag; const char* name; } kNames[] = {
+        {0x10E, "ImageDescription"}, {0x10F, "Make"}, {0x110, "Model"}, {0x131, "Software"},
+        {0x132, "DateTime"}, {0x13B, "Artist"}, {0x8298, "Copyright"}, {0x9003, "DateTimeOriginal"},
+        {0x9004, "DateTimeDigitized"}, {0x927C, "MakerNote"}, {0x9286, "UserComment"},
+    };
+    for (const auto& n : kNames)
+        if (n.tag == tag)
+            return n.name;
+    char name[16];
+    snprintf(name, sizeof name, "tag 0x%04X", tag);
+    return name;
+}
+
+// Takes out the entries at `gone` (sorted) from the directory at
+// `directory`: the later entries and the link move up, the freed bytes are
+// zeroed.
+void RemoveEntries(Tiff& t, std::vector<uint8_t>& exif, size_t directory, uint32_t entries,
+                   const std::vector<size_t>& gone)
+{
+    const size_t first = directory + 2, linkAt = first + 12 * size_t{entries};
+    const size_t end = std::min<size_t>(linkAt + 4, exif.size());
+    size_t to = first;
+    for (size_t entry = first; entry < linkAt; entry += 12) {
+        if (std::binary_search(gone.begin(), gone.end(), entry))
+            continue;
+        memmove(exif.data() + to, exif.data() + entry, 12);
+        to += 12;
+    }
+    if (to == linkAt)
+        return;
+    memmove(exif.data() + to, exif.data() + linkAt, end - linkAt);
+    std::fill(exif.begin() + static_cast<ptrdiff_t>(to + end - linkAt), exif.begin() + static_cast<ptrdiff_t>(end), 0);
+    t.Put16(directory, static_cast<uint32_t>((to - first) / 12));
+}
+
+// The block without its GPS directories (see DropGps). False when it
+// cannot be walked with certainty: its links are more than a walk takes,
+// two directories overlap, a GPS directory is also one the rest reads, or a
+// GPS value lies in another directory's entries.
+bool DropExifGps(std::vector<uint8_t>& exif, std::vector<std::string>& notes)
 {
     Tiff t(exif.data(), exif.size());
-    size_t directories[2];
-    uint32_t entries[2];
-    if (!t.Open() || !MainDirectories(t, directories, entries))
-        return false;
-    std::vector<Span> kept = {{0, 8}}, gps;
-    for (int d = 0; d < 2; ++d) {
-        uint32_t n;
-        const size_t at = directories[d] != 0 ? PointerOf(t, directories[d], entries[d], kGpsDirectoryTag) : 0;
-        if (t.Directory(at, n))
-            AddDirectorySpans(t, at, n, gps);
-        if (directories[d] != 0)
-            AddDirectorySpans(t, directories[d], entries[d], kept);
-    }
+    std::vector<LinkedDirectory> linked;
     uint32_t n;
-    const size_t interop = directories[1] != 0 ? PointerOf(t, directories[1], entries[1], kInteropDirectoryTag) : 0;
-    if (t.Directory(interop, n))
-        AddDirectorySpans(t, interop, n, kept);
-    size_t link;
-    if (t.LinkAt(directories[0], entries[0], link) && t.Directory(t.U32(link), n))
-        AddThumbnailSpans(t, t.U32(link), n, kept);
-    kept = Merged(std::move(kept));
-    for (const Span& s : gps)
-        if (Overlaps(s, kept))
+    if (!t.Open() || !t.Directory(t.U32(4), n) || !LinkedDirectories(t, linked))
+        return false;
+    std::vector<Span> gps, structure = {{0, 8}};
+    for (const LinkedDirectory& d : linked) {
+        if ((d.reach & kGpsReach) != 0 && (d.reach & kKeptReach) != 0)
             return false;
-    for (int d = 0; d < 2 && directories[d] != 0; ++d) {
-        const size_t first = directories[d] + 2, linkAt = first + 12 * size_t{entries[d]};
-        const size_t end = std::min<size_t>(linkAt + 4, exif.size());
-        size_t to = first;
-        for (size_t entry = first; entry < linkAt; entry += 12) {
-            if (t.U16(entry) == kGpsDirectoryTag)
-                continue;
-            memmove(exif.data() + to, exif.data() + entry, 12);
-            to += 12;
+        if ((d.reach & kGpsReach) != 0) {
+            AddDirectorySpans(t, d.at, d.entries, gps);
+            continue;
         }
-        memmove(exif.data() + to, exif.data() + linkAt, end - linkAt);
-        std::fill(exif.begin() + static_cast<ptrdiff_t>(to + end - linkAt), exif.begin() + static_cast<ptrdiff_t>(end), 0);
-        t.Put16(directories[d], static_cast<uint16_t>((to - first) / 12));
+        structure.push_back({d.at, std::min<uint64_t>(d.at + 2 + 12 * uint64_t{d.entries} + 4, t.Size())});
+        for (uint32_t i = 0; i < d.entries; ++i) {
+            const size_t entry = d.at + 2 + 12 * static_cast<size_t>(i);
+            size_t at;
+            uint64_t bytes;
+            if (t.U16(entry) == kGpsDirectoryTag && ValuesOf(t, entry, at, bytes) && bytes > 4)
+                gps.push_back({at, at + bytes});
+        }
     }
+    const size_t directories = structure.size() - 1;
+    structure = Merged(std::move(structure));
+    if (structure.size() != directories + 1)
+        return false;  // two directories overlap, whose entries a removal would move under each other
+    gps = Merged(std::move(gps));
     for (const Span& s : gps)
-        std::fill(exif.begin() + static_cast<ptrdiff_t>(s.start), exif.begin() + static_cast<ptrdiff_t>(s.end), 0);
-    ExifEntry left;
-    return !FindExifEntry(exif, kGpsDirectoryTag, left);
-}
-
-bool StartsAt(const std::string& text, size_t at, const char* with) { return text.compare(at, strlen(with), with) == 0; }
-
-// The end of the tag that begins at `at` (one past its '>'), past quoted
-// values; npos when it has none.
-size_t TagEnd(const std::string& text, size_t at)
-{
-    for (size_t i = at + 1; i < text.size(); ++i) {
-        if (text[i] == '"' || text[i] == '\'') {
-            i = text.find(text[i], i + 1);
-            if (i == std::string::npos)
-                return i;
-        } else if (text[i] == '>') {
-            return i + 1;
+        if (Overlaps(s, structure))
+            return false;
+    // An entry whose values share bytes with a GPS value goes with it:
+    // those bytes may be the position, whatever the entry calls them.
+    std::vector<size_t> gone;
+    std::vector<Span> kept = structure, shared;
+    for (const LinkedDirectory& d : linked) {
+        for (uint32_t i = 0; (d.reach & kGpsReach) == 0 && i < d.entries; ++i) {
+            const size_t entry = d.at + 2 + 12 * static_cast<size_t>(i);
+            size_t at;
+            uint64_t bytes;
+            const bool apart = ValuesOf(t, entry, at, bytes) && bytes > 4;
+            if (t.U16(entry) == kGpsDirectoryTag) {
+                gone.push_back(entry);
+            } else if (apart && Overlaps({at, at + bytes}, gps)) {
+                gone.push_back(entry);
+                shared.push_back({at, at + bytes});
+                notes.push_back("its EXIF " + ExifTagName(t.U16(entry)) +
+                                " shares bytes with its GPS data and is left out (--strip gps)");
+            } else if (apart) {
+                kept.push_back({at, at + bytes});
+            }
         }
+        if ((d.reach & kByThumbnail) != 0)
+            AddThumbnailSpans(t, d.at, d.entries, kept);
     }
-    return std::string::npos;
+    std::sort(gone.begin(), gone.end());
+    kept = Merged(std::move(kept));
+    for (const LinkedDirectory& d : linked)
+        if ((d.reach & kGpsReach) == 0)
+            RemoveEntries(t, exif, d.at, d.entries, gone);
+    gps.insert(gps.end(), shared.begin(), shared.end());
+    for (const Span& s : Merged(std::move(gps)))
+        ZeroOutside(exif, s, kept);
+    // What is left links no GPS directory by any path.
+    if (!LinkedDirectories(t, linked))
+        return false;
+    return std::none_of(linked.begin(), linked.end(), [](const LinkedDirectory& d) { return (d.reach & kGpsReach) != 0; });
 }
 
-// The end of what begins at `at` and is no element: a comment, CDATA, a
-// processing instruction or a declaration; `at` itself for an element's tag.
+// ---- XMP as XML text ----
+
+// The end of a name that begins at `at`: the first white space, '/', '>'
+// or '=' (npos when none).
+size_t NameEnd(const std::string& text, size_t at) { return text.find_first_of(" \t\r\n/>=", at); }
+
+// Whether text[from, to) holds a word that names a position, in any case.
+bool HoldsPositionWord(const std::string& text, size_t from, size_t to)
+{
+    std::string lower(text, from, to - from);
+    for (char& c : lower)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    for (const char* word : {"gps", "latitude", "longitude", "altitude"})
+        if (lower.find(word) != std::string::npos)
+            return true;
+    return false;
+}
+
+// Whether the name text[at, end) is of a property that names a position:
+// by its local name (past the prefix), whatever namespace the prefix, or
+// none, binds. A namespace's binding is no property.
+bool NamesPosition(const std::string& text, size_t at, size_t end)
+{
+    if (text.compare(at, end - at, "xmlns") == 0 || StartsAt(text, at, "xmlns:"))
+        return false;
+    size_t local = at;
+    for (size_t i = at; i < end; ++i)
+        if (text[i] == ':')
+            local = i + 1;
+    return HoldsPositionWord(text, local, end);
+}
+
+struct XmlAttribute {
+    size_t from;             // the white space before it
+    size_t nameAt, nameEnd;
+    size_t end;              // past its closing quote
+};
+
+struct XmlTag {
+    size_t nameAt = 0, nameEnd = 0;
+    size_t end = 0;          // past its '>'
+    bool closing = false;    // </name>
+    bool empty = false;      // <name/>
+    std::vector<XmlAttribute> attributes;
+};
+
+// Reads the start or end tag that begins at `open`; false when it is not
+// one as XML writes it: a name, then for a start tag attributes each after
+// white space, as name = "value" or 'value' with no '<' in the value.
+bool ReadTag(const std::string& text, size_t open, XmlTag& tag)
+{
+    const size_t size = text.size();
+    size_t at = open + 1;
+    tag.closing = at < size && text[at] == '/';
+    at += tag.closing ? 1 : 0;
+    tag.nameAt = at;
+    tag.nameEnd = NameEnd(text, at);
+    if (tag.nameEnd == std::string::npos || tag.nameEnd == at)
+        return false;
+    tag.attributes.clear();
+    for (at = tag.nameEnd;;) {
+        const size_t from = at;
+        while (at < size && IsSpace(text[at]))
+            ++at;
+        if (at == size)
+            return false;
+        if (text[at] == '>' || (text[at] == '/' && !tag.closing && at + 1 < size && text[at + 1] == '>')) {
+            tag.empty = text[at] == '/';
+            tag.end = at + (tag.empty ? 2 : 1);
+            return true;
+        }
+        if (tag.closing || at == from)
+            return false;
+        XmlAttribute a = {from, at, NameEnd(text, at), 0};
+        if (a.nameEnd == std::string::npos || a.nameEnd == at)
+            return false;
+        at = a.nameEnd;
+        while (at < size && IsSpace(text[at]))
+            ++at;
+        if (at == size || text[at] != '=')
+            return false;
+        ++at;
+        while (at < size && IsSpace(text[at]))
+            ++at;
+        if (at == size || (text[at] != '"' && text[at] != '\''))
+            return false;
+        const size_t close = text.find(text[at], at + 1);
+        if (close == std::string::npos || memchr(text.data() + at, '<', close - at) != nullptr)
+            return false;
+        a.end = at = close + 1;
+        tag.attributes.push_back(a);
+    }
+}
+
+// The end of what begins at `at` and is no element: a comment, CDATA or a
+// processing instruction; npos when it has no end. `at` itself for a tag.
 size_t MarkupEnd(const std::string& text, size_t at)
 {
-    static const char* const kOpenClose[][2] = {{"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}, {"<!", ">"}};
+    static const char* const kOpenClose[][2] = {{"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
     for (const auto& pair : kOpenClose) {
         if (StartsAt(text, at, pair[0])) {
             const size_t end = text.find(pair[1], at + strlen(pair[0]));
@@ -707,137 +1103,118 @@ size_t MarkupEnd(const std::string& text, size_t at)
     return at;
 }
 
-// A name with a prefix bound to the EXIF namespace, and GPS after the colon.
-bool IsGpsName(const std::string& name, const std::set<std::string>& prefixes)
+// Past the end tag of the element whose start tag is `start`; npos when
+// the elements within do not close in order before the text ends.
+size_t ElementEnd(const std::string& text, const XmlTag& start)
 {
-    const size_t colon = name.find(':');
-    return colon != std::string::npos && name.size() > colon + 4 && name.compare(colon, 4, ":GPS") == 0 &&
-           prefixes.count(name.substr(0, colon)) != 0;
-}
-
-bool IsPrefixByte(char c) { return strchr(" \t\r\n<>=\"'/:", c) == nullptr; }
-
-// The prefix that ends at `end` (it may be empty).
-std::string PrefixBefore(const std::string& text, size_t end)
-{
-    size_t start = end;
-    while (start > 0 && IsPrefixByte(text[start - 1]))
-        --start;
-    return text.substr(start, end - start);
-}
-
-size_t NameEnd(const std::string& text, size_t at) { return text.find_first_of(" \t\r\n/>=", at); }
-
-// The tag without its GPS attributes, each with the white space before it.
-std::string WithoutGpsAttributes(const std::string& tag, const std::set<std::string>& prefixes)
-{
-    std::string out;
-    size_t at = NameEnd(tag, 1);
-    out.assign(tag, 0, at);
-    while (at < tag.size()) {
-        const size_t name = tag.find_first_not_of(" \t\r\n", at);
-        const size_t nameEnd = NameEnd(tag, name);
-        const size_t equals = tag.find_first_not_of(" \t\r\n", nameEnd);
-        const size_t quote = equals < tag.size() && tag[equals] == '=' ? tag.find_first_not_of(" \t\r\n", equals + 1)
-                                                                       : std::string::npos;
-        if (quote == std::string::npos || (tag[quote] != '"' && tag[quote] != '\'')) {
-            out.append(tag, at, std::string::npos);  // "/>" or ">"
-            break;
+    XmlTag tag;
+    size_t at = start.end;
+    for (int depth = 1;;) {
+        const size_t open = text.find('<', at);
+        if (open == std::string::npos || StartsAt(text, open, "<!DOCTYPE"))
+            return std::string::npos;
+        at = MarkupEnd(text, open);
+        if (at == std::string::npos)
+            return at;
+        if (at != open)
+            continue;
+        if (!ReadTag(text, open, tag))
+            return std::string::npos;
+        at = tag.end;
+        if (!tag.closing) {
+            depth += tag.empty ? 0 : 1;
+            continue;
         }
-        const size_t close = tag.find(tag[quote], quote + 1);
-        if (close == std::string::npos) {
-            out.append(tag, at, std::string::npos);  // a quote the tag's end read as inside another
-            break;
-        }
-        const size_t end = close + 1;
-        if (!IsGpsName(tag.substr(name, nameEnd - name), prefixes))
-            out.append(tag, at, end - at);
-        at = end;
+        if (--depth > 0)
+            continue;
+        const size_t length = start.nameEnd - start.nameAt;
+        return tag.nameEnd - tag.nameAt == length && text.compare(tag.nameAt, length, text, start.nameAt, length) == 0
+                   ? at
+                   : std::string::npos;
     }
-    return out;
 }
 
-// The packet without its GPS properties; false when it cannot be walked as
-// XML text, or names one still.
+// The packet without the properties that name a position (see DropGps);
+// false when it is not XML text this walk reads with certainty: UTF-16 or
+// UTF-32, a tag or element that does not close, a document type (whose
+// entities could spell a property no walk of the text sees), or a
+// comment, CDATA or processing instruction that holds a position's word.
 bool DropXmpGps(std::vector<uint8_t>& xmp)
 {
     const std::string text(xmp.begin(), xmp.end());
     if (text.find('\0') != std::string::npos)
-        return false;  // UTF-16 or UTF-32, which this walk does not read
-    std::set<std::string> prefixes = {"exif"};
-    for (const char* bound : {"=\"http://ns.adobe.com/exif/1.0/\"", "='http://ns.adobe.com/exif/1.0/'"}) {
-        for (size_t at = 0; (at = text.find(bound, at)) != std::string::npos; ++at) {
-            const std::string prefix = PrefixBefore(text, at);
-            if (!prefix.empty() && at >= prefix.size() + 6 && text.compare(at - prefix.size() - 6, 6, "xmlns:") == 0)
-                prefixes.insert(prefix);
-        }
-    }
+        return false;
     std::string out;
+    out.reserve(text.size());
+    XmlTag tag;
     size_t at = 0;
     for (size_t open; (open = text.find('<', at)) != std::string::npos;) {
         out.append(text, at, open - at);
         at = MarkupEnd(text, open);
-        if (at == std::string::npos)
+        if (at == std::string::npos || HoldsPositionWord(text, open, at))
             return false;
         if (at != open) {
             out.append(text, open, at - open);
             continue;
         }
-        at = TagEnd(text, open);
-        if (at == std::string::npos)
+        if (StartsAt(text, open, "<!") || !ReadTag(text, open, tag))
             return false;
-        const std::string tag = text.substr(open, at - open);
-        const std::string name = tag.substr(1, NameEnd(tag, 1) - 1);
-        if (!IsGpsName(name, prefixes)) {
-            out += WithoutGpsAttributes(tag, prefixes);
-            continue;
-        }
-        // The element with all it holds, and the white space before it.
-        out.erase(out.find_last_not_of(" \t\r\n") + 1);
-        for (int depth = tag[tag.size() - 2] == '/' ? 0 : 1; depth > 0;) {
-            const size_t next = text.find('<', at);
-            if (next == std::string::npos)
-                return false;
-            at = MarkupEnd(text, next);
-            if (at == next && (at = TagEnd(text, next)) != std::string::npos) {
-                const bool closing = text[next + 1] == '/';
-                if (text.compare(next + (closing ? 2 : 1), name.size(), name) == 0 &&
-                    NameEnd(text, next + (closing ? 2 : 1)) == next + (closing ? 2 : 1) + name.size())
-                    depth += closing ? -1 : text[at - 2] == '/' ? 0 : 1;
-            }
+        if (!tag.closing && NamesPosition(text, tag.nameAt, tag.nameEnd)) {
+            // The element with all it holds, and the white space before it.
+            at = tag.empty ? tag.end : ElementEnd(text, tag);
             if (at == std::string::npos)
                 return false;
+            out.erase(out.find_last_not_of(" \t\r\n") + 1);
+            continue;
         }
+        // The tag without the attributes that name a position, each with
+        // the white space before it.
+        size_t from = open;
+        for (const XmlAttribute& a : tag.attributes) {
+            if (!NamesPosition(text, a.nameAt, a.nameEnd))
+                continue;
+            out.append(text, from, a.from - from);
+            from = a.end;
+        }
+        out.append(text, from, tag.end - from);
+        at = tag.end;
     }
     out.append(text, at, std::string::npos);
-    // What is left names no GPS property: by a bound prefix, or by one
-    // that ends as the usual one does, in a name this walk did not read as one.
-    for (size_t at = 0; (at = out.find(":GPS", at)) != std::string::npos; ++at) {
-        const std::string prefix = PrefixBefore(out, at);
-        if (prefixes.count(prefix) != 0 || (prefix.size() >= 4 && prefix.compare(prefix.size() - 4, 4, "exif") == 0))
-            return false;
-    }
     xmp.assign(out.begin(), out.end());
     return true;
+}
+
+// A PNG text chunk that holds EXIF or XMP as it stands in another file,
+// which cannot be edited here, or whose keyword names a position.
+bool HoldsPosition(const PngChunk& chunk)
+{
+    static const char* const kRaw[] = {"Raw profile type exif", "Raw profile type APP1", "Raw profile type xmp",
+                                       kXmpKeyword};
+    if (chunk.type == "pHYs")
+        return false;
+    const std::string keyword(chunk.data.begin(), std::find(chunk.data.begin(), chunk.data.end(), 0));
+    return std::any_of(std::begin(kRaw), std::end(kRaw), [&](const char* k) { return keyword == k; }) ||
+           HoldsPositionWord(keyword, 0, keyword.size());
 }
 
 }  // namespace
 
 void DropGps(PictureMetadata& metadata)
 {
-    if (!metadata.exif.empty() && !DropExifGps(metadata.exif))
+    if (!metadata.exif.empty() && !DropExifGps(metadata.exif, metadata.notes)) {
         metadata.exif.clear();
-    if (!metadata.xmp.empty() && !DropXmpGps(metadata.xmp))
+        metadata.notes.push_back("its EXIF cannot be walked with certainty for its GPS data and is left out (--strip gps)");
+    }
+    if (!metadata.xmp.empty() && !DropXmpGps(metadata.xmp)) {
         metadata.xmp.clear();
-    // A PNG's EXIF or XMP written as hex in a text chunk, as some converters
-    // do, cannot be edited here.
-    auto raw = [](const PngChunk& chunk) {
-        static const char* const kKeywords[] = {"Raw profile type exif", "Raw profile type APP1",
-                                                "Raw profile type xmp"};
-        return std::any_of(std::begin(kKeywords), std::end(kKeywords), [&](const char* k) {
-            return chunk.data.size() > strlen(k) && memcmp(chunk.data.data(), k, strlen(k) + 1) == 0;
-        });
-    };
+        metadata.notes.push_back("its XMP cannot be read with certainty for its position and is left out (--strip gps)");
+    }
     auto& extras = metadata.pngExtras;
-    extras.erase(std::remove_if(extras.begin(), extras.end(), raw), extras.end());
+    for (const PngChunk& chunk : extras)
+        if (HoldsPosition(chunk))
+            metadata.notes.push_back("its text chunk \"" +
+                                     std::string(chunk.data.begin(), std::find(chunk.data.begin(), chunk.data.end(), 0)) +
+                                     "\" may hold its position and is left out (--strip gps)");
+    extras.erase(std::remove_if(extras.begin(), extras.end(), HoldsPosition),
+                 extras.end());
 }

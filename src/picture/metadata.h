@@ -30,13 +30,19 @@ struct PictureMetadata {
     // Read from a PNG, whose EXIF orientation is not applied as it is
     // decoded (only a JPEG's is, see probe.h).
     bool fromPng = false;
+    // What was left out on the way, each said as the end of a line that
+    // names the picture: "its EXIF (70 KB) does not fit a JPEG segment and
+    // is left out". The program prints them; the editor has nowhere to.
+    std::vector<std::string> notes;
 
     bool Empty() const { return exif.empty() && icc.empty() && xmp.empty() && pngExtras.empty(); }
 };
 
 // A JPEG's segments before its scan (the first APP1 "Exif", the APP2
 // "ICC_PROFILE" chunks, the first APP1 XMP) or a PNG's chunks; nothing from
-// a file of any other kind.
+// a file of any other kind. The walk reads the file a page at a time, so
+// that it costs the same per byte however many parts the file has, and
+// stops, with a note, once the parts walked pass kMostMetadataBytes.
 PictureMetadata ReadPictureMetadata(ByteSource& file);
 
 // Fits what was read to the output, a picture `width` x `height`: the EXIF
@@ -48,18 +54,34 @@ PictureMetadata ReadPictureMetadata(ByteSource& file);
 // RGB one, as the output is always RGB.
 void FitMetadataToOutput(PictureMetadata& metadata, uint32_t width, uint32_t height);
 
-// Leaves out where the picture was taken, and keeps the rest: the EXIF
-// block's GPS directory (its pointer goes, and its bytes are zeroed where
-// nothing else stands), every exif:GPS property of the XMP packet, as an
-// attribute or an element, and a PNG's raw EXIF or XMP text, which cannot be
-// edited. An EXIF block or XMP packet that cannot be walked goes whole.
+// Leaves out where the picture was taken, and keeps the rest.
+// - EXIF: every GPS directory linked from any directory (the first, the
+//   EXIF and Interop ones, a thumbnail's) by any pointer entry, whatever
+//   its type or count: the pointers go from their directories and the GPS
+//   directories and all they point to are zeroed. Another entry whose value
+//   shares bytes with a GPS value goes too (with a note): those bytes may
+//   be the position.
+// - XMP: every property, as an element or an attribute, whose local name
+//   names a position (GPS, latitude, longitude, altitude, in any case), in
+//   any namespace however bound; so every exif:GPS property.
+// - A PNG's text chunks that hold EXIF or XMP raw ("Raw profile type
+//   exif", "APP1", "xmp", or a second "XML:com.adobe.xmp"), or whose keyword
+//   names a position.
+// What cannot be read with certainty (an EXIF block whose directories
+// cannot be walked, an XMP packet that is not plain XML text) goes whole.
+// Each thing that goes whole is noted.
 void DropGps(PictureMetadata& metadata);
 
+// Leaves out, with a note, what no JPEG can carry: an EXIF block over one
+// segment (65527 bytes), a profile over 255 segments.
+void FitMetadataToJpeg(PictureMetadata& metadata);
+
 // Puts the metadata into an encoded JPEG after its SOI and any APP0 (JFIF)
-// segments: APP1 Exif, the profile in APP2 chunks, APP1 XMP. What cannot fit
-// the segments' 65533 bytes is left out: an EXIF block over 65527 bytes, an
-// XMP packet over 65504, a profile over 255 chunks. False when `jpeg` does
-// not begin as a JPEG; it is then left as it was.
+// segments: APP1 Exif, the profile in APP2 chunks, APP1 XMP. An XMP packet
+// over one segment (65504 bytes) goes whole into APP1 extension segments
+// after a short packet that names it by its MD5; what cannot fit at all is
+// left out (FitMetadataToJpeg notes it). False when `jpeg` does not begin
+// as a JPEG; it is then left as it was.
 bool SpliceJpegMetadata(std::vector<uint8_t>& jpeg, const PictureMetadata& metadata);
 
 // The chunks a PNG output carries between its IHDR and IDAT: iCCP, eXIf,

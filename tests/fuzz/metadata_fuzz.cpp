@@ -24,11 +24,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!upright || ExifHasSecondDirectory(exif) || !SpliceJpegMetadata(jpeg, metadata))
         abort();
     PngMetadataChunks(metadata);
-    // Left without GPS: no pointer to its directory, no XMP property.
+    // Left without GPS: no pointer to its directory, and nothing that a
+    // second pass would take out.
     PictureMetadata gps = metadata;
     DropGps(gps);
-    const std::string xmp(gps.xmp.begin(), gps.xmp.end());
-    if (FindExifEntry(gps.exif, 0x8825, o) || xmp.find("exif:GPS") != std::string::npos)
+    PictureMetadata again = gps;
+    again.notes.clear();
+    DropGps(again);
+    if (FindExifEntry(gps.exif, 0x8825, o) || again.exif != gps.exif || again.xmp != gps.xmp || !again.notes.empty())
         abort();
+    FitMetadataToJpeg(gps);
     return 0;
 }

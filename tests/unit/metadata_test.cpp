@@ -5,6 +5,7 @@
 
 #include "container_bytes.h"
 #include "picture/metadata.h"
+#include "picture/png_format.h"
 #include "test_support.h"
 
 namespace {
@@ -118,6 +119,261 @@ TEST(Metadata, StripGpsLeavesTheExifGpsDirectoryOut)
     }
 }
 
+// An EXIF block (little-endian) laid out from directories in order, each
+// followed by those of its entries' values that do not fit in 4 bytes. An
+// entry's values are bytes, or the offsets of directories (`to`, as SHORT
+// or LONG), or the offset of an earlier entry's values (`sameAs`, counted
+// over all entries in order).
+struct TiffEntry {
+    uint16_t tag, type;
+    Bytes value;
+    std::vector<int> to = {};
+    int sameAs = -1;
+};
+struct TiffDirectory {
+    std::vector<TiffEntry> entries;
+    int next = -1;
+};
+
+Bytes LaidOut(const std::vector<TiffDirectory>& directories)
+{
+    static const uint8_t kWidths[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+    std::vector<uint32_t> at, valuesAt;
+    uint32_t end = 8;
+    for (const TiffDirectory& d : directories) {
+        at.push_back(end);
+        end += 2 + 12 * static_cast<uint32_t>(d.entries.size()) + 4;
+        for (const TiffEntry& e : d.entries) {
+            const size_t bytes = e.to.empty() ? e.value.size() : e.to.size() * kWidths[e.type];
+            valuesAt.push_back(e.sameAs >= 0 ? valuesAt[e.sameAs] : end);
+            end += bytes > 4 && e.sameAs < 0 ? static_cast<uint32_t>(bytes) : 0;
+        }
+    }
+    Bytes out = Text("II*\0", 4) + Int(8, 4, false);
+    size_t i = 0;
+    for (const TiffDirectory& d : directories) {
+        Bytes apart;
+        out = out + Int(d.entries.size(), 2, false);
+        for (const TiffEntry& e : d.entries) {
+            Bytes values = e.value;
+            for (int to : e.to)
+                values = values + Int(at[to], kWidths[e.type], false);
+            const size_t count = e.to.empty() ? e.value.size() / kWidths[e.type] : e.to.size();
+            out = out + Int(e.tag, 2, false) + Int(e.type, 2, false) + Int(count, 4, false);
+            if (values.size() <= 4)
+                out = out + values + Bytes(4 - values.size());
+            else
+                out = out + Int(valuesAt[i], 4, false);
+            if (values.size() > 4 && e.sameAs < 0)
+                apart = apart + values;
+            ++i;
+        }
+        out = out + Int(d.next >= 0 ? at[d.next] : 0, 4, false) + apart;
+    }
+    return out;
+}
+
+// A GPS position as bytes no output may hold: the latitude's three
+// rationals, then the longitude's.
+const Bytes kLatitude = Text("N48.8584 deg lat 0123456", 24), kLongitude = Text("E02.2945 deg lon 0123456", 24);
+
+// The same position in XMP, bound every way XML allows, beside a make.
+const char kPositionXmp[] =
+    "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n"
+    "<rdf:Description rdf:about='' xmlns:tiff='http://ns.adobe.com/tiff/1.0/' tiff:Make='Duotint Optical'\n"
+    " xmlns:e = \"http://ns.adobe.com/exif/1.0/\" e:GPSLatitude = \"N48.8584 deg\"\n"
+    " xmlns:drone-dji='http://www.dji.com/drone-dji/1.0/' drone-dji:GpsLongitude='E02.2945 deg'"
+    " drone-dji:AbsoluteAltitude='+35.5 m'>\n"
+    " <GPSLongitude xmlns='http://ns.adobe.com/exif/1.0/'>E02.2945 deg</GPSLongitude>\n"
+    " <aux:gpsaltitude xmlns:aux='http://ns.adobe.com/exif/1.0/aux/'>+35.5 m</aux:gpsaltitude>\n"
+    "</rdf:Description></rdf:RDF></x:xmpmeta>";
+
+// --strip gps over every layout a GPS directory hides in, as the program
+// runs it (fitted to the output first, which drops the thumbnail): no
+// coordinate's bytes are left anywhere, and the make, artist and date stay
+// but where a layout cannot keep them with certainty, which a note says.
+// DUOTINT_GPS_KEEP keeps each row as a JPEG for exiftool_readback.sh.
+TEST(Metadata, StripGpsLeavesNoPositionInAnyLayout)
+{
+    const TiffEntry make = {0x10F, 2, Text("Duotint Optical", 16)}, artist = {0x13B, 2, Text("Ada Photographer", 17)};
+    const TiffEntry sharedArtist = {0x13B, 2, kLatitude};
+    const TiffEntry date = {0x9003, 2, Text("2024:05:17 09:30:00", 20)}, exif = {0x8769, 4, {}, {1}};
+    const TiffDirectory gps = {{{1, 2, Text("N", 2)}, {2, 5, kLatitude}}}, gps2 = {{{4, 5, kLongitude}}};
+    auto first = [&](std::vector<TiffEntry> more, int next = -1) {
+        std::vector<TiffEntry> entries = {make, artist, exif};
+        entries.insert(entries.end(), more.begin(), more.end());
+        return TiffDirectory{entries, next};
+    };
+    static const struct { const char* label; bool artistKept, whole; } kCases[] = {
+        {"pointed to from the first directory", true, false}, {"from the EXIF directory", true, false},
+        {"from the Interop directory", true, false},          {"two GPSInfo entries", true, false},
+        {"a SHORT pointer", true, false},                     {"a pointer of count 2", true, false},
+        {"from the thumbnail's directory", true, false},      {"a latitude that is also the artist", false, false},
+        {"a GPS directory that is the EXIF one", false, true},
+    };
+    const std::vector<std::vector<TiffDirectory>> layouts = {
+        {first({{0x8825, 4, {}, {2}}}), {{date}}, gps},
+        {first({}), {{date, {0x8825, 4, {}, {2}}}}, gps},
+        {first({}), {{date, {0xA005, 4, {}, {2}}}}, {{{1, 2, Text("R98", 4)}, {0x8825, 4, {}, {3}}}}, gps},
+        {first({{0x8825, 4, {}, {2}}, {0x8825, 4, {}, {3}}}), {{date}}, gps, gps2},
+        {first({{0x8825, 3, {}, {2}}}), {{date}}, gps},
+        {first({{0x8825, 4, {}, {2, 3}}}), {{date}}, gps, gps2},
+        {first({}, 2), {{date}}, {{{0x103, 3, Int(6, 2, false)}, {0x8825, 4, {}, {3}}}}, gps},
+        {{{make, sharedArtist, exif, {0x8825, 4, {}, {2}}}}, {{date}}, {{{2, 5, kLatitude, {}, 1}}}},
+        {first({{0x8825, 4, {}, {1}}}), {{date, {2, 5, kLatitude}}}},
+    };
+    const Bytes camera = ReadWholeFile(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\camera.jpg");
+    const char* keep = getenv("DUOTINT_GPS_KEEP");
+    for (size_t i = 0; i < layouts.size(); ++i) {
+        const auto& c = kCases[i];
+        SCOPED_TRACE(c.label);
+        PictureMetadata m;
+        m.exif = LaidOut(layouts[i]);
+        m.xmp = Text(kPositionXmp, sizeof kPositionXmp - 1);
+        if (keep != nullptr)
+            WriteWholeFile(std::string(keep) + "\\gps" + std::to_string(i) + ".jpg",
+                           kSoi + Segment(0xE1, Text("Exif\0\0", 6) + m.exif) +
+                               Segment(0xE1, Text("http://ns.adobe.com/xap/1.0/", 29) + m.xmp) +
+                               Bytes(camera.begin() + 2, camera.end()));
+        FitMetadataToOutput(m, 16, 32);
+        DropGps(m);
+        for (const Bytes& position : {kLatitude, kLongitude})
+            EXPECT_EQ(std::search(m.exif.begin(), m.exif.end(), position.begin(), position.end()), m.exif.end());
+        EXPECT_EQ(m.notes.size(), c.artistKept ? 0u : 1u);
+        const std::string xmp(m.xmp.begin(), m.xmp.end());
+        for (const char* position : {"48.8584", "02.2945", "35.5", "Latitude", "Longitude", "ltitude"})
+            EXPECT_EQ(xmp.find(position), std::string::npos) << position;
+        EXPECT_NE(xmp.find("tiff:Make='Duotint Optical'"), std::string::npos);
+        ASSERT_EQ(m.exif.empty(), c.whole);
+        if (c.whole)
+            continue;
+        ExifEntry e;
+        EXPECT_FALSE(FindExifEntry(m.exif, 0x8825, e));
+        EXPECT_EQ(ExifValue(m.exif, 0x10F), "Duotint Optical");
+        EXPECT_EQ(ExifValue(m.exif, 0x9003), "2024:05:17 09:30:00");
+        EXPECT_EQ(ExifValue(m.exif, 0x13B), c.artistKept ? "Ada Photographer" : "none");
+    }
+}
+
+// An XMP packet over one JPEG segment goes whole, unwrapped, into
+// extension segments after a packet that names it by its MD5 (for 65505
+// bytes, the digest md5sum gives); one byte less goes as it is. An EXIF
+// block over one segment is left out with a note. DUOTINT_GPS_KEEP keeps
+// a PNG of such metadata for exiftool_readback.sh.
+TEST(Metadata, XmpOverOneSegmentGoesOutAsAnExtension)
+{
+    static const struct { size_t xmp, exif, extensions; const char* guid; } kCases[] = {
+        {65504, 65527, 0, ""}, {65505, 65528, 1, "7E17E6CAAE9011F1ADC608F292255AE4"}, {200000, 70000, 4, nullptr}};
+    const std::string head = "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?>", tail = "<?xpacket end='w'?>";
+    const std::string open = "<x:xmpmeta xmlns:x='adobe:ns:meta/'>", close = "</x:xmpmeta>";
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.xmp);
+        const std::string whole = open + std::string(c.xmp - head.size() - tail.size() - open.size() - close.size(), 'a') + close;
+        PictureMetadata m;
+        m.xmp = Text((head + whole + tail).c_str(), c.xmp);
+        m.exif = Bytes(c.exif);
+        FitMetadataToJpeg(m);
+        EXPECT_EQ(m.notes, c.exif > 65527 ? std::vector<std::string>{"its EXIF (" + std::to_string((c.exif + 512) / 1024) +
+                                                                     " KB) does not fit a JPEG segment and is left out"}
+                                          : std::vector<std::string>{});
+        Bytes jpeg = kSoi + kSos;
+        ASSERT_TRUE(SpliceJpegMetadata(jpeg, m));
+        std::vector<std::string> xmp, extensions;
+        for (size_t at = 2; jpeg[at + 1] != 0xDA; at += 2 + (jpeg[at + 2] << 8 | jpeg[at + 3])) {
+            const std::string body(jpeg.begin() + at + 4, jpeg.begin() + at + 2 + (jpeg[at + 2] << 8 | jpeg[at + 3]));
+            if (body.compare(0, 29, std::string("http://ns.adobe.com/xap/1.0/\0", 29)) == 0)
+                xmp.push_back(body.substr(29));
+            if (body.compare(0, 35, std::string("http://ns.adobe.com/xmp/extension/\0", 35)) == 0)
+                extensions.push_back(body.substr(35));
+        }
+        ASSERT_EQ(xmp.size(), 1u);
+        ASSERT_EQ(extensions.size(), c.extensions);
+        if (c.extensions == 0) {
+            EXPECT_EQ(xmp[0], head + whole + tail);
+            continue;
+        }
+        const std::string guid = extensions[0].substr(0, 32);
+        EXPECT_NE(xmp[0].find("xmpNote:HasExtendedXMP=\"" + guid + "\""), std::string::npos);
+        if (c.guid != nullptr) {
+            EXPECT_EQ(guid, c.guid);
+        }
+        std::string joined;
+        for (const std::string& e : extensions) {
+            EXPECT_EQ(e.substr(0, 32), guid);
+            const Bytes fields(e.begin() + 32, e.begin() + 40);
+            EXPECT_EQ(fields, Int(whole.size(), 4, true) + Int(joined.size(), 4, true));
+            joined += e.substr(40);
+        }
+        EXPECT_EQ(joined, whole);
+    }
+    const char* keep = getenv("DUOTINT_GPS_KEEP");
+    if (keep == nullptr)
+        return;
+    // grey.png with a 70 KB EXIF block and a description of 20,000 words.
+    std::string described = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/"
+                            "22-rdf-syntax-ns#'><rdf:Description rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/'>"
+                            "<dc:description><rdf:Alt><rdf:li xml:lang='x-default'>";
+    for (int i = 0; i < 20000; ++i)
+        described += "word" + std::to_string(i) + " ";
+    described += "END</rdf:li></rdf:Alt></dc:description></rdf:Description></rdf:RDF></x:xmpmeta>";
+    const Bytes grey = ReadWholeFile(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\grey.png");
+    Bytes exif = LaidOut({{{{0x10F, 2, Text("Duotint Optical", 16)}, {0x927C, 7, Bytes(70000, 0x5A)}}}});
+    Bytes xmpChunk = Text("XML:com.adobe.xmp\0\0\0\0\0", 22) + Text(described.c_str(), described.size()), chunks;
+    AppendPngChunk(chunks, "eXIf", exif.data(), exif.size());
+    AppendPngChunk(chunks, "iTXt", xmpChunk.data(), xmpChunk.size());
+    WriteWholeFile(std::string(keep) + "\\large.png", Bytes(grey.begin(), grey.begin() + 33) + chunks +
+                                                          Bytes(grey.begin() + 33, grey.end()));
+}
+
+// A source that counts what is asked of it.
+class CountingSource final : public ByteSource {
+public:
+    explicit CountingSource(const Bytes& bytes) : memory_(bytes.data(), bytes.size()) {}
+    uint64_t Size() const override { return memory_.Size(); }
+    bool Read(uint64_t at, void* to, size_t count) override
+    {
+        ++reads;
+        bytes += count;
+        return memory_.Read(at, to, count);
+    }
+    uint64_t reads = 0, bytes = 0;
+
+private:
+    MemorySource memory_;
+};
+
+// The walk costs the same per byte however many parts a file has: a
+// megabyte of 250,000 empty segments, or of 100,000 text chunks, takes a
+// read a page, not a read a part (each a call into the system). Past 16 MiB
+// of parts it stops, with a note, and what follows is not read.
+TEST(Metadata, ReadingCostsTheSamePerByteWhateverThePartsCount)
+{
+    Bytes segments = kSoi, chunks = Png(300, 200, {}), large = kSoi;
+    for (int i = 0; i < 250000; ++i)
+        segments.insert(segments.end(), {0xFF, 0xEF, 0, 2});
+    const Bytes chunk = Chunk("tEXt", 3, Text("k\0v", 3)), segment = Segment(0xEF, Bytes(65533));
+    for (int i = 0; i < 100000; ++i)
+        chunks.insert(chunks.end(), chunk.begin(), chunk.end());
+    for (int i = 0; i < 257; ++i)
+        large.insert(large.end(), segment.begin(), segment.end());
+    const Bytes xmp = Segment(0xE1, Text("http://ns.adobe.com/xap/1.0/\0<x/>", 33));
+    static const struct { const char* label; size_t extras; bool past; } kCases[] = {
+        {"250,000 empty segments", 0, false}, {"100,000 text chunks", 100000, false}, {"257 full segments", 0, true}};
+    const Bytes files[] = {segments + xmp + kSos, chunks + Chunk("iTXt", 26, Text("XML:com.adobe.xmp\0\0\0\0\0<x/>", 26)) + Chunk("IDAT", 0, {}), large + xmp + kSos};
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(kCases[i].label);
+        CountingSource source(files[i]);
+        const PictureMetadata m = ReadPictureMetadata(source);
+        EXPECT_EQ(m.pngExtras.size(), kCases[i].extras);
+        EXPECT_EQ(m.xmp.empty(), kCases[i].past);
+        EXPECT_EQ(m.notes, kCases[i].past ? std::vector<std::string>{"its metadata past 16 MiB is left out"}
+                                          : std::vector<std::string>{});
+        const uint64_t walked = std::min<uint64_t>(files[i].size(), 16u << 20);
+        EXPECT_LE(source.reads, walked / 65536 + 4);
+        EXPECT_LE(source.bytes, walked + 2 * 65536);
+    }
+}
+
 // --strip gps in an XMP packet: every GPS property of the EXIF namespace,
 // as an attribute or an element, whatever its prefix; the rest as it was. A
 // packet that cannot be walked, or names one still, goes whole.
@@ -137,16 +393,18 @@ TEST(Metadata, StripGpsLeavesTheXmpGpsPropertiesOut)
         {"GPS in a comment", "<d><!-- exif:GPSLatitude='1' --></d>", ""},
         {"an element left open", "<d><exif:GPSLatitude>1</d>", ""},
         {"a tag left open", "<d exif:GPSLatitude='1'", ""},
-        {"a quote read as inside another", "<d x\"y='z\">1</d>", "<d x\"y='z\">1</d>"},
+        {"a quote read as inside another", "<d x\"y='z\">1</d>", ""},
         {"UTF-16", "<\0d\0>\0", "", 6},
     };
     for (const auto& c : kCases) {
         PictureMetadata m;
         m.xmp = Text(c.in, c.size != 0 ? c.size : strlen(c.in));
-        m.pngExtras = {{"zTXt", Text("Raw profile type exif\0\0x", 24)}, {"tEXt", Text("Title\0GPS", 9)}};
+        m.pngExtras = {{"zTXt", Text("Raw profile type exif\0\0x", 24)}, {"tEXt", Text("Title\0GPS", 9)},
+                       {"iTXt", Text("Raw profile type xmp\0\0\0\0\0x", 26)}, {"tEXt", Text("XML:com.adobe.xmp\0<x/>", 22)},
+                       {"tEXt", Text("GPSLatitude\0" "1", 13)}};
         DropGps(m);
         EXPECT_EQ(std::string(m.xmp.begin(), m.xmp.end()), c.out) << c.label;
-        ASSERT_EQ(m.pngExtras.size(), 1u) << "a PNG's raw EXIF in text goes, its title stays";
+        ASSERT_EQ(m.pngExtras.size(), 1u) << "a PNG's raw EXIF and XMP in text go, its title stays";
         EXPECT_EQ(m.pngExtras[0].type, "tEXt");
     }
     // A hostile packet binds the namespace hundreds of thousands of times
