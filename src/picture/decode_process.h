@@ -1,7 +1,8 @@
-// Pictures for the platform's decoders are decoded in a process of their own,
-// duotint-decode.exe beside the program. The platform's decoders are code we
-// cannot mend and some crash or run away on small hostile files, so they
-// never run inside the program: the child decodes, reports the size, and
+// Every picture but our own BMP is decoded in a process of its own,
+// duotint-decode.exe beside the program: a JPEG by libjpeg-turbo, the rest by
+// the platform's decoders. Decoders are C we do not write, handed files from
+// anywhere, and the platform's crash or run away on small hostile files, so
+// none runs inside the program: the child decodes, reports the size, and
 // writes the 24-bit rows (and, when asked, an alpha plane) straight into a
 // section the program maps as its picture, which stays the one copy of the
 // pixels. One child serves the
