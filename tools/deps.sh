@@ -58,6 +58,9 @@ if [ -f "$prefix/duotint-deps.txt" ]; then
   echo "$prefix"
   exit 0
 fi
+# With the lock held no build is under way: a folder of one is what a build
+# killed outright left.
+rm -rf "$cache"/.build.*
 work=$(mktemp -d "$cache/.build.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 # Installed under its final name inside the staging folder (DESTDIR), so the
