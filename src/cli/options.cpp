@@ -10,8 +10,8 @@
 
 #include <algorithm>
 
-#ifndef DUOTINT_VERSION
-#error "the build passes the project's version as DUOTINT_VERSION"
+#if !defined(DUOTINT_VERSION) || !defined(DUOTINT_LIBRARIES)
+#error "the build passes the project's version as DUOTINT_VERSION and its decoders' libraries as DUOTINT_LIBRARIES"
 #endif
 
 namespace {
@@ -164,7 +164,7 @@ CliCommand UsageError(std::string sentence)
 
 }  // namespace
 
-std::string CliVersionText() { return "duotint-cli " DUOTINT_VERSION; }
+std::string CliVersionText() { return "duotint-cli " DUOTINT_VERSION "\nreads JPEG with " DUOTINT_LIBRARIES; }
 
 std::string CliUsageText() { return kSynopsis; }
 

@@ -23,6 +23,7 @@ CliCommand ParseCliArguments(const std::vector<std::string>& arguments);
 // The synopsis a usage error prints after its sentence, and the whole help.
 std::string CliUsageText();
 std::string CliHelpText();
-// "duotint-cli 0.2.0"
+// "duotint-cli 0.2.0", and on a second line the libraries its decoding
+// process reads with: "reads JPEG with libjpeg-turbo 2.1.5".
 std::string CliVersionText();
 

@@ -1,5 +1,6 @@
 // duotint-decode's work: it readies the platform's decoders, then serves the
-// program's requests in the shared record until the program ends it.
+// program's requests in the shared record until the program ends it. JPEG
+// goes to libjpeg-turbo, every other kind to the platform.
 #include "decoder/child.h"
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "decoder/jpeg_decode.h"
 #include "decoder/picture_decode.h"
 #include "picture/decode_process.h"
 #include "picture/decode_protocol.h"
@@ -71,24 +73,85 @@ void SlowRows(const char* fault, int64_t rows, volatile int64_t* rowsDone)
     }
 }
 
+// The picture the child holds between an open and a copy: a JPEG for
+// libjpeg-turbo, anything else for the platform's decoders.
+struct HeldPicture {
+    bool jpeg = false;
+    JpegPicture jpegPicture;
+    DecodedPicture platformPicture;
+
+    int64_t Height() const { return jpeg ? jpegPicture.Height() : platformPicture.Height(); }
+    void Close()
+    {
+        jpegPicture.Close();
+        platformPicture.Close();
+    }
+};
+
+// What a failed JPEG request answers, with libjpeg's words in the record.
+DecodeOutcome JpegAnswer(const JpegPicture& picture, DecoderControl* record)
+{
+    snprintf(record->message, sizeof record->message, "%s", picture.Message());
+    switch (picture.Failure()) {
+    case JpegFailure::cutShort: return DecodeOutcome::cutShort;
+    case JpegFailure::damaged: return DecodeOutcome::damaged;
+    case JpegFailure::tooHungry: return DecodeOutcome::tooHungry;
+    default: return DecodeOutcome::cannotDecode;
+    }
+}
+
 // The child's copy: the rows, and the alpha plane after them when asked
 // for, into the program's section, which the child lets go of before it
 // answers.
-bool CopyRows(DecoderControl* record, DecodedPicture& picture)
+DecodeOutcome CopyRows(DecoderControl* record, HeldPicture& picture)
 {
+    const int64_t height = picture.Height();
     const auto section = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record->pixelSection));
-    const SIZE_T colourBytes = static_cast<SIZE_T>(record->stride) * static_cast<SIZE_T>(picture.Height());
-    const SIZE_T alphaBytes = static_cast<SIZE_T>(record->alphaStride) * static_cast<SIZE_T>(picture.Height());
+    const SIZE_T colourBytes = static_cast<SIZE_T>(record->stride) * static_cast<SIZE_T>(height);
+    // A JPEG has no alpha, and its plane is left as the section came: zeros.
+    const SIZE_T alphaBytes = picture.jpeg ? 0 : static_cast<SIZE_T>(record->alphaStride) * static_cast<SIZE_T>(height);
     auto* pixels = static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, colourBytes + alphaBytes));
-    SlowRows(record->fault, picture.Height(), &record->rowsDone);
+    SlowRows(record->fault, height, &record->rowsDone);
     uint8_t* alpha = pixels != nullptr && alphaBytes != 0 ? pixels + colourBytes : nullptr;
-    const bool whole =
-        pixels != nullptr && picture.CopyInto(pixels, record->stride, &record->rowsDone, alpha, record->alphaStride);
-    record->alpha = whole && picture.Translucent();
+    DecodeOutcome outcome = DecodeOutcome::damaged;
+    record->alpha = false;
+    if (pixels != nullptr && picture.jpeg) {
+        if (picture.jpegPicture.CopyInto(pixels, record->stride, &record->rowsDone))
+            outcome = DecodeOutcome::decoded;
+        else
+            outcome = JpegAnswer(picture.jpegPicture, record);
+    } else if (pixels != nullptr) {
+        DecodedPicture& platform = picture.platformPicture;
+        if (platform.CopyInto(pixels, record->stride, &record->rowsDone, alpha, record->alphaStride))
+            outcome = DecodeOutcome::decoded;
+        record->alpha = outcome == DecodeOutcome::decoded && platform.Translucent();
+    }
     if (pixels != nullptr)
         UnmapViewOfFile(pixels);
     CloseHandle(section);
-    return whole;
+    return outcome;
+}
+
+// The child's open: the size as shown, and whether the picture can be
+// transparent.
+DecodeOutcome OpenPicture(DecoderControl* record, HeldPicture& picture)
+{
+    picture.jpeg = record->jpeg != 0;
+    if (picture.jpeg) {
+        if (!picture.jpegPicture.Open(record->path, record->orientation, record->memoryBytes))
+            return JpegAnswer(picture.jpegPicture, record);
+        record->width = picture.jpegPicture.Width();
+        record->height = picture.jpegPicture.Height();
+        record->alpha = false;
+        return DecodeOutcome::decoded;
+    }
+    DecodedPicture& platform = picture.platformPicture;
+    if (!platform.Open(record->path, record->orientation, record->firstBytes))
+        return DecodeOutcome::cannotDecode;
+    record->width = platform.Width();
+    record->height = platform.Height();
+    record->alpha = platform.HasAlpha();
+    return DecodeOutcome::decoded;
 }
 
 }  // namespace
@@ -126,27 +189,24 @@ int RunDecoderChild(const wchar_t* commandLine)
 
     // Each picture starts from nothing of the one before: the decoder, its
     // file and the pixel section are let go of before the answer.
-    DecodedPicture picture;
+    HeldPicture picture;
     for (;;) {
         WaitForSingleObject(go, INFINITE);
+        record->message[0] = '\0';
         switch (record->request) {
-        case kOpenRequest:
+        case kOpenRequest: {
             picture.Close();
             InjectTestFault(record->fault);
-            if (!picture.Open(record->path, record->orientation, record->firstBytes)) {
+            const DecodeOutcome outcome = OpenPicture(record, picture);
+            if (outcome != DecodeOutcome::decoded)
                 picture.Close();
-                answer(DecodeOutcome::cannotDecode);
-                break;
-            }
-            record->width = picture.Width();
-            record->height = picture.Height();
-            record->alpha = picture.HasAlpha();
-            answer(DecodeOutcome::decoded);
+            answer(outcome);
             break;
+        }
         case kCopyRequest: {
-            const bool whole = CopyRows(record, picture);
+            const DecodeOutcome outcome = CopyRows(record, picture);
             picture.Close();
-            answer(whole ? DecodeOutcome::decoded : DecodeOutcome::damaged);
+            answer(outcome);
             break;
         }
         default:

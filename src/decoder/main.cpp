@@ -1,5 +1,5 @@
-// duotint-decode: decodes one picture for duotint with the platform's
-// decoders, in a process of its own (see picture/decode_process.h).
+// duotint-decode: decodes one picture for duotint with libjpeg-turbo or the
+// platform's decoders, in a process of its own (see picture/decode_process.h).
 #include <windows.h>
 
 #include "decoder/child.h"

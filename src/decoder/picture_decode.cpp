@@ -29,24 +29,6 @@ uint8_t FlattenOnWhite(uint8_t c, uint8_t a)
     return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
 }
 
-// Where the stored pixel (x, y) of a width x height picture, y from the top,
-// stands once an EXIF orientation is applied; anything outside 1 to 8 counts
-// as 1.
-void OrientedPosition(int orientation, int64_t width, int64_t height, int64_t x, int64_t y, int64_t& ox,
-                      int64_t& oy)
-{
-    switch (orientation) {
-    case 2: ox = width - 1 - x; oy = y; break;                // mirrored left to right
-    case 3: ox = width - 1 - x; oy = height - 1 - y; break;   // turned half round
-    case 4: ox = x; oy = height - 1 - y; break;               // mirrored top to bottom
-    case 5: ox = y; oy = x; break;                            // transposed
-    case 6: ox = height - 1 - y; oy = x; break;               // turned a quarter clockwise
-    case 7: ox = height - 1 - y; oy = width - 1 - x; break;   // transposed the other way
-    case 8: ox = y; oy = width - 1 - x; break;                // turned a quarter anticlockwise
-    default: ox = x; oy = y; break;
-    }
-}
-
 IWICImagingFactory* Factory()
 {
     // One apartment and one factory for the life of the process.
@@ -101,6 +83,21 @@ UINT FrameToShow(IWICBitmapDecoder* decoder)
 bool PrepareDecoders() { return Factory() != nullptr; }
 
 bool OrientationSwapsAxes(int orientation) { return orientation >= 5 && orientation <= 8; }
+
+void OrientedPosition(int orientation, int64_t width, int64_t height, int64_t x, int64_t y, int64_t& ox,
+                      int64_t& oy)
+{
+    switch (orientation) {
+    case 2: ox = width - 1 - x; oy = y; break;                // mirrored left to right
+    case 3: ox = width - 1 - x; oy = height - 1 - y; break;   // turned half round
+    case 4: ox = x; oy = height - 1 - y; break;               // mirrored top to bottom
+    case 5: ox = y; oy = x; break;                            // transposed
+    case 6: ox = height - 1 - y; oy = x; break;               // turned a quarter clockwise
+    case 7: ox = height - 1 - y; oy = width - 1 - x; break;   // transposed the other way
+    case 8: ox = y; oy = width - 1 - x; break;                // turned a quarter anticlockwise
+    default: ox = x; oy = y; break;
+    }
+}
 
 bool DecodedPicture::ReadFirstBytes(const wchar_t* path, uint64_t count)
 {

@@ -22,6 +22,11 @@ bool PrepareDecoders();
 
 // Whether an EXIF orientation (1 to 8) swaps the axes: 5 to 8 do.
 bool OrientationSwapsAxes(int orientation);
+// Where the stored pixel (x, y) of a width x height picture, y from the top,
+// stands once an EXIF orientation is applied; anything outside 1 to 8 counts
+// as 1.
+void OrientedPosition(int orientation, int64_t width, int64_t height, int64_t x, int64_t y, int64_t& ox,
+                      int64_t& oy);
 
 class DecodedPicture {
 public:

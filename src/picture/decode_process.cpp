@@ -103,13 +103,15 @@ std::wstring QuietEnvironment()
 // must not be among them.
 std::mutex startLock;
 
-// What the child said, read as one of the three answers it may give.
+// What the child said, read as one of the answers it may give.
 DecodeOutcome Answer(int32_t said)
 {
     switch (static_cast<DecodeOutcome>(said)) {
     case DecodeOutcome::decoded:
     case DecodeOutcome::cannotDecode:
     case DecodeOutcome::damaged:
+    case DecodeOutcome::cutShort:
+    case DecodeOutcome::tooHungry:
         return static_cast<DecodeOutcome>(said);
     default:
         return DecodeOutcome::crashed;
@@ -241,6 +243,8 @@ DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
     budget_ = ScaledForTest(BudgetFor(request.declaredWidth, request.declaredHeight, request.alpha));
     record_->orientation = request.orientation;
     record_->firstBytes = request.firstBytes;
+    record_->memoryBytes = budget_.memoryBytes;
+    record_->jpeg = request.jpeg;
     wcsncpy(record_->path, request.path, kLongPathCapacity - 1);
     ChooseTestFault(record_->fault);
     cpuAtStart_ = CpuTime();
@@ -322,6 +326,12 @@ DecodeOutcome DecoderProcess::Ask(int32_t request)
 
 DecodeOutcome DecoderProcess::Await()
 {
+    message_.clear();
+    // The child's words, as far as they go within the record's field.
+    auto ReadMessage = [&] {
+        const char* words = record_->message;
+        message_.assign(words, strnlen(words, sizeof record_->message));
+    };
     HANDLE waits[2] = {reported_, process_};
     int64_t rowsSeen = record_->rowsDone;
     DWORD progressTick = GetTickCount();
@@ -329,11 +339,15 @@ DecodeOutcome DecoderProcess::Await()
         // A short wait, so that time and memory are looked at often: a child
         // can take some hundred MiB in the meantime.
         const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, 20);
-        if (woke == WAIT_OBJECT_0)
+        if (woke == WAIT_OBJECT_0) {
+            ReadMessage();
             return Answer(record_->outcome);
+        }
         if (woke == WAIT_OBJECT_0 + 1) {
             const bool answered = WaitForSingleObject(reported_, 0) == WAIT_OBJECT_0;
             const DecodeOutcome said = Answer(record_->outcome);
+            if (answered)
+                ReadMessage();
             Close();
             return answered ? said : DecodeOutcome::crashed;
         }

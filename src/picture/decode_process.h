@@ -1,7 +1,8 @@
-// Pictures for the platform's decoders are decoded in a process of their own,
-// duotint-decode.exe beside the program. The platform's decoders are code we
-// cannot mend and some crash or run away on small hostile files, so they
-// never run inside the program: the child decodes, reports the size, and
+// Every picture but our own BMP is decoded in a process of its own,
+// duotint-decode.exe beside the program: a JPEG by libjpeg-turbo, the rest by
+// the platform's decoders. Decoders are C we do not write, handed files from
+// anywhere, and the platform's crash or run away on small hostile files, so
+// none runs inside the program: the child decodes, reports the size, and
 // writes the 24-bit rows (and, when asked, an alpha plane) straight into a
 // section the program maps as its picture, which stays the one copy of the
 // pixels. One child serves the
@@ -24,6 +25,7 @@ enum class DecodeOutcome {
     decoded,       // the size is known; after CopyInto, the pixels too
     cannotDecode,  // no decoder of the platform takes the file
     damaged,       // decoding failed part of the way
+    cutShort,      // the file ends before the picture does
     crashed,       // the child ended without a word
     tooSlow,       // the child worked past its CPU budget and was ended
     stalled,       // the child showed no progress for too long and was ended
@@ -47,6 +49,8 @@ struct DecodeRequest {
     uint64_t firstBytes;
     // The copy may ask for an alpha plane: the budgets count its byte.
     bool alpha = false;
+    // The probe found a JPEG: libjpeg-turbo decodes it, not the platform.
+    bool jpeg = false;
 };
 
 // The budgets for a picture of the given declared size (0 x 0: unknown),
@@ -89,6 +93,9 @@ public:
     bool IsOpen() const { return process_ != nullptr && width_ != 0; }
     // What the budget was that the child passed, for the refusal's sentence.
     const DecodeBudget& Budget() const { return budget_; }
+    // The decoder's own words on why the last request failed, as it gave
+    // them (libjpeg's messages); empty when it gave none.
+    const std::string& Message() const { return message_; }
     // Why the last start failed: the system's error code, 0 when it did not.
     uint32_t StartError() const { return startError_; }
     // The serving child's process id; 0 when none serves.
@@ -132,4 +139,5 @@ private:
     int64_t height_ = 0;
     bool alpha_ = false;
     bool translucent_ = false;
+    std::string message_;
 };

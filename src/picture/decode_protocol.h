@@ -18,6 +18,10 @@ struct DecoderControl {
     int32_t alphaStride;
     uint64_t pixelSection;  // the section's handle in the child
     uint64_t firstBytes;    // of the file, for the decoder; 0: all of them
+    // The most memory the decoder's own buffers may take, when it can be
+    // told: the picture's budget.
+    uint64_t memoryBytes;
+    int32_t jpeg;           // the probe found a JPEG, which libjpeg-turbo decodes
     char fault[32];         // a test-only fault for this picture; empty: none
     wchar_t path[kLongPathCapacity];
     // The child's answer, and its progress while it fills the pixels.
@@ -28,4 +32,6 @@ struct DecoderControl {
     // Open: the picture's pixels can be transparent. Copy: some pixel of the
     // alpha plane is not opaque.
     int32_t alpha;
+    // The decoder's own words on a failure (libjpeg's message); empty: none.
+    char message[200];
 };

@@ -302,7 +302,8 @@ Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder
         // full path.
         const std::wstring path = FullPath(request.path.c_str());
         const DecodeRequest decode = {path.c_str(), probe.orientation, probe.width,
-                                      probe.height, probe.firstFrameEnd, alphaMayCome};
+                                      probe.height, probe.firstFrameEnd, alphaMayCome,
+                                      probe.kind == ContainerKind::jpeg};
         if (request.onSized)
             request.onSized(probe);
         DecodeOutcome outcome = decoder.Open(decode);

@@ -94,11 +94,20 @@ Failure RefuseDecoded(DecodeOutcome outcome, ContainerKind kind, const char* nam
                    BmpCompressionWords(h));
         if (kind == ContainerKind::bmp)
             return Refuse("%s is %s BMP picture that duotint cannot read; it may be damaged.", name, BitsPerPixel(h).c_str());
+        if (KindName(kind) != nullptr && !decoder.Message().empty())
+            return Refuse("%s is a %s picture that duotint cannot read (the decoder says: %s).", name, KindName(kind),
+                          decoder.Message().c_str());
         if (KindName(kind) != nullptr)
             return Refuse("%s is a %s picture that duotint cannot read; it may be damaged.", name, KindName(kind));
         return Refuse("%s is not a picture duotint can read.", name);
     case DecodeOutcome::damaged:
+        if (!decoder.Message().empty())
+            return Refuse("%s is damaged; duotint could not read all of its pixels (the decoder says: %s).", name,
+                          decoder.Message().c_str());
         return Refuse("%s is damaged; duotint could not read all of its pixels.", name);
+    case DecodeOutcome::cutShort:
+        return Refuse("%s is cut short; duotint could not read all of its pixels (the decoder says: %s).", name,
+                      decoder.Message().c_str());
     case DecodeOutcome::crashed:
         return Refuse("%s could not be decoded: its decoder crashed.", name);
     case DecodeOutcome::tooSlow:
@@ -109,6 +118,10 @@ Failure RefuseDecoded(DecodeOutcome outcome, ContainerKind kind, const char* nam
         return Refuse("%s could not be decoded: its decoder was stopped after %s s without progress.", name,
                SecondsText(budget.wallMilliseconds).c_str());
     case DecodeOutcome::tooHungry:
+        if (!decoder.Message().empty())
+            return Refuse("%s could not be decoded: its decoder would need more than the %llu MiB of memory a picture "
+                          "of its size may take.",
+                          name, static_cast<unsigned long long>(budget.memoryBytes >> 20));
         return Refuse("%s could not be decoded: its decoder was stopped when it took more than %llu MiB of memory.", name,
                static_cast<unsigned long long>(budget.memoryBytes >> 20));
     case DecodeOutcome::tooLarge: {

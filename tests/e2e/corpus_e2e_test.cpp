@@ -102,6 +102,10 @@ TEST(Corpus, HostileFilesAreRefusedInOrder)
                        Int(65535, 4, false) + Bytes(56) + Int(32, 4, false) + Int(0x40, 4, false) + Bytes(4) +
                        Int(32, 4, false) + Int(0xFF0000, 4, false) + Int(0xFF00, 4, false) + Int(0xFF, 4, false) +
                        Bytes(24) + Bytes(1500);
+    // A JPEG whose last 20 bytes of scan data (of 45) are missing: whole to the
+    // probe, cut short to libjpeg.
+    const Bytes camera = ReadWholeFile(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\camera.jpg");
+    const Bytes cut(camera.begin(), camera.end() - 20);
     static const struct {
         const char* file;
         Bytes bytes;
@@ -112,6 +116,8 @@ TEST(Corpus, HostileFilesAreRefusedInOrder)
         {"wide.jpg", kSoi + Sof(0xC0, 8, 65500, 65500) + kSos, nullptr, "65500 x 65500 pixels, too large"},
         {"text.png", Png(5, 3, Chunk("tEXt", 0x7FFFFFF0, Bytes(600))), nullptr, "damaged: "},
         {"huge.dds", kDds, nullptr, ""},
+        {"cut.jpg", cut, nullptr, "cut.jpg is cut short; duotint could not read all of its pixels (the decoder says: "
+                                  "Premature end of JPEG file)."},
         {"crash.png", {}, "crash", "could not be decoded: its decoder crashed."},
         {"hang.png", {}, "hang", "its decoder was stopped after 3 s without progress."},  // 60 s, scaled
         {"hog.png", {}, "hog", "its decoder was stopped when it took more than 256 MiB of memory"},

@@ -1,6 +1,8 @@
 // Loading a picture's pixels into sourceImage.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <sstream>
 #include <vector>
 
 #include "editor/picture.h"
@@ -121,6 +123,49 @@ TEST(LoadPicture, AHeaderWithoutItsOpenFileFailsAsAFileNotOpen)
         EXPECT_EQ(SeekToPictureRows(c.header, rows).code, kErrorNotOpen);
         EXPECT_EQ(rows, nullptr);
     }
+}
+
+// The JPEG corpus tests/jpeg_corpus.sh makes with Debian's cjpeg and convert,
+// and its table: each picture gives the rows of djpeg's 24-bit BMP of it,
+// byte for byte, or a refusal holding the row's words. Skipped when run
+// without it.
+TEST(LoadPicture, JpegCorpusGivesDjpegsPixelsOrItsRefusal)
+{
+    const char* corpus = getenv("DUOTINT_JPEG_CORPUS");
+    if (corpus == nullptr)
+        GTEST_SKIP() << "tests/jpeg_corpus.sh runs it with its corpus";
+    const std::vector<uint8_t> table = ReadWholeFile(std::string(corpus) + "\\cases.txt");
+    std::istringstream lines(std::string(table.begin(), table.end()));
+    DecoderProcess decoder;
+    int rows = 0;
+    for (std::string line; std::getline(lines, line); ++rows) {
+        const std::string file = line.substr(0, line.find('\t')), wanted = line.substr(line.find('\t') + 1);
+        SCOPED_TRACE(file);
+        const std::string path = std::string(corpus) + "\\" + file;
+        PictureRequest request;
+        request.path = std::wstring(path.begin(), path.end());
+        request.name = file;
+        struct PictureHeader header;
+        SourcePicture picture;
+        Failure failure = ReadPictureHeader(request, decoder, header);
+        if (!failure)
+            failure = LoadPicture(request, header, decoder, picture);
+        if (wanted != "djpeg") {
+            EXPECT_NE(failure.sentence.find(wanted), std::string::npos) << failure.sentence;
+            continue;
+        }
+        ASSERT_FALSE(failure) << failure.sentence;
+        const std::vector<uint8_t> bmp = ReadWholeFile(path + ".bmp");
+        ASSERT_EQ(bmp.size(), 54 + static_cast<size_t>(picture.stride) * picture.height);
+        int32_t size[2];  // djpeg's width and height
+        memcpy(size, &bmp[18], sizeof size);
+        ASSERT_TRUE(size[0] == picture.width && size[1] == picture.height);
+        size_t differ = 0;
+        for (size_t i = 54; i < bmp.size(); ++i)
+            differ += bmp[i] != picture.pixels[i - 54];
+        EXPECT_EQ(differ, 0u) << "bytes unlike djpeg's";
+    }
+    EXPECT_GE(rows, 15);
 }
 
 }  // namespace

@@ -1,0 +1,305 @@
+// Decoding JPEG with libjpeg-turbo.
+//
+// libjpeg reports an error by calling error_exit, which would end the
+// process, and a warning through emit_message, after which it goes on with
+// made-up data (grey rows for a file cut short). Both are caught here: the
+// message is kept and a longjmp returns to the request that was running,
+// which then lets go of the library's state. Nothing between a setjmp and
+// its longjmp owns anything but the Decoder on the heap, so no destructor
+// is skipped.
+#include "decoder/jpeg_decode.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h takes size_t and FILE as given
+#include <cstring>
+#include <new>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "decoder/picture_decode.h"
+
+namespace {
+
+// The file is read in pieces this large.
+enum : DWORD { kReadBytes = 64 * 1024 };
+// Rows read straight into the destination in one call.
+const int64_t kRowsAtOnce = 16;
+
+}  // namespace
+
+struct JpegPicture::Decoder {
+    jpeg_decompress_struct info;
+    jpeg_error_mgr errors;
+    jpeg_source_mgr source;
+    jmp_buf escape;
+    HANDLE file;
+    bool copying;        // past the headers: an error is damage to the data
+    bool adobeInverted;  // CMYK as Adobe writes it, each ink inverted
+    int orientation;
+    JpegFailure failure;
+    char message[JMSG_LENGTH_MAX];
+    JOCTET bytes[kReadBytes];
+};
+
+namespace {
+
+using Decoder = JpegPicture::Decoder;
+
+Decoder& DecoderOf(j_common_ptr info) { return *static_cast<Decoder*>(info->client_data); }
+
+[[noreturn]] void Escape(j_common_ptr info, JpegFailure failure)
+{
+    Decoder& decoder = DecoderOf(info);
+    decoder.failure = failure;
+    info->err->format_message(info, decoder.message);
+    longjmp(decoder.escape, 1);
+}
+
+void ExitOnError(j_common_ptr info)
+{
+    const int code = info->err->msg_code;
+    if (code == JERR_OUT_OF_MEMORY || code == JERR_NO_BACKING_STORE)
+        Escape(info, JpegFailure::tooHungry);  // the memory limit: no backing store stands behind it
+    Escape(info, DecoderOf(info).copying ? JpegFailure::damaged : JpegFailure::unreadable);
+}
+
+// Level -1 is a warning; the others are trace messages, which nobody reads.
+void StopOnWarning(j_common_ptr info, int level)
+{
+    if (level >= 0)
+        return;
+    switch (info->err->msg_code) {
+    case JWRN_JFIF_MAJOR:   // a later JFIF revision: its pixels read the same
+    case JWRN_ADOBE_XFORM:  // an unknown Adobe transform: the colour space is guessed, as every reader does
+    case JWRN_BOGUS_ICC:    // the ICC profile, which is not read
+        return;
+    case JWRN_JPEG_EOF:
+        Escape(info, JpegFailure::cutShort);
+    default:
+        Escape(info, JpegFailure::damaged);
+    }
+}
+
+// The source: the file read a piece at a time through its handle.
+void StartSource(j_decompress_ptr) {}
+void EndSource(j_decompress_ptr) {}
+
+boolean FillSource(j_decompress_ptr info)
+{
+    Decoder& decoder = DecoderOf(reinterpret_cast<j_common_ptr>(info));
+    DWORD got = 0;
+    if (!ReadFile(decoder.file, decoder.bytes, kReadBytes, &got, nullptr) || got == 0) {
+        // The file ends (or cannot be read further) before the picture does.
+        WARNMS(info, JWRN_JPEG_EOF);
+        // Not reached: the warning escapes. The library's own sources go
+        // on with an end-of-image marker here.
+        decoder.bytes[0] = 0xFF;
+        decoder.bytes[1] = JPEG_EOI;
+        got = 2;
+    }
+    info->src->next_input_byte = decoder.bytes;
+    info->src->bytes_in_buffer = got;
+    return TRUE;
+}
+
+void SkipSource(j_decompress_ptr info, long count)
+{
+    jpeg_source_mgr& source = *info->src;
+    while (count > static_cast<long>(source.bytes_in_buffer)) {
+        count -= static_cast<long>(source.bytes_in_buffer);
+        FillSource(info);
+    }
+    if (count > 0) {
+        source.next_input_byte += count;
+        source.bytes_in_buffer -= static_cast<size_t>(count);
+    }
+}
+
+// One ink over another as a product, rounded to nearest: round(a * b / 255),
+// which is djpeg's conversion of Adobe's inverted CMYK. The product over 255
+// never ends in exactly one half, so adding 127 rounds.
+uint8_t Ink(unsigned a, unsigned b) { return static_cast<uint8_t>((a * b + 127) / 255); }
+
+// A row of `width` CMYK pixels as blue, green, red. Adobe stores each ink
+// inverted (255 is none); a file without its marker stores them plainly.
+void CmykToBgr(const uint8_t* cmyk, int64_t width, bool inverted, uint8_t* bgr)
+{
+    const unsigned flip = inverted ? 0 : 255;
+    for (int64_t x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
+        const unsigned k = cmyk[3] ^ flip;
+        bgr[0] = Ink(cmyk[2] ^ flip, k);
+        bgr[1] = Ink(cmyk[1] ^ flip, k);
+        bgr[2] = Ink(cmyk[0] ^ flip, k);
+    }
+}
+
+}  // namespace
+
+int64_t JpegPicture::Width() const
+{
+    if (decoder_ == nullptr)
+        return 0;
+    const jpeg_decompress_struct& info = decoder_->info;
+    return OrientationSwapsAxes(decoder_->orientation) ? info.image_height : info.image_width;
+}
+
+int64_t JpegPicture::Height() const
+{
+    if (decoder_ == nullptr)
+        return 0;
+    const jpeg_decompress_struct& info = decoder_->info;
+    return OrientationSwapsAxes(decoder_->orientation) ? info.image_width : info.image_height;
+}
+
+bool JpegPicture::Open(const wchar_t* path, int orientation, uint64_t memoryBytes)
+{
+    Close();
+    failure_ = JpegFailure::none;
+    message_[0] = '\0';
+    // Zeroed: the library's structs are safe to destroy from here on.
+    Decoder* decoder = decoder_ = new (std::nothrow) Decoder();
+    if (decoder == nullptr) {
+        failure_ = JpegFailure::tooHungry;
+        return false;
+    }
+    decoder->orientation = orientation;
+    decoder->file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (decoder->file == INVALID_HANDLE_VALUE) {
+        failure_ = JpegFailure::unreadable;
+        snprintf(message_, sizeof message_, "The file could not be opened (error %lu)", GetLastError());
+        Close();
+        return false;
+    }
+    jpeg_decompress_struct& info = decoder->info;
+    info.err = jpeg_std_error(&decoder->errors);
+    decoder->errors.error_exit = ExitOnError;
+    decoder->errors.emit_message = StopOnWarning;
+    info.client_data = decoder;
+    if (setjmp(decoder->escape)) {
+        failure_ = decoder->failure;
+        memcpy(message_, decoder->message, sizeof message_);
+        Close();
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    // Large enough for every whole-picture buffer the budget allows; past
+    // it, the library fails rather than grow (it has no backing store).
+    // Its count is a long, 32 bits here.
+    info.mem->max_memory_to_use = static_cast<long>(memoryBytes < LONG_MAX ? memoryBytes : LONG_MAX);
+    jpeg_source_mgr& source = decoder->source;
+    source.init_source = StartSource;
+    source.fill_input_buffer = FillSource;
+    source.skip_input_data = SkipSource;
+    source.resync_to_restart = jpeg_resync_to_restart;
+    source.term_source = EndSource;
+    info.src = &source;
+    jpeg_read_header(&info, TRUE);
+    switch (info.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+    case JCS_YCbCr:
+    case JCS_RGB:
+        // The library writes blue, green, red itself, grey included.
+        info.out_color_space = JCS_EXT_BGR;
+        break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        info.out_color_space = JCS_CMYK;
+        break;
+    default:
+        failure_ = JpegFailure::unreadable;
+        snprintf(message_, sizeof message_, "Its %d colour components are of no colour space JPEG names",
+                 info.num_components);
+        Close();
+        return false;
+    }
+    decoder->adobeInverted = info.saw_Adobe_marker != 0;
+    info.dct_method = JDCT_ISLOW;
+    info.do_fancy_upsampling = TRUE;
+    return true;
+}
+
+bool JpegPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone)
+{
+    Decoder* decoder = decoder_;
+    if (decoder == nullptr)
+        return false;
+    jpeg_decompress_struct& info = decoder->info;
+    if (setjmp(decoder->escape)) {
+        failure_ = decoder->failure;
+        memcpy(message_, decoder->message, sizeof message_);
+        Close();
+        return false;
+    }
+    decoder->copying = true;
+    jpeg_start_decompress(&info);
+    const int64_t width = info.output_width, height = info.output_height;
+    const int64_t outWidth = Width(), outHeight = Height();
+    const int orientation = decoder->orientation;
+    const bool cmyk = info.out_color_space == JCS_CMYK;
+    if (!cmyk && (orientation <= 1 || orientation > 8)) {
+        // Upright blue, green, red: the library writes each row in its place.
+        while (info.output_scanline < info.output_height) {
+            const int64_t top = info.output_scanline;
+            const int64_t count = height - top < kRowsAtOnce ? height - top : kRowsAtOnce;
+            JSAMPROW rows[kRowsAtOnce];
+            for (int64_t i = 0; i < count; ++i)
+                rows[i] = pixels + (height - 1 - top - i) * stride;
+            const JDIMENSION got = jpeg_read_scanlines(&info, rows, static_cast<JDIMENSION>(count));
+            for (JDIMENSION i = 0; i < got; ++i)
+                memset(rows[i] + 3 * width, 0, static_cast<size_t>(stride - 3 * width));
+            if (rowsDone != nullptr)
+                *rowsDone = info.output_scanline;
+        }
+        jpeg_finish_decompress(&info);
+        Close();
+        return true;
+    }
+    for (int64_t row = 0; row < outHeight; ++row)
+        memset(pixels + row * stride + 3 * outWidth, 0, static_cast<size_t>(stride - 3 * outWidth));
+    // Where stored pixel (x, y) goes in the destination, which is bottom-up.
+    auto OffsetOf = [&](int64_t x, int64_t y) {
+        int64_t ox, oy;
+        OrientedPosition(orientation, width, height, x, y, ox, oy);
+        return (outHeight - 1 - oy) * stride + 3 * ox;
+    };
+    const int components = info.output_components;
+    JSAMPARRAY decoded = info.mem->alloc_sarray(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+                                                static_cast<JDIMENSION>(components * width), 1);
+    JSAMPARRAY bgr = cmyk ? info.mem->alloc_sarray(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+                                                   static_cast<JDIMENSION>(3 * width), 1)
+                          : decoded;
+    while (info.output_scanline < info.output_height) {
+        const int64_t y = info.output_scanline;
+        jpeg_read_scanlines(&info, decoded, 1);
+        if (cmyk)
+            CmykToBgr(decoded[0], width, decoder->adobeInverted, bgr[0]);
+        // A stored row lands on a straight line of the destination: one
+        // step apart, whatever the orientation.
+        int64_t at = OffsetOf(0, y);
+        const int64_t step = width > 1 ? OffsetOf(1, y) - at : 3;
+        const uint8_t* in = bgr[0];
+        for (int64_t x = 0; x < width; ++x, in += 3, at += step)
+            memcpy(pixels + at, in, 3);
+        if (rowsDone != nullptr)
+            *rowsDone = info.output_scanline;
+    }
+    jpeg_finish_decompress(&info);
+    Close();
+    return true;
+}
+
+void JpegPicture::Close()
+{
+    if (decoder_ == nullptr)
+        return;
+    jpeg_destroy_decompress(&decoder_->info);
+    if (decoder_->file != nullptr && decoder_->file != INVALID_HANDLE_VALUE)
+        CloseHandle(decoder_->file);
+    delete decoder_;
+    decoder_ = nullptr;
+}
