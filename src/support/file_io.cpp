@@ -108,7 +108,10 @@ uint32_t ReadFully(HANDLE handle, uint8_t* destination, uint32_t count)
 // of our own: GetTempFileNameW refuses a folder of more than MAX_PATH - 14
 // characters. The process id keeps other programs' names apart; CREATE_NEW
 // makes the file ours alone, and a name already taken (a leftover of an
-// earlier run) is passed over for the next.
+// earlier run) is passed over for the next. The file is marked for deletion
+// at once, so that a process killed while writing it leaves nothing behind:
+// the system deletes it with the last handle. KeepTemporary takes the mark
+// away just before it takes its name.
 HANDLE CreateTemporaryBeside(const wchar_t* target, wchar_t (&temporaryName)[kLongPathCapacity])
 {
     size_t folderLength = 0;
@@ -126,16 +129,27 @@ HANDLE CreateTemporaryBeside(const wchar_t* target, wchar_t (&temporaryName)[kLo
         }
         wmemcpy(temporaryName, target, folderLength);
         wcscpy(temporaryName + folderLength, leaf);
-        HANDLE handle = CreateFileW(temporaryName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        HANDLE handle = CreateFileW(temporaryName, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE)
+        if (handle != INVALID_HANDLE_VALUE) {
+            FILE_DISPOSITION_INFO doomed = {TRUE};
+            SetFileInformationByHandle(handle, FileDispositionInfo, &doomed, sizeof doomed);
             return handle;
+        }
         DWORD e = GetLastError();
         if (e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS)
             break;
     }
     temporaryName[0] = L'\0';
     return INVALID_HANDLE_VALUE;
+}
+
+// A whole temporary file is to stay and take its name: the deletion mark
+// goes before its handle closes.
+bool KeepTemporary(HANDLE handle)
+{
+    FILE_DISPOSITION_INFO kept = {FALSE};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &kept, sizeof kept) != 0;
 }
 
 // The bound name as UTF-16, in scratch when it has to be converted; null
@@ -340,6 +354,10 @@ bool CloseFile(FileRecord& file)
     if (!Usable(file))
         return false;
     bool complete = !file.writing || FlushWrites(file);
+    if (complete && file.temporaryName[0] != L'\0' && !KeepTemporary(file.handle)) {
+        FailWithPlatformError(file);
+        complete = false;
+    }
     bool closed = CloseHandle(file.handle) != 0;
     if (!closed && complete)
         FailWithPlatformError(file);

@@ -216,6 +216,38 @@ TEST(Cli, JpegOutputsHaveSidesTheCommonReadersOpen)
     }
 }
 
+// A run killed while it writes an output leaves no part of it behind: the
+// temporary file the output is written to goes with the process.
+TEST(Cli, AKilledRunLeavesNoTemporaryFile)
+{
+    TempFolder folder;
+    ASSERT_TRUE(support::WritePictureByRows(folder.PathOf("big.bmp"), 3000, 2000, [](int32_t y, uint8_t* row) {
+        for (int32_t x = 0; x < 3 * 3000; ++x)
+            row[x] = static_cast<uint8_t>(x * 7 + y * 13 + (x >> 5));
+    }));
+    std::wstring command = CliCommand(std::wstring(L"--tint ") + kLook + L" --format png --png-level 9 big.bmp");
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(support::StartProcess(nullptr, &command[0], FALSE, CREATE_NO_WINDOW, Wide(folder.Path()).c_str(), si,
+                                      pi));
+    auto writing = [&] {
+        for (const std::string& name : folder.Files())
+            if (name.rfind("dt~", 0) == 0)
+                return true;
+        return false;
+    };
+    const bool caught = support::PollUntil(60000, writing, 1);
+    TerminateProcess(pi.hProcess, 9);
+    WaitForSingleObject(pi.hProcess, 30000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    ASSERT_TRUE(caught) << "the run ended before its output was seen being written";
+    // The system lets go of a killed process's files a moment after it ends.
+    EXPECT_TRUE(support::PollUntil(10000, [&] { return folder.Files() == std::vector<std::string>{"big.bmp"}; }))
+        << testing::PrintToString(folder.Files());
+}
+
 // Without the decoding process beside it, a picture for the platform's
 // decoders is refused with a sentence that says where that belongs. Every
 // sentence begins with the program's name and names its file as typed.
