@@ -224,19 +224,15 @@ namespace {
 // the two least frequent trees joined until one is left, a reserved symbol
 // 256 of frequency 1 keeping any code from being all one bits; then codes
 // over 16 bits long made 16 by moving pairs of them up a level. Only the
-// first `symbols` of `counted` can occur.
+// first `symbols` of `counted` can occur; those counted 0 get no code.
 JpegHuffmanTable FittedTable(const uint64_t counted[256], int symbols)
 {
     uint64_t frequency[257] = {};
     int size[257] = {}, others[257];
     for (int i = 0; i < 257; ++i)
         others[i] = -1;
-    for (int i = 0; i < symbols; ++i) {
-        // Every symbol a baseline scan may use keeps a code: DC sizes 0 to
-        // 11; AC runs 0 to 15 of sizes 1 to 10, end-of-block and 16 zeros.
-        const bool usable = symbols == 12 || i == 0x00 || i == 0xF0 || ((i & 15) >= 1 && (i & 15) <= 10);
-        frequency[i] = usable ? 1 + counted[i] : 0;
-    }
+    for (int i = 0; i < symbols; ++i)
+        frequency[i] = counted[i];
     frequency[256] = 1;
     for (;;) {
         // The least, the later on a tie: the reserved symbol, the last, then

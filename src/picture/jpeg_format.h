@@ -69,8 +69,8 @@ struct JpegSymbolCounts {
 // The standard's tables (annex K.3).
 JpegHuffmanTables StandardJpegTables();
 // Tables fitted to how often each symbol occurs, codes at most 16 bits
-// long and none of them all one bits; every symbol a baseline scan may use
-// gets a code.
+// long and none of them all one bits; only the symbols counted get a code,
+// so the counts must be the whole picture's.
 JpegHuffmanTables FittedJpegTables(const JpegSymbolCounts& counts);
 
 // SOI, APP0 (JFIF), DQT, SOF0, DHT, DRI and SOS: everything before the
