@@ -29,21 +29,46 @@ bool Write(FileRecord& file, const uint8_t* bytes, size_t count)
 
 // Turns every strip into its symbols on the cores, each thread counting
 // into a table of its own; nothing is written. The strips' symbols are
-// held until they are coded.
+// held until they are coded. With `rows`, the source has no pixels: the
+// strips go in the file's order, the picture's last first, each read into
+// a slot of the ring on the calling thread before it is transformed.
 class TransformWork : public PieceWork {
 public:
-    TransformWork(const JpegLayout& layout, const JpegSource& source, std::vector<JpegStripSymbols>& strips,
-                  uint32_t threads)
-        : layout_(layout), source_(source), strips_(strips), transforms_(threads), counts_(threads)
+    TransformWork(const JpegLayout& layout, const JpegSource& source, FileRecord* rows,
+                  std::vector<JpegStripSymbols>& strips, uint32_t threads, size_t ring)
+        : layout_(layout), source_(source), rows_(rows), strips_(strips), transforms_(threads), counts_(threads),
+          slots_(rows != nullptr ? ring : 0)
     {
     }
 
-    Failure Make(size_t k, size_t, uint32_t worker) override
+    Failure Prepare(size_t j, size_t slot) override
+    {
+        if (rows_ == nullptr)
+            return Failure();
+        const JpegStripSpan span = JpegStripRows(layout_, StripOf(j));
+        const size_t bytes = static_cast<size_t>(span.end - span.top) * source_.stride;
+        slots_[slot].resize(bytes, 0);
+        for (size_t done = 0; done < bytes;) {
+            const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(bytes - done, 1u << 30));
+            if (!ReadBytes(*rows_, slots_[slot].data() + done, piece))
+                return FailureOf(*rows_);
+            done += piece;
+        }
+        return Failure();
+    }
+
+    Failure Make(size_t j, size_t slot, uint32_t worker) override
     {
         // Each thread's working memory is made on its first strip, by that thread.
         if (!transforms_[worker])
             transforms_[worker].reset(new JpegStripTransform(layout_));
-        transforms_[worker]->Run(source_, static_cast<int32_t>(k), strips_[k], counts_[worker]);
+        const int32_t k = StripOf(j);
+        JpegSource from = source_;
+        if (rows_ != nullptr) {
+            from.pixels = slots_[slot].data();
+            from.rowsBelow = layout_.height - JpegStripRows(layout_, k).end;
+        }
+        transforms_[worker]->Run(from, k, strips_[static_cast<size_t>(k)], counts_[worker]);
         return Failure();
     }
 
@@ -61,11 +86,18 @@ public:
     }
 
 private:
+    int32_t StripOf(size_t j) const
+    {
+        return static_cast<int32_t>(rows_ != nullptr ? static_cast<size_t>(layout_.strips) - 1 - j : j);
+    }
+
     const JpegLayout& layout_;
     const JpegSource& source_;
+    FileRecord* rows_;
     std::vector<JpegStripSymbols>& strips_;
     std::vector<std::unique_ptr<JpegStripTransform>> transforms_;
     std::vector<JpegSymbolCounts> counts_;
+    std::vector<Room> slots_;
 };
 
 // Codes each strip's symbols in the fitted tables, lets the symbols go, and
@@ -113,8 +145,10 @@ Failure JpegSizeRefusal(int32_t width, int32_t height, const std::string& shownN
                                              " pixels, and a JPEG holds at most 65535 in either direction.");
 }
 
-Failure WriteTintedJpeg(FileRecord& file, const TintedSource& source, const PictureMetadata& kept,
-                        const JpegEncoding& encoding)
+namespace {
+
+Failure WriteJpeg(FileRecord& file, FileRecord* rows, const TintedSource& source, const PictureMetadata& kept,
+                  const JpegEncoding& encoding)
 {
     const int32_t width = source.width, height = source.height;
     JpegLayout layout;
@@ -130,7 +164,7 @@ Failure WriteTintedJpeg(FileRecord& file, const TintedSource& source, const Pict
         // Every strip is counted before the tables that code them all are
         // fitted: the transform runs once, and its symbols wait for them.
         std::vector<JpegStripSymbols> strips(static_cast<size_t>(layout.strips));
-        TransformWork transform(layout, from, strips, threads);
+        TransformWork transform(layout, from, rows, strips, threads, 2 * threads);
         if (Failure failure = RunPieces(transform, strips.size(), threads, 2 * threads))
             return failure;
         const JpegHuffmanTables huffman = transform.Tables();
@@ -146,4 +180,18 @@ Failure WriteTintedJpeg(FileRecord& file, const TintedSource& source, const Pict
     }
     static const uint8_t kEnd[2] = {0xFF, 0xD9};
     return Write(file, kEnd, 2) ? Failure() : FailureOf(file);
+}
+
+}  // namespace
+
+Failure WriteTintedJpeg(FileRecord& file, const TintedSource& source, const PictureMetadata& kept,
+                        const JpegEncoding& encoding)
+{
+    return WriteJpeg(file, nullptr, source, kept, encoding);
+}
+
+Failure WriteTintedJpegFrom(FileRecord& file, FileRecord& rows, const TintedSource& source,
+                            const PictureMetadata& kept, const JpegEncoding& encoding)
+{
+    return WriteJpeg(file, &rows, source, kept, encoding);
 }

@@ -315,6 +315,12 @@ bool PlanJpeg(int32_t width, int32_t height, int quality, JpegChroma chroma, Jpe
     return true;
 }
 
+JpegStripSpan JpegStripRows(const JpegLayout& layout, int32_t k)
+{
+    const int32_t rows = layout.mcuRowsPerStrip * layout.mcuSide;
+    return {k * rows, std::min((k + 1) * rows, layout.height)};
+}
+
 void JpegQuantTable(int quality, int table, uint16_t out[64])
 {
     const int scale = quality < 50 ? 5000 / quality : 200 - 2 * quality;
@@ -436,7 +442,8 @@ void JpegStripTransform::ConvertRows(const JpegSource& source, int32_t top)
     for (int32_t r = 0; r < side; ++r) {
         // Rows past the picture's end repeat its last row.
         const int32_t y = std::min(top + r, layout_.height - 1);
-        const uint8_t* p = source.pixels + static_cast<size_t>(layout_.height - 1 - y) * source.stride;
+        const uint8_t* p =
+            source.pixels + static_cast<size_t>(layout_.height - 1 - source.rowsBelow - y) * source.stride;
         int16_t* yRow = &y_[static_cast<size_t>(r) * paddedWidth_];
         if (layout_.subsampled) {
             int32_t* cbRow = &cbFull_[static_cast<size_t>(r) * paddedWidth_];

@@ -92,13 +92,21 @@ struct JpegColour {
 void BuildJpegColour(const TintTables& tables, JpegColour& colour);
 
 // Where a strip's pixels come from: rows of `layout.width` BGR pixels,
-// bottom-up (the first row in memory is the picture's last), `stride`
-// bytes apart.
+// bottom-up, `stride` bytes apart. The first row in memory is the
+// picture's last but `rowsBelow`: 0 for the whole picture, more for a part
+// of it that holds the strip.
 struct JpegSource {
     const uint8_t* pixels = nullptr;
     size_t stride = 0;
     const JpegColour* colour = nullptr;
+    int32_t rowsBelow = 0;
 };
+
+// The pixel rows of strip k: from `top` to before `end`.
+struct JpegStripSpan {
+    int32_t top, end;
+};
+JpegStripSpan JpegStripRows(const JpegLayout& layout, int32_t k);
 
 // Coded bytes as they are made: `size` of `room` hold them.
 struct JpegBytes {
