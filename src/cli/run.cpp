@@ -68,9 +68,10 @@ struct PictureOutcome {
 Failure TintWith(const PictureRequest& request, const PictureHeader& header, const CliOptions& options,
                  const ExportSettings& settings, Worker& worker, FileRecord& target, std::vector<std::string>& notes)
 {
-    // A BMP whose rows stand in its file goes to a BMP straight from the
-    // file, a piece at a time; anything else is read whole first.
-    if (options.format == OutputFormat::bmp && header.RowsStandInFile()) {
+    // A BMP whose rows stand in its file goes to a BMP or JPEG straight
+    // from the file, a piece or strip at a time; anything else is read
+    // whole first. A BMP brings no metadata to keep.
+    if (options.format != OutputFormat::png && header.RowsStandInFile()) {
         FileRecord* rows = nullptr;
         if (Failure failure = SeekToPictureRows(header, rows))
             return failure;

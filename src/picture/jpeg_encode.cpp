@@ -27,27 +27,48 @@ bool Write(FileRecord& file, const uint8_t* bytes, size_t count)
     return true;
 }
 
-// The strips whose symbols the tables are fitted to: every one of a small
-// picture, one in eight of a larger one, which tells the tables nearly all
-// the whole would and costs an eighth of the counting.
-bool Sampled(const JpegLayout& layout, size_t k) { return layout.strips <= 16 || k % 8 == 4; }
-
-// Counts the sampled strips' symbols on the cores, each thread into a table
-// of its own; nothing is written.
-class CountWork : public PieceWork {
+// Turns every strip into its symbols on the cores, each thread counting
+// into a table of its own; nothing is written. The strips' symbols are
+// held until they are coded. With `rows`, the source has no pixels: the
+// strips go in the file's order, the picture's last first, each read into
+// a slot of the ring on the calling thread before it is transformed.
+class TransformWork : public PieceWork {
 public:
-    CountWork(const JpegLayout& layout, const JpegSource& source, uint32_t threads)
-        : layout_(layout), source_(source), coders_(threads), frequencies_(threads)
+    TransformWork(const JpegLayout& layout, const JpegSource& source, FileRecord* rows,
+                  std::vector<JpegStripSymbols>& strips, uint32_t threads, size_t ring)
+        : layout_(layout), source_(source), rows_(rows), strips_(strips), transforms_(threads), counts_(threads),
+          slots_(rows != nullptr ? ring : 0)
     {
     }
 
-    Failure Make(size_t k, size_t, uint32_t worker) override
+    Failure Prepare(size_t j, size_t slot) override
     {
-        if (!Sampled(layout_, k))
+        if (rows_ == nullptr)
             return Failure();
-        if (!coders_[worker])
-            coders_[worker].reset(new JpegStripCoder(layout_, StandardJpegTables()));
-        coders_[worker]->Count(source_, static_cast<int32_t>(k), frequencies_[worker].counts);
+        const JpegStripSpan span = JpegStripRows(layout_, StripOf(j));
+        const size_t bytes = static_cast<size_t>(span.end - span.top) * source_.stride;
+        slots_[slot].resize(bytes, 0);
+        for (size_t done = 0; done < bytes;) {
+            const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(bytes - done, 1u << 30));
+            if (!ReadBytes(*rows_, slots_[slot].data() + done, piece))
+                return FailureOf(*rows_);
+            done += piece;
+        }
+        return Failure();
+    }
+
+    Failure Make(size_t j, size_t slot, uint32_t worker) override
+    {
+        // Each thread's working memory is made on its first strip, by that thread.
+        if (!transforms_[worker])
+            transforms_[worker].reset(new JpegStripTransform(layout_));
+        const int32_t k = StripOf(j);
+        JpegSource from = source_;
+        if (rows_ != nullptr) {
+            from.pixels = slots_[slot].data();
+            from.rowsBelow = layout_.height - JpegStripRows(layout_, k).end;
+        }
+        transforms_[worker]->Run(from, k, strips_[static_cast<size_t>(k)], counts_[worker]);
         return Failure();
     }
 
@@ -56,38 +77,45 @@ public:
     // The sums are the same whichever thread counted which strip.
     JpegHuffmanTables Tables() const
     {
-        uint32_t sum[4][256] = {};
-        for (const Counts& c : frequencies_)
+        JpegSymbolCounts sum;
+        for (const JpegSymbolCounts& c : counts_)
             for (int t = 0; t < 4; ++t)
                 for (int i = 0; i < 256; ++i)
-                    sum[t][i] += c.counts[t][i];
+                    sum.count[t][i] += c.count[t][i];
         return FittedJpegTables(sum);
     }
 
 private:
-    struct Counts {
-        uint32_t counts[4][256] = {};
-    };
+    int32_t StripOf(size_t j) const
+    {
+        return static_cast<int32_t>(rows_ != nullptr ? static_cast<size_t>(layout_.strips) - 1 - j : j);
+    }
+
     const JpegLayout& layout_;
     const JpegSource& source_;
-    std::vector<std::unique_ptr<JpegStripCoder>> coders_;
-    std::vector<Counts> frequencies_;
+    FileRecord* rows_;
+    std::vector<JpegStripSymbols>& strips_;
+    std::vector<std::unique_ptr<JpegStripTransform>> transforms_;
+    std::vector<JpegSymbolCounts> counts_;
+    std::vector<Room> slots_;
 };
 
+// Codes each strip's symbols in the fitted tables, lets the symbols go, and
+// writes the strips in order.
 class StripWork : public PieceWork {
 public:
-    StripWork(FileRecord& file, const JpegLayout& layout, const JpegHuffmanTables& tables, const JpegSource& source,
-              uint32_t threads, size_t ring)
-        : file_(file), layout_(layout), tables_(tables), source_(source), coders_(threads), slots_(ring)
+    StripWork(FileRecord& file, const JpegLayout& layout, const JpegHuffmanTables& tables,
+              std::vector<JpegStripSymbols>& strips, uint32_t threads, size_t ring)
+        : file_(file), layout_(layout), tables_(tables), strips_(strips), coders_(threads), slots_(ring)
     {
     }
 
     Failure Make(size_t k, size_t slot, uint32_t worker) override
     {
-        // Each thread's coder is made on its first strip, by that thread.
         if (!coders_[worker])
             coders_[worker].reset(new JpegStripCoder(layout_, tables_));
-        coders_[worker]->Code(source_, static_cast<int32_t>(k), slots_[slot]);
+        coders_[worker]->Code(strips_[k], static_cast<int32_t>(k), slots_[slot]);
+        strips_[k] = JpegStripSymbols();
         return Failure();
     }
 
@@ -101,7 +129,7 @@ private:
     FileRecord& file_;
     const JpegLayout& layout_;
     const JpegHuffmanTables& tables_;
-    const JpegSource& source_;
+    std::vector<JpegStripSymbols>& strips_;
     std::vector<std::unique_ptr<JpegStripCoder>> coders_;
     std::vector<JpegBytes> slots_;
 };
@@ -118,8 +146,10 @@ Failure JpegSizeRefusal(int32_t width, int32_t height, const std::string& shownN
                                              std::to_string(kMostJpegSide) + " in either direction.");
 }
 
-Failure WriteTintedJpeg(FileRecord& file, const TintedSource& source, const PictureMetadata& kept,
-                        const JpegEncoding& encoding)
+namespace {
+
+Failure WriteJpeg(FileRecord& file, FileRecord* rows, const TintedSource& source, const PictureMetadata& kept,
+                  const JpegEncoding& encoding)
 {
     const int32_t width = source.width, height = source.height;
     JpegLayout layout;
@@ -132,15 +162,18 @@ Failure WriteTintedJpeg(FileRecord& file, const TintedSource& source, const Pict
         BuildJpegColour(source.tables, *colour);
         const JpegSource from{source.pixels, static_cast<size_t>(source.stride), colour.get()};
 
-        CountWork count(layout, from, threads);
-        if (Failure failure = RunPieces(count, static_cast<size_t>(layout.strips), threads, 2 * threads))
+        // Every strip is counted before the tables that code them all are
+        // fitted: the transform runs once, and its symbols wait for them.
+        std::vector<JpegStripSymbols> strips(static_cast<size_t>(layout.strips));
+        TransformWork transform(layout, from, rows, strips, threads, 2 * threads);
+        if (Failure failure = RunPieces(transform, strips.size(), threads, 2 * threads))
             return failure;
-        const JpegHuffmanTables huffman = count.Tables();
+        const JpegHuffmanTables huffman = transform.Tables();
         std::vector<uint8_t> head = JpegHeadBytes(layout, huffman);
         SpliceJpegMetadata(head, kept);
         if (!Write(file, head.data(), head.size()))
             return FailureOf(file);
-        StripWork work(file, layout, huffman, from, threads, 2 * threads);
+        StripWork work(file, layout, huffman, strips, threads, 2 * threads);
         if (Failure failure = RunPieces(work, static_cast<size_t>(layout.strips), threads, 2 * threads))
             return failure;
     } catch (const std::bad_alloc&) {
@@ -148,4 +181,18 @@ Failure WriteTintedJpeg(FileRecord& file, const TintedSource& source, const Pict
     }
     static const uint8_t kEnd[2] = {0xFF, 0xD9};
     return Write(file, kEnd, 2) ? Failure() : FailureOf(file);
+}
+
+}  // namespace
+
+Failure WriteTintedJpeg(FileRecord& file, const TintedSource& source, const PictureMetadata& kept,
+                        const JpegEncoding& encoding)
+{
+    return WriteJpeg(file, nullptr, source, kept, encoding);
+}
+
+Failure WriteTintedJpegFrom(FileRecord& file, FileRecord& rows, const TintedSource& source,
+                            const PictureMetadata& kept, const JpegEncoding& encoding)
+{
+    return WriteJpeg(file, &rows, source, kept, encoding);
 }

@@ -27,6 +27,13 @@ struct JpegEncoding {
 Failure WriteTintedJpeg(FileRecord& file, const TintedSource& source, const PictureMetadata& kept,
                         const JpegEncoding& encoding);
 
+// As WriteTintedJpeg, for a source without pixels whose rows are read from
+// `rows`, a file open for reading at the first of them, bottom-up: this
+// thread reads each strip's rows, in the file's order, into the ring, where
+// they are transformed; no copy of the whole picture is ever held.
+Failure WriteTintedJpegFrom(FileRecord& file, FileRecord& rows, const TintedSource& source,
+                            const PictureMetadata& kept, const JpegEncoding& encoding);
+
 // The refusal of a picture `width` x `height` as a JPEG, whose sides are
 // 16-bit, with `shownName` (the picture's, UTF-8) in its sentence; no
 // failure for a size a JPEG holds.

@@ -223,23 +223,22 @@ namespace {
 // Code lengths from frequencies as the standard's annex K.2 builds them:
 // the two least frequent trees joined until one is left, a reserved symbol
 // 256 of frequency 1 keeping any code from being all one bits; then codes
-// over 16 bits long made 16 by moving pairs of them up a level.
-JpegHuffmanTable FittedTable(const uint32_t counted[256], bool ac)
+// over 16 bits long made 16 by moving pairs of them up a level. Only the
+// first `symbols` of `counted` can occur; those counted 0 get no code.
+JpegHuffmanTable FittedTable(const uint64_t counted[256], int symbols)
 {
     uint64_t frequency[257] = {};
     int size[257] = {}, others[257];
     for (int i = 0; i < 257; ++i)
         others[i] = -1;
-    for (int i = 0; i < 256; ++i) {
-        // Every symbol a baseline scan may use keeps a code: DC sizes 0 to
-        // 11; AC runs 0 to 15 of sizes 1 to 10, end-of-block and 16 zeros.
-        const bool usable = ac ? (i == 0x00 || i == 0xF0 || ((i & 15) >= 1 && (i & 15) <= 10)) : i <= 11;
-        frequency[i] = usable ? 1 + static_cast<uint64_t>(counted[i]) : 0;
-    }
+    for (int i = 0; i < symbols; ++i)
+        frequency[i] = counted[i];
     frequency[256] = 1;
     for (;;) {
+        // The least, the later on a tie: the reserved symbol, the last, then
+        // goes deepest, and its code is the one left unused.
         int c1 = -1, c2 = -1;
-        for (int i = 0; i < 257; ++i)  // the least, the later on a tie
+        for (int i = 0; i < 257; ++i)
             if (frequency[i] != 0 && (c1 < 0 || frequency[i] <= frequency[c1]))
                 c1 = i;
         for (int i = 0; i < 257; ++i)
@@ -255,11 +254,12 @@ JpegHuffmanTable FittedTable(const uint32_t counted[256], bool ac)
         for (++size[c2]; others[c2] >= 0; ++size[c2])
             c2 = others[c2];
     }
-    int bits[33] = {};
+    // A tree of 257 leaves is at most 256 deep.
+    int bits[257] = {};
     for (int i = 0; i < 257; ++i)
         if (size[i] != 0)
             ++bits[size[i]];
-    for (int i = 32; i > 16; --i) {
+    for (int i = 256; i > 16; --i) {
         while (bits[i] > 0) {
             int j = i - 2;
             while (bits[j] == 0)
@@ -271,14 +271,15 @@ JpegHuffmanTable FittedTable(const uint32_t counted[256], bool ac)
         }
     }
     int longest = 16;
-    while (bits[longest] == 0)
+    while (longest > 0 && bits[longest] == 0)
         --longest;
-    --bits[longest];  // the reserved symbol's code goes
+    if (longest > 0)
+        --bits[longest];  // the reserved symbol's code goes
     JpegHuffmanTable table;
     for (int i = 1; i <= 16; ++i)
         table.counts[i - 1] = static_cast<uint8_t>(bits[i]);
-    for (int length = 1; length <= 32; ++length)
-        for (int i = 0; i < 256; ++i)
+    for (int length = 1; length <= 256; ++length)
+        for (int i = 0; i < symbols; ++i)
             if (size[i] == length)
                 table.symbols[table.symbolCount++] = static_cast<uint8_t>(i);
     return table;
@@ -286,11 +287,12 @@ JpegHuffmanTable FittedTable(const uint32_t counted[256], bool ac)
 
 }  // namespace
 
-JpegHuffmanTables FittedJpegTables(const uint32_t frequencies[4][256])
+JpegHuffmanTables FittedJpegTables(const JpegSymbolCounts& counts)
 {
     JpegHuffmanTables tables;
+    // A DC symbol is a difference's size, 0 to 11.
     for (int t = 0; t < 4; ++t)
-        tables.table[t] = FittedTable(frequencies[t], t % 2 == 1);
+        tables.table[t] = FittedTable(counts.count[t], t % 2 == 1 ? 256 : 12);
     return tables;
 }
 
@@ -311,6 +313,12 @@ bool PlanJpeg(int32_t width, int32_t height, int quality, JpegChroma chroma, Jpe
     layout.strips = (layout.mcuRows + layout.mcuRowsPerStrip - 1) / layout.mcuRowsPerStrip;
     layout.restartInterval = static_cast<uint16_t>(layout.mcusPerRow * layout.mcuRowsPerStrip);
     return true;
+}
+
+JpegStripSpan JpegStripRows(const JpegLayout& layout, int32_t k)
+{
+    const int32_t rows = layout.mcuRowsPerStrip * layout.mcuSide;
+    return {k * rows, std::min((k + 1) * rows, layout.height)};
 }
 
 void JpegQuantTable(int quality, int table, uint16_t out[64])
@@ -379,26 +387,33 @@ void BuildJpegColour(const TintTables& tables, JpegColour& colour)
     }
 }
 
-JpegStripCoder::JpegStripCoder(const JpegLayout& layout, const JpegHuffmanTables& tables)
+namespace {
+
+// The most one block can take: 65 symbols (its DC, 63 AC values, an
+// end-of-block), and 11 + 63 x 10 extra bits, in at most 11 words; coded,
+// 16 + 10 bits for each of its 64 coefficients, every byte stuffed.
+enum : size_t { kMostBlockSymbols = 65, kMostBlockExtraWords = 11, kMostBlockBytes = 2 * (64 * 26 / 8 + 1) };
+
+// The blocks of an MCU: its luminance ones, then one of each chroma.
+inline int BlocksPerMcu(const JpegLayout& layout) { return layout.subsampled ? 6 : 3; }
+
+// The MCU rows of strip k: from `first` to before `end`.
+struct StripRows {
+    int32_t first, end;
+};
+inline StripRows RowsOf(const JpegLayout& layout, int32_t k)
+{
+    const int32_t first = k * layout.mcuRowsPerStrip;
+    return {first, std::min(first + layout.mcuRowsPerStrip, layout.mcuRows)};
+}
+
+}  // namespace
+
+JpegStripTransform::JpegStripTransform(const JpegLayout& layout)
     : layout_(layout),
       paddedWidth_(layout.mcusPerRow * layout.mcuSide),
       chromaWidth_(layout.mcusPerRow * 8)
 {
-    // Codes are given out in order of length, each one more than the last,
-    // doubled at each step to a longer length (annex C).
-    memset(code_, 0, sizeof code_);
-    memset(length_, 0, sizeof length_);
-    for (int t = 0; t < 4; ++t) {
-        const JpegHuffmanTable& table = tables.table[t];
-        uint32_t code = 0;
-        int at = 0;
-        for (int length = 1; length <= 16; ++length, code <<= 1) {
-            for (int i = 0; i < table.counts[length - 1]; ++i, ++code, ++at) {
-                code_[t][table.symbols[at]] = static_cast<uint16_t>(code);
-                length_[t][table.symbols[at]] = static_cast<uint8_t>(length);
-            }
-        }
-    }
     y_.resize(static_cast<size_t>(paddedWidth_) * layout.mcuSide);
     cb_.resize(static_cast<size_t>(chromaWidth_) * 8);
     cr_.resize(cb_.size());
@@ -420,14 +435,15 @@ JpegStripCoder::JpegStripCoder(const JpegLayout& layout, const JpegHuffmanTables
     }
 }
 
-void JpegStripCoder::ConvertRows(const JpegSource& source, int32_t top)
+void JpegStripTransform::ConvertRows(const JpegSource& source, int32_t top)
 {
     const JpegColour& c = *source.colour;
     const int32_t w = layout_.width, side = layout_.mcuSide;
     for (int32_t r = 0; r < side; ++r) {
         // Rows past the picture's end repeat its last row.
         const int32_t y = std::min(top + r, layout_.height - 1);
-        const uint8_t* p = source.pixels + static_cast<size_t>(layout_.height - 1 - y) * source.stride;
+        const uint8_t* p =
+            source.pixels + static_cast<size_t>(layout_.height - 1 - source.rowsBelow - y) * source.stride;
         int16_t* yRow = &y_[static_cast<size_t>(r) * paddedWidth_];
         if (layout_.subsampled) {
             int32_t* cbRow = &cbFull_[static_cast<size_t>(r) * paddedWidth_];
@@ -512,13 +528,9 @@ inline int SizeOf(int32_t v)
     return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
 }
 
-// The most bytes one block's codes can take: 16 + 10 bits for each of its
-// 64 coefficients, every byte stuffed.
-enum : size_t { kMostBlockBytes = 2 * (64 * 26 / 8 + 1) };
-
 }  // namespace
 
-void JpegStripCoder::CodeBlock(const int16_t* samples, size_t stride, int component, uint8_t*& at)
+void JpegStripTransform::Block(const int16_t* samples, size_t stride, int component)
 {
     const int t = component == 0 ? 0 : 1;
     alignas(16) int16_t coef[64];
@@ -557,32 +569,30 @@ void JpegStripCoder::CodeBlock(const int16_t* samples, size_t stride, int compon
     }
 
     const int dc = component == 0 ? 0 : 2, ac = dc + 1;
-    if (frequencies_ != nullptr) {
-        CountBlock(coef, nonzero, component);
-        return;
-    }
-    uint64_t bits = bits_;
-    int room = bitRoom_;
-    // Bits go in at the right; a code and its extra bits (at most 26) that
-    // do not fit the word's room fill it, and the word goes out.
-    auto put = [&](uint32_t value, int n) {
-        if (n < room) {
-            bits = bits << n | value;
-            room -= n;
-            return;
-        }
-        const int spill = n - room;
-        FlushWord(bits << room | static_cast<uint64_t>(value) >> spill, at);
-        bits = value;
-        room = 64 - spill;
-    };
-    // A value's size class, and its extra bits: a negative value as its
-    // one's complement.
+    uint64_t (*counts)[256] = counts_->count;
+    uint8_t* symbol = symbolAt_;
+    uint64_t bits = extraBits_;
+    int room = extraRoom_;
+    // A value's size class as a symbol with its run, and its extra bits (a
+    // negative value as its one's complement) into the word; a full word
+    // goes out.
     auto put_value = [&](int table, int run, int32_t v) {
         const int size = SizeOf(v);
-        const int symbol = run << 4 | size;
-        const uint32_t extra = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << size) - 1);
-        put(static_cast<uint32_t>(code_[table][symbol]) << size | extra, length_[table][symbol] + size);
+        const int s = run << 4 | size;
+        *symbol++ = static_cast<uint8_t>(s);
+        ++counts[table][s];
+        const uint64_t extra = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << size) - 1);
+        if (size < room) {
+            bits = bits << size | extra;
+            room -= size;
+            return;
+        }
+        const int spill = size - room;
+        const uint64_t word = (bits << (room - 1) << 1) | extra >> spill;
+        memcpy(extraAt_, &word, 8);
+        extraAt_ += 8;
+        bits = extra;
+        room = 64 - spill;
     };
 
     put_value(dc, 0, coef[0] - lastDc_[component]);
@@ -591,101 +601,160 @@ void JpegStripCoder::CodeBlock(const int16_t* samples, size_t stride, int compon
     for (uint64_t rest = nonzero & ~uint64_t{1}; rest != 0; rest &= rest - 1) {
         const int k = __builtin_ctzll(rest);
         int run = k - last - 1;
-        for (; run >= 16; run -= 16)
-            put(code_[ac][0xF0], length_[ac][0xF0]);
+        for (; run >= 16; run -= 16) {
+            *symbol++ = 0xF0;
+            ++counts[ac][0xF0];
+        }
         put_value(ac, run, coef[k]);
         last = k;
     }
-    if (last != 63)
-        put(code_[ac][0x00], length_[ac][0x00]);
-    bits_ = bits;
-    bitRoom_ = room;
-}
-
-void JpegStripCoder::CountBlock(const int16_t coef[64], uint64_t nonzero, int component)
-{
-    const int dc = component == 0 ? 0 : 2, ac = dc + 1;
-    ++frequencies_[dc][SizeOf(coef[0] - lastDc_[component])];
-    lastDc_[component] = coef[0];
-    int last = 0;
-    for (uint64_t rest = nonzero & ~uint64_t{1}; rest != 0; rest &= rest - 1) {
-        const int k = __builtin_ctzll(rest);
-        int run = k - last - 1;
-        for (; run >= 16; run -= 16)
-            ++frequencies_[ac][0xF0];
-        ++frequencies_[ac][run << 4 | SizeOf(coef[k])];
-        last = k;
+    if (last != 63) {
+        *symbol++ = 0x00;
+        ++counts[ac][0x00];
     }
-    if (last != 63)
-        ++frequencies_[ac][0x00];
+    symbolAt_ = symbol;
+    extraBits_ = bits;
+    extraRoom_ = room;
 }
 
-void JpegStripCoder::CodeMcuRow(int32_t top, JpegBytes& out)
+void JpegStripTransform::McuRow(int32_t top, JpegStripSymbols& out)
 {
-    const size_t blocks = static_cast<size_t>(layout_.mcusPerRow) * (layout_.subsampled ? 6 : 3);
-    const size_t most = out.size + blocks * kMostBlockBytes + 16;
-    if (most > out.room.size())
-        out.room.resize(std::max(most, 2 * out.room.size()), out.size);
-    uint8_t* at = out.room.data() + out.size;
+    symbolAt_ = out.symbols.data() + out.symbolCount;
+    extraAt_ = out.extra.data() + 8 * out.extraWords;
     const size_t yStride = static_cast<size_t>(paddedWidth_), cStride = static_cast<size_t>(chromaWidth_);
     for (int32_t m = 0; m < layout_.mcusPerRow; ++m) {
         if (layout_.subsampled) {
             // A block wholly past the picture's right or bottom edge is
             // coded as a flat one of the block before it: the decoder
-            // crops it away, and it then costs 6 bits.
+            // crops it away, and it then costs a few bits.
             const int16_t* y = &y_[static_cast<size_t>(m) * 16];
             const bool right = m * 16 + 8 < layout_.width, below = top + 8 < layout_.height;
-            CodeBlock(y, yStride, 0, at);
-            CodeBlock(right ? y + 8 : nullptr, yStride, 0, at);
-            CodeBlock(below ? y + 8 * yStride : nullptr, yStride, 0, at);
-            CodeBlock(right && below ? y + 8 * yStride + 8 : nullptr, yStride, 0, at);
+            Block(y, yStride, 0);
+            Block(right ? y + 8 : nullptr, yStride, 0);
+            Block(below ? y + 8 * yStride : nullptr, yStride, 0);
+            Block(right && below ? y + 8 * yStride + 8 : nullptr, yStride, 0);
         } else {
-            CodeBlock(&y_[static_cast<size_t>(m) * 8], yStride, 0, at);
+            Block(&y_[static_cast<size_t>(m) * 8], yStride, 0);
         }
-        CodeBlock(&cb_[static_cast<size_t>(m) * 8], cStride, 1, at);
-        CodeBlock(&cr_[static_cast<size_t>(m) * 8], cStride, 2, at);
+        Block(&cb_[static_cast<size_t>(m) * 8], cStride, 1);
+        Block(&cr_[static_cast<size_t>(m) * 8], cStride, 2);
     }
-    out.size = static_cast<size_t>(at - out.room.data());
+    out.symbolCount = static_cast<size_t>(symbolAt_ - out.symbols.data());
+    out.extraWords = static_cast<size_t>(extraAt_ - out.extra.data()) / 8;
 }
 
-void JpegStripCoder::Count(const JpegSource& source, int32_t k, uint32_t frequencies[4][256])
+void JpegStripTransform::Run(const JpegSource& source, int32_t k, JpegStripSymbols& out, JpegSymbolCounts& counts)
 {
-    JpegBytes none;
-    lastDc_[0] = lastDc_[1] = lastDc_[2] = 0;
-    frequencies_ = frequencies;
-    const int32_t first = k * layout_.mcuRowsPerStrip;
-    const int32_t end = std::min(first + layout_.mcuRowsPerStrip, layout_.mcuRows);
-    for (int32_t row = first; row < end; ++row) {
-        ConvertRows(source, row * layout_.mcuSide);
-        CodeMcuRow(row * layout_.mcuSide, none);
-    }
-    frequencies_ = nullptr;
-}
-
-void JpegStripCoder::Code(const JpegSource& source, int32_t k, JpegBytes& out)
-{
-    out.size = 0;
-    bits_ = 0;
-    bitRoom_ = 64;
+    out.symbolCount = 0;
+    out.extraWords = 0;
+    extraBits_ = 0;
+    extraRoom_ = 64;
+    counts_ = &counts;
     // A restart begins the DC predictions afresh.
     lastDc_[0] = lastDc_[1] = lastDc_[2] = 0;
-    const int32_t first = k * layout_.mcuRowsPerStrip;
-    const int32_t end = std::min(first + layout_.mcuRowsPerStrip, layout_.mcuRows);
-    for (int32_t row = first; row < end; ++row) {
+    const StripRows rows = RowsOf(layout_, k);
+    // Room for the most the strip can take, made once: the pages it never
+    // reaches are never touched, and growing would copy what it holds.
+    const size_t blocks = static_cast<size_t>(rows.end - rows.first) * layout_.mcusPerRow * BlocksPerMcu(layout_);
+    out.symbols.resize(blocks * kMostBlockSymbols, 0);
+    out.extra.resize(8 * (blocks * kMostBlockExtraWords + 1), 0);
+    for (int32_t row = rows.first; row < rows.end; ++row) {
         ConvertRows(source, row * layout_.mcuSide);
-        CodeMcuRow(row * layout_.mcuSide, out);
+        McuRow(row * layout_.mcuSide, out);
     }
-    if (out.size + 8 > out.room.size())
-        out.room.resize(out.size + 8, out.size);
-    uint8_t* at = out.room.data() + out.size;
+    // The last word's bits go to its top; there is room for it.
+    if (extraRoom_ < 64) {
+        const uint64_t word = extraBits_ << extraRoom_;
+        memcpy(out.extra.data() + 8 * out.extraWords++, &word, 8);
+    }
+    counts_ = nullptr;
+}
+
+JpegStripCoder::JpegStripCoder(const JpegLayout& layout, const JpegHuffmanTables& tables) : layout_(layout)
+{
+    // Codes are given out in order of length, each one more than the last,
+    // doubled at each step to a longer length (annex C).
+    memset(code_, 0, sizeof code_);
+    memset(length_, 0, sizeof length_);
+    for (int t = 0; t < 4; ++t) {
+        const JpegHuffmanTable& table = tables.table[t];
+        uint32_t code = 0;
+        int at = 0;
+        for (int length = 1; length <= 16; ++length, code <<= 1) {
+            for (int i = 0; i < table.counts[length - 1]; ++i, ++code, ++at) {
+                code_[t][table.symbols[at]] = static_cast<uint16_t>(code);
+                length_[t][table.symbols[at]] = static_cast<uint8_t>(length);
+            }
+        }
+    }
+}
+
+void JpegStripCoder::Code(const JpegStripSymbols& symbols, int32_t k, JpegBytes& out)
+{
+    const StripRows rows = RowsOf(layout_, k);
+    const int perMcu = BlocksPerMcu(layout_), lumaBlocks = perMcu - 2;
+    const size_t blocks = static_cast<size_t>(rows.end - rows.first) * layout_.mcusPerRow * perMcu;
+    const size_t most = blocks * kMostBlockBytes + 16;
+    out.size = 0;
+    if (most > out.room.size())
+        out.room.resize(most, 0);
+    uint8_t* at = out.room.data();
+
+    const uint8_t* symbol = symbols.symbols.data();
+    // The extra bits are read from `word`, whose lowest `left` bits are unread.
+    const uint8_t* nextWord = symbols.extra.data();
+    uint64_t word = 0;
+    int left = 0;
+    auto extra = [&](int n) -> uint32_t {
+        if (n <= left) {
+            left -= n;
+            return static_cast<uint32_t>(word >> left) & ((1u << n) - 1);
+        }
+        const uint32_t high = static_cast<uint32_t>(word) & ((1u << left) - 1);
+        n -= left;
+        memcpy(&word, nextWord, 8);
+        nextWord += 8;
+        left = 64 - n;
+        return high << n | static_cast<uint32_t>(word >> left);
+    };
+    uint64_t bits = 0;
+    int room = 64;
+    // Bits go in at the right; a code and its extra bits (at most 27) that
+    // do not fit the word's room fill it, and the word goes out.
+    auto put = [&](uint32_t value, int n) {
+        if (n < room) {
+            bits = bits << n | value;
+            room -= n;
+            return;
+        }
+        const int spill = n - room;
+        FlushWord(bits << (room - 1) << 1 | static_cast<uint64_t>(value) >> spill, at);
+        bits = value;
+        room = 64 - spill;
+    };
+    for (size_t b = 0; b < blocks; ++b) {
+        const int dc = static_cast<int>(b % perMcu) < lumaBlocks ? 0 : 2, ac = dc + 1;
+        int s = *symbol++;
+        put(static_cast<uint32_t>(code_[dc][s]) << s | extra(s), length_[dc][s] + s);
+        // Each symbol moves on by its run and the value it codes; the end of
+        // the block ends it early.
+        for (int place = 1; place < 64; place += (s >> 4) + 1) {
+            s = *symbol++;
+            const int size = s & 15;
+            put(static_cast<uint32_t>(code_[ac][s]) << size | extra(size), length_[ac][s] + size);
+            if (s == 0x00)
+                break;
+        }
+    }
+
     // The last byte is filled with one bits.
-    int count = 64 - bitRoom_;
+    int count = 64 - room;
     if (count % 8 != 0) {
         const int pad = 8 - count % 8;
-        bits_ = bits_ << pad | ((1u << pad) - 1);
+        bits = bits << pad | ((1u << pad) - 1);
         count += pad;
     }
-    FlushBytes(bits_, count, at);
+    FlushBytes(bits, count, at);
     if (k + 1 < layout_.strips) {
         *at++ = 0xFF;
         *at++ = static_cast<uint8_t>(0xD0 + k % 8);

@@ -6,11 +6,14 @@
 //
 // The file is JFIF baseline: 8-bit YCbCr in full range, the example tables
 // of the standard's annex K scaled by the quality as the whole ecosystem
-// scales them (so every tool reads the quality back as asked), the
-// standard Huffman tables, and a restart marker between strips. Each strip
-// starts the coding afresh, so strips are coded independently, and their
-// size depends only on the picture: the same picture, look and options give
-// the same bytes on any number of cores.
+// scales them (so every tool reads the quality back as asked), Huffman
+// tables fitted to the whole picture's symbols, and a restart marker
+// between strips. Each strip starts the coding afresh, so strips are
+// transformed and coded independently, and their size depends only on the
+// picture: the same picture, look and options give the same bytes on any
+// number of cores. A strip goes through two steps: the transform turns its
+// pixels into symbols and counts them; once every strip is counted, the
+// tables are fitted and the coder writes each strip's symbols in them.
 #pragma once
 
 #include <cstddef>
@@ -58,13 +61,18 @@ struct JpegHuffmanTable {
 struct JpegHuffmanTables {
     JpegHuffmanTable table[4];
 };
+// How often each symbol of each table occurs in a picture (as
+// JpegStripTransform::Run counts them). 64-bit: a picture of 65535 x 65535
+// may use one symbol more than 2^32 times.
+struct JpegSymbolCounts {
+    uint64_t count[4][256] = {};
+};
 // The standard's tables (annex K.3).
 JpegHuffmanTables StandardJpegTables();
-// Tables fitted to how often each symbol occurs (counted by
-// JpegStripCoder::Count), codes at most 16 bits long; every symbol a
-// baseline scan may use gets a code, so that the tables serve the whole
-// picture though only some of its strips were counted.
-JpegHuffmanTables FittedJpegTables(const uint32_t frequencies[4][256]);
+// Tables fitted to how often each symbol occurs, codes at most 16 bits
+// long and none of them all one bits; only the symbols counted get a code,
+// so the counts must be the whole picture's.
+JpegHuffmanTables FittedJpegTables(const JpegSymbolCounts& counts);
 
 // SOI, APP0 (JFIF), DQT, SOF0, DHT, DRI and SOS: everything before the
 // first strip's coded data. Metadata segments go in after the APP0
@@ -85,13 +93,21 @@ struct JpegColour {
 void BuildJpegColour(const TintTables& tables, JpegColour& colour);
 
 // Where a strip's pixels come from: rows of `layout.width` BGR pixels,
-// bottom-up (the first row in memory is the picture's last), `stride`
-// bytes apart.
+// bottom-up, `stride` bytes apart. The first row in memory is the
+// picture's last but `rowsBelow`: 0 for the whole picture, more for a part
+// of it that holds the strip.
 struct JpegSource {
     const uint8_t* pixels = nullptr;
     size_t stride = 0;
     const JpegColour* colour = nullptr;
+    int32_t rowsBelow = 0;
 };
+
+// The pixel rows of strip k: from `top` to before `end`.
+struct JpegStripSpan {
+    int32_t top, end;
+};
+JpegStripSpan JpegStripRows(const JpegLayout& layout, int32_t k);
 
 // Coded bytes as they are made: `size` of `room` hold them.
 struct JpegBytes {
@@ -99,24 +115,31 @@ struct JpegBytes {
     size_t size = 0;
 };
 
-// A thread's working memory, kept from strip to strip.
-class JpegStripCoder {
+// A strip as the transform leaves it, before the tables that code it are
+// chosen: its symbols a byte each in the order they are coded (each block's
+// DC size, then its AC run and size pairs up to the end of the block), and
+// the extra bits of their values one after another, in 64-bit words, first
+// bit highest. It takes about 1.4 times the coded strip.
+struct JpegStripSymbols {
+    Room symbols;
+    size_t symbolCount = 0;
+    Room extra;
+    size_t extraWords = 0;
+};
+
+// A thread's working memory for the transform, kept from strip to strip.
+class JpegStripTransform {
 public:
-    JpegStripCoder(const JpegLayout& layout, const JpegHuffmanTables& tables);
-    // Strip k's coded data, in place of what `out` held: its MCUs, padded
-    // to a byte with one bits, then the restart marker RSTn (n = k mod 8)
-    // unless k is the last strip. The stuffed bytes (0xFF 0x00) are in.
-    void Code(const JpegSource& source, int32_t k, JpegBytes& out);
-    // Adds how often strip k would use each symbol of each table to
-    // `frequencies`, coding nothing.
-    void Count(const JpegSource& source, int32_t k, uint32_t frequencies[4][256]);
+    explicit JpegStripTransform(const JpegLayout& layout);
+    // Strip k's symbols, in place of what `out` held, each one also added to
+    // `counts`.
+    void Run(const JpegSource& source, int32_t k, JpegStripSymbols& out, JpegSymbolCounts& counts);
 
 private:
     void ConvertRows(const JpegSource& source, int32_t top);
-    void CodeMcuRow(int32_t top, JpegBytes& out);
+    void McuRow(int32_t top, JpegStripSymbols& out);
     // Null samples: a flat block of the last one's DC.
-    void CodeBlock(const int16_t* samples, size_t stride, int component, uint8_t*& at);
-    void CountBlock(const int16_t coef[64], uint64_t nonzero, int component);
+    void Block(const int16_t* samples, size_t stride, int component);
 
     JpegLayout layout_;
     int32_t paddedWidth_;
@@ -131,11 +154,27 @@ private:
     // quotient for every dividend the DCT can give (below 2^16).
     alignas(16) int32_t half_[2][64];
     alignas(16) float inverse_[2][64];
+    // Where the symbols and extra bits go, set for each MCU row.
+    uint8_t* symbolAt_ = nullptr;
+    uint8_t* extraAt_ = nullptr;
+    uint64_t extraBits_ = 0;
+    int extraRoom_ = 64;  // bits still free in extraBits_
+    JpegSymbolCounts* counts_ = nullptr;
+    int lastDc_[3] = {};
+};
+
+// A thread's coder: a strip's symbols in the file's codes.
+class JpegStripCoder {
+public:
+    JpegStripCoder(const JpegLayout& layout, const JpegHuffmanTables& tables);
+    // Strip k's coded data, in place of what `out` held: its MCUs, padded
+    // to a byte with one bits, then the restart marker RSTn (n = k mod 8)
+    // unless k is the last strip. The stuffed bytes (0xFF 0x00) are in.
+    void Code(const JpegStripSymbols& symbols, int32_t k, JpegBytes& out);
+
+private:
+    JpegLayout layout_;
     // Each table's code for each symbol, right-aligned, and its length.
     uint16_t code_[4][256];
     uint8_t length_[4][256];
-    uint32_t (*frequencies_)[256] = nullptr;  // counting, not coding
-    uint64_t bits_ = 0;
-    int bitRoom_ = 64;  // bits still free in bits_
-    int lastDc_[3] = {};
 };

@@ -37,6 +37,15 @@ Failure WriteBmpHeader(FileRecord& target, int32_t width, int32_t height)
     return Failure();
 }
 
+JpegEncoding JpegEncodingOf(const ExportSettings& settings)
+{
+    JpegEncoding encoding;
+    encoding.quality = settings.quality != 0 ? settings.quality : 92;
+    encoding.chroma = settings.chroma;
+    encoding.cores = settings.threads.cores;
+    return encoding;
+}
+
 Failure WriteEncoded(const SourcePicture& picture, const TintedSource& source, const ExportSettings& settings,
                      const PictureMetadata& kept, FileRecord& target)
 {
@@ -47,13 +56,8 @@ Failure WriteEncoded(const SourcePicture& picture, const TintedSource& source, c
     if (!OpenForReplacing(target))
         return FailureOf(target);
     // Both go to the file as they are coded, by our own encoders.
-    if (settings.format == OutputFormat::jpeg) {
-        JpegEncoding encoding;
-        encoding.quality = settings.quality != 0 ? settings.quality : 92;
-        encoding.chroma = settings.chroma;
-        encoding.cores = settings.threads.cores;
-        return WriteTintedJpeg(target, source, kept, encoding);
-    }
+    if (settings.format == OutputFormat::jpeg)
+        return WriteTintedJpeg(target, source, kept, JpegEncodingOf(settings));
     PngEncoding encoding;
     encoding.level = settings.pngLevel != 0 ? settings.pngLevel : 6;
     encoding.cores = settings.threads.cores;
@@ -94,12 +98,21 @@ Failure WritePicture(const SourcePicture& picture, const TintParameters& look, c
 }
 
 Failure WritePictureFromRows(FileRecord& rows, int32_t width, int32_t height, const TintParameters& look,
-                             const ExportSettings& settings, FileRecord& target)
+                             const ExportSettings& settings, FileRecord& target, const PictureMetadata& kept)
 {
-    Failure failure = WriteBmpHeader(target, width, height);
-    if (!failure) {
+    Failure failure;
+    try {
         const TintedSource source(nullptr, width, height, RowStride(width).stride, look);
-        failure = WriteTintedRowsFrom(target, rows, source, settings.threads);
+        if (settings.format == OutputFormat::jpeg) {
+            if (!(failure = JpegSizeRefusal(width, height, TargetName(target))) && !OpenForReplacing(target))
+                failure = FailureOf(target);
+            if (!failure)
+                failure = WriteTintedJpegFrom(target, rows, source, kept, JpegEncodingOf(settings));
+        } else if (!(failure = WriteBmpHeader(target, width, height))) {
+            failure = WriteTintedRowsFrom(target, rows, source, settings.threads);
+        }
+    } catch (const std::bad_alloc&) {
+        failure = NoMemoryToWrite();
     }
     return Finished(target, failure);
 }

@@ -38,8 +38,10 @@ struct ExportSettings {
 Failure WritePicture(const SourcePicture& picture, const TintParameters& look, const ExportSettings& settings,
                      const PictureMetadata& kept, FileRecord& target);
 
-// A BMP export of a picture whose rows stand in its file: `rows` is open at
-// the first of them (SeekToPictureRows), and each piece is read as it is
-// written, so no copy of the whole picture is ever held.
+// A BMP or JPEG export of a picture whose rows stand in its file: `rows`
+// is open at the first of them (SeekToPictureRows), and each piece or strip
+// is read as it is written or transformed, so no copy of the whole picture
+// is ever held. A JPEG carries `kept`.
 Failure WritePictureFromRows(FileRecord& rows, int32_t width, int32_t height, const TintParameters& look,
-                             const ExportSettings& settings, FileRecord& target);
+                             const ExportSettings& settings, FileRecord& target,
+                             const PictureMetadata& kept = PictureMetadata());

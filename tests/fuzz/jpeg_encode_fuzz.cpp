@@ -2,8 +2,8 @@
 // the input's first bytes, pixels from the rest (repeated as needed). The
 // strips must hold no marker but their restart, and the whole file must
 // decode through libjpeg without a warning to the right size, to the same
-// pixels with the standard tables as with tables fitted to one strip; at quality
-// 100 with full chroma, to within a level or so of the tinted pixels.
+// pixels with the standard tables as with tables fitted to its symbols; at
+// quality 100 with full chroma, to within a level or so of the tinted pixels.
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE first
 #include <cstdlib>
@@ -25,13 +25,14 @@ void Quiet(j_common_ptr, int) {}
 
 // The whole file: the head, each strip (which must hold no marker but its
 // restart), EOI.
-std::vector<uint8_t> Encoded(const JpegLayout& layout, const JpegHuffmanTables& huffman, const JpegSource& source)
+std::vector<uint8_t> Encoded(const JpegLayout& layout, const JpegHuffmanTables& huffman,
+                             const std::vector<JpegStripSymbols>& symbols)
 {
     std::vector<uint8_t> jpeg = JpegHeadBytes(layout, huffman);
     JpegStripCoder coder(layout, huffman);
     JpegBytes strip;
     for (int32_t k = 0; k < layout.strips; ++k) {
-        coder.Code(source, k, strip);
+        coder.Code(symbols[k], k, strip);
         const bool last = k + 1 == layout.strips;
         for (size_t i = 0; i + 1 < strip.size; ++i) {
             const bool restart = !last && i + 2 == strip.size && strip.room.data()[i + 1] == 0xD0 + k % 8;
@@ -97,16 +98,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     BuildTintTables(look, tables);
     JpegColour colour;
     BuildJpegColour(tables, colour);
-    // Coded with the standard tables, then with tables fitted to the first
-    // strip alone, which must still code every strip: Huffman coding loses
-    // nothing, so both decode to the same pixels.
-    uint32_t frequencies[4][256] = {};
-    JpegStripCoder counter(layout, StandardJpegTables());
-    counter.Count({pixels.data(), stride, &colour}, 0, frequencies);
+    // Coded with the standard tables, then with tables fitted to the
+    // symbols: Huffman coding loses nothing, so both decode to the same pixels.
+    JpegSymbolCounts counts;
+    std::vector<JpegStripSymbols> symbols(static_cast<size_t>(layout.strips));
+    JpegStripTransform transform(layout);
+    for (int32_t k = 0; k < layout.strips; ++k)
+        transform.Run({pixels.data(), stride, &colour}, k, symbols[k], counts);
     std::vector<uint8_t> decoded[2];
     for (int fitted = 0; fitted < 2; ++fitted) {
-        const JpegHuffmanTables huffman = fitted ? FittedJpegTables(frequencies) : StandardJpegTables();
-        decoded[fitted] = Decoded(Encoded(layout, huffman, {pixels.data(), stride, &colour}), w, h);
+        const JpegHuffmanTables huffman = fitted ? FittedJpegTables(counts) : StandardJpegTables();
+        decoded[fitted] = Decoded(Encoded(layout, huffman, symbols), w, h);
     }
     if (decoded[0] != decoded[1])
         abort();
