@@ -138,12 +138,12 @@ private:
 
 Failure JpegSizeRefusal(int32_t width, int32_t height, const std::string& shownName)
 {
-    if (width <= kMostJpegSide && height <= kMostJpegSide)
+    if (width <= kMostReadJpegSide && height <= kMostReadJpegSide)
         return Failure();
     return Refusal(kErrorRefusedPicture, "duotint cannot write " + shownName + " as a JPEG: it is " +
                                              std::to_string(width) + " x " + std::to_string(height) +
                                              " pixels, and the common JPEG readers open at most " +
-                                             std::to_string(kMostJpegSide) + " in either direction.");
+                                             std::to_string(kMostReadJpegSide) + " in either direction.");
 }
 
 namespace {

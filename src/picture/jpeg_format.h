@@ -27,9 +27,10 @@
 // from 90 up, where fine colour edges (which a tint makes stronger) show.
 enum class JpegChroma : uint8_t { automatic, half, full };
 
-// A JPEG's sides are 16-bit fields, but the common readers open none over
-// 65500 pixels a side: a larger file would be one nobody could open.
-enum : int32_t { kMostJpegSide = 65500 };
+// A JPEG's sides are 16-bit fields. The common readers open none over
+// 65500 pixels a side, so the export refuses a larger picture (a file
+// nobody could open), though the format holds it.
+enum : int32_t { kMostJpegSide = 65535, kMostReadJpegSide = 65500 };
 
 // The picture's cut into MCUs and strips.
 struct JpegLayout {
@@ -45,7 +46,7 @@ struct JpegLayout {
     uint16_t restartInterval = 0;  // MCUs in a strip: one restart interval each
 };
 
-// False for a size no JPEG is written at (a side of 0 or over 65500) or a
+// False for a size no JPEG can hold (a side of 0 or over 65535) or a
 // quality outside 1 to 100.
 bool PlanJpeg(int32_t width, int32_t height, int quality, JpegChroma chroma, JpegLayout& layout);
 

@@ -111,8 +111,9 @@ void ExpectDecodedNear(const std::vector<uint8_t>& decoded, const std::vector<ui
             notGrey += p[3 * x] != p[3 * x + 1] || p[3 * x + 1] != p[3 * x + 2];
     }
     EXPECT_LE(sum / (3.0 * w * h), most);
-    if (grey)
+    if (grey) {
         EXPECT_EQ(notGrey, 0) << "pixels with R, G and B apart";
+    }
 }
 
 // Each file is decoded by the platform's decoder. With DUOTINT_JPEG_KEEP
@@ -371,8 +372,9 @@ TEST(JpegEncode, FittedTablesCodeEachSymbolCountedInAtMost16Bits)
         EXPECT_EQ(codes, table.symbolCount);
         std::sort(coded.begin(), coded.end());
         EXPECT_EQ(coded, counted);
-        if (codes != 0)
+        if (codes != 0) {
             EXPECT_EQ(space + (1u << (16 - longest)), 1u << 16) << "the code space, one all-ones code left";
+        }
         if (!row.lengths.empty()) {
             std::vector<int> lengths(table.counts, table.counts + row.lengths.size());
             EXPECT_EQ(lengths, row.lengths);
