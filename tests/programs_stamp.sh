@@ -50,11 +50,15 @@ rm "$tree/build/duotint-cli.exe"
 row "a program is missing: builds" 4 0
 echo 'x' >"$tree/build/duotint-decode.exe"
 row "a program built elsewhere: builds" 5 0
+echo 'written again' >"$tree/build/wineprefix/system.reg"
+row "the prefix's registry written again: no build" 5 0
+rm "$tree/build/wineprefix/system.reg"
+row "no Wine prefix: builds" 6 0
 touch "$tree/fail" "$tree/src/main.cpp"
-row "a failing build: exit 1" 6 1
+row "a failing build: exit 1" 7 1
 rm "$tree/fail"
-row "after a failed build: builds" 7 0
-row "and then no build" 7 0
+row "after a failed build: builds" 8 0
+row "and then no build" 8 0
 case $(bash "$tree/tools/cli.sh" --version 2>&1) in
   *"wine $tree/build/duotint-cli.exe --version"*) echo "ok   the program runs with the arguments" ;;
   *) echo "FAIL the program did not run with the arguments"; failed=1 ;;

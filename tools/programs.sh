@@ -6,8 +6,7 @@
 # one picture would pay them each time. Instead a stamp in the build folder
 # holds a fingerprint of the sources (each file's name, size and time under
 # src/, res/, cmake/, CMakeLists.txt, tools/deps.list and tools/build.sh)
-# taken before the last successful build, and of the programs and the Wine
-# prefix it left. Both are taken again here, in a few milliseconds: when
+# taken before the last successful build, and of the programs it left. Both are taken again here, in a few milliseconds: when
 # they match the stamp, nothing needs building. The sources' part is taken
 # before the build, so that a file saved while it runs is built next time.
 #
@@ -23,9 +22,9 @@ programs_sources() {
   printf 'deps %s\n' "${DUOTINT_DEPS:-}"
 }
 
-# The programs and the prefix they run in; fails when one is missing.
+# The programs as built; fails when one is missing.
 programs_built() {
-  local names=("$build/wineprefix/system.reg") p
+  local names=() p
   for p in "${programs[@]}"; do names+=("$build/$p.exe"); done
   stat -c '%n %s %Y' "${names[@]}" 2>/dev/null
 }
@@ -34,10 +33,12 @@ programs_fingerprint() {
   { printf '%s\n' "$1"; programs_built || echo missing; } | md5sum | cut -d' ' -f1
 }
 
-# True when the stamp matches the sources and programs as they are now.
+# True when the stamp matches the sources and programs as they are now, and
+# the Wine prefix the build made is there. Only its being there counts: Wine
+# writes its registry files again each time its server ends.
 programs_fresh() {
   local stamp="$build/programs.stamp"
-  [ -f "$stamp" ] || return 1
+  [ -f "$stamp" ] && [ -f "$build/wineprefix/system.reg" ] || return 1
   [ "$(cat "$stamp")" = "$(programs_fingerprint "$(programs_sources)")" ]
 }
 
