@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds duotint's three programs (not the tests or the benchmark) and opens
+# Builds duotint's three programs (not the tests or the benchmark) when
+# anything they are made from changed (tools/programs.sh), and opens
 # the editor on the bundled sample picture, or on PATH when one is given;
 # --popup starts it with its name popup in samples/ instead. The editor's own
 # words go to it before PATH:
@@ -44,7 +45,8 @@ elif [ $# -gt 0 ]; then
   [[ $1 == /* ]] || picture=("$PWD/$1")
 fi
 
-"$root/tools/build.sh" --target duotint duotint-decode duotint-cli >&2
+. "$root/tools/programs.sh"
+programs_show=yes programs_build
 export WINEPREFIX="$build/wineprefix-desktop"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "run: initialising the Wine prefix in $WINEPREFIX" >&2

@@ -19,7 +19,7 @@ namespace {
 const char kSynopsis[] =
     "usage: duotint-cli --tint R,G,B,DISP,DISTR,R,G,B,DISP [--out DIR] [--format bmp|png|jpeg|jpg]\n"
     "                   [--quality 1-100] [--chroma 420|444] [--png-level 1-9] [--strip [gps]]\n"
-    "                   [--jobs N] [-r] [--force | --update] [--quiet]\n"
+    "                   [--jobs N] [-r] [--force | --update] [--quiet | --verbose]\n"
     "                   PATH...\n"
     "       duotint-cli --help | --version\n";
 
@@ -34,8 +34,8 @@ const char kHelp[] =
     "                   green, blue (tint A), disp (how much of tint A), distr (tint B against\n"
     "                   tint A), red, green, blue (tint B), disp (how much of tint B); whole\n"
     "                   numbers in the 32-bit range, taken as the editor takes them (required)\n"
-    "  --out DIR        write the outputs into DIR, made when only its last folder is missing; the\n"
-    "                   folders below a folder named that pictures were found in are made in it too\n"
+    "  --out DIR        write the outputs into DIR (made if only its last folder is missing); with\n"
+    "                   -r, each subfolder a picture came from is made again inside DIR\n"
     "  --format FORMAT  bmp (24-bit, as the editor writes; the default), png or jpeg (or jpg)\n"
     "  --quality Q      JPEG quality from 1 to 100 (92), as every JPEG tool reads it back: the\n"
     "                   standard's tables scaled by Q\n"
@@ -52,16 +52,19 @@ const char kHelp[] =
     "  -r, --recursive  take the pictures in the folders below each folder named too, each folder\n"
     "                   once however many links lead to it, and never DIR\n"
     "  --jobs N         pictures tinted side by side (one per core; at most twice the cores)\n"
-    "  --force          replace outputs that exist; without it they are skipped\n"
-    "  --update         replace outputs older than their picture; skip the others\n"
+    "  --force          replace outputs that exist; without it they are left as they are\n"
+    "  --update         replace outputs older than their picture; leave the others (it goes by\n"
+    "                   the files' times: after changing the look, use --force)\n"
     "  --quiet          print only errors and notes\n"
+    "  --verbose        also name each output left as it is, not only count them\n"
     "  -h, --help       print this help\n"
     "  --version        print the version\n"
     "\n"
-    "Each picture written prints one line on standard output, and so does each one left alone:\n"
+    "Each picture written prints one line on standard output, and so does each one skipped:\n"
     "  holiday.jpg -> holiday-.jpg  4000 x 3000  182 ms\n"
-    "  skipped: beach-.jpg exists\n"
     "  skipped: party.heic: no decoder on this machine for .heic\n"
+    "Outputs that exist and are left as they are are counted in one line at the end:\n"
+    "  47 pictures: 2 written, 45 up to date (newer than their picture; --force writes them again)\n"
     "The last is for a file in a folder named of a kind no decoder here reads, among .webp .heic\n"
     ".heif .avif .jxl .psd and the camera raw kinds .raw .cr2 .cr3 .nef .arw .dng .orf .raf .rw2;\n"
     "other files are passed over. A note on standard error names what a folder's walk left out:\n"
@@ -84,6 +87,7 @@ struct Words {
     bool force = false;
     bool update = false;
     bool quiet = false;
+    bool verbose = false;
     bool recursive = false;
     std::vector<std::string> paths;
 };
@@ -107,6 +111,7 @@ void DescribeOptions(CLI::App& app, Words& words)
     app.add_flag("--force", words.force);
     app.add_flag("--update", words.update);
     app.add_flag("--quiet", words.quiet);
+    app.add_flag("--verbose", words.verbose);
     app.add_flag("-r,--recursive", words.recursive);
     // A flag that takes a word only as --strip=WORD, so that a PATH after it
     // stays a PATH; ArgumentsForParser joins "--strip gps" into that form.
@@ -234,6 +239,9 @@ CliCommand ParseCliArguments(const std::vector<std::string>& arguments)
     if (words.force && words.update)
         return UsageError("--force and --update cannot be used together: --force replaces every output that exists, "
                           "--update only those older than their picture.");
+    if (words.quiet && words.verbose)
+        return UsageError("--quiet and --verbose cannot be used together: --quiet prints only errors and notes, "
+                          "--verbose names every output left as it is.");
     if (app.count("--out") > 0 && words.out.empty())
         return UsageError("--out takes a folder, not an empty name.");
     if (words.paths.empty())
@@ -243,6 +251,7 @@ CliCommand ParseCliArguments(const std::vector<std::string>& arguments)
     options.force = words.force;
     options.update = words.update;
     options.quiet = words.quiet;
+    options.verbose = words.verbose;
     options.recursive = words.recursive;
     options.strip = app.count("--strip") > 0 && words.strip == "all";
     options.stripGps = words.strip == "gps";

@@ -382,6 +382,7 @@ void PlanOutput(PlannedPicture& picture, const CliOptions& options, const std::s
         picture.skipped = "skipped: " + shown + " exists";
     else if (!IsOlder(picture.output, picture.input))
         picture.skipped = "skipped: " + shown + " is up to date";
+    picture.kept = !picture.skipped.empty();
 }
 
 // Makes the folder, and those it is in, where they are missing; the

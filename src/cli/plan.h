@@ -20,6 +20,7 @@ struct CliOptions {
     bool force = false;
     bool update = false;      // without force: an output older than its picture is replaced
     bool quiet = false;
+    bool verbose = false;     // each picture left alone gets its line, not only the summary
     bool recursive = false;   // every picture under a folder named, not only those directly inside
     bool strip = false;       // PNG and JPEG outputs carry no EXIF, profile, XMP or text
     bool stripGps = false;    // PNG and JPEG outputs carry no GPS, and the rest
@@ -42,6 +43,9 @@ struct PlannedPicture {
     // standard output ("skipped: a-.jpg exists", "skipped: b.webp: no
     // decoder on this machine for .webp").
     std::string skipped;
+    // Left alone because its output exists: counted in the run's summary,
+    // and its skipped line printed only with --verbose.
+    bool kept = false;
     // Not empty: no picture but a line on a folder for standard error
     // ("photos: 2 subfolders not entered; -r enters them").
     std::string note;

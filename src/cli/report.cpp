@@ -57,11 +57,12 @@ void Reporter::ClearProgress()
 
 void Reporter::Done(const PlannedPicture& picture, int width, int height, double ms)
 {
+    std::lock_guard<std::mutex> hold(mutex_);
+    ++written_;
     if (quiet_)
         return;
     char figures[96];
     snprintf(figures, sizeof figures, "  %d x %d  %.0f ms\n", width, height, ms);
-    std::lock_guard<std::mutex> hold(mutex_);
     ClearProgress();
     Write(out_, picture.inputName + " -> " + picture.outputName + figures);
 }
@@ -79,6 +80,12 @@ void Reporter::Note(const std::string& line) { Error(line); }
 
 void Reporter::Failed(const PlannedPicture& picture, uint16_t code, const std::string& sentence)
 {
+    {
+        // A folder that could not be read is a failure too, but no picture.
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (!picture.output.empty())
+            ++failed_;
+    }
     Error(sentence);
 }
 
@@ -116,4 +123,23 @@ void Reporter::Finish()
 {
     std::lock_guard<std::mutex> hold(mutex_);
     ClearProgress();
+}
+
+void Reporter::Summary(uint32_t kept, bool update)
+{
+    if (quiet_ || kept == 0)
+        return;
+    std::lock_guard<std::mutex> hold(mutex_);
+    const uint32_t total = written_ + failed_ + kept;
+    std::string line = std::to_string(total) + (total == 1 ? " picture: " : " pictures: ") + std::to_string(written_) +
+                       " written, ";
+    if (failed_ > 0)
+        line += std::to_string(failed_) + " failed, ";
+    // --update goes by the files' times alone: an output made with another
+    // look is as new as its picture, so the line says what writes it again.
+    line += update ? std::to_string(kept) + " up to date (newer than their picture; --force writes them again)"
+                   : std::to_string(kept) + " left as they exist (--update replaces those older than their picture, "
+                                            "--force all of them)";
+    ClearProgress();
+    Write(out_, line + "\n");
 }

@@ -1,7 +1,8 @@
 // What duotint-cli prints while it runs: a line on standard output for each
 // picture written or skipped, a sentence on standard error for each one that
-// failed and a note for what a folder's walk left out,
-// and, when standard error is a console, one progress line redrawn in place.
+// failed and a note for what a folder's walk left out, when outputs that
+// exist were left alone a summary line at the end, and, when standard error
+// is a console, one progress line redrawn in place.
 // The runner's workers call it side by side; each call prints whole lines.
 #pragma once
 
@@ -37,6 +38,11 @@ public:
     void Progress(uint32_t done, uint32_t total, uint64_t bytesDone, double elapsedSeconds);
     // Clears the progress line, at the end of the run.
     void Finish();
+    // When `kept` outputs that exist were left alone, one line on out,
+    // unless quiet, that counts the run's pictures and says how to have
+    // them written: "47 pictures: 2 written, 45 up to date (...)". A rerun
+    // is never silent about what it did not do.
+    void Summary(uint32_t kept, bool update);
 
 private:
     void ClearProgress();  // with the mutex held
@@ -48,5 +54,7 @@ private:
     FILE* const err_;
     const bool progressShown_;
     size_t progressWidth_ = 0;  // characters of the line on screen; 0: none
+    uint32_t written_ = 0;      // pictures written
+    uint32_t failed_ = 0;       // pictures refused or failed (not folders)
     double lastDrawn_ = -1;
 };

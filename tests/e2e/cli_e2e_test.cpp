@@ -135,7 +135,8 @@ TEST(Cli, MixedFolderWritesEachPictureAndEndsWithTheFirstFailure)
 
 // A camera's tree: without -r the way in is named; with it the outputs keep
 // their folders, so equal names never meet, with the separator typed; the
-// run again, one picture added, writes it and skips the rest in silence.
+// run again, one picture added, writes it and skips the rest in silence;
+// a third run, not quiet, counts what it left alone in one line.
 TEST(Cli, TreeRunsWithRecursiveAndRunsAgain)
 {
     TempFolder folder;
@@ -166,6 +167,12 @@ TEST(Cli, TreeRunsWithRecursiveAndRunsAgain)
     EXPECT_EQ(again.out + again.err, "");
     EXPECT_EQ(ReadWholeFile(folder.PathOf("out\\101CANON\\IMG_0002-.jpg")),
               ReadWholeFile(folder.PathOf("out\\101CANON\\IMG_0001-.jpg")));
+
+    const support::ConsoleRun third = run(L"-r --format jpg --out out --update tree/");
+    EXPECT_EQ(third.exitCode, 0u);
+    EXPECT_EQ(third.out, "skipped: tree/x.webp: no decoder on this machine for .webp\r\n"
+                         "3 pictures: 0 written, 3 up to date (newer than their picture; --force writes them again)\r\n");
+    EXPECT_EQ(third.err, "");
 }
 
 // --strip gps on a JPEG whose EXIF has the artist and a GPS directory (a

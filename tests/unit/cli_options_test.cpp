@@ -16,7 +16,7 @@ const char* const kFormatWords[] = {"bmp", "png", "jpeg"};
 const char* const kChromaWords[] = {"", " c420", " c444"};
 
 // What a command asks for, in one line: "run <look> <format> q<quality>
-// [c<chroma, unless automatic>] [level<PNG level, unless 6>] j<jobs> [force] [update] [quiet] [recursive]
+// [c<chroma, unless automatic>] [level<PNG level, unless 6>] j<jobs> [force] [update] [quiet] [verbose] [recursive]
 // [strip] [strip-gps] [out=DIR] [paths]",
 // "help", "version", or "64 <sentence>".
 std::string Outcome(const CliCommand& command)
@@ -29,7 +29,7 @@ std::string Outcome(const CliCommand& command)
     std::string line = "run " + TintText(o.look) + " " + kFormatWords[static_cast<int>(o.format)] + " q" +
                        std::to_string(o.quality) + kChromaWords[static_cast<int>(o.chroma)] + (o.pngLevel != 6 ? " level" + std::to_string(o.pngLevel) : "") +
                        " j" + std::to_string(o.jobs) + (o.force ? " force" : "") + (o.update ? " update" : "") +
-                       (o.quiet ? " quiet" : "") + (o.recursive ? " recursive" : "") + (o.strip ? " strip" : "") +
+                       (o.quiet ? " quiet" : "") + (o.verbose ? " verbose" : "") + (o.recursive ? " recursive" : "") + (o.strip ? " strip" : "") +
                        (o.stripGps ? " strip-gps" : "") + (o.outFolder.empty() ? "" : " out=" + Utf8Of(o.outFolder)) + " [";
     for (const std::wstring& path : o.paths)
         line += (&path == &o.paths[0] ? "" : "|") + Utf8Of(path);
@@ -110,6 +110,10 @@ TEST(CliOptions, ArgumentListsGiveTheirOutcome)
         {"--force with --update", "--tint " NINE " --update a --force",
          "64 --force and --update cannot be used together: --force replaces every output that exists, --update only "
          "those older than their picture."},
+        {"--update --verbose", "--tint " NINE " --update --verbose a", "run " NINE " bmp q92 j0 update verbose [a]"},
+        {"--quiet with --verbose", "--tint " NINE " --verbose a --quiet",
+         "64 --quiet and --verbose cannot be used together: --quiet prints only errors and notes, --verbose names "
+         "every output left as it is."},
         {"jobs past 32 bits", "--tint " NINE " --jobs 099999999999 a", "run " NINE " bmp q92 j2147483647 [a]"},
         {"jobs with ten digits", "--tint " NINE " --jobs 0002147483648 a", "run " NINE " bmp q92 j2147483647 [a]"},
         {"jobs with leading zeros", "--tint " NINE " --jobs 0000000000099 a", "run " NINE " bmp q92 j99 [a]"},
