@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
+#include <set>
+#include <string>
 
 #include "support/picture_names.h"
 
@@ -112,6 +114,38 @@ uint32_t ReadFully(HANDLE handle, uint8_t* destination, uint32_t count)
 // at once, so that a process killed while writing it leaves nothing behind:
 // the system deletes it with the last handle. KeepTemporary takes the mark
 // away just before it takes its name.
+// Removes the temporary files that processes no longer running left in
+// `folder` (one killed before its file had its mark), once a folder in each
+// process. A file whose process still runs, or that another program holds
+// open, stays.
+void RemoveLeftTemporaries(const std::wstring& folder)
+{
+    static SRWLOCK lock = SRWLOCK_INIT;
+    static auto* cleared = new std::set<std::wstring>;
+    AcquireSRWLockExclusive(&lock);
+    const bool first = cleared->insert(folder).second;
+    ReleaseSRWLockExclusive(&lock);
+    if (!first)
+        return;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((folder + L"dt~*.tmp").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        unsigned long id = 0;
+        unsigned attempt = 0;
+        wchar_t end = 0;
+        if (swscanf(found.cFileName, L"dt~%lx-%u.tm%lc", &id, &attempt, &end) != 3 || end != L'p')
+            continue;
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+        if (process != nullptr)
+            CloseHandle(process);
+        else if (GetLastError() == ERROR_INVALID_PARAMETER)  // no such process
+            DeleteFileW((folder + found.cFileName).c_str());
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+}
+
 HANDLE CreateTemporaryBeside(const wchar_t* target, wchar_t (&temporaryName)[kLongPathCapacity])
 {
     size_t folderLength = 0;
@@ -119,6 +153,7 @@ HANDLE CreateTemporaryBeside(const wchar_t* target, wchar_t (&temporaryName)[kLo
         if (target[i] == L'\\' || target[i] == L'/' || target[i] == L':')
             folderLength = i + 1;
     }
+    RemoveLeftTemporaries(std::wstring(target, folderLength));
     for (unsigned attempt = 0; attempt < 1000; ++attempt) {
         wchar_t leaf[32];
         _snwprintf(leaf, 32, L"dt~%lx-%u.tmp", GetCurrentProcessId(), attempt);

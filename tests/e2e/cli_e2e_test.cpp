@@ -224,7 +224,8 @@ TEST(Cli, JpegOutputsHaveSidesTheCommonReadersOpen)
 }
 
 // A run killed while it writes an output leaves no part of it behind: the
-// temporary file the output is written to goes with the process.
+// temporary file the output is written to goes with the process, or at the
+// latest with the next run into its folder.
 TEST(Cli, AKilledRunLeavesNoTemporaryFile)
 {
     TempFolder folder;
@@ -250,9 +251,11 @@ TEST(Cli, AKilledRunLeavesNoTemporaryFile)
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     ASSERT_TRUE(caught) << "the run ended before its output was seen being written";
-    // The system lets go of a killed process's files a moment after it ends.
-    EXPECT_TRUE(support::PollUntil(10000, [&] { return folder.Files() == std::vector<std::string>{"big.bmp"}; }))
-        << testing::PrintToString(folder.Files());
+    ASSERT_TRUE(folder.Write("small.bmp", MakePicture(3, 2, GradientPixel)));
+    const support::ConsoleRun next =
+        support::RunConsole(CliCommand(std::wstring(L"--tint ") + kLook + L" small.bmp"), folder.Path(), 30000);
+    EXPECT_EQ(next.exitCode, 0u) << next.err;
+    EXPECT_EQ(folder.Files(), (std::vector<std::string>{"big.bmp", "small-.bmp", "small.bmp"}));
 }
 
 // Without the decoding process beside it, a picture for the platform's
