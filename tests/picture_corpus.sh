@@ -1,13 +1,15 @@
 #!/bin/sh
-# The JPEG corpus: one picture of each kind the decoding process reads or
-# refuses, made here with Debian's cjpeg and ImageMagick's convert from one
-# picture of odd size, hard edges and gradients. The unit test
-# LoadPicture.JpegCorpusGivesDjpegsPixelsOrItsRefusal reads each through the
-# program's read path: a picture read must give the rows of djpeg's 24-bit
-# BMP of it byte for byte, a picture refused a sentence holding the row's
-# words. Skipped (77) without cjpeg, djpeg and convert.
-# Usage: jpeg_corpus.sh WINE UNIT_TESTS_EXE
-for tool in cjpeg djpeg convert; do
+# The picture corpus: one picture of each kind the decoding process reads
+# with a library of its own, or refuses, made here with Debian's cjpeg,
+# cwebp and img2webp and ImageMagick's convert from one picture of odd size,
+# hard edges and gradients. The unit test
+# LoadPicture.PictureCorpusGivesItsLibrarysToolPixelsOrItsRefusal reads each
+# through the program's read path: a picture read must give the rows of the
+# BMP the same library's tool writes of it (djpeg, dwebp) byte for byte, a
+# picture refused a sentence holding the row's words. Skipped (77) without
+# the tools.
+# Usage: picture_corpus.sh WINE UNIT_TESTS_EXE
+for tool in cjpeg djpeg convert cwebp dwebp img2webp webpmux; do
   command -v $tool >/dev/null 2>&1 || { echo "$tool is not installed: skipped"; exit 77; }
 done
 set -e
@@ -29,6 +31,12 @@ ppm 45 29 >source.ppm
 ppm 1 1 >1x1.ppm
 ppm 1 17 >1x17.ppm
 ppm 17 1 >17x1.ppm
+# cwebp reads PNG: the same pictures, and one with an alpha gradient across
+# and a hole of alpha 0, and a second frame for an animation.
+for name in source 1x1 17x1; do convert $name.ppm $name.png; done
+convert source.ppm \( -size 29x45 gradient: -rotate 90 -fill black -draw 'rectangle 30,10 36,16' \) \
+  -alpha off -compose CopyOpacity -composite alpha.png
+convert source.ppm -negate other.png
 
 # Where the first marker FF xx stands in a file, as a byte offset.
 marker_at() {
@@ -39,8 +47,10 @@ poke() {
   printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
 }
 
-# The table: the file, how it is made, and what it gives: djpeg's pixels, or
-# words of its refusal.
+# The table: the file, how it is made, and what it gives: djpeg's or
+# dwebp's pixels (dwebp-alpha: with the alpha kept, not flattened), or words
+# of its refusal. dwebp reads no animation: an animation's row makes the BMP
+# of its first frame itself.
 while read -r file expected make; do
   [ -n "$file" ] || continue
   eval "$make"
@@ -50,6 +60,9 @@ while read -r file expected make; do
   if [ "$expected" = djpeg ]; then
     djpeg -rgb -bmp -outfile "$file.bmp" "$file" 2>/dev/null || djpeg -bmp -outfile "$file.bmp" "$file"
   fi
+  case $expected in
+    dwebp*) [ -f "$file.bmp" ] || dwebp -quiet -bmp -o "$file.bmp" "$file" ;;
+  esac
 done <<'TABLE'
 base444.jpg      djpeg            cjpeg -sample 1x1 -outfile base444.jpg source.ppm
 base422.jpg      djpeg            cjpeg -sample 2x1 -outfile base422.jpg source.ppm
@@ -66,12 +79,24 @@ cmyk-adobe.jpg   djpeg            convert source.ppm -colorspace CMYK cmyk-adobe
 cut.jpg          is_cut_short     head -c 1200 base420.jpg >cut.jpg
 corrupt.jpg      is_damaged       cp base420.jpg corrupt.jpg; poke corrupt.jpg $(($(marker_at corrupt.jpg da) + 200)) '\377\323\377\321'
 12bit.jpg        a_12-bit_JPEG    cp base420.jpg 12bit.jpg; poke 12bit.jpg $(($(marker_at 12bit.jpg c0) + 4)) '\014'
+lossy.webp       dwebp            cwebp -quiet source.png -o lossy.webp
+lossless.webp    dwebp            cwebp -quiet -lossless source.png -o lossless.webp
+1x1.webp         dwebp            cwebp -quiet 1x1.png -o 1x1.webp
+17x1.webp        dwebp            cwebp -quiet -lossless 17x1.png -o 17x1.webp
+alpha.webp       dwebp            cwebp -quiet alpha.png -o alpha.webp
+alpha-kept.webp  dwebp-alpha      cp alpha.webp alpha-kept.webp
+alpha-ll.webp    dwebp-alpha      cwebp -quiet -lossless -exact alpha.png -o alpha-ll.webp
+animated.webp    dwebp            img2webp -lossy source.png other.png -o animated.webp >/dev/null; webpmux -get frame 1 animated.webp -o first.webp >/dev/null; dwebp -quiet -bmp -o animated.webp.bmp first.webp
+cut.webp         too_short_for_the_picture_it_declares  head -c 300 lossy.webp >cut.webp
+zero.webp        declares_a_width_or_height_of_0        cp lossy.webp zero.webp; poke zero.webp 26 '\000\000'
+huge.webp        16777216_x_16777216_pixels,_too_large  cp alpha.webp huge.webp; poke huge.webp 24 '\377\377\377\377\377\377'
+corrupt.webp     is_damaged;_duotint_could_not_read     cp lossless.webp corrupt.webp; poke corrupt.webp 30 '\377\377\377\377'
 TABLE
 # The words of a refusal stand with underscores for their spaces in the table.
 sed -i 's/_/ /g' cases.txt
 
-env DUOTINT_JPEG_CORPUS="Z:$(printf '%s' "$corpus" | tr / '\\')" "$1" "$2" \
-  --gtest_filter='LoadPicture.JpegCorpusGivesDjpegsPixelsOrItsRefusal' >run.txt 2>&1 || status=$?
+env DUOTINT_PICTURE_CORPUS="Z:$(printf '%s' "$corpus" | tr / '\\')" "$1" "$2" \
+  --gtest_filter='LoadPicture.PictureCorpusGivesItsLibrarysToolPixelsOrItsRefusal' >run.txt 2>&1 || status=$?
 cat run.txt
 # A program that crashes under Wine may still end with 0: the case's own verdict is read too.
 [ "${status:-0}" -eq 0 ] && grep -q '^\[  PASSED  \] 1 test' run.txt
