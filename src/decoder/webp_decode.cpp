@@ -19,8 +19,12 @@
 
 namespace {
 
-// The coded bytes handed to the decoder at a time.
-const size_t kPieceBytes = 256 * 1024;
+// The coded bytes are handed to the decoder in about this many pieces, each
+// at least kLeastPiece: the rows done are counted after each. A lossless
+// picture's decoder goes back to its last saved row on a piece that ends
+// mid-row, so pieces much smaller than this cost time without saying more.
+const size_t kPieces = 32;
+const size_t kLeastPiece = 64 * 1024;
 
 // One straight-alpha component laid over white, rounded to nearest, as the
 // platform reader flattens: round((c * a + 255 * (255 - a)) / 255).
@@ -169,8 +173,9 @@ bool WebpPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
         return Fail(WebpFailure::tooHungry, WordsOf(VP8_STATUS_OUT_OF_MEMORY));
     int64_t copied = 0;  // rows of the frame already in the destination
     VP8StatusCode status = VP8_STATUS_SUSPENDED;
+    const size_t piece = frameSize_ / kPieces > kLeastPiece ? frameSize_ / kPieces : kLeastPiece;
     for (size_t fed = 0; status == VP8_STATUS_SUSPENDED && fed < frameSize_;) {
-        fed = frameSize_ - fed < kPieceBytes ? frameSize_ : fed + kPieceBytes;
+        fed = frameSize_ - fed < piece ? frameSize_ : fed + piece;
         status = WebPIUpdate(decoder, frameBytes_, fed);
         if (status != VP8_STATUS_OK && status != VP8_STATUS_SUSPENDED)
             break;
