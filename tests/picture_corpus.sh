@@ -91,6 +91,7 @@ cut.webp         too_short_for_the_picture_it_declares  head -c 300 lossy.webp >
 zero.webp        declares_a_width_or_height_of_0        cp lossy.webp zero.webp; poke zero.webp 26 '\000\000'
 huge.webp        16777216_x_16777216_pixels,_too_large  cp alpha.webp huge.webp; poke huge.webp 24 '\377\377\377\377\377\377'
 corrupt.webp     is_damaged;_duotint_could_not_read     cp lossless.webp corrupt.webp; poke corrupt.webp 30 '\377\377\377\377'
+short.webp       is_cut_short;_duotint_could_not_read   head -c 600 lossy.webp >short.webp; poke short.webp 4 '\120\002\0\0'; poke short.webp 16 '\104\002\0\0'
 TABLE
 # The words of a refusal stand with underscores for their spaces in the table.
 sed -i 's/_/ /g' cases.txt
