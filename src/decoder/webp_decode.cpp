@@ -17,6 +17,8 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 
+#include "decoder/picture_decode.h"
+
 namespace {
 
 // The coded bytes are handed to the decoder in about this many pieces, each
@@ -25,14 +27,6 @@ namespace {
 // mid-row, so pieces much smaller than this cost time without saying more.
 const size_t kPieces = 32;
 const size_t kLeastPiece = 64 * 1024;
-
-// One straight-alpha component laid over white, rounded to nearest, as the
-// platform reader flattens: round((c * a + 255 * (255 - a)) / 255).
-uint8_t FlattenOnWhite(uint8_t c, uint8_t a)
-{
-    // The sum over 255 never ends in exactly one half, so adding 127 rounds.
-    return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
-}
 
 WebpFailure FailureOf(VP8StatusCode status)
 {
