@@ -19,7 +19,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 list=$root/tools/deps.list
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 # Bumped when the way a package is built changes, so that old builds are not reused.
-recipe=1
+recipe=2
 
 say() { echo "deps: $*" >&2; }
 fail() {
@@ -133,6 +133,13 @@ while read -r package version system options; do
     # (--host=x86_64-w64-mingw32) projects get a builder of their own here.
     *) fail "$package is built with $system, which tools/deps.sh does not build yet" ;;
   esac
+  # The licence texts go with every package, for the release zip: those at
+  # the top of its source, which not every package installs itself.
+  docs=$stage$prefix/share/doc/$package
+  mkdir -p "$docs"
+  for text in "$source"/COPYING "$source"/PATENTS "$source"/LICENSE*; do
+    [ -f "$text" ] && [ ! -e "$docs/$(basename "$text")" ] && cp "$text" "$docs/"
+  done
   echo "$package $version" >>"$stage$prefix/duotint-deps.txt"
 done <<<"$packages"
 

@@ -46,6 +46,14 @@ done
 
 # Seeds are copies: the fuzzer adds to its corpus folder, never to tests/data.
 cp "$root"/tests/data/pictures/*.{png,gif,jpg,tif} "$root"/tests/data/bmpsuite/*/*.bmp "$out/probe_fuzz/corpus/"
+# WebP seeds, lossy and lossless, made here from the PNGs when Debian's cwebp is installed.
+if command -v cwebp >/dev/null; then
+  for picture in "$root"/tests/data/pictures/*.png; do
+    name=$(basename "$picture" .png)
+    cwebp -quiet "$picture" -o "$out/probe_fuzz/corpus/$name.webp" || true
+    cwebp -quiet -lossless "$picture" -o "$out/probe_fuzz/corpus/$name-lossless.webp" || true
+  done
+fi
 cp "$root"/tests/data/bmpsuite/*/*.bmp "$out/bmp_header_fuzz/corpus/"
 cp "$root"/tests/data/pictures/*.jpg "$out/exif_fuzz/corpus/"
 cp "$root"/tests/data/pictures/*.{png,jpg} "$out/metadata_fuzz/corpus/"

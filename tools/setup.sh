@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${DUOTINT_BUILD:-$root/build}
 
 packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb googletest libcli11-dev libz-mingw-w64-dev
-          libimage-exiftool-perl pngcheck libjpeg-turbo-progs imagemagick libcap2-bin
+          libimage-exiftool-perl pngcheck libjpeg-turbo-progs webp imagemagick libcap2-bin
           dpkg-dev nasm "$@")
 missing=()
 for p in "${packages[@]}"; do

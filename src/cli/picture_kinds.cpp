@@ -1,5 +1,6 @@
 // The platform's decoders asked for their file extensions, through the
-// imaging component's list of its decoders. Asking loads the component
+// imaging component's list of its decoders, with the kinds the decoding
+// process reads with its own libraries added. Asking loads the component
 // library, so it happens only once a folder is listed: a run over named
 // files never needs it.
 #include "cli/picture_kinds.h"
@@ -60,6 +61,8 @@ std::vector<std::wstring> AskDecoders()
         for (const char* known : kPictureExtensions)
             list.emplace_back(known, known + strlen(known));
     }
+    // libwebp reads WebP whatever codecs the machine has.
+    AddExtensions(L".webp", list);
     return list;
 }
 
@@ -89,8 +92,8 @@ bool IsExtensionIn(std::wstring_view extension, const std::vector<std::wstring>&
 
 const std::vector<std::wstring>& PictureLikeExtensions()
 {
-    static const std::vector<std::wstring> list = {L".webp", L".heic", L".heif", L".avif", L".jxl",
-                                                   L".psd",  L".raw",  L".cr2",  L".cr3",  L".nef",
-                                                   L".arw",  L".dng",  L".orf",  L".raf",  L".rw2"};
+    static const std::vector<std::wstring> list = {L".heic", L".heif", L".avif", L".jxl", L".psd",
+                                                   L".raw",  L".cr2",  L".cr3",  L".nef", L".arw",
+                                                   L".dng",  L".orf",  L".raf",  L".rw2"};
     return list;
 }

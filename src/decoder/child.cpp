@@ -1,6 +1,6 @@
 // duotint-decode's work: it readies the platform's decoders, then serves the
 // program's requests in the shared record until the program ends it. JPEG
-// goes to libjpeg-turbo, every other kind to the platform.
+// goes to libjpeg-turbo, WebP to libwebp, every other kind to the platform.
 #include "decoder/child.h"
 
 #include <windows.h>
@@ -12,8 +12,10 @@
 
 #include "decoder/jpeg_decode.h"
 #include "decoder/picture_decode.h"
+#include "decoder/webp_decode.h"
 #include "picture/decode_process.h"
 #include "picture/decode_protocol.h"
+#include "picture/probe.h"
 #include "support/library_function.h"
 #include "support/system.h"
 
@@ -74,16 +76,24 @@ void SlowRows(const char* fault, int64_t rows, volatile int64_t* rowsDone)
 }
 
 // The picture the child holds between an open and a copy: a JPEG for
-// libjpeg-turbo, anything else for the platform's decoders.
+// libjpeg-turbo, a WebP for libwebp, anything else for the platform's
+// decoders.
 struct HeldPicture {
-    bool jpeg = false;
+    ContainerKind kind = ContainerKind::unknown;
     JpegPicture jpegPicture;
+    WebpPicture webpPicture;
     DecodedPicture platformPicture;
 
-    int64_t Height() const { return jpeg ? jpegPicture.Height() : platformPicture.Height(); }
+    bool Jpeg() const { return kind == ContainerKind::jpeg; }
+    bool Webp() const { return kind == ContainerKind::webp; }
+    int64_t Height() const
+    {
+        return Jpeg() ? jpegPicture.Height() : Webp() ? webpPicture.Height() : platformPicture.Height();
+    }
     void Close()
     {
         jpegPicture.Close();
+        webpPicture.Close();
         platformPicture.Close();
     }
 };
@@ -100,6 +110,18 @@ DecodeOutcome JpegAnswer(const JpegPicture& picture, DecoderControl* record)
     }
 }
 
+// What a failed WebP request answers, with our words on libwebp's status.
+DecodeOutcome WebpAnswer(const WebpPicture& picture, DecoderControl* record)
+{
+    snprintf(record->message, sizeof record->message, "%s", picture.Message());
+    switch (picture.Failure()) {
+    case WebpFailure::cutShort: return DecodeOutcome::cutShort;
+    case WebpFailure::damaged: return DecodeOutcome::damaged;
+    case WebpFailure::tooHungry: return DecodeOutcome::tooHungry;
+    default: return DecodeOutcome::cannotDecode;
+    }
+}
+
 // The child's copy: the rows, and the alpha plane after them when asked
 // for, into the program's section, which the child lets go of before it
 // answers.
@@ -109,17 +131,24 @@ DecodeOutcome CopyRows(DecoderControl* record, HeldPicture& picture)
     const auto section = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record->pixelSection));
     const SIZE_T colourBytes = static_cast<SIZE_T>(record->stride) * static_cast<SIZE_T>(height);
     // A JPEG has no alpha, and its plane is left as the section came: zeros.
-    const SIZE_T alphaBytes = picture.jpeg ? 0 : static_cast<SIZE_T>(record->alphaStride) * static_cast<SIZE_T>(height);
+    const SIZE_T alphaBytes = picture.Jpeg() ? 0 : static_cast<SIZE_T>(record->alphaStride) * static_cast<SIZE_T>(height);
     auto* pixels = static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, colourBytes + alphaBytes));
     SlowRows(record->fault, height, &record->rowsDone);
     uint8_t* alpha = pixels != nullptr && alphaBytes != 0 ? pixels + colourBytes : nullptr;
     DecodeOutcome outcome = DecodeOutcome::damaged;
     record->alpha = false;
-    if (pixels != nullptr && picture.jpeg) {
+    if (pixels != nullptr && picture.Jpeg()) {
         if (picture.jpegPicture.CopyInto(pixels, record->stride, &record->rowsDone))
             outcome = DecodeOutcome::decoded;
         else
             outcome = JpegAnswer(picture.jpegPicture, record);
+    } else if (pixels != nullptr && picture.Webp()) {
+        WebpPicture& webp = picture.webpPicture;
+        if (webp.CopyInto(pixels, record->stride, &record->rowsDone, alpha, record->alphaStride))
+            outcome = DecodeOutcome::decoded;
+        else
+            outcome = WebpAnswer(webp, record);
+        record->alpha = outcome == DecodeOutcome::decoded && webp.Translucent();
     } else if (pixels != nullptr) {
         DecodedPicture& platform = picture.platformPicture;
         if (platform.CopyInto(pixels, record->stride, &record->rowsDone, alpha, record->alphaStride))
@@ -136,8 +165,17 @@ DecodeOutcome CopyRows(DecoderControl* record, HeldPicture& picture)
 // transparent.
 DecodeOutcome OpenPicture(DecoderControl* record, HeldPicture& picture)
 {
-    picture.jpeg = record->jpeg != 0;
-    if (picture.jpeg) {
+    picture.kind = static_cast<ContainerKind>(record->kind);
+    if (picture.Webp()) {
+        // WebP has no orientation: the probe's 1 stands.
+        if (!picture.webpPicture.Open(record->path))
+            return WebpAnswer(picture.webpPicture, record);
+        record->width = picture.webpPicture.Width();
+        record->height = picture.webpPicture.Height();
+        record->alpha = picture.webpPicture.HasAlpha();
+        return DecodeOutcome::decoded;
+    }
+    if (picture.Jpeg()) {
         if (!picture.jpegPicture.Open(record->path, record->orientation, record->memoryBytes))
             return JpegAnswer(picture.jpegPicture, record);
         record->width = picture.jpegPicture.Width();

@@ -16,18 +16,16 @@
 
 #include "picture/com.h"
 
-namespace {
-
-// Pixels a band holds at most: 4 MB of 32-bit pixels.
-enum : int64_t { kBandPixels = 1 << 20 };
-
-// One straight-alpha component laid over white, rounded to nearest:
-// round((c * a + 255 * (255 - a)) / 255).
 uint8_t FlattenOnWhite(uint8_t c, uint8_t a)
 {
     // The sum over 255 never ends in exactly one half, so adding 127 rounds.
     return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
 }
+
+namespace {
+
+// Pixels a band holds at most: 4 MB of 32-bit pixels.
+enum : int64_t { kBandPixels = 1 << 20 };
 
 IWICImagingFactory* Factory()
 {

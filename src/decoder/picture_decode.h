@@ -20,6 +20,10 @@ struct IWICFormatConverter;
 // picture; false when there are none.
 bool PrepareDecoders();
 
+// One straight-alpha component laid over white, rounded to nearest:
+// round((c * a + 255 * (255 - a)) / 255). Every reader flattens by it.
+uint8_t FlattenOnWhite(uint8_t c, uint8_t a);
+
 // Whether an EXIF orientation (1 to 8) swaps the axes: 5 to 8 do.
 bool OrientationSwapsAxes(int orientation);
 // Where the stored pixel (x, y) of a width x height picture, y from the top,

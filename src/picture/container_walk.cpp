@@ -100,6 +100,31 @@ bool PngChunkWalk::Next(PngChunkHead& chunk)
 
 bool IsChunk(const PngChunkHead& chunk, const char* type) { return memcmp(chunk.type, type, 4) == 0; }
 
+RiffChunkWalk::RiffChunkWalk(ByteSource& file) : file_(file), size_(file.Size())
+{
+    uint8_t head[8];
+    if (size_ >= 12 && file_.Read(0, head, 8))
+        declaredEnd_ = 8 + static_cast<uint64_t>(Read32(head + 4));
+    end_ = declaredEnd_ < size_ ? declaredEnd_ : size_;
+}
+
+bool RiffChunkWalk::Next(RiffChunkHead& chunk)
+{
+    // Each chunk is its type, its size and the body, padded to an even length.
+    uint8_t head[8];
+    if (ended_ || ++parts_ > kMostParts || at_ >= end_ || end_ - at_ < 8 || !file_.Read(at_, head, 8)) {
+        ended_ = true;
+        return false;
+    }
+    memcpy(chunk.type, head, 4);
+    chunk.at = at_;
+    chunk.size = Read32(head + 4);
+    chunk.whole = chunk.size <= end_ - at_ - 8;
+    ended_ = !chunk.whole;
+    at_ += 8 + static_cast<uint64_t>(chunk.size) + (chunk.size & 1);
+    return true;
+}
+
 bool TiffOrder(const uint8_t head[4], bool& little)
 {
     if (memcmp(head, "II*\0", 4) != 0 && memcmp(head, "MM\0*", 4) != 0)

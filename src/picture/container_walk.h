@@ -1,6 +1,6 @@
 // The one walk of each chunked container, over a ByteSource, for every
 // reader of it (the probe, the metadata reader): JPEG segments up to the
-// scan and PNG chunks up to IEND; and the one reading of a TIFF's order,
+// scan, PNG chunks up to IEND and a WebP's RIFF chunks; and the one reading of a TIFF's order,
 // fields and directory bounds. Each length is compared with what remains
 // of the file before it is followed, and only heads are read here; bodies
 // are the caller's to read, at the offsets given.
@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "picture/byte_source.h"
 #include "picture/bytes.h"
@@ -78,6 +79,36 @@ private:
 
 // Whether a PNG chunk head is of `type`.
 bool IsChunk(const PngChunkHead& chunk, const char* type);
+
+struct RiffChunkHead {
+    char type[4] = {};
+    uint64_t at = 0;      // of its type
+    uint32_t size = 0;    // of its body, the pad byte of an odd size not counted
+    bool whole = false;   // its body lies inside the file and the RIFF container
+};
+
+// The chunks of a RIFF container after its 12-byte head ("RIFF", the size
+// of what follows, the form's four letters), to the end of the container or
+// of the file, whichever comes first. A chunk that runs past that end is
+// given once, not whole, and ends the walk.
+class RiffChunkWalk {
+public:
+    explicit RiffChunkWalk(ByteSource& file);
+    bool Next(RiffChunkHead& chunk);
+    // The container declares more bytes than the file holds.
+    bool FileShorterThanDeclared() const { return declaredEnd_ > size_; }
+
+private:
+    ByteSource& file_;
+    uint64_t size_;
+    uint64_t declaredEnd_ = 0;
+    uint64_t end_ = 0;
+    uint64_t at_ = 12;
+    uint32_t parts_ = 0;
+    bool ended_ = false;
+};
+
+inline bool IsChunk(const RiffChunkHead& chunk, const char* type) { return memcmp(chunk.type, type, 4) == 0; }
 
 // A TIFF's fields, for a TIFF file and an EXIF block alike: the byte order
 // its first 4 bytes give ("II*\0" little-endian, "MM\0*" big-endian), and

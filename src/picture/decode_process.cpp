@@ -244,7 +244,7 @@ DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
     record_->orientation = request.orientation;
     record_->firstBytes = request.firstBytes;
     record_->memoryBytes = budget_.memoryBytes;
-    record_->jpeg = request.jpeg;
+    record_->kind = static_cast<int32_t>(request.kind);
     wcsncpy(record_->path, request.path, kLongPathCapacity - 1);
     ChooseTestFault(record_->fault);
     cpuAtStart_ = CpuTime();

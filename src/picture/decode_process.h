@@ -1,11 +1,11 @@
 // Every picture but our own BMP is decoded in a process of its own,
-// duotint-decode.exe beside the program: a JPEG by libjpeg-turbo, the rest by
-// the platform's decoders. Decoders are C we do not write, handed files from
-// anywhere, and the platform's crash or run away on small hostile files, so
-// none runs inside the program: the child decodes, reports the size, and
-// writes the 24-bit rows (and, when asked, an alpha plane) straight into a
-// section the program maps as its picture, which stays the one copy of the
-// pixels. One child serves the
+// duotint-decode.exe beside the program: a JPEG by libjpeg-turbo, a WebP by
+// libwebp, the rest by the platform's decoders. Decoders are C we do not
+// write, handed files from anywhere, and the platform's crash or run away on
+// small hostile files, so none runs inside the program: the child decodes,
+// reports the size, and writes the 24-bit rows (and, when asked, an alpha
+// plane) straight into a section the program maps as its picture, which
+// stays the one copy of the pixels. One child serves the
 // pictures of one reader (the editor, a worker of duotint-cli) in turn.
 //
 // The program watches the child while it works on a picture: a crash; its
@@ -20,6 +20,8 @@
 
 #include <cstdint>
 #include <string>
+
+#include "picture/probe.h"
 
 enum class DecodeOutcome {
     decoded,       // the size is known; after CopyInto, the pixels too
@@ -49,8 +51,9 @@ struct DecodeRequest {
     uint64_t firstBytes;
     // The copy may ask for an alpha plane: the budgets count its byte.
     bool alpha = false;
-    // The probe found a JPEG: libjpeg-turbo decodes it, not the platform.
-    bool jpeg = false;
+    // The kind the probe found: the decoding process hands a JPEG to
+    // libjpeg-turbo, a WebP to libwebp, the rest to the platform.
+    ContainerKind kind = ContainerKind::unknown;
 };
 
 // The budgets for a picture of the given declared size (0 x 0: unknown),

@@ -21,7 +21,7 @@ struct DecoderControl {
     // The most memory the decoder's own buffers may take, when it can be
     // told: the picture's budget.
     uint64_t memoryBytes;
-    int32_t jpeg;           // the probe found a JPEG, which libjpeg-turbo decodes
+    int32_t kind;           // the ContainerKind the probe found: the child picks its decoder by it
     char fault[32];         // a test-only fault for this picture; empty: none
     wchar_t path[kLongPathCapacity];
     // The child's answer, and its progress while it fills the pixels.

@@ -632,6 +632,69 @@ ProbeResult ProbeTiff(Reader& reader)
     return FineIfHolds(tiff, width, height, reader.Size(), ratio == 0 ? 0 : samples / ratio);
 }
 
+// ---- WebP -----------------------------------------------------------------
+
+// The picture's size stands in the first chunk: a VP8X chunk's canvas, or
+// the frame header of a lossy (VP8) or lossless (VP8L) picture alone. Both
+// codings can squeeze a flat picture into a few bytes, so no least size
+// holds; the file is too short when the chunk that holds the picture runs
+// past its end, or the RIFF container declares more than the file holds.
+ProbeResult ProbeWebp(Reader& file)
+{
+    const ContainerKind webp = ContainerKind::webp;
+    RiffChunkWalk walk(file);
+    RiffChunkHead chunk;
+    if (!walk.Next(chunk))
+        return Damaged(webp, kShortHeader);
+    int64_t width = 0, height = 0;
+    if (IsChunk(chunk, "VP8X")) {
+        // Flags, 3 reserved bytes, then the canvas's width and height less 1, 24 bits each.
+        const uint8_t* h = chunk.size >= 10 ? file.At(chunk.at + 8, 10) : nullptr;
+        if (h == nullptr)
+            return Damaged(webp, kShortHeader);
+        width = 1 + (Read32(h + 4) & 0xFFFFFF);
+        height = 1 + (Read32(h + 6) >> 8);
+        // A still's ALPH and VP8 or VP8L, or an animation's frames, follow
+        // any number of other chunks.
+        while (walk.Next(chunk) && chunk.whole && !IsChunk(chunk, "VP8 ") && !IsChunk(chunk, "VP8L") &&
+               !IsChunk(chunk, "ANMF")) {
+        }
+        if (!IsChunk(chunk, "VP8 ") && !IsChunk(chunk, "VP8L") && !IsChunk(chunk, "ANMF") && chunk.whole &&
+            !walk.FileShorterThanDeclared())
+            return Damaged(webp, "it holds no picture after its extended header");
+    } else if (IsChunk(chunk, "VP8 ")) {
+        // A 3-byte frame tag, the start code, then 14 bits of width and of
+        // height, each with 2 bits of scaling above.
+        const uint8_t* h = chunk.size >= 10 ? file.At(chunk.at + 8, 10) : nullptr;
+        if (h == nullptr)
+            return Damaged(webp, kShortHeader);
+        if ((h[0] & 1) != 0)
+            return Damaged(webp, "its lossy picture does not begin with a key frame");
+        if (memcmp(h + 3, "\x9D\x01\x2A", 3) != 0)
+            return Damaged(webp, "its lossy picture lacks the start code every one has");
+        width = Read16(h + 6) & 0x3FFF;
+        height = Read16(h + 8) & 0x3FFF;
+    } else if (IsChunk(chunk, "VP8L")) {
+        // The signature byte, then width and height less 1 in 14 bits each,
+        // an alpha bit and a 3-bit version.
+        const uint8_t* h = chunk.size >= 5 ? file.At(chunk.at + 8, 5) : nullptr;
+        if (h == nullptr)
+            return Damaged(webp, kShortHeader);
+        if (h[0] != 0x2F)
+            return Damaged(webp, "its lossless picture lacks the signature every one has");
+        const uint32_t bits = Read32(h + 1);
+        if (bits >> 29 != 0)
+            return Damaged(webp, "its lossless picture has a version WebP does not define");
+        width = 1 + (bits & 0x3FFF);
+        height = 1 + (bits >> 14 & 0x3FFF);
+    } else {
+        return Damaged(webp, "it does not begin with a picture chunk WebP defines");
+    }
+    if (width == 0 || height == 0)
+        return Damaged(webp, kZeroSize);
+    return FineIfHolds(webp, width, height, chunk.whole && !walk.FileShorterThanDeclared() ? 1 : 0, 1);
+}
+
 // ---- BMP ------------------------------------------------------------------
 
 // The info header sizes BMP files have: OS/2's 12 and 16 to 64, Windows' 40
@@ -712,7 +775,7 @@ ProbeResult ProbeBmp(Reader& file)
 
 ProbeResult ProbeKnownKinds(Reader& file)
 {
-    uint8_t head[8] = {};
+    uint8_t head[12] = {};
     const uint64_t size = file.Size();
     const uint8_t* start = file.At(0, size < sizeof head ? static_cast<size_t>(size) : sizeof head);
     if (start == nullptr)
@@ -728,6 +791,8 @@ ProbeResult ProbeKnownKinds(Reader& file)
         return ProbeTiff(file);
     if (size >= 2 && memcmp(head, "BM", 2) == 0)
         return ProbeBmp(file);
+    if (size >= 12 && memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "WEBP", 4) == 0)
+        return ProbeWebp(file);
     return ProbeResult();
 }
 

@@ -14,7 +14,7 @@
 
 #include "picture/byte_source.h"
 
-enum class ContainerKind { unknown, bmp, png, jpeg, gif, tiff };
+enum class ContainerKind { unknown, bmp, png, jpeg, gif, tiff, webp };
 
 enum class ProbeVerdict {
     fine,         // a kind we know, its size read, its structure inside the file

@@ -303,7 +303,7 @@ Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder
         const std::wstring path = FullPath(request.path.c_str());
         const DecodeRequest decode = {path.c_str(), probe.orientation, probe.width,
                                       probe.height, probe.firstFrameEnd, alphaMayCome,
-                                      probe.kind == ContainerKind::jpeg};
+                                      probe.kind};
         if (request.onSized)
             request.onSized(probe);
         DecodeOutcome outcome = decoder.Open(decode);

@@ -19,6 +19,7 @@ const char* KindName(ContainerKind kind)
     case ContainerKind::jpeg: return "JPEG";
     case ContainerKind::gif: return "GIF";
     case ContainerKind::tiff: return "TIFF";
+    case ContainerKind::webp: return "WebP";
     default: return nullptr;
     }
 }

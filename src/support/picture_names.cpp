@@ -9,7 +9,7 @@
 
 #include "support/utf8.h"
 
-const char* const kPictureExtensions[7] = {".bmp", ".png", ".jpg", ".jpeg", ".gif", ".tif", ".tiff"};
+const char* const kPictureExtensions[8] = {".bmp", ".png", ".jpg", ".jpeg", ".gif", ".tif", ".tiff", ".webp"};
 
 bool FindPictureFile(char* name, int32_t nameLength)
 {

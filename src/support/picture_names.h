@@ -8,8 +8,9 @@
 #include <string>
 #include <string_view>
 
-// The extensions the name popup tries, in order.
-extern const char* const kPictureExtensions[7];
+// The extensions the name popup tries, in order: the kinds read before
+// WebP first, so that a name that found a picture before finds the same one.
+extern const char* const kPictureExtensions[8];
 
 // Tries name[0, nameLength) with each extension in turn, in the current
 // folder only, and leaves the first that is a regular file in name (which

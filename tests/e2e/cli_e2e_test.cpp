@@ -143,7 +143,7 @@ TEST(Cli, TreeRunsWithRecursiveAndRunsAgain)
     for (const char* name : {"tree", "tree\\100CANON", "tree\\101CANON"})
         ASSERT_TRUE(CreateDirectoryA(folder.PathOf(name).c_str(), nullptr));
     const std::vector<uint8_t> picture = MakePicture(5, 3, GradientPixel);
-    for (const char* name : {"tree\\100CANON\\IMG_0001.bmp", "tree\\101CANON\\IMG_0001.bmp", "tree\\x.webp"})
+    for (const char* name : {"tree\\100CANON\\IMG_0001.bmp", "tree\\101CANON\\IMG_0001.bmp", "tree\\x.heic"})
         ASSERT_TRUE(folder.Write(name, picture));
     auto run = [&](const std::wstring& arguments) {
         return support::RunConsole(CliCommand(std::wstring(L"--tint ") + kLook + L" " + arguments), folder.Path(),
@@ -156,7 +156,7 @@ TEST(Cli, TreeRunsWithRecursiveAndRunsAgain)
     first = run(L"-r --format jpg --out out tree/");
     EXPECT_EQ(first.exitCode, 0u) << first.err;
     EXPECT_EQ(first.err, "");
-    for (const char* line : {"skipped: tree/x.webp: no decoder on this machine for .webp\r\n",
+    for (const char* line : {"skipped: tree/x.heic: no decoder on this machine for .heic\r\n",
                              "tree/100CANON/IMG_0001.bmp -> out/100CANON/IMG_0001-.jpg  5 x 3  ",
                              "tree/101CANON/IMG_0001.bmp -> out/101CANON/IMG_0001-.jpg  5 x 3  "})
         EXPECT_NE(first.out.find(line), std::string::npos) << first.out;

@@ -7,6 +7,7 @@
 
 #include "editor/picture.h"
 #include "picture/bmp.h"
+#include "picture/bytes.h"
 #include "picture/read.h"
 #include "test_support.h"
 
@@ -125,15 +126,18 @@ TEST(LoadPicture, AHeaderWithoutItsOpenFileFailsAsAFileNotOpen)
     }
 }
 
-// The JPEG corpus tests/jpeg_corpus.sh makes with Debian's cjpeg and convert,
-// and its table: each picture gives the rows of djpeg's 24-bit BMP of it,
-// byte for byte, or a refusal holding the row's words. Skipped when run
-// without it.
-TEST(LoadPicture, JpegCorpusGivesDjpegsPixelsOrItsRefusal)
+// The picture corpus tests/picture_corpus.sh makes with Debian's cjpeg,
+// cwebp, img2webp and convert, and its table: each picture gives the rows of
+// the BMP its library's tool (djpeg, dwebp) writes of it, byte for byte, or
+// a refusal holding the row's words. dwebp writes a picture with alpha as
+// straight 32-bit rows: "dwebp-alpha" keeps the alpha and must give that
+// colour and that alpha, the others are flattened onto white. Skipped when
+// run without it.
+TEST(LoadPicture, PictureCorpusGivesItsLibrarysToolPixelsOrItsRefusal)
 {
-    const char* corpus = getenv("DUOTINT_JPEG_CORPUS");
+    const char* corpus = getenv("DUOTINT_PICTURE_CORPUS");
     if (corpus == nullptr)
-        GTEST_SKIP() << "tests/jpeg_corpus.sh runs it with its corpus";
+        GTEST_SKIP() << "tests/picture_corpus.sh runs it with its corpus";
     const std::vector<uint8_t> table = ReadWholeFile(std::string(corpus) + "\\cases.txt");
     std::istringstream lines(std::string(table.begin(), table.end()));
     DecoderProcess decoder;
@@ -145,27 +149,45 @@ TEST(LoadPicture, JpegCorpusGivesDjpegsPixelsOrItsRefusal)
         PictureRequest request;
         request.path = std::wstring(path.begin(), path.end());
         request.name = file;
+        request.keepAlpha = wanted == "dwebp-alpha";
         struct PictureHeader header;
         SourcePicture picture;
         Failure failure = ReadPictureHeader(request, decoder, header);
         if (!failure)
             failure = LoadPicture(request, header, decoder, picture);
-        if (wanted != "djpeg") {
+        if (wanted != "djpeg" && wanted.compare(0, 5, "dwebp") != 0) {
             EXPECT_NE(failure.sentence.find(wanted), std::string::npos) << failure.sentence;
             continue;
         }
         ASSERT_FALSE(failure) << failure.sentence;
         const std::vector<uint8_t> bmp = ReadWholeFile(path + ".bmp");
-        ASSERT_EQ(bmp.size(), 54 + static_cast<size_t>(picture.stride) * picture.height);
-        int32_t size[2];  // djpeg's width and height
+        ASSERT_GE(bmp.size(), 54u);
+        int32_t size[2];  // the tool's width and height
         memcpy(size, &bmp[18], sizeof size);
         ASSERT_TRUE(size[0] == picture.width && size[1] == picture.height);
+        const size_t at = Read32(&bmp[10]), bytes = bmp[28] / 8, toolStride = (bytes * size[0] + 3) / 4 * 4;
+        ASSERT_EQ(bmp.size(), at + toolStride * size[1]);
+        ASSERT_EQ(picture.alpha != nullptr, request.keepAlpha);
         size_t differ = 0;
-        for (size_t i = 54; i < bmp.size(); ++i)
-            differ += bmp[i] != picture.pixels[i - 54];
-        EXPECT_EQ(differ, 0u) << "bytes unlike djpeg's";
+        for (int32_t y = 0; y < size[1]; ++y) {
+            const uint8_t* row = picture.pixels + static_cast<size_t>(y) * picture.stride;
+            const uint8_t* in = &bmp[at + y * toolStride];
+            // 24 bits: the rows with their padding, as they stand.
+            for (size_t i = 0; bytes == 3 && i < toolStride; ++i)
+                differ += in[i] != row[i];
+            for (int32_t x = 0; bytes == 4 && x < size[0]; ++x, in += 4) {
+                const unsigned a = in[3];
+                for (int c = 0; c < 3; ++c) {
+                    const unsigned flat = (in[c] * a + 255 * (255 - a) + 127) / 255;
+                    differ += row[3 * x + c] != (request.keepAlpha ? in[c] : flat);
+                }
+                if (request.keepAlpha)
+                    differ += picture.alpha[static_cast<size_t>(y) * picture.alphaStride + x] != a;
+            }
+        }
+        EXPECT_EQ(differ, 0u) << "bytes unlike the tool's";
     }
-    EXPECT_GE(rows, 15);
+    EXPECT_GE(rows, 28);
 }
 
 }  // namespace

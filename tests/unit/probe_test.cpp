@@ -59,6 +59,33 @@ const Bytes ExifOfCount0 = Segment(0xE1, Text("Exif\0\0MM\0*", 10) + Int(8, 4, t
                                              Int(274, 2, true) + Int(3, 2, true) + Int(0, 4, true) +
                                              Int(6, 2, true) + Bytes(6));
 
+// A WebP: the RIFF head declaring `extra` bytes more than it holds, then
+// the chunks, each declaring `declared` bytes and holding `held`.
+struct RiffPart {
+    const char* type;
+    uint32_t declared;
+    Bytes held;
+};
+Bytes Webp(std::initializer_list<RiffPart> chunks, uint32_t extra = 0)
+{
+    Bytes body = Text("WEBP", 4);
+    for (const auto& c : chunks)
+        body = body + Text(c.type, 4) + Int(c.declared, 4, false) + c.held;
+    return Text("RIFF", 4) + Int(body.size() + extra, 4, false) + body;
+}
+// A lossy key frame's header: tag, start code, 14-bit width and height.
+Bytes Vp8(uint16_t width, uint16_t height, uint8_t tag = 0x10)
+{
+    return Bytes{tag, 0, 0, 0x9D, 0x01, 0x2A} + Int(width, 2, false) + Int(height, 2, false);
+}
+// A lossless header: signature, then width - 1 and height - 1 in 14 bits each, alpha, version.
+Bytes Vp8l(uint32_t width, uint32_t height, uint32_t version = 0)
+{
+    return Bytes{0x2F} + Int((width - 1) | (height - 1) << 14 | version << 29, 4, false);
+}
+// A VP8X chunk's flags, reserved bytes and canvas less 1, 24 bits each.
+Bytes Vp8x(uint32_t width, uint32_t height) { return Bytes(4) + Int(width - 1, 3, false) + Int(height - 1, 3, false); }
+
 using K = ContainerKind;
 using V = ProbeVerdict;
 
@@ -147,7 +174,26 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
         {"BMP offset 53", Bmp(40, 53, 127, 64, 0), K::bmp, V::damaged, 0, 0, 1, "inside"},
         {"BMP V5 header cut at 54 bytes", Cut(Bmp(124, 138, 127, 64, 0), 54), K::bmp, V::damaged, 0, 0, 1,
          "shorter"},
-        {"unknown", Text("RIFF\0\0\0\0WEBP", 12), K::unknown, V::unknown, 0, 0, 1, ""},
+        {"WebP lossy", Webp({{"VP8 ", 10, Vp8(7, 9)}}), K::webp, V::fine, 7, 9, 1, ""},
+        {"WebP lossless", Webp({{"VP8L", 5, Vp8l(5, 3)}}), K::webp, V::fine, 5, 3, 1, ""},
+        {"WebP extended, after ICC and ALPH",
+         Webp({{"VP8X", 10, Vp8x(16384, 2)}, {"ICCP", 1, Bytes(2)}, {"ALPH", 0, {}}, {"VP8 ", 10, Vp8(1, 2)}}),
+         K::webp, V::fine, 16384, 2, 1, ""},
+        {"WebP canvas of 2^24 x 2^24", Webp({{"VP8X", 10, Vp8x(1u << 24, 1u << 24)}, {"ANMF", 0, {}}}), K::webp,
+         V::fine, 1 << 24, 1 << 24, 1, ""},
+        {"WebP width 0", Webp({{"VP8 ", 10, Vp8(0, 9)}}), K::webp, V::damaged, 0, 0, 1, "of 0"},
+        {"WebP frame past the end", Webp({{"VP8 ", 11, Vp8(7, 9)}}), K::webp, V::damaged, 7, 9, 1, "too short"},
+        {"WebP RIFF past the end", Webp({{"VP8L", 5, Vp8l(5, 3)}}, 2), K::webp, V::damaged, 5, 3, 1, "too short"},
+        {"WebP ICC past the end before the picture", Webp({{"VP8X", 10, Vp8x(4, 4)}, {"ICCP", 9, Bytes(8)}}),
+         K::webp, V::damaged, 4, 4, 1, "too short"},
+        {"WebP extended without a picture", Webp({{"VP8X", 10, Vp8x(4, 4)}, {"EXIF", 0, {}}}), K::webp, V::damaged, 0,
+         0, 1, "no picture"},
+        {"WebP lossy not a key frame", Webp({{"VP8 ", 10, Vp8(7, 9, 0x11)}}), K::webp, V::damaged, 0, 0, 1,
+         "key frame"},
+        {"WebP lossless version 1", Webp({{"VP8L", 5, Vp8l(5, 3, 1)}}), K::webp, V::damaged, 0, 0, 1, "version"},
+        {"WebP head alone", Text("RIFF\4\0\0\0WEBP", 12), K::webp, V::damaged, 0, 0, 1, "shorter"},
+        {"WebP of an unknown chunk", Webp({{"VP9 ", 0, {}}}), K::webp, V::damaged, 0, 0, 1, "picture chunk"},
+        {"unknown", Text("RIFF\0\0\0\0WAVE", 12), K::unknown, V::unknown, 0, 0, 1, ""},
     };
     for (const auto& c : kCases) {
         const ProbeResult got = ProbeContainer(c.file.data(), c.file.size());

@@ -1,0 +1,103 @@
+#!/bin/sh
+# The picture corpus: one picture of each kind the decoding process reads
+# with a library of its own, or refuses, made here with Debian's cjpeg,
+# cwebp and img2webp and ImageMagick's convert from one picture of odd size,
+# hard edges and gradients. The unit test
+# LoadPicture.PictureCorpusGivesItsLibrarysToolPixelsOrItsRefusal reads each
+# through the program's read path: a picture read must give the rows of the
+# BMP the same library's tool writes of it (djpeg, dwebp) byte for byte, a
+# picture refused a sentence holding the row's words. Skipped (77) without
+# the tools.
+# Usage: picture_corpus.sh WINE UNIT_TESTS_EXE
+for tool in cjpeg djpeg convert cwebp dwebp img2webp webpmux; do
+  command -v $tool >/dev/null 2>&1 || { echo "$tool is not installed: skipped"; exit 77; }
+done
+set -e
+corpus=$(mktemp -d)
+trap 'rm -rf "$corpus"' EXIT
+cd "$corpus"
+
+# An ASCII PPM of W x H: red and green gradients across and down, blue in 4 x 4
+# squares, so that upsampling meets both smooth colour and hard edges.
+ppm() {
+  awk -v w="$1" -v h="$2" 'BEGIN {
+    print "P3"; print w, h; print 255
+    for (y = 0; y < h; y++)
+      for (x = 0; x < w; x++)
+        print (x * 37 + y * 5) % 256, (y * 23 + x * x) % 256, ((int(x / 4) + int(y / 4)) % 2) * 200 + 30
+  }'
+}
+ppm 45 29 >source.ppm
+ppm 1 1 >1x1.ppm
+ppm 1 17 >1x17.ppm
+ppm 17 1 >17x1.ppm
+# cwebp reads PNG: the same pictures, and one with an alpha gradient across
+# and a hole of alpha 0, and a second frame for an animation.
+for name in source 1x1 17x1; do convert $name.ppm $name.png; done
+convert source.ppm \( -size 29x45 gradient: -rotate 90 -fill black -draw 'rectangle 30,10 36,16' \) \
+  -alpha off -compose CopyOpacity -composite alpha.png
+convert source.ppm -negate other.png
+
+# Where the first marker FF xx stands in a file, as a byte offset.
+marker_at() {
+  LC_ALL=C grep -obUaP "\\xff\\x$2" "$1" | head -n 1 | cut -d: -f1
+}
+# Writes the octal-escaped bytes $3 into file $1 at offset $2.
+poke() {
+  printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+
+# The table: the file, how it is made, and what it gives: djpeg's or
+# dwebp's pixels (dwebp-alpha: with the alpha kept, not flattened), or words
+# of its refusal. dwebp reads no animation: an animation's row makes the BMP
+# of its first frame itself.
+while read -r file expected make; do
+  [ -n "$file" ] || continue
+  eval "$make"
+  printf '%s\t%s\n' "$file" "$expected" >>cases.txt
+  # -rgb writes a grey picture as 24-bit rows too; CMYK takes no -rgb, and
+  # its BMP is RGB anyway.
+  if [ "$expected" = djpeg ]; then
+    djpeg -rgb -bmp -outfile "$file.bmp" "$file" 2>/dev/null || djpeg -bmp -outfile "$file.bmp" "$file"
+  fi
+  case $expected in
+    dwebp*) [ -f "$file.bmp" ] || dwebp -quiet -bmp -o "$file.bmp" "$file" ;;
+  esac
+done <<'TABLE'
+base444.jpg      djpeg            cjpeg -sample 1x1 -outfile base444.jpg source.ppm
+base422.jpg      djpeg            cjpeg -sample 2x1 -outfile base422.jpg source.ppm
+base420.jpg      djpeg            cjpeg -sample 2x2 -outfile base420.jpg source.ppm
+base440.jpg      djpeg            cjpeg -sample 1x2 -outfile base440.jpg source.ppm
+grey.jpg         djpeg            cjpeg -grayscale -outfile grey.jpg source.ppm
+progressive.jpg  djpeg            cjpeg -progressive -outfile progressive.jpg source.ppm
+arithmetic.jpg   djpeg            cjpeg -arithmetic -sample 2x2 -outfile arithmetic.jpg source.ppm
+restarts.jpg     djpeg            cjpeg -restart 1 -outfile restarts.jpg source.ppm
+cmyk-adobe.jpg   djpeg            convert source.ppm -colorspace CMYK cmyk-adobe.jpg
+1x1.jpg          djpeg            cjpeg -outfile 1x1.jpg 1x1.ppm
+1x17.jpg         djpeg            cjpeg -outfile 1x17.jpg 1x17.ppm
+17x1.jpg         djpeg            cjpeg -outfile 17x1.jpg 17x1.ppm
+cut.jpg          is_cut_short     head -c 1200 base420.jpg >cut.jpg
+corrupt.jpg      is_damaged       cp base420.jpg corrupt.jpg; poke corrupt.jpg $(($(marker_at corrupt.jpg da) + 200)) '\377\323\377\321'
+12bit.jpg        a_12-bit_JPEG    cp base420.jpg 12bit.jpg; poke 12bit.jpg $(($(marker_at 12bit.jpg c0) + 4)) '\014'
+lossy.webp       dwebp            cwebp -quiet source.png -o lossy.webp
+lossless.webp    dwebp            cwebp -quiet -lossless source.png -o lossless.webp
+1x1.webp         dwebp            cwebp -quiet 1x1.png -o 1x1.webp
+17x1.webp        dwebp            cwebp -quiet -lossless 17x1.png -o 17x1.webp
+alpha.webp       dwebp            cwebp -quiet alpha.png -o alpha.webp
+alpha-kept.webp  dwebp-alpha      cp alpha.webp alpha-kept.webp
+alpha-ll.webp    dwebp-alpha      cwebp -quiet -lossless -exact alpha.png -o alpha-ll.webp
+animated.webp    dwebp            img2webp -lossy source.png other.png -o animated.webp >/dev/null; webpmux -get frame 1 animated.webp -o first.webp >/dev/null; dwebp -quiet -bmp -o animated.webp.bmp first.webp
+cut.webp         too_short_for_the_picture_it_declares  head -c 300 lossy.webp >cut.webp
+zero.webp        declares_a_width_or_height_of_0        cp lossy.webp zero.webp; poke zero.webp 26 '\000\000'
+huge.webp        16777216_x_16777216_pixels,_too_large  cp alpha.webp huge.webp; poke huge.webp 24 '\377\377\377\377\377\377'
+corrupt.webp     is_damaged;_duotint_could_not_read     cp lossless.webp corrupt.webp; poke corrupt.webp 30 '\377\377\377\377'
+short.webp       is_cut_short;_duotint_could_not_read   head -c 600 lossy.webp >short.webp; poke short.webp 4 '\120\002\0\0'; poke short.webp 16 '\104\002\0\0'
+TABLE
+# The words of a refusal stand with underscores for their spaces in the table.
+sed -i 's/_/ /g' cases.txt
+
+env DUOTINT_PICTURE_CORPUS="Z:$(printf '%s' "$corpus" | tr / '\\')" "$1" "$2" \
+  --gtest_filter='LoadPicture.PictureCorpusGivesItsLibrarysToolPixelsOrItsRefusal' >run.txt 2>&1 || status=$?
+cat run.txt
+# A program that crashes under Wine may still end with 0: the case's own verdict is read too.
+[ "${status:-0}" -eq 0 ] && grep -q '^\[  PASSED  \] 1 test' run.txt
