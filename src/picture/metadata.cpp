@@ -1199,13 +1199,30 @@ bool HoldsPosition(const PngChunk& chunk)
 
 }  // namespace
 
+// Whether what a pass left holds nothing a second pass would take: a block
+// whose own walk is no longer certain once its GPS data went, or still
+// finds some, is not one that can be said to be without it.
+bool ExifLeftWithoutGps(const std::vector<uint8_t>& exif)
+{
+    std::vector<uint8_t> again = exif;
+    std::vector<std::string> notes;
+    return DropExifGps(again, notes) && again == exif && notes.empty();
+}
+
+bool XmpLeftWithoutGps(const std::vector<uint8_t>& xmp)
+{
+    std::vector<uint8_t> again = xmp;
+    return DropXmpGps(again) && again == xmp;
+}
+
 void DropGps(PictureMetadata& metadata)
 {
-    if (!metadata.exif.empty() && !DropExifGps(metadata.exif, metadata.notes)) {
+    if (!metadata.exif.empty() &&
+        (!DropExifGps(metadata.exif, metadata.notes) || !ExifLeftWithoutGps(metadata.exif))) {
         metadata.exif.clear();
         metadata.notes.push_back("its EXIF cannot be walked with certainty for its GPS data and is left out (--strip gps)");
     }
-    if (!metadata.xmp.empty() && !DropXmpGps(metadata.xmp)) {
+    if (!metadata.xmp.empty() && (!DropXmpGps(metadata.xmp) || !XmpLeftWithoutGps(metadata.xmp))) {
         metadata.xmp.clear();
         metadata.notes.push_back("its XMP cannot be read with certainty for its position and is left out (--strip gps)");
     }

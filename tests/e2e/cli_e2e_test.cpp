@@ -170,7 +170,7 @@ TEST(Cli, TreeRunsWithRecursiveAndRunsAgain)
 
     const support::ConsoleRun third = run(L"-r --format jpg --out out --update tree/");
     EXPECT_EQ(third.exitCode, 0u);
-    EXPECT_EQ(third.out, "skipped: tree/x.webp: no decoder on this machine for .webp\r\n"
+    EXPECT_EQ(third.out, "skipped: tree/x.heic: no decoder on this machine for .heic\r\n"
                          "3 pictures: 0 written, 3 up to date (newer than their picture; --force writes them again)\r\n");
     EXPECT_EQ(third.err, "");
 }
