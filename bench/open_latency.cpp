@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "test_files.h"
 #include "typing.h"
 #include "editor/window_procs.h"
 
@@ -63,11 +64,16 @@ void LeaveDuotintUnmanaged()
 // One open; false if a window did not come within the deadline.
 bool OpenOnce(const std::string& exe, const char* typedName, double& previewMs, double& editorMs)
 {
-    std::string commandLine = "\"" + exe + "\"";
-    STARTUPINFOA startup{};
+    const std::string quoted = "\"" + exe + "\"";
+    std::wstring commandLine(quoted.size() + 1, L'\0');
+    commandLine.resize(static_cast<size_t>(
+        MultiByteToWideChar(CP_ACP, 0, quoted.c_str(), -1, &commandLine[0], static_cast<int>(commandLine.size())) - 1));
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    // As the tests start programs: a start Wine now and then refuses with an
+    // internal error while other programs start is tried again.
+    if (!support::StartProcess(nullptr, &commandLine[0], FALSE, 0, nullptr, startup, process)) {
         fprintf(stderr, "open latency: could not start %s (error %lu)\n", exe.c_str(), GetLastError());
         return false;
     }
