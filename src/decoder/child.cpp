@@ -98,26 +98,18 @@ struct HeldPicture {
     }
 };
 
-// What a failed JPEG request answers, with libjpeg's words in the record.
-DecodeOutcome JpegAnswer(const JpegPicture& picture, DecoderControl* record)
+// What a failed request to a library's reader (JPEG, WebP) answers, with
+// the reader's words in the record; each reader's failures have the same
+// names.
+template <typename Picture>
+DecodeOutcome LibraryAnswer(const Picture& picture, DecoderControl* record)
 {
+    using Failed = decltype(picture.Failure());
     snprintf(record->message, sizeof record->message, "%s", picture.Message());
     switch (picture.Failure()) {
-    case JpegFailure::cutShort: return DecodeOutcome::cutShort;
-    case JpegFailure::damaged: return DecodeOutcome::damaged;
-    case JpegFailure::tooHungry: return DecodeOutcome::tooHungry;
-    default: return DecodeOutcome::cannotDecode;
-    }
-}
-
-// What a failed WebP request answers, with our words on libwebp's status.
-DecodeOutcome WebpAnswer(const WebpPicture& picture, DecoderControl* record)
-{
-    snprintf(record->message, sizeof record->message, "%s", picture.Message());
-    switch (picture.Failure()) {
-    case WebpFailure::cutShort: return DecodeOutcome::cutShort;
-    case WebpFailure::damaged: return DecodeOutcome::damaged;
-    case WebpFailure::tooHungry: return DecodeOutcome::tooHungry;
+    case Failed::cutShort: return DecodeOutcome::cutShort;
+    case Failed::damaged: return DecodeOutcome::damaged;
+    case Failed::tooHungry: return DecodeOutcome::tooHungry;
     default: return DecodeOutcome::cannotDecode;
     }
 }
@@ -141,13 +133,13 @@ DecodeOutcome CopyRows(DecoderControl* record, HeldPicture& picture)
         if (picture.jpegPicture.CopyInto(pixels, record->stride, &record->rowsDone))
             outcome = DecodeOutcome::decoded;
         else
-            outcome = JpegAnswer(picture.jpegPicture, record);
+            outcome = LibraryAnswer(picture.jpegPicture, record);
     } else if (pixels != nullptr && picture.Webp()) {
         WebpPicture& webp = picture.webpPicture;
         if (webp.CopyInto(pixels, record->stride, &record->rowsDone, alpha, record->alphaStride))
             outcome = DecodeOutcome::decoded;
         else
-            outcome = WebpAnswer(webp, record);
+            outcome = LibraryAnswer(webp, record);
         record->alpha = outcome == DecodeOutcome::decoded && webp.Translucent();
     } else if (pixels != nullptr) {
         DecodedPicture& platform = picture.platformPicture;
@@ -169,7 +161,7 @@ DecodeOutcome OpenPicture(DecoderControl* record, HeldPicture& picture)
     if (picture.Webp()) {
         // WebP has no orientation: the probe's 1 stands.
         if (!picture.webpPicture.Open(record->path))
-            return WebpAnswer(picture.webpPicture, record);
+            return LibraryAnswer(picture.webpPicture, record);
         record->width = picture.webpPicture.Width();
         record->height = picture.webpPicture.Height();
         record->alpha = picture.webpPicture.HasAlpha();
@@ -177,7 +169,7 @@ DecodeOutcome OpenPicture(DecoderControl* record, HeldPicture& picture)
     }
     if (picture.Jpeg()) {
         if (!picture.jpegPicture.Open(record->path, record->orientation, record->memoryBytes))
-            return JpegAnswer(picture.jpegPicture, record);
+            return LibraryAnswer(picture.jpegPicture, record);
         record->width = picture.jpegPicture.Width();
         record->height = picture.jpegPicture.Height();
         record->alpha = false;
