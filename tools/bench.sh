@@ -50,7 +50,7 @@ if [ "${1:-}" = --smoke ] && [ -z "${DUOTINT_BENCH_SMOKE:-}" ]; then
               'JPEG to jpeg: ' 'JPEG to png: ' 'our PNG encoder in-process' 'JPEG to PNG: ours' \
               '^jpeg   our encoder in-process' '^whole  duotint-cli to PNG'
         if command -v cjpeg >/dev/null; then check cli "$out" '^jpeg   cjpeg ' '^jpeg   file at quality 92'; fi
-        if command -v vips >/dev/null; then check cli "$out" '^whole  vips copy' '^whole  duotint-cli to JPEG'; fi
+        if command -v vips >/dev/null; then check cli "$out" '^whole  vips copy' '^whole  duotint-cli to JPEG' '^batch  3 photos'; fi
         if command -v identify >/dev/null; then check cli "$out" '^jpeg   --quality asked'; fi ;;
     esac
   done
@@ -146,6 +146,25 @@ if command -v vips >/dev/null; then
   done
   echo "whole  duotint-cli to JPEG ${dj[*]} ms; vips linear to JPEG ${vj[*]} ms;" \
        "duotint-cli / vips $(echo "${dj_vj[*]}" | spread) x (at most 1)"
+
+  # A library: a folder of 30 photos of 4000 x 3000 (3 in a smoke run, of
+  # the small picture's size), duotint-cli on the folder against vips
+  # linear on each photo, two at a time through xargs, so both use both cores.
+  photos=30
+  [ -z "$smoke" ] || photos=3
+  rm -rf batch batch-ours batch-vips
+  mkdir batch batch-vips
+  vips resize big.jpg batch/photo-00.jpg 0.6667 >/dev/null
+  for ((i = 1; i < photos; i++)); do cp batch/photo-00.jpg "batch/photo-$(printf %02d $i).jpg"; done
+  ob=() vb=() ob_vb=()
+  for _ in "${rounds[@]}"; do
+    o=$(ms wine "${cli[@]}" --format jpeg --quality 92 --quiet --out batch-ours batch)
+    v=$(ms sh -c 'ls batch/*.jpg | xargs -P2 -I{} sh -c '"'"'vips linear "$1" "batch-vips/$(basename "$1")[Q=92]" 1 0 --uchar'"'"' _ {}')
+    ob+=("$o") vb+=("$v")
+    ob_vb+=("$(awk -v a="$o" -v b="$v" 'BEGIN { printf "%.2f", a / b }')")
+  done
+  echo "batch  $photos photos to JPEG: duotint-cli $(echo "${ob[*]}" | spread) ms; vips linear, xargs -P2," \
+       "$(echo "${vb[*]}" | spread) ms; duotint-cli / vips $(echo "${ob_vb[*]}" | spread) x (at most 1)"
 fi
 if command -v identify >/dev/null; then
   read_back=()
