@@ -44,7 +44,8 @@ if [ "${1:-}" = --smoke ] && [ -z "${DUOTINT_BENCH_SMOKE:-}" ]; then
               '^re-render .*shown' '^header and load / CopyFileA' '^export / CopyFileA' '^open, Enter to editor' \
               '^refusal of a short file ' '^peak working set' 'ms png with the decoding child' 'ms jpeg with the decoding child' ;;
       formats) check formats "$out" 'ms png with the decoding child' 'ms jpeg with the decoding child' ;;
-      open) check open "$out" '^open, Enter to editor / CopyFileA' ;;
+      open) check open "$out" '^open, Enter to editor / CopyFileA' '^open a JPEG photo'
+        if command -v djpeg >/dev/null; then check open "$out" '^open   JPEG photo: djpeg'; fi ;;
       cli)
         check cli "$out" '^cli .* pictures of .* BMP to BMP' '^cli .* --jobs 2 / --jobs 1' "own start" \
               'JPEG to jpeg: ' 'JPEG to png: ' 'our PNG encoder in-process' 'JPEG to PNG: ours' \
@@ -86,6 +87,19 @@ export DUOTINT_EXE="$build/duotint.exe" DISPLAY=$display WINEDEBUG=-all WINEDLLO
 cd "$work"
 # "open": the open latency alone; "formats": PNG and JPEG; "cli": duotint-cli
 wine "$build/bench/bench.exe" $smoke "$@"
+# The editor opening a photo against djpeg decoding it alone (native, to
+# a BMP, as the editor decodes it), three rounds.
+if [ "${1:-}" = open ] && command -v djpeg >/dev/null && [ -f open-jpeg-ms.txt ]; then
+  dj=()
+  for _ in "${rounds[@]}"; do
+    t0=$(date +%s%N)
+    djpeg -bmp -outfile photo.bmp photo.jpg
+    dj+=($((($(date +%s%N) - t0) / 1000000)))
+  done
+  best=$(printf '%s\n' "${dj[@]}" | sort -g | head -n 1)
+  echo "open   JPEG photo: djpeg alone ${dj[*]} ms; Enter to editor / djpeg (its best)" \
+       "$(awk -v a="$(cat open-jpeg-ms.txt)" -v b="$best" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }') x (at most 2)"
+fi
 [ "${1:-}" = cli ] || exit 0
 
 # Whole processes on the bench's 6000 x 4000 JPEG, as a person runs them
