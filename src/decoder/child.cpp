@@ -1,6 +1,8 @@
-// duotint-decode's work: it readies the platform's decoders, then serves the
-// program's requests in the shared record until the program ends it. JPEG
-// goes to libjpeg-turbo, WebP to libwebp, every other kind to the platform.
+// duotint-decode's work: it serves the program's requests in the shared
+// record until the program ends it. JPEG goes to libjpeg-turbo, WebP to
+// libwebp, every other kind to the platform, whose decoders are readied on
+// the first picture that needs them: starting them costs more than the rest
+// of the child's start, and most pictures never do.
 #include "decoder/child.h"
 
 #include <windows.h>

@@ -16,8 +16,8 @@ struct IWICBitmapDecoder;
 struct IWICBitmapFrameDecode;
 struct IWICFormatConverter;
 
-// Readies the platform's decoders for this thread, ahead of the first
-// picture; false when there are none.
+// Readies the platform's decoders, which the first picture for them would
+// otherwise do; false when there are none.
 bool PrepareDecoders();
 
 // One straight-alpha component laid over white, rounded to nearest:

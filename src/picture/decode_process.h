@@ -84,7 +84,7 @@ public:
     DecoderProcess& operator=(const DecoderProcess&) = delete;
 
     // Starts the child ahead of need, while the person is still naming the
-    // picture: it readies the platform's decoders and waits for a request.
+    // picture: it waits for a request.
     void Start();
     // Hands the child (started now, if none serves) the picture and waits
     // until it reports the size it shows (after the orientation turn), or
