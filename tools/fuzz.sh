@@ -24,8 +24,8 @@ major=$(clang++ -dumpversion | cut -d. -f1)
 runtime=libclang-rt-$major-dev
 dpkg-query -W -f='${Status}' "$runtime" 2>/dev/null | grep -q 'install ok installed' || apt_install "$runtime"
 # The metadata walk inflates and deflates PNG chunks with zlib; libjpeg
-# decodes what our JPEG encoder writes.
-for package in zlib1g-dev libjpeg-dev; do
+# decodes what our JPEG encoder writes; heif-enc and avifenc make the probe's HEIF seeds.
+for package in zlib1g-dev libjpeg-dev libheif-examples libavif-bin; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || apt_install "$package"
 done
 
@@ -54,6 +54,12 @@ if command -v cwebp >/dev/null; then
     cwebp -quiet -lossless "$picture" -o "$out/probe_fuzz/corpus/$name-lossless.webp" || true
   done
 fi
+# HEIC and AVIF seeds, with alpha, 10-bit and turned, made by heif-enc and avifenc.
+for picture in "$root"/tests/data/pictures/{alpha,rgb16}.png; do
+  name=$(basename "$picture" .png)
+  heif-enc -q 50 "$picture" -o "$out/probe_fuzz/corpus/$name.heic" >/dev/null || true
+  avifenc --irot 1 --imir 0 "$picture" "$out/probe_fuzz/corpus/$name.avif" >/dev/null || true
+done
 cp "$root"/tests/data/bmpsuite/*/*.bmp "$out/bmp_header_fuzz/corpus/"
 cp "$root"/tests/data/pictures/*.jpg "$out/exif_fuzz/corpus/"
 cp "$root"/tests/data/pictures/*.{png,jpg} "$out/metadata_fuzz/corpus/"

@@ -125,6 +125,37 @@ bool RiffChunkWalk::Next(RiffChunkHead& chunk)
     return true;
 }
 
+bool IsoBoxWalk::Next(IsoBoxHead& box)
+{
+    uint8_t head[16];
+    if (ended_ || at_ >= end_)
+        return false;
+    if (++parts_ > kMostParts || end_ - at_ < 8 || !file_.Read(at_, head, 8)) {
+        ended_ = cut_ = true;
+        return false;
+    }
+    memcpy(box.type, head + 4, 4);
+    box.at = at_;
+    uint64_t size = ReadBig32(head);
+    uint64_t headSize = 8;
+    if (size == 1) {
+        headSize = 16;
+        if (end_ - at_ < 16 || !file_.Read(at_ + 8, head + 8, 8)) {
+            ended_ = cut_ = true;
+            return false;
+        }
+        size = static_cast<uint64_t>(ReadBig32(head + 8)) << 32 | ReadBig32(head + 12);
+    } else if (size == 0) {
+        size = end_ - at_;
+    }
+    box.bodyAt = at_ + headSize;
+    box.bodySize = size >= headSize ? size - headSize : 0;
+    box.whole = size >= headSize && size <= end_ - at_;
+    ended_ = cut_ = !box.whole;
+    at_ += size;
+    return true;
+}
+
 bool TiffOrder(const uint8_t head[4], bool& little)
 {
     if (memcmp(head, "II*\0", 4) != 0 && memcmp(head, "MM\0*", 4) != 0)

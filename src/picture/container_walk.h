@@ -1,6 +1,6 @@
 // The one walk of each chunked container, over a ByteSource, for every
 // reader of it (the probe, the metadata reader): JPEG segments up to the
-// scan, PNG chunks up to IEND and a WebP's RIFF chunks; and the one reading of a TIFF's order,
+// scan, PNG chunks up to IEND, a WebP's RIFF chunks and a HEIF's boxes; and the one reading of a TIFF's order,
 // fields and directory bounds. Each length is compared with what remains
 // of the file before it is followed, and only heads are read here; bodies
 // are the caller's to read, at the offsets given.
@@ -109,6 +109,38 @@ private:
 };
 
 inline bool IsChunk(const RiffChunkHead& chunk, const char* type) { return memcmp(chunk.type, type, 4) == 0; }
+
+struct IsoBoxHead {
+    char type[4] = {};
+    uint64_t at = 0;      // of its size field
+    uint64_t bodyAt = 0;  // past its size, type and any 64-bit size
+    uint64_t bodySize = 0;
+    bool whole = false;   // its body lies inside the range walked
+};
+
+// The boxes of an ISO base media file (HEIF, AVIF) in [begin, end): the
+// file's top level, or one box's body. A box is its 32-bit size, its type,
+// a 64-bit size when the first is 1, and its body; a size of 0 runs to the
+// end. A box that runs past the end, or whose size is shorter than its own
+// head, is given once, not whole, and ends the walk.
+class IsoBoxWalk {
+public:
+    IsoBoxWalk(ByteSource& file, uint64_t begin, uint64_t end) : file_(file), end_(end), at_(begin) {}
+    bool Next(IsoBoxHead& box);
+    // The walk ended on a box that is not whole, or on bytes that hold no
+    // whole box head.
+    bool Cut() const { return cut_; }
+
+private:
+    ByteSource& file_;
+    uint64_t end_;
+    uint64_t at_;
+    uint32_t parts_ = 0;
+    bool ended_ = false;
+    bool cut_ = false;
+};
+
+inline bool IsBox(const IsoBoxHead& box, const char* type) { return memcmp(box.type, type, 4) == 0; }
 
 // A TIFF's fields, for a TIFF file and an EXIF block alike: the byte order
 // its first 4 bytes give ("II*\0" little-endian, "MM\0*" big-endian), and
