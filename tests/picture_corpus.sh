@@ -102,6 +102,7 @@ cmyk-adobe.jpg   djpeg            convert source.ppm -colorspace CMYK cmyk-adobe
 17x1.jpg         djpeg            cjpeg -outfile 17x1.jpg 17x1.ppm
 cut.jpg          is_cut_short     head -c 1200 base420.jpg >cut.jpg
 corrupt.jpg      is_damaged       cp base420.jpg corrupt.jpg; poke corrupt.jpg $(($(marker_at corrupt.jpg da) + 200)) '\377\323\377\321'
+late.jpg         is_damaged       head -c $(($(stat -c %s base420.jpg) - 2)) base420.jpg >late.jpg; printf '\377\304\000\024\000\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\331' >>late.jpg
 12bit.jpg        a_12-bit_JPEG    cp base420.jpg 12bit.jpg; poke 12bit.jpg $(($(marker_at 12bit.jpg c0) + 4)) '\014'
 lossy.webp       dwebp            cwebp -quiet source.png -o lossy.webp
 lossless.webp    dwebp            cwebp -quiet -lossless source.png -o lossless.webp

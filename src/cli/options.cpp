@@ -10,10 +10,6 @@
 
 #include <algorithm>
 
-#if !defined(DUOTINT_VERSION) || !defined(DUOTINT_LIBRARIES)
-#error "the build passes the project's version as DUOTINT_VERSION and its decoders' libraries as DUOTINT_LIBRARIES"
-#endif
-
 namespace {
 
 const char kSynopsis[] =
@@ -169,7 +165,7 @@ CliCommand UsageError(std::string sentence)
 
 }  // namespace
 
-std::string CliVersionText() { return "duotint-cli " DUOTINT_VERSION "\nreads JPEG with " DUOTINT_LIBRARIES; }
+std::string CliVersionText() { return VersionText("duotint-cli"); }
 
 std::string CliUsageText() { return kSynopsis; }
 

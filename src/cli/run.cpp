@@ -106,6 +106,8 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     request.intoMemory = true;
     // Only PNG holds transparency; the other outputs take flattened pixels.
     request.keepAlpha = options.format == OutputFormat::png;
+    // The export starts on the first rows while the rest are decoded.
+    request.rowsAsTheyCome = true;
     ExportSettings settings;
     settings.format = options.format;
     settings.quality = options.quality;

@@ -134,6 +134,10 @@ DecodeOutcome CopyRows(DecoderControl* record, HeldPicture& picture)
     const SIZE_T alphaBytes = picture.Jpeg() ? 0 : static_cast<SIZE_T>(record->alphaStride) * static_cast<SIZE_T>(height);
     auto* pixels = static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, colourBytes + alphaBytes));
     SlowRows(record->fault, height, &record->rowsDone);
+    if (pixels != nullptr && picture.Jpeg() && picture.jpegPicture.RowsInOrder()) {
+        record->rowsDone = 0;
+        record->rowsInOrder = 1;
+    }
     uint8_t* alpha = pixels != nullptr && alphaBytes != 0 ? pixels + colourBytes : nullptr;
     DecodeOutcome outcome = DecodeOutcome::damaged;
     record->alpha = false;

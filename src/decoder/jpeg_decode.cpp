@@ -223,6 +223,11 @@ bool JpegPicture::Open(const wchar_t* path, int orientation, uint64_t memoryByte
     return true;
 }
 
+bool JpegPicture::RowsInOrder() const
+{
+    return decoder_ != nullptr && (decoder_->orientation <= 1 || decoder_->orientation > 8);
+}
+
 bool JpegPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone)
 {
     Decoder* decoder = decoder_;
@@ -241,7 +246,7 @@ bool JpegPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
     const int64_t outWidth = Width(), outHeight = Height();
     const int orientation = decoder->orientation;
     const bool cmyk = info.out_color_space == JCS_CMYK;
-    if (!cmyk && (orientation <= 1 || orientation > 8)) {
+    if (!cmyk && RowsInOrder()) {
         // Upright blue, green, red: the library writes each row in its place.
         while (info.output_scanline < info.output_height) {
             const int64_t top = info.output_scanline;

@@ -41,6 +41,9 @@ public:
     // in rowsDone as it goes; false with Failure() and Message() set when
     // the file fails part of the way.
     bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone = nullptr);
+    // Whether the stored rows are the shown rows, top first: rowsDone then
+    // counts the top rows in place.
+    bool RowsInOrder() const;
     JpegFailure Failure() const { return failure_; }
     // libjpeg's own words on the failure; empty when none.
     const char* Message() const { return message_; }

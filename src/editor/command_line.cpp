@@ -80,6 +80,23 @@ std::string LookWords(const TintParameters& look)
     return words;
 }
 
+// The version and the libraries pictures are read with, on standard
+// output, or in a box for a program started without one; then the end.
+[[noreturn]] void ShowVersion()
+{
+    std::string text = VersionText("duotint");
+    if (standardOutput != nullptr) {
+        for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2)
+            text.insert(at, 1, '\r');
+        text += "\r\n";
+        DWORD written = 0;
+        WriteFile(standardOutput, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    } else {
+        MessageBoxA(nullptr, text.c_str(), "duotint", MB_OK | MB_ICONINFORMATION);
+    }
+    ExitProcess(0);
+}
+
 }  // namespace
 
 int TakeCommandLineOptions(wchar_t* const* arguments, int count)
@@ -88,6 +105,8 @@ int TakeCommandLineOptions(wchar_t* const* arguments, int count)
     int at = 1;
     for (; at < count; ++at) {
         const std::wstring word = arguments[at];
+        if (word == L"--version")
+            ShowVersion();
         const std::string name = Utf8Of(word.substr(0, word.find(L'=')));
         const auto known = std::find(std::begin(kOptions), std::end(kOptions), name);
         if (known == std::end(kOptions))

@@ -3,6 +3,10 @@
 
 #include <vector>
 
+#if !defined(DUOTINT_VERSION) || !defined(DUOTINT_LIBRARIES)
+#error "the build passes the project's version as DUOTINT_VERSION and its decoders' libraries as DUOTINT_LIBRARIES"
+#endif
+
 namespace {
 
 enum { kTintNumbers = 9 };
@@ -110,4 +114,9 @@ const wchar_t* OutputSuffix(OutputFormat format)
     default:
         return L"-.bmp";
     }
+}
+
+std::string VersionText(const char* program)
+{
+    return std::string(program) + " " DUOTINT_VERSION "\nreads JPEG with " DUOTINT_LIBRARIES;
 }

@@ -36,6 +36,10 @@ bool ParseChroma(std::string_view word, JpegChroma& chroma);
 // What follows the stem of an export's name: "-.bmp", "-.png" or "-.jpg".
 const wchar_t* OutputSuffix(OutputFormat format);
 
+// What --version prints for `program`: its name and version, then the
+// libraries it reads pictures with.
+std::string VersionText(const char* program);
+
 // Exit codes of a command line that cannot be taken, in both programs.
 enum : unsigned {
     kExitNoSuchFile = 2,            // the file, or a folder on its way, does not exist

@@ -12,6 +12,7 @@
 
 #include <psapi.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -271,13 +272,22 @@ DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
 
 DecodeOutcome DecoderProcess::CopyInto(int32_t stride, HANDLE& section, uint8_t*& pixels, int32_t alphaStride)
 {
+    const DecodeOutcome outcome = BeginCopy(stride, section, pixels, alphaStride);
+    return outcome == DecodeOutcome::decoded ? AwaitRows(copyHeight_) : outcome;
+}
+
+DecodeOutcome DecoderProcess::BeginCopy(int32_t stride, HANDLE& section, uint8_t*& pixels, int32_t alphaStride)
+{
     translucent_ = false;
+    pixels = nullptr;
     const uint64_t bytes =
         (static_cast<uint64_t>(stride) + static_cast<uint64_t>(alphaStride)) * static_cast<uint64_t>(height_);
     section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, static_cast<DWORD>(bytes >> 32),
                                  static_cast<DWORD>(bytes), nullptr);
     HANDLE childSection = nullptr;
-    if (section == nullptr) {
+    if (section != nullptr)
+        pixels = static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(bytes)));
+    if (pixels == nullptr) {
         Release();
         return DecodeOutcome::noMemory;
     }
@@ -293,18 +303,44 @@ DecodeOutcome DecoderProcess::CopyInto(int32_t stride, HANDLE& section, uint8_t*
     record_->alphaStride = alphaStride;
     record_->pixelSection = reinterpret_cast<uintptr_t>(childSection);
     record_->rowsDone = 0;
+    record_->rowsInOrder = 0;
+    copyHeight_ = height_;
+    copyAlphaStride_ = alphaStride;
+    copying_ = true;
     width_ = height_ = 0;  // the child lets go of the picture however the copy ends
-    const DecodeOutcome outcome = Ask(kCopyRequest);
+    record_->request = kCopyRequest;
+    SetEvent(go_);
+    return DecodeOutcome::decoded;
+}
+
+DecodeOutcome DecoderProcess::AwaitRows(int64_t rows)
+{
+    std::lock_guard<std::mutex> held(copyLock_);
+    if (!copying_)
+        return copyOutcome_;
+    const bool some = rows < copyHeight_;
+    bool early = false;
+    const DecodeOutcome outcome = Await(some ? rows : -1, &early);
+    if (early)
+        return DecodeOutcome::decoded;
+    // The child's word on transparency is read before a child grown too
+    // large is ended, and its record with it.
+    copying_ = false;
+    copyOutcome_ = outcome;
+    translucent_ = outcome == DecodeOutcome::decoded && copyAlphaStride_ != 0 && record_ != nullptr &&
+                   record_->alpha != 0;
     EndIfStillLarge();
-    if (outcome != DecodeOutcome::decoded)
-        return outcome;
-    translucent_ = alphaStride != 0 && record_->alpha != 0;
-    pixels = static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(bytes)));
-    return pixels != nullptr ? DecodeOutcome::decoded : DecodeOutcome::noMemory;
+    return outcome;
 }
 
 void DecoderProcess::Release()
 {
+    // A copy nobody waits for any more ends with its child: the next
+    // request cannot be heard while it runs.
+    if (copying_) {
+        Close();
+        return;
+    }
     if (width_ == 0)
         return;
     width_ = height_ = 0;
@@ -326,7 +362,7 @@ DecodeOutcome DecoderProcess::Ask(int32_t request)
     return Await();
 }
 
-DecodeOutcome DecoderProcess::Await()
+DecodeOutcome DecoderProcess::Await(int64_t rowsWanted, bool* early)
 {
     message_.clear();
     // The child's words, as far as they go within the record's field.
@@ -338,6 +374,12 @@ DecodeOutcome DecoderProcess::Await()
     int64_t rowsSeen = record_->rowsDone;
     DWORD progressTick = GetTickCount();
     for (;;) {
+        if (rowsWanted >= 0 && record_->rowsInOrder != 0 && record_->rowsDone >= rowsWanted) {
+            // The child wrote the rows before it counted them.
+            std::atomic_thread_fence(std::memory_order_acquire);
+            *early = true;
+            return DecodeOutcome::decoded;
+        }
         // A short wait, so that time and memory are looked at often: a child
         // can take some hundred MiB in the meantime.
         const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, 20);
@@ -359,6 +401,7 @@ DecodeOutcome DecoderProcess::Await()
             rowsSeen = record_->rowsDone;
             progressTick = GetTickCount();
         }
+
         if (CpuTime() - cpuAtStart_ > uint64_t{budget_.cpuMilliseconds} * 10000) {
             Close();
             return DecodeOutcome::tooSlow;
@@ -390,5 +433,9 @@ void DecoderProcess::Close()
     CloseAndClear(go_);
     ready_ = false;
     width_ = height_ = 0;
+    if (copying_) {
+        copying_ = false;
+        copyOutcome_ = DecodeOutcome::crashed;
+    }
 }
 

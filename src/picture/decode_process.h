@@ -19,6 +19,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "picture/probe.h"
@@ -114,6 +115,17 @@ public:
     DecodeOutcome CopyInto(int32_t stride, HANDLE& section, uint8_t*& pixels, int32_t alphaStride = 0);
     bool Translucent() const { return translucent_; }
 
+    // CopyInto in two halves, so that the rows can be read as they come:
+    // BeginCopy hands the child the section, mapped here at once, and
+    // returns; AwaitRows watches the child as CopyInto does, until the top
+    // `rows` rows are in place, which it can tell only when the decoder
+    // writes them in order, else until the copy ends. Asked
+    // for every row, it waits for the copy's end: only then is a picture
+    // known whole (a decoder may find the damage at its last step). Once
+    // the copy has ended it answers with its outcome; any thread may wait.
+    DecodeOutcome BeginCopy(int32_t stride, HANDLE& section, uint8_t*& pixels, int32_t alphaStride = 0);
+    DecodeOutcome AwaitRows(int64_t rows);
+
     // Has the child let go of the picture it holds, if any, keeping the
     // child for the next one.
     void Release();
@@ -122,7 +134,10 @@ public:
 
 private:
     DecodeOutcome Ask(int32_t request);
-    DecodeOutcome Await();
+    // Waits for the child's answer; with `rowsWanted` of 0 or more, returns
+    // `decoded` with `early` set as soon as that many top rows of a copy are
+    // in place.
+    DecodeOutcome Await(int64_t rowsWanted = -1, bool* early = nullptr);
     uint64_t CpuTime() const;
     void EndIfStillLarge();
 
@@ -144,4 +159,10 @@ private:
     bool alpha_ = false;
     bool translucent_ = false;
     std::string message_;
+    // A copy under way: its rows, and how it ended once it has.
+    std::mutex copyLock_;
+    bool copying_ = false;
+    int64_t copyHeight_ = 0;
+    int32_t copyAlphaStride_ = 0;
+    DecodeOutcome copyOutcome_ = DecodeOutcome::decoded;
 };

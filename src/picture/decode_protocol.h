@@ -30,6 +30,10 @@ struct DecoderControl {
     wchar_t path[kLongPathCapacity];
     // The child's answer, and its progress while it fills the pixels.
     volatile int64_t rowsDone;
+    // Set by the child as a copy begins when its decoder writes whole rows
+    // in order from the top: rowsDone then counts the top rows in place,
+    // and the program may read them before the copy ends.
+    volatile int32_t rowsInOrder;
     int32_t outcome;        // a DecodeOutcome
     int64_t width;
     int64_t height;

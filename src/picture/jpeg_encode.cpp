@@ -3,6 +3,7 @@
 #include "picture/jpeg_encode.h"
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <new>
 #include <vector>
@@ -35,9 +36,10 @@ bool Write(FileRecord& file, const uint8_t* bytes, size_t count)
 class TransformWork : public PieceWork {
 public:
     TransformWork(const JpegLayout& layout, const JpegSource& source, FileRecord* rows,
-                  std::vector<JpegStripSymbols>& strips, uint32_t threads, size_t ring)
-        : layout_(layout), source_(source), rows_(rows), strips_(strips), transforms_(threads), counts_(threads),
-          slots_(rows != nullptr ? ring : 0)
+                  const std::function<Failure(int32_t)>& awaitRows, std::vector<JpegStripSymbols>& strips,
+                  uint32_t threads, size_t ring)
+        : layout_(layout), source_(source), rows_(rows), awaitRows_(awaitRows), strips_(strips),
+          transforms_(threads), counts_(threads), slots_(rows != nullptr ? ring : 0)
     {
     }
 
@@ -63,6 +65,9 @@ public:
         if (!transforms_[worker])
             transforms_[worker].reset(new JpegStripTransform(layout_));
         const int32_t k = StripOf(j);
+        if (awaitRows_)
+            if (Failure failure = awaitRows_(JpegStripRows(layout_, k).end))
+                return failure;
         JpegSource from = source_;
         if (rows_ != nullptr) {
             from.pixels = slots_[slot].data();
@@ -94,6 +99,7 @@ private:
     const JpegLayout& layout_;
     const JpegSource& source_;
     FileRecord* rows_;
+    const std::function<Failure(int32_t)>& awaitRows_;
     std::vector<JpegStripSymbols>& strips_;
     std::vector<std::unique_ptr<JpegStripTransform>> transforms_;
     std::vector<JpegSymbolCounts> counts_;
@@ -165,7 +171,7 @@ Failure WriteJpeg(FileRecord& file, FileRecord* rows, const TintedSource& source
         // Every strip is counted before the tables that code them all are
         // fitted: the transform runs once, and its symbols wait for them.
         std::vector<JpegStripSymbols> strips(static_cast<size_t>(layout.strips));
-        TransformWork transform(layout, from, rows, strips, threads, 2 * threads);
+        TransformWork transform(layout, from, rows, source.awaitRows, strips, threads, 2 * threads);
         if (Failure failure = RunPieces(transform, strips.size(), threads, 2 * threads))
             return failure;
         const JpegHuffmanTables huffman = transform.Tables();

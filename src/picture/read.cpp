@@ -369,6 +369,14 @@ Failure SeekToPictureRows(const PictureHeader& header, FileRecord*& rows)
     return Failure();
 }
 
+// What waiting for a picture's rows needs: the decoding process that
+// writes them, and what its refusal names.
+struct SourcePicture::Arrival {
+    DecoderProcess* decoder = nullptr;
+    std::string name;
+    uint8_t fileHeader[kBmpHeaderSize] = {};
+};
+
 Failure LoadPicture(const PictureRequest& request, const PictureHeader& header, DecoderProcess& decoder,
                     SourcePicture& picture)
 {
@@ -378,7 +386,20 @@ Failure LoadPicture(const PictureRequest& request, const PictureHeader& header, 
     picture.stride = RowStride(header.width).stride;
     if (!header.ours) {
         const int32_t alphaStride = header.alpha ? static_cast<int32_t>(AlphaRowBytes(header.width)) : 0;
-        const DecodeOutcome outcome = decoder.CopyInto(picture.stride, picture.section, picture.pixels, alphaStride);
+        // An opaque picture can be read as its rows come; one with alpha
+        // is known opaque or not only at its end.
+        const bool asTheyCome = request.rowsAsTheyCome && alphaStride == 0;
+        const DecodeOutcome outcome =
+            asTheyCome ? decoder.BeginCopy(picture.stride, picture.section, picture.pixels)
+                       : decoder.CopyInto(picture.stride, picture.section, picture.pixels, alphaStride);
+        if (outcome == DecodeOutcome::decoded && asTheyCome) {
+            auto arrival = std::make_shared<SourcePicture::Arrival>();
+            arrival->decoder = &decoder;
+            arrival->name = request.name;
+            memcpy(arrival->fileHeader, header.fileHeader, sizeof arrival->fileHeader);
+            picture.arrival_ = std::move(arrival);
+            return Failure();
+        }
         if (outcome == DecodeOutcome::decoded) {
             // An opaque picture's straight colour is its flattened colour:
             // it goes on as one without alpha.
@@ -411,6 +432,18 @@ Failure LoadPicture(const PictureRequest& request, const PictureHeader& header, 
     if (failure)
         picture.Release();
     return failure;
+}
+
+Failure SourcePicture::AwaitRows(int32_t rows) const
+{
+    const Arrival* arrival = arrival_.get();
+    if (arrival == nullptr)
+        return Failure();
+    const DecodeOutcome outcome = arrival->decoder->AwaitRows(rows);
+    if (outcome == DecodeOutcome::decoded)
+        return Failure();
+    return RefuseDecoded(outcome, ContainerKind::unknown, arrival->name.c_str(), arrival->fileHeader,
+                         *arrival->decoder);
 }
 
 Failure SourcePicture::ViewFailure() const
@@ -448,6 +481,7 @@ void SourcePicture::Release()
     path_.clear();
     section = nullptr;
     memory = nullptr;
+    arrival_.reset();
     pixels = nullptr;
     alpha = nullptr;
     alphaStride = 0;

@@ -37,6 +37,10 @@ struct PictureRequest {
     // Keeps a transparent picture's alpha, for an output that holds it: its
     // colour then stays straight, not flattened onto white.
     bool keepAlpha = false;
+    // LoadPicture may return while the decoding process still writes the
+    // rows of an opaque picture: an export that reads them top first then
+    // starts on the first rows as they come (SourcePicture::AwaitRows).
+    bool rowsAsTheyCome = false;
     // Called once the probe's view of the file stands, before the probe
     // reads it: where a test cuts the file short under the view.
     std::function<void()> onProbeView;
@@ -119,10 +123,20 @@ public:
     // not ours reads the view in place.
     Failure CheckPages() const;
 
+    // Whether the decoding process may still be writing the rows.
+    bool Arriving() const { return arrival_ != nullptr; }
+    // Waits until the top `rows` rows are in place, watching the decoding
+    // process; asked for every row, until the picture is known whole. It
+    // fails as the load would have, with the decoding's refusal. A picture
+    // not Arriving has every row already. Any thread may wait.
+    Failure AwaitRows(int32_t rows) const;
+
     void Release();
 
 private:
     friend Failure LoadPicture(const PictureRequest&, const PictureHeader&, DecoderProcess&, SourcePicture&);
+    struct Arrival;
+    std::shared_ptr<const Arrival> arrival_;
     HANDLE file_ = nullptr;
     HANDLE mapping_ = nullptr;
     const uint8_t* view_ = nullptr;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "picture/tint.h"
 #include "support/failure.h"
@@ -23,6 +24,10 @@ struct TintedSource {
     // a read of it that fails ends the export with `viewFault`.
     bool view = false;
     Failure viewFault;
+    // The rows are still coming from the decoding process: a writer that
+    // reads them top first waits here for the top `rows` of them, and a
+    // failure of the decoding ends the export. Empty: every row is there.
+    std::function<Failure(int32_t rows)> awaitRows;
     TintTables tables;
 
     TintedSource(const uint8_t* pixels, int32_t width, int32_t height, int32_t stride, const TintParameters& look,

@@ -87,10 +87,20 @@ Failure WritePicture(const SourcePicture& picture, const TintParameters& look, c
             source.view = true;
             source.viewFault = picture.ViewFailure();
         }
-        if (settings.format != OutputFormat::bmp)
+        // Rows still coming are read as they come where the writer takes
+        // them top first, strip by strip (JPEG); the others wait for all.
+        if (picture.Arriving() && settings.format == OutputFormat::jpeg)
+            source.awaitRows = [&picture](int32_t rows) { return picture.AwaitRows(rows); };
+        else
+            failure = picture.AwaitRows(picture.height);
+        if (!failure && settings.format != OutputFormat::bmp)
             failure = WriteEncoded(picture, source, settings, kept, target);
-        else if (!(failure = WriteBmpHeader(target, picture.width, picture.height)))
+        else if (!failure && !(failure = WriteBmpHeader(target, picture.width, picture.height)))
             failure = WriteTintedRows(target, source, settings.threads);
+        // Only a picture known whole is written: its decoder may find the
+        // damage after its last row.
+        if (!failure)
+            failure = picture.AwaitRows(picture.height);
     } catch (const std::bad_alloc&) {
         failure = NoMemoryToWrite();
     }

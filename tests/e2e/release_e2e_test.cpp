@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "harness.h"
 
@@ -29,6 +30,22 @@ TEST(Release, UnpackedProgramOpensTheSampleBesideIt)
     EXPECT_EQ(end.exitCode, 0u) << Describe(end);
     EXPECT_TRUE(end.boxes.empty()) << Describe(end);
     EXPECT_FALSE(NamePopupCameBack(end)) << Describe(end);
+}
+
+// Each program names the libraries whose licences ride along in the zip.
+TEST(Release, EachProgramNamesItsLibraries)
+{
+    const char* unpacked = getenv("DUOTINT_RELEASE_DIR");
+    ASSERT_NE(unpacked, nullptr) << "DUOTINT_RELEASE_DIR is not set";
+    const std::string folder = ToWindowsPath(unpacked);
+    for (const char* program : {"duotint", "duotint-cli"}) {
+        const std::string line = "\"" + folder + "\\" + program + ".exe\" --version";
+        const support::ConsoleRun run = support::RunConsole(std::wstring(line.begin(), line.end()), folder, 30000);
+        EXPECT_EQ(run.exitCode, 0u) << program;
+        EXPECT_EQ(run.out.compare(0, strlen(program) + 1, std::string(program) + " "), 0) << run.out;
+        EXPECT_NE(run.out.find("libjpeg-turbo"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("libwebp"), std::string::npos) << run.out;
+    }
 }
 
 }  // namespace
