@@ -63,6 +63,9 @@ done
 cp "$root"/tests/data/bmpsuite/*/*.bmp "$out/bmp_header_fuzz/corpus/"
 cp "$root"/tests/data/pictures/*.jpg "$out/exif_fuzz/corpus/"
 cp "$root"/tests/data/pictures/*.{png,jpg} "$out/metadata_fuzz/corpus/"
+# The camera picture, with its EXIF and profile, as HEIC and AVIF.
+heif-enc -q 50 "$root/tests/data/pictures/camera.jpg" -o "$out/metadata_fuzz/corpus/camera.heic" >/dev/null || true
+avifenc "$root/tests/data/pictures/camera.jpg" "$out/metadata_fuzz/corpus/camera.avif" >/dev/null || true
 cp "$root"/tests/data/pictures/*.{png,gif,tif} "$root"/tests/data/bmpsuite/g/*.bmp "$out/png_deflate_fuzz/corpus/"
 # A leading byte other than 0xFF makes exif_fuzz wrap the rest as an EXIF
 # block, which is a TIFF header and directory like the sample TIFF.

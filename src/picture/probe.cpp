@@ -18,7 +18,6 @@
 // decoder spends gigabytes on them; a file at or above the least passes.
 #include "picture/probe.h"
 
-#include <bitset>
 #include <cstring>
 
 #include "picture/bmp_header.h"
@@ -723,165 +722,6 @@ bool HeifCodingRead(const uint8_t* type)
 }
 
 const char kBoxPastEnd[] = "a box runs past the end of the file";
-const char kBoxFieldsPastEnd[] = "a box's fields run past its end";
-
-// Big-endian fields of one box's body, read in turn; once one would pass
-// the body's end, every read after gives 0 and Failed() says so.
-class BoxFields {
-public:
-    BoxFields(Reader& file, const IsoBoxHead& box) : file_(file), at_(box.bodyAt), end_(box.bodyAt + box.bodySize) {}
-    uint64_t At() const { return at_; }
-    bool Failed() const { return failed_; }
-    // An unsigned field of `bytes` bytes: 0, 1, 2, 4 or 8.
-    uint64_t Take(size_t bytes)
-    {
-        const uint8_t* p = bytes == 0 || failed_ || end_ - at_ < bytes ? nullptr : file_.At(at_, bytes);
-        if (p == nullptr) {
-            failed_ = failed_ || bytes != 0;
-            return 0;
-        }
-        at_ += bytes;
-        uint64_t value = 0;
-        for (size_t i = 0; i < bytes; ++i)
-            value = value << 8 | p[i];
-        return value;
-    }
-
-private:
-    Reader& file_;
-    uint64_t at_;
-    uint64_t end_;
-    bool failed_ = false;
-};
-
-// What a meta box says of its primary picture.
-struct HeifPrimary {
-    const char* damage = nullptr;
-    bool tooShort = false;      // an item's data lies past the end of the file
-    uint32_t item = 0;          // pitm's item; 0: none named
-    uint8_t type[4] = {};       // its item type, when an infe names it
-    uint64_t ipco = 0;          // where the property container's box stands; 0: none
-    std::bitset<32768> hasProperty;  // the primary's properties, by their index in ipco (from 1)
-};
-
-// pitm: version, flags, then the item's ID in 16 bits (version 0) or 32.
-void ReadPrimaryItem(Reader& file, const IsoBoxHead& box, HeifPrimary& primary)
-{
-    BoxFields f(file, box);
-    const uint64_t version = f.Take(1);
-    f.Take(3);
-    primary.item = static_cast<uint32_t>(f.Take(version == 0 ? 2 : 4));
-    if (f.Failed())
-        primary.damage = kBoxFieldsPastEnd;
-}
-
-// iinf: version, flags, an entry count, then infe boxes; an infe of version
-// 2 or 3 names its item's type after its ID (16 or 32 bits) and protection.
-void ReadItemTypes(Reader& file, const IsoBoxHead& box, HeifPrimary& primary)
-{
-    BoxFields f(file, box);
-    const uint64_t version = f.Take(1);
-    f.Take(3);
-    f.Take(version == 0 ? 2 : 4);
-    if (f.Failed()) {
-        primary.damage = kBoxFieldsPastEnd;
-        return;
-    }
-    IsoBoxWalk entries(file, f.At(), box.bodyAt + box.bodySize);
-    IsoBoxHead entry;
-    while (entries.Next(entry)) {
-        if (!entry.whole) {
-            primary.damage = kBoxPastEnd;
-            return;
-        }
-        if (!IsBox(entry, "infe"))
-            continue;
-        BoxFields e(file, entry);
-        const uint64_t entryVersion = e.Take(1);
-        e.Take(3);
-        if (entryVersion < 2)
-            continue;
-        const uint64_t item = e.Take(entryVersion == 2 ? 2 : 4);
-        e.Take(2);
-        const uint64_t type = e.Take(4);
-        if (e.Failed()) {
-            primary.damage = kBoxFieldsPastEnd;
-            return;
-        }
-        if (item == primary.item)
-            for (int i = 0; i < 4; ++i)
-                primary.type[i] = static_cast<uint8_t>(type >> (24 - 8 * i));
-    }
-}
-
-// iloc: where each item's data lies. Every extent given by file offset
-// (construction method 0, in this file) must lie inside the file; a length
-// of 0 runs to its end.
-void CheckItemLocations(Reader& file, const IsoBoxHead& box, HeifPrimary& primary)
-{
-    BoxFields f(file, box);
-    const uint64_t version = f.Take(1);
-    f.Take(3);
-    const uint64_t sizes = f.Take(2);
-    const size_t offsetSize = sizes >> 12 & 15, lengthSize = sizes >> 8 & 15, baseSize = sizes >> 4 & 15;
-    const size_t indexSize = version == 1 || version == 2 ? (sizes & 15) : 0;
-    for (size_t fieldSize : {offsetSize, lengthSize, baseSize, indexSize}) {
-        if (fieldSize != 0 && fieldSize != 4 && fieldSize != 8) {
-            primary.damage = "its item locations have fields of a size HEIF does not define";
-            return;
-        }
-    }
-    if (version > 2) {
-        primary.damage = "its item locations are of a version HEIF does not define";
-        return;
-    }
-    const uint64_t items = f.Take(version < 2 ? 2 : 4);
-    const uint64_t fileSize = file.Size();
-    for (uint64_t i = 0; i < items && !f.Failed(); ++i) {
-        f.Take(version < 2 ? 2 : 4);  // the item's ID
-        const uint64_t method = version == 0 ? 0 : (f.Take(2) & 15);
-        const uint64_t reference = f.Take(2);
-        const uint64_t base = f.Take(baseSize);
-        const uint64_t extents = f.Take(2);
-        for (uint64_t e = 0; e < extents && !f.Failed(); ++e) {
-            f.Take(indexSize);
-            const uint64_t offset = f.Take(offsetSize);
-            const uint64_t length = f.Take(lengthSize);
-            // Another file's data (a data reference) or the meta box's own
-            // (idat, items) is not this check's.
-            if (method != 0 || reference != 0)
-                continue;
-            uint64_t start = 0, end = 0;
-            if (__builtin_add_overflow(base, offset, &start) || __builtin_add_overflow(start, length, &end) ||
-                end > fileSize || (length == 0 && start > fileSize))
-                primary.tooShort = true;
-        }
-    }
-    if (f.Failed())
-        primary.damage = kBoxFieldsPastEnd;
-}
-
-// ipma: for each item its ID (16 or 32 bits by version), a count and the
-// 1-based indices of its properties in ipco (7 bits, or 15 when flag 1 is
-// set), each with an essential bit above.
-void ReadPropertyLinks(Reader& file, const IsoBoxHead& box, HeifPrimary& primary)
-{
-    BoxFields f(file, box);
-    const uint64_t version = f.Take(1);
-    const uint64_t flags = f.Take(3);
-    const uint64_t entries = f.Take(4);
-    for (uint64_t i = 0; i < entries && !f.Failed(); ++i) {
-        const uint64_t item = f.Take(version < 1 ? 2 : 4);
-        const uint64_t count = f.Take(1);
-        for (uint64_t a = 0; a < count && !f.Failed(); ++a) {
-            const uint64_t index = (flags & 1) != 0 ? (f.Take(2) & 0x7FFF) : (f.Take(1) & 0x7F);
-            if (item == primary.item)
-                primary.hasProperty.set(index);
-        }
-    }
-    if (f.Failed())
-        primary.damage = kBoxFieldsPastEnd;
-}
 
 ProbeResult ProbeHeif(Reader& file)
 {
@@ -902,80 +742,51 @@ ProbeResult ProbeHeif(Reader& file)
     if (!branded)
         return ProbeResult();  // another ISO file (a video, say): the platform may know it
 
-    IsoBoxHead meta;
     bool metaSeen = false;
     while (!metaSeen && top.Next(box)) {
         if (!box.whole)
             return Damaged(heif, kBoxPastEnd);
         metaSeen = IsBox(box, "meta");
-        meta = box;
     }
     if (!metaSeen)
         return Damaged(heif, "it has no meta box, which lists its pictures");
-    // The meta box's body: version and flags, then its boxes.
-    if (meta.bodySize < 4)
-        return Damaged(heif, kBoxFieldsPastEnd);
-    HeifPrimary primary;
-    IsoBoxHead iinf, iloc, iprp;
-    bool iinfSeen = false, ilocSeen = false, iprpSeen = false;
-    IsoBoxWalk children(file, meta.bodyAt + 4, meta.bodyAt + meta.bodySize);
-    while (children.Next(box)) {
-        if (!box.whole)
-            return Damaged(heif, kBoxPastEnd);
-        if (IsBox(box, "pitm"))
-            ReadPrimaryItem(file, box, primary);
-        if (IsBox(box, "iinf") && !iinfSeen)
-            iinf = box, iinfSeen = true;
-        if (IsBox(box, "iloc") && !ilocSeen)
-            iloc = box, ilocSeen = true;
-        if (IsBox(box, "iprp") && !iprpSeen)
-            iprp = box, iprpSeen = true;
-    }
-    if (primary.damage != nullptr)
-        return Damaged(heif, primary.damage);
-    if (primary.item == 0 || !iinfSeen || !ilocSeen || !iprpSeen)
+    HeifMeta meta;
+    ReadHeifMeta(file, box, meta);
+    if (meta.damage != nullptr)
+        return Damaged(heif, meta.damage);
+    if (meta.primary == 0 || !meta.hasIinf || !meta.hasIloc || !meta.hasIpco)
         return Damaged(heif, "it names no primary picture, or lacks the boxes that describe it");
-    ReadItemTypes(file, iinf, primary);
-    if (primary.damage == nullptr)
-        CheckItemLocations(file, iloc, primary);
-    // iprp: the property container, then the links of items to its properties.
-    IsoBoxHead ipco;
-    bool ipcoSeen = false;
-    IsoBoxWalk properties(file, iprp.bodyAt, iprp.bodyAt + iprp.bodySize);
-    while (primary.damage == nullptr && properties.Next(box)) {
-        if (!box.whole)
-            primary.damage = kBoxPastEnd;
-        else if (IsBox(box, "ipco") && !ipcoSeen)
-            ipco = box, ipcoSeen = true;
-        else if (IsBox(box, "ipma"))
-            ReadPropertyLinks(file, box, primary);
-    }
-    if (primary.damage != nullptr)
-        return Damaged(heif, primary.damage);
-    if (primary.type[0] != 0 && !HeifCodingRead(primary.type))
+    if (meta.primaryType[0] != 0 && !HeifCodingRead(meta.primaryType))
         return Unsupported(heif, "a HEIF picture in a coding duotint does not read");
+    // Every item's data in this file must lie inside it; a length of 0 runs to its end.
+    bool cut = false;
+    HeifExtentWalk extents(file, meta.iloc);
+    HeifExtent extent;
+    while (extents.Next(extent))
+        cut = cut || (extent.inFile && (extent.overflows || extent.at > size || extent.length > size - extent.at));
+    if (extents.Damage() != nullptr)
+        return Damaged(heif, extents.Damage());
     // ispe: version, flags, then the width and height in 32 bits each.
     int64_t width = -1, height = -1;
-    IsoBoxWalk container(file, ipco.bodyAt, ipcoSeen ? ipco.bodyAt + ipco.bodySize : ipco.bodyAt);
-    for (uint32_t index = 1; width < 0 && index < 32768 && container.Next(box); ++index) {
+    IsoBoxWalk properties(file, meta.ipco.bodyAt, meta.ipco.bodyAt + meta.ipco.bodySize);
+    for (uint32_t index = 1; width < 0 && index < 32768 && properties.Next(box); ++index) {
         if (!box.whole)
             return Damaged(heif, kBoxPastEnd);
-        if (!IsBox(box, "ispe") || !primary.hasProperty[index])
+        if (!IsBox(box, "ispe") || !meta.primaryProperties[index])
             continue;
         BoxFields f(file, box);
         f.Take(4);
         width = static_cast<int64_t>(f.Take(4));
         height = static_cast<int64_t>(f.Take(4));
         if (f.Failed())
-            return Damaged(heif, kBoxFieldsPastEnd);
+            return Damaged(heif, "a box's fields run past its end");
     }
     if (width < 0)
         return Damaged(heif, "its primary picture declares no size");
     if (width == 0 || height == 0)
         return Damaged(heif, kZeroSize);
     // A box after the meta box that runs past the end (the media data, as
-    // a rule) is the file cut short, as an item whose data lies past it.
-    bool cut = primary.tooShort;
+    // a rule) is the file cut short, as an item's data past it is.
     while (!cut && top.Next(box))
         cut = !box.whole;
     return FineIfHolds(heif, width, height, cut ? 0 : 1, 1);
