@@ -44,13 +44,14 @@ if [ "${1:-}" = --smoke ] && [ -z "${DUOTINT_BENCH_SMOKE:-}" ]; then
               '^re-render .*shown' '^header and load / CopyFileA' '^export / CopyFileA' '^open, Enter to editor' \
               '^refusal of a short file ' '^peak working set' 'ms png with the decoding child' 'ms jpeg with the decoding child' ;;
       formats) check formats "$out" 'ms png with the decoding child' 'ms jpeg with the decoding child' ;;
-      open) check open "$out" '^open, Enter to editor / CopyFileA' ;;
+      open) check open "$out" '^open, Enter to editor / CopyFileA' '^open a JPEG photo'
+        if command -v djpeg >/dev/null; then check open "$out" '^open   JPEG photo: djpeg'; fi ;;
       cli)
         check cli "$out" '^cli .* pictures of .* BMP to BMP' '^cli .* --jobs 2 / --jobs 1' "own start" \
               'JPEG to jpeg: ' 'JPEG to png: ' 'our PNG encoder in-process' 'JPEG to PNG: ours' \
               '^jpeg   our encoder in-process' '^whole  duotint-cli to PNG'
         if command -v cjpeg >/dev/null; then check cli "$out" '^jpeg   cjpeg ' '^jpeg   file at quality 92'; fi
-        if command -v vips >/dev/null; then check cli "$out" '^whole  vips copy' '^whole  duotint-cli to JPEG'; fi
+        if command -v vips >/dev/null; then check cli "$out" '^whole  vips copy' '^whole  duotint-cli to JPEG' '^batch  3 photos'; fi
         if command -v identify >/dev/null; then check cli "$out" '^jpeg   --quality asked'; fi ;;
     esac
   done
@@ -86,6 +87,19 @@ export DUOTINT_EXE="$build/duotint.exe" DISPLAY=$display WINEDEBUG=-all WINEDLLO
 cd "$work"
 # "open": the open latency alone; "formats": PNG and JPEG; "cli": duotint-cli
 wine "$build/bench/bench.exe" $smoke "$@"
+# The editor opening a photo against djpeg decoding it alone (native, to
+# a BMP, as the editor decodes it), three rounds.
+if [ "${1:-}" = open ] && command -v djpeg >/dev/null && [ -f open-jpeg-ms.txt ]; then
+  dj=()
+  for _ in "${rounds[@]}"; do
+    t0=$(date +%s%N)
+    djpeg -bmp -outfile photo.bmp photo.jpg
+    dj+=($((($(date +%s%N) - t0) / 1000000)))
+  done
+  best=$(printf '%s\n' "${dj[@]}" | sort -g | head -n 1)
+  echo "open   JPEG photo: djpeg alone ${dj[*]} ms; Enter to editor / djpeg (its best)" \
+       "$(awk -v a="$(cat open-jpeg-ms.txt)" -v b="$best" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }') x (at most 2)"
+fi
 [ "${1:-}" = cli ] || exit 0
 
 # Whole processes on the bench's 6000 x 4000 JPEG, as a person runs them
@@ -146,6 +160,25 @@ if command -v vips >/dev/null; then
   done
   echo "whole  duotint-cli to JPEG ${dj[*]} ms; vips linear to JPEG ${vj[*]} ms;" \
        "duotint-cli / vips $(echo "${dj_vj[*]}" | spread) x (at most 1)"
+
+  # A library: a folder of 30 photos of 4000 x 3000 (3 in a smoke run, of
+  # the small picture's size), duotint-cli on the folder against vips
+  # linear on each photo, two at a time through xargs, so both use both cores.
+  photos=30
+  [ -z "$smoke" ] || photos=3
+  rm -rf batch batch-ours batch-vips
+  mkdir batch batch-vips
+  vips resize big.jpg batch/photo-00.jpg 0.6667 >/dev/null
+  for ((i = 1; i < photos; i++)); do cp batch/photo-00.jpg "batch/photo-$(printf %02d $i).jpg"; done
+  ob=() vb=() ob_vb=()
+  for _ in "${rounds[@]}"; do
+    o=$(ms wine "${cli[@]}" --format jpeg --quality 92 --quiet --out batch-ours batch)
+    v=$(ms sh -c 'ls batch/*.jpg | xargs -P2 -I{} sh -c '"'"'vips linear "$1" "batch-vips/$(basename "$1")[Q=92]" 1 0 --uchar'"'"' _ {}')
+    ob+=("$o") vb+=("$v")
+    ob_vb+=("$(awk -v a="$o" -v b="$v" 'BEGIN { printf "%.2f", a / b }')")
+  done
+  echo "batch  $photos photos to JPEG: duotint-cli $(echo "${ob[*]}" | spread) ms; vips linear, xargs -P2," \
+       "$(echo "${vb[*]}" | spread) ms; duotint-cli / vips $(echo "${ob_vb[*]}" | spread) x (at most 1)"
 fi
 if command -v identify >/dev/null; then
   read_back=()

@@ -13,9 +13,9 @@ struct CliOptions {
     TintParameters look;
     std::wstring outFolder;   // empty: beside each picture
     OutputFormat format = OutputFormat::bmp;
-    int quality = 92;         // JPEG only, 1 to 100
+    int quality = kDefaultJpegQuality;  // JPEG only, 1 to 100
     JpegChroma chroma = JpegChroma::automatic;  // JPEG only
-    int pngLevel = 6;         // PNG only, zlib's level, 1 to 9
+    int pngLevel = kDefaultPngLevel;    // PNG only, zlib's level, 1 to 9
     int jobs = 0;             // 0: one worker per core
     bool force = false;
     bool update = false;      // without force: an output older than its picture is replaced

@@ -239,13 +239,6 @@ int RunDecoderChild(const wchar_t* commandLine)
         record->outcome = static_cast<int32_t>(outcome);
         SetEvent(reported);
     };
-    // The free-threaded apartment, which needs no window: under Wine the
-    // single-threaded one starts a desktop process for its window, which
-    // costs more than the rest of the child's start.
-    const auto initialize = LibraryFunction<HRESULT(WINAPI*)(void*, DWORD)>(L"ole32.dll", "CoInitializeEx");
-    if (initialize != nullptr)
-        initialize(nullptr, COINIT_MULTITHREADED);
-    PrepareDecoders();
     answer(DecodeOutcome::decoded);  // ready
 
     // Each picture starts from nothing of the one before: the decoder, its

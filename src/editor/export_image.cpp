@@ -41,7 +41,6 @@ void ExportImage()
     settings.quality = state.exportQuality;
     settings.chroma = state.exportChroma;
     settings.pngLevel = state.exportPngLevel;
-    settings.threads.cores = state.exportCores;
     errorState.discardUnfinished = AbandonExport;
     const Failure failure = WritePicture(sourcePicture, CurrentTintParameters(), settings, kept, state.imageFile);
     errorState.discardUnfinished = nullptr;

@@ -21,7 +21,6 @@ PictureRequest EditorRequest()
     PictureRequest request;
     request.path = PicturePath();
     request.name = state.fileNamePtr;
-    request.cores = state.exportCores;
     return request;
 }
 
@@ -52,8 +51,6 @@ void ReadImageHeader()
             EndWithFailure(failure);
     state.imageWidth = pictureHeader.width;
     state.imageHeight = pictureHeader.height;
-    state.topDown = pictureHeader.topDown;
-    state.pixelDataOffset = pictureHeader.pixelDataOffset;
 }
 
 void LoadSourcePixels()
@@ -69,12 +66,11 @@ void LoadSourcePixels()
         EndWithFailure(failure);
     state.sourcePixels = sourcePicture.pixels;
     state.sourceHandle = sourcePicture.memory;
-    state.sourceSection = sourcePicture.section;
     state.row = -1;
     if (sourcePicture.IsMapped()) {
         // The preview copies the rows it samples through CopySource, and the
         // export reads each piece's pages through GuardedCopy before they are
-        // tinted. The tint and the platform's encoders then read sourceImage
+        // tinted. The tint and the encoders then read sourceImage
         // in place, on threads of their own, where no copy of ours stands
         // between them and a page that faults: copying every piece out first
         // would add a copy of the picture to every export. A fault there ends
@@ -102,7 +98,6 @@ void ReleaseSourcePixels()
         ForgetView();
     sourcePicture.Release();
     pictureHeader.file.reset();
-    state.sourceSection = nullptr;
     state.sourceHandle = nullptr;
     state.sourcePixels = nullptr;
 }

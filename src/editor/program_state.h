@@ -78,10 +78,6 @@ struct ProgramState : RecordedInput {
     HFONT largeFont;
     RECT screenRect;
 
-    // Beyond the fixed header fields: where the pixel rows start in the
-    // picture file, and whether they are stored top-down.
-    uint32_t pixelDataOffset;
-    uint8_t topDown;
     // The factor the preview's rows are sampled with: scaleFactor, except
     // where that would miss rows of a very thin picture.
     long double rowScaleFactor;
@@ -92,9 +88,6 @@ struct ProgramState : RecordedInput {
     // Both are null when the name popup named the picture in fileName.
     const wchar_t* picturePath;
     const wchar_t* exportPath;
-    // The section sourceImage is a view of when the decoding child filled
-    // it; null when our own reader read the picture into sourceHandle.
-    HANDLE sourceSection;
     // The look, the export's format, a JPEG's quality and chroma and a PNG's
     // level the command line gave (--tint, --format, --quality, --chroma):
     // null, a BMP, 0, automatic and 0 when it gave none, and the editor
@@ -105,9 +98,6 @@ struct ProgramState : RecordedInput {
     int32_t exportQuality;
     JpegChroma exportChroma;
     int32_t exportPngLevel;
-    // The cores a BMP export's tint and a PNG export's compression may use:
-    // 0 for every one.
-    uint32_t exportCores;
     // Non-zero: a PNG or JPEG export carries none of the picture's EXIF,
     // colour profile, XMP or text.
     uint8_t exportStripsMetadata;

@@ -42,7 +42,6 @@ std::string VersionText(const char* program);
 
 // Exit codes of a command line that cannot be taken, in both programs.
 enum : unsigned {
-    kExitNoSuchFile = 2,            // the file, or a folder on its way, does not exist
     kExitCannotRead = 5,            // a folder, a device, or a file that may not or cannot be read
     kExitExportNameTooLong = 206,   // the platform's own number for a name too long
     kExitExportIsPicture = 183,     // the platform's "already exists": the export would be the picture

@@ -1,4 +1,5 @@
-// The platform's component objects, as the decoders and encoders hold them.
+// The platform's imaging factory: the decoding process's decoders of the
+// last resort, and the kinds of picture the platform lists.
 #pragma once
 
 struct IWICImagingFactory;

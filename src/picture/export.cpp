@@ -25,11 +25,6 @@
 
 namespace {
 
-// Tinted bytes are gathered into pieces of about this size. A piece at least
-// as large as the file layer's buffer goes to the platform as it stands, so
-// the tinted bytes are written without being copied once more.
-enum { kPieceBytes = 1 << 20 };
-
 // How the picture is cut (pieces.h): a row in a piece is the source's,
 // its padding included.
 struct PiecePlan {

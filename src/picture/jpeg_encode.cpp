@@ -15,18 +15,6 @@ namespace {
 
 // Strips in flight are two for each thread: enough that no thread waits
 // for the writer, few enough that their coded bytes stay in the cache.
-enum : uint32_t { kMostThreads = 16 };
-
-bool Write(FileRecord& file, const uint8_t* bytes, size_t count)
-{
-    for (size_t done = 0; done < count;) {
-        const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(count - done, 1u << 30));
-        if (!WriteBytes(file, bytes + done, piece))
-            return false;
-        done += piece;
-    }
-    return true;
-}
 
 // Turns every strip into its symbols on the cores, each thread counting
 // into a table of its own; nothing is written. The strips' symbols are
@@ -128,7 +116,7 @@ public:
     Failure Write(size_t, size_t slot) override
     {
         const JpegBytes& strip = slots_[slot];
-        return ::Write(file_, strip.room.data(), strip.size) ? Failure() : FailureOf(file_);
+        return WriteAll(file_, strip.room.data(), strip.size) ? Failure() : FailureOf(file_);
     }
 
 private:
@@ -162,7 +150,7 @@ Failure WriteJpeg(FileRecord& file, FileRecord* rows, const TintedSource& source
     if (!PlanJpeg(width, height, encoding.quality, encoding.chroma, layout))
         return Refusal(kErrorRefusedPicture, "duotint cannot write a picture of " + std::to_string(width) + " x " +
                                                  std::to_string(height) + " pixels as a JPEG.");
-    const uint32_t threads = std::min<uint32_t>(CoresToUse(encoding.cores), kMostThreads);
+    const uint32_t threads = WriterThreads(encoding.cores);
     try {
         std::unique_ptr<JpegColour> colour(new JpegColour);
         BuildJpegColour(source.tables, *colour);
@@ -177,7 +165,7 @@ Failure WriteJpeg(FileRecord& file, FileRecord* rows, const TintedSource& source
         const JpegHuffmanTables huffman = transform.Tables();
         std::vector<uint8_t> head = JpegHeadBytes(layout, huffman);
         SpliceJpegMetadata(head, kept);
-        if (!Write(file, head.data(), head.size()))
+        if (!WriteAll(file, head.data(), head.size()))
             return FailureOf(file);
         StripWork work(file, layout, huffman, strips, threads, 2 * threads);
         if (Failure failure = RunPieces(work, static_cast<size_t>(layout.strips), threads, 2 * threads))
@@ -186,7 +174,7 @@ Failure WriteJpeg(FileRecord& file, FileRecord* rows, const TintedSource& source
         return NoMemoryToWrite();
     }
     static const uint8_t kEnd[2] = {0xFF, 0xD9};
-    return Write(file, kEnd, 2) ? Failure() : FailureOf(file);
+    return WriteAll(file, kEnd, 2) ? Failure() : FailureOf(file);
 }
 
 }  // namespace

@@ -7,12 +7,13 @@
 
 #include "picture/jpeg_format.h"
 #include "picture/metadata.h"
+#include "picture/output_format.h"
 #include "picture/tinted_source.h"
 #include "support/failure.h"
 #include "support/file_io.h"
 
 struct JpegEncoding {
-    int quality = 92;  // 1 to 100
+    int quality = kDefaultJpegQuality;  // 1 to 100
     JpegChroma chroma = JpegChroma::automatic;
     uint32_t cores = 0;  // 0: every one
 };

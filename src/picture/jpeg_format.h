@@ -36,7 +36,7 @@ enum : int32_t { kMostJpegSide = 65535, kMostReadJpegSide = 65500 };
 struct JpegLayout {
     int32_t width = 0;
     int32_t height = 0;
-    int quality = 92;
+    int quality = 0;  // 1 to 100
     bool subsampled = false;  // 4:2:0
     int32_t mcuSide = 8;      // 16 with 4:2:0
     int32_t mcusPerRow = 0;

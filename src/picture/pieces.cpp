@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "support/system.h"
 #include "support/threads.h"
 
 namespace {
@@ -125,6 +126,8 @@ PieceSpan SpanOf(const PieceCut& cut, size_t k)
     const size_t firstPixel = k % cut.partsPerRow * cut.partPixels;
     return {k / cut.partsPerRow, 1, firstPixel, std::min(cut.partPixels, cut.width - firstPixel)};
 }
+
+uint32_t WriterThreads(uint32_t cores) { return std::min<uint32_t>(CoresToUse(cores), 16); }
 
 Failure RunPieces(PieceWork& work, size_t count, uint32_t threads, size_t ring)
 {

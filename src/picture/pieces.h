@@ -31,6 +31,18 @@ public:
     virtual Failure Prepare(size_t k, size_t slot) { return Failure(); }
 };
 
+// The bytes a writer's piece holds at most. A piece's size never follows
+// the threads, because each piece is made on its own and the file's bytes
+// must be the same on any machine: small enough that the pages they fill
+// stay few (a fresh page costs the system more than the bytes written to
+// it), large enough that the hand-over between threads costs nothing to
+// speak of, and at least as large as the file layer's buffer, so that a
+// piece goes to the platform as it stands.
+enum : size_t { kPieceBytes = 1u << 20 };
+
+// The threads a writer runs for `cores` (0: every one), up to 16.
+uint32_t WriterThreads(uint32_t cores);
+
 // How a writer cuts a picture's rows into pieces of at most a given size:
 // whole rows per piece, or, for a row longer than a piece, several parts
 // per row. Piece k follows from k alone.

@@ -22,19 +22,11 @@
 #include "picture/png_deflate.h"
 #include "picture/png_format.h"
 #include "picture/room.h"
-#include "support/system.h"  // CoresToUse
 
 namespace {
 
 enum : size_t { kWindowBytes = 32768 };
-// Pieces in flight are two for each thread. A piece's size never follows
-// the threads, because each piece is compressed on its own and the file's
-// bytes must be the same on any machine: small enough that the pages they
-// fill stay few (a fresh page costs the system more than the bytes written
-// to it), large enough that the hand-over between threads costs nothing to
-// speak of.
-enum : size_t { kPieceBytes = 1u << 20 };
-enum : uint32_t { kMostThreads = 16 };
+// Pieces in flight are two for each thread.
 
 // How the filtered stream (each row: its filter byte, then bpp x width
 // bytes) is cut (pieces.h); a cut row's filter is chosen ahead.
@@ -317,11 +309,6 @@ Failure CompressorFailure(int error)
     return Refusal(kErrorRefusedPicture, sentence);
 }
 
-bool Write(FileRecord& file, const uint8_t* bytes, size_t count)
-{
-    return count == 0 || WriteBytes(file, bytes, static_cast<uint32_t>(count));
-}
-
 // The pieces through the ordered hand-off (pieces.h): compressed on any
 // thread, each with that thread's compressors, and written as IDAT chunks
 // in order.
@@ -360,8 +347,8 @@ public:
         crc = crc32_z(crc, piece.bytes.data(), piece.size);
         crc = crc32(crc, after, static_cast<uInt>(afterCount - 4));
         PutBigEndian(static_cast<uint32_t>(crc), after + afterCount - 4);
-        if (!::Write(file_, before, beforeCount) || !::Write(file_, piece.bytes.data(), piece.size) ||
-            !::Write(file_, after, afterCount))
+        if (!WriteAll(file_, before, beforeCount) || !WriteAll(file_, piece.bytes.data(), piece.size) ||
+            !WriteAll(file_, after, afterCount))
             return FailureOf(file_);
         return Failure();
     }
@@ -380,7 +367,7 @@ Failure WriteTintedPng(FileRecord& file, const TintedSource& source, const std::
                        const PngEncoding& encoding)
 {
     const size_t bpp = source.alpha != nullptr ? 4 : 3;
-    const uint32_t threads = std::min<uint32_t>(CoresToUse(encoding.cores), kMostThreads);
+    const uint32_t threads = WriterThreads(encoding.cores);
     const size_t pieceBytes =
         std::min<size_t>(std::max<size_t>(encoding.pieceBytes != 0 ? encoding.pieceBytes : kPieceBytes, bpp), 1u << 30);
 
@@ -396,7 +383,7 @@ Failure WriteTintedPng(FileRecord& file, const TintedSource& source, const std::
         head = PngHeadBytes(static_cast<uint32_t>(source.width), static_cast<uint32_t>(source.height),
                             source.alpha != nullptr, chunks);
         end = PngEndBytes();
-        if (!Write(file, head.data(), head.size()))
+        if (!WriteAll(file, head.data(), head.size()))
             return FailureOf(file);
         PngPieces pieces(file, plan, threads, ring);
         if (Failure failure = RunPieces(pieces, plan.cut.pieceCount, threads, ring))
@@ -404,7 +391,7 @@ Failure WriteTintedPng(FileRecord& file, const TintedSource& source, const std::
     } catch (const std::bad_alloc&) {
         return NoMemoryToWrite();
     }
-    if (!Write(file, end.data(), end.size()))
+    if (!WriteAll(file, end.data(), end.size()))
         return FailureOf(file);
     return Failure();
 }

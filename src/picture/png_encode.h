@@ -6,12 +6,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "picture/output_format.h"
 #include "picture/png_chunk.h"
 #include "picture/tinted_source.h"
 #include "support/file_io.h"
 
 struct PngEncoding {
-    int level = 6;          // zlib's, 1 to 9; 1 to 6 match runs only
+    int level = kDefaultPngLevel;  // zlib's, 1 to 9; 1 to 6 match runs only
     uint32_t cores = 0;     // 0: every one
     size_t pieceBytes = 0;  // filtered bytes a piece holds at most; 0: 1 MiB, whatever the cores
 };

@@ -8,7 +8,7 @@
 #include "picture/probe.h"
 #include "support/failure.h"
 
-// A refusal of the picture (exit code 3) in a sentence made as printf makes one.
+// A refusal of the picture (exit code 13) in a sentence made as printf makes one.
 Failure Refuse(const char* format, ...);
 
 // Whether a BMP header is of the one kind our reader reads: those are

@@ -40,7 +40,7 @@ Failure WriteBmpHeader(FileRecord& target, int32_t width, int32_t height)
 JpegEncoding JpegEncodingOf(const ExportSettings& settings)
 {
     JpegEncoding encoding;
-    encoding.quality = settings.quality != 0 ? settings.quality : 92;
+    encoding.quality = settings.quality != 0 ? settings.quality : kDefaultJpegQuality;
     encoding.chroma = settings.chroma;
     encoding.cores = settings.threads.cores;
     return encoding;
@@ -59,7 +59,7 @@ Failure WriteEncoded(const SourcePicture& picture, const TintedSource& source, c
     if (settings.format == OutputFormat::jpeg)
         return WriteTintedJpeg(target, source, kept, JpegEncodingOf(settings));
     PngEncoding encoding;
-    encoding.level = settings.pngLevel != 0 ? settings.pngLevel : 6;
+    encoding.level = settings.pngLevel != 0 ? settings.pngLevel : kDefaultPngLevel;
     encoding.cores = settings.threads.cores;
     return WriteTintedPng(target, source, PngMetadataChunks(kept), encoding);
 }

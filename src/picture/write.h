@@ -25,9 +25,9 @@
 
 struct ExportSettings {
     OutputFormat format = OutputFormat::bmp;
-    int32_t quality = 0;   // a JPEG's, 1 to 100; 0: 92
+    int32_t quality = 0;   // a JPEG's, 1 to 100; 0: kDefaultJpegQuality
     JpegChroma chroma = JpegChroma::automatic;
-    int32_t pngLevel = 0;  // a PNG's, 1 to 9; 0: 6
+    int32_t pngLevel = 0;  // a PNG's, 1 to 9; 0: kDefaultPngLevel
     ExportThreads threads;
 };
 

@@ -1,6 +1,7 @@
 // Buffered file operations over CreateFileW, ReadFile, WriteFile, CloseHandle.
 #include "support/file_io.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
@@ -346,15 +347,16 @@ bool SeekForReading(FileRecord& file, uint64_t offset)
     return true;
 }
 
-bool SkipBytes(FileRecord& file, uint32_t count)
+bool WriteAll(FileRecord& file, const void* source, size_t count)
 {
-    uint8_t scratch[256];
-    while (count > 0 && file.error == 0) {
-        uint32_t n = count < sizeof scratch ? count : sizeof scratch;
-        ReadBytes(file, scratch, n);
-        count -= n;
+    auto bytes = static_cast<const uint8_t*>(source);
+    for (size_t done = 0; done < count;) {
+        const uint32_t part = static_cast<uint32_t>(std::min<size_t>(count - done, 1u << 30));
+        if (!WriteBytes(file, bytes + done, part))
+            return false;
+        done += part;
     }
-    return file.error == 0;
+    return true;
 }
 
 bool WriteBytes(FileRecord& file, const void* source, uint32_t count)

@@ -64,8 +64,9 @@ bool OpenForReplacing(FileRecord& file);
 // Reading: the next read starts at `offset` from the file's start.
 bool SeekForReading(FileRecord& file, uint64_t offset);
 bool ReadBytes(FileRecord& file, void* destination, uint32_t count);
-bool SkipBytes(FileRecord& file, uint32_t count);
 bool WriteBytes(FileRecord& file, const void* source, uint32_t count);
+// WriteBytes for any count, in parts the platform takes.
+bool WriteAll(FileRecord& file, const void* source, size_t count);
 
 // Reading: closes. Writing: writes what is buffered, closes, and for a
 // replacement moves the finished file over the target.
