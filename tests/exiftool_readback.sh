@@ -1,28 +1,40 @@
 #!/bin/sh
-# camera.jpg through duotint-cli to JPEG and to PNG, read back by exiftool: upright, at
-# the output's size, with its camera, date and profile; none with --strip. Then the
+# camera.jpg, and HEIC and AVIF made of it, through duotint-cli to JPEG and to PNG, read
+# back by exiftool: upright, at the output's size, with its camera, date and profile;
+# none with --strip. Then the
 # unit tests' hostile GPS layouts with --strip gps: exiftool reads no position and the
 # coordinate's bytes are nowhere, while the make, artist and date stay (the artist
 # but where it shares the latitude's bytes, which a note says). Then a PNG whose XMP
 # is over one JPEG segment and whose EXIF is too large for one: exiftool reads the
 # whole packet back from the JPEG, and a note says the EXIF was left out.
-# Usage: exiftool_readback.sh WINE DUOTINT-CLI PICTURES-FOLDER UNIT_TESTS (77: no exiftool)
+# Usage: exiftool_readback.sh WINE DUOTINT-CLI PICTURES-FOLDER UNIT_TESTS (77: no exiftool,
+# heif-enc or avifenc)
 set -eu
-command -v exiftool >/dev/null || exit 77
+for tool in exiftool heif-enc avifenc; do
+  command -v $tool >/dev/null || exit 77
+done
 wine=$1 cli=$2 pictures=$3 unit=$4
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir"
-for format in jpeg png; do
-  ext=$([ "$format" = jpeg ] && echo jpg || echo png)
-  "$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format $format --out kept "$pictures/camera.jpg" >/dev/null
-  "$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format $format --strip --out stripped "$pictures/camera.jpg" >/dev/null
-  got=$(exiftool -s3 -Make -Model -DateTimeOriginal -ProfileDescription -Orientation# -ExifImageWidth \
-          -ExifImageHeight -ImageWidth -ImageHeight kept/camera-.$ext | tr '\n' '|')
-  want='Duotint Optical|DT-6 Mark II|2024:05:17 09:30:00|Duotint Test RGB|1|16|32|16|32|'
-  [ "$got" = "$want" ] || { echo "$format kept: $got, not $want"; exit 1; }
-  left=$(exiftool -s3 -EXIF:all -ICC_Profile:all -XMP:all stripped/camera-.$ext)
-  [ -z "$left" ] || { echo "$format --strip left: $left"; exit 1; }
+# camera.jpg as HEIC, whose EXIF orientation heif-enc keeps as EXIF only, so
+# it shows as stored, and as AVIF, which avifenc turns by its own rotation.
+heif-enc -q 90 -o camera.heic "$pictures/camera.jpg" >/dev/null
+avifenc "$pictures/camera.jpg" camera.avif >/dev/null
+for picture in "$pictures/camera.jpg" camera.heic camera.avif; do
+  kind=${picture##*.}
+  for format in jpeg png; do
+    ext=$([ "$format" = jpeg ] && echo jpg || echo png)
+    "$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format $format --out kept-$kind "$picture" >/dev/null
+    "$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format $format --strip --out stripped-$kind "$picture" >/dev/null
+    got=$(exiftool -s3 -Make -Model -DateTimeOriginal -ProfileDescription -Orientation# -ExifImageWidth \
+            -ExifImageHeight -ImageWidth -ImageHeight kept-$kind/camera-.$ext | tr '\n' '|')
+    want='Duotint Optical|DT-6 Mark II|2024:05:17 09:30:00|Duotint Test RGB|1|16|32|16|32|'
+    [ "$kind" = heic ] && want='Duotint Optical|DT-6 Mark II|2024:05:17 09:30:00|Duotint Test RGB|1|32|16|32|16|'
+    [ "$got" = "$want" ] || { echo "$kind to $format kept: $got, not $want"; exit 1; }
+    left=$(exiftool -s3 -EXIF:all -ICC_Profile:all -XMP:all stripped-$kind/camera-.$ext)
+    [ -z "$left" ] || { echo "$kind to $format --strip left: $left"; exit 1; }
+  done
 done
 
 mkdir hostile

@@ -1,15 +1,15 @@
 #!/bin/sh
 # The picture corpus: one picture of each kind the decoding process reads
 # with a library of its own, or refuses, made here with Debian's cjpeg,
-# cwebp and img2webp and ImageMagick's convert from one picture of odd size,
-# hard edges and gradients. The unit test
+# cwebp, img2webp, heif-enc and avifenc and ImageMagick's convert from one
+# picture of odd size, hard edges and gradients. The unit test
 # LoadPicture.PictureCorpusGivesItsLibrarysToolPixelsOrItsRefusal reads each
 # through the program's read path: a picture read must give the rows of the
-# BMP the same library's tool writes of it (djpeg, dwebp) byte for byte, a
-# picture refused a sentence holding the row's words. Skipped (77) without
-# the tools.
+# BMP the same library's tool writes of it (djpeg, dwebp, heif-convert)
+# byte for byte, a picture refused a sentence holding the row's words.
+# Skipped (77) without the tools.
 # Usage: picture_corpus.sh WINE UNIT_TESTS_EXE
-for tool in cjpeg djpeg convert cwebp dwebp img2webp webpmux; do
+for tool in cjpeg djpeg convert cwebp dwebp img2webp webpmux heif-enc heif-convert avifenc exiftool perl; do
   command -v $tool >/dev/null 2>&1 || { echo "$tool is not installed: skipped"; exit 77; }
 done
 set -e
@@ -37,10 +37,33 @@ for name in source 1x1 17x1; do convert $name.ppm $name.png; done
 convert source.ppm \( -size 29x45 gradient: -rotate 90 -fill black -draw 'rectangle 30,10 36,16' \) \
   -alpha off -compose CopyOpacity -composite alpha.png
 convert source.ppm -negate other.png
+convert source.png -depth 16 source16.png
+# A JPEG whose EXIF orientation turns it: heif-enc keeps the EXIF block as
+# it is; avifenc writes the turn as the file's own rotation besides.
+cjpeg -quality 95 -outfile exif6.jpg source.ppm
+exiftool -q -overwrite_original -Orientation#=6 exif6.jpg
+
+# heif-convert's PNG as a BMP of each sample's top 8 bits: the high byte of
+# a 16-bit sample, the sample itself at 8 (convert widens it to v * 257).
+# heif-convert writes 16 bits a sample for a deeper picture.
+heif_bmp() {
+  heif-convert "$1" "$1.png" >/dev/null
+  convert "$1.png" -depth 16 -endian MSB rgba:- | perl -0777 -pe 's/(.)./$1/gs' >"$1.rgba"
+  # 32 bits a pixel where the picture has alpha, which the test keeps or flattens.
+  case $(identify -format '%A' "$1.png") in
+    [Tt]rue|Blend) set -- "$1" BMP ;;
+    *) set -- "$1" BMP3 -alpha off ;;
+  esac
+  convert -size "$(identify -format '%wx%h' "$1.png")" -depth 8 rgba:"$1.rgba" $3 $4 "$2:$1.bmp"
+}
 
 # Where the first marker FF xx stands in a file, as a byte offset.
 marker_at() {
   LC_ALL=C grep -obUaP "\\xff\\x$2" "$1" | head -n 1 | cut -d: -f1
+}
+# Where the first box of type $1 stands in file $2: the offset of its type.
+box_at() {
+  LC_ALL=C grep -obUa "$1" "$2" | head -n 1 | cut -d: -f1
 }
 # Writes the octal-escaped bytes $3 into file $1 at offset $2.
 poke() {
@@ -62,6 +85,7 @@ while read -r file expected make; do
   fi
   case $expected in
     dwebp*) [ -f "$file.bmp" ] || dwebp -quiet -bmp -o "$file.bmp" "$file" ;;
+    heif-convert*) heif_bmp "$file" ;;
   esac
 done <<'TABLE'
 base444.jpg      djpeg            cjpeg -sample 1x1 -outfile base444.jpg source.ppm
@@ -93,6 +117,20 @@ zero.webp        declares_a_width_or_height_of_0        cp lossy.webp zero.webp;
 huge.webp        16777216_x_16777216_pixels,_too_large  cp alpha.webp huge.webp; poke huge.webp 24 '\377\377\377\377\377\377'
 corrupt.webp     is_damaged;_duotint_could_not_read     cp lossless.webp corrupt.webp; poke corrupt.webp 30 '\377\377\377\377'
 short.webp       is_cut_short;_duotint_could_not_read   head -c 600 lossy.webp >short.webp; poke short.webp 4 '\120\002\0\0'; poke short.webp 16 '\104\002\0\0'
+lossy.heic       heif-convert        heif-enc -q 60 -o lossy.heic source.png >/dev/null
+lossless.heic    heif-convert        heif-enc -L -p chroma=444 -o lossless.heic source.png >/dev/null
+10bit.heic       heif-convert        heif-enc -b 10 -o 10bit.heic source16.png >/dev/null
+alpha.heic       heif-convert        heif-enc -o alpha.heic alpha.png >/dev/null
+alpha-kept.heic  heif-convert-alpha  cp alpha.heic alpha-kept.heic
+exif6.heic       heif-convert        heif-enc -o exif6.heic exif6.jpg >/dev/null
+lossy.avif       heif-convert        avifenc source.png lossy.avif >/dev/null
+10bit.avif       heif-convert        avifenc -d 10 source16.png 10bit.avif >/dev/null
+alpha-kept.avif  heif-convert-alpha  avifenc alpha.png alpha-kept.avif >/dev/null
+turned.avif      heif-convert        avifenc exif6.jpg turned.avif >/dev/null
+mirrored.avif    heif-convert        avifenc --irot 3 --imir 1 source.png mirrored.avif >/dev/null
+cut.heic         too_short_for_the_picture_it_declares  head -c $(($(box_at mdat lossy.heic) + 40)) lossy.heic >cut.heic
+zero.avif        declares_a_width_or_height_of_0        cp lossy.avif zero.avif; poke zero.avif $(($(box_at ispe zero.avif) + 8)) '\0\0\0\0'
+huge.avif        4294967295_x_4294967295_pixels,_too_large  cp lossy.avif huge.avif; poke huge.avif $(($(box_at ispe huge.avif) + 8)) '\377\377\377\377\377\377\377\377'
 TABLE
 # The words of a refusal stand with underscores for their spaces in the table.
 sed -i 's/_/ /g' cases.txt

@@ -19,7 +19,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 list=$root/tools/deps.list
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 # Bumped when the way a package is built changes, so that old builds are not reused.
-recipe=2
+recipe=3
 
 say() { echo "deps: $*" >&2; }
 fail() {
@@ -42,6 +42,7 @@ key=$({
   x86_64-w64-mingw32-gcc-posix --version | head -n 1
   x86_64-w64-mingw32-g++-posix --version | head -n 1
   nasm -v
+  meson --version
 } | sha256sum | cut -c 1-16)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/duotint-deps
 prefix=$cache/$key
@@ -105,6 +106,12 @@ build_log() {  # package: where a failed build's log is kept
   echo "$cache/$1.log"
 }
 
+# A package that builds on an earlier one finds it in the staging folder: its
+# pkg-config files there, with the paths they name taken inside the folder.
+# The host's own packages are never found for the target.
+export PKG_CONFIG_LIBDIR=$stage$prefix/lib/pkgconfig PKG_CONFIG_SYSROOT_DIR=$stage
+unset PKG_CONFIG_PATH
+
 build_cmake() {  # package source options...
   local package=$1 source=$2
   shift 2
@@ -121,16 +128,58 @@ build_cmake() {  # package source options...
   rm -f "$log"
 }
 
+# Meson's cross file, written from the compilers the toolchain file names, so
+# both build systems compile with the same ones.
+meson_cross() {
+  local c cxx
+  c=$(sed -n 's/^set(CMAKE_C_COMPILER[[:space:]]*\([^)]*\))/\1/p' "$toolchain")
+  cxx=$(sed -n 's/^set(CMAKE_CXX_COMPILER[[:space:]]*\([^)]*\))/\1/p' "$toolchain")
+  cat <<CROSS
+[binaries]
+c = '$c'
+cpp = '$cxx'
+ar = 'x86_64-w64-mingw32-ar'
+strip = 'x86_64-w64-mingw32-strip'
+windres = 'x86_64-w64-mingw32-windres'
+nasm = 'nasm'
+pkgconfig = 'pkg-config'
+
+[host_machine]
+system = 'windows'
+cpu_family = 'x86_64'
+cpu = 'x86_64'
+endian = 'little'
+CROSS
+}
+
+build_meson() {  # package source options...
+  local package=$1 source=$2
+  shift 2
+  local log
+  log=$(build_log "$package")
+  meson_cross >"$work/meson-cross.txt"
+  if ! { meson setup "$work/build/$package" "$source" --cross-file "$work/meson-cross.txt" \
+           --prefix "$prefix" --libdir lib --buildtype release --default-library static "$@" &&
+         ninja -C "$work/build/$package" -j "$(nproc)" &&
+         DESTDIR="$stage" meson install -C "$work/build/$package" --no-rebuild; } >"$log" 2>&1; then
+    tail -n 20 "$log" >&2
+    fail "$package did not build for the target (its log is $log)"
+  fi
+  rm -f "$log"
+}
+
 while read -r package version system options; do
   fetch "$package" "$version"
   # apt-get source unpacks into <package>-<upstream version>/, the only folder it makes.
   source=$(find "$work/src/$package" -mindepth 1 -maxdepth 1 -type d | head -n 1)
   say "building $package $version for the target (a few minutes, once)"
+  # @PREFIX@ in the options names where earlier packages are installed.
+  options=${options//@PREFIX@/$stage$prefix}
   # shellcheck disable=SC2086  # the options are words
   case $system in
     cmake) build_cmake "$package" "$source" $options ;;
-    # Meson (cross file from the toolchain's compilers) and autotools
-    # (--host=x86_64-w64-mingw32) projects get a builder of their own here.
+    meson) build_meson "$package" "$source" $options ;;
+    # Autotools projects (--host=x86_64-w64-mingw32) get a builder of their own here.
     *) fail "$package is built with $system, which tools/deps.sh does not build yet" ;;
   esac
   # The licence texts go with every package, for the release zip: those at

@@ -24,8 +24,8 @@ major=$(clang++ -dumpversion | cut -d. -f1)
 runtime=libclang-rt-$major-dev
 dpkg-query -W -f='${Status}' "$runtime" 2>/dev/null | grep -q 'install ok installed' || apt_install "$runtime"
 # The metadata walk inflates and deflates PNG chunks with zlib; libjpeg
-# decodes what our JPEG encoder writes.
-for package in zlib1g-dev libjpeg-dev; do
+# decodes what our JPEG encoder writes; heif-enc and avifenc make the probe's HEIF seeds.
+for package in zlib1g-dev libjpeg-dev libheif-examples libavif-bin; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || apt_install "$package"
 done
 
@@ -54,9 +54,18 @@ if command -v cwebp >/dev/null; then
     cwebp -quiet -lossless "$picture" -o "$out/probe_fuzz/corpus/$name-lossless.webp" || true
   done
 fi
+# HEIC and AVIF seeds, with alpha, 10-bit and turned, made by heif-enc and avifenc.
+for picture in "$root"/tests/data/pictures/{alpha,rgb16}.png; do
+  name=$(basename "$picture" .png)
+  heif-enc -q 50 "$picture" -o "$out/probe_fuzz/corpus/$name.heic" >/dev/null || true
+  avifenc --irot 1 --imir 0 "$picture" "$out/probe_fuzz/corpus/$name.avif" >/dev/null || true
+done
 cp "$root"/tests/data/bmpsuite/*/*.bmp "$out/bmp_header_fuzz/corpus/"
 cp "$root"/tests/data/pictures/*.jpg "$out/exif_fuzz/corpus/"
 cp "$root"/tests/data/pictures/*.{png,jpg} "$out/metadata_fuzz/corpus/"
+# The camera picture, with its EXIF and profile, as HEIC and AVIF.
+heif-enc -q 50 "$root/tests/data/pictures/camera.jpg" -o "$out/metadata_fuzz/corpus/camera.heic" >/dev/null || true
+avifenc "$root/tests/data/pictures/camera.jpg" "$out/metadata_fuzz/corpus/camera.avif" >/dev/null || true
 cp "$root"/tests/data/pictures/*.{png,gif,tif} "$root"/tests/data/bmpsuite/g/*.bmp "$out/png_deflate_fuzz/corpus/"
 # A leading byte other than 0xFF makes exif_fuzz wrap the rest as an EXIF
 # block, which is a TIFF header and directory like the sample TIFF.

@@ -61,8 +61,8 @@ std::vector<std::wstring> AskDecoders()
         for (const char* known : kPictureExtensions)
             list.emplace_back(known, known + strlen(known));
     }
-    // libwebp reads WebP whatever codecs the machine has.
-    AddExtensions(L".webp", list);
+    // libwebp reads WebP, and libheif HEIC and AVIF, whatever codecs the machine has.
+    AddExtensions(L".webp;.heic;.heif;.avif", list);
     return list;
 }
 
@@ -92,8 +92,7 @@ bool IsExtensionIn(std::wstring_view extension, const std::vector<std::wstring>&
 
 const std::vector<std::wstring>& PictureLikeExtensions()
 {
-    static const std::vector<std::wstring> list = {L".heic", L".heif", L".avif", L".jxl", L".psd",
-                                                   L".raw",  L".cr2",  L".cr3",  L".nef", L".arw",
-                                                   L".dng",  L".orf",  L".raf",  L".rw2"};
+    static const std::vector<std::wstring> list = {L".jxl", L".psd", L".raw", L".cr2", L".cr3", L".nef",
+                                                   L".arw", L".dng", L".orf", L".raf", L".rw2"};
     return list;
 }

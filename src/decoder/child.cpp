@@ -1,8 +1,9 @@
 // duotint-decode's work: it serves the program's requests in the shared
 // record until the program ends it. JPEG goes to libjpeg-turbo, WebP to
-// libwebp, every other kind to the platform, whose decoders are readied on
-// the first picture that needs them: starting them costs more than the rest
-// of the child's start, and most pictures never do.
+// libwebp, HEIC and AVIF to libheif, every other kind to the platform,
+// whose decoders are readied on the first picture that needs them:
+// starting them costs more than the rest of the child's start, and most
+// pictures never do.
 #include "decoder/child.h"
 
 #include <windows.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "decoder/heif_decode.h"
 #include "decoder/jpeg_decode.h"
 #include "decoder/picture_decode.h"
 #include "decoder/webp_decode.h"
@@ -78,29 +80,35 @@ void SlowRows(const char* fault, int64_t rows, volatile int64_t* rowsDone)
 }
 
 // The picture the child holds between an open and a copy: a JPEG for
-// libjpeg-turbo, a WebP for libwebp, anything else for the platform's
-// decoders.
+// libjpeg-turbo, a WebP for libwebp, a HEIF for libheif, anything else for
+// the platform's decoders.
 struct HeldPicture {
     ContainerKind kind = ContainerKind::unknown;
     JpegPicture jpegPicture;
     WebpPicture webpPicture;
+    HeifPicture heifPicture;
     DecodedPicture platformPicture;
 
     bool Jpeg() const { return kind == ContainerKind::jpeg; }
     bool Webp() const { return kind == ContainerKind::webp; }
+    bool Heif() const { return kind == ContainerKind::heif; }
     int64_t Height() const
     {
-        return Jpeg() ? jpegPicture.Height() : Webp() ? webpPicture.Height() : platformPicture.Height();
+        return Jpeg() ? jpegPicture.Height()
+               : Webp() ? webpPicture.Height()
+               : Heif() ? heifPicture.Height()
+                        : platformPicture.Height();
     }
     void Close()
     {
         jpegPicture.Close();
         webpPicture.Close();
+        heifPicture.Close();
         platformPicture.Close();
     }
 };
 
-// What a failed request to a library's reader (JPEG, WebP) answers, with
+// What a failed request to a library's reader (JPEG, WebP, HEIF) answers, with
 // the reader's words in the record; each reader's failures have the same
 // names.
 template <typename Picture>
@@ -147,6 +155,13 @@ DecodeOutcome CopyRows(DecoderControl* record, HeldPicture& picture)
         else
             outcome = LibraryAnswer(webp, record);
         record->alpha = outcome == DecodeOutcome::decoded && webp.Translucent();
+    } else if (pixels != nullptr && picture.Heif()) {
+        HeifPicture& heif = picture.heifPicture;
+        if (heif.CopyInto(pixels, record->stride, &record->rowsDone, alpha, record->alphaStride))
+            outcome = DecodeOutcome::decoded;
+        else
+            outcome = LibraryAnswer(heif, record);
+        record->alpha = outcome == DecodeOutcome::decoded && heif.Translucent();
     } else if (pixels != nullptr) {
         DecodedPicture& platform = picture.platformPicture;
         if (platform.CopyInto(pixels, record->stride, &record->rowsDone, alpha, record->alphaStride))
@@ -171,6 +186,18 @@ DecodeOutcome OpenPicture(DecoderControl* record, HeldPicture& picture)
         record->width = picture.webpPicture.Width();
         record->height = picture.webpPicture.Height();
         record->alpha = picture.webpPicture.HasAlpha();
+        return DecodeOutcome::decoded;
+    }
+    if (picture.Heif()) {
+        // The file's own transforms turn it; its EXIF orientation, which
+        // says the same turn again, is not applied (the probe's stays 1).
+        const int64_t side = record->declaredWidth > record->declaredHeight ? record->declaredWidth
+                                                                            : record->declaredHeight;
+        if (!picture.heifPicture.Open(record->path, side, record->memoryBytes))
+            return LibraryAnswer(picture.heifPicture, record);
+        record->width = picture.heifPicture.Width();
+        record->height = picture.heifPicture.Height();
+        record->alpha = picture.heifPicture.HasAlpha();
         return DecodeOutcome::decoded;
     }
     if (picture.Jpeg()) {

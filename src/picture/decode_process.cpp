@@ -246,6 +246,8 @@ DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
     record_->firstBytes = request.firstBytes;
     record_->memoryBytes = budget_.memoryBytes;
     record_->kind = static_cast<int32_t>(request.kind);
+    record_->declaredWidth = request.declaredWidth;
+    record_->declaredHeight = request.declaredHeight;
     wcsncpy(record_->path, request.path, kLongPathCapacity - 1);
     ChooseTestFault(record_->fault);
     cpuAtStart_ = CpuTime();

@@ -53,7 +53,8 @@ struct DecodeRequest {
     // The copy may ask for an alpha plane: the budgets count its byte.
     bool alpha = false;
     // The kind the probe found: the decoding process hands a JPEG to
-    // libjpeg-turbo, a WebP to libwebp, the rest to the platform.
+    // libjpeg-turbo, a WebP to libwebp, a HEIF to libheif, the rest to the
+    // platform.
     ContainerKind kind = ContainerKind::unknown;
 };
 

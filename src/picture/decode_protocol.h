@@ -22,6 +22,10 @@ struct DecoderControl {
     // told: the picture's budget.
     uint64_t memoryBytes;
     int32_t kind;           // the ContainerKind the probe found: the child picks its decoder by it
+    // The size the probe read; 0 x 0 when it read none. A library that can
+    // be told refuses larger pictures inside the file (a HEIF's tiles).
+    int64_t declaredWidth;
+    int64_t declaredHeight;
     char fault[32];         // a test-only fault for this picture; empty: none
     wchar_t path[kLongPathCapacity];
     // The child's answer, and its progress while it fills the pixels.

@@ -1,5 +1,6 @@
-// The metadata walk: a JPEG's segments up to its scan, or a PNG's chunks to
-// its end, by the container walks every reader shares (container_walk.h);
+// The metadata walk: a JPEG's segments up to its scan, a PNG's chunks to
+// its end, or a HEIF's EXIF item and colour property, by the container
+// walks every reader shares (container_walk.h);
 // then the EXIF block's directories, each offset compared with the
 // block's size before it is followed.
 #include "picture/metadata.h"
@@ -750,6 +751,58 @@ void AppendExtendedXmp(std::vector<uint8_t>& out, const std::vector<uint8_t>& xm
 }  // namespace
 
 
+namespace {
+
+// A HEIF's EXIF item, from its extents in this file joined (a 4-byte offset
+// to the TIFF header, then the block; some writers leave "Exif\0\0" before
+// it), and the primary picture's colour profile, a colr property of type
+// prof or rICC. Data in the meta box or another file is not read.
+void WalkHeif(ByteSource& file, PictureMetadata& metadata)
+{
+    IsoBoxWalk top(file, 0, file.Size());
+    IsoBoxHead box;
+    bool metaSeen = false;
+    while (!metaSeen && top.Next(box) && box.whole)
+        metaSeen = IsBox(box, "meta");
+    HeifMeta meta;
+    if (metaSeen)
+        ReadHeifMeta(file, box, meta);
+    if (!metaSeen || meta.damage != nullptr)
+        return;
+    uint64_t walked = 0;
+    std::vector<uint8_t> exif, piece;
+    HeifExtentWalk extents(file, meta.iloc);
+    HeifExtent extent;
+    while (meta.exifItem != 0 && meta.hasIloc && extents.Next(extent)) {
+        if (extent.item != meta.exifItem)
+            continue;
+        const uint64_t length = extent.length == 0 && extent.at <= file.Size() ? file.Size() - extent.at : extent.length;
+        if (!extent.inFile || extent.overflows || !Walked(length, walked, metadata) ||
+            !ReadBody(file, extent.at, static_cast<size_t>(length), piece)) {
+            exif.clear();
+            break;
+        }
+        exif.insert(exif.end(), piece.begin(), piece.end());
+    }
+    if (exif.size() >= 4 && ReadBig32(exif.data()) <= exif.size() - 4) {
+        size_t at = 4 + ReadBig32(exif.data());
+        if (exif.size() - at >= 6 && memcmp(exif.data() + at, kExifPrefix, 6) == 0)
+            at += 6;
+        metadata.exif.assign(exif.begin() + static_cast<ptrdiff_t>(at), exif.end());
+    }
+    IsoBoxWalk properties(file, meta.ipco.bodyAt, meta.hasIpco ? meta.ipco.bodyAt + meta.ipco.bodySize : 0);
+    for (uint32_t index = 1; index < 32768 && metadata.icc.empty() && properties.Next(box) && box.whole; ++index) {
+        uint8_t type[4];
+        if (!IsBox(box, "colr") || !meta.primaryProperties[index] || box.bodySize < 4 ||
+            !file.Read(box.bodyAt, type, 4) || (memcmp(type, "prof", 4) != 0 && memcmp(type, "rICC", 4) != 0) ||
+            !Walked(box.bodySize - 4, walked, metadata) ||
+            !ReadBody(file, box.bodyAt + 4, static_cast<size_t>(box.bodySize - 4), metadata.icc))
+            continue;
+    }
+}
+
+}  // namespace
+
 PictureMetadata ReadPictureMetadata(ByteSource& source)
 {
     PictureMetadata metadata;
@@ -761,6 +814,8 @@ PictureMetadata ReadPictureMetadata(ByteSource& source)
         WalkJpeg(file, metadata);
     else if (memcmp(signature, "\x89PNG\r\n\x1A\n", 8) == 0)
         WalkPng(file, metadata);
+    else if (memcmp(signature + 4, "ftyp", 4) == 0)
+        WalkHeif(file, metadata);
     return metadata;
 }
 

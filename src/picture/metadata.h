@@ -39,8 +39,9 @@ struct PictureMetadata {
 };
 
 // A JPEG's segments before its scan (the first APP1 "Exif", the APP2
-// "ICC_PROFILE" chunks, the first APP1 XMP) or a PNG's chunks; nothing from
-// a file of any other kind. The walk reads the file a page at a time, so
+// "ICC_PROFILE" chunks, the first APP1 XMP), a PNG's chunks, or a HEIF's
+// EXIF item and its primary picture's colour profile (not its XMP);
+// nothing from a file of any other kind. The walk reads the file a page at a time, so
 // that it costs the same per byte however many parts the file has, and
 // stops, with a note, once the parts walked pass kMostMetadataBytes.
 PictureMetadata ReadPictureMetadata(ByteSource& file);

@@ -695,6 +695,103 @@ ProbeResult ProbeWebp(Reader& file)
     return FineIfHolds(webp, width, height, chunk.whole && !walk.FileShorterThanDeclared() ? 1 : 0, 1);
 }
 
+// ---- HEIF (HEIC, AVIF) ----------------------------------------------------
+
+// The brands that make an ISO base media file one of the still pictures
+// libheif reads: HEVC-coded (heic, heix, heim, heis and their sequences),
+// AV1-coded (avif, avis), or any picture items (mif1, msf1).
+bool HeifBrand(const uint8_t* brand)
+{
+    static const char* const kBrands[] = {"heic", "heix", "heim", "heis", "hevc", "hevx",
+                                          "avif", "avis", "mif1", "msf1"};
+    for (const char* known : kBrands)
+        if (memcmp(brand, known, 4) == 0)
+            return true;
+    return false;
+}
+
+// The codings libheif is built to read here: HEVC and AV1 pictures, and
+// the pictures made of others (a grid of tiles, an overlay, a turned copy).
+bool HeifCodingRead(const uint8_t* type)
+{
+    static const char* const kTypes[] = {"hvc1", "av01", "grid", "iovl", "iden"};
+    for (const char* known : kTypes)
+        if (memcmp(type, known, 4) == 0)
+            return true;
+    return false;
+}
+
+const char kBoxPastEnd[] = "a box runs past the end of the file";
+
+ProbeResult ProbeHeif(Reader& file)
+{
+    const ContainerKind heif = ContainerKind::heif;
+    const uint64_t size = file.Size();
+    IsoBoxWalk top(file, 0, size);
+    IsoBoxHead box;
+    // ftyp: the major brand, a minor version, then compatible brands.
+    if (!top.Next(box) || !IsBox(box, "ftyp") || !box.whole || box.bodySize < 8)
+        return Damaged(heif, kShortHeader);
+    bool branded = false;
+    for (uint64_t at = 0; at + 4 <= box.bodySize && !branded; at += at == 0 ? 8 : 4) {
+        const uint8_t* brand = file.At(box.bodyAt + at, 4);
+        if (brand == nullptr)
+            break;
+        branded = HeifBrand(brand);
+    }
+    if (!branded)
+        return ProbeResult();  // another ISO file (a video, say): the platform may know it
+
+    bool metaSeen = false;
+    while (!metaSeen && top.Next(box)) {
+        if (!box.whole)
+            return Damaged(heif, kBoxPastEnd);
+        metaSeen = IsBox(box, "meta");
+    }
+    if (!metaSeen)
+        return Damaged(heif, "it has no meta box, which lists its pictures");
+    HeifMeta meta;
+    ReadHeifMeta(file, box, meta);
+    if (meta.damage != nullptr)
+        return Damaged(heif, meta.damage);
+    if (meta.primary == 0 || !meta.hasIinf || !meta.hasIloc || !meta.hasIpco)
+        return Damaged(heif, "it names no primary picture, or lacks the boxes that describe it");
+    if (meta.primaryType[0] != 0 && !HeifCodingRead(meta.primaryType))
+        return Unsupported(heif, "a HEIF picture in a coding duotint does not read");
+    // Every item's data in this file must lie inside it; a length of 0 runs to its end.
+    bool cut = false;
+    HeifExtentWalk extents(file, meta.iloc);
+    HeifExtent extent;
+    while (extents.Next(extent))
+        cut = cut || (extent.inFile && (extent.overflows || extent.at > size || extent.length > size - extent.at));
+    if (extents.Damage() != nullptr)
+        return Damaged(heif, extents.Damage());
+    // ispe: version, flags, then the width and height in 32 bits each.
+    int64_t width = -1, height = -1;
+    IsoBoxWalk properties(file, meta.ipco.bodyAt, meta.ipco.bodyAt + meta.ipco.bodySize);
+    for (uint32_t index = 1; width < 0 && index < 32768 && properties.Next(box); ++index) {
+        if (!box.whole)
+            return Damaged(heif, kBoxPastEnd);
+        if (!IsBox(box, "ispe") || !meta.primaryProperties[index])
+            continue;
+        BoxFields f(file, box);
+        f.Take(4);
+        width = static_cast<int64_t>(f.Take(4));
+        height = static_cast<int64_t>(f.Take(4));
+        if (f.Failed())
+            return Damaged(heif, "a box's fields run past its end");
+    }
+    if (width < 0)
+        return Damaged(heif, "its primary picture declares no size");
+    if (width == 0 || height == 0)
+        return Damaged(heif, kZeroSize);
+    // A box after the meta box that runs past the end (the media data, as
+    // a rule) is the file cut short, as an item's data past it is.
+    while (!cut && top.Next(box))
+        cut = !box.whole;
+    return FineIfHolds(heif, width, height, cut ? 0 : 1, 1);
+}
+
 // ---- BMP ------------------------------------------------------------------
 
 // The info header sizes BMP files have: OS/2's 12 and 16 to 64, Windows' 40
@@ -793,6 +890,8 @@ ProbeResult ProbeKnownKinds(Reader& file)
         return ProbeBmp(file);
     if (size >= 12 && memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "WEBP", 4) == 0)
         return ProbeWebp(file);
+    if (size >= 12 && memcmp(head + 4, "ftyp", 4) == 0)
+        return ProbeHeif(file);
     return ProbeResult();
 }
 

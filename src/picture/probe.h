@@ -14,7 +14,8 @@
 
 #include "picture/byte_source.h"
 
-enum class ContainerKind { unknown, bmp, png, jpeg, gif, tiff, webp };
+// heif: HEIC and AVIF alike, the ISO base media files libheif reads.
+enum class ContainerKind { unknown, bmp, png, jpeg, gif, tiff, webp, heif };
 
 enum class ProbeVerdict {
     fine,         // a kind we know, its size read, its structure inside the file

@@ -20,6 +20,7 @@ const char* KindName(ContainerKind kind)
     case ContainerKind::gif: return "GIF";
     case ContainerKind::tiff: return "TIFF";
     case ContainerKind::webp: return "WebP";
+    case ContainerKind::heif: return "HEIF";
     default: return nullptr;
     }
 }

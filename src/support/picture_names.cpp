@@ -9,7 +9,8 @@
 
 #include "support/utf8.h"
 
-const char* const kPictureExtensions[8] = {".bmp", ".png", ".jpg", ".jpeg", ".gif", ".tif", ".tiff", ".webp"};
+const char* const kPictureExtensions[11] = {".bmp", ".png",  ".jpg",  ".jpeg", ".gif", ".tif",
+                                            ".tiff", ".webp", ".heic", ".heif", ".avif"};
 
 bool FindPictureFile(char* name, int32_t nameLength)
 {

@@ -9,8 +9,9 @@
 #include <string_view>
 
 // The extensions the name popup tries, in order: the kinds read before
-// WebP first, so that a name that found a picture before finds the same one.
-extern const char* const kPictureExtensions[8];
+// WebP first, then WebP, then HEIC and AVIF, each in the order they came to
+// be read, so that a name that found a picture before finds the same one.
+extern const char* const kPictureExtensions[11];
 
 // Tries name[0, nameLength) with each extension in turn, in the current
 // folder only, and leaves the first that is a regular file in name (which

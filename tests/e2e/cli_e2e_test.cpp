@@ -143,7 +143,7 @@ TEST(Cli, TreeRunsWithRecursiveAndRunsAgain)
     for (const char* name : {"tree", "tree\\100CANON", "tree\\101CANON"})
         ASSERT_TRUE(CreateDirectoryA(folder.PathOf(name).c_str(), nullptr));
     const std::vector<uint8_t> picture = MakePicture(5, 3, GradientPixel);
-    for (const char* name : {"tree\\100CANON\\IMG_0001.bmp", "tree\\101CANON\\IMG_0001.bmp", "tree\\x.heic"})
+    for (const char* name : {"tree\\100CANON\\IMG_0001.bmp", "tree\\101CANON\\IMG_0001.bmp", "tree\\x.jxl"})
         ASSERT_TRUE(folder.Write(name, picture));
     auto run = [&](const std::wstring& arguments) {
         return support::RunConsole(CliCommand(std::wstring(L"--tint ") + kLook + L" " + arguments), folder.Path(),
@@ -156,7 +156,7 @@ TEST(Cli, TreeRunsWithRecursiveAndRunsAgain)
     first = run(L"-r --format jpg --out out tree/");
     EXPECT_EQ(first.exitCode, 0u) << first.err;
     EXPECT_EQ(first.err, "");
-    for (const char* line : {"skipped: tree/x.heic: no decoder on this machine for .heic\r\n",
+    for (const char* line : {"skipped: tree/x.jxl: no decoder on this machine for .jxl\r\n",
                              "tree/100CANON/IMG_0001.bmp -> out/100CANON/IMG_0001-.jpg  5 x 3  ",
                              "tree/101CANON/IMG_0001.bmp -> out/101CANON/IMG_0001-.jpg  5 x 3  "})
         EXPECT_NE(first.out.find(line), std::string::npos) << first.out;
@@ -170,7 +170,7 @@ TEST(Cli, TreeRunsWithRecursiveAndRunsAgain)
 
     const support::ConsoleRun third = run(L"-r --format jpg --out out --update tree/");
     EXPECT_EQ(third.exitCode, 0u);
-    EXPECT_EQ(third.out, "skipped: tree/x.heic: no decoder on this machine for .heic\r\n"
+    EXPECT_EQ(third.out, "skipped: tree/x.jxl: no decoder on this machine for .jxl\r\n"
                          "3 pictures: 0 written, 3 up to date (newer than their picture; --force writes them again)\r\n");
     EXPECT_EQ(third.err, "");
 }

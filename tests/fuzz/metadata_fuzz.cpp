@@ -1,8 +1,9 @@
 // Fuzzes the metadata walk, then fits what it read to an output (which must
 // read back without a thumbnail, upright but from a PNG) and writes it as JPEG segments and
-// PNG chunks, then without GPS. An input that begins 0xFF or 0x89 is a whole file; any other,
-// less its first byte, is an EXIF block, to reach the TIFF directories.
+// PNG chunks, then without GPS. An input that begins 0xFF or 0x89, or a box of type ftyp, is a
+// whole file; any other, less its first byte, is an EXIF block, to reach the TIFF directories.
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "picture/metadata.h"
@@ -11,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     MemorySource source(data, size);
     PictureMetadata metadata;
-    if (size > 0 && (data[0] == 0xFF || data[0] == 0x89))
+    if (size > 0 && (data[0] == 0xFF || data[0] == 0x89 || (size >= 8 && memcmp(data + 4, "ftyp", 4) == 0)))
         metadata = ReadPictureMetadata(source);
     else if (size > 0)
         metadata.exif.assign(data + 1, data + size);

@@ -20,7 +20,7 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
     // are dated years back. plan: each entry "input -> output", "input:
     // code", its skipped line or "note: " and its note, or "code sentence"
     // when planning stops. refusal: the first refusal's sentence. Wine's
-    // platform decoders read .ico, and none reads .heic. link: L's target.
+    // platform decoders read .ico, and none reads .jxl. link: L's target.
     static const struct {
         const char* label;
         const char* files;
@@ -30,12 +30,13 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
         const char* link = nullptr;
         const char* older = "";
     } kCases[] = {
-        {"a folder: its pictures by name, any case, a kind nothing reads, a name the platform cannot open, WebP",
-         "b.PNG a.bmp notes.txt C.jpeg d.HEIC e.ico f.png. g.txt. h.WebP", TINT ".",
+        {"a folder: its pictures by name, any case, a kind nothing reads, a name the platform cannot open, WebP, "
+         "HEIC, AVIF",
+         "b.PNG a.bmp notes.txt C.jpeg d.JXL e.ico f.png. g.txt. h.WebP i.HEIC j.heif k.avif", TINT ".",
          ".\\a.bmp -> .\\a-.bmp; .\\b.PNG -> .\\b-.bmp; .\\C.jpeg -> .\\C-.bmp; "
-         "skipped: .\\d.HEIC: no decoder on this machine for .heic; .\\e.ico -> .\\e-.bmp; "
+         "skipped: .\\d.JXL: no decoder on this machine for .jxl; .\\e.ico -> .\\e-.bmp; "
          "skipped: .\\f.png.: its name ends in a dot or a space, which the platform cannot open; "
-         ".\\h.WebP -> .\\h-.bmp"},
+         ".\\h.WebP -> .\\h-.bmp; .\\i.HEIC -> .\\i-.bmp; .\\j.heif -> .\\j-.bmp; .\\k.avif -> .\\k-.bmp"},
         {"a folder run again: the earlier outputs are not pictures, and are named", "a.bmp a-.bmp b-.png",
          TINT "--force .", "left out: .\\a-.bmp, an earlier output of .\\a.bmp; .\\a.bmp -> .\\a-.bmp; "
          ".\\b-.png -> .\\b--.bmp"},

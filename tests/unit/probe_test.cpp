@@ -86,6 +86,26 @@ Bytes Vp8l(uint32_t width, uint32_t height, uint32_t version = 0)
 // A VP8X chunk's flags, reserved bytes and canvas less 1, 24 bits each.
 Bytes Vp8x(uint32_t width, uint32_t height) { return Bytes(4) + Int(width - 1, 3, false) + Int(height - 1, 3, false); }
 
+// An ISO box, and a full box (version, 3 bytes of flags, then the body).
+Bytes Box(const char* type, const Bytes& body) { return Int(8 + body.size(), 4, true) + Text(type, 4) + body; }
+Bytes FullBox(const char* type, uint8_t version, const Bytes& body) { return Box(type, Bytes{version, 0, 0, 0} + body); }
+// A HEIC of one item of `type` and its size, whose data, `length` bytes by
+// its location, is followed by `held` bytes of media data.
+Bytes Heic(uint32_t width, uint32_t height, uint32_t length, size_t held, const char* type = "hvc1")
+{
+    const Bytes ftyp = Box("ftyp", Text("heic", 4) + Int(0, 4, true) + Text("mif1heic", 8));
+    const Bytes iinf = FullBox("iinf", 0, Int(1, 2, true) + FullBox("infe", 2, Int(1, 2, true) + Int(0, 2, true) + Text(type, 4)));
+    const Bytes iprp = Box("iprp", Box("ipco", FullBox("ispe", 0, Int(width, 4, true) + Int(height, 4, true))) +
+                                       FullBox("ipma", 0, Int(1, 4, true) + Int(1, 2, true) + Bytes{1, 0x81}));
+    // iloc: 4-byte offsets and lengths, one item of one extent.
+    auto meta = [&](uint64_t offset) {
+        const Bytes item = Int(1, 2, true) + Int(0, 2, true) + Int(1, 2, true) + Int(offset, 4, true) + Int(length, 4, true);
+        return FullBox("meta", 0, FullBox("pitm", 0, Int(1, 2, true)) + iinf +
+                                      FullBox("iloc", 0, Bytes{0x44, 0} + Int(1, 2, true) + item) + iprp);
+    };
+    return ftyp + meta(ftyp.size() + meta(0).size() + 8) + Box("mdat", Bytes(held));
+}
+
 using K = ContainerKind;
 using V = ProbeVerdict;
 
@@ -193,6 +213,13 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
         {"WebP lossless version 1", Webp({{"VP8L", 5, Vp8l(5, 3, 1)}}), K::webp, V::damaged, 0, 0, 1, "version"},
         {"WebP head alone", Text("RIFF\4\0\0\0WEBP", 12), K::webp, V::damaged, 0, 0, 1, "shorter"},
         {"WebP of an unknown chunk", Webp({{"VP9 ", 0, {}}}), K::webp, V::damaged, 0, 0, 1, "picture chunk"},
+        {"HEIC", Heic(37, 23, 10, 10), K::heif, V::fine, 37, 23, 1, ""},
+        {"HEIC of 2^32 - 1 x 2", Heic(0xFFFFFFFF, 2, 10, 10), K::heif, V::fine, 0xFFFFFFFF, 2, 1, ""},
+        {"HEIC height 0", Heic(37, 0, 10, 10), K::heif, V::damaged, 0, 0, 1, "of 0"},
+        {"HEIC data past the end", Heic(37, 23, 10, 9), K::heif, V::damaged, 37, 23, 1, "too short"},
+        {"HEIC meta past the end", Cut(Heic(37, 23, 10, 10), 100), K::heif, V::damaged, 0, 0, 1, "past the end"},
+        {"HEIC of a JPEG", Heic(37, 23, 10, 10, "jpeg"), K::heif, V::unsupported, 0, 0, 1, "HEIF"},
+        {"MP4", Text("\0\0\0\x10" "ftypisom\0\0\0\0", 16), K::unknown, V::unknown, 0, 0, 1, ""},
         {"unknown", Text("RIFF\0\0\0\0WAVE", 12), K::unknown, V::unknown, 0, 0, 1, ""},
     };
     for (const auto& c : kCases) {

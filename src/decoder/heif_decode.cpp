@@ -1,0 +1,231 @@
+// Decoding HEIC and AVIF with libheif.
+//
+// libheif reads the file through a reader over its handle, so that only the
+// boxes and the items it needs are read, not the whole file. It decodes the
+// primary picture whole, applies the file's transforms (irot, imir, clap)
+// and converts it to interleaved RGB or RGBA, 8 bits a sample or 16 for
+// deeper pictures, as heif-convert asks; the rows are then copied, turned
+// bottom-up and reduced to 8 bits, into the destination.
+#include "decoder/heif_decode.h"
+
+#include <windows.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include <libheif/heif.h>
+
+#include "decoder/picture_decode.h"
+
+struct HeifPicture::Source {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    int64_t size = 0;
+    int64_t at = 0;
+};
+
+namespace {
+
+using Source = HeifPicture::Source;
+
+int64_t SourcePosition(void* source) { return static_cast<Source*>(source)->at; }
+
+int SourceRead(void* data, size_t size, void* userdata)
+{
+    Source& source = *static_cast<Source*>(userdata);
+    auto* to = static_cast<uint8_t*>(data);
+    while (size > 0) {
+        const DWORD want = size < (1u << 30) ? static_cast<DWORD>(size) : (1u << 30);
+        DWORD got = 0;
+        if (!ReadFile(source.file, to, want, &got, nullptr) || got == 0)
+            return 1;
+        to += got;
+        size -= got;
+        source.at += got;
+    }
+    return 0;
+}
+
+int SourceSeek(int64_t position, void* userdata)
+{
+    Source& source = *static_cast<Source*>(userdata);
+    LARGE_INTEGER to;
+    to.QuadPart = position;
+    if (position < 0 || position > source.size || !SetFilePointerEx(source.file, to, nullptr, FILE_BEGIN))
+        return 1;
+    source.at = position;
+    return 0;
+}
+
+// The file does not grow: what lies past its end never comes.
+heif_reader_grow_status SourceWait(int64_t size, void* userdata)
+{
+    return size <= static_cast<Source*>(userdata)->size ? heif_reader_grow_status_size_reached
+                                                         : heif_reader_grow_status_size_beyond_eof;
+}
+
+const heif_reader kReader = {1, SourcePosition, SourceRead, SourceSeek, SourceWait};
+
+// A failure of libheif's, by what it means for the picture: before its
+// pixels (opening) a file the library cannot take is unreadable; while
+// decoding, wrong data is damage.
+HeifFailure FailureOf(const heif_error& error, bool decoding)
+{
+    if (error.code == heif_error_Memory_allocation_error)
+        return HeifFailure::tooHungry;
+    if (error.subcode == heif_suberror_End_of_data)
+        return HeifFailure::cutShort;
+    if (error.subcode == heif_suberror_Security_limit_exceeded)
+        return HeifFailure::tooHungry;
+    if (decoding && (error.code == heif_error_Invalid_input || error.code == heif_error_Decoder_plugin_error))
+        return HeifFailure::damaged;
+    return HeifFailure::unreadable;
+}
+
+// The top 8 bits of a sample of `bits` bits.
+inline uint8_t TopEightBits(const uint8_t* bigEndian, int bits)
+{
+    return static_cast<uint8_t>((bigEndian[0] << 8 | bigEndian[1]) >> (bits - 8));
+}
+
+}  // namespace
+
+bool HeifPicture::Fail(HeifFailure failure, const char* message)
+{
+    failure_ = failure;
+    snprintf(message_, sizeof message_, "%s", message);
+    Close();
+    return false;
+}
+
+bool HeifPicture::Open(const wchar_t* path, int64_t mostSide, uint64_t memoryBytes)
+{
+    Close();
+    failure_ = HeifFailure::none;
+    message_[0] = '\0';
+    memoryBytes_ = memoryBytes;
+    source_ = new Source;
+    source_->file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER size = {};
+    if (source_->file == INVALID_HANDLE_VALUE || !GetFileSizeEx(source_->file, &size)) {
+        char words[80];
+        snprintf(words, sizeof words, "The file could not be opened (error %lu)", GetLastError());
+        return Fail(HeifFailure::unreadable, words);
+    }
+    source_->size = size.QuadPart;
+
+    context_ = heif_context_alloc();
+    if (context_ == nullptr)
+        return Fail(HeifFailure::tooHungry, "libheif could not get the memory it needs");
+    // Every picture the file holds (the coded one a crop is cut from, a
+    // grid's tiles) is checked against this side as libheif reads its size:
+    // that of a square whose 8-bit RGB pixels fill the budget, and at least
+    // the declared picture's, within libheif's own 32768. Checks differ on
+    // whether a side equal to it passes, so one more.
+    int64_t limit = static_cast<int64_t>(sqrt(static_cast<double>(memoryBytes) / 3));
+    limit = limit > mostSide ? limit : mostSide;
+    limit = limit < 32767 ? limit + 1 : 32768;
+    heif_context_set_maximum_image_size_limit(context_, static_cast<int>(limit));
+    heif_error error = heif_context_read_from_reader(context_, &kReader, source_, nullptr);
+    if (error.code != heif_error_Ok)
+        return Fail(FailureOf(error, false), error.message);
+    error = heif_context_get_primary_image_handle(context_, &handle_);
+    if (error.code != heif_error_Ok)
+        return Fail(FailureOf(error, false), error.message);
+    // The handle's size is the shown one: its transforms are counted.
+    width_ = heif_image_handle_get_width(handle_);
+    height_ = heif_image_handle_get_height(handle_);
+    bits_ = heif_image_handle_get_luma_bits_per_pixel(handle_);
+    hasAlpha_ = heif_image_handle_has_alpha_channel(handle_) != 0;
+    if (width_ < 1 || height_ < 1)
+        return Fail(HeifFailure::unreadable, "its primary picture has no size");
+    if (bits_ < 8 || bits_ > 16)
+        return Fail(HeifFailure::unreadable, "its samples have a number of bits libheif does not give");
+    // The decoded planes (3 samples a pixel at most, and alpha), then the
+    // interleaved rows they are converted to, each 2 bytes a sample past 8 bits.
+    const uint64_t channels = hasAlpha_ ? 4 : 3;
+    const uint64_t needs = static_cast<uint64_t>(width_) * static_cast<uint64_t>(height_) * 2 * channels *
+                           (bits_ > 8 ? 2 : 1);
+    if (needs > memoryBytes_)
+        return Fail(HeifFailure::tooHungry, "libheif would need more memory than the picture may take");
+    return true;
+}
+
+bool HeifPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
+                           int64_t alphaStride)
+{
+    translucent_ = false;
+    if (handle_ == nullptr)
+        return false;
+    const bool deep = bits_ > 8;
+    const heif_chroma chroma = hasAlpha_ ? (deep ? heif_chroma_interleaved_RRGGBBAA_BE : heif_chroma_interleaved_RGBA)
+                                         : (deep ? heif_chroma_interleaved_RRGGBB_BE : heif_chroma_interleaved_RGB);
+    heif_image* image = nullptr;
+    const heif_error error = heif_decode_image(handle_, &image, heif_colorspace_RGB, chroma, nullptr);
+    if (error.code != heif_error_Ok)
+        return Fail(FailureOf(error, true), error.message);
+    int rowBytes = 0;
+    const uint8_t* rows = heif_image_get_plane_readonly(image, heif_channel_interleaved, &rowBytes);
+    const int bits = heif_image_get_bits_per_pixel_range(image, heif_channel_interleaved);
+    if (rows == nullptr || heif_image_get_width(image, heif_channel_interleaved) != width_ ||
+        heif_image_get_height(image, heif_channel_interleaved) != height_ || bits < 8 || bits > 16 ||
+        (bits > 8) != deep) {
+        heif_image_release(image);
+        return Fail(HeifFailure::damaged, "libheif gave a picture of another size or depth than it declared");
+    }
+
+    const bool keepAlpha = alpha != nullptr && hasAlpha_;
+    const int64_t channels = hasAlpha_ ? 4 : 3;
+    const int64_t sampleBytes = deep ? 2 : 1;
+    uint8_t leastAlpha = 255;
+    for (int64_t y = 0; y < height_; ++y) {
+        const uint8_t* in = rows + y * rowBytes;
+        const int64_t row = height_ - 1 - y;
+        uint8_t* out = pixels + row * stride;
+        uint8_t* outAlpha = keepAlpha ? alpha + row * alphaStride : nullptr;
+        for (int64_t x = 0; x < width_; ++x, in += channels * sampleBytes, out += 3) {
+            uint8_t rgba[4] = {0, 0, 0, 255};
+            for (int64_t c = 0; c < channels; ++c)
+                rgba[c] = deep ? TopEightBits(in + 2 * c, bits) : in[c];
+            const uint8_t a = rgba[3];
+            leastAlpha = a < leastAlpha ? a : leastAlpha;
+            if (keepAlpha || a == 255) {
+                out[0] = rgba[2];
+                out[1] = rgba[1];
+                out[2] = rgba[0];
+            } else {
+                out[0] = FlattenOnWhite(rgba[2], a);
+                out[1] = FlattenOnWhite(rgba[1], a);
+                out[2] = FlattenOnWhite(rgba[0], a);
+            }
+            if (keepAlpha)
+                outAlpha[x] = a;
+        }
+        memset(out, 0, static_cast<size_t>(stride - 3 * width_));
+        if (keepAlpha)
+            memset(outAlpha + width_, 0, static_cast<size_t>(alphaStride - width_));
+        if (rowsDone != nullptr)
+            *rowsDone = y + 1;
+    }
+    heif_image_release(image);
+    translucent_ = keepAlpha && leastAlpha < 255;
+    Close();
+    return true;
+}
+
+void HeifPicture::Close()
+{
+    if (handle_ != nullptr)
+        heif_image_handle_release(handle_);
+    handle_ = nullptr;
+    if (context_ != nullptr)
+        heif_context_free(context_);
+    context_ = nullptr;
+    if (source_ != nullptr && source_->file != INVALID_HANDLE_VALUE)
+        CloseHandle(source_->file);
+    delete source_;
+    source_ = nullptr;
+    width_ = height_ = 0;
+    bits_ = 8;
+    hasAlpha_ = false;
+}
