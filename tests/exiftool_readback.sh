@@ -1,7 +1,8 @@
 #!/bin/sh
 # camera.jpg, and HEIC and AVIF made of it, through duotint-cli to JPEG and to PNG, read
 # back by exiftool: upright, at the output's size, with its camera, date and profile;
-# none with --strip. Then the
+# none with --strip; each with the record of its look (an XMP property, a PNG text
+# chunk), with --strip too. Then the
 # unit tests' hostile GPS layouts with --strip gps: exiftool reads no position and the
 # coordinate's bytes are nowhere, while the make, artist and date stay (the artist
 # but where it shares the latitude's bytes, which a note says). Then a PNG whose XMP
@@ -32,8 +33,13 @@ for picture in "$pictures/camera.jpg" camera.heic camera.avif; do
     want='Duotint Optical|DT-6 Mark II|2024:05:17 09:30:00|Duotint Test RGB|1|16|32|16|32|'
     [ "$kind" = heic ] && want='Duotint Optical|DT-6 Mark II|2024:05:17 09:30:00|Duotint Test RGB|1|32|16|32|16|'
     [ "$got" = "$want" ] || { echo "$kind to $format kept: $got, not $want"; exit 1; }
-    left=$(exiftool -s3 -EXIF:all -ICC_Profile:all -XMP:all stripped-$kind/camera-.$ext)
+    left=$(exiftool -s3 -EXIF:all -ICC_Profile:all -XMP:all --XMP-duotint:all stripped-$kind/camera-.$ext)
     [ -z "$left" ] || { echo "$kind to $format --strip left: $left"; exit 1; }
+    words="--tint 0,0,0,0,0,0,0,0,0 --format $format $([ $format = jpeg ] && echo '--quality 92 --chroma 444' || echo '--png-level 6')"
+    for look in "kept-$kind:$words" "stripped-$kind:$words --strip"; do
+      got=$(exiftool -s3 -XMP-duotint:Look -PNG:DuotintLook "${look%%:*}/camera-.$ext")
+      [ "$got" = "${look#*:}" ] || { echo "$kind to $format ${look%%:*} records '$got', not '${look#*:}'"; exit 1; }
+    done
   done
 done
 
@@ -46,7 +52,8 @@ for format in jpeg png; do
   "$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format $format --strip gps --out gps hostile/gps*.jpg >/dev/null 2>notes.txt
   for file in gps/*; do
     name=$(basename "$file")
-    position=$(exiftool -a -s -G1 "$file" | grep -v '^\[System\]' | grep -i -E 'gps|latitude|longitude|altitude' || true)
+    # The record says --strip gps, and names no position.
+    position=$(exiftool -a -s -G1 --XMP-duotint:Look --PNG:DuotintLook "$file" | grep -v '^\[System\]' | grep -i -E 'gps|latitude|longitude|altitude' || true)
     [ -z "$position" ] || { echo "$format $name: exiftool reads $position"; exit 1; }
     LC_ALL=C grep -q -a -F -e 'N48.8584' -e 'E02.2945' "$file" && { echo "$format $name holds the position's bytes"; exit 1; }
     got=$(exiftool -s3 -IFD0:Make -IFD0:Artist -ExifIFD:DateTimeOriginal -XMP-tiff:Make "$file" | tr '\n' '|')

@@ -3,8 +3,9 @@
 # given: Wine takes a Unix path, relative or absolute, as it stands.
 #   bash tools/cli.sh --tint 255,140,40,45,40,20,70,220,35 --format png --out tinted photos
 # The three programs are built first when anything they are made from
-# changed (tools/programs.sh); the build's output shows only when it fails. duotint-cli's exit code is the script's,
-# and its lines end in LF instead of the console's CR LF.
+# changed (tools/programs.sh); the build's output shows only when it fails.
+# duotint-cli's exit code is the script's, and its lines end in LF instead of
+# the console's CR LF.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${DUOTINT_BUILD:-$root/build}
@@ -13,16 +14,4 @@ if ! programs_build; then
   echo "cli: the build failed, so duotint-cli did not run." >&2
   exit 1
 fi
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# Wine's helper processes start with the prefix's first program and hold its
-# standard error until the prefix goes idle, 3 s later: they start here,
-# with nothing of ours, so that the pipe below closes when duotint-cli ends.
-wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-# Standard output and error each through their own sed; the inner pipeline
-# hands on duotint-cli's exit code, the outer one the inner one's.
-set +e
-{
-  wine "$build/duotint-cli.exe" "$@" 2>&1 1>&3 3>&- | sed 's/\r$//' >&2 3>&-
-  exit "${PIPESTATUS[0]}"
-} 3>&1 | sed 's/\r$//'
-exit "${PIPESTATUS[0]}"
+programs_cli "$@"

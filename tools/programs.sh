@@ -1,5 +1,6 @@
-# Sourced by tools/run.sh and tools/cli.sh: builds duotint's three programs
-# only when something they are made from changed since their last build.
+# Sourced by tools/run.sh, tools/cli.sh and the launchers tools/install.sh
+# writes: builds duotint's three programs only when something they are made
+# from changed since their last build, and runs them under Wine.
 #
 # Asking CMake takes seconds even when nothing changed, and the setup's
 # package check and the libraries' cache check more; a program started for
@@ -56,4 +57,51 @@ programs_build() {
     return 1
   fi
   programs_fingerprint "$sources" >"$build/programs.stamp"
+}
+
+# Runs duotint-cli as built, under the build's Wine prefix, with the
+# arguments as given (Wine takes a Unix path, relative or absolute, as it
+# stands), and ends the script with its exit code. Its lines end in LF
+# instead of the console's CR LF.
+programs_cli() {
+  export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  set +e
+  if [ -t 2 ]; then
+    # A terminal shows CR LF as it shows LF: standard error goes to it as it
+    # is, and no pipe waits for Wine's helper processes (below).
+    wine "$build/duotint-cli.exe" "$@" | sed 's/\r$//'
+    exit "${PIPESTATUS[0]}"
+  fi
+  # Wine's helper processes start with the prefix's first program and hold its
+  # standard error until the prefix goes idle, 3 s later: they start here,
+  # with nothing of ours, so that the pipe below closes when duotint-cli ends.
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+  # Standard output and error each through their own sed; the inner pipeline
+  # hands on duotint-cli's exit code, the outer one the inner one's.
+  {
+    wine "$build/duotint-cli.exe" "$@" 2>&1 1>&3 3>&- | sed 's/\r$//' >&2 3>&-
+    exit "${PIPESTATUS[0]}"
+  } 3>&1 | sed 's/\r$//'
+  exit "${PIPESTATUS[0]}"
+}
+
+# Runs the editor as built with the arguments as given, in a Wine prefix of
+# its own with Wine's default window handling, so that the desktop's window
+# manager manages duotint's windows like any other program's (the prefix of
+# the tests leaves windows unmanaged, which suits only a display without a
+# window manager). An export's look line comes out in LF; the editor's exit
+# code is the function's.
+programs_editor() {
+  if [ -z "${DISPLAY:-}" ]; then
+    echo "duotint: no display (DISPLAY is not set); start it from a desktop session or under Xvfb." >&2
+    return 1
+  fi
+  export WINEPREFIX="$build/wineprefix-desktop"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "duotint: initialising the Wine prefix in $WINEPREFIX" >&2
+    WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all wineboot -i >/dev/null 2>&1 || true
+    wineserver -w || true
+  fi
+  WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine "$build/duotint.exe" "$@" | sed 's/\r$//'
+  return "${PIPESTATUS[0]}"
 }

@@ -9,10 +9,7 @@
 # script's own output goes to standard error, so look=$(bash tools/run.sh)
 # holds that line alone.
 #
-# It uses a Wine prefix of its own with Wine's default window handling, so
-# that the desktop's window manager manages duotint's windows like any other
-# program's; the prefix of the tests leaves windows unmanaged, which suits
-# only a display without a window manager.
+# It runs the editor in a Wine prefix of its own (tools/programs.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${DUOTINT_BUILD:-$root/build}
@@ -47,14 +44,5 @@ fi
 
 . "$root/tools/programs.sh"
 programs_show=yes programs_build
-export WINEPREFIX="$build/wineprefix-desktop"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "run: initialising the Wine prefix in $WINEPREFIX" >&2
-  WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all wineboot -i >/dev/null 2>&1 || true
-  wineserver -w || true
-fi
 cd "$root/samples"
-# The look line ends in CR LF, as the platform's lines do; here in LF. The
-# editor's exit code is the script's.
-WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine "$build/duotint.exe" "${words[@]}" "${picture[@]}" |
-  sed 's/\r$//'
+programs_editor "${words[@]}" "${picture[@]}"

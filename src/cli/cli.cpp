@@ -49,11 +49,14 @@ int RunCli(int count, wchar_t* const* arguments)
         return code;
     }
     int firstRefusal = 0;
-    uint32_t kept = 0;
+    uint32_t kept = 0, redone = 0;
     for (const PlannedPicture& picture : plan) {
         if (!picture.note.empty())
             reporter.Note(picture.note);
         kept += picture.kept ? 1 : 0;
+        redone += picture.redo.empty() ? 0 : 1;
+        if (!picture.redo.empty() && command.options.verbose)
+            reporter.Skipped(picture.redo);
         // Outputs left alone are counted in the summary; named one by one
         // only when asked, since a rerun of a library would name them all.
         if (!picture.skipped.empty() && (!picture.kept || command.options.verbose))
@@ -66,6 +69,6 @@ int RunCli(int count, wchar_t* const* arguments)
     }
     const int result = RunPlannedPictures(command.options, plan, reporter);
     reporter.Finish();
-    reporter.Summary(kept, command.options.update);
+    reporter.Summary(kept, redone, command.options.update);
     return firstRefusal != 0 ? firstRefusal : result;
 }

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "cli/picture_kinds.h"
+#include "picture/metadata_file.h"
 #include "support/file_io.h"  // MapPlatformError
 #include "support/picture_names.h"
 #include "support/utf8.h"
@@ -343,9 +344,10 @@ bool IsOlder(const std::wstring& path, const std::wstring& than)
            CompareFileTime(&a.ftLastWriteTime, &b.ftLastWriteTime) < 0;
 }
 
-// Refuses an output that must not be written, and skips one that exists.
-void PlanOutput(PlannedPicture& picture, const CliOptions& options, const std::set<std::wstring>& inputs,
-                std::map<std::wstring, const PlannedPicture*>& outputs)
+// Refuses an output that must not be written, and skips one that exists;
+// `record` is what this run's outputs record.
+void PlanOutput(PlannedPicture& picture, const CliOptions& options, const std::string& record,
+                const std::set<std::wstring>& inputs, std::map<std::wstring, const PlannedPicture*>& outputs)
 {
     const std::string& shown = picture.outputName;
     const std::string skips = "duotint-cli skips " + picture.inputName + ": ";
@@ -378,10 +380,18 @@ void PlanOutput(PlannedPicture& picture, const CliOptions& options, const std::s
     outputs.emplace(key, &picture);
     if (attributes == INVALID_FILE_ATTRIBUTES || options.force)
         return;
+    // The output is untrusted as any picture is: its record is only compared.
+    const std::string recorded =
+        options.update && !record.empty() ? ReadLookRecordAt(picture.output.c_str()) : std::string();
     if (!options.update)
         picture.skipped = "skipped: " + shown + " exists";
-    else if (!IsOlder(picture.output, picture.input))
-        picture.skipped = "skipped: " + shown + " is up to date";
+    else if (IsOlder(picture.output, picture.input))
+        picture.redo = "redo: " + shown + " is older than its picture";
+    else if (!recorded.empty() && recorded != record)
+        picture.redo = "redo: " + shown + " was made with another look: " + recorded;
+    else
+        picture.skipped = "skipped: " + shown + " is up to date (" +
+                          (recorded.empty() ? "newer than its picture; it records no look" : "made with this look") + ")";
     picture.kept = !picture.skipped.empty();
 }
 
@@ -419,6 +429,12 @@ void MakeOutputFolder(PlannedPicture& picture)
 
 }  // namespace
 
+std::string OutputLookRecord(const CliOptions& options)
+{
+    const MetadataStrip strip = options.strip ? MetadataStrip::all : options.stripGps ? MetadataStrip::gps : MetadataStrip::none;
+    return LookRecord(options.look, options.format, options.quality, options.chroma, options.pngLevel, strip);
+}
+
 bool PlanPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, uint16_t& code,
                   std::string& sentence)
 {
@@ -438,9 +454,10 @@ bool PlanPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, 
             Refuse(picture, ERROR_ALREADY_EXISTS, "duotint-cli skips " + picture.inputName + ": it is named twice.");
     }
     std::map<std::wstring, const PlannedPicture*> outputs;
+    const std::string record = OutputLookRecord(options);
     for (PlannedPicture& picture : plan) {
         if (picture.ToTint())
-            PlanOutput(picture, options, inputs, outputs);
+            PlanOutput(picture, options, record, inputs, outputs);
     }
     for (PlannedPicture& picture : plan) {
         if (picture.ToTint() && !outFolder.empty())

@@ -46,12 +46,19 @@ struct PlannedPicture {
     // Left alone because its output exists: counted in the run's summary,
     // and its skipped line printed only with --verbose.
     bool kept = false;
+    // Not empty: its output exists and --update writes it again, with this
+    // line for --verbose ("redo: a-.jpg is older than its picture").
+    std::string redo;
     // Not empty: no picture but a line on a folder for standard error
     // ("photos: 2 subfolders not entered; -r enters them").
     std::string note;
 
     bool ToTint() const { return refusedCode == 0 && skipped.empty() && note.empty(); }
 };
+
+// What the run's outputs record of how they were made (LookRecord): empty
+// for BMP outputs, which hold none.
+std::string OutputLookRecord(const CliOptions& options);
 
 // Finds the pictures of every PATH in order and each one's output, beside
 // it or in options.outFolder, which is made here when only its last part is
@@ -64,8 +71,9 @@ struct PlannedPicture {
 //
 // A PATH that is missing, a device or not a regular file, and an output
 // that must not be written, become refused entries, and the others go on;
-// an output that exists (and without options.update is not older than its
-// picture) is skipped unless options.force. False, with an exit code and a
+// an output that exists is skipped unless options.force, or with
+// options.update, it is older than its picture or records another look
+// (one that records none goes by its time alone). False, with an exit code and a
 // sentence, when the run must stop before any work: the output folder
 // cannot be made, or is a file, a device or a pipe. Inputs and outputs are
 // compared as files, however their paths are spelled.

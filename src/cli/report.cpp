@@ -125,9 +125,9 @@ void Reporter::Finish()
     ClearProgress();
 }
 
-void Reporter::Summary(uint32_t kept, bool update)
+void Reporter::Summary(uint32_t kept, uint32_t redone, bool update)
 {
-    if (quiet_ || kept == 0)
+    if (quiet_ || kept + redone == 0)
         return;
     std::lock_guard<std::mutex> hold(mutex_);
     const uint32_t total = written_ + failed_ + kept;
@@ -135,11 +135,12 @@ void Reporter::Summary(uint32_t kept, bool update)
                        " written, ";
     if (failed_ > 0)
         line += std::to_string(failed_) + " failed, ";
-    // --update goes by the files' times alone: an output made with another
-    // look is as new as its picture, so the line says what writes it again.
-    line += update ? std::to_string(kept) + " up to date (newer than their picture; --force writes them again)"
-                   : std::to_string(kept) + " left as they exist (--update replaces those older than their picture, "
-                                            "--force all of them)";
+    // A BMP output records no look, and --update goes by its time alone:
+    // the line says what writes such an output again.
+    line += update ? std::to_string(kept) + " up to date (newer than their picture and, where recorded, made with "
+                                            "this look; --force writes them again)"
+                   : std::to_string(kept) + " left as they exist (--update replaces those older than their picture or "
+                                            "made with another look, --force all of them)";
     ClearProgress();
     Write(out_, line + "\n");
 }

@@ -38,11 +38,12 @@ public:
     void Progress(uint32_t done, uint32_t total, uint64_t bytesDone, double elapsedSeconds);
     // Clears the progress line, at the end of the run.
     void Finish();
-    // When `kept` outputs that exist were left alone, one line on out,
-    // unless quiet, that counts the run's pictures and says how to have
-    // them written: "47 pictures: 2 written, 45 up to date (...)". A rerun
-    // is never silent about what it did not do.
-    void Summary(uint32_t kept, bool update);
+    // When `kept` outputs that exist were left alone, or `redone` were
+    // written again by --update, one line on out, unless quiet, that counts
+    // the run's pictures and says how to have them written: "47 pictures:
+    // 2 written, 45 up to date (...)". A rerun is never silent about what it
+    // did or did not do.
+    void Summary(uint32_t kept, uint32_t redone, bool update);
 
 private:
     void ClearProgress();  // with the mutex held

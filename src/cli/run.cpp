@@ -70,12 +70,15 @@ Failure TintWith(const PictureRequest& request, const PictureHeader& header, con
 {
     // A BMP whose rows stand in its file goes to a BMP or JPEG straight
     // from the file, a piece or strip at a time; anything else is read
-    // whole first. A BMP brings no metadata to keep.
+    // whole first. A BMP brings no metadata to keep: a JPEG from it carries
+    // only the record of its look.
     if (options.format != OutputFormat::png && header.RowsStandInFile()) {
         FileRecord* rows = nullptr;
         if (Failure failure = SeekToPictureRows(header, rows))
             return failure;
-        return WritePictureFromRows(*rows, header.width, header.height, options.look, settings, target);
+        PictureMetadata record;
+        record.look = OutputLookRecord(options);
+        return WritePictureFromRows(*rows, header.width, header.height, options.look, settings, target, record);
     }
     SourcePicture picture;
     if (Failure failure = LoadPicture(request, header, worker.decoder, picture))
@@ -89,6 +92,7 @@ Failure TintWith(const PictureRequest& request, const PictureHeader& header, con
         DropGps(kept);
     if (options.format == OutputFormat::jpeg)
         FitMetadataToJpeg(kept);
+    kept.look = OutputLookRecord(options);
     notes = std::move(kept.notes);
     return WritePicture(picture, options.look, settings, kept, target);
 }

@@ -6,6 +6,7 @@
 
 #include "editor/picture.h"
 #include "editor/program_state.h"
+#include "options/tint_text.h"
 #include "picture/write.h"
 #include "editor/error.h"
 #include "support/file_io.h"
@@ -41,6 +42,10 @@ void ExportImage()
     settings.quality = state.exportQuality;
     settings.chroma = state.exportChroma;
     settings.pngLevel = state.exportPngLevel;
+    // The output records how it was made, as duotint-cli's would, so that
+    // duotint-cli --update takes an export of the same look as its own.
+    kept.look = LookRecord(CurrentTintParameters(), settings.format, settings.quality, settings.chroma,
+                           settings.pngLevel, state.exportStripsMetadata ? MetadataStrip::all : MetadataStrip::none);
     errorState.discardUnfinished = AbandonExport;
     const Failure failure = WritePicture(sourcePicture, CurrentTintParameters(), settings, kept, state.imageFile);
     errorState.discardUnfinished = nullptr;

@@ -104,6 +104,22 @@ bool ParseOutputFormat(std::string_view word, OutputFormat& format)
     return false;
 }
 
+std::string LookRecord(const TintParameters& look, OutputFormat format, int quality, JpegChroma chroma,
+                       int pngLevel, MetadataStrip strip)
+{
+    if (format == OutputFormat::bmp)
+        return "";
+    std::string words = "--tint " + TintText(look);
+    if (format == OutputFormat::jpeg) {
+        quality = quality != 0 ? quality : kDefaultJpegQuality;
+        words += " --format jpeg --quality " + std::to_string(quality) + " --chroma " +
+                 (JpegSubsampled(quality, chroma) ? "420" : "444");
+    } else {
+        words += " --format png --png-level " + std::to_string(pngLevel != 0 ? pngLevel : kDefaultPngLevel);
+    }
+    return words + (strip == MetadataStrip::all ? " --strip" : strip == MetadataStrip::gps ? " --strip gps" : "");
+}
+
 const wchar_t* OutputSuffix(OutputFormat format)
 {
     switch (format) {

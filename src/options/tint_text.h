@@ -33,6 +33,20 @@ bool ParseOutputFormat(std::string_view word, OutputFormat& format);
 // anything else.
 bool ParseChroma(std::string_view word, JpegChroma& chroma);
 
+// How much of a picture's metadata an export leaves out: none, where it was
+// taken (--strip gps), or all of it (--strip).
+enum class MetadataStrip : uint8_t { none, gps, all };
+
+// What an output records of how it was made (PictureMetadata::look), in
+// duotint-cli's words: the look and every option that shapes the file's
+// bytes, each spelt out, so that two runs that would write the same bytes
+// record the same words and a rerun tells a changed look by comparing them:
+// "--tint 250,120,30,45,35,20,90,240,60 --format jpeg --quality 92 --chroma
+// 444 --strip gps". A quality or PNG level of 0 is the default, automatic
+// chroma is what the quality picks. Empty for a BMP, which can hold none.
+std::string LookRecord(const TintParameters& look, OutputFormat format, int quality, JpegChroma chroma,
+                       int pngLevel, MetadataStrip strip);
+
 // What follows the stem of an export's name: "-.bmp", "-.png" or "-.jpg".
 const wchar_t* OutputSuffix(OutputFormat format);
 

@@ -304,7 +304,7 @@ bool PlanJpeg(int32_t width, int32_t height, int quality, JpegChroma chroma, Jpe
     layout.width = width;
     layout.height = height;
     layout.quality = quality;
-    layout.subsampled = chroma == JpegChroma::half || (chroma == JpegChroma::automatic && quality < 90);
+    layout.subsampled = JpegSubsampled(quality, chroma);
     layout.mcuSide = layout.subsampled ? 16 : 8;
     layout.mcusPerRow = (width + layout.mcuSide - 1) / layout.mcuSide;
     layout.mcuRows = (height + layout.mcuSide - 1) / layout.mcuSide;

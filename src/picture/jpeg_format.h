@@ -26,6 +26,11 @@
 // How the colour is sampled: automatic is 4:2:0 below quality 90 and 4:4:4
 // from 90 up, where fine colour edges (which a tint makes stronger) show.
 enum class JpegChroma : uint8_t { automatic, half, full };
+// Whether colour is sampled 4:2:0 at this quality (1 to 100).
+inline bool JpegSubsampled(int quality, JpegChroma chroma)
+{
+    return chroma == JpegChroma::half || (chroma == JpegChroma::automatic && quality < 90);
+}
 
 // A JPEG's sides are 16-bit fields. The common readers open none over
 // 65500 pixels a side, so the export refuses a larger picture (a file

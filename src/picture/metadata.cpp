@@ -25,6 +25,57 @@ const char kXmpExtensionPrefix[] = "http://ns.adobe.com/xmp/extension/";  // 35 
 const char kIccPrefix[] = "ICC_PROFILE";                        // 12 bytes with its zero, then number and count
 const char kXmpKeyword[] = "XML:com.adobe.xmp";
 const char kDefaultIccName[] = "ICC profile";
+// duotint's record of how an output was made (PictureMetadata::look): one
+// XMP property in a namespace of duotint's own, or a PNG text chunk.
+const char kLookNamespace[] = "urn:duotint:xmp:1.0/";
+const char kLookPrefix[] = "duotint:";
+const char kLookName[] = "duotint:look";
+const char kLookKeyword[] = "duotint look";
+// The longest record read or written: a record is a command line's words.
+enum : size_t { kMostLookBytes = 512 };
+
+// A record as duotint writes one: printable ASCII, with nothing XML would
+// have to escape in an attribute.
+bool IsLookRecord(const std::string& look)
+{
+    return !look.empty() && look.size() <= kMostLookBytes && std::all_of(look.begin(), look.end(), [](char c) {
+        return c >= ' ' && c <= '~' && c != '"' && c != '&' && c != '<' && c != '>' && c != '\'';
+    });
+}
+
+// The record as attributes of an rdf:Description, each after a space.
+std::string LookAttributes(const std::string& look)
+{
+    return std::string(" xmlns:duotint=\"") + kLookNamespace + "\" " + kLookName + "=\"" + look + "\"";
+}
+
+// A packet of one rdf:Description with these attributes (each after a space).
+std::string XmpPacket(const std::string& attributes)
+{
+    return "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+           "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+           "<rdf:Description rdf:about=\"\"" + attributes + "/></rdf:RDF></x:xmpmeta>\n<?xpacket end=\"w\"?>";
+}
+
+// What a walk of an XMP packet takes out: the properties that name a
+// position, or all of duotint's own namespace.
+enum class XmpCut { position, duotint };
+
+struct XmpWalked {
+    std::string look;                          // the record's value, as an attribute or plain text
+    size_t descriptionAt = std::string::npos;  // in what is left: past the first rdf:Description's name
+    size_t rdfAt = std::string::npos;          // in what is left: past the first rdf:RDF start tag
+};
+
+// The record out of the packet into metadata.look, unless one is there: no
+// property of duotint's namespace stays in it, so an output made from an
+// output carries its own record alone. A packet the walk cannot read with
+// certainty is left as it was, and gives no record.
+void TakeLookFromXmp(PictureMetadata& metadata);
+// The packet with `look` in it, as attributes of its first rdf:Description
+// (or of a new one in its rdf:RDF), any earlier record gone; empty when
+// the walk cannot read it with certainty or it has no rdf:RDF.
+std::string XmpWithLook(const std::vector<uint8_t>& xmp, const std::string& look);
 
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -186,6 +237,7 @@ void WalkJpeg(ByteSource& file, PictureMetadata& metadata)
             metadata.exif.assign(body.begin() + 6, body.end());
         } else if (app1 && metadata.xmp.empty() && Begins(body, kXmpPrefix, sizeof kXmpPrefix)) {
             metadata.xmp.assign(body.begin() + sizeof kXmpPrefix, body.end());
+            TakeLookFromXmp(metadata);
         } else if (app1 && !extensionSeen && Begins(body, kXmpExtensionPrefix, sizeof kXmpExtensionPrefix)) {
             // Joining an extension to its packet would take merging the two.
             extensionSeen = true;
@@ -282,6 +334,7 @@ bool IsValidTextChunk(const uint8_t type[4], const std::vector<uint8_t>& body)
 void WalkPng(ByteSource& file, PictureMetadata& metadata)
 {
     uint64_t walked = 0;
+    std::string lookChunk;
     metadata.fromPng = true;
     PngChunkWalk walk(file);
     PngChunkHead chunk;
@@ -295,15 +348,23 @@ void WalkPng(ByteSource& file, PictureMetadata& metadata)
         const bool phys = Is(type, "pHYs") && chunk.length == 9;
         std::vector<uint8_t> body;
         if ((exif || icc || text || phys) && ReadBody(file, chunk.at + 8, chunk.length, body)) {
+            const bool xmp = !exif && !icc && Is(type, "iTXt") && metadata.xmp.empty() && TakeXmpChunk(body, metadata);
             if (exif)
                 metadata.exif = std::move(body);
             else if (icc)
                 TakeIccChunk(body, metadata);
-            else if (!(Is(type, "iTXt") && metadata.xmp.empty() && TakeXmpChunk(body, metadata)) &&
-                     (phys || IsValidTextChunk(type, body)))
+            else if (xmp)
+                TakeLookFromXmp(metadata);
+            else if (Is(type, "tEXt") && KeywordLength(body) == sizeof kLookKeyword - 1 &&
+                     memcmp(body.data(), kLookKeyword, sizeof kLookKeyword) == 0)
+                // duotint's record goes in a text chunk of its own, read before any in the XMP.
+                lookChunk.assign(body.begin() + sizeof kLookKeyword, body.end());
+            else if (phys || IsValidTextChunk(type, body))
                 metadata.pngExtras.push_back({std::string(chunk.type, 4), std::move(body)});
         }
     }
+    if (IsLookRecord(lookChunk))
+        metadata.look = lookChunk;
 }
 
 // ---- EXIF -----------------------------------------------------------------
@@ -723,16 +784,16 @@ std::string Unwrapped(const std::vector<uint8_t>& xmp)
 // An XMP packet over one segment: a short packet in the usual segment that
 // names the whole by its MD5, then the whole, unwrapped, in APP1 extension
 // segments, each with that name, the whole's length and its part's offset.
-void AppendExtendedXmp(std::vector<uint8_t>& out, const std::vector<uint8_t>& xmp)
+// duotint's record, when given, goes in the short packet, which every
+// reader reads first.
+void AppendExtendedXmp(std::vector<uint8_t>& out, const std::vector<uint8_t>& xmp, const std::string& look)
 {
     const std::string whole = Unwrapped(xmp);
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(whole.data());
     const std::string guid = Md5Hex(bytes, whole.size());
     const std::string packet =
-        "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
-        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
-        "<rdf:Description rdf:about=\"\" xmlns:xmpNote=\"http://ns.adobe.com/xmp/note/\" xmpNote:HasExtendedXMP=\"" +
-        guid + "\"/></rdf:RDF></x:xmpmeta>\n<?xpacket end=\"w\"?>";
+        XmpPacket(" xmlns:xmpNote=\"http://ns.adobe.com/xmp/note/\" xmpNote:HasExtendedXMP=\"" + guid + "\"" +
+                  (IsLookRecord(look) ? LookAttributes(look) : ""));
     AppendSegment(out, 0xE1, kXmpPrefix, sizeof kXmpPrefix, reinterpret_cast<const uint8_t*>(packet.data()),
                   packet.size());
     char prefix[sizeof kXmpExtensionPrefix + 32 + 8];
@@ -873,11 +934,19 @@ bool SpliceJpegMetadata(std::vector<uint8_t>& jpeg, const PictureMetadata& metad
         const size_t start = i * piece;
         AppendSegment(segments, 0xE2, prefix, sizeof prefix, icc.data() + start, std::min(piece, icc.size() - start));
     }
+    // duotint's record merged into the packet; past one segment, the record
+    // goes in the short packet and the packet as it was in the extension.
     const std::vector<uint8_t>& xmp = metadata.xmp;
-    if (!xmp.empty() && xmp.size() <= kMostSegmentBody - sizeof kXmpPrefix)
+    const std::string& look = metadata.look;
+    const std::string merged = !IsLookRecord(look) ? "" : xmp.empty() ? XmpPacket(LookAttributes(look)) : XmpWithLook(xmp, look);
+    const size_t most = kMostSegmentBody - sizeof kXmpPrefix;
+    if (!merged.empty() && merged.size() <= most)
+        AppendSegment(segments, 0xE1, kXmpPrefix, sizeof kXmpPrefix, reinterpret_cast<const uint8_t*>(merged.data()),
+                      merged.size());
+    else if (!xmp.empty() && xmp.size() <= most && merged.empty())
         AppendSegment(segments, 0xE1, kXmpPrefix, sizeof kXmpPrefix, xmp.data(), xmp.size());
     else if (!xmp.empty() && xmp.size() <= UINT32_MAX)
-        AppendExtendedXmp(segments, xmp);
+        AppendExtendedXmp(segments, xmp, look);
     jpeg.insert(jpeg.begin() + static_cast<ptrdiff_t>(at), segments.begin(), segments.end());
     return true;
 }
@@ -903,6 +972,10 @@ std::vector<PngChunk> PngMetadataChunks(const PictureMetadata& metadata)
         chunk.data.insert(chunk.data.end(), {0, 0, 0, 0});
         chunk.data.insert(chunk.data.end(), metadata.xmp.begin(), metadata.xmp.end());
         chunks.push_back(std::move(chunk));
+    }
+    if (IsLookRecord(metadata.look)) {
+        const std::string text = std::string(kLookKeyword, sizeof kLookKeyword) + metadata.look;  // with the keyword's 0
+        chunks.push_back({"tEXt", std::vector<uint8_t>(text.begin(), text.end())});
     }
     return chunks;
 }
@@ -1189,24 +1262,45 @@ size_t ElementEnd(const std::string& text, const XmlTag& start)
     }
 }
 
-// The packet without the properties that name a position (see DropGps);
-// false when it is not XML text this walk reads with certainty: UTF-16 or
-// UTF-32, a tag or element that does not close, a document type (whose
-// entities could spell a property no walk of the text sees), or a
-// comment, CDATA or processing instruction that holds a position's word.
-bool DropXmpGps(std::vector<uint8_t>& xmp)
+// Whether the name text[at, end) is of duotint's own namespace, or binds
+// it: the prefix is the one duotint writes, which a packet that binds the
+// namespace to another keeps from being read as a record.
+bool NamesDuotint(const std::string& text, size_t at, size_t end)
 {
+    return StartsAt(text, at, kLookPrefix) || text.compare(at, end - at, "xmlns:duotint") == 0;
+}
+
+// The value of the attribute `a`, between its quotes.
+std::string AttributeValue(const std::string& text, const XmlAttribute& a)
+{
+    const size_t quote = text.find_first_of("\"'", a.nameEnd);
+    return text.substr(quote + 1, a.end - 1 - (quote + 1));
+}
+
+// The packet without the properties `cut` names (see DropGps and
+// TakeLookFromXmp); false when it is not XML text this walk reads with
+// certainty: UTF-16 or UTF-32, a tag or element that does not close, a
+// document type (whose entities could spell a property no walk of the text
+// sees), or for a position, a comment, CDATA or processing instruction that
+// holds a position's word. `walked`, when given, learns the record's value
+// and where a record would go in what is left.
+bool CutXmp(XmpCut cut, std::vector<uint8_t>& xmp, XmpWalked* walked = nullptr)
+{
+    const auto cuts = [cut](const std::string& text, size_t at, size_t end) {
+        return cut == XmpCut::position ? NamesPosition(text, at, end) : NamesDuotint(text, at, end);
+    };
     const std::string text(xmp.begin(), xmp.end());
     if (text.find('\0') != std::string::npos)
         return false;
     std::string out;
     out.reserve(text.size());
     XmlTag tag;
+    XmpWalked seen;
     size_t at = 0;
     for (size_t open; (open = text.find('<', at)) != std::string::npos;) {
         out.append(text, at, open - at);
         at = MarkupEnd(text, open);
-        if (at == std::string::npos || HoldsPositionWord(text, open, at))
+        if (at == std::string::npos || (cut == XmpCut::position && HoldsPositionWord(text, open, at)))
             return false;
         if (at != open) {
             out.append(text, open, at - open);
@@ -1214,30 +1308,46 @@ bool DropXmpGps(std::vector<uint8_t>& xmp)
         }
         if (StartsAt(text, open, "<!") || !ReadTag(text, open, tag))
             return false;
-        if (!tag.closing && NamesPosition(text, tag.nameAt, tag.nameEnd)) {
+        if (!tag.closing && cuts(text, tag.nameAt, tag.nameEnd)) {
             // The element with all it holds, and the white space before it.
             at = tag.empty ? tag.end : ElementEnd(text, tag);
             if (at == std::string::npos)
                 return false;
+            const size_t inner = text.find('<', tag.end);
+            if (!tag.empty && text.compare(tag.nameAt, tag.nameEnd - tag.nameAt, kLookName) == 0 &&
+                text.find('>', inner) + 1 == at)
+                seen.look = text.substr(tag.end, inner - tag.end);  // plain text, no element in it
             out.erase(out.find_last_not_of(" \t\r\n") + 1);
             continue;
         }
-        // The tag without the attributes that name a position, each with
-        // the white space before it.
+        // The tag without the attributes cut, each with the white space
+        // before it.
+        const size_t tagAt = out.size();
         size_t from = open;
         for (const XmlAttribute& a : tag.attributes) {
-            if (!NamesPosition(text, a.nameAt, a.nameEnd))
+            if (!cuts(text, a.nameAt, a.nameEnd))
                 continue;
+            if (text.compare(a.nameAt, a.nameEnd - a.nameAt, kLookName) == 0)
+                seen.look = AttributeValue(text, a);
             out.append(text, from, a.from - from);
             from = a.end;
         }
         out.append(text, from, tag.end - from);
         at = tag.end;
+        const std::string name(text, tag.nameAt, tag.nameEnd - tag.nameAt);
+        if (!tag.closing && name == "rdf:Description" && seen.descriptionAt == std::string::npos)
+            seen.descriptionAt = tagAt + tag.nameEnd - open;
+        if (!tag.closing && !tag.empty && name == "rdf:RDF" && seen.rdfAt == std::string::npos)
+            seen.rdfAt = out.size();
     }
     out.append(text, at, std::string::npos);
     xmp.assign(out.begin(), out.end());
+    if (walked != nullptr)
+        *walked = seen;
     return true;
 }
+
+bool DropXmpGps(std::vector<uint8_t>& xmp) { return CutXmp(XmpCut::position, xmp); }
 
 // A PNG text chunk that holds EXIF or XMP as it stands in another file,
 // which cannot be edited here, or whose keyword names a position.
@@ -1250,6 +1360,35 @@ bool HoldsPosition(const PngChunk& chunk)
     const std::string keyword(chunk.data.begin(), std::find(chunk.data.begin(), chunk.data.end(), 0));
     return std::any_of(std::begin(kRaw), std::end(kRaw), [&](const char* k) { return keyword == k; }) ||
            HoldsPositionWord(keyword, 0, keyword.size());
+}
+
+void TakeLookFromXmp(PictureMetadata& metadata)
+{
+    std::vector<uint8_t> xmp = metadata.xmp;
+    XmpWalked walked;
+    if (xmp.empty() || !CutXmp(XmpCut::duotint, xmp, &walked))
+        return;
+    // A packet duotint made for its record alone goes with it.
+    const std::string alone = XmpPacket("");
+    if (std::string(xmp.begin(), xmp.end()) == alone)
+        xmp.clear();
+    metadata.xmp = std::move(xmp);
+    if (metadata.look.empty() && IsLookRecord(walked.look))
+        metadata.look = walked.look;
+}
+
+std::string XmpWithLook(const std::vector<uint8_t>& xmp, const std::string& look)
+{
+    std::vector<uint8_t> cut = xmp;
+    XmpWalked walked;
+    if (!CutXmp(XmpCut::duotint, cut, &walked))
+        return "";
+    std::string text(cut.begin(), cut.end());
+    if (walked.descriptionAt != std::string::npos)
+        return text.insert(walked.descriptionAt, LookAttributes(look));
+    if (walked.rdfAt != std::string::npos)
+        return text.insert(walked.rdfAt, "<rdf:Description rdf:about=\"\"" + LookAttributes(look) + "/>");
+    return "";
 }
 
 }  // namespace

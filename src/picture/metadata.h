@@ -27,6 +27,12 @@ struct PictureMetadata {
     std::string iccName;              // a PNG's name for its profile; empty from a JPEG
     std::vector<uint8_t> xmp;         // the XMP packet
     std::vector<PngChunk> pngExtras;  // a PNG's tEXt, zTXt, iTXt (but XMP's) and pHYs, in file order
+    // duotint's record of the look and options an output was made with
+    // (LookRecord, options/tint_text.h): read from a file's XMP property
+    // duotint:look or PNG text chunk "duotint look", and taken out of the
+    // XMP; written into an output's. Printable ASCII, at most 512 bytes;
+    // empty when there is none.
+    std::string look;
     // Read from a PNG, whose EXIF orientation is not applied as it is
     // decoded (only a JPEG's is, see probe.h).
     bool fromPng = false;
@@ -35,13 +41,15 @@ struct PictureMetadata {
     // is left out". The program prints them; the editor has nowhere to.
     std::vector<std::string> notes;
 
+    // Nothing of the picture's own (the record aside).
     bool Empty() const { return exif.empty() && icc.empty() && xmp.empty() && pngExtras.empty(); }
 };
 
 // A JPEG's segments before its scan (the first APP1 "Exif", the APP2
-// "ICC_PROFILE" chunks, the first APP1 XMP), a PNG's chunks, or a HEIF's
-// EXIF item and its primary picture's colour profile (not its XMP);
-// nothing from a file of any other kind. The walk reads the file a page at a time, so
+// "ICC_PROFILE" chunks, the first APP1 XMP, and duotint's record in it), a
+// PNG's chunks (and the record in its text or XMP), or a HEIF's EXIF item
+// and its primary picture's colour profile (not its XMP); nothing from a
+// file of any other kind. The walk reads the file a page at a time, so
 // that it costs the same per byte however many parts the file has, and
 // stops, with a note, once the parts walked pass kMostMetadataBytes.
 PictureMetadata ReadPictureMetadata(ByteSource& file);
@@ -81,13 +89,16 @@ void FitMetadataToJpeg(PictureMetadata& metadata);
 // segments: APP1 Exif, the profile in APP2 chunks, APP1 XMP. An XMP packet
 // over one segment (65504 bytes) goes whole into APP1 extension segments
 // after a short packet that names it by its MD5; what cannot fit at all is
-// left out (FitMetadataToJpeg notes it). False when `jpeg` does not begin
+// left out (FitMetadataToJpeg notes it). The record, `look`, goes into the
+// packet as a property of its first rdf:Description (into the short packet
+// when extensions follow); a packet that cannot be read with certainty as
+// XML text goes as it was, without the record. False when `jpeg` does not begin
 // as a JPEG; it is then left as it was.
 bool SpliceJpegMetadata(std::vector<uint8_t>& jpeg, const PictureMetadata& metadata);
 
 // The chunks a PNG output carries between its IHDR and IDAT: iCCP, eXIf,
-// the PNG source's pHYs and text as they stood, and XMP in an iTXt chunk
-// "XML:com.adobe.xmp".
+// the PNG source's pHYs and text as they stood, XMP in an iTXt chunk
+// "XML:com.adobe.xmp", and the record in a tEXt chunk "duotint look".
 std::vector<PngChunk> PngMetadataChunks(const PictureMetadata& metadata);
 
 // Where an entry of the EXIF block's first directory or of its EXIF

@@ -38,3 +38,17 @@ PictureMetadata ReadPictureMetadataFile(void* file)
     }
     return metadata;
 }
+
+std::string ReadLookRecordAt(const wchar_t* path)
+{
+    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "";
+    // A pipe or a device in its place could keep a read waiting for ever.
+    std::string look;
+    if (GetFileType(file) == FILE_TYPE_DISK)
+        look = ReadPictureMetadataFile(file).look;
+    CloseHandle(file);
+    return look;
+}

@@ -8,3 +8,8 @@
 // What the open file carries besides its pixels, read at offsets (a read
 // that follows seeks first); nothing when it is not a JPEG or PNG.
 PictureMetadata ReadPictureMetadataFile(void* file);
+
+// duotint's record of how the file at `path` was made (PictureMetadata::look),
+// read by the same walk as any picture's metadata, whatever the file holds:
+// empty when it records none, or is no file on a disk that may be read.
+std::string ReadLookRecordAt(const wchar_t* path);

@@ -7,6 +7,7 @@
 
 #include <wincodec.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -136,7 +137,8 @@ TEST(Cli, MixedFolderWritesEachPictureAndEndsWithTheFirstFailure)
 // A camera's tree: without -r the way in is named; with it the outputs keep
 // their folders, so equal names never meet, with the separator typed; the
 // run again, one picture added, writes it and skips the rest in silence;
-// a third run, not quiet, counts what it left alone in one line.
+// a third run, not quiet, counts what it left alone in one line; a fourth
+// with another look has --update write every output again, saying why.
 TEST(Cli, TreeRunsWithRecursiveAndRunsAgain)
 {
     TempFolder folder;
@@ -170,9 +172,16 @@ TEST(Cli, TreeRunsWithRecursiveAndRunsAgain)
 
     const support::ConsoleRun third = run(L"-r --format jpg --out out --update tree/");
     EXPECT_EQ(third.exitCode, 0u);
-    EXPECT_EQ(third.out, "skipped: tree/x.jxl: no decoder on this machine for .jxl\r\n"
-                         "3 pictures: 0 written, 3 up to date (newer than their picture; --force writes them again)\r\n");
+    const std::string upToDate = " up to date (newer than their picture and, where recorded, made with this look; "
+                                 "--force writes them again)\r\n";
+    EXPECT_EQ(third.out, "skipped: tree/x.jxl: no decoder on this machine for .jxl\r\n3 pictures: 0 written, 3" + upToDate);
     EXPECT_EQ(third.err, "");
+
+    const support::ConsoleRun fourth = support::RunConsole(
+        CliCommand(L"--tint 1,2,3,4,5,6,7,8,9 -r --format jpg --out out --update --verbose tree/"), folder.Path(), 30000);
+    EXPECT_NE(fourth.out.find("redo: out/101CANON/IMG_0002-.jpg was made with another look: --tint 250,120,30,45,35,"
+                              "20,90,240,60 --format jpeg --quality 92 --chroma 444\r\n"), std::string::npos) << fourth.out;
+    EXPECT_NE(fourth.out.find("3 pictures: 3 written, 0" + upToDate), std::string::npos) << fourth.out;
 }
 
 // --strip gps on a JPEG whose EXIF has the artist and a GPS directory (a
@@ -308,10 +317,12 @@ TEST(Cli, PngDecodesToTheTintExactlyAndJpegClosely)
             folder.Path(), 20000);
         ASSERT_EQ(run.exitCode, 0u) << run.err;
         if (c.zlibLevel != 0) {
-            // Signature, header chunk, the first IDAT's length and type, then the stream.
+            // The first IDAT's type, then the stream (after the record's text chunk).
             const std::vector<uint8_t> png = ReadWholeFile(folder.PathOf(c.output));
-            ASSERT_GT(png.size(), 42u);
-            EXPECT_EQ(png[42], c.zlibLevel);
+            const char idat[] = "IDAT";
+            const auto at = std::search(png.begin(), png.end(), idat, idat + 4) - png.begin();
+            ASSERT_GT(png.size(), at + 5u);
+            EXPECT_EQ(png[at + 5], c.zlibLevel);
         }
         int w = 0, h = 0;
         const std::vector<uint8_t> decoded = Decode(folder.PathOf(c.output), w, h);

@@ -1,7 +1,9 @@
 // Fuzzes the metadata walk, then fits what it read to an output (which must
 // read back without a thumbnail, upright but from a PNG) and writes it as JPEG segments and
-// PNG chunks, then without GPS. An input that begins 0xFF or 0x89, or a box of type ftyp, is a
-// whole file; any other, less its first byte, is an EXIF block, to reach the TIFF directories.
+// PNG chunks with duotint's record (which reads back as written or not at all, never as
+// a record the input held), then without GPS. An input that begins 0xFF or 0x89, or a box
+// of type ftyp, is a whole file; any other, less its first byte, is an EXIF block, to reach
+// the TIFF directories.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -22,7 +24,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool upright = metadata.fromPng || !FindExifEntry(exif, 274, o) || o.type != 3 || o.count != 1 ||
                          exif[o.valuesAt] + exif[o.valuesAt + 1] == 1;
     std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0, 2, 0xFF, 0xDA, 0, 2};
+    metadata.look = "--tint 1,2,3,4,5,6,7,8,9 --format jpeg --quality 92 --chroma 444";
     if (!upright || ExifHasSecondDirectory(exif) || !SpliceJpegMetadata(jpeg, metadata))
+        abort();
+    MemorySource spliced(jpeg.data(), jpeg.size());
+    const std::string back = ReadPictureMetadata(spliced).look;
+    if (!back.empty() && back != metadata.look)
         abort();
     PngMetadataChunks(metadata);
     // Left without GPS: no pointer to its directory, and nothing that a

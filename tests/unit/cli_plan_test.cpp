@@ -6,6 +6,8 @@
 
 #include "cli/options.h"
 #include "cli/plan.h"
+#include "container_bytes.h"
+#include "picture/metadata.h"
 #include "support/utf8.h"
 #include "test_support.h"
 
@@ -17,7 +19,8 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
 {
     // files: made (empty) before planning, folders on their way too ("s\\"
     // only a folder), and L a link to the folder with link; those in older
-    // are dated years back. plan: each entry "input -> output", "input:
+    // are dated years back; "a-.jpg=WORDS" a JPEG that records WORDS ('_'
+    // for a space) as the look it was made with. plan: each entry "input -> output", "input:
     // code", its skipped line or "note: " and its note, or "code sentence"
     // when planning stops. refusal: the first refusal's sentence. Wine's
     // platform decoders read .ico, and none reads .jxl. link: L's target.
@@ -43,10 +46,20 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
         {"an existing output without --force", "a.bmp a-.png", TINT "--format png a.bmp", "skipped: a-.png exists"},
         {"an existing output with --force", "a.bmp a-.png", TINT "--force --format png a.bmp", "a.bmp -> a-.png"},
         {"--update: an older output is replaced, a newer one skipped", "a.bmp a-.png b.bmp b-.png",
-         TINT "--update --format png a.bmp b.bmp", "a.bmp -> a-.png; skipped: b-.png is up to date", nullptr, nullptr,
-         "a-.png b.bmp"},
+         TINT "--update --format png a.bmp b.bmp",
+         "a.bmp -> a-.png (redo: a-.png is older than its picture); "
+         "skipped: b-.png is up to date (newer than its picture; it records no look)", nullptr, nullptr, "a-.png b.bmp"},
         {"--update: an output as new as its picture is up to date", "a.bmp a-.png", TINT "--update --format png a.bmp",
-         "skipped: a-.png is up to date", nullptr, nullptr, "a.bmp a-.png"},
+         "skipped: a-.png is up to date (newer than its picture; it records no look)", nullptr, nullptr, "a.bmp a-.png"},
+        {"--update: an output of another look is redone, one of this look left",
+         "a.bmp a-.jpg=--tint_0,0,0,0,0,0,0,0,1_--format_jpeg_--quality_92_--chroma_444 "
+         "b.bmp b-.jpg=--tint_0,0,0,0,0,0,0,0,0_--format_jpeg_--quality_92_--chroma_444",
+         TINT "--update --format jpg a.bmp b.bmp",
+         "a.bmp -> a-.jpg (redo: a-.jpg was made with another look: --tint 0,0,0,0,0,0,0,0,1 --format jpeg --quality 92 "
+         "--chroma 444); skipped: b-.jpg is up to date (made with this look)"},
+        {"--update: an output of other options is redone", "a.bmp a-.jpg=--tint_0,0,0,0,0,0,0,0,0_--format_jpeg_--quality_92_"
+         "--chroma_444", TINT "--update --format jpg --chroma 420 a.bmp", "a.bmp -> a-.jpg (redo: a-.jpg was made with "
+         "another look: --tint 0,0,0,0,0,0,0,0,0 --format jpeg --quality 92 --chroma 444)"},
         {"-r: outputs keep their folders, with the separator typed", "t\\A\\i.bmp t\\B\\i.bmp t\\c.gif d.gif",
          TINT "-r --format jpg --out o t/ d.gif",
          "t/c.gif -> o/c-.jpg; t/A/i.bmp -> o/A/i-.jpg; t/B/i.bmp -> o/B/i-.jpg; d.gif -> o\\d-.jpg"},
@@ -100,6 +113,12 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
         std::vector<std::wstring> made;
         std::istringstream files(c.files);
         for (std::string name; files >> name;) {
+            PictureMetadata recorded;
+            if (name.find('=') != std::string::npos) {
+                recorded.look = name.substr(name.find('=') + 1);
+                std::replace(recorded.look.begin(), recorded.look.end(), '_', ' ');
+                name.resize(name.find('='));
+            }
             const std::wstring wide = WideOf(expand(name));
             for (size_t at = 0; (at = wide.find(L'\\', at)) != std::wstring::npos; ++at)
                 CreateDirectoryW(wide.substr(0, at).c_str(), nullptr);
@@ -110,6 +129,11 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
             GetCurrentDirectoryW(MAX_PATH, current);
             made.push_back(L"\\\\?\\" + std::wstring(current) + L"\\" + wide);
             const HANDLE file = CreateFileW(made.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            using namespace support::bytes;
+            Bytes bytes = kSoi + kSos;
+            DWORD written = 0;
+            if (!recorded.look.empty() && SpliceJpegMetadata(bytes, recorded))
+                WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
             const FILETIME longAgo = {0, 0x01D00000};  // in 2014
             if ((" " + std::string(c.older) + " ").find(" " + name + " ") != std::string::npos)
                 SetFileTime(file, nullptr, nullptr, &longAgo);
@@ -131,7 +155,8 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
                    (!p.note.empty()      ? "note: " + p.note
                     : !p.skipped.empty() ? p.skipped
                                          : p.inputName + (p.refusedCode ? ": " + std::to_string(p.refusedCode)
-                                                                        : " -> " + p.outputName));
+                                                                        : " -> " + p.outputName)) +
+                   (p.redo.empty() ? "" : " (" + p.redo + ")");
             if (refusal.empty())
                 refusal = p.refusal;
             const DWORD outFolder = GetFileAttributesW(p.output.substr(0, p.output.find_last_of(L'\\')).c_str());

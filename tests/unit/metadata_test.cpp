@@ -46,6 +46,8 @@ TEST(Metadata, CameraJpegKeepsItsMetadataInAJpegExportOnly)
         OpenPreviewAndExport("cam.jpg", OutputFormat::jpeg, c.strips);
         const PictureMetadata out = MetadataOf(ReadWholeFile("cam-.jpg"));
         ASSERT_EQ(out.Empty(), c.strips != 0);
+        EXPECT_EQ(out.look, "--tint 128,128,128,0,0,128,128,128,0 --format jpeg --quality 92 --chroma 444" +
+                                std::string(c.strips ? " --strip" : "")) << "the export records its look";
         if (c.strips)
             continue;
         static const struct { uint16_t tag; const char* value; } kTags[] = {
@@ -462,6 +464,51 @@ TEST(Metadata, PngChunksAndJpegSegmentsCarryItAll)
     // Stray bytes between segments are stepped over, as the probe and decoders do.
     const Bytes strayed = kSoi + app0 + Bytes{0x12, 0x34} + Bytes(jpeg.begin() + 20, jpeg.end());
     EXPECT_EQ(MetadataOf(strayed).xmp, m.xmp);
+}
+
+// duotint's record of an output's look goes into the XMP packet it carries
+// (the first rdf:Description, or a new one) and is read back out of it with
+// any earlier record, so an output of an output carries its own alone; a
+// packet the walk cannot read goes as it was, without one. Past one segment
+// the record goes in the short packet. A PNG holds it in a text chunk.
+TEST(Metadata, TheRecordedLookGoesIntoTheXmpAndComesBackOut)
+{
+    const std::string rdf = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/"
+                            "22-rdf-syntax-ns#'>",
+                      end = "</rdf:RDF></x:xmpmeta>", old = "<duotint:look>--tint 1</duotint:look>";
+    const struct { const char* label; std::string in, out; bool recorded; } kCases[] = {
+        {"no packet", "", "", true},
+        {"a description", rdf + "<rdf:Description rdf:about='' tiff:Make='X'/>" + end, "=", true},
+        {"an earlier record", rdf + "<rdf:Description>\n " + old + "<a>1</a></rdf:Description>" + end,
+         rdf + "<rdf:Description><a>1</a></rdf:Description>" + end, true},
+        {"no description", rdf + end, rdf + "<rdf:Description rdf:about=\"\"/>" + end, true},
+        {"no rdf:RDF", "<x:xmpmeta/>", "=", false},
+        {"a packet the walk cannot read", "<d " + old + "<x>", "=", false},
+        {"over one segment", rdf + "<rdf:Description>" + std::string(70000, 'a') + "</rdf:Description>" + end, "", true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        PictureMetadata m;
+        m.xmp = Text(c.in.data(), c.in.size());
+        const std::string out = c.out == "=" ? c.in : c.out;
+        for (const char* look : {"--tint 2 --format jpeg", "--tint 3 --format jpeg"}) {  // an output's output
+            m.look = look;
+            Bytes jpeg = kSoi + kSos;
+            ASSERT_TRUE(SpliceJpegMetadata(jpeg, m));
+            m = MetadataOf(jpeg);
+            EXPECT_EQ(m.look, c.recorded ? look : "");
+            EXPECT_TRUE(c.in.size() > 65000 || std::string(m.xmp.begin(), m.xmp.end()) == out);
+        }
+    }
+    PictureMetadata m;
+    m.xmp.assign(kCases[2].in.begin(), kCases[2].in.end());
+    m.look = "--tint 2 --format png";
+    Bytes png = Png(1, 1, {});
+    for (const PngChunk& c : PngMetadataChunks(m))
+        png = png + Chunk(c.type.c_str(), static_cast<uint32_t>(c.data.size()), c.data);
+    m = MetadataOf(png + Chunk("IDAT", 0, {}));
+    EXPECT_EQ(m.look + "|" + std::string(m.xmp.begin(), m.xmp.end()) + "|" + std::to_string(m.pngExtras.size()),
+              "--tint 2 --format png|" + kCases[2].out + "|0") << "the record's chunk is no text of the picture's";
 }
 
 // A PNG's text chunks go to the output only as PNG defines them, so that a
