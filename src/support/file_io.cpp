@@ -117,34 +117,36 @@ uint32_t ReadFully(HANDLE handle, uint8_t* destination, uint32_t count)
 // away just before it takes its name.
 // Removes the temporary files that processes no longer running left in
 // `folder` (one killed before its file had its mark), once a folder in each
-// process. A file whose process still runs, or that another program holds
-// open, stays.
+// process, before this process makes any there: the lock holds every other
+// thread's first file in the folder back until the sweep is done. So a file
+// named with this process's own id is a dead process's too (Wine gives a
+// dead process's id to the next soon). A file whose process still runs, or
+// that another program holds open, stays.
 void RemoveLeftTemporaries(const std::wstring& folder)
 {
     static SRWLOCK lock = SRWLOCK_INIT;
     static auto* cleared = new std::set<std::wstring>;
     AcquireSRWLockExclusive(&lock);
-    const bool first = cleared->insert(folder).second;
-    ReleaseSRWLockExclusive(&lock);
-    if (!first)
-        return;
     WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((folder + L"dt~*.tmp").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        unsigned long id = 0;
-        unsigned attempt = 0;
-        wchar_t end = 0;
-        if (swscanf(found.cFileName, L"dt~%lx-%u.tm%lc", &id, &attempt, &end) != 3 || end != L'p')
-            continue;
-        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
-        if (process != nullptr)
-            CloseHandle(process);
-        else if (GetLastError() == ERROR_INVALID_PARAMETER)  // no such process
-            DeleteFileW((folder + found.cFileName).c_str());
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
+    HANDLE find = INVALID_HANDLE_VALUE;
+    if (cleared->insert(folder).second)
+        find = FindFirstFileW((folder + L"dt~*.tmp").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            unsigned long id = 0;
+            unsigned attempt = 0;
+            wchar_t end = 0;
+            if (swscanf(found.cFileName, L"dt~%lx-%u.tm%lc", &id, &attempt, &end) != 3 || end != L'p')
+                continue;
+            HANDLE process = id == GetCurrentProcessId() ? nullptr : OpenProcess(SYNCHRONIZE, FALSE, id);
+            if (process != nullptr)
+                CloseHandle(process);
+            else if (id == GetCurrentProcessId() || GetLastError() == ERROR_INVALID_PARAMETER)  // no such process
+                DeleteFileW((folder + found.cFileName).c_str());
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+    }
+    ReleaseSRWLockExclusive(&lock);
 }
 
 HANDLE CreateTemporaryBeside(const wchar_t* target, wchar_t (&temporaryName)[kLongPathCapacity])

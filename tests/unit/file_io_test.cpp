@@ -186,7 +186,9 @@ TEST_F(FileLayer, FailedReplacementKnowsWhy)
 }
 
 // GetTempFileNameW refuses folders past MAX_PATH - 14 characters; our own
-// temporary name works at any depth and passes over one already taken.
+// temporary name works at any depth and passes over one already taken and
+// held open. One of this process's id that nobody holds is a dead process's
+// (Wine gives ids again at once), and goes.
 TEST_F(FileLayer, ReplacementWorksBeyondMaxPathAndPassesOverATakenName)
 {
     std::wstring deep = L"\\\\?\\" + std::wstring(folder.Path().begin(), folder.Path().end());
@@ -215,16 +217,24 @@ TEST_F(FileLayer, ReplacementWorksBeyondMaxPathAndPassesOverATakenName)
     };
     put(target, "old");
     put(leftover, "someone's");
+    const std::wstring dead = levels[3] + takenName, deadTarget = levels[3] + L"\\dog-.bmp";
+    put(dead, "dead");
 
-    BindFileW(*file, target.c_str());
-    OpenForReplacing(*file);
-    WriteBytes(*file, "new", 3);
-    CloseFile(*file);
-    EXPECT_EQ(file->error, 0);
-    EXPECT_EQ(get(target), "new");
+    HANDLE held = CreateFileW(leftover.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    for (const std::wstring& path : {target, deadTarget}) {
+        BindFileW(*file, path.c_str());
+        OpenForReplacing(*file);
+        WriteBytes(*file, "new", 3);
+        CloseFile(*file);
+        EXPECT_EQ(file->error, 0);
+        EXPECT_EQ(get(path), "new");
+    }
+    CloseHandle(held);
     EXPECT_EQ(get(leftover), "someone's");
+    EXPECT_EQ(GetFileAttributesW(dead.c_str()), INVALID_FILE_ATTRIBUTES) << "a dead run's file stayed";
 
     DeleteFileW(target.c_str());
+    DeleteFileW(deadTarget.c_str());
     DeleteFileW(leftover.c_str());
     for (auto level = levels.rbegin(); level != levels.rend(); ++level)
         EXPECT_TRUE(RemoveDirectoryW(level->c_str())) << "something was left behind";
