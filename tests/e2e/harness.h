@@ -163,8 +163,9 @@ public:
     // Waits for a visible window of className other than notThis.
     HWND WaitForWindow(const char* className, DWORD timeoutMs, HWND notThis = nullptr) const;
     // Waits for the name popup, other than notThis, to be shown and painted,
-    // and brings it to the foreground so that it receives typed keys.
-    HWND WaitForNamePopup(DWORD timeoutMs = 10000, HWND notThis = nullptr) const;
+    // and brings it to the foreground so that it receives typed keys. A
+    // program start under Wine on a busy machine can take past 10 s.
+    HWND WaitForNamePopup(DWORD timeoutMs = 30000, HWND notThis = nullptr) const;
     // Waits until hwnd is no longer a window.
     bool WaitGone(HWND hwnd, DWORD timeoutMs) const;
     // Waits for the process to end by itself; false at the deadline.
