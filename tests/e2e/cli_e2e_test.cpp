@@ -190,14 +190,11 @@ TEST(Cli, StripGpsLeavesOutWhereAndKeepsTheRest)
 {
     using namespace support::bytes;
     TempFolder folder;
-    const Bytes turned = ReadWholeFile(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\turned6.jpg");
-    const Bytes exif = Text("MM\0*", 4) + Int(8, 4, true) + Int(2, 2, true) + Text("\x01\x3B\0\2\0\0\0\4""Ada\0", 12) +
-                       Text("\x88\x25\0\4\0\0\0\1\0\0\0\x26", 12) + Bytes(4) + Int(1, 2, true) +
-                       Text("\0\2\0\5\0\0\0\3\0\0\0\x38", 12) + Bytes(4) + Bytes(24, 0x77);
-    const char xmp[] = "<rdf:Description xmlns:exif='http://ns.adobe.com/exif/1.0/' exif:GPSLatitude='48,51N' "
-                       "exif:Flash='0'/>";
-    ASSERT_TRUE(folder.Write("gps.jpg", kSoi + Segment(0xE1, Text("Exif\0\0", 6) + exif) +
-                                            Segment(0xE1, Text("http://ns.adobe.com/xap/1.0/", 29) + Text(xmp, sizeof xmp - 1)) +
+    const Bytes turned = ReadWholeFile(support::TestPicturePath("turned6.jpg"));
+    const Bytes exif = LaidOut({{{{0x13B, 2, Text("Ada", 4)}, {0x8825, 4, {}, {1}}}}, {{{2, 5, Bytes(24, 0x77)}}}}, true);
+    ASSERT_TRUE(folder.Write("gps.jpg", kSoi + ExifSegment(exif) +
+                                            XmpSegment("<rdf:Description xmlns:exif='http://ns.adobe.com/exif/1.0/' "
+                                                       "exif:GPSLatitude='48,51N' exif:Flash='0'/>") +
                                             Bytes(turned.begin() + 4 + (turned[4] << 8 | turned[5]), turned.end())));
     const support::ConsoleRun run = support::RunConsole(
         CliCommand(std::wstring(L"--tint ") + kLook + L" --format jpeg --strip gps gps.jpg"), folder.Path(), 20000);

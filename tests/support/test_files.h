@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -59,6 +60,12 @@ inline std::string ToWindowsPath(const std::string& path)
     std::string windows = "Z:" + path;
     std::replace(windows.begin(), windows.end(), '/', '\\');
     return windows;
+}
+
+// A picture of tests/data/pictures, by its name there.
+inline std::string TestPicturePath(const std::string& name)
+{
+    return ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\" + name;
 }
 
 // Names of the plain files in folder, in no particular order; nothing is read.

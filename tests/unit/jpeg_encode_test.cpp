@@ -14,75 +14,57 @@
 #include "decoder/picture_decode.h"
 #include "picture/jpeg_encode.h"
 #include "support/file_io.h"
+#include "container_bytes.h"
 #include "test_support.h"
 
 namespace {
+
+using namespace support::bytes;
 
 const TintParameters kLook = {{200, 100, 50}, {30, 240, 90}, 60, 40, 30};
 // Every byte as it is: grey stays grey.
 const TintParameters kUntinted = {{0, 0, 0}, {0, 0, 0}, 0, 0, 50};
 
-// A smooth picture, bottom-up, its row padding 0xAA.
-std::vector<uint8_t> Gradient(int32_t w, int32_t h, int32_t stride)
+enum class Picture { gradient, greyBlocks, greyNoise };
+
+// A picture, bottom-up, its row padding 0xAA. A gradient: smooth. Grey
+// blocks: flat in each 8 x 8, which a JPEG at quality 100 holds exactly;
+// block b is b / 2 when even and 255 - b / 2 when odd, so black and white
+// come first side by side (a DC step of 2040, the largest there is) and
+// every level occurs. Grey noise: every coefficient in play.
+std::vector<uint8_t> Pixels(Picture picture, int32_t w, int32_t h, int32_t stride)
 {
     std::vector<uint8_t> bytes(static_cast<size_t>(stride) * h, 0xAA);
     for (int32_t y = 0; y < h; ++y) {
         for (int32_t x = 0; x < w; ++x) {
             uint8_t* p = &bytes[static_cast<size_t>(h - 1 - y) * stride + 3 * x];
-            p[0] = static_cast<uint8_t>(40 + 150 * x / std::max(w, 2));
-            p[1] = static_cast<uint8_t>(60 + 120 * y / std::max(h, 2));
-            p[2] = static_cast<uint8_t>(200 - 100 * (x + y) / std::max(w + h, 2));
-        }
-    }
-    return bytes;
-}
-
-enum class Picture { gradient, greyBlocks, greyNoise };
-
-// Grey blocks: flat in each 8 x 8, which a JPEG at quality 100 holds
-// exactly; block b is b / 2 when even and 255 - b / 2 when odd, so black
-// and white come first side by side (a DC step of 2040, the largest there
-// is) and every level occurs. Grey noise: every coefficient in play.
-std::vector<uint8_t> Grey(Picture picture, int32_t w, int32_t h, int32_t stride)
-{
-    std::vector<uint8_t> bytes(static_cast<size_t>(stride) * h, 0xAA);
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
             const int32_t b = (y / 8 * ((w + 7) / 8) + x / 8) % 256;
             const uint32_t level = picture == Picture::greyBlocks ? (b % 2 == 0 ? b / 2 : 255 - b / 2)
                                                                   : (y * 7919 + x) * 2654435761u >> 24;
-            memset(&bytes[static_cast<size_t>(h - 1 - y) * stride + 3 * x], static_cast<int>(level), 3);
+            memset(p, static_cast<int>(level), 3);
+            if (picture == Picture::gradient) {
+                p[0] = static_cast<uint8_t>(40 + 150 * x / std::max(w, 2));
+                p[1] = static_cast<uint8_t>(60 + 120 * y / std::max(h, 2));
+                p[2] = static_cast<uint8_t>(200 - 100 * (x + y) / std::max(w + h, 2));
+            }
         }
     }
     return bytes;
 }
 
-bool EncodeToFile(const char* name, const std::vector<uint8_t>& pixels, int32_t w, int32_t h, int32_t stride,
-                  const JpegEncoding& encoding, const TintParameters& look = kLook)
+// The picture encoded into t.jpg, and its bytes; none when it fails.
+Bytes Encoded(const std::vector<uint8_t>& pixels, int32_t w, int32_t h, int32_t stride, const JpegEncoding& encoding,
+              const TintParameters& look = kLook)
 {
     static FileRecord file;
-    BindFile(file, name);
+    BindFile(file, "t.jpg");
     if (!OpenForReplacing(file))
-        return false;
-    const Failure failure =
-        WriteTintedJpeg(file, TintedSource(pixels.data(), w, h, stride, look), PictureMetadata(), encoding);
-    if (failure) {
+        return {};
+    if (WriteTintedJpeg(file, TintedSource(pixels.data(), w, h, stride, look), PictureMetadata(), encoding)) {
         Abandon(file);
-        return false;
+        return {};
     }
-    return CloseFile(file);
-}
-
-// A DQT segment's entry at zigzag place k of table t (0 luminance).
-int QuantEntry(const std::vector<uint8_t>& jpeg, int t, int k)
-{
-    for (size_t at = 2; at + 4 <= jpeg.size(); at += 2 + (jpeg[at + 2] << 8 | jpeg[at + 3])) {
-        if (jpeg[at] != 0xFF || jpeg[at + 1] == 0xDA)
-            break;
-        if (jpeg[at + 1] == 0xDB && at + 4 + 65 * (t + 1) <= jpeg.size())
-            return jpeg[at + 4 + 65 * t + 1 + k];
-    }
-    return -1;
+    return CloseFile(file) ? ReadWholeFile("t.jpg") : Bytes();
 }
 
 // The standard's example tables (annex K.1) in zigzag order, as DQT holds
@@ -123,27 +105,17 @@ void ExpectDecodedNear(const std::vector<uint8_t>& decoded, const std::vector<ui
 // also compared as djpeg decoded it there, <label>.bmp.
 TEST(JpegEncode, DecodesToTheTintedPictureAtTheQualityAsked)
 {
-    struct Size {
-        int32_t w, h;
-    };
+    struct Size { int32_t w, h; };
     // 200 x 150: three strips in either sampling.
-    static const Size kSizes[] = {{1, 1},   {1, 17},  {17, 1},  {8, 8},     {9, 9},
-                                  {16, 16}, {33, 17}, {3000, 7}, {200, 150}};
+    static const Size kSizes[] = {{1, 1}, {1, 17}, {17, 1}, {8, 8}, {9, 9}, {16, 16}, {33, 17}, {3000, 7}, {200, 150}};
     // The luminance's sampling (0x22: the chroma at half size each way),
     // the least and greatest entries of the standard's tables (16 and 99
     // luminance, 17 and 99 chrominance) as the quality scales them, and the
     // mean difference the picture may decode with (0: none). A row with a
     // size of its own is that size alone; otherwise a row with the chroma
     // asked takes every size, and one left automatic 33 x 17.
-    static const struct {
-        int quality;
-        JpegChroma chroma;
-        int sampling;
-        int first[2], last[2];
-        double mostMeanError;
-        Picture picture;
-        Size only;
-    } kModes[] = {
+    static const struct { int quality; JpegChroma chroma; int sampling, first[2], last[2]; double mostMeanError;
+                          Picture picture; Size only; } kModes[] = {
         {92, JpegChroma::half, 0x22, {3, 3}, {16, 16}, 2.0, Picture::gradient, {}},
         {92, JpegChroma::full, 0x11, {3, 3}, {16, 16}, 1.0, Picture::gradient, {}},
         {50, JpegChroma::half, 0x22, {16, 17}, {99, 99}, 3.5, Picture::gradient, {}},
@@ -183,38 +155,33 @@ TEST(JpegEncode, DecodesToTheTintedPictureAtTheQualityAsked)
                                                                            : "");
             SCOPED_TRACE(label);
             const int32_t stride = RowStride(w).stride;
-            const std::vector<uint8_t> source = grey ? Grey(mode.picture, w, h, stride) : Gradient(w, h, stride);
+            const std::vector<uint8_t> source = Pixels(mode.picture, w, h, stride);
             const TintParameters& look = grey ? kUntinted : kLook;
             JpegEncoding encoding;
             encoding.quality = mode.quality;
             encoding.chroma = mode.chroma;
-            ASSERT_TRUE(EncodeToFile("t.jpg", source, w, h, stride, encoding, look));
-
-            const std::vector<uint8_t> jpeg = ReadWholeFile("t.jpg");
-            const uint8_t sof[2] = {0xFF, 0xC0};
-            const auto frame = std::search(jpeg.begin(), jpeg.end(), sof, sof + 2);
-            ASSERT_LT(frame + 11, jpeg.end());
-            EXPECT_EQ(frame[11], mode.sampling);
+            // The frame's first sampling, and each DQT entry at zigzag place k of table t.
+            const Bytes jpeg = Encoded(source, w, h, stride, encoding, look);
+            const std::vector<Bytes> frame = Bodies(jpeg, 0xC0), dqt = Bodies(jpeg, 0xDB);
+            ASSERT_TRUE(frame.size() == 1 && frame[0].size() > 7 && dqt.size() == 1 && dqt[0].size() == 130);
+            EXPECT_EQ(frame[0][7], mode.sampling);
             for (int t = 0; t < 2; ++t) {
-                EXPECT_EQ(QuantEntry(jpeg, t, 0), mode.first[t]) << "table " << t;
-                EXPECT_EQ(QuantEntry(jpeg, t, 63), mode.last[t]) << "table " << t;
+                EXPECT_EQ(dqt[0][65 * t + 1], mode.first[t]) << "table " << t;
+                EXPECT_EQ(dqt[0][65 * t + 64], mode.last[t]) << "table " << t;
                 for (int k = 0; mode.quality == 50 && k < 64; ++k)
-                    EXPECT_EQ(QuantEntry(jpeg, t, k), kAnnexKZigzag[t][k]) << "table " << t << ", place " << k;
+                    EXPECT_EQ(dqt[0][65 * t + 1 + k], kAnnexKZigzag[t][k]) << "table " << t << ", place " << k;
             }
             TintTables tables;
             BuildTintTables(look, tables);
             std::vector<uint8_t> expected(source.size());
             TintRows(source.data(), expected.data(), w, h, stride, tables);
-            std::vector<std::wstring> decodings = {L"t.jpg"};
-            if (djpeg != nullptr)
-                {
-                const std::string name = std::string(djpeg) + "\\" + label + ".bmp";
-                decodings.push_back(std::wstring(name.begin(), name.end()));
-            }
-            for (const std::wstring& path : decodings) {
-                SCOPED_TRACE(path == L"t.jpg" ? "the platform's decoder" : "djpeg");
+            const std::string djpegs = djpeg != nullptr ? std::string(djpeg) + "\\" + label + ".bmp" : "";
+            for (const std::string& path : {std::string("t.jpg"), djpegs}) {
+                if (path.empty())
+                    continue;
+                SCOPED_TRACE(path == "t.jpg" ? "the platform's decoder" : "djpeg");
                 DecodedPicture decoded;
-                ASSERT_TRUE(decoded.Open(path.c_str(), 1));
+                ASSERT_TRUE(decoded.Open(std::wstring(path.begin(), path.end()).c_str(), 1));
                 ASSERT_EQ(decoded.Width(), w);
                 ASSERT_EQ(decoded.Height(), h);
                 std::vector<uint8_t> pixels(source.size(), 0x55);
@@ -237,40 +204,34 @@ TEST(JpegEncode, BytesDoNotDependOnTheCoresAndRestartsRunInOrder)
     // 8192 MCUs a row, so a strip takes 7 MCU rows to stay within the 65535
     // MCUs of a restart interval (no libjpeg reader takes a side over 65500,
     // so this file is only looked at).
-    static const struct {
-        int32_t w, h;
-        size_t strips;
-        int restartInterval;
-    } kRows[] = {{24, 1100, 18, 3 * 8}, {65535, 72, 2, 8192 * 7}};
+    static const struct { int32_t w, h; size_t strips; int restartInterval; } kRows[] = {
+        {24, 1100, 18, 3 * 8}, {65535, 72, 2, 8192 * 7}};
     for (const auto& row : kRows) {
         SCOPED_TRACE(std::to_string(row.w) + "x" + std::to_string(row.h));
         const int32_t w = row.w, h = row.h, stride = RowStride(w).stride;
-        std::vector<uint8_t> source = Gradient(w, h, stride);
+        std::vector<uint8_t> source = Pixels(Picture::gradient, w, h, stride);
         for (size_t i = 0; i < source.size(); i += 7)
             source[i] = static_cast<uint8_t>(i * 2654435761u >> 24);  // detail, so that strips differ
         ScratchFolder folder;
-        std::vector<uint8_t> files[3];
+        Bytes files[3];
         const uint32_t cores[3] = {1, 2, 8};
         for (int i = 0; i < 3; ++i) {
             JpegEncoding encoding;
             encoding.cores = cores[i];
-            ASSERT_TRUE(EncodeToFile("t.jpg", source, w, h, stride, encoding));
-            files[i] = ReadWholeFile("t.jpg");
+            files[i] = Encoded(source, w, h, stride, encoding);
         }
+        ASSERT_FALSE(files[0].empty());
         EXPECT_TRUE(files[0] == files[1]);
         EXPECT_TRUE(files[0] == files[2]);
 
-        const std::vector<uint8_t>& jpeg = files[0];
-        const uint8_t dri[2] = {0xFF, 0xDD}, sos[2] = {0xFF, 0xDA};
-        const auto interval = std::search(jpeg.begin(), jpeg.end(), dri, dri + 2);
-        ASSERT_LT(interval + 5, jpeg.end());
-        EXPECT_EQ(interval[4] << 8 | interval[5], row.restartInterval);
-        auto at = std::search(jpeg.begin(), jpeg.end(), sos, sos + 2);
-        ASSERT_NE(at, jpeg.end());
+        Bytes scan;
+        const std::vector<Bytes> dri = Bodies(files[0], 0xDD, {}, &scan);
+        ASSERT_TRUE(dri.size() == 1 && dri[0].size() == 2);
+        EXPECT_EQ(dri[0][0] << 8 | dri[0][1], row.restartInterval);
         std::vector<int> restarts;
-        for (at += 2 + (at[2] << 8 | at[3]); at + 1 < jpeg.end(); ++at)
-            if (at[0] == 0xFF && at[1] != 0x00)
-                restarts.push_back(at[1]);
+        for (size_t at = 0; at + 1 < scan.size(); ++at)
+            if (scan[at] == 0xFF && scan[at + 1] != 0x00)
+                restarts.push_back(scan[at + 1]);
         ASSERT_EQ(restarts.size(), row.strips);
         for (size_t i = 0; i + 1 < restarts.size(); ++i)
             EXPECT_EQ(restarts[i], static_cast<int>(0xD0 + i % 8)) << "marker " << i;
@@ -301,10 +262,7 @@ TEST(JpegEncode, GreyIsItsOwnLumaAndNoChroma)
 // filled with one bits, its restart marker, and the end.
 TEST(JpegEncode, StripsEndInOneBits)
 {
-    static const struct {
-        int32_t w, h;
-        std::vector<uint8_t> coded;
-    } kRows[] = {
+    static const struct { int32_t w, h; Bytes coded; } kRows[] = {
         {1, 1, {0x03, 0xFF, 0xD9}},
         {8, 72, {0, 0, 0, 0, 0, 0, 0xFF, 0xD0, 0x03, 0xFF, 0xD9}},  // 8 MCUs, then 1
     };
@@ -314,14 +272,10 @@ TEST(JpegEncode, StripsEndInOneBits)
         const int32_t stride = RowStride(row.w).stride;
         JpegEncoding encoding;
         encoding.quality = 92;
-        ASSERT_TRUE(EncodeToFile("t.jpg", std::vector<uint8_t>(static_cast<size_t>(stride) * row.h, 128), row.w,
-                                 row.h, stride, encoding, kUntinted));
-        const std::vector<uint8_t> jpeg = ReadWholeFile("t.jpg");
-        const uint8_t sos[2] = {0xFF, 0xDA};
-        auto at = std::search(jpeg.begin(), jpeg.end(), sos, sos + 2);
-        ASSERT_LT(at + 3, jpeg.end());
-        at += 2 + (at[2] << 8 | at[3]);
-        EXPECT_EQ(std::vector<uint8_t>(at, jpeg.end()), row.coded);
+        Bytes scan;
+        Bodies(Encoded(Bytes(static_cast<size_t>(stride) * row.h, 128), row.w, row.h, stride, encoding, kUntinted), 0xDA,
+               {}, &scan);
+        EXPECT_EQ(scan, row.coded);
     }
 }
 

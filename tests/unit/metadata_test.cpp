@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "container_bytes.h"
+#include "counting_source.h"
 #include "picture/metadata.h"
 #include "picture/png_format.h"
 #include "test_support.h"
@@ -35,20 +36,19 @@ std::string ExifValue(const Bytes& exif, uint16_t tag)
 
 TEST(Metadata, CameraJpegKeepsItsMetadataInAJpegExportOnly)
 {
-    static const struct { const char* label; uint8_t strips; } kCases[] = {{"JPEG", 0}, {"JPEG, --strip", 1}};
-    const Bytes camera = ReadWholeFile(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\camera.jpg");
+    const Bytes camera = ReadWholeFile(TestPicturePath("camera.jpg"));
     const PictureMetadata source = MetadataOf(camera);
     ASSERT_FALSE(source.icc.empty() || source.xmp.empty());
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.label);
+    for (uint8_t strips : {0, 1}) {
+        SCOPED_TRACE(strips ? "JPEG, --strip" : "JPEG");
         ScratchFolder folder;
         ASSERT_TRUE(WriteWholeFile("cam.jpg", camera));
-        OpenPreviewAndExport("cam.jpg", OutputFormat::jpeg, c.strips);
+        OpenPreviewAndExport("cam.jpg", OutputFormat::jpeg, strips);
         const PictureMetadata out = MetadataOf(ReadWholeFile("cam-.jpg"));
-        ASSERT_EQ(out.Empty(), c.strips != 0);
+        ASSERT_EQ(out.Empty(), strips != 0);
         EXPECT_EQ(out.look, "--tint 128,128,128,0,0,128,128,128,0 --format jpeg --quality 92 --chroma 444" +
-                                std::string(c.strips ? " --strip" : "")) << "the export records its look";
-        if (c.strips)
+                                std::string(strips ? " --strip" : "")) << "the export records its look";
+        if (strips)
             continue;
         static const struct { uint16_t tag; const char* value; } kTags[] = {
             {0x10F, "Duotint Optical"}, {0x110, "DT-6 Mark II"}, {0x9003, "2024:05:17 09:30:00"},
@@ -62,20 +62,17 @@ TEST(Metadata, CameraJpegKeepsItsMetadataInAJpegExportOnly)
     }
 }
 
-Bytes Entry(bool big, uint16_t tag, uint16_t type, uint32_t count, uint32_t value)
-{
-    return Int(tag, 2, big) + Int(type, 2, big) + Int(count, 4, big) +
-           (type == 3 ? Int(value, 2, big) + Bytes(2) : Int(value, 4, big));
-}
-
 TEST(Metadata, BigEndianExifIsFittedAndItsThumbnailZeroedWhereItStoodBeforeOtherValues)
 {
     // Directories at 8 and 50 (the thumbnail's, its picture at 80) before the make's text at 84.
+    auto entry = [](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+        return Int(tag, 2, true) + Int(type, 2, true) + Int(count, 4, true) +
+               (type == 3 ? Int(value, 2, true) + Bytes(2) : Int(value, 4, true));
+    };
     PictureMetadata m;
-    m.exif = Text("MM\0*", 4) + Int(8, 4, true) + Int(3, 2, true) + Entry(true, 256, 3, 1, 9) +
-             Entry(true, 0x10F, 2, 8, 84) + Entry(true, 274, 3, 1, 8) + Int(50, 4, true) + Int(2, 2, true) +
-             Entry(true, 513, 4, 1, 80) + Entry(true, 514, 4, 1, 4) + Bytes(4) + Bytes{0xFF, 0xD8, 0xFF, 0xD9} +
-             Text("Make 01\0", 8);
+    m.exif = Text("MM\0*", 4) + Int(8, 4, true) + Int(3, 2, true) + entry(256, 3, 1, 9) + entry(0x10F, 2, 8, 84) +
+             entry(274, 3, 1, 8) + Int(50, 4, true) + Int(2, 2, true) + entry(513, 4, 1, 80) + entry(514, 4, 1, 4) +
+             Bytes(4) + Bytes{0xFF, 0xD8, 0xFF, 0xD9} + Text("Make 01\0", 8);
     FitMetadataToOutput(m, 70000, 3);
     ASSERT_EQ(m.exif.size(), 92u);
     EXPECT_EQ(ExifValue(m.exif, 256), "LONG 70000") << "a SHORT too small for the width";
@@ -85,120 +82,29 @@ TEST(Metadata, BigEndianExifIsFittedAndItsThumbnailZeroedWhereItStoodBeforeOther
     EXPECT_EQ(Bytes(m.exif.begin() + 50, m.exif.begin() + 84), Bytes(34)) << "the thumbnail's bytes";
 }
 
-// --strip gps: the GPS directory goes from a block of either byte order,
-// its pointer from whichever directory holds it, its values zeroed; the
-// other entries stay. A block whose GPS directory is one the rest uses goes.
-TEST(Metadata, StripGpsLeavesTheExifGpsDirectoryOut)
-{
-    static const struct { const char* label; bool big; bool inExifDirectory; bool shared; } kCases[] = {
-        {"little-endian", false, false, false}, {"big-endian", true, false, false},
-        {"the pointer in the EXIF sub-directory", false, true, false}, {"a GPS directory the rest uses", true, false, true},
-    };
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.label);
-        // The first directory at 8 (3 entries, the artist's name in one),
-        // the EXIF sub-directory at 50, then the GPS directory (at 68, or 80
-        // after a second entry at 50): a latitude's three rationals after it.
-        const bool b = c.big;
-        const uint32_t tail = c.inExifDirectory ? 80 : 68, gps = c.shared ? 50 : tail;
-        const Bytes pointer = Entry(b, 0x8825, 4, 1, gps), other = Entry(b, 0x131, 3, 1, 5);
-        PictureMetadata m;
-        m.exif = Text(b ? "MM\0*" : "II*\0", 4) + Int(8, 4, b) + Int(3, 2, b) + Int(0x13B, 2, b) + Int(2, 2, b) +
-                 Int(4, 4, b) + Text("Ada", 4) + Entry(b, 0x8769, 4, 1, 50) + (c.inExifDirectory ? other : pointer) +
-                 Bytes(4) + Int(c.inExifDirectory ? 2 : 1, 2, b) + Entry(b, 0xA002, 3, 1, 16) +
-                 (c.inExifDirectory ? pointer : Bytes()) + Bytes(4) + Int(1, 2, b) + Entry(b, 2, 5, 3, tail + 18) +
-                 Bytes(4) + Bytes(24, 0x77);
-        DropGps(m);
-        if (c.shared) {
-            EXPECT_TRUE(m.exif.empty());
-            continue;
-        }
-        ExifEntry e;
-        EXPECT_FALSE(FindExifEntry(m.exif, 0x8825, e));
-        EXPECT_EQ(ExifValue(m.exif, 0x13B), "Ada");
-        EXPECT_EQ(ExifValue(m.exif, 0xA002), "SHORT 16");
-        EXPECT_EQ(std::count(m.exif.begin(), m.exif.end(), 0x77), 0) << "the latitude's bytes";
-    }
-}
-
-// An EXIF block (little-endian) laid out from directories in order, each
-// followed by those of its entries' values that do not fit in 4 bytes. An
-// entry's values are bytes, or the offsets of directories (`to`, as SHORT
-// or LONG), or the offset of an earlier entry's values (`sameAs`, counted
-// over all entries in order).
-struct TiffEntry {
-    uint16_t tag, type;
-    Bytes value;
-    std::vector<int> to = {};
-    int sameAs = -1;
-};
-struct TiffDirectory {
-    std::vector<TiffEntry> entries;
-    int next = -1;
-};
-
-Bytes LaidOut(const std::vector<TiffDirectory>& directories)
-{
-    static const uint8_t kWidths[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
-    std::vector<uint32_t> at, valuesAt;
-    uint32_t end = 8;
-    for (const TiffDirectory& d : directories) {
-        at.push_back(end);
-        end += 2 + 12 * static_cast<uint32_t>(d.entries.size()) + 4;
-        for (const TiffEntry& e : d.entries) {
-            const size_t bytes = e.to.empty() ? e.value.size() : e.to.size() * kWidths[e.type];
-            valuesAt.push_back(e.sameAs >= 0 ? valuesAt[e.sameAs] : end);
-            end += bytes > 4 && e.sameAs < 0 ? static_cast<uint32_t>(bytes) : 0;
-        }
-    }
-    Bytes out = Text("II*\0", 4) + Int(8, 4, false);
-    size_t i = 0;
-    for (const TiffDirectory& d : directories) {
-        Bytes apart;
-        out = out + Int(d.entries.size(), 2, false);
-        for (const TiffEntry& e : d.entries) {
-            Bytes values = e.value;
-            for (int to : e.to)
-                values = values + Int(at[to], kWidths[e.type], false);
-            const size_t count = e.to.empty() ? e.value.size() / kWidths[e.type] : e.to.size();
-            out = out + Int(e.tag, 2, false) + Int(e.type, 2, false) + Int(count, 4, false);
-            if (values.size() <= 4)
-                out = out + values + Bytes(4 - values.size());
-            else
-                out = out + Int(valuesAt[i], 4, false);
-            if (values.size() > 4 && e.sameAs < 0)
-                apart = apart + values;
-            ++i;
-        }
-        out = out + Int(d.next >= 0 ? at[d.next] : 0, 4, false) + apart;
-    }
-    return out;
-}
-
 // A GPS position as bytes no output may hold: the latitude's three
 // rationals, then the longitude's.
 const Bytes kLatitude = Text("N48.8584 deg lat 0123456", 24), kLongitude = Text("E02.2945 deg lon 0123456", 24);
 
 // The same position in XMP, bound every way XML allows, beside a make.
-const char kPositionXmp[] =
-    "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n"
-    "<rdf:Description rdf:about='' xmlns:tiff='http://ns.adobe.com/tiff/1.0/' tiff:Make='Duotint Optical'\n"
-    " xmlns:e = \"http://ns.adobe.com/exif/1.0/\" e:GPSLatitude = \"N48.8584 deg\"\n"
-    " xmlns:drone-dji='http://www.dji.com/drone-dji/1.0/' drone-dji:GpsLongitude='E02.2945 deg'"
-    " drone-dji:AbsoluteAltitude='+35.5 m'>\n"
-    " <GPSLongitude xmlns='http://ns.adobe.com/exif/1.0/'>E02.2945 deg</GPSLongitude>\n"
-    " <aux:gpsaltitude xmlns:aux='http://ns.adobe.com/exif/1.0/aux/'>+35.5 m</aux:gpsaltitude>\n"
-    "</rdf:Description></rdf:RDF></x:xmpmeta>";
+const std::string kPositionXmp =
+    Xmp(" xmlns:tiff='http://ns.adobe.com/tiff/1.0/' tiff:Make='Duotint Optical'\n"
+        " xmlns:e = \"http://ns.adobe.com/exif/1.0/\" e:GPSLatitude = \"N48.8584 deg\"\n"
+        " xmlns:drone-dji='http://www.dji.com/drone-dji/1.0/' drone-dji:GpsLongitude='E02.2945 deg'"
+        " drone-dji:AbsoluteAltitude='+35.5 m'",
+        "\n <GPSLongitude xmlns='http://ns.adobe.com/exif/1.0/'>E02.2945 deg</GPSLongitude>\n"
+        " <aux:gpsaltitude xmlns:aux='http://ns.adobe.com/exif/1.0/aux/'>+35.5 m</aux:gpsaltitude>\n");
 
-// --strip gps over every layout a GPS directory hides in, as the program
-// runs it (fitted to the output first, which drops the thumbnail): no
-// coordinate's bytes are left anywhere, and the make, artist and date stay
-// but where a layout cannot keep them with certainty, which a note says.
-// DUOTINT_GPS_KEEP keeps each row as a JPEG for exiftool_readback.sh.
+// --strip gps over every layout a GPS directory hides in, in either byte
+// order, as the program runs it (fitted to the output first, which drops
+// the thumbnail): the GPS pointer goes from whichever directory holds it,
+// no coordinate's bytes are left anywhere, and the make, artist and date
+// stay but where a layout cannot keep them with certainty, which a note
+// says. DUOTINT_GPS_KEEP keeps each row as a JPEG for exiftool_readback.sh:
+// gps0.jpg to gps8.jpg little-endian, gps9.jpg to gps17.jpg big-endian.
 TEST(Metadata, StripGpsLeavesNoPositionInAnyLayout)
 {
     const TiffEntry make = {0x10F, 2, Text("Duotint Optical", 16)}, artist = {0x13B, 2, Text("Ada Photographer", 17)};
-    const TiffEntry sharedArtist = {0x13B, 2, kLatitude};
     const TiffEntry date = {0x9003, 2, Text("2024:05:17 09:30:00", 20)}, exif = {0x8769, 4, {}, {1}};
     const TiffDirectory gps = {{{1, 2, Text("N", 2)}, {2, 5, kLatitude}}}, gps2 = {{{4, 5, kLongitude}}};
     auto first = [&](std::vector<TiffEntry> more, int next = -1) {
@@ -213,47 +119,47 @@ TEST(Metadata, StripGpsLeavesNoPositionInAnyLayout)
         {"from the thumbnail's directory", true, false},      {"a latitude that is also the artist", false, false},
         {"a GPS directory that is the EXIF one", false, true},
     };
-    const std::vector<std::vector<TiffDirectory>> layouts = {
-        {first({{0x8825, 4, {}, {2}}}), {{date}}, gps},
-        {first({}), {{date, {0x8825, 4, {}, {2}}}}, gps},
-        {first({}), {{date, {0xA005, 4, {}, {2}}}}, {{{1, 2, Text("R98", 4)}, {0x8825, 4, {}, {3}}}}, gps},
-        {first({{0x8825, 4, {}, {2}}, {0x8825, 4, {}, {3}}}), {{date}}, gps, gps2},
-        {first({{0x8825, 3, {}, {2}}}), {{date}}, gps},
-        {first({{0x8825, 4, {}, {2, 3}}}), {{date}}, gps, gps2},
-        {first({}, 2), {{date}}, {{{0x103, 3, Int(6, 2, false)}, {0x8825, 4, {}, {3}}}}, gps},
-        {{{make, sharedArtist, exif, {0x8825, 4, {}, {2}}}}, {{date}}, {{{2, 5, kLatitude, {}, 1}}}},
-        {first({{0x8825, 4, {}, {1}}}), {{date, {2, 5, kLatitude}}}},
-    };
-    const Bytes camera = ReadWholeFile(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\camera.jpg");
+    const Bytes camera = ReadWholeFile(TestPicturePath("camera.jpg"));
     const char* keep = getenv("DUOTINT_GPS_KEEP");
-    for (size_t i = 0; i < layouts.size(); ++i) {
-        const auto& c = kCases[i];
-        SCOPED_TRACE(c.label);
-        PictureMetadata m;
-        m.exif = LaidOut(layouts[i]);
-        m.xmp = Text(kPositionXmp, sizeof kPositionXmp - 1);
-        if (keep != nullptr)
-            WriteWholeFile(std::string(keep) + "\\gps" + std::to_string(i) + ".jpg",
-                           kSoi + Segment(0xE1, Text("Exif\0\0", 6) + m.exif) +
-                               Segment(0xE1, Text("http://ns.adobe.com/xap/1.0/", 29) + m.xmp) +
-                               Bytes(camera.begin() + 2, camera.end()));
-        FitMetadataToOutput(m, 16, 32);
-        DropGps(m);
-        for (const Bytes& position : {kLatitude, kLongitude})
-            EXPECT_EQ(std::search(m.exif.begin(), m.exif.end(), position.begin(), position.end()), m.exif.end());
-        EXPECT_EQ(m.notes.size(), c.artistKept ? 0u : 1u);
-        const std::string xmp(m.xmp.begin(), m.xmp.end());
-        for (const char* position : {"48.8584", "02.2945", "35.5", "Latitude", "Longitude", "ltitude"})
-            EXPECT_EQ(xmp.find(position), std::string::npos) << position;
-        EXPECT_NE(xmp.find("tiff:Make='Duotint Optical'"), std::string::npos);
-        ASSERT_EQ(m.exif.empty(), c.whole);
-        if (c.whole)
-            continue;
-        ExifEntry e;
-        EXPECT_FALSE(FindExifEntry(m.exif, 0x8825, e));
-        EXPECT_EQ(ExifValue(m.exif, 0x10F), "Duotint Optical");
-        EXPECT_EQ(ExifValue(m.exif, 0x9003), "2024:05:17 09:30:00");
-        EXPECT_EQ(ExifValue(m.exif, 0x13B), c.artistKept ? "Ada Photographer" : "none");
+    for (bool big : {false, true}) {
+        const std::vector<std::vector<TiffDirectory>> layouts = {
+            {first({{0x8825, 4, {}, {2}}}), {{date}}, gps},
+            {first({}), {{date, {0x8825, 4, {}, {2}}}}, gps},
+            {first({}), {{date, {0xA005, 4, {}, {2}}}}, {{{1, 2, Text("R98", 4)}, {0x8825, 4, {}, {3}}}}, gps},
+            {first({{0x8825, 4, {}, {2}}, {0x8825, 4, {}, {3}}}), {{date}}, gps, gps2},
+            {first({{0x8825, 3, {}, {2}}}), {{date}}, gps},
+            {first({{0x8825, 4, {}, {2, 3}}}), {{date}}, gps, gps2},
+            {first({}, 2), {{date}}, {{{0x103, 3, Int(6, 2, big)}, {0x8825, 4, {}, {3}}}}, gps},
+            {{{make, {0x13B, 2, kLatitude}, exif, {0x8825, 4, {}, {2}}}}, {{date}}, {{{2, 5, kLatitude, {}, 1}}}},
+            {first({{0x8825, 4, {}, {1}}}), {{date, {2, 5, kLatitude}}}},
+        };
+        for (size_t i = 0; i < layouts.size(); ++i) {
+            const auto& c = kCases[i];
+            SCOPED_TRACE(std::string(c.label) + (big ? ", big-endian" : ", little-endian"));
+            PictureMetadata m;
+            m.exif = LaidOut(layouts[i], big);
+            m.xmp = Text(kPositionXmp);
+            if (keep != nullptr)
+                WriteWholeFile(std::string(keep) + "\\gps" + std::to_string(i + (big ? layouts.size() : 0)) + ".jpg",
+                               kSoi + ExifSegment(m.exif) + XmpSegment(kPositionXmp) + Bytes(camera.begin() + 2, camera.end()));
+            FitMetadataToOutput(m, 16, 32);
+            DropGps(m);
+            for (const Bytes& position : {kLatitude, kLongitude})
+                EXPECT_EQ(std::search(m.exif.begin(), m.exif.end(), position.begin(), position.end()), m.exif.end());
+            EXPECT_EQ(m.notes.size(), c.artistKept ? 0u : 1u);
+            const std::string xmp = AsText(m.xmp);
+            for (const char* position : {"48.8584", "02.2945", "35.5", "Latitude", "Longitude", "ltitude"})
+                EXPECT_EQ(xmp.find(position), std::string::npos) << position;
+            EXPECT_NE(xmp.find("tiff:Make='Duotint Optical'"), std::string::npos);
+            ASSERT_EQ(m.exif.empty(), c.whole);
+            if (c.whole)
+                continue;
+            ExifEntry e;
+            EXPECT_FALSE(FindExifEntry(m.exif, 0x8825, e));
+            EXPECT_EQ(ExifValue(m.exif, 0x10F), "Duotint Optical");
+            EXPECT_EQ(ExifValue(m.exif, 0x9003), "2024:05:17 09:30:00");
+            EXPECT_EQ(ExifValue(m.exif, 0x13B), c.artistKept ? "Ada Photographer" : "none");
+        }
     }
 }
 
@@ -265,14 +171,12 @@ TEST(Metadata, StripGpsLeavesNoPositionInAnyLayout)
 TEST(Metadata, XmpOverOneSegmentGoesOutAsAnExtension)
 {
     static const struct { size_t xmp, exif, extensions; const char* guid; } kCases[] = {
-        {65504, 65527, 0, ""}, {65505, 65528, 1, "7E17E6CAAE9011F1ADC608F292255AE4"}, {200000, 70000, 4, nullptr}};
-    const std::string head = "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?>", tail = "<?xpacket end='w'?>";
-    const std::string open = "<x:xmpmeta xmlns:x='adobe:ns:meta/'>", close = "</x:xmpmeta>";
+        {65504, 65527, 0, ""}, {65505, 65528, 1, "85152340E8CE849D89AF48B7DCA0EB76"}, {200000, 70000, 4, nullptr}};
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.xmp);
-        const std::string whole = open + std::string(c.xmp - head.size() - tail.size() - open.size() - close.size(), 'a') + close;
+        const std::string whole = DescribedXmp(std::string(c.xmp - Wrapped(DescribedXmp("")).size(), 'a'));
         PictureMetadata m;
-        m.xmp = Text((head + whole + tail).c_str(), c.xmp);
+        m.xmp = Text(Wrapped(whole));
         m.exif = Bytes(c.exif);
         FitMetadataToJpeg(m);
         EXPECT_EQ(m.notes, c.exif > 65527 ? std::vector<std::string>{"its EXIF (" + std::to_string((c.exif + 512) / 1024) +
@@ -280,31 +184,23 @@ TEST(Metadata, XmpOverOneSegmentGoesOutAsAnExtension)
                                           : std::vector<std::string>{});
         Bytes jpeg = kSoi + kSos;
         ASSERT_TRUE(SpliceJpegMetadata(jpeg, m));
-        std::vector<std::string> xmp, extensions;
-        for (size_t at = 2; jpeg[at + 1] != 0xDA; at += 2 + (jpeg[at + 2] << 8 | jpeg[at + 3])) {
-            const std::string body(jpeg.begin() + at + 4, jpeg.begin() + at + 2 + (jpeg[at + 2] << 8 | jpeg[at + 3]));
-            if (body.compare(0, 29, std::string("http://ns.adobe.com/xap/1.0/\0", 29)) == 0)
-                xmp.push_back(body.substr(29));
-            if (body.compare(0, 35, std::string("http://ns.adobe.com/xmp/extension/\0", 35)) == 0)
-                extensions.push_back(body.substr(35));
-        }
+        const std::vector<Bytes> xmp = Bodies(jpeg, 0xE1, kXmpSignature), extensions = Bodies(jpeg, 0xE1, kXmpExtensionSignature);
         ASSERT_EQ(xmp.size(), 1u);
         ASSERT_EQ(extensions.size(), c.extensions);
         if (c.extensions == 0) {
-            EXPECT_EQ(xmp[0], head + whole + tail);
+            EXPECT_EQ(xmp[0], m.xmp);
             continue;
         }
-        const std::string guid = extensions[0].substr(0, 32);
-        EXPECT_NE(xmp[0].find("xmpNote:HasExtendedXMP=\"" + guid + "\""), std::string::npos);
+        const std::string guid = AsText(extensions[0]).substr(0, 32);
+        EXPECT_NE(AsText(xmp[0]).find("xmpNote:HasExtendedXMP=\"" + guid + "\""), std::string::npos);
         if (c.guid != nullptr) {
             EXPECT_EQ(guid, c.guid);
         }
         std::string joined;
-        for (const std::string& e : extensions) {
-            EXPECT_EQ(e.substr(0, 32), guid);
-            const Bytes fields(e.begin() + 32, e.begin() + 40);
-            EXPECT_EQ(fields, Int(whole.size(), 4, true) + Int(joined.size(), 4, true));
-            joined += e.substr(40);
+        for (const Bytes& e : extensions) {
+            EXPECT_EQ(AsText(e).substr(0, 32), guid);
+            EXPECT_EQ(Bytes(e.begin() + 32, e.begin() + 40), Int(whole.size(), 4, true) + Int(joined.size(), 4, true));
+            joined += AsText(e).substr(40);
         }
         EXPECT_EQ(joined, whole);
     }
@@ -312,37 +208,17 @@ TEST(Metadata, XmpOverOneSegmentGoesOutAsAnExtension)
     if (keep == nullptr)
         return;
     // grey.png with a 70 KB EXIF block and a description of 20,000 words.
-    std::string described = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/"
-                            "22-rdf-syntax-ns#'><rdf:Description rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/'>"
-                            "<dc:description><rdf:Alt><rdf:li xml:lang='x-default'>";
+    std::string words;
     for (int i = 0; i < 20000; ++i)
-        described += "word" + std::to_string(i) + " ";
-    described += "END</rdf:li></rdf:Alt></dc:description></rdf:Description></rdf:RDF></x:xmpmeta>";
-    const Bytes grey = ReadWholeFile(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\grey.png");
-    Bytes exif = LaidOut({{{{0x10F, 2, Text("Duotint Optical", 16)}, {0x927C, 7, Bytes(70000, 0x5A)}}}});
-    Bytes xmpChunk = Text("XML:com.adobe.xmp\0\0\0\0\0", 22) + Text(described.c_str(), described.size()), chunks;
+        words += "word" + std::to_string(i) + " ";
+    const Bytes grey = ReadWholeFile(TestPicturePath("grey.png"));
+    const Bytes exif = LaidOut({{{{0x10F, 2, Text("Duotint Optical", 16)}, {0x927C, 7, Bytes(70000, 0x5A)}}}});
+    const Bytes xmp = Text("XML:com.adobe.xmp\0\0\0\0\0", 22) + Text(DescribedXmp(words + "END"));
+    Bytes chunks;
     AppendPngChunk(chunks, "eXIf", exif.data(), exif.size());
-    AppendPngChunk(chunks, "iTXt", xmpChunk.data(), xmpChunk.size());
-    WriteWholeFile(std::string(keep) + "\\large.png", Bytes(grey.begin(), grey.begin() + 33) + chunks +
-                                                          Bytes(grey.begin() + 33, grey.end()));
+    AppendPngChunk(chunks, "iTXt", xmp.data(), xmp.size());
+    WriteWholeFile(std::string(keep) + "\\large.png", Cut(grey, 33) + chunks + Bytes(grey.begin() + 33, grey.end()));
 }
-
-// A source that counts what is asked of it.
-class CountingSource final : public ByteSource {
-public:
-    explicit CountingSource(const Bytes& bytes) : memory_(bytes.data(), bytes.size()) {}
-    uint64_t Size() const override { return memory_.Size(); }
-    bool Read(uint64_t at, void* to, size_t count) override
-    {
-        ++reads;
-        bytes += count;
-        return memory_.Read(at, to, count);
-    }
-    uint64_t reads = 0, bytes = 0;
-
-private:
-    MemorySource memory_;
-};
 
 // The walk costs the same per byte however many parts a file has: a
 // megabyte of 250,000 empty segments, or of 100,000 text chunks, takes a
@@ -350,21 +226,14 @@ private:
 // of parts it stops, with a note, and what follows is not read.
 TEST(Metadata, ReadingCostsTheSamePerByteWhateverThePartsCount)
 {
-    Bytes segments = kSoi, chunks = Png(300, 200, {}), large = kSoi;
-    for (int i = 0; i < 250000; ++i)
-        segments.insert(segments.end(), {0xFF, 0xEF, 0, 2});
-    const Bytes chunk = Chunk("tEXt", 3, Text("k\0v", 3)), segment = Segment(0xEF, Bytes(65533));
-    for (int i = 0; i < 100000; ++i)
-        chunks.insert(chunks.end(), chunk.begin(), chunk.end());
-    for (int i = 0; i < 257; ++i)
-        large.insert(large.end(), segment.begin(), segment.end());
-    const Bytes xmp = Segment(0xE1, Text("http://ns.adobe.com/xap/1.0/\0<x/>", 33));
     static const struct { const char* label; size_t extras; bool past; } kCases[] = {
         {"250,000 empty segments", 0, false}, {"100,000 text chunks", 100000, false}, {"257 full segments", 0, true}};
-    const Bytes files[] = {segments + xmp + kSos, chunks + Chunk("iTXt", 26, Text("XML:com.adobe.xmp\0\0\0\0\0<x/>", 26)) + Chunk("IDAT", 0, {}), large + xmp + kSos};
+    const Bytes files[] = {kSoi + Repeated({0xFF, 0xEF, 0, 2}, 250000) + XmpSegment("<x/>") + kSos,
+                           Png(300, 200, Repeated(Chunk("tEXt", Text("k\0v", 3)), 100000)) + XmpChunk("<x/>") + Chunk("IDAT", {}),
+                           kSoi + Repeated(Segment(0xEF, Bytes(65533)), 257) + XmpSegment("<x/>") + kSos};
     for (size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(kCases[i].label);
-        CountingSource source(files[i]);
+        support::CountingSource source(files[i]);
         const PictureMetadata m = ReadPictureMetadata(source);
         EXPECT_EQ(m.pngExtras.size(), kCases[i].extras);
         EXPECT_EQ(m.xmp.empty(), kCases[i].past);
@@ -372,7 +241,7 @@ TEST(Metadata, ReadingCostsTheSamePerByteWhateverThePartsCount)
                                           : std::vector<std::string>{});
         const uint64_t walked = std::min<uint64_t>(files[i].size(), 16u << 20);
         EXPECT_LE(source.reads, walked / 65536 + 4);
-        EXPECT_LE(source.bytes, walked + 2 * 65536);
+        EXPECT_LE(source.read, walked + 2 * 65536);
     }
 }
 
@@ -405,7 +274,7 @@ TEST(Metadata, StripGpsLeavesTheXmpGpsPropertiesOut)
                        {"iTXt", Text("Raw profile type xmp\0\0\0\0\0x", 26)}, {"tEXt", Text("XML:com.adobe.xmp\0<x/>", 22)},
                        {"tEXt", Text("GPSLatitude\0" "1", 13)}};
         DropGps(m);
-        EXPECT_EQ(std::string(m.xmp.begin(), m.xmp.end()), c.out) << c.label;
+        EXPECT_EQ(AsText(m.xmp), c.out) << c.label;
         ASSERT_EQ(m.pngExtras.size(), 1u) << "a PNG's raw EXIF and XMP in text go, its title stays";
         EXPECT_EQ(m.pngExtras[0].type, "tEXt");
     }
@@ -416,10 +285,9 @@ TEST(Metadata, StripGpsLeavesTheXmpGpsPropertiesOut)
     for (int i = 0; i < 300000; ++i)
         bound += "<x xmlns:e" + std::to_string(i % 1000) + "='http://ns.adobe.com/exif/1.0/'/>";
     PictureMetadata m;
-    const std::string packet = bound + "<d e7:GPSSpeed='1' e7:Speed='2'/>";
-    m.xmp.assign(packet.begin(), packet.end());
+    m.xmp = Text(bound + "<d e7:GPSSpeed='1' e7:Speed='2'/>");
     DropGps(m);
-    EXPECT_EQ(std::string(m.xmp.begin(), m.xmp.end()), bound + "<d e7:Speed='2'/>");
+    EXPECT_EQ(AsText(m.xmp), bound + "<d e7:Speed='2'/>");
 }
 
 // camera.jpg's metadata, with a PNG's text and pixel size, as PNG chunks;
@@ -427,18 +295,18 @@ TEST(Metadata, StripGpsLeavesTheXmpGpsPropertiesOut)
 // its profile made long enough for three.
 TEST(Metadata, PngChunksAndJpegSegmentsCarryItAll)
 {
-    auto m = MetadataOf(ReadWholeFile(ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\camera.jpg"));
+    auto m = MetadataOf(ReadWholeFile(TestPicturePath("camera.jpg")));
     m.pngExtras = {{"tEXt", Text("Title\0Cat", 9)}, {"pHYs", Bytes{0, 0, 11, 19, 0, 0, 11, 19, 1}}};
     const std::vector<PngChunk> chunks = PngMetadataChunks(m);
     Bytes png = Png(1, 1, {});
     std::string types;
     for (const PngChunk& c : chunks) {
-        png = png + Chunk(c.type.c_str(), static_cast<uint32_t>(c.data.size()), c.data);
+        png = png + Chunk(c.type.c_str(), c.data);
         types += c.type + " ";
     }
     EXPECT_EQ(types, "iCCP eXIf tEXt pHYs iTXt ");
-    EXPECT_EQ(Bytes(chunks[4].data.begin(), chunks[4].data.begin() + 22), Text("XML:com.adobe.xmp\0\0\0\0\0", 22));
-    PictureMetadata back = MetadataOf(png + Chunk("IDAT", 0, {}));
+    EXPECT_EQ(Cut(chunks[4].data, 22), Text("XML:com.adobe.xmp\0\0\0\0\0", 22));
+    PictureMetadata back = MetadataOf(png + Chunk("IDAT", {}));
     EXPECT_EQ(back.icc, m.icc);
     EXPECT_EQ(back.exif, m.exif);
     EXPECT_EQ(back.xmp, m.xmp);
@@ -452,7 +320,7 @@ TEST(Metadata, PngChunksAndJpegSegmentsCarryItAll)
     const Bytes app0 = Segment(0xE0, Text("JFIF\0\1\1\0\0\1\0\1\0\0", 14));
     Bytes jpeg = kSoi + app0 + kSos;
     ASSERT_TRUE(SpliceJpegMetadata(jpeg, m));
-    EXPECT_EQ(Bytes(jpeg.begin(), jpeg.begin() + 20), kSoi + app0) << "after SOI and JFIF";
+    EXPECT_EQ(Cut(jpeg, 20), kSoi + app0) << "after SOI and JFIF";
     const PictureMetadata spliced = MetadataOf(jpeg);
     EXPECT_TRUE(spliced.exif.empty());
     EXPECT_EQ(spliced.icc, m.icc);
@@ -462,8 +330,7 @@ TEST(Metadata, PngChunksAndJpegSegmentsCarryItAll)
     const Bytes second = Segment(0xE2, Text("ICC_PROFILE\0\2\2", 14) + Bytes{'c'});
     EXPECT_EQ(MetadataOf(kSoi + second + first + kSos).icc, (Bytes{'a', 'b', 'c'}));
     // Stray bytes between segments are stepped over, as the probe and decoders do.
-    const Bytes strayed = kSoi + app0 + Bytes{0x12, 0x34} + Bytes(jpeg.begin() + 20, jpeg.end());
-    EXPECT_EQ(MetadataOf(strayed).xmp, m.xmp);
+    EXPECT_EQ(MetadataOf(kSoi + app0 + Bytes{0x12, 0x34} + Bytes(jpeg.begin() + 20, jpeg.end())).xmp, m.xmp);
 }
 
 // duotint's record of an output's look goes into the XMP packet it carries
@@ -527,11 +394,9 @@ TEST(Metadata, OnlyValidTextChunksAreCarried)
         {"iTXt, an unknown method", "iTXt", Text("Title\0\1\1en\0\0x", 13), false},
         {"iTXt, no end to its translated keyword", "iTXt", Text("Title\0\0\0en\0Cat", 14), false},
     };
-    for (const auto& c : kCases) {
-        const PictureMetadata m = MetadataOf(Png(1, 1, {}) + Chunk(c.type, static_cast<uint32_t>(c.body.size()), c.body) +
-                                             Chunk("IDAT", 0, {}));
-        EXPECT_EQ(m.pngExtras.size(), c.kept ? 1u : 0u) << c.label;
-    }
+    for (const auto& c : kCases)
+        EXPECT_EQ(MetadataOf(Png(1, 1, Chunk(c.type, c.body) + Chunk("IDAT", {}))).pngExtras.size(), c.kept ? 1u : 0u)
+            << c.label;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "container_bytes.h"
+#include "counting_source.h"
 #include "picture/probe.h"
 
 namespace {
@@ -22,16 +23,10 @@ struct Tag {
 // of its value; more than two stand after the directory, as TIFF has them.
 Bytes Tiff(bool big, std::initializer_list<Tag> tags)
 {
-    Bytes b = Text(big ? "MM\0*" : "II*\0", 4) + Int(8, 4, big) + Int(tags.size(), 2, big), after;
-    for (const auto& t : tags) {
-        Bytes field = Int(t.value, 2, big) + Bytes(2);
-        if (t.count > 2)
-            field = Int(8 + 2 + 12 * tags.size() + 4 + after.size(), 4, big);
-        for (int i = 0; t.count > 2 && i < t.count; ++i)
-            after = after + Int(t.value, 2, big);
-        b = b + Int(t.tag, 2, big) + Int(3, 2, big) + Int(t.count, 4, big) + field;
-    }
-    return b + Bytes(4) + after;
+    TiffDirectory d;
+    for (const auto& t : tags)
+        d.entries.push_back({t.tag, 3, Repeated(Int(t.value, 2, big), t.count)});
+    return LaidOut({d}, big);
 }
 
 Bytes Bmp(uint32_t infoSize, uint32_t offset, int32_t width, int32_t height, uint32_t compression)
@@ -236,23 +231,6 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
     }
 }
 
-// A file of `size` bytes, `start` and then zeros, counting what is read of
-// it; reads from `failFrom` on fail, as on a file cut short.
-struct VirtualFile final : ByteSource {
-    Bytes start;
-    uint64_t size, failFrom, read = 0;
-    VirtualFile(Bytes b, uint64_t n, uint64_t fail) : start(b), size(n), failFrom(fail) {}
-    uint64_t Size() const override { return size; }
-    bool Read(uint64_t at, void* to, size_t count) override
-    {
-        read += count;
-        memset(to, 0, count);
-        if (at < start.size())
-            memcpy(to, start.data() + at, std::min<uint64_t>(count, start.size() - at));
-        return at + count <= failFrom;
-    }
-};
-
 TEST(ProbeContainer, ReadsAtMost64MiBAndEndsOnAFailedRead)
 {
     const uint64_t k3GB = 3ull << 30;
@@ -269,7 +247,7 @@ TEST(ProbeContainer, ReadsAtMost64MiBAndEndsOnAFailedRead)
         {"JPEG cut short under the probe", kSoi + Sof(0xC0, 8) + kSos, 1 << 20, 2, V::unreadable, ""},
     };
     for (const auto& c : kCases) {
-        VirtualFile file(c.start, c.size, c.failFrom);
+        support::CountingSource file(c.start, c.size, c.failFrom);
         const ProbeResult got = ProbeContainer(file);
         EXPECT_EQ(got.verdict, c.verdict) << c.label << ": " << got.what;
         EXPECT_NE(std::string(got.what).find(c.what), std::string::npos) << c.label << ": " << got.what;

@@ -47,6 +47,7 @@ using support::PackHeader;
 using support::PictureHeader;
 using support::ReadWholeFile;
 using support::Rgb;
+using support::TestPicturePath;
 using support::ToWindowsPath;
 using support::WriteWholeFile;
 
