@@ -294,8 +294,10 @@ void AddPath(Walk& walk, const std::wstring& path)
     }
 }
 
-// The output folder as a full path, made when only its last part is
-// missing; false with a code and a sentence when it cannot be.
+// The output folder as a full path; false with a code and a sentence when
+// it is no folder, or when only its last part is missing and it cannot be
+// made. Such a folder is made here only to see that it can be, and removed
+// at once: the run makes it again with its first picture.
 bool TakeOutFolder(const std::wstring& given, std::wstring& folder, uint16_t& code, std::string& sentence)
 {
     folder = FullPath(given.c_str());
@@ -311,6 +313,7 @@ bool TakeOutFolder(const std::wstring& given, std::wstring& folder, uint16_t& co
         code = ERROR_ACCESS_DENIED;
         why = "it is a file, not a folder";
     } else if (CreateDirectoryW(folder.c_str(), nullptr)) {
+        RemoveDirectoryW(folder.c_str());
         return true;
     } else {
         const DWORD e = GetLastError();
@@ -395,36 +398,25 @@ void PlanOutput(PlannedPicture& picture, const CliOptions& options, const std::s
     picture.kept = !picture.skipped.empty();
 }
 
-// Makes the folder, and those it is in, where they are missing; the
-// platform's error when one cannot be made.
-DWORD MakeFolders(const std::wstring& folder)
+// Refuses a picture whose output's folder cannot be made under the output
+// folder because a file stands where it, or a folder above it, would go.
+// The folders themselves are made by the run as their first picture is
+// written, so that a folder whose pictures all fail is never left behind.
+void CheckOutputFolder(PlannedPicture& picture, const std::wstring& outFolder)
 {
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        return attributes & FILE_ATTRIBUTE_DIRECTORY ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
-    const std::wstring parent = folder.substr(0, folder.size() - LastPathPart(folder).size() - 1);
-    if (parent.size() + 1 < folder.size() && !EndsWithSeparator(parent)) {
-        if (const DWORD e = MakeFolders(parent))
-            return e;
+    for (std::wstring folder = picture.output; folder.size() > outFolder.size();) {
+        folder.resize(folder.size() - LastPathPart(folder).size() - 1);
+        const DWORD attributes = GetFileAttributesW(folder.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            continue;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return;
+        std::string shown = ShownBeside(picture.outputName, "");
+        if (!shown.empty() && (shown.back() == '\\' || shown.back() == '/'))
+            shown.pop_back();
+        return Refuse(picture, ERROR_ACCESS_DENIED,
+                      "duotint-cli skips " + picture.inputName + ": a file stands in the way of the folder " + shown + ".");
     }
-    return CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS ? ERROR_SUCCESS
-                                                                                               : GetLastError();
-}
-
-// The folders an output under --out keeps from its picture's tree.
-void MakeOutputFolder(PlannedPicture& picture)
-{
-    const std::wstring folder = picture.output.substr(0, picture.output.size() - LastPathPart(picture.output).size());
-    const DWORD e = MakeFolders(folder.substr(0, folder.size() - 1));
-    if (e == ERROR_SUCCESS)
-        return;
-    std::string shown = ShownBeside(picture.outputName, "");
-    if (!shown.empty() && (shown.back() == '\\' || shown.back() == '/'))
-        shown.pop_back();
-    const std::string skips = "duotint-cli skips " + picture.inputName + ": ";
-    if (e == ERROR_ALREADY_EXISTS)
-        return Refuse(picture, ERROR_ACCESS_DENIED, skips + "a file stands in the way of the folder " + shown + ".");
-    Refuse(picture, MapPlatformError(e), skips + "the folder " + shown + " cannot be made.");
 }
 
 }  // namespace
@@ -461,7 +453,7 @@ bool PlanPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, 
     }
     for (PlannedPicture& picture : plan) {
         if (picture.ToTint() && !outFolder.empty())
-            MakeOutputFolder(picture);
+            CheckOutputFolder(picture, outFolder);
     }
     return true;
 }

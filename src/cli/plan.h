@@ -61,12 +61,12 @@ struct PlannedPicture {
 std::string OutputLookRecord(const CliOptions& options);
 
 // Finds the pictures of every PATH in order and each one's output, beside
-// it or in options.outFolder, which is made here when only its last part is
-// missing. A folder gives the files directly inside it whose extensions the
-// platform's decoders list, sorted by name, then with options.recursive its
-// subfolders' the same way, each folder entered once however many links
-// lead to it, and never the output folder; under options.outFolder the
-// outputs keep the folders they were found in, made here as needed.
+// it or in options.outFolder. A folder gives the files directly inside it
+// whose extensions the platform's decoders list, sorted by name, then with
+// options.recursive its subfolders' the same way, each folder entered once
+// however many links lead to it, and never the output folder; under
+// options.outFolder the outputs keep the folders they were found in. No
+// folder is made here: the run makes each as its first picture is written.
 // Printed names keep the separator the user typed.
 //
 // A PATH that is missing, a device or not a regular file, and an output
@@ -75,7 +75,8 @@ std::string OutputLookRecord(const CliOptions& options);
 // options.update, it is older than its picture or records another look
 // (one that records none goes by its time alone). False, with an exit code and a
 // sentence, when the run must stop before any work: the output folder
-// cannot be made, or is a file, a device or a pipe. Inputs and outputs are
-// compared as files, however their paths are spelled.
+// cannot be made (only its last part may be missing), or is a file, a
+// device or a pipe. Inputs and outputs are compared as files, however their
+// paths are spelled.
 bool PlanPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, uint16_t& code,
                   std::string& sentence);

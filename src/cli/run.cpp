@@ -16,9 +16,11 @@
 #include <algorithm>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,7 @@
 #include "picture/write.h"
 #include "support/failure.h"
 #include "support/file_io.h"
+#include "support/picture_names.h"
 #include "support/system.h"
 #include "support/threads.h"
 
@@ -55,6 +58,70 @@ std::string CliSentence(const Failure& failure, const PlannedPicture& picture)
         return "duotint-cli " + sentence.substr(8);
     return "duotint-cli: " + sentence;
 }
+
+// The folder a path is in, without its last separator.
+std::wstring ParentOf(const std::wstring& path) { return path.substr(0, path.size() - LastPathPart(path).size() - 1); }
+
+// The folders the outputs go in under --out, made as the first picture of
+// each is about to be written, not when the run is planned: a folder whose
+// pictures all fail is not left behind. One the run made goes again, and so
+// do those it made above it, when a picture leaves it empty and no other
+// picture is on its way into it.
+class OutputFolders {
+public:
+    // Makes the folder the picture's output goes in, and those above it,
+    // where they are missing.
+    Failure Enter(const PlannedPicture& picture)
+    {
+        const std::wstring folder = ParentOf(picture.output);
+        std::lock_guard<std::mutex> held(lock_);
+        const DWORD e = Make(folder);
+        if (e == ERROR_SUCCESS) {
+            ++entering_[folder];
+            return Failure();
+        }
+        std::string shown = picture.outputName.substr(0, picture.outputName.find_last_of("\\/:") + 1);
+        if (!shown.empty() && shown.back() != ':')
+            shown.pop_back();
+        const std::string skips = "duotint skips " + picture.inputName + ": ";
+        if (e == ERROR_ALREADY_EXISTS)
+            return Refusal(ERROR_ACCESS_DENIED, skips + "a file stands in the way of the folder " + shown + ".");
+        return Refusal(MapPlatformError(e), skips + "the folder " + shown + " cannot be made.");
+    }
+    // The picture that entered its folder is written or failed.
+    void Leave(const PlannedPicture& picture)
+    {
+        std::wstring folder = ParentOf(picture.output);
+        std::lock_guard<std::mutex> held(lock_);
+        --entering_[folder];
+        // An empty folder only: one with an output or a folder in it stays.
+        while (made_.count(folder) != 0 && entering_[folder] == 0 && RemoveDirectoryW(folder.c_str())) {
+            made_.erase(folder);
+            folder = ParentOf(folder);
+        }
+    }
+
+private:
+    DWORD Make(const std::wstring& folder)
+    {
+        const DWORD attributes = GetFileAttributesW(folder.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES)
+            return attributes & FILE_ATTRIBUTE_DIRECTORY ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
+        const std::wstring parent = ParentOf(folder);
+        if (!parent.empty() && parent.size() + 1 < folder.size() && parent.back() != L'\\' && parent.back() != L':')
+            if (const DWORD e = Make(parent))
+                return e;
+        if (CreateDirectoryW(folder.c_str(), nullptr))
+            made_.insert(folder);
+        else if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return GetLastError();
+        return ERROR_SUCCESS;
+    }
+
+    std::mutex lock_;
+    std::map<std::wstring, size_t> entering_;  // pictures that entered each folder and are not done
+    std::set<std::wstring> made_;              // folders this run made and has not removed
+};
 
 // How a picture went: written, or failed with an exit code and a sentence.
 struct PictureOutcome {
@@ -97,9 +164,10 @@ Failure TintWith(const PictureRequest& request, const PictureHeader& header, con
     return WritePicture(picture, options.look, settings, kept, target);
 }
 
-// Reads, tints and writes one picture.
+// Reads, tints and writes one picture; into the folders of `folders`, when given.
 PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& options, uint32_t cores,
-                              Worker& worker, const std::function<void(const ProbeResult&)>& admit)
+                              Worker& worker, const std::function<void(const ProbeResult&)>& admit,
+                              OutputFolders* folders)
 {
     PictureRequest request;
     request.onSized = admit;
@@ -118,6 +186,14 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     settings.chroma = options.chroma;
     settings.pngLevel = options.pngLevel;
     settings.threads = {cores, &worker.scratch};
+    bool entered = false;
+    if (folders != nullptr) {
+        settings.onBegin = [&] {
+            Failure failure = folders->Enter(picture);
+            entered = !failure;
+            return failure;
+        };
+    }
 
     PictureOutcome outcome;
     Failure failure;
@@ -135,11 +211,15 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
             failure = TintWith(request, header, options, settings, worker, *target, outcome.notes);
         }
     } catch (const std::bad_alloc&) {
+        if (entered)
+            folders->Leave(picture);
         outcome.code = kErrorOutOfMemory;
         outcome.sentence = "duotint-cli could not get the memory for " + picture.inputName +
                            "; close other programs or use fewer --jobs, and try again.";
         return outcome;
     }
+    if (entered)
+        folders->Leave(picture);
     if (failure) {
         outcome.code = failure.code;
         outcome.sentence = CliSentence(failure, picture);
@@ -211,6 +291,7 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
     const DWORD started = GetTickCount();
 
     const bool keepAlpha = options.format == OutputFormat::png;
+    OutputFolders folders;
     auto work = [&](Worker& worker) {
         UseExtendedPrecision();  // the tint's arithmetic, on this thread
         for (;;) {
@@ -237,7 +318,8 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
             };
             const PlannedPicture& picture = plan[index];
             const DWORD t0 = GetTickCount();
-            const PictureOutcome outcome = TintOnePicture(picture, options, cores, worker, admit);
+            const PictureOutcome outcome =
+                TintOnePicture(picture, options, cores, worker, admit, options.outFolder.empty() ? nullptr : &folders);
             std::lock_guard<std::mutex> held(s.lock);
             if (outcome.code == 0) {
                 for (const std::string& note : outcome.notes)

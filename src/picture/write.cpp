@@ -28,13 +28,22 @@ std::string TargetName(const FileRecord& target)
     return target.name != nullptr ? target.name : "the export";
 }
 
-Failure WriteBmpHeader(FileRecord& target, int32_t width, int32_t height)
+// The replacement begun, once the settings' onBegin has done its part.
+Failure Begin(FileRecord& target, const ExportSettings& settings)
+{
+    if (settings.onBegin)
+        if (Failure failure = settings.onBegin())
+            return failure;
+    return OpenForReplacing(target) ? Failure() : FailureOf(target);
+}
+
+Failure WriteBmpHeader(FileRecord& target, const ExportSettings& settings, int32_t width, int32_t height)
 {
     uint8_t header[kBmpHeaderSize];
     PackExportHeader(header, width, height, RowStride(width).stride);
-    if (!OpenForReplacing(target) || !WriteBytes(target, header, kBmpHeaderSize))
-        return FailureOf(target);
-    return Failure();
+    if (Failure failure = Begin(target, settings))
+        return failure;
+    return WriteBytes(target, header, kBmpHeaderSize) ? Failure() : FailureOf(target);
 }
 
 JpegEncoding JpegEncodingOf(const ExportSettings& settings)
@@ -53,8 +62,8 @@ Failure WriteEncoded(const SourcePicture& picture, const TintedSource& source, c
     // cut since it was opened fails here, before any file is begun.
     if (Failure failure = picture.CheckPages())
         return failure;
-    if (!OpenForReplacing(target))
-        return FailureOf(target);
+    if (Failure failure = Begin(target, settings))
+        return failure;
     // Both go to the file as they are coded, by our own encoders.
     if (settings.format == OutputFormat::jpeg)
         return WriteTintedJpeg(target, source, kept, JpegEncodingOf(settings));
@@ -95,7 +104,7 @@ Failure WritePicture(const SourcePicture& picture, const TintParameters& look, c
             failure = picture.AwaitRows(picture.height);
         if (!failure && settings.format != OutputFormat::bmp)
             failure = WriteEncoded(picture, source, settings, kept, target);
-        else if (!failure && !(failure = WriteBmpHeader(target, picture.width, picture.height)))
+        else if (!failure && !(failure = WriteBmpHeader(target, settings, picture.width, picture.height)))
             failure = WriteTintedRows(target, source, settings.threads);
         // Only a picture known whole is written: its decoder may find the
         // damage after its last row.
@@ -114,11 +123,11 @@ Failure WritePictureFromRows(FileRecord& rows, int32_t width, int32_t height, co
     try {
         const TintedSource source(nullptr, width, height, RowStride(width).stride, look);
         if (settings.format == OutputFormat::jpeg) {
-            if (!(failure = JpegSizeRefusal(width, height, TargetName(target))) && !OpenForReplacing(target))
-                failure = FailureOf(target);
+            if (!(failure = JpegSizeRefusal(width, height, TargetName(target))))
+                failure = Begin(target, settings);
             if (!failure)
                 failure = WriteTintedJpegFrom(target, rows, source, kept, JpegEncodingOf(settings));
-        } else if (!(failure = WriteBmpHeader(target, width, height))) {
+        } else if (!(failure = WriteBmpHeader(target, settings, width, height))) {
             failure = WriteTintedRowsFrom(target, rows, source, settings.threads);
         }
     } catch (const std::bad_alloc&) {

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "picture/export.h"
 #include "picture/jpeg_format.h"
@@ -29,6 +30,10 @@ struct ExportSettings {
     JpegChroma chroma = JpegChroma::automatic;
     int32_t pngLevel = 0;  // a PNG's, 1 to 9; 0: kDefaultPngLevel
     ExportThreads threads;
+    // Called once the picture is ready to go out, just before the target's
+    // temporary file is made (duotint-cli makes the output's folders
+    // there); a failure it gives is the export's, and nothing is written.
+    std::function<Failure()> onBegin;
 };
 
 // Writes `picture` through `look` to `target`, bound to the export's path:

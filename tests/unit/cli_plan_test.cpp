@@ -2,10 +2,13 @@
 // their outputs, and what is refused before any work.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sstream>
 
 #include "cli/options.h"
 #include "cli/plan.h"
+#include "cli/report.h"
+#include "cli/run.h"
 #include "container_bytes.h"
 #include "picture/metadata.h"
 #include "support/utf8.h"
@@ -24,6 +27,9 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
     // code", its skipped line or "note: " and its note, or "code sentence"
     // when planning stops. refusal: the first refusal's sentence. Wine's
     // platform decoders read .ico, and none reads .jxl. link: L's target.
+    // run: the plan is run too, each .jpg turned6.jpg damaged past its
+    // last row (found once its output is begun). No folder is made before
+    // the first picture that goes in it is written, and none stays empty.
     static const struct {
         const char* label;
         const char* files;
@@ -32,6 +38,7 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
         const char* refusal = nullptr;
         const char* link = nullptr;
         const char* older = "";
+        bool run = false;
     } kCases[] = {
         {"a folder: its pictures by name, any case, a kind nothing reads, a name the platform cannot open, WebP, "
          "HEIC, AVIF",
@@ -71,6 +78,9 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
          ".\\a.bmp -> o\\a-.bmp"},
         {"-r: a file where an output's folder goes", "t\\s\\a.bmp o\\s", TINT "-r --out o t", "t\\s\\a.bmp: 5",
          "duotint-cli skips t\\s\\a.bmp: a file stands in the way of the folder o\\s."},
+        {"-r: an output's folder whose only picture fails is not left", "t\\s\\a.bmp t\\u\\b.jpg",
+         TINT "-r --format jpeg --out o t", "t\\s\\a.bmp -> o\\s\\a-.jpg; t\\u\\b.jpg -> o\\u\\b-.jpg", nullptr, nullptr,
+         "", true},
         {"without -r: subfolders in a note", "t\\a.bmp t\\s\\ t\\u\\b.bmp", TINT "t",
          "t\\a.bmp -> t\\a-.bmp; note: t: 2 subfolders not entered; -r enters them"},
         {"without -r: only a subfolder, and the way out", "t\\s\\b.bmp", TINT "t",
@@ -109,8 +119,13 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
                 text.replace(at, 2, Utf8Of(std::wstring(83, L'\u4E00')));
             return text;
         };
-        // By UTF-16 names: the folder's own removal goes by ANSI names.
+        // By UTF-16 names: the folder's own removal goes by ANSI names. The
+        // folders there before the run, by their full paths: these, the
+        // scratch folder and the link.
         std::vector<std::wstring> made;
+        wchar_t current[MAX_PATH];
+        GetCurrentDirectoryW(MAX_PATH, current);
+        std::set<std::wstring> folders = {current, current + std::wstring(L"\\L")};
         std::istringstream files(c.files);
         for (std::string name; files >> name;) {
             PictureMetadata recorded;
@@ -120,13 +135,13 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
                 name.resize(name.find('='));
             }
             const std::wstring wide = WideOf(expand(name));
-            for (size_t at = 0; (at = wide.find(L'\\', at)) != std::wstring::npos; ++at)
+            for (size_t at = 0; (at = wide.find(L'\\', at)) != std::wstring::npos; ++at) {
                 CreateDirectoryW(wide.substr(0, at).c_str(), nullptr);
+                folders.insert(current + (L"\\" + wide.substr(0, at)));
+            }
             if (wide.back() == L'\\')
                 continue;
             // In the \\?\ form a name keeps its last dots.
-            wchar_t current[MAX_PATH];
-            GetCurrentDirectoryW(MAX_PATH, current);
             made.push_back(L"\\\\?\\" + std::wstring(current) + L"\\" + wide);
             const HANDLE file = CreateFileW(made.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
             using namespace support::bytes;
@@ -134,6 +149,12 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
             DWORD written = 0;
             if (!recorded.look.empty() && SpliceJpegMetadata(bytes, recorded))
                 WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+            if (c.run && name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0) {
+                bytes = ReadWholeFile(TestPicturePath("turned6.jpg"));
+                bytes.resize(bytes.size() - 2);  // its end, then a table libjpeg refuses
+                bytes = bytes + Bytes{0xFF, 0xC4, 0, 20, 0} + Bytes(17, 0xFF) + Bytes{0xD9};
+                WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+            }
             const FILETIME longAgo = {0, 0x01D00000};  // in 2014
             if ((" " + std::string(c.older) + " ").find(" " + name + " ") != std::string::npos)
                 SetFileTime(file, nullptr, nullptr, &longAgo);
@@ -150,6 +171,12 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
         std::string sentence, got, refusal;
         if (!PlanPictures(options, plan, code, sentence))
             got = std::to_string(code) + " " + sentence;
+        if (c.run) {
+            FILE* nowhere = fopen("NUL", "w");
+            Reporter reporter(true, nowhere, nowhere, false);
+            RunPlannedPictures(options, plan, reporter);
+            fclose(nowhere);
+        }
         for (const PlannedPicture& p : plan) {
             got += (got.empty() ? "" : "; ") +
                    (!p.note.empty()      ? "note: " + p.note
@@ -159,9 +186,10 @@ TEST(CliPlan, FindsPicturesAndRefusesWhatMustNotBeWritten)
                    (p.redo.empty() ? "" : " (" + p.redo + ")");
             if (refusal.empty())
                 refusal = p.refusal;
-            const DWORD outFolder = GetFileAttributesW(p.output.substr(0, p.output.find_last_of(L'\\')).c_str());
-            EXPECT_TRUE(!p.ToTint() || (outFolder != INVALID_FILE_ATTRIBUTES && outFolder & FILE_ATTRIBUTE_DIRECTORY))
-                << c.label << ": the output's folder was made";
+            const bool written = GetFileAttributesW(p.output.c_str()) != INVALID_FILE_ATTRIBUTES;
+            for (std::wstring f = p.output; p.ToTint() && (f = f.substr(0, f.find_last_of(L'\\'))).size() > wcslen(current);)
+                EXPECT_TRUE(folders.count(f) != 0 || written || GetFileAttributesW(f.c_str()) == INVALID_FILE_ATTRIBUTES)
+                    << c.label << ": a folder made before its first picture was written";
         }
         EXPECT_EQ(got, expand(c.plan)) << c.label;
         EXPECT_EQ(refusal, expand(c.refusal ? c.refusal : "")) << c.label;
