@@ -49,12 +49,13 @@ int RunCli(int count, wchar_t* const* arguments)
         return code;
     }
     int firstRefusal = 0;
-    uint32_t kept = 0, redone = 0;
+    uint32_t kept = 0, redone = 0, leftOut = 0;
     for (const PlannedPicture& picture : plan) {
         if (!picture.note.empty())
             reporter.Note(picture.note);
         kept += picture.kept ? 1 : 0;
         redone += picture.redo.empty() ? 0 : 1;
+        leftOut += picture.leftOut ? 1 : 0;
         if (!picture.redo.empty() && command.options.verbose)
             reporter.Skipped(picture.redo);
         // Outputs left alone are counted in the summary; named one by one
@@ -69,6 +70,6 @@ int RunCli(int count, wchar_t* const* arguments)
     }
     const int result = RunPlannedPictures(command.options, plan, reporter);
     reporter.Finish();
-    reporter.Summary(kept, redone, command.options.update);
+    reporter.Summary(kept, redone, leftOut, command.options.update);
     return firstRefusal != 0 ? firstRefusal : result;
 }

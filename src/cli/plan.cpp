@@ -216,6 +216,7 @@ bool AddFolder(Walk& walk, const std::wstring& folder, const std::string& shown,
                     "left out: " + shownName + ", an earlier output of " +
                         ShownJoined(shown, Utf8Of(*earlier), walk.separator),
                     "");
+            walk.plan.back().leftOut = true;
         } else if (IsExtensionIn(extension, decoded)) {
             AddPicture(walk, Joined(folder, name), shownName, under);
             ++walk.found;

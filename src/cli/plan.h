@@ -49,6 +49,9 @@ struct PlannedPicture {
     // Not empty: its output exists and --update writes it again, with this
     // line for --verbose ("redo: a-.jpg is older than its picture").
     std::string redo;
+    // An earlier output beside its picture, not a picture of the run: its
+    // "left out: " line is printed as a skip is, and counted in the summary.
+    bool leftOut = false;
     // Not empty: no picture but a line on a folder for standard error
     // ("photos: 2 subfolders not entered; -r enters them").
     std::string note;

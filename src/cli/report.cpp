@@ -125,22 +125,25 @@ void Reporter::Finish()
     ClearProgress();
 }
 
-void Reporter::Summary(uint32_t kept, uint32_t redone, bool update)
+void Reporter::Summary(uint32_t kept, uint32_t redone, uint32_t leftOut, bool update)
 {
-    if (quiet_ || kept + redone == 0)
+    if (quiet_ || kept + redone + leftOut == 0)
         return;
     std::lock_guard<std::mutex> hold(mutex_);
-    const uint32_t total = written_ + failed_ + kept;
+    const uint32_t total = written_ + failed_ + kept + leftOut;
     std::string line = std::to_string(total) + (total == 1 ? " picture: " : " pictures: ") + std::to_string(written_) +
-                       " written, ";
+                       " written";
     if (failed_ > 0)
-        line += std::to_string(failed_) + " failed, ";
+        line += ", " + std::to_string(failed_) + " failed";
     // A BMP output records no look, and --update goes by its time alone:
     // the line says what writes such an output again.
-    line += update ? std::to_string(kept) + " up to date (newer than their picture and, where recorded, made with "
-                                            "this look; --force writes them again)"
-                   : std::to_string(kept) + " left as they exist (--update replaces those older than their picture or "
-                                            "made with another look, --force all of them)";
+    if (kept + redone > 0)
+        line += update ? ", " + std::to_string(kept) + " up to date (newer than their picture and, where recorded, made "
+                                                       "with this look; --force writes them again)"
+                       : ", " + std::to_string(kept) + " left as they exist (--update replaces those older than their "
+                                                       "picture or made with another look, --force all of them)";
+    if (leftOut > 0)
+        line += ", " + std::to_string(leftOut) + " left out";
     ClearProgress();
     Write(out_, line + "\n");
 }

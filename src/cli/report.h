@@ -1,8 +1,8 @@
 // What duotint-cli prints while it runs: a line on standard output for each
 // picture written or skipped, a sentence on standard error for each one that
-// failed and a note for what a folder's walk left out, when outputs that
-// exist were left alone a summary line at the end, and, when standard error
-// is a console, one progress line redrawn in place.
+// failed and a note for what a folder's walk left out, a summary line at the
+// end when outputs that exist were left alone or earlier outputs left out,
+// and, when standard error is a console, one progress line redrawn in place.
 // The runner's workers call it side by side; each call prints whole lines.
 #pragma once
 
@@ -38,12 +38,13 @@ public:
     void Progress(uint32_t done, uint32_t total, uint64_t bytesDone, double elapsedSeconds);
     // Clears the progress line, at the end of the run.
     void Finish();
-    // When `kept` outputs that exist were left alone, or `redone` were
-    // written again by --update, one line on out, unless quiet, that counts
-    // the run's pictures and says how to have them written: "47 pictures:
-    // 2 written, 45 up to date (...)". A rerun is never silent about what it
-    // did or did not do.
-    void Summary(uint32_t kept, uint32_t redone, bool update);
+    // When `kept` outputs that exist were left alone, `redone` were written
+    // again by --update, or `leftOut` earlier outputs were not taken for
+    // pictures, one line on out, unless quiet, that counts the run's
+    // pictures and says how to have them written: "47 pictures: 2 written,
+    // 45 up to date (...), 1 left out". A rerun is never silent about what
+    // it did or did not do.
+    void Summary(uint32_t kept, uint32_t redone, uint32_t leftOut, bool update);
 
 private:
     void ClearProgress();  // with the mutex held

@@ -136,8 +136,9 @@ TEST(Cli, MixedFolderWritesEachPictureAndEndsWithTheFirstFailure)
 
 // A camera's tree: without -r the way in is named; with it the outputs keep
 // their folders, so equal names never meet, with the separator typed; the
-// run again, one picture added, writes it and skips the rest in silence;
-// a third run, not quiet, counts what it left alone in one line; a fourth
+// run again, one picture added beside an earlier output of another, writes
+// it and skips the rest in silence; a third run, not quiet, names the
+// earlier output and counts it and what it left alone in one line; a fourth
 // with another look has --update write every output again, saying why.
 TEST(Cli, TreeRunsWithRecursiveAndRunsAgain)
 {
@@ -164,6 +165,7 @@ TEST(Cli, TreeRunsWithRecursiveAndRunsAgain)
         EXPECT_NE(first.out.find(line), std::string::npos) << first.out;
 
     ASSERT_TRUE(folder.Write("tree\\101CANON\\IMG_0002.bmp", picture));
+    ASSERT_TRUE(folder.Write("tree\\100CANON\\IMG_0001-.bmp", picture));
     const support::ConsoleRun again = run(L"-r --format jpg --out out --quiet tree/");
     EXPECT_EQ(again.exitCode, 0u);
     EXPECT_EQ(again.out + again.err, "");
@@ -173,15 +175,17 @@ TEST(Cli, TreeRunsWithRecursiveAndRunsAgain)
     const support::ConsoleRun third = run(L"-r --format jpg --out out --update tree/");
     EXPECT_EQ(third.exitCode, 0u);
     const std::string upToDate = " up to date (newer than their picture and, where recorded, made with this look; "
-                                 "--force writes them again)\r\n";
-    EXPECT_EQ(third.out, "skipped: tree/x.jxl: no decoder on this machine for .jxl\r\n3 pictures: 0 written, 3" + upToDate);
+                                 "--force writes them again), 1 left out\r\n";
+    EXPECT_EQ(third.out, "skipped: tree/x.jxl: no decoder on this machine for .jxl\r\n"
+                         "left out: tree/100CANON/IMG_0001-.bmp, an earlier output of tree/100CANON/IMG_0001.bmp\r\n"
+                         "4 pictures: 0 written, 3" + upToDate);
     EXPECT_EQ(third.err, "");
 
     const support::ConsoleRun fourth = support::RunConsole(
         CliCommand(L"--tint 1,2,3,4,5,6,7,8,9 -r --format jpg --out out --update --verbose tree/"), folder.Path(), 30000);
     EXPECT_NE(fourth.out.find("redo: out/101CANON/IMG_0002-.jpg was made with another look: --tint 250,120,30,45,35,"
                               "20,90,240,60 --format jpeg --quality 92 --chroma 444\r\n"), std::string::npos) << fourth.out;
-    EXPECT_NE(fourth.out.find("3 pictures: 3 written, 0" + upToDate), std::string::npos) << fourth.out;
+    EXPECT_NE(fourth.out.find("4 pictures: 3 written, 0" + upToDate), std::string::npos) << fourth.out;
 }
 
 // --strip gps on a JPEG whose EXIF has the artist and a GPS directory (a
