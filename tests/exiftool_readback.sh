@@ -7,7 +7,9 @@
 # position and the coordinate's bytes are nowhere, while the make, artist and date stay
 # (the artist but where it shares the latitude's bytes, which a note says). Then a PNG
 # whose XMP is over one JPEG segment and whose EXIF is too large for one: exiftool reads
-# the whole packet back from the JPEG, and a note says the EXIF was left out.
+# the whole packet back from the JPEG, and a note says the EXIF was left out. Then a
+# JPEG whose XMP extension holds a property: it reaches the JPEG and PNG outputs,
+# without the position beside it.
 # Usage: exiftool_readback.sh WINE DUOTINT-CLI PICTURES-FOLDER UNIT_TESTS (77: no exiftool,
 # heif-enc or avifenc)
 set -eu
@@ -45,9 +47,9 @@ done
 
 mkdir hostile
 env "DUOTINT_GPS_KEEP=Z:$(printf '%s' "$dir/hostile" | tr / '\\')" "$wine" "$unit" \
-  --gtest_filter='Metadata.StripGpsLeavesNoPositionInAnyLayout:Metadata.XmpOverOneSegmentGoesOutAsAnExtension' \
+  --gtest_filter='Metadata.StripGpsLeavesNoPositionInAnyLayout:Metadata.XmpOverOneSegmentGoesOutAsAnExtension:Metadata.ExtendedXmpIsJoinedToItsPacket' \
   >run.txt 2>&1 || { cat run.txt; exit 1; }
-grep -q '^\[  PASSED  \] 2 tests' run.txt || { cat run.txt; exit 1; }
+grep -q '^\[  PASSED  \] 3 tests' run.txt || { cat run.txt; exit 1; }
 for format in jpeg png; do
   "$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format $format --strip gps --out gps hostile/gps*.jpg >/dev/null 2>notes.txt
   for file in gps/*; do
@@ -75,4 +77,16 @@ grep -q '^note: .*large\.png: its EXIF ([0-9]* KB) does not fit a JPEG segment a
   { echo "no note of the EXIF left out:"; cat notes.txt; exit 1; }
 got=$(exiftool -s3 -XMP-dc:Description large/large-.jpg | wc -w)
 [ "$got" = 20001 ] || { echo "exiftool reads $got words of the description back, not 20001"; exit 1; }
+
+# A JPEG whose XMP has an extension, its parts in reverse order: the property that lives only
+# in the extension reaches both outputs, whose position --strip gps takes from the whole.
+for format in jpeg png; do
+  "$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format $format --strip gps --out extended hostile/extended.jpg \
+    >/dev/null 2>notes.txt
+  file=$(ls extended/extended-.*)
+  got=$(exiftool -s3 -XMP-dc:Source -XMP-tiff:Make -XMP-exif:GPSLatitude "$file" | tr '\n' '|')
+  [ "$got" = 'only in the extension|Duotint Optical|' ] && [ ! -s notes.txt ] ||
+    { echo "$format: exiftool reads $got from $file"; cat notes.txt; exit 1; }
+  rm -rf extended
+done
 exit 0

@@ -66,6 +66,25 @@ cp "$root"/tests/data/pictures/*.{png,jpg} "$out/metadata_fuzz/corpus/"
 # The camera picture, with its EXIF and profile, as HEIC and AVIF.
 heif-enc -q 50 "$root/tests/data/pictures/camera.jpg" -o "$out/metadata_fuzz/corpus/camera.heic" >/dev/null || true
 avifenc "$root/tests/data/pictures/camera.jpg" "$out/metadata_fuzz/corpus/camera.avif" >/dev/null || true
+# A JPEG whose XMP packet names an extension of two parts, out of order, so that joining
+# them is fuzzed from the first run.
+if command -v python3 >/dev/null; then
+  python3 - "$out/metadata_fuzz/corpus/extended.jpg" <<'PY'
+import struct, sys
+guid = b'0123456789ABCDEF0123456789ABCDEF'
+rdf = b"<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+packet = (b"<x:xmpmeta xmlns:x='adobe:ns:meta/'>" + rdf + b"<rdf:Description rdf:about='' "
+          b"xmlns:xmpNote='http://ns.adobe.com/xmp/note/' xmpNote:HasExtendedXMP='" + guid + b"'/></rdf:RDF></x:xmpmeta>")
+whole = (b"<x:xmpmeta xmlns:x='adobe:ns:meta/'>" + rdf + b"<rdf:Description rdf:about='' "
+         b"xmlns:exif='http://ns.adobe.com/exif/1.0/' exif:GPSLatitude='1'/></rdf:RDF></x:xmpmeta>")
+def app1(body): return b'\xff\xe1' + struct.pack('>H', len(body) + 2) + body
+def part(offset, data):
+    return app1(b'http://ns.adobe.com/xmp/extension/\0' + guid + struct.pack('>II', len(whole), offset) + data)
+half = len(whole) // 2
+open(sys.argv[1], 'wb').write(b'\xff\xd8' + app1(b'http://ns.adobe.com/xap/1.0/\0' + packet) +
+                              part(half, whole[half:]) + part(0, whole[:half]) + b'\xff\xda\0\2\xff\xd9')
+PY
+fi
 cp "$root"/tests/data/pictures/*.{png,gif,tif} "$root"/tests/data/bmpsuite/g/*.bmp "$out/png_deflate_fuzz/corpus/"
 # A leading byte other than 0xFF makes exif_fuzz wrap the rest as an EXIF
 # block, which is a TIFF header and directory like the sample TIFF.

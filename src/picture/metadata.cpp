@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "picture/bytes.h"
 #include "picture/container_walk.h"
@@ -220,11 +221,17 @@ std::vector<uint8_t> JoinIccPieces(std::vector<IccPiece>& pieces)
     return icc;
 }
 
+// Joins the Extended XMP of a JPEG, its parts each past the extension's
+// signature, to the packet that names it (defined with the XML walk
+// below); true when it did.
+bool JoinExtendedXmp(PictureMetadata& metadata, const std::vector<std::vector<uint8_t>>& parts);
+
 void WalkJpeg(ByteSource& file, PictureMetadata& metadata)
 {
     uint64_t walked = 0;
     std::vector<IccPiece> pieces;
-    bool exifSeen = false, extensionSeen = false;
+    std::vector<std::vector<uint8_t>> extension;
+    bool exifSeen = false;
     JpegSegmentWalk walk(file);
     JpegSegment segment;
     while (walk.Next(segment) && segment.marker != 0xDA && Walked(segment.bodySize + 4, walked, metadata)) {
@@ -238,10 +245,8 @@ void WalkJpeg(ByteSource& file, PictureMetadata& metadata)
         } else if (app1 && metadata.xmp.empty() && Begins(body, kXmpPrefix, sizeof kXmpPrefix)) {
             metadata.xmp.assign(body.begin() + sizeof kXmpPrefix, body.end());
             TakeLookFromXmp(metadata);
-        } else if (app1 && !extensionSeen && Begins(body, kXmpExtensionPrefix, sizeof kXmpExtensionPrefix)) {
-            // Joining an extension to its packet would take merging the two.
-            extensionSeen = true;
-            metadata.notes.push_back("its XMP's extension, past the first segment, is left out");
+        } else if (app1 && Begins(body, kXmpExtensionPrefix, sizeof kXmpExtensionPrefix)) {
+            extension.emplace_back(body.begin() + sizeof kXmpExtensionPrefix, body.end());
         } else if (app2 && body.size() > sizeof kIccPrefix + 2 && Begins(body, kIccPrefix, sizeof kIccPrefix)) {
             const uint8_t* counts = body.data() + sizeof kIccPrefix;
             const uint8_t* end = body.data() + body.size();
@@ -249,6 +254,9 @@ void WalkJpeg(ByteSource& file, PictureMetadata& metadata)
         }
     }
     metadata.icc = JoinIccPieces(pieces);
+    // A record the extension brought goes out of the whole too.
+    if (JoinExtendedXmp(metadata, extension))
+        TakeLookFromXmp(metadata);
 }
 
 // ---- PNG ------------------------------------------------------------------
@@ -1429,3 +1437,195 @@ void DropGps(PictureMetadata& metadata)
     extras.erase(std::remove_if(extras.begin(), extras.end(), HoldsPosition),
                  extras.end());
 }
+
+// ---- Extended XMP ----------------------------------------------------------
+
+namespace {
+
+// Where a packet's rdf:RDF element stands, and the namespaces bound on it
+// and on the elements before it (x:xmpmeta), each as written.
+struct RdfElement {
+    size_t nameEnd = 0;    // past its start tag's name
+    size_t endTagAt = 0;   // where its end tag begins
+    size_t contentAt = 0;  // past its start tag
+    std::vector<std::string> bindings;
+};
+
+// False when the text is not XML this walk reads with certainty, as
+// DropXmpGps reads it, or has no rdf:RDF element with content.
+bool FindRdf(const std::string& text, RdfElement& rdf)
+{
+    XmlTag tag;
+    for (size_t at = 0, open; (open = text.find('<', at)) != std::string::npos;) {
+        at = MarkupEnd(text, open);
+        if (at == std::string::npos)
+            return false;
+        if (at != open)
+            continue;
+        if (StartsAt(text, open, "<!") || !ReadTag(text, open, tag))
+            return false;
+        at = tag.end;
+        if (tag.closing)
+            continue;
+        for (const XmlAttribute& a : tag.attributes)
+            if (text.compare(a.nameAt, a.nameEnd - a.nameAt, "xmlns") == 0 || StartsAt(text, a.nameAt, "xmlns:"))
+                rdf.bindings.push_back(text.substr(a.nameAt, a.end - a.nameAt));
+        if (text.compare(tag.nameAt, tag.nameEnd - tag.nameAt, "rdf:RDF") != 0)
+            continue;
+        const size_t end = tag.empty ? std::string::npos : ElementEnd(text, tag);
+        if (end == std::string::npos)
+            return false;
+        rdf.nameEnd = tag.nameEnd;
+        rdf.contentAt = tag.end;
+        rdf.endTagAt = text.rfind('<', end - 1);
+        return true;
+    }
+    return false;
+}
+
+// A binding's prefix (with "xmlns") and its namespace.
+std::string BoundName(const std::string& binding) { return binding.substr(0, binding.find_first_of(" \t\r\n=")); }
+std::string BoundNamespace(const std::string& binding)
+{
+    const size_t quote = binding.find_first_of("\"'");
+    return binding.substr(quote + 1, binding.size() - quote - 2);
+}
+
+// The one property HasExtendedXMP of the packet (an attribute, or an
+// element of plain text), whatever its prefix: its value, and where it
+// stands with the white space before it. False when there is none, or more.
+bool FindExtensionName(const std::string& text, std::string& guid, size_t& from, size_t& to)
+{
+    auto named = [&](size_t at, size_t end) {
+        const size_t colon = text.rfind(':', end - 1);
+        const size_t local = colon == std::string::npos || colon < at ? at : colon + 1;
+        return text.compare(local, end - local, "HasExtendedXMP") == 0;
+    };
+    XmlTag tag;
+    int found = 0;
+    for (size_t at = 0, open; (open = text.find('<', at)) != std::string::npos;) {
+        at = MarkupEnd(text, open);
+        if (at == std::string::npos)
+            return false;
+        if (at != open)
+            continue;
+        if (StartsAt(text, open, "<!") || !ReadTag(text, open, tag))
+            return false;
+        at = tag.end;
+        if (tag.closing)
+            continue;
+        for (const XmlAttribute& a : tag.attributes) {
+            if (named(a.nameAt, a.nameEnd) && ++found == 1) {
+                const size_t quote = text.find_first_of("\"'", a.nameEnd);
+                guid = text.substr(quote + 1, a.end - quote - 2);
+                from = a.from;
+                to = a.end;
+            }
+        }
+        if (tag.empty || !named(tag.nameAt, tag.nameEnd))
+            continue;
+        const size_t value = text.find('<', tag.end);
+        to = ElementEnd(text, tag);
+        if (++found > 1 || to == std::string::npos || !StartsAt(text, value, "</"))
+            return false;
+        guid = text.substr(tag.end, value - tag.end);
+        from = text.find_last_not_of(" \t\r\n", open - 1) + 1;
+        at = to;
+    }
+    return found == 1;
+}
+
+// The extension named `guid` from its parts: each the GUID, the whole's
+// length and the part's offset in it (big-endian), then the part. Those
+// of the GUID must all give one length, of at most kMostMetadataBytes, and
+// cover it end to end, each byte once, in any order. `others` counts the
+// parts that name another.
+bool JoinedExtension(const std::vector<std::vector<uint8_t>>& parts, const std::string& guid, std::string& whole,
+                     size_t& others)
+{
+    std::vector<std::pair<uint32_t, const std::vector<uint8_t>*>> named;  // by offset
+    uint32_t length = 0;
+    for (const std::vector<uint8_t>& part : parts) {
+        if (part.size() < 40 || guid.size() != 32 || memcmp(part.data(), guid.data(), 32) != 0) {
+            ++others;
+            continue;
+        }
+        if (!named.empty() && ReadBig32(&part[32]) != length)
+            return false;
+        length = ReadBig32(&part[32]);
+        named.emplace_back(ReadBig32(&part[36]), &part);
+    }
+    std::sort(named.begin(), named.end());
+    uint64_t covered = 0;
+    for (const auto& [offset, part] : named) {
+        if (offset != covered)
+            return false;
+        covered += part->size() - 40;
+    }
+    if (named.empty() || covered != length || length > kMostMetadataBytes)
+        return false;
+    whole.clear();
+    for (const auto& [offset, part] : named)
+        whole.append(part->begin() + 40, part->end());
+    return true;
+}
+
+// The packet with the extension's properties in it: the descriptions in
+// the extension's rdf:RDF go at the end of the packet's, the namespaces
+// bound around them bound on it, and HasExtendedXMP goes, since the
+// extension is there no longer. False when either cannot be read with
+// certainty, a prefix would be bound to two namespaces, or the whole would
+// pass kMostMetadataBytes.
+bool MergedXmp(std::vector<uint8_t>& xmp, const std::string& extension)
+{
+    const std::string packet(xmp.begin(), xmp.end());
+    RdfElement into, from;
+    std::string guid, bindings;
+    size_t nameFrom, nameTo;
+    if (!FindRdf(packet, into) || !FindRdf(extension, from) || !FindExtensionName(packet, guid, nameFrom, nameTo) ||
+        nameFrom < into.contentAt || nameTo > into.endTagAt)
+        return false;
+    // Each prefix once, looked up (a hostile packet binds thousands); one
+    // the packet binds to two namespaces binds none.
+    std::map<std::string, std::string> bound;
+    for (const std::string& binding : into.bindings) {
+        const auto [at, added] = bound.emplace(BoundName(binding), BoundNamespace(binding));
+        if (!added && at->second != BoundNamespace(binding))
+            at->second = std::string(1, '\0');
+    }
+    for (const std::string& binding : from.bindings) {
+        const auto [at, added] = bound.emplace(BoundName(binding), BoundNamespace(binding));
+        // A default namespace would change what the packet's own unprefixed names mean.
+        if (added && BoundName(binding) != "xmlns")
+            bindings += " " + binding;
+        else if (added || at->second != BoundNamespace(binding))
+            return false;
+    }
+    const std::string merged = packet.substr(0, into.nameEnd) + bindings +
+                               packet.substr(into.nameEnd, nameFrom - into.nameEnd) +
+                               packet.substr(nameTo, into.endTagAt - nameTo) +
+                               extension.substr(from.contentAt, from.endTagAt - from.contentAt) + packet.substr(into.endTagAt);
+    if (merged.size() > kMostMetadataBytes)
+        return false;
+    xmp.assign(merged.begin(), merged.end());
+    return true;
+}
+
+bool JoinExtendedXmp(PictureMetadata& metadata, const std::vector<std::vector<uint8_t>>& parts)
+{
+    if (parts.empty())
+        return false;
+    const std::string packet(metadata.xmp.begin(), metadata.xmp.end());
+    std::string guid, whole;
+    size_t from, to, others = 0;
+    if (!FindExtensionName(packet, guid, from, to) || !JoinedExtension(parts, guid, whole, others) ||
+        !MergedXmp(metadata.xmp, whole)) {
+        metadata.notes.push_back("its XMP extension cannot be joined whole to its packet and is left out");
+        return false;
+    }
+    if (others > 0)
+        metadata.notes.push_back("its XMP extension segments that its packet does not name are left out");
+    return true;
+}
+
+}  // namespace

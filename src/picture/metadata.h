@@ -25,7 +25,7 @@ struct PictureMetadata {
     std::vector<uint8_t> exif;        // a TIFF header and its directories, without "Exif\0\0"
     std::vector<uint8_t> icc;         // the colour profile, whole and uncompressed
     std::string iccName;              // a PNG's name for its profile; empty from a JPEG
-    std::vector<uint8_t> xmp;         // the XMP packet
+    std::vector<uint8_t> xmp;         // the XMP packet, with a JPEG's Extended XMP joined to it
     std::vector<PngChunk> pngExtras;  // a PNG's tEXt, zTXt, iTXt (but XMP's) and pHYs, in file order
     // duotint's record of the look and options an output was made with
     // (LookRecord, options/tint_text.h): read from a file's XMP property

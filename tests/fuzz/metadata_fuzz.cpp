@@ -18,6 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         metadata = ReadPictureMetadata(source);
     else if (size > 0)
         metadata.exif.assign(data + 1, data + size);
+    // A JPEG's Extended XMP joined to its packet keeps within the cap.
+    if (metadata.xmp.size() > kMostMetadataBytes)
+        abort();
     FitMetadataToOutput(metadata, 70000, 3);
     ExifEntry o;
     const std::vector<uint8_t>& exif = metadata.exif;

@@ -175,6 +175,12 @@ inline std::string Wrapped(const std::string& xmp)
 }
 
 inline Bytes XmpSegment(const std::string& xmp) { return Segment(0xE1, kXmpSignature + Text(xmp)); }
+// A part of an Extended XMP: the GUID it goes by, the whole's length and
+// the part's offset in it.
+inline Bytes XmpExtension(const std::string& guid, size_t whole, size_t offset, const std::string& part)
+{
+    return Segment(0xE1, kXmpExtensionSignature + Text(guid) + Int(whole, 4, true) + Int(offset, 4, true) + Text(part));
+}
 // A PNG's iTXt chunk of XMP, uncompressed.
 inline Bytes XmpChunk(const std::string& xmp) { return Chunk("iTXt", Text("XML:com.adobe.xmp\0\0\0\0\0", 22) + Text(xmp)); }
 

@@ -165,7 +165,8 @@ TEST(Metadata, StripGpsLeavesNoPositionInAnyLayout)
 
 // An XMP packet over one JPEG segment goes whole, unwrapped, into
 // extension segments after a packet that names it by its MD5 (for 65505
-// bytes, the digest md5sum gives); one byte less goes as it is. An EXIF
+// bytes, the digest md5sum gives), which read back join it again; one
+// byte less goes as it is. An EXIF
 // block over one segment is left out with a note. DUOTINT_GPS_KEEP keeps
 // a PNG of such metadata for exiftool_readback.sh.
 TEST(Metadata, XmpOverOneSegmentGoesOutAsAnExtension)
@@ -203,6 +204,10 @@ TEST(Metadata, XmpOverOneSegmentGoesOutAsAnExtension)
             joined += AsText(e).substr(40);
         }
         EXPECT_EQ(joined, whole);
+        const PictureMetadata back = MetadataOf(jpeg);  // joined again
+        EXPECT_TRUE(back.notes.empty());
+        const size_t from = whole.find("<rdf:Description");
+        EXPECT_NE(AsText(back.xmp).find(whole.substr(from, whole.find("</rdf:RDF>") - from)), std::string::npos);
     }
     const char* keep = getenv("DUOTINT_GPS_KEEP");
     if (keep == nullptr)
@@ -218,6 +223,66 @@ TEST(Metadata, XmpOverOneSegmentGoesOutAsAnExtension)
     AppendPngChunk(chunks, "eXIf", exif.data(), exif.size());
     AppendPngChunk(chunks, "iTXt", xmp.data(), xmp.size());
     WriteWholeFile(std::string(keep) + "\\large.png", Cut(grey, 33) + chunks + Bytes(grey.begin() + 33, grey.end()));
+}
+
+// A JPEG's Extended XMP is joined to the packet that names it, its parts
+// in any order, and the whole goes out, in one packet or extended again;
+// --strip gps takes from the whole. Parts that do not make the whole leave
+// it out with a note, and so do parts of a packet it does not name.
+// DUOTINT_GPS_KEEP keeps the reversed row as a JPEG for exiftool_readback.sh.
+TEST(Metadata, ExtendedXmpIsJoinedToItsPacket)
+{
+    const std::string g = "0123456789ABCDEF0123456789ABCDEF", o = "F" + g.substr(1);
+    const std::string packet = Wrapped(Xmp(" xmlns:xmpNote='http://ns.adobe.com/xmp/note/' xmpNote:HasExtendedXMP='" + g +
+                                           "' xmlns:tiff='http://ns.adobe.com/tiff/1.0/' tiff:Make='Duotint Optical'"));
+    // The description's namespace bound on the elements around it, as the packet's are.
+    const std::string whole =
+        "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#' "
+        "xmlns:dc='http://purl.org/dc/elements/1.1/'><rdf:Description rdf:about='' xmlns:exif='http://ns.adobe.com/exif/1.0/' "
+        "exif:GPSLatitude='48,51N'><dc:source>only in the extension</dc:source></rdf:Description></rdf:RDF></x:xmpmeta>";
+    const size_t w = whole.size(), c = w / 2;
+    struct Part { const std::string& guid; size_t offset, size, length; };
+    const struct { const char* label; std::vector<Part> parts; bool joined; const char* note; } kCases[] = {
+        {"in order", {{g, 0, c, w}, {g, c, w - c, w}}, true, nullptr},
+        {"reversed", {{g, c, w - c, w}, {g, 0, c, w}}, true, nullptr},
+        {"after a part of another", {{o, 0, w, w}, {g, 0, w, w}}, true, "segments that its packet does not name are left out"},
+        {"a part missing", {{g, 0, c, w}}, false, "cannot be joined whole to its packet and is left out"},
+        {"parts that overlap", {{g, 0, c + 1, w}, {g, c, w - c, w}}, false, "cannot be joined whole"},
+        {"lengths that disagree", {{g, 0, c, w}, {g, c, w - c, w + 1}}, false, "cannot be joined whole"},
+        {"of another", {{o, 0, w, w}}, false, "cannot be joined whole"},
+    };
+    const char* keep = getenv("DUOTINT_GPS_KEEP");
+    for (const auto& row : kCases) {
+        SCOPED_TRACE(row.label);
+        Bytes jpeg = kSoi + XmpSegment(packet);
+        for (const Part& p : row.parts)
+            jpeg = jpeg + XmpExtension(p.guid, p.length, p.offset, whole.substr(std::min(p.offset, w), p.size));
+        PictureMetadata m = MetadataOf(jpeg + kSos);
+        ASSERT_EQ(m.notes.size(), row.note != nullptr ? 1u : 0u);
+        if (row.note != nullptr) {
+            EXPECT_NE(m.notes[0].find(row.note), std::string::npos) << m.notes[0];
+        }
+        const std::string xmp = AsText(m.xmp);
+        EXPECT_NE(xmp.find("tiff:Make='Duotint Optical'"), std::string::npos);
+        EXPECT_EQ(xmp.find("<dc:source>only in the extension</dc:source>") != std::string::npos &&
+                      xmp.find("xmlns:dc='http://purl.org/dc/elements/1.1/'") != std::string::npos,
+                  row.joined);
+        EXPECT_EQ(xmp.find("HasExtendedXMP") == std::string::npos, row.joined);
+        if (!row.joined)
+            continue;
+        if (keep != nullptr && std::string(row.label) == "reversed") {
+            const Bytes turned = ReadWholeFile(TestPicturePath("turned6.jpg"));
+            WriteWholeFile(std::string(keep) + "\\extended.jpg", jpeg + Bytes(turned.begin() + 2, turned.end()));
+        }
+        Bytes out = kSoi + kSos;
+        ASSERT_TRUE(SpliceJpegMetadata(out, m));
+        EXPECT_EQ(MetadataOf(out).xmp, m.xmp);
+        m.notes.clear();
+        DropGps(m);
+        EXPECT_EQ(m.notes, std::vector<std::string>{});
+        EXPECT_EQ(AsText(m.xmp).find("GPSLatitude"), std::string::npos);
+        EXPECT_NE(AsText(m.xmp).find("<dc:source>only in the extension</dc:source>"), std::string::npos);
+    }
 }
 
 // The walk costs the same per byte however many parts a file has: a
