@@ -49,7 +49,7 @@ if [ "${1:-}" = --smoke ] && [ -z "${DUOTINT_BENCH_SMOKE:-}" ]; then
       cli)
         check cli "$out" '^cli .* pictures of .* BMP to BMP' '^cli .* --jobs 2 / --jobs 1' "own start" \
               'JPEG to jpeg: ' 'JPEG to png: ' 'our PNG encoder in-process' 'JPEG to PNG: ours' \
-              '^jpeg   our encoder in-process' '^whole  duotint-cli to PNG'
+              '^jpeg   our encoder in-process' '^whole  duotint-cli to PNG' '^start  tools/cli.sh --version'
         if command -v cjpeg >/dev/null; then check cli "$out" '^jpeg   cjpeg ' '^jpeg   file at quality 92'; fi
         if command -v vips >/dev/null; then check cli "$out" '^whole  vips copy' '^whole  duotint-cli to JPEG' '^batch  3 photos'; fi
         if command -v identify >/dev/null; then check cli "$out" '^jpeg   --quality asked'; fi ;;
@@ -180,6 +180,21 @@ if command -v vips >/dev/null; then
   echo "batch  $photos photos to JPEG: duotint-cli $(echo "${ob[*]}" | spread) ms; vips linear, xargs -P2," \
        "$(echo "${vb[*]}" | spread) ms; duotint-cli / vips $(echo "${ob_vb[*]}" | spread) x (at most 1)"
 fi
+# Starting duotint-cli through tools/cli.sh with nothing to build, against
+# wine starting it directly: five rounds, alternating, after one that may
+# write the build's stamp (one round in a smoke run).
+DUOTINT_BUILD="$build" bash "$root/tools/cli.sh" --version >/dev/null 2>&1 || true
+starts=(1 2 3 4 5)
+[ -z "$smoke" ] || starts=(1)
+sc=() wc=()
+for _ in "${starts[@]}"; do
+  sc+=("$(DUOTINT_BUILD="$build" ms bash "$root/tools/cli.sh" --version)")
+  wc+=("$(ms wine "$build/duotint-cli.exe" --version)")
+done
+echo "start  tools/cli.sh --version $(echo "${sc[*]}" | spread) ms; wine duotint-cli.exe --version" \
+     "$(echo "${wc[*]}" | spread) ms; ratio of medians" \
+     "$(awk -v a="$(echo "${sc[*]}" | spread | cut -d' ' -f1)" -v b="$(echo "${wc[*]}" | spread | cut -d' ' -f1)" \
+        'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }') x (at most 1.5)"
 if command -v identify >/dev/null; then
   read_back=()
   for q in 30 76 92 100; do

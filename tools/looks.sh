@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the pictures of docs/looks.md, and the page itself, from tools/looks.list:
-# samples/cat.bmp in each look, written by duotint-cli as a JPEG into
+# samples/sunset.bmp in each look, written by duotint-cli as a JPEG into
 # docs/looks/<name>.jpg, and a section per look with its line to copy. No picture
 # is edited by hand; tools/package.sh runs this for each release, and the test
 # unit.looks checks that what is checked in is what it makes.
@@ -21,7 +21,7 @@ options=(--format jpeg --quality 80 --force --quiet)
   cat <<'TEXT'
 # Looks
 
-Each picture is the sample picture, `samples/cat.bmp`, written by `duotint-cli` in the
+Each picture is the sample picture, `samples/sunset.bmp`, written by `duotint-cli` in the
 look named above it; the line under it gives that look to a folder of pictures. The
 nine numbers are the editor's panel from the top: tint A (red, green, blue), how much
 of it is mixed in (disp, per cent), how tint B weighs against tint A (distr, per cent),
@@ -35,8 +35,8 @@ TEXT
     [[ -z $name || $name == \#* ]] && continue
     file=${name// /-}.jpg
     # duotint-cli ends the shell it runs in, so each look runs in one of its own.
-    (programs_cli --tint "$tint" "${options[@]}" --out "$work" "$root/samples/cat.bmp") >&2
-    mv "$work/cat-.jpg" "$docs/looks/$file"
+    (programs_cli --tint "$tint" "${options[@]}" --out "$work" "$root/samples/sunset.bmp") >&2
+    mv "$work/sunset-.jpg" "$docs/looks/$file"
     printf '\n## %s\n\n%s.\n\n![%s](looks/%s)\n\n```sh\nduotint-cli --tint %s --format jpg photos\n```\n' \
       "${name^}" "${words^}" "$name" "$file" "$tint"
   done <"$root/tools/looks.list"

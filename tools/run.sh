@@ -30,7 +30,7 @@ while [ $# -gt 0 ]; do
     *) break ;;
   esac
 done
-picture=("$root/samples/cat.bmp")
+picture=("$root/samples/sunset.bmp")
 if [ $popup = yes ]; then
   picture=()
   [ $# -eq 0 ] || { echo "run: --popup opens the name popup; it takes no PATH ($1)." >&2; exit 64; }

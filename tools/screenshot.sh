@@ -21,15 +21,15 @@ export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all DISPLAY=$display
 cleanup() { wineserver -k 2>/dev/null || true; kill "$xvfb" 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
 sleep 1
-cp "$root/samples/cat.bmp" "$work/"
+cp "$root/samples/sunset.bmp" "$work/"
 (cd "$work" && wine "$build/duotint.exe" >/dev/null 2>&1 &)
 sleep 3
 
 # The name popup stands at (200, 200): focus it, type the name.
 xdotool mousemove 300 250 click 1; sleep 0.5
-xdotool type --delay 120 cat; xdotool key Return; sleep 1
+xdotool type --delay 120 sunset; xdotool key Return; sleep 1
 
-# cat.bmp is 480 x 360: on a 1920 x 1080 desktop the editor window stands at
+# sunset.bmp is 480 x 360: on a 1920 x 1080 desktop the editor window stands at
 # (442, 236), 592 x 372, with its value boxes at client x 535.
 left=442; top=236; panel=$((left + 535 + 10))
 xdotool mousemove $panel $((top + 23)) click 1; sleep 0.5   # focus: re-creates the window

@@ -21,10 +21,10 @@ TEST(Release, UnpackedProgramOpensTheSampleBesideIt)
     ASSERT_TRUE(duotint.Start(folder, L"", folder + "\\duotint.exe")) << "cannot start duotint.exe in " << folder;
     HWND popup = duotint.WaitForNamePopup();
     ASSERT_NE(popup, nullptr) << "no name popup";
-    ASSERT_TRUE(TypeText("cat"));
+    ASSERT_TRUE(TypeText("sunset"));
     Tap(kEnter);
     ASSERT_TRUE(duotint.WaitGone(popup, 10000));
-    EXPECT_NE(duotint.WaitForWindow(kEditorClassName, 10000), nullptr) << "the editor did not open on cat.bmp";
+    EXPECT_NE(duotint.WaitForWindow(kEditorClassName, 10000), nullptr) << "the editor did not open on sunset.bmp";
     RunEnd end = duotint.Finish(10000);
     EXPECT_TRUE(end.exited) << Describe(end);
     EXPECT_EQ(end.exitCode, 0u) << Describe(end);
