@@ -72,17 +72,17 @@ programs_cli() {
     wine "$build/duotint-cli.exe" "$@" | sed 's/\r$//'
     exit "${PIPESTATUS[0]}"
   fi
-  # Wine's helper processes start with the prefix's first program and hold its
-  # standard error until the prefix goes idle, 3 s later: they start here,
-  # with nothing of ours, so that the pipe below closes when duotint-cli ends.
-  wine cmd /c exit </dev/null >/dev/null 2>&1
-  # Standard output and error each through their own sed; the inner pipeline
-  # hands on duotint-cli's exit code, the outer one the inner one's.
-  {
-    wine "$build/duotint-cli.exe" "$@" 2>&1 1>&3 3>&- | sed 's/\r$//' >&2 3>&-
-    exit "${PIPESTATUS[0]}"
-  } 3>&1 | sed 's/\r$//'
-  exit "${PIPESTATUS[0]}"
+  # Wine's helper processes, started with the prefix's first program, hold
+  # its standard error until the prefix goes idle, 3 s later: a pipe there
+  # would wait for them. So standard error goes to a file, whose lines follow
+  # standard output's once duotint-cli ends (a file or a log reads them so).
+  local said code
+  said=$(mktemp)
+  wine "$build/duotint-cli.exe" "$@" 2>"$said" | sed 's/\r$//'
+  code=${PIPESTATUS[0]}
+  sed 's/\r$//' "$said" >&2
+  rm -f "$said"
+  exit "$code"
 }
 
 # Runs the editor as built with the arguments as given, in a Wine prefix of
