@@ -237,6 +237,10 @@ int RunDecoderChild(const wchar_t* commandLine)
     if (record == nullptr)
         return 2;
     HANDLE reported = handles[1], go = handles[2];
+    // A reader with time to spare (the editor's name popup) has the
+    // platform's decoders readied before the first request.
+    if (wcsstr(at, L"platform") != nullptr)
+        PrepareDecoders();
     auto answer = [&](DecodeOutcome outcome) {
         record->outcome = static_cast<int32_t>(outcome);
         SetEvent(reported);

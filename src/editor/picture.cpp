@@ -36,7 +36,7 @@ std::wstring PicturePath()
     return name;
 }
 
-void StartDecoder() { pictureDecoder.Start(); }
+void StartDecoder() { pictureDecoder.Start(true); }
 
 void EndDecoder() { pictureDecoder.Close(); }
 

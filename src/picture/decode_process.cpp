@@ -141,7 +141,7 @@ DecodeBudget BudgetFor(int64_t width, int64_t height, bool alpha)
     return {cpu, wall, 2 * pixels + 256 * kMiB};
 }
 
-void DecoderProcess::Start()
+void DecoderProcess::Start(bool platformAhead)
 {
     if (process_ != nullptr)
         return;
@@ -172,10 +172,10 @@ void DecoderProcess::Start()
     const std::wstring exe = folder + L"duotint-decode.exe";
     std::wstring environment = QuietEnvironment();
     wchar_t commandLine[256];
-    swprintf(commandLine, 256, L"\"duotint-decode\" %llu %llu %llu",
+    swprintf(commandLine, 256, L"\"duotint-decode\" %llu %llu %llu%ls",
              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(control_)),
              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(reported_)),
-             static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(go_)));
+             static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(go_)), platformAhead ? L" platform" : L"");
     // No standard handles: nothing the decoders write reaches the program's.
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;

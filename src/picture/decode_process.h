@@ -85,8 +85,10 @@ public:
     DecoderProcess& operator=(const DecoderProcess&) = delete;
 
     // Starts the child ahead of need, while the person is still naming the
-    // picture: it waits for a request.
-    void Start();
+    // picture: it waits for a request. With `platformAhead`, it readies the
+    // platform's decoders meanwhile, which it otherwise does on the first
+    // picture that needs them.
+    void Start(bool platformAhead = false);
     // Hands the child (started now, if none serves) the picture and waits
     // until it reports the size it shows (after the orientation turn), or
     // ends. A picture still held from before is let go first.
