@@ -1451,22 +1451,35 @@ struct RdfElement {
     std::vector<std::string> bindings;
 };
 
+// The next start tag from `at` on, past comments, CDATA, processing
+// instructions and end tags; `at` then stands past it. False at the
+// text's end, and with `unreadable` where the walk cannot go on with
+// certainty (a markup that does not close, a document type, a tag not
+// as XML writes it).
+bool NextStartTag(const std::string& text, size_t& at, XmlTag& tag, bool& unreadable)
+{
+    unreadable = false;
+    for (size_t open; (open = text.find('<', at)) != std::string::npos;) {
+        at = MarkupEnd(text, open);
+        unreadable = at == std::string::npos || (at == open && (StartsAt(text, open, "<!") || !ReadTag(text, open, tag)));
+        if (unreadable)
+            return false;
+        if (at != open)
+            continue;
+        at = tag.end;
+        if (!tag.closing)
+            return true;
+    }
+    return false;
+}
+
 // False when the text is not XML this walk reads with certainty, as
 // DropXmpGps reads it, or has no rdf:RDF element with content.
 bool FindRdf(const std::string& text, RdfElement& rdf)
 {
     XmlTag tag;
-    for (size_t at = 0, open; (open = text.find('<', at)) != std::string::npos;) {
-        at = MarkupEnd(text, open);
-        if (at == std::string::npos)
-            return false;
-        if (at != open)
-            continue;
-        if (StartsAt(text, open, "<!") || !ReadTag(text, open, tag))
-            return false;
-        at = tag.end;
-        if (tag.closing)
-            continue;
+    bool unreadable = false;
+    for (size_t at = 0; NextStartTag(text, at, tag, unreadable);) {
         for (const XmlAttribute& a : tag.attributes)
             if (text.compare(a.nameAt, a.nameEnd - a.nameAt, "xmlns") == 0 || StartsAt(text, a.nameAt, "xmlns:"))
                 rdf.bindings.push_back(text.substr(a.nameAt, a.end - a.nameAt));
@@ -1503,17 +1516,8 @@ bool FindExtensionName(const std::string& text, std::string& guid, size_t& from,
     };
     XmlTag tag;
     int found = 0;
-    for (size_t at = 0, open; (open = text.find('<', at)) != std::string::npos;) {
-        at = MarkupEnd(text, open);
-        if (at == std::string::npos)
-            return false;
-        if (at != open)
-            continue;
-        if (StartsAt(text, open, "<!") || !ReadTag(text, open, tag))
-            return false;
-        at = tag.end;
-        if (tag.closing)
-            continue;
+    bool unreadable = false;
+    for (size_t at = 0; NextStartTag(text, at, tag, unreadable);) {
         for (const XmlAttribute& a : tag.attributes) {
             if (named(a.nameAt, a.nameEnd) && ++found == 1) {
                 const size_t quote = text.find_first_of("\"'", a.nameEnd);
@@ -1529,10 +1533,10 @@ bool FindExtensionName(const std::string& text, std::string& guid, size_t& from,
         if (++found > 1 || to == std::string::npos || !StartsAt(text, value, "</"))
             return false;
         guid = text.substr(tag.end, value - tag.end);
-        from = text.find_last_not_of(" \t\r\n", open - 1) + 1;
+        from = text.find_last_not_of(" \t\r\n", tag.nameAt - 2) + 1;  // before its '<'
         at = to;
     }
-    return found == 1;
+    return found == 1 && !unreadable;
 }
 
 // The extension named `guid` from its parts: each the GUID, the whole's
