@@ -79,47 +79,42 @@ void SlowRows(const char* fault, int64_t rows, volatile int64_t* rowsDone)
     }
 }
 
-// The picture the child holds between an open and a copy: a JPEG for
-// libjpeg-turbo, a WebP for libwebp, a HEIF for libheif, anything else for
-// the platform's decoders.
+// The picture the child holds between an open and a copy: one reader for
+// each kind a library reads, the platform's decoders for any other.
 struct HeldPicture {
-    ContainerKind kind = ContainerKind::unknown;
-    JpegPicture jpegPicture;
-    WebpPicture webpPicture;
-    HeifPicture heifPicture;
-    DecodedPicture platformPicture;
+    JpegPicture jpeg;
+    WebpPicture webp;
+    HeifPicture heif;
+    PictureReader* reader = nullptr;  // null: the platform's
+    DecodedPicture platform;
 
-    bool Jpeg() const { return kind == ContainerKind::jpeg; }
-    bool Webp() const { return kind == ContainerKind::webp; }
-    bool Heif() const { return kind == ContainerKind::heif; }
-    int64_t Height() const
+    void Take(ContainerKind kind)
     {
-        return Jpeg() ? jpegPicture.Height()
-               : Webp() ? webpPicture.Height()
-               : Heif() ? heifPicture.Height()
-                        : platformPicture.Height();
+        switch (kind) {
+        case ContainerKind::jpeg: reader = &jpeg; break;
+        case ContainerKind::webp: reader = &webp; break;
+        case ContainerKind::heif: reader = &heif; break;
+        default: reader = nullptr;
+        }
     }
+    int64_t Height() const { return reader != nullptr ? reader->Height() : platform.Height(); }
     void Close()
     {
-        jpegPicture.Close();
-        webpPicture.Close();
-        heifPicture.Close();
-        platformPicture.Close();
+        if (reader != nullptr)
+            reader->Close();
+        platform.Close();
     }
 };
 
-// What a failed request to a library's reader (JPEG, WebP, HEIF) answers, with
-// the reader's words in the record; each reader's failures have the same
-// names.
-template <typename Picture>
-DecodeOutcome LibraryAnswer(const Picture& picture, DecoderControl* record)
+// What a failed request to a library's reader answers, with the reader's
+// words in the record.
+DecodeOutcome LibraryAnswer(const PictureReader& reader, DecoderControl* record)
 {
-    using Failed = decltype(picture.Failure());
-    snprintf(record->message, sizeof record->message, "%s", picture.Message());
-    switch (picture.Failure()) {
-    case Failed::cutShort: return DecodeOutcome::cutShort;
-    case Failed::damaged: return DecodeOutcome::damaged;
-    case Failed::tooHungry: return DecodeOutcome::tooHungry;
+    snprintf(record->message, sizeof record->message, "%s", reader.Message());
+    switch (reader.Failure()) {
+    case ReaderFailure::cutShort: return DecodeOutcome::cutShort;
+    case ReaderFailure::damaged: return DecodeOutcome::damaged;
+    case ReaderFailure::tooHungry: return DecodeOutcome::tooHungry;
     default: return DecodeOutcome::cannotDecode;
     }
 }
@@ -130,40 +125,31 @@ DecodeOutcome LibraryAnswer(const Picture& picture, DecoderControl* record)
 DecodeOutcome CopyRows(DecoderControl* record, HeldPicture& picture)
 {
     const int64_t height = picture.Height();
+    PictureReader* reader = picture.reader;
     const auto section = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record->pixelSection));
     const SIZE_T colourBytes = static_cast<SIZE_T>(record->stride) * static_cast<SIZE_T>(height);
-    // A JPEG has no alpha, and its plane is left as the section came: zeros.
-    const SIZE_T alphaBytes = picture.Jpeg() ? 0 : static_cast<SIZE_T>(record->alphaStride) * static_cast<SIZE_T>(height);
+    // A library's picture that cannot be transparent has its plane left as
+    // the section came: zeros.
+    const bool canBeTransparent = reader == nullptr || reader->HasAlpha();
+    const SIZE_T alphaBytes =
+        canBeTransparent ? static_cast<SIZE_T>(record->alphaStride) * static_cast<SIZE_T>(height) : 0;
     auto* pixels = static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, colourBytes + alphaBytes));
     SlowRows(record->fault, height, &record->rowsDone);
-    if (pixels != nullptr && picture.Jpeg() && picture.jpegPicture.RowsInOrder()) {
+    if (pixels != nullptr && reader != nullptr && reader->RowsInOrder()) {
         record->rowsDone = 0;
         record->rowsInOrder = 1;
     }
     uint8_t* alpha = pixels != nullptr && alphaBytes != 0 ? pixels + colourBytes : nullptr;
     DecodeOutcome outcome = DecodeOutcome::damaged;
     record->alpha = false;
-    if (pixels != nullptr && picture.Jpeg()) {
-        if (picture.jpegPicture.CopyInto(pixels, record->stride, &record->rowsDone))
+    if (pixels != nullptr && reader != nullptr) {
+        if (reader->CopyInto(pixels, record->stride, &record->rowsDone, alpha, record->alphaStride))
             outcome = DecodeOutcome::decoded;
         else
-            outcome = LibraryAnswer(picture.jpegPicture, record);
-    } else if (pixels != nullptr && picture.Webp()) {
-        WebpPicture& webp = picture.webpPicture;
-        if (webp.CopyInto(pixels, record->stride, &record->rowsDone, alpha, record->alphaStride))
-            outcome = DecodeOutcome::decoded;
-        else
-            outcome = LibraryAnswer(webp, record);
-        record->alpha = outcome == DecodeOutcome::decoded && webp.Translucent();
-    } else if (pixels != nullptr && picture.Heif()) {
-        HeifPicture& heif = picture.heifPicture;
-        if (heif.CopyInto(pixels, record->stride, &record->rowsDone, alpha, record->alphaStride))
-            outcome = DecodeOutcome::decoded;
-        else
-            outcome = LibraryAnswer(heif, record);
-        record->alpha = outcome == DecodeOutcome::decoded && heif.Translucent();
+            outcome = LibraryAnswer(*reader, record);
+        record->alpha = outcome == DecodeOutcome::decoded && reader->Translucent();
     } else if (pixels != nullptr) {
-        DecodedPicture& platform = picture.platformPicture;
+        DecodedPicture& platform = picture.platform;
         if (platform.CopyInto(pixels, record->stride, &record->rowsDone, alpha, record->alphaStride))
             outcome = DecodeOutcome::decoded;
         record->alpha = outcome == DecodeOutcome::decoded && platform.Translucent();
@@ -178,37 +164,21 @@ DecodeOutcome CopyRows(DecoderControl* record, HeldPicture& picture)
 // transparent.
 DecodeOutcome OpenPicture(DecoderControl* record, HeldPicture& picture)
 {
-    picture.kind = static_cast<ContainerKind>(record->kind);
-    if (picture.Webp()) {
-        // WebP has no orientation: the probe's 1 stands.
-        if (!picture.webpPicture.Open(record->path))
-            return LibraryAnswer(picture.webpPicture, record);
-        record->width = picture.webpPicture.Width();
-        record->height = picture.webpPicture.Height();
-        record->alpha = picture.webpPicture.HasAlpha();
-        return DecodeOutcome::decoded;
-    }
-    if (picture.Heif()) {
-        // The file's own transforms turn it; its EXIF orientation, which
-        // says the same turn again, is not applied (the probe's stays 1).
-        const int64_t side = record->declaredWidth > record->declaredHeight ? record->declaredWidth
+    picture.Take(static_cast<ContainerKind>(record->kind));
+    if (PictureReader* reader = picture.reader) {
+        ReadLimits limits;
+        limits.orientation = record->orientation;
+        limits.longestSide = record->declaredWidth > record->declaredHeight ? record->declaredWidth
                                                                             : record->declaredHeight;
-        if (!picture.heifPicture.Open(record->path, side, record->memoryBytes))
-            return LibraryAnswer(picture.heifPicture, record);
-        record->width = picture.heifPicture.Width();
-        record->height = picture.heifPicture.Height();
-        record->alpha = picture.heifPicture.HasAlpha();
+        limits.memoryBytes = record->memoryBytes;
+        if (!reader->Open(record->path, limits))
+            return LibraryAnswer(*reader, record);
+        record->width = reader->Width();
+        record->height = reader->Height();
+        record->alpha = reader->HasAlpha();
         return DecodeOutcome::decoded;
     }
-    if (picture.Jpeg()) {
-        if (!picture.jpegPicture.Open(record->path, record->orientation, record->memoryBytes))
-            return LibraryAnswer(picture.jpegPicture, record);
-        record->width = picture.jpegPicture.Width();
-        record->height = picture.jpegPicture.Height();
-        record->alpha = false;
-        return DecodeOutcome::decoded;
-    }
-    DecodedPicture& platform = picture.platformPicture;
+    DecodedPicture& platform = picture.platform;
     if (!platform.Open(record->path, record->orientation, record->firstBytes))
         return DecodeOutcome::cannotDecode;
     record->width = platform.Width();

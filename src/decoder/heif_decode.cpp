@@ -69,54 +69,39 @@ const heif_reader kReader = {1, SourcePosition, SourceRead, SourceSeek, SourceWa
 // A failure of libheif's, by what it means for the picture: before its
 // pixels (opening) a file the library cannot take is unreadable; while
 // decoding, wrong data is damage.
-HeifFailure FailureOf(const heif_error& error, bool decoding)
+ReaderFailure FailureOf(const heif_error& error, bool decoding)
 {
     if (error.code == heif_error_Memory_allocation_error)
-        return HeifFailure::tooHungry;
+        return ReaderFailure::tooHungry;
     if (error.subcode == heif_suberror_End_of_data)
-        return HeifFailure::cutShort;
+        return ReaderFailure::cutShort;
     if (error.subcode == heif_suberror_Security_limit_exceeded)
-        return HeifFailure::tooHungry;
+        return ReaderFailure::tooHungry;
     if (decoding && (error.code == heif_error_Invalid_input || error.code == heif_error_Decoder_plugin_error))
-        return HeifFailure::damaged;
-    return HeifFailure::unreadable;
-}
-
-// The top 8 bits of a sample of `bits` bits.
-inline uint8_t TopEightBits(const uint8_t* bigEndian, int bits)
-{
-    return static_cast<uint8_t>((bigEndian[0] << 8 | bigEndian[1]) >> (bits - 8));
+        return ReaderFailure::damaged;
+    return ReaderFailure::unreadable;
 }
 
 }  // namespace
 
-bool HeifPicture::Fail(HeifFailure failure, const char* message)
-{
-    failure_ = failure;
-    snprintf(message_, sizeof message_, "%s", message);
-    Close();
-    return false;
-}
-
-bool HeifPicture::Open(const wchar_t* path, int64_t mostSide, uint64_t memoryBytes)
+bool HeifPicture::Open(const wchar_t* path, const ReadLimits& limits)
 {
     Close();
-    failure_ = HeifFailure::none;
-    message_[0] = '\0';
+    Forget();
+    const int64_t mostSide = limits.longestSide;
+    const uint64_t memoryBytes = limits.memoryBytes;
     memoryBytes_ = memoryBytes;
     source_ = new Source;
     source_->file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     LARGE_INTEGER size = {};
     if (source_->file == INVALID_HANDLE_VALUE || !GetFileSizeEx(source_->file, &size)) {
-        char words[80];
-        snprintf(words, sizeof words, "The file could not be opened (error %lu)", GetLastError());
-        return Fail(HeifFailure::unreadable, words);
+        return Fail(ReaderFailure::unreadable, "The file could not be opened (error %lu)", GetLastError());
     }
     source_->size = size.QuadPart;
 
     context_ = heif_context_alloc();
     if (context_ == nullptr)
-        return Fail(HeifFailure::tooHungry, "libheif could not get the memory it needs");
+        return Fail(ReaderFailure::tooHungry, "libheif could not get the memory it needs");
     // Every picture the file holds (the coded one a crop is cut from, a
     // grid's tiles) is checked against this side as libheif reads its size:
     // that of a square whose 8-bit RGB pixels fill the budget, and at least
@@ -128,26 +113,26 @@ bool HeifPicture::Open(const wchar_t* path, int64_t mostSide, uint64_t memoryByt
     heif_context_set_maximum_image_size_limit(context_, static_cast<int>(limit));
     heif_error error = heif_context_read_from_reader(context_, &kReader, source_, nullptr);
     if (error.code != heif_error_Ok)
-        return Fail(FailureOf(error, false), error.message);
+        return Fail(FailureOf(error, false), "%s", error.message);
     error = heif_context_get_primary_image_handle(context_, &handle_);
     if (error.code != heif_error_Ok)
-        return Fail(FailureOf(error, false), error.message);
+        return Fail(FailureOf(error, false), "%s", error.message);
     // The handle's size is the shown one: its transforms are counted.
     width_ = heif_image_handle_get_width(handle_);
     height_ = heif_image_handle_get_height(handle_);
     bits_ = heif_image_handle_get_luma_bits_per_pixel(handle_);
     hasAlpha_ = heif_image_handle_has_alpha_channel(handle_) != 0;
     if (width_ < 1 || height_ < 1)
-        return Fail(HeifFailure::unreadable, "its primary picture has no size");
+        return Fail(ReaderFailure::unreadable, "its primary picture has no size");
     if (bits_ < 8 || bits_ > 16)
-        return Fail(HeifFailure::unreadable, "its samples have a number of bits libheif does not give");
+        return Fail(ReaderFailure::unreadable, "its samples have a number of bits libheif does not give");
     // The decoded planes (3 samples a pixel at most, and alpha), then the
     // interleaved rows they are converted to, each 2 bytes a sample past 8 bits.
     const uint64_t channels = hasAlpha_ ? 4 : 3;
     const uint64_t needs = static_cast<uint64_t>(width_) * static_cast<uint64_t>(height_) * 2 * channels *
                            (bits_ > 8 ? 2 : 1);
     if (needs > memoryBytes_)
-        return Fail(HeifFailure::tooHungry, "libheif would need more memory than the picture may take");
+        return Fail(ReaderFailure::tooHungry, "libheif would need more memory than the picture may take");
     return true;
 }
 
@@ -163,7 +148,7 @@ bool HeifPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
     heif_image* image = nullptr;
     const heif_error error = heif_decode_image(handle_, &image, heif_colorspace_RGB, chroma, nullptr);
     if (error.code != heif_error_Ok)
-        return Fail(FailureOf(error, true), error.message);
+        return Fail(FailureOf(error, true), "%s", error.message);
     int rowBytes = 0;
     const uint8_t* rows = heif_image_get_plane_readonly(image, heif_channel_interleaved, &rowBytes);
     const int bits = heif_image_get_bits_per_pixel_range(image, heif_channel_interleaved);
@@ -171,7 +156,7 @@ bool HeifPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
         heif_image_get_height(image, heif_channel_interleaved) != height_ || bits < 8 || bits > 16 ||
         (bits > 8) != deep) {
         heif_image_release(image);
-        return Fail(HeifFailure::damaged, "libheif gave a picture of another size or depth than it declared");
+        return Fail(ReaderFailure::damaged, "libheif gave a picture of another size or depth than it declared");
     }
 
     const bool keepAlpha = alpha != nullptr && hasAlpha_;

@@ -40,7 +40,7 @@ struct JpegPicture::Decoder {
     bool copying;        // past the headers: an error is damage to the data
     bool adobeInverted;  // CMYK as Adobe writes it, each ink inverted
     int orientation;
-    JpegFailure failure;
+    ReaderFailure failure;
     char message[JMSG_LENGTH_MAX];
     JOCTET bytes[kReadBytes];
 };
@@ -51,7 +51,7 @@ using Decoder = JpegPicture::Decoder;
 
 Decoder& DecoderOf(j_common_ptr info) { return *static_cast<Decoder*>(info->client_data); }
 
-[[noreturn]] void Escape(j_common_ptr info, JpegFailure failure)
+[[noreturn]] void Escape(j_common_ptr info, ReaderFailure failure)
 {
     Decoder& decoder = DecoderOf(info);
     decoder.failure = failure;
@@ -63,8 +63,8 @@ void ExitOnError(j_common_ptr info)
 {
     const int code = info->err->msg_code;
     if (code == JERR_OUT_OF_MEMORY || code == JERR_NO_BACKING_STORE)
-        Escape(info, JpegFailure::tooHungry);  // the memory limit: no backing store stands behind it
-    Escape(info, DecoderOf(info).copying ? JpegFailure::damaged : JpegFailure::unreadable);
+        Escape(info, ReaderFailure::tooHungry);  // the memory limit: no backing store stands behind it
+    Escape(info, DecoderOf(info).copying ? ReaderFailure::damaged : ReaderFailure::unreadable);
 }
 
 // Level -1 is a warning; the others are trace messages, which nobody reads.
@@ -78,9 +78,9 @@ void StopOnWarning(j_common_ptr info, int level)
     case JWRN_BOGUS_ICC:    // the ICC profile, which is not read
         return;
     case JWRN_JPEG_EOF:
-        Escape(info, JpegFailure::cutShort);
+        Escape(info, ReaderFailure::cutShort);
     default:
-        Escape(info, JpegFailure::damaged);
+        Escape(info, ReaderFailure::damaged);
     }
 }
 
@@ -139,52 +139,28 @@ void CmykToBgr(const uint8_t* cmyk, int64_t width, bool inverted, uint8_t* bgr)
 
 }  // namespace
 
-int64_t JpegPicture::Width() const
-{
-    if (decoder_ == nullptr)
-        return 0;
-    const jpeg_decompress_struct& info = decoder_->info;
-    return OrientationSwapsAxes(decoder_->orientation) ? info.image_height : info.image_width;
-}
-
-int64_t JpegPicture::Height() const
-{
-    if (decoder_ == nullptr)
-        return 0;
-    const jpeg_decompress_struct& info = decoder_->info;
-    return OrientationSwapsAxes(decoder_->orientation) ? info.image_width : info.image_height;
-}
-
-bool JpegPicture::Open(const wchar_t* path, int orientation, uint64_t memoryBytes)
+bool JpegPicture::Open(const wchar_t* path, const ReadLimits& limits)
 {
     Close();
-    failure_ = JpegFailure::none;
-    message_[0] = '\0';
+    Forget();
+    const int orientation = limits.orientation;
+    const uint64_t memoryBytes = limits.memoryBytes;
     // Zeroed: the library's structs are safe to destroy from here on.
     Decoder* decoder = decoder_ = new (std::nothrow) Decoder();
-    if (decoder == nullptr) {
-        failure_ = JpegFailure::tooHungry;
-        return false;
-    }
+    if (decoder == nullptr)
+        return Fail(ReaderFailure::tooHungry, "%s", "");  // no words: the budget is not what ran out
     decoder->orientation = orientation;
     decoder->file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (decoder->file == INVALID_HANDLE_VALUE) {
-        failure_ = JpegFailure::unreadable;
-        snprintf(message_, sizeof message_, "The file could not be opened (error %lu)", GetLastError());
-        Close();
-        return false;
-    }
+    if (decoder->file == INVALID_HANDLE_VALUE)
+        return Fail(ReaderFailure::unreadable, "The file could not be opened (error %lu)", GetLastError());
     jpeg_decompress_struct& info = decoder->info;
     info.err = jpeg_std_error(&decoder->errors);
     decoder->errors.error_exit = ExitOnError;
     decoder->errors.emit_message = StopOnWarning;
     info.client_data = decoder;
     if (setjmp(decoder->escape)) {
-        failure_ = decoder->failure;
-        memcpy(message_, decoder->message, sizeof message_);
-        Close();
-        return false;
+        return Fail(decoder->failure, "%s", decoder->message);
     }
     jpeg_create_decompress(&info);
     // Large enough for every whole-picture buffer the budget allows; past
@@ -211,13 +187,13 @@ bool JpegPicture::Open(const wchar_t* path, int orientation, uint64_t memoryByte
         info.out_color_space = JCS_CMYK;
         break;
     default:
-        failure_ = JpegFailure::unreadable;
-        snprintf(message_, sizeof message_, "Its %d colour components are of no colour space JPEG names",
-                 info.num_components);
-        Close();
-        return false;
+        return Fail(ReaderFailure::unreadable, "Its %d colour components are of no colour space JPEG names",
+                    info.num_components);
     }
     decoder->adobeInverted = info.saw_Adobe_marker != 0;
+    const bool swapped = OrientationSwapsAxes(orientation);
+    width_ = swapped ? info.image_height : info.image_width;
+    height_ = swapped ? info.image_width : info.image_height;
     info.dct_method = JDCT_ISLOW;
     info.do_fancy_upsampling = TRUE;
     return true;
@@ -228,17 +204,14 @@ bool JpegPicture::RowsInOrder() const
     return decoder_ != nullptr && (decoder_->orientation <= 1 || decoder_->orientation > 8);
 }
 
-bool JpegPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone)
+bool JpegPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t*, int64_t)
 {
     Decoder* decoder = decoder_;
     if (decoder == nullptr)
         return false;
     jpeg_decompress_struct& info = decoder->info;
     if (setjmp(decoder->escape)) {
-        failure_ = decoder->failure;
-        memcpy(message_, decoder->message, sizeof message_);
-        Close();
-        return false;
+        return Fail(decoder->failure, "%s", decoder->message);
     }
     decoder->copying = true;
     jpeg_start_decompress(&info);

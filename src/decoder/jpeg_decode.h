@@ -14,45 +14,25 @@
 
 #include <cstdint>
 
-enum class JpegFailure {
-    none,
-    unreadable,  // not a JPEG the library reads: a bad header, an unsupported kind
-    damaged,     // corrupt data part of the way
-    cutShort,    // the file ends before the picture does
-    tooHungry,   // the picture needs more memory than it may take
-};
+#include "decoder/reader.h"
 
-class JpegPicture {
+class JpegPicture : public PictureReader {
 public:
-    JpegPicture() = default;
-    ~JpegPicture() { Close(); }
-    JpegPicture(const JpegPicture&) = delete;
-    JpegPicture& operator=(const JpegPicture&) = delete;
+    ~JpegPicture() override { Close(); }
 
-    // Reads the headers of the file, to be shown turned by an EXIF
-    // orientation (1 to 8); the library may take at most `memoryBytes` for
-    // its whole-picture buffers (a progressive file holds every
-    // coefficient). False with Failure() and Message() set when it cannot.
-    bool Open(const wchar_t* path, int orientation, uint64_t memoryBytes);
-    // The size as shown, after the orientation turn.
-    int64_t Width() const;
-    int64_t Height() const;
-    // Fills pixels, rows `stride` bytes apart, counting the stored rows done
-    // in rowsDone as it goes; false with Failure() and Message() set when
-    // the file fails part of the way.
-    bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone = nullptr);
-    // Whether the stored rows are the shown rows, top first: rowsDone then
-    // counts the top rows in place.
-    bool RowsInOrder() const;
-    JpegFailure Failure() const { return failure_; }
-    // libjpeg's own words on the failure; empty when none.
-    const char* Message() const { return message_; }
-    void Close();
+    // Reads the headers of the file, to be shown turned by the orientation
+    // (1 to 8); the library may take at most the memory for its
+    // whole-picture buffers (a progressive file holds every coefficient).
+    bool Open(const wchar_t* path, const ReadLimits& limits) override;
+    // A JPEG has no alpha: the plane is left as it is.
+    bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
+                  int64_t alphaStride) override;
+    // True when upright: the stored rows are the shown rows, top first.
+    bool RowsInOrder() const override;
+    void Close() override;
 
     struct Decoder;  // the library's state, kept out of this header
 
 private:
     Decoder* decoder_ = nullptr;
-    JpegFailure failure_ = JpegFailure::none;
-    char message_[200] = {};  // JMSG_LENGTH_MAX
 };

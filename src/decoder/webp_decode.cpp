@@ -28,14 +28,14 @@ namespace {
 const size_t kPieces = 32;
 const size_t kLeastPiece = 64 * 1024;
 
-WebpFailure FailureOf(VP8StatusCode status)
+ReaderFailure FailureOf(VP8StatusCode status)
 {
     switch (status) {
-    case VP8_STATUS_OUT_OF_MEMORY: return WebpFailure::tooHungry;
-    case VP8_STATUS_BITSTREAM_ERROR: return WebpFailure::damaged;
+    case VP8_STATUS_OUT_OF_MEMORY: return ReaderFailure::tooHungry;
+    case VP8_STATUS_BITSTREAM_ERROR: return ReaderFailure::damaged;
     case VP8_STATUS_NOT_ENOUGH_DATA:
-    case VP8_STATUS_SUSPENDED: return WebpFailure::cutShort;
-    default: return WebpFailure::unreadable;
+    case VP8_STATUS_SUSPENDED: return ReaderFailure::cutShort;
+    default: return ReaderFailure::unreadable;
     }
 }
 
@@ -53,26 +53,14 @@ const char* WordsOf(VP8StatusCode status)
 
 }  // namespace
 
-bool WebpPicture::Fail(WebpFailure failure, const char* message)
-{
-    failure_ = failure;
-    snprintf(message_, sizeof message_, "%s", message);
-    Close();
-    return false;
-}
-
-bool WebpPicture::Open(const wchar_t* path)
+bool WebpPicture::Open(const wchar_t* path, const ReadLimits&)
 {
     Close();
-    failure_ = WebpFailure::none;
-    message_[0] = '\0';
+    Forget();
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
                               nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        char words[80];
-        snprintf(words, sizeof words, "The file could not be opened (error %lu)", GetLastError());
-        return Fail(WebpFailure::unreadable, words);
-    }
+    if (file == INVALID_HANDLE_VALUE)
+        return Fail(ReaderFailure::unreadable, "The file could not be opened (error %lu)", GetLastError());
     LARGE_INTEGER size = {};
     bool read = GetFileSizeEx(file, &size) && static_cast<uint64_t>(size.QuadPart) <= SIZE_MAX;
     if (read) {
@@ -80,7 +68,7 @@ bool WebpPicture::Open(const wchar_t* path)
             file_.resize(static_cast<size_t>(size.QuadPart));
         } catch (const std::bad_alloc&) {
             CloseHandle(file);
-            return Fail(WebpFailure::tooHungry, WordsOf(VP8_STATUS_OUT_OF_MEMORY));
+            return Fail(ReaderFailure::tooHungry, "%s", WordsOf(VP8_STATUS_OUT_OF_MEMORY));
         }
     }
     for (size_t at = 0; read && at < file_.size();) {
@@ -92,7 +80,7 @@ bool WebpPicture::Open(const wchar_t* path)
     }
     CloseHandle(file);
     if (!read)
-        return Fail(WebpFailure::unreadable, "The file could not be read whole");
+        return Fail(ReaderFailure::unreadable, "The file could not be read whole");
 
     // Partial: a file cut short still gives its header and the frame's
     // bytes it holds, and the decoder then says where it ends.
@@ -100,14 +88,14 @@ bool WebpPicture::Open(const wchar_t* path)
     WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
     demux_ = WebPDemuxPartial(&data, &state);
     if (demux_ == nullptr && state == WEBP_DEMUX_PARSING_HEADER)
-        return Fail(WebpFailure::cutShort, WordsOf(VP8_STATUS_NOT_ENOUGH_DATA));
+        return Fail(ReaderFailure::cutShort, "%s", WordsOf(VP8_STATUS_NOT_ENOUGH_DATA));
     if (demux_ == nullptr)
-        return Fail(WebpFailure::unreadable, "its chunks are not laid out as WebP lays them");
+        return Fail(ReaderFailure::unreadable, "its chunks are not laid out as WebP lays them");
     WebPIterator frame;
     if (!WebPDemuxGetFrame(demux_, 1, &frame)) {
         if (state != WEBP_DEMUX_DONE)
-            return Fail(WebpFailure::cutShort, WordsOf(VP8_STATUS_NOT_ENOUGH_DATA));
-        return Fail(WebpFailure::unreadable, "it holds no frame");
+            return Fail(ReaderFailure::cutShort, "%s", WordsOf(VP8_STATUS_NOT_ENOUGH_DATA));
+        return Fail(ReaderFailure::unreadable, "it holds no frame");
     }
     width_ = WebPDemuxGetI(demux_, WEBP_FF_CANVAS_WIDTH);
     height_ = WebPDemuxGetI(demux_, WEBP_FF_CANVAS_HEIGHT);
@@ -121,7 +109,7 @@ bool WebpPicture::Open(const wchar_t* path)
     hasAlpha_ = frame.has_alpha != 0 || frameWidth_ != width_ || frameHeight_ != height_;
     WebPDemuxReleaseIterator(&frame);
     if (width_ < 1 || height_ < 1 || frameLeft_ + frameWidth_ > width_ || frameTop_ + frameHeight_ > height_)
-        return Fail(WebpFailure::unreadable, "its first frame does not lie on its canvas");
+        return Fail(ReaderFailure::unreadable, "its first frame does not lie on its canvas");
     return true;
 }
 
@@ -148,7 +136,7 @@ bool WebpPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
 
     WebPDecoderConfig config;
     if (!WebPInitDecoderConfig(&config))
-        return Fail(WebpFailure::unreadable, "libwebp is not the version duotint was built with");
+        return Fail(ReaderFailure::unreadable, "libwebp is not the version duotint was built with");
     if (!hasAlpha_) {
         // Opaque and the whole canvas: the library writes blue, green, red
         // into the destination itself, flipped to bottom-up.
@@ -164,7 +152,7 @@ bool WebpPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
     }
     WebPIDecoder* decoder = WebPIDecode(nullptr, 0, &config);
     if (decoder == nullptr)
-        return Fail(WebpFailure::tooHungry, WordsOf(VP8_STATUS_OUT_OF_MEMORY));
+        return Fail(ReaderFailure::tooHungry, "%s", WordsOf(VP8_STATUS_OUT_OF_MEMORY));
     int64_t copied = 0;  // rows of the frame already in the destination
     VP8StatusCode status = VP8_STATUS_SUSPENDED;
     const size_t piece = frameSize_ / kPieces > kLeastPiece ? frameSize_ / kPieces : kLeastPiece;
@@ -201,7 +189,7 @@ bool WebpPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
     WebPIDelete(decoder);
     WebPFreeDecBuffer(&config.output);
     if (status != VP8_STATUS_OK)
-        return Fail(FailureOf(status), WordsOf(status));
+        return Fail(FailureOf(status), "%s", WordsOf(status));
     if (rowsDone != nullptr)
         *rowsDone = height_;
     translucent_ = keepAlpha && leastAlpha < 255;

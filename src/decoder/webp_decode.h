@@ -14,47 +14,23 @@
 #include <cstdint>
 #include <vector>
 
-enum class WebpFailure {
-    none,
-    unreadable,   // not a WebP the library reads, or a feature it lacks
-    damaged,      // the picture's data is wrong part of the way
-    cutShort,     // the file ends before the picture does
-    tooHungry,    // the library could not get its memory
-};
+#include "decoder/reader.h"
 
 struct WebPDemuxer;
 
-class WebpPicture {
+class WebpPicture : public PictureReader {
 public:
-    WebpPicture() = default;
-    ~WebpPicture() { Close(); }
-    WebpPicture(const WebpPicture&) = delete;
-    WebpPicture& operator=(const WebpPicture&) = delete;
+    ~WebpPicture() override { Close(); }
 
-    // Reads the file and finds its first frame; false with Failure() and
-    // Message() set when it cannot.
-    bool Open(const wchar_t* path);
-    // The canvas: the whole picture, or an animation's.
-    int64_t Width() const { return width_; }
-    int64_t Height() const { return height_; }
-    // Whether some pixel can be transparent.
-    bool HasAlpha() const { return hasAlpha_; }
-    // Fills pixels, rows `stride` bytes apart, counting the rows done in
-    // rowsDone as it goes. With `alpha`, a picture that has it keeps its
-    // straight colour and gives each pixel's alpha to `alpha`, rows like the
-    // pixels' but `alphaStride` apart. False with Failure() and Message()
-    // set when the picture fails part of the way.
-    bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone = nullptr, uint8_t* alpha = nullptr,
-                  int64_t alphaStride = 0);
-    // After a CopyInto with `alpha`: some pixel is not wholly opaque.
-    bool Translucent() const { return translucent_; }
-    WebpFailure Failure() const { return failure_; }
-    const char* Message() const { return message_; }
-    void Close();
+    // Reads the file and finds its first frame. The size is the canvas: the
+    // whole picture, or an animation's. WebP has no orientation: the limits
+    // are not needed.
+    bool Open(const wchar_t* path, const ReadLimits& limits) override;
+    bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
+                  int64_t alphaStride) override;
+    void Close() override;
 
 private:
-    bool Fail(WebpFailure failure, const char* message);
-
     std::vector<uint8_t> file_;
     WebPDemuxer* demux_ = nullptr;
     // The first frame: where its coded bytes lie in file_, and where it
@@ -62,9 +38,4 @@ private:
     const uint8_t* frameBytes_ = nullptr;
     size_t frameSize_ = 0;
     int64_t frameLeft_ = 0, frameTop_ = 0, frameWidth_ = 0, frameHeight_ = 0;
-    int64_t width_ = 0, height_ = 0;
-    bool hasAlpha_ = false;
-    bool translucent_ = false;
-    WebpFailure failure_ = WebpFailure::none;
-    char message_[200] = {};
 };
