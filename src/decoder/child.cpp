@@ -17,9 +17,9 @@
 #include "decoder/jpeg_decode.h"
 #include "decoder/picture_decode.h"
 #include "decoder/webp_decode.h"
-#include "picture/decode_process.h"
-#include "picture/decode_protocol.h"
-#include "picture/probe.h"
+#include "formats/probe.h"
+#include "read/decode_process.h"
+#include "read/decode_protocol.h"
 #include "support/library_function.h"
 #include "support/system.h"
 

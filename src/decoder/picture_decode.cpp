@@ -14,7 +14,7 @@
 #include <cstring>
 #include <vector>
 
-#include "picture/com.h"
+#include "support/com.h"
 #include "support/library_function.h"
 
 uint8_t FlattenOnWhite(uint8_t c, uint8_t a)

@@ -6,8 +6,8 @@
 #include <thread>
 #include <tuple>
 
-#include "picture/decode_process.h"
 #include "decoder/picture_decode.h"
+#include "read/decode_process.h"
 #include "support/picture_names.h"
 #include "test_support.h"
 

@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "decoder/picture_decode.h"
 #include "editor/export_image.h"
+#include "editor/picture.h"
 #include "editor/preview.h"
 #include "editor/program.h"
-#include "editor/picture.h"
-#include "picture/bmp.h"
-#include "picture/com.h"
-#include "decoder/picture_decode.h"
-#include "picture/png_encode.h"
-#include "picture/png_format.h"
-#include "picture/write.h"
+#include "export/png_encode.h"
+#include "export/write.h"
+#include "formats/png_format.h"
+#include "read/pixels.h"
+#include "support/com.h"
 #include "test_support.h"
 
 namespace {

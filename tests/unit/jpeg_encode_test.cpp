@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "decoder/picture_decode.h"
-#include "picture/jpeg_encode.h"
-#include "support/file_io.h"
 #include "container_bytes.h"
+#include "decoder/picture_decode.h"
+#include "export/jpeg_encode.h"
+#include "support/file_io.h"
 #include "test_support.h"
 
 namespace {
