@@ -233,10 +233,11 @@ bool MeasureOtherFormats()
         LoadSourcePixels();
         return Now() - t0;
     };
-    auto inProcessMs = [](const wchar_t* name) {
+    auto inProcessMs = [](const char* name) {
         double t0 = Now();
         DecodedPicture picture;
-        if (!picture.Open(name, 1))
+        const std::vector<uint8_t> file = support::ReadWholeFile(name);
+        if (!picture.Open(file.data(), file.size(), 1))
             return -1.0;
         const int32_t stride = RowStride(static_cast<int32_t>(picture.Width())).stride;
         HGLOBAL handle;
@@ -263,7 +264,7 @@ bool MeasureOtherFormats()
         }
         std::vector<double> child, ahead, inProcess, ratio, aheadRatio;
         for (int i = 0; i < Repeats(5); ++i) {
-            inProcess.push_back(inProcessMs(f.wideName));
+            inProcess.push_back(inProcessMs(f.name));
             child.push_back(openMs(f.name));
             ahead.push_back(openMs(f.name, true));
             ratio.push_back(child.back() / inProcess.back());

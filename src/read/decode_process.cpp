@@ -221,6 +221,26 @@ uint64_t DecoderProcess::CpuTime() const
     return ThreadCpu(thread_);
 }
 
+bool DecoderProcess::HandFileToChild(HANDLE file)
+{
+    // A section made from the handle is of the file the handle holds,
+    // whatever its name leads to by now (under Wine, opening the handle
+    // again goes by the name); and the child's reading of it moves no
+    // position the program reads at.
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file, &size))
+        return false;
+    HANDLE section = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    HANDLE childSection = nullptr;
+    if (section == nullptr ||
+        !DuplicateHandle(GetCurrentProcess(), section, process_, &childSection, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE))
+        return false;
+    record_->fileSection = reinterpret_cast<uintptr_t>(childSection);
+    record_->fileBytes = static_cast<uint64_t>(size.QuadPart);
+    return true;
+}
+
 DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
 {
     Release();
@@ -248,7 +268,12 @@ DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
     record_->kind = static_cast<int32_t>(request.kind);
     record_->declaredWidth = request.declaredWidth;
     record_->declaredHeight = request.declaredHeight;
-    wcsncpy(record_->path, request.path, kLongPathCapacity - 1);
+    if (!HandFileToChild(request.file)) {
+        // The child may have ended while it waited: that is a crash.
+        const bool ended = WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
+        Close();
+        return ended ? DecodeOutcome::crashed : DecodeOutcome::cannotDecode;
+    }
     ChooseTestFault(record_->fault);
     cpuAtStart_ = CpuTime();
     bytesAtStart_ = PrivateBytes(process_);

@@ -39,7 +39,9 @@ enum class DecodeOutcome {
 };
 
 struct DecodeRequest {
-    const wchar_t* path;
+    // The picture's file, as the probe read it: the child reads this file
+    // through a handle of its own, not whatever a name leads to by then.
+    HANDLE file;
     // From the container probe; 1 when it found none. The platform's own
     // metadata reader wins where it has one.
     int orientation;
@@ -136,6 +138,9 @@ public:
 
 private:
     DecodeOutcome Ask(int32_t request);
+    // Gives the child the file as a read-only section of it, in the record;
+    // false when it cannot.
+    bool HandFileToChild(HANDLE file);
     // Waits for the child's answer; with `rowsWanted` of 0 or more, returns
     // `decoded` with `early` set as soon as that many top rows of a copy are
     // in place.

@@ -27,7 +27,10 @@ struct DecoderControl {
     int64_t declaredWidth;
     int64_t declaredHeight;
     char fault[32];         // a test-only fault for this picture; empty: none
-    wchar_t path[kLongPathCapacity];
+    // The picture's file: a section of it, read-only, whose handle is the
+    // child's; and its size.
+    uint64_t fileSection;
+    uint64_t fileBytes;
     // The child's answer, and its progress while it fills the pixels.
     volatile int64_t rowsDone;
     // Set by the child as a copy begins when its decoder writes whole rows

@@ -13,7 +13,6 @@
 #include "read/pixels.h"
 #include "read/refusals.h"
 #include "support/guarded_read.h"
-#include "support/picture_names.h"
 #include "support/pieces.h"
 #include "support/system.h"
 #include "support/utf8.h"
@@ -297,11 +296,9 @@ Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder
     } else if (probe.kind == ContainerKind::bmp && IsOurKindOfBmp(h)) {
         failure = Refuse("%s", readerSentence);
     } else {
-        // The decoding process starts in a folder of its own, since Wine
-        // cannot start one in a folder deeper than MAX_PATH: it is given the
-        // full path.
-        const std::wstring path = FullPath(request.path.c_str());
-        const DecodeRequest decode = {path.c_str(), probe.orientation, probe.width,
+        // The decoding process reads the file the probe read, through a
+        // handle of its own: one replaced since under its name is not it.
+        const DecodeRequest decode = {file->handle, probe.orientation, probe.width,
                                       probe.height, probe.firstFrameEnd, alphaMayCome,
                                       probe.kind};
         if (request.onSized)
