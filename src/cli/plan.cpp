@@ -115,7 +115,7 @@ std::string ShownBeside(const std::string& shown, const std::string& name)
     return separator == std::string::npos ? name : shown.substr(0, separator + 1) + name;
 }
 
-void Refuse(PlannedPicture& picture, DWORD code, const std::string& sentence)
+void MarkRefused(PlannedPicture& picture, DWORD code, const std::string& sentence)
 {
     picture.refusedCode = static_cast<uint16_t>(code);
     picture.refusal = sentence;
@@ -150,7 +150,7 @@ void AddPicture(Walk& walk, const std::wstring& input, const std::string& shown,
     const PictureFileFault fault = PictureFileFaultOf(input, attributes);
     picture.inputIdentity = fault.identity;
     if (fault.code != 0)
-        Refuse(picture, fault.code,
+        MarkRefused(picture, fault.code,
                "duotint-cli cannot open " + shown + ": " + fault.why +
                    (fault.code == ERROR_FILE_NOT_FOUND ? WhereNotFound(shown) : std::string()) + ".");
     const std::wstring beside = ExportPathFor(input, OutputSuffix(walk.options.format));
@@ -192,7 +192,7 @@ bool AddFolder(Walk& walk, const std::wstring& folder, const std::string& shown,
         unread.input = folder;
         unread.inputName = shown;
         const DWORD code = MapPlatformError(list.error);
-        Refuse(unread, code,
+        MarkRefused(unread, code,
                "duotint-cli cannot read the folder " + shown + ": " +
                    (code == ERROR_ACCESS_DENIED ? std::string("it may not be read")
                                                 : "the system reported error " + std::to_string(code)) +
@@ -290,7 +290,7 @@ void AddPath(Walk& walk, const std::wstring& path)
         PlannedPicture none;
         none.input = full;
         none.inputName = shown;
-        Refuse(none, ERROR_FILE_NOT_FOUND, "duotint-cli finds no pictures in " + shown + ".");
+        MarkRefused(none, ERROR_FILE_NOT_FOUND, "duotint-cli finds no pictures in " + shown + ".");
         walk.plan.insert(walk.plan.begin() + static_cast<ptrdiff_t>(start), none);
     }
 }
@@ -359,26 +359,26 @@ void PlanOutput(PlannedPicture& picture, const CliOptions& options, const std::s
     NameRoom room;
     const ExportNameFault fault = ExportNameFaultOf(picture.output, room);
     if (fault == ExportNameFault::tooLong) {
-        Refuse(picture, ERROR_FILENAME_EXCED_RANGE,
+        MarkRefused(picture, ERROR_FILENAME_EXCED_RANGE,
                skips + "its output " + shown + " would have a name longer than " + NameRoomText(room) +
                    ", which the file system does not allow.");
         return;
     }
     if (fault == ExportNameFault::device)
-        return Refuse(picture, ERROR_ACCESS_DENIED, skips + "its output " + shown + " would name a device.");
+        return MarkRefused(picture, ERROR_ACCESS_DENIED, skips + "its output " + shown + " would name a device.");
     const std::wstring key = FileIdentity(picture.output);
     // Never a picture's own file, nor any other picture of the run, however
     // the path to it is spelled.
     if (inputs.count(key) > 0)
-        return Refuse(picture, ERROR_ALREADY_EXISTS, skips + "its output " + shown + " is a picture of this run.");
+        return MarkRefused(picture, ERROR_ALREADY_EXISTS, skips + "its output " + shown + " is a picture of this run.");
     const auto earlier = outputs.find(key);
     if (earlier != outputs.end()) {
-        return Refuse(picture, ERROR_ALREADY_EXISTS,
+        return MarkRefused(picture, ERROR_ALREADY_EXISTS,
                       skips + earlier->second->inputName + " writes the same output " + shown + ".");
     }
     const DWORD attributes = GetFileAttributesW(picture.output.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return Refuse(picture, ERROR_ACCESS_DENIED, skips + "a folder has the name of its output " + shown + ".");
+        return MarkRefused(picture, ERROR_ACCESS_DENIED, skips + "a folder has the name of its output " + shown + ".");
     // Taken even when skipped, so that a second picture for it is refused
     // on every run, not only on the first.
     outputs.emplace(key, &picture);
@@ -415,7 +415,7 @@ void CheckOutputFolder(PlannedPicture& picture, const std::wstring& outFolder)
         std::string shown = ShownBeside(picture.outputName, "");
         if (!shown.empty() && (shown.back() == '\\' || shown.back() == '/'))
             shown.pop_back();
-        return Refuse(picture, ERROR_ACCESS_DENIED,
+        return MarkRefused(picture, ERROR_ACCESS_DENIED,
                       "duotint-cli skips " + picture.inputName + ": a file stands in the way of the folder " + shown + ".");
     }
 }
@@ -444,7 +444,7 @@ bool PlanPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, 
         const std::wstring identity =
             !picture.ToTint() || !picture.inputIdentity.empty() ? picture.inputIdentity : FileIdentity(picture.input);
         if (picture.ToTint() && !inputs.insert(identity).second)
-            Refuse(picture, ERROR_ALREADY_EXISTS, "duotint-cli skips " + picture.inputName + ": it is named twice.");
+            MarkRefused(picture, ERROR_ALREADY_EXISTS, "duotint-cli skips " + picture.inputName + ": it is named twice.");
     }
     std::map<std::wstring, const PlannedPicture*> outputs;
     const std::string record = OutputLookRecord(options);

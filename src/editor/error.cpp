@@ -9,6 +9,7 @@
 #include "support/library_function.h"
 #include "support/picture_names.h"
 #include "support/system.h"
+#include "support/utf8.h"
 
 RuntimeErrorState errorState;
 
@@ -79,7 +80,7 @@ void DisplayName(const FileInUse& file, char* out, int size)
     const wchar_t* name = file.wideName;
     out[0] = '\0';
     if (name == nullptr) {
-        if (file.name == nullptr || MultiByteToWideChar(CP_ACP, 0, file.name, -1, converted, kLongPathCapacity) == 0)
+        if (!WideOfAnsi(file.name, converted, kLongPathCapacity))
             return;
         name = converted;
     }
@@ -90,14 +91,15 @@ void DisplayName(const FileInUse& file, char* out, int size)
         out[0] = '\0';
 }
 
-// True when the file's path has a part longer than its file system takes.
-bool NamedTooLong(const FileInUse& file)
+// True when the file was said not to be there for a name longer than its
+// file system takes.
+bool NotFoundForBeingTooLong(uint16_t code, const FileInUse& file)
 {
-    if (file.wideName != nullptr)
-        return HasNameTooLong(FullPath(file.wideName));
     wchar_t name[MAX_PATH];
-    return file.name != nullptr && MultiByteToWideChar(CP_ACP, 0, file.name, -1, name, MAX_PATH) != 0 &&
-           HasNameTooLong(FullPath(name));
+    const wchar_t* wide = file.wideName != nullptr ? file.wideName
+                          : WideOfAnsi(file.name, name, MAX_PATH) ? name
+                                                                  : nullptr;
+    return ::NotFoundForBeingTooLong(code, wide);
 }
 
 bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
@@ -158,8 +160,7 @@ __attribute__((noinline)) void CheckIo()
         return;
     uint16_t code = errorState.pendingIoError;
     errorState.pendingIoError = 0;
-    // Wine says a name longer than the file system takes is not there.
-    if ((code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) && NamedTooLong(errorState.fileInUse)) {
+    if (NotFoundForBeingTooLong(code, errorState.fileInUse)) {
         code = ERROR_FILENAME_EXCED_RANGE;
         errorState.fileInUse.fault = FileFault::unknown;
     }

@@ -9,6 +9,7 @@
 #include "export/jpeg_encode.h"
 #include "formats/bmp_header.h"
 #include "support/guarded_read.h"
+#include "support/utf8.h"
 
 DecoderProcess pictureDecoder;
 PictureHeader pictureHeader;
@@ -31,9 +32,7 @@ std::wstring PicturePath()
     if (state.picturePath != nullptr)
         return state.picturePath;
     wchar_t name[MAX_PATH];
-    if (MultiByteToWideChar(CP_ACP, 0, state.fileNamePtr, -1, name, MAX_PATH) == 0)
-        return std::wstring();
-    return name;
+    return WideOfAnsi(state.fileNamePtr, name, MAX_PATH) ? name : std::wstring();
 }
 
 void StartDecoder() { pictureDecoder.Start(true); }

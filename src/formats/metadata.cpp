@@ -881,7 +881,7 @@ PictureMetadata ReadPictureMetadata(ByteSource& source)
         return metadata;
     if (signature[0] == 0xFF && signature[1] == 0xD8)
         WalkJpeg(file, metadata);
-    else if (memcmp(signature, "\x89PNG\r\n\x1A\n", 8) == 0)
+    else if (memcmp(signature, kPngSignature, 8) == 0)
         WalkPng(file, metadata);
     else if (memcmp(signature + 4, "ftyp", 4) == 0)
         WalkHeif(file, metadata);

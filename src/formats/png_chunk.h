@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+// The eight bytes every PNG file starts with.
+inline constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
 struct PngChunk {
     std::string type;           // four ASCII letters, e.g. "iCCP", "eXIf"
     std::vector<uint8_t> data;  // the body, without length or CRC

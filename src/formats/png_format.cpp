@@ -181,8 +181,7 @@ void AppendPngChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* 
 
 std::vector<uint8_t> PngHeadBytes(uint32_t width, uint32_t height, bool alpha, const std::vector<PngChunk>& chunks)
 {
-    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<uint8_t> bytes(kSignature, kSignature + 8);
+    std::vector<uint8_t> bytes(kPngSignature, kPngSignature + 8);
     uint8_t header[13];
     PutBigEndian(width, header);
     PutBigEndian(height, header + 4);

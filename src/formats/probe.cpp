@@ -23,6 +23,7 @@
 #include "formats/bmp_header.h"
 #include "formats/bytes.h"
 #include "formats/container_walk.h"
+#include "formats/png_chunk.h"
 
 const char kTooShortForPicture[] = "the file is too short for the picture it declares";
 
@@ -249,8 +250,6 @@ int ExifOrientation(const uint8_t* bytes, size_t size)
 }
 
 // ---- PNG ------------------------------------------------------------------
-
-const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 // Samples a pixel of a colour type; 0 for a type PNG does not have.
 uint32_t PngChannels(uint32_t colourType)

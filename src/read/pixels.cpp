@@ -15,10 +15,7 @@ Failure AllocatePixelBuffer(uint32_t size, HGLOBAL& handle, uint8_t*& pixels)
     if (handle != nullptr)
         GlobalFree(handle);
     handle = nullptr;
-    char sentence[160];
-    snprintf(sentence, sizeof sentence,
-             "duotint could not get %u bytes of memory for the picture; close other programs and try again.", size);
-    return Refusal(kErrorOutOfMemory, sentence);
+    return NoMemoryFor(std::to_string(size) + " bytes of memory for the picture");
 }
 
 void FillBitmapRecords(BITMAPINFOHEADER& header, BITMAPINFO& info, int32_t width, int32_t height)

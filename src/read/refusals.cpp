@@ -138,8 +138,7 @@ Failure RefuseDecoded(DecodeOutcome outcome, ContainerKind kind, const char* nam
         return Refuse("duotint could not start duotint-decode.exe to read %s: the system refused it (error %u).", name,
                decoder.StartError());
     case DecodeOutcome::noMemory:
-        return Refusal(kErrorOutOfMemory,
-                       "duotint could not get the memory for the picture; close other programs and try again.");
+        return NoMemoryFor("the memory for the picture");
     default:
         return Refuse("%s could not be decoded: the file is damaged, or its kind cannot be read here.", name);
     }

@@ -14,6 +14,11 @@ Failure Refusal(uint16_t code, std::string sentence)
     return failure;
 }
 
+Failure NoMemoryFor(const std::string& what)
+{
+    return Refusal(kErrorOutOfMemory, "duotint could not get " + what + "; close other programs and try again.");
+}
+
 std::string WhyText(FileFault fault, uint16_t code)
 {
     static const char* const kFaultText[] = {

@@ -49,6 +49,9 @@ struct Failure {
 };
 
 Failure Refusal(uint16_t code, std::string sentence);
+// Out of memory (exit code 8): "duotint could not get <what>; close other
+// programs and try again."
+Failure NoMemoryFor(const std::string& what);
 
 // "it is read-only": why a file operation failed, from what the file layer
 // found or else from its error number.

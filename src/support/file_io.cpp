@@ -9,6 +9,7 @@
 #include <string>
 
 #include "support/picture_names.h"
+#include "support/utf8.h"
 
 namespace {
 
@@ -200,7 +201,7 @@ const wchar_t* WideName(FileRecord& file, wchar_t (&scratch)[MAX_PATH])
         Fail(file, kErrorNotBound);
         return nullptr;
     }
-    if (MultiByteToWideChar(CP_ACP, 0, file.name, -1, scratch, MAX_PATH) == 0) {
+    if (!WideOfAnsi(file.name, scratch, MAX_PATH)) {
         FailWithPlatformError(file);
         return nullptr;
     }
@@ -450,14 +451,12 @@ Failure FailureOf(const FileRecord& file)
     failure.fault = file.fault;
     if (file.wideName != nullptr) {
         failure.file = file.wideName;
-    } else if (file.name != nullptr) {
+    } else {
         wchar_t name[MAX_PATH];
-        if (MultiByteToWideChar(CP_ACP, 0, file.name, -1, name, MAX_PATH) != 0)
+        if (WideOfAnsi(file.name, name, MAX_PATH))
             failure.file = name;
     }
-    // Wine says a name longer than the file system takes is not there.
-    if ((failure.code == ERROR_FILE_NOT_FOUND || failure.code == ERROR_PATH_NOT_FOUND) && !failure.file.empty() &&
-        HasNameTooLong(FullPath(failure.file.c_str()))) {
+    if (NotFoundForBeingTooLong(failure.code, failure.file.c_str())) {
         failure.code = ERROR_FILENAME_EXCED_RANGE;
         failure.fault = FileFault::unknown;
     }

@@ -199,6 +199,12 @@ std::string NameRoomText(NameRoom room)
     return std::to_string(room.most) + (room.inBytes ? " bytes" : " characters");
 }
 
+bool NotFoundForBeingTooLong(uint32_t code, const wchar_t* name)
+{
+    return (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) && name != nullptr && *name != L'\0' &&
+           HasNameTooLong(FullPath(name));
+}
+
 bool HasNameTooLong(const std::wstring& fullPath)
 {
     const NameRoom room = NameRoomOf(FolderOf(fullPath));

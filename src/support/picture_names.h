@@ -76,6 +76,9 @@ std::string NameRoomText(NameRoom room);
 // True when a part of the full path is longer than the file system takes:
 // the platform then says only that the file is not there.
 bool HasNameTooLong(const std::wstring& fullPath);
+// Wine says a name longer than the file system takes is not there: true
+// when `code` says not found and the name is that long.
+bool NotFoundForBeingTooLong(uint32_t code, const wchar_t* name);
 
 // Why an export path can never be a file, checked before any editing; room
 // is left as the export's folder has it, for the sentence.

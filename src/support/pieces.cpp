@@ -99,8 +99,7 @@ struct ThreadsJoined {
 
 Failure NoMemoryToWrite()
 {
-    return Refusal(kErrorOutOfMemory,
-                   "duotint could not get the memory to write the picture; close other programs and try again.");
+    return NoMemoryFor("the memory to write the picture");
 }
 
 PieceCut CutPieces(int32_t width, int32_t height, size_t rowBytes, size_t pixelBytes, size_t pieceBytes)

@@ -13,6 +13,11 @@ std::string Utf8Of(std::wstring_view text)
     return utf8;
 }
 
+bool WideOfAnsi(const char* text, wchar_t* out, int capacity)
+{
+    return text != nullptr && MultiByteToWideChar(CP_ACP, 0, text, -1, out, capacity) != 0;
+}
+
 std::wstring WideOf(const std::string& text)
 {
     if (text.empty())
