@@ -31,9 +31,9 @@ done
 
 flags=(-fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -g -O1 -std=c++17 -I"$root/src")
 declare -A sources=(
-  [probe_fuzz]="$root/src/formats/probe.cpp $root/src/formats/bmp_header.cpp $root/src/formats/byte_source.cpp $root/src/formats/container_walk.cpp"
+  [probe_fuzz]="$root/src/formats/probe.cpp $root/src/formats/metadata.cpp $root/src/formats/bmp_header.cpp $root/src/formats/byte_source.cpp $root/src/formats/container_walk.cpp"
   [bmp_header_fuzz]="$root/src/formats/bmp_header.cpp"
-  [exif_fuzz]="$root/src/formats/probe.cpp $root/src/formats/bmp_header.cpp $root/src/formats/byte_source.cpp $root/src/formats/container_walk.cpp"
+  [exif_fuzz]="$root/src/formats/probe.cpp $root/src/formats/metadata.cpp $root/src/formats/bmp_header.cpp $root/src/formats/byte_source.cpp $root/src/formats/container_walk.cpp"
   [metadata_fuzz]="$root/src/formats/metadata.cpp $root/src/formats/byte_source.cpp $root/src/formats/container_walk.cpp"
   [png_deflate_fuzz]="$root/src/formats/png_deflate.cpp"
   [jpeg_encode_fuzz]="$root/src/formats/jpeg_format.cpp $root/src/formats/tint.cpp"

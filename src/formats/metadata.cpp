@@ -717,9 +717,13 @@ bool FitExif(std::vector<uint8_t>& exif, uint32_t width, uint32_t height, bool t
         return false;
     for (size_t entry : EntriesOf(directories, entries)) {
         switch (t.U16(entry)) {
-        case 274:  // Orientation: 1 once the pixels are upright
-            if (turned)
-                SetNumber(t, entry, 1);
+        case 274:  // Orientation: one SHORT 1 once the pixels are upright, whatever it held
+            if (turned) {
+                t.Put16(entry + 2, 3);
+                t.Put32(entry + 4, 1);
+                t.Put32(entry + 8, 0);
+                t.Put16(entry + 8, 1);
+            }
             break;
         case 256: case 0xA002: SetNumber(t, entry, width); break;  // ImageWidth, PixelXDimension
         case 257: case 0xA003: SetNumber(t, entry, height); break; // ImageLength, PixelYDimension
@@ -730,12 +734,9 @@ bool FitExif(std::vector<uint8_t>& exif, uint32_t width, uint32_t height, bool t
     // Directories that overlap one another (a damaged block) can undo one
     // write with another, a link zeroed over a value set: such a block goes
     // whole rather than keep a turn or a thumbnail.
-    ExifEntry orientation;
     Tiff fitted(exif.data(), exif.size());
-    if (ExifHasSecondDirectory(exif) || !fitted.Open())
-        return false;
-    return !turned || !FindExifEntry(exif, 274, orientation) || orientation.type != 3 || orientation.count != 1 ||
-           fitted.U16(orientation.valuesAt) == 1;
+    return fitted.Open() && !ExifHasSecondDirectory(exif) &&
+           (!turned || ExifOrientation(exif.data(), exif.size()) == 1);
 }
 
 // A profile with the signature every ICC profile has, for RGB data.
@@ -988,9 +989,9 @@ std::vector<PngChunk> PngMetadataChunks(const PictureMetadata& metadata)
     return chunks;
 }
 
-bool FindExifEntry(const std::vector<uint8_t>& exif, uint16_t tag, ExifEntry& found)
+bool FindExifEntry(const uint8_t* exif, size_t size, uint16_t tag, ExifEntry& found)
 {
-    Tiff t(const_cast<uint8_t*>(exif.data()), exif.size());  // only read
+    Tiff t(const_cast<uint8_t*>(exif), size);  // only read
     size_t directories[2];
     uint32_t entries[2];
     if (!t.Open() || !MainDirectories(t, directories, entries))
@@ -1004,6 +1005,15 @@ bool FindExifEntry(const std::vector<uint8_t>& exif, uint16_t tag, ExifEntry& fo
         return true;
     }
     return false;
+}
+
+int ExifOrientation(const uint8_t* exif, size_t size)
+{
+    ExifEntry entry;
+    if (!FindExifEntry(exif, size, 274, entry) || entry.type != 3 || entry.count == 0)
+        return 1;
+    const uint32_t value = exif[0] == 'M' ? ReadBig16(exif + entry.valuesAt) : Read16(exif + entry.valuesAt);
+    return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
 }
 
 bool ExifHasSecondDirectory(const std::vector<uint8_t>& exif)

@@ -110,6 +110,14 @@ struct ExifEntry {
     size_t valuesAt = 0;
 };
 // False when the block has no such entry or its values run past its end.
-bool FindExifEntry(const std::vector<uint8_t>& exif, uint16_t tag, ExifEntry& entry);
+bool FindExifEntry(const uint8_t* exif, size_t size, uint16_t tag, ExifEntry& entry);
+inline bool FindExifEntry(const std::vector<uint8_t>& exif, uint16_t tag, ExifEntry& entry)
+{
+    return FindExifEntry(exif.data(), exif.size(), tag, entry);
+}
+// The turn an EXIF block asks for (1 to 8), by the one rule the probe that
+// turns a picture and the fitting that marks it upright both take: the
+// Orientation entry's first value, when it is a SHORT from 1 to 8; else 1.
+int ExifOrientation(const uint8_t* exif, size_t size);
 // Whether the block still links a second directory (a thumbnail's).
 bool ExifHasSecondDirectory(const std::vector<uint8_t>& exif);

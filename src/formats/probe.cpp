@@ -23,6 +23,7 @@
 #include "formats/bmp_header.h"
 #include "formats/bytes.h"
 #include "formats/container_walk.h"
+#include "formats/metadata.h"
 #include "formats/png_chunk.h"
 
 const char kTooShortForPicture[] = "the file is too short for the picture it declares";
@@ -224,29 +225,6 @@ bool ReadFirstValue(const Tiff& tiff, const uint8_t* entry, uint32_t& value)
     }
     value = type == 3 ? tiff.U16(at) : tiff.U32(at);
     return true;
-}
-
-// The orientation tag (274, a SHORT) of the first directory of an EXIF
-// block; an entry that holds no value counts as none.
-int ExifOrientation(const uint8_t* bytes, size_t size)
-{
-    Tiff tiff = {bytes, nullptr, size, false};
-    uint64_t directory = 0;
-    uint32_t entries = 0;
-    if (!OpenTiff(tiff))
-        return 1;
-    if (!FirstDirectory(tiff, directory, entries))
-        return 1;
-    for (uint32_t i = 0; i < entries; ++i) {
-        const uint8_t* entry = tiff.At(directory + 2 + 12 * static_cast<uint64_t>(i), 12);
-        if (entry == nullptr)
-            return 1;
-        if (tiff.U16(entry) != 274 || tiff.U16(entry + 2) != 3 || tiff.U32(entry + 4) == 0)
-            continue;
-        const uint32_t value = tiff.U16(entry + 8);
-        return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
-    }
-    return 1;
 }
 
 // ---- PNG ------------------------------------------------------------------

@@ -9,6 +9,7 @@
 
 #include "container_bytes.h"
 #include "counting_source.h"
+#include "formats/metadata.h"
 #include "formats/probe.h"
 
 namespace {
@@ -49,10 +50,13 @@ Bytes Bits(Bytes bmp, uint16_t bits)
 // A frame of 64 x 64: Y sampled 2 x 2, Cb and Cr 1 x 1.
 const Bytes kYcc420 = Segment(0xC0, Bytes{8, 0, 64, 0, 64, 3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1});
 
-// An EXIF block whose orientation entry holds no value.
-const Bytes ExifOfCount0 = Segment(0xE1, Text("Exif\0\0MM\0*", 10) + Int(8, 4, true) + Int(1, 2, true) +
-                                             Int(274, 2, true) + Int(3, 2, true) + Int(0, 4, true) +
-                                             Int(6, 2, true) + Bytes(6));
+// An EXIF block of one orientation entry: `count` SHORTs held in the
+// entry, the first `value`.
+Bytes ExifOrientationOf(uint32_t count, uint16_t value)
+{
+    return Segment(0xE1, Text("Exif\0\0MM\0*", 10) + Int(8, 4, true) + Int(1, 2, true) + Int(274, 2, true) +
+                             Int(3, 2, true) + Int(count, 4, true) + Int(value, 2, true) + Bytes(6));
+}
 
 // A WebP: the RIFF head declaring `extra` bytes more than it holds, then
 // the chunks, each declaring `declared` bytes and holding `held`.
@@ -145,8 +149,10 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
         // Y 8 x 8 blocks, Cb and Cr 4 x 4 each: 96 blocks, 24 bytes.
         {"JPEG 4:2:0 at the least", kSoi + kYcc420 + kSos + Bytes(24), K::jpeg, V::fine, 64, 64, 1, ""},
         {"JPEG 4:2:0 a byte short", kSoi + kYcc420 + kSos + Bytes(23), K::jpeg, V::damaged, 64, 64, 1, "too short"},
-        {"JPEG EXIF orientation of count 0", kSoi + ExifOfCount0 + Sof(0xC0, 8) + kSos, K::jpeg, V::fine, 16, 8, 1,
-         ""},
+        {"JPEG EXIF orientation of count 0", kSoi + ExifOrientationOf(0, 6) + Sof(0xC0, 8) + kSos, K::jpeg, V::fine,
+         16, 8, 1, ""},
+        {"JPEG EXIF orientation of two values", kSoi + ExifOrientationOf(2, 6) + Sof(0xC0, 8) + kSos, K::jpeg,
+         V::fine, 16, 8, 6, ""},
         {"JPEG 12-bit", kSoi + Sof(0xC1, 12) + kSos, K::jpeg, V::unsupported, 0, 0, 1, "a 12-bit JPEG"},
         {"JPEG lossless", kSoi + Sof(0xC3, 8) + kSos, K::jpeg, V::unsupported, 0, 0, 1, "a lossless JPEG"},
         {"JPEG segment past the end", kSoi + Exif(3) + Bytes{0xFF, 0xE0, 0x10, 0}, K::jpeg, V::damaged, 0, 0, 3,
@@ -227,6 +233,12 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
         EXPECT_NE(std::string(got.what).find(c.what), std::string::npos) << c.label << ": " << got.what;
         if (c.kind == K::jpeg) {
             EXPECT_EQ(JpegExifOrientation(c.file.data(), c.file.size()), c.orientation) << c.label;
+            // The output's EXIF says upright whatever turn the probe read: a
+            // viewer turns it once, not twice.
+            MemorySource source(c.file.data(), c.file.size());
+            PictureMetadata metadata = ReadPictureMetadata(source);
+            FitMetadataToOutput(metadata, 1, 1);
+            EXPECT_EQ(ExifOrientation(metadata.exif.data(), metadata.exif.size()), 1) << c.label;
         }
     }
 }
