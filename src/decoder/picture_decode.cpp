@@ -14,7 +14,7 @@
 #include <cstring>
 #include <vector>
 
-#include "picture/com.h"
+#include "support/com.h"
 #include "support/library_function.h"
 
 uint8_t FlattenOnWhite(uint8_t c, uint8_t a)
@@ -104,37 +104,31 @@ void OrientedPosition(int orientation, int64_t width, int64_t height, int64_t x,
     }
 }
 
-bool DecodedPicture::ReadFirstBytes(const wchar_t* path, uint64_t count)
-{
-    if (count > 0x7FFFFFFE)
-        return false;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    firstBytes_.resize(count + 1);
-    DWORD got = 0;
-    const bool whole = ReadFile(file, firstBytes_.data(), static_cast<DWORD>(count), &got, nullptr) && got == count;
-    CloseHandle(file);
-    firstBytes_[count] = 0x3B;  // GIF's trailer
-    return whole;
-}
-
-bool DecodedPicture::Open(const wchar_t* path, int orientation, uint64_t firstBytes)
+bool DecodedPicture::Open(const uint8_t* file, uint64_t size, int orientation, uint64_t firstBytes)
 {
     Close();
     IWICImagingFactory* factory = Factory();
     if (factory == nullptr)
         return false;
+    // The bytes the decoder sees: the file's, or only its first frame's
+    // with GIF's trailer after them.
+    const uint8_t* served = file;
+    uint64_t servedSize = size;
+    if (firstBytes != 0) {
+        if (firstBytes > size)
+            return false;
+        firstBytes_.assign(file, file + firstBytes);
+        firstBytes_.push_back(0x3B);
+        served = firstBytes_.data();
+        servedSize = firstBytes_.size();
+    }
     UINT w = 0, h = 0;
     WICPixelFormatGUID format;
+    // A stream over memory takes 32-bit sizes.
     const bool decoderMade =
-        firstBytes == 0 ? SUCCEEDED(factory->CreateDecoderFromFilename(path, nullptr, GENERIC_READ,
-                                                                       WICDecodeMetadataCacheOnDemand, &decoder_))
-                        : ReadFirstBytes(path, firstBytes) && SUCCEEDED(factory->CreateStream(&stream_)) &&
-                              SUCCEEDED(stream_->InitializeFromMemory(firstBytes_.data(),
-                                                                      static_cast<DWORD>(firstBytes_.size()))) &&
-                              SUCCEEDED(factory->CreateDecoderFromStream(stream_, nullptr,
-                                                                         WICDecodeMetadataCacheOnDemand, &decoder_));
+        servedSize <= 0xFFFFFFFF && SUCCEEDED(factory->CreateStream(&stream_)) &&
+        SUCCEEDED(stream_->InitializeFromMemory(const_cast<uint8_t*>(served), static_cast<DWORD>(servedSize))) &&
+        SUCCEEDED(factory->CreateDecoderFromStream(stream_, nullptr, WICDecodeMetadataCacheOnDemand, &decoder_));
     if (!decoderMade || FAILED(decoder_->GetFrame(FrameToShow(decoder_), &frame_)) || FAILED(frame_->GetSize(&w, &h)) ||
         w == 0 || h == 0 || FAILED(frame_->GetPixelFormat(&format)) || FAILED(factory->CreateFormatConverter(&converter_))) {
         Close();

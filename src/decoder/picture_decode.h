@@ -39,11 +39,13 @@ public:
     DecodedPicture(const DecodedPicture&) = delete;
     DecodedPicture& operator=(const DecodedPicture&) = delete;
 
-    // First frame (GIF) or page (TIFF) of the file, or an icon's largest
-    // image, shown turned by an EXIF orientation (1 to 8) read from the file
-    // beforehand; false when the platform cannot decode it. With `firstBytes`, the decoder sees only
-    // those bytes of the file and a GIF's trailer after them.
-    bool Open(const wchar_t* path, int orientation, uint64_t firstBytes = 0);
+    // First frame (GIF) or page (TIFF) of the file's bytes, or an icon's
+    // largest image, shown turned by an EXIF orientation (1 to 8) read from
+    // the file beforehand; false when the platform cannot decode it. With
+    // `firstBytes`, the decoder sees only those bytes of the file and a
+    // GIF's trailer after them. The bytes stay the caller's, and stay put
+    // until Close.
+    bool Open(const uint8_t* file, uint64_t size, int orientation, uint64_t firstBytes = 0);
     // The size as shown, after the orientation turn.
     int64_t Width() const { return OrientationSwapsAxes(orientation_) ? height_ : width_; }
     int64_t Height() const { return OrientationSwapsAxes(orientation_) ? width_ : height_; }
@@ -61,10 +63,9 @@ public:
     void Close();
 
 private:
-    bool ReadFirstBytes(const wchar_t* path, uint64_t count);
 
     IWICStream* stream_ = nullptr;
-    std::vector<uint8_t> firstBytes_;  // what stream_ serves
+    std::vector<uint8_t> firstBytes_;  // a first frame and a trailer, when stream_ serves only those
     IWICBitmapDecoder* decoder_ = nullptr;
     IWICBitmapFrameDecode* frame_ = nullptr;
     IWICFormatConverter* converter_ = nullptr;

@@ -1,14 +1,11 @@
 // Decoding PNG with libspng.
 //
-// libspng reads the file through a stream over its handle, 64 KiB at a
-// time, and decodes it progressively: each spng_decode_row gives one row,
-// or, in an interlaced picture, one pass's pixels of a row, each in its
-// place. The library's conversions bring every colour type to 8-bit RGB, or
+// libspng reads the file's bytes where they lie, and decodes them
+// progressively: each spng_decode_row gives one row, or, in an interlaced
+// picture, one pass's pixels of a row, each in its place. The library's conversions bring every colour type to 8-bit RGB, or
 // RGBA where there is alpha, with tRNS applied; a 16-bit sample becomes its
 // high byte there, which is the rule every reader here keeps.
 #include "decoder/png_decode.h"
-
-#include <windows.h>
 
 #include <atomic>
 #include <cstdio>
@@ -22,51 +19,11 @@
 
 namespace {
 
-// The file is read in pieces this large.
-enum : DWORD { kReadBytes = 64 * 1024 };
-
 // Adam7's seven passes: the first column and row of each, and the steps
 // between its columns and rows.
 const struct {
     int64_t x, y, dx, dy;
 } kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
-
-}  // namespace
-
-struct PngPicture::Source {
-    HANDLE file = INVALID_HANDLE_VALUE;
-    DWORD at = 0, end = 0;  // what of `bytes` is read and not yet taken
-    uint8_t bytes[kReadBytes];
-};
-
-namespace {
-
-using Source = PngPicture::Source;
-
-// libspng asks for exact counts, a chunk's header or up to 8 KiB of its
-// data at a time.
-int SourceRead(spng_ctx*, void* user, void* to, size_t length)
-{
-    Source& source = *static_cast<Source*>(user);
-    auto* out = static_cast<uint8_t*>(to);
-    while (length > 0) {
-        if (source.at == source.end) {
-            DWORD got = 0;
-            if (!ReadFile(source.file, source.bytes, kReadBytes, &got, nullptr))
-                return SPNG_IO_ERROR;
-            if (got == 0)
-                return SPNG_IO_EOF;
-            source.at = 0;
-            source.end = got;
-        }
-        const size_t take = length < source.end - source.at ? length : source.end - source.at;
-        memcpy(out, source.bytes + source.at, take);
-        source.at += static_cast<DWORD>(take);
-        out += take;
-        length -= take;
-    }
-    return 0;
-}
 
 // A failure of libspng's, by what it means for the picture: before its
 // rows a file the library cannot take is unreadable; while decoding, wrong
@@ -93,17 +50,10 @@ bool PngPicture::FailWith(int error, bool decoding)
     return Fail(FailureOf(error, decoding), "%s", spng_strerror(error));
 }
 
-bool PngPicture::Open(const wchar_t* path, const ReadLimits& limits)
+bool PngPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits& limits)
 {
     Close();
     Forget();
-    source_ = new (std::nothrow) Source;
-    if (source_ == nullptr)
-        return Fail(ReaderFailure::tooHungry, "%s", spng_strerror(SPNG_EMEM));
-    source_->file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                                nullptr);
-    if (source_->file == INVALID_HANDLE_VALUE)
-        return Fail(ReaderFailure::unreadable, "The file could not be opened (error %lu)", GetLastError());
     context_ = spng_ctx_new(0);
     if (context_ == nullptr)
         return Fail(ReaderFailure::tooHungry, "%s", spng_strerror(SPNG_EMEM));
@@ -119,7 +69,7 @@ bool PngPicture::Open(const wchar_t* path, const ReadLimits& limits)
     const uint64_t cache = limits.memoryBytes / 2 < SIZE_MAX ? limits.memoryBytes / 2 : SIZE_MAX;
     spng_set_chunk_limits(context_, static_cast<size_t>(cache < INT32_MAX ? cache : INT32_MAX),
                           static_cast<size_t>(cache));
-    spng_set_png_stream(context_, SourceRead, source_);
+    spng_set_png_buffer(context_, file, static_cast<size_t>(size));
 
     spng_ihdr ihdr;
     int error = spng_get_ihdr(context_, &ihdr);
@@ -245,10 +195,6 @@ void PngPicture::Close()
 {
     spng_ctx_free(context_);
     context_ = nullptr;
-    if (source_ != nullptr && source_->file != INVALID_HANDLE_VALUE)
-        CloseHandle(source_->file);
-    delete source_;
-    source_ = nullptr;
     width_ = height_ = 0;
     hasAlpha_ = false;
     interlaced_ = false;

@@ -28,19 +28,16 @@ public:
     // limits' longest side (IHDR's, as the probe read it), and the chunks
     // libspng keeps and its rows may take at most their memory. Whether it
     // has alpha: an alpha channel, or tRNS.
-    bool Open(const wchar_t* path, const ReadLimits& limits) override;
+    bool Open(const uint8_t* file, uint64_t size, const ReadLimits& limits) override;
     bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
                   int64_t alphaStride) override;
     void Close() override;
     // Not for an interlaced picture, whose rows fill in over seven passes.
     bool RowsInOrder() const override { return context_ != nullptr && !interlaced_; }
 
-    struct Source;  // the file as libspng reads it, kept out of this header
-
 private:
     bool FailWith(int error, bool decoding);
 
-    Source* source_ = nullptr;
     spng_ctx* context_ = nullptr;
     bool interlaced_ = false;
 };
