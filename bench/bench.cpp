@@ -30,6 +30,7 @@
 #include "editor/program_state.h"
 #include "editor/program_windows.h"
 #include "export/jpeg_encode.h"
+#include "export/png_encode.h"
 #include "open_latency.h"
 #include "read/pixels.h"
 #include "scale.h"
@@ -285,8 +286,9 @@ bool MeasureOtherFormats()
 }  // namespace
 
 // The same picture as a photo: a JPEG at quality 92 by our encoder, as a
-// camera's would be, for the editor to open through libjpeg-turbo.
-bool WritePhoto(const char* name)
+// camera's would be, for the editor to open through libjpeg-turbo; or a PNG
+// at the default level, for libspng.
+bool WritePhoto(const char* name, bool png = false)
 {
     const size_t stride = RowStride(pictureWidth).stride;
     std::vector<uint8_t> pixels(stride * static_cast<size_t>(pictureHeight));
@@ -302,12 +304,15 @@ bool WritePhoto(const char* name)
     BindFile(file, name);
     const TintParameters identity = {{0, 0, 0}, {0, 0, 0}, 0, 0, 0};
     const TintedSource source(pixels.data(), pictureWidth, pictureHeight, static_cast<int32_t>(stride), identity);
-    return OpenForReplacing(file) && !WriteTintedJpeg(file, source, PictureMetadata(), JpegEncoding()) &&
+    return OpenForReplacing(file) &&
+           !(png ? WriteTintedPng(file, source, {}, PngEncoding())
+                 : WriteTintedJpeg(file, source, PictureMetadata(), JpegEncoding())) &&
            CloseFile(file);
 }
 
-// The open latency alone: its line, from a run of its own; then a photo's,
-// whose time tools/bench.sh holds against djpeg's (open-jpeg-ms.txt).
+// The open latency alone: its line, from a run of its own; then a JPEG
+// photo's and a PNG photo's, whose times tools/bench.sh holds against
+// djpeg's and pngtopnm's (open-jpeg-ms.txt, open-png-ms.txt).
 int MeasureOpenOnly()
 {
     WritePicture();
@@ -322,6 +327,15 @@ int MeasureOpenOnly()
     printf("open a JPEG photo, Enter to editor %.1f ms (%.1f to %.1f)\n", photoMs.median, photoMs.low, photoMs.high);
     if (FILE* out = fopen("open-jpeg-ms.txt", "w")) {
         fprintf(out, "%.1f\n", photoMs.median);
+        fclose(out);
+    }
+    OpenTimes pngPhoto;
+    if (!WritePhoto("photo.png", true) || !MeasureOpenLatency("photo.png", "photo", Repeats(5), pngPhoto))
+        return 1;
+    const Spread pngMs = Summarise(pngPhoto.editorMs);
+    printf("open a PNG photo, Enter to editor %.1f ms (%.1f to %.1f)\n", pngMs.median, pngMs.low, pngMs.high);
+    if (FILE* out = fopen("open-png-ms.txt", "w")) {
+        fprintf(out, "%.1f\n", pngMs.median);
         fclose(out);
     }
     const Spread ratio = Summarise(open.ratio), editorMs = Summarise(open.editorMs),

@@ -1,15 +1,16 @@
 #!/bin/sh
 # The picture corpus: one picture of each kind the decoding process reads
 # with a library of its own, or refuses, made here with Debian's cjpeg,
-# cwebp, img2webp, heif-enc and avifenc and ImageMagick's convert from one
-# picture of odd size, hard edges and gradients. The unit test
+# cwebp, img2webp, heif-enc, avifenc and apngasm and ImageMagick's convert
+# from one picture of odd size, hard edges and gradients. The unit test
 # LoadPicture.PictureCorpusGivesItsLibrarysToolPixelsOrItsRefusal reads each
 # through the program's read path: a picture read must give the rows of the
-# BMP the same library's tool writes of it (djpeg, dwebp, heif-convert)
-# byte for byte, a picture refused a sentence holding the row's words.
+# BMP the same library's tool writes of it (djpeg, dwebp, heif-convert; a
+# PNG's, ImageMagick's convert) byte for byte, a picture refused a sentence
+# holding the row's words.
 # Skipped (77) without the tools.
 # Usage: picture_corpus.sh WINE UNIT_TESTS_EXE
-for tool in cjpeg djpeg convert cwebp dwebp img2webp webpmux heif-enc heif-convert avifenc exiftool perl; do
+for tool in cjpeg djpeg convert cwebp dwebp img2webp webpmux heif-enc heif-convert avifenc exiftool perl apngasm; do
   command -v $tool >/dev/null 2>&1 || { echo "$tool is not installed: skipped"; exit 77; }
 done
 set -e
@@ -38,23 +39,30 @@ convert source.ppm \( -size 29x45 gradient: -rotate 90 -fill black -draw 'rectan
   -alpha off -compose CopyOpacity -composite alpha.png
 convert source.ppm -negate other.png
 convert source.png -depth 16 source16.png
+# Samples of all 16 bits, not 8 bits widened, with and without alpha.
+convert source.ppm -fx 'u*0.96+0.04*((i*3+j)%11)/11' -depth 16 deep.png
+convert alpha.png -fx 'u*0.96+0.04*((i*3+j)%11)/11' -depth 16 deep-alpha.png
 # A JPEG whose EXIF orientation turns it: heif-enc keeps the EXIF block as
 # it is; avifenc writes the turn as the file's own rotation besides.
 cjpeg -quality 95 -outfile exif6.jpg source.ppm
 exiftool -q -overwrite_original -Orientation#=6 exif6.jpg
 
-# heif-convert's PNG as a BMP of each sample's top 8 bits: the high byte of
-# a 16-bit sample, the sample itself at 8 (convert widens it to v * 257).
+# A PNG as a BMP ($2) of each sample's top 8 bits, as convert reads it:
+# the high byte of a 16-bit sample, the sample itself at 8 (convert widens
+# it to v * 257), fewer bits repeated (a 2-bit 1 is 0x55).
+top8_bmp() {
+  convert "$1" -depth 16 -endian MSB rgba:- | perl -0777 -pe 's/(.)./$1/gs' >"$1.rgba"
+  # 32 bits a pixel where the picture has alpha, which the test keeps or flattens.
+  case $(identify -format '%A' "$1") in
+    [Tt]rue|Blend) set -- "$1" "$2" BMP ;;
+    *) set -- "$1" "$2" BMP3 -alpha off ;;
+  esac
+  convert -size "$(identify -format '%wx%h' "$1")" -depth 8 rgba:"$1.rgba" $4 $5 "$3:$2"
+}
 # heif-convert writes 16 bits a sample for a deeper picture.
 heif_bmp() {
   heif-convert "$1" "$1.png" >/dev/null
-  convert "$1.png" -depth 16 -endian MSB rgba:- | perl -0777 -pe 's/(.)./$1/gs' >"$1.rgba"
-  # 32 bits a pixel where the picture has alpha, which the test keeps or flattens.
-  case $(identify -format '%A' "$1.png") in
-    [Tt]rue|Blend) set -- "$1" BMP ;;
-    *) set -- "$1" BMP3 -alpha off ;;
-  esac
-  convert -size "$(identify -format '%wx%h' "$1.png")" -depth 8 rgba:"$1.rgba" $3 $4 "$2:$1.bmp"
+  top8_bmp "$1.png" "$1.bmp"
 }
 
 # Where the first marker FF xx stands in a file, as a byte offset.
@@ -64,6 +72,20 @@ marker_at() {
 # Where the first box of type $1 stands in file $2: the offset of its type.
 box_at() {
   LC_ALL=C grep -obUa "$1" "$2" | head -n 1 | cut -d: -f1
+}
+# Splits the one IDAT chunk of PNG $1 in two, each with its checksum, as
+# most encoders write several.
+split_idat() {
+  perl -MCompress::Zlib -0777 -pi -e 'my $at = index($_, "IDAT") - 4; my $n = unpack("N", substr($_, $at, 4));
+    my $d = substr($_, $at + 8, $n); my $c = sub { pack("N", length $_[0]) . "IDAT" . $_[0] . pack("N", crc32("IDAT" . $_[0])) };
+    substr($_, $at, $n + 12) = $c->(substr($d, 0, $n / 2)) . $c->(substr($d, $n / 2));' "$1"
+}
+# Where the $2-th IDAT chunk of PNG $1 stands (the offset of its type), and its checksum.
+idat_at() {
+  LC_ALL=C grep -obUa IDAT "$1" | sed -n "${2}p" | cut -d: -f1
+}
+idat_crc_at() {
+  echo $(($(idat_at "$1" "$2") + 4 + $(od -An -tu4 --endian=big -j $(($(idat_at "$1" "$2") - 4)) -N4 "$1")))
 }
 # Writes the octal-escaped bytes $3 into file $1 at offset $2.
 poke() {
@@ -86,6 +108,7 @@ while read -r file expected make; do
   case $expected in
     dwebp*) [ -f "$file.bmp" ] || dwebp -quiet -bmp -o "$file.bmp" "$file" ;;
     heif-convert*) heif_bmp "$file" ;;
+    convert*) [ -f "$file.bmp" ] || top8_bmp "$file" "$file.bmp" ;;
   esac
 done <<'TABLE'
 base444.jpg      djpeg            cjpeg -sample 1x1 -outfile base444.jpg source.ppm
@@ -131,6 +154,35 @@ mirrored.avif    heif-convert        avifenc --irot 3 --imir 1 source.png mirror
 cut.heic         too_short_for_the_picture_it_declares  head -c $(($(box_at mdat lossy.heic) + 40)) lossy.heic >cut.heic
 zero.avif        declares_a_width_or_height_of_0        cp lossy.avif zero.avif; poke zero.avif $(($(box_at ispe zero.avif) + 8)) '\0\0\0\0'
 huge.avif        4294967295_x_4294967295_pixels,_too_large  cp lossy.avif huge.avif; poke huge.avif $(($(box_at ispe huge.avif) + 8)) '\377\377\377\377\377\377\377\377'
+grey1.png        convert          convert source.ppm -colorspace gray -depth 1 grey1.png
+grey2.png        convert          convert source.ppm -colorspace gray -depth 2 grey2.png
+grey4.png        convert          convert source.ppm -colorspace gray -depth 4 grey4.png
+grey8.png        convert          convert source.ppm -colorspace gray grey8.png
+grey16.png       convert          convert deep.png -colorspace gray grey16.png
+palette1.png     convert          convert source.ppm +dither -colors 2 -define png:exclude-chunks=bKGD palette1.png
+palette2.png     convert          convert source.ppm +dither -colors 4 -define png:exclude-chunks=bKGD palette2.png
+palette4.png     convert          convert source.ppm +dither -colors 16 -define png:exclude-chunks=bKGD palette4.png
+palette8.png     convert          convert source.ppm +dither -colors 200 palette8.png
+rgb8.png         convert          cp source.png rgb8.png
+rgb16.png        convert          cp deep.png rgb16.png
+grey-alpha8.png  convert-alpha    convert alpha.png -colorspace gray -define png:color-type=4 grey-alpha8.png
+grey-alpha16.png convert          convert deep-alpha.png -colorspace gray grey-alpha16.png
+rgba8.png        convert          cp alpha.png rgba8.png
+rgba8-kept.png   convert-alpha    cp alpha.png rgba8-kept.png
+rgba16.png       convert-alpha    cp deep-alpha.png rgba16.png
+interlaced.png   convert          convert source.ppm -interlace PNG interlaced.png
+interlaced-alpha.png convert-alpha  convert deep-alpha.png -interlace PNG interlaced-alpha.png
+1x17-interlaced.png convert       convert 1x17.ppm -interlace PNG 1x17-interlaced.png
+palette-trns.png convert-alpha    convert alpha.png +dither -colors 16 palette-trns.png
+rgb-key.png      convert          convert source.ppm -fill 'rgb(37,28,230)' -draw 'rectangle 3,3 9,9' -transparent 'rgb(37,28,230)' -define png:color-type=2 rgb-key.png
+grey-key.png     convert-alpha    convert grey8.png -fill 'gray(50%)' -draw 'rectangle 3,3 9,9' -transparent 'gray(50%)' -define png:color-type=0 grey-key.png
+animated.png     convert          cp source.png frame1.png; cp other.png frame2.png; apngasm animated.png frame1.png >/dev/null; top8_bmp frame1.png animated.png.bmp
+split.png        convert          cp rgb16.png split.png; split_idat split.png
+cut.png          is_cut_short;_duotint_could_not_read_all_of_its_pixels_(the_decoder_says:_end_of_stream)  head -c $(($(idat_at split.png 2) + 100)) split.png >cut.png
+crc.png          is_damaged;_duotint_could_not_read_all_of_its_pixels_(the_decoder_says:_invalid_chunk_checksum)  cp split.png crc.png; poke crc.png $(idat_crc_at crc.png 1) '\0\0\0\0'
+crc-last.png     is_damaged;_duotint_could_not_read_all_of_its_pixels_(the_decoder_says:_invalid_chunk_checksum)  cp split.png crc-last.png; poke crc-last.png $(idat_crc_at crc-last.png 2) '\0\0\0\0'
+zero.png         declares_a_width_or_height_of_0        cp rgb8.png zero.png; poke zero.png 16 '\0\0\0\0'
+huge.png         65536_x_65536_pixels,_too_large        cp rgb8.png huge.png; poke huge.png 16 '\0\1\0\0\0\1\0\0'
 TABLE
 # The words of a refusal stand with underscores for their spaces in the table.
 sed -i 's/_/ /g' cases.txt

@@ -9,10 +9,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${DUOTINT_BUILD:-$root/build}
-# vips and cjpeg, the peers the whole processes are held against; the modes
+# vips, cjpeg and pngtopnm, the peers the processes are held against; the modes
 # of a smoke run are built for once, before them.
 if [ -z "${DUOTINT_BENCH_SMOKE:-}" ]; then
-  "$root/tools/setup.sh" libvips-tools >/dev/null
+  "$root/tools/setup.sh" libvips-tools netpbm >/dev/null
   "$root/tools/build.sh" >/dev/null
 fi
 
@@ -44,8 +44,9 @@ if [ "${1:-}" = --smoke ] && [ -z "${DUOTINT_BENCH_SMOKE:-}" ]; then
               '^re-render .*shown' '^header and load / CopyFileA' '^export / CopyFileA' '^open, Enter to editor' \
               '^refusal of a short file ' '^peak working set' 'ms png with the decoding child' 'ms jpeg with the decoding child' ;;
       formats) check formats "$out" 'ms png with the decoding child' 'ms jpeg with the decoding child' ;;
-      open) check open "$out" '^open, Enter to editor / CopyFileA' '^open a JPEG photo'
-        if command -v djpeg >/dev/null; then check open "$out" '^open   JPEG photo: djpeg'; fi ;;
+      open) check open "$out" '^open, Enter to editor / CopyFileA' '^open a JPEG photo' '^open a PNG photo'
+        if command -v djpeg >/dev/null; then check open "$out" '^open   JPEG photo: djpeg'; fi
+        if command -v pngtopnm >/dev/null; then check open "$out" '^open   PNG photo: pngtopnm'; fi ;;
       cli)
         check cli "$out" '^cli .* pictures of .* BMP to BMP' '^cli .* --jobs 2 / --jobs 1' "own start" \
               'JPEG to jpeg: ' 'JPEG to png: ' 'our PNG encoder in-process' 'JPEG to PNG: ours' \
@@ -100,6 +101,21 @@ if [ "${1:-}" = open ] && command -v djpeg >/dev/null && [ -f open-jpeg-ms.txt ]
   echo "open   JPEG photo: djpeg alone ${dj[*]} ms; Enter to editor / djpeg (its best)" \
        "$(awk -v a="$(cat open-jpeg-ms.txt)" -v b="$best" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }') x (at most 2)"
 fi
+# The editor opening the same photo as a PNG (our encoder's, default level)
+# against pngtopnm decoding it alone to a PPM, three rounds. pngtopnm reads
+# with libpng: Debian has no program that reads with libspng.
+spread() { tr ' ' '\n' | sort -g | awk '{ v[NR] = $1 } END { printf "%s (%s to %s)", v[int((NR + 1) / 2)], v[1], v[NR] }'; }
+if [ "${1:-}" = open ] && command -v pngtopnm >/dev/null && [ -f open-png-ms.txt ]; then
+  pn=() pn_ratio=()
+  for _ in "${rounds[@]}"; do
+    t0=$(date +%s%N)
+    pngtopnm photo.png >photo.ppm
+    pn+=($((($(date +%s%N) - t0) / 1000000)))
+    pn_ratio+=("$(awk -v a="$(cat open-png-ms.txt)" -v b="${pn[-1]}" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }')")
+  done
+  echo "open   PNG photo: pngtopnm alone $(echo "${pn[*]}" | spread) ms; Enter to editor / pngtopnm" \
+       "$(echo "${pn_ratio[*]}" | spread) x"
+fi
 [ "${1:-}" = cli ] || exit 0
 
 # Whole processes on the bench's 6000 x 4000 JPEG, as a person runs them
@@ -113,7 +129,6 @@ ms() {
   "$@" >/dev/null 2>&1 || { echo "bench: failed: $*" >&2; echo "$*" >>"$work/failed"; }
   echo $((($(date +%s%N) - t0) / 1000000))
 }
-spread() { tr ' ' '\n' | sort -g | awk '{ v[NR] = $1 } END { printf "%s (%s to %s)", v[int((NR + 1) / 2)], v[1], v[NR] }'; }
 cli=("$build/duotint-cli.exe" --tint 250,120,30,45,35,20,90,240,60 --force)
 png=() bmp=() vips=() png_bmp=() png_vips=()
 for _ in "${rounds[@]}"; do

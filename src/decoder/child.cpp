@@ -1,9 +1,9 @@
 // duotint-decode's work: it serves the program's requests in the shared
 // record until the program ends it. JPEG goes to libjpeg-turbo, WebP to
-// libwebp, HEIC and AVIF to libheif, every other kind to the platform,
-// whose decoders are readied on the first picture that needs them:
-// starting them costs more than the rest of the child's start, and most
-// pictures never do.
+// libwebp, HEIC and AVIF to libheif, PNG to libspng, every other kind to
+// the platform, whose decoders are readied on the first picture that needs
+// them: starting them costs more than the rest of the child's start, and
+// most pictures never do.
 #include "decoder/child.h"
 
 #include <windows.h>
@@ -16,6 +16,7 @@
 #include "decoder/heif_decode.h"
 #include "decoder/jpeg_decode.h"
 #include "decoder/picture_decode.h"
+#include "decoder/png_decode.h"
 #include "decoder/webp_decode.h"
 #include "formats/probe.h"
 #include "read/decode_process.h"
@@ -85,6 +86,7 @@ struct HeldPicture {
     JpegPicture jpeg;
     WebpPicture webp;
     HeifPicture heif;
+    PngPicture png;
     PictureReader* reader = nullptr;  // null: the platform's
     DecodedPicture platform;
     // The picture's file, given with the open as a section, and mapped.
@@ -106,6 +108,7 @@ struct HeldPicture {
         case ContainerKind::jpeg: reader = &jpeg; break;
         case ContainerKind::webp: reader = &webp; break;
         case ContainerKind::heif: reader = &heif; break;
+        case ContainerKind::png: reader = &png; break;
         default: reader = nullptr;
         }
     }

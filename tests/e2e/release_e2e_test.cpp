@@ -3,6 +3,7 @@
 // picture beside it, shows the editor and leaves on Esc with exit code 0.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -32,7 +33,8 @@ TEST(Release, UnpackedProgramOpensTheSampleBesideIt)
     EXPECT_FALSE(NamePopupCameBack(end)) << Describe(end);
 }
 
-// Each program names the libraries whose licences ride along in the zip.
+// Each program names the libraries whose licences ride along in the zip,
+// with their versions.
 TEST(Release, EachProgramNamesItsLibraries)
 {
     const char* unpacked = getenv("DUOTINT_RELEASE_DIR");
@@ -43,8 +45,12 @@ TEST(Release, EachProgramNamesItsLibraries)
         const support::ConsoleRun run = support::RunConsole(std::wstring(line.begin(), line.end()), folder, 30000);
         EXPECT_EQ(run.exitCode, 0u) << program;
         EXPECT_EQ(run.out.compare(0, strlen(program) + 1, std::string(program) + " "), 0) << run.out;
-        EXPECT_NE(run.out.find("libjpeg-turbo"), std::string::npos) << run.out;
-        EXPECT_NE(run.out.find("libwebp"), std::string::npos) << run.out;
+        // Each with its version after its name.
+        for (const std::string library : {"libjpeg-turbo ", "libwebp ", "libheif ", "libde265 ", "dav1d ", "libspng "}) {
+            const size_t at = run.out.find(library);
+            ASSERT_NE(at, std::string::npos) << run.out;
+            EXPECT_TRUE(isdigit(static_cast<unsigned char>(run.out[at + library.size()]))) << library << run.out;
+        }
     }
 }
 
