@@ -163,8 +163,7 @@ Failure WriteJpeg(FileRecord& file, FileRecord* rows, const TintedSource& source
         if (Failure failure = RunPieces(transform, strips.size(), threads, 2 * threads))
             return failure;
         const JpegHuffmanTables huffman = transform.Tables();
-        std::vector<uint8_t> head = JpegHeadBytes(layout, huffman);
-        SpliceJpegMetadata(head, kept);
+        const std::vector<uint8_t> head = JpegHeadBytes(layout, huffman, JpegMetadataSegments(kept));
         if (!WriteAll(file, head.data(), head.size()))
             return FailureOf(file);
         StripWork work(file, layout, huffman, strips, threads, 2 * threads);

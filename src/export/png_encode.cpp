@@ -326,29 +326,26 @@ public:
     }
 
     // The piece as one IDAT chunk: the stream's header before the first,
-    // the stream's Adler-32 after the last.
+    // the stream's Adler-32 after the last. The piece goes to the file where
+    // it lies; the frame's bytes and those two go on either side of it.
     Failure Write(size_t k, size_t slot) override
     {
         const Slot& piece = slots_[slot];
         adler_ = adler32_combine(adler_, piece.adler, static_cast<z_off_t>(piece.raw));
         uint8_t before[10], after[8];
-        size_t beforeCount = 8, afterCount = 4;
-        if (k == 0) {
+        const size_t header = k == 0 ? 2 : 0, trailer = k + 1 == plan_.cut.pieceCount ? 4 : 0;
+        if (header != 0)
             ZlibHeader(plan_.level, before + 8);
-            beforeCount = 10;
-        }
-        if (k + 1 == plan_.cut.pieceCount) {
+        if (trailer != 0)
             PutBigEndian(static_cast<uint32_t>(adler_), after);
-            afterCount = 8;
-        }
-        PutBigEndian(static_cast<uint32_t>(beforeCount - 8 + piece.size + afterCount - 4), before);
-        memcpy(before + 4, "IDAT", 4);
-        uLong crc = crc32(0, before + 4, static_cast<uInt>(beforeCount - 4));
-        crc = crc32_z(crc, piece.bytes.data(), piece.size);
-        crc = crc32(crc, after, static_cast<uInt>(afterCount - 4));
-        PutBigEndian(static_cast<uint32_t>(crc), after + afterCount - 4);
-        if (!WriteAll(file_, before, beforeCount) || !WriteAll(file_, piece.bytes.data(), piece.size) ||
-            !WriteAll(file_, after, afterCount))
+        PngChunkFrame frame("IDAT", header + piece.size + trailer);
+        memcpy(before, frame.Head(), 8);
+        frame.Add(before + 8, header);
+        frame.Add(piece.bytes.data(), piece.size);
+        frame.Add(after, trailer);
+        memcpy(after + trailer, frame.End(), 4);
+        if (!WriteAll(file_, before, 8 + header) || !WriteAll(file_, piece.bytes.data(), piece.size) ||
+            !WriteAll(file_, after, trailer + 4))
             return FailureOf(file_);
         return Failure();
     }

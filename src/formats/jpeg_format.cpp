@@ -328,12 +328,14 @@ void JpegQuantTable(int quality, int table, uint16_t out[64])
         out[i] = static_cast<uint16_t>(std::min(255, std::max(1, (kBaseQuant[table][i] * scale + 50) / 100)));
 }
 
-std::vector<uint8_t> JpegHeadBytes(const JpegLayout& layout, const JpegHuffmanTables& tables)
+std::vector<uint8_t> JpegHeadBytes(const JpegLayout& layout, const JpegHuffmanTables& tables,
+                                   const std::vector<uint8_t>& segments)
 {
     std::vector<uint8_t> out = {0xFF, 0xD8};
-    // JFIF 1.1, no units, an aspect of 1:1, no thumbnail.
+    // JFIF 1.1, no units, an aspect of 1:1, no thumbnail; JFIF's APP0 comes first.
     PutMarker(out, 0xE0, 16);
     out.insert(out.end(), {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0});
+    out.insert(out.end(), segments.begin(), segments.end());
 
     PutMarker(out, 0xDB, 2 + 2 * 65);
     for (int t = 0; t < 2; ++t) {

@@ -80,10 +80,11 @@ JpegHuffmanTables StandardJpegTables();
 // so the counts must be the whole picture's.
 JpegHuffmanTables FittedJpegTables(const JpegSymbolCounts& counts);
 
-// SOI, APP0 (JFIF), DQT, SOF0, DHT, DRI and SOS: everything before the
-// first strip's coded data. Metadata segments go in after the APP0
-// (SpliceJpegMetadata).
-std::vector<uint8_t> JpegHeadBytes(const JpegLayout& layout, const JpegHuffmanTables& tables);
+// SOI, APP0 (JFIF), `segments` as they stand (framed metadata segments,
+// JpegMetadataSegments), DQT, SOF0, DHT, DRI and SOS: everything before the
+// first strip's coded data.
+std::vector<uint8_t> JpegHeadBytes(const JpegLayout& layout, const JpegHuffmanTables& tables,
+                                   const std::vector<uint8_t>& segments);
 
 // The scaled quantization table, in natural order: 0 luminance, 1 chrominance.
 void JpegQuantTable(int quality, int table, uint16_t out[64]);

@@ -916,17 +916,8 @@ void FitMetadataToJpeg(PictureMetadata& metadata)
     }
 }
 
-bool SpliceJpegMetadata(std::vector<uint8_t>& jpeg, const PictureMetadata& metadata)
+std::vector<uint8_t> JpegMetadataSegments(const PictureMetadata& metadata)
 {
-    if (jpeg.size() < 2 || jpeg[0] != 0xFF || jpeg[1] != 0xD8)
-        return false;
-    size_t at = 2;
-    while (jpeg.size() - at >= 4 && jpeg[at] == 0xFF && jpeg[at + 1] == 0xE0) {
-        const size_t length = ReadBig16(&jpeg[at + 2]);
-        if (length < 2 || length > jpeg.size() - at - 2)
-            break;
-        at += 2 + length;
-    }
     std::vector<uint8_t> segments;
     const std::vector<uint8_t>& exif = metadata.exif;
     if (!exif.empty() && exif.size() <= kMostSegmentBody - 6)
@@ -956,8 +947,7 @@ bool SpliceJpegMetadata(std::vector<uint8_t>& jpeg, const PictureMetadata& metad
         AppendSegment(segments, 0xE1, kXmpPrefix, sizeof kXmpPrefix, xmp.data(), xmp.size());
     else if (!xmp.empty() && xmp.size() <= UINT32_MAX)
         AppendExtendedXmp(segments, xmp, look);
-    jpeg.insert(jpeg.begin() + static_cast<ptrdiff_t>(at), segments.begin(), segments.end());
-    return true;
+    return segments;
 }
 
 std::vector<PngChunk> PngMetadataChunks(const PictureMetadata& metadata)

@@ -85,16 +85,15 @@ void DropGps(PictureMetadata& metadata);
 // segment (65527 bytes), a profile over 255 segments.
 void FitMetadataToJpeg(PictureMetadata& metadata);
 
-// Puts the metadata into an encoded JPEG after its SOI and any APP0 (JFIF)
-// segments: APP1 Exif, the profile in APP2 chunks, APP1 XMP. An XMP packet
-// over one segment (65504 bytes) goes whole into APP1 extension segments
-// after a short packet that names it by its MD5; what cannot fit at all is
-// left out (FitMetadataToJpeg notes it). The record, `look`, goes into the
+// The segments a JPEG output carries after its SOI and APP0 (JFIF), framed:
+// APP1 Exif, the profile in APP2 chunks, APP1 XMP. An XMP packet over one
+// segment (65504 bytes) goes whole into APP1 extension segments after a
+// short packet that names it by its MD5; what cannot fit at all is left
+// out (FitMetadataToJpeg notes it). The record, `look`, goes into the
 // packet as a property of its first rdf:Description (into the short packet
 // when extensions follow); a packet that cannot be read with certainty as
-// XML text goes as it was, without the record. False when `jpeg` does not begin
-// as a JPEG; it is then left as it was.
-bool SpliceJpegMetadata(std::vector<uint8_t>& jpeg, const PictureMetadata& metadata);
+// XML text goes as it was, without the record.
+std::vector<uint8_t> JpegMetadataSegments(const PictureMetadata& metadata);
 
 // The chunks a PNG output carries between its IHDR and IDAT: iCCP, eXIf,
 // the PNG source's pHYs and text as they stood, XMP in an iTXt chunk

@@ -163,20 +163,35 @@ void PutBigEndian(uint32_t value, uint8_t out[4])
     out[3] = static_cast<uint8_t>(value);
 }
 
+PngChunkFrame::PngChunkFrame(const char* type, size_t bodySize)
+{
+    PutBigEndian(static_cast<uint32_t>(bodySize), head_);
+    memcpy(head_ + 4, type, 4);
+    // The CRC covers the type and the body, not the length.
+    crc_ = crc32(0, head_ + 4, 4);
+}
+
+void PngChunkFrame::Add(const uint8_t* data, size_t size)
+{
+    if (size != 0)
+        crc_ = crc32_z(crc_, data, size);  // a null body would restart the CRC
+}
+
+const uint8_t* PngChunkFrame::End()
+{
+    PutBigEndian(static_cast<uint32_t>(crc_), end_);
+    return end_;
+}
+
 void AppendPngChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size)
 {
-    uint8_t word[4];
-    PutBigEndian(static_cast<uint32_t>(size), word);
-    out.insert(out.end(), word, word + 4);
-    out.insert(out.end(), type, type + 4);
+    PngChunkFrame frame(type, size);
+    out.insert(out.end(), frame.Head(), frame.Head() + 8);
     if (size != 0)
         out.insert(out.end(), data, data + size);
-    // The CRC covers the type and the body, not the length.
-    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
-    if (size != 0)
-        crc = crc32_z(crc, data, size);  // a null body would restart the CRC
-    PutBigEndian(static_cast<uint32_t>(crc), word);
-    out.insert(out.end(), word, word + 4);
+    frame.Add(data, size);
+    const uint8_t* crc = frame.End();
+    out.insert(out.end(), crc, crc + 4);
 }
 
 std::vector<uint8_t> PngHeadBytes(uint32_t width, uint32_t height, bool alpha, const std::vector<PngChunk>& chunks)

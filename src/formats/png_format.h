@@ -33,6 +33,21 @@ std::vector<uint8_t> PngHeadBytes(uint32_t width, uint32_t height, bool alpha, c
 std::vector<uint8_t> PngEndBytes();
 // One chunk framed: its length and type, the body, and the CRC of type and body.
 void AppendPngChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size);
+// The frame of one chunk whose body comes in parts, each added as it goes
+// by: a body written straight to a file is framed without a copy. Head()
+// is the 8 bytes before the body, End() the 4 after the last part.
+class PngChunkFrame {
+public:
+    PngChunkFrame(const char* type, size_t bodySize);
+    const uint8_t* Head() const { return head_; }
+    void Add(const uint8_t* data, size_t size);
+    const uint8_t* End();
+
+private:
+    uint8_t head_[8];
+    uint8_t end_[4];
+    unsigned long crc_;
+};
 
 // The two bytes that open a zlib stream of a 32 KB window at `level` (1 to 9).
 void ZlibHeader(int level, uint8_t header[2]);

@@ -28,7 +28,7 @@ void Quiet(j_common_ptr, int) {}
 std::vector<uint8_t> Encoded(const JpegLayout& layout, const JpegHuffmanTables& huffman,
                              const std::vector<JpegStripSymbols>& symbols)
 {
-    std::vector<uint8_t> jpeg = JpegHeadBytes(layout, huffman);
+    std::vector<uint8_t> jpeg = JpegHeadBytes(layout, huffman, {});
     JpegStripCoder coder(layout, huffman);
     JpegBytes strip;
     for (int32_t k = 0; k < layout.strips; ++k) {

@@ -26,10 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::vector<uint8_t>& exif = metadata.exif;
     const bool upright = metadata.fromPng || !FindExifEntry(exif, 274, o) || o.type != 3 || o.count != 1 ||
                          exif[o.valuesAt] + exif[o.valuesAt + 1] == 1;
-    std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0, 2, 0xFF, 0xDA, 0, 2};
+    std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0, 2};
     metadata.look = "--tint 1,2,3,4,5,6,7,8,9 --format jpeg --quality 92 --chroma 444";
-    if (!upright || ExifHasSecondDirectory(exif) || !SpliceJpegMetadata(jpeg, metadata))
+    if (!upright || ExifHasSecondDirectory(exif))
         abort();
+    const std::vector<uint8_t> segments = JpegMetadataSegments(metadata);
+    jpeg.insert(jpeg.end(), segments.begin(), segments.end());
+    jpeg.insert(jpeg.end(), {0xFF, 0xDA, 0, 2});
     MemorySource spliced(jpeg.data(), jpeg.size());
     const std::string back = ReadPictureMetadata(spliced).look;
     if (!back.empty() && back != metadata.look)

@@ -5,6 +5,7 @@
 
 #include "container_bytes.h"
 #include "counting_source.h"
+#include "formats/jpeg_format.h"
 #include "formats/metadata.h"
 #include "formats/png_format.h"
 #include "test_support.h"
@@ -183,8 +184,7 @@ TEST(Metadata, XmpOverOneSegmentGoesOutAsAnExtension)
         EXPECT_EQ(m.notes, c.exif > 65527 ? std::vector<std::string>{"its EXIF (" + std::to_string((c.exif + 512) / 1024) +
                                                                      " KB) does not fit a JPEG segment and is left out"}
                                           : std::vector<std::string>{});
-        Bytes jpeg = kSoi + kSos;
-        ASSERT_TRUE(SpliceJpegMetadata(jpeg, m));
+        const Bytes jpeg = kSoi + JpegMetadataSegments(m) + kSos;
         const std::vector<Bytes> xmp = Bodies(jpeg, 0xE1, kXmpSignature), extensions = Bodies(jpeg, 0xE1, kXmpExtensionSignature);
         ASSERT_EQ(xmp.size(), 1u);
         ASSERT_EQ(extensions.size(), c.extensions);
@@ -274,9 +274,7 @@ TEST(Metadata, ExtendedXmpIsJoinedToItsPacket)
             const Bytes turned = ReadWholeFile(TestPicturePath("turned6.jpg"));
             WriteWholeFile(std::string(keep) + "\\extended.jpg", jpeg + Bytes(turned.begin() + 2, turned.end()));
         }
-        Bytes out = kSoi + kSos;
-        ASSERT_TRUE(SpliceJpegMetadata(out, m));
-        EXPECT_EQ(MetadataOf(out).xmp, m.xmp);
+        EXPECT_EQ(MetadataOf(kSoi + JpegMetadataSegments(m) + kSos).xmp, m.xmp);
         m.notes.clear();
         DropGps(m);
         EXPECT_EQ(m.notes, std::vector<std::string>{});
@@ -383,8 +381,9 @@ TEST(Metadata, PngChunksAndJpegSegmentsCarryItAll)
     m.icc.resize(150000, 0x5A);
     m.exif.resize(65528);  // one byte more than an APP1 segment holds
     const Bytes app0 = Segment(0xE0, Text("JFIF\0\1\1\0\0\1\0\1\0\0", 14));
-    Bytes jpeg = kSoi + app0 + kSos;
-    ASSERT_TRUE(SpliceJpegMetadata(jpeg, m));
+    JpegLayout layout;
+    ASSERT_TRUE(PlanJpeg(1, 1, 92, JpegChroma::automatic, layout));
+    const Bytes jpeg = JpegHeadBytes(layout, StandardJpegTables(), JpegMetadataSegments(m));
     EXPECT_EQ(Cut(jpeg, 20), kSoi + app0) << "after SOI and JFIF";
     const PictureMetadata spliced = MetadataOf(jpeg);
     EXPECT_TRUE(spliced.exif.empty());
@@ -425,9 +424,7 @@ TEST(Metadata, TheRecordedLookGoesIntoTheXmpAndComesBackOut)
         const std::string out = c.out == "=" ? c.in : c.out;
         for (const char* look : {"--tint 2 --format jpeg", "--tint 3 --format jpeg"}) {  // an output's output
             m.look = look;
-            Bytes jpeg = kSoi + kSos;
-            ASSERT_TRUE(SpliceJpegMetadata(jpeg, m));
-            m = MetadataOf(jpeg);
+            m = MetadataOf(kSoi + JpegMetadataSegments(m) + kSos);
             EXPECT_EQ(m.look, c.recorded ? look : "");
             EXPECT_TRUE(c.in.size() > 65000 || std::string(m.xmp.begin(), m.xmp.end()) == out);
         }
