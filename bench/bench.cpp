@@ -29,8 +29,7 @@
 #include "editor/program.h"
 #include "editor/program_state.h"
 #include "editor/program_windows.h"
-#include "export/jpeg_encode.h"
-#include "export/png_encode.h"
+#include "export/write.h"
 #include "open_latency.h"
 #include "read/pixels.h"
 #include "scale.h"
@@ -305,8 +304,7 @@ bool WritePhoto(const char* name, bool png = false)
     const TintParameters identity = {{0, 0, 0}, {0, 0, 0}, 0, 0, 0};
     const TintedSource source(pixels.data(), pictureWidth, pictureHeight, static_cast<int32_t>(stride), identity);
     return OpenForReplacing(file) &&
-           !(png ? WriteTintedPng(file, source, {}, PngEncoding())
-                 : WriteTintedJpeg(file, source, PictureMetadata(), JpegEncoding())) &&
+           !(png ? WritePng : WriteJpeg)({file, source, nullptr, ExportSettings(), PictureMetadata()}) &&
            CloseFile(file);
 }
 

@@ -18,8 +18,7 @@
 #include "editor/error.h"
 #include "editor/picture.h"
 #include "editor/program_state.h"
-#include "export/jpeg_encode.h"
-#include "export/png_encode.h"
+#include "export/write.h"
 #include "platform_png.h"
 #include "scale.h"
 #include "support/system.h"
@@ -132,9 +131,9 @@ double WritePng(const char* name)
     BindFile(file, name);
     OpenForReplacing(file);
     const double t0 = support::Now();
-    const Failure failure = WriteTintedPng(
-        file, TintedSource(state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride, kLookParameters),
-        {}, PngEncoding{});
+    const Failure failure = ::WritePng(
+        WriteContext{file, TintedSource(state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride, kLookParameters),
+         nullptr, ExportSettings(), PictureMetadata()});
     if (failure || !CloseFile(file))
         fprintf(stderr, "%s could not be written (error %u)\n", name, failure ? failure.code : file.error);
     Abandon(file);
@@ -214,11 +213,11 @@ void MeasureJpegEncoder()
         BindFile(file, name);
         DeleteFileA(name);
         OpenForReplacing(file);
-        JpegEncoding encoding;
-        encoding.cores = cores;
+        ExportSettings encoding;
+        encoding.threads.cores = cores;
         const double t0 = support::Now();
         const TintedSource source(state.sourcePixels, w, h, state.srcStride, kLookParameters);
-        const Failure failure = WriteTintedJpeg(file, source, PictureMetadata(), encoding);
+        const Failure failure = WriteJpeg({file, source, nullptr, encoding, PictureMetadata()});
         if (failure || !CloseFile(file))
             fprintf(stderr, "%s could not be written\n", name);
         return support::Now() - t0;

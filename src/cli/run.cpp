@@ -25,7 +25,6 @@
 #include <vector>
 
 #include "cli/picture_kinds.h"
-#include "export/jpeg_encode.h"
 #include "export/write.h"
 #include "read/read.h"
 #include "support/failure.h"
@@ -132,38 +131,6 @@ struct PictureOutcome {
     std::vector<std::string> notes;  // what of its metadata was left out
 };
 
-Failure TintWith(const PictureRequest& request, const PictureHeader& header, const CliOptions& options,
-                 const ExportSettings& settings, Worker& worker, FileRecord& target, std::vector<std::string>& notes)
-{
-    // A BMP whose rows stand in its file goes to a BMP or JPEG straight
-    // from the file, a piece or strip at a time; anything else is read
-    // whole first. A BMP brings no metadata to keep: a JPEG from it carries
-    // only the record of its look.
-    if (options.format != OutputFormat::png && header.RowsStandInFile()) {
-        FileRecord* rows = nullptr;
-        if (Failure failure = SeekToPictureRows(header, rows))
-            return failure;
-        PictureMetadata record;
-        record.look = OutputLookRecord(options);
-        return WritePictureFromRows(*rows, header.width, header.height, options.look, settings, target, record);
-    }
-    SourcePicture picture;
-    if (Failure failure = LoadPicture(request, header, worker.decoder, picture))
-        return failure;
-    const bool keep = options.format != OutputFormat::bmp && !options.strip;
-    PictureMetadata kept;
-    if (keep)
-        if (Failure failure = ReadKeptMetadata(header, kept))
-            return failure;
-    if (options.stripGps)
-        DropGps(kept);
-    if (options.format == OutputFormat::jpeg)
-        FitMetadataToJpeg(kept);
-    kept.look = OutputLookRecord(options);
-    notes = std::move(kept.notes);
-    return WritePicture(picture, options.look, settings, kept, target);
-}
-
 // Reads, tints and writes one picture; into the folders of `folders`, when given.
 PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& options, uint32_t cores,
                               Worker& worker, const std::function<void(const ProbeResult&)>& admit,
@@ -176,8 +143,8 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     request.cores = cores;
     // A fault in a view under a reader not ours could not end only this picture.
     request.intoMemory = true;
-    // Only PNG holds transparency; the other outputs take flattened pixels.
-    request.keepAlpha = options.format == OutputFormat::png;
+    // Only an output that holds transparency takes it; the others take flattened pixels.
+    request.keepAlpha = KeepsAlpha(options.format);
     // The export starts on the first rows while the rest are decoded.
     request.rowsAsTheyCome = true;
     ExportSettings settings;
@@ -185,6 +152,8 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     settings.quality = options.quality;
     settings.chroma = options.chroma;
     settings.pngLevel = options.pngLevel;
+    settings.strip = options.strip ? MetadataStrip::all : options.stripGps ? MetadataStrip::gps : MetadataStrip::none;
+    settings.record = OutputLookRecord(options);
     settings.threads = {cores, &worker.scratch};
     bool entered = false;
     if (folders != nullptr) {
@@ -200,15 +169,12 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     try {
         PictureHeader header;
         failure = ReadPictureHeader(request, worker.decoder, header);
-        // A size no JPEG holds is refused before the picture is decoded.
-        if (!failure && options.format == OutputFormat::jpeg)
-            failure = JpegSizeRefusal(header.width, header.height, picture.inputName);
         if (!failure) {
             outcome.width = header.width;
             outcome.height = header.height;
             auto target = NewFileRecord();
             BindFileW(*target, picture.output.c_str());
-            failure = TintWith(request, header, options, settings, worker, *target, outcome.notes);
+            failure = ExportPicture(request, header, worker.decoder, options.look, settings, *target, outcome.notes);
         }
     } catch (const std::bad_alloc&) {
         if (entered)
@@ -290,7 +256,7 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
     const uint32_t cores = std::max<uint32_t>(1, CoresToUse(0) / workers);
     const DWORD started = GetTickCount();
 
-    const bool keepAlpha = options.format == OutputFormat::png;
+    const bool keepAlpha = KeepsAlpha(options.format);
     OutputFolders folders;
     auto work = [&](Worker& worker) {
         UseExtendedPrecision();  // the tint's arithmetic, on this thread

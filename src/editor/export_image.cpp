@@ -1,7 +1,7 @@
 // The export from the program state: sourceImage through the current tint,
 // written by the picture library (a BMP behind a freshly built 54-byte
 // header). A PNG or JPEG also carries what the picture's file says besides
-// its pixels (formats/metadata.h).
+// its pixels (formats/metadata.h), unless the state strips it.
 #include "editor/export_image.h"
 
 #include "editor/error.h"
@@ -21,12 +21,6 @@ void AbandonExport() { Abandon(state.imageFile); }
 
 void ExportImage()
 {
-    // Read while fileName still names the picture.
-    const bool keep = state.exportFormat != OutputFormat::bmp && !state.exportStripsMetadata;
-    PictureMetadata kept;
-    if (keep)
-        if (Failure failure = ReadKeptMetadata(pictureHeader, kept))
-            EndWithFailure(failure);
     // A typed name is a few letters: its ending fits the name's room.
     const std::wstring ending = OutputSuffix(state.exportFormat);
     for (size_t i = 0; i <= ending.size(); ++i)
@@ -39,15 +33,18 @@ void ExportImage()
 
     ExportSettings settings;
     settings.format = state.exportFormat;
-    settings.quality = state.exportQuality;
+    if (state.exportQuality != 0)  // 0: none given
+        settings.quality = state.exportQuality;
     settings.chroma = state.exportChroma;
-    settings.pngLevel = state.exportPngLevel;
+    if (state.exportPngLevel != 0)
+        settings.pngLevel = state.exportPngLevel;
+    settings.strip = state.exportStripsMetadata ? MetadataStrip::all : MetadataStrip::none;
     // The output records how it was made, as duotint-cli's would, so that
     // duotint-cli --update takes an export of the same look as its own.
-    kept.look = LookRecord(CurrentTintParameters(), settings.format, settings.quality, settings.chroma,
-                           settings.pngLevel, state.exportStripsMetadata ? MetadataStrip::all : MetadataStrip::none);
+    settings.record = LookRecord(CurrentTintParameters(), settings.format, settings.quality, settings.chroma,
+                                 settings.pngLevel, settings.strip);
     errorState.discardUnfinished = AbandonExport;
-    const Failure failure = WritePicture(sourcePicture, CurrentTintParameters(), settings, kept, state.imageFile);
+    const Failure failure = WritePicture(pictureHeader, sourcePicture, CurrentTintParameters(), settings, state.imageFile);
     errorState.discardUnfinished = nullptr;
     if (failure)
         EndWithFailure(failure);

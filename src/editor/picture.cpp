@@ -6,7 +6,7 @@
 #include "editor/error.h"
 #include "editor/program_state.h"
 #include "editor/view_fault.h"
-#include "export/jpeg_encode.h"
+#include "export/write.h"
 #include "formats/bmp_header.h"
 #include "support/guarded_read.h"
 #include "support/utf8.h"
@@ -43,11 +43,10 @@ void ReadImageHeader()
 {
     if (Failure failure = ReadPictureHeader(EditorRequest(), pictureDecoder, pictureHeader))
         EndWithFailure(failure);
-    // A size no JPEG holds ends the editor before any editing, which the
-    // export key would then lose.
-    if (state.exportFormat == OutputFormat::jpeg)
-        if (Failure failure = JpegSizeRefusal(pictureHeader.width, pictureHeader.height, state.fileNamePtr))
-            EndWithFailure(failure);
+    // A size the export's format cannot hold ends the editor before any
+    // editing, which the export key would then lose.
+    if (Failure failure = RefuseExport(state.exportFormat, pictureHeader.width, pictureHeader.height, state.fileNamePtr))
+        EndWithFailure(failure);
     state.imageWidth = pictureHeader.width;
     state.imageHeight = pictureHeader.height;
 }

@@ -1,5 +1,5 @@
-// The full-resolution export's pixel rows: every pixel of the source through
-// the tint, piece by piece.
+// The BMP writer (writer.h): a fresh 54-byte header, then every pixel of
+// the source through the tint, piece by piece.
 //
 // Threads on the other cores tint the next pieces while this one writes the
 // previous ones (the ordered hand-off of pieces.h), so the tint's time hides
@@ -10,7 +10,7 @@
 // and returns it; the tinting threads only read the source and fill the
 // pieces they are handed. A view's pages are read on this thread too, a
 // byte a page through GuardedCopy, before the tint may read them in place.
-#include "export/bmp_write.h"
+#include "export/writer.h"
 
 #include <windows.h>
 
@@ -20,8 +20,11 @@
 #include <cstring>
 #include <vector>
 
+#include "export/write.h"
+#include "formats/bmp_header.h"
 #include "support/guarded_read.h"
 #include "support/pieces.h"
+#include "support/system.h"
 
 namespace {
 
@@ -163,15 +166,13 @@ Failure WritePieces(FileRecord& file, const TintedSource& source, FileRecord* ro
 
 }  // namespace
 
-Failure WriteTintedRows(FileRecord& file, const TintedSource& source, const ExportThreads& threads)
+Failure WriteBmp(const WriteContext& out)
 {
-    return WritePieces(file, source, nullptr, threads);
-}
-
-Failure WriteTintedRowsFrom(FileRecord& file, FileRecord& rows, const TintedSource& source,
-                            const ExportThreads& threads)
-{
-    return WritePieces(file, source, &rows, threads);
+    uint8_t header[kBmpHeaderSize];
+    PackExportHeader(header, out.source.width, out.source.height, RowStride(out.source.width).stride);
+    if (!WriteBytes(out.file, header, kBmpHeaderSize))
+        return FailureOf(out.file);
+    return WritePieces(out.file, out.source, out.rows, out.settings.threads);
 }
 
 WriteScratch::~WriteScratch() { free(block); }

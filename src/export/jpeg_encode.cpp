@@ -1,13 +1,15 @@
-// Our JPEG encoder's threads and file (see jpeg_encode.h): the head first,
-// then each strip's coded data once those before it are written, then EOI.
-#include "export/jpeg_encode.h"
+// The JPEG writer (writer.h), our encoder's threads and file: the head
+// first, then each strip's coded data once those before it are written,
+// then EOI.
+#include "export/writer.h"
 
 #include <algorithm>
 #include <functional>
 #include <memory>
-#include <new>
 #include <vector>
 
+#include "export/write.h"
+#include "formats/jpeg_format.h"
 #include "support/pieces.h"
 #include "support/system.h"
 
@@ -130,62 +132,33 @@ private:
 
 }  // namespace
 
-Failure JpegSizeRefusal(int32_t width, int32_t height, const std::string& shownName)
+Failure WriteJpeg(const WriteContext& out)
 {
-    if (width <= kMostReadJpegSide && height <= kMostReadJpegSide)
-        return Failure();
-    return Refusal(kErrorRefusedPicture, "duotint cannot write " + shownName + " as a JPEG: it is " +
-                                             std::to_string(width) + " x " + std::to_string(height) +
-                                             " pixels, and the common JPEG readers open at most " +
-                                             std::to_string(kMostReadJpegSide) + " in either direction.");
-}
-
-namespace {
-
-Failure WriteJpeg(FileRecord& file, FileRecord* rows, const TintedSource& source, const PictureMetadata& kept,
-                  const JpegEncoding& encoding)
-{
+    const TintedSource& source = out.source;
+    const ExportSettings& settings = out.settings;
     const int32_t width = source.width, height = source.height;
     JpegLayout layout;
-    if (!PlanJpeg(width, height, encoding.quality, encoding.chroma, layout))
+    if (!PlanJpeg(width, height, settings.quality, settings.chroma, layout))
         return Refusal(kErrorRefusedPicture, "duotint cannot write a picture of " + std::to_string(width) + " x " +
                                                  std::to_string(height) + " pixels as a JPEG.");
-    const uint32_t threads = WriterThreads(encoding.cores);
-    try {
-        std::unique_ptr<JpegColour> colour(new JpegColour);
-        BuildJpegColour(source.tables, *colour);
-        const JpegSource from{source.pixels, static_cast<size_t>(source.stride), colour.get()};
+    const uint32_t threads = WriterThreads(settings.threads.cores);
+    std::unique_ptr<JpegColour> colour(new JpegColour);
+    BuildJpegColour(source.tables, *colour);
+    const JpegSource from{source.pixels, static_cast<size_t>(source.stride), colour.get()};
 
-        // Every strip is counted before the tables that code them all are
-        // fitted: the transform runs once, and its symbols wait for them.
-        std::vector<JpegStripSymbols> strips(static_cast<size_t>(layout.strips));
-        TransformWork transform(layout, from, rows, source.awaitRows, strips, threads, 2 * threads);
-        if (Failure failure = RunPieces(transform, strips.size(), threads, 2 * threads))
-            return failure;
-        const JpegHuffmanTables huffman = transform.Tables();
-        const std::vector<uint8_t> head = JpegHeadBytes(layout, huffman, JpegMetadataSegments(kept));
-        if (!WriteAll(file, head.data(), head.size()))
-            return FailureOf(file);
-        StripWork work(file, layout, huffman, strips, threads, 2 * threads);
-        if (Failure failure = RunPieces(work, static_cast<size_t>(layout.strips), threads, 2 * threads))
-            return failure;
-    } catch (const std::bad_alloc&) {
-        return NoMemoryToWrite();
-    }
+    // Every strip is counted before the tables that code them all are
+    // fitted: the transform runs once, and its symbols wait for them.
+    std::vector<JpegStripSymbols> strips(static_cast<size_t>(layout.strips));
+    TransformWork transform(layout, from, out.rows, source.awaitRows, strips, threads, 2 * threads);
+    if (Failure failure = RunPieces(transform, strips.size(), threads, 2 * threads))
+        return failure;
+    const JpegHuffmanTables huffman = transform.Tables();
+    const std::vector<uint8_t> head = JpegHeadBytes(layout, huffman, JpegMetadataSegments(out.kept));
+    if (!WriteAll(out.file, head.data(), head.size()))
+        return FailureOf(out.file);
+    StripWork work(out.file, layout, huffman, strips, threads, 2 * threads);
+    if (Failure failure = RunPieces(work, static_cast<size_t>(layout.strips), threads, 2 * threads))
+        return failure;
     static const uint8_t kEnd[2] = {0xFF, 0xD9};
-    return WriteAll(file, kEnd, 2) ? Failure() : FailureOf(file);
-}
-
-}  // namespace
-
-Failure WriteTintedJpeg(FileRecord& file, const TintedSource& source, const PictureMetadata& kept,
-                        const JpegEncoding& encoding)
-{
-    return WriteJpeg(file, nullptr, source, kept, encoding);
-}
-
-Failure WriteTintedJpegFrom(FileRecord& file, FileRecord& rows, const TintedSource& source,
-                            const PictureMetadata& kept, const JpegEncoding& encoding)
-{
-    return WriteJpeg(file, &rows, source, kept, encoding);
+    return WriteAll(out.file, kEnd, 2) ? Failure() : FailureOf(out.file);
 }

@@ -1,4 +1,4 @@
-// Our own PNG encoder. The rows are tinted, filtered and compressed in
+// The PNG writer (writer.h), our own encoder. The rows are tinted, filtered and compressed in
 // pieces, each on whichever core takes it, and joined into one zlib stream:
 // the stream's header once, then each piece as raw deflate ended on a byte
 // boundary (an empty stored block), the last by the stream's end; their
@@ -8,7 +8,7 @@
 // reach back across the cut as in one long stream. The thread that writes
 // the file compresses pieces too, and writes each as an IDAT chunk once
 // those before it are written.
-#include "export/png_encode.h"
+#include "export/writer.h"
 
 #include <zlib.h>
 
@@ -16,8 +16,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <new>
+#include <vector>
 
+#include "export/write.h"
 #include "formats/png_deflate.h"
 #include "formats/png_format.h"
 #include "formats/room.h"
@@ -360,35 +361,30 @@ private:
 
 }  // namespace
 
-Failure WriteTintedPng(FileRecord& file, const TintedSource& source, const std::vector<PngChunk>& chunks,
-                       const PngEncoding& encoding)
+Failure WritePng(const WriteContext& out)
 {
+    const TintedSource& source = out.source;
+    const ExportSettings& settings = out.settings;
     const size_t bpp = source.alpha != nullptr ? 4 : 3;
-    const uint32_t threads = WriterThreads(encoding.cores);
-    const size_t pieceBytes =
-        std::min<size_t>(std::max<size_t>(encoding.pieceBytes != 0 ? encoding.pieceBytes : kPieceBytes, bpp), 1u << 30);
+    const uint32_t threads = WriterThreads(settings.threads.cores);
+    const size_t pieceBytes = std::min<size_t>(
+        std::max<size_t>(settings.pngPieceBytes != 0 ? settings.pngPieceBytes : kPieceBytes, bpp), 1u << 30);
 
     const size_t rowBytes = bpp * static_cast<size_t>(source.width);
-    Plan plan{source, bpp, rowBytes, encoding.level,
+    Plan plan{source, bpp, rowBytes, settings.pngLevel,
               CutPieces(source.width, source.height, rowBytes + 1, bpp, pieceBytes), {}};
     const size_t ring = 2 * static_cast<size_t>(threads);
-    std::vector<uint8_t> head, end;
-    try {
-        Worker chooser;
-        if (plan.cut.rowsPerPiece == 0)
-            ChooseCutRowFilters(plan, chooser);
-        head = PngHeadBytes(static_cast<uint32_t>(source.width), static_cast<uint32_t>(source.height),
-                            source.alpha != nullptr, chunks);
-        end = PngEndBytes();
-        if (!WriteAll(file, head.data(), head.size()))
-            return FailureOf(file);
-        PngPieces pieces(file, plan, threads, ring);
-        if (Failure failure = RunPieces(pieces, plan.cut.pieceCount, threads, ring))
-            return failure;
-    } catch (const std::bad_alloc&) {
-        return NoMemoryToWrite();
-    }
-    if (!WriteAll(file, end.data(), end.size()))
-        return FailureOf(file);
-    return Failure();
+    Worker chooser;
+    if (plan.cut.rowsPerPiece == 0)
+        ChooseCutRowFilters(plan, chooser);
+    const std::vector<uint8_t> head = PngHeadBytes(static_cast<uint32_t>(source.width),
+                                                   static_cast<uint32_t>(source.height), source.alpha != nullptr,
+                                                   PngMetadataChunks(out.kept));
+    if (!WriteAll(out.file, head.data(), head.size()))
+        return FailureOf(out.file);
+    PngPieces pieces(out.file, plan, threads, ring);
+    if (Failure failure = RunPieces(pieces, plan.cut.pieceCount, threads, ring))
+        return failure;
+    const std::vector<uint8_t> end = PngEndBytes();
+    return WriteAll(out.file, end.data(), end.size()) ? Failure() : FailureOf(out.file);
 }

@@ -1,24 +1,40 @@
-// The write path of the picture library (see write.h).
+// The write path of the picture library (see write.h): the table of
+// formats, the checks before any work, the metadata policy, and the one
+// place a writer runs.
 #include "export/write.h"
 
 #include <new>
-#include <vector>
 
-#include "export/jpeg_encode.h"
-#include "export/png_encode.h"
 #include "formats/bmp_header.h"
+#include "support/pieces.h"
 
 namespace {
 
-// What became of a replacement: with a failure, nothing of it stays.
-Failure Finished(FileRecord& target, Failure failure)
-{
-    if (failure) {
-        Abandon(target);
-        return failure;
-    }
-    return CloseFile(target) ? Failure() : FailureOf(target);
-}
+// What the door must know of a format besides its writer.
+struct OutputKind {
+    FormatWriter write;
+    const char* name;       // as a sentence names the format
+    int32_t mostSide;       // the longest side its common readers open; 0: any the picture has
+    bool keepsAlpha;        // RGBA: the picture's alpha goes out as it is
+    bool carriesMetadata;   // the picture's metadata and the record
+    // Leaves out, each with a note, what of the kept metadata it cannot carry.
+    void (*fitMetadata)(PictureMetadata& kept);
+    bool rowsFromFile;      // takes a BMP's rows from its file as it writes them
+    bool rowsAsTheyCome;    // reads the rows top first, strip by strip, while they are decoded
+    // Reads a view in place on threads of its own, so its pages are checked
+    // before the file is begun; BMP's writer checks each piece's itself.
+    bool readsViewInPlace;
+};
+
+// In OutputFormat's order.
+const OutputKind kKinds[] = {
+    // writer   name    mostSide           alpha  metadata  fitMetadata        file   coming view
+    {WriteBmp,  "BMP",  0,                 false, false,    nullptr,           true,  false, false},
+    {WritePng,  "PNG",  0,                 true,  true,     nullptr,           false, false, true},
+    {WriteJpeg, "JPEG", kMostReadJpegSide, false, true,     FitMetadataToJpeg, true,  true,  true},
+};
+
+const OutputKind& KindOf(OutputFormat format) { return kKinds[static_cast<size_t>(format)]; }
 
 // The target as a sentence names it.
 std::string TargetName(const FileRecord& target)
@@ -28,67 +44,67 @@ std::string TargetName(const FileRecord& target)
     return target.name != nullptr ? target.name : "the export";
 }
 
-// The replacement begun, once the settings' onBegin has done its part.
-Failure Begin(FileRecord& target, const ExportSettings& settings)
+// What the output carries besides its pixels, decided here for every
+// export: nothing in a format that holds none. Otherwise the picture's own
+// metadata, read from `header`'s file (none without one) unless all of it
+// is left out, without where it was taken when that is left out, less what
+// the format cannot carry; and the record.
+Failure KeptMetadata(const OutputKind& kind, const ExportSettings& settings, const PictureHeader* header,
+                     PictureMetadata& kept)
+{
+    kept = PictureMetadata();
+    if (!kind.carriesMetadata)
+        return Failure();
+    if (header != nullptr && settings.strip != MetadataStrip::all)
+        if (Failure failure = ReadKeptMetadata(*header, kept))
+            return failure;
+    if (settings.strip == MetadataStrip::gps)
+        DropGps(kept);
+    if (kind.fitMetadata != nullptr)
+        kind.fitMetadata(kept);
+    kept.look = settings.record;
+    return Failure();
+}
+
+// Runs `work` for a replacement of `target`, and keeps what it wrote or,
+// with a failure, drops all of it. The one place memory that cannot be had
+// becomes the export's failure.
+template <typename Work>
+Failure Replacing(FileRecord& target, Work work)
+{
+    Failure failure;
+    try {
+        failure = work();
+    } catch (const std::bad_alloc&) {
+        failure = NoMemoryToWrite();
+    }
+    if (failure) {
+        Abandon(target);
+        return failure;
+    }
+    return CloseFile(target) ? Failure() : FailureOf(target);
+}
+
+// The replacement begun, once the settings' onBegin has done its part, and
+// the format's writer run into it.
+Failure BeginAndWrite(const OutputKind& kind, const TintedSource& source, FileRecord* rows,
+                      const ExportSettings& settings, const PictureMetadata& kept, FileRecord& target)
 {
     if (settings.onBegin)
         if (Failure failure = settings.onBegin())
             return failure;
-    return OpenForReplacing(target) ? Failure() : FailureOf(target);
+    if (!OpenForReplacing(target))
+        return FailureOf(target);
+    return kind.write({target, source, rows, settings, kept});
 }
 
-Failure WriteBmpHeader(FileRecord& target, const ExportSettings& settings, int32_t width, int32_t height)
+Failure WriteLoaded(const OutputKind& kind, const SourcePicture& picture, const TintParameters& look,
+                    const ExportSettings& settings, const PictureMetadata& kept, FileRecord& target)
 {
-    uint8_t header[kBmpHeaderSize];
-    PackExportHeader(header, width, height, RowStride(width).stride);
-    if (Failure failure = Begin(target, settings))
-        return failure;
-    return WriteBytes(target, header, kBmpHeaderSize) ? Failure() : FailureOf(target);
-}
-
-JpegEncoding JpegEncodingOf(const ExportSettings& settings)
-{
-    JpegEncoding encoding;
-    encoding.quality = settings.quality != 0 ? settings.quality : kDefaultJpegQuality;
-    encoding.chroma = settings.chroma;
-    encoding.cores = settings.threads.cores;
-    return encoding;
-}
-
-Failure WriteEncoded(const SourcePicture& picture, const TintedSource& source, const ExportSettings& settings,
-                     const PictureMetadata& kept, FileRecord& target)
-{
-    // The encoders read a view in place, on threads of their own: a picture
-    // cut since it was opened fails here, before any file is begun.
-    if (Failure failure = picture.CheckPages())
-        return failure;
-    if (Failure failure = Begin(target, settings))
-        return failure;
-    // Both go to the file as they are coded, by our own encoders.
-    if (settings.format == OutputFormat::jpeg)
-        return WriteTintedJpeg(target, source, kept, JpegEncodingOf(settings));
-    PngEncoding encoding;
-    encoding.level = settings.pngLevel != 0 ? settings.pngLevel : kDefaultPngLevel;
-    encoding.cores = settings.threads.cores;
-    return WriteTintedPng(target, source, PngMetadataChunks(kept), encoding);
-}
-
-}  // namespace
-
-Failure WritePicture(const SourcePicture& picture, const TintParameters& look, const ExportSettings& settings,
-                     const PictureMetadata& kept, FileRecord& target)
-{
-    // Refused before the target is begun. Only PNG holds alpha: a picture
-    // for a BMP or JPEG comes flattened onto white by its decoder, and one
-    // that was not would go out with the colour of its transparent pixels.
-    if (picture.alpha != nullptr && settings.format != OutputFormat::png)
+    if (picture.alpha != nullptr && !kind.keepsAlpha)
         return Refusal(kErrorRefusedPicture, "duotint could not write " + TargetName(target) +
                                                  ": the picture was read with its transparency, which only PNG keeps.");
-    if (settings.format == OutputFormat::jpeg)
-        if (Failure failure = JpegSizeRefusal(picture.width, picture.height, TargetName(target)))
-            return failure;
-    Failure failure;
-    try {
+    return Replacing(target, [&] {
         // The look's tables are built here, once, for whichever writer runs.
         TintedSource source(picture.pixels, picture.width, picture.height, picture.stride, look, picture.alpha,
                             picture.alphaStride);
@@ -96,42 +112,75 @@ Failure WritePicture(const SourcePicture& picture, const TintParameters& look, c
             source.view = true;
             source.viewFault = picture.ViewFailure();
         }
-        // Rows still coming are read as they come where the writer takes
-        // them top first, strip by strip (JPEG); the others wait for all.
-        if (picture.Arriving() && settings.format == OutputFormat::jpeg)
+        Failure failure;
+        // Rows still coming are read as they come by a writer that takes
+        // them top first; the others wait for all.
+        if (picture.Arriving() && kind.rowsAsTheyCome)
             source.awaitRows = [&picture](int32_t rows) { return picture.AwaitRows(rows); };
         else
             failure = picture.AwaitRows(picture.height);
-        if (!failure && settings.format != OutputFormat::bmp)
-            failure = WriteEncoded(picture, source, settings, kept, target);
-        else if (!failure && !(failure = WriteBmpHeader(target, settings, picture.width, picture.height)))
-            failure = WriteTintedRows(target, source, settings.threads);
+        // A picture cut since it was opened fails here, before any file is begun.
+        if (!failure && kind.readsViewInPlace)
+            failure = picture.CheckPages();
+        if (!failure)
+            failure = BeginAndWrite(kind, source, nullptr, settings, kept, target);
         // Only a picture known whole is written: its decoder may find the
         // damage after its last row.
         if (!failure)
             failure = picture.AwaitRows(picture.height);
-    } catch (const std::bad_alloc&) {
-        failure = NoMemoryToWrite();
-    }
-    return Finished(target, failure);
+        return failure;
+    });
 }
 
-Failure WritePictureFromRows(FileRecord& rows, int32_t width, int32_t height, const TintParameters& look,
-                             const ExportSettings& settings, FileRecord& target, const PictureMetadata& kept)
+}  // namespace
+
+bool KeepsAlpha(OutputFormat format) { return KindOf(format).keepsAlpha; }
+
+Failure RefuseExport(OutputFormat format, int32_t width, int32_t height, const std::string& shownName)
 {
-    Failure failure;
-    try {
-        const TintedSource source(nullptr, width, height, RowStride(width).stride, look);
-        if (settings.format == OutputFormat::jpeg) {
-            if (!(failure = JpegSizeRefusal(width, height, TargetName(target))))
-                failure = Begin(target, settings);
-            if (!failure)
-                failure = WriteTintedJpegFrom(target, rows, source, kept, JpegEncodingOf(settings));
-        } else if (!(failure = WriteBmpHeader(target, settings, width, height))) {
-            failure = WriteTintedRowsFrom(target, rows, source, settings.threads);
-        }
-    } catch (const std::bad_alloc&) {
-        failure = NoMemoryToWrite();
+    const OutputKind& kind = KindOf(format);
+    if (kind.mostSide == 0 || (width <= kind.mostSide && height <= kind.mostSide))
+        return Failure();
+    const std::string name = kind.name, most = std::to_string(kind.mostSide);
+    return Refusal(kErrorRefusedPicture, "duotint cannot write " + shownName + " as a " + name + ": it is " +
+                                             std::to_string(width) + " x " + std::to_string(height) +
+                                             " pixels, and the common " + name + " readers open at most " + most +
+                                             " in either direction.");
+}
+
+Failure WritePicture(const PictureHeader& header, const SourcePicture& picture, const TintParameters& look,
+                     const ExportSettings& settings, FileRecord& target)
+{
+    const OutputKind& kind = KindOf(settings.format);
+    PictureMetadata kept;
+    if (Failure failure = KeptMetadata(kind, settings, &header, kept))
+        return failure;
+    return WriteLoaded(kind, picture, look, settings, kept, target);
+}
+
+Failure ExportPicture(const PictureRequest& request, const PictureHeader& header, DecoderProcess& decoder,
+                      const TintParameters& look, const ExportSettings& settings, FileRecord& target,
+                      std::vector<std::string>& notes)
+{
+    const OutputKind& kind = KindOf(settings.format);
+    if (Failure failure = RefuseExport(settings.format, header.width, header.height, request.name))
+        return failure;
+    PictureMetadata kept;
+    if (kind.rowsFromFile && header.RowsStandInFile()) {
+        FileRecord* rows = nullptr;
+        if (Failure failure = SeekToPictureRows(header, rows))
+            return failure;
+        KeptMetadata(kind, settings, nullptr, kept);
+        return Replacing(target, [&] {
+            const TintedSource source(nullptr, header.width, header.height, RowStride(header.width).stride, look);
+            return BeginAndWrite(kind, source, rows, settings, kept, target);
+        });
     }
-    return Finished(target, failure);
+    SourcePicture picture;
+    if (Failure failure = LoadPicture(request, header, decoder, picture))
+        return failure;
+    if (Failure failure = KeptMetadata(kind, settings, &header, kept))
+        return failure;
+    notes = std::move(kept.notes);
+    return WriteLoaded(kind, picture, look, settings, kept, target);
 }

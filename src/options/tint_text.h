@@ -33,10 +33,6 @@ bool ParseOutputFormat(std::string_view word, OutputFormat& format);
 // anything else.
 bool ParseChroma(std::string_view word, JpegChroma& chroma);
 
-// How much of a picture's metadata an export leaves out: none, where it was
-// taken (--strip gps), or all of it (--strip).
-enum class MetadataStrip : uint8_t { none, gps, all };
-
 // What an output records of how it was made (PictureMetadata::look), in
 // duotint-cli's words: the look and every option that shapes the file's
 // bytes, each spelt out, so that two runs that would write the same bytes

@@ -16,7 +16,6 @@
 #include "editor/picture.h"
 #include "editor/preview.h"
 #include "editor/program.h"
-#include "export/png_encode.h"
 #include "export/write.h"
 #include "formats/png_format.h"
 #include "read/pixels.h"
@@ -98,10 +97,9 @@ TEST_F(ExportTest, DefaultTintWritesTheSourceBehindANewHeader)
         struct PictureHeader header;
         ASSERT_FALSE(ReadPictureHeader(request, decoder, header));
         static FileRecord target;
-        FileRecord* rows = nullptr;
-        ASSERT_FALSE(SeekToPictureRows(header, rows));
         BindFile(target, "pic-.bmp");
-        EXPECT_FALSE(WritePictureFromRows(*rows, s.w, s.h, CurrentTintParameters(), ExportSettings(), target));
+        std::vector<std::string> notes;
+        EXPECT_FALSE(ExportPicture(request, header, decoder, CurrentTintParameters(), ExportSettings(), target, notes));
         header.file.reset();
         EXPECT_EQ(ReadWholeFile("pic-.bmp"), file);
     }
@@ -302,20 +300,24 @@ TEST_F(ExportTest, PngDecodesToTheTintedPixelsHoweverItIsCut)
         BindFile(file, "pic-.png");
         OpenForReplacing(file);
         CheckIo();
-        std::vector<PngChunk> chunks;
+        PictureMetadata kept;
         if (c.text)
-            chunks.push_back({"tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'd', 'u', 'o'}});
-        WriteTintedPng(file,
-                       TintedSource(source.bytes.data(), c.w, c.h, state.srcStride, look,
-                                    c.alpha ? alpha.data() : nullptr, alphaStride),
-                       chunks, {c.level, c.cores, c.pieceBytes});
+            kept.pngExtras.push_back({"tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'd', 'u', 'o'}});
+        ExportSettings settings;
+        settings.pngLevel = c.level;
+        settings.threads.cores = c.cores;
+        settings.pngPieceBytes = c.pieceBytes;
+        WritePng({file,
+                  TintedSource(source.bytes.data(), c.w, c.h, state.srcStride, look, c.alpha ? alpha.data() : nullptr,
+                               alphaStride),
+                  nullptr, settings, kept});
         CloseFile(file);
         CheckIo();
         if (c.pieceBytes == 0) {  // the export's own pieces, whatever the cores
             const std::vector<uint8_t> written = ReadWholeFile("pic-.png");
             OpenForReplacing(file);
-            WriteTintedPng(file, TintedSource(source.bytes.data(), c.w, c.h, state.srcStride, look), chunks,
-                           {c.level, 1, 0});
+            settings.threads.cores = 1;
+            WritePng({file, TintedSource(source.bytes.data(), c.w, c.h, state.srcStride, look), nullptr, settings, kept});
             CloseFile(file);
             EXPECT_TRUE(ReadWholeFile("pic-.png") == written) << "other bytes on one core";
         }

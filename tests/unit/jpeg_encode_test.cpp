@@ -13,7 +13,7 @@
 
 #include "container_bytes.h"
 #include "platform_picture.h"
-#include "export/jpeg_encode.h"
+#include "export/write.h"
 #include "support/file_io.h"
 #include "test_support.h"
 
@@ -53,14 +53,14 @@ std::vector<uint8_t> Pixels(Picture picture, int32_t w, int32_t h, int32_t strid
 }
 
 // The picture encoded into t.jpg, and its bytes; none when it fails.
-Bytes Encoded(const std::vector<uint8_t>& pixels, int32_t w, int32_t h, int32_t stride, const JpegEncoding& encoding,
+Bytes Encoded(const std::vector<uint8_t>& pixels, int32_t w, int32_t h, int32_t stride, const ExportSettings& encoding,
               const TintParameters& look = kLook)
 {
     static FileRecord file;
     BindFile(file, "t.jpg");
     if (!OpenForReplacing(file))
         return {};
-    if (WriteTintedJpeg(file, TintedSource(pixels.data(), w, h, stride, look), PictureMetadata(), encoding)) {
+    if (WriteJpeg({file, TintedSource(pixels.data(), w, h, stride, look), nullptr, encoding, PictureMetadata()})) {
         Abandon(file);
         return {};
     }
@@ -157,7 +157,7 @@ TEST(JpegEncode, DecodesToTheTintedPictureAtTheQualityAsked)
             const int32_t stride = RowStride(w).stride;
             const std::vector<uint8_t> source = Pixels(mode.picture, w, h, stride);
             const TintParameters& look = grey ? kUntinted : kLook;
-            JpegEncoding encoding;
+            ExportSettings encoding;
             encoding.quality = mode.quality;
             encoding.chroma = mode.chroma;
             // The frame's first sampling, and each DQT entry at zigzag place k of table t.
@@ -216,8 +216,8 @@ TEST(JpegEncode, BytesDoNotDependOnTheCoresAndRestartsRunInOrder)
         Bytes files[3];
         const uint32_t cores[3] = {1, 2, 8};
         for (int i = 0; i < 3; ++i) {
-            JpegEncoding encoding;
-            encoding.cores = cores[i];
+            ExportSettings encoding;
+            encoding.threads.cores = cores[i];
             files[i] = Encoded(source, w, h, stride, encoding);
         }
         ASSERT_FALSE(files[0].empty());
@@ -270,7 +270,7 @@ TEST(JpegEncode, StripsEndInOneBits)
     for (const auto& row : kRows) {
         SCOPED_TRACE(std::to_string(row.w) + "x" + std::to_string(row.h));
         const int32_t stride = RowStride(row.w).stride;
-        JpegEncoding encoding;
+        ExportSettings encoding;
         encoding.quality = 92;
         Bytes scan;
         Bodies(Encoded(Bytes(static_cast<size_t>(stride) * row.h, 128), row.w, row.h, stride, encoding, kUntinted), 0xDA,
