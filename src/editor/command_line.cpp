@@ -11,9 +11,9 @@
 #include <iterator>
 #include <string>
 
-#include "editor/program_state.h"
-#include "options/tint_text.h"
 #include "editor/error.h"
+#include "editor/program_state.h"
+#include "options/words.h"
 #include "support/picture_names.h"
 #include "support/utf8.h"
 

@@ -1,5 +1,5 @@
 // Reading and writing the look's nine numbers and the export format's word.
-#include "options/tint_text.h"
+#include "options/words.h"
 
 #include <vector>
 

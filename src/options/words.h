@@ -1,6 +1,7 @@
 // The words both programs take on their command lines: the look as nine
-// numbers, and the format an export is written in. Nothing here touches the
-// platform, so the editor, duotint-cli and the tests share it.
+// numbers, the format an export is written in, and the exit codes of a
+// command line that cannot be taken. Nothing here touches the platform, so
+// the editor, duotint-cli and the tests share it.
 #pragma once
 
 #include <cstdint>
