@@ -34,6 +34,19 @@ bool ParseOutputFormat(std::string_view word, OutputFormat& format);
 // anything else.
 bool ParseChroma(std::string_view word, JpegChroma& chroma);
 
+// How an export is written, as both programs' --format, --quality and
+// --chroma give it.
+struct ExportWords {
+    OutputFormat format = OutputFormat::bmp;
+    int32_t quality = 0;  // 0: the default
+    JpegChroma chroma = JpegChroma::automatic;
+};
+// Takes the value of --format, --quality or --chroma (`name`) into `words`,
+// by the one rule both programs keep. False when the value cannot be
+// taken, with `takes` saying what the option takes ("420 or 444"); false
+// with `takes` null for any other name.
+bool TakeExportWord(std::string_view name, std::string_view value, ExportWords& words, const char*& takes);
+
 // How much of a picture's metadata an export leaves out: none, where it was
 // taken (--strip gps), or all of it (--strip).
 enum class MetadataStrip : uint8_t { none, gps, all };
