@@ -23,8 +23,10 @@ popup=no
 while [ $# -gt 0 ]; do
   case $1 in
     --popup) popup=yes; shift ;;
-    --tint=* | --format=* | --quality=* | --chroma=*) words+=("$1"); shift ;;
-    --tint | --format | --quality | --chroma)
+    # The editor's own words, which it checks itself: each with its value.
+    --version) words+=("$1"); shift ;;
+    --*=*) words+=("$1"); shift ;;
+    --*)
       [ $# -gt 1 ] || { echo "run: $1 needs a value after it." >&2; exit 64; }
       words+=("$1" "$2"); shift 2 ;;
     *) break ;;

@@ -211,16 +211,25 @@ CliCommand ParseCliArguments(const std::vector<std::string>& arguments)
         return UsageError("--tint is missing: it takes the look as nine comma-separated numbers.");
     if (!ParseTintText(words.tint, options.look, why))
         return UsageError("The --tint numbers cannot be read: " + why + ".");
-    if (app.count("--format") > 0 && !ParseOutputFormat(words.format, options.format))
-        return UsageError("--format takes bmp, png or jpeg, not '" + words.format + "'.");
+    ExportWords exportWords{options.format, options.quality, options.chroma};
+    const char* takes = nullptr;
+    auto cannotTake = [&](const char* name, const std::string& value) {
+        return app.count(name) > 0 && !TakeExportWord(name, value, exportWords, takes);
+    };
+    if (cannotTake("--format", words.format))
+        return UsageError("--format takes " + std::string(takes) + ", not '" + words.format + "'.");
     if (app.count("--strip") > 0 && words.strip != "all" && words.strip != "gps")
         return UsageError("--strip takes gps or no word, not '" + words.strip + "'.");
+    const std::pair<const char*, const std::string*> later[] = {{"--quality", &words.quality},
+                                                                 {"--chroma", &words.chroma}};
+    for (const auto& [name, value] : later) {
+        if (cannotTake(name, *value))
+            return UsageError(std::string(name) + " takes " + takes + ", not '" + *value + "'.");
+    }
+    options.format = exportWords.format;
+    options.quality = exportWords.quality;
+    options.chroma = exportWords.chroma;
     std::string sentence;
-    if (app.count("--quality") > 0 &&
-        !TakeNumber(words.quality, 1, 100, options.quality, sentence, "--quality takes a whole number from 1 to 100"))
-        return UsageError(sentence);
-    if (app.count("--chroma") > 0 && !ParseChroma(words.chroma, options.chroma))
-        return UsageError("--chroma takes 420 or 444, not '" + words.chroma + "'.");
     if (app.count("--png-level") > 0 && !TakeNumber(words.pngLevel, 1, 9, options.pngLevel, sentence,
                                                     "--png-level takes a whole number from 1 to 9"))
         return UsageError(sentence);

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "options/tint_text.h"  // kExitUsage, the editor's too
 #include "cli/plan.h"
+#include "options/words.h"  // kExitUsage, the editor's too
 #include "support/utf8.h"  // the options' paths come back in UTF-16
 
 enum class CliRequest { run, help, version, usageError };

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "formats/tint.h"
-#include "options/tint_text.h"  // OutputFormat, shared with the editor
+#include "options/words.h"  // OutputFormat, shared with the editor
 
 struct CliOptions {
     TintParameters look;

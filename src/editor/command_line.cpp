@@ -11,9 +11,9 @@
 #include <iterator>
 #include <string>
 
-#include "editor/program_state.h"
-#include "options/tint_text.h"
 #include "editor/error.h"
+#include "editor/program_state.h"
+#include "options/words.h"
 #include "support/picture_names.h"
 #include "support/utf8.h"
 
@@ -119,25 +119,24 @@ int TakeCommandLineOptions(wchar_t* const* arguments, int count)
         else
             CannotTake(*known, "", "it needs a value after it");
         const std::string utf8 = Utf8Of(value);
-        std::string why;
-        int32_t number = 0;
-        if (name == "--format") {
-            if (!ParseOutputFormat(utf8, state.exportFormat))
-                CannotTake(name, utf8, "it takes bmp, png or jpeg");
-            formatWord = utf8;
-        } else if (name == "--quality") {
-            if (!ParseWholeNumber(utf8, number, why) || number < 1 || number > 100)
-                CannotTake(name, utf8, "it takes a whole number from 1 to 100");
-            state.exportQuality = number;
-        } else if (name == "--chroma") {
-            if (!ParseChroma(utf8, state.exportChroma))
-                CannotTake(name, utf8, "it takes 420 or 444");
-            chromaWord = utf8;
-        } else {
+        if (name == "--tint") {
+            std::string why;
             if (!ParseTintText(utf8, commandLineLook, why))
                 CannotTake(name, utf8, why);
             state.startLook = &commandLineLook;
+            continue;
         }
+        ExportWords words{state.exportFormat, state.exportQuality, state.exportChroma};
+        const char* takes = nullptr;
+        if (!TakeExportWord(name, utf8, words, takes))
+            CannotTake(name, utf8, std::string("it takes ") + takes);
+        state.exportFormat = words.format;
+        state.exportQuality = words.quality;
+        state.exportChroma = words.chroma;
+        if (name == "--format")
+            formatWord = utf8;
+        else if (name == "--chroma")
+            chromaWord = utf8;
     }
     return at;
 }

@@ -4,7 +4,7 @@
 // on standard output.
 #pragma once
 
-#include "options/tint_text.h"  // the exit codes of a command line that cannot be taken
+#include "options/words.h"  // the exit codes of a command line that cannot be taken
 
 // "--tint R,G,B,DISP,DISTR,R,G,B,DISP" and "--format bmp|png|jpeg" (or
 // "--tint=..."), the words duotint-cli takes too, may come before PATH among

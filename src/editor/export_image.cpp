@@ -8,7 +8,7 @@
 #include "editor/picture.h"
 #include "editor/program_state.h"
 #include "export/write.h"
-#include "options/tint_text.h"
+#include "options/words.h"
 #include "support/file_io.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "editor/panel.h"
 #include "editor/recorded_input.h"
 #include "formats/tint.h"  // kRed, kGreen, kBlue index tintA and tintB
-#include "options/tint_text.h"
+#include "options/words.h"
 #include "read/read.h"
 #include "support/file_io.h"
 

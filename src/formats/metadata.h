@@ -28,7 +28,7 @@ struct PictureMetadata {
     std::vector<uint8_t> xmp;         // the XMP packet, with a JPEG's Extended XMP joined to it
     std::vector<PngChunk> pngExtras;  // a PNG's tEXt, zTXt, iTXt (but XMP's) and pHYs, in file order
     // duotint's record of the look and options an output was made with
-    // (LookRecord, options/tint_text.h): read from a file's XMP property
+    // (LookRecord, options/words.h): read from a file's XMP property
     // duotint:look or PNG text chunk "duotint look", and taken out of the
     // XMP; written into an output's. Printable ASCII, at most 512 bytes;
     // empty when there is none.

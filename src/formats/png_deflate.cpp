@@ -230,32 +230,69 @@ void RunsDeflater::AlignToByte()
         *out_++ = static_cast<uint8_t>(bits_);
 }
 
-void RunsDeflater::Block(bool last)
-{
-    const uint8_t* d = held_.data() + 1;
-    const size_t n = heldCount_;
+namespace {
 
-    // How often each byte occurs, in four tables so that repeats of a byte
-    // do not wait on one another's counts.
-    uint32_t counts[kLiteralLengthCodes] = {};
-    {
-        uint32_t part[4][256] = {};
-        size_t i = 0;
-        for (; i + 4 <= n; i += 4) {
-            ++part[0][d[i]];
-            ++part[1][d[i + 1]];
-            ++part[2][d[i + 2]];
-            ++part[3][d[i + 3]];
-        }
-        for (; i < n; ++i)
-            ++part[0][d[i]];
-        for (int x = 0; x < 256; ++x)
-            counts[x] = part[0][x] + part[1][x] + part[2][x] + part[3][x];
+// How often each byte occurs, in four tables so that repeats of a byte do
+// not wait on one another's counts.
+void CountBytes(const uint8_t* d, size_t n, uint32_t* counts)
+{
+    uint32_t part[4][256] = {};
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        ++part[0][d[i]];
+        ++part[1][d[i + 1]];
+        ++part[2][d[i + 2]];
+        ++part[3][d[i + 3]];
     }
-    // The runs: where a byte equals the one before it and the two after it,
-    // the first such place found sixteen at a time. Its bytes are then no
-    // literals.
-    uint32_t lengthCounts[259] = {};
+    for (; i < n; ++i)
+        ++part[0][d[i]];
+    for (int x = 0; x < 256; ++x)
+        counts[x] = part[0][x] + part[1][x] + part[2][x] + part[3][x];
+}
+
+// A code length or a repeat of code lengths, with its extra bits.
+struct Repeat {
+    uint8_t symbol, extra, extraBits;
+};
+
+// The code lengths, literal/length then distance, with their repeats
+// coded: 16 repeats the last length 3 to 6 times, 17 and 18 give 3 to 10
+// and 11 to 138 zeros. Returns the count written to `sequence`.
+int RepeatsCoded(const uint8_t* all, int allCount, Repeat* sequence)
+{
+    int sequenceCount = 0;
+    for (int i = 0; i < allCount;) {
+        const uint8_t v = all[i];
+        int run = 1;
+        while (i + run < allCount && all[i + run] == v)
+            ++run;
+        i += run;
+        if (v == 0) {
+            for (; run >= 11; run -= std::min(run, 138))
+                sequence[sequenceCount++] = {18, static_cast<uint8_t>(std::min(run, 138) - 11), 7};
+            if (run >= 3) {
+                sequence[sequenceCount++] = {17, static_cast<uint8_t>(run - 3), 3};
+                run = 0;
+            }
+        } else {
+            sequence[sequenceCount++] = {v, 0, 0};
+            for (--run; run >= 3; run -= std::min(run, 6))
+                sequence[sequenceCount++] = {16, static_cast<uint8_t>(std::min(run, 6) - 3), 2};
+        }
+        for (; run > 0; --run)
+            sequence[sequenceCount++] = {v, 0, 0};
+    }
+    return sequenceCount;
+}
+
+}  // namespace
+
+// The runs: where a byte equals the one before it and the two after it,
+// the first such place found sixteen at a time. Each run goes to runs_ and
+// its length to lengthCounts; its bytes are then no literals. Returns the
+// count of runs.
+size_t RunsDeflater::FindRuns(const uint8_t* d, size_t n, uint32_t* counts, uint32_t* lengthCounts)
+{
     size_t runCount = 0;
     for (size_t i = hasBefore_ ? 0 : 1; i + 2 < n;) {
 #if defined(__SSE2__)
@@ -290,114 +327,28 @@ void RunsDeflater::Block(bool last)
         counts[x] -= static_cast<uint32_t>(length);
         i += length;
     }
+    return runCount;
+}
 
-    counts[256] = 1;  // the block's end
-    for (uint32_t length = 3; length <= 258; ++length)
-        counts[257 + LengthCode(length)] += lengthCounts[length];
-    uint8_t lengths[kLiteralLengthCodes];
-    BuildLengths(counts, kLiteralLengthCodes, kMostBits, lengths);
-    uint32_t codes[kLiteralLengthCodes];
-    BuildCodes(lengths, kLiteralLengthCodes, codes);
-    int literalCodes = kLiteralLengthCodes;
-    while (lengths[literalCodes - 1] == 0)
-        --literalCodes;
-    // Distance codes 0 and 1 of one bit each: a complete code, as some
-    // readers want, though runs use only code 0, distance 1.
-    const int distanceCodes = 2;
-    uint8_t all[kLiteralLengthCodes + distanceCodes];
-    std::copy(lengths, lengths + literalCodes, all);
-    all[literalCodes] = all[literalCodes + 1] = 1;
-    const int allCount = literalCodes + distanceCodes;
+void RunsDeflater::PutStored(const uint8_t* d, size_t n, bool last)
+{
+    Put(last ? 1 : 0, 3);  // final or not, stored
+    AlignToByte();
+    const uint8_t lengthBytes[4] = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(~n),
+                                    static_cast<uint8_t>(~n >> 8)};
+    memcpy(out_, lengthBytes, 4);
+    memcpy(out_ + 4, d, n);
+    out_ += 4 + n;
+}
 
-    // Each literal's code and each run's: its length code, extra bits and
-    // the distance code's one bit 0; a code's bits at the bottom, their
-    // count at the top.
-    uint32_t literalCoded[256], runCoded[259] = {};
-    uint64_t bodyBits = lengths[256];
-    for (int x = 0; x < 256; ++x) {
-        literalCoded[x] = codes[x] | static_cast<uint32_t>(lengths[x]) << 24;
-        bodyBits += static_cast<uint64_t>(counts[x]) * lengths[x];
-    }
-    for (uint32_t length = 3; length <= 258; ++length) {
-        const int code = LengthCode(length);
-        const uint32_t symbolBits = lengths[257 + code], count = symbolBits + kLengthExtra[code] + 1;
-        runCoded[length] = (codes[257 + code] | (length - kLengthBase[code]) << symbolBits) | count << 24;
-        bodyBits += static_cast<uint64_t>(lengthCounts[length]) * count;
-    }
-
-    // The code lengths, literal/length then distance, with their repeats
-    // coded: 16 repeats the last length 3 to 6 times, 17 and 18 give 3 to
-    // 10 and 11 to 138 zeros.
-    struct Repeat {
-        uint8_t symbol, extra, extraBits;
-    } sequence[kLiteralLengthCodes + distanceCodes];
-    int sequenceCount = 0;
-    uint32_t codeLengthCounts[kCodeLengthCodes] = {};
-    for (int i = 0; i < allCount;) {
-        const uint8_t v = all[i];
-        int run = 1;
-        while (i + run < allCount && all[i + run] == v)
-            ++run;
-        i += run;
-        if (v == 0) {
-            for (; run >= 11; run -= std::min(run, 138))
-                sequence[sequenceCount++] = {18, static_cast<uint8_t>(std::min(run, 138) - 11), 7};
-            if (run >= 3) {
-                sequence[sequenceCount++] = {17, static_cast<uint8_t>(run - 3), 3};
-                run = 0;
-            }
-        } else {
-            sequence[sequenceCount++] = {v, 0, 0};
-            for (--run; run >= 3; run -= std::min(run, 6))
-                sequence[sequenceCount++] = {16, static_cast<uint8_t>(std::min(run, 6) - 3), 2};
-        }
-        for (; run > 0; --run)
-            sequence[sequenceCount++] = {v, 0, 0};
-    }
-    for (int i = 0; i < sequenceCount; ++i)
-        ++codeLengthCounts[sequence[i].symbol];
-    // Two codes at least, as for any Huffman code here.
-    if (std::count_if(codeLengthCounts, codeLengthCounts + kCodeLengthCodes, [](uint32_t c) { return c != 0; }) < 2)
-        ++codeLengthCounts[codeLengthCounts[0] == 0 ? 0 : 1];
-    uint8_t codeLengthLengths[kCodeLengthCodes];
-    uint32_t codeLengthCodes[kCodeLengthCodes];
-    BuildLengths(codeLengthCounts, kCodeLengthCodes, kMostCodeLengthBits, codeLengthLengths);
-    BuildCodes(codeLengthLengths, kCodeLengthCodes, codeLengthCodes);
-    int storedLengths = kCodeLengthCodes;
-    while (storedLengths > 4 && codeLengthLengths[kCodeLengthOrder[storedLengths - 1]] == 0)
-        --storedLengths;
-    uint64_t headBits = 3 + 5 + 5 + 4 + 3 * storedLengths;
-    for (int i = 0; i < sequenceCount; ++i)
-        headBits += codeLengthLengths[sequence[i].symbol] + sequence[i].extraBits;
-
-    // Stored instead where that is no larger: noise, or a block of a few bytes.
-    const uint64_t storedBits = 3 + (8 - (bitCount_ + 3) % 8) % 8 + 32 + 8 * static_cast<uint64_t>(n);
-    if (storedBits <= headBits + bodyBits) {
-        Put(last ? 1 : 0, 3);  // final or not, stored
-        AlignToByte();
-        const uint8_t lengthBytes[4] = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
-                                        static_cast<uint8_t>(~n), static_cast<uint8_t>(~n >> 8)};
-        memcpy(out_, lengthBytes, 4);
-        memcpy(out_ + 4, d, n);
-        out_ += 4 + n;
-        return;
-    }
-
-    Put(last ? 1 : 0, 1);
-    Put(2, 2);  // dynamic codes
-    Put(static_cast<uint32_t>(literalCodes - 257), 5);
-    Put(distanceCodes - 1, 5);
-    Put(static_cast<uint32_t>(storedLengths - 4), 4);
-    for (int i = 0; i < storedLengths; ++i)
-        Put(codeLengthLengths[kCodeLengthOrder[i]], 3);
-    for (int i = 0; i < sequenceCount; ++i) {
-        Put(codeLengthCodes[sequence[i].symbol], codeLengthLengths[sequence[i].symbol]);
-        Put(sequence[i].extra, sequence[i].extraBits);
-    }
-    // The body, with the bit buffer in registers: three literals at a time
-    // (45 bits at most) after at most 7 left over, then eight bytes stored
-    // whole and the pointer moved on by those complete. RunsDeflateBound
-    // leaves room for the bytes stored beyond.
+// The body, with the bit buffer in registers: three literals at a time (45
+// bits at most) after at most 7 left over, then eight bytes stored whole
+// and the pointer moved on by those complete. RunsDeflateBound leaves room
+// for the bytes stored beyond. Each code's bits are at the bottom, their
+// count at the top.
+void RunsDeflater::PutBody(const uint8_t* d, size_t n, size_t runCount, const uint32_t* literalCoded,
+                           const uint32_t* runCoded)
+{
     uint64_t bits = bits_;
     uint32_t bitCount = bitCount_;
     uint8_t* out = out_;
@@ -437,5 +388,88 @@ void RunsDeflater::Block(bool last)
     bits_ = bits;
     bitCount_ = bitCount;
     out_ = out;
+}
+
+void RunsDeflater::Block(bool last)
+{
+    const uint8_t* d = held_.data() + 1;
+    const size_t n = heldCount_;
+    uint32_t counts[kLiteralLengthCodes] = {};
+    CountBytes(d, n, counts);
+    uint32_t lengthCounts[259] = {};
+    const size_t runCount = FindRuns(d, n, counts, lengthCounts);
+
+    counts[256] = 1;  // the block's end
+    for (uint32_t length = 3; length <= 258; ++length)
+        counts[257 + LengthCode(length)] += lengthCounts[length];
+    uint8_t lengths[kLiteralLengthCodes];
+    BuildLengths(counts, kLiteralLengthCodes, kMostBits, lengths);
+    uint32_t codes[kLiteralLengthCodes];
+    BuildCodes(lengths, kLiteralLengthCodes, codes);
+    int literalCodes = kLiteralLengthCodes;
+    while (lengths[literalCodes - 1] == 0)
+        --literalCodes;
+    // Distance codes 0 and 1 of one bit each: a complete code, as some
+    // readers want, though runs use only code 0, distance 1.
+    const int distanceCodes = 2;
+    uint8_t all[kLiteralLengthCodes + distanceCodes];
+    std::copy(lengths, lengths + literalCodes, all);
+    all[literalCodes] = all[literalCodes + 1] = 1;
+    const int allCount = literalCodes + distanceCodes;
+
+    // Each literal's code and each run's: its length code, extra bits and
+    // the distance code's one bit 0; a code's bits at the bottom, their
+    // count at the top.
+    uint32_t literalCoded[256], runCoded[259] = {};
+    uint64_t bodyBits = lengths[256];
+    for (int x = 0; x < 256; ++x) {
+        literalCoded[x] = codes[x] | static_cast<uint32_t>(lengths[x]) << 24;
+        bodyBits += static_cast<uint64_t>(counts[x]) * lengths[x];
+    }
+    for (uint32_t length = 3; length <= 258; ++length) {
+        const int code = LengthCode(length);
+        const uint32_t symbolBits = lengths[257 + code], count = symbolBits + kLengthExtra[code] + 1;
+        runCoded[length] = (codes[257 + code] | (length - kLengthBase[code]) << symbolBits) | count << 24;
+        bodyBits += static_cast<uint64_t>(lengthCounts[length]) * count;
+    }
+
+    Repeat sequence[kLiteralLengthCodes + distanceCodes];
+    const int sequenceCount = RepeatsCoded(all, allCount, sequence);
+    uint32_t codeLengthCounts[kCodeLengthCodes] = {};
+    for (int i = 0; i < sequenceCount; ++i)
+        ++codeLengthCounts[sequence[i].symbol];
+    // Two codes at least, as for any Huffman code here.
+    if (std::count_if(codeLengthCounts, codeLengthCounts + kCodeLengthCodes, [](uint32_t c) { return c != 0; }) < 2)
+        ++codeLengthCounts[codeLengthCounts[0] == 0 ? 0 : 1];
+    uint8_t codeLengthLengths[kCodeLengthCodes];
+    uint32_t codeLengthCodes[kCodeLengthCodes];
+    BuildLengths(codeLengthCounts, kCodeLengthCodes, kMostCodeLengthBits, codeLengthLengths);
+    BuildCodes(codeLengthLengths, kCodeLengthCodes, codeLengthCodes);
+    int storedLengths = kCodeLengthCodes;
+    while (storedLengths > 4 && codeLengthLengths[kCodeLengthOrder[storedLengths - 1]] == 0)
+        --storedLengths;
+    uint64_t headBits = 3 + 5 + 5 + 4 + 3 * storedLengths;
+    for (int i = 0; i < sequenceCount; ++i)
+        headBits += codeLengthLengths[sequence[i].symbol] + sequence[i].extraBits;
+
+    // Stored instead where that is no larger: noise, or a block of a few bytes.
+    const uint64_t storedBits = 3 + (8 - (bitCount_ + 3) % 8) % 8 + 32 + 8 * static_cast<uint64_t>(n);
+    if (storedBits <= headBits + bodyBits) {
+        PutStored(d, n, last);
+        return;
+    }
+
+    Put(last ? 1 : 0, 1);
+    Put(2, 2);  // dynamic codes
+    Put(static_cast<uint32_t>(literalCodes - 257), 5);
+    Put(distanceCodes - 1, 5);
+    Put(static_cast<uint32_t>(storedLengths - 4), 4);
+    for (int i = 0; i < storedLengths; ++i)
+        Put(codeLengthLengths[kCodeLengthOrder[i]], 3);
+    for (int i = 0; i < sequenceCount; ++i) {
+        Put(codeLengthCodes[sequence[i].symbol], codeLengthLengths[sequence[i].symbol]);
+        Put(sequence[i].extra, sequence[i].extraBits);
+    }
+    PutBody(d, n, runCount, literalCoded, runCoded);
     Put(codes[256], lengths[256]);
 }

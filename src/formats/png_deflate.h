@@ -32,6 +32,9 @@ public:
 
 private:
     void Block(bool last);
+    size_t FindRuns(const uint8_t* d, size_t n, uint32_t* counts, uint32_t* lengthCounts);
+    void PutStored(const uint8_t* d, size_t n, bool last);
+    void PutBody(const uint8_t* d, size_t n, size_t runCount, const uint32_t* literalCoded, const uint32_t* runCoded);
     void Put(uint32_t bits, uint32_t count);
     void AlignToByte();
 

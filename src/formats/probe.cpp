@@ -160,30 +160,24 @@ const char kShortHeader[] = "the file is shorter than its header";
 const char kZeroSize[] = "it declares a width or height of 0";
 const char kBudgetSpent[] = "it takes more than 64 MiB of reading to find its picture's header";
 
-// ---- TIFF directories, for TIFF files and the EXIF block of a JPEG --------
+// ---- TIFF files' directories ------------------------------------------------
 
-// A TIFF header and its directories, read from memory (an EXIF block) or
-// through the file's reader (a TIFF file).
-struct Tiff {
-    const uint8_t* bytes;  // null: read through `reader`
+// A TIFF file's header and directories, read through the file's reader.
+// (An EXIF block in memory is read by the metadata's own walker.)
+struct TiffFile {
     Reader* reader;
     uint64_t size;
     bool little;
 
     // The n bytes at `at`, n <= 12; null past the end or on a failed read.
-    const uint8_t* At(uint64_t at, size_t n) const
-    {
-        if (reader != nullptr)
-            return reader->At(at, n);
-        return at <= size && n <= size - at ? bytes + at : nullptr;
-    }
+    const uint8_t* At(uint64_t at, size_t n) const { return reader->At(at, n); }
     uint32_t U16(const uint8_t* p) const { return TiffU16(p, little); }
     uint32_t U32(const uint8_t* p) const { return TiffU32(p, little); }
 };
 
 // The byte order mark and 42 that begin every TIFF header; `tiff` is to
-// have its bytes or reader and size set.
-bool OpenTiff(Tiff& tiff)
+// have its reader and size set.
+bool OpenTiff(TiffFile& tiff)
 {
     const uint8_t* head = tiff.At(0, 8);
     return head != nullptr && TiffOrder(head, tiff.little);
@@ -191,7 +185,7 @@ bool OpenTiff(Tiff& tiff)
 
 // The first directory's offset and its entry count, when its count and its
 // 12-byte entries lie inside the bytes.
-bool FirstDirectory(const Tiff& tiff, uint64_t& directory, uint32_t& entries)
+bool FirstDirectory(const TiffFile& tiff, uint64_t& directory, uint32_t& entries)
 {
     const uint8_t* head = tiff.At(0, 8);
     if (head == nullptr)
@@ -208,7 +202,7 @@ bool FirstDirectory(const Tiff& tiff, uint64_t& directory, uint32_t& entries)
 // entry itself when all its values fit in 4 bytes, else from the offset the
 // entry holds. Other types and empty entries leave `value` as it was; false
 // when the values lie past the end of the bytes.
-bool ReadFirstValue(const Tiff& tiff, const uint8_t* entry, uint32_t& value)
+bool ReadFirstValue(const TiffFile& tiff, const uint8_t* entry, uint32_t& value)
 {
     const uint32_t type = tiff.U16(entry + 2);
     const uint64_t count = tiff.U32(entry + 4);
@@ -366,7 +360,7 @@ const char* JpegWalkDamage(JpegWalkEnd end, bool frame)
     }
 }
 
-JpegHeaders WalkJpeg(Reader& file)
+JpegHeaders ReadJpegHeaders(Reader& file)
 {
     JpegHeaders headers;
     bool exifSeen = false;
@@ -430,7 +424,7 @@ uint64_t JpegLeastBits(uint32_t frameMarker, uint64_t blocks)
 ProbeResult ProbeJpeg(Reader& file)
 {
     const ContainerKind jpeg = ContainerKind::jpeg;
-    const JpegHeaders headers = WalkJpeg(file);
+    const JpegHeaders headers = ReadJpegHeaders(file);
     ProbeResult result;
     if (headers.damage != nullptr)
         result = Damaged(jpeg, headers.damage);
@@ -564,7 +558,7 @@ uint64_t TiffPackingRatio(uint32_t compression)
 ProbeResult ProbeTiff(Reader& reader)
 {
     const ContainerKind tiff = ContainerKind::tiff;
-    Tiff file = {nullptr, &reader, reader.Size(), false};
+    TiffFile file = {&reader, reader.Size(), false};
     uint64_t directory = 0;
     uint32_t entries = 0;
     if (!OpenTiff(file))
@@ -901,5 +895,5 @@ int JpegExifOrientation(const uint8_t* bytes, size_t size)
         return 1;
     MemorySource source(bytes, size);
     Reader file(source);
-    return WalkJpeg(file).orientation;
+    return ReadJpegHeaders(file).orientation;
 }

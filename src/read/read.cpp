@@ -216,6 +216,49 @@ Failure ReadRows(const PictureHeader& header, uint32_t cores, SourcePicture& pic
     return Failure();
 }
 
+// A picture that is not our own kind of BMP: refused with its sentence, or
+// opened by the decoding process.
+Failure OpenInDecoder(const PictureRequest& request, DecoderProcess& decoder, FileRecord& file, uint64_t fileSize,
+                      const ProbeResult& probe, const char* readerSentence, PictureHeader& header)
+{
+    const char* name = request.name.c_str();
+    const uint8_t* h = header.fileHeader;
+    // An alpha plane may come with any kind but JPEG; before decoding it is
+    // counted wherever it may.
+    const bool alphaMayCome = request.keepAlpha && probe.kind != ContainerKind::jpeg;
+    if (probe.width > 0 && !PlanesFitInMemory(probe.width, probe.height, alphaMayCome)) {
+        // A picture too large to hold is refused as that, though its file be
+        // too short for it besides.
+        char sentence[1024];
+        TooLargeSentence(name, probe.width, probe.height, sentence, sizeof sentence);
+        return Refuse("%s", sentence);
+    }
+    if (fileSize < kBmpHeaderSize && probe.verdict != ProbeVerdict::fine) {
+        // Too short even for a BMP header: the read of it fails, as a short file's read does.
+        FailShortFile(file, FileFault::tooShortForAPicture);
+        return FailureOf(file);
+    }
+    if (probe.verdict == ProbeVerdict::damaged)
+        return Refuse("%s is damaged: %s.", name, probe.what);
+    if (probe.verdict == ProbeVerdict::unsupported)
+        return Refuse("%s is %s, a kind duotint cannot read.", name, probe.what);
+    if (probe.kind == ContainerKind::bmp && IsOurKindOfBmp(h))
+        return Refuse("%s", readerSentence);
+    // The decoding process reads the file the probe read, handed a section
+    // of it: one replaced since under its name is not it.
+    const DecodeRequest decode = {file.handle, probe.orientation, probe.width, probe.height,
+                                  probe.firstFrameEnd, alphaMayCome, probe.kind};
+    if (request.onSized)
+        request.onSized(probe);
+    DecodeOutcome outcome = decoder.Open(decode);
+    header.alpha = request.keepAlpha && decoder.HasAlpha();
+    if (outcome == DecodeOutcome::decoded && !PlanesFitInMemory(decoder.Width(), decoder.Height(), header.alpha))
+        outcome = DecodeOutcome::tooLarge;
+    if (outcome != DecodeOutcome::decoded)
+        return RefuseDecoded(outcome, probe.kind, name, h, decoder);
+    return Failure();
+}
+
 }  // namespace
 
 OpenedPicture::~OpenedPicture()
@@ -274,43 +317,7 @@ Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder
     }
 
     // Whatever refuses the picture, the decoder holds none of it after.
-    Failure failure;
-    const uint8_t* h = header.fileHeader;
-    // An alpha plane may come with any kind but JPEG; before decoding it is
-    // counted wherever it may.
-    const bool alphaMayCome = request.keepAlpha && probe.kind != ContainerKind::jpeg;
-    if (probe.width > 0 && !PlanesFitInMemory(probe.width, probe.height, alphaMayCome)) {
-        // A picture too large to hold is refused as that, though its file be
-        // too short for it besides.
-        char sentence[1024];
-        TooLargeSentence(name, probe.width, probe.height, sentence, sizeof sentence);
-        failure = Refuse("%s", sentence);
-    } else if (fileSize < kBmpHeaderSize && probe.verdict != ProbeVerdict::fine) {
-        // Too short even for a BMP header: the read of it fails, as a short file's read does.
-        FailShortFile(*file, FileFault::tooShortForAPicture);
-        failure = FailureOf(*file);
-    } else if (probe.verdict == ProbeVerdict::damaged) {
-        failure = Refuse("%s is damaged: %s.", name, probe.what);
-    } else if (probe.verdict == ProbeVerdict::unsupported) {
-        failure = Refuse("%s is %s, a kind duotint cannot read.", name, probe.what);
-    } else if (probe.kind == ContainerKind::bmp && IsOurKindOfBmp(h)) {
-        failure = Refuse("%s", readerSentence);
-    } else {
-        // The decoding process reads the file the probe read, through a
-        // handle of its own: one replaced since under its name is not it.
-        const DecodeRequest decode = {file->handle, probe.orientation, probe.width,
-                                      probe.height, probe.firstFrameEnd, alphaMayCome,
-                                      probe.kind};
-        if (request.onSized)
-            request.onSized(probe);
-        DecodeOutcome outcome = decoder.Open(decode);
-        header.alpha = request.keepAlpha && decoder.HasAlpha();
-        if (outcome == DecodeOutcome::decoded && !PlanesFitInMemory(decoder.Width(), decoder.Height(), header.alpha))
-            outcome = DecodeOutcome::tooLarge;
-        if (outcome != DecodeOutcome::decoded)
-            failure = RefuseDecoded(outcome, probe.kind, name, h, decoder);
-    }
-    if (failure) {
+    if (Failure failure = OpenInDecoder(request, decoder, *file, fileSize, probe, readerSentence, header)) {
         decoder.Release();
         header.alpha = false;
         return failure;

@@ -117,7 +117,8 @@ uint32_t ReadFully(HANDLE handle, uint8_t* destination, uint32_t count)
 // the system deletes it with the last handle. KeepTemporary takes the mark
 // away just before it takes its name.
 // Removes the temporary files that processes no longer running left in
-// `folder` (one killed before its file had its mark), once a folder in each
+// `folder` (one killed before its file had its mark, or whose mark the
+// system did not keep), once a folder in each
 // process, before this process makes any there: the lock holds every other
 // thread's first file in the folder back until the sweep is done. So a file
 // named with this process's own id is a dead process's too (Wine gives a
@@ -139,10 +140,15 @@ void RemoveLeftTemporaries(const std::wstring& folder)
             wchar_t end = 0;
             if (swscanf(found.cFileName, L"dt~%lx-%u.tm%lc", &id, &attempt, &end) != 3 || end != L'p')
                 continue;
+            // A process that has ended may still be held by another (under
+            // Wine, its console's host for a while): it opens, but has ended.
             HANDLE process = id == GetCurrentProcessId() ? nullptr : OpenProcess(SYNCHRONIZE, FALSE, id);
+            const bool gone = id == GetCurrentProcessId() ||
+                              (process == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) ||  // no such process
+                              (process != nullptr && WaitForSingleObject(process, 0) == WAIT_OBJECT_0);
             if (process != nullptr)
                 CloseHandle(process);
-            else if (id == GetCurrentProcessId() || GetLastError() == ERROR_INVALID_PARAMETER)  // no such process
+            if (gone)
                 DeleteFileW((folder + found.cFileName).c_str());
         } while (FindNextFileW(find, &found));
         FindClose(find);

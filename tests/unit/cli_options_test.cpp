@@ -5,9 +5,9 @@
 
 #include <sstream>
 
-#include "editor/command_line.h"
 #include "cli/options.h"
-#include "options/tint_text.h"
+#include "editor/command_line.h"
+#include "options/words.h"
 #include "test_support.h"
 
 namespace {

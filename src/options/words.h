@@ -1,6 +1,7 @@
 // The words both programs take on their command lines: the look as nine
-// numbers, and the format an export is written in. Nothing here touches the
-// platform, so the editor, duotint-cli and the tests share it.
+// numbers, the format an export is written in, and the exit codes of a
+// command line that cannot be taken. Nothing here touches the platform, so
+// the editor, duotint-cli and the tests share it.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +33,19 @@ bool ParseOutputFormat(std::string_view word, OutputFormat& format);
 // "420" or "444": a JPEG's chroma sampling, as --chroma names it; false for
 // anything else.
 bool ParseChroma(std::string_view word, JpegChroma& chroma);
+
+// How an export is written, as both programs' --format, --quality and
+// --chroma give it.
+struct ExportWords {
+    OutputFormat format = OutputFormat::bmp;
+    int32_t quality = 0;  // 0: the default
+    JpegChroma chroma = JpegChroma::automatic;
+};
+// Takes the value of --format, --quality or --chroma (`name`) into `words`,
+// by the one rule both programs keep. False when the value cannot be
+// taken, with `takes` saying what the option takes ("420 or 444"); false
+// with `takes` null for any other name.
+bool TakeExportWord(std::string_view name, std::string_view value, ExportWords& words, const char*& takes);
 
 // What an output records of how it was made (PictureMetadata::look), in
 // duotint-cli's words: the look and every option that shapes the file's

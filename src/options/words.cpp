@@ -1,5 +1,5 @@
 // Reading and writing the look's nine numbers and the export format's word.
-#include "options/tint_text.h"
+#include "options/words.h"
 
 #include <vector>
 
@@ -80,6 +80,29 @@ std::string TintText(const TintParameters& look)
     for (int row = 0; row < kTintNumbers; ++row)
         text += (row > 0 ? "," : "") + std::to_string(*PanelRow(copy, row));
     return text;
+}
+
+bool TakeExportWord(std::string_view name, std::string_view value, ExportWords& words, const char*& takes)
+{
+    if (name == "--format") {
+        takes = "bmp, png or jpeg";
+        return ParseOutputFormat(value, words.format);
+    }
+    if (name == "--quality") {
+        takes = "a whole number from 1 to 100";
+        int32_t number = 0;
+        std::string why;
+        if (!ParseWholeNumber(value, number, why) || number < 1 || number > 100)
+            return false;
+        words.quality = number;
+        return true;
+    }
+    if (name == "--chroma") {
+        takes = "420 or 444";
+        return ParseChroma(value, words.chroma);
+    }
+    takes = nullptr;
+    return false;
 }
 
 bool ParseChroma(std::string_view word, JpegChroma& chroma)
