@@ -1,8 +1,8 @@
 // Our own baseline JPEG encoder's parts: the file's head, and the coded
 // data of one strip of whole MCU rows. Plain C++ over the source's bytes,
 // with no platform calls, so that it runs and is fuzzed natively; the
-// threads that run strips side by side and the file they go to are
-// jpeg_encode.h's.
+// threads that run strips side by side and the file they go to are the
+// JPEG writer's (export/writer.h).
 //
 // The file is JFIF baseline: 8-bit YCbCr in full range, the example tables
 // of the standard's annex K scaled by the quality as the whole ecosystem
