@@ -343,7 +343,7 @@ void WalkPng(ByteSource& file, PictureMetadata& metadata)
 {
     uint64_t walked = 0;
     std::string lookChunk;
-    metadata.fromPng = true;
+    metadata.shownAsStored = true;
     PngChunkWalk walk(file);
     PngChunkHead chunk;
     // The pixels' chunks are stepped over, and not counted: only their heads are read.
@@ -873,6 +873,42 @@ void WalkHeif(ByteSource& file, PictureMetadata& metadata)
 
 }  // namespace
 
+namespace {
+
+// A WebP's first ICCP, EXIF and XMP chunks (an EXIF chunk some writers
+// begin with "Exif\0\0"), walked to the end its RIFF header declares. Its
+// pixels are shown as stored, as libwebp decodes them.
+void WalkWebp(ByteSource& file, PictureMetadata& metadata)
+{
+    metadata.shownAsStored = true;
+    uint8_t head[12];
+    if (!file.Read(0, head, sizeof head) || memcmp(head + 8, "WEBP", 4) != 0)
+        return;
+    const uint64_t end = std::min<uint64_t>(file.Size(), 8 + uint64_t{Read32(head + 4)});
+    uint64_t walked = 0;
+    for (uint64_t at = 12; at <= end && end - at >= 8;) {
+        uint8_t chunk[8];
+        if (!file.Read(at, chunk, sizeof chunk))
+            return;
+        const uint64_t size = Read32(chunk + 4), body = at + 8;
+        if (size > end - body)
+            return;
+        std::vector<uint8_t>* part = memcmp(chunk, "ICCP", 4) == 0   ? &metadata.icc
+                                     : memcmp(chunk, "EXIF", 4) == 0 ? &metadata.exif
+                                     : memcmp(chunk, "XMP ", 4) == 0 ? &metadata.xmp
+                                                                     : nullptr;
+        if (part != nullptr && part->empty() &&
+            (!Walked(size, walked, metadata) || !ReadBody(file, body, static_cast<size_t>(size), *part)))
+            return;
+        at = body + size + (size & 1);
+    }
+    if (Begins(metadata.exif, kExifPrefix, 6))
+        metadata.exif.erase(metadata.exif.begin(), metadata.exif.begin() + 6);
+    TakeLookFromXmp(metadata);
+}
+
+}  // namespace
+
 PictureMetadata ReadPictureMetadata(ByteSource& source)
 {
     PictureMetadata metadata;
@@ -886,12 +922,14 @@ PictureMetadata ReadPictureMetadata(ByteSource& source)
         WalkPng(file, metadata);
     else if (memcmp(signature + 4, "ftyp", 4) == 0)
         WalkHeif(file, metadata);
+    else if (memcmp(signature, "RIFF", 4) == 0)
+        WalkWebp(file, metadata);
     return metadata;
 }
 
 void FitMetadataToOutput(PictureMetadata& metadata, uint32_t width, uint32_t height)
 {
-    if (!metadata.exif.empty() && !FitExif(metadata.exif, width, height, !metadata.fromPng)) {
+    if (!metadata.exif.empty() && !FitExif(metadata.exif, width, height, !metadata.shownAsStored)) {
         metadata.exif.clear();
         metadata.notes.push_back("its EXIF cannot be read and is left out");
     }
