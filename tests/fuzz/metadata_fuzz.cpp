@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     PictureMetadata again = gps;
     again.notes.clear();
     DropGps(again);
+    ExifEntry o;
     if (FindExifEntry(gps.exif, 0x8825, o) || again.exif != gps.exif || again.xmp != gps.xmp || !again.notes.empty())
         abort();
     FitMetadataToJpeg(gps);
