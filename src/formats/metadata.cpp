@@ -823,10 +823,29 @@ void AppendExtendedXmp(std::vector<uint8_t>& out, const std::vector<uint8_t>& xm
 
 namespace {
 
-// A HEIF's EXIF item, from its extents in this file joined (a 4-byte offset
-// to the TIFF header, then the block; some writers leave "Exif\0\0" before
-// it), and the primary picture's colour profile, a colr property of type
-// prof or rICC. Data in the meta box or another file is not read.
+// A HEIF item's bytes, its extents in this file joined; empty when it has
+// none, or one lies in the meta box or another file, or cannot be read.
+std::vector<uint8_t> HeifItem(ByteSource& file, const HeifMeta& meta, uint32_t item, uint64_t& walked,
+                              PictureMetadata& metadata)
+{
+    std::vector<uint8_t> bytes, piece;
+    HeifExtentWalk extents(file, meta.iloc);
+    HeifExtent extent;
+    while (item != 0 && meta.hasIloc && extents.Next(extent)) {
+        if (extent.item != item)
+            continue;
+        const uint64_t length = extent.length == 0 && extent.at <= file.Size() ? file.Size() - extent.at : extent.length;
+        if (!extent.inFile || extent.overflows || !Walked(length, walked, metadata) ||
+            !ReadBody(file, extent.at, static_cast<size_t>(length), piece))
+            return {};
+        bytes.insert(bytes.end(), piece.begin(), piece.end());
+    }
+    return bytes;
+}
+
+// A HEIF's EXIF item (a 4-byte offset to the TIFF header, then the block;
+// some writers leave "Exif\0\0" before it), its XMP item, and the primary
+// picture's colour profile, a colr property of type prof or rICC.
 void WalkHeif(ByteSource& file, PictureMetadata& metadata)
 {
     IsoBoxWalk top(file, 0, file.Size());
@@ -840,20 +859,9 @@ void WalkHeif(ByteSource& file, PictureMetadata& metadata)
     if (!metaSeen || meta.damage != nullptr)
         return;
     uint64_t walked = 0;
-    std::vector<uint8_t> exif, piece;
-    HeifExtentWalk extents(file, meta.iloc);
-    HeifExtent extent;
-    while (meta.exifItem != 0 && meta.hasIloc && extents.Next(extent)) {
-        if (extent.item != meta.exifItem)
-            continue;
-        const uint64_t length = extent.length == 0 && extent.at <= file.Size() ? file.Size() - extent.at : extent.length;
-        if (!extent.inFile || extent.overflows || !Walked(length, walked, metadata) ||
-            !ReadBody(file, extent.at, static_cast<size_t>(length), piece)) {
-            exif.clear();
-            break;
-        }
-        exif.insert(exif.end(), piece.begin(), piece.end());
-    }
+    const std::vector<uint8_t> exif = HeifItem(file, meta, meta.exifItem, walked, metadata);
+    metadata.xmp = HeifItem(file, meta, meta.xmpItem, walked, metadata);
+    TakeLookFromXmp(metadata);
     if (exif.size() >= 4 && ReadBig32(exif.data()) <= exif.size() - 4) {
         size_t at = 4 + ReadBig32(exif.data());
         if (exif.size() - at >= 6 && memcmp(exif.data() + at, kExifPrefix, 6) == 0)

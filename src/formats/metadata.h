@@ -48,9 +48,9 @@ struct PictureMetadata {
 
 // A JPEG's segments before its scan (the first APP1 "Exif", the APP2
 // "ICC_PROFILE" chunks, the first APP1 XMP, and duotint's record in it), a
-// PNG's chunks (and the record in its text or XMP), a HEIF's EXIF item and
-// its primary picture's colour profile (not its XMP), or a WebP's ICCP,
-// EXIF and XMP chunks; nothing from a file of any other kind. The walk reads the file a page at a time, so
+// PNG's chunks (and the record in its text or XMP), a HEIF's EXIF and XMP
+// items and its primary picture's colour profile, or a WebP's ICCP, EXIF
+// and XMP chunks; nothing from a file of any other kind. The walk reads the file a page at a time, so
 // that it costs the same per byte however many parts the file has, and
 // stops, with a note, once the parts walked pass kMostMetadataBytes.
 PictureMetadata ReadPictureMetadata(ByteSource& file);
