@@ -5,8 +5,9 @@
 # picture of odd size, hard edges and gradients. The unit test
 # LoadPicture.PictureCorpusGivesItsLibrarysToolPixelsOrItsRefusal reads each
 # through the program's read path: a picture read must give the rows of the
-# BMP the same library's tool writes of it (djpeg, dwebp, heif-convert)
-# byte for byte, a picture refused a sentence holding the row's words.
+# BMP the same library's tool writes of it (djpeg, dwebp, heif-convert), or
+# ImageMagick's convert where the library has no such tool (GIF), byte for
+# byte, a picture refused a sentence holding the row's words.
 # Skipped (77) without the tools.
 # Usage: picture_corpus.sh WINE UNIT_TESTS_EXE
 for tool in cjpeg djpeg convert cwebp dwebp img2webp webpmux heif-enc heif-convert avifenc exiftool perl; do
@@ -65,6 +66,19 @@ marker_at() {
 box_at() {
   LC_ALL=C grep -obUa "$1" "$2" | head -n 1 | cut -d: -f1
 }
+# Where the bytes $2 (a grep -P pattern) first stand in file $1, as a byte offset.
+bytes_at() {
+  LC_ALL=C grep -obUaP "$2" "$1" | head -n 1 | cut -d: -f1
+}
+# ImageMagick's reading of the first frame or page of $1 as a BMP: 32 bits
+# a pixel where it has alpha, which the test keeps or flattens.
+convert_bmp() {
+  if convert "$1[0]" -format '%A' info: | grep -qi -e true -e blend; then
+    convert "$1[0]" -type TrueColorAlpha BMP:"$1.bmp"
+  else
+    convert "$1[0]" -alpha off -type TrueColor BMP3:"$1.bmp"
+  fi
+}
 # Writes the octal-escaped bytes $3 into file $1 at offset $2.
 poke() {
   printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
@@ -86,6 +100,7 @@ while read -r file expected make; do
   case $expected in
     dwebp*) [ -f "$file.bmp" ] || dwebp -quiet -bmp -o "$file.bmp" "$file" ;;
     heif-convert*) heif_bmp "$file" ;;
+    convert*) [ -f "$file.bmp" ] || convert_bmp "$file" ;;
   esac
 done <<'TABLE'
 base444.jpg      djpeg            cjpeg -sample 1x1 -outfile base444.jpg source.ppm
@@ -131,6 +146,15 @@ mirrored.avif    heif-convert        avifenc --irot 3 --imir 1 source.png mirror
 cut.heic         too_short_for_the_picture_it_declares  head -c $(($(box_at mdat lossy.heic) + 40)) lossy.heic >cut.heic
 zero.avif        declares_a_width_or_height_of_0        cp lossy.avif zero.avif; poke zero.avif $(($(box_at ispe zero.avif) + 8)) '\0\0\0\0'
 huge.avif        4294967295_x_4294967295_pixels,_too_large  cp lossy.avif huge.avif; poke huge.avif $(($(box_at ispe huge.avif) + 8)) '\377\377\377\377\377\377\377\377'
+still.gif        convert             convert source.ppm still.gif
+animated.gif     convert             convert source.ppm other.png -set delay 10 animated.gif
+interlaced.gif   convert             convert source.ppm -interlace GIF interlaced.gif
+see-through.gif  convert             convert alpha.png see-through.gif
+see-kept.gif     convert-alpha       cp see-through.gif see-kept.gif
+offset.gif       convert             convert source.ppm -resize 20x10! -repage 45x29+7+5 offset.gif; convert 'offset.gif[0]' -background none -flatten -type TrueColorAlpha BMP:offset.gif.bmp
+cut.gif          is_cut_short        head -c 900 still.gif >cut.gif
+zero.gif         declares_a_width_or_height_of_0  cp still.gif zero.gif; poke zero.gif 6 '\000\000'; poke zero.gif $(($(bytes_at zero.gif '\x2c\x00\x00\x00\x00\x2d\x00\x1d\x00') + 5)) '\000\000'
+huge.gif         65535_x_65535_pixels,_too_large  cp still.gif huge.gif; poke huge.gif 6 '\377\377\377\377'
 TABLE
 # The words of a refusal stand with underscores for their spaces in the table.
 sed -i 's/_/ /g' cases.txt

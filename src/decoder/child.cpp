@@ -1,6 +1,6 @@
 // duotint-decode's work: it serves the program's requests in the shared
 // record until the program ends it. JPEG goes to libjpeg-turbo, WebP to
-// libwebp, HEIC and AVIF to libheif, every other kind to the platform,
+// libwebp, HEIC and AVIF to libheif, GIF to giflib, every other kind to the platform,
 // whose decoders are readied on the first picture that needs them:
 // starting them costs more than the rest of the child's start, and most
 // pictures never do.
@@ -13,6 +13,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "decoder/gif_decode.h"
 #include "decoder/heif_decode.h"
 #include "decoder/jpeg_decode.h"
 #include "decoder/picture_decode.h"
@@ -85,6 +86,7 @@ struct HeldPicture {
     JpegPicture jpeg;
     WebpPicture webp;
     HeifPicture heif;
+    GifPicture gif;
     PictureReader* reader = nullptr;  // null: the platform's
     DecodedPicture platform;
 
@@ -94,6 +96,7 @@ struct HeldPicture {
         case ContainerKind::jpeg: reader = &jpeg; break;
         case ContainerKind::webp: reader = &webp; break;
         case ContainerKind::heif: reader = &heif; break;
+        case ContainerKind::gif: reader = &gif; break;
         default: reader = nullptr;
         }
     }
@@ -179,7 +182,7 @@ DecodeOutcome OpenPicture(DecoderControl* record, HeldPicture& picture)
         return DecodeOutcome::decoded;
     }
     DecodedPicture& platform = picture.platform;
-    if (!platform.Open(record->path, record->orientation, record->firstBytes))
+    if (!platform.Open(record->path, record->orientation))
         return DecodeOutcome::cannotDecode;
     record->width = platform.Width();
     record->height = platform.Height();

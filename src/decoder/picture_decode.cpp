@@ -104,22 +104,7 @@ void OrientedPosition(int orientation, int64_t width, int64_t height, int64_t x,
     }
 }
 
-bool DecodedPicture::ReadFirstBytes(const wchar_t* path, uint64_t count)
-{
-    if (count > 0x7FFFFFFE)
-        return false;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    firstBytes_.resize(count + 1);
-    DWORD got = 0;
-    const bool whole = ReadFile(file, firstBytes_.data(), static_cast<DWORD>(count), &got, nullptr) && got == count;
-    CloseHandle(file);
-    firstBytes_[count] = 0x3B;  // GIF's trailer
-    return whole;
-}
-
-bool DecodedPicture::Open(const wchar_t* path, int orientation, uint64_t firstBytes)
+bool DecodedPicture::Open(const wchar_t* path, int orientation)
 {
     Close();
     IWICImagingFactory* factory = Factory();
@@ -127,14 +112,8 @@ bool DecodedPicture::Open(const wchar_t* path, int orientation, uint64_t firstBy
         return false;
     UINT w = 0, h = 0;
     WICPixelFormatGUID format;
-    const bool decoderMade =
-        firstBytes == 0 ? SUCCEEDED(factory->CreateDecoderFromFilename(path, nullptr, GENERIC_READ,
-                                                                       WICDecodeMetadataCacheOnDemand, &decoder_))
-                        : ReadFirstBytes(path, firstBytes) && SUCCEEDED(factory->CreateStream(&stream_)) &&
-                              SUCCEEDED(stream_->InitializeFromMemory(firstBytes_.data(),
-                                                                      static_cast<DWORD>(firstBytes_.size()))) &&
-                              SUCCEEDED(factory->CreateDecoderFromStream(stream_, nullptr,
-                                                                         WICDecodeMetadataCacheOnDemand, &decoder_));
+    const bool decoderMade = SUCCEEDED(
+        factory->CreateDecoderFromFilename(path, nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand, &decoder_));
     if (!decoderMade || FAILED(decoder_->GetFrame(FrameToShow(decoder_), &frame_)) || FAILED(frame_->GetSize(&w, &h)) ||
         w == 0 || h == 0 || FAILED(frame_->GetPixelFormat(&format)) || FAILED(factory->CreateFormatConverter(&converter_))) {
         Close();
@@ -249,8 +228,6 @@ void DecodedPicture::Close()
     Release(converter_);
     Release(frame_);
     Release(decoder_);
-    Release(stream_);
-    firstBytes_.clear();
     hasAlpha_ = false;
     translucent_ = false;
     straight_ = false;

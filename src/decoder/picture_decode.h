@@ -9,9 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
-struct IWICStream;
 struct IWICBitmapDecoder;
 struct IWICBitmapFrameDecode;
 struct IWICFormatConverter;
@@ -39,11 +37,10 @@ public:
     DecodedPicture(const DecodedPicture&) = delete;
     DecodedPicture& operator=(const DecodedPicture&) = delete;
 
-    // First frame (GIF) or page (TIFF) of the file, or an icon's largest
+    // The first frame or page of the file, or an icon's largest
     // image, shown turned by an EXIF orientation (1 to 8) read from the file
-    // beforehand; false when the platform cannot decode it. With `firstBytes`, the decoder sees only
-    // those bytes of the file and a GIF's trailer after them.
-    bool Open(const wchar_t* path, int orientation, uint64_t firstBytes = 0);
+    // beforehand; false when the platform cannot decode it.
+    bool Open(const wchar_t* path, int orientation);
     // The size as shown, after the orientation turn.
     int64_t Width() const { return OrientationSwapsAxes(orientation_) ? height_ : width_; }
     int64_t Height() const { return OrientationSwapsAxes(orientation_) ? width_ : height_; }
@@ -61,10 +58,6 @@ public:
     void Close();
 
 private:
-    bool ReadFirstBytes(const wchar_t* path, uint64_t count);
-
-    IWICStream* stream_ = nullptr;
-    std::vector<uint8_t> firstBytes_;  // what stream_ serves
     IWICBitmapDecoder* decoder_ = nullptr;
     IWICBitmapFrameDecode* frame_ = nullptr;
     IWICFormatConverter* converter_ = nullptr;

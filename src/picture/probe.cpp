@@ -9,8 +9,7 @@
 // its picture's header then calls the file damaged (no real picture hides
 // its header behind 64 MiB of other bytes); a walk that already has the
 // header keeps it and leaves the rest unproven: a PNG whose IDAT bytes were
-// not all summed is taken as long enough, a GIF whose first frame was not
-// walked to its end is handed to its decoder whole.
+// not all summed is taken as long enough.
 //
 // After the headers, the file's length is held against the least its
 // declared picture can be coded in (each kind's rule stands by its probe).
@@ -534,19 +533,7 @@ ProbeResult ProbeGif(Reader& file)
                 return Damaged(gif, kZeroSize);
             // Only the frame's own pixels must be coded; the rest of the
             // screen is background, which costs no bytes.
-            ProbeResult result = FineIfHolds(gif, width, height, size - at, GifLeastData(frameWidth * frameHeight));
-            // The code size, then the data's sub-blocks, until a length of 0.
-            for (at += 1; at < size;) {
-                const uint8_t* length = file.At(at, 1);
-                if (length == nullptr)
-                    break;
-                if (*length == 0) {
-                    result.firstFrameEnd = at + 1;
-                    break;
-                }
-                at += 1 + *length;
-            }
-            return result;
+            return FineIfHolds(gif, width, height, size - at, GifLeastData(frameWidth * frameHeight));
         }
         if (*block != 0x21)
             return Damaged(gif, "it has a block of no kind GIF has");

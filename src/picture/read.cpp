@@ -301,8 +301,7 @@ Failure ReadPictureHeader(const PictureRequest& request, DecoderProcess& decoder
         // cannot start one in a folder deeper than MAX_PATH: it is given the
         // full path.
         const std::wstring path = FullPath(request.path.c_str());
-        const DecodeRequest decode = {path.c_str(), probe.orientation, probe.width,
-                                      probe.height, probe.firstFrameEnd, alphaMayCome,
+        const DecodeRequest decode = {path.c_str(), probe.orientation, probe.width, probe.height, alphaMayCome,
                                       probe.kind};
         if (request.onSized)
             request.onSized(probe);
