@@ -18,20 +18,20 @@
 #include <cstring>
 #include <vector>
 
-#include "editor/layout.h"
-#include "editor/program_state.h"
-#include "editor/program_windows.h"
-#include "editor/picture.h"
-#include "picture/bmp.h"
-#include "picture/jpeg_encode.h"
+#include "cli_bench.h"
 #include "decoder/picture_decode.h"
+#include "editor/blit.h"
+#include "editor/error.h"
 #include "editor/export_image.h"
+#include "editor/layout.h"
+#include "editor/picture.h"
 #include "editor/preview.h"
 #include "editor/program.h"
-#include "editor/error.h"
-#include "editor/blit.h"
-#include "cli_bench.h"
+#include "editor/program_state.h"
+#include "editor/program_windows.h"
+#include "export/jpeg_encode.h"
 #include "open_latency.h"
+#include "read/pixels.h"
 #include "scale.h"
 #include "test_files.h"
 
@@ -233,10 +233,11 @@ bool MeasureOtherFormats()
         LoadSourcePixels();
         return Now() - t0;
     };
-    auto inProcessMs = [](const wchar_t* name) {
+    auto inProcessMs = [](const char* name) {
         double t0 = Now();
         DecodedPicture picture;
-        if (!picture.Open(name, 1))
+        const std::vector<uint8_t> file = support::ReadWholeFile(name);
+        if (!picture.Open(file.data(), file.size(), 1))
             return -1.0;
         const int32_t stride = RowStride(static_cast<int32_t>(picture.Width())).stride;
         HGLOBAL handle;
@@ -263,7 +264,7 @@ bool MeasureOtherFormats()
         }
         std::vector<double> child, ahead, inProcess, ratio, aheadRatio;
         for (int i = 0; i < Repeats(5); ++i) {
-            inProcess.push_back(inProcessMs(f.wideName));
+            inProcess.push_back(inProcessMs(f.name));
             child.push_back(openMs(f.name));
             ahead.push_back(openMs(f.name, true));
             ratio.push_back(child.back() / inProcess.back());

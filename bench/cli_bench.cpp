@@ -15,14 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "editor/error.h"
 #include "editor/picture.h"
 #include "editor/program_state.h"
+#include "export/jpeg_encode.h"
+#include "export/png_encode.h"
 #include "platform_png.h"
-#include "picture/jpeg_encode.h"
-#include "picture/png_encode.h"
-#include "editor/error.h"
-#include "support/system.h"
 #include "scale.h"
+#include "support/system.h"
 #include "test_files.h"
 
 namespace {

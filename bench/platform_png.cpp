@@ -12,7 +12,7 @@
 #include <cstring>
 #include <exception>
 
-#include "picture/com.h"
+#include "support/com.h"
 #include "support/library_function.h"
 #include "support/system.h"
 #include "support/threads.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "picture/tint.h"
+#include "formats/tint.h"
 
 // Tints `height` rows of `width` pixels from `source` (bottom-up, rows
 // `stride` bytes apart) a band at a time and encodes them. False when the

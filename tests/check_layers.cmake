@@ -1,19 +1,26 @@
 cmake_minimum_required(VERSION 3.20)
 # The source folders include one another in one direction only: the
 # programs (editor, cli, decoder) never one another; editor and cli may
-# include options, picture and support; decoder picture and support;
-# options picture and support; picture only support; support nothing of
-# ours. Only editor declares the program state, and no files include one another in a circle. Every file under src
+# include options and the picture library's rooms; decoder read, formats
+# and support; options export, read, formats and support; export read,
+# formats and support; read formats and support; formats only support, and
+# no header of the platform; support nothing of ours. Only editor declares
+# the program state, and no files include one another in a circle. Every file under src
 # counts, in subfolders too, and every spelling of an include: quotes or
 # angle brackets, a path from src or from the file's own folder, spaces
 # around the "#".
 # Run as: cmake -DSRC=<src folder> -P check_layers.cmake
-set(layers editor cli decoder options picture support)
-set(allowed_editor options picture support)
-set(allowed_cli options picture support)
-set(allowed_decoder picture support)
-set(allowed_options picture support)
-set(allowed_picture support)
+set(layers editor cli decoder options export read formats support)
+set(allowed_editor options export read formats support)
+set(allowed_cli options export read formats support)
+set(allowed_decoder read formats support)
+set(allowed_options export read formats support)
+set(allowed_export read formats support)
+set(allowed_read formats support)
+set(allowed_formats support)
+# The byte formats are plain C++: no header of the platform's.
+set(platform_headers windows.h windef.h winbase.h winuser.h wingdi.h wincodec.h objbase.h psapi.h shlobj.h
+    shellapi.h commctrl.h winnt.h winerror.h)
 set(failures "")
 file(GLOB_RECURSE files RELATIVE ${SRC} ${SRC}/*.h ${SRC}/*.cpp)
 foreach(file ${files})
@@ -29,6 +36,13 @@ foreach(file ${files})
     endif()
     if(NOT line MATCHES "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]+)[>\"]")
       continue()
+    endif()
+    if(layer STREQUAL "formats")
+      get_filename_component(header "${CMAKE_MATCH_1}" NAME)
+      string(TOLOWER "${header}" header)
+      if(header IN_LIST platform_headers)
+        list(APPEND failures "${file}: ${line} (a platform header in the byte formats)")
+      endif()
     endif()
     # As the compiler looks: beside the file first, then under src.
     set(path "${CMAKE_MATCH_1}")

@@ -31,12 +31,12 @@ done
 
 flags=(-fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -g -O1 -std=c++17 -I"$root/src")
 declare -A sources=(
-  [probe_fuzz]="$root/src/picture/probe.cpp $root/src/picture/bmp_header.cpp $root/src/picture/byte_source.cpp $root/src/picture/container_walk.cpp"
-  [bmp_header_fuzz]="$root/src/picture/bmp_header.cpp"
-  [exif_fuzz]="$root/src/picture/probe.cpp $root/src/picture/bmp_header.cpp $root/src/picture/byte_source.cpp $root/src/picture/container_walk.cpp"
-  [metadata_fuzz]="$root/src/picture/metadata.cpp $root/src/picture/byte_source.cpp $root/src/picture/container_walk.cpp"
-  [png_deflate_fuzz]="$root/src/picture/png_deflate.cpp"
-  [jpeg_encode_fuzz]="$root/src/picture/jpeg_format.cpp $root/src/picture/tint.cpp"
+  [probe_fuzz]="$root/src/formats/probe.cpp $root/src/formats/bmp_header.cpp $root/src/formats/byte_source.cpp $root/src/formats/container_walk.cpp"
+  [bmp_header_fuzz]="$root/src/formats/bmp_header.cpp"
+  [exif_fuzz]="$root/src/formats/probe.cpp $root/src/formats/bmp_header.cpp $root/src/formats/byte_source.cpp $root/src/formats/container_walk.cpp"
+  [metadata_fuzz]="$root/src/formats/metadata.cpp $root/src/formats/byte_source.cpp $root/src/formats/container_walk.cpp"
+  [png_deflate_fuzz]="$root/src/formats/png_deflate.cpp"
+  [jpeg_encode_fuzz]="$root/src/formats/jpeg_format.cpp $root/src/formats/tint.cpp"
 )
 targets=(probe_fuzz bmp_header_fuzz exif_fuzz metadata_fuzz png_deflate_fuzz jpeg_encode_fuzz)
 for target in "${targets[@]}"; do

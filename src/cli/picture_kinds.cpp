@@ -9,7 +9,7 @@
 
 #include <wincodec.h>
 
-#include "picture/com.h"
+#include "support/com.h"
 #include "support/picture_names.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <set>
 
 #include "cli/picture_kinds.h"
-#include "picture/metadata_file.h"
+#include "read/metadata_file.h"
 #include "support/file_io.h"  // MapPlatformError
 #include "support/picture_names.h"
 #include "support/utf8.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "picture/tint.h"
+#include "formats/tint.h"
 #include "options/tint_text.h"  // OutputFormat, shared with the editor
 
 struct CliOptions {

@@ -25,9 +25,9 @@
 #include <vector>
 
 #include "cli/picture_kinds.h"
-#include "picture/jpeg_encode.h"
-#include "picture/read.h"
-#include "picture/write.h"
+#include "export/jpeg_encode.h"
+#include "export/write.h"
+#include "read/read.h"
 #include "support/failure.h"
 #include "support/file_io.h"
 #include "support/picture_names.h"

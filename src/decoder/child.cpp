@@ -18,9 +18,9 @@
 #include "decoder/jpeg_decode.h"
 #include "decoder/picture_decode.h"
 #include "decoder/webp_decode.h"
-#include "picture/decode_process.h"
-#include "picture/decode_protocol.h"
-#include "picture/probe.h"
+#include "formats/probe.h"
+#include "read/decode_process.h"
+#include "read/decode_protocol.h"
 #include "support/library_function.h"
 #include "support/system.h"
 
@@ -89,6 +89,18 @@ struct HeldPicture {
     GifPicture gif;
     PictureReader* reader = nullptr;  // null: the platform's
     DecodedPicture platform;
+    // The picture's file, given with the open as a section, and mapped.
+    HANDLE section = nullptr;
+    const uint8_t* file = nullptr;
+    uint64_t fileBytes = 0;
+
+    bool MapFile(const DecoderControl& record)
+    {
+        section = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record.fileSection));
+        fileBytes = record.fileBytes;
+        file = static_cast<const uint8_t*>(MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0));
+        return file != nullptr;
+    }
 
     void Take(ContainerKind kind)
     {
@@ -106,6 +118,13 @@ struct HeldPicture {
         if (reader != nullptr)
             reader->Close();
         platform.Close();
+        if (file != nullptr)
+            UnmapViewOfFile(file);
+        if (section != nullptr)
+            CloseHandle(section);
+        file = nullptr;
+        section = nullptr;
+        fileBytes = 0;
     }
 };
 
@@ -168,13 +187,15 @@ DecodeOutcome CopyRows(DecoderControl* record, HeldPicture& picture)
 DecodeOutcome OpenPicture(DecoderControl* record, HeldPicture& picture)
 {
     picture.Take(static_cast<ContainerKind>(record->kind));
+    if (!picture.MapFile(*record))
+        return DecodeOutcome::cannotDecode;
     if (PictureReader* reader = picture.reader) {
         ReadLimits limits;
         limits.orientation = record->orientation;
         limits.longestSide = record->declaredWidth > record->declaredHeight ? record->declaredWidth
                                                                             : record->declaredHeight;
         limits.memoryBytes = record->memoryBytes;
-        if (!reader->Open(record->path, limits))
+        if (!reader->Open(picture.file, picture.fileBytes, limits))
             return LibraryAnswer(*reader, record);
         record->width = reader->Width();
         record->height = reader->Height();
@@ -182,7 +203,7 @@ DecodeOutcome OpenPicture(DecoderControl* record, HeldPicture& picture)
         return DecodeOutcome::decoded;
     }
     DecodedPicture& platform = picture.platform;
-    if (!platform.Open(record->path, record->orientation))
+    if (!platform.Open(picture.file, picture.fileBytes, record->orientation))
         return DecodeOutcome::cannotDecode;
     record->width = platform.Width();
     record->height = platform.Height();

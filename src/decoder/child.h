@@ -1,4 +1,4 @@
-// The decoding child's one procedure (see picture/decode_process.h).
+// The decoding child's one procedure (see read/decode_process.h).
 #pragma once
 
 // Serves the program whose record and events the command line names, until

@@ -1,7 +1,7 @@
 // Decoding GIF with giflib, record by record.
 //
-// giflib reads through a function of ours, which serves it the file from a
-// buffer refilled through the handle. Open walks the records up to the
+// giflib reads through a function of ours, which serves it the file's
+// bytes where they lie. Open walks the records up to the
 // first frame's header, keeping the see-through colour of the last Graphic
 // Control Extension before it (the one that governs it); CopyInto decodes
 // that frame's rows and stops: giflib's whole-file reader would decode
@@ -11,15 +11,13 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include <gif_lib.h>
 
 #include "decoder/picture_decode.h"
 
 namespace {
-
-// The file is read in pieces this large.
-const size_t kReadBytes = 64 * 1024;
 
 int ReadGif(GifFileType* gif, GifByteType* out, int count)
 {
@@ -44,53 +42,33 @@ const char* WordsOf(int error)
 
 int GifPicture::Read(uint8_t* out, int count)
 {
-    int done = 0;
-    while (done < count) {
-        if (at_ == held_) {
-            DWORD got = 0;
-            if (!ReadFile(file_, bytes_.data(), static_cast<DWORD>(bytes_.size()), &got, nullptr)) {
-                readError_ = GetLastError();
-                break;
-            }
-            if (got == 0) {
-                ended_ = true;
-                break;
-            }
-            at_ = 0;
-            held_ = got;
-        }
-        const size_t take = held_ - at_ < static_cast<size_t>(count - done) ? held_ - at_ : count - done;
-        memcpy(out + done, bytes_.data() + at_, take);
-        at_ += take;
-        done += static_cast<int>(take);
+    const uint64_t left = size_ - at_;
+    if (count < 0)
+        return 0;
+    if (static_cast<uint64_t>(count) > left) {
+        ended_ = true;
+        count = static_cast<int>(left);
     }
-    return done;
+    memcpy(out, file_ + at_, static_cast<size_t>(count));
+    at_ += static_cast<uint64_t>(count);
+    return count;
 }
 
 bool GifPicture::FailGif(int error, ReaderFailure otherwise)
 {
     if (ended_)
         return Fail(ReaderFailure::cutShort, "the file ends before its first frame does");
-    if (readError_ != 0)
-        return Fail(ReaderFailure::unreadable, "The file could not be read (error %lu)", readError_);
     if (error == D_GIF_ERR_NOT_ENOUGH_MEM)
         return Fail(ReaderFailure::tooHungry, "%s", WordsOf(error));
     return Fail(otherwise, "%s", WordsOf(error));
 }
 
-bool GifPicture::Open(const wchar_t* path, const ReadLimits&)
+bool GifPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits&)
 {
     Close();
     Forget();
-    try {
-        bytes_.resize(kReadBytes);
-    } catch (const std::bad_alloc&) {
-        return Fail(ReaderFailure::tooHungry, "%s", WordsOf(D_GIF_ERR_NOT_ENOUGH_MEM));
-    }
-    file_ = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                        nullptr);
-    if (file_ == INVALID_HANDLE_VALUE)
-        return Fail(ReaderFailure::unreadable, "The file could not be opened (error %lu)", GetLastError());
+    file_ = file;
+    size_ = size;
     int error = 0;
     gif_ = DGifOpen(this, ReadGif, &error);
     if (gif_ == nullptr)
@@ -220,13 +198,9 @@ void GifPicture::Close()
         DGifCloseFile(gif_, &error);
         gif_ = nullptr;
     }
-    if (file_ != INVALID_HANDLE_VALUE)
-        CloseHandle(file_);
-    file_ = INVALID_HANDLE_VALUE;
-    std::vector<uint8_t>().swap(bytes_);
-    at_ = held_ = 0;
+    file_ = nullptr;
+    size_ = at_ = 0;
     ended_ = false;
-    readError_ = 0;
     transparent_ = -1;
     frameLeft_ = frameTop_ = frameWidth_ = frameHeight_ = 0;
     interlaced_ = false;

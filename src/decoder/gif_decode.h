@@ -12,10 +12,7 @@
 // stored.
 #pragma once
 
-#include <windows.h>
-
 #include <cstdint>
-#include <vector>
 
 #include "decoder/reader.h"
 
@@ -28,12 +25,12 @@ public:
     // Reads the screen and every record up to the first frame's header.
     // GIF has no orientation, and its few buffers are a row long: the
     // limits are not needed.
-    bool Open(const wchar_t* path, const ReadLimits& limits) override;
+    bool Open(const uint8_t* file, uint64_t size, const ReadLimits& limits) override;
     bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
                   int64_t alphaStride) override;
     void Close() override;
 
-    // giflib's read function, which takes its bytes from bytes_.
+    // giflib's read function: the file's next bytes.
     int Read(uint8_t* out, int count);
 
 private:
@@ -41,13 +38,10 @@ private:
     // of the file is a picture cut short.
     bool FailGif(int error, ReaderFailure otherwise);
 
-    HANDLE file_ = INVALID_HANDLE_VALUE;
-    GifFileType* gif_ = nullptr;
-    // The file read a piece at a time; giflib asks for a few bytes at once.
-    std::vector<uint8_t> bytes_;
-    size_t at_ = 0, held_ = 0;
+    const uint8_t* file_ = nullptr;
+    uint64_t size_ = 0, at_ = 0;
     bool ended_ = false;       // a read found the end of the file
-    DWORD readError_ = 0;      // a read failed outright
+    GifFileType* gif_ = nullptr;
     int transparent_ = -1;     // the see-through colour index; -1: none
     int64_t frameLeft_ = 0, frameTop_ = 0, frameWidth_ = 0, frameHeight_ = 0;
     bool interlaced_ = false;

@@ -1,14 +1,13 @@
 // Decoding HEIC and AVIF with libheif.
 //
-// libheif reads the file through a reader over its handle, so that only the
-// boxes and the items it needs are read, not the whole file. It decodes the
+// libheif reads the file's bytes where they lie, without a copy, and
+// touches only the boxes and the items it needs. It decodes the
 // primary picture whole, applies the file's transforms (irot, imir, clap)
 // and converts it to interleaved RGB or RGBA, 8 bits a sample or 16 for
 // deeper pictures, as heif-convert asks; the rows are then copied, turned
 // bottom-up and reduced to 8 bits, into the destination.
 #include "decoder/heif_decode.h"
 
-#include <windows.h>
 
 #include <cmath>
 #include <cstdio>
@@ -18,53 +17,7 @@
 
 #include "decoder/picture_decode.h"
 
-struct HeifPicture::Source {
-    HANDLE file = INVALID_HANDLE_VALUE;
-    int64_t size = 0;
-    int64_t at = 0;
-};
-
 namespace {
-
-using Source = HeifPicture::Source;
-
-int64_t SourcePosition(void* source) { return static_cast<Source*>(source)->at; }
-
-int SourceRead(void* data, size_t size, void* userdata)
-{
-    Source& source = *static_cast<Source*>(userdata);
-    auto* to = static_cast<uint8_t*>(data);
-    while (size > 0) {
-        const DWORD want = size < (1u << 30) ? static_cast<DWORD>(size) : (1u << 30);
-        DWORD got = 0;
-        if (!ReadFile(source.file, to, want, &got, nullptr) || got == 0)
-            return 1;
-        to += got;
-        size -= got;
-        source.at += got;
-    }
-    return 0;
-}
-
-int SourceSeek(int64_t position, void* userdata)
-{
-    Source& source = *static_cast<Source*>(userdata);
-    LARGE_INTEGER to;
-    to.QuadPart = position;
-    if (position < 0 || position > source.size || !SetFilePointerEx(source.file, to, nullptr, FILE_BEGIN))
-        return 1;
-    source.at = position;
-    return 0;
-}
-
-// The file does not grow: what lies past its end never comes.
-heif_reader_grow_status SourceWait(int64_t size, void* userdata)
-{
-    return size <= static_cast<Source*>(userdata)->size ? heif_reader_grow_status_size_reached
-                                                         : heif_reader_grow_status_size_beyond_eof;
-}
-
-const heif_reader kReader = {1, SourcePosition, SourceRead, SourceSeek, SourceWait};
 
 // A failure of libheif's, by what it means for the picture: before its
 // pixels (opening) a file the library cannot take is unreadable; while
@@ -84,20 +37,13 @@ ReaderFailure FailureOf(const heif_error& error, bool decoding)
 
 }  // namespace
 
-bool HeifPicture::Open(const wchar_t* path, const ReadLimits& limits)
+bool HeifPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits& limits)
 {
     Close();
     Forget();
     const int64_t mostSide = limits.longestSide;
     const uint64_t memoryBytes = limits.memoryBytes;
     memoryBytes_ = memoryBytes;
-    source_ = new Source;
-    source_->file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    LARGE_INTEGER size = {};
-    if (source_->file == INVALID_HANDLE_VALUE || !GetFileSizeEx(source_->file, &size)) {
-        return Fail(ReaderFailure::unreadable, "The file could not be opened (error %lu)", GetLastError());
-    }
-    source_->size = size.QuadPart;
 
     context_ = heif_context_alloc();
     if (context_ == nullptr)
@@ -111,7 +57,7 @@ bool HeifPicture::Open(const wchar_t* path, const ReadLimits& limits)
     limit = limit > mostSide ? limit : mostSide;
     limit = limit < 32767 ? limit + 1 : 32768;
     heif_context_set_maximum_image_size_limit(context_, static_cast<int>(limit));
-    heif_error error = heif_context_read_from_reader(context_, &kReader, source_, nullptr);
+    heif_error error = heif_context_read_from_memory_without_copy(context_, file, static_cast<size_t>(size), nullptr);
     if (error.code != heif_error_Ok)
         return Fail(FailureOf(error, false), "%s", error.message);
     error = heif_context_get_primary_image_handle(context_, &handle_);
@@ -206,10 +152,6 @@ void HeifPicture::Close()
     if (context_ != nullptr)
         heif_context_free(context_);
     context_ = nullptr;
-    if (source_ != nullptr && source_->file != INVALID_HANDLE_VALUE)
-        CloseHandle(source_->file);
-    delete source_;
-    source_ = nullptr;
     width_ = height_ = 0;
     bits_ = 8;
     hasAlpha_ = false;

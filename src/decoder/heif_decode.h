@@ -30,16 +30,13 @@ public:
     // longer than that budget allows. The size is as shown, after the
     // file's own transforms; its EXIF orientation, which says the same turn
     // again, is not applied.
-    bool Open(const wchar_t* path, const ReadLimits& limits) override;
+    bool Open(const uint8_t* file, uint64_t size, const ReadLimits& limits) override;
     // Decodes the whole picture, then writes its rows.
     bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
                   int64_t alphaStride) override;
     void Close() override;
 
-    struct Source;  // the file as libheif reads it, kept out of this header
-
 private:
-    Source* source_ = nullptr;
     heif_context* context_ = nullptr;
     heif_image_handle* handle_ = nullptr;
     int bits_ = 8;

@@ -9,7 +9,6 @@
 // is skipped.
 #include "decoder/jpeg_decode.h"
 
-#include <windows.h>
 
 #include <climits>
 #include <csetjmp>
@@ -24,8 +23,6 @@
 
 namespace {
 
-// The file is read in pieces this large.
-enum : DWORD { kReadBytes = 64 * 1024 };
 // Rows read straight into the destination in one call.
 const int64_t kRowsAtOnce = 16;
 
@@ -34,15 +31,12 @@ const int64_t kRowsAtOnce = 16;
 struct JpegPicture::Decoder {
     jpeg_decompress_struct info;
     jpeg_error_mgr errors;
-    jpeg_source_mgr source;
     jmp_buf escape;
-    HANDLE file;
     bool copying;        // past the headers: an error is damage to the data
     bool adobeInverted;  // CMYK as Adobe writes it, each ink inverted
     int orientation;
     ReaderFailure failure;
     char message[JMSG_LENGTH_MAX];
-    JOCTET bytes[kReadBytes];
 };
 
 namespace {
@@ -84,41 +78,6 @@ void StopOnWarning(j_common_ptr info, int level)
     }
 }
 
-// The source: the file read a piece at a time through its handle.
-void StartSource(j_decompress_ptr) {}
-void EndSource(j_decompress_ptr) {}
-
-boolean FillSource(j_decompress_ptr info)
-{
-    Decoder& decoder = DecoderOf(reinterpret_cast<j_common_ptr>(info));
-    DWORD got = 0;
-    if (!ReadFile(decoder.file, decoder.bytes, kReadBytes, &got, nullptr) || got == 0) {
-        // The file ends (or cannot be read further) before the picture does.
-        WARNMS(info, JWRN_JPEG_EOF);
-        // Not reached: the warning escapes. The library's own sources go
-        // on with an end-of-image marker here.
-        decoder.bytes[0] = 0xFF;
-        decoder.bytes[1] = JPEG_EOI;
-        got = 2;
-    }
-    info->src->next_input_byte = decoder.bytes;
-    info->src->bytes_in_buffer = got;
-    return TRUE;
-}
-
-void SkipSource(j_decompress_ptr info, long count)
-{
-    jpeg_source_mgr& source = *info->src;
-    while (count > static_cast<long>(source.bytes_in_buffer)) {
-        count -= static_cast<long>(source.bytes_in_buffer);
-        FillSource(info);
-    }
-    if (count > 0) {
-        source.next_input_byte += count;
-        source.bytes_in_buffer -= static_cast<size_t>(count);
-    }
-}
-
 // One ink over another as a product, rounded to nearest: round(a * b / 255),
 // which is djpeg's conversion of Adobe's inverted CMYK. The product over 255
 // never ends in exactly one half, so adding 127 rounds.
@@ -139,7 +98,7 @@ void CmykToBgr(const uint8_t* cmyk, int64_t width, bool inverted, uint8_t* bgr)
 
 }  // namespace
 
-bool JpegPicture::Open(const wchar_t* path, const ReadLimits& limits)
+bool JpegPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits& limits)
 {
     Close();
     Forget();
@@ -150,10 +109,6 @@ bool JpegPicture::Open(const wchar_t* path, const ReadLimits& limits)
     if (decoder == nullptr)
         return Fail(ReaderFailure::tooHungry, "%s", "");  // no words: the budget is not what ran out
     decoder->orientation = orientation;
-    decoder->file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (decoder->file == INVALID_HANDLE_VALUE)
-        return Fail(ReaderFailure::unreadable, "The file could not be opened (error %lu)", GetLastError());
     jpeg_decompress_struct& info = decoder->info;
     info.err = jpeg_std_error(&decoder->errors);
     decoder->errors.error_exit = ExitOnError;
@@ -167,13 +122,11 @@ bool JpegPicture::Open(const wchar_t* path, const ReadLimits& limits)
     // it, the library fails rather than grow (it has no backing store).
     // Its count is a long, 32 bits here.
     info.mem->max_memory_to_use = static_cast<long>(memoryBytes < LONG_MAX ? memoryBytes : LONG_MAX);
-    jpeg_source_mgr& source = decoder->source;
-    source.init_source = StartSource;
-    source.fill_input_buffer = FillSource;
-    source.skip_input_data = SkipSource;
-    source.resync_to_restart = jpeg_resync_to_restart;
-    source.term_source = EndSource;
-    info.src = &source;
+    // The library's own source over memory: past the end it warns that the
+    // file ends, which is a failure here, where it would go on.
+    if (size > ULONG_MAX)
+        return Fail(ReaderFailure::unreadable, "The file is larger than libjpeg reads");
+    jpeg_mem_src(&info, file, static_cast<unsigned long>(size));
     jpeg_read_header(&info, TRUE);
     switch (info.jpeg_color_space) {
     case JCS_GRAYSCALE:
@@ -276,8 +229,6 @@ void JpegPicture::Close()
     if (decoder_ == nullptr)
         return;
     jpeg_destroy_decompress(&decoder_->info);
-    if (decoder_->file != nullptr && decoder_->file != INVALID_HANDLE_VALUE)
-        CloseHandle(decoder_->file);
     delete decoder_;
     decoder_ = nullptr;
 }

@@ -23,7 +23,7 @@ public:
     // Reads the headers of the file, to be shown turned by the orientation
     // (1 to 8); the library may take at most the memory for its
     // whole-picture buffers (a progressive file holds every coefficient).
-    bool Open(const wchar_t* path, const ReadLimits& limits) override;
+    bool Open(const uint8_t* file, uint64_t size, const ReadLimits& limits) override;
     // A JPEG has no alpha: the plane is left as it is.
     bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
                   int64_t alphaStride) override;

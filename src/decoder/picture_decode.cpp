@@ -14,7 +14,7 @@
 #include <cstring>
 #include <vector>
 
-#include "picture/com.h"
+#include "support/com.h"
 #include "support/library_function.h"
 
 uint8_t FlattenOnWhite(uint8_t c, uint8_t a)
@@ -104,7 +104,7 @@ void OrientedPosition(int orientation, int64_t width, int64_t height, int64_t x,
     }
 }
 
-bool DecodedPicture::Open(const wchar_t* path, int orientation)
+bool DecodedPicture::Open(const uint8_t* file, uint64_t size, int orientation)
 {
     Close();
     IWICImagingFactory* factory = Factory();
@@ -112,8 +112,11 @@ bool DecodedPicture::Open(const wchar_t* path, int orientation)
         return false;
     UINT w = 0, h = 0;
     WICPixelFormatGUID format;
-    const bool decoderMade = SUCCEEDED(
-        factory->CreateDecoderFromFilename(path, nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand, &decoder_));
+    // A stream over memory takes 32-bit sizes.
+    const bool decoderMade =
+        size <= 0xFFFFFFFF && SUCCEEDED(factory->CreateStream(&stream_)) &&
+        SUCCEEDED(stream_->InitializeFromMemory(const_cast<uint8_t*>(file), static_cast<DWORD>(size))) &&
+        SUCCEEDED(factory->CreateDecoderFromStream(stream_, nullptr, WICDecodeMetadataCacheOnDemand, &decoder_));
     if (!decoderMade || FAILED(decoder_->GetFrame(FrameToShow(decoder_), &frame_)) || FAILED(frame_->GetSize(&w, &h)) ||
         w == 0 || h == 0 || FAILED(frame_->GetPixelFormat(&format)) || FAILED(factory->CreateFormatConverter(&converter_))) {
         Close();
@@ -228,6 +231,7 @@ void DecodedPicture::Close()
     Release(converter_);
     Release(frame_);
     Release(decoder_);
+    Release(stream_);
     hasAlpha_ = false;
     translucent_ = false;
     straight_ = false;

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+struct IWICStream;
 struct IWICBitmapDecoder;
 struct IWICBitmapFrameDecode;
 struct IWICFormatConverter;
@@ -37,10 +38,11 @@ public:
     DecodedPicture(const DecodedPicture&) = delete;
     DecodedPicture& operator=(const DecodedPicture&) = delete;
 
-    // The first frame or page of the file, or an icon's largest
-    // image, shown turned by an EXIF orientation (1 to 8) read from the file
-    // beforehand; false when the platform cannot decode it.
-    bool Open(const wchar_t* path, int orientation);
+    // The first frame or page of the file's bytes, or an icon's largest
+    // image, shown turned by an EXIF orientation (1 to 8) read from the
+    // file beforehand; false when the platform cannot decode it. The bytes
+    // stay the caller's, and stay put until Close.
+    bool Open(const uint8_t* file, uint64_t size, int orientation);
     // The size as shown, after the orientation turn.
     int64_t Width() const { return OrientationSwapsAxes(orientation_) ? height_ : width_; }
     int64_t Height() const { return OrientationSwapsAxes(orientation_) ? width_ : height_; }
@@ -58,6 +60,7 @@ public:
     void Close();
 
 private:
+    IWICStream* stream_ = nullptr;
     IWICBitmapDecoder* decoder_ = nullptr;
     IWICBitmapFrameDecode* frame_ = nullptr;
     IWICFormatConverter* converter_ = nullptr;

@@ -41,16 +41,18 @@ public:
     PictureReader(const PictureReader&) = delete;
     PictureReader& operator=(const PictureReader&) = delete;
 
-    // Reads the headers; false with Failure() and Message() set when it
-    // cannot. Width(), Height() and HasAlpha() hold after a true answer.
-    virtual bool Open(const wchar_t* path, const ReadLimits& limits) = 0;
+    // Reads the headers from the file's bytes; false with Failure() and
+    // Message() set when it cannot. Width(), Height() and HasAlpha() hold
+    // after a true answer. The bytes stay the caller's, and stay put until
+    // Close.
+    virtual bool Open(const uint8_t* file, uint64_t size, const ReadLimits& limits) = 0;
     // Fills pixels, rows `stride` bytes apart, counting the rows done in
     // rowsDone as it goes, with the alpha plane as the header says when
     // `alpha` is given. False with Failure() and Message() set when the
     // picture fails part of the way.
     virtual bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
                           int64_t alphaStride) = 0;
-    // Lets go of the file and the library's state; the reader can open again.
+    // Lets go of the library's state; the reader can open again.
     virtual void Close() = 0;
     // Whether rowsDone counts whole rows in place from the top, so that a
     // reader of the section may take them before the copy ends.

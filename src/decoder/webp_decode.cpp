@@ -1,14 +1,12 @@
 // Decoding WebP with libwebp.
 //
-// The file is read whole: the demuxer finds the first frame's coded bytes in
+// The file's bytes are at hand whole: the demuxer finds the first frame's coded bytes in
 // it (a still's ALPH and VP8 or VP8L chunks, or an animation's first ANMF),
 // and the incremental decoder is handed them a piece at a time through
 // WebPIUpdate, which reads them where they lie, so that the rows decoded so
 // far can be counted, and turned or copied, as they come. A frame whose
 // bytes all went in without its last row coming out was cut short.
 #include "decoder/webp_decode.h"
-
-#include <windows.h>
 
 #include <cstdio>
 #include <cstring>
@@ -53,38 +51,14 @@ const char* WordsOf(VP8StatusCode status)
 
 }  // namespace
 
-bool WebpPicture::Open(const wchar_t* path, const ReadLimits&)
+bool WebpPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits&)
 {
     Close();
     Forget();
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return Fail(ReaderFailure::unreadable, "The file could not be opened (error %lu)", GetLastError());
-    LARGE_INTEGER size = {};
-    bool read = GetFileSizeEx(file, &size) && static_cast<uint64_t>(size.QuadPart) <= SIZE_MAX;
-    if (read) {
-        try {
-            file_.resize(static_cast<size_t>(size.QuadPart));
-        } catch (const std::bad_alloc&) {
-            CloseHandle(file);
-            return Fail(ReaderFailure::tooHungry, "%s", WordsOf(VP8_STATUS_OUT_OF_MEMORY));
-        }
-    }
-    for (size_t at = 0; read && at < file_.size();) {
-        const size_t left = file_.size() - at;
-        const DWORD want = left < (1u << 30) ? static_cast<DWORD>(left) : (1u << 30);
-        DWORD got = 0;
-        read = ReadFile(file, file_.data() + at, want, &got, nullptr) && got != 0;
-        at += got;
-    }
-    CloseHandle(file);
-    if (!read)
-        return Fail(ReaderFailure::unreadable, "The file could not be read whole");
 
     // Partial: a file cut short still gives its header and the frame's
     // bytes it holds, and the decoder then says where it ends.
-    const WebPData data = {file_.data(), file_.size()};
+    const WebPData data = {file, static_cast<size_t>(size)};
     WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
     demux_ = WebPDemuxPartial(&data, &state);
     if (demux_ == nullptr && state == WEBP_DEMUX_PARSING_HEADER)
@@ -201,7 +175,6 @@ void WebpPicture::Close()
 {
     WebPDemuxDelete(demux_);
     demux_ = nullptr;
-    std::vector<uint8_t>().swap(file_);
     frameBytes_ = nullptr;
     frameSize_ = 0;
     frameLeft_ = frameTop_ = frameWidth_ = frameHeight_ = 0;

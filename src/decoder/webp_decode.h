@@ -12,7 +12,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "decoder/reader.h"
 
@@ -25,15 +24,14 @@ public:
     // Reads the file and finds its first frame. The size is the canvas: the
     // whole picture, or an animation's. WebP has no orientation: the limits
     // are not needed.
-    bool Open(const wchar_t* path, const ReadLimits& limits) override;
+    bool Open(const uint8_t* file, uint64_t size, const ReadLimits& limits) override;
     bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
                   int64_t alphaStride) override;
     void Close() override;
 
 private:
-    std::vector<uint8_t> file_;
     WebPDemuxer* demux_ = nullptr;
-    // The first frame: where its coded bytes lie in file_, and where it
+    // The first frame: where its coded bytes lie in the file, and where it
     // stands on the canvas.
     const uint8_t* frameBytes_ = nullptr;
     size_t frameSize_ = 0;

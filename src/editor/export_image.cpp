@@ -1,14 +1,14 @@
 // The export from the program state: sourceImage through the current tint,
 // written by the picture library (a BMP behind a freshly built 54-byte
 // header). A PNG or JPEG also carries what the picture's file says besides
-// its pixels (picture/metadata.h).
+// its pixels (formats/metadata.h).
 #include "editor/export_image.h"
 
+#include "editor/error.h"
 #include "editor/picture.h"
 #include "editor/program_state.h"
+#include "export/write.h"
 #include "options/tint_text.h"
-#include "picture/write.h"
-#include "editor/error.h"
 #include "support/file_io.h"
 
 namespace {

@@ -3,11 +3,11 @@
 
 #include <cstring>
 
-#include "editor/program_state.h"
-#include "picture/bmp_header.h"
-#include "picture/jpeg_encode.h"
 #include "editor/error.h"
+#include "editor/program_state.h"
 #include "editor/view_fault.h"
+#include "export/jpeg_encode.h"
+#include "formats/bmp_header.h"
 #include "support/guarded_read.h"
 
 DecoderProcess pictureDecoder;

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "picture/read.h"
+#include "read/read.h"
 
 // Starts the decoding process while the person is still naming the picture,
 // so that a picture for the platform's decoders does not wait for it.

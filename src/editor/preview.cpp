@@ -7,12 +7,12 @@
 #include <initializer_list>
 #include <vector>
 
-#include "editor/picture.h"
-#include "editor/program_state.h"
 #include "editor/blit.h"
-#include "picture/bmp.h"
 #include "editor/downsample.h"
 #include "editor/error.h"
+#include "editor/picture.h"
+#include "editor/program_state.h"
+#include "read/pixels.h"
 
 namespace {
 

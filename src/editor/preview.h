@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "picture/tint.h"
+#include "formats/tint.h"
 
 // Builds previewSourcePixels by sampling sourcePixels, and previewPixels as
 // its first, untinted copy.

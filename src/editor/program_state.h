@@ -11,13 +11,13 @@
 #include <deque>
 #include <string>
 
-#include "picture/read.h"
-#include "picture/tint.h"  // kRed, kGreen, kBlue index tintA and tintB
-#include "options/tint_text.h"
-#include "support/file_io.h"
 #include "editor/error_state.h"
 #include "editor/panel.h"
 #include "editor/recorded_input.h"
+#include "formats/tint.h"  // kRed, kGreen, kBlue index tintA and tintB
+#include "options/tint_text.h"
+#include "read/read.h"
+#include "support/file_io.h"
 
 // The recorded input (lastMessage, lastKeyCode, ...) is part of the record;
 // the window procedures write it through the RecordedInput they are given.

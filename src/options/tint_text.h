@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "picture/jpeg_format.h"
-#include "picture/output_format.h"
-#include "picture/tint.h"
+#include "export/output_format.h"
+#include "formats/jpeg_format.h"
+#include "formats/tint.h"
 
 // The nine numbers in the panel's order, comma-separated, nothing else:
 // red, green, blue (tint A), disp (how much of tint A), distr (tint B

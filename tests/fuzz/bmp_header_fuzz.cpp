@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "picture/bmp_header.h"
+#include "formats/bmp_header.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "picture/probe.h"
+#include "formats/probe.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

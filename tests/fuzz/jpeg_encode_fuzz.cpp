@@ -11,7 +11,7 @@
 
 #include <jpeglib.h>
 
-#include "picture/jpeg_format.h"
+#include "formats/jpeg_format.h"
 
 namespace {
 

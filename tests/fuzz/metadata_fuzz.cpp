@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "picture/metadata.h"
+#include "formats/metadata.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "picture/png_deflate.h"
+#include "formats/png_deflate.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

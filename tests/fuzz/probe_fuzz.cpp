@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "picture/probe.h"
+#include "formats/probe.h"
 
 // Reads past `cut` fail; reads outside the size the probe was told abort.
 struct CutSource final : ByteSource {

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "picture/byte_source.h"
+#include "formats/byte_source.h"
 
 namespace support {
 

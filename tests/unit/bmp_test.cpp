@@ -6,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "picture/bmp.h"
+#include "read/pixels.h"
 #include "test_files.h"
 
 TEST(RowStride, PadsEveryRowToFourBytes)

@@ -10,7 +10,7 @@
 #include "cli/report.h"
 #include "cli/run.h"
 #include "container_bytes.h"
-#include "picture/metadata.h"
+#include "formats/metadata.h"
 #include "support/utf8.h"
 #include "test_support.h"
 

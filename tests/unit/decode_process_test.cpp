@@ -6,8 +6,8 @@
 #include <thread>
 #include <tuple>
 
-#include "picture/decode_process.h"
-#include "decoder/picture_decode.h"
+#include "platform_picture.h"
+#include "read/decode_process.h"
 #include "support/picture_names.h"
 #include "test_support.h"
 
@@ -48,6 +48,9 @@ TEST(DecoderProcess, ServesPicturesInTurnWithinTheirBudgets)
         const char* fault;
         DecodeOutcome wanted;
         bool ends;  // the child is gone once the row is served
+        // Put under the picture's name once it is opened: the opened file is
+        // still the one decoded.
+        const char* replacement = nullptr;
     } kCases[] = {
         {"a good PNG", "pictures\\rgb16.png", 0, nullptr, O::decoded, false},
         {"a crash", "pictures\\rgb16.png", 0, "crash", O::crashed, true},
@@ -59,6 +62,8 @@ TEST(DecoderProcess, ServesPicturesInTurnWithinTheirBudgets)
         {"a decoder that keeps 80 MiB past its picture (declared large for the work of touching them)",
          "pictures\\rgb16.png", 40000, "keep", O::decoded, true},
         {"a good PNG from the next child", "pictures\\alpha.png", 0, nullptr, O::decoded, false},
+        {"a PNG replaced under its name once opened", "pictures\\alpha.png", 0, nullptr, O::decoded, false,
+         "pictures\\rgb16.png"},
     };
     ScratchFolder folder;
     const std::string data = ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\";
@@ -76,9 +81,16 @@ TEST(DecoderProcess, ServesPicturesInTurnWithinTheirBudgets)
         // A copy of its own, deleted once served: the child must let go of it.
         const std::string name = "row" + std::to_string(&c - kCases);
         ASSERT_TRUE(CopyFileA((data + c.picture).c_str(), name.c_str(), FALSE));
-        const std::wstring path = FullPath(std::wstring(name.begin(), name.end()).c_str());
+        HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        const std::string opened = c.replacement != nullptr ? name + "-moved" : name;
+        if (c.replacement != nullptr) {
+            ASSERT_TRUE(MoveFileA(name.c_str(), opened.c_str()) &&
+                        CopyFileA((data + c.replacement).c_str(), name.c_str(), FALSE));
+        }
         SetEnvironmentVariableA("DUOTINT_DECODER_FAULT", c.fault);
-        DecodeOutcome outcome = decoder.Open({path.c_str(), 1, c.declaredSide, c.declaredSide, 0});
+        DecodeOutcome outcome = decoder.Open({file, 1, c.declaredSide, c.declaredSide, 0});
+        CloseHandle(file);
         const int64_t height = decoder.Height();
         const int32_t stride = static_cast<int32_t>((3 * decoder.Width() + 3) & ~3);
         HANDLE section = nullptr;
@@ -89,12 +101,13 @@ TEST(DecoderProcess, ServesPicturesInTurnWithinTheirBudgets)
         EXPECT_EQ(static_cast<int>(outcome), static_cast<int>(c.wanted));
         EXPECT_EQ(decoder.ChildId() == 0, c.ends);
         if (outcome == O::decoded) {
-            DecodedPicture own;
+            support::PlatformPicture own;
             std::vector<uint8_t> expected(static_cast<size_t>(stride * height), 0xAA);
-            ASSERT_TRUE(own.Open(path.c_str(), 1) && own.Height() == height && own.CopyInto(expected.data(), stride));
+            ASSERT_TRUE(own.Open(data + c.picture) && own.Height() == height &&
+                        own.CopyInto(expected.data(), stride));
             own.Close();
             EXPECT_TRUE(std::equal(expected.begin(), expected.end(), pixels)) << "other pixels than the platform's";
-            EXPECT_TRUE(DeleteFileA(name.c_str())) << "the child still holds the picture";
+            EXPECT_TRUE(DeleteFileA(opened.c_str())) << "the child still holds the picture";
         }
         UnmapViewOfFile(pixels);
         CloseHandle(section);

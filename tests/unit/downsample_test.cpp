@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include "editor/downsample.h"
 #include "editor/layout.h"
 #include "editor/preview.h"
-#include "picture/bmp.h"
-#include "editor/downsample.h"
+#include "read/pixels.h"
 #include "test_support.h"
 
 namespace {

@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "platform_picture.h"
 #include "editor/export_image.h"
+#include "editor/picture.h"
 #include "editor/preview.h"
 #include "editor/program.h"
-#include "editor/picture.h"
-#include "picture/bmp.h"
-#include "picture/com.h"
-#include "decoder/picture_decode.h"
-#include "picture/png_encode.h"
-#include "picture/png_format.h"
-#include "picture/write.h"
+#include "export/png_encode.h"
+#include "export/write.h"
+#include "formats/png_format.h"
+#include "read/pixels.h"
+#include "support/com.h"
 #include "test_support.h"
 
 namespace {
@@ -322,8 +322,8 @@ TEST_F(ExportTest, PngDecodesToTheTintedPixelsHoweverItIsCut)
 
         std::vector<uint8_t> expected(source.bytes.size());
         TintRows(source.bytes.data(), expected.data(), c.w, c.h, state.srcStride, tables);
-        DecodedPicture decoded;
-        ASSERT_TRUE(decoded.Open(L"pic-.png", 1));
+        support::PlatformPicture decoded;
+        ASSERT_TRUE(decoded.Open("pic-.png"));
         ASSERT_EQ(decoded.Width(), c.w);
         ASSERT_EQ(decoded.Height(), c.h);
         std::vector<uint8_t> pixels(source.bytes.size(), 0x55), decodedAlpha(alpha.size(), 0x55);

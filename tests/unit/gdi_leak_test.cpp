@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "editor/layout.h"
-#include "editor/program.h"
 #include "editor/picture.h"
-#include "picture/bmp.h"
 #include "editor/preview.h"
-#include "test_support.h"
+#include "editor/program.h"
 #include "editor/program_windows.h"
+#include "read/pixels.h"
+#include "test_support.h"
 
 namespace {
 

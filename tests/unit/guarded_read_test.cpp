@@ -8,7 +8,7 @@
 
 #include "cut_file.h"
 #include "editor/view_fault.h"
-#include "picture/read.h"
+#include "read/read.h"
 #include "support/guarded_read.h"
 #include "test_support.h"
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "decoder/picture_decode.h"
-#include "picture/jpeg_encode.h"
-#include "support/file_io.h"
 #include "container_bytes.h"
+#include "platform_picture.h"
+#include "export/jpeg_encode.h"
+#include "support/file_io.h"
 #include "test_support.h"
 
 namespace {
@@ -180,8 +180,8 @@ TEST(JpegEncode, DecodesToTheTintedPictureAtTheQualityAsked)
                 if (path.empty())
                     continue;
                 SCOPED_TRACE(path == "t.jpg" ? "the platform's decoder" : "djpeg");
-                DecodedPicture decoded;
-                ASSERT_TRUE(decoded.Open(std::wstring(path.begin(), path.end()).c_str(), 1));
+                support::PlatformPicture decoded;
+                ASSERT_TRUE(decoded.Open(path));
                 ASSERT_EQ(decoded.Width(), w);
                 ASSERT_EQ(decoded.Height(), h);
                 std::vector<uint8_t> pixels(source.size(), 0x55);

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "editor/picture.h"
-#include "picture/bmp.h"
-#include "picture/bytes.h"
-#include "picture/read.h"
+#include "formats/bytes.h"
+#include "read/pixels.h"
+#include "read/read.h"
 #include "test_support.h"
 
 namespace {

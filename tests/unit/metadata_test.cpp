@@ -5,8 +5,8 @@
 
 #include "container_bytes.h"
 #include "counting_source.h"
-#include "picture/metadata.h"
-#include "picture/png_format.h"
+#include "formats/metadata.h"
+#include "formats/png_format.h"
 #include "test_support.h"
 
 namespace {

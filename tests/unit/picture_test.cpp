@@ -5,11 +5,11 @@
 #include <cmath>
 #include <string>
 
+#include "decoder/picture_decode.h"
 #include "editor/export_image.h"
 #include "editor/picture.h"
 #include "editor/program.h"
-#include "picture/bmp.h"
-#include "decoder/picture_decode.h"
+#include "read/pixels.h"
 #include "support/picture_names.h"
 #include "test_support.h"
 

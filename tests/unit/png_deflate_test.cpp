@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "picture/png_deflate.h"
+#include "formats/png_deflate.h"
 
 namespace {
 

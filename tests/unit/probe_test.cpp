@@ -9,7 +9,7 @@
 
 #include "container_bytes.h"
 #include "counting_source.h"
-#include "picture/probe.h"
+#include "formats/probe.h"
 
 namespace {
 

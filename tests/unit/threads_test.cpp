@@ -7,7 +7,7 @@
 #include <atomic>
 #include <vector>
 
-#include "picture/pieces.h"
+#include "support/pieces.h"
 #include "support/threads.h"
 
 TEST(ThreadGroup, EveryThreadHasEndedOnceTheGroupIsGone)

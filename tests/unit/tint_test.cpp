@@ -7,10 +7,10 @@
 #include <cstring>
 #include <vector>
 
-#include "editor/program_windows.h"
-#include "picture/bmp.h"
 #include "editor/preview.h"
-#include "picture/tint.h"
+#include "editor/program_windows.h"
+#include "formats/tint.h"
+#include "read/pixels.h"
 #include "test_support.h"
 
 namespace {

@@ -1,0 +1,219 @@
+// The one walk of each chunked container, over a ByteSource, for every
+// reader of it (the probe, the metadata reader): JPEG segments up to the
+// scan, PNG chunks up to IEND, a WebP's RIFF chunks and a HEIF's boxes; and the one reading of a TIFF's order,
+// fields and directory bounds. Each length is compared with what remains
+// of the file before it is followed, and only heads are read here; bodies
+// are the caller's to read, at the offsets given.
+#pragma once
+
+#include <bitset>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "formats/byte_source.h"
+#include "formats/bytes.h"
+
+// Why a JPEG's walk ended.
+enum class JpegWalkEnd : uint8_t {
+    none,          // still walking
+    scan,          // the last segment given was SOS, whole
+    endOfImage,    // EOI before any scan
+    secondStart,   // a second SOI
+    endsEarly,     // the file (or what may be read of it) ends before a marker
+    shortSegment,  // a length field under 2
+    pastEnd,       // a segment runs past the end of the file
+    tooMany,       // more segments than any real file has
+};
+
+struct JpegSegment {
+    uint8_t marker = 0;
+    uint64_t bodyAt = 0;  // after the 2-byte length field
+    size_t bodySize = 0;
+};
+
+// The segments after SOI. Stray bytes between segments are stepped over,
+// as decoders do, and so are any number of 0xFF fill bytes before a
+// marker's code, stuffed zeros, and the markers that stand alone (TEM,
+// RST0 to RST7).
+class JpegSegmentWalk {
+public:
+    explicit JpegSegmentWalk(ByteSource& file) : file_(file), size_(file.Size()) {}
+    // The next segment with a length, SOS included; false once the walk has
+    // ended, End() saying why.
+    bool Next(JpegSegment& segment);
+    JpegWalkEnd End() const { return end_; }
+
+private:
+    ByteSource& file_;
+    uint64_t size_;
+    uint64_t at_ = 2;
+    uint32_t parts_ = 0;
+    JpegWalkEnd end_ = JpegWalkEnd::none;
+};
+
+struct PngChunkHead {
+    char type[4] = {};
+    uint64_t at = 0;      // of its length field
+    uint32_t length = 0;  // of its body
+    bool whole = false;   // its body and CRC lie inside the file
+};
+
+// The chunks after the signature, IEND included. A chunk that runs past
+// the end of the file is given once, not whole, and ends the walk.
+class PngChunkWalk {
+public:
+    explicit PngChunkWalk(ByteSource& file) : file_(file), size_(file.Size()) {}
+    bool Next(PngChunkHead& chunk);
+    // The walk ended short of IEND with bytes left that hold no whole chunk
+    // head, or on a chunk past the end, or a read failed.
+    bool Cut() const { return cut_; }
+
+private:
+    ByteSource& file_;
+    uint64_t size_;
+    uint64_t at_ = 8;
+    uint32_t parts_ = 0;
+    bool ended_ = false;
+    bool cut_ = false;
+};
+
+// Whether a PNG chunk head is of `type`.
+bool IsChunk(const PngChunkHead& chunk, const char* type);
+
+struct RiffChunkHead {
+    char type[4] = {};
+    uint64_t at = 0;      // of its type
+    uint32_t size = 0;    // of its body, the pad byte of an odd size not counted
+    bool whole = false;   // its body lies inside the file and the RIFF container
+};
+
+// The chunks of a RIFF container after its 12-byte head ("RIFF", the size
+// of what follows, the form's four letters), to the end of the container or
+// of the file, whichever comes first. A chunk that runs past that end is
+// given once, not whole, and ends the walk.
+class RiffChunkWalk {
+public:
+    explicit RiffChunkWalk(ByteSource& file);
+    bool Next(RiffChunkHead& chunk);
+    // The container declares more bytes than the file holds.
+    bool FileShorterThanDeclared() const { return declaredEnd_ > size_; }
+
+private:
+    ByteSource& file_;
+    uint64_t size_;
+    uint64_t declaredEnd_ = 0;
+    uint64_t end_ = 0;
+    uint64_t at_ = 12;
+    uint32_t parts_ = 0;
+    bool ended_ = false;
+};
+
+inline bool IsChunk(const RiffChunkHead& chunk, const char* type) { return memcmp(chunk.type, type, 4) == 0; }
+
+struct IsoBoxHead {
+    char type[4] = {};
+    uint64_t at = 0;      // of its size field
+    uint64_t bodyAt = 0;  // past its size, type and any 64-bit size
+    uint64_t bodySize = 0;
+    bool whole = false;   // its body lies inside the range walked
+};
+
+// The boxes of an ISO base media file (HEIF, AVIF) in [begin, end): the
+// file's top level, or one box's body. A box is its 32-bit size, its type,
+// a 64-bit size when the first is 1, and its body; a size of 0 runs to the
+// end. A box that runs past the end, or whose size is shorter than its own
+// head, is given once, not whole, and ends the walk.
+class IsoBoxWalk {
+public:
+    IsoBoxWalk(ByteSource& file, uint64_t begin, uint64_t end) : file_(file), end_(end), at_(begin) {}
+    bool Next(IsoBoxHead& box);
+    // The walk ended on a box that is not whole, or on bytes that hold no
+    // whole box head.
+    bool Cut() const { return cut_; }
+
+private:
+    ByteSource& file_;
+    uint64_t end_;
+    uint64_t at_;
+    uint32_t parts_ = 0;
+    bool ended_ = false;
+    bool cut_ = false;
+};
+
+inline bool IsBox(const IsoBoxHead& box, const char* type) { return memcmp(box.type, type, 4) == 0; }
+
+// Big-endian fields of one box's body, read in turn; once one would pass
+// the body's end or a read fails, every read after gives 0 and Failed()
+// says so.
+class BoxFields {
+public:
+    BoxFields(ByteSource& file, const IsoBoxHead& box) : file_(file), at_(box.bodyAt), end_(box.bodyAt + box.bodySize) {}
+    uint64_t At() const { return at_; }
+    bool Failed() const { return failed_; }
+    // An unsigned field of `bytes` bytes, 0 to 8.
+    uint64_t Take(size_t bytes);
+
+private:
+    ByteSource& file_;
+    uint64_t at_;
+    uint64_t end_;
+    bool failed_ = false;
+};
+
+// A HEIF's meta box, as its readers (the probe, the metadata walk) need
+// it: the primary picture's item, its type and properties, the first EXIF
+// item, and where the item locations and the properties stand.
+struct HeifMeta {
+    const char* damage = nullptr;  // why its boxes cannot be read; then nothing else holds
+    uint32_t primary = 0;          // pitm's item; 0: none is named
+    uint8_t primaryType[4] = {};   // its type, when an infe names it
+    uint32_t exifItem = 0;         // the first item of type Exif; 0: none
+    IsoBoxHead iloc, ipco;
+    bool hasIinf = false, hasIloc = false, hasIpco = false;
+    std::bitset<32768> primaryProperties;  // by their index in ipco, from 1
+};
+
+// Reads the boxes of a meta box: pitm, iinf's infe entries, iloc, and
+// iprp's ipco and ipma. A box inside that is not whole is damage.
+void ReadHeifMeta(ByteSource& file, const IsoBoxHead& meta, HeifMeta& read);
+
+struct HeifExtent {
+    uint32_t item = 0;
+    // Construction method 0 with no data reference: `at` is an offset in
+    // this file. Otherwise the data lies in the meta box or another file.
+    bool inFile = false;
+    uint64_t at = 0;
+    uint64_t length = 0;  // 0: to the end of the file
+    bool overflows = false;  // at + length passes 2^64
+};
+
+// The extents of a HEIF's item locations (iloc), item by item.
+class HeifExtentWalk {
+public:
+    HeifExtentWalk(ByteSource& file, const IsoBoxHead& iloc);
+    bool Next(HeifExtent& extent);
+    // Why the walk ended early: fields of a size or version HEIF does not
+    // define, or that run past the box; null otherwise.
+    const char* Damage() const { return damage_; }
+
+private:
+    BoxFields fields_;
+    const char* damage_ = nullptr;
+    uint64_t version_ = 0, itemsLeft_ = 0, extentsLeft_ = 0;
+    size_t offsetSize_ = 0, lengthSize_ = 0, baseSize_ = 0, indexSize_ = 0;
+    HeifExtent item_;  // the item being walked: its ID, where its data lies, its base
+};
+
+// A TIFF's fields, for a TIFF file and an EXIF block alike: the byte order
+// its first 4 bytes give ("II*\0" little-endian, "MM\0*" big-endian), and
+// false when they are neither.
+bool TiffOrder(const uint8_t head[4], bool& little);
+inline uint32_t TiffU16(const uint8_t* p, bool little) { return little ? Read16(p) : ReadBig16(p); }
+inline uint32_t TiffU32(const uint8_t* p, bool little) { return little ? Read32(p) : ReadBig32(p); }
+// Whether a directory's 2-byte count at `at` and its `entries` 12-byte
+// entries lie inside `size` bytes.
+inline bool TiffDirectoryFits(uint64_t at, uint32_t entries, uint64_t size)
+{
+    return at <= size && size - at >= 2 && (size - at - 2) / 12 >= entries;
+}

@@ -1,0 +1,763 @@
+// Our own baseline JPEG encoder's parts (see jpeg_format.h).
+#include "formats/jpeg_format.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include <emmintrin.h>
+
+namespace {
+
+// Pixel rows a strip holds at most: small enough that the strips of one
+// picture keep every core busy to the end, large enough that a restart
+// marker and the padding before it cost nothing to speak of.
+enum : int32_t { kStripRows = 64 };
+
+// The order coefficients are coded in: the natural index of each zigzag place.
+const uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                             12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                             35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                             58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+// The standard's example tables (annex K.1), in natural order.
+const uint8_t kBaseQuant[2][64] = {
+    {16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+     14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+     18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+     49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99},
+    {17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
+     99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+     99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99}};
+
+// The standard's Huffman tables (annex K.3): the count of codes of each
+// length from 1 to 16, then the symbols in order of their codes.
+struct StandardHuffman {
+    uint8_t counts[16];
+    uint8_t symbols[162];
+    int symbolCount;
+};
+
+const StandardHuffman kDcLuminance = {{0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
+                                  {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+                                  12};
+const StandardHuffman kDcChrominance = {{0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
+                                    {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+                                    12};
+const StandardHuffman kAcLuminance = {
+    {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d},
+    {0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61, 0x07, 0x22, 0x71,
+     0x14, 0x32, 0x81, 0x91, 0xa1, 0x08, 0x23, 0x42, 0xb1, 0xc1, 0x15, 0x52, 0xd1, 0xf0, 0x24, 0x33, 0x62, 0x72,
+     0x82, 0x09, 0x0a, 0x16, 0x17, 0x18, 0x19, 0x1a, 0x25, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x34, 0x35, 0x36, 0x37,
+     0x38, 0x39, 0x3a, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59,
+     0x5a, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a, 0x83,
+     0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9a, 0xa2, 0xa3,
+     0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3,
+     0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe1, 0xe2,
+     0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa},
+    162};
+const StandardHuffman kAcChrominance = {
+    {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77},
+    {0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41, 0x51, 0x07, 0x61, 0x71, 0x13, 0x22,
+     0x32, 0x81, 0x08, 0x14, 0x42, 0x91, 0xa1, 0xb1, 0xc1, 0x09, 0x23, 0x33, 0x52, 0xf0, 0x15, 0x62, 0x72, 0xd1,
+     0x0a, 0x16, 0x24, 0x34, 0xe1, 0x25, 0xf1, 0x17, 0x18, 0x19, 0x1a, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x35, 0x36,
+     0x37, 0x38, 0x39, 0x3a, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58,
+     0x59, 0x5a, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a,
+     0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9a,
+     0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba,
+     0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda,
+     0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa},
+    162};
+
+JpegHuffmanTable TableOf(const StandardHuffman& standard)
+{
+    JpegHuffmanTable table;
+    memcpy(table.counts, standard.counts, 16);
+    memcpy(table.symbols, standard.symbols, static_cast<size_t>(standard.symbolCount));
+    table.symbolCount = standard.symbolCount;
+    return table;
+}
+
+void Put16(std::vector<uint8_t>& out, uint32_t value)
+{
+    out.push_back(static_cast<uint8_t>(value >> 8));
+    out.push_back(static_cast<uint8_t>(value));
+}
+
+void PutMarker(std::vector<uint8_t>& out, uint8_t marker, uint32_t length)
+{
+    out.push_back(0xFF);
+    out.push_back(marker);
+    Put16(out, length);
+}
+
+void PutHuffmanTable(std::vector<uint8_t>& out, uint8_t classAndId, const JpegHuffmanTable& table)
+{
+    out.push_back(classAndId);
+    out.insert(out.end(), table.counts, table.counts + 16);
+    out.insert(out.end(), table.symbols, table.symbols + table.symbolCount);
+}
+
+// The forward DCT in integers, separable: columns, then rows, with the
+// even part in three multiplications and the odd part in twelve (Loeffler,
+// Ligtenberg and Moschytz), constants in 13 bits, eight lines at once in
+// 16-bit lanes, each product pair summed by one multiply-add. The first
+// pass's results keep 2 bits more than its inputs; 8-bit samples keep
+// every sum within 16 bits. The output is 8 times the true DCT, which the
+// quantizer's divisors take out, and lies transposed: coefficient (v, u)
+// at 8u + v.
+enum : int { kConstBits = 13, kPassBits = 2 };
+enum : int16_t {
+    kFix0298 = 2446,   // 0.298631336
+    kFix0390 = 3196,   // 0.390180644
+    kFix0541 = 4433,   // 0.541196100
+    kFix0765 = 6270,   // 0.765366865
+    kFix0899 = 7373,   // 0.899976223
+    kFix1175 = 9633,   // 1.175875602
+    kFix1501 = 12299,  // 1.501321110
+    kFix1847 = 15137,  // 1.847759065
+    kFix1961 = 16069,  // 1.961570560
+    kFix2053 = 16819,  // 2.053119869
+    kFix2562 = 20995,  // 2.562915447
+    kFix3072 = 25172,  // 3.072711026
+};
+
+inline __m128i Pair(int16_t a, int16_t b) { return _mm_setr_epi16(a, b, a, b, a, b, a, b); }
+
+// a * ca + b * cb for each lane of a and b, as 32-bit sums: the low four
+// lanes' and the high four's.
+struct Sums {
+    __m128i low, high;
+};
+inline Sums MultiplyAdd(__m128i a, __m128i b, __m128i constants)
+{
+    return {_mm_madd_epi16(_mm_unpacklo_epi16(a, b), constants), _mm_madd_epi16(_mm_unpackhi_epi16(a, b), constants)};
+}
+inline Sums Plus(Sums x, Sums y) { return {_mm_add_epi32(x.low, y.low), _mm_add_epi32(x.high, y.high)}; }
+template <int kShift>
+inline __m128i Descale(Sums x)
+{
+    const __m128i round = _mm_set1_epi32(1 << (kShift - 1));
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(x.low, round), kShift),
+                           _mm_srai_epi32(_mm_add_epi32(x.high, round), kShift));
+}
+
+template <bool kSecond>
+inline void DctPass(__m128i d[8])
+{
+    constexpr int odd = kSecond ? kConstBits + kPassBits : kConstBits - kPassBits;
+    const __m128i tmp0 = _mm_add_epi16(d[0], d[7]), tmp7 = _mm_sub_epi16(d[0], d[7]);
+    const __m128i tmp1 = _mm_add_epi16(d[1], d[6]), tmp6 = _mm_sub_epi16(d[1], d[6]);
+    const __m128i tmp2 = _mm_add_epi16(d[2], d[5]), tmp5 = _mm_sub_epi16(d[2], d[5]);
+    const __m128i tmp3 = _mm_add_epi16(d[3], d[4]), tmp4 = _mm_sub_epi16(d[3], d[4]);
+
+    const __m128i tmp10 = _mm_add_epi16(tmp0, tmp3), tmp13 = _mm_sub_epi16(tmp0, tmp3);
+    const __m128i tmp11 = _mm_add_epi16(tmp1, tmp2), tmp12 = _mm_sub_epi16(tmp1, tmp2);
+    if (kSecond) {
+        const __m128i round = _mm_set1_epi16(1 << (kPassBits - 1));
+        d[0] = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(tmp10, tmp11), round), kPassBits);
+        d[4] = _mm_srai_epi16(_mm_add_epi16(_mm_sub_epi16(tmp10, tmp11), round), kPassBits);
+    } else {
+        d[0] = _mm_slli_epi16(_mm_add_epi16(tmp10, tmp11), kPassBits);
+        d[4] = _mm_slli_epi16(_mm_sub_epi16(tmp10, tmp11), kPassBits);
+    }
+    // z1 = (tmp12 + tmp13) * c6 shared by both outputs, folded into each pair.
+    d[2] = Descale<odd>(MultiplyAdd(tmp13, tmp12, Pair(kFix0541 + kFix0765, kFix0541)));
+    d[6] = Descale<odd>(MultiplyAdd(tmp13, tmp12, Pair(kFix0541, kFix0541 - kFix1847)));
+
+    // z5 = (z3 + z4) * c3 shared likewise.
+    const __m128i z3 = _mm_add_epi16(tmp4, tmp6), z4 = _mm_add_epi16(tmp5, tmp7);
+    const Sums z3s = MultiplyAdd(z3, z4, Pair(kFix1175 - kFix1961, kFix1175));
+    const Sums z4s = MultiplyAdd(z3, z4, Pair(kFix1175, kFix1175 - kFix0390));
+    d[7] = Descale<odd>(Plus(MultiplyAdd(tmp4, tmp7, Pair(kFix0298 - kFix0899, -kFix0899)), z3s));
+    d[1] = Descale<odd>(Plus(MultiplyAdd(tmp4, tmp7, Pair(-kFix0899, kFix1501 - kFix0899)), z4s));
+    d[5] = Descale<odd>(Plus(MultiplyAdd(tmp5, tmp6, Pair(kFix2053 - kFix2562, -kFix2562)), z4s));
+    d[3] = Descale<odd>(Plus(MultiplyAdd(tmp5, tmp6, Pair(-kFix2562, kFix3072 - kFix2562)), z3s));
+}
+
+inline void Transpose(__m128i d[8])
+{
+    const __m128i a0 = _mm_unpacklo_epi16(d[0], d[1]), a1 = _mm_unpackhi_epi16(d[0], d[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(d[2], d[3]), a3 = _mm_unpackhi_epi16(d[2], d[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(d[4], d[5]), a5 = _mm_unpackhi_epi16(d[4], d[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(d[6], d[7]), a7 = _mm_unpackhi_epi16(d[6], d[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    d[0] = _mm_unpacklo_epi64(b0, b4);
+    d[1] = _mm_unpackhi_epi64(b0, b4);
+    d[2] = _mm_unpacklo_epi64(b1, b5);
+    d[3] = _mm_unpackhi_epi64(b1, b5);
+    d[4] = _mm_unpacklo_epi64(b2, b6);
+    d[5] = _mm_unpackhi_epi64(b2, b6);
+    d[6] = _mm_unpacklo_epi64(b3, b7);
+    d[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// Where each zigzag place's coefficient lies in the DCT's transposed output.
+struct TransposedZigzag {
+    uint8_t at[64];
+    TransposedZigzag()
+    {
+        for (int k = 0; k < 64; ++k)
+            at[k] = static_cast<uint8_t>(kZigzag[k] % 8 * 8 + kZigzag[k] / 8);
+    }
+};
+const TransposedZigzag kTransposedZigzag;
+
+}  // namespace
+
+JpegHuffmanTables StandardJpegTables()
+{
+    JpegHuffmanTables tables;
+    tables.table[0] = TableOf(kDcLuminance);
+    tables.table[1] = TableOf(kAcLuminance);
+    tables.table[2] = TableOf(kDcChrominance);
+    tables.table[3] = TableOf(kAcChrominance);
+    return tables;
+}
+
+namespace {
+
+// Code lengths from frequencies as the standard's annex K.2 builds them:
+// the two least frequent trees joined until one is left, a reserved symbol
+// 256 of frequency 1 keeping any code from being all one bits; then codes
+// over 16 bits long made 16 by moving pairs of them up a level. Only the
+// first `symbols` of `counted` can occur; those counted 0 get no code.
+JpegHuffmanTable FittedTable(const uint64_t counted[256], int symbols)
+{
+    uint64_t frequency[257] = {};
+    int size[257] = {}, others[257];
+    for (int i = 0; i < 257; ++i)
+        others[i] = -1;
+    for (int i = 0; i < symbols; ++i)
+        frequency[i] = counted[i];
+    frequency[256] = 1;
+    for (;;) {
+        // The least, the later on a tie: the reserved symbol, the last, then
+        // goes deepest, and its code is the one left unused.
+        int c1 = -1, c2 = -1;
+        for (int i = 0; i < 257; ++i)
+            if (frequency[i] != 0 && (c1 < 0 || frequency[i] <= frequency[c1]))
+                c1 = i;
+        for (int i = 0; i < 257; ++i)
+            if (frequency[i] != 0 && i != c1 && (c2 < 0 || frequency[i] <= frequency[c2]))
+                c2 = i;
+        if (c2 < 0)
+            break;
+        frequency[c1] += frequency[c2];
+        frequency[c2] = 0;
+        for (++size[c1]; others[c1] >= 0; ++size[c1])
+            c1 = others[c1];
+        others[c1] = c2;
+        for (++size[c2]; others[c2] >= 0; ++size[c2])
+            c2 = others[c2];
+    }
+    // A tree of 257 leaves is at most 256 deep.
+    int bits[257] = {};
+    for (int i = 0; i < 257; ++i)
+        if (size[i] != 0)
+            ++bits[size[i]];
+    for (int i = 256; i > 16; --i) {
+        while (bits[i] > 0) {
+            int j = i - 2;
+            while (bits[j] == 0)
+                --j;
+            bits[i] -= 2;
+            ++bits[i - 1];
+            bits[j + 1] += 2;
+            --bits[j];
+        }
+    }
+    int longest = 16;
+    while (longest > 0 && bits[longest] == 0)
+        --longest;
+    if (longest > 0)
+        --bits[longest];  // the reserved symbol's code goes
+    JpegHuffmanTable table;
+    for (int i = 1; i <= 16; ++i)
+        table.counts[i - 1] = static_cast<uint8_t>(bits[i]);
+    for (int length = 1; length <= 256; ++length)
+        for (int i = 0; i < symbols; ++i)
+            if (size[i] == length)
+                table.symbols[table.symbolCount++] = static_cast<uint8_t>(i);
+    return table;
+}
+
+}  // namespace
+
+JpegHuffmanTables FittedJpegTables(const JpegSymbolCounts& counts)
+{
+    JpegHuffmanTables tables;
+    // A DC symbol is a difference's size, 0 to 11.
+    for (int t = 0; t < 4; ++t)
+        tables.table[t] = FittedTable(counts.count[t], t % 2 == 1 ? 256 : 12);
+    return tables;
+}
+
+bool PlanJpeg(int32_t width, int32_t height, int quality, JpegChroma chroma, JpegLayout& layout)
+{
+    if (width < 1 || height < 1 || width > kMostJpegSide || height > kMostJpegSide || quality < 1 || quality > 100)
+        return false;
+    layout = JpegLayout();
+    layout.width = width;
+    layout.height = height;
+    layout.quality = quality;
+    layout.subsampled = JpegSubsampled(quality, chroma);
+    layout.mcuSide = layout.subsampled ? 16 : 8;
+    layout.mcusPerRow = (width + layout.mcuSide - 1) / layout.mcuSide;
+    layout.mcuRows = (height + layout.mcuSide - 1) / layout.mcuSide;
+    // A restart interval counts at most 65535 MCUs.
+    layout.mcuRowsPerStrip = std::max(1, std::min(kStripRows / layout.mcuSide, 0xFFFF / layout.mcusPerRow));
+    layout.strips = (layout.mcuRows + layout.mcuRowsPerStrip - 1) / layout.mcuRowsPerStrip;
+    layout.restartInterval = static_cast<uint16_t>(layout.mcusPerRow * layout.mcuRowsPerStrip);
+    return true;
+}
+
+JpegStripSpan JpegStripRows(const JpegLayout& layout, int32_t k)
+{
+    const int32_t rows = layout.mcuRowsPerStrip * layout.mcuSide;
+    return {k * rows, std::min((k + 1) * rows, layout.height)};
+}
+
+void JpegQuantTable(int quality, int table, uint16_t out[64])
+{
+    const int scale = quality < 50 ? 5000 / quality : 200 - 2 * quality;
+    for (int i = 0; i < 64; ++i)
+        out[i] = static_cast<uint16_t>(std::min(255, std::max(1, (kBaseQuant[table][i] * scale + 50) / 100)));
+}
+
+std::vector<uint8_t> JpegHeadBytes(const JpegLayout& layout, const JpegHuffmanTables& tables)
+{
+    std::vector<uint8_t> out = {0xFF, 0xD8};
+    // JFIF 1.1, no units, an aspect of 1:1, no thumbnail.
+    PutMarker(out, 0xE0, 16);
+    out.insert(out.end(), {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0});
+
+    PutMarker(out, 0xDB, 2 + 2 * 65);
+    for (int t = 0; t < 2; ++t) {
+        uint16_t table[64];
+        JpegQuantTable(layout.quality, t, table);
+        out.push_back(static_cast<uint8_t>(t));  // 8-bit entries, table t
+        for (int k = 0; k < 64; ++k)
+            out.push_back(static_cast<uint8_t>(table[kZigzag[k]]));
+    }
+
+    PutMarker(out, 0xC0, 8 + 3 * 3);
+    out.push_back(8);
+    Put16(out, static_cast<uint32_t>(layout.height));
+    Put16(out, static_cast<uint32_t>(layout.width));
+    out.push_back(3);
+    // Y, Cb, Cr: their ids, sampling (horizontal, vertical) and tables.
+    out.insert(out.end(), {1, static_cast<uint8_t>(layout.subsampled ? 0x22 : 0x11), 0, 2, 0x11, 1, 3, 0x11, 1});
+
+    uint32_t dhtLength = 2;
+    for (const JpegHuffmanTable& table : tables.table)
+        dhtLength += 17 + static_cast<uint32_t>(table.symbolCount);
+    PutMarker(out, 0xC4, dhtLength);
+    static const uint8_t kClassAndId[4] = {0x00, 0x10, 0x01, 0x11};
+    for (int t = 0; t < 4; ++t)
+        PutHuffmanTable(out, kClassAndId[t], tables.table[t]);
+
+    PutMarker(out, 0xDD, 4);
+    Put16(out, layout.restartInterval);
+
+    PutMarker(out, 0xDA, 6 + 2 * 3);
+    out.push_back(3);
+    out.insert(out.end(), {1, 0x00, 2, 0x11, 3, 0x11});
+    out.insert(out.end(), {0, 63, 0});  // the whole spectrum, no approximation
+    return out;
+}
+
+void BuildJpegColour(const TintTables& tables, JpegColour& colour)
+{
+    // JFIF's full-range YCbCr in 16-bit fixed point, each row summing to
+    // 65536 (Y) or 0 (Cb, Cr), so that grey stays grey exactly.
+    static const int32_t kY[3] = {7471, 38470, 19595};  // blue, green, red
+    static const int32_t kCb[3] = {32768, -21709, -11059};
+    static const int32_t kCr[3] = {-5329, -27439, 32768};
+    for (int c = 0; c < 3; ++c) {
+        for (int x = 0; x < 256; ++x) {
+            const int32_t v = tables.channel[c][x];
+            colour.y[c][x] = kY[c] * v;
+            colour.cb[c][x] = kCb[c] * v;
+            colour.cr[c][x] = kCr[c] * v;
+        }
+    }
+}
+
+namespace {
+
+// The most one block can take: 65 symbols (its DC, 63 AC values, an
+// end-of-block), and 11 + 63 x 10 extra bits, in at most 11 words; coded,
+// 16 + 10 bits for each of its 64 coefficients, every byte stuffed.
+enum : size_t { kMostBlockSymbols = 65, kMostBlockExtraWords = 11, kMostBlockBytes = 2 * (64 * 26 / 8 + 1) };
+
+// The blocks of an MCU: its luminance ones, then one of each chroma.
+inline int BlocksPerMcu(const JpegLayout& layout) { return layout.subsampled ? 6 : 3; }
+
+// The MCU rows of strip k: from `first` to before `end`.
+struct StripRows {
+    int32_t first, end;
+};
+inline StripRows RowsOf(const JpegLayout& layout, int32_t k)
+{
+    const int32_t first = k * layout.mcuRowsPerStrip;
+    return {first, std::min(first + layout.mcuRowsPerStrip, layout.mcuRows)};
+}
+
+}  // namespace
+
+JpegStripTransform::JpegStripTransform(const JpegLayout& layout)
+    : layout_(layout),
+      paddedWidth_(layout.mcusPerRow * layout.mcuSide),
+      chromaWidth_(layout.mcusPerRow * 8)
+{
+    y_.resize(static_cast<size_t>(paddedWidth_) * layout.mcuSide);
+    cb_.resize(static_cast<size_t>(chromaWidth_) * 8);
+    cr_.resize(cb_.size());
+    for (int t = 0; t < 2; ++t) {
+        uint16_t table[64];
+        JpegQuantTable(layout.quality, t, table);
+        for (int i = 0; i < 64; ++i) {
+            // In the DCT's transposed order.
+            const int32_t d = 8 * table[i % 8 * 8 + i / 8];
+            half_[t][i] = d / 2;
+            // The next float above 1 / d: with it, the truncated product of
+            // any dividend below 2^16 is the exact integer quotient.
+            inverse_[t][i] = std::nextafter(1.0f / static_cast<float>(d), 1.0f);
+        }
+    }
+    if (layout.subsampled) {
+        cbFull_.resize(y_.size());
+        crFull_.resize(y_.size());
+    }
+}
+
+void JpegStripTransform::ConvertRows(const JpegSource& source, int32_t top)
+{
+    const JpegColour& c = *source.colour;
+    const int32_t w = layout_.width, side = layout_.mcuSide;
+    for (int32_t r = 0; r < side; ++r) {
+        // Rows past the picture's end repeat its last row.
+        const int32_t y = std::min(top + r, layout_.height - 1);
+        const uint8_t* p =
+            source.pixels + static_cast<size_t>(layout_.height - 1 - source.rowsBelow - y) * source.stride;
+        int16_t* yRow = &y_[static_cast<size_t>(r) * paddedWidth_];
+        if (layout_.subsampled) {
+            int32_t* cbRow = &cbFull_[static_cast<size_t>(r) * paddedWidth_];
+            int32_t* crRow = &crFull_[static_cast<size_t>(r) * paddedWidth_];
+            for (int32_t x = 0; x < w; ++x, p += 3) {
+                yRow[x] = static_cast<int16_t>(((c.y[0][p[0]] + c.y[1][p[1]] + c.y[2][p[2]] + 32768) >> 16) - 128);
+                cbRow[x] = c.cb[0][p[0]] + c.cb[1][p[1]] + c.cb[2][p[2]];
+                crRow[x] = c.cr[0][p[0]] + c.cr[1][p[1]] + c.cr[2][p[2]];
+            }
+            // Columns past the picture's end repeat its last column.
+            for (int32_t x = w; x < paddedWidth_; ++x) {
+                yRow[x] = yRow[w - 1];
+                cbRow[x] = cbRow[w - 1];
+                crRow[x] = crRow[w - 1];
+            }
+        } else {
+            int16_t* cbRow = &cb_[static_cast<size_t>(r) * chromaWidth_];
+            int16_t* crRow = &cr_[static_cast<size_t>(r) * chromaWidth_];
+            for (int32_t x = 0; x < w; ++x, p += 3) {
+                yRow[x] = static_cast<int16_t>(((c.y[0][p[0]] + c.y[1][p[1]] + c.y[2][p[2]] + 32768) >> 16) - 128);
+                // Half rounds down, so that the greatest (127.5) stays 127.
+                cbRow[x] = static_cast<int16_t>((c.cb[0][p[0]] + c.cb[1][p[1]] + c.cb[2][p[2]] + 32767) >> 16);
+                crRow[x] = static_cast<int16_t>((c.cr[0][p[0]] + c.cr[1][p[1]] + c.cr[2][p[2]] + 32767) >> 16);
+            }
+            for (int32_t x = w; x < paddedWidth_; ++x) {
+                yRow[x] = yRow[w - 1];
+                cbRow[x] = cbRow[w - 1];
+                crRow[x] = crRow[w - 1];
+            }
+        }
+    }
+    if (!layout_.subsampled)
+        return;
+    // Each chroma sample is the mean of the 2 x 2 it stands for, rounded once.
+    for (int32_t r = 0; r < 8; ++r) {
+        const int32_t* cb0 = &cbFull_[static_cast<size_t>(2 * r) * paddedWidth_];
+        const int32_t* cr0 = &crFull_[static_cast<size_t>(2 * r) * paddedWidth_];
+        const int32_t* cb1 = cb0 + paddedWidth_;
+        const int32_t* cr1 = cr0 + paddedWidth_;
+        int16_t* cbRow = &cb_[static_cast<size_t>(r) * chromaWidth_];
+        int16_t* crRow = &cr_[static_cast<size_t>(r) * chromaWidth_];
+        for (int32_t x = 0; x < chromaWidth_; ++x) {
+            cbRow[x] = static_cast<int16_t>((cb0[2 * x] + cb0[2 * x + 1] + cb1[2 * x] + cb1[2 * x + 1] + 131071) >> 18);
+            crRow[x] = static_cast<int16_t>((cr0[2 * x] + cr0[2 * x + 1] + cr1[2 * x] + cr1[2 * x + 1] + 131071) >> 18);
+        }
+    }
+}
+
+namespace {
+
+// Moves whole bytes of the bit buffer out, an 0xFF followed by 0x00 as
+// the coded data requires, keeping fewer than 8 bits.
+inline void FlushBytes(uint64_t bits, int& count, uint8_t*& at)
+{
+    while (count >= 8) {
+        count -= 8;
+        const uint8_t byte = static_cast<uint8_t>(bits >> count);
+        *at++ = byte;
+        if (byte == 0xFF)
+            *at++ = 0;
+    }
+}
+
+// Moves a full 64-bit word out: most hold no 0xFF byte and go out whole.
+inline void FlushWord(uint64_t word, uint8_t*& at)
+{
+    const uint64_t inverse = ~word;
+    if (((inverse - 0x0101010101010101u) & ~inverse & 0x8080808080808080u) == 0) {
+        const uint64_t big = __builtin_bswap64(word);
+        memcpy(at, &big, 8);
+        at += 8;
+        return;
+    }
+    int n = 64;
+    FlushBytes(word, n, at);
+}
+
+// A value's size class: the bits its magnitude takes.
+inline int SizeOf(int32_t v)
+{
+    const uint32_t magnitude = static_cast<uint32_t>(v < 0 ? -v : v);
+    return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
+}
+
+}  // namespace
+
+void JpegStripTransform::Block(const int16_t* samples, size_t stride, int component)
+{
+    const int t = component == 0 ? 0 : 1;
+    alignas(16) int16_t coef[64];
+    uint64_t nonzero = 0;
+    if (samples == nullptr) {
+        coef[0] = static_cast<int16_t>(lastDc_[component]);
+    } else {
+        __m128i d[8];
+        for (int r = 0; r < 8; ++r)
+            d[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + r * stride));
+        DctPass<false>(d);
+        Transpose(d);
+        DctPass<true>(d);
+        // q = (|x| + d / 2) / d with the divisor's inverse (see half_), the sign put back.
+        alignas(16) int16_t quantized[64];
+        const __m128i zero = _mm_setzero_si128();
+        for (int u = 0; u < 8; ++u) {
+            const __m128i sign = _mm_srai_epi16(d[u], 15);
+            const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(d[u], sign), sign);
+            const __m128i* half = reinterpret_cast<const __m128i*>(half_[t] + 8 * u);
+            const __m128 inverseLow = _mm_load_ps(inverse_[t] + 8 * u), inverseHigh = _mm_load_ps(inverse_[t] + 8 * u + 4);
+            const __m128i low = _mm_cvttps_epi32(_mm_mul_ps(
+                _mm_cvtepi32_ps(_mm_add_epi32(_mm_unpacklo_epi16(magnitude, zero), _mm_load_si128(half))), inverseLow));
+            const __m128i high = _mm_cvttps_epi32(_mm_mul_ps(
+                _mm_cvtepi32_ps(_mm_add_epi32(_mm_unpackhi_epi16(magnitude, zero), _mm_load_si128(half + 1))),
+                inverseHigh));
+            const __m128i q = _mm_packs_epi32(low, high);
+            _mm_store_si128(reinterpret_cast<__m128i*>(quantized + 8 * u), _mm_sub_epi16(_mm_xor_si128(q, sign), sign));
+        }
+        // The mask from the same loop: wide loads of the narrow stores just
+        // made would wait for them to drain.
+        for (int k = 0; k < 64; ++k) {
+            coef[k] = quantized[kTransposedZigzag.at[k]];
+            nonzero |= static_cast<uint64_t>(coef[k] != 0) << k;
+        }
+    }
+
+    const int dc = component == 0 ? 0 : 2, ac = dc + 1;
+    uint64_t (*counts)[256] = counts_->count;
+    uint8_t* symbol = symbolAt_;
+    uint64_t bits = extraBits_;
+    int room = extraRoom_;
+    // A value's size class as a symbol with its run, and its extra bits (a
+    // negative value as its one's complement) into the word; a full word
+    // goes out.
+    auto put_value = [&](int table, int run, int32_t v) {
+        const int size = SizeOf(v);
+        const int s = run << 4 | size;
+        *symbol++ = static_cast<uint8_t>(s);
+        ++counts[table][s];
+        const uint64_t extra = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << size) - 1);
+        if (size < room) {
+            bits = bits << size | extra;
+            room -= size;
+            return;
+        }
+        const int spill = size - room;
+        const uint64_t word = (bits << (room - 1) << 1) | extra >> spill;
+        memcpy(extraAt_, &word, 8);
+        extraAt_ += 8;
+        bits = extra;
+        room = 64 - spill;
+    };
+
+    put_value(dc, 0, coef[0] - lastDc_[component]);
+    lastDc_[component] = coef[0];
+    int last = 0;
+    for (uint64_t rest = nonzero & ~uint64_t{1}; rest != 0; rest &= rest - 1) {
+        const int k = __builtin_ctzll(rest);
+        int run = k - last - 1;
+        for (; run >= 16; run -= 16) {
+            *symbol++ = 0xF0;
+            ++counts[ac][0xF0];
+        }
+        put_value(ac, run, coef[k]);
+        last = k;
+    }
+    if (last != 63) {
+        *symbol++ = 0x00;
+        ++counts[ac][0x00];
+    }
+    symbolAt_ = symbol;
+    extraBits_ = bits;
+    extraRoom_ = room;
+}
+
+void JpegStripTransform::McuRow(int32_t top, JpegStripSymbols& out)
+{
+    symbolAt_ = out.symbols.data() + out.symbolCount;
+    extraAt_ = out.extra.data() + 8 * out.extraWords;
+    const size_t yStride = static_cast<size_t>(paddedWidth_), cStride = static_cast<size_t>(chromaWidth_);
+    for (int32_t m = 0; m < layout_.mcusPerRow; ++m) {
+        if (layout_.subsampled) {
+            // A block wholly past the picture's right or bottom edge is
+            // coded as a flat one of the block before it: the decoder
+            // crops it away, and it then costs a few bits.
+            const int16_t* y = &y_[static_cast<size_t>(m) * 16];
+            const bool right = m * 16 + 8 < layout_.width, below = top + 8 < layout_.height;
+            Block(y, yStride, 0);
+            Block(right ? y + 8 : nullptr, yStride, 0);
+            Block(below ? y + 8 * yStride : nullptr, yStride, 0);
+            Block(right && below ? y + 8 * yStride + 8 : nullptr, yStride, 0);
+        } else {
+            Block(&y_[static_cast<size_t>(m) * 8], yStride, 0);
+        }
+        Block(&cb_[static_cast<size_t>(m) * 8], cStride, 1);
+        Block(&cr_[static_cast<size_t>(m) * 8], cStride, 2);
+    }
+    out.symbolCount = static_cast<size_t>(symbolAt_ - out.symbols.data());
+    out.extraWords = static_cast<size_t>(extraAt_ - out.extra.data()) / 8;
+}
+
+void JpegStripTransform::Run(const JpegSource& source, int32_t k, JpegStripSymbols& out, JpegSymbolCounts& counts)
+{
+    out.symbolCount = 0;
+    out.extraWords = 0;
+    extraBits_ = 0;
+    extraRoom_ = 64;
+    counts_ = &counts;
+    // A restart begins the DC predictions afresh.
+    lastDc_[0] = lastDc_[1] = lastDc_[2] = 0;
+    const StripRows rows = RowsOf(layout_, k);
+    // Room for the most the strip can take, made once: the pages it never
+    // reaches are never touched, and growing would copy what it holds.
+    const size_t blocks = static_cast<size_t>(rows.end - rows.first) * layout_.mcusPerRow * BlocksPerMcu(layout_);
+    out.symbols.resize(blocks * kMostBlockSymbols, 0);
+    out.extra.resize(8 * (blocks * kMostBlockExtraWords + 1), 0);
+    for (int32_t row = rows.first; row < rows.end; ++row) {
+        ConvertRows(source, row * layout_.mcuSide);
+        McuRow(row * layout_.mcuSide, out);
+    }
+    // The last word's bits go to its top; there is room for it.
+    if (extraRoom_ < 64) {
+        const uint64_t word = extraBits_ << extraRoom_;
+        memcpy(out.extra.data() + 8 * out.extraWords++, &word, 8);
+    }
+    counts_ = nullptr;
+}
+
+JpegStripCoder::JpegStripCoder(const JpegLayout& layout, const JpegHuffmanTables& tables) : layout_(layout)
+{
+    // Codes are given out in order of length, each one more than the last,
+    // doubled at each step to a longer length (annex C).
+    memset(code_, 0, sizeof code_);
+    memset(length_, 0, sizeof length_);
+    for (int t = 0; t < 4; ++t) {
+        const JpegHuffmanTable& table = tables.table[t];
+        uint32_t code = 0;
+        int at = 0;
+        for (int length = 1; length <= 16; ++length, code <<= 1) {
+            for (int i = 0; i < table.counts[length - 1]; ++i, ++code, ++at) {
+                code_[t][table.symbols[at]] = static_cast<uint16_t>(code);
+                length_[t][table.symbols[at]] = static_cast<uint8_t>(length);
+            }
+        }
+    }
+}
+
+void JpegStripCoder::Code(const JpegStripSymbols& symbols, int32_t k, JpegBytes& out)
+{
+    const StripRows rows = RowsOf(layout_, k);
+    const int perMcu = BlocksPerMcu(layout_), lumaBlocks = perMcu - 2;
+    const size_t blocks = static_cast<size_t>(rows.end - rows.first) * layout_.mcusPerRow * perMcu;
+    const size_t most = blocks * kMostBlockBytes + 16;
+    out.size = 0;
+    if (most > out.room.size())
+        out.room.resize(most, 0);
+    uint8_t* at = out.room.data();
+
+    const uint8_t* symbol = symbols.symbols.data();
+    // The extra bits are read from `word`, whose lowest `left` bits are unread.
+    const uint8_t* nextWord = symbols.extra.data();
+    uint64_t word = 0;
+    int left = 0;
+    auto extra = [&](int n) -> uint32_t {
+        if (n <= left) {
+            left -= n;
+            return static_cast<uint32_t>(word >> left) & ((1u << n) - 1);
+        }
+        const uint32_t high = static_cast<uint32_t>(word) & ((1u << left) - 1);
+        n -= left;
+        memcpy(&word, nextWord, 8);
+        nextWord += 8;
+        left = 64 - n;
+        return high << n | static_cast<uint32_t>(word >> left);
+    };
+    uint64_t bits = 0;
+    int room = 64;
+    // Bits go in at the right; a code and its extra bits (at most 27) that
+    // do not fit the word's room fill it, and the word goes out.
+    auto put = [&](uint32_t value, int n) {
+        if (n < room) {
+            bits = bits << n | value;
+            room -= n;
+            return;
+        }
+        const int spill = n - room;
+        FlushWord(bits << (room - 1) << 1 | static_cast<uint64_t>(value) >> spill, at);
+        bits = value;
+        room = 64 - spill;
+    };
+    for (size_t b = 0; b < blocks; ++b) {
+        const int dc = static_cast<int>(b % perMcu) < lumaBlocks ? 0 : 2, ac = dc + 1;
+        int s = *symbol++;
+        put(static_cast<uint32_t>(code_[dc][s]) << s | extra(s), length_[dc][s] + s);
+        // Each symbol moves on by its run and the value it codes; the end of
+        // the block ends it early.
+        for (int place = 1; place < 64; place += (s >> 4) + 1) {
+            s = *symbol++;
+            const int size = s & 15;
+            put(static_cast<uint32_t>(code_[ac][s]) << size | extra(size), length_[ac][s] + size);
+            if (s == 0x00)
+                break;
+        }
+    }
+
+    // The last byte is filled with one bits.
+    int count = 64 - room;
+    if (count % 8 != 0) {
+        const int pad = 8 - count % 8;
+        bits = bits << pad | ((1u << pad) - 1);
+        count += pad;
+    }
+    FlushBytes(bits, count, at);
+    if (k + 1 < layout_.strips) {
+        *at++ = 0xFF;
+        *at++ = static_cast<uint8_t>(0xD0 + k % 8);
+    }
+    out.size = static_cast<size_t>(at - out.room.data());
+}
