@@ -6,11 +6,13 @@
 # LoadPicture.PictureCorpusGivesItsLibrarysToolPixelsOrItsRefusal reads each
 # through the program's read path: a picture read must give the rows of the
 # BMP the same library's tool writes of it (djpeg, dwebp, heif-convert), or
-# ImageMagick's convert where the library has no such tool (GIF), byte for
-# byte, a picture refused a sentence holding the row's words.
+# ImageMagick's convert where the library has no such tool (GIF, TIFF; its
+# 16-bit samples by their top 8 bits; for kinds libtiff's RGBA reader shows,
+# tiff2rgba's), byte for byte, a picture refused a sentence holding the
+# row's words.
 # Skipped (77) without the tools.
 # Usage: picture_corpus.sh WINE UNIT_TESTS_EXE
-for tool in cjpeg djpeg convert cwebp dwebp img2webp webpmux heif-enc heif-convert avifenc exiftool perl; do
+for tool in cjpeg djpeg convert cwebp dwebp img2webp webpmux heif-enc heif-convert avifenc tiffcp tiff2rgba exiftool perl; do
   command -v $tool >/dev/null 2>&1 || { echo "$tool is not installed: skipped"; exit 77; }
 done
 set -e
@@ -44,18 +46,23 @@ convert source.png -depth 16 source16.png
 cjpeg -quality 95 -outfile exif6.jpg source.ppm
 exiftool -q -overwrite_original -Orientation#=6 exif6.jpg
 
-# heif-convert's PNG as a BMP of each sample's top 8 bits: the high byte of
-# a 16-bit sample, the sample itself at 8 (convert widens it to v * 257).
-# heif-convert writes 16 bits a sample for a deeper picture.
+# The first frame or page of picture $1, as ImageMagick's convert reads it,
+# as BMP $2 of each sample's top 8 bits: the high byte of a 16-bit sample,
+# the sample itself at 8 (convert widens it to v * 257). 32 bits a pixel
+# where the picture has alpha, which the test keeps or flattens.
+top8_bmp() {
+  convert "$1[0]" -depth 16 -endian MSB rgba:- | perl -0777 -pe 's/(.)./$1/gs' >"$2.rgba"
+  size=$(identify -format '%wx%h' "$1[0]")
+  if convert "$1[0]" -format '%A' info: | grep -qi -e true -e blend; then
+    convert -size "$size" -depth 8 rgba:"$2.rgba" -type TrueColorAlpha BMP:"$2"
+  else
+    convert -size "$size" -depth 8 rgba:"$2.rgba" -alpha off -type TrueColor BMP3:"$2"
+  fi
+}
+# heif-convert's PNG, 16 bits a sample for a deeper picture.
 heif_bmp() {
   heif-convert "$1" "$1.png" >/dev/null
-  convert "$1.png" -depth 16 -endian MSB rgba:- | perl -0777 -pe 's/(.)./$1/gs' >"$1.rgba"
-  # 32 bits a pixel where the picture has alpha, which the test keeps or flattens.
-  case $(identify -format '%A' "$1.png") in
-    [Tt]rue|Blend) set -- "$1" BMP ;;
-    *) set -- "$1" BMP3 -alpha off ;;
-  esac
-  convert -size "$(identify -format '%wx%h' "$1.png")" -depth 8 rgba:"$1.rgba" $3 $4 "$2:$1.bmp"
+  top8_bmp "$1.png" "$1.bmp"
 }
 
 # Where the first marker FF xx stands in a file, as a byte offset.
@@ -66,12 +73,8 @@ marker_at() {
 box_at() {
   LC_ALL=C grep -obUa "$1" "$2" | head -n 1 | cut -d: -f1
 }
-# Where the bytes $2 (a grep -P pattern) first stand in file $1, as a byte offset.
-bytes_at() {
-  LC_ALL=C grep -obUaP "$2" "$1" | head -n 1 | cut -d: -f1
-}
-# ImageMagick's reading of the first frame or page of $1 as a BMP: 32 bits
-# a pixel where it has alpha, which the test keeps or flattens.
+# The first frame or page of picture $1, as convert reads it at 8 bits a
+# sample, as BMP $1.bmp: 32 bits a pixel where it has alpha.
 convert_bmp() {
   if convert "$1[0]" -format '%A' info: | grep -qi -e true -e blend; then
     convert "$1[0]" -type TrueColorAlpha BMP:"$1.bmp"
@@ -79,11 +82,18 @@ convert_bmp() {
     convert "$1[0]" -alpha off -type TrueColor BMP3:"$1.bmp"
   fi
 }
+# Where the bytes $2 (a grep -P pattern) first stand in file $1, as a byte offset.
+bytes_at() {
+  LC_ALL=C grep -obUaP "$2" "$1" | head -n 1 | cut -d: -f1
+}
 # Writes the octal-escaped bytes $3 into file $1 at offset $2.
 poke() {
   printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
 }
 
+# associated.tif's alphas are odd, so that no colour divided by its alpha
+# ends in one half, where ImageMagick's division in floating point rounds
+# either way.
 # The table: the file, how it is made, and what it gives: djpeg's or
 # dwebp's pixels (dwebp-alpha: with the alpha kept, not flattened), or words
 # of its refusal. dwebp reads no animation: an animation's row makes the BMP
@@ -100,7 +110,9 @@ while read -r file expected make; do
   case $expected in
     dwebp*) [ -f "$file.bmp" ] || dwebp -quiet -bmp -o "$file.bmp" "$file" ;;
     heif-convert*) heif_bmp "$file" ;;
+    convert16) top8_bmp "$file" "$file.bmp" ;;
     convert*) [ -f "$file.bmp" ] || convert_bmp "$file" ;;
+    tiff2rgba) tiff2rgba -n "$file" "$file.rgb.tif"; top8_bmp "$file.rgb.tif" "$file.bmp" ;;
   esac
 done <<'TABLE'
 base444.jpg      djpeg            cjpeg -sample 1x1 -outfile base444.jpg source.ppm
@@ -155,6 +167,25 @@ offset.gif       convert             convert source.ppm -resize 20x10! -repage 4
 cut.gif          is_cut_short        head -c 900 still.gif >cut.gif
 zero.gif         declares_a_width_or_height_of_0  cp still.gif zero.gif; poke zero.gif 6 '\000\000'; poke zero.gif $(($(bytes_at zero.gif '\x2c\x00\x00\x00\x00\x2d\x00\x1d\x00') + 5)) '\000\000'
 huge.gif         65535_x_65535_pixels,_too_large  cp still.gif huge.gif; poke huge.gif 6 '\377\377\377\377'
+none.tif         convert             convert source.ppm -compress None none.tif
+lzw.tif          convert             convert source.ppm -compress LZW lzw.tif
+deflate.tif      convert             convert source.ppm -compress Zip deflate.tif
+jpeg.tif         convert             convert source.ppm -compress JPEG jpeg.tif
+ycbcr-jpeg.tif   convert             tiffcp -c jpeg none.tif ycbcr-jpeg.tif
+packbits.tif     convert             convert source.ppm -compress RLE packbits.tif
+tiled.tif        convert             tiffcp -t -w 16 -l 16 lzw.tif tiled.tif
+planar.tif       convert             convert source.ppm -interlace Plane -compress LZW planar.tif
+cmyk.tif         convert             convert source.ppm -colorspace CMYK cmyk.tif
+16bit.tif        convert16           convert source.ppm -depth 16 -gamma 1.3 -compress Zip 16bit.tif
+palette.tif      convert16           convert source.ppm -depth 16 -gamma 1.3 -colors 64 -type Palette palette.tif
+fax.tif          convert             convert source.ppm -monochrome -compress Group4 fax.tif
+alpha.tif        convert             convert alpha.png alpha.tif
+alpha-kept.tif   convert-alpha       cp alpha.tif alpha-kept.tif
+associated.tif   convert-alpha       convert alpha.png -channel A -fx '(floor(u*127.5)*2+1)/255' +channel -define tiff:alpha=associated associated.tif
+lab.tif          tiff2rgba           convert source.ppm -colorspace Lab lab.tif
+cut.tif          is_cut_short        head -c 1500 lzw.tif >cut.tif
+zero.tif         declares_no_width_or_height,_or_one_of_0  cp lzw.tif zero.tif; poke zero.tif $(($(bytes_at zero.tif '\x00\x01[\x03\x04]\x00\x01\x00\x00\x00\x2d\x00') + 8)) '\000\000'
+huge.tif         65535_x_65535_pixels,_too_large  cp lzw.tif huge.tif; poke huge.tif $(($(bytes_at huge.tif '\x00\x01[\x03\x04]\x00\x01\x00\x00\x00\x2d\x00') + 8)) '\377\377'; poke huge.tif $(($(bytes_at huge.tif '\x01\x01[\x03\x04]\x00\x01\x00\x00\x00\x1d\x00') + 8)) '\377\377'
 TABLE
 # The words of a refusal stand with underscores for their spaces in the table.
 sed -i 's/_/ /g' cases.txt

@@ -1,6 +1,6 @@
 // duotint-decode's work: it serves the program's requests in the shared
 // record until the program ends it. JPEG goes to libjpeg-turbo, WebP to
-// libwebp, HEIC and AVIF to libheif, GIF to giflib, every other kind to the platform,
+// libwebp, HEIC and AVIF to libheif, GIF to giflib, TIFF to libtiff, every other kind to the platform,
 // whose decoders are readied on the first picture that needs them:
 // starting them costs more than the rest of the child's start, and most
 // pictures never do.
@@ -15,6 +15,7 @@
 
 #include "decoder/gif_decode.h"
 #include "decoder/heif_decode.h"
+#include "decoder/tiff_decode.h"
 #include "decoder/jpeg_decode.h"
 #include "decoder/picture_decode.h"
 #include "decoder/webp_decode.h"
@@ -87,6 +88,7 @@ struct HeldPicture {
     WebpPicture webp;
     HeifPicture heif;
     GifPicture gif;
+    TiffPicture tiff;
     PictureReader* reader = nullptr;  // null: the platform's
     DecodedPicture platform;
     // The picture's file, given with the open as a section, and mapped.
@@ -109,6 +111,7 @@ struct HeldPicture {
         case ContainerKind::webp: reader = &webp; break;
         case ContainerKind::heif: reader = &heif; break;
         case ContainerKind::gif: reader = &gif; break;
+        case ContainerKind::tiff: reader = &tiff; break;
         default: reader = nullptr;
         }
     }

@@ -25,6 +25,26 @@ uint8_t FlattenOnWhite(uint8_t c, uint8_t a)
 
 namespace {
 
+// One ink over another as a product, rounded to nearest: round(a * b / 255),
+// which is djpeg's conversion of Adobe's inverted CMYK. The product over 255
+// never ends in exactly one half, so adding 127 rounds.
+uint8_t Ink(unsigned a, unsigned b) { return static_cast<uint8_t>((a * b + 127) / 255); }
+
+}  // namespace
+
+void CmykToBgr(const uint8_t* cmyk, int64_t width, bool inverted, uint8_t* bgr)
+{
+    const unsigned flip = inverted ? 0 : 255;
+    for (int64_t x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
+        const unsigned k = cmyk[3] ^ flip;
+        bgr[0] = Ink(cmyk[2] ^ flip, k);
+        bgr[1] = Ink(cmyk[1] ^ flip, k);
+        bgr[2] = Ink(cmyk[0] ^ flip, k);
+    }
+}
+
+namespace {
+
 // Pixels a band holds at most: 4 MB of 32-bit pixels.
 enum : int64_t { kBandPixels = 1 << 20 };
 

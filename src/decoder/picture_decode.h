@@ -23,6 +23,11 @@ bool PrepareDecoders();
 // round((c * a + 255 * (255 - a)) / 255). Every reader flattens by it.
 uint8_t FlattenOnWhite(uint8_t c, uint8_t a);
 
+// A row of `width` CMYK pixels as blue, green, red, each ink's product with
+// black (JPEG's and TIFF's readers alike). Adobe's JPEGs store each ink
+// inverted (255 is none); other files store them plainly.
+void CmykToBgr(const uint8_t* cmyk, int64_t width, bool inverted, uint8_t* bgr);
+
 // Whether an EXIF orientation (1 to 8) swaps the axes: 5 to 8 do.
 bool OrientationSwapsAxes(int orientation);
 // Where the stored pixel (x, y) of a width x height picture, y from the top,

@@ -582,7 +582,7 @@ ProbeResult ProbeTiff(Reader& reader)
     if (!FirstDirectory(file, directory, entries))
         return Damaged(tiff, "its first directory runs past the end of the file");
     // A tag that is absent, or neither SHORT nor LONG, leaves its default.
-    uint32_t width = 0, height = 0, photometric = 2, sampleFormat = 1, bits = 1, compression = 1;
+    uint32_t width = 0, height = 0, sampleFormat = 1, bits = 1, compression = 1;
     for (uint32_t i = 0; i < entries; ++i) {
         const uint8_t* entry = file.At(directory + 2 + 12 * static_cast<uint64_t>(i), 12);
         if (entry == nullptr)
@@ -593,7 +593,6 @@ ProbeResult ProbeTiff(Reader& reader)
         case 257: value = &height; break;
         case 258: value = &bits; break;
         case 259: value = &compression; break;
-        case 262: value = &photometric; break;
         case 339: value = &sampleFormat; break;
         default: continue;
         }
@@ -607,8 +606,6 @@ ProbeResult ProbeTiff(Reader& reader)
         return Damaged(tiff, "it declares no width or height, or one of 0");
     if (bits == 0)
         return Damaged(tiff, "it declares 0 bits a sample");
-    if (photometric == 5)
-        return Unsupported(tiff, "a CMYK TIFF");
     if (sampleFormat == 3)
         return Unsupported(tiff, "a floating-point TIFF");
     // Every row of the first sample, whether in strips, tiles or planes,

@@ -45,7 +45,7 @@ TEST(Release, EachProgramNamesItsLibraries)
         EXPECT_EQ(run.exitCode, 0u) << program;
         EXPECT_EQ(run.out.compare(0, strlen(program) + 1, std::string(program) + " "), 0) << run.out;
         // Each by name, its version after it.
-        for (const std::string library : {"libjpeg-turbo", "libwebp", "libheif", "libde265", "dav1d", "giflib"}) {
+        for (const std::string library : {"libjpeg-turbo", "libwebp", "libheif", "libde265", "dav1d", "giflib", "libtiff"}) {
             const size_t at = run.out.find(library + " ");
             EXPECT_TRUE(at != std::string::npos && isdigit(static_cast<unsigned char>(run.out[at + library.size() + 1])))
                 << library << " in " << run.out;
