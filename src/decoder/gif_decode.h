@@ -29,6 +29,9 @@ public:
     bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
                   int64_t alphaStride) override;
     void Close() override;
+    // A frame stored row by row fills the picture from the top (the rows
+    // around it are written first); an interlaced one does not.
+    bool RowsInOrder() const override { return gif_ != nullptr && !interlaced_; }
 
     // giflib's read function: the file's next bytes.
     int Read(uint8_t* out, int count);

@@ -156,7 +156,8 @@ bool TiffPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits& lim
     TIFFGetFieldDefaulted(tiff_, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
     if (!TIFFGetField(tiff_, TIFFTAG_PHOTOMETRIC, &photometric_))
         photometric_ = samples_ >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
-    if (photometric_ == PHOTOMETRIC_YCBCR && compression == COMPRESSION_JPEG &&
+    // The JPEG codec converts chunky YCbCr only; planar YCbCr goes to the RGBA reader.
+    if (photometric_ == PHOTOMETRIC_YCBCR && compression == COMPRESSION_JPEG && planarConfig == PLANARCONFIG_CONTIG &&
         TIFFSetField(tiff_, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB))
         photometric_ = PHOTOMETRIC_RGB;
     switch (photometric_) {
@@ -322,6 +323,16 @@ bool TiffPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
             const int64_t alphaStep = storedWidth_ > 1 ? (row1 - row0) * alphaStride + (column1 - column0) : 1;
             uint8_t* out = pixels + row0 * stride + 3 * column0;
             uint8_t* outAlpha = keepAlpha ? alpha + row0 * alphaStride + column0 : nullptr;
+            if (bits == 8 && !planar_ && alphaSample_ < 0 && photometric_ == PHOTOMETRIC_RGB) {
+                // The common picture, opaque 8-bit chunky RGB, without the sample-by-sample fetch.
+                const uint8_t* in = rows[0];
+                for (int64_t x = 0; x < storedWidth_; ++x, out += step, in += samples_) {
+                    out[0] = in[2];
+                    out[1] = in[1];
+                    out[2] = in[0];
+                }
+                continue;
+            }
             for (int64_t x = 0; x < storedWidth_; ++x, out += step) {
                 const uint8_t a = alphaSample_ >= 0 ? EightBits(Sample(x, alphaSample_), bits) : 255;
                 uint8_t c[4];

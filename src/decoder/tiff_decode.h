@@ -33,6 +33,8 @@ public:
     bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
                   int64_t alphaStride) override;
     void Close() override;
+    // Bands come from the top, each row in place, unless the picture is turned.
+    bool RowsInOrder() const override { return tiff_ != nullptr && (orientation_ <= 1 || orientation_ > 8); }
 
     // What libtiff's client procedures and error handler reach.
     const uint8_t* file_ = nullptr;
