@@ -52,7 +52,8 @@ if [ "${1:-}" = --smoke ] && [ -z "${DUOTINT_BENCH_SMOKE:-}" ]; then
               '^jpeg   our encoder in-process' '^whole  duotint-cli to PNG' '^start  tools/cli.sh --version'
         if command -v cjpeg >/dev/null; then check cli "$out" '^jpeg   cjpeg ' '^jpeg   file at quality 92'; fi
         if command -v vips >/dev/null; then check cli "$out" '^whole  vips copy' '^whole  duotint-cli to JPEG' '^batch  3 photos'; fi
-        if command -v identify >/dev/null; then check cli "$out" '^jpeg   --quality asked'; fi ;;
+        if command -v identify >/dev/null; then check cli "$out" '^jpeg   --quality asked' '^gif    '; fi
+        if command -v tiff2rgba >/dev/null; then check cli "$out" '^tiff   '; fi ;;
     esac
   done
   exit "$failed"
@@ -179,6 +180,37 @@ if command -v vips >/dev/null; then
   done
   echo "batch  $photos photos to JPEG: duotint-cli $(echo "${ob[*]}" | spread) ms; vips linear, xargs -P2," \
        "$(echo "${vb[*]}" | spread) ms; duotint-cli / vips $(echo "${ob_vb[*]}" | spread) x (at most 1)"
+fi
+# TIFF: duotint-cli's whole process on big.jpg's pixels as an LZW TIFF, to
+# BMP, against tiff2rgba (libtiff's own tool, native) decoding the same file
+# and writing it uncompressed.
+if command -v tiff2rgba >/dev/null && command -v convert >/dev/null; then
+  convert big.jpg -compress LZW big.tif
+  tt=() tr=() tt_tr=()
+  for _ in "${rounds[@]}"; do
+    t=$(ms wine "${cli[@]}" --format bmp big.tif)
+    r=$(ms tiff2rgba -c none -n big.tif rgba.tif)
+    tt+=("$t") tr+=("$r")
+    tt_tr+=("$(awk -v a="$t" -v b="$r" 'BEGIN { printf "%.2f", a / b }')")
+  done
+  echo "tiff   duotint-cli $(identify -format '%w x %h' big.tif) LZW TIFF to BMP $(echo "${tt[*]}" | spread) ms;" \
+       "tiff2rgba -c none $(echo "${tr[*]}" | spread) ms; duotint-cli / tiff2rgba $(echo "${tt_tr[*]}" | spread) x"
+fi
+# GIF: a 500-frame animation (10 in a smoke run) of 640 x 480 frames, whose
+# first frame alone is decoded: duotint-cli to BMP against ImageMagick's
+# convert taking frame [0] to BMP (native).
+if command -v convert >/dev/null; then
+  frames=500
+  [ -z "$smoke" ] || frames=10
+  convert big.jpg -resize 640x480! -colors 256 frame.gif
+  convert frame.gif -duplicate $((frames - 1)) -set delay 4 anim.gif
+  gt=() gc=()
+  for _ in "${rounds[@]}"; do
+    gt+=("$(ms wine "${cli[@]}" --format bmp anim.gif)")
+    gc+=("$(ms convert 'anim.gif[0]' anim-first.bmp)")
+  done
+  echo "gif    duotint-cli on a $frames-frame GIF ($(stat -c %s anim.gif) bytes) to BMP $(echo "${gt[*]}" | spread) ms;" \
+       "convert 'anim.gif[0]' to BMP $(echo "${gc[*]}" | spread) ms"
 fi
 # Starting duotint-cli through tools/cli.sh with nothing to build, against
 # wine starting it directly: five rounds, alternating, after one that may
