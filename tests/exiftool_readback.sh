@@ -1,6 +1,7 @@
 #!/bin/sh
-# camera.jpg, and HEIC and AVIF made of it, through duotint-cli to JPEG and to PNG, read
-# back by exiftool: upright, at the output's size, with its camera, date and profile;
+# camera.jpg, and HEIC, AVIF and WebP made of it, through duotint-cli to JPEG and to PNG,
+# read back by exiftool: upright (a WebP shown as stored, its orientation kept), at the
+# output's size, with its camera, date, profile and XMP creator;
 # none with --strip; each with the record of its look (an XMP property, a PNG text
 # chunk), with --strip too. Then the unit tests' hostile GPS layouts (gps0 to gps8
 # little-endian, gps9 to gps17 the same big-endian) with --strip gps: exiftool reads no
@@ -11,9 +12,9 @@
 # JPEG whose XMP extension holds a property: it reaches the JPEG and PNG outputs,
 # without the position beside it.
 # Usage: exiftool_readback.sh WINE DUOTINT-CLI PICTURES-FOLDER UNIT_TESTS (77: no exiftool,
-# heif-enc or avifenc)
+# heif-enc, avifenc or cwebp)
 set -eu
-for tool in exiftool heif-enc avifenc; do
+for tool in exiftool heif-enc avifenc cwebp; do
   command -v $tool >/dev/null || exit 77
 done
 wine=$1 cli=$2 pictures=$3 unit=$4
@@ -24,16 +25,18 @@ cd "$dir"
 # it shows as stored, and as AVIF, which avifenc turns by its own rotation.
 heif-enc -q 90 -o camera.heic "$pictures/camera.jpg" >/dev/null
 avifenc "$pictures/camera.jpg" camera.avif >/dev/null
-for picture in "$pictures/camera.jpg" camera.heic camera.avif; do
+cwebp -quiet -metadata all "$pictures/camera.jpg" -o camera.webp
+for picture in "$pictures/camera.jpg" camera.heic camera.avif camera.webp; do
   kind=${picture##*.}
   for format in jpeg png; do
     ext=$([ "$format" = jpeg ] && echo jpg || echo png)
     "$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format $format --out kept-$kind "$picture" >/dev/null
     "$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format $format --strip --out stripped-$kind "$picture" >/dev/null
     got=$(exiftool -s3 -Make -Model -DateTimeOriginal -ProfileDescription -Orientation# -ExifImageWidth \
-            -ExifImageHeight -ImageWidth -ImageHeight kept-$kind/camera-.$ext | tr '\n' '|')
-    want='Duotint Optical|DT-6 Mark II|2024:05:17 09:30:00|Duotint Test RGB|1|16|32|16|32|'
-    [ "$kind" = heic ] && want='Duotint Optical|DT-6 Mark II|2024:05:17 09:30:00|Duotint Test RGB|1|32|16|32|16|'
+            -ExifImageHeight -ImageWidth -ImageHeight -XMP:Creator kept-$kind/camera-.$ext | tr '\n' '|')
+    want='Duotint Optical|DT-6 Mark II|2024:05:17 09:30:00|Duotint Test RGB|1|16|32|16|32|Ada Photographer|'
+    [ "$kind" = heic ] && want='Duotint Optical|DT-6 Mark II|2024:05:17 09:30:00|Duotint Test RGB|1|32|16|32|16|Ada Photographer|'
+    [ "$kind" = webp ] && want='Duotint Optical|DT-6 Mark II|2024:05:17 09:30:00|Duotint Test RGB|6|32|16|32|16|Ada Photographer|'
     [ "$got" = "$want" ] || { echo "$kind to $format kept: $got, not $want"; exit 1; }
     left=$(exiftool -s3 -EXIF:all -ICC_Profile:all -XMP:all --XMP-duotint:all stripped-$kind/camera-.$ext)
     [ -z "$left" ] || { echo "$kind to $format --strip left: $left"; exit 1; }

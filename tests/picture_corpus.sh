@@ -5,12 +5,14 @@
 # from one picture of odd size, hard edges and gradients. The unit test
 # LoadPicture.PictureCorpusGivesItsLibrarysToolPixelsOrItsRefusal reads each
 # through the program's read path: a picture read must give the rows of the
-# BMP the same library's tool writes of it (djpeg, dwebp, heif-convert; a
-# PNG's, ImageMagick's convert) byte for byte, a picture refused a sentence
-# holding the row's words.
+# BMP the same library's tool writes of it (djpeg, dwebp, heif-convert), or
+# ImageMagick's convert where the library has no such tool (PNG, GIF, TIFF;
+# 16-bit samples by their top 8 bits; for kinds libtiff's RGBA reader shows,
+# tiff2rgba's), byte for byte, a picture refused a sentence holding the
+# row's words.
 # Skipped (77) without the tools.
 # Usage: picture_corpus.sh WINE UNIT_TESTS_EXE
-for tool in cjpeg djpeg convert cwebp dwebp img2webp webpmux heif-enc heif-convert avifenc exiftool perl apngasm; do
+for tool in cjpeg djpeg convert cwebp dwebp img2webp webpmux heif-enc heif-convert avifenc tiffcp tiff2rgba exiftool perl apngasm; do
   command -v $tool >/dev/null 2>&1 || { echo "$tool is not installed: skipped"; exit 77; }
 done
 set -e
@@ -47,19 +49,21 @@ convert alpha.png -fx 'u*0.96+0.04*((i*3+j)%11)/11' -depth 16 deep-alpha.png
 cjpeg -quality 95 -outfile exif6.jpg source.ppm
 exiftool -q -overwrite_original -Orientation#=6 exif6.jpg
 
-# A PNG as a BMP ($2) of each sample's top 8 bits, as convert reads it:
-# the high byte of a 16-bit sample, the sample itself at 8 (convert widens
-# it to v * 257), fewer bits repeated (a 2-bit 1 is 0x55).
+# The first frame or page of picture $1, as ImageMagick's convert reads it,
+# as BMP $2 of each sample's top 8 bits: the high byte of a 16-bit sample,
+# the sample itself at 8 (convert widens it to v * 257), fewer bits repeated
+# (a 2-bit 1 is 0x55). 32 bits a pixel
+# where the picture has alpha, which the test keeps or flattens.
 top8_bmp() {
-  convert "$1" -depth 16 -endian MSB rgba:- | perl -0777 -pe 's/(.)./$1/gs' >"$1.rgba"
-  # 32 bits a pixel where the picture has alpha, which the test keeps or flattens.
-  case $(identify -format '%A' "$1") in
-    [Tt]rue|Blend) set -- "$1" "$2" BMP ;;
-    *) set -- "$1" "$2" BMP3 -alpha off ;;
-  esac
-  convert -size "$(identify -format '%wx%h' "$1")" -depth 8 rgba:"$1.rgba" $4 $5 "$3:$2"
+  convert "$1[0]" -depth 16 -endian MSB rgba:- | perl -0777 -pe 's/(.)./$1/gs' >"$2.rgba"
+  size=$(identify -format '%wx%h' "$1[0]")
+  if convert "$1[0]" -format '%A' info: | grep -qi -e true -e blend; then
+    convert -size "$size" -depth 8 rgba:"$2.rgba" -type TrueColorAlpha BMP:"$2"
+  else
+    convert -size "$size" -depth 8 rgba:"$2.rgba" -alpha off -type TrueColor BMP3:"$2"
+  fi
 }
-# heif-convert writes 16 bits a sample for a deeper picture.
+# heif-convert's PNG, 16 bits a sample for a deeper picture.
 heif_bmp() {
   heif-convert "$1" "$1.png" >/dev/null
   top8_bmp "$1.png" "$1.bmp"
@@ -87,11 +91,27 @@ idat_at() {
 idat_crc_at() {
   echo $(($(idat_at "$1" "$2") + 4 + $(od -An -tu4 --endian=big -j $(($(idat_at "$1" "$2") - 4)) -N4 "$1")))
 }
+# The first frame or page of picture $1, as convert reads it at 8 bits a
+# sample, as BMP $1.bmp: 32 bits a pixel where it has alpha.
+convert_bmp() {
+  if convert "$1[0]" -format '%A' info: | grep -qi -e true -e blend; then
+    convert "$1[0]" -type TrueColorAlpha BMP:"$1.bmp"
+  else
+    convert "$1[0]" -alpha off -type TrueColor BMP3:"$1.bmp"
+  fi
+}
+# Where the bytes $2 (a grep -P pattern) first stand in file $1, as a byte offset.
+bytes_at() {
+  LC_ALL=C grep -obUaP "$2" "$1" | head -n 1 | cut -d: -f1
+}
 # Writes the octal-escaped bytes $3 into file $1 at offset $2.
 poke() {
   printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
 }
 
+# associated.tif's alphas are odd, so that no colour divided by its alpha
+# ends in one half, where ImageMagick's division in floating point rounds
+# either way.
 # The table: the file, how it is made, and what it gives: djpeg's or
 # dwebp's pixels (dwebp-alpha: with the alpha kept, not flattened), or words
 # of its refusal. dwebp reads no animation: an animation's row makes the BMP
@@ -108,7 +128,13 @@ while read -r file expected make; do
   case $expected in
     dwebp*) [ -f "$file.bmp" ] || dwebp -quiet -bmp -o "$file.bmp" "$file" ;;
     heif-convert*) heif_bmp "$file" ;;
-    convert*) [ -f "$file.bmp" ] || top8_bmp "$file" "$file.bmp" ;;
+    convert16) top8_bmp "$file" "$file.bmp" ;;
+    convert*)
+      [ -f "$file.bmp" ] || case $file in
+        *.png) top8_bmp "$file" "$file.bmp" ;;
+        *) convert_bmp "$file" ;;
+      esac ;;
+    tiff2rgba) tiff2rgba -n "$file" "$file.rgb.tif"; top8_bmp "$file.rgb.tif" "$file.bmp" ;;
   esac
 done <<'TABLE'
 base444.jpg      djpeg            cjpeg -sample 1x1 -outfile base444.jpg source.ppm
@@ -183,6 +209,34 @@ crc.png          is_damaged;_duotint_could_not_read_all_of_its_pixels_(the_decod
 crc-last.png     is_damaged;_duotint_could_not_read_all_of_its_pixels_(the_decoder_says:_invalid_chunk_checksum)  cp split.png crc-last.png; poke crc-last.png $(idat_crc_at crc-last.png 2) '\0\0\0\0'
 zero.png         declares_a_width_or_height_of_0        cp rgb8.png zero.png; poke zero.png 16 '\0\0\0\0'
 huge.png         65536_x_65536_pixels,_too_large        cp rgb8.png huge.png; poke huge.png 16 '\0\1\0\0\0\1\0\0'
+still.gif        convert             convert source.ppm still.gif
+animated.gif     convert             convert source.ppm other.png -set delay 10 animated.gif
+interlaced.gif   convert             convert source.ppm -interlace GIF interlaced.gif
+see-through.gif  convert             convert alpha.png see-through.gif
+see-kept.gif     convert-alpha       cp see-through.gif see-kept.gif
+offset.gif       convert             convert source.ppm -resize 20x10! -repage 45x29+7+5 offset.gif; convert 'offset.gif[0]' -background none -flatten -type TrueColorAlpha BMP:offset.gif.bmp
+cut.gif          is_cut_short        head -c 900 still.gif >cut.gif
+zero.gif         declares_a_width_or_height_of_0  cp still.gif zero.gif; poke zero.gif 6 '\000\000'; poke zero.gif $(($(bytes_at zero.gif '\x2c\x00\x00\x00\x00\x2d\x00\x1d\x00') + 5)) '\000\000'
+huge.gif         65535_x_65535_pixels,_too_large  cp still.gif huge.gif; poke huge.gif 6 '\377\377\377\377'
+none.tif         convert             convert source.ppm -compress None none.tif
+lzw.tif          convert             convert source.ppm -compress LZW lzw.tif
+deflate.tif      convert             convert source.ppm -compress Zip deflate.tif
+jpeg.tif         convert             convert source.ppm -compress JPEG jpeg.tif
+ycbcr-jpeg.tif   convert             tiffcp -c jpeg none.tif ycbcr-jpeg.tif
+packbits.tif     convert             convert source.ppm -compress RLE packbits.tif
+tiled.tif        convert             tiffcp -t -w 16 -l 16 lzw.tif tiled.tif
+planar.tif       convert             convert source.ppm -interlace Plane -compress LZW planar.tif
+cmyk.tif         convert             convert source.ppm -colorspace CMYK cmyk.tif
+16bit.tif        convert16           convert source.ppm -depth 16 -gamma 1.3 -compress Zip 16bit.tif
+palette.tif      convert16           convert source.ppm -depth 16 -gamma 1.3 -colors 64 -type Palette palette.tif
+fax.tif          convert             convert source.ppm -monochrome -compress Group4 fax.tif
+alpha.tif        convert             convert alpha.png alpha.tif
+alpha-kept.tif   convert-alpha       cp alpha.tif alpha-kept.tif
+associated.tif   convert-alpha       convert alpha.png -channel A -fx '(floor(u*127.5)*2+1)/255' +channel -define tiff:alpha=associated associated.tif
+lab.tif          tiff2rgba           convert source.ppm -colorspace Lab lab.tif
+cut.tif          is_cut_short        head -c 1500 lzw.tif >cut.tif
+zero.tif         declares_no_width_or_height,_or_one_of_0  cp lzw.tif zero.tif; poke zero.tif $(($(bytes_at zero.tif '\x00\x01[\x03\x04]\x00\x01\x00\x00\x00\x2d\x00') + 8)) '\000\000'
+huge.tif         65535_x_65535_pixels,_too_large  cp lzw.tif huge.tif; poke huge.tif $(($(bytes_at huge.tif '\x00\x01[\x03\x04]\x00\x01\x00\x00\x00\x2d\x00') + 8)) '\377\377'; poke huge.tif $(($(bytes_at huge.tif '\x01\x01[\x03\x04]\x00\x01\x00\x00\x00\x1d\x00') + 8)) '\377\377'
 TABLE
 # The words of a refusal stand with underscores for their spaces in the table.
 sed -i 's/_/ /g' cases.txt

@@ -7,9 +7,9 @@ file(MAKE_DIRECTORY ${DIR})
 file(ARCHIVE_EXTRACT INPUT ${ZIP} DESTINATION ${DIR})
 file(GLOB_RECURSE found RELATIVE ${DIR} ${DIR}/*)
 list(SORT found)
-set(wanted LICENSE README.md dav1d-COPYING duotint-cli.exe duotint-decode.exe duotint.exe libde265-COPYING
-           libheif-COPYING libjpeg-turbo-LICENSE.md libjpeg-turbo-README.ijg libspng-LICENSE libwebp-COPYING
-           libwebp-PATENTS sunset.bmp)
+set(wanted LICENSE README.md dav1d-COPYING duotint-cli.exe duotint-decode.exe duotint.exe giflib-COPYING
+           libde265-COPYING libheif-COPYING libjpeg-turbo-LICENSE.md libjpeg-turbo-README.ijg libspng-LICENSE
+           libtiff-LICENSE.md libwebp-COPYING libwebp-PATENTS sunset.bmp)
 if(NOT found STREQUAL wanted)
   message(FATAL_ERROR "${ZIP} holds [${found}], not [${wanted}]")
 endif()

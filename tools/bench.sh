@@ -53,7 +53,8 @@ if [ "${1:-}" = --smoke ] && [ -z "${DUOTINT_BENCH_SMOKE:-}" ]; then
               '^jpeg   our encoder in-process' '^whole  duotint-cli to PNG' '^start  tools/cli.sh --version'
         if command -v cjpeg >/dev/null; then check cli "$out" '^jpeg   cjpeg ' '^jpeg   file at quality 92'; fi
         if command -v vips >/dev/null; then check cli "$out" '^whole  vips copy' '^whole  duotint-cli to JPEG' '^batch  3 photos'; fi
-        if command -v identify >/dev/null; then check cli "$out" '^jpeg   --quality asked'; fi ;;
+        if command -v identify >/dev/null; then check cli "$out" '^jpeg   --quality asked' '^gif    '; fi
+        if command -v tiff2rgba >/dev/null; then check cli "$out" '^tiff   '; fi ;;
     esac
   done
   exit "$failed"
@@ -194,6 +195,35 @@ if command -v vips >/dev/null; then
   done
   echo "batch  $photos photos to JPEG: duotint-cli $(echo "${ob[*]}" | spread) ms; vips linear, xargs -P2," \
        "$(echo "${vb[*]}" | spread) ms; duotint-cli / vips $(echo "${ob_vb[*]}" | spread) x (at most 1)"
+fi
+# TIFF: duotint-cli's whole process on big.jpg's pixels as an LZW TIFF, to
+# BMP, against tiff2rgba (libtiff's own tool, native) decoding the same file
+# and writing it uncompressed. The Wine rounds run one after another, so that
+# only the first starts the Wine server (which ends a few seconds after its
+# last program); the ratio is of the medians.
+ratio() { awk -v a="$(echo "$1" | spread | cut -d' ' -f1)" -v b="$(echo "$2" | spread | cut -d' ' -f1)" \
+            'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }'; }
+if command -v tiff2rgba >/dev/null && command -v convert >/dev/null; then
+  convert big.jpg -compress LZW big.tif
+  tt=() tr=()
+  for _ in "${rounds[@]}"; do tt+=("$(ms wine "${cli[@]}" --format bmp big.tif)"); done
+  for _ in "${rounds[@]}"; do tr+=("$(ms tiff2rgba -c none -n big.tif rgba.tif)"); done
+  echo "tiff   duotint-cli $(identify -format '%w x %h' big.tif) LZW TIFF to BMP $(echo "${tt[*]}" | spread) ms;" \
+       "tiff2rgba -c none $(echo "${tr[*]}" | spread) ms; ratio of medians $(ratio "${tt[*]}" "${tr[*]}") x"
+fi
+# GIF: a 500-frame animation (10 in a smoke run) of 640 x 480 frames, whose
+# first frame alone is decoded: duotint-cli to BMP against ImageMagick's
+# convert taking frame [0] to BMP (native).
+if command -v convert >/dev/null; then
+  frames=500
+  [ -z "$smoke" ] || frames=10
+  convert big.jpg -resize 640x480! -colors 256 frame.gif
+  convert frame.gif -duplicate $((frames - 1)) -set delay 4 anim.gif
+  gt=() gc=()
+  for _ in "${rounds[@]}"; do gt+=("$(ms wine "${cli[@]}" --format bmp anim.gif)"); done
+  for _ in "${rounds[@]}"; do gc+=("$(ms convert 'anim.gif[0]' anim-first.bmp)"); done
+  echo "gif    duotint-cli on a $frames-frame GIF ($(stat -c %s anim.gif) bytes) to BMP $(echo "${gt[*]}" | spread) ms;" \
+       "convert 'anim.gif[0]' to BMP $(echo "${gc[*]}" | spread) ms; ratio of medians $(ratio "${gt[*]}" "${gc[*]}") x"
 fi
 # Starting duotint-cli through tools/cli.sh with nothing to build, against
 # wine starting it directly: five rounds, alternating, after one that may

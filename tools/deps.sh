@@ -168,6 +168,25 @@ build_meson() {  # package source options...
   rm -f "$log"
 }
 
+# A plain Makefile (no configure step), built in its source with the
+# toolchain's C compiler: the options are the make targets and variables; the
+# static libraries it leaves at its top go to lib/, its install targets put
+# the rest in place.
+build_make() {  # package source options...
+  local package=$1 source=$2
+  shift 2
+  local log c
+  log=$(build_log "$package")
+  c=$(sed -n 's/^set(CMAKE_C_COMPILER[[:space:]]*\([^)]*\))/\1/p' "$toolchain")
+  if ! { make -C "$source" -j "$(nproc)" CC="$c" AR=x86_64-w64-mingw32-ar PREFIX="$prefix" DESTDIR="$stage" "$@" &&
+         mkdir -p "$stage$prefix/lib" &&
+         cp "$source"/*.a "$stage$prefix/lib/"; } >"$log" 2>&1; then
+    tail -n 20 "$log" >&2
+    fail "$package did not build for the target (its log is $log)"
+  fi
+  rm -f "$log"
+}
+
 while read -r package version system options; do
   fetch "$package" "$version"
   # apt-get source unpacks into <package>-<upstream version>/, the only folder it makes.
@@ -179,6 +198,7 @@ while read -r package version system options; do
   case $system in
     cmake) build_cmake "$package" "$source" $options ;;
     meson) build_meson "$package" "$source" $options ;;
+    make) build_make "$package" "$source" $options ;;
     # Autotools projects (--host=x86_64-w64-mingw32) get a builder of their own here.
     *) fail "$package is built with $system, which tools/deps.sh does not build yet" ;;
   esac

@@ -8,7 +8,7 @@ build=${DUOTINT_BUILD:-$root/build}
 
 packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb googletest libcli11-dev libz-mingw-w64-dev
           libimage-exiftool-perl pngcheck libjpeg-turbo-progs webp imagemagick libcap2-bin
-          dpkg-dev nasm meson ninja-build libheif-examples libavif-bin apngasm "$@")
+          dpkg-dev nasm meson ninja-build libheif-examples libavif-bin apngasm libtiff-tools "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,9 +1,9 @@
 // duotint-decode's work: it serves the program's requests in the shared
 // record until the program ends it. JPEG goes to libjpeg-turbo, WebP to
-// libwebp, HEIC and AVIF to libheif, PNG to libspng, every other kind to
-// the platform, whose decoders are readied on the first picture that needs
-// them: starting them costs more than the rest of the child's start, and
-// most pictures never do.
+// libwebp, HEIC and AVIF to libheif, PNG to libspng, GIF to giflib, TIFF
+// to libtiff, every other kind to the platform, whose decoders are readied
+// on the first picture that needs them: starting them costs more than the
+// rest of the child's start, and most pictures never do.
 #include "decoder/child.h"
 
 #include <windows.h>
@@ -13,7 +13,9 @@
 #include <cstring>
 #include <cwchar>
 
+#include "decoder/gif_decode.h"
 #include "decoder/heif_decode.h"
+#include "decoder/tiff_decode.h"
 #include "decoder/jpeg_decode.h"
 #include "decoder/picture_decode.h"
 #include "decoder/png_decode.h"
@@ -87,6 +89,8 @@ struct HeldPicture {
     WebpPicture webp;
     HeifPicture heif;
     PngPicture png;
+    GifPicture gif;
+    TiffPicture tiff;
     PictureReader* reader = nullptr;  // null: the platform's
     DecodedPicture platform;
     // The picture's file, given with the open as a section, and mapped.
@@ -109,6 +113,8 @@ struct HeldPicture {
         case ContainerKind::webp: reader = &webp; break;
         case ContainerKind::heif: reader = &heif; break;
         case ContainerKind::png: reader = &png; break;
+        case ContainerKind::gif: reader = &gif; break;
+        case ContainerKind::tiff: reader = &tiff; break;
         default: reader = nullptr;
         }
     }
@@ -203,7 +209,7 @@ DecodeOutcome OpenPicture(DecoderControl* record, HeldPicture& picture)
         return DecodeOutcome::decoded;
     }
     DecodedPicture& platform = picture.platform;
-    if (!platform.Open(picture.file, picture.fileBytes, record->orientation, record->firstBytes))
+    if (!platform.Open(picture.file, picture.fileBytes, record->orientation))
         return DecodeOutcome::cannotDecode;
     record->width = platform.Width();
     record->height = platform.Height();

@@ -78,24 +78,6 @@ void StopOnWarning(j_common_ptr info, int level)
     }
 }
 
-// One ink over another as a product, rounded to nearest: round(a * b / 255),
-// which is djpeg's conversion of Adobe's inverted CMYK. The product over 255
-// never ends in exactly one half, so adding 127 rounds.
-uint8_t Ink(unsigned a, unsigned b) { return static_cast<uint8_t>((a * b + 127) / 255); }
-
-// A row of `width` CMYK pixels as blue, green, red. Adobe stores each ink
-// inverted (255 is none); a file without its marker stores them plainly.
-void CmykToBgr(const uint8_t* cmyk, int64_t width, bool inverted, uint8_t* bgr)
-{
-    const unsigned flip = inverted ? 0 : 255;
-    for (int64_t x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
-        const unsigned k = cmyk[3] ^ flip;
-        bgr[0] = Ink(cmyk[2] ^ flip, k);
-        bgr[1] = Ink(cmyk[1] ^ flip, k);
-        bgr[2] = Ink(cmyk[0] ^ flip, k);
-    }
-}
-
 }  // namespace
 
 bool JpegPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits& limits)

@@ -25,6 +25,26 @@ uint8_t FlattenOnWhite(uint8_t c, uint8_t a)
 
 namespace {
 
+// One ink over another as a product, rounded to nearest: round(a * b / 255),
+// which is djpeg's conversion of Adobe's inverted CMYK. The product over 255
+// never ends in exactly one half, so adding 127 rounds.
+uint8_t Ink(unsigned a, unsigned b) { return static_cast<uint8_t>((a * b + 127) / 255); }
+
+}  // namespace
+
+void CmykToBgr(const uint8_t* cmyk, int64_t width, bool inverted, uint8_t* bgr)
+{
+    const unsigned flip = inverted ? 0 : 255;
+    for (int64_t x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
+        const unsigned k = cmyk[3] ^ flip;
+        bgr[0] = Ink(cmyk[2] ^ flip, k);
+        bgr[1] = Ink(cmyk[1] ^ flip, k);
+        bgr[2] = Ink(cmyk[0] ^ flip, k);
+    }
+}
+
+namespace {
+
 // Pixels a band holds at most: 4 MB of 32-bit pixels.
 enum : int64_t { kBandPixels = 1 << 20 };
 
@@ -104,30 +124,18 @@ void OrientedPosition(int orientation, int64_t width, int64_t height, int64_t x,
     }
 }
 
-bool DecodedPicture::Open(const uint8_t* file, uint64_t size, int orientation, uint64_t firstBytes)
+bool DecodedPicture::Open(const uint8_t* file, uint64_t size, int orientation)
 {
     Close();
     IWICImagingFactory* factory = Factory();
     if (factory == nullptr)
         return false;
-    // The bytes the decoder sees: the file's, or only its first frame's
-    // with GIF's trailer after them.
-    const uint8_t* served = file;
-    uint64_t servedSize = size;
-    if (firstBytes != 0) {
-        if (firstBytes > size)
-            return false;
-        firstBytes_.assign(file, file + firstBytes);
-        firstBytes_.push_back(0x3B);
-        served = firstBytes_.data();
-        servedSize = firstBytes_.size();
-    }
     UINT w = 0, h = 0;
     WICPixelFormatGUID format;
     // A stream over memory takes 32-bit sizes.
     const bool decoderMade =
-        servedSize <= 0xFFFFFFFF && SUCCEEDED(factory->CreateStream(&stream_)) &&
-        SUCCEEDED(stream_->InitializeFromMemory(const_cast<uint8_t*>(served), static_cast<DWORD>(servedSize))) &&
+        size <= 0xFFFFFFFF && SUCCEEDED(factory->CreateStream(&stream_)) &&
+        SUCCEEDED(stream_->InitializeFromMemory(const_cast<uint8_t*>(file), static_cast<DWORD>(size))) &&
         SUCCEEDED(factory->CreateDecoderFromStream(stream_, nullptr, WICDecodeMetadataCacheOnDemand, &decoder_));
     if (!decoderMade || FAILED(decoder_->GetFrame(FrameToShow(decoder_), &frame_)) || FAILED(frame_->GetSize(&w, &h)) ||
         w == 0 || h == 0 || FAILED(frame_->GetPixelFormat(&format)) || FAILED(factory->CreateFormatConverter(&converter_))) {
@@ -244,7 +252,6 @@ void DecodedPicture::Close()
     Release(frame_);
     Release(decoder_);
     Release(stream_);
-    firstBytes_.clear();
     hasAlpha_ = false;
     translucent_ = false;
     straight_ = false;

@@ -9,7 +9,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 struct IWICStream;
 struct IWICBitmapDecoder;
@@ -23,6 +22,11 @@ bool PrepareDecoders();
 // One straight-alpha component laid over white, rounded to nearest:
 // round((c * a + 255 * (255 - a)) / 255). Every reader flattens by it.
 uint8_t FlattenOnWhite(uint8_t c, uint8_t a);
+
+// A row of `width` CMYK pixels as blue, green, red, each ink's product with
+// black (JPEG's and TIFF's readers alike). Adobe's JPEGs store each ink
+// inverted (255 is none); other files store them plainly.
+void CmykToBgr(const uint8_t* cmyk, int64_t width, bool inverted, uint8_t* bgr);
 
 // Whether an EXIF orientation (1 to 8) swaps the axes: 5 to 8 do.
 bool OrientationSwapsAxes(int orientation);
@@ -39,13 +43,11 @@ public:
     DecodedPicture(const DecodedPicture&) = delete;
     DecodedPicture& operator=(const DecodedPicture&) = delete;
 
-    // First frame (GIF) or page (TIFF) of the file's bytes, or an icon's
-    // largest image, shown turned by an EXIF orientation (1 to 8) read from
-    // the file beforehand; false when the platform cannot decode it. With
-    // `firstBytes`, the decoder sees only those bytes of the file and a
-    // GIF's trailer after them. The bytes stay the caller's, and stay put
-    // until Close.
-    bool Open(const uint8_t* file, uint64_t size, int orientation, uint64_t firstBytes = 0);
+    // The first frame or page of the file's bytes, or an icon's largest
+    // image, shown turned by an EXIF orientation (1 to 8) read from the
+    // file beforehand; false when the platform cannot decode it. The bytes
+    // stay the caller's, and stay put until Close.
+    bool Open(const uint8_t* file, uint64_t size, int orientation);
     // The size as shown, after the orientation turn.
     int64_t Width() const { return OrientationSwapsAxes(orientation_) ? height_ : width_; }
     int64_t Height() const { return OrientationSwapsAxes(orientation_) ? width_ : height_; }
@@ -63,9 +65,7 @@ public:
     void Close();
 
 private:
-
     IWICStream* stream_ = nullptr;
-    std::vector<uint8_t> firstBytes_;  // a first frame and a trailer, when stream_ serves only those
     IWICBitmapDecoder* decoder_ = nullptr;
     IWICBitmapFrameDecode* frame_ = nullptr;
     IWICFormatConverter* converter_ = nullptr;

@@ -172,6 +172,16 @@ uint64_t BoxFields::Take(size_t bytes)
     return value;
 }
 
+std::string BoxFields::TakeText(size_t most)
+{
+    std::string text;
+    for (uint64_t c = Take(1); !failed_ && c != 0; c = Take(1)) {
+        if (text.size() < most)
+            text += static_cast<char>(c);
+    }
+    return text;
+}
+
 namespace {
 
 const char kHeifBoxPastEnd[] = "a box runs past the end of the file";
@@ -211,6 +221,12 @@ void ReadItemTypes(ByteSource& file, const IsoBoxHead& box, HeifMeta& read)
                 read.primaryType[i] = static_cast<uint8_t>(type >> (24 - 8 * i));
         if (type == 0x45786966 && read.exifItem == 0)  // "Exif"
             read.exifItem = static_cast<uint32_t>(item);
+        // "mime": the item's name, then its content type.
+        if (type == 0x6D696D65 && read.xmpItem == 0) {
+            e.TakeText(0);
+            if (e.TakeText(32) == "application/rdf+xml" && !e.Failed())
+                read.xmpItem = static_cast<uint32_t>(item);
+        }
     }
     if (f.Failed())
         read.damage = kHeifFieldsPastEnd;

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "formats/byte_source.h"
 #include "formats/bytes.h"
@@ -153,6 +154,9 @@ public:
     bool Failed() const { return failed_; }
     // An unsigned field of `bytes` bytes, 0 to 8.
     uint64_t Take(size_t bytes);
+    // A text that ends in a zero byte, without it; at most `most` bytes of it
+    // are kept, the rest passed over.
+    std::string TakeText(size_t most);
 
 private:
     ByteSource& file_;
@@ -163,12 +167,13 @@ private:
 
 // A HEIF's meta box, as its readers (the probe, the metadata walk) need
 // it: the primary picture's item, its type and properties, the first EXIF
-// item, and where the item locations and the properties stand.
+// and XMP items, and where the item locations and the properties stand.
 struct HeifMeta {
     const char* damage = nullptr;  // why its boxes cannot be read; then nothing else holds
     uint32_t primary = 0;          // pitm's item; 0: none is named
     uint8_t primaryType[4] = {};   // its type, when an infe names it
     uint32_t exifItem = 0;         // the first item of type Exif; 0: none
+    uint32_t xmpItem = 0;          // the first item of type mime with XMP's content type; 0: none
     IsoBoxHead iloc, ipco;
     bool hasIinf = false, hasIloc = false, hasIpco = false;
     std::bitset<32768> primaryProperties;  // by their index in ipco, from 1

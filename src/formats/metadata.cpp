@@ -343,7 +343,7 @@ void WalkPng(ByteSource& file, PictureMetadata& metadata)
 {
     uint64_t walked = 0;
     std::string lookChunk;
-    metadata.fromPng = true;
+    metadata.shownAsStored = true;
     PngChunkWalk walk(file);
     PngChunkHead chunk;
     // The pixels' chunks are stepped over, and not counted: only their heads are read.
@@ -823,10 +823,29 @@ void AppendExtendedXmp(std::vector<uint8_t>& out, const std::vector<uint8_t>& xm
 
 namespace {
 
-// A HEIF's EXIF item, from its extents in this file joined (a 4-byte offset
-// to the TIFF header, then the block; some writers leave "Exif\0\0" before
-// it), and the primary picture's colour profile, a colr property of type
-// prof or rICC. Data in the meta box or another file is not read.
+// A HEIF item's bytes, its extents in this file joined; empty when it has
+// none, or one lies in the meta box or another file, or cannot be read.
+std::vector<uint8_t> HeifItem(ByteSource& file, const HeifMeta& meta, uint32_t item, uint64_t& walked,
+                              PictureMetadata& metadata)
+{
+    std::vector<uint8_t> bytes, piece;
+    HeifExtentWalk extents(file, meta.iloc);
+    HeifExtent extent;
+    while (item != 0 && meta.hasIloc && extents.Next(extent)) {
+        if (extent.item != item)
+            continue;
+        const uint64_t length = extent.length == 0 && extent.at <= file.Size() ? file.Size() - extent.at : extent.length;
+        if (!extent.inFile || extent.overflows || !Walked(length, walked, metadata) ||
+            !ReadBody(file, extent.at, static_cast<size_t>(length), piece))
+            return {};
+        bytes.insert(bytes.end(), piece.begin(), piece.end());
+    }
+    return bytes;
+}
+
+// A HEIF's EXIF item (a 4-byte offset to the TIFF header, then the block;
+// some writers leave "Exif\0\0" before it), its XMP item, and the primary
+// picture's colour profile, a colr property of type prof or rICC.
 void WalkHeif(ByteSource& file, PictureMetadata& metadata)
 {
     IsoBoxWalk top(file, 0, file.Size());
@@ -840,20 +859,9 @@ void WalkHeif(ByteSource& file, PictureMetadata& metadata)
     if (!metaSeen || meta.damage != nullptr)
         return;
     uint64_t walked = 0;
-    std::vector<uint8_t> exif, piece;
-    HeifExtentWalk extents(file, meta.iloc);
-    HeifExtent extent;
-    while (meta.exifItem != 0 && meta.hasIloc && extents.Next(extent)) {
-        if (extent.item != meta.exifItem)
-            continue;
-        const uint64_t length = extent.length == 0 && extent.at <= file.Size() ? file.Size() - extent.at : extent.length;
-        if (!extent.inFile || extent.overflows || !Walked(length, walked, metadata) ||
-            !ReadBody(file, extent.at, static_cast<size_t>(length), piece)) {
-            exif.clear();
-            break;
-        }
-        exif.insert(exif.end(), piece.begin(), piece.end());
-    }
+    const std::vector<uint8_t> exif = HeifItem(file, meta, meta.exifItem, walked, metadata);
+    metadata.xmp = HeifItem(file, meta, meta.xmpItem, walked, metadata);
+    TakeLookFromXmp(metadata);
     if (exif.size() >= 4 && ReadBig32(exif.data()) <= exif.size() - 4) {
         size_t at = 4 + ReadBig32(exif.data());
         if (exif.size() - at >= 6 && memcmp(exif.data() + at, kExifPrefix, 6) == 0)
@@ -873,6 +881,42 @@ void WalkHeif(ByteSource& file, PictureMetadata& metadata)
 
 }  // namespace
 
+namespace {
+
+// A WebP's first ICCP, EXIF and XMP chunks (an EXIF chunk some writers
+// begin with "Exif\0\0"), walked to the end its RIFF header declares. Its
+// pixels are shown as stored, as libwebp decodes them.
+void WalkWebp(ByteSource& file, PictureMetadata& metadata)
+{
+    metadata.shownAsStored = true;
+    uint8_t head[12];
+    if (!file.Read(0, head, sizeof head) || memcmp(head + 8, "WEBP", 4) != 0)
+        return;
+    const uint64_t end = std::min<uint64_t>(file.Size(), 8 + uint64_t{Read32(head + 4)});
+    uint64_t walked = 0;
+    for (uint64_t at = 12; at <= end && end - at >= 8;) {
+        uint8_t chunk[8];
+        if (!file.Read(at, chunk, sizeof chunk))
+            return;
+        const uint64_t size = Read32(chunk + 4), body = at + 8;
+        if (size > end - body)
+            return;
+        std::vector<uint8_t>* part = memcmp(chunk, "ICCP", 4) == 0   ? &metadata.icc
+                                     : memcmp(chunk, "EXIF", 4) == 0 ? &metadata.exif
+                                     : memcmp(chunk, "XMP ", 4) == 0 ? &metadata.xmp
+                                                                     : nullptr;
+        if (part != nullptr && part->empty() &&
+            (!Walked(size, walked, metadata) || !ReadBody(file, body, static_cast<size_t>(size), *part)))
+            return;
+        at = body + size + (size & 1);
+    }
+    if (Begins(metadata.exif, kExifPrefix, 6))
+        metadata.exif.erase(metadata.exif.begin(), metadata.exif.begin() + 6);
+    TakeLookFromXmp(metadata);
+}
+
+}  // namespace
+
 PictureMetadata ReadPictureMetadata(ByteSource& source)
 {
     PictureMetadata metadata;
@@ -886,12 +930,14 @@ PictureMetadata ReadPictureMetadata(ByteSource& source)
         WalkPng(file, metadata);
     else if (memcmp(signature + 4, "ftyp", 4) == 0)
         WalkHeif(file, metadata);
+    else if (memcmp(signature, "RIFF", 4) == 0)
+        WalkWebp(file, metadata);
     return metadata;
 }
 
 void FitMetadataToOutput(PictureMetadata& metadata, uint32_t width, uint32_t height)
 {
-    if (!metadata.exif.empty() && !FitExif(metadata.exif, width, height, !metadata.fromPng)) {
+    if (!metadata.exif.empty() && !FitExif(metadata.exif, width, height, !metadata.shownAsStored)) {
         metadata.exif.clear();
         metadata.notes.push_back("its EXIF cannot be read and is left out");
     }

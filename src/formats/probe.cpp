@@ -9,8 +9,7 @@
 // its picture's header then calls the file damaged (no real picture hides
 // its header behind 64 MiB of other bytes); a walk that already has the
 // header keeps it and leaves the rest unproven: a PNG whose IDAT bytes were
-// not all summed is taken as long enough, a GIF whose first frame was not
-// walked to its end is handed to its decoder whole.
+// not all summed is taken as long enough.
 //
 // After the headers, the file's length is held against the least its
 // declared picture can be coded in (each kind's rule stands by its probe).
@@ -505,19 +504,7 @@ ProbeResult ProbeGif(Reader& file)
                 return Damaged(gif, kZeroSize);
             // Only the frame's own pixels must be coded; the rest of the
             // screen is background, which costs no bytes.
-            ProbeResult result = FineIfHolds(gif, width, height, size - at, GifLeastData(frameWidth * frameHeight));
-            // The code size, then the data's sub-blocks, until a length of 0.
-            for (at += 1; at < size;) {
-                const uint8_t* length = file.At(at, 1);
-                if (length == nullptr)
-                    break;
-                if (*length == 0) {
-                    result.firstFrameEnd = at + 1;
-                    break;
-                }
-                at += 1 + *length;
-            }
-            return result;
+            return FineIfHolds(gif, width, height, size - at, GifLeastData(frameWidth * frameHeight));
         }
         if (*block != 0x21)
             return Damaged(gif, "it has a block of no kind GIF has");
@@ -566,7 +553,7 @@ ProbeResult ProbeTiff(Reader& reader)
     if (!FirstDirectory(file, directory, entries))
         return Damaged(tiff, "its first directory runs past the end of the file");
     // A tag that is absent, or neither SHORT nor LONG, leaves its default.
-    uint32_t width = 0, height = 0, photometric = 2, sampleFormat = 1, bits = 1, compression = 1;
+    uint32_t width = 0, height = 0, sampleFormat = 1, bits = 1, compression = 1;
     for (uint32_t i = 0; i < entries; ++i) {
         const uint8_t* entry = file.At(directory + 2 + 12 * static_cast<uint64_t>(i), 12);
         if (entry == nullptr)
@@ -577,7 +564,6 @@ ProbeResult ProbeTiff(Reader& reader)
         case 257: value = &height; break;
         case 258: value = &bits; break;
         case 259: value = &compression; break;
-        case 262: value = &photometric; break;
         case 339: value = &sampleFormat; break;
         default: continue;
         }
@@ -591,8 +577,6 @@ ProbeResult ProbeTiff(Reader& reader)
         return Damaged(tiff, "it declares no width or height, or one of 0");
     if (bits == 0)
         return Damaged(tiff, "it declares 0 bits a sample");
-    if (photometric == 5)
-        return Unsupported(tiff, "a CMYK TIFF");
     if (sampleFormat == 3)
         return Unsupported(tiff, "a floating-point TIFF");
     // Every row of the first sample, whether in strips, tiles or planes,

@@ -40,10 +40,6 @@ struct ProbeResult {
     // When the file is too short for the picture it declares, width and
     // height are that picture's.
     const char* what = "";
-    // A GIF's: the length of the file up to the end of its first frame's
-    // data, when the frame can be walked; 0 otherwise. The platform decodes
-    // every frame of a GIF, so its decoder is handed only these bytes.
-    uint64_t firstFrameEnd = 0;
 };
 
 ProbeResult ProbeContainer(ByteSource& file);

@@ -263,7 +263,6 @@ DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
     }
     budget_ = ScaledForTest(BudgetFor(request.declaredWidth, request.declaredHeight, request.alpha));
     record_->orientation = request.orientation;
-    record_->firstBytes = request.firstBytes;
     record_->memoryBytes = budget_.memoryBytes;
     record_->kind = static_cast<int32_t>(request.kind);
     record_->declaredWidth = request.declaredWidth;

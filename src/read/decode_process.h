@@ -49,14 +49,11 @@ struct DecodeRequest {
     // budgets grow with it.
     int64_t declaredWidth;
     int64_t declaredHeight;
-    // How much of the file the decoder is handed (a GIF's first frame); 0:
-    // the whole file.
-    uint64_t firstBytes;
     // The copy may ask for an alpha plane: the budgets count its byte.
     bool alpha = false;
     // The kind the probe found: the decoding process hands a JPEG to
-    // libjpeg-turbo, a WebP to libwebp, a HEIF to libheif, the rest to the
-    // platform.
+    // libjpeg-turbo, a WebP to libwebp, a HEIF to libheif, a GIF to giflib,
+    // the rest to the platform.
     ContainerKind kind = ContainerKind::unknown;
 };
 

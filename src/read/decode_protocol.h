@@ -17,7 +17,6 @@ struct DecoderControl {
     // plane, and the colour is flattened onto white.
     int32_t alphaStride;
     uint64_t pixelSection;  // the section's handle in the child
-    uint64_t firstBytes;    // of the file, for the decoder; 0: all of them
     // The most memory the decoder's own buffers may take, when it can be
     // told: the picture's budget.
     uint64_t memoryBytes;

@@ -246,8 +246,8 @@ Failure OpenInDecoder(const PictureRequest& request, DecoderProcess& decoder, Fi
         return Refuse("%s", readerSentence);
     // The decoding process reads the file the probe read, handed a section
     // of it: one replaced since under its name is not it.
-    const DecodeRequest decode = {file.handle, probe.orientation, probe.width, probe.height,
-                                  probe.firstFrameEnd, alphaMayCome, probe.kind};
+    const DecodeRequest decode = {file.handle, probe.orientation, probe.width, probe.height, alphaMayCome,
+                                  probe.kind};
     if (request.onSized)
         request.onSized(probe);
     DecodeOutcome outcome = decoder.Open(decode);

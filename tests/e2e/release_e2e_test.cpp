@@ -46,7 +46,8 @@ TEST(Release, EachProgramNamesItsLibraries)
         EXPECT_EQ(run.exitCode, 0u) << program;
         EXPECT_EQ(run.out.compare(0, strlen(program) + 1, std::string(program) + " "), 0) << run.out;
         // Each with its version after its name.
-        for (const std::string library : {"libjpeg-turbo ", "libwebp ", "libheif ", "libde265 ", "dav1d ", "libspng "}) {
+        for (const std::string library : {"libjpeg-turbo ", "libwebp ", "libheif ", "libde265 ", "dav1d ", "libspng ",
+                                          "giflib ", "libtiff "}) {
             const size_t at = run.out.find(library);
             ASSERT_NE(at, std::string::npos) << run.out;
             EXPECT_TRUE(isdigit(static_cast<unsigned char>(run.out[at + library.size()]))) << library << run.out;

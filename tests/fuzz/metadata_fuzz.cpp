@@ -22,10 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (metadata.xmp.size() > kMostMetadataBytes)
         abort();
     FitMetadataToOutput(metadata, 70000, 3);
-    ExifEntry o;
     const std::vector<uint8_t>& exif = metadata.exif;
-    const bool upright = metadata.fromPng || !FindExifEntry(exif, 274, o) || o.type != 3 || o.count != 1 ||
-                         exif[o.valuesAt] + exif[o.valuesAt + 1] == 1;
+    const bool upright = metadata.shownAsStored || ExifOrientation(exif.data(), exif.size()) == 1;
     std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0, 2};
     metadata.look = "--tint 1,2,3,4,5,6,7,8,9 --format jpeg --quality 92 --chroma 444";
     if (!upright || ExifHasSecondDirectory(exif))
@@ -45,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     PictureMetadata again = gps;
     again.notes.clear();
     DropGps(again);
+    ExifEntry o;
     if (FindExifEntry(gps.exif, 0x8825, o) || again.exif != gps.exif || again.xmp != gps.xmp || !again.notes.empty())
         abort();
     FitMetadataToJpeg(gps);
