@@ -131,9 +131,9 @@ double WritePng(const char* name)
     BindFile(file, name);
     OpenForReplacing(file);
     const double t0 = support::Now();
-    const Failure failure = ::WritePng(
-        WriteContext{file, TintedSource(state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride, kLookParameters),
-         nullptr, ExportSettings(), PictureMetadata()});
+    const TintedSource source(state.sourcePixels, state.imageWidth, state.imageHeight, state.srcStride,
+                              kLookParameters);
+    const Failure failure = ::WritePng(WriteContext{file, source, nullptr, ExportSettings(), PictureMetadata()});
     if (failure || !CloseFile(file))
         fprintf(stderr, "%s could not be written (error %u)\n", name, failure ? failure.code : file.error);
     Abandon(file);

@@ -44,7 +44,8 @@ void ExportImage()
     settings.record = LookRecord(CurrentTintParameters(), settings.format, settings.quality, settings.chroma,
                                  settings.pngLevel, settings.strip);
     errorState.discardUnfinished = AbandonExport;
-    const Failure failure = WritePicture(pictureHeader, sourcePicture, CurrentTintParameters(), settings, state.imageFile);
+    const Failure failure =
+        WritePicture(pictureHeader, sourcePicture, CurrentTintParameters(), settings, state.imageFile);
     errorState.discardUnfinished = nullptr;
     if (failure)
         EndWithFailure(failure);

@@ -45,8 +45,10 @@ void ReadImageHeader()
         EndWithFailure(failure);
     // A size the export's format cannot hold ends the editor before any
     // editing, which the export key would then lose.
-    if (Failure failure = RefuseExport(state.exportFormat, pictureHeader.width, pictureHeader.height, state.fileNamePtr))
-        EndWithFailure(failure);
+    const Failure refusal =
+        RefuseExport(state.exportFormat, pictureHeader.width, pictureHeader.height, state.fileNamePtr);
+    if (refusal)
+        EndWithFailure(refusal);
     state.imageWidth = pictureHeader.width;
     state.imageHeight = pictureHeader.height;
 }

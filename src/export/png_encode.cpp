@@ -1,13 +1,13 @@
-// The PNG writer (writer.h), our own encoder. The rows are tinted, filtered and compressed in
-// pieces, each on whichever core takes it, and joined into one zlib stream:
-// the stream's header once, then each piece as raw deflate ended on a byte
-// boundary (an empty stored block), the last by the stream's end; their
-// Adler-32 sums combined into the stream's. Up to the default level our own
-// runs coder (png_deflate.h) writes the pieces; above it zlib does, each
-// piece primed with the 32 KB of filtered bytes before it, so that matches
-// reach back across the cut as in one long stream. The thread that writes
-// the file compresses pieces too, and writes each as an IDAT chunk once
-// those before it are written.
+// The PNG writer (writer.h), our own encoder. The rows are tinted, filtered
+// and compressed in pieces, each on whichever core takes it, and joined into
+// one zlib stream: the stream's header once, then each piece as raw deflate
+// ended on a byte boundary (an empty stored block), the last by the stream's
+// end; their Adler-32 sums combined into the stream's. Up to the default
+// level our own runs coder (png_deflate.h) writes the pieces; above it zlib
+// does, each piece primed with the 32 KB of filtered bytes before it, so
+// that matches reach back across the cut as in one long stream. The thread
+// that writes the file compresses pieces too, and writes each as an IDAT
+// chunk once those before it are written.
 #include "export/writer.h"
 
 #include <zlib.h>

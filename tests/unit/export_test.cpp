@@ -317,7 +317,8 @@ TEST_F(ExportTest, PngDecodesToTheTintedPixelsHoweverItIsCut)
             const std::vector<uint8_t> written = ReadWholeFile("pic-.png");
             OpenForReplacing(file);
             settings.threads.cores = 1;
-            WritePng({file, TintedSource(source.bytes.data(), c.w, c.h, state.srcStride, look), nullptr, settings, kept});
+            WritePng(
+                {file, TintedSource(source.bytes.data(), c.w, c.h, state.srcStride, look), nullptr, settings, kept});
             CloseFile(file);
             EXPECT_TRUE(ReadWholeFile("pic-.png") == written) << "other bytes on one core";
         }
