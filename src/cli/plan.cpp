@@ -424,8 +424,7 @@ void CheckOutputFolder(PlannedPicture& picture, const std::wstring& outFolder)
 
 std::string OutputLookRecord(const CliOptions& options)
 {
-    const MetadataStrip strip = options.strip ? MetadataStrip::all : options.stripGps ? MetadataStrip::gps : MetadataStrip::none;
-    return LookRecord(options.look, options.format, options.quality, options.chroma, options.pngLevel, strip);
+    return LookRecord(options.look, options.format, options.quality, options.chroma, options.pngLevel, options.Strip());
 }
 
 bool PlanPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, uint16_t& code,

@@ -25,6 +25,11 @@ struct CliOptions {
     bool strip = false;       // PNG and JPEG outputs carry no EXIF, profile, XMP or text
     bool stripGps = false;    // PNG and JPEG outputs carry no GPS, and the rest
     std::vector<std::wstring> paths;
+
+    MetadataStrip Strip() const
+    {
+        return strip ? MetadataStrip::all : stripGps ? MetadataStrip::gps : MetadataStrip::none;
+    }
 };
 
 // One picture of the run: its file and its output, both full paths, and the

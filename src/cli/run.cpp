@@ -26,6 +26,7 @@
 
 #include "cli/picture_kinds.h"
 #include "export/write.h"
+#include "options/settings.h"
 #include "read/read.h"
 #include "support/failure.h"
 #include "support/file_io.h"
@@ -147,13 +148,8 @@ PictureOutcome TintOnePicture(const PlannedPicture& picture, const CliOptions& o
     request.keepAlpha = KeepsAlpha(options.format);
     // The export starts on the first rows while the rest are decoded.
     request.rowsAsTheyCome = true;
-    ExportSettings settings;
-    settings.format = options.format;
-    settings.quality = options.quality;
-    settings.chroma = options.chroma;
-    settings.pngLevel = options.pngLevel;
-    settings.strip = options.strip ? MetadataStrip::all : options.stripGps ? MetadataStrip::gps : MetadataStrip::none;
-    settings.record = OutputLookRecord(options);
+    ExportSettings settings = LookExportSettings(options.look, options.format, options.quality, options.chroma,
+                                                 options.pngLevel, options.Strip());
     settings.threads = {cores, &worker.scratch};
     bool entered = false;
     if (folders != nullptr) {

@@ -8,6 +8,7 @@
 #include "editor/picture.h"
 #include "editor/program_state.h"
 #include "export/write.h"
+#include "options/settings.h"
 #include "options/words.h"
 #include "support/file_io.h"
 
@@ -31,18 +32,10 @@ void ExportImage()
     if (state.exportPath != nullptr)
         BindFileW(state.imageFile, state.exportPath);  // beside a command-line picture
 
-    ExportSettings settings;
-    settings.format = state.exportFormat;
-    if (state.exportQuality != 0)  // 0: none given
-        settings.quality = state.exportQuality;
-    settings.chroma = state.exportChroma;
-    if (state.exportPngLevel != 0)
-        settings.pngLevel = state.exportPngLevel;
-    settings.strip = state.exportStripsMetadata ? MetadataStrip::all : MetadataStrip::none;
-    // The output records how it was made, as duotint-cli's would, so that
-    // duotint-cli --update takes an export of the same look as its own.
-    settings.record = LookRecord(CurrentTintParameters(), settings.format, settings.quality, settings.chroma,
-                                 settings.pngLevel, settings.strip);
+    // A quality or PNG level of 0: none given.
+    ExportSettings settings =
+        LookExportSettings(CurrentTintParameters(), state.exportFormat, state.exportQuality, state.exportChroma,
+                           state.exportPngLevel, state.exportStripsMetadata ? MetadataStrip::all : MetadataStrip::none);
     errorState.discardUnfinished = AbandonExport;
     const Failure failure =
         WritePicture(pictureHeader, sourcePicture, CurrentTintParameters(), settings, state.imageFile);
