@@ -65,7 +65,6 @@ bool GifPicture::FailGif(int error, ReaderFailure otherwise)
 
 bool GifPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits&)
 {
-    Close();
     Forget();
     file_ = file;
     size_ = size;

@@ -39,7 +39,6 @@ ReaderFailure FailureOf(const heif_error& error, bool decoding)
 
 bool HeifPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits& limits)
 {
-    Close();
     Forget();
     const int64_t mostSide = limits.longestSide;
     const uint64_t memoryBytes = limits.memoryBytes;

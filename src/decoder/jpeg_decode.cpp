@@ -82,7 +82,6 @@ void StopOnWarning(j_common_ptr info, int level)
 
 bool JpegPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits& limits)
 {
-    Close();
     Forget();
     const int orientation = limits.orientation;
     const uint64_t memoryBytes = limits.memoryBytes;

@@ -52,7 +52,6 @@ bool PngPicture::FailWith(int error, bool decoding)
 
 bool PngPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits& limits)
 {
-    Close();
     Forget();
     context_ = spng_ctx_new(0);
     if (context_ == nullptr)

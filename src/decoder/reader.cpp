@@ -16,6 +16,7 @@ bool PictureReader::Fail(ReaderFailure failure, const char* format, ...)
 
 void PictureReader::Forget()
 {
+    Close();
     width_ = height_ = 0;
     hasAlpha_ = translucent_ = false;
     failure_ = ReaderFailure::none;

@@ -73,7 +73,7 @@ protected:
     // Sets the failure and its words (printf's format) and closes; always
     // false, for `return Fail(...)`.
     bool Fail(ReaderFailure failure, const char* format, ...) __attribute__((format(printf, 3, 4)));
-    // Forgets the last picture's answers, as an open or a close begins.
+    // Lets go of the last picture and forgets its answers, as an open begins.
     void Forget();
 
     int64_t width_ = 0, height_ = 0;

@@ -119,7 +119,6 @@ bool TiffPicture::FailTiff(ReaderFailure otherwise)
 
 bool TiffPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits& limits)
 {
-    Close();
     Forget();
     file_ = file;
     size_ = size;

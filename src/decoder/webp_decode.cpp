@@ -53,7 +53,6 @@ const char* WordsOf(VP8StatusCode status)
 
 bool WebpPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits&)
 {
-    Close();
     Forget();
 
     // Partial: a file cut short still gives its header and the frame's
