@@ -19,6 +19,7 @@
 #include <tiffio.h>
 
 #include "decoder/picture_decode.h"
+#include "read/refusals.h"
 
 namespace {
 
@@ -145,7 +146,7 @@ bool TiffPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits& lim
     uint16_t* extra = nullptr;
     if (!TIFFGetField(tiff_, TIFFTAG_IMAGEWIDTH, &storedWidth_) || !TIFFGetField(tiff_, TIFFTAG_IMAGELENGTH, &storedHeight_) ||
         storedWidth_ == 0 || storedHeight_ == 0)
-        return Fail(ReaderFailure::unreadable, "it declares no width or height, or one of 0");
+        return Fail(ReaderFailure::unreadable, "%s", ProbeClauseWords(ProbeClause::tiffNoSize));
     TIFFGetFieldDefaulted(tiff_, TIFFTAG_BITSPERSAMPLE, &bits_);
     TIFFGetFieldDefaulted(tiff_, TIFFTAG_SAMPLESPERPIXEL, &samples_);
     TIFFGetFieldDefaulted(tiff_, TIFFTAG_PLANARCONFIG, &planarConfig);

@@ -165,11 +165,20 @@ private:
     bool failed_ = false;
 };
 
+// Why a HEIF's boxes cannot be read.
+enum class HeifDamage : uint8_t {
+    none,
+    boxPastEnd,         // a box runs past the end of the file
+    fieldsPastEnd,      // a box's fields run past its end
+    locationFieldSize,  // iloc's offsets, lengths or indices of a size HEIF does not define
+    locationVersion,
+};
+
 // A HEIF's meta box, as its readers (the probe, the metadata walk) need
 // it: the primary picture's item, its type and properties, the first EXIF
 // and XMP items, and where the item locations and the properties stand.
 struct HeifMeta {
-    const char* damage = nullptr;  // why its boxes cannot be read; then nothing else holds
+    HeifDamage damage = HeifDamage::none;  // when not none, nothing else holds
     uint32_t primary = 0;          // pitm's item; 0: none is named
     uint8_t primaryType[4] = {};   // its type, when an infe names it
     uint32_t exifItem = 0;         // the first item of type Exif; 0: none
@@ -199,12 +208,12 @@ public:
     HeifExtentWalk(ByteSource& file, const IsoBoxHead& iloc);
     bool Next(HeifExtent& extent);
     // Why the walk ended early: fields of a size or version HEIF does not
-    // define, or that run past the box; null otherwise.
-    const char* Damage() const { return damage_; }
+    // define, or that run past the box; none otherwise.
+    HeifDamage Damage() const { return damage_; }
 
 private:
     BoxFields fields_;
-    const char* damage_ = nullptr;
+    HeifDamage damage_ = HeifDamage::none;
     uint64_t version_ = 0, itemsLeft_ = 0, extentsLeft_ = 0;
     size_t offsetSize_ = 0, lengthSize_ = 0, baseSize_ = 0, indexSize_ = 0;
     HeifExtent item_;  // the item being walked: its ID, where its data lies, its base

@@ -856,7 +856,7 @@ void WalkHeif(ByteSource& file, PictureMetadata& metadata)
     HeifMeta meta;
     if (metaSeen)
         ReadHeifMeta(file, box, meta);
-    if (!metaSeen || meta.damage != nullptr)
+    if (!metaSeen || meta.damage != HeifDamage::none)
         return;
     uint64_t walked = 0;
     const std::vector<uint8_t> exif = HeifItem(file, meta, meta.exifItem, walked, metadata);
