@@ -344,10 +344,68 @@ bool HeifExtentWalk::Next(HeifExtent& extent)
     return true;
 }
 
-bool TiffOrder(const uint8_t head[4], bool& little)
+bool TiffWalk::Open()
 {
-    if (memcmp(head, "II*\0", 4) != 0 && memcmp(head, "MM\0*", 4) != 0)
+    uint8_t head[8];
+    if (!bytes_.Read(0, head, sizeof head) || (memcmp(head, "II*\0", 4) != 0 && memcmp(head, "MM\0*", 4) != 0))
         return false;
-    little = head[0] == 'I';
+    little_ = head[0] == 'I';
+    return true;
+}
+
+uint32_t TiffWalk::Number(const uint8_t* b, size_t width) const
+{
+    if (width == 2)
+        return little_ ? Read16(b) : ReadBig16(b);
+    return little_ ? Read32(b) : ReadBig32(b);
+}
+
+uint32_t TiffWalk::U16(uint64_t at)
+{
+    uint8_t b[2];
+    return bytes_.Read(at, b, sizeof b) ? Number(b, 2) : 0;
+}
+
+uint32_t TiffWalk::U32(uint64_t at)
+{
+    uint8_t b[4];
+    return bytes_.Read(at, b, sizeof b) ? Number(b, 4) : 0;
+}
+
+bool TiffWalk::Directory(uint64_t at, uint32_t& entries)
+{
+    uint8_t count[2];
+    if (at > size_ || size_ - at < 2 || !bytes_.Read(at, count, sizeof count))
+        return false;
+    entries = Number(count, 2);
+    return (size_ - at - 2) / 12 >= entries;
+}
+
+bool TiffWalk::EntryAt(uint64_t at, TiffEntry& entry)
+{
+    // BYTE, ASCII, SHORT, LONG, RATIONAL, SBYTE, UNDEFINED, SSHORT, SLONG,
+    // SRATIONAL, FLOAT, DOUBLE, IFD.
+    static const uint8_t kSizes[14] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+    uint8_t b[12];
+    entry.at = at;
+    if (!bytes_.Read(entry.at, b, sizeof b))
+        return false;
+    entry.tag = Number(b, 2);
+    entry.type = Number(b + 2, 2);
+    entry.count = Number(b + 4, 4);
+    entry.valueBytes = entry.type < 14 ? kSizes[entry.type] * uint64_t{entry.count} : 0;
+    entry.valuesAt = entry.valueBytes <= 4 ? entry.at + 8 : Number(b + 8, 4);
+    return true;
+}
+
+bool TiffWalk::FirstNumber(const TiffEntry& entry, uint32_t& value)
+{
+    if ((entry.type != 3 && entry.type != 4) || entry.count == 0)
+        return true;
+    const size_t width = entry.type == 3 ? 2 : 4;
+    uint8_t b[4];
+    if (!bytes_.Read(entry.valuesAt, b, width))
+        return false;
+    value = Number(b, width);
     return true;
 }

@@ -152,68 +152,6 @@ ProbeResult FineIfHolds(ContainerKind kind, int64_t width, int64_t height, uint6
     return result;
 }
 
-
-// ---- TIFF files' directories ------------------------------------------------
-
-// A TIFF file's header and directories, read through the file's reader.
-// (An EXIF block in memory is read by the metadata's own walker.)
-struct TiffFile {
-    Reader* reader;
-    uint64_t size;
-    bool little;
-
-    // The n bytes at `at`, n <= 12; null past the end or on a failed read.
-    const uint8_t* At(uint64_t at, size_t n) const { return reader->At(at, n); }
-    uint32_t U16(const uint8_t* p) const { return TiffU16(p, little); }
-    uint32_t U32(const uint8_t* p) const { return TiffU32(p, little); }
-};
-
-// The byte order mark and 42 that begin every TIFF header; `tiff` is to
-// have its reader and size set.
-bool OpenTiff(TiffFile& tiff)
-{
-    const uint8_t* head = tiff.At(0, 8);
-    return head != nullptr && TiffOrder(head, tiff.little);
-}
-
-// The first directory's offset and its entry count, when its count and its
-// 12-byte entries lie inside the bytes.
-bool FirstDirectory(const TiffFile& tiff, uint64_t& directory, uint32_t& entries)
-{
-    const uint8_t* head = tiff.At(0, 8);
-    if (head == nullptr)
-        return false;
-    directory = tiff.U32(head + 4);
-    const uint8_t* count = tiff.At(directory, 2);
-    if (count == nullptr)
-        return false;
-    entries = tiff.U16(count);
-    return TiffDirectoryFits(directory, entries, tiff.size);
-}
-
-// Takes into `value` the first value of a SHORT or LONG entry: from the
-// entry itself when all its values fit in 4 bytes, else from the offset the
-// entry holds. Other types and empty entries leave `value` as it was; false
-// when the values lie past the end of the bytes.
-bool ReadFirstValue(const TiffFile& tiff, const uint8_t* entry, uint32_t& value)
-{
-    const uint32_t type = tiff.U16(entry + 2);
-    const uint64_t count = tiff.U32(entry + 4);
-    if (type != 3 && type != 4)
-        return true;
-    if (count == 0)
-        return true;
-    const size_t width = type == 3 ? 2 : 4;
-    const uint8_t* at = entry + 8;
-    if (count * width > 4) {
-        at = tiff.At(tiff.U32(entry + 8), width);
-        if (at == nullptr)
-            return false;
-    }
-    value = type == 3 ? tiff.U16(at) : tiff.U32(at);
-    return true;
-}
-
 // ---- PNG ------------------------------------------------------------------
 
 // Samples a pixel of a colour type; 0 for a type PNG does not have.
@@ -539,21 +477,21 @@ uint64_t TiffPackingRatio(uint32_t compression)
 ProbeResult ProbeTiff(Reader& reader)
 {
     const ContainerKind tiff = ContainerKind::tiff;
-    TiffFile file = {&reader, reader.Size(), false};
-    uint64_t directory = 0;
-    uint32_t entries = 0;
-    if (!OpenTiff(file))
+    TiffWalk file(reader);
+    if (!file.Open())
         return Damaged(tiff, ProbeClause::shortHeader);
-    if (!FirstDirectory(file, directory, entries))
+    const uint64_t directory = file.U32(4);
+    uint32_t entries = 0;
+    if (!file.Directory(directory, entries))
         return Damaged(tiff, ProbeClause::tiffDirectoryPastEnd);
     // A tag that is absent, or neither SHORT nor LONG, leaves its default.
     uint32_t width = 0, height = 0, sampleFormat = 1, bits = 1, compression = 1;
     for (uint32_t i = 0; i < entries; ++i) {
-        const uint8_t* entry = file.At(directory + 2 + 12 * static_cast<uint64_t>(i), 12);
-        if (entry == nullptr)
+        TiffEntry entry;
+        if (!file.Entry(directory, i, entry))
             return Damaged(tiff, ProbeClause::tiffDirectoryPastEnd);
         uint32_t* value = nullptr;
-        switch (file.U16(entry)) {
+        switch (entry.tag) {
         case 256: value = &width; break;
         case 257: value = &height; break;
         case 258: value = &bits; break;
@@ -561,10 +499,7 @@ ProbeResult ProbeTiff(Reader& reader)
         case 339: value = &sampleFormat; break;
         default: continue;
         }
-        // The entry's bytes are copied: reading its values may move the window.
-        uint8_t copy[12];
-        memcpy(copy, entry, sizeof copy);
-        if (!ReadFirstValue(file, copy, *value))
+        if (!file.FirstNumber(entry, *value))
             return Damaged(tiff, ProbeClause::tiffValuesPastEnd);
     }
     if (width == 0 || height == 0)
