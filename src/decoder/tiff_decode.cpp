@@ -182,6 +182,10 @@ bool TiffPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits& lim
         char words[1024];
         if (!TIFFRGBAImageOK(tiff_, words))
             return Fail(ReaderFailure::unreadable, "%.190s", words);
+        // The RGBA reader flips rows and columns by the file's Orientation
+        // itself (and never transposes, so 5 to 8 come half turned); the turn
+        // is the probe's alone, so the reader is told the rows stand upright.
+        TIFFSetField(tiff_, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
         // The RGBA reader's alpha: the first extra sample, as the direct path takes it.
         alphaSample_ = extraCount > 0 && (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA) ? 3 : -1;
         associated_ = true;

@@ -229,6 +229,14 @@ struct TiffEntry {
     uint64_t valueBytes = 0;  // 0 for a type TIFF does not define
 };
 
+// The turn an Orientation entry (274) asks for, in a TIFF file and an EXIF
+// block alike, from its type, count and first value: that value when the
+// entry is SHORT and it is 1 to 8; else 1.
+inline int TiffOrientation(uint32_t type, uint32_t count, uint32_t first)
+{
+    return type == 3 && count > 0 && first >= 1 && first <= 8 ? static_cast<int>(first) : 1;
+}
+
 // The one walk of a TIFF's directories, for a TIFF file and an EXIF block
 // (a MemorySource) alike: the byte order of its header ("II*\0"
 // little-endian, "MM\0*" big-endian), then directories of a 2-byte count,

@@ -1034,7 +1034,7 @@ int ExifOrientation(const uint8_t* exif, size_t size)
     if (!FindExifEntry(exif, size, 274, entry) || entry.type != 3 || entry.count == 0)
         return 1;
     const uint32_t value = exif[0] == 'M' ? ReadBig16(exif + entry.valuesAt) : Read16(exif + entry.valuesAt);
-    return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+    return TiffOrientation(entry.type, entry.count, value);
 }
 
 bool ExifHasSecondDirectory(const std::vector<uint8_t>& exif)

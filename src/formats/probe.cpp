@@ -486,10 +486,22 @@ ProbeResult ProbeTiff(Reader& reader)
         return Damaged(tiff, ProbeClause::tiffDirectoryPastEnd);
     // A tag that is absent, or neither SHORT nor LONG, leaves its default.
     uint32_t width = 0, height = 0, sampleFormat = 1, bits = 1, compression = 1;
+    int orientation = 1;
+    bool turnRead = false;
     for (uint32_t i = 0; i < entries; ++i) {
         TiffEntry entry;
         if (!file.Entry(directory, i, entry))
             return Damaged(tiff, ProbeClause::tiffDirectoryPastEnd);
+        // The TIFF's own Orientation, by the rule an EXIF block's takes: the
+        // first such entry whose values all lie inside the file.
+        if (entry.tag == 274 && !turnRead && file.ValuesInside(entry)) {
+            uint32_t first = 0;
+            if (!file.FirstNumber(entry, first))
+                return Damaged(tiff, ProbeClause::tiffValuesPastEnd);
+            orientation = TiffOrientation(entry.type, entry.count, first);
+            turnRead = true;
+            continue;
+        }
         uint32_t* value = nullptr;
         switch (entry.tag) {
         case 256: value = &width; break;
@@ -513,7 +525,9 @@ ProbeResult ProbeTiff(Reader& reader)
     // may differ in bits, and chroma may be subsampled.
     const uint64_t ratio = TiffPackingRatio(compression);
     const uint64_t samples = Times((Times(width, bits) + 7) / 8, height);
-    return FineIfHolds(tiff, width, height, reader.Size(), ratio == 0 ? 0 : samples / ratio);
+    ProbeResult result = FineIfHolds(tiff, width, height, reader.Size(), ratio == 0 ? 0 : samples / ratio);
+    result.orientation = orientation;
+    return result;
 }
 
 // ---- WebP -----------------------------------------------------------------

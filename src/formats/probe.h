@@ -1,5 +1,5 @@
 // What a picture file's own container declares, read from its bytes before
-// any decoder sees them: its kind, its size, its EXIF orientation, whether
+// any decoder sees them: its kind, its size, its orientation, whether
 // every chunk or segment length stays inside the file, and whether the file
 // holds at least the fewest bytes its declared picture can be coded in.
 //
@@ -99,8 +99,10 @@ struct ProbeResult {
     // The declared size, as stored (before an EXIF turn); 0 when not read.
     int64_t width = 0;
     int64_t height = 0;
-    // A JPEG's EXIF orientation, 1 to 8, from an APP1 segment anywhere
-    // before the scan; 1 when there is none or it cannot be read.
+    // How the picture is turned to be shown, 1 to 8: a JPEG's EXIF
+    // orientation, from an APP1 segment anywhere before the scan, or a
+    // TIFF's own Orientation tag in its first directory; 1 when there is
+    // none or it cannot be read.
     int orientation = 1;
     // unsupported: what the picture is; damaged: why. When the file is too
     // short for the picture it declares, width and height are that
