@@ -900,6 +900,178 @@ void WalkWebp(ByteSource& file, PictureMetadata& metadata)
     TakeLookFromXmp(metadata);
 }
 
+// ---- TIFF -----------------------------------------------------------------
+
+const uint16_t kIccTag = 34675, kXmpTag = 700;
+
+// The entries of a TIFF's first directory that describe the picture, and
+// so stand in an EXIF block's first directory as they are; the rest lay out
+// the pixels of this file alone (strips, tiles, samples, compression,
+// colour map, sub-directories) or are carried otherwise (the profile, XMP).
+bool IsDescriptiveTag(uint32_t tag)
+{
+    static const uint16_t kTags[] = {
+        269, 270, 271, 272,     // DocumentName, ImageDescription, Make, Model
+        274,                    // Orientation
+        282, 283, 285, 296,     // XResolution, YResolution, PageName, ResolutionUnit
+        305, 306, 315, 316,     // Software, DateTime, Artist, HostComputer
+        318, 319,               // WhitePoint, PrimaryChromaticities
+        18246, 18249, 33432,    // Rating, RatingPercent, Copyright
+        0x9C9B, 0x9C9C, 0x9C9D, 0x9C9E, 0x9C9F,  // Windows' title, comment, author, keywords, subject
+    };
+    return std::find(std::begin(kTags), std::end(kTags), tag) != std::end(kTags);
+}
+
+// Which directory a TIFF's walk is copying: the first, the EXIF one, or one
+// that points to no other (GPS, Interop).
+enum class TiffPart : uint8_t { none, first, exif, leaf };
+
+// The directory a pointer entry of `part` leads to; none where it is not
+// followed.
+TiffPart PartPointedTo(TiffPart part, uint32_t tag)
+{
+    if (part == TiffPart::first && tag == kExifDirectoryTag)
+        return TiffPart::exif;
+    if ((part == TiffPart::first && tag == kGpsDirectoryTag) || (part == TiffPart::exif && tag == kInteropDirectoryTag))
+        return TiffPart::leaf;
+    return TiffPart::none;
+}
+
+bool Keeps(TiffPart part, uint32_t tag)
+{
+    return part == TiffPart::first ? IsDescriptiveTag(tag) || PartPointedTo(part, tag) != TiffPart::none
+                                   : !IsPointerTag(tag) || PartPointedTo(part, tag) != TiffPart::none;
+}
+
+// An EXIF block made of a TIFF file's directories, in the file's byte
+// order: its first directory's descriptive entries, and copies of its EXIF
+// directory (with its Interop one) and GPS directory, each with its values.
+// Every value and directory gets a place of its own in the block, so no
+// offset of the file survives and no two entries share bytes.
+class ExifFromTiff {
+public:
+    ExifFromTiff(ByteSource& file, TiffWalk& walk, uint64_t& walked, PictureMetadata& metadata)
+        : file_(file), walk_(walk), walked_(walked), metadata_(metadata)
+    {
+    }
+    // Empty when the first directory cannot be read or keeps nothing, and
+    // when the copies pass what one picture's metadata may take.
+    std::vector<uint8_t> Make(uint64_t first)
+    {
+        out_.assign(8, 0);
+        memcpy(out_.data(), walk_.Little() ? "II*\0" : "MM\0*", 4);
+        const uint32_t at = Copy(first, TiffPart::first);
+        if (at == 0 || (out_[at] | out_[at + 1]) == 0)
+            return {};
+        Put(&out_[4], at, 4);
+        return std::move(out_);
+    }
+
+private:
+    void Put(uint8_t* b, uint32_t v, size_t width) const
+    {
+        for (size_t i = 0; i < width; ++i)
+            b[walk_.Little() ? i : width - 1 - i] = static_cast<uint8_t>(v >> (8 * i));
+    }
+    // TIFF wants every value and directory at an even offset.
+    void Align()
+    {
+        if (out_.size() % 2 != 0)
+            out_.push_back(0);
+    }
+    bool Take(uint64_t bytes)
+    {
+        over_ = over_ || !Walked(bytes, walked_, metadata_);
+        return !over_;
+    }
+
+    // Copies the directory at `at` to the block's end, the directories it
+    // points to first, then its values, then itself: its offset in the
+    // block, or 0 when it cannot be read or was copied already. A pointer
+    // that gives 0 goes from its directory.
+    uint32_t Copy(uint64_t at, TiffPart part)
+    {
+        uint32_t count;
+        if (over_ || std::find(copied_.begin(), copied_.end(), at) != copied_.end() || !walk_.Directory(at, count) ||
+            !Take(2 + 12 * uint64_t{count} + 4))
+            return 0;
+        copied_.push_back(at);
+        std::vector<TiffEntry> kept;
+        for (uint32_t i = 0; i < count; ++i) {
+            TiffEntry e;
+            if (walk_.Entry(at, i, e) && Keeps(part, e.tag) && e.valueBytes != 0 && walk_.ValuesInside(e))
+                kept.push_back(e);
+        }
+        // In order of tag, as TIFF has them, each tag once.
+        std::stable_sort(kept.begin(), kept.end(), [](const TiffEntry& a, const TiffEntry& b) { return a.tag < b.tag; });
+        kept.erase(std::unique(kept.begin(), kept.end(), [](const TiffEntry& a, const TiffEntry& b) { return a.tag == b.tag; }),
+                   kept.end());
+        std::vector<uint8_t> entries;
+        for (const TiffEntry& e : kept) {
+            uint8_t b[12];
+            if (!file_.Read(e.at, b, sizeof b))
+                continue;
+            const TiffPart to = PartPointedTo(part, e.tag);
+            if (to != TiffPart::none) {
+                const uint32_t child = (e.type == 4 || e.type == 13) && e.count == 1 ? Copy(walk_.U32(e.at + 8), to) : 0;
+                if (child == 0)
+                    continue;
+                Put(b + 8, child, 4);
+            } else if (e.valueBytes > 4) {
+                Align();
+                const size_t valuesAt = out_.size();
+                std::vector<uint8_t> values;
+                if (!Take(e.valueBytes) || !ReadBody(file_, e.valuesAt, static_cast<size_t>(e.valueBytes), values))
+                    continue;
+                out_.insert(out_.end(), values.begin(), values.end());
+                Put(b + 8, static_cast<uint32_t>(valuesAt), 4);
+            }
+            entries.insert(entries.end(), b, b + sizeof b);
+        }
+        if (over_)
+            return 0;
+        Align();
+        const size_t directory = out_.size();
+        out_.resize(directory + 2);
+        Put(&out_[directory], static_cast<uint32_t>(entries.size() / 12), 2);
+        out_.insert(out_.end(), entries.begin(), entries.end());
+        out_.insert(out_.end(), 4, 0);  // no next directory: a thumbnail is never made
+        return static_cast<uint32_t>(directory);
+    }
+
+    ByteSource& file_;
+    TiffWalk& walk_;
+    uint64_t& walked_;
+    PictureMetadata& metadata_;
+    std::vector<uint8_t> out_;
+    std::vector<uint64_t> copied_;  // the file's directories copied, each once
+    bool over_ = false;
+};
+
+// A TIFF's profile (34675) and XMP packet (700) from its first directory,
+// and an EXIF block made of its directories (ExifFromTiff). Its pixels are
+// turned by its Orientation as they are decoded, as a JPEG's are.
+void WalkTiff(ByteSource& file, PictureMetadata& metadata)
+{
+    TiffWalk walk(file);
+    const uint64_t first = walk.Open() ? walk.U32(4) : 0;
+    uint32_t count;
+    if (!walk.Directory(first, count))
+        return;
+    uint64_t walked = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        TiffEntry e;
+        if (!walk.Entry(first, i, e) || !walk.ValuesInside(e))
+            continue;
+        std::vector<uint8_t>* part = e.tag == kIccTag ? &metadata.icc : e.tag == kXmpTag ? &metadata.xmp : nullptr;
+        if (part != nullptr && part->empty() && e.valueBytes != 0 &&
+            (!Walked(e.valueBytes, walked, metadata) || !ReadBody(file, e.valuesAt, static_cast<size_t>(e.valueBytes), *part)))
+            return;
+    }
+    TakeLookFromXmp(metadata);
+    metadata.exif = ExifFromTiff(file, walk, walked, metadata).Make(first);
+}
+
 }  // namespace
 
 PictureMetadata ReadPictureMetadata(ByteSource& source)
@@ -917,6 +1089,8 @@ PictureMetadata ReadPictureMetadata(ByteSource& source)
         WalkHeif(file, metadata);
     else if (memcmp(signature, "RIFF", 4) == 0)
         WalkWebp(file, metadata);
+    else if (memcmp(signature, "II*\0", 4) == 0 || memcmp(signature, "MM\0*", 4) == 0)
+        WalkTiff(file, metadata);
     return metadata;
 }
 
