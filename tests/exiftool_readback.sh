@@ -1,20 +1,21 @@
 #!/bin/sh
-# camera.jpg, and HEIC, AVIF and WebP made of it, through duotint-cli to JPEG and to PNG,
+# camera.jpg, and HEIC, AVIF, WebP and TIFF made of it, through duotint-cli to JPEG and to PNG,
 # read back by exiftool: upright (a WebP shown as stored, its orientation kept), at the
 # output's size, with its camera, date, profile and XMP creator;
 # none with --strip; each with the record of its look (an XMP property, a PNG text
 # chunk), with --strip too. Then the unit tests' hostile GPS layouts (gps0 to gps8
 # little-endian, gps9 to gps17 the same big-endian) with --strip gps: exiftool reads no
 # position and the coordinate's bytes are nowhere, while the make, artist and date stay
-# (the artist but where it shares the latitude's bytes, which a note says). Then a PNG
+# (the artist but where it shares the latitude's bytes, which a note says); so do the
+# TIFF's, whose GPS directory is copied into its EXIF. Then a PNG
 # whose XMP is over one JPEG segment and whose EXIF is too large for one: exiftool reads
 # the whole packet back from the JPEG, and a note says the EXIF was left out. Then a
 # JPEG whose XMP extension holds a property: it reaches the JPEG and PNG outputs,
 # without the position beside it.
 # Usage: exiftool_readback.sh WINE DUOTINT-CLI PICTURES-FOLDER UNIT_TESTS (77: no exiftool,
-# heif-enc, avifenc or cwebp)
+# heif-enc, avifenc, cwebp or convert)
 set -eu
-for tool in exiftool heif-enc avifenc cwebp; do
+for tool in exiftool heif-enc avifenc cwebp convert; do
   command -v $tool >/dev/null || exit 77
 done
 wine=$1 cli=$2 pictures=$3 unit=$4
@@ -26,7 +27,12 @@ cd "$dir"
 heif-enc -q 90 -o camera.heic "$pictures/camera.jpg" >/dev/null
 avifenc "$pictures/camera.jpg" camera.avif >/dev/null
 cwebp -quiet -metadata all "$pictures/camera.jpg" -o camera.webp
-for picture in "$pictures/camera.jpg" camera.heic camera.avif camera.webp; do
+# A big-endian TIFF turned by its own Orientation, with convert's profile and XMP, and the
+# make, artist, date and position in its first, EXIF and GPS directories by exiftool.
+convert "$pictures/camera.jpg" -define tiff:endian=msb camera.tif
+exiftool -q -overwrite_original -tagsfromfile "$pictures/camera.jpg" -all:all -XMP-tiff:Make='Duotint Optical' \
+  -GPSLatitude=48.8584 -GPSLatitudeRef=N -GPSLongitude=2.2945 -GPSLongitudeRef=E camera.tif
+for picture in "$pictures/camera.jpg" camera.heic camera.avif camera.webp camera.tif; do
   kind=${picture##*.}
   for format in jpeg png; do
     ext=$([ "$format" = jpeg ] && echo jpg || echo png)
@@ -54,7 +60,7 @@ env "DUOTINT_GPS_KEEP=Z:$(printf '%s' "$dir/hostile" | tr / '\\')" "$wine" "$uni
   >run.txt 2>&1 || { cat run.txt; exit 1; }
 grep -q '^\[  PASSED  \] 3 tests' run.txt || { cat run.txt; exit 1; }
 for format in jpeg png; do
-  "$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format $format --strip gps --out gps hostile/gps*.jpg >/dev/null 2>notes.txt
+  "$wine" "$cli" --tint 0,0,0,0,0,0,0,0,0 --format $format --strip gps --out gps hostile/gps*.jpg camera.tif >/dev/null 2>notes.txt
   for file in gps/*; do
     name=$(basename "$file")
     # The record says --strip gps, and names no position.

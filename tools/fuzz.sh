@@ -66,6 +66,14 @@ cp "$root"/tests/data/pictures/*.{png,jpg} "$out/metadata_fuzz/corpus/"
 # The camera picture, with its EXIF and profile, as HEIC and AVIF.
 heif-enc -q 50 "$root/tests/data/pictures/camera.jpg" -o "$out/metadata_fuzz/corpus/camera.heic" >/dev/null || true
 avifenc "$root/tests/data/pictures/camera.jpg" "$out/metadata_fuzz/corpus/camera.avif" >/dev/null || true
+# The camera picture as a TIFF whose profile and XMP convert carries and whose make, artist,
+# EXIF and GPS directories exiftool writes, so that copying them into an EXIF block is fuzzed.
+cp "$root/tests/data/pictures/rgb.tif" "$out/metadata_fuzz/corpus/"
+if command -v convert >/dev/null && command -v exiftool >/dev/null; then
+  convert "$root/tests/data/pictures/camera.jpg" -define tiff:endian=msb "$out/metadata_fuzz/corpus/camera.tif" &&
+    exiftool -q -overwrite_original -tagsfromfile "$root/tests/data/pictures/camera.jpg" -all:all \
+      -GPSLatitude=48.8584 -GPSLatitudeRef=N "$out/metadata_fuzz/corpus/camera.tif" || true
+fi
 # A JPEG whose XMP packet names an extension of two parts, out of order, so that joining
 # them is fuzzed from the first run.
 if command -v python3 >/dev/null; then

@@ -164,6 +164,44 @@ TEST(Metadata, StripGpsLeavesNoPositionInAnyLayout)
     }
 }
 
+// A TIFF's profile and XMP come from its first directory, and its EXIF
+// block is made of that directory's descriptive entries (never the layout
+// of its pixels) and copies of its EXIF and GPS directories, each directory
+// once, every value in a place of its own: what --strip gps leaves holds no
+// coordinate's byte.
+TEST(Metadata, ATiffsDirectoriesBecomeAnExifBlock)
+{
+    const TiffEntry make = {0x10F, 2, Text("Duotint Optical", 16)}, strips = {273, 4, Bytes(8, 1)};
+    const TiffEntry profile = {34675, 7, Text("a profile")}, xmp = {700, 1, Text(Xmp(""))};
+    const TiffDirectory exif = {{{0x9003, 2, Text("2024:05:17 09:30:00", 20)}}}, gps = {{{2, 5, kLatitude}}};
+    static const struct { const char* label; int exifTo, gpsTo; const char* date; bool gps; } kCases[] = {
+        {"EXIF and GPS directories", 1, 2, "2024:05:17 09:30:00", true},
+        {"an EXIF pointer to the first directory", 0, 2, "none", true},
+        {"EXIF and GPS pointers to one directory", 1, 1, "2024:05:17 09:30:00", false},
+    };
+    for (bool big : {false, true}) {
+        for (const auto& c : kCases) {
+            SCOPED_TRACE(std::string(c.label) + (big ? ", big-endian" : ", little-endian"));
+            const TiffDirectory first = {{{256, 3, Int(7, 2, big)}, make, strips, xmp, {0x8769, 4, {}, {c.exifTo}},
+                                          {0x8825, 4, {}, {c.gpsTo}}, profile}};
+            const Bytes tiff = LaidOut({first, exif, gps}, big);
+            PictureMetadata m = MetadataOf(tiff);
+            EXPECT_EQ(m.icc, profile.value);
+            EXPECT_EQ(m.xmp, xmp.value);
+            for (uint16_t tag : {256, 273})
+                EXPECT_EQ(ExifValue(m.exif, tag), "none") << tag;
+            EXPECT_EQ(ExifValue(m.exif, 0x10F), "Duotint Optical");
+            EXPECT_EQ(ExifValue(m.exif, 0x9003), c.date);
+            ExifEntry e;
+            EXPECT_EQ(FindExifEntry(m.exif, 0x8825, e), c.gps);
+            DropGps(m);
+            EXPECT_EQ(std::search(m.exif.begin(), m.exif.end(), kLatitude.begin(), kLatitude.end()), m.exif.end());
+            EXPECT_EQ(ExifValue(m.exif, 0x10F), "Duotint Optical");
+            EXPECT_TRUE(MetadataOf(Cut(tiff, 20)).Empty()) << "a first directory past the end";
+        }
+    }
+}
+
 // An XMP packet over one JPEG segment goes whole, unwrapped, into
 // extension segments after a packet that names it by its MD5 (for 65505
 // bytes, the digest md5sum gives), which read back join it again; one

@@ -182,6 +182,7 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
         {"TIFF JPEG has no least", Tiff(false, {{256, 4000, 1}, {257, 4000, 1}, {258, 8, 1}, {259, 7, 1}}), K::tiff,
          V::fine, 4000, 4000, 1, ""},
         {"TIFF without height", Tiff(false, {{256, 5, 1}}), K::tiff, V::damaged, 0, 0, 1, ""},
+        {"TIFF turned", Tiff(true, {{256, 5, 1}, {257, 3, 1}, {274, 6, 1}}), K::tiff, V::fine, 5, 3, 6, ""},
         {"BMP V3 top-down", Bmp(40, 54, 127, -64, 0) + Bytes(384 * 64), K::bmp, V::fine, 127, 64, 1, ""},
         {"BMP rows a byte short", Bmp(40, 54, 127, 64, 0) + Bytes(384 * 64 - 1), K::bmp, V::damaged, 127, 64, 1,
          "too short"},
@@ -232,14 +233,16 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
         EXPECT_EQ(got.height, c.height) << c.label;
         EXPECT_EQ(got.orientation, c.orientation) << c.label;
         EXPECT_NE(words.find(c.what), std::string::npos) << c.label << ": " << words;
-        if (c.kind == K::jpeg) {
+        if (c.kind == K::jpeg)
             EXPECT_EQ(JpegExifOrientation(c.file.data(), c.file.size()), c.orientation) << c.label;
+        if (c.kind == K::jpeg || c.kind == K::tiff) {
             // The output's EXIF says upright whatever turn the probe read: a
             // viewer turns it once, not twice.
             MemorySource source(c.file.data(), c.file.size());
             PictureMetadata metadata = ReadPictureMetadata(source);
             FitMetadataToOutput(metadata, 1, 1);
             EXPECT_EQ(ExifOrientation(metadata.exif.data(), metadata.exif.size()), 1) << c.label;
+            EXPECT_TRUE(c.orientation == 1 || !metadata.exif.empty()) << c.label << ": the orientation is carried";
         }
     }
 }
