@@ -1,6 +1,7 @@
 // The metadata walk: a JPEG's segments up to its scan, a PNG's chunks to
-// its end, or a HEIF's EXIF item and colour property, by the container
-// walks every reader shares (container_walk.h);
+// its end, a HEIF's EXIF item and colour property, a WebP's chunks, or a
+// TIFF's directories, by the container walks every reader shares
+// (container_walk.h);
 // then the EXIF block's directories, each offset compared with the
 // block's size before it is followed.
 #include "formats/metadata.h"

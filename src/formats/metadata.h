@@ -34,8 +34,8 @@ struct PictureMetadata {
     // empty when there is none.
     std::string look;
     // Read from a PNG or a WebP, whose pixels are shown as stored: the
-    // EXIF orientation is not applied as they are decoded (a JPEG's is, see
-    // probe.h, and a HEIF's own turn stands for it).
+    // EXIF orientation is not applied as they are decoded (a JPEG's and a
+    // TIFF's are, see probe.h, and a HEIF's own turn stands for it).
     bool shownAsStored = false;
     // What was left out on the way, each said as the end of a line that
     // names the picture: "its EXIF (70 KB) does not fit a JPEG segment and
@@ -49,8 +49,9 @@ struct PictureMetadata {
 // A JPEG's segments before its scan (the first APP1 "Exif", the APP2
 // "ICC_PROFILE" chunks, the first APP1 XMP, and duotint's record in it), a
 // PNG's chunks (and the record in its text or XMP), a HEIF's EXIF and XMP
-// items and its primary picture's colour profile, or a WebP's ICCP, EXIF
-// and XMP chunks; nothing from a file of any other kind. The walk reads the file a page at a time, so
+// items and its primary picture's colour profile, a WebP's ICCP, EXIF
+// and XMP chunks, or a TIFF's profile and XMP and an EXIF block made of its
+// directories; nothing from a file of any other kind. The walk reads the file a page at a time, so
 // that it costs the same per byte however many parts the file has, and
 // stops, with a note, once the parts walked pass kMostMetadataBytes.
 PictureMetadata ReadPictureMetadata(ByteSource& file);
