@@ -938,6 +938,9 @@ TiffPart PartPointedTo(TiffPart part, uint32_t tag)
     return TiffPart::none;
 }
 
+// Whether a copy of a directory of `part` holds an entry: the first
+// directory's descriptive entries, every entry of the others, and of
+// pointers, only those followed (any other would name an offset of the file).
 bool Keeps(TiffPart part, uint32_t tag)
 {
     return part == TiffPart::first ? IsDescriptiveTag(tag) || PartPointedTo(part, tag) != TiffPart::none
