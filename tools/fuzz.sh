@@ -66,6 +66,9 @@ cp "$root"/tests/data/pictures/*.{png,jpg} "$out/metadata_fuzz/corpus/"
 # The camera picture, with its EXIF and profile, as HEIC and AVIF.
 heif-enc -q 50 "$root/tests/data/pictures/camera.jpg" -o "$out/metadata_fuzz/corpus/camera.heic" >/dev/null || true
 avifenc "$root/tests/data/pictures/camera.jpg" "$out/metadata_fuzz/corpus/camera.avif" >/dev/null || true
+# The camera picture as a WebP with its EXIF, profile and XMP, when cwebp is installed.
+command -v cwebp >/dev/null && cwebp -quiet -metadata all "$root/tests/data/pictures/camera.jpg" \
+  -o "$out/metadata_fuzz/corpus/camera.webp" || true
 # The camera picture as a TIFF whose profile and XMP convert carries and whose make, artist,
 # EXIF and GPS directories exiftool writes, so that copying them into an EXIF block is fuzzed.
 cp "$root/tests/data/pictures/rgb.tif" "$out/metadata_fuzz/corpus/"

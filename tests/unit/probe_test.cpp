@@ -233,8 +233,9 @@ TEST(ProbeContainer, ReadsEachKindsHeadersAndRefusesWhatRunsPastTheEnd)
         EXPECT_EQ(got.height, c.height) << c.label;
         EXPECT_EQ(got.orientation, c.orientation) << c.label;
         EXPECT_NE(words.find(c.what), std::string::npos) << c.label << ": " << words;
-        if (c.kind == K::jpeg)
+        if (c.kind == K::jpeg) {
             EXPECT_EQ(JpegExifOrientation(c.file.data(), c.file.size()), c.orientation) << c.label;
+        }
         if (c.kind == K::jpeg || c.kind == K::tiff) {
             // The output's EXIF says upright whatever turn the probe read: a
             // viewer turns it once, not twice.
