@@ -1,9 +1,9 @@
 // Fuzzes the metadata walk, then fits what it read to an output (which must
 // read back without a thumbnail, upright but from a PNG) and writes it as JPEG segments and
 // PNG chunks with duotint's record (which reads back as written or not at all, never as
-// a record the input held), then without GPS. An input that begins 0xFF or 0x89, or a box
-// of type ftyp, is a whole file; any other, less its first byte, is an EXIF block, to reach
-// the TIFF directories.
+// a record the input held), then without GPS. An input that begins 0xFF, 0x89 or RIFF, or
+// a box of type ftyp, is a whole file; any other, less its first byte, is an EXIF block, to
+// reach the TIFF directories.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -14,7 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     MemorySource source(data, size);
     PictureMetadata metadata;
-    if (size > 0 && (data[0] == 0xFF || data[0] == 0x89 || (size >= 8 && memcmp(data + 4, "ftyp", 4) == 0)))
+    const bool whole = size > 0 && (data[0] == 0xFF || data[0] == 0x89 ||
+                                    (size >= 4 && memcmp(data, "RIFF", 4) == 0) ||
+                                    (size >= 8 && memcmp(data + 4, "ftyp", 4) == 0));
+    if (whole)
         metadata = ReadPictureMetadata(source);
     else if (size > 0)
         metadata.exif.assign(data + 1, data + size);
