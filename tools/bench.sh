@@ -188,7 +188,7 @@ if [ "${1:-}" = formats ]; then
   declare -A ours=() theirs=() ratios=()
   for _ in "${rounds[@]}"; do
     [ ${#files[@]} -gt 0 ] || break
-    # "decode NAME MS WIDTH HEIGHT" a file, CR LF under Wine.
+    # A line a file, "decode NAME MS WIDTH HEIGHT", ending CR LF under Wine.
     if ! decoded=$(wine "$build/bench/bench.exe" decode "${files[@]}" | tr -d '\r'); then
       echo "bench: failed: bench.exe decode ${files[*]}" >&2
       echo "bench.exe decode" >>"$work/failed"
