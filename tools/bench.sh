@@ -45,7 +45,7 @@ if [ "${1:-}" = --smoke ] && [ -z "${DUOTINT_BENCH_SMOKE:-}" ]; then
               '^refusal of a short file ' '^peak working set' 'ms png with the decoding child' 'ms jpeg with the decoding child' ;;
       formats) check formats "$out" 'ms png with the decoding child' 'ms jpeg with the decoding child'
         # Each kind's line where ImageMagick and the kind's coder and tool are here.
-        for kind in "png pngtopnm" "webp cwebp dwebp" "heic heif-enc heif-convert" "avif heif-enc heif-convert" \
+        for kind in "png pngtopnm" "jpeg djpeg" "webp cwebp dwebp" "heic heif-enc heif-convert" "avif heif-enc heif-convert" \
                     "tiff tiffcp"; do
           read -r -a need <<<"$kind convert"
           here=1
@@ -134,18 +134,18 @@ if [ "${1:-}" = open ] && command -v pngtopnm >/dev/null && [ -f open-png-ms.txt
   echo "open   PNG photo: pngtopnm alone $(echo "${pn[*]}" | spread) ms; Enter to editor / pngtopnm" \
        "$(echo "${pn_ratio[*]}" | spread) x"
 fi
-# Each kind the decoding process reads with a library, against that
-# library's own Debian tool decoding the same file: a photo-like 6000 x 4000
-# picture (600 x 400 in a smoke run), a plasma under a grain, made by
-# ImageMagick and coded by Debian's coders (x265 at its quickest preset and
-# aom at its quickest speed, so that making them stays quick). bench.exe
-# decodes every file through a process started and ready before each
-# picture, as behind the name popup, from the probe to the last row in the
-# section. Each tool writes where writing costs least: /dev/null, or a tmpfs
-# where it must seek; heif-convert writes Y4M, the decoded planes as they
-# are, where the process converts them to RGB. Three rounds, each ratio
-# within its round; a kind whose coder or tool is missing is said so and
-# left out.
+# Each kind the decoding process reads with a library (a GIF has its line in
+# the cli mode), against that library's own Debian tool decoding the same
+# file: a photo-like 6000 x 4000 picture (600 x 400 in a smoke run), a plasma
+# under a grain, made by ImageMagick and coded by Debian's coders (x265 at
+# its quickest preset and aom at its quickest speed, so that making them
+# stays quick). bench.exe decodes every file through a process started and
+# ready before each picture, as behind the name popup, from the probe to the
+# last row in the section. Each tool writes where writing costs least:
+# /dev/null, or a tmpfs where it must seek; heif-convert writes Y4M, the
+# decoded planes as they are, where the process converts them to RGB. Three
+# rounds, each ratio within its round; a kind whose coder or tool is missing
+# is said so and left out.
 if [ "${1:-}" = formats ]; then
   size=6000x4000
   [ -z "$smoke" ] || size=600x400
@@ -167,6 +167,7 @@ if [ "${1:-}" = formats ]; then
     convert -seed 7 -size "$((w / 4))x$((h / 4))" plasma:fractal -resize "$size!" \
       -attenuate 0.3 +noise Gaussian -depth 8 big.png
     want png big.png pngtopnm
+    want jpeg big.jpg djpeg && convert big.png -quality 92 big.jpg
     want webp big.webp cwebp dwebp && cwebp -quiet big.png -o big.webp
     want heic big.heic heif-enc heif-convert && heif-enc -p preset=ultrafast big.png -o big.heic >/dev/null
     want avif big.avif heif-enc heif-convert && heif-enc -A -p speed=9 big.png -o big.avif >/dev/null
@@ -177,12 +178,13 @@ if [ "${1:-}" = formats ]; then
   native() {
     case $1 in
       png) pngtopnm big.png ;;
+      jpeg) djpeg -bmp -outfile /dev/null big.jpg ;;
       webp) dwebp -ppm big.webp -o /dev/null ;;
       heic | avif) heif-convert --quiet "big.$1" null.y4m ;;
       tiff) tiffcp -c none big.tif "$scratch/big.tif" ;;
     esac
   }
-  declare -A label=([png]="pngtopnm to /dev/null" [webp]="dwebp -ppm to /dev/null"
+  declare -A label=([png]="pngtopnm to /dev/null" [jpeg]="djpeg -bmp to /dev/null" [webp]="dwebp -ppm to /dev/null"
                     [heic]="heif-convert to Y4M on /dev/null" [avif]="heif-convert to Y4M on /dev/null"
                     [tiff]="tiffcp -c none to a tmpfs")
   declare -A ours=() theirs=() ratios=()
