@@ -12,7 +12,7 @@
 # row's words.
 # Skipped (77) without the tools.
 # Usage: picture_corpus.sh WINE UNIT_TESTS_EXE
-for tool in cjpeg djpeg convert cwebp dwebp img2webp webpmux heif-enc heif-convert avifenc tiffcp tiff2rgba exiftool perl apngasm; do
+for tool in cjpeg djpeg convert cwebp dwebp img2webp webpmux heif-enc heif-convert avifenc tiffcp tiffset tiff2rgba exiftool perl apngasm; do
   command -v $tool >/dev/null 2>&1 || { echo "$tool is not installed: skipped"; exit 77; }
 done
 set -e
@@ -234,6 +234,8 @@ alpha.tif        convert             convert alpha.png alpha.tif
 alpha-kept.tif   convert-alpha       cp alpha.tif alpha-kept.tif
 associated.tif   convert-alpha       convert alpha.png -channel A -fx '(floor(u*127.5)*2+1)/255' +channel -define tiff:alpha=associated associated.tif
 lab.tif          tiff2rgba           convert source.ppm -colorspace Lab lab.tif
+turned.tif       convert             cp lzw.tif turned.tif; tiffset -s 274 6 turned.tif; convert lzw.tif -rotate 90 -alpha off -type TrueColor BMP3:turned.tif.bmp
+lab-turned.tif   convert             cp lab.tif lab-turned.tif; tiffset -s 274 6 lab-turned.tif; convert lab.tif.bmp -rotate 90 -alpha off -type TrueColor BMP3:lab-turned.tif.bmp
 cut.tif          is_cut_short        head -c 1500 lzw.tif >cut.tif
 zero.tif         declares_no_width_or_height,_or_one_of_0  cp lzw.tif zero.tif; poke zero.tif $(($(bytes_at zero.tif '\x00\x01[\x03\x04]\x00\x01\x00\x00\x00\x2d\x00') + 8)) '\000\000'
 huge.tif         65535_x_65535_pixels,_too_large  cp lzw.tif huge.tif; poke huge.tif $(($(bytes_at huge.tif '\x00\x01[\x03\x04]\x00\x01\x00\x00\x00\x2d\x00') + 8)) '\377\377'; poke huge.tif $(($(bytes_at huge.tif '\x01\x01[\x03\x04]\x00\x01\x00\x00\x00\x1d\x00') + 8)) '\377\377'

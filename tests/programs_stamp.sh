@@ -22,4 +22,5 @@ rm "$t/build/duotint-cli.exe"; row "a program missing" 3 0
 echo x >"$t/build/wineprefix/system.reg"; row "Wine wrote its registry again" 3 0
 touch "$t/fail" "$t/src/a.cpp"; row "a failed build" 4 1
 rm "$t/fail"; row "after a failed build" 5 0
+rm "$t/src/a.cpp"; row "a source removed" 6 0
 exit $failed

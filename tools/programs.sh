@@ -4,24 +4,22 @@
 #
 # Asking CMake takes seconds even when nothing changed, and the setup's
 # package check and the libraries' cache check more; a program started for
-# one picture would pay them each time. Instead a stamp in the build folder
-# holds a fingerprint of the sources (each file's name, size and time under
-# src/, res/, cmake/, CMakeLists.txt, tools/deps.list and tools/build.sh)
-# taken before the last successful build, and of the programs it left. Both are taken again here, in a few milliseconds: when
-# they match the stamp, nothing needs building. The sources' part is taken
-# before the build, so that a file saved while it runs is built next time.
+# one picture would pay them each time. Instead the stamp in the build folder
+# bears the time the last successful build began, and holds the programs it
+# left and the libraries' prefix it was given. Nothing needs building when no
+# file or folder the programs are made from (src/, res/, cmake/,
+# CMakeLists.txt, tools/deps.list, tools/build.sh) changed status since then,
+# and the programs and prefix are the same: one walk of those folders and one
+# stat, a few milliseconds. The status time is the one a saved, copied,
+# renamed or deleted file cannot set back, and a folder's changes when a file
+# in it comes or goes. Taking the time as the build begins makes a file saved
+# while it runs be built next time.
 #
 # Expects root and build to be set. The build's output goes to standard
 # error: as it comes with programs_show=yes, else only when it fails.
 
 programs=(duotint duotint-decode duotint-cli)
-
-# Every file the programs are made from, with its size and time.
-programs_sources() {
-  find "$root/src" "$root/res" "$root/cmake" "$root/CMakeLists.txt" "$root/tools/deps.list" \
-       "$root/tools/build.sh" -type f -printf '%p %s %T@\n' 2>/dev/null | LC_ALL=C sort
-  printf 'deps %s\n' "${DUOTINT_DEPS:-}"
-}
+programs_made_from=(src res cmake CMakeLists.txt tools/deps.list tools/build.sh)
 
 # The programs as built; fails when one is missing.
 programs_built() {
@@ -30,33 +28,49 @@ programs_built() {
   stat -c '%n %s %Y' "${names[@]}" 2>/dev/null
 }
 
-programs_fingerprint() {
-  { printf '%s\n' "$1"; programs_built || echo missing; } | md5sum | cut -d' ' -f1
+# Sets programs_now to what the stamp holds besides its time: the libraries'
+# prefix and the programs as built; with a stamp given, also the first thing
+# made from changed since that stamp's time. One process in all, as each one
+# started costs milliseconds here.
+programs_survey() {
+  local exes=() made_from=() p
+  for p in "${programs[@]}"; do exes+=("$build/$p.exe"); done
+  for p in "${programs_made_from[@]}"; do made_from+=("$root/$p"); done
+  if [ -n "${1:-}" ]; then
+    programs_now=$(find "${exes[@]}" "${made_from[@]}" -path "$build/*.exe" -printf '%p %s %T@\n' -o \
+                        -cnewer "$1" -printf 'changed %p\n' -quit 2>/dev/null)
+  else
+    programs_now=$(find "${exes[@]}" -printf '%p %s %T@\n' 2>/dev/null)
+  fi
+  programs_now="deps ${DUOTINT_DEPS:-}"$'\n'"$programs_now"$'\n'
 }
 
-# True when the stamp matches the sources and programs as they are now, and
-# the Wine prefix the build made is there. Only its being there counts: Wine
-# writes its registry files again each time its server ends.
+# True when nothing the programs are made from changed since the stamp, the
+# stamp's programs and prefix are those of now, and the Wine prefix the build
+# made is there. Only the Wine prefix's being there counts: Wine writes its
+# registry files again each time its server ends.
 programs_fresh() {
-  local stamp="$build/programs.stamp"
+  local stamp="$build/programs.stamp" recorded=
   [ -f "$stamp" ] && [ -f "$build/wineprefix/system.reg" ] || return 1
-  [ "$(cat "$stamp")" = "$(programs_fingerprint "$(programs_sources)")" ]
+  IFS= read -r -d '' recorded <"$stamp"
+  programs_survey "$stamp"
+  [ "$recorded" = "$programs_now" ]
 }
 
 # Builds the programs unless they are fresh; false, with the build's output
 # on standard error, when the build fails.
 programs_build() {
   programs_fresh && return 0
-  local sources output
-  sources=$(programs_sources)
-  rm -f "$build/programs.stamp"
+  local began="$build/programs.began" output
+  mkdir -p "$build" && rm -f "$build/programs.stamp" && touch "$began"
   if [ "${programs_show:-no}" = yes ]; then
     "$root/tools/build.sh" --target "${programs[@]}" >&2 || return 1
   elif ! output=$("$root/tools/build.sh" --target "${programs[@]}" 2>&1); then
     printf '%s\n' "$output" >&2
     return 1
   fi
-  programs_fingerprint "$sources" >"$build/programs.stamp"
+  programs_survey && printf %s "$programs_now" >"$build/programs.stamp"
+  touch -r "$began" "$build/programs.stamp" && rm -f "$began"
 }
 
 # Runs duotint-cli as built, under the build's Wine prefix, with the
@@ -76,11 +90,12 @@ programs_cli() {
   # its standard error until the prefix goes idle, 3 s later: a pipe there
   # would wait for them. So standard error goes to a file, whose lines follow
   # standard output's once duotint-cli ends (a file or a log reads them so).
-  local said code
-  said=$(mktemp)
+  # The file's name is made here and its lines read by the shell itself, as
+  # each process started would add milliseconds to every call.
+  local said="${TMPDIR:-/tmp}/duotint-cli.$$.said" code line
   wine "$build/duotint-cli.exe" "$@" 2>"$said" | sed 's/\r$//'
   code=${PIPESTATUS[0]}
-  sed 's/\r$//' "$said" >&2
+  while IFS= read -r line || [ -n "$line" ]; do printf '%s\n' "${line%$'\r'}"; done <"$said" >&2
   rm -f "$said"
   exit "$code"
 }

@@ -11,6 +11,7 @@
 
 #include "cli/picture_kinds.h"
 #include "read/metadata_file.h"
+#include "support/failure.h"
 #include "support/file_io.h"  // MapPlatformError
 #include "support/picture_names.h"
 #include "support/utf8.h"
@@ -325,7 +326,7 @@ bool TakeOutFolder(const std::wstring& given, std::wstring& folder, uint16_t& co
             why = "it is a device or a pipe, not a folder";
         } else if (HasNameTooLong(folder)) {
             code = ERROR_FILENAME_EXCED_RANGE;
-            why = "its name is too long for the file system";
+            why = WhyClause(FileFault::unknown, ERROR_FILENAME_EXCED_RANGE);
         } else if (e == ERROR_PATH_NOT_FOUND || e == ERROR_FILE_NOT_FOUND) {
             code = ERROR_PATH_NOT_FOUND;
             why = "the folder it would go in does not exist";

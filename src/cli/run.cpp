@@ -202,103 +202,147 @@ uint64_t MemoryShare(const ProbeResult& probe, bool keepAlpha)
     return probe.kind == ContainerKind::bmp ? pixels : 3 * pixels + (256ull << 20);
 }
 
-struct Schedule {
-    std::mutex lock;
-    std::condition_variable changed;
-    std::vector<size_t> waiting;  // indexes into the plan, in order
-    size_t next = 0;              // the first of them no worker has taken
-    uint64_t budget = 0;
-    uint64_t inUse = 0;
-    size_t running = 0;
-    size_t done = 0;
-    size_t total = 0;
-    uint64_t bytesDone = 0;
-    std::vector<uint16_t> codes;  // each picture's exit code, 0 once written
+// The pictures waiting, which the workers take in order, and what those
+// under way may take of the memory budget; every outcome is reported here,
+// one at a time.
+class Schedule {
+public:
+    Schedule(const std::vector<PlannedPicture>& plan, Reporter& reporter) : reporter_(reporter)
+    {
+        MEMORYSTATUSEX memory = {};
+        memory.dwLength = sizeof memory;
+        GlobalMemoryStatusEx(&memory);
+        budget_ = memory.ullTotalPhys / 2;
+        codes_.resize(plan.size());
+        for (size_t i = 0; i < plan.size(); ++i) {
+            codes_[i] = plan[i].refusedCode;
+            if (plan[i].ToTint())
+                waiting_.push_back(i);
+        }
+        started_ = GetTickCount();
+    }
+
+    const std::vector<size_t>& Waiting() const { return waiting_; }
+
+    // The next picture no worker has taken; false when none is left.
+    bool Take(size_t& index)
+    {
+        std::lock_guard<std::mutex> held(lock_);
+        if (next_ == waiting_.size())
+            return false;
+        index = waiting_[next_++];
+        return true;
+    }
+
+    // Waits until a picture of this share fits beside those under way; with
+    // nothing under way, it goes on whatever its share.
+    void Admit(uint64_t share)
+    {
+        std::unique_lock<std::mutex> held(lock_);
+        changed_.wait(held, [&] { return running_ == 0 || inUse_ + share <= budget_; });
+        inUse_ += share;
+        ++running_;
+    }
+
+    // Reports a picture's outcome, and gives back the share it was admitted
+    // with (none when it ended before it was admitted).
+    void Finish(size_t index, const PlannedPicture& picture, const PictureOutcome& outcome, DWORD took,
+                const uint64_t* share)
+    {
+        std::lock_guard<std::mutex> held(lock_);
+        if (outcome.code == 0) {
+            for (const std::string& note : outcome.notes)
+                reporter_.Note("note: " + picture.inputName + ": " + note);
+            reporter_.Done(picture, outcome.width, outcome.height, took);
+            bytesDone_ += 3ull * outcome.width * outcome.height;
+        } else {
+            reporter_.Failed(picture, outcome.code, outcome.sentence);
+            codes_[index] = outcome.code;
+        }
+        if (share != nullptr) {
+            inUse_ -= *share;
+            --running_;
+        }
+        ++done_;
+        reporter_.Progress(done_, waiting_.size(), bytesDone_, (GetTickCount() - started_) / 1000.0);
+        changed_.notify_all();
+    }
+
+    // The code of the first picture, in the command line's order, that
+    // failed; 0 when none did.
+    int FirstFailure() const
+    {
+        for (uint16_t code : codes_)
+            if (code != 0)
+                return code;
+        return 0;
+    }
+
+private:
+    Reporter& reporter_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<size_t> waiting_;  // indexes into the plan, in order
+    size_t next_ = 0;              // the first of them no worker has taken
+    uint64_t budget_ = 0;
+    uint64_t inUse_ = 0;
+    size_t running_ = 0;
+    size_t done_ = 0;
+    uint64_t bytesDone_ = 0;
+    DWORD started_ = 0;
+    std::vector<uint16_t> codes_;  // each picture's exit code, 0 once written
 };
+
+// Each worker holds a decoding process and a picture: past twice the cores
+// more of them only wait for a core, and take memory and processes while
+// they wait.
+size_t WorkersFor(int jobs, size_t pictures)
+{
+    const size_t most = 2 * size_t{CoresToUse(0)};
+    const size_t workers = jobs > 0 ? std::min(static_cast<size_t>(jobs), most) : CoresToUse(0);
+    return std::max<size_t>(1, std::min(workers, pictures));
+}
 
 }  // namespace
 
 int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& plan, Reporter& reporter)
 {
-    Schedule s;
-    MEMORYSTATUSEX memory = {};
-    memory.dwLength = sizeof memory;
-    GlobalMemoryStatusEx(&memory);
-    s.budget = memory.ullTotalPhys / 2;
-    s.codes.resize(plan.size());
-    for (size_t i = 0; i < plan.size(); ++i) {
-        s.codes[i] = plan[i].refusedCode;
-        if (plan[i].ToTint())
-            s.waiting.push_back(i);
-    }
+    Schedule schedule(plan, reporter);
     // This thread is the first worker. Its decoding process starts here,
     // where a picture may need one, and readies the platform's decoders
     // while the first picture is read.
     Worker first;
-    if (std::any_of(s.waiting.begin(), s.waiting.end(), [&](size_t i) {
+    const std::vector<size_t>& waiting = schedule.Waiting();
+    if (std::any_of(waiting.begin(), waiting.end(), [&](size_t i) {
             return !IsExtensionIn(ExtensionOf(plan[i].input), {L".bmp", L".dib"});
         }))
         first.decoder.Start();
-    s.total = s.waiting.size();
-    // Each worker holds a decoding process and a picture: past twice the
-    // cores more of them only wait for a core, and take memory and
-    // processes while they wait.
-    const size_t most = 2 * size_t{CoresToUse(0)};
-    size_t workers = options.jobs > 0 ? std::min(static_cast<size_t>(options.jobs), most) : CoresToUse(0);
-    workers = std::max<size_t>(1, std::min(workers, s.waiting.size()));
+    const size_t workers = WorkersFor(options.jobs, waiting.size());
     // Each worker's export spreads its tint over the worker's share of the
     // cores: all of them for a worker alone, none besides its own for one of
     // as many workers as cores.
     const uint32_t cores = std::max<uint32_t>(1, CoresToUse(0) / workers);
-    const DWORD started = GetTickCount();
 
     const bool keepAlpha = KeepsAlpha(options.format);
     OutputFolders folders;
     auto work = [&](Worker& worker) {
         UseExtendedPrecision();  // the tint's arithmetic, on this thread
-        for (;;) {
-            size_t index;
-            {
-                std::lock_guard<std::mutex> held(s.lock);
-                if (s.next == s.waiting.size())
-                    break;
-                index = s.waiting[s.next++];
-            }
-            // The picture goes on once its share fits beside those under
-            // way; with nothing under way, whatever its share. Its file is
-            // opened and probed once, by the read, which waits here before
-            // the picture takes any memory.
+        size_t index;
+        while (schedule.Take(index)) {
+            // Its file is opened and probed once, by the read, which waits
+            // here to be admitted before the picture takes any memory.
             uint64_t share = 0;
             bool admitted = false;
             auto admit = [&](const ProbeResult& probe) {
                 share = MemoryShare(probe, keepAlpha);
-                std::unique_lock<std::mutex> held(s.lock);
-                s.changed.wait(held, [&] { return s.running == 0 || s.inUse + share <= s.budget; });
-                s.inUse += share;
-                ++s.running;
+                schedule.Admit(share);
                 admitted = true;
             };
             const PlannedPicture& picture = plan[index];
             const DWORD t0 = GetTickCount();
             const PictureOutcome outcome =
                 TintOnePicture(picture, options, cores, worker, admit, options.outFolder.empty() ? nullptr : &folders);
-            std::lock_guard<std::mutex> held(s.lock);
-            if (outcome.code == 0) {
-                for (const std::string& note : outcome.notes)
-                    reporter.Note("note: " + picture.inputName + ": " + note);
-                reporter.Done(picture, outcome.width, outcome.height, GetTickCount() - t0);
-                s.bytesDone += 3ull * outcome.width * outcome.height;
-            } else {
-                reporter.Failed(picture, outcome.code, outcome.sentence);
-                s.codes[index] = outcome.code;
-            }
-            if (admitted) {
-                s.inUse -= share;
-                --s.running;
-            }
-            ++s.done;
-            reporter.Progress(s.done, s.total, s.bytesDone, (GetTickCount() - started) / 1000.0);
-            s.changed.notify_all();
+            schedule.Finish(index, picture, outcome, GetTickCount() - t0, admitted ? &share : nullptr);
         }
     };
     // A worker that cannot be had leaves its pictures to the others.
@@ -312,9 +356,5 @@ int RunPlannedPictures(const CliOptions& options, std::vector<PlannedPicture>& p
             break;
     work(first);
     threads.Join();
-    // The code of the first picture, in the command line's order, that failed.
-    for (uint16_t code : s.codes)
-        if (code != 0)
-            return code;
-    return 0;
+    return schedule.FirstFailure();
 }

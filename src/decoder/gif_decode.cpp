@@ -16,6 +16,7 @@
 #include <gif_lib.h>
 
 #include "decoder/picture_decode.h"
+#include "read/refusals.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ const char* WordsOf(int error)
     case D_GIF_ERR_NOT_GIF_FILE: return "it does not begin as a GIF does";
     case D_GIF_ERR_NO_SCRN_DSCR:
     case D_GIF_ERR_NO_IMAG_DSCR:
-    case D_GIF_ERR_WRONG_RECORD: return "it has a block of no kind GIF has";
+    case D_GIF_ERR_WRONG_RECORD: return ProbeClauseWords(ProbeClause::gifBlockOfNoKind);
     case D_GIF_ERR_DATA_TOO_BIG: return "its first frame holds more pixels than its size";
     case D_GIF_ERR_NOT_ENOUGH_MEM: return "giflib could not get the memory it needs";
     case D_GIF_ERR_IMAGE_DEFECT: return "its first frame's coded data breaks GIF's rules";
@@ -79,7 +80,7 @@ bool GifPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits&)
         if (record == IMAGE_DESC_RECORD_TYPE)
             break;
         if (record == TERMINATE_RECORD_TYPE)
-            return Fail(ReaderFailure::unreadable, "it has no frames");
+            return Fail(ReaderFailure::unreadable, "%s", ProbeClauseWords(ProbeClause::gifNoFrames));
         int code = 0;
         GifByteType* block = nullptr;
         if (DGifGetExtension(gif_, &code, &block) == GIF_ERROR)
@@ -112,7 +113,7 @@ bool GifPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits&)
     width_ = frameLeft_ + frameWidth_ > gif_->SWidth ? frameLeft_ + frameWidth_ : gif_->SWidth;
     height_ = frameTop_ + frameHeight_ > gif_->SHeight ? frameTop_ + frameHeight_ : gif_->SHeight;
     if (width_ < 1 || height_ < 1)
-        return Fail(ReaderFailure::unreadable, "it declares a width or height of 0");
+        return Fail(ReaderFailure::unreadable, "%s", ProbeClauseWords(ProbeClause::zeroSize));
     // Indices past the table's end (which giflib does not check) are black.
     for (int i = 0; i < colours->ColorCount && i < 256; ++i) {
         palette_[3 * i] = colours->Colors[i].Blue;

@@ -19,6 +19,7 @@
 #include <tiffio.h>
 
 #include "decoder/picture_decode.h"
+#include "read/refusals.h"
 
 namespace {
 
@@ -145,7 +146,7 @@ bool TiffPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits& lim
     uint16_t* extra = nullptr;
     if (!TIFFGetField(tiff_, TIFFTAG_IMAGEWIDTH, &storedWidth_) || !TIFFGetField(tiff_, TIFFTAG_IMAGELENGTH, &storedHeight_) ||
         storedWidth_ == 0 || storedHeight_ == 0)
-        return Fail(ReaderFailure::unreadable, "it declares no width or height, or one of 0");
+        return Fail(ReaderFailure::unreadable, "%s", ProbeClauseWords(ProbeClause::tiffNoSize));
     TIFFGetFieldDefaulted(tiff_, TIFFTAG_BITSPERSAMPLE, &bits_);
     TIFFGetFieldDefaulted(tiff_, TIFFTAG_SAMPLESPERPIXEL, &samples_);
     TIFFGetFieldDefaulted(tiff_, TIFFTAG_PLANARCONFIG, &planarConfig);
@@ -181,6 +182,10 @@ bool TiffPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits& lim
         char words[1024];
         if (!TIFFRGBAImageOK(tiff_, words))
             return Fail(ReaderFailure::unreadable, "%.190s", words);
+        // The RGBA reader flips rows and columns by the file's Orientation
+        // itself (and never transposes, so 5 to 8 come half turned); the turn
+        // is the probe's alone, so the reader is told the rows stand upright.
+        TIFFSetField(tiff_, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
         // The RGBA reader's alpha: the first extra sample, as the direct path takes it.
         alphaSample_ = extraCount > 0 && (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA) ? 3 : -1;
         associated_ = true;

@@ -10,12 +10,11 @@
 // L*a*b*, LogLuv, other depths) goes through its RGBA reader a strip or
 // tile at a time.
 //
-// The picture is turned by the orientation the probe hands over, as a
-// JPEG's EXIF orientation is (the probe reads none from a TIFF: it comes
-// as stored, as the platform's decoder showed it). libtiff reads the
-// file's bytes through client procedures of ours; its warnings go nowhere
-// and its last error becomes the failure's words; no single buffer of the
-// library's may pass the picture's memory budget.
+// The picture is turned by the orientation the probe hands over (the
+// TIFF's own Orientation tag), as a JPEG's EXIF orientation is. libtiff
+// reads the file's bytes through client procedures of ours; its warnings go
+// nowhere and its last error becomes the failure's words; no single buffer
+// of the library's may pass the picture's memory budget.
 #pragma once
 
 #include <cstdint>

@@ -99,10 +99,10 @@ uint8_t* PieceBlock(WriteScratch& scratch, size_t bytes)
 
 // Whether every page of piece k of a view can be read now. The tint then
 // reads the view in place, sparing a copy of every piece.
-bool PagesReadable(const PiecePlan& plan, size_t k)
+bool PieceReadable(const PiecePlan& plan, size_t k)
 {
     const Piece piece = PieceAt(plan, k);
-    return ::PagesReadable(plan.source.pixels + piece.start, piece.bytes);
+    return PagesReadable(plan.source.pixels + piece.start, piece.bytes);
 }
 
 // The plan's pieces through the ordered hand-off: tinted on any thread,
@@ -120,7 +120,7 @@ public:
     {
         if (rows_ != nullptr && !ReadBytes(*rows_, Slot(slot), static_cast<uint32_t>(PieceAt(plan_, k).bytes)))
             return FailureOf(*rows_);
-        if (plan_.source.view && !PagesReadable(plan_, k))
+        if (plan_.source.view && !PieceReadable(plan_, k))
             return plan_.source.viewFault;
         return Failure();
     }

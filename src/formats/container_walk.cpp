@@ -184,9 +184,6 @@ std::string BoxFields::TakeText(size_t most)
 
 namespace {
 
-const char kHeifBoxPastEnd[] = "a box runs past the end of the file";
-const char kHeifFieldsPastEnd[] = "a box's fields run past its end";
-
 // iinf: version, flags, an entry count, then infe boxes; an infe of version
 // 2 or 3 names its item's type after its ID (16 or 32 bits) and protection.
 void ReadItemTypes(ByteSource& file, const IsoBoxHead& box, HeifMeta& read)
@@ -199,7 +196,7 @@ void ReadItemTypes(ByteSource& file, const IsoBoxHead& box, HeifMeta& read)
     IsoBoxHead entry;
     while (!f.Failed() && entries.Next(entry)) {
         if (!entry.whole) {
-            read.damage = kHeifBoxPastEnd;
+            read.damage = HeifDamage::boxPastEnd;
             return;
         }
         if (!IsBox(entry, "infe"))
@@ -213,7 +210,7 @@ void ReadItemTypes(ByteSource& file, const IsoBoxHead& box, HeifMeta& read)
         e.Take(2);
         const uint64_t type = e.Take(4);
         if (e.Failed()) {
-            read.damage = kHeifFieldsPastEnd;
+            read.damage = HeifDamage::fieldsPastEnd;
             return;
         }
         if (item == read.primary)
@@ -229,7 +226,7 @@ void ReadItemTypes(ByteSource& file, const IsoBoxHead& box, HeifMeta& read)
         }
     }
     if (f.Failed())
-        read.damage = kHeifFieldsPastEnd;
+        read.damage = HeifDamage::fieldsPastEnd;
 }
 
 // ipma: for each item its ID (16 or 32 bits by version), a count and the
@@ -251,7 +248,7 @@ void ReadPropertyLinks(ByteSource& file, const IsoBoxHead& box, HeifMeta& read)
         }
     }
     if (f.Failed())
-        read.damage = kHeifFieldsPastEnd;
+        read.damage = HeifDamage::fieldsPastEnd;
 }
 
 }  // namespace
@@ -264,10 +261,10 @@ void ReadHeifMeta(ByteSource& file, const IsoBoxHead& meta, HeifMeta& read)
     bool hasIprp = false;
     IsoBoxWalk children(file, meta.bodyAt + 4, meta.bodyAt + meta.bodySize);
     if (meta.bodySize < 4)
-        read.damage = kHeifFieldsPastEnd;
-    while (read.damage == nullptr && children.Next(box)) {
+        read.damage = HeifDamage::fieldsPastEnd;
+    while (read.damage == HeifDamage::none && children.Next(box)) {
         if (!box.whole) {
-            read.damage = kHeifBoxPastEnd;
+            read.damage = HeifDamage::boxPastEnd;
         } else if (IsBox(box, "pitm")) {
             // Version, flags, then the item's ID in 16 bits (version 0) or 32.
             BoxFields f(file, box);
@@ -275,7 +272,7 @@ void ReadHeifMeta(ByteSource& file, const IsoBoxHead& meta, HeifMeta& read)
             f.Take(3);
             read.primary = static_cast<uint32_t>(f.Take(version == 0 ? 2 : 4));
             if (f.Failed())
-                read.damage = kHeifFieldsPastEnd;
+                read.damage = HeifDamage::fieldsPastEnd;
         } else if (IsBox(box, "iinf") && !read.hasIinf) {
             iinf = box, read.hasIinf = true;
         } else if (IsBox(box, "iloc") && !read.hasIloc) {
@@ -284,13 +281,13 @@ void ReadHeifMeta(ByteSource& file, const IsoBoxHead& meta, HeifMeta& read)
             iprp = box, hasIprp = true;
         }
     }
-    if (read.damage == nullptr && read.hasIinf)
+    if (read.damage == HeifDamage::none && read.hasIinf)
         ReadItemTypes(file, iinf, read);
     // iprp: the property container, then the links of items to its properties.
     IsoBoxWalk properties(file, iprp.bodyAt, hasIprp ? iprp.bodyAt + iprp.bodySize : iprp.bodyAt);
-    while (read.damage == nullptr && properties.Next(box)) {
+    while (read.damage == HeifDamage::none && properties.Next(box)) {
         if (!box.whole)
-            read.damage = kHeifBoxPastEnd;
+            read.damage = HeifDamage::boxPastEnd;
         else if (IsBox(box, "ipco") && !read.hasIpco)
             read.ipco = box, read.hasIpco = true;
         else if (IsBox(box, "ipma"))
@@ -311,16 +308,16 @@ HeifExtentWalk::HeifExtentWalk(ByteSource& file, const IsoBoxHead& iloc) : field
     indexSize_ = version_ == 1 || version_ == 2 ? (sizes & 15) : 0;
     for (size_t size : {offsetSize_, lengthSize_, baseSize_, indexSize_}) {
         if (size != 0 && size != 4 && size != 8)
-            damage_ = "its item locations have fields of a size HEIF does not define";
+            damage_ = HeifDamage::locationFieldSize;
     }
     if (version_ > 2)
-        damage_ = "its item locations are of a version HEIF does not define";
+        damage_ = HeifDamage::locationVersion;
     itemsLeft_ = fields_.Take(version_ < 2 ? 2 : 4);
 }
 
 bool HeifExtentWalk::Next(HeifExtent& extent)
 {
-    while (damage_ == nullptr && extentsLeft_ == 0 && itemsLeft_ > 0) {
+    while (damage_ == HeifDamage::none && extentsLeft_ == 0 && itemsLeft_ > 0) {
         --itemsLeft_;
         item_.item = static_cast<uint32_t>(fields_.Take(version_ < 2 ? 2 : 4));
         const uint64_t method = version_ == 0 ? 0 : (fields_.Take(2) & 15);
@@ -329,9 +326,9 @@ bool HeifExtentWalk::Next(HeifExtent& extent)
         item_.at = fields_.Take(baseSize_);
         extentsLeft_ = fields_.Take(2);
         if (fields_.Failed())
-            damage_ = kHeifFieldsPastEnd;
+            damage_ = HeifDamage::fieldsPastEnd;
     }
-    if (damage_ != nullptr || extentsLeft_ == 0)
+    if (damage_ != HeifDamage::none || extentsLeft_ == 0)
         return false;
     --extentsLeft_;
     fields_.Take(indexSize_);
@@ -341,16 +338,74 @@ bool HeifExtentWalk::Next(HeifExtent& extent)
     extent.overflows = __builtin_add_overflow(item_.at, offset, &extent.at) ||
                        extent.at + extent.length < extent.at;
     if (fields_.Failed()) {
-        damage_ = kHeifFieldsPastEnd;
+        damage_ = HeifDamage::fieldsPastEnd;
         return false;
     }
     return true;
 }
 
-bool TiffOrder(const uint8_t head[4], bool& little)
+bool TiffWalk::Open()
 {
-    if (memcmp(head, "II*\0", 4) != 0 && memcmp(head, "MM\0*", 4) != 0)
+    uint8_t head[8];
+    if (!bytes_.Read(0, head, sizeof head) || (memcmp(head, "II*\0", 4) != 0 && memcmp(head, "MM\0*", 4) != 0))
         return false;
-    little = head[0] == 'I';
+    little_ = head[0] == 'I';
+    return true;
+}
+
+uint32_t TiffWalk::Number(const uint8_t* b, size_t width) const
+{
+    if (width == 2)
+        return little_ ? Read16(b) : ReadBig16(b);
+    return little_ ? Read32(b) : ReadBig32(b);
+}
+
+uint32_t TiffWalk::U16(uint64_t at)
+{
+    uint8_t b[2];
+    return bytes_.Read(at, b, sizeof b) ? Number(b, 2) : 0;
+}
+
+uint32_t TiffWalk::U32(uint64_t at)
+{
+    uint8_t b[4];
+    return bytes_.Read(at, b, sizeof b) ? Number(b, 4) : 0;
+}
+
+bool TiffWalk::Directory(uint64_t at, uint32_t& entries)
+{
+    uint8_t count[2];
+    if (at > size_ || size_ - at < 2 || !bytes_.Read(at, count, sizeof count))
+        return false;
+    entries = Number(count, 2);
+    return (size_ - at - 2) / 12 >= entries;
+}
+
+bool TiffWalk::EntryAt(uint64_t at, TiffEntry& entry)
+{
+    // BYTE, ASCII, SHORT, LONG, RATIONAL, SBYTE, UNDEFINED, SSHORT, SLONG,
+    // SRATIONAL, FLOAT, DOUBLE, IFD.
+    static const uint8_t kSizes[14] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+    uint8_t b[12];
+    entry.at = at;
+    if (!bytes_.Read(entry.at, b, sizeof b))
+        return false;
+    entry.tag = Number(b, 2);
+    entry.type = Number(b + 2, 2);
+    entry.count = Number(b + 4, 4);
+    entry.valueBytes = entry.type < 14 ? kSizes[entry.type] * uint64_t{entry.count} : 0;
+    entry.valuesAt = entry.valueBytes <= 4 ? entry.at + 8 : Number(b + 8, 4);
+    return true;
+}
+
+bool TiffWalk::FirstNumber(const TiffEntry& entry, uint32_t& value)
+{
+    if ((entry.type != 3 && entry.type != 4) || entry.count == 0)
+        return true;
+    const size_t width = entry.type == 3 ? 2 : 4;
+    uint8_t b[4];
+    if (!bytes_.Read(entry.valuesAt, b, width))
+        return false;
+    value = Number(b, width);
     return true;
 }

@@ -1,7 +1,7 @@
 // The one walk of each chunked container, over a ByteSource, for every
 // reader of it (the probe, the metadata reader): JPEG segments up to the
-// scan, PNG chunks up to IEND, a WebP's RIFF chunks and a HEIF's boxes; and the one reading of a TIFF's order,
-// fields and directory bounds. Each length is compared with what remains
+// scan, PNG chunks up to IEND, a WebP's RIFF chunks, a HEIF's boxes and a
+// TIFF's directories. Each length is compared with what remains
 // of the file before it is followed, and only heads are read here; bodies
 // are the caller's to read, at the offsets given.
 #pragma once
@@ -165,11 +165,20 @@ private:
     bool failed_ = false;
 };
 
+// Why a HEIF's boxes cannot be read.
+enum class HeifDamage : uint8_t {
+    none,
+    boxPastEnd,         // a box runs past the end of the file
+    fieldsPastEnd,      // a box's fields run past its end
+    locationFieldSize,  // iloc's offsets, lengths or indices of a size HEIF does not define
+    locationVersion,
+};
+
 // A HEIF's meta box, as its readers (the probe, the metadata walk) need
 // it: the primary picture's item, its type and properties, the first EXIF
 // and XMP items, and where the item locations and the properties stand.
 struct HeifMeta {
-    const char* damage = nullptr;  // why its boxes cannot be read; then nothing else holds
+    HeifDamage damage = HeifDamage::none;  // when not none, nothing else holds
     uint32_t primary = 0;          // pitm's item; 0: none is named
     uint8_t primaryType[4] = {};   // its type, when an infe names it
     uint32_t exifItem = 0;         // the first item of type Exif; 0: none
@@ -199,26 +208,80 @@ public:
     HeifExtentWalk(ByteSource& file, const IsoBoxHead& iloc);
     bool Next(HeifExtent& extent);
     // Why the walk ended early: fields of a size or version HEIF does not
-    // define, or that run past the box; null otherwise.
-    const char* Damage() const { return damage_; }
+    // define, or that run past the box; none otherwise.
+    HeifDamage Damage() const { return damage_; }
 
 private:
     BoxFields fields_;
-    const char* damage_ = nullptr;
+    HeifDamage damage_ = HeifDamage::none;
     uint64_t version_ = 0, itemsLeft_ = 0, extentsLeft_ = 0;
     size_t offsetSize_ = 0, lengthSize_ = 0, baseSize_ = 0, indexSize_ = 0;
     HeifExtent item_;  // the item being walked: its ID, where its data lies, its base
 };
 
-// A TIFF's fields, for a TIFF file and an EXIF block alike: the byte order
-// its first 4 bytes give ("II*\0" little-endian, "MM\0*" big-endian), and
-// false when they are neither.
-bool TiffOrder(const uint8_t head[4], bool& little);
-inline uint32_t TiffU16(const uint8_t* p, bool little) { return little ? Read16(p) : ReadBig16(p); }
-inline uint32_t TiffU32(const uint8_t* p, bool little) { return little ? Read32(p) : ReadBig32(p); }
-// Whether a directory's 2-byte count at `at` and its `entries` 12-byte
-// entries lie inside `size` bytes.
-inline bool TiffDirectoryFits(uint64_t at, uint32_t entries, uint64_t size)
+// One entry of a TIFF directory: its tag, type and count, and where its
+// values stand: in the entry's last 4 bytes when they fit there, else at
+// the offset those hold.
+struct TiffEntry {
+    uint64_t at = 0;  // the entry's own offset
+    uint32_t tag = 0, type = 0, count = 0;
+    uint64_t valuesAt = 0;
+    uint64_t valueBytes = 0;  // 0 for a type TIFF does not define
+};
+
+// The turn an Orientation entry (274) asks for, in a TIFF file and an EXIF
+// block alike, from its type, count and first value: that value when the
+// entry is SHORT and it is 1 to 8; else 1.
+inline int TiffOrientation(uint32_t type, uint32_t count, uint32_t first)
 {
-    return at <= size && size - at >= 2 && (size - at - 2) / 12 >= entries;
+    return type == 3 && count > 0 && first >= 1 && first <= 8 ? static_cast<int>(first) : 1;
 }
+
+// The one walk of a TIFF's directories, for a TIFF file and an EXIF block
+// (a MemorySource) alike: the byte order of its header ("II*\0"
+// little-endian, "MM\0*" big-endian), then directories of a 2-byte count,
+// 12-byte entries and a 4-byte link to the next. Offsets are the source's.
+class TiffWalk {
+public:
+    explicit TiffWalk(ByteSource& bytes) : bytes_(bytes), size_(bytes.Size()) {}
+    // Takes the byte order from the 8-byte header; false when there is none.
+    bool Open();
+    uint64_t Size() const { return size_; }
+    bool Little() const { return little_; }
+    // The number at `at` in the file's order; 0 when it cannot be read.
+    uint32_t U16(uint64_t at);
+    uint32_t U32(uint64_t at);
+    // The entry count of the directory at `at`, when the count and its
+    // entries lie inside the bytes.
+    bool Directory(uint64_t at, uint32_t& entries);
+    // The entry at `at`; false when it cannot be read.
+    bool EntryAt(uint64_t at, TiffEntry& entry);
+    // Entry i of the directory at `directory`.
+    bool Entry(uint64_t directory, uint32_t i, TiffEntry& entry)
+    {
+        return EntryAt(directory + 2 + 12 * uint64_t{i}, entry);
+    }
+    // Whether all of an entry's values lie inside the bytes.
+    bool ValuesInside(const TiffEntry& entry) const
+    {
+        return entry.valueBytes <= 4 || (entry.valuesAt <= size_ && entry.valueBytes <= size_ - entry.valuesAt);
+    }
+    // Where the link after a directory's entries stands, when it is inside.
+    bool LinkAt(uint64_t directory, uint32_t entries, uint64_t& at) const
+    {
+        at = directory + 2 + 12 * uint64_t{entries};
+        return at <= size_ && size_ - at >= 4;
+    }
+    // The first value of a SHORT or LONG entry, read where it stands (the
+    // others need not be inside); false when it cannot be read. Other types
+    // and empty entries leave `value` as it was.
+    bool FirstNumber(const TiffEntry& entry, uint32_t& value);
+
+private:
+    // A 2- or 4-byte number at b in the file's order.
+    uint32_t Number(const uint8_t* b, size_t width) const;
+
+    ByteSource& bytes_;
+    uint64_t size_;
+    bool little_ = true;
+};

@@ -377,74 +377,59 @@ void WalkPng(ByteSource& file, PictureMetadata& metadata)
 
 // ---- EXIF -----------------------------------------------------------------
 
-// The EXIF block as a TIFF file: a byte order, then directories of 12-byte
-// entries (tag, type, count, values or their offset) with a link to the next.
-// Only the Put functions write.
+// The EXIF block as a TIFF file, read through the one TIFF walk; only the
+// Put functions write, into the block itself.
 class Tiff {
 public:
-    Tiff(uint8_t* b, size_t size) : b_(b), size_(size) {}
+    Tiff(uint8_t* b, size_t size) : b_(b), source_(b, size), walk_(source_) {}
+    Tiff(const Tiff&) = delete;
 
-    // The byte order mark and 42 that begin every TIFF header.
-    bool Open()
-    {
-        return size_ >= 8 && TiffOrder(b_, little_);
-    }
-    size_t Size() const { return size_; }
+    bool Open() { return walk_.Open(); }
+    size_t Size() const { return static_cast<size_t>(walk_.Size()); }
     uint32_t Byte(size_t at) const { return b_[at]; }
-    uint32_t U16(size_t at) const { return TiffU16(&b_[at], little_); }
-    uint32_t U32(size_t at) const { return TiffU32(&b_[at], little_); }
+    uint32_t U16(size_t at) const { return walk_.U16(at); }
+    uint32_t U32(size_t at) const { return walk_.U32(at); }
     void Put16(size_t at, uint32_t v)
     {
-        b_[at + (little_ ? 0 : 1)] = static_cast<uint8_t>(v);
-        b_[at + (little_ ? 1 : 0)] = static_cast<uint8_t>(v >> 8);
+        const bool little = walk_.Little();
+        b_[at + (little ? 0 : 1)] = static_cast<uint8_t>(v);
+        b_[at + (little ? 1 : 0)] = static_cast<uint8_t>(v >> 8);
     }
     void Put32(size_t at, uint32_t v)
     {
-        Put16(at + (little_ ? 0 : 2), v & 0xFFFF);
-        Put16(at + (little_ ? 2 : 0), v >> 16);
+        const bool little = walk_.Little();
+        Put16(at + (little ? 0 : 2), v & 0xFFFF);
+        Put16(at + (little ? 2 : 0), v >> 16);
     }
 
-    // The entry count of the directory at `at`, when the count and its
-    // entries lie inside the block past the header.
-    bool Directory(uint64_t at, uint32_t& entries) const
-    {
-        if (at < 8 || at > Size() - 2)
-            return false;
-        entries = U16(at);
-        return TiffDirectoryFits(at, entries, Size());
-    }
+    // The entry count of the directory at `at`, when it stands past the
+    // header and its count and entries lie inside the block.
+    bool Directory(uint64_t at, uint32_t& entries) const { return at >= 8 && walk_.Directory(at, entries); }
     // Where the link to the next directory stands, when it is inside the block.
     bool LinkAt(size_t directory, uint32_t entries, size_t& at) const
     {
-        at = directory + 2 + 12 * static_cast<size_t>(entries);
-        return Size() - at >= 4;
+        uint64_t link;
+        const bool inside = walk_.LinkAt(directory, entries, link);
+        at = static_cast<size_t>(link);
+        return inside;
+    }
+    // Where an entry's values stand and how many bytes they take: inside the
+    // entry when 4 bytes hold them. False when they run past the block's end.
+    bool ValuesOf(size_t entry, size_t& at, uint64_t& bytes) const
+    {
+        TiffEntry e;
+        walk_.EntryAt(entry, e);
+        at = static_cast<size_t>(e.valuesAt);
+        bytes = e.valueBytes;
+        return walk_.ValuesInside(e);
     }
 
 private:
     uint8_t* b_;
-    size_t size_;
-    bool little_ = true;
+    MemorySource source_;
+    // Reading a block in memory changes nothing of it.
+    mutable TiffWalk walk_;
 };
-
-uint64_t ValueBytes(uint32_t type, uint32_t count)
-{
-    // BYTE, ASCII, SHORT, LONG, RATIONAL, SBYTE, UNDEFINED, SSHORT, SLONG,
-    // SRATIONAL, FLOAT, DOUBLE, IFD.
-    static const uint8_t kSizes[14] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
-    return type < 14 ? kSizes[type] * static_cast<uint64_t>(count) : 0;
-}
-
-// Where an entry's values stand and how many bytes they take: inside the
-// entry when 4 bytes hold them. False when they run past the block's end.
-bool ValuesOf(const Tiff& t, size_t entry, size_t& at, uint64_t& bytes)
-{
-    bytes = ValueBytes(t.U16(entry + 2), t.U32(entry + 4));
-    at = entry + 8;
-    if (bytes <= 4)
-        return true;
-    at = t.U32(entry + 8);
-    return at <= t.Size() && bytes <= t.Size() - at;
-}
 
 const uint16_t kExifDirectoryTag = 0x8769, kGpsDirectoryTag = 0x8825, kInteropDirectoryTag = 0xA005;
 
@@ -502,7 +487,7 @@ void AddDirectorySpans(const Tiff& t, size_t directory, uint32_t entries, std::v
         size_t at;
         uint64_t bytes;
         const size_t entry = directory + 2 + 12 * static_cast<size_t>(i);
-        if (ValuesOf(t, entry, at, bytes) && bytes > 4)
+        if (t.ValuesOf(entry, at, bytes) && bytes > 4)
             spans.push_back({at, at + bytes});
     }
 }
@@ -592,7 +577,7 @@ bool AddPointedTo(const Tiff& t, size_t entry, std::vector<size_t>& out, size_t&
 {
     size_t at;
     uint64_t bytes;
-    if (!ValuesOf(t, entry, at, bytes))
+    if (!t.ValuesOf(entry, at, bytes))
         return true;  // past the block's end: nothing there to follow
     const uint32_t type = t.U16(entry + 2);
     const size_t width = type == 1 || type == 6 ? 1 : type == 3 || type == 8 ? 2 : 4;
@@ -856,7 +841,7 @@ void WalkHeif(ByteSource& file, PictureMetadata& metadata)
     HeifMeta meta;
     if (metaSeen)
         ReadHeifMeta(file, box, meta);
-    if (!metaSeen || meta.damage != nullptr)
+    if (!metaSeen || meta.damage != HeifDamage::none)
         return;
     uint64_t walked = 0;
     const std::vector<uint8_t> exif = HeifItem(file, meta, meta.exifItem, walked, metadata);
@@ -1034,7 +1019,7 @@ bool FindExifEntry(const uint8_t* exif, size_t size, uint16_t tag, ExifEntry& fo
         return false;
     for (size_t entry : EntriesOf(directories, entries)) {
         uint64_t bytes;
-        if (t.U16(entry) != tag || !ValuesOf(t, entry, found.valuesAt, bytes))
+        if (t.U16(entry) != tag || !t.ValuesOf(entry, found.valuesAt, bytes))
             continue;
         found.type = static_cast<uint16_t>(t.U16(entry + 2));
         found.count = t.U32(entry + 4);
@@ -1049,7 +1034,7 @@ int ExifOrientation(const uint8_t* exif, size_t size)
     if (!FindExifEntry(exif, size, 274, entry) || entry.type != 3 || entry.count == 0)
         return 1;
     const uint32_t value = exif[0] == 'M' ? ReadBig16(exif + entry.valuesAt) : Read16(exif + entry.valuesAt);
-    return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+    return TiffOrientation(entry.type, entry.count, value);
 }
 
 bool ExifHasSecondDirectory(const std::vector<uint8_t>& exif)
@@ -1127,7 +1112,7 @@ bool DropExifGps(std::vector<uint8_t>& exif, std::vector<std::string>& notes)
             const size_t entry = d.at + 2 + 12 * static_cast<size_t>(i);
             size_t at;
             uint64_t bytes;
-            if (t.U16(entry) == kGpsDirectoryTag && ValuesOf(t, entry, at, bytes) && bytes > 4)
+            if (t.U16(entry) == kGpsDirectoryTag && t.ValuesOf(entry, at, bytes) && bytes > 4)
                 gps.push_back({at, at + bytes});
         }
     }
@@ -1148,7 +1133,7 @@ bool DropExifGps(std::vector<uint8_t>& exif, std::vector<std::string>& notes)
             const size_t entry = d.at + 2 + 12 * static_cast<size_t>(i);
             size_t at;
             uint64_t bytes;
-            const bool apart = ValuesOf(t, entry, at, bytes) && bytes > 4;
+            const bool apart = t.ValuesOf(entry, at, bytes) && bytes > 4;
             if (t.U16(entry) == kGpsDirectoryTag) {
                 gone.push_back(entry);
             } else if (apart && Overlaps({at, at + bytes}, gps)) {

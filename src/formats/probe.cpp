@@ -25,9 +25,6 @@
 #include "formats/metadata.h"
 #include "formats/png_chunk.h"
 
-const char kTooShortForPicture[] = "the file is too short for the picture it declares";
-
-
 namespace {
 
 const uint64_t kPage = 4096;
@@ -122,22 +119,22 @@ uint64_t Times(uint64_t a, uint64_t b)
     return __builtin_mul_overflow(a, b, &product) ? UINT64_MAX : product;
 }
 
-ProbeResult Verdict(ContainerKind kind, ProbeVerdict verdict, const char* what)
+ProbeResult Verdict(ContainerKind kind, ProbeVerdict verdict, ProbeClause clause)
 {
     ProbeResult result;
     result.kind = kind;
     result.verdict = verdict;
-    result.what = what;
+    result.clause = clause;
     return result;
 }
 
-ProbeResult Damaged(ContainerKind kind, const char* why) { return Verdict(kind, ProbeVerdict::damaged, why); }
+ProbeResult Damaged(ContainerKind kind, ProbeClause why) { return Verdict(kind, ProbeVerdict::damaged, why); }
 
-ProbeResult Unsupported(ContainerKind kind, const char* what) { return Verdict(kind, ProbeVerdict::unsupported, what); }
+ProbeResult Unsupported(ContainerKind kind, ProbeClause what) { return Verdict(kind, ProbeVerdict::unsupported, what); }
 
 ProbeResult Fine(ContainerKind kind, int64_t width, int64_t height)
 {
-    ProbeResult result = Verdict(kind, ProbeVerdict::fine, "");
+    ProbeResult result = Verdict(kind, ProbeVerdict::fine, ProbeClause::none);
     result.width = width;
     result.height = height;
     return result;
@@ -150,74 +147,9 @@ ProbeResult FineIfHolds(ContainerKind kind, int64_t width, int64_t height, uint6
     ProbeResult result = Fine(kind, width, height);
     if (held < least) {
         result.verdict = ProbeVerdict::damaged;
-        result.what = kTooShortForPicture;
+        result.clause = ProbeClause::tooShortForPicture;
     }
     return result;
-}
-
-const char kShortHeader[] = "the file is shorter than its header";
-const char kZeroSize[] = "it declares a width or height of 0";
-const char kBudgetSpent[] = "it takes more than 64 MiB of reading to find its picture's header";
-
-// ---- TIFF files' directories ------------------------------------------------
-
-// A TIFF file's header and directories, read through the file's reader.
-// (An EXIF block in memory is read by the metadata's own walker.)
-struct TiffFile {
-    Reader* reader;
-    uint64_t size;
-    bool little;
-
-    // The n bytes at `at`, n <= 12; null past the end or on a failed read.
-    const uint8_t* At(uint64_t at, size_t n) const { return reader->At(at, n); }
-    uint32_t U16(const uint8_t* p) const { return TiffU16(p, little); }
-    uint32_t U32(const uint8_t* p) const { return TiffU32(p, little); }
-};
-
-// The byte order mark and 42 that begin every TIFF header; `tiff` is to
-// have its reader and size set.
-bool OpenTiff(TiffFile& tiff)
-{
-    const uint8_t* head = tiff.At(0, 8);
-    return head != nullptr && TiffOrder(head, tiff.little);
-}
-
-// The first directory's offset and its entry count, when its count and its
-// 12-byte entries lie inside the bytes.
-bool FirstDirectory(const TiffFile& tiff, uint64_t& directory, uint32_t& entries)
-{
-    const uint8_t* head = tiff.At(0, 8);
-    if (head == nullptr)
-        return false;
-    directory = tiff.U32(head + 4);
-    const uint8_t* count = tiff.At(directory, 2);
-    if (count == nullptr)
-        return false;
-    entries = tiff.U16(count);
-    return TiffDirectoryFits(directory, entries, tiff.size);
-}
-
-// Takes into `value` the first value of a SHORT or LONG entry: from the
-// entry itself when all its values fit in 4 bytes, else from the offset the
-// entry holds. Other types and empty entries leave `value` as it was; false
-// when the values lie past the end of the bytes.
-bool ReadFirstValue(const TiffFile& tiff, const uint8_t* entry, uint32_t& value)
-{
-    const uint32_t type = tiff.U16(entry + 2);
-    const uint64_t count = tiff.U32(entry + 4);
-    if (type != 3 && type != 4)
-        return true;
-    if (count == 0)
-        return true;
-    const size_t width = type == 3 ? 2 : 4;
-    const uint8_t* at = entry + 8;
-    if (count * width > 4) {
-        at = tiff.At(tiff.U32(entry + 8), width);
-        if (at == nullptr)
-            return false;
-    }
-    value = type == 3 ? tiff.U16(at) : tiff.U32(at);
-    return true;
 }
 
 // ---- PNG ------------------------------------------------------------------
@@ -264,18 +196,18 @@ ProbeResult ProbePng(Reader& file)
     // Signature, then IHDR's length, type, 13 bytes of fields and CRC.
     const uint8_t* head = file.At(0, 8 + 12 + 13);
     if (head == nullptr)
-        return Damaged(png, kShortHeader);
+        return Damaged(png, ProbeClause::shortHeader);
     if (ReadBig32(head + 8) != 13 || memcmp(head + 12, "IHDR", 4) != 0)
-        return Damaged(png, "it does not begin with its header chunk");
+        return Damaged(png, ProbeClause::pngNoHeaderChunk);
     const uint32_t width = ReadBig32(head + 16);
     const uint32_t height = ReadBig32(head + 20);
     const uint32_t depth = head[24], colourType = head[25];
     if (width == 0 || height == 0)
-        return Damaged(png, kZeroSize);
+        return Damaged(png, ProbeClause::zeroSize);
     if (width > 0x7FFFFFFF || height > 0x7FFFFFFF)
-        return Damaged(png, "it declares a width or height over 2^31 - 1");
+        return Damaged(png, ProbeClause::pngSizeOver31Bits);
     if (!PngDepthFitsColourType(depth, colourType))
-        return Damaged(png, "its bit depth does not go with its colour type");
+        return Damaged(png, ProbeClause::pngDepthNotOfColourType);
     const uint64_t least = PngLeastData(width, height, depth, colourType);
     // The walk goes on past the first IDAT to sum them all, until the sum
     // reaches the least or IEND stands; what lies past the end counts as
@@ -288,7 +220,7 @@ ProbeResult ProbePng(Reader& file)
         const bool isIdat = IsChunk(chunk, "IDAT");
         if (!chunk.whole) {
             if (!seenIdat)
-                return Damaged(png, "a chunk runs past the end of the file");
+                return Damaged(png, ProbeClause::chunkPastEnd);
             if (isIdat)
                 idat += size - chunk.at - 12;
             break;
@@ -301,7 +233,7 @@ ProbeResult ProbePng(Reader& file)
         }
     }
     if (!seenIdat)
-        return Damaged(png, walk.Cut() ? "a chunk runs past the end of the file" : "it has no picture data");
+        return Damaged(png, walk.Cut() ? ProbeClause::chunkPastEnd : ProbeClause::pngNoData);
     if (file.Spent())
         return Fine(png, width, height);
     return FineIfHolds(png, width, height, idat, least);
@@ -311,7 +243,7 @@ ProbeResult ProbePng(Reader& file)
 
 // What the segments before the scan declare.
 struct JpegHeaders {
-    const char* damage = nullptr;  // why the walk stopped before the scan
+    ProbeClause damage = ProbeClause::none;  // why the walk stopped before the scan
     bool frame = false;
     uint32_t frameMarker = 0, precision = 0, height = 0, width = 0;
     uint64_t blocks = 0;    // 8 x 8 blocks of all components together
@@ -348,14 +280,14 @@ uint64_t FrameBlocks(const uint8_t* components, uint32_t count, uint32_t width, 
     return blocks;
 }
 
-const char* JpegWalkDamage(JpegWalkEnd end, bool frame)
+ProbeClause JpegWalkDamage(JpegWalkEnd end, bool frame)
 {
     switch (end) {
-    case JpegWalkEnd::secondStart: return "it has a second start-of-image marker";
-    case JpegWalkEnd::shortSegment: return "a segment is shorter than its own length field";
-    case JpegWalkEnd::pastEnd: return "a segment runs past the end of the file";
-    case JpegWalkEnd::tooMany: return "it holds more segments than any picture has";
-    default: return frame ? "it ends before its picture data" : "it ends before its frame header";
+    case JpegWalkEnd::secondStart: return ProbeClause::jpegSecondStart;
+    case JpegWalkEnd::shortSegment: return ProbeClause::segmentShorterThanLength;
+    case JpegWalkEnd::pastEnd: return ProbeClause::segmentPastEnd;
+    case JpegWalkEnd::tooMany: return ProbeClause::jpegTooManySegments;
+    default: return frame ? ProbeClause::jpegEndsBeforeData : ProbeClause::jpegEndsBeforeFrame;
     }
 }
 
@@ -368,7 +300,7 @@ JpegHeaders ReadJpegHeaders(Reader& file)
     while (walk.Next(segment)) {
         if (segment.marker == 0xDA) {
             if (!headers.frame)
-                headers.damage = "its scan begins before its frame header";
+                headers.damage = ProbeClause::jpegScanBeforeFrame;
             headers.scanAt = segment.bodyAt + segment.bodySize;
             return headers;
         }
@@ -379,13 +311,13 @@ JpegHeaders ReadJpegHeaders(Reader& file)
         const size_t bodySize = segment.bodySize;
         const uint8_t* body = file.At(segment.bodyAt, bodySize);
         if (body == nullptr) {
-            headers.damage = "a segment runs past the end of the file";
+            headers.damage = ProbeClause::segmentPastEnd;
             return headers;
         }
         if (frame) {
             // Precision, height, width, the component count, then 3 bytes a component.
             if (bodySize < 6 || bodySize < 6 + 3 * static_cast<size_t>(body[5])) {
-                headers.damage = "its frame header is shorter than its fields";
+                headers.damage = ProbeClause::jpegFrameShorterThanFields;
                 return headers;
             }
             headers.frame = true;
@@ -425,18 +357,18 @@ ProbeResult ProbeJpeg(Reader& file)
     const ContainerKind jpeg = ContainerKind::jpeg;
     const JpegHeaders headers = ReadJpegHeaders(file);
     ProbeResult result;
-    if (headers.damage != nullptr)
+    if (headers.damage != ProbeClause::none)
         result = Damaged(jpeg, headers.damage);
     else if ((headers.frameMarker & 3) == 3)  // SOF3, 7, 11 and 15: the lossless processes
-        result = Unsupported(jpeg, "a lossless JPEG");
+        result = Unsupported(jpeg, ProbeClause::jpegLossless);
     else if (headers.precision == 12)
-        result = Unsupported(jpeg, "a 12-bit JPEG");
+        result = Unsupported(jpeg, ProbeClause::jpeg12Bit);
     else if (headers.precision == 16)
-        result = Unsupported(jpeg, "a 16-bit JPEG");
+        result = Unsupported(jpeg, ProbeClause::jpeg16Bit);
     else if (headers.precision != 8)
-        result = Damaged(jpeg, "its samples have a precision JPEG does not have");
+        result = Damaged(jpeg, ProbeClause::jpegPrecision);
     else if (headers.width == 0 || headers.height == 0)
-        result = Damaged(jpeg, kZeroSize);
+        result = Damaged(jpeg, ProbeClause::zeroSize);
     else
         result = FineIfHolds(jpeg, headers.width, headers.height, file.Size() - headers.scanAt,
                              JpegLeastBits(headers.frameMarker, headers.blocks) / 8);
@@ -473,12 +405,12 @@ ProbeResult ProbeGif(Reader& file)
     // Signature 6, then the logical screen: width, height, flags, background, aspect.
     const uint8_t* head = file.At(0, 13);
     if (head == nullptr)
-        return Damaged(gif, kShortHeader);
+        return Damaged(gif, ProbeClause::shortHeader);
     const uint32_t screenWidth = Read16(head + 6);
     const uint32_t screenHeight = Read16(head + 8);
     uint64_t at = 13;
     if (!SkipColourTable(head[10], size, at))
-        return Damaged(gif, "its colour table runs past the end of the file");
+        return Damaged(gif, ProbeClause::colourTablePastEnd);
     while (at < size) {
         const uint8_t* block = file.At(at, 1);
         if (block == nullptr)
@@ -489,38 +421,38 @@ ProbeResult ProbeGif(Reader& file)
             // Separator, left, top, width, height, flags.
             const uint8_t* frame = file.At(at, 10);
             if (frame == nullptr)
-                return Damaged(gif, "a frame's header runs past the end of the file");
+                return Damaged(gif, ProbeClause::gifFrameHeaderPastEnd);
             const uint64_t frameWidth = Read16(frame + 5), frameHeight = Read16(frame + 7);
             const int64_t right = static_cast<int64_t>(Read16(frame + 1) + frameWidth);
             const int64_t bottom = static_cast<int64_t>(Read16(frame + 3) + frameHeight);
             const uint32_t flags = frame[9];
             at += 10;
             if (!SkipColourTable(flags, size, at))
-                return Damaged(gif, "its colour table runs past the end of the file");
+                return Damaged(gif, ProbeClause::colourTablePastEnd);
             // A frame may stand partly outside the screen; decoders widen the picture to hold it.
             const int64_t width = right > screenWidth ? right : screenWidth;
             const int64_t height = bottom > screenHeight ? bottom : screenHeight;
             if (width == 0 || height == 0)
-                return Damaged(gif, kZeroSize);
+                return Damaged(gif, ProbeClause::zeroSize);
             // Only the frame's own pixels must be coded; the rest of the
             // screen is background, which costs no bytes.
             return FineIfHolds(gif, width, height, size - at, GifLeastData(frameWidth * frameHeight));
         }
         if (*block != 0x21)
-            return Damaged(gif, "it has a block of no kind GIF has");
+            return Damaged(gif, ProbeClause::gifBlockOfNoKind);
         // Introducer and label, then sub-blocks of a length byte and that
         // many bytes, until a length of 0.
         at += 2;
         for (;;) {
             const uint8_t* length = file.At(at, 1);
             if (length == nullptr)
-                return Damaged(gif, "an extension runs past the end of the file");
+                return Damaged(gif, ProbeClause::gifExtensionPastEnd);
             at += 1 + *length;
             if (*length == 0)
                 break;
         }
     }
-    return Damaged(gif, "it has no frames");
+    return Damaged(gif, ProbeClause::gifNoFrames);
 }
 
 // ---- TIFF -----------------------------------------------------------------
@@ -545,21 +477,33 @@ uint64_t TiffPackingRatio(uint32_t compression)
 ProbeResult ProbeTiff(Reader& reader)
 {
     const ContainerKind tiff = ContainerKind::tiff;
-    TiffFile file = {&reader, reader.Size(), false};
-    uint64_t directory = 0;
+    TiffWalk file(reader);
+    if (!file.Open())
+        return Damaged(tiff, ProbeClause::shortHeader);
+    const uint64_t directory = file.U32(4);
     uint32_t entries = 0;
-    if (!OpenTiff(file))
-        return Damaged(tiff, kShortHeader);
-    if (!FirstDirectory(file, directory, entries))
-        return Damaged(tiff, "its first directory runs past the end of the file");
+    if (!file.Directory(directory, entries))
+        return Damaged(tiff, ProbeClause::tiffDirectoryPastEnd);
     // A tag that is absent, or neither SHORT nor LONG, leaves its default.
     uint32_t width = 0, height = 0, sampleFormat = 1, bits = 1, compression = 1;
+    int orientation = 1;
+    bool turnRead = false;
     for (uint32_t i = 0; i < entries; ++i) {
-        const uint8_t* entry = file.At(directory + 2 + 12 * static_cast<uint64_t>(i), 12);
-        if (entry == nullptr)
-            return Damaged(tiff, "its first directory runs past the end of the file");
+        TiffEntry entry;
+        if (!file.Entry(directory, i, entry))
+            return Damaged(tiff, ProbeClause::tiffDirectoryPastEnd);
+        // The TIFF's own Orientation, by the rule an EXIF block's takes: the
+        // first such entry whose values all lie inside the file.
+        if (entry.tag == 274 && !turnRead && file.ValuesInside(entry)) {
+            uint32_t first = 0;
+            if (!file.FirstNumber(entry, first))
+                return Damaged(tiff, ProbeClause::tiffValuesPastEnd);
+            orientation = TiffOrientation(entry.type, entry.count, first);
+            turnRead = true;
+            continue;
+        }
         uint32_t* value = nullptr;
-        switch (file.U16(entry)) {
+        switch (entry.tag) {
         case 256: value = &width; break;
         case 257: value = &height; break;
         case 258: value = &bits; break;
@@ -567,24 +511,23 @@ ProbeResult ProbeTiff(Reader& reader)
         case 339: value = &sampleFormat; break;
         default: continue;
         }
-        // The entry's bytes are copied: reading its values may move the window.
-        uint8_t copy[12];
-        memcpy(copy, entry, sizeof copy);
-        if (!ReadFirstValue(file, copy, *value))
-            return Damaged(tiff, "a tag's values lie past the end of the file");
+        if (!file.FirstNumber(entry, *value))
+            return Damaged(tiff, ProbeClause::tiffValuesPastEnd);
     }
     if (width == 0 || height == 0)
-        return Damaged(tiff, "it declares no width or height, or one of 0");
+        return Damaged(tiff, ProbeClause::tiffNoSize);
     if (bits == 0)
-        return Damaged(tiff, "it declares 0 bits a sample");
+        return Damaged(tiff, ProbeClause::tiffZeroBits);
     if (sampleFormat == 3)
-        return Unsupported(tiff, "a floating-point TIFF");
+        return Unsupported(tiff, ProbeClause::tiffFloat);
     // Every row of the first sample, whether in strips, tiles or planes,
     // must be coded somewhere in the file. The first sample alone: samples
     // may differ in bits, and chroma may be subsampled.
     const uint64_t ratio = TiffPackingRatio(compression);
     const uint64_t samples = Times((Times(width, bits) + 7) / 8, height);
-    return FineIfHolds(tiff, width, height, reader.Size(), ratio == 0 ? 0 : samples / ratio);
+    ProbeResult result = FineIfHolds(tiff, width, height, reader.Size(), ratio == 0 ? 0 : samples / ratio);
+    result.orientation = orientation;
+    return result;
 }
 
 // ---- WebP -----------------------------------------------------------------
@@ -600,13 +543,13 @@ ProbeResult ProbeWebp(Reader& file)
     RiffChunkWalk walk(file);
     RiffChunkHead chunk;
     if (!walk.Next(chunk))
-        return Damaged(webp, kShortHeader);
+        return Damaged(webp, ProbeClause::shortHeader);
     int64_t width = 0, height = 0;
     if (IsChunk(chunk, "VP8X")) {
         // Flags, 3 reserved bytes, then the canvas's width and height less 1, 24 bits each.
         const uint8_t* h = chunk.size >= 10 ? file.At(chunk.at + 8, 10) : nullptr;
         if (h == nullptr)
-            return Damaged(webp, kShortHeader);
+            return Damaged(webp, ProbeClause::shortHeader);
         width = 1 + (Read32(h + 4) & 0xFFFFFF);
         height = 1 + (Read32(h + 6) >> 8);
         // A still's ALPH and VP8 or VP8L, or an animation's frames, follow
@@ -616,17 +559,17 @@ ProbeResult ProbeWebp(Reader& file)
         }
         if (!IsChunk(chunk, "VP8 ") && !IsChunk(chunk, "VP8L") && !IsChunk(chunk, "ANMF") && chunk.whole &&
             !walk.FileShorterThanDeclared())
-            return Damaged(webp, "it holds no picture after its extended header");
+            return Damaged(webp, ProbeClause::webpNoPictureAfterExtended);
     } else if (IsChunk(chunk, "VP8 ")) {
         // A 3-byte frame tag, the start code, then 14 bits of width and of
         // height, each with 2 bits of scaling above.
         const uint8_t* h = chunk.size >= 10 ? file.At(chunk.at + 8, 10) : nullptr;
         if (h == nullptr)
-            return Damaged(webp, kShortHeader);
+            return Damaged(webp, ProbeClause::shortHeader);
         if ((h[0] & 1) != 0)
-            return Damaged(webp, "its lossy picture does not begin with a key frame");
+            return Damaged(webp, ProbeClause::webpNotKeyFrame);
         if (memcmp(h + 3, "\x9D\x01\x2A", 3) != 0)
-            return Damaged(webp, "its lossy picture lacks the start code every one has");
+            return Damaged(webp, ProbeClause::webpNoStartCode);
         width = Read16(h + 6) & 0x3FFF;
         height = Read16(h + 8) & 0x3FFF;
     } else if (IsChunk(chunk, "VP8L")) {
@@ -634,19 +577,19 @@ ProbeResult ProbeWebp(Reader& file)
         // an alpha bit and a 3-bit version.
         const uint8_t* h = chunk.size >= 5 ? file.At(chunk.at + 8, 5) : nullptr;
         if (h == nullptr)
-            return Damaged(webp, kShortHeader);
+            return Damaged(webp, ProbeClause::shortHeader);
         if (h[0] != 0x2F)
-            return Damaged(webp, "its lossless picture lacks the signature every one has");
+            return Damaged(webp, ProbeClause::webpNoLosslessSignature);
         const uint32_t bits = Read32(h + 1);
         if (bits >> 29 != 0)
-            return Damaged(webp, "its lossless picture has a version WebP does not define");
+            return Damaged(webp, ProbeClause::webpLosslessVersion);
         width = 1 + (bits & 0x3FFF);
         height = 1 + (bits >> 14 & 0x3FFF);
     } else {
-        return Damaged(webp, "it does not begin with a picture chunk WebP defines");
+        return Damaged(webp, ProbeClause::webpNoPictureChunk);
     }
     if (width == 0 || height == 0)
-        return Damaged(webp, kZeroSize);
+        return Damaged(webp, ProbeClause::zeroSize);
     return FineIfHolds(webp, width, height, chunk.whole && !walk.FileShorterThanDeclared() ? 1 : 0, 1);
 }
 
@@ -676,7 +619,15 @@ bool HeifCodingRead(const uint8_t* type)
     return false;
 }
 
-const char kBoxPastEnd[] = "a box runs past the end of the file";
+ProbeClause HeifClause(HeifDamage damage)
+{
+    switch (damage) {
+    case HeifDamage::boxPastEnd: return ProbeClause::boxPastEnd;
+    case HeifDamage::fieldsPastEnd: return ProbeClause::boxFieldsPastEnd;
+    case HeifDamage::locationFieldSize: return ProbeClause::heifLocationFieldSize;
+    default: return ProbeClause::heifLocationVersion;
+    }
+}
 
 ProbeResult ProbeHeif(Reader& file)
 {
@@ -686,7 +637,7 @@ ProbeResult ProbeHeif(Reader& file)
     IsoBoxHead box;
     // ftyp: the major brand, a minor version, then compatible brands.
     if (!top.Next(box) || !IsBox(box, "ftyp") || !box.whole || box.bodySize < 8)
-        return Damaged(heif, kShortHeader);
+        return Damaged(heif, ProbeClause::shortHeader);
     bool branded = false;
     for (uint64_t at = 0; at + 4 <= box.bodySize && !branded; at += at == 0 ? 8 : 4) {
         const uint8_t* brand = file.At(box.bodyAt + at, 4);
@@ -700,33 +651,33 @@ ProbeResult ProbeHeif(Reader& file)
     bool metaSeen = false;
     while (!metaSeen && top.Next(box)) {
         if (!box.whole)
-            return Damaged(heif, kBoxPastEnd);
+            return Damaged(heif, ProbeClause::boxPastEnd);
         metaSeen = IsBox(box, "meta");
     }
     if (!metaSeen)
-        return Damaged(heif, "it has no meta box, which lists its pictures");
+        return Damaged(heif, ProbeClause::heifNoMeta);
     HeifMeta meta;
     ReadHeifMeta(file, box, meta);
-    if (meta.damage != nullptr)
-        return Damaged(heif, meta.damage);
+    if (meta.damage != HeifDamage::none)
+        return Damaged(heif, HeifClause(meta.damage));
     if (meta.primary == 0 || !meta.hasIinf || !meta.hasIloc || !meta.hasIpco)
-        return Damaged(heif, "it names no primary picture, or lacks the boxes that describe it");
+        return Damaged(heif, ProbeClause::heifNoPrimary);
     if (meta.primaryType[0] != 0 && !HeifCodingRead(meta.primaryType))
-        return Unsupported(heif, "a HEIF picture in a coding duotint does not read");
+        return Unsupported(heif, ProbeClause::heifCoding);
     // Every item's data in this file must lie inside it; a length of 0 runs to its end.
     bool cut = false;
     HeifExtentWalk extents(file, meta.iloc);
     HeifExtent extent;
     while (extents.Next(extent))
         cut = cut || (extent.inFile && (extent.overflows || extent.at > size || extent.length > size - extent.at));
-    if (extents.Damage() != nullptr)
-        return Damaged(heif, extents.Damage());
+    if (extents.Damage() != HeifDamage::none)
+        return Damaged(heif, HeifClause(extents.Damage()));
     // ispe: version, flags, then the width and height in 32 bits each.
     int64_t width = -1, height = -1;
     IsoBoxWalk properties(file, meta.ipco.bodyAt, meta.ipco.bodyAt + meta.ipco.bodySize);
     for (uint32_t index = 1; width < 0 && index < 32768 && properties.Next(box); ++index) {
         if (!box.whole)
-            return Damaged(heif, kBoxPastEnd);
+            return Damaged(heif, ProbeClause::boxPastEnd);
         if (!IsBox(box, "ispe") || !meta.primaryProperties[index])
             continue;
         BoxFields f(file, box);
@@ -734,12 +685,12 @@ ProbeResult ProbeHeif(Reader& file)
         width = static_cast<int64_t>(f.Take(4));
         height = static_cast<int64_t>(f.Take(4));
         if (f.Failed())
-            return Damaged(heif, "a box's fields run past its end");
+            return Damaged(heif, ProbeClause::boxFieldsPastEnd);
     }
     if (width < 0)
-        return Damaged(heif, "its primary picture declares no size");
+        return Damaged(heif, ProbeClause::heifNoSize);
     if (width == 0 || height == 0)
-        return Damaged(heif, kZeroSize);
+        return Damaged(heif, ProbeClause::zeroSize);
     // A box after the meta box that runs past the end (the media data, as
     // a rule) is the file cut short, as an item's data past it is.
     while (!cut && top.Next(box))
@@ -788,36 +739,36 @@ ProbeResult ProbeBmp(Reader& file)
     // The 14-byte file header, then an info header that begins with its own size.
     const uint8_t* head = file.At(0, 18);
     if (head == nullptr)
-        return Damaged(bmp, kShortHeader);
+        return Damaged(bmp, ProbeClause::shortHeader);
     const BmpHeaderFields start = ReadBmpHeaderFields(head, 18);
     const uint32_t dataOffset = start.dataOffset, infoSize = start.infoSize;
     if (!KnownInfoSize(infoSize))
-        return Damaged(bmp, "its picture header has a size no BMP header has");
+        return Damaged(bmp, ProbeClause::bmpHeaderSize);
     const uint8_t* h = file.At(0, 14 + infoSize);
     if (h == nullptr)
-        return Damaged(bmp, kShortHeader);
+        return Damaged(bmp, ProbeClause::shortHeader);
     if (dataOffset < 14 + infoSize)
-        return Damaged(bmp, "its pixels start inside its header");
+        return Damaged(bmp, ProbeClause::bmpPixelsInHeader);
     // OS/2 1.x's header has unsigned 16-bit width and height and is never
     // compressed; a header too short for a compression has none.
     const BmpHeaderFields fields = ReadBmpHeaderFields(h, 14 + infoSize);
     int64_t width = fields.width, height = fields.height;
     const uint32_t compression = fields.compression, bits = fields.bitsPerPixel;
     if (width < 1)
-        return Damaged(bmp, "it declares a width under 1 pixel");
+        return Damaged(bmp, ProbeClause::bmpWidthUnder1);
     if (height == 0)
-        return Damaged(bmp, kZeroSize);
+        return Damaged(bmp, ProbeClause::zeroSize);
     // height < 0: rows are stored top-down; INT_MIN has no row count.
     if (height == INT32_MIN)
-        return Damaged(bmp, "it declares a height of -2147483648, which no picture has");
+        return Damaged(bmp, ProbeClause::bmpHeightIntMin);
     // Compressions 4 and 5 are JPEG and PNG in Windows headers only; in
     // OS/2's, 4 is RLE24, which is left to the decoder.
     if (WindowsInfoSize(infoSize) && compression == 4)
-        return Unsupported(bmp, "a BMP with JPEG compression");
+        return Unsupported(bmp, ProbeClause::bmpJpeg);
     if (WindowsInfoSize(infoSize) && compression == 5)
-        return Unsupported(bmp, "a BMP with PNG compression");
+        return Unsupported(bmp, ProbeClause::bmpPng);
     if (!BmpBitCount(bits))
-        return Damaged(bmp, "it declares a number of bits a pixel that no BMP has");
+        return Damaged(bmp, ProbeClause::bmpBitCount);
     if (height < 0)
         height = -height;
     // The pixels follow the headers; the offset is not trusted to say more.
@@ -860,9 +811,10 @@ ProbeResult ProbeContainer(ByteSource& source)
     // were not all there to say it.
     if (file.Failed()) {
         const ContainerKind kind = result.kind;
-        result = Verdict(kind, ProbeVerdict::unreadable, "");
-    } else if (file.Spent() && result.verdict == ProbeVerdict::damaged && result.what != kTooShortForPicture) {
-        result.what = kBudgetSpent;
+        result = Verdict(kind, ProbeVerdict::unreadable, ProbeClause::none);
+    } else if (file.Spent() && result.verdict == ProbeVerdict::damaged &&
+               result.clause != ProbeClause::tooShortForPicture) {
+        result.clause = ProbeClause::budgetSpent;
     }
     return result;
 }

@@ -239,9 +239,9 @@ Failure OpenInDecoder(const PictureRequest& request, DecoderProcess& decoder, Fi
         return FailureOf(file);
     }
     if (probe.verdict == ProbeVerdict::damaged)
-        return Refuse("%s is damaged: %s.", name, probe.what);
+        return Refuse("%s is damaged: %s.", name, ProbeClauseWords(probe.clause));
     if (probe.verdict == ProbeVerdict::unsupported)
-        return Refuse("%s is %s, a kind duotint cannot read.", name, probe.what);
+        return Refuse("%s is %s, a kind duotint cannot read.", name, ProbeClauseWords(probe.clause));
     if (probe.kind == ContainerKind::bmp && IsOurKindOfBmp(h))
         return Refuse("%s", readerSentence);
     // The decoding process reads the file the probe read, handed a section

@@ -69,6 +69,71 @@ std::string SecondsText(uint32_t milliseconds)
 
 }  // namespace
 
+const char* ProbeClauseWords(ProbeClause clause)
+{
+    static const struct {
+        ProbeClause clause;
+        const char* words;
+    } kClauses[] = {
+        {ProbeClause::tooShortForPicture, "the file is too short for the picture it declares"},
+        {ProbeClause::shortHeader, "the file is shorter than its header"},
+        {ProbeClause::zeroSize, "it declares a width or height of 0"},
+        {ProbeClause::budgetSpent, "it takes more than 64 MiB of reading to find its picture's header"},
+        {ProbeClause::pngNoHeaderChunk, "it does not begin with its header chunk"},
+        {ProbeClause::pngSizeOver31Bits, "it declares a width or height over 2^31 - 1"},
+        {ProbeClause::pngDepthNotOfColourType, "its bit depth does not go with its colour type"},
+        {ProbeClause::chunkPastEnd, "a chunk runs past the end of the file"},
+        {ProbeClause::pngNoData, "it has no picture data"},
+        {ProbeClause::segmentPastEnd, "a segment runs past the end of the file"},
+        {ProbeClause::jpegFrameShorterThanFields, "its frame header is shorter than its fields"},
+        {ProbeClause::jpegScanBeforeFrame, "its scan begins before its frame header"},
+        {ProbeClause::jpegSecondStart, "it has a second start-of-image marker"},
+        {ProbeClause::segmentShorterThanLength, "a segment is shorter than its own length field"},
+        {ProbeClause::jpegTooManySegments, "it holds more segments than any picture has"},
+        {ProbeClause::jpegEndsBeforeData, "it ends before its picture data"},
+        {ProbeClause::jpegEndsBeforeFrame, "it ends before its frame header"},
+        {ProbeClause::jpegPrecision, "its samples have a precision JPEG does not have"},
+        {ProbeClause::jpegLossless, "a lossless JPEG"},
+        {ProbeClause::jpeg12Bit, "a 12-bit JPEG"},
+        {ProbeClause::jpeg16Bit, "a 16-bit JPEG"},
+        {ProbeClause::colourTablePastEnd, "its colour table runs past the end of the file"},
+        {ProbeClause::gifFrameHeaderPastEnd, "a frame's header runs past the end of the file"},
+        {ProbeClause::gifBlockOfNoKind, "it has a block of no kind GIF has"},
+        {ProbeClause::gifExtensionPastEnd, "an extension runs past the end of the file"},
+        {ProbeClause::gifNoFrames, "it has no frames"},
+        {ProbeClause::tiffDirectoryPastEnd, "its first directory runs past the end of the file"},
+        {ProbeClause::tiffValuesPastEnd, "a tag's values lie past the end of the file"},
+        {ProbeClause::tiffNoSize, "it declares no width or height, or one of 0"},
+        {ProbeClause::tiffZeroBits, "it declares 0 bits a sample"},
+        {ProbeClause::tiffFloat, "a floating-point TIFF"},
+        {ProbeClause::webpNoPictureAfterExtended, "it holds no picture after its extended header"},
+        {ProbeClause::webpNotKeyFrame, "its lossy picture does not begin with a key frame"},
+        {ProbeClause::webpNoStartCode, "its lossy picture lacks the start code every one has"},
+        {ProbeClause::webpNoLosslessSignature, "its lossless picture lacks the signature every one has"},
+        {ProbeClause::webpLosslessVersion, "its lossless picture has a version WebP does not define"},
+        {ProbeClause::webpNoPictureChunk, "it does not begin with a picture chunk WebP defines"},
+        {ProbeClause::boxPastEnd, "a box runs past the end of the file"},
+        {ProbeClause::boxFieldsPastEnd, "a box's fields run past its end"},
+        {ProbeClause::heifLocationFieldSize, "its item locations have fields of a size HEIF does not define"},
+        {ProbeClause::heifLocationVersion, "its item locations are of a version HEIF does not define"},
+        {ProbeClause::heifNoMeta, "it has no meta box, which lists its pictures"},
+        {ProbeClause::heifNoPrimary, "it names no primary picture, or lacks the boxes that describe it"},
+        {ProbeClause::heifNoSize, "its primary picture declares no size"},
+        {ProbeClause::heifCoding, "a HEIF picture in a coding duotint does not read"},
+        {ProbeClause::bmpHeaderSize, "its picture header has a size no BMP header has"},
+        {ProbeClause::bmpPixelsInHeader, "its pixels start inside its header"},
+        {ProbeClause::bmpWidthUnder1, "it declares a width under 1 pixel"},
+        {ProbeClause::bmpHeightIntMin, "it declares a height of -2147483648, which no picture has"},
+        {ProbeClause::bmpBitCount, "it declares a number of bits a pixel that no BMP has"},
+        {ProbeClause::bmpJpeg, "a BMP with JPEG compression"},
+        {ProbeClause::bmpPng, "a BMP with PNG compression"},
+    };
+    for (const auto& c : kClauses)
+        if (c.clause == clause)
+            return c.words;
+    return "";
+}
+
 Failure Refuse(const char* format, ...)
 {
     char sentence[1024];

@@ -8,6 +8,11 @@
 #include "read/decode_process.h"
 #include "support/failure.h"
 
+// The probe's clause in words: what a picture it refuses is ("a 12-bit
+// JPEG"), or why it is damaged ("a chunk runs past the end of the file");
+// empty for none. Every clause is worded here, and only here.
+const char* ProbeClauseWords(ProbeClause clause);
+
 // A refusal of the picture (exit code 13) in a sentence made as printf makes one.
 Failure Refuse(const char* format, ...);
 

@@ -19,7 +19,7 @@ Failure NoMemoryFor(const std::string& what)
     return Refusal(kErrorOutOfMemory, "duotint could not get " + what + "; close other programs and try again.");
 }
 
-std::string WhyText(FileFault fault, uint16_t code)
+const char* WhyClause(FileFault fault, uint16_t code)
 {
     static const char* const kFaultText[] = {
         nullptr,
@@ -46,6 +46,12 @@ std::string WhyText(FileFault fault, uint16_t code)
         case kErrorNotOpen: text = "it is not open"; break;
         }
     }
+    return text;
+}
+
+std::string WhyText(FileFault fault, uint16_t code)
+{
+    const char* text = WhyClause(fault, code);
     return text != nullptr ? text : "the system reported error " + std::to_string(code);
 }
 

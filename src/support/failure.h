@@ -54,7 +54,9 @@ Failure Refusal(uint16_t code, std::string sentence);
 Failure NoMemoryFor(const std::string& what);
 
 // "it is read-only": why a file operation failed, from what the file layer
-// found or else from its error number.
+// found or else from its error number; null for a number it has no words for.
+const char* WhyClause(FileFault fault, uint16_t code);
+// WhyClause, or "the system reported error N".
 std::string WhyText(FileFault fault, uint16_t code);
 
 // "duotint could not write " or "duotint could not read ": how a failed file

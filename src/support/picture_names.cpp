@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "support/failure.h"
 #include "support/utf8.h"
 
 const char* const kPictureExtensions[11] = {".bmp", ".png",  ".jpg",  ".jpeg", ".gif", ".tif",
@@ -85,11 +86,11 @@ PictureFileFault PictureFileFaultOf(const std::wstring& fullPath, DWORD attribut
             return {ERROR_ACCESS_DENIED, "it may not be read"};
         // Wine says a name too long is not there.
         if (HasNameTooLong(fullPath))
-            return {ERROR_FILENAME_EXCED_RANGE, "its name is too long for the file system"};
+            return {ERROR_FILENAME_EXCED_RANGE, WhyClause(FileFault::unknown, ERROR_FILENAME_EXCED_RANGE)};
         // A name with wildcards is invalid, and must not be listed as a pattern.
         if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND && e != ERROR_INVALID_NAME && IsListed(fullPath))
             return {ERROR_ACCESS_DENIED, "it is not a regular file"};
-        return {ERROR_FILE_NOT_FOUND, "there is no such file"};
+        return {ERROR_FILE_NOT_FOUND, WhyClause(FileFault::unknown, ERROR_FILE_NOT_FOUND)};
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         return {ERROR_ACCESS_DENIED, "it is a folder, not a picture"};
@@ -97,7 +98,7 @@ PictureFileFault PictureFileFaultOf(const std::wstring& fullPath, DWORD attribut
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) {
         return {ERROR_ACCESS_DENIED,
-                GetLastError() == ERROR_SHARING_VIOLATION ? "another program holds it open" : "it may not be read"};
+                GetLastError() == ERROR_SHARING_VIOLATION ? WhyClause(FileFault::heldOpen, 0) : "it may not be read"};
     }
     // A pipe or a device (\\.\COM1) opens like a file but is none.
     const bool regular = GetFileType(probe) == FILE_TYPE_DISK;

@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         abort();
     if (result.verdict == ProbeVerdict::fine && (result.width < 1 || result.height < 1))
         abort();
-    if (result.what == kTooShortForPicture && (result.verdict != ProbeVerdict::damaged || result.width < 1))
+    if (result.clause == ProbeClause::tooShortForPicture &&
+        (result.verdict != ProbeVerdict::damaged || result.width < 1))
         abort();
     if ((result.kind == ContainerKind::unknown) != (result.verdict == ProbeVerdict::unknown))
         abort();
