@@ -43,7 +43,15 @@ if [ "${1:-}" = --smoke ] && [ -z "${DUOTINT_BENCH_SMOKE:-}" ]; then
       main) check main "$out" '^desktop ' '^copy: ' '^re-render by way of .*program' '^memory: ' '^tint pass' \
               '^re-render .*shown' '^header and load / CopyFileA' '^export / CopyFileA' '^open, Enter to editor' \
               '^refusal of a short file ' '^peak working set' 'ms png with the decoding child' 'ms jpeg with the decoding child' ;;
-      formats) check formats "$out" 'ms png with the decoding child' 'ms jpeg with the decoding child' ;;
+      formats) check formats "$out" 'ms png with the decoding child' 'ms jpeg with the decoding child'
+        # Each kind's line where ImageMagick and the kind's coder and tool are here.
+        for kind in "png pngtopnm" "jpeg djpeg" "webp cwebp dwebp" "heic heif-enc heif-convert" "avif heif-enc heif-convert" \
+                    "tiff tiffcp"; do
+          read -r -a need <<<"$kind convert"
+          here=1
+          for tool in "${need[@]:1}"; do command -v "$tool" >/dev/null || here=0; done
+          if [ $here = 1 ]; then check formats "$out" "^decode ${need[0]} .* process / tool "; fi
+        done ;;
       open) check open "$out" '^open, Enter to editor / CopyFileA' '^open a JPEG photo' '^open a PNG photo'
         if command -v djpeg >/dev/null; then check open "$out" '^open   JPEG photo: djpeg'; fi
         if command -v pngtopnm >/dev/null; then check open "$out" '^open   PNG photo: pngtopnm'; fi ;;
@@ -74,10 +82,11 @@ Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$number" >/dev/null 2>
 xvfb=$!
 work=$(mktemp -d "${TMPDIR:-/tmp}/duotint-bench.XXXXXX")
 export WINEPREFIX="$build/wineprefix"
+scratch=
 cleanup() {
   WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null || true
   kill "$xvfb" 2>/dev/null || true
-  rm -rf "$work" "$number"
+  rm -rf "$work" "$number" ${scratch:+"$scratch"}
 }
 trap cleanup EXIT
 for _ in $(seq 100); do
@@ -87,7 +96,8 @@ done
 display=":$(head -n 1 "$number")"
 export DUOTINT_EXE="$build/duotint.exe" DISPLAY=$display WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cd "$work"
-# "open": the open latency alone; "formats": PNG and JPEG; "cli": duotint-cli
+# "open": the open latency alone; "formats": PNG and JPEG, then below each
+# kind against its library's own tool; "cli": duotint-cli
 wine "$build/bench/bench.exe" $smoke "$@"
 # The editor opening a photo against djpeg decoding it alone (native, to
 # a BMP, as the editor decodes it), three rounds.
@@ -102,10 +112,17 @@ if [ "${1:-}" = open ] && command -v djpeg >/dev/null && [ -f open-jpeg-ms.txt ]
   echo "open   JPEG photo: djpeg alone ${dj[*]} ms; Enter to editor / djpeg (its best)" \
        "$(awk -v a="$(cat open-jpeg-ms.txt)" -v b="$best" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }') x (at most 2)"
 fi
+spread() { tr ' ' '\n' | sort -g | awk '{ v[NR] = $1 } END { printf "%s (%s to %s)", v[int((NR + 1) / 2)], v[1], v[NR] }'; }
+# A failed command is named, and fails the run once every line is out; ms
+# runs in a subshell, so the failures are counted in a file.
+ms() {
+  local t0; t0=$(date +%s%N)
+  "$@" >/dev/null 2>&1 || { echo "bench: failed: $*" >&2; echo "$*" >>"$work/failed"; }
+  echo $((($(date +%s%N) - t0) / 1000000))
+}
 # The editor opening the same photo as a PNG (our encoder's, default level)
 # against pngtopnm decoding it alone to a PPM, three rounds. pngtopnm reads
 # with libpng: Debian has no program that reads with libspng.
-spread() { tr ' ' '\n' | sort -g | awk '{ v[NR] = $1 } END { printf "%s (%s to %s)", v[int((NR + 1) / 2)], v[1], v[NR] }'; }
 if [ "${1:-}" = open ] && command -v pngtopnm >/dev/null && [ -f open-png-ms.txt ]; then
   pn=() pn_ratio=()
   for _ in "${rounds[@]}"; do
@@ -117,19 +134,93 @@ if [ "${1:-}" = open ] && command -v pngtopnm >/dev/null && [ -f open-png-ms.txt
   echo "open   PNG photo: pngtopnm alone $(echo "${pn[*]}" | spread) ms; Enter to editor / pngtopnm" \
        "$(echo "${pn_ratio[*]}" | spread) x"
 fi
-[ "${1:-}" = cli ] || exit 0
+# Each kind the decoding process reads with a library (a GIF has its line in
+# the cli mode), against that library's own Debian tool decoding the same
+# file: a photo-like 6000 x 4000 picture (600 x 400 in a smoke run), a plasma
+# under a grain, made by ImageMagick and coded by Debian's coders (x265 at
+# its quickest preset and aom at its quickest speed, so that making them
+# stays quick). bench.exe decodes every file through a process started and
+# ready before each picture, as behind the name popup, from the probe to the
+# last row in the section. Each tool writes where writing costs least:
+# /dev/null, or a tmpfs where it must seek; heif-convert writes Y4M, the
+# decoded planes as they are, where the process converts them to RGB. Three
+# rounds, each ratio within its round; a kind whose coder or tool is missing
+# is said so and left out.
+if [ "${1:-}" = formats ]; then
+  size=6000x4000
+  [ -z "$smoke" ] || size=600x400
+  scratch=$(mktemp -d /dev/shm/duotint-bench.XXXXXX 2>/dev/null || mktemp -d "$work/scratch.XXXXXX")
+  ln -s /dev/null null.y4m
+  kinds=() files=()
+  want() {
+    local kind=$1 file=$2
+    shift 2
+    for tool in "$@"; do
+      command -v "$tool" >/dev/null || { echo "decode $kind: no $tool here; left out"; return 1; }
+    done
+    kinds+=("$kind") files+=("$file")
+  }
+  if command -v convert >/dev/null; then
+    # The plasma is drawn at a quarter of the size a side, which is a
+    # quarter of the time, then grown.
+    w=${size%x*} h=${size#*x}
+    convert -seed 7 -size "$((w / 4))x$((h / 4))" plasma:fractal -resize "$size!" \
+      -attenuate 0.3 +noise Gaussian -depth 8 big.png
+    want png big.png pngtopnm
+    want jpeg big.jpg djpeg && convert big.png -quality 92 big.jpg
+    want webp big.webp cwebp dwebp && cwebp -quiet big.png -o big.webp
+    want heic big.heic heif-enc heif-convert && heif-enc -p preset=ultrafast big.png -o big.heic >/dev/null
+    want avif big.avif heif-enc heif-convert && heif-enc -A -p speed=9 big.png -o big.avif >/dev/null
+    want tiff big.tif tiffcp && convert big.png -compress LZW big.tif
+  else
+    echo "decode: no ImageMagick convert here to make the pictures; every kind left out"
+  fi
+  native() {
+    case $1 in
+      png) pngtopnm big.png ;;
+      jpeg) djpeg -bmp -outfile /dev/null big.jpg ;;
+      webp) dwebp -ppm big.webp -o /dev/null ;;
+      heic | avif) heif-convert --quiet "big.$1" null.y4m ;;
+      tiff) tiffcp -c none big.tif "$scratch/big.tif" ;;
+    esac
+  }
+  declare -A label=([png]="pngtopnm to /dev/null" [jpeg]="djpeg -bmp to /dev/null" [webp]="dwebp -ppm to /dev/null"
+                    [heic]="heif-convert to Y4M on /dev/null" [avif]="heif-convert to Y4M on /dev/null"
+                    [tiff]="tiffcp -c none to a tmpfs")
+  declare -A ours=() theirs=() ratios=()
+  for _ in "${rounds[@]}"; do
+    [ ${#files[@]} -gt 0 ] || break
+    # A line a file, "decode NAME MS WIDTH HEIGHT", ending CR LF under Wine.
+    if ! decoded=$(wine "$build/bench/bench.exe" decode "${files[@]}" | tr -d '\r'); then
+      echo "bench: failed: bench.exe decode ${files[*]}" >&2
+      echo "bench.exe decode" >>"$work/failed"
+    fi
+    for i in "${!kinds[@]}"; do
+      kind=${kinds[$i]}
+      o=$(echo "$decoded" | awk -v f="${files[$i]}" '$1 == "decode" && $2 == f { print $3 }')
+      [ -n "$o" ] || continue
+      t=$(ms native "$kind")
+      ours[$kind]+="$o " theirs[$kind]+="$t "
+      ratios[$kind]+="$(awk -v a="$o" -v b="$t" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }') "
+    done
+  done
+  for i in "${!kinds[@]}"; do
+    kind=${kinds[$i]}
+    if [ -z "${ours[$kind]:-}" ]; then
+      echo "decode $kind: the decoding process gave no time"
+      continue
+    fi
+    printf 'decode %-4s %s, %s bytes: the decoding process %s ms; %s %s ms; process / tool %s x (at most 1.3)\n' \
+      "$kind" "${size/x/ x }" "$(stat -c %s "${files[$i]}")" "$(echo ${ours[$kind]} | spread)" "${label[$kind]}" \
+      "$(echo ${theirs[$kind]} | spread)" "$(echo ${ratios[$kind]} | spread)"
+  done
+fi
+[ "${1:-}" = cli ] || { test ! -s "$work/failed"; exit $?; }
 
 # Whole processes on the bench's 6000 x 4000 JPEG, as a person runs them
 # here: duotint-cli under Wine to PNG and to BMP, and libvips's own program
 # (native, when installed) to PNG at its default level, on one core. Three
 # rounds; each ratio is taken within its round.
-# A failed command is named, and fails the run once every line is out; ms
-# runs in a subshell, so the failures are counted in a file.
-ms() {
-  local t0; t0=$(date +%s%N)
-  "$@" >/dev/null 2>&1 || { echo "bench: failed: $*" >&2; echo "$*" >>"$work/failed"; }
-  echo $((($(date +%s%N) - t0) / 1000000))
-}
 cli=("$build/duotint-cli.exe" --tint 250,120,30,45,35,20,90,240,60 --force)
 png=() bmp=() vips=() png_bmp=() png_vips=()
 for _ in "${rounds[@]}"; do

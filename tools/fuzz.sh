@@ -24,8 +24,9 @@ major=$(clang++ -dumpversion | cut -d. -f1)
 runtime=libclang-rt-$major-dev
 dpkg-query -W -f='${Status}' "$runtime" 2>/dev/null | grep -q 'install ok installed' || apt_install "$runtime"
 # The metadata walk inflates and deflates PNG chunks with zlib; libjpeg
-# decodes what our JPEG encoder writes; heif-enc and avifenc make the probe's HEIF seeds.
-for package in zlib1g-dev libjpeg-dev libheif-examples libavif-bin; do
+# decodes what our JPEG encoder writes; heif-enc and avifenc make the probe's HEIF seeds,
+# cwebp and img2webp its WebP ones, tiffcp and jpegtran more TIFF and JPEG ones.
+for package in zlib1g-dev libjpeg-dev libheif-examples libavif-bin webp libtiff-tools libjpeg-turbo-progs; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || apt_install "$package"
 done
 
@@ -46,32 +47,45 @@ done
 
 # Seeds are copies: the fuzzer adds to its corpus folder, never to tests/data.
 cp "$root"/tests/data/pictures/*.{png,gif,jpg,tif} "$root"/tests/data/bmpsuite/*/*.bmp "$out/probe_fuzz/corpus/"
-# WebP seeds, lossy and lossless, made here from the PNGs when Debian's cwebp is installed.
-if command -v cwebp >/dev/null; then
-  for picture in "$root"/tests/data/pictures/*.png; do
-    name=$(basename "$picture" .png)
-    cwebp -quiet "$picture" -o "$out/probe_fuzz/corpus/$name.webp" || true
-    cwebp -quiet -lossless "$picture" -o "$out/probe_fuzz/corpus/$name-lossless.webp" || true
-  done
-fi
+# WebP seeds made here from the PNGs: lossy, lossless, with alpha (an extended header and
+# ALPH), with a profile, EXIF and XMP (from the camera picture), and an animation of two frames.
+corpus=$out/probe_fuzz/corpus
+for picture in "$root"/tests/data/pictures/*.png; do
+  name=$(basename "$picture" .png)
+  cwebp -quiet "$picture" -o "$corpus/$name.webp" || true
+  cwebp -quiet -lossless "$picture" -o "$corpus/$name-lossless.webp" || true
+done
+cwebp -quiet -metadata all "$root/tests/data/pictures/camera.jpg" -o "$corpus/camera.webp" || true
+img2webp -loop 0 "$root/tests/data/pictures/alpha.png" -lossy "$root/tests/data/pictures/rgb16.png" \
+  -o "$corpus/frames.webp" >/dev/null 2>&1 || true
+# TIFF seeds beside the little-endian strips of rgb.tif: big-endian, tiled, deflate and
+# PackBits; and a progressive JPEG.
+tiffcp -B "$root/tests/data/pictures/rgb.tif" "$corpus/big-endian.tif" || true
+tiffcp -t -w 16 -l 16 "$root/tests/data/pictures/rgb.tif" "$corpus/tiled.tif" || true
+tiffcp -c zip "$root/tests/data/pictures/rgb.tif" "$corpus/deflate.tif" || true
+tiffcp -c packbits "$root/tests/data/pictures/rgb.tif" "$corpus/packbits.tif" || true
+jpegtran -progressive -outfile "$corpus/progressive.jpg" "$root/tests/data/pictures/camera.jpg" || true
 # HEIC and AVIF seeds, with alpha, 10-bit and turned, made by heif-enc and avifenc.
 for picture in "$root"/tests/data/pictures/{alpha,rgb16}.png; do
   name=$(basename "$picture" .png)
   heif-enc -q 50 "$picture" -o "$out/probe_fuzz/corpus/$name.heic" >/dev/null || true
   avifenc --irot 1 --imir 0 "$picture" "$out/probe_fuzz/corpus/$name.avif" >/dev/null || true
 done
+# Every kind the probe reads has seeds, or the run says which has none.
+for ext in bmp png jpg gif tif webp heic avif; do
+  compgen -G "$corpus/*.$ext" >/dev/null || { echo "fuzz: probe_fuzz has no .$ext seed"; exit 1; }
+done
 cp "$root"/tests/data/bmpsuite/*/*.bmp "$out/bmp_header_fuzz/corpus/"
 cp "$root"/tests/data/pictures/*.jpg "$out/exif_fuzz/corpus/"
 cp "$root"/tests/data/pictures/*.{png,jpg} "$out/metadata_fuzz/corpus/"
-# The camera picture, with its EXIF and profile, as HEIC and AVIF.
+# The camera picture, with its EXIF and profile, as HEIC and AVIF, and with its XMP too as WebP.
 heif-enc -q 50 "$root/tests/data/pictures/camera.jpg" -o "$out/metadata_fuzz/corpus/camera.heic" >/dev/null || true
 avifenc "$root/tests/data/pictures/camera.jpg" "$out/metadata_fuzz/corpus/camera.avif" >/dev/null || true
-# The camera picture as a WebP with its EXIF, profile and XMP, when cwebp is installed.
-command -v cwebp >/dev/null && cwebp -quiet -metadata all "$root/tests/data/pictures/camera.jpg" \
-  -o "$out/metadata_fuzz/corpus/camera.webp" || true
-# The camera picture as a TIFF whose profile and XMP convert carries and whose make, artist,
-# EXIF and GPS directories exiftool writes, so that copying them into an EXIF block is fuzzed.
-cp "$root/tests/data/pictures/rgb.tif" "$out/metadata_fuzz/corpus/"
+cp "$corpus/camera.webp" "$out/metadata_fuzz/corpus/" || true
+# The probe's TIFFs, and the camera picture as a TIFF whose profile and XMP convert carries and
+# whose make, artist, EXIF and GPS directories exiftool writes, so that copying them into an
+# EXIF block is fuzzed.
+cp "$corpus"/*.tif "$out/metadata_fuzz/corpus/"
 if command -v convert >/dev/null && command -v exiftool >/dev/null; then
   convert "$root/tests/data/pictures/camera.jpg" -define tiff:endian=msb "$out/metadata_fuzz/corpus/camera.tif" &&
     exiftool -q -overwrite_original -tagsfromfile "$root/tests/data/pictures/camera.jpg" -all:all \

@@ -58,7 +58,7 @@ struct DecodeRequest {
 };
 
 // The budgets for a picture of the given declared size (0 x 0: unknown),
-// with an alpha plane or without.
+// with an alpha plane or without, of the kind the probe found.
 struct DecodeBudget {
     // The child's own work on the picture (its CPU time, user and kernel),
     // from the request to the last row, never renewed: what decoding the
@@ -72,7 +72,8 @@ struct DecodeBudget {
     // The child's own memory, above what it held when the picture began.
     uint64_t memoryBytes;
 };
-DecodeBudget BudgetFor(int64_t width, int64_t height, bool alpha = false);
+DecodeBudget BudgetFor(int64_t width, int64_t height, bool alpha = false,
+                       ContainerKind kind = ContainerKind::unknown);
 
 class DecoderProcess {
 public:

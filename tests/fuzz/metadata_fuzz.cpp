@@ -1,9 +1,9 @@
 // Fuzzes the metadata walk, then fits what it read to an output (which must
 // read back without a thumbnail, upright but from a PNG) and writes it as JPEG segments and
 // PNG chunks with duotint's record (which reads back as written or not at all, never as
-// a record the input held), then without GPS. An input that begins 0xFF or 0x89, a TIFF
-// header, "RIFF", or a box of type ftyp, is a whole file; any other, less its first byte,
-// is an EXIF block, to reach its directories as they stand.
+// a record the input held), then without GPS. An input that begins 0xFF, 0x89, RIFF or a
+// TIFF header, or a box of type ftyp, is a whole file; any other, less its first byte, is an
+// EXIF block, to reach its directories as they stand.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -14,9 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     MemorySource source(data, size);
     PictureMetadata metadata;
-    const bool tiff = size >= 4 && (memcmp(data, "II*\0", 4) == 0 || memcmp(data, "MM\0*", 4) == 0);
-    const bool riff = size >= 4 && memcmp(data, "RIFF", 4) == 0;
-    if (size > 0 && (data[0] == 0xFF || data[0] == 0x89 || tiff || riff || (size >= 8 && memcmp(data + 4, "ftyp", 4) == 0)))
+    const bool whole = size > 0 && (data[0] == 0xFF || data[0] == 0x89 ||
+                                    (size >= 4 && memcmp(data, "RIFF", 4) == 0) ||
+                                    (size >= 4 && memcmp(data, "II*\0", 4) == 0) ||
+                                    (size >= 4 && memcmp(data, "MM\0*", 4) == 0) ||
+                                    (size >= 8 && memcmp(data + 4, "ftyp", 4) == 0));
+    if (whole)
         metadata = ReadPictureMetadata(source);
     else if (size > 0)
         metadata.exif.assign(data + 1, data + size);

@@ -21,14 +21,17 @@ TEST(DecodeBudget, GrowsWithTheDeclaredPixels)
         const char* label;
         int64_t width, height;
         DecodeBudget wanted;  // work and clock in ms, memory in bytes
+        ContainerKind kind = ContainerKind::unknown;
     } kCases[] = {
         {"unknown size", 0, 0, {5000, 60000, 256 * kMiB}},
         {"10000 x 10000", 10000, 10000, {6500, 60000, 600000000 + 256 * kMiB}},
         {"18000 x 18000", 18000, 18000, {9860, 60000, 1944000000 + 256 * kMiB}},
         {"40000 x 20000: the clock at four times the work", 40000, 20000, {17000, 68000, 4800000000 + 256 * kMiB}},
+        {"a HEIF of 12000 x 8000, decoded whole by libheif", 12000, 8000, {22280, 89120, 576000000 + 256 * kMiB},
+         ContainerKind::heif},
     };
     for (const auto& c : kCases) {
-        const DecodeBudget got = BudgetFor(c.width, c.height);
+        const DecodeBudget got = BudgetFor(c.width, c.height, false, c.kind);
         EXPECT_EQ(std::make_tuple(got.cpuMilliseconds, got.wallMilliseconds, got.memoryBytes),
                   std::make_tuple(c.wanted.cpuMilliseconds, c.wanted.wallMilliseconds, c.wanted.memoryBytes))
             << c.label;
