@@ -90,8 +90,8 @@ programs_cli() {
   # its standard error until the prefix goes idle, 3 s later: a pipe there
   # would wait for them. So standard error goes to a file, whose lines follow
   # standard output's once duotint-cli ends (a file or a log reads them so).
-  # The file's name is made here and its lines read by the shell itself, as
-  # each process started would add milliseconds to every call.
+  # The file's name is made here, and its lines read back by the shell
+  # itself: each process started costs milliseconds here.
   local said="${TMPDIR:-/tmp}/duotint-cli.$$.said" code line
   wine "$build/duotint-cli.exe" "$@" 2>"$said" | sed 's/\r$//'
   code=${PIPESTATUS[0]}
