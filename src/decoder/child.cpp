@@ -147,38 +147,50 @@ DecodeOutcome LibraryAnswer(const PictureReader& reader, DecoderControl* record)
     }
 }
 
+// The events of a ring's hand-over (see decode_protocol.h).
+struct RingEvents {
+    HANDLE room;      // the program has let go of rows
+    HANDLE rowsCame;  // the rows the program waits for are in
+};
+
 // The child's copy: the rows, and the alpha plane after them when asked
 // for, into the program's section, which the child lets go of before it
-// answers.
-DecodeOutcome CopyRows(DecoderControl* record, HeldPicture& picture)
+// answers. A ring is taken only for a reader whose rows come in order.
+DecodeOutcome CopyRows(DecoderControl* record, HeldPicture& picture, const RingEvents& events)
 {
     const int64_t height = picture.Height();
     PictureReader* reader = picture.reader;
     const auto section = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record->pixelSection));
-    const SIZE_T colourBytes = static_cast<SIZE_T>(record->stride) * static_cast<SIZE_T>(height);
+    const bool inOrder = reader != nullptr && reader->RowsInOrder();
+    const int64_t slots = record->ringRows > 0 && record->ringRows < height ? record->ringRows : height;
+    const SIZE_T colourBytes = static_cast<SIZE_T>(record->stride) * static_cast<SIZE_T>(slots);
     // A library's picture that cannot be transparent has its plane left as
     // the section came: zeros.
     const bool canBeTransparent = reader == nullptr || reader->HasAlpha();
     const SIZE_T alphaBytes =
         canBeTransparent ? static_cast<SIZE_T>(record->alphaStride) * static_cast<SIZE_T>(height) : 0;
-    auto* pixels = static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, colourBytes + alphaBytes));
+    auto* pixels = slots < height && (!inOrder || record->alphaStride != 0)
+                       ? nullptr
+                       : static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, colourBytes + alphaBytes));
     SlowRows(record->fault, height, &record->rowsDone);
-    if (pixels != nullptr && reader != nullptr && reader->RowsInOrder()) {
+    if (pixels != nullptr && inOrder) {
         record->rowsDone = 0;
         record->rowsInOrder = 1;
     }
     uint8_t* alpha = pixels != nullptr && alphaBytes != 0 ? pixels + colourBytes : nullptr;
+    RowTarget rows(pixels, record->stride, height, slots, alpha, record->alphaStride, record, events.room,
+                   events.rowsCame);
     DecodeOutcome outcome = DecodeOutcome::damaged;
     record->alpha = false;
     if (pixels != nullptr && reader != nullptr) {
-        if (reader->CopyInto(pixels, record->stride, &record->rowsDone, alpha, record->alphaStride))
+        if (reader->CopyInto(rows))
             outcome = DecodeOutcome::decoded;
         else
             outcome = LibraryAnswer(*reader, record);
         record->alpha = outcome == DecodeOutcome::decoded && reader->Translucent();
     } else if (pixels != nullptr) {
         DecodedPicture& platform = picture.platform;
-        if (platform.CopyInto(pixels, record->stride, &record->rowsDone, alpha, record->alphaStride))
+        if (platform.CopyInto(rows))
             outcome = DecodeOutcome::decoded;
         record->alpha = outcome == DecodeOutcome::decoded && platform.Translucent();
     }
@@ -193,6 +205,7 @@ DecodeOutcome CopyRows(DecoderControl* record, HeldPicture& picture)
 DecodeOutcome OpenPicture(DecoderControl* record, HeldPicture& picture)
 {
     picture.Take(static_cast<ContainerKind>(record->kind));
+    record->rowsInOrder = 0;
     if (!picture.MapFile(*record))
         return DecodeOutcome::cannotDecode;
     if (PictureReader* reader = picture.reader) {
@@ -206,6 +219,7 @@ DecodeOutcome OpenPicture(DecoderControl* record, HeldPicture& picture)
         record->width = reader->Width();
         record->height = reader->Height();
         record->alpha = reader->HasAlpha();
+        record->rowsInOrder = reader->RowsInOrder();
         return DecodeOutcome::decoded;
     }
     DecodedPicture& platform = picture.platform;
@@ -223,10 +237,10 @@ int RunDecoderChild(const wchar_t* commandLine)
 {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(EndQuietly);
-    // The three handle values follow the program's name.
+    // The five handle values follow the program's name.
     const wchar_t* at = wcschr(commandLine, L' ');
     wchar_t* end = nullptr;
-    HANDLE handles[3] = {};
+    HANDLE handles[5] = {};
     for (HANDLE& handle : handles) {
         if (at == nullptr)
             return 2;
@@ -237,6 +251,7 @@ int RunDecoderChild(const wchar_t* commandLine)
     if (record == nullptr)
         return 2;
     HANDLE reported = handles[1], go = handles[2];
+    const RingEvents events = {handles[3], handles[4]};
     // A reader with time to spare (the editor's name popup) has the
     // platform's decoders readied before the first request.
     if (wcsstr(at, L"platform") != nullptr)
@@ -264,7 +279,7 @@ int RunDecoderChild(const wchar_t* commandLine)
             break;
         }
         case kCopyRequest: {
-            const DecodeOutcome outcome = CopyRows(record, picture);
+            const DecodeOutcome outcome = CopyRows(record, picture, events);
             picture.Close();
             answer(outcome);
             break;

@@ -125,25 +125,32 @@ bool GifPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits&)
     return true;
 }
 
-bool GifPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
-                          int64_t alphaStride)
+bool GifPicture::CopyInto(RowTarget& rows)
 {
     translucent_ = false;
     if (gif_ == nullptr)
         return false;
-    const bool keepAlpha = alpha != nullptr && hasAlpha_;
+    const bool keepAlpha = rows.KeepsAlpha() && hasAlpha_;
     const bool covered = frameLeft_ == 0 && frameTop_ == 0 && frameWidth_ == width_ && frameHeight_ == height_;
-    for (int64_t row = 0; row < height_; ++row) {
-        uint8_t* colour = pixels + row * stride;
-        memset(colour + 3 * width_, 0, static_cast<size_t>(stride - 3 * width_));
+    // Row y's padding, and outside the first frame: transparent, white beneath.
+    auto Blank = [&](int64_t y) {
+        uint8_t* colour = rows.Row(y);
+        memset(colour + 3 * width_, 0, static_cast<size_t>(rows.Stride() - 3 * width_));
         if (keepAlpha)
-            memset(alpha + row * alphaStride + width_, 0, static_cast<size_t>(alphaStride - width_));
+            memset(rows.AlphaRow(y) + width_, 0, static_cast<size_t>(rows.AlphaStride() - width_));
         if (covered)
-            continue;
-        // Outside the first frame: transparent, white beneath.
+            return;
         memset(colour, 255, static_cast<size_t>(3 * width_));
         if (keepAlpha)
-            memset(alpha + row * alphaStride, 0, static_cast<size_t>(width_));
+            memset(rows.AlphaRow(y), 0, static_cast<size_t>(width_));
+    };
+    // Rows in order are blanked as they come, the rows above the frame
+    // first; an interlaced frame's rows come from anywhere, after all are.
+    const bool inOrder = RowsInOrder();
+    for (int64_t y = 0; y < (inOrder ? frameTop_ : height_); ++y) {
+        if (inOrder)
+            rows.Room(y, 1);
+        Blank(y);
     }
     uint8_t leastAlpha = covered ? 255 : 0;
     std::vector<GifPixelType> indices;
@@ -161,11 +168,14 @@ bool GifPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* row
     for (int pass = 0; pass < passes; ++pass) {
         const int64_t first = interlaced_ ? kFirst[pass] : 0, step = interlaced_ ? kStep[pass] : 1;
         for (int64_t y = first; y < frameHeight_; y += step) {
+            if (inOrder) {
+                rows.Room(frameTop_ + y, 1);
+                Blank(frameTop_ + y);
+            }
             if (DGifGetLine(gif_, indices.data(), static_cast<int>(frameWidth_)) == GIF_ERROR)
                 return FailGif(gif_->Error, ReaderFailure::damaged);
-            const int64_t row = height_ - 1 - (frameTop_ + y);
-            uint8_t* out = pixels + row * stride + 3 * frameLeft_;
-            uint8_t* outAlpha = keepAlpha ? alpha + row * alphaStride + frameLeft_ : nullptr;
+            uint8_t* out = rows.Row(frameTop_ + y) + 3 * frameLeft_;
+            uint8_t* outAlpha = keepAlpha ? rows.AlphaRow(frameTop_ + y) + frameLeft_ : nullptr;
             for (int64_t x = 0; x < frameWidth_; ++x, out += 3) {
                 const int index = indices[static_cast<size_t>(x)];
                 const bool seeThrough = index == transparent_;
@@ -180,12 +190,14 @@ bool GifPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* row
                     memcpy(out, palette_ + 3 * index, 3);
                 }
             }
-            if (rowsDone != nullptr)
-                *rowsDone = frameTop_ + ++done;
+            rows.Done(frameTop_ + ++done);
         }
     }
-    if (rowsDone != nullptr)
-        *rowsDone = height_;
+    for (int64_t y = frameTop_ + (passes > 0 ? frameHeight_ : 0); inOrder && y < height_; ++y) {
+        rows.Room(y, 1);
+        Blank(y);
+    }
+    rows.Done(height_);
     translucent_ = keepAlpha && leastAlpha < 255;
     Close();
     return true;

@@ -26,8 +26,7 @@ public:
     // GIF has no orientation, and its few buffers are a row long: the
     // limits are not needed.
     bool Open(const uint8_t* file, uint64_t size, const ReadLimits& limits) override;
-    bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
-                  int64_t alphaStride) override;
+    bool CopyInto(RowTarget& rows) override;
     void Close() override;
     // A frame stored row by row fills the picture from the top (the rows
     // around it are written first); an interlaced one does not.

@@ -81,8 +81,7 @@ bool HeifPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits& lim
     return true;
 }
 
-bool HeifPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
-                           int64_t alphaStride)
+bool HeifPicture::CopyInto(RowTarget& rows)
 {
     translucent_ = false;
     if (handle_ == nullptr)
@@ -95,24 +94,23 @@ bool HeifPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
     if (error.code != heif_error_Ok)
         return Fail(FailureOf(error, true), "%s", error.message);
     int rowBytes = 0;
-    const uint8_t* rows = heif_image_get_plane_readonly(image, heif_channel_interleaved, &rowBytes);
+    const uint8_t* planes = heif_image_get_plane_readonly(image, heif_channel_interleaved, &rowBytes);
     const int bits = heif_image_get_bits_per_pixel_range(image, heif_channel_interleaved);
-    if (rows == nullptr || heif_image_get_width(image, heif_channel_interleaved) != width_ ||
+    if (planes == nullptr || heif_image_get_width(image, heif_channel_interleaved) != width_ ||
         heif_image_get_height(image, heif_channel_interleaved) != height_ || bits < 8 || bits > 16 ||
         (bits > 8) != deep) {
         heif_image_release(image);
         return Fail(ReaderFailure::damaged, "libheif gave a picture of another size or depth than it declared");
     }
 
-    const bool keepAlpha = alpha != nullptr && hasAlpha_;
+    const bool keepAlpha = rows.KeepsAlpha() && hasAlpha_;
     const int64_t channels = hasAlpha_ ? 4 : 3;
     const int64_t sampleBytes = deep ? 2 : 1;
     uint8_t leastAlpha = 255;
     for (int64_t y = 0; y < height_; ++y) {
-        const uint8_t* in = rows + y * rowBytes;
-        const int64_t row = height_ - 1 - y;
-        uint8_t* out = pixels + row * stride;
-        uint8_t* outAlpha = keepAlpha ? alpha + row * alphaStride : nullptr;
+        const uint8_t* in = planes + y * rowBytes;
+        uint8_t* out = rows.Row(y);
+        uint8_t* outAlpha = keepAlpha ? rows.AlphaRow(y) : nullptr;
         for (int64_t x = 0; x < width_; ++x, in += channels * sampleBytes, out += 3) {
             uint8_t rgba[4] = {0, 0, 0, 255};
             for (int64_t c = 0; c < channels; ++c)
@@ -131,11 +129,10 @@ bool HeifPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
             if (keepAlpha)
                 outAlpha[x] = a;
         }
-        memset(out, 0, static_cast<size_t>(stride - 3 * width_));
+        memset(out, 0, static_cast<size_t>(rows.Stride() - 3 * width_));
         if (keepAlpha)
-            memset(outAlpha + width_, 0, static_cast<size_t>(alphaStride - width_));
-        if (rowsDone != nullptr)
-            *rowsDone = y + 1;
+            memset(outAlpha + width_, 0, static_cast<size_t>(rows.AlphaStride() - width_));
+        rows.Done(y + 1);
     }
     heif_image_release(image);
     translucent_ = keepAlpha && leastAlpha < 255;

@@ -32,8 +32,7 @@ public:
     // again, is not applied.
     bool Open(const uint8_t* file, uint64_t size, const ReadLimits& limits) override;
     // Decodes the whole picture, then writes its rows.
-    bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
-                  int64_t alphaStride) override;
+    bool CopyInto(RowTarget& rows) override;
     void Close() override;
 
 private:

@@ -13,6 +13,7 @@
 #include <climits>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h takes size_t and FILE as given
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -138,7 +139,7 @@ bool JpegPicture::RowsInOrder() const
     return decoder_ != nullptr && (decoder_->orientation <= 1 || decoder_->orientation > 8);
 }
 
-bool JpegPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t*, int64_t)
+bool JpegPicture::CopyInto(RowTarget& rows)
 {
     Decoder* decoder = decoder_;
     if (decoder == nullptr)
@@ -153,31 +154,34 @@ bool JpegPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
     const int64_t outWidth = Width(), outHeight = Height();
     const int orientation = decoder->orientation;
     const bool cmyk = info.out_color_space == JCS_CMYK;
-    if (!cmyk && RowsInOrder()) {
+    const bool upright = RowsInOrder();
+    const size_t padding = static_cast<size_t>(rows.Stride() - 3 * outWidth);
+    if (!cmyk && upright) {
         // Upright blue, green, red: the library writes each row in its place.
         while (info.output_scanline < info.output_height) {
             const int64_t top = info.output_scanline;
-            const int64_t count = height - top < kRowsAtOnce ? height - top : kRowsAtOnce;
-            JSAMPROW rows[kRowsAtOnce];
+            const int64_t count = rows.Room(top, height - top < kRowsAtOnce ? height - top : kRowsAtOnce);
+            JSAMPROW at[kRowsAtOnce];
             for (int64_t i = 0; i < count; ++i)
-                rows[i] = pixels + (height - 1 - top - i) * stride;
-            const JDIMENSION got = jpeg_read_scanlines(&info, rows, static_cast<JDIMENSION>(count));
+                at[i] = rows.Row(top + i);
+            const JDIMENSION got = jpeg_read_scanlines(&info, at, static_cast<JDIMENSION>(count));
             for (JDIMENSION i = 0; i < got; ++i)
-                memset(rows[i] + 3 * width, 0, static_cast<size_t>(stride - 3 * width));
-            if (rowsDone != nullptr)
-                *rowsDone = info.output_scanline;
+                memset(at[i] + 3 * width, 0, padding);
+            rows.Done(info.output_scanline);
         }
         jpeg_finish_decompress(&info);
         Close();
         return true;
     }
-    for (int64_t row = 0; row < outHeight; ++row)
-        memset(pixels + row * stride + 3 * outWidth, 0, static_cast<size_t>(stride - 3 * outWidth));
-    // Where stored pixel (x, y) goes in the destination, which is bottom-up.
-    auto OffsetOf = [&](int64_t x, int64_t y) {
+    // A turned picture's rows are filled a pixel at a time from anywhere:
+    // their padding is zeroed first.
+    for (int64_t y = 0; !upright && y < outHeight; ++y)
+        memset(rows.Row(y) + 3 * outWidth, 0, padding);
+    // Where stored pixel (x, y) goes.
+    auto PlaceOf = [&](int64_t x, int64_t y) {
         int64_t ox, oy;
         OrientedPosition(orientation, width, height, x, y, ox, oy);
-        return (outHeight - 1 - oy) * stride + 3 * ox;
+        return rows.Row(oy) + 3 * ox;
     };
     const int components = info.output_components;
     JSAMPARRAY decoded = info.mem->alloc_sarray(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
@@ -187,18 +191,21 @@ bool JpegPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
                           : decoded;
     while (info.output_scanline < info.output_height) {
         const int64_t y = info.output_scanline;
+        if (upright)
+            rows.Room(y, 1);
         jpeg_read_scanlines(&info, decoded, 1);
         if (cmyk)
             CmykToBgr(decoded[0], width, decoder->adobeInverted, bgr[0]);
         // A stored row lands on a straight line of the destination: one
         // step apart, whatever the orientation.
-        int64_t at = OffsetOf(0, y);
-        const int64_t step = width > 1 ? OffsetOf(1, y) - at : 3;
+        uint8_t* at = PlaceOf(0, y);
+        const ptrdiff_t step = width > 1 ? PlaceOf(1, y) - at : 3;
         const uint8_t* in = bgr[0];
         for (int64_t x = 0; x < width; ++x, in += 3, at += step)
-            memcpy(pixels + at, in, 3);
-        if (rowsDone != nullptr)
-            *rowsDone = info.output_scanline;
+            memcpy(at, in, 3);
+        if (upright)
+            memset(rows.Row(y) + 3 * width, 0, padding);
+        rows.Done(info.output_scanline);
     }
     jpeg_finish_decompress(&info);
     Close();

@@ -25,8 +25,7 @@ public:
     // whole-picture buffers (a progressive file holds every coefficient).
     bool Open(const uint8_t* file, uint64_t size, const ReadLimits& limits) override;
     // A JPEG has no alpha: the plane is left as it is.
-    bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
-                  int64_t alphaStride) override;
+    bool CopyInto(RowTarget& rows) override;
     // True when upright: the stored rows are the shown rows, top first.
     bool RowsInOrder() const override;
     void Close() override;

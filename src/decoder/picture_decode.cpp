@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <wincodec.h>
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -160,39 +161,45 @@ bool DecodedPicture::Open(const uint8_t* file, uint64_t size, int orientation)
 bool DecodedPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
                               int64_t alphaStride)
 {
+    RowTarget rows(pixels, stride, Height(), alpha, alphaStride, rowsDone);
+    return CopyInto(rows);
+}
+
+bool DecodedPicture::CopyInto(RowTarget& rows)
+{
     translucent_ = false;
     if (converter_ == nullptr)
         return false;
-    const bool keepAlpha = alpha != nullptr && hasAlpha_;
+    const bool keepAlpha = rows.KeepsAlpha() && hasAlpha_;
     const int64_t outWidth = Width(), outHeight = Height();
+    const int64_t stride = rows.Stride();
     if (straight_) {
         for (int64_t y = 0; y < height_; ++y) {
-            uint8_t* row = pixels + (height_ - 1 - y) * stride;
+            uint8_t* row = rows.Row(y);
             WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width_), 1};
             if (FAILED(frame_->CopyPixels(&rect, static_cast<UINT>(stride), static_cast<UINT>(3 * width_), row)))
                 return false;
             memset(row + 3 * width_, 0, static_cast<size_t>(stride - 3 * width_));
-            if (rowsDone != nullptr)
-                *rowsDone = y + 1;
+            rows.Done(y + 1);
         }
         return true;
     }
-    // Where stored pixel (x, y) goes in the buffer, which is bottom-up.
-    auto OffsetOf = [&](int64_t x, int64_t y) {
+    // Where stored pixel (x, y) goes.
+    auto PlaceOf = [&](int64_t x, int64_t y) {
         int64_t ox, oy;
         OrientedPosition(orientation_, width_, height_, x, y, ox, oy);
-        return (outHeight - 1 - oy) * stride + 3 * ox;
+        return rows.Row(oy) + 3 * ox;
     };
-    for (int64_t row = 0; row < outHeight; ++row) {
-        memset(pixels + row * stride + 3 * outWidth, 0, static_cast<size_t>(stride - 3 * outWidth));
+    for (int64_t y = 0; y < outHeight; ++y) {
+        memset(rows.Row(y) + 3 * outWidth, 0, static_cast<size_t>(stride - 3 * outWidth));
         if (keepAlpha)
-            memset(alpha + row * alphaStride + outWidth, 0, static_cast<size_t>(alphaStride - outWidth));
+            memset(rows.AlphaRow(y) + outWidth, 0, static_cast<size_t>(rows.AlphaStride() - outWidth));
     }
     // The alpha plane's rows stand as the pixels' do, a byte a pixel.
-    auto AlphaOffsetOf = [&](int64_t x, int64_t y) {
+    auto AlphaPlaceOf = [&](int64_t x, int64_t y) {
         int64_t ox, oy;
         OrientedPosition(orientation_, width_, height_, x, y, ox, oy);
-        return (outHeight - 1 - oy) * alphaStride + ox;
+        return rows.AlphaRow(oy) + ox;
     };
     uint8_t leastAlpha = 255;
 
@@ -201,32 +208,32 @@ bool DecodedPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t*
     const int64_t bandRows = kBandPixels / pieceWidth;
     std::vector<uint8_t> band(static_cast<size_t>(4 * pieceWidth * bandRows));
     for (int64_t top = 0; top < height_; top += bandRows) {
-        const int64_t rows = height_ - top < bandRows ? height_ - top : bandRows;
+        const int64_t count = height_ - top < bandRows ? height_ - top : bandRows;
         for (int64_t left = 0; left < width_; left += pieceWidth) {
             const int64_t cols = width_ - left < pieceWidth ? width_ - left : pieceWidth;
             WICRect rect = {static_cast<INT>(left), static_cast<INT>(top), static_cast<INT>(cols),
-                            static_cast<INT>(rows)};
+                            static_cast<INT>(count)};
             const UINT bandStride = static_cast<UINT>(4 * cols);
-            if (FAILED(converter_->CopyPixels(&rect, bandStride, static_cast<UINT>(bandStride * rows), band.data())))
+            if (FAILED(converter_->CopyPixels(&rect, bandStride, static_cast<UINT>(bandStride * count), band.data())))
                 return false;
-            for (int64_t y = 0; y < rows; ++y) {
+            for (int64_t y = 0; y < count; ++y) {
                 const uint8_t* in = band.data() + y * bandStride;
                 // A stored row lands on a straight line of the buffer: one
                 // step apart, whatever the orientation.
-                int64_t at = OffsetOf(left, top + y);
-                const int64_t step = OffsetOf(left + 1, top + y) - at;
+                uint8_t* at = PlaceOf(left, top + y);
+                const ptrdiff_t step = cols > 1 ? PlaceOf(left + 1, top + y) - at : 3;
                 if (keepAlpha) {
-                    int64_t alphaAt = AlphaOffsetOf(left, top + y);
-                    const int64_t alphaStep = AlphaOffsetOf(left + 1, top + y) - alphaAt;
+                    uint8_t* alphaAt = AlphaPlaceOf(left, top + y);
+                    const ptrdiff_t alphaStep = cols > 1 ? AlphaPlaceOf(left + 1, top + y) - alphaAt : 1;
                     for (int64_t x = 0; x < cols; ++x, in += 4, at += step, alphaAt += alphaStep) {
-                        memcpy(pixels + at, in, 3);
-                        alpha[alphaAt] = in[3];
+                        memcpy(at, in, 3);
+                        *alphaAt = in[3];
                         leastAlpha = in[3] < leastAlpha ? in[3] : leastAlpha;
                     }
                     continue;
                 }
                 for (int64_t x = 0; x < cols; ++x, in += 4, at += step) {
-                    uint8_t* out = pixels + at;
+                    uint8_t* out = at;
                     if (hasAlpha_) {
                         out[0] = FlattenOnWhite(in[0], in[3]);
                         out[1] = FlattenOnWhite(in[1], in[3]);
@@ -239,8 +246,7 @@ bool DecodedPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t*
                 }
             }
         }
-        if (rowsDone != nullptr)
-            *rowsDone = top + rows;
+        rows.Done(top + count);
     }
     translucent_ = keepAlpha && leastAlpha < 255;
     return true;

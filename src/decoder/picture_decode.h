@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "decoder/row_target.h"
+
 struct IWICStream;
 struct IWICBitmapDecoder;
 struct IWICBitmapFrameDecode;
@@ -60,6 +62,8 @@ public:
     // like the pixels' (bottom-up, zeroed padding) but `alphaStride` apart.
     bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone = nullptr, uint8_t* alpha = nullptr,
                   int64_t alphaStride = 0);
+    // The same into a target's rows, which hold the whole picture.
+    bool CopyInto(RowTarget& rows);
     // After a CopyInto with `alpha`: some pixel is not wholly opaque.
     bool Translucent() const { return translucent_; }
     void Close();

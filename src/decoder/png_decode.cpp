@@ -7,7 +7,6 @@
 // high byte there, which is the rule every reader here keeps.
 #include "decoder/png_decode.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -90,13 +89,12 @@ bool PngPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits& limi
     return true;
 }
 
-bool PngPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
-                          int64_t alphaStride)
+bool PngPicture::CopyInto(RowTarget& rows)
 {
     translucent_ = false;
     if (context_ == nullptr)
         return false;
-    const bool keepAlpha = alpha != nullptr && hasAlpha_;
+    const bool keepAlpha = rows.KeepsAlpha() && hasAlpha_;
     // No gamma, no profile: the stored samples, tRNS made alpha.
     int error = spng_decode_image(context_, nullptr, 0, hasAlpha_ ? SPNG_FMT_RGBA8 : SPNG_FMT_RGB8,
                                   SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
@@ -109,12 +107,15 @@ bool PngPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* row
     } catch (const std::bad_alloc&) {
         return Fail(ReaderFailure::tooHungry, "%s", spng_strerror(SPNG_EMEM));
     }
-    // The padding, zeroed first: an interlaced row fills in over passes.
-    for (int64_t row = 0; row < height_; ++row) {
-        memset(pixels + row * stride + 3 * width_, 0, static_cast<size_t>(stride - 3 * width_));
+    // The padding: an interlaced row fills in over passes, and has it zeroed
+    // first; a row in order as it comes.
+    auto Pad = [&](int64_t y) {
+        memset(rows.Row(y) + 3 * width_, 0, static_cast<size_t>(rows.Stride() - 3 * width_));
         if (keepAlpha)
-            memset(alpha + row * alphaStride + width_, 0, static_cast<size_t>(alphaStride - width_));
-    }
+            memset(rows.AlphaRow(y) + width_, 0, static_cast<size_t>(rows.AlphaStride() - width_));
+    };
+    for (int64_t y = 0; interlaced_ && y < height_; ++y)
+        Pad(y);
     // How many rows the passes decode together, which the progress counts
     // against: an interlaced picture's rows come whole only in its last pass.
     int64_t passRows = height_;
@@ -133,8 +134,11 @@ bool PngPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* row
             break;
         if (error != 0)
             return FailWith(error, true);
-        const int64_t row = height_ - 1 - info.row_num;
-        uint8_t* out = pixels + row * stride;
+        if (!interlaced_) {
+            rows.Room(info.row_num, 1);
+            Pad(info.row_num);
+        }
+        uint8_t* out = rows.Row(info.row_num);
         // An opaque picture's rows go straight into the destination, red
         // first, and are turned to blue first where they lie.
         error = hasAlpha_ ? spng_decode_row(context_, rgba.data(), rgba.size())
@@ -150,7 +154,7 @@ bool PngPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* row
                 out[3 * x + 2] = red;
             }
         } else {
-            uint8_t* outAlpha = keepAlpha ? alpha + row * alphaStride : nullptr;
+            uint8_t* outAlpha = keepAlpha ? rows.AlphaRow(info.row_num) : nullptr;
             for (int64_t x = first; x < width_; x += step) {
                 const uint8_t* in = &rgba[static_cast<size_t>(4 * x)];
                 uint8_t* to = out + 3 * x;
@@ -168,11 +172,7 @@ bool PngPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* row
                 }
             }
         }
-        if (rowsDone != nullptr) {
-            // A reader of the section takes the rows counted: they are written first.
-            std::atomic_signal_fence(std::memory_order_release);
-            *rowsDone = interlaced_ ? decoded * height_ / passRows : decoded;
-        }
+        rows.Done(interlaced_ ? decoded * height_ / passRows : decoded);
         if (error == SPNG_EOI)
             break;
     }
@@ -183,8 +183,7 @@ bool PngPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* row
     error = spng_decode_chunks(context_);
     if (error == SPNG_ECHUNK_CRC)
         return FailWith(error, true);
-    if (rowsDone != nullptr)
-        *rowsDone = height_;
+    rows.Done(height_);
     translucent_ = keepAlpha && leastAlpha < 255;
     Close();
     return true;

@@ -29,8 +29,7 @@ public:
     // libspng keeps and its rows may take at most their memory. Whether it
     // has alpha: an alpha channel, or tRNS.
     bool Open(const uint8_t* file, uint64_t size, const ReadLimits& limits) override;
-    bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
-                  int64_t alphaStride) override;
+    bool CopyInto(RowTarget& rows) override;
     void Close() override;
     // Not for an interlaced picture, whose rows fill in over seven passes.
     bool RowsInOrder() const override { return context_ != nullptr && !interlaced_; }

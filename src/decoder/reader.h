@@ -4,13 +4,15 @@
 // HEIF, ...) is one class of this shape; the child holds one of each and
 // picks by the kind the probe found.
 //
-// The rows are 24-bit bottom-up (blue, green, red, zeroed padding). A
-// reader of a kind that can be transparent either keeps each pixel's
-// straight colour and gives its alpha to a plane of its own, or, given no
-// plane, flattens it onto white.
+// The rows are 24-bit bottom-up (blue, green, red, zeroed padding), each
+// written where its RowTarget says. A reader of a kind that can be
+// transparent either keeps each pixel's straight colour and gives its alpha
+// to a plane of its own, or, given no plane, flattens it onto white.
 #pragma once
 
 #include <cstdint>
+
+#include "decoder/row_target.h"
 
 // The top 8 bits of a big-endian sample of `bits` bits (9 to 16): the one
 // rule by which every reader brings deeper samples to 8 bits.
@@ -46,16 +48,17 @@ public:
     // after a true answer. The bytes stay the caller's, and stay put until
     // Close.
     virtual bool Open(const uint8_t* file, uint64_t size, const ReadLimits& limits) = 0;
-    // Fills pixels, rows `stride` bytes apart, counting the rows done in
-    // rowsDone as it goes, with the alpha plane as the header says when
-    // `alpha` is given. False with Failure() and Message() set when the
-    // picture fails part of the way.
-    virtual bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
-                          int64_t alphaStride) = 0;
+    // Fills the target's rows, counting the rows done as it goes, with the
+    // alpha plane as the header says when the target keeps alpha. False
+    // with Failure() and Message() set when the picture fails part of the
+    // way.
+    virtual bool CopyInto(RowTarget& rows) = 0;
     // Lets go of the library's state; the reader can open again.
     virtual void Close() = 0;
-    // Whether rowsDone counts whole rows in place from the top, so that a
-    // reader of the section may take them before the copy ends.
+    // Whether the rows done count whole rows in place from the top, so that
+    // a reader of the section may take them before the copy ends: such a
+    // reader asks the target for Room before each row, and may be given a
+    // ring.
     virtual bool RowsInOrder() const { return false; }
 
     // The size as shown, after any turn the reader applies.

@@ -12,6 +12,7 @@
 #include "decoder/tiff_decode.h"
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -277,8 +278,7 @@ bool TiffPicture::ReadBand(uint32_t top, uint32_t count)
     return true;
 }
 
-bool TiffPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
-                           int64_t alphaStride)
+bool TiffPicture::CopyInto(RowTarget& rows)
 {
     translucent_ = false;
     if (tiff_ == nullptr)
@@ -293,17 +293,24 @@ bool TiffPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
     } catch (const std::bad_alloc&) {
         return Fail(ReaderFailure::tooHungry, "its strips or tiles need more memory than the picture may take");
     }
-    const bool keepAlpha = alpha != nullptr && hasAlpha_;
+    const bool keepAlpha = rows.KeepsAlpha() && hasAlpha_;
     const int64_t outWidth = Width(), outHeight = Height();
-    for (int64_t row = 0; row < outHeight; ++row) {
-        memset(pixels + row * stride + 3 * outWidth, 0, static_cast<size_t>(stride - 3 * outWidth));
+    // Row y's padding: a turned picture's rows are filled a pixel at a time
+    // from anywhere, and have it zeroed first; rows in order as they come.
+    auto Pad = [&](int64_t y) {
+        memset(rows.Row(y) + 3 * outWidth, 0, static_cast<size_t>(rows.Stride() - 3 * outWidth));
         if (keepAlpha)
-            memset(alpha + row * alphaStride + outWidth, 0, static_cast<size_t>(alphaStride - outWidth));
-    }
-    // Where stored pixel (x, y) goes, in pixels from the destination's start (bottom-up rows).
-    auto PlaceOf = [&](int64_t x, int64_t y, int64_t& row, int64_t& column) {
+            memset(rows.AlphaRow(y) + outWidth, 0, static_cast<size_t>(rows.AlphaStride() - outWidth));
+    };
+    const bool inOrder = RowsInOrder();
+    for (int64_t y = 0; !inOrder && y < outHeight; ++y)
+        Pad(y);
+    // Where stored pixel (x, y) goes, and its alpha.
+    auto PlaceOf = [&](int64_t x, int64_t y, uint8_t*& colour, uint8_t*& alpha) {
+        int64_t column, row;
         OrientedPosition(orientation_, storedWidth_, storedHeight_, x, y, column, row);
-        row = outHeight - 1 - row;
+        colour = rows.Row(row) + 3 * column;
+        alpha = keepAlpha ? rows.AlphaRow(row) + column : nullptr;
     };
     uint8_t leastAlpha = 255;
     const int bits = bits_;
@@ -312,24 +319,30 @@ bool TiffPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
         if (!ReadBand(top, count))
             return FailTiff(ReaderFailure::damaged);
         for (uint32_t y = 0; y < count; ++y) {
-            const uint8_t* rows[5] = {};  // each plane's row, or the one row
+            const uint8_t* stored[5] = {};  // each plane's row, or the one row
             for (int plane = 0; plane < planes && plane < 5; ++plane)
-                rows[plane] = band_.data() + (static_cast<size_t>(plane) * bandRows_ + y) * rowBytes_;
+                stored[plane] = band_.data() + (static_cast<size_t>(plane) * bandRows_ + y) * rowBytes_;
             // Sample s of pixel x.
             auto Sample = [&](int64_t x, int s) {
-                return planar_ ? SampleAt(rows[s < 5 ? s : 0], x, bits) : SampleAt(rows[0], x * samples_ + s, bits);
+                return planar_ ? SampleAt(stored[s < 5 ? s : 0], x, bits) : SampleAt(stored[0], x * samples_ + s, bits);
             };
-            int64_t row0, column0, row1, column1;
-            PlaceOf(0, top + y, row0, column0);
-            PlaceOf(1, top + y, row1, column1);
+            if (inOrder) {
+                rows.Room(top + y, 1);
+                Pad(top + y);
+            }
+            uint8_t *out, *outAlpha;
+            PlaceOf(0, top + y, out, outAlpha);
             // A stored row lands on a straight line of the destination.
-            const int64_t step = storedWidth_ > 1 ? (row1 - row0) * stride + 3 * (column1 - column0) : 3;
-            const int64_t alphaStep = storedWidth_ > 1 ? (row1 - row0) * alphaStride + (column1 - column0) : 1;
-            uint8_t* out = pixels + row0 * stride + 3 * column0;
-            uint8_t* outAlpha = keepAlpha ? alpha + row0 * alphaStride + column0 : nullptr;
+            ptrdiff_t step = 3, alphaStep = 1;
+            if (storedWidth_ > 1) {
+                uint8_t *next, *nextAlpha;
+                PlaceOf(1, top + y, next, nextAlpha);
+                step = next - out;
+                alphaStep = keepAlpha ? nextAlpha - outAlpha : 1;
+            }
             if (bits == 8 && !planar_ && alphaSample_ < 0 && photometric_ == PHOTOMETRIC_RGB) {
                 // The common picture, opaque 8-bit chunky RGB, without the sample-by-sample fetch.
-                const uint8_t* in = rows[0];
+                const uint8_t* in = stored[0];
                 for (int64_t x = 0; x < storedWidth_; ++x, out += step, in += samples_) {
                     out[0] = in[2];
                     out[1] = in[1];
@@ -363,8 +376,7 @@ bool TiffPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
                 }
             }
         }
-        if (rowsDone != nullptr)
-            *rowsDone = top + count;
+        rows.Done(top + count);
     }
     translucent_ = keepAlpha && leastAlpha < 255;
     Close();

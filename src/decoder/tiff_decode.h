@@ -29,8 +29,7 @@ public:
     ~TiffPicture() override { Close(); }
 
     bool Open(const uint8_t* file, uint64_t size, const ReadLimits& limits) override;
-    bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
-                  int64_t alphaStride) override;
+    bool CopyInto(RowTarget& rows) override;
     void Close() override;
     // Bands come from the top, each row in place, unless the picture is turned.
     bool RowsInOrder() const override { return tiff_ != nullptr && (orientation_ <= 1 || orientation_ > 8); }

@@ -86,24 +86,24 @@ bool WebpPicture::Open(const uint8_t* file, uint64_t size, const ReadLimits&)
     return true;
 }
 
-bool WebpPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
-                           int64_t alphaStride)
+bool WebpPicture::CopyInto(RowTarget& rows)
 {
     translucent_ = false;
     if (demux_ == nullptr)
         return false;
-    const bool keepAlpha = alpha != nullptr && hasAlpha_;
-    for (int64_t row = 0; row < height_; ++row) {
-        uint8_t* colour = pixels + row * stride;
+    const bool keepAlpha = rows.KeepsAlpha() && hasAlpha_;
+    const int64_t stride = rows.Stride();
+    for (int64_t y = 0; y < height_; ++y) {
+        uint8_t* colour = rows.Row(y);
         memset(colour + 3 * width_, 0, static_cast<size_t>(stride - 3 * width_));
         if (keepAlpha)
-            memset(alpha + row * alphaStride + width_, 0, static_cast<size_t>(alphaStride - width_));
+            memset(rows.AlphaRow(y) + width_, 0, static_cast<size_t>(rows.AlphaStride() - width_));
         if (frameWidth_ == width_ && frameHeight_ == height_)
             continue;
         // Outside the first frame: transparent, white beneath.
         memset(colour, 255, static_cast<size_t>(3 * width_));
         if (keepAlpha)
-            memset(alpha + row * alphaStride, 0, static_cast<size_t>(width_));
+            memset(rows.AlphaRow(y), 0, static_cast<size_t>(width_));
     }
     uint8_t leastAlpha = frameWidth_ == width_ && frameHeight_ == height_ ? 255 : 0;
 
@@ -112,10 +112,10 @@ bool WebpPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
         return Fail(ReaderFailure::unreadable, "libwebp is not the version duotint was built with");
     if (!hasAlpha_) {
         // Opaque and the whole canvas: the library writes blue, green, red
-        // into the destination itself, flipped to bottom-up.
+        // into the whole picture itself, flipped to bottom-up.
         config.output.colorspace = MODE_BGR;
         config.output.is_external_memory = 1;
-        config.output.u.RGBA.rgba = pixels;
+        config.output.u.RGBA.rgba = rows.Whole();
         config.output.u.RGBA.stride = static_cast<int>(stride);
         config.output.u.RGBA.size = static_cast<size_t>(stride * height_);
         config.options.flip = 1;
@@ -140,9 +140,8 @@ bool WebpPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
             continue;
         for (; hasAlpha_ && copied < lastY; ++copied) {
             const uint8_t* in = bgra + copied * bgraStride;
-            const int64_t row = height_ - 1 - (frameTop_ + copied);
-            uint8_t* out = pixels + row * stride + 3 * frameLeft_;
-            uint8_t* outAlpha = keepAlpha ? alpha + row * alphaStride + frameLeft_ : nullptr;
+            uint8_t* out = rows.Row(frameTop_ + copied) + 3 * frameLeft_;
+            uint8_t* outAlpha = keepAlpha ? rows.AlphaRow(frameTop_ + copied) + frameLeft_ : nullptr;
             for (int64_t x = 0; x < frameWidth_; ++x, in += 4, out += 3) {
                 const uint8_t a = in[3];
                 leastAlpha = a < leastAlpha ? a : leastAlpha;
@@ -156,15 +155,13 @@ bool WebpPicture::CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* ro
                 }
             }
         }
-        if (rowsDone != nullptr)
-            *rowsDone = frameTop_ + lastY;
+        rows.Done(frameTop_ + lastY);
     }
     WebPIDelete(decoder);
     WebPFreeDecBuffer(&config.output);
     if (status != VP8_STATUS_OK)
         return Fail(FailureOf(status), "%s", WordsOf(status));
-    if (rowsDone != nullptr)
-        *rowsDone = height_;
+    rows.Done(height_);
     translucent_ = keepAlpha && leastAlpha < 255;
     Close();
     return true;

@@ -25,8 +25,7 @@ public:
     // whole picture, or an animation's. WebP has no orientation: the limits
     // are not needed.
     bool Open(const uint8_t* file, uint64_t size, const ReadLimits& limits) override;
-    bool CopyInto(uint8_t* pixels, int64_t stride, volatile int64_t* rowsDone, uint8_t* alpha,
-                  int64_t alphaStride) override;
+    bool CopyInto(RowTarget& rows) override;
     void Close() override;
 
 private:

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "export/write.h"
@@ -18,18 +19,24 @@ namespace {
 // Strips in flight are two for each thread: enough that no thread waits
 // for the writer, few enough that their coded bytes stay in the cache.
 
+// Strips of a ring of rows as they come besides one for each thread: the
+// decoding process writes them while the threads transform theirs.
+const int32_t kRingStripsAhead = 1;
+
 // Turns every strip into its symbols on the cores, each thread counting
 // into a table of its own; nothing is written. The strips' symbols are
 // held until they are coded. With `rows`, the source has no pixels: the
 // strips go in the file's order, the picture's last first, each read into
-// a slot of the ring on the calling thread before it is transformed.
+// a slot of the ring on the calling thread before it is transformed. A
+// source whose rows come through a ring of its own is let go of above the
+// first strip not yet transformed, as strips are.
 class TransformWork : public PieceWork {
 public:
-    TransformWork(const JpegLayout& layout, const JpegSource& source, FileRecord* rows,
-                  const std::function<Failure(int32_t)>& awaitRows, std::vector<JpegStripSymbols>& strips,
-                  uint32_t threads, size_t ring)
-        : layout_(layout), source_(source), rows_(rows), awaitRows_(awaitRows), strips_(strips),
-          transforms_(threads), counts_(threads), slots_(rows != nullptr ? ring : 0)
+    TransformWork(const JpegLayout& layout, const JpegSource& source, FileRecord* rows, const TintedSource& tinted,
+                  std::vector<JpegStripSymbols>& strips, uint32_t threads, size_t ring)
+        : layout_(layout), source_(source), rows_(rows), awaitRows_(tinted.awaitRows), ringRows_(tinted.ringRows),
+          letGo_(tinted.letGo), strips_(strips), transforms_(threads), counts_(threads),
+          slots_(rows != nullptr ? ring : 0), done_(tinted.ringRows != 0 ? strips.size() : 0, false)
     {
     }
 
@@ -62,8 +69,15 @@ public:
         if (rows_ != nullptr) {
             from.pixels = slots_[slot].data();
             from.rowsBelow = layout_.height - JpegStripRows(layout_, k).end;
+        } else if (ringRows_ != 0) {
+            // The strip's rows stand in the ring from slot top % ringRows on,
+            // the slots bottom-up as the picture's rows are.
+            const int32_t top = JpegStripRows(layout_, k).top;
+            from.rowsBelow = layout_.height - ringRows_ + top % ringRows_ - top;
         }
         transforms_[worker]->Run(from, k, strips_[static_cast<size_t>(k)], counts_[worker]);
+        if (ringRows_ != 0)
+            LetGoInOrder(k);
         return Failure();
     }
 
@@ -86,14 +100,33 @@ private:
         return static_cast<int32_t>(rows_ != nullptr ? static_cast<size_t>(layout_.strips) - 1 - j : j);
     }
 
+    // Strip k is transformed: the rows above the first strip that is not
+    // go back to the ring. Here, on the thread that made it, never behind
+    // the calling thread, which may itself wait for rows that need the room.
+    void LetGoInOrder(int32_t k)
+    {
+        std::lock_guard<std::mutex> held(doneLock_);
+        done_[static_cast<size_t>(k)] = true;
+        const int32_t before = doneTo_;
+        while (doneTo_ < layout_.strips && done_[static_cast<size_t>(doneTo_)])
+            ++doneTo_;
+        if (doneTo_ != before)
+            letGo_(JpegStripRows(layout_, doneTo_ - 1).end);
+    }
+
     const JpegLayout& layout_;
     const JpegSource& source_;
     FileRecord* rows_;
     const std::function<Failure(int32_t)>& awaitRows_;
+    const int32_t ringRows_;
+    const std::function<void(int32_t)>& letGo_;
     std::vector<JpegStripSymbols>& strips_;
     std::vector<std::unique_ptr<JpegStripTransform>> transforms_;
     std::vector<JpegSymbolCounts> counts_;
     std::vector<Room> slots_;
+    std::mutex doneLock_;
+    std::vector<bool> done_;  // strips transformed, of a ring's source
+    int32_t doneTo_ = 0;      // strips above it all are
 };
 
 // Codes each strip's symbols in the fitted tables, lets the symbols go, and
@@ -149,7 +182,7 @@ Failure WriteJpeg(const WriteContext& out)
     // Every strip is counted before the tables that code them all are
     // fitted: the transform runs once, and its symbols wait for them.
     std::vector<JpegStripSymbols> strips(static_cast<size_t>(layout.strips));
-    TransformWork transform(layout, from, out.rows, source.awaitRows, strips, threads, 2 * threads);
+    TransformWork transform(layout, from, out.rows, source, strips, threads, 2 * threads);
     if (Failure failure = RunPieces(transform, strips.size(), threads, 2 * threads))
         return failure;
     const JpegHuffmanTables huffman = transform.Tables();
@@ -161,4 +194,14 @@ Failure WriteJpeg(const WriteContext& out)
         return failure;
     static const uint8_t kEnd[2] = {0xFF, 0xD9};
     return WriteAll(out.file, kEnd, 2) ? Failure() : FailureOf(out.file);
+}
+
+int32_t JpegRingRows(int32_t width, int32_t height, const ExportSettings& settings)
+{
+    JpegLayout layout;
+    if (!PlanJpeg(width, height, settings.quality, settings.chroma, layout))
+        return 0;
+    const int64_t strips = int64_t{WriterThreads(settings.threads.cores)} + kRingStripsAhead;
+    const int64_t rows = strips * layout.mcuRowsPerStrip * layout.mcuSide;
+    return rows < height ? static_cast<int32_t>(rows) : 0;
 }

@@ -28,6 +28,13 @@ struct TintedSource {
     // reads them top first waits here for the top `rows` of them, and a
     // failure of the decoding ends the export. Empty: every row is there.
     std::function<Failure(int32_t rows)> awaitRows;
+    // Not 0: the pixels hold only this many rows, a ring the decoding
+    // process fills as the top rows are let go of: shown row y in slot
+    // y % ringRows, the slots bottom-up. A writer that takes such a source
+    // lets go of the rows in order as it is done with them, or the rows
+    // below never come.
+    int32_t ringRows = 0;
+    std::function<void(int32_t rows)> letGo;
     TintTables tables;
 
     TintedSource(const uint8_t* pixels, int32_t width, int32_t height, int32_t stride, const TintParameters& look,

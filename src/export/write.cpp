@@ -21,6 +21,9 @@ struct OutputKind {
     void (*fitMetadata)(PictureMetadata& kept);
     bool rowsFromFile;      // takes a BMP's rows from its file as it writes them
     bool rowsAsTheyCome;    // reads the rows top first, strip by strip, while they are decoded
+    // The rows of the ring it reads rows as they come through, letting go
+    // of them in order; null: it holds the whole picture.
+    int32_t (*ringRows)(int32_t width, int32_t height, const ExportSettings& settings);
     // Reads a view in place on threads of its own, so its pages are checked
     // before the file is begun; BMP's writer checks each piece's itself.
     bool readsViewInPlace;
@@ -28,10 +31,10 @@ struct OutputKind {
 
 // In OutputFormat's order.
 const OutputKind kKinds[] = {
-    // writer   name    mostSide           alpha  metadata  fitMetadata        file   coming view
-    {WriteBmp,  "BMP",  0,                 false, false,    nullptr,           true,  false, false},
-    {WritePng,  "PNG",  0,                 true,  true,     nullptr,           false, false, true},
-    {WriteJpeg, "JPEG", kMostReadJpegSide, false, true,     FitMetadataToJpeg, true,  true,  true},
+    // writer   name    mostSide           alpha  metadata  fitMetadata        file   coming ring          view
+    {WriteBmp,  "BMP",  0,                 false, false,    nullptr,           true,  false, nullptr,      false},
+    {WritePng,  "PNG",  0,                 true,  true,     nullptr,           false, false, nullptr,      true},
+    {WriteJpeg, "JPEG", kMostReadJpegSide, false, true,     FitMetadataToJpeg, true,  true,  JpegRingRows, true},
 };
 
 const OutputKind& KindOf(OutputFormat format) { return kKinds[static_cast<size_t>(format)]; }
@@ -119,6 +122,11 @@ Failure WriteLoaded(const OutputKind& kind, const SourcePicture& picture, const 
             source.awaitRows = [&picture](int32_t rows) { return picture.AwaitRows(rows); };
         else
             failure = picture.AwaitRows(picture.height);
+        // Only a writer that reads through a ring is given a picture in one.
+        if (picture.ringRows != 0) {
+            source.ringRows = picture.ringRows;
+            source.letGo = [&picture](int32_t rows) { picture.LetGo(rows); };
+        }
         // A picture cut since it was opened fails here, before any file is begun.
         if (!failure && kind.readsViewInPlace)
             failure = picture.CheckPages();
@@ -177,7 +185,10 @@ Failure ExportPicture(const PictureRequest& request, const PictureHeader& header
         });
     }
     SourcePicture picture;
-    if (Failure failure = LoadPicture(request, header, decoder, picture))
+    PictureRequest load = request;
+    if (kind.ringRows != nullptr)
+        load.ringRows = kind.ringRows(header.width, header.height, settings);
+    if (Failure failure = LoadPicture(load, header, decoder, picture))
         return failure;
     if (Failure failure = KeptMetadata(kind, settings, &header, kept))
         return failure;

@@ -76,6 +76,13 @@ Failure WritePng(const WriteContext& out);
 // segments after its JFIF one: strips of whole MCU rows are transformed and
 // counted on the cores, then coded in the tables fitted to the counts and
 // written in order. A source whose rows are still coming is read strip by
-// strip as they come (TintedSource::awaitRows). A size no JPEG holds is
-// refused before anything is written.
+// strip as they come (TintedSource::awaitRows), and one whose rows stream
+// through a ring is let go of strip by strip, in order, as the transform is
+// done with them. A size no JPEG holds is refused before anything is written.
 Failure WriteJpeg(const WriteContext& out);
+
+// The rows of the ring a JPEG export of a picture `width` x `height` reads
+// rows as they come through (TintedSource::ringRows): a few strips' worth,
+// so that every thread has a strip and the decoding goes on a strip ahead.
+// 0 for a picture no larger, or one the encoder does not write.
+int32_t JpegRingRows(int32_t width, int32_t height, const ExportSettings& settings);

@@ -158,10 +158,13 @@ void DecoderProcess::Start(bool platformAhead)
                                   nullptr);
     reported_ = CreateEventW(&inherited, FALSE, FALSE, nullptr);
     go_ = CreateEventW(&inherited, FALSE, FALSE, nullptr);
+    room_ = CreateEventW(&inherited, FALSE, FALSE, nullptr);
+    rowsCame_ = CreateEventW(&inherited, FALSE, FALSE, nullptr);
     job_ = CreateJobObjectW(nullptr, nullptr);
     if (control_ != nullptr)
         record_ = static_cast<DecoderControl*>(MapViewOfFile(control_, FILE_MAP_WRITE, 0, 0, sizeof(DecoderControl)));
-    if (record_ == nullptr || reported_ == nullptr || go_ == nullptr || job_ == nullptr) {
+    if (record_ == nullptr || reported_ == nullptr || go_ == nullptr || room_ == nullptr || rowsCame_ == nullptr ||
+        job_ == nullptr) {
         startError_ = GetLastError();
         Close();
         return;
@@ -177,10 +180,9 @@ void DecoderProcess::Start(bool platformAhead)
     const std::wstring exe = folder + L"duotint-decode.exe";
     std::wstring environment = QuietEnvironment();
     wchar_t commandLine[256];
-    swprintf(commandLine, 256, L"\"duotint-decode\" %llu %llu %llu%ls",
-             static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(control_)),
-             static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(reported_)),
-             static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(go_)), platformAhead ? L" platform" : L"");
+    auto Number = [](HANDLE handle) { return static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handle)); };
+    swprintf(commandLine, 256, L"\"duotint-decode\" %llu %llu %llu %llu %llu%ls", Number(control_), Number(reported_),
+             Number(go_), Number(room_), Number(rowsCame_), platformAhead ? L" platform" : L"");
     // No standard handles: nothing the decoders write reaches the program's.
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -203,7 +205,7 @@ void DecoderProcess::Start(bool platformAhead)
         }
         Sleep(100 * attempt);
     }
-    for (HANDLE handle : {control_, reported_, go_})
+    for (HANDLE handle : {control_, reported_, go_, room_, rowsCame_})
         SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
     startError_ = 0;
     process_ = child.hProcess;
@@ -249,7 +251,7 @@ bool DecoderProcess::HandFileToChild(HANDLE file)
 DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
 {
     Release();
-    alpha_ = false;
+    alpha_ = inOrder_ = false;
     Start();
     if (process_ == nullptr)
         return DecodeOutcome::noChild;
@@ -288,6 +290,7 @@ DecodeOutcome DecoderProcess::Open(const DecodeRequest& request)
     width_ = record_->width;
     height_ = record_->height;
     alpha_ = record_->alpha != 0;
+    inOrder_ = record_->rowsInOrder != 0;
     if (width_ < 1 || height_ < 1 || width_ > 0x7FFFFFFF || height_ > 0x7FFFFFFF) {
         Close();
         return DecodeOutcome::damaged;
@@ -305,12 +308,14 @@ DecodeOutcome DecoderProcess::CopyInto(int32_t stride, HANDLE& section, uint8_t*
     return outcome == DecodeOutcome::decoded ? AwaitRows(copyHeight_) : outcome;
 }
 
-DecodeOutcome DecoderProcess::BeginCopy(int32_t stride, HANDLE& section, uint8_t*& pixels, int32_t alphaStride)
+DecodeOutcome DecoderProcess::BeginCopy(int32_t stride, HANDLE& section, uint8_t*& pixels, int32_t alphaStride,
+                                        int32_t ringRows)
 {
     translucent_ = false;
     pixels = nullptr;
-    const uint64_t bytes =
-        (static_cast<uint64_t>(stride) + static_cast<uint64_t>(alphaStride)) * static_cast<uint64_t>(height_);
+    const int64_t ring = ringRows > 0 && ringRows < height_ && inOrder_ && alphaStride == 0 ? ringRows : 0;
+    const uint64_t bytes = static_cast<uint64_t>(stride) * static_cast<uint64_t>(ring != 0 ? ring : height_) +
+                           static_cast<uint64_t>(alphaStride) * static_cast<uint64_t>(height_);
     section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, static_cast<DWORD>(bytes >> 32),
                                  static_cast<DWORD>(bytes), nullptr);
     HANDLE childSection = nullptr;
@@ -333,6 +338,11 @@ DecodeOutcome DecoderProcess::BeginCopy(int32_t stride, HANDLE& section, uint8_t
     record_->pixelSection = reinterpret_cast<uintptr_t>(childSection);
     record_->rowsDone = 0;
     record_->rowsInOrder = 0;
+    record_->ringRows = static_cast<int32_t>(ring);
+    record_->rowsLetGo = 0;
+    record_->roomWanted = -1;
+    record_->rowsWanted = -1;
+    ringRows_ = ring;
     copyHeight_ = height_;
     copyAlphaStride_ = alphaStride;
     copying_ = true;
@@ -360,6 +370,20 @@ DecodeOutcome DecoderProcess::AwaitRows(int64_t rows)
                    record_->alpha != 0;
     EndIfStillLarge();
     return outcome;
+}
+
+void DecoderProcess::LetGo(int64_t rows)
+{
+    std::lock_guard<std::mutex> held(letGoLock_);
+    if (record_ == nullptr || ringRows_ == 0 || rows <= record_->rowsLetGo)
+        return;
+    // The rows were read before they are let go of.
+    std::atomic_thread_fence(std::memory_order_release);
+    record_->rowsLetGo = rows;
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    const int64_t wanted = record_->roomWanted;
+    if (wanted >= 0 && wanted < rows + ringRows_)
+        SetEvent(room_);
 }
 
 void DecoderProcess::Release()
@@ -399,19 +423,25 @@ DecodeOutcome DecoderProcess::Await(int64_t rowsWanted, bool* early)
         const char* words = record_->message;
         message_.assign(words, strnlen(words, sizeof record_->message));
     };
-    HANDLE waits[2] = {reported_, process_};
+    HANDLE waits[3] = {reported_, process_, rowsCame_};
     int64_t rowsSeen = record_->rowsDone;
     DWORD progressTick = GetTickCount();
+    // The child sets rowsCame_ once its rows reach those wanted.
+    record_->rowsWanted = rowsWanted;
+    std::atomic_thread_fence(std::memory_order_seq_cst);
     for (;;) {
         if (rowsWanted >= 0 && record_->rowsInOrder != 0 && record_->rowsDone >= rowsWanted) {
             // The child wrote the rows before it counted them.
             std::atomic_thread_fence(std::memory_order_acquire);
+            record_->rowsWanted = -1;
             *early = true;
             return DecodeOutcome::decoded;
         }
         // A short wait, so that time and memory are looked at often: a child
         // can take some hundred MiB in the meantime.
-        const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, 20);
+        const DWORD woke = WaitForMultipleObjects(rowsWanted >= 0 ? 3 : 2, waits, FALSE, 20);
+        if (woke == WAIT_OBJECT_0 + 2)
+            continue;
         if (woke == WAIT_OBJECT_0) {
             ReadMessage();
             return Answer(record_->outcome);
@@ -430,6 +460,12 @@ DecodeOutcome DecoderProcess::Await(int64_t rowsWanted, bool* early)
             rowsSeen = record_->rowsDone;
             progressTick = GetTickCount();
         }
+        // A child that waits for a slot of a ring its counted rows fill
+        // waits for this program, which reads them: no stall of its own.
+        // Rows it says it waits for past those counted would hold the
+        // clock with no rows for the program, so they do not.
+        if (ringRows_ != 0 && record_->roomWanted == rowsSeen && rowsSeen >= record_->rowsLetGo + ringRows_)
+            progressTick = GetTickCount();
 
         if (CpuTime() - cpuAtStart_ > uint64_t{budget_.cpuMilliseconds} * 10000) {
             Close();
@@ -454,12 +490,17 @@ void DecoderProcess::Close()
     CloseAndClear(process_);
     CloseAndClear(thread_);
     CloseAndClear(job_);
-    if (record_ != nullptr)
-        UnmapViewOfFile(record_);
-    record_ = nullptr;
+    {
+        std::lock_guard<std::mutex> held(letGoLock_);
+        if (record_ != nullptr)
+            UnmapViewOfFile(record_);
+        record_ = nullptr;
+        CloseAndClear(room_);
+    }
     CloseAndClear(control_);
     CloseAndClear(reported_);
     CloseAndClear(go_);
+    CloseAndClear(rowsCame_);
     ready_ = false;
     width_ = height_ = 0;
     if (copying_) {

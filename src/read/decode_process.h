@@ -97,6 +97,9 @@ public:
     int64_t Height() const { return height_; }
     // Whether the opened picture's pixels can be transparent, as the child says.
     bool HasAlpha() const { return alpha_; }
+    // Whether the opened picture's rows will come whole and in order from
+    // the top, as the child says: only then may its copy go through a ring.
+    bool RowsInOrder() const { return inOrder_; }
     bool IsOpen() const { return process_ != nullptr && width_ != 0; }
     // What the budget was that the child passed, for the refusal's sentence.
     const DecodeBudget& Budget() const { return budget_; }
@@ -125,8 +128,20 @@ public:
     // for every row, it waits for the copy's end: only then is a picture
     // known whole (a decoder may find the damage at its last step). Once
     // the copy has ended it answers with its outcome; any thread may wait.
-    DecodeOutcome BeginCopy(int32_t stride, HANDLE& section, uint8_t*& pixels, int32_t alphaStride = 0);
+    //
+    // With `ringRows` fewer than the picture's rows, and rows in order
+    // without an alpha plane, the section holds only that many rows, a
+    // ring: shown row y in slot y % ringRows, the slots bottom-up as a
+    // picture's rows are. The child waits for a slot until LetGo has let go
+    // of the row before it there; the watch holds its clock while the child
+    // waits so, its rows filling the ring, since that wait is the reader's.
+    DecodeOutcome BeginCopy(int32_t stride, HANDLE& section, uint8_t*& pixels, int32_t alphaStride = 0,
+                            int32_t ringRows = 0);
     DecodeOutcome AwaitRows(int64_t rows);
+    // The top `rows` rows of a copy through a ring are read and done with:
+    // the child may write their slots again. Any thread may let go, and
+    // never waits for another.
+    void LetGo(int64_t rows);
 
     // Has the child let go of the picture it holds, if any, keeping the
     // child for the next one.
@@ -152,6 +167,8 @@ private:
     HANDLE control_ = nullptr;    // the shared record below, both ways
     HANDLE reported_ = nullptr;   // the child has written its answer
     HANDLE go_ = nullptr;         // the program has written its request
+    HANDLE room_ = nullptr;       // the program has let go of rows of a ring
+    HANDLE rowsCame_ = nullptr;   // the rows a thread waits for are in
     struct DecoderControl* record_ = nullptr;
     bool ready_ = false;          // the child has readied its decoders
     uint64_t readyBytes_ = 0;     // its own memory then
@@ -162,6 +179,7 @@ private:
     int64_t width_ = 0;
     int64_t height_ = 0;
     bool alpha_ = false;
+    bool inOrder_ = false;
     bool translucent_ = false;
     std::string message_;
     // A copy under way: its rows, and how it ended once it has.
@@ -169,5 +187,10 @@ private:
     bool copying_ = false;
     int64_t copyHeight_ = 0;
     int32_t copyAlphaStride_ = 0;
+    int64_t ringRows_ = 0;        // the copy's ring; 0: every row
+    // Held while the record is written by LetGo or let go of by Close:
+    // copyLock_ may be held by a thread that waits for rows the child
+    // writes only once another has let go of some.
+    std::mutex letGoLock_;
     DecodeOutcome copyOutcome_ = DecodeOutcome::decoded;
 };

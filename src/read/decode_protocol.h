@@ -1,5 +1,12 @@
 // The record the program and its decoding child share, in a section of its
 // own, and the requests the program writes into it (see decode_process.cpp).
+//
+// Rows through a ring: the program lets go of the top rows as it is done
+// with them (rowsLetGo) and sets the `room` event when the child waits for
+// one of their slots (roomWanted); the child sets `rowsCame` when its rows
+// reach those a thread of the program waits for (rowsWanted). Each side
+// writes its own field, then reads the other's, with a full fence between,
+// so that no wake-up is missed; both wait with a timeout besides.
 #pragma once
 
 #include <cstdint>
@@ -32,10 +39,20 @@ struct DecoderControl {
     uint64_t fileBytes;
     // The child's answer, and its progress while it fills the pixels.
     volatile int64_t rowsDone;
-    // Set by the child as a copy begins when its decoder writes whole rows
-    // in order from the top: rowsDone then counts the top rows in place,
-    // and the program may read them before the copy ends.
+    // Set by the child as a picture opens, and again as its copy begins,
+    // when its decoder writes whole rows in order from the top: rowsDone
+    // then counts the top rows in place, and the program may read them
+    // before the copy ends.
     volatile int32_t rowsInOrder;
+    // Copy: the rows the section holds, as a ring (shown row y in slot
+    // y % ringRows), for a picture whose rows come in order; 0: every row.
+    int32_t ringRows;
+    // The top rows the program has let go of: their slots may be written again.
+    volatile int64_t rowsLetGo;
+    // The row the child waits to write for want of a free slot; -1: none.
+    volatile int64_t roomWanted;
+    // The top rows a thread of the program waits for; -1: none.
+    volatile int64_t rowsWanted;
     int32_t outcome;        // a DecodeOutcome
     int64_t width;
     int64_t height;

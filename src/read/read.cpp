@@ -393,8 +393,11 @@ Failure LoadPicture(const PictureRequest& request, const PictureHeader& header, 
         // An opaque picture can be read as its rows come; one with alpha
         // is known opaque or not only at its end.
         const bool asTheyCome = request.rowsAsTheyCome && alphaStride == 0;
+        // Rows that come in order from the top may stream through a ring.
+        if (asTheyCome && decoder.RowsInOrder() && request.ringRows > 0 && request.ringRows < picture.height)
+            picture.ringRows = request.ringRows;
         const DecodeOutcome outcome =
-            asTheyCome ? decoder.BeginCopy(picture.stride, picture.section, picture.pixels)
+            asTheyCome ? decoder.BeginCopy(picture.stride, picture.section, picture.pixels, 0, picture.ringRows)
                        : decoder.CopyInto(picture.stride, picture.section, picture.pixels, alphaStride);
         if (outcome == DecodeOutcome::decoded && asTheyCome) {
             auto arrival = std::make_shared<SourcePicture::Arrival>();
@@ -450,6 +453,12 @@ Failure SourcePicture::AwaitRows(int32_t rows) const
                          *arrival->decoder);
 }
 
+void SourcePicture::LetGo(int32_t rows) const
+{
+    if (arrival_ != nullptr && ringRows != 0)
+        arrival_->decoder->LetGo(rows);
+}
+
 Failure SourcePicture::ViewFailure() const
 {
     Failure failure;
@@ -485,6 +494,7 @@ void SourcePicture::Release()
     path_.clear();
     section = nullptr;
     memory = nullptr;
+    ringRows = 0;
     arrival_.reset();
     pixels = nullptr;
     alpha = nullptr;

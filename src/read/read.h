@@ -41,6 +41,11 @@ struct PictureRequest {
     // rows of an opaque picture: an export that reads them top first then
     // starts on the first rows as they come (SourcePicture::AwaitRows).
     bool rowsAsTheyCome = false;
+    // With rows as they come, an export that reads them in order and lets
+    // go of them as it goes may have them through a ring of this many rows
+    // (SourcePicture::ringRows) where the decoding process gives them in
+    // order; 0: the whole picture is held.
+    int32_t ringRows = 0;
     // Called once the probe's view of the file stands, before the probe
     // reads it: where a test cuts the file short under the view.
     std::function<void()> onProbeView;
@@ -108,6 +113,11 @@ public:
     int32_t alphaStride = 0;
     HGLOBAL memory = nullptr;   // when read into memory
     HANDLE section = nullptr;   // when the decoding process filled it
+    // Not 0: the pixels hold only this many rows, a ring the decoding
+    // process writes as it goes (DecoderProcess::BeginCopy): shown row y in
+    // slot y % ringRows, the slots bottom-up. The reader takes the rows in
+    // order and lets go of each once done with it, or the copy never ends.
+    int32_t ringRows = 0;
 
     // Whether the pixels are a view of the file, whose pages fault once
     // another program cuts it short: read them through GuardedCopy.
@@ -130,6 +140,9 @@ public:
     // fails as the load would have, with the decoding's refusal. A picture
     // not Arriving has every row already. Any thread may wait.
     Failure AwaitRows(int32_t rows) const;
+    // The top `rows` rows of a ring are done with: their slots may take
+    // the rows below. Any thread may let go, in any order.
+    void LetGo(int32_t rows) const;
 
     void Release();
 
