@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 #include <tuple>
 
@@ -116,6 +117,76 @@ TEST(DecoderProcess, ServesPicturesInTurnWithinTheirBudgets)
         CloseHandle(section);
     }
     busy = false;
+    decoder.Close();
+    SetEnvironmentVariableA("DUOTINT_TEST_DECODER_TIME_SCALE", nullptr);
+}
+
+// A copy through a ring of 4 rows of camera.jpg's 16, read 4 rows at a
+// time and let go of: the child waits for each slot until the row before it
+// there is let go of. The watch's clock (3 s, scaled) stands still while
+// the child waits for slots its rows fill, and runs for one that stops.
+TEST(DecoderProcess, RowsThroughARingWaitForTheirSlotsUnderTheWatch)
+{
+    using O = DecodeOutcome;
+    static const struct {
+        const char* label;
+        const char* fault;
+        // The first rows held so long while a second thread waits for more,
+        // and its answer is the copy's.
+        DWORD holdMs;
+        DecodeOutcome wanted;
+    } kCases[] = {
+        {"rows held past the clock's limit", nullptr, 4000, O::decoded},
+        {"a child that ends while it waits for a slot", "ring-end", 1000, O::crashed},
+        {"a child that stops with room, saying it waits", "ring-stop", 0, O::stalled},
+    };
+    const int64_t kRing = 4;
+    const std::string camera = ToWindowsPath(getenv("DUOTINT_TEST_DATA")) + "\\pictures\\camera.jpg";
+    SetEnvironmentVariableA("DUOTINT_TEST_DECODER_TIME_SCALE", "0.05");
+    DecoderProcess decoder;
+    auto Open = [&] {
+        HANDLE file = CreateFileA(camera.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        const DecodeOutcome outcome = decoder.Open({file, 1, 0, 0, false, ContainerKind::jpeg});
+        CloseHandle(file);
+        return outcome;
+    };
+    // The rows as a copy of the whole picture gives them.
+    ASSERT_EQ(Open(), O::decoded);
+    const int64_t height = decoder.Height();
+    const int32_t stride = static_cast<int32_t>((3 * decoder.Width() + 3) & ~3);
+    HANDLE section = nullptr;
+    uint8_t* pixels = nullptr;
+    ASSERT_EQ(decoder.CopyInto(stride, section, pixels), O::decoded);
+    const std::vector<uint8_t> whole(pixels, pixels + stride * height);
+    UnmapViewOfFile(pixels);
+    CloseHandle(section);
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        SetEnvironmentVariableA("DUOTINT_DECODER_FAULT", c.fault);
+        ASSERT_EQ(Open(), O::decoded);
+        ASSERT_TRUE(decoder.RowsInOrder());
+        DecodeOutcome outcome = decoder.BeginCopy(stride, section, pixels, 0, kRing);
+        SetEnvironmentVariableA("DUOTINT_DECODER_FAULT", nullptr);
+        for (int64_t top = 0; top < height && outcome == O::decoded; top += kRing) {
+            outcome = decoder.AwaitRows(top + kRing);
+            DecodeOutcome below = c.wanted;
+            std::thread waiting;
+            if (top == 0 && c.holdMs != 0) {
+                waiting = std::thread([&] { below = decoder.AwaitRows(2 * kRing); });
+                Sleep(c.holdMs);
+            }
+            for (int64_t y = top; y < top + kRing && outcome == O::decoded; ++y)
+                EXPECT_EQ(memcmp(pixels + (kRing - 1 - y % kRing) * stride, &whole[(height - 1 - y) * stride], stride), 0)
+                    << "row " << y;
+            decoder.LetGo(top + kRing);
+            if (waiting.joinable())
+                waiting.join();
+            EXPECT_EQ(static_cast<int>(below), static_cast<int>(c.wanted));
+        }
+        EXPECT_EQ(static_cast<int>(outcome), static_cast<int>(c.wanted));
+        UnmapViewOfFile(pixels);
+        CloseHandle(section);
+    }
     decoder.Close();
     SetEnvironmentVariableA("DUOTINT_TEST_DECODER_TIME_SCALE", nullptr);
 }

@@ -361,6 +361,57 @@ void ExportThreeByTwo(int32_t dispA)
     ExportImage();
 }
 
+// A JPEG to a JPEG as duotint-cli writes it, its rows through a ring of
+// strips as they come, gives the bytes the whole picture gives.
+TEST(JpegExport, RowsThroughARingGiveTheWholePicturesBytes)
+{
+    static const struct {
+        const char* label;
+        int32_t w, h;
+        JpegChroma chroma;
+        uint32_t cores;
+    } kCases[] = {
+        {"4:4:4, 11 strips", 37, 700, JpegChroma::full, 0},
+        {"4:2:0, the last strip short", 50, 650, JpegChroma::half, 0},
+        {"one thread", 37, 700, JpegChroma::full, 1},
+    };
+    const TintParameters look = {{250, 120, 30}, {90, 240, 60}, 45, 60, 35};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        ScratchFolder folder;
+        std::vector<uint8_t> bmp = PictureHeader(c.w, c.h);
+        const size_t stride = static_cast<size_t>(RowStride(c.w).stride);
+        for (size_t i = 0; i < stride * c.h; ++i)
+            bmp.push_back(static_cast<uint8_t>(i % stride < 3u * c.w ? (i / stride) * 71 + i * 13 + i % 7 : 0));
+        ASSERT_TRUE(WriteWholeFile("pic.bmp", bmp));
+        ExportSettings settings;
+        settings.format = OutputFormat::jpeg;
+        settings.chroma = c.chroma;
+        settings.threads.cores = c.cores;
+        const int32_t ring = JpegRingRows(c.w, c.h, settings);
+        EXPECT_TRUE(ring > 0 && ring < c.h) << ring;
+        DecoderProcess decoder;
+        auto Export = [&](const char* from, const char* to, bool asTheyCome) {
+            PictureRequest request;
+            request.path = std::wstring(from, from + strlen(from));
+            request.name = from;
+            request.rowsAsTheyCome = asTheyCome;
+            struct PictureHeader header;
+            auto target = NewFileRecord();
+            BindFile(*target, to);
+            std::vector<std::string> notes;
+            Failure failure = ReadPictureHeader(request, decoder, header);
+            if (!failure)
+                failure = ExportPicture(request, header, decoder, look, settings, *target, notes);
+            EXPECT_FALSE(failure) << failure.sentence;
+        };
+        Export("pic.bmp", "pic.jpg", false);
+        Export("pic.jpg", "whole.jpg", false);
+        Export("pic.jpg", "ring.jpg", true);
+        EXPECT_TRUE(ReadWholeFile("ring.jpg") == ReadWholeFile("whole.jpg"));
+    }
+}
+
 TEST(ExportFailureChild, Run)
 {
     const char* folder = getenv(kChildFolderVariable);
