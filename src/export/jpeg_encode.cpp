@@ -20,7 +20,8 @@ namespace {
 // for the writer, few enough that their coded bytes stay in the cache.
 
 // Strips of a ring of rows as they come besides one for each thread: the
-// decoding process writes them while the threads transform theirs.
+// decoding process writes them while the threads transform theirs. At least
+// one: a lone thread awaits a strip's rows before it makes the one above.
 const int32_t kRingStripsAhead = 1;
 
 // Turns every strip into its symbols on the cores, each thread counting
@@ -42,6 +43,12 @@ public:
 
     Failure Prepare(size_t j, size_t slot) override
     {
+        // Rows still coming are awaited here, strip by strip, on the one
+        // calling thread: the threads that make strips never wait for rows,
+        // so the strip that would free a ring's slots is never stuck behind
+        // a wait for rows those slots are to take.
+        if (awaitRows_)
+            return awaitRows_(JpegStripRows(layout_, StripOf(j)).end);
         if (rows_ == nullptr)
             return Failure();
         const JpegStripSpan span = JpegStripRows(layout_, StripOf(j));
@@ -62,9 +69,6 @@ public:
         if (!transforms_[worker])
             transforms_[worker].reset(new JpegStripTransform(layout_));
         const int32_t k = StripOf(j);
-        if (awaitRows_)
-            if (Failure failure = awaitRows_(JpegStripRows(layout_, k).end))
-                return failure;
         JpegSource from = source_;
         if (rows_ != nullptr) {
             from.pixels = slots_[slot].data();

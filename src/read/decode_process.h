@@ -127,7 +127,10 @@ public:
     // writes them in order, else until the copy ends. Asked
     // for every row, it waits for the copy's end: only then is a picture
     // known whole (a decoder may find the damage at its last step). Once
-    // the copy has ended it answers with its outcome; any thread may wait.
+    // the copy has ended it answers with its outcome; any thread may wait,
+    // one at a time. Through a ring, one thread awaits the rows, in order: a
+    // thread whose rows are in, kept waiting behind another's wait for rows
+    // further down, would hold the slots those rows need.
     //
     // With `ringRows` fewer than the picture's rows, and rows in order
     // without an alpha plane, the section holds only that many rows, a

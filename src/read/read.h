@@ -138,7 +138,8 @@ public:
     // Waits until the top `rows` rows are in place, watching the decoding
     // process; asked for every row, until the picture is known whole. It
     // fails as the load would have, with the decoding's refusal. A picture
-    // not Arriving has every row already. Any thread may wait.
+    // not Arriving has every row already. Any thread may wait; through a
+    // ring, one thread awaits the rows, in order (DecoderProcess::AwaitRows).
     Failure AwaitRows(int32_t rows) const;
     // The top `rows` rows of a ring are done with: their slots may take
     // the rows below. Any thread may let go, in any order.
