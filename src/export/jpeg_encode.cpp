@@ -22,7 +22,9 @@ namespace {
 // Strips of a ring of rows as they come besides one for each thread: the
 // decoding process writes them while the threads transform theirs. At least
 // one: a lone thread awaits a strip's rows before it makes the one above.
-const int32_t kRingStripsAhead = 1;
+// With one, the threads wait for the decoding now and then; more than two
+// gain nothing (docs/benchmark.md).
+const int32_t kRingStripsAhead = 2;
 
 // Turns every strip into its symbols on the cores, each thread counting
 // into a table of its own; nothing is written. The strips' symbols are
