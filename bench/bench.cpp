@@ -182,6 +182,16 @@ bool WriteWithPlatform(const wchar_t* name, const GUID& container)
     return ok;
 }
 
+// A picture read as the programs read it: its header, then its pixels.
+Failure ReadAndLoad(const PictureRequest& request, DecoderProcess& decoder, struct PictureHeader& header,
+                    SourcePicture& picture)
+{
+    Failure failure = ReadPictureHeader(request, decoder, header);
+    if (!failure)
+        failure = LoadPicture(request, header, decoder, picture);
+    return failure;
+}
+
 // A 54-byte BMP whose header promises 2 GB of rows, read as the program
 // reads it: refused as a short file before the memory is asked for (asked
 // for first, the refusal once took half a minute). Its time, or -1 when it
@@ -196,9 +206,7 @@ double ShortFileRefusalMs()
     struct PictureHeader header;
     SourcePicture picture;
     const double t0 = Now();
-    Failure failure = ReadPictureHeader(request, decoder, header);
-    if (!failure)
-        failure = LoadPicture(request, header, decoder, picture);
+    const Failure failure = ReadAndLoad(request, decoder, header, picture);
     const double ms = Now() - t0;
     header.file.reset();
     DeleteFileA("short.bmp");
@@ -304,9 +312,7 @@ int MeasureDecodes(int count, char** names)
         struct PictureHeader header;
         SourcePicture picture;
         const double t0 = Now();
-        Failure failure = ReadPictureHeader(request, decoder, header);
-        if (!failure)
-            failure = LoadPicture(request, header, decoder, picture);
+        const Failure failure = ReadAndLoad(request, decoder, header, picture);
         const double ms = Now() - t0;
         if (failure) {
             fprintf(stderr, "decode %s: refused (exit code %u): %s\n", names[i], failure.code,
