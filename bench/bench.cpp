@@ -351,6 +351,17 @@ bool WritePhoto(const char* name, bool png = false)
            CloseFile(file);
 }
 
+// A photo's open, said as a line and its median kept for tools/bench.sh.
+void SayPhotoOpen(const char* kind, const OpenTimes& times, const char* keptIn)
+{
+    const Spread ms = Summarise(times.editorMs);
+    printf("open a %s photo, Enter to editor %.1f ms (%.1f to %.1f)\n", kind, ms.median, ms.low, ms.high);
+    if (FILE* out = fopen(keptIn, "w")) {
+        fprintf(out, "%.1f\n", ms.median);
+        fclose(out);
+    }
+}
+
 // The open latency alone: its line, from a run of its own; then a JPEG
 // photo's and a PNG photo's, whose times tools/bench.sh holds against
 // djpeg's and pngtopnm's (open-jpeg-ms.txt, open-png-ms.txt).
@@ -364,21 +375,11 @@ int MeasureOpenOnly()
     const bool photoOpened = WritePhoto("photo.jpg") && MeasureOpenLatency("photo.jpg", "photo", Repeats(5), photo);
     if (!opened || !photoOpened)
         return 1;
-    const Spread photoMs = Summarise(photo.editorMs);
-    printf("open a JPEG photo, Enter to editor %.1f ms (%.1f to %.1f)\n", photoMs.median, photoMs.low, photoMs.high);
-    if (FILE* out = fopen("open-jpeg-ms.txt", "w")) {
-        fprintf(out, "%.1f\n", photoMs.median);
-        fclose(out);
-    }
+    SayPhotoOpen("JPEG", photo, "open-jpeg-ms.txt");
     OpenTimes pngPhoto;
     if (!WritePhoto("photo.png", true) || !MeasureOpenLatency("photo.png", "photo", Repeats(5), pngPhoto))
         return 1;
-    const Spread pngMs = Summarise(pngPhoto.editorMs);
-    printf("open a PNG photo, Enter to editor %.1f ms (%.1f to %.1f)\n", pngMs.median, pngMs.low, pngMs.high);
-    if (FILE* out = fopen("open-png-ms.txt", "w")) {
-        fprintf(out, "%.1f\n", pngMs.median);
-        fclose(out);
-    }
+    SayPhotoOpen("PNG", pngPhoto, "open-png-ms.txt");
     const Spread ratio = Summarise(open.ratio), editorMs = Summarise(open.editorMs),
                  previewMs = Summarise(open.previewMs), copyMs = Summarise(open.copyMs);
     printf("open, Enter to editor / CopyFileA %.2f x (%.2f to %.2f); editor %.1f ms (%.1f to %.1f), preview window "
