@@ -1,11 +1,11 @@
 // Decoding GIF with giflib, record by record.
 //
-// giflib reads through a function of ours, which serves it the file's
-// bytes where they lie. Open walks the records up to the
-// first frame's header, keeping the see-through colour of the last Graphic
-// Control Extension before it (the one that governs it); CopyInto decodes
-// that frame's rows and stops: giflib's whole-file reader would decode
-// every frame of an animation first.
+// giflib reads through a function of ours, which serves it the file's bytes
+// where they lie. Open walks the records up to the first frame's header,
+// keeping the see-through colour of the last Graphic Control Extension
+// before it (the one that governs it); CopyInto decodes that frame's rows
+// and stops: giflib's whole-file reader would decode every frame of an
+// animation first.
 #include "decoder/gif_decode.h"
 
 #include <cstdio>
@@ -145,7 +145,8 @@ bool GifPicture::CopyInto(RowTarget& rows)
             memset(rows.AlphaRow(y), 0, static_cast<size_t>(width_));
     };
     // Rows in order are blanked as they come, the rows above the frame
-    // first; an interlaced frame's rows come from anywhere, after all are.
+    // first; an interlaced frame's rows come in any order, so every row is
+    // blanked before the first comes.
     const bool inOrder = RowsInOrder();
     for (int64_t y = 0; y < (inOrder ? frameTop_ : height_); ++y) {
         if (inOrder)

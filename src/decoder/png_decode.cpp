@@ -2,9 +2,10 @@
 //
 // libspng reads the file's bytes where they lie, and decodes them
 // progressively: each spng_decode_row gives one row, or, in an interlaced
-// picture, one pass's pixels of a row, each in its place. The library's conversions bring every colour type to 8-bit RGB, or
-// RGBA where there is alpha, with tRNS applied; a 16-bit sample becomes its
-// high byte there, which is the rule every reader here keeps.
+// picture, one pass's pixels of a row, each in its place. The library's
+// conversions bring every colour type to 8-bit RGB, or RGBA where there is
+// alpha, with tRNS applied; a 16-bit sample becomes its high byte there,
+// which is the rule every reader here keeps.
 #include "decoder/png_decode.h"
 
 #include <cstdio>
@@ -139,8 +140,8 @@ bool PngPicture::CopyInto(RowTarget& rows)
             Pad(info.row_num);
         }
         uint8_t* out = rows.Row(info.row_num);
-        // An opaque picture's rows go straight into the destination, red
-        // first, and are turned to blue first where they lie.
+        // An opaque picture's rows go straight into the destination in the
+        // library's order, red first, and are turned there to blue first.
         error = hasAlpha_ ? spng_decode_row(context_, rgba.data(), rgba.size())
                           : spng_decode_row(context_, out, static_cast<size_t>(3 * width_));
         if (error != 0 && error != SPNG_EOI)
