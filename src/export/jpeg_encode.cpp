@@ -16,9 +16,6 @@
 
 namespace {
 
-// Strips in flight are two for each thread: enough that no thread waits
-// for the writer, few enough that their coded bytes stay in the cache.
-
 // Strips of a ring of rows as they come besides one for each thread: the
 // decoding process writes them while the threads transform theirs. At least
 // one: a lone thread awaits a strip's rows before it makes the one above.
@@ -26,39 +23,76 @@ namespace {
 // gain nothing (docs/benchmark.md).
 const int32_t kRingStripsAhead = 2;
 
-// Turns every strip into its symbols on the cores, each thread counting
-// into a table of its own; nothing is written. The strips' symbols are
-// held until they are coded. With `rows`, the source has no pixels: the
-// strips go in the file's order, the picture's last first, each read into
-// a slot of the ring on the calling thread before it is transformed. A
-// source whose rows come through a ring of its own is let go of above the
-// first strip not yet transformed, as strips are.
-class TransformWork : public PieceWork {
+// Each thread's transform and the symbols of its strip in hand, kept from
+// strip to strip, made on the thread's first.
+struct StripHand {
+    std::unique_ptr<JpegStripTransform> transform;
+    JpegStripSymbols symbols;
+    JpegSymbolCounts counts;
+    JpegSymbolCounts uncounted;  // the counts of strips the tables are not fitted to
+};
+
+// Adds the counts of every thread's counted strips together: the sums are
+// the same whichever thread counted which strip.
+JpegHuffmanTables TablesOf(const JpegLayout& layout, const std::vector<StripHand>& hands)
+{
+    JpegSymbolCounts sum;
+    for (const StripHand& hand : hands)
+        for (int t = 0; t < 4; ++t)
+            for (int i = 0; i < 256; ++i)
+                sum.count[t][i] += hand.counts.count[t][i];
+    return JpegTablesFor(layout, sum);
+}
+
+// Strip k into `out` on the thread `hand` is, counted where it counts.
+void Transform(const JpegLayout& layout, const JpegSource& from, int32_t k, StripHand& hand, JpegStripSymbols& out)
+{
+    if (!hand.transform)
+        hand.transform.reset(new JpegStripTransform(layout));
+    hand.transform->Run(from, k, out, JpegStripCounted(layout, k) ? hand.counts : hand.uncounted);
+}
+
+// A picture whose rows are all at hand, in memory or in their file: the
+// counted strips are transformed first, for the tables alone; then each
+// strip is transformed again, coded at once and written in order, so only
+// the strips in flight are held. With `rows`, the source has no pixels:
+// each strip's rows are read into a slot of the ring on the calling thread
+// before it is transformed, from where they stand in the file.
+class AtHandWork : public PieceWork {
 public:
-    TransformWork(const JpegLayout& layout, const JpegSource& source, FileRecord* rows, const TintedSource& tinted,
-                  std::vector<JpegStripSymbols>& strips, uint32_t threads, size_t ring)
-        : layout_(layout), source_(source), rows_(rows), awaitRows_(tinted.awaitRows), ringRows_(tinted.ringRows),
-          letGo_(tinted.letGo), strips_(strips), transforms_(threads), counts_(threads),
-          slots_(rows != nullptr ? ring : 0), done_(tinted.ringRows != 0 ? strips.size() : 0, false)
+    AtHandWork(FileRecord& file, const JpegLayout& layout, const JpegSource& source, FileRecord* rows,
+               uint64_t rowsAt, uint32_t threads, size_t ring)
+        : file_(file), layout_(layout), source_(source), rows_(rows), rowsAt_(rowsAt), hands_(threads),
+          coders_(threads), rowSlots_(rows != nullptr ? ring : 0), coded_(ring)
     {
+        for (int32_t k = 0; k < layout.strips; ++k)
+            if (JpegStripCounted(layout, k))
+                counted_.push_back(k);
     }
+
+    size_t CountedStrips() const { return counted_.size(); }
+
+    // After the counting pass, the tables; the coding pass follows.
+    void StartCoding()
+    {
+        tables_.reset(new JpegHuffmanTables(TablesOf(layout_, hands_)));
+        coding_ = true;
+    }
+    const JpegHuffmanTables& Tables() const { return *tables_; }
 
     Failure Prepare(size_t j, size_t slot) override
     {
-        // Rows still coming are awaited here, strip by strip, on the one
-        // calling thread: the threads that make strips never wait for rows,
-        // so the strip that would free a ring's slots is never stuck behind
-        // a wait for rows those slots are to take.
-        if (awaitRows_)
-            return awaitRows_(JpegStripRows(layout_, StripOf(j)).end);
         if (rows_ == nullptr)
             return Failure();
+        // The file holds the rows bottom-up.
         const JpegStripSpan span = JpegStripRows(layout_, StripOf(j));
         const size_t bytes = static_cast<size_t>(span.end - span.top) * source_.stride;
-        slots_[slot].resize(bytes, 0);
+        if (!SeekForReading(*rows_, rowsAt_ + static_cast<uint64_t>(layout_.height - span.end) * source_.stride))
+            return FailureOf(*rows_);
+        rowSlots_[slot].resize(bytes, 0);
         for (size_t done = 0; done < bytes;) {
             const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(bytes - done, 1u << 30));
-            if (!ReadBytes(*rows_, slots_[slot].data() + done, piece))
+            if (!ReadBytes(*rows_, rowSlots_[slot].data() + done, piece))
                 return FailureOf(*rows_);
             done += piece;
         }
@@ -67,21 +101,81 @@ public:
 
     Failure Make(size_t j, size_t slot, uint32_t worker) override
     {
-        // Each thread's working memory is made on its first strip, by that thread.
-        if (!transforms_[worker])
-            transforms_[worker].reset(new JpegStripTransform(layout_));
         const int32_t k = StripOf(j);
         JpegSource from = source_;
         if (rows_ != nullptr) {
-            from.pixels = slots_[slot].data();
+            from.pixels = rowSlots_[slot].data();
             from.rowsBelow = layout_.height - JpegStripRows(layout_, k).end;
-        } else if (ringRows_ != 0) {
+        }
+        StripHand& hand = hands_[worker];
+        Transform(layout_, from, k, hand, hand.symbols);
+        if (coding_) {
+            if (!coders_[worker])
+                coders_[worker].reset(new JpegStripCoder(layout_, *tables_));
+            coders_[worker]->Code(hand.symbols, k, coded_[slot]);
+        }
+        return Failure();
+    }
+
+    Failure Write(size_t, size_t slot) override
+    {
+        if (!coding_)
+            return Failure();
+        const JpegBytes& strip = coded_[slot];
+        return WriteAll(file_, strip.room.data(), strip.size) ? Failure() : FailureOf(file_);
+    }
+
+private:
+    int32_t StripOf(size_t j) const { return coding_ ? static_cast<int32_t>(j) : counted_[j]; }
+
+    FileRecord& file_;
+    const JpegLayout& layout_;
+    const JpegSource& source_;
+    FileRecord* rows_;
+    const uint64_t rowsAt_;
+    std::vector<int32_t> counted_;
+    bool coding_ = false;
+    std::vector<StripHand> hands_;
+    std::unique_ptr<JpegHuffmanTables> tables_;
+    std::vector<std::unique_ptr<JpegStripCoder>> coders_;
+    std::vector<Room> rowSlots_;
+    std::vector<JpegBytes> coded_;
+};
+
+// A picture whose rows come once, top first, while they are decoded: every
+// strip is transformed as its rows come, and its symbols held until the
+// last counted strip has given the tables that code them. A source whose
+// rows come through a ring of its own is let go of above the first strip
+// not yet transformed, as strips are.
+class ComingWork : public PieceWork {
+public:
+    ComingWork(const JpegLayout& layout, const JpegSource& source, const TintedSource& tinted,
+               std::vector<JpegStripSymbols>& strips, uint32_t threads)
+        : layout_(layout), source_(source), awaitRows_(tinted.awaitRows), ringRows_(tinted.ringRows),
+          letGo_(tinted.letGo), strips_(strips), hands_(threads), done_(tinted.ringRows != 0 ? strips.size() : 0, false)
+    {
+    }
+
+    Failure Prepare(size_t k, size_t) override
+    {
+        // Rows still coming are awaited here, strip by strip, on the one
+        // calling thread: the threads that make strips never wait for rows,
+        // so the strip that would free a ring's slots is never stuck behind
+        // a wait for rows those slots are to take.
+        return awaitRows_ ? awaitRows_(JpegStripRows(layout_, static_cast<int32_t>(k)).end) : Failure();
+    }
+
+    Failure Make(size_t j, size_t, uint32_t worker) override
+    {
+        const int32_t k = static_cast<int32_t>(j);
+        JpegSource from = source_;
+        if (ringRows_ != 0) {
             // The strip's rows stand in the ring from slot top % ringRows on,
             // the slots bottom-up as the picture's rows are.
             const int32_t top = JpegStripRows(layout_, k).top;
             from.rowsBelow = layout_.height - ringRows_ + top % ringRows_ - top;
         }
-        transforms_[worker]->Run(from, k, strips_[static_cast<size_t>(k)], counts_[worker]);
+        Transform(layout_, from, k, hands_[worker], strips_[j]);
         if (ringRows_ != 0)
             LetGoInOrder(k);
         return Failure();
@@ -89,23 +183,9 @@ public:
 
     Failure Write(size_t, size_t) override { return Failure(); }
 
-    // The sums are the same whichever thread counted which strip.
-    JpegHuffmanTables Tables() const
-    {
-        JpegSymbolCounts sum;
-        for (const JpegSymbolCounts& c : counts_)
-            for (int t = 0; t < 4; ++t)
-                for (int i = 0; i < 256; ++i)
-                    sum.count[t][i] += c.count[t][i];
-        return FittedJpegTables(sum);
-    }
+    JpegHuffmanTables Tables() const { return TablesOf(layout_, hands_); }
 
 private:
-    int32_t StripOf(size_t j) const
-    {
-        return static_cast<int32_t>(rows_ != nullptr ? static_cast<size_t>(layout_.strips) - 1 - j : j);
-    }
-
     // Strip k is transformed: the rows above the first strip that is not
     // go back to the ring. Here, on the thread that made it, never behind
     // the calling thread, which may itself wait for rows that need the room.
@@ -122,21 +202,18 @@ private:
 
     const JpegLayout& layout_;
     const JpegSource& source_;
-    FileRecord* rows_;
     const std::function<Failure(int32_t)>& awaitRows_;
     const int32_t ringRows_;
     const std::function<void(int32_t)>& letGo_;
     std::vector<JpegStripSymbols>& strips_;
-    std::vector<std::unique_ptr<JpegStripTransform>> transforms_;
-    std::vector<JpegSymbolCounts> counts_;
-    std::vector<Room> slots_;
+    std::vector<StripHand> hands_;
     std::mutex doneLock_;
     std::vector<bool> done_;  // strips transformed, of a ring's source
     int32_t doneTo_ = 0;      // strips above it all are
 };
 
-// Codes each strip's symbols in the fitted tables, lets the symbols go, and
-// writes the strips in order.
+// Codes each held strip's symbols in the fitted tables, lets the symbols
+// go, and writes the strips in order.
 class StripWork : public PieceWork {
 public:
     StripWork(FileRecord& file, const JpegLayout& layout, const JpegHuffmanTables& tables,
@@ -169,6 +246,12 @@ private:
     std::vector<JpegBytes> slots_;
 };
 
+Failure WriteHead(const WriteContext& out, const JpegLayout& layout, const JpegHuffmanTables& tables)
+{
+    const std::vector<uint8_t> head = JpegHeadBytes(layout, tables, JpegMetadataSegments(out.kept));
+    return WriteAll(out.file, head.data(), head.size()) ? Failure() : FailureOf(out.file);
+}
+
 }  // namespace
 
 Failure WriteJpeg(const WriteContext& out)
@@ -181,23 +264,35 @@ Failure WriteJpeg(const WriteContext& out)
         return Refusal(kErrorRefusedPicture, "duotint cannot write a picture of " + std::to_string(width) + " x " +
                                                  std::to_string(height) + " pixels as a JPEG.");
     const uint32_t threads = WriterThreads(settings.threads.cores);
+    const size_t ring = 2 * threads;
     std::unique_ptr<JpegColour> colour(new JpegColour);
     BuildJpegColour(source.tables, *colour);
     const JpegSource from{source.pixels, static_cast<size_t>(source.stride), colour.get()};
 
-    // Every strip is counted before the tables that code them all are
-    // fitted: the transform runs once, and its symbols wait for them.
-    std::vector<JpegStripSymbols> strips(static_cast<size_t>(layout.strips));
-    TransformWork transform(layout, from, out.rows, source, strips, threads, 2 * threads);
-    if (Failure failure = RunPieces(transform, strips.size(), threads, 2 * threads))
-        return failure;
-    const JpegHuffmanTables huffman = transform.Tables();
-    const std::vector<uint8_t> head = JpegHeadBytes(layout, huffman, JpegMetadataSegments(out.kept));
-    if (!WriteAll(out.file, head.data(), head.size()))
-        return FailureOf(out.file);
-    StripWork work(out.file, layout, huffman, strips, threads, 2 * threads);
-    if (Failure failure = RunPieces(work, static_cast<size_t>(layout.strips), threads, 2 * threads))
-        return failure;
+    if (source.awaitRows || source.ringRows != 0) {
+        std::vector<JpegStripSymbols> strips(static_cast<size_t>(layout.strips));
+        ComingWork transform(layout, from, source, strips, threads);
+        if (Failure failure = RunPieces(transform, strips.size(), threads, ring))
+            return failure;
+        const JpegHuffmanTables tables = transform.Tables();
+        if (Failure failure = WriteHead(out, layout, tables))
+            return failure;
+        StripWork work(out.file, layout, tables, strips, threads, ring);
+        if (Failure failure = RunPieces(work, strips.size(), threads, ring))
+            return failure;
+    } else {
+        uint64_t rowsAt = 0;
+        if (out.rows != nullptr && !ReadPosition(*out.rows, rowsAt))
+            return FailureOf(*out.rows);
+        AtHandWork work(out.file, layout, from, out.rows, rowsAt, threads, ring);
+        if (Failure failure = RunPieces(work, work.CountedStrips(), threads, ring))
+            return failure;
+        work.StartCoding();
+        if (Failure failure = WriteHead(out, layout, work.Tables()))
+            return failure;
+        if (Failure failure = RunPieces(work, static_cast<size_t>(layout.strips), threads, ring))
+            return failure;
+    }
     static const uint8_t kEnd[2] = {0xFF, 0xD9};
     return WriteAll(out.file, kEnd, 2) ? Failure() : FailureOf(out.file);
 }

@@ -73,12 +73,17 @@ Failure WriteBmp(const WriteContext& out);
 Failure WritePng(const WriteContext& out);
 
 // A JPEG by our own baseline encoder (jpeg_format.h), carrying `kept` as
-// segments after its JFIF one: strips of whole MCU rows are transformed and
-// counted on the cores, then coded in the tables fitted to the counts and
-// written in order. A source whose rows are still coming is read strip by
-// strip as they come (TintedSource::awaitRows), and one whose rows stream
-// through a ring is let go of strip by strip, in order, as the transform is
-// done with them. A size no JPEG holds is refused before anything is written.
+// segments after its JFIF one, in strips of whole MCU rows transformed on
+// the cores, its Huffman tables fitted to the counted strips
+// (JpegStripCounted). A source whose rows are all at hand has its counted
+// strips transformed first, for the tables, then each strip transformed
+// again, coded and written in order, so only the strips in flight are held.
+// A source whose rows are still coming is read strip by strip as they come
+// (TintedSource::awaitRows), each strip's symbols held until the tables
+// are fitted; one whose rows stream through a ring is let go of strip by
+// strip, in order, as the transform is done with them. The file is the
+// same either way. A size no JPEG holds is refused before anything is
+// written.
 Failure WriteJpeg(const WriteContext& out);
 
 // The rows of the ring a JPEG export of a picture `width` x `height` reads

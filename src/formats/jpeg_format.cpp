@@ -206,6 +206,34 @@ struct TransposedZigzag {
 };
 const TransposedZigzag kTransposedZigzag;
 
+// A block's nonzero coefficients as a mask in zigzag order, from the mask
+// in the DCT's transposed order a byte at a time: for byte j's value b, the
+// zigzag places of the bits b holds. Eight lookups and no loop over the 64.
+struct ZigzagBits {
+    uint64_t of[8][256];
+    ZigzagBits()
+    {
+        uint8_t place[64];
+        for (int k = 0; k < 64; ++k)
+            place[kTransposedZigzag.at[k]] = static_cast<uint8_t>(k);
+        for (int j = 0; j < 8; ++j)
+            for (int b = 0; b < 256; ++b) {
+                of[j][b] = 0;
+                for (int i = 0; i < 8; ++i)
+                    if (b >> i & 1)
+                        of[j][b] |= uint64_t{1} << place[8 * j + i];
+            }
+    }
+    uint64_t operator()(uint64_t transposed) const
+    {
+        uint64_t zigzag = 0;
+        for (int j = 0; j < 8; ++j)
+            zigzag |= of[j][transposed >> 8 * j & 0xFF];
+        return zigzag;
+    }
+};
+const ZigzagBits kZigzagBits;
+
 }  // namespace
 
 JpegHuffmanTables StandardJpegTables()
@@ -294,6 +322,42 @@ JpegHuffmanTables FittedJpegTables(const JpegSymbolCounts& counts)
     for (int t = 0; t < 4; ++t)
         tables.table[t] = FittedTable(counts.count[t], t % 2 == 1 ? 256 : 12);
     return tables;
+}
+
+bool JpegStripCounted(const JpegLayout& layout, int32_t k)
+{
+    const int64_t n = kJpegCountedStrips, strips = layout.strips;
+    if (strips <= n)
+        return true;
+    // Strip k is counted when it holds the middle of one of n equal spans.
+    for (int64_t i = 0; i < n; ++i)
+        if ((2 * i + 1) * strips / (2 * n) == k)
+            return true;
+    return false;
+}
+
+JpegHuffmanTables JpegTablesFor(const JpegLayout& layout, const JpegSymbolCounts& counted)
+{
+    if (layout.strips <= kJpegCountedStrips)
+        return FittedJpegTables(counted);
+    JpegSymbolCounts every = counted;
+    for (int t = 0; t < 4; ++t) {
+        uint64_t* count = every.count[t];
+        if (t % 2 == 0) {
+            // A DC difference's size: 0 to 11.
+            for (int s = 0; s < 12; ++s)
+                count[s] = std::max<uint64_t>(count[s], 1);
+            continue;
+        }
+        // An AC value's run (0 to 15) and size (1 to 10), the end of a block
+        // and the run of 16 zeros.
+        count[0x00] = std::max<uint64_t>(count[0x00], 1);
+        count[0xF0] = std::max<uint64_t>(count[0xF0], 1);
+        for (int run = 0; run < 16; ++run)
+            for (int size = 1; size <= 10; ++size)
+                count[run << 4 | size] = std::max<uint64_t>(count[run << 4 | size], 1);
+    }
+    return FittedJpegTables(every);
 }
 
 bool PlanJpeg(int32_t width, int32_t height, int quality, JpegChroma chroma, JpegLayout& layout)
@@ -535,10 +599,12 @@ inline int SizeOf(int32_t v)
 void JpegStripTransform::Block(const int16_t* samples, size_t stride, int component)
 {
     const int t = component == 0 ? 0 : 1;
-    alignas(16) int16_t coef[64];
+    // The quantized coefficients in the DCT's transposed order, and which
+    // of them are not 0, in zigzag order.
+    alignas(16) int16_t quantized[64];
     uint64_t nonzero = 0;
     if (samples == nullptr) {
-        coef[0] = static_cast<int16_t>(lastDc_[component]);
+        quantized[0] = static_cast<int16_t>(lastDc_[component]);
     } else {
         __m128i d[8];
         for (int r = 0; r < 8; ++r)
@@ -547,8 +613,8 @@ void JpegStripTransform::Block(const int16_t* samples, size_t stride, int compon
         Transpose(d);
         DctPass<true>(d);
         // q = (|x| + d / 2) / d with the divisor's inverse (see half_), the sign put back.
-        alignas(16) int16_t quantized[64];
         const __m128i zero = _mm_setzero_si128();
+        uint64_t zeros = 0;
         for (int u = 0; u < 8; ++u) {
             const __m128i sign = _mm_srai_epi16(d[u], 15);
             const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(d[u], sign), sign);
@@ -561,13 +627,11 @@ void JpegStripTransform::Block(const int16_t* samples, size_t stride, int compon
                 inverseHigh));
             const __m128i q = _mm_packs_epi32(low, high);
             _mm_store_si128(reinterpret_cast<__m128i*>(quantized + 8 * u), _mm_sub_epi16(_mm_xor_si128(q, sign), sign));
+            // A magnitude is 0 where the value is.
+            const __m128i isZero = _mm_cmpeq_epi16(q, zero);
+            zeros |= static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(isZero, isZero)) & 0xFF) << 8 * u;
         }
-        // The mask from the same loop: wide loads of the narrow stores just
-        // made would wait for them to drain.
-        for (int k = 0; k < 64; ++k) {
-            coef[k] = quantized[kTransposedZigzag.at[k]];
-            nonzero |= static_cast<uint64_t>(coef[k] != 0) << k;
-        }
+        nonzero = kZigzagBits(~zeros);
     }
 
     const int dc = component == 0 ? 0 : 2, ac = dc + 1;
@@ -597,8 +661,8 @@ void JpegStripTransform::Block(const int16_t* samples, size_t stride, int compon
         room = 64 - spill;
     };
 
-    put_value(dc, 0, coef[0] - lastDc_[component]);
-    lastDc_[component] = coef[0];
+    put_value(dc, 0, quantized[0] - lastDc_[component]);
+    lastDc_[component] = quantized[0];
     int last = 0;
     for (uint64_t rest = nonzero & ~uint64_t{1}; rest != 0; rest &= rest - 1) {
         const int k = __builtin_ctzll(rest);
@@ -607,7 +671,7 @@ void JpegStripTransform::Block(const int16_t* samples, size_t stride, int compon
             *symbol++ = 0xF0;
             ++counts[ac][0xF0];
         }
-        put_value(ac, run, coef[k]);
+        put_value(ac, run, quantized[kTransposedZigzag.at[k]]);
         last = k;
     }
     if (last != 63) {

@@ -75,6 +75,17 @@ struct JpegSymbolCounts {
 };
 // The standard's tables (annex K.3).
 JpegHuffmanTables StandardJpegTables();
+// The strips a picture's Huffman tables are fitted to: every one of a
+// picture of at most kJpegCountedStrips, else that many spread evenly over
+// it. A photograph's strips use their symbols much alike, so a larger
+// picture's file comes out as small as with every strip counted, while its
+// strips are transformed once more to be counted only where counted.
+enum : int32_t { kJpegCountedStrips = 8 };
+bool JpegStripCounted(const JpegLayout& layout, int32_t k);
+// The tables of a picture from the counts of its counted strips: fitted to
+// them, and where some strips were not counted, a code (a long one) also
+// for every symbol a baseline scan may hold that they did not.
+JpegHuffmanTables JpegTablesFor(const JpegLayout& layout, const JpegSymbolCounts& counted);
 // Tables fitted to how often each symbol occurs, codes at most 16 bits
 // long and none of them all one bits; only the symbols counted get a code,
 // so the counts must be the whole picture's.

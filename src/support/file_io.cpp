@@ -356,6 +356,21 @@ bool SeekForReading(FileRecord& file, uint64_t offset)
     return true;
 }
 
+bool ReadPosition(FileRecord& file, uint64_t& offset)
+{
+    if (!Usable(file))
+        return false;
+    LARGE_INTEGER none, at;
+    none.QuadPart = 0;
+    if (!SetFilePointerEx(file.handle, none, &at, FILE_CURRENT)) {
+        FailWithPlatformError(file);
+        return false;
+    }
+    // The bytes read ahead and not yet handed out come before it.
+    offset = static_cast<uint64_t>(at.QuadPart) - (file.bufferFill - file.bufferPos);
+    return true;
+}
+
 bool WriteAll(FileRecord& file, const void* source, size_t count)
 {
     auto bytes = static_cast<const uint8_t*>(source);

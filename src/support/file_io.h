@@ -63,6 +63,8 @@ bool OpenForReplacing(FileRecord& file);
 
 // Reading: the next read starts at `offset` from the file's start.
 bool SeekForReading(FileRecord& file, uint64_t offset);
+// Reading: where the next read starts, from the file's start.
+bool ReadPosition(FileRecord& file, uint64_t& offset);
 bool ReadBytes(FileRecord& file, void* destination, uint32_t count);
 bool WriteBytes(FileRecord& file, const void* source, uint32_t count);
 // WriteBytes for any count, in parts the platform takes.

@@ -25,13 +25,14 @@ const TintParameters kLook = {{200, 100, 50}, {30, 240, 90}, 60, 40, 30};
 // Every byte as it is: grey stays grey.
 const TintParameters kUntinted = {{0, 0, 0}, {0, 0, 0}, 0, 0, 50};
 
-enum class Picture { gradient, greyBlocks, greyNoise };
+enum class Picture { gradient, greyBlocks, greyNoise, noiseOnTop };
 
 // A picture, bottom-up, its row padding 0xAA. A gradient: smooth. Grey
 // blocks: flat in each 8 x 8, which a JPEG at quality 100 holds exactly;
 // block b is b / 2 when even and 255 - b / 2 when odd, so black and white
 // come first side by side (a DC step of 2040, the largest there is) and
-// every level occurs. Grey noise: every coefficient in play.
+// every level occurs. Grey noise: every coefficient in play; noise on top:
+// in the top 64 rows alone, mid grey below.
 std::vector<uint8_t> Pixels(Picture picture, int32_t w, int32_t h, int32_t stride)
 {
     std::vector<uint8_t> bytes(static_cast<size_t>(stride) * h, 0xAA);
@@ -39,8 +40,9 @@ std::vector<uint8_t> Pixels(Picture picture, int32_t w, int32_t h, int32_t strid
         for (int32_t x = 0; x < w; ++x) {
             uint8_t* p = &bytes[static_cast<size_t>(h - 1 - y) * stride + 3 * x];
             const int32_t b = (y / 8 * ((w + 7) / 8) + x / 8) % 256;
-            const uint32_t level = picture == Picture::greyBlocks ? (b % 2 == 0 ? b / 2 : 255 - b / 2)
-                                                                  : (y * 7919 + x) * 2654435761u >> 24;
+            const uint32_t level = picture == Picture::greyBlocks                ? (b % 2 == 0 ? b / 2 : 255 - b / 2)
+                                   : picture == Picture::noiseOnTop && y >= 64 ? 128
+                                                                               : (y * 7919 + x) * 2654435761u >> 24;
             memset(p, static_cast<int>(level), 3);
             if (picture == Picture::gradient) {
                 p[0] = static_cast<uint8_t>(40 + 150 * x / std::max(w, 2));
@@ -137,6 +139,9 @@ TEST(JpegEncode, DecodesToTheTintedPictureAtTheQualityAsked)
         // alone leaves 0.08 here; a DCT constant 30 out in 8192 leaves 0.15.
         {100, JpegChroma::full, 0x11, {1, 1}, {1, 1}, 0.1, Picture::greyNoise, {64, 72}},
         {85, JpegChroma::half, 0x22, {5, 5}, {30, 30}, 6.0, Picture::greyNoise, {64, 72}},
+        // Eighteen strips, more than are counted, the top one not among
+        // them: its symbols, which no counted strip has, still have codes.
+        {100, JpegChroma::full, 0x11, {1, 1}, {1, 1}, 0.1, Picture::noiseOnTop, {16, 1100}},
     };
     ASSERT_TRUE(PrepareDecoders());
     const char* keep = getenv("DUOTINT_JPEG_KEEP");
@@ -152,7 +157,8 @@ TEST(JpegEncode, DecodesToTheTintedPictureAtTheQualityAsked)
                                       std::to_string(h) + (mode.chroma == JpegChroma::half ? "-420" : "") +
                                       (mode.picture == Picture::greyBlocks  ? "-blocks"
                                        : mode.picture == Picture::greyNoise ? "-noise"
-                                                                           : "");
+                                       : mode.picture == Picture::noiseOnTop ? "-noise-on-top"
+                                                                            : "");
             SCOPED_TRACE(label);
             const int32_t stride = RowStride(w).stride;
             const std::vector<uint8_t> source = Pixels(mode.picture, w, h, stride);
