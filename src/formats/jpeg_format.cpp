@@ -438,19 +438,9 @@ std::vector<uint8_t> JpegHeadBytes(const JpegLayout& layout, const JpegHuffmanTa
 
 void BuildJpegColour(const TintTables& tables, JpegColour& colour)
 {
-    // JFIF's full-range YCbCr in 16-bit fixed point, each row summing to
-    // 65536 (Y) or 0 (Cb, Cr), so that grey stays grey exactly.
-    static const int32_t kY[3] = {7471, 38470, 19595};  // blue, green, red
-    static const int32_t kCb[3] = {32768, -21709, -11059};
-    static const int32_t kCr[3] = {-5329, -27439, 32768};
-    for (int c = 0; c < 3; ++c) {
-        for (int x = 0; x < 256; ++x) {
-            const int32_t v = tables.channel[c][x];
-            colour.y[c][x] = kY[c] * v;
-            colour.cb[c][x] = kCb[c] * v;
-            colour.cr[c][x] = kCr[c] * v;
-        }
-    }
+    for (int c = 0; c < 3; ++c)
+        for (int x = 0; x < 256; ++x)
+            colour.tinted[c][x] = tables.channel[c][x];
 }
 
 namespace {
@@ -499,45 +489,74 @@ JpegStripTransform::JpegStripTransform(const JpegLayout& layout)
         cbFull_.resize(y_.size());
         crFull_.resize(y_.size());
     }
+    for (std::vector<int16_t>& channel : row_)
+        channel.resize(static_cast<size_t>(paddedWidth_));
 }
 
 void JpegStripTransform::ConvertRows(const JpegSource& source, int32_t top)
 {
+    // Each of Y, Cb and Cr (kJpegYcc) as two products of pairs of channels,
+    // (b, g), (r, g) and (b, r): the weights past a signed 16-bit factor
+    // (green's of Y, blue's of Cb, red's of Cr) go half into each.
+    const int32_t (&w)[3][3] = kJpegYcc;
+    static_assert(kJpegYcc[0][1] % 2 == 0 && kJpegYcc[1][0] % 2 == 0 && kJpegYcc[2][2] % 2 == 0, "halved exactly");
+    const __m128i yBg = Pair(w[0][0], w[0][1] / 2), yRg = Pair(w[0][2], w[0][1] / 2);
+    const __m128i cbBg = Pair(w[1][0] / 2, w[1][1]), cbBr = Pair(w[1][0] / 2, w[1][2]);
+    const __m128i crRg = Pair(w[2][2] / 2, w[2][1]), crBr = Pair(w[2][0], w[2][2] / 2);
+    const __m128i half = _mm_set1_epi32(32768), belowHalf = _mm_set1_epi32(32767), shift = _mm_set1_epi16(128);
     const JpegColour& c = *source.colour;
-    const int32_t w = layout_.width, side = layout_.mcuSide;
+    const int32_t width = layout_.width, side = layout_.mcuSide;
+    int16_t* blue = row_[0].data();
+    int16_t* green = row_[1].data();
+    int16_t* red = row_[2].data();
     for (int32_t r = 0; r < side; ++r) {
         // Rows past the picture's end repeat its last row.
         const int32_t y = std::min(top + r, layout_.height - 1);
         const uint8_t* p =
             source.pixels + static_cast<size_t>(layout_.height - 1 - source.rowsBelow - y) * source.stride;
+        for (int32_t x = 0; x < width; ++x, p += 3) {
+            blue[x] = c.tinted[0][p[0]];
+            green[x] = c.tinted[1][p[1]];
+            red[x] = c.tinted[2][p[2]];
+        }
+        // Columns past the picture's end repeat its last column.
+        for (int32_t x = width; x < paddedWidth_; ++x) {
+            blue[x] = blue[width - 1];
+            green[x] = green[width - 1];
+            red[x] = red[width - 1];
+        }
         int16_t* yRow = &y_[static_cast<size_t>(r) * paddedWidth_];
-        if (layout_.subsampled) {
-            int32_t* cbRow = &cbFull_[static_cast<size_t>(r) * paddedWidth_];
-            int32_t* crRow = &crFull_[static_cast<size_t>(r) * paddedWidth_];
-            for (int32_t x = 0; x < w; ++x, p += 3) {
-                yRow[x] = static_cast<int16_t>(((c.y[0][p[0]] + c.y[1][p[1]] + c.y[2][p[2]] + 32768) >> 16) - 128);
-                cbRow[x] = c.cb[0][p[0]] + c.cb[1][p[1]] + c.cb[2][p[2]];
-                crRow[x] = c.cr[0][p[0]] + c.cr[1][p[1]] + c.cr[2][p[2]];
-            }
-            // Columns past the picture's end repeat its last column.
-            for (int32_t x = w; x < paddedWidth_; ++x) {
-                yRow[x] = yRow[w - 1];
-                cbRow[x] = cbRow[w - 1];
-                crRow[x] = crRow[w - 1];
-            }
-        } else {
-            int16_t* cbRow = &cb_[static_cast<size_t>(r) * chromaWidth_];
-            int16_t* crRow = &cr_[static_cast<size_t>(r) * chromaWidth_];
-            for (int32_t x = 0; x < w; ++x, p += 3) {
-                yRow[x] = static_cast<int16_t>(((c.y[0][p[0]] + c.y[1][p[1]] + c.y[2][p[2]] + 32768) >> 16) - 128);
+        for (int32_t x = 0; x < paddedWidth_; x += 8) {
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blue + x));
+            const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(green + x));
+            const __m128i rr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(red + x));
+            const __m128i bgLow = _mm_unpacklo_epi16(b, g), bgHigh = _mm_unpackhi_epi16(b, g);
+            const __m128i rgLow = _mm_unpacklo_epi16(rr, g), rgHigh = _mm_unpackhi_epi16(rr, g);
+            const __m128i brLow = _mm_unpacklo_epi16(b, rr), brHigh = _mm_unpackhi_epi16(b, rr);
+            auto sum = [](__m128i x1, __m128i f1, __m128i x2, __m128i f2) {
+                return _mm_add_epi32(_mm_madd_epi16(x1, f1), _mm_madd_epi16(x2, f2));
+            };
+            const __m128i yLow = _mm_srai_epi32(_mm_add_epi32(sum(bgLow, yBg, rgLow, yRg), half), 16);
+            const __m128i yHigh = _mm_srai_epi32(_mm_add_epi32(sum(bgHigh, yBg, rgHigh, yRg), half), 16);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(yRow + x), _mm_sub_epi16(_mm_packs_epi32(yLow, yHigh), shift));
+            const __m128i cbLow = sum(bgLow, cbBg, brLow, cbBr), cbHigh = sum(bgHigh, cbBg, brHigh, cbBr);
+            const __m128i crLow = sum(rgLow, crRg, brLow, crBr), crHigh = sum(rgHigh, crRg, brHigh, crBr);
+            if (layout_.subsampled) {
+                int32_t* cbRow = &cbFull_[static_cast<size_t>(r) * paddedWidth_ + x];
+                int32_t* crRow = &crFull_[static_cast<size_t>(r) * paddedWidth_ + x];
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(cbRow), cbLow);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(cbRow + 4), cbHigh);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(crRow), crLow);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(crRow + 4), crHigh);
+            } else {
                 // Half rounds down, so that the greatest (127.5) stays 127.
-                cbRow[x] = static_cast<int16_t>((c.cb[0][p[0]] + c.cb[1][p[1]] + c.cb[2][p[2]] + 32767) >> 16);
-                crRow[x] = static_cast<int16_t>((c.cr[0][p[0]] + c.cr[1][p[1]] + c.cr[2][p[2]] + 32767) >> 16);
-            }
-            for (int32_t x = w; x < paddedWidth_; ++x) {
-                yRow[x] = yRow[w - 1];
-                cbRow[x] = cbRow[w - 1];
-                crRow[x] = crRow[w - 1];
+                auto scaled = [&](__m128i low, __m128i high) {
+                    return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(low, belowHalf), 16),
+                                           _mm_srai_epi32(_mm_add_epi32(high, belowHalf), 16));
+                };
+                const size_t at = static_cast<size_t>(r) * chromaWidth_ + x;
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(&cb_[at]), scaled(cbLow, cbHigh));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(&cr_[at]), scaled(crLow, crHigh));
             }
         }
     }

@@ -100,13 +100,15 @@ std::vector<uint8_t> JpegHeadBytes(const JpegLayout& layout, const JpegHuffmanTa
 // The scaled quantization table, in natural order: 0 luminance, 1 chrominance.
 void JpegQuantTable(int quality, int table, uint16_t out[64]);
 
-// The tint and the colour conversion in one: for each source byte of each
-// channel, its tinted value's share of Y, Cb and Cr, scaled by 2^16. Built
-// once an export.
+// JFIF's full-range YCbCr in 16-bit fixed point, each row's weights of
+// blue, green and red: Y's sum to 65536 and Cb's and Cr's to 0, so that
+// grey stays grey exactly.
+constexpr int32_t kJpegYcc[3][3] = {{7471, 38470, 19595}, {32768, -21709, -11059}, {-5329, -27439, 32768}};
+
+// The tint as the colour conversion reads it: each source byte's tinted
+// value, for each channel. Built once an export.
 struct JpegColour {
-    int32_t y[3][256];   // indexed like a pixel's bytes: 0 blue, 1 green, 2 red
-    int32_t cb[3][256];
-    int32_t cr[3][256];
+    int16_t tinted[3][256];  // indexed like a pixel's bytes: 0 blue, 1 green, 2 red
 };
 void BuildJpegColour(const TintTables& tables, JpegColour& colour);
 
@@ -166,6 +168,7 @@ private:
     // the MCU's sampling.
     std::vector<int16_t> y_, cb_, cr_;
     std::vector<int32_t> cbFull_, crFull_;  // 4:2:0: before averaging, scaled by 2^16
+    std::vector<int16_t> row_[3];  // one row's tinted blue, green and red, then its last pixel repeated
     // Divisors of the DCT's output (8 times the table's entries), in its
     // transposed order: q = (|x| + d / 2) / d, an integer division carried out as a
     // product with the divisor's inverse rounded up, which gives the exact
