@@ -54,8 +54,8 @@ void Transform(const JpegLayout& layout, const JpegSource& from, int32_t k, Stri
 
 // A picture whose rows are all at hand, in memory or in their file: the
 // counted strips are transformed first, for the tables alone; then each
-// strip is transformed again, coded at once and written in order, so only
-// the strips in flight are held. With `rows`, the source has no pixels:
+// strip is transformed again and coded as it is (RunCoded), and written in
+// order, so only the strips in flight are held. With `rows`, the source has no pixels:
 // each strip's rows are read into a slot of the ring on the calling thread
 // before it is transformed, from where they stand in the file.
 class AtHandWork : public PieceWork {
@@ -108,12 +108,15 @@ public:
             from.rowsBelow = layout_.height - JpegStripRows(layout_, k).end;
         }
         StripHand& hand = hands_[worker];
-        Transform(layout_, from, k, hand, hand.symbols);
-        if (coding_) {
-            if (!coders_[worker])
-                coders_[worker].reset(new JpegStripCoder(layout_, *tables_));
-            coders_[worker]->Code(hand.symbols, k, coded_[slot]);
+        if (!coding_) {
+            Transform(layout_, from, k, hand, hand.symbols);
+            return Failure();
         }
+        if (!hand.transform)
+            hand.transform.reset(new JpegStripTransform(layout_));
+        if (!coders_[worker])
+            coders_[worker].reset(new JpegStripCoder(layout_, *tables_));
+        hand.transform->RunCoded(from, k, *coders_[worker], coded_[slot]);
         return Failure();
     }
 

@@ -613,8 +613,48 @@ inline int SizeOf(int32_t v)
     return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
 }
 
+// Bits go in at the right; a code and its extra bits (at most 27) that do
+// not fit the word's room fill it, and the word goes out.
+inline void PutBits(uint32_t value, int n, uint64_t& bits, int& room, uint8_t*& at)
+{
+    if (n < room) {
+        bits = bits << n | value;
+        room -= n;
+        return;
+    }
+    const int spill = n - room;
+    FlushWord(bits << (room - 1) << 1 | static_cast<uint64_t>(value) >> spill, at);
+    bits = value;
+    room = 64 - spill;
+}
+
+// The room a strip's coded bytes may take at most.
+size_t MostStripBytes(const JpegLayout& layout, int32_t k)
+{
+    const StripRows rows = RowsOf(layout, k);
+    return static_cast<size_t>(rows.end - rows.first) * layout.mcusPerRow * BlocksPerMcu(layout) * kMostBlockBytes + 16;
+}
+
+// A strip's end: its last byte filled with one bits, then the restart
+// marker RSTn (n = k mod 8) unless k is the last strip.
+void EndStrip(const JpegLayout& layout, int32_t k, uint64_t bits, int room, uint8_t*& at)
+{
+    int count = 64 - room;
+    if (count % 8 != 0) {
+        const int pad = 8 - count % 8;
+        bits = bits << pad | ((1u << pad) - 1);
+        count += pad;
+    }
+    FlushBytes(bits, count, at);
+    if (k + 1 < layout.strips) {
+        *at++ = 0xFF;
+        *at++ = static_cast<uint8_t>(0xD0 + k % 8);
+    }
+}
+
 }  // namespace
 
+template <bool kCoded>
 void JpegStripTransform::Block(const int16_t* samples, size_t stride, int component)
 {
     const int t = component == 0 ? 0 : 1;
@@ -654,6 +694,38 @@ void JpegStripTransform::Block(const int16_t* samples, size_t stride, int compon
     }
 
     const int dc = component == 0 ? 0 : 2, ac = dc + 1;
+    if (kCoded) {
+        // Each symbol's code at once, its value's extra bits after it.
+        const uint16_t (*code)[256] = coder_->code_;
+        const uint8_t (*length)[256] = coder_->length_;
+        uint64_t bits = codedBits_;
+        int room = codedRoom_;
+        uint8_t* at = codedAt_;
+        auto put_value = [&](int table, int run, int32_t v) {
+            const int size = SizeOf(v);
+            const int s = run << 4 | size;
+            const uint32_t extra = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << size) - 1);
+            PutBits(static_cast<uint32_t>(code[table][s]) << size | extra, length[table][s] + size, bits, room, at);
+        };
+        put_value(dc, 0, quantized[0] - lastDc_[component]);
+        lastDc_[component] = quantized[0];
+        int last = 0;
+        for (uint64_t rest = nonzero & ~uint64_t{1}; rest != 0; rest &= rest - 1) {
+            const int k = __builtin_ctzll(rest);
+            int run = k - last - 1;
+            for (; run >= 16; run -= 16)
+                PutBits(code[ac][0xF0], length[ac][0xF0], bits, room, at);
+            put_value(ac, run, quantized[kTransposedZigzag.at[k]]);
+            last = k;
+        }
+        if (last != 63)
+            PutBits(code[ac][0x00], length[ac][0x00], bits, room, at);
+        codedBits_ = bits;
+        codedRoom_ = room;
+        codedAt_ = at;
+        return;
+    }
+
     uint64_t (*counts)[256] = counts_->count;
     uint8_t* symbol = symbolAt_;
     uint64_t bits = extraBits_;
@@ -702,10 +774,9 @@ void JpegStripTransform::Block(const int16_t* samples, size_t stride, int compon
     extraRoom_ = room;
 }
 
-void JpegStripTransform::McuRow(int32_t top, JpegStripSymbols& out)
+template <bool kCoded>
+void JpegStripTransform::McuRow(int32_t top)
 {
-    symbolAt_ = out.symbols.data() + out.symbolCount;
-    extraAt_ = out.extra.data() + 8 * out.extraWords;
     const size_t yStride = static_cast<size_t>(paddedWidth_), cStride = static_cast<size_t>(chromaWidth_);
     for (int32_t m = 0; m < layout_.mcusPerRow; ++m) {
         if (layout_.subsampled) {
@@ -714,18 +785,16 @@ void JpegStripTransform::McuRow(int32_t top, JpegStripSymbols& out)
             // crops it away, and it then costs a few bits.
             const int16_t* y = &y_[static_cast<size_t>(m) * 16];
             const bool right = m * 16 + 8 < layout_.width, below = top + 8 < layout_.height;
-            Block(y, yStride, 0);
-            Block(right ? y + 8 : nullptr, yStride, 0);
-            Block(below ? y + 8 * yStride : nullptr, yStride, 0);
-            Block(right && below ? y + 8 * yStride + 8 : nullptr, yStride, 0);
+            Block<kCoded>(y, yStride, 0);
+            Block<kCoded>(right ? y + 8 : nullptr, yStride, 0);
+            Block<kCoded>(below ? y + 8 * yStride : nullptr, yStride, 0);
+            Block<kCoded>(right && below ? y + 8 * yStride + 8 : nullptr, yStride, 0);
         } else {
-            Block(&y_[static_cast<size_t>(m) * 8], yStride, 0);
+            Block<kCoded>(&y_[static_cast<size_t>(m) * 8], yStride, 0);
         }
-        Block(&cb_[static_cast<size_t>(m) * 8], cStride, 1);
-        Block(&cr_[static_cast<size_t>(m) * 8], cStride, 2);
+        Block<kCoded>(&cb_[static_cast<size_t>(m) * 8], cStride, 1);
+        Block<kCoded>(&cr_[static_cast<size_t>(m) * 8], cStride, 2);
     }
-    out.symbolCount = static_cast<size_t>(symbolAt_ - out.symbols.data());
-    out.extraWords = static_cast<size_t>(extraAt_ - out.extra.data()) / 8;
 }
 
 void JpegStripTransform::Run(const JpegSource& source, int32_t k, JpegStripSymbols& out, JpegSymbolCounts& counts)
@@ -743,16 +812,40 @@ void JpegStripTransform::Run(const JpegSource& source, int32_t k, JpegStripSymbo
     const size_t blocks = static_cast<size_t>(rows.end - rows.first) * layout_.mcusPerRow * BlocksPerMcu(layout_);
     out.symbols.resize(blocks * kMostBlockSymbols, 0);
     out.extra.resize(8 * (blocks * kMostBlockExtraWords + 1), 0);
+    symbolAt_ = out.symbols.data();
+    extraAt_ = out.extra.data();
     for (int32_t row = rows.first; row < rows.end; ++row) {
         ConvertRows(source, row * layout_.mcuSide);
-        McuRow(row * layout_.mcuSide, out);
+        McuRow<false>(row * layout_.mcuSide);
     }
+    out.symbolCount = static_cast<size_t>(symbolAt_ - out.symbols.data());
+    out.extraWords = static_cast<size_t>(extraAt_ - out.extra.data()) / 8;
     // The last word's bits go to its top; there is room for it.
     if (extraRoom_ < 64) {
         const uint64_t word = extraBits_ << extraRoom_;
         memcpy(out.extra.data() + 8 * out.extraWords++, &word, 8);
     }
     counts_ = nullptr;
+}
+
+void JpegStripTransform::RunCoded(const JpegSource& source, int32_t k, const JpegStripCoder& coder, JpegBytes& out)
+{
+    const size_t most = MostStripBytes(layout_, k);
+    if (most > out.room.size())
+        out.room.resize(most, 0);
+    coder_ = &coder;
+    codedBits_ = 0;
+    codedRoom_ = 64;
+    codedAt_ = out.room.data();
+    lastDc_[0] = lastDc_[1] = lastDc_[2] = 0;
+    const StripRows rows = RowsOf(layout_, k);
+    for (int32_t row = rows.first; row < rows.end; ++row) {
+        ConvertRows(source, row * layout_.mcuSide);
+        McuRow<true>(row * layout_.mcuSide);
+    }
+    EndStrip(layout_, k, codedBits_, codedRoom_, codedAt_);
+    out.size = static_cast<size_t>(codedAt_ - out.room.data());
+    coder_ = nullptr;
 }
 
 JpegStripCoder::JpegStripCoder(const JpegLayout& layout, const JpegHuffmanTables& tables) : layout_(layout)
@@ -779,7 +872,7 @@ void JpegStripCoder::Code(const JpegStripSymbols& symbols, int32_t k, JpegBytes&
     const StripRows rows = RowsOf(layout_, k);
     const int perMcu = BlocksPerMcu(layout_), lumaBlocks = perMcu - 2;
     const size_t blocks = static_cast<size_t>(rows.end - rows.first) * layout_.mcusPerRow * perMcu;
-    const size_t most = blocks * kMostBlockBytes + 16;
+    const size_t most = MostStripBytes(layout_, k);
     out.size = 0;
     if (most > out.room.size())
         out.room.resize(most, 0);
@@ -804,19 +897,7 @@ void JpegStripCoder::Code(const JpegStripSymbols& symbols, int32_t k, JpegBytes&
     };
     uint64_t bits = 0;
     int room = 64;
-    // Bits go in at the right; a code and its extra bits (at most 27) that
-    // do not fit the word's room fill it, and the word goes out.
-    auto put = [&](uint32_t value, int n) {
-        if (n < room) {
-            bits = bits << n | value;
-            room -= n;
-            return;
-        }
-        const int spill = n - room;
-        FlushWord(bits << (room - 1) << 1 | static_cast<uint64_t>(value) >> spill, at);
-        bits = value;
-        room = 64 - spill;
-    };
+    auto put = [&](uint32_t value, int n) { PutBits(value, n, bits, room, at); };
     for (size_t b = 0; b < blocks; ++b) {
         const int dc = static_cast<int>(b % perMcu) < lumaBlocks ? 0 : 2, ac = dc + 1;
         int s = *symbol++;
@@ -832,17 +913,6 @@ void JpegStripCoder::Code(const JpegStripSymbols& symbols, int32_t k, JpegBytes&
         }
     }
 
-    // The last byte is filled with one bits.
-    int count = 64 - room;
-    if (count % 8 != 0) {
-        const int pad = 8 - count % 8;
-        bits = bits << pad | ((1u << pad) - 1);
-        count += pad;
-    }
-    FlushBytes(bits, count, at);
-    if (k + 1 < layout_.strips) {
-        *at++ = 0xFF;
-        *at++ = static_cast<uint8_t>(0xD0 + k % 8);
-    }
+    EndStrip(layout_, k, bits, room, at);
     out.size = static_cast<size_t>(at - out.room.data());
 }

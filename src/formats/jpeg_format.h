@@ -147,6 +147,8 @@ struct JpegStripSymbols {
     size_t extraWords = 0;
 };
 
+class JpegStripCoder;
+
 // A thread's working memory for the transform, kept from strip to strip.
 class JpegStripTransform {
 public:
@@ -154,11 +156,17 @@ public:
     // Strip k's symbols, in place of what `out` held, each one also added to
     // `counts`.
     void Run(const JpegSource& source, int32_t k, JpegStripSymbols& out, JpegSymbolCounts& counts);
+    // Strip k coded at once in `coder`'s tables, in place of what `out`
+    // held: the bytes `coder` makes of Run's symbols for it.
+    void RunCoded(const JpegSource& source, int32_t k, const JpegStripCoder& coder, JpegBytes& out);
 
 private:
     void ConvertRows(const JpegSource& source, int32_t top);
-    void McuRow(int32_t top, JpegStripSymbols& out);
+    // Each block's symbols, or with kCoded its codes.
+    template <bool kCoded>
+    void McuRow(int32_t top);
     // Null samples: a flat block of the last one's DC.
+    template <bool kCoded>
     void Block(const int16_t* samples, size_t stride, int component);
 
     JpegLayout layout_;
@@ -181,6 +189,11 @@ private:
     uint64_t extraBits_ = 0;
     int extraRoom_ = 64;  // bits still free in extraBits_
     JpegSymbolCounts* counts_ = nullptr;
+    // Where the codes go, and the bits not yet out, while a strip is coded at once.
+    const JpegStripCoder* coder_ = nullptr;
+    uint8_t* codedAt_ = nullptr;
+    uint64_t codedBits_ = 0;
+    int codedRoom_ = 64;
     int lastDc_[3] = {};
 };
 
@@ -194,6 +207,7 @@ public:
     void Code(const JpegStripSymbols& symbols, int32_t k, JpegBytes& out);
 
 private:
+    friend class JpegStripTransform;
     JpegLayout layout_;
     // Each table's code for each symbol, right-aligned, and its length.
     uint16_t code_[4][256];

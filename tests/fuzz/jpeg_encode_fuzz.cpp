@@ -7,6 +7,7 @@
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE first
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include <jpeglib.h>
@@ -24,15 +25,19 @@ void Fail(j_common_ptr info) { longjmp(reinterpret_cast<ErrorJump*>(info->err)->
 void Quiet(j_common_ptr, int) {}
 
 // The whole file: the head, each strip (which must hold no marker but its
-// restart), EOI.
+// restart, and be the same coded at once from the pixels), EOI.
 std::vector<uint8_t> Encoded(const JpegLayout& layout, const JpegHuffmanTables& huffman,
-                             const std::vector<JpegStripSymbols>& symbols)
+                             const std::vector<JpegStripSymbols>& symbols, const JpegSource& source)
 {
     std::vector<uint8_t> jpeg = JpegHeadBytes(layout, huffman, {});
     JpegStripCoder coder(layout, huffman);
-    JpegBytes strip;
+    JpegStripTransform transform(layout);
+    JpegBytes strip, atOnce;
     for (int32_t k = 0; k < layout.strips; ++k) {
         coder.Code(symbols[k], k, strip);
+        transform.RunCoded(source, k, coder, atOnce);
+        if (atOnce.size != strip.size || memcmp(atOnce.room.data(), strip.room.data(), strip.size) != 0)
+            abort();
         const bool last = k + 1 == layout.strips;
         for (size_t i = 0; i + 1 < strip.size; ++i) {
             const bool restart = !last && i + 2 == strip.size && strip.room.data()[i + 1] == 0xD0 + k % 8;
@@ -108,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<uint8_t> decoded[2];
     for (int fitted = 0; fitted < 2; ++fitted) {
         const JpegHuffmanTables huffman = fitted ? FittedJpegTables(counts) : StandardJpegTables();
-        decoded[fitted] = Decoded(Encoded(layout, huffman, symbols), w, h);
+        decoded[fitted] = Decoded(Encoded(layout, huffman, symbols, {pixels.data(), stride, &colour}), w, h);
     }
     if (decoded[0] != decoded[1])
         abort();
