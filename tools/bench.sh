@@ -273,7 +273,7 @@ if command -v cjpeg >/dev/null && [ -f big-tinted.ppm ]; then
       shift
       /usr/bin/time -o "$label.time" -f '%U %S %R' "$@" >/dev/null 2>&1 ||
         { echo "bench: failed: $*" >&2; echo "$*" >>"$work/failed"; }
-      awk '{ printf "%.2f %d", $1 + $2, $3 }' "$label.time"
+      awk '{ printf "%.2f %d\n", $1 + $2, $3 }' "$label.time"
     }
     cpu=() cjcpu=() faults=() bmpfaults=() cpu_ratio=() fault_ratio=()
     for _ in "${rounds[@]}"; do
