@@ -55,9 +55,9 @@ void Transform(const JpegLayout& layout, const JpegSource& from, int32_t k, Stri
 // A picture whose rows are all at hand, in memory or in their file: the
 // counted strips are transformed first, for the tables alone; then each
 // strip is transformed again and coded as it is (RunCoded), and written in
-// order, so only the strips in flight are held. With `rows`, the source has no pixels:
-// each strip's rows are read into a slot of the ring on the calling thread
-// before it is transformed, from where they stand in the file.
+// order, so only the strips in flight are held. With `rows`, the source
+// has no pixels: each strip's rows are read into a slot of the ring on the
+// calling thread before it is transformed, from where they stand in the file.
 class AtHandWork : public PieceWork {
 public:
     AtHandWork(FileRecord& file, const JpegLayout& layout, const JpegSource& source, FileRecord* rows,
