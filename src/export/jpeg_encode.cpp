@@ -23,11 +23,10 @@ namespace {
 // gain nothing (docs/benchmark.md).
 const int32_t kRingStripsAhead = 2;
 
-// Each thread's transform and the symbols of its strip in hand, kept from
-// strip to strip, made on the thread's first.
+// Each thread's transform and counts, kept from strip to strip, the
+// transform made on the thread's first.
 struct StripHand {
     std::unique_ptr<JpegStripTransform> transform;
-    JpegStripSymbols symbols;
     JpegSymbolCounts counts;
     JpegSymbolCounts uncounted;  // the counts of strips the tables are not fitted to
 };
@@ -53,9 +52,10 @@ void Transform(const JpegLayout& layout, const JpegSource& from, int32_t k, Stri
 }
 
 // A picture whose rows are all at hand, in memory or in their file: the
-// counted strips are transformed first, for the tables alone; then each
-// strip is transformed again and coded as it is (RunCoded), and written in
-// order, so only the strips in flight are held. With `rows`, the source
+// counted strips are transformed first, their symbols held for the tables;
+// then each strip is coded, a counted one from its symbols, any other as
+// it is transformed (RunCoded), and written in order, so besides the
+// counted strips only those in flight are held. With `rows`, the source
 // has no pixels: each strip's rows are read into a slot of the ring on the
 // calling thread before it is transformed, from where they stand in the file.
 class AtHandWork : public PieceWork {
@@ -68,6 +68,7 @@ public:
         for (int32_t k = 0; k < layout.strips; ++k)
             if (JpegStripCounted(layout, k))
                 counted_.push_back(k);
+        held_.resize(counted_.size());
     }
 
     size_t CountedStrips() const { return counted_.size(); }
@@ -82,7 +83,7 @@ public:
 
     Failure Prepare(size_t j, size_t slot) override
     {
-        if (rows_ == nullptr)
+        if (rows_ == nullptr || (coding_ && HeldOf(j) != nullptr))
             return Failure();
         // The file holds the rows bottom-up.
         const JpegStripSpan span = JpegStripRows(layout_, StripOf(j));
@@ -109,13 +110,18 @@ public:
         }
         StripHand& hand = hands_[worker];
         if (!coding_) {
-            Transform(layout_, from, k, hand, hand.symbols);
+            Transform(layout_, from, k, hand, held_[j]);
+            return Failure();
+        }
+        if (!coders_[worker])
+            coders_[worker].reset(new JpegStripCoder(layout_, *tables_));
+        if (JpegStripSymbols* held = HeldOf(j)) {
+            coders_[worker]->Code(*held, k, coded_[slot]);
+            *held = JpegStripSymbols();
             return Failure();
         }
         if (!hand.transform)
             hand.transform.reset(new JpegStripTransform(layout_));
-        if (!coders_[worker])
-            coders_[worker].reset(new JpegStripCoder(layout_, *tables_));
         hand.transform->RunCoded(from, k, *coders_[worker], coded_[slot]);
         return Failure();
     }
@@ -130,6 +136,13 @@ public:
 
 private:
     int32_t StripOf(size_t j) const { return coding_ ? static_cast<int32_t>(j) : counted_[j]; }
+    // In the coding pass, strip j's held symbols when it was counted.
+    JpegStripSymbols* HeldOf(size_t j)
+    {
+        const auto at = std::lower_bound(counted_.begin(), counted_.end(), static_cast<int32_t>(j));
+        return at != counted_.end() && *at == static_cast<int32_t>(j) ? &held_[static_cast<size_t>(at - counted_.begin())]
+                                                                      : nullptr;
+    }
 
     FileRecord& file_;
     const JpegLayout& layout_;
@@ -137,6 +150,7 @@ private:
     FileRecord* rows_;
     const uint64_t rowsAt_;
     std::vector<int32_t> counted_;
+    std::vector<JpegStripSymbols> held_;  // each counted strip's symbols, until it is coded
     bool coding_ = false;
     std::vector<StripHand> hands_;
     std::unique_ptr<JpegHuffmanTables> tables_;
