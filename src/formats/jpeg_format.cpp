@@ -694,18 +694,14 @@ void JpegStripTransform::Block(const int16_t* samples, size_t stride, int compon
     }
 
     const int dc = component == 0 ? 0 : 2, ac = dc + 1;
-    if (kCoded) {
-        // Each symbol's code at once, its value's extra bits after it.
-        const uint16_t (*code)[256] = coder_->code_;
-        const uint8_t (*length)[256] = coder_->length_;
-        uint64_t bits = codedBits_;
-        int room = codedRoom_;
-        uint8_t* at = codedAt_;
+    // The block's symbols in coding order, each with its value's extra bits
+    // (a negative value as its one's complement): the DC difference, each
+    // nonzero AC value after its run of zeros (a run of 16 as its own
+    // symbol), and the end of the block where it ends early.
+    auto walk = [&](auto put) {
         auto put_value = [&](int table, int run, int32_t v) {
             const int size = SizeOf(v);
-            const int s = run << 4 | size;
-            const uint32_t extra = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << size) - 1);
-            PutBits(static_cast<uint32_t>(code[table][s]) << size | extra, length[table][s] + size, bits, room, at);
+            put(table, run << 4 | size, static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << size) - 1), size);
         };
         put_value(dc, 0, quantized[0] - lastDc_[component]);
         lastDc_[component] = quantized[0];
@@ -714,61 +710,51 @@ void JpegStripTransform::Block(const int16_t* samples, size_t stride, int compon
             const int k = __builtin_ctzll(rest);
             int run = k - last - 1;
             for (; run >= 16; run -= 16)
-                PutBits(code[ac][0xF0], length[ac][0xF0], bits, room, at);
+                put(ac, 0xF0, 0, 0);
             put_value(ac, run, quantized[kTransposedZigzag.at[k]]);
             last = k;
         }
         if (last != 63)
-            PutBits(code[ac][0x00], length[ac][0x00], bits, room, at);
+            put(ac, 0x00, 0, 0);
+    };
+
+    if (kCoded) {
+        // Each symbol's code at once, its extra bits after it.
+        const uint16_t (*code)[256] = coder_->code_;
+        const uint8_t (*length)[256] = coder_->length_;
+        uint64_t bits = codedBits_;
+        int room = codedRoom_;
+        uint8_t* at = codedAt_;
+        walk([&](int table, int s, uint32_t extra, int size) {
+            PutBits(static_cast<uint32_t>(code[table][s]) << size | extra, length[table][s] + size, bits, room, at);
+        });
         codedBits_ = bits;
         codedRoom_ = room;
         codedAt_ = at;
         return;
     }
 
+    // Each symbol a byte, counted; its extra bits into the word, a full
+    // word going out.
     uint64_t (*counts)[256] = counts_->count;
     uint8_t* symbol = symbolAt_;
     uint64_t bits = extraBits_;
     int room = extraRoom_;
-    // A value's size class as a symbol with its run, and its extra bits (a
-    // negative value as its one's complement) into the word; a full word
-    // goes out.
-    auto put_value = [&](int table, int run, int32_t v) {
-        const int size = SizeOf(v);
-        const int s = run << 4 | size;
+    walk([&](int table, int s, uint32_t extra, int size) {
         *symbol++ = static_cast<uint8_t>(s);
         ++counts[table][s];
-        const uint64_t extra = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << size) - 1);
         if (size < room) {
             bits = bits << size | extra;
             room -= size;
             return;
         }
         const int spill = size - room;
-        const uint64_t word = (bits << (room - 1) << 1) | extra >> spill;
+        const uint64_t word = (bits << (room - 1) << 1) | static_cast<uint64_t>(extra) >> spill;
         memcpy(extraAt_, &word, 8);
         extraAt_ += 8;
         bits = extra;
         room = 64 - spill;
-    };
-
-    put_value(dc, 0, quantized[0] - lastDc_[component]);
-    lastDc_[component] = quantized[0];
-    int last = 0;
-    for (uint64_t rest = nonzero & ~uint64_t{1}; rest != 0; rest &= rest - 1) {
-        const int k = __builtin_ctzll(rest);
-        int run = k - last - 1;
-        for (; run >= 16; run -= 16) {
-            *symbol++ = 0xF0;
-            ++counts[ac][0xF0];
-        }
-        put_value(ac, run, quantized[kTransposedZigzag.at[k]]);
-        last = k;
-    }
-    if (last != 63) {
-        *symbol++ = 0x00;
-        ++counts[ac][0x00];
-    }
+    });
     symbolAt_ = symbol;
     extraBits_ = bits;
     extraRoom_ = room;
