@@ -10,7 +10,7 @@
 // transforms already stand the picture upright, and a phone writes both.
 // Samples of more than 8 bits keep their top 8, as a 16-bit PNG's do. The
 // pixels are those libheif gives heif-convert: the same colour conversion,
-// and 8 or 16-bit interleaved rows asked for alike.
+// whose planes heif-convert's interleaved rows are copied from.
 #pragma once
 
 #include <cstdint>
