@@ -19,7 +19,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 list=$root/tools/deps.list
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 # Bumped when the way a package is built changes, so that old builds are not reused.
-recipe=4
+recipe=5
 
 say() { echo "deps: $*" >&2; }
 fail() {
@@ -200,6 +200,11 @@ while read -r package version system options; do
     # process. The branch is chosen by _WIN32 in these two files alone, so
     # only there is it renamed to a word nothing defines.
     libde265) sed -i 's/\b_WIN32\b/DE265_WIN32_THREADS/' "$source/libde265/threads.h" "$source/libde265/threads.cc" ;;
+    # libheif starts libde265 with one worker thread, so a picture coded in
+    # rows that may be decoded side by side (wavefronts, which most encoders
+    # write) still decodes on one core. It gets one for each processor.
+    libheif) sed -i -e 's/de265_start_worker_threads(decoder->ctx, 1)/de265_start_worker_threads(decoder->ctx, (int) std::thread::hardware_concurrency())/' \
+                    -e '0,/^#include/s//#include <thread>\n#include/' "$source/libheif/plugins/heif_decoder_libde265.cc" ;;
   esac
   # @PREFIX@ in the options names where earlier packages are installed.
   options=${options//@PREFIX@/$stage$prefix}
