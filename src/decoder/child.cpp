@@ -17,6 +17,7 @@
 #include "decoder/heif_decode.h"
 #include "decoder/tiff_decode.h"
 #include "decoder/jpeg_decode.h"
+#include "decoder/page_touch.h"
 #include "decoder/picture_decode.h"
 #include "decoder/png_decode.h"
 #include "decoder/webp_decode.h"
@@ -154,13 +155,8 @@ struct RingEvents {
     HANDLE rowsCame;  // the rows the program waits for are in
 };
 
-// Touches every page of a picture's rows once, from the top row's down,
-// the order most readers write them in, on a thread of its own while the
-// reader decodes. Under Wine the first touch of each page of a section's
-// view costs about as much as decoding the page's pixels; paid beside the
-// reader, on another core, it leaves the reader only its own work. A locked
-// add of zero changes no byte, whether the reader has written the page
-// already or writes it at that moment.
+// The picture's rows, touched from the top row's page down, the order
+// most readers write them in, while the reader decodes.
 class PageToucher {
 public:
     PageToucher(uint8_t* first, size_t bytes) : first_(first), bytes_(bytes) {}
@@ -175,13 +171,7 @@ public:
         stop_ = 1;
         threads_.Join();
     }
-    void operator()()
-    {
-        const size_t page = 4096;
-        const uintptr_t last = reinterpret_cast<uintptr_t>(first_ + bytes_ - 1) & ~uintptr_t{page - 1};
-        for (uintptr_t at = last; at >= reinterpret_cast<uintptr_t>(first_) && stop_ == 0; at -= page)
-            InterlockedAdd(reinterpret_cast<volatile LONG*>(at), 0);
-    }
+    void operator()() { TouchPagesDown(first_, bytes_, &stop_); }
 
 private:
     // Below this a thread costs more than the pages.
