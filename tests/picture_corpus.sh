@@ -168,6 +168,7 @@ corrupt.webp     is_damaged;_duotint_could_not_read     cp lossless.webp corrupt
 short.webp       is_cut_short;_duotint_could_not_read   head -c 600 lossy.webp >short.webp; poke short.webp 4 '\120\002\0\0'; poke short.webp 16 '\104\002\0\0'
 lossy.heic       heif-convert        heif-enc -q 60 -o lossy.heic source.png >/dev/null
 lossless.heic    heif-convert        heif-enc -L -p chroma=444 -o lossless.heic source.png >/dev/null
+large.heic       heif-convert        convert source.ppm -scale 1400x1100! large.png; heif-enc -q 60 -o large.heic large.png >/dev/null
 10bit.heic       heif-convert        heif-enc -b 10 -o 10bit.heic source16.png >/dev/null
 alpha.heic       heif-convert        heif-enc -o alpha.heic alpha.png >/dev/null
 alpha-kept.heic  heif-convert-alpha  cp alpha.heic alpha-kept.heic

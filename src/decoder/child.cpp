@@ -175,7 +175,7 @@ public:
 
 private:
     // Below this a thread costs more than the pages.
-    static const size_t kAtLeast = 4 * kMiB;
+    static const size_t kAtLeast = kMiB;
     uint8_t* first_;
     size_t bytes_;
     volatile LONG stop_ = 0;

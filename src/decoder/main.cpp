@@ -20,7 +20,7 @@
 
 namespace {
 
-const size_t kLarge = size_t{4} << 20;
+const size_t kLarge = size_t{1} << 20;
 
 // A block being touched. Slots are claimed without a lock, since delete
 // runs inside the libraries' own locks and under any of them; the few
