@@ -698,8 +698,8 @@ void JpegStripTransform::Block(const int16_t* samples, size_t stride, int compon
     // (a negative value as its one's complement): the DC difference, each
     // nonzero AC value after its run of zeros (a run of 16 as its own
     // symbol), and the end of the block where it ends early.
-    auto walk = [&](auto put) {
-        auto put_value = [&](int table, int run, int32_t v) {
+    auto walk = [&](auto put) __attribute__((always_inline)) {
+        auto put_value = [&](int table, int run, int32_t v) __attribute__((always_inline)) {
             const int size = SizeOf(v);
             put(table, run << 4 | size, static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << size) - 1), size);
         };
