@@ -4,12 +4,12 @@
 //
 // Its own operator new and delete: libheif takes its whole-picture planes
 // with new, one picture converted into the next, and fills each from its
-// start on one thread. A block of
-// kLarge bytes or more is touched from its end, on a thread of its own, as
-// it is filled, so the two meet in the middle with half its first touches
-// each (decoder/page_touch.h). The block's delete stops the thread and waits
-// for it before the block goes. They are this program's alone: the tests
-// link the decoder's code without them.
+// start on one thread. A block of kLarge bytes or more is touched from its
+// end, on a thread of its own, as it is filled, so the two meet in the
+// middle with half its first touches each (decoder/page_touch.h). The
+// block's delete stops the thread and waits for it before the block goes.
+// They are this program's alone: the tests link the decoder's code without
+// them.
 #include <windows.h>
 
 #include <cstdlib>
