@@ -121,8 +121,15 @@ spread() { tr ' ' '\n' | sort -g | awk '{ v[NR] = $1 } END { printf "%s (%s to %
 # A failed command is named, and fails the run once every line is out; ms
 # runs in a subshell, so the failures are counted in a file.
 ms() {
-  local t0; t0=$(date +%s%N)
-  "$@" >/dev/null 2>&1 || { echo "bench: failed: $*" >&2; echo "$*" >>"$work/failed"; }
+  local t0 code=0
+  t0=$(date +%s%N)
+  "$@" >"$work/ms.err" 2>&1 || code=$?
+  if [ $code -ne 0 ]; then
+    # What the command said goes with its failure.
+    echo "bench: failed (exit $code): $*" >&2
+    tr -d '\r' <"$work/ms.err" | tail -n 3 >&2
+    echo "$*" >>"$work/failed"
+  fi
   echo $((($(date +%s%N) - t0) / 1000000))
 }
 # The editor opening the same photo as a PNG (our encoder's, default level)
