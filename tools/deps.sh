@@ -195,7 +195,7 @@ while read -r package version system options; do
   case $package in
     # libde265 locks a mutex and signals a condition at every block it
     # decodes. Its Win32 branch takes kernel objects for them, each lock a
-    # call into the system (under Wine a round trip to its server, about 70 us);
+    # call into the system (under Wine a round trip to its server);
     # its POSIX branch, built on the toolchain's winpthreads, locks within the
     # process. The branch is chosen by _WIN32 in these two files alone, so
     # only there is it renamed to a word nothing defines.

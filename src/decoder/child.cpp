@@ -26,7 +26,6 @@
 #include "read/decode_protocol.h"
 #include "support/library_function.h"
 #include "support/system.h"
-#include "support/threads.h"
 
 namespace {
 
@@ -155,33 +154,6 @@ struct RingEvents {
     HANDLE rowsCame;  // the rows the program waits for are in
 };
 
-// The picture's rows, touched from the top row's page down, the order
-// most readers write them in, while the reader decodes.
-class PageToucher {
-public:
-    PageToucher(uint8_t* first, size_t bytes) : first_(first), bytes_(bytes) {}
-    ~PageToucher() { Stop(); }
-    void Start()
-    {
-        if (bytes_ >= kAtLeast)
-            threads_.StartWork(*this);
-    }
-    void Stop()
-    {
-        stop_ = 1;
-        threads_.Join();
-    }
-    void operator()() { TouchPagesDown(first_, bytes_, &stop_); }
-
-private:
-    // Below this a thread costs more than the pages.
-    static const size_t kAtLeast = kMiB;
-    uint8_t* first_;
-    size_t bytes_;
-    volatile LONG stop_ = 0;
-    ThreadGroup threads_;
-};
-
 // The child's copy: the rows, and the alpha plane after them when asked
 // for, into the program's section, which the child lets go of before it
 // answers. A ring is taken only for a reader whose rows come in order.
@@ -211,8 +183,10 @@ DecodeOutcome CopyRows(DecoderControl* record, HeldPicture& picture, const RingE
                    events.rowsCame);
     DecodeOutcome outcome = DecodeOutcome::damaged;
     record->alpha = false;
-    PageToucher toucher(slots == height ? pixels : nullptr, pixels != nullptr && slots == height ? colourBytes : 0);
-    toucher.Start();
+    // The rows are touched from the top row's page down, the order most
+    // readers write them in; a ring is reused, so not touched.
+    if (slots == height)
+        StartTouching(pixels, colourBytes);
     if (pixels != nullptr && reader != nullptr) {
         if (reader->CopyInto(rows))
             outcome = DecodeOutcome::decoded;
@@ -225,7 +199,7 @@ DecodeOutcome CopyRows(DecoderControl* record, HeldPicture& picture, const RingE
             outcome = DecodeOutcome::decoded;
         record->alpha = outcome == DecodeOutcome::decoded && platform.Translucent();
     }
-    toucher.Stop();
+    StopTouching(pixels);
     if (pixels != nullptr)
         UnmapViewOfFile(pixels);
     CloseHandle(section);
