@@ -31,16 +31,25 @@ struct StripHand {
     JpegSymbolCounts uncounted;  // the counts of strips the tables are not fitted to
 };
 
-// Adds the counts of every thread's counted strips together: the sums are
-// the same whichever thread counted which strip.
-JpegHuffmanTables TablesOf(const JpegLayout& layout, const std::vector<StripHand>& hands)
+// The counts of every thread's counted strips added together, or of every
+// strip: the sums are the same whichever thread took which strip.
+JpegSymbolCounts SumOf(const std::vector<StripHand>& hands, bool everyStrip)
 {
     JpegSymbolCounts sum;
     for (const StripHand& hand : hands)
         for (int t = 0; t < 4; ++t)
             for (int i = 0; i < 256; ++i)
-                sum.count[t][i] += hand.counts.count[t][i];
-    return JpegTablesFor(layout, sum);
+                sum.count[t][i] += hand.counts.count[t][i] + (everyStrip ? hand.uncounted.count[t][i] : 0);
+    return sum;
+}
+
+// The tables fitted to the counted strips, or to every strip where those
+// misfit it.
+JpegHuffmanTables TablesOf(const JpegLayout& layout, const std::vector<StripHand>& hands)
+{
+    const JpegHuffmanTables counted = JpegTablesFor(layout, SumOf(hands, false));
+    const JpegSymbolCounts every = SumOf(hands, true);
+    return JpegTablesMisfit(counted, every) ? FittedJpegTables(every) : counted;
 }
 
 // Strip k into `out` on the thread `hand` is, counted where it counts.
@@ -54,8 +63,10 @@ void Transform(const JpegLayout& layout, const JpegSource& from, int32_t k, Stri
 // A picture whose rows are all at hand, in memory or in their file: the
 // counted strips are transformed first, their symbols held for the tables;
 // then each strip is coded, a counted one from its symbols, any other as
-// it is transformed (RunCoded), and written in order, so besides the
-// counted strips only those in flight are held. With `rows`, the source
+// it is transformed (RunCoded) and counted, and written in order, so
+// besides the counted strips only those in flight are held. Where the
+// tables then misfit every strip's counts, every strip is transformed and
+// coded again in tables fitted to them (Refit). With `rows`, the source
 // has no pixels: each strip's rows are read into a slot of the ring on the
 // calling thread before it is transformed, from where they stand in the file.
 class AtHandWork : public PieceWork {
@@ -73,11 +84,26 @@ public:
 
     size_t CountedStrips() const { return counted_.size(); }
 
-    // After the counting pass, the tables; the coding pass follows.
+    // After the counting pass, the counted strips' tables; the coding pass follows.
     void StartCoding()
     {
-        tables_.reset(new JpegHuffmanTables(TablesOf(layout_, hands_)));
+        tables_.reset(new JpegHuffmanTables(JpegTablesFor(layout_, SumOf(hands_, false))));
         coding_ = true;
+    }
+
+    // After the coding pass: whether its tables misfit every strip's
+    // counts, and if so, those fitted to them for a coding pass again.
+    bool Refit()
+    {
+        const JpegSymbolCounts every = SumOf(hands_, true);
+        if (!JpegTablesMisfit(*tables_, every))
+            return false;
+        tables_.reset(new JpegHuffmanTables(FittedJpegTables(every)));
+        for (std::unique_ptr<JpegStripCoder>& coder : coders_)
+            coder.reset();
+        counted_.clear();
+        held_.clear();
+        return true;
     }
     const JpegHuffmanTables& Tables() const { return *tables_; }
 
@@ -122,7 +148,7 @@ public:
         }
         if (!hand.transform)
             hand.transform.reset(new JpegStripTransform(layout_));
-        hand.transform->RunCoded(from, k, *coders_[worker], coded_[slot]);
+        hand.transform->RunCoded(from, k, *coders_[worker], coded_[slot], hand.uncounted);
         return Failure();
     }
 
@@ -309,6 +335,14 @@ Failure WriteJpeg(const WriteContext& out)
             return failure;
         if (Failure failure = RunPieces(work, static_cast<size_t>(layout.strips), threads, ring))
             return failure;
+        if (work.Refit()) {
+            if (!WriteFromStart(out.file))
+                return FailureOf(out.file);
+            if (Failure failure = WriteHead(out, layout, work.Tables()))
+                return failure;
+            if (Failure failure = RunPieces(work, static_cast<size_t>(layout.strips), threads, ring))
+                return failure;
+        }
     }
     static const uint8_t kEnd[2] = {0xFF, 0xD9};
     return WriteAll(out.file, kEnd, 2) ? Failure() : FailureOf(out.file);

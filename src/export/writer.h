@@ -75,10 +75,12 @@ Failure WritePng(const WriteContext& out);
 // A JPEG by our own baseline encoder (jpeg_format.h), carrying `kept` as
 // segments after its JFIF one, in strips of whole MCU rows transformed on
 // the cores, its Huffman tables fitted to the counted strips
-// (JpegStripCounted). A source whose rows are all at hand has its counted
+// (JpegStripCounted), or to every strip where those misfit them
+// (JpegTablesMisfit). A source whose rows are all at hand has its counted
 // strips transformed first, their symbols held for the tables, then each
 // strip coded (the others transformed as they are) and written in order,
-// so besides the counted strips only those in flight are held.
+// so besides the counted strips only those in flight are held; a misfit
+// starts the file over and codes every strip again.
 // A source whose rows are still coming is read strip by strip as they come
 // (TintedSource::awaitRows), each strip's symbols held until the tables
 // are fitted; one whose rows stream through a ring is let go of strip by

@@ -360,6 +360,32 @@ JpegHuffmanTables JpegTablesFor(const JpegLayout& layout, const JpegSymbolCounts
     return FittedJpegTables(every);
 }
 
+bool JpegTablesMisfit(const JpegHuffmanTables& tables, const JpegSymbolCounts& every)
+{
+    // The bits of the scan's codes in some tables, and the bytes of their
+    // symbols in DHT; a value's extra bits are the same in any tables.
+    const JpegHuffmanTables fitted = FittedJpegTables(every);
+    uint64_t bits[2] = {}, extra = 0;
+    for (int t = 0; t < 4; ++t) {
+        for (int i = 0; i < 256; ++i)
+            extra += every.count[t][i] * static_cast<uint64_t>(t % 2 == 0 ? i : i & 15);
+        for (int which = 0; which < 2; ++which) {
+            const JpegHuffmanTable& table = (which == 0 ? tables : fitted).table[t];
+            uint8_t length[256] = {};
+            for (int n = 0, at = 0; n < 16; ++n)
+                for (int j = 0; j < table.counts[n]; ++j)
+                    length[table.symbols[at++]] = static_cast<uint8_t>(n + 1);
+            for (int i = 0; i < 256; ++i) {
+                if (every.count[t][i] != 0 && length[i] == 0)
+                    return true;  // coded in `tables` with no code
+                bits[which] += every.count[t][i] * length[i];
+            }
+            bits[which] += 8 * static_cast<uint64_t>(table.symbolCount);
+        }
+    }
+    return bits[0] > bits[1] && (bits[0] - bits[1]) * kJpegMisfitParts > bits[1] + extra;
+}
+
 bool PlanJpeg(int32_t width, int32_t height, int quality, JpegChroma chroma, JpegLayout& layout)
 {
     if (width < 1 || height < 1 || width > kMostJpegSide || height > kMostJpegSide || quality < 1 || quality > 100)
@@ -725,7 +751,9 @@ void JpegStripTransform::Block(const int16_t* samples, size_t stride, int compon
         uint64_t bits = codedBits_;
         int room = codedRoom_;
         uint8_t* at = codedAt_;
+        uint64_t (*counts)[256] = counts_->count;
         walk([&](int table, int s, uint32_t extra, int size) {
+            ++counts[table][s];
             PutBits(static_cast<uint32_t>(code[table][s]) << size | extra, length[table][s] + size, bits, room, at);
         });
         codedBits_ = bits;
@@ -814,8 +842,10 @@ void JpegStripTransform::Run(const JpegSource& source, int32_t k, JpegStripSymbo
     counts_ = nullptr;
 }
 
-void JpegStripTransform::RunCoded(const JpegSource& source, int32_t k, const JpegStripCoder& coder, JpegBytes& out)
+void JpegStripTransform::RunCoded(const JpegSource& source, int32_t k, const JpegStripCoder& coder, JpegBytes& out,
+                                  JpegSymbolCounts& counts)
 {
+    counts_ = &counts;
     const size_t most = MostStripBytes(layout_, k);
     if (most > out.room.size())
         out.room.resize(most, 0);
@@ -832,6 +862,7 @@ void JpegStripTransform::RunCoded(const JpegSource& source, int32_t k, const Jpe
     EndStrip(layout_, k, codedBits_, codedRoom_, codedAt_);
     out.size = static_cast<size_t>(codedAt_ - out.room.data());
     coder_ = nullptr;
+    counts_ = nullptr;
 }
 
 JpegStripCoder::JpegStripCoder(const JpegLayout& layout, const JpegHuffmanTables& tables) : layout_(layout)

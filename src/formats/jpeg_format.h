@@ -75,7 +75,7 @@ struct JpegSymbolCounts {
 };
 // The standard's tables (annex K.3).
 JpegHuffmanTables StandardJpegTables();
-// The strips a picture's Huffman tables are fitted to: every one of a
+// The strips a picture's Huffman tables are first fitted to: every one of a
 // picture of at most kJpegCountedStrips, else that many spread evenly over
 // it. A photograph's strips use their symbols much alike, so a larger
 // picture's file comes out as small as with every strip counted, while its
@@ -86,6 +86,15 @@ bool JpegStripCounted(const JpegLayout& layout, int32_t k);
 // them, and where some strips were not counted, a code (a long one) also
 // for every symbol a baseline scan may hold that they did not.
 JpegHuffmanTables JpegTablesFor(const JpegLayout& layout, const JpegSymbolCounts& counted);
+// Whether a picture coded in `tables` would come out more than one part in
+// kJpegMisfitParts larger than in tables fitted to `every` strip's counts
+// (FittedJpegTables), or holds a symbol `tables` give no code. Every strip
+// is counted as it is coded, so counted strips that miss what the others
+// hold (a picture whose detail comes and goes with their spacing, or a
+// narrow one whose long codes outweigh its scan) are found, and the
+// picture is coded again in the fitted tables.
+enum : uint64_t { kJpegMisfitParts = 200 };
+bool JpegTablesMisfit(const JpegHuffmanTables& tables, const JpegSymbolCounts& every);
 // Tables fitted to how often each symbol occurs, codes at most 16 bits
 // long and none of them all one bits; only the symbols counted get a code,
 // so the counts must be the whole picture's.
@@ -157,8 +166,10 @@ public:
     // `counts`.
     void Run(const JpegSource& source, int32_t k, JpegStripSymbols& out, JpegSymbolCounts& counts);
     // Strip k coded at once in `coder`'s tables, in place of what `out`
-    // held: the bytes `coder` makes of Run's symbols for it.
-    void RunCoded(const JpegSource& source, int32_t k, const JpegStripCoder& coder, JpegBytes& out);
+    // held: the bytes `coder` makes of Run's symbols for it, each symbol
+    // also added to `counts`.
+    void RunCoded(const JpegSource& source, int32_t k, const JpegStripCoder& coder, JpegBytes& out,
+                  JpegSymbolCounts& counts);
 
 private:
     void ConvertRows(const JpegSource& source, int32_t top);

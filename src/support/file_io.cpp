@@ -371,6 +371,20 @@ bool ReadPosition(FileRecord& file, uint64_t& offset)
     return true;
 }
 
+bool WriteFromStart(FileRecord& file)
+{
+    if (!Usable(file))
+        return false;
+    file.bufferFill = 0;
+    LARGE_INTEGER start;
+    start.QuadPart = 0;
+    if (!SetFilePointerEx(file.handle, start, nullptr, FILE_BEGIN) || !SetEndOfFile(file.handle)) {
+        FailWithPlatformError(file);
+        return false;
+    }
+    return true;
+}
+
 bool WriteAll(FileRecord& file, const void* source, size_t count)
 {
     auto bytes = static_cast<const uint8_t*>(source);

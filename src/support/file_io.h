@@ -67,6 +67,9 @@ bool SeekForReading(FileRecord& file, uint64_t offset);
 bool ReadPosition(FileRecord& file, uint64_t& offset);
 bool ReadBytes(FileRecord& file, void* destination, uint32_t count);
 bool WriteBytes(FileRecord& file, const void* source, uint32_t count);
+// Writing: what is written so far goes, buffered or not; the next write
+// starts the file again.
+bool WriteFromStart(FileRecord& file);
 // WriteBytes for any count, in parts the platform takes.
 bool WriteAll(FileRecord& file, const void* source, size_t count);
 

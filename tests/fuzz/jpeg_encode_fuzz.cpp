@@ -25,17 +25,20 @@ void Fail(j_common_ptr info) { longjmp(reinterpret_cast<ErrorJump*>(info->err)->
 void Quiet(j_common_ptr, int) {}
 
 // The whole file: the head, each strip (which must hold no marker but its
-// restart, and be the same coded at once from the pixels), EOI.
+// restart, and be the same coded at once from the pixels, its symbols
+// counted as `counts` has them), EOI.
 std::vector<uint8_t> Encoded(const JpegLayout& layout, const JpegHuffmanTables& huffman,
-                             const std::vector<JpegStripSymbols>& symbols, const JpegSource& source)
+                             const std::vector<JpegStripSymbols>& symbols, const JpegSource& source,
+                             const JpegSymbolCounts& counts)
 {
+    JpegSymbolCounts codedCounts;
     std::vector<uint8_t> jpeg = JpegHeadBytes(layout, huffman, {});
     JpegStripCoder coder(layout, huffman);
     JpegStripTransform transform(layout);
     JpegBytes strip, atOnce;
     for (int32_t k = 0; k < layout.strips; ++k) {
         coder.Code(symbols[k], k, strip);
-        transform.RunCoded(source, k, coder, atOnce);
+        transform.RunCoded(source, k, coder, atOnce, codedCounts);
         if (atOnce.size != strip.size || memcmp(atOnce.room.data(), strip.room.data(), strip.size) != 0)
             abort();
         const bool last = k + 1 == layout.strips;
@@ -46,6 +49,8 @@ std::vector<uint8_t> Encoded(const JpegLayout& layout, const JpegHuffmanTables& 
         }
         jpeg.insert(jpeg.end(), strip.room.data(), strip.room.data() + strip.size);
     }
+    if (memcmp(&codedCounts, &counts, sizeof counts) != 0)
+        abort();
     jpeg.push_back(0xFF);
     jpeg.push_back(0xD9);
     return jpeg;
@@ -113,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<uint8_t> decoded[2];
     for (int fitted = 0; fitted < 2; ++fitted) {
         const JpegHuffmanTables huffman = fitted ? FittedJpegTables(counts) : StandardJpegTables();
-        decoded[fitted] = Decoded(Encoded(layout, huffman, symbols, {pixels.data(), stride, &colour}), w, h);
+        decoded[fitted] = Decoded(Encoded(layout, huffman, symbols, {pixels.data(), stride, &colour}, counts), w, h);
     }
     if (decoded[0] != decoded[1])
         abort();

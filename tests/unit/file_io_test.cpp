@@ -113,11 +113,15 @@ TEST_F(FileLayer, ReplacementReachesTheTargetOnlyWhenClosed)
     BindFile(*file, target.c_str());
     OpenForReplacing(*file);
     ASSERT_EQ(file->error, 0);
-    WriteBytes(*file, "new", 3);
     std::string big(400000, 'q');
     WriteBytes(*file, big.data(), static_cast<uint32_t>(big.size()));
     EXPECT_EQ(Read(target), "old");
     EXPECT_EQ(FilesInFolder(), 2);  // the target and the file being written
+    // Written again from the start, shorter: nothing of the first is left.
+    WriteFromStart(*file);
+    big.resize(300000);
+    WriteBytes(*file, "new", 3);
+    WriteBytes(*file, big.data(), static_cast<uint32_t>(big.size()));
     CloseFile(*file);
     ASSERT_EQ(file->error, 0);
     EXPECT_EQ(Read(target), "new" + big);

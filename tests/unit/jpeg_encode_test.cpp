@@ -140,7 +140,8 @@ TEST(JpegEncode, DecodesToTheTintedPictureAtTheQualityAsked)
         {100, JpegChroma::full, 0x11, {1, 1}, {1, 1}, 0.1, Picture::greyNoise, {64, 72}},
         {85, JpegChroma::half, 0x22, {5, 5}, {30, 30}, 6.0, Picture::greyNoise, {64, 72}},
         // Eighteen strips, more than are counted, the top one not among
-        // them: its symbols, which no counted strip has, still have codes.
+        // them: its symbols, which no counted strip has, are coded, and the
+        // tables fit every strip.
         {100, JpegChroma::full, 0x11, {1, 1}, {1, 1}, 0.1, Picture::noiseOnTop, {16, 1100}},
     };
     ASSERT_TRUE(PrepareDecoders());
@@ -168,8 +169,18 @@ TEST(JpegEncode, DecodesToTheTintedPictureAtTheQualityAsked)
             encoding.chroma = mode.chroma;
             // The frame's first sampling, and each DQT entry at zigzag place k of table t.
             const Bytes jpeg = Encoded(source, w, h, stride, encoding, look);
-            const std::vector<Bytes> frame = Bodies(jpeg, 0xC0), dqt = Bodies(jpeg, 0xDB);
+            const std::vector<Bytes> frame = Bodies(jpeg, 0xC0), dqt = Bodies(jpeg, 0xDB), dht = Bodies(jpeg, 0xC4);
             ASSERT_TRUE(frame.size() == 1 && frame[0].size() > 7 && dqt.size() == 1 && dqt[0].size() == 130);
+            ASSERT_EQ(dht.size(), 1u);
+            // Grey has no chroma: fitted to every strip, each chroma table
+            // codes one symbol, the DC difference 0 or the end of a block.
+            for (size_t at = 0; grey && at + 17 <= dht[0].size();) {
+                int symbols = 0;
+                for (size_t i = 1; i <= 16; ++i)
+                    symbols += dht[0][at + i];
+                EXPECT_TRUE((dht[0][at] & 0x0F) == 0 || symbols == 1) << "table " << int{dht[0][at]};
+                at += 17 + static_cast<size_t>(symbols);
+            }
             EXPECT_EQ(frame[0][7], mode.sampling);
             for (int t = 0; t < 2; ++t) {
                 EXPECT_EQ(dqt[0][65 * t + 1], mode.first[t]) << "table " << t;
