@@ -60,6 +60,7 @@ if [ "${1:-}" = --smoke ] && [ -z "${DUOTINT_BENCH_SMOKE:-}" ]; then
               'JPEG to jpeg: ' 'JPEG to png: ' 'our PNG encoder in-process' 'JPEG to PNG: ours' \
               '^jpeg   our encoder in-process' '^whole  duotint-cli to PNG' '^start  tools/cli.sh --version'
         if command -v cjpeg >/dev/null; then check cli "$out" '^jpeg   cjpeg ' '^jpeg   file at quality 92' '^cpu    ' '^faults '; fi
+        if command -v cjpeg >/dev/null && command -v exiftool >/dev/null; then check cli "$out" '^jpeg   sizes '; fi
         if command -v vips >/dev/null; then check cli "$out" '^whole  vips copy' '^whole  duotint-cli to JPEG' '^batch  3 photos'; fi
         if command -v identify >/dev/null; then check cli "$out" '^jpeg   --quality asked' '^gif    '; fi
         if command -v tiff2rgba >/dev/null; then check cli "$out" '^tiff   '; fi ;;
@@ -268,6 +269,34 @@ if command -v cjpeg >/dev/null && [ -f big-tinted.ppm ]; then
        "ours in-process / cjpeg $(echo "${cj_ratio[*]}" | spread) x (at most 1)"
   echo "jpeg   file at quality 92: ours $(stat -c %s ours.jpg) bytes, cjpeg's $(stat -c %s cjpeg.jpg):" \
        "$(awk -v a="$(stat -c %s ours.jpg)" -v b="$(stat -c %s cjpeg.jpg)" 'BEGIN { printf "%.3f", a / b }') x (at most 1.10)"
+
+  # Sizes against cjpeg -optimize at quality 85 (4:2:0) on the same pixels,
+  # through duotint-cli's identity look: a picture of noise but for 64 flat
+  # rows in every 256 from row 128, the rows of the strips our tables are
+  # first fitted to, and the photo at 64 x 42. Ours without the XMP packet
+  # that records the look, which cjpeg has no counterpart of (exiftool,
+  # which tools/setup.sh installs, takes it out).
+  if command -v exiftool >/dev/null; then
+    dw=3000 dh=2000
+    [ -z "$smoke" ] || { dw=300 dh=200; }
+    flat=()
+    for ((y = 128; y < dh; y += 256)); do flat+=(-draw "rectangle 0,$y $((dw - 1)),$((y + 63))"); done
+    convert -size ${dw}x$dh xc:gray50 +noise Random -fill gray50 "${flat[@]}" -depth 8 detail.ppm
+    convert big.jpg -resize '64x42!' -depth 8 tiny.ppm
+    sizes=()
+    for p in detail tiny; do
+      convert $p.ppm BMP3:$p.bmp
+      ms wine "$build/duotint-cli.exe" --tint 0,0,0,0,0,0,0,0,50 --force --format jpeg --quality 85 --chroma 420 \
+        --out sizes $p.bmp >/dev/null
+      rm -f $p-bare.jpg
+      exiftool -q -xmp:all= -o $p-bare.jpg sizes/$p-.jpg
+      cjpeg -quality 85 -sample 2x2 -optimize -outfile $p-cjpeg.jpg $p.ppm
+      a=$(stat -c %s $p-bare.jpg) b=$(stat -c %s $p-cjpeg.jpg)
+      sizes+=("$a bytes against $b: $(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.3f", a / b }') x")
+    done
+    echo "jpeg   sizes against cjpeg -optimize at quality 85: $dw x $dh, flat where our first counts look," \
+         "${sizes[0]}; the photo at 64 x 42, ${sizes[1]} (at most 1.05)"
+  fi
 
   # The whole process's work, as /usr/bin/time counts it: duotint-cli from
   # the picture as a BMP to JPEG at quality 92, its CPU (user + system)
