@@ -28,7 +28,7 @@ const int32_t kRingStripsAhead = 2;
 struct StripHand {
     std::unique_ptr<JpegStripTransform> transform;
     JpegSymbolCounts counts;
-    JpegSymbolCounts uncounted;  // the counts of strips the tables are not fitted to
+    JpegSymbolCounts uncounted;  // the counts of the other strips, taken as they are coded
 };
 
 // The counts of every thread's counted strips added together, or of every
@@ -105,6 +105,7 @@ public:
         held_.clear();
         return true;
     }
+
     const JpegHuffmanTables& Tables() const { return *tables_; }
 
     Failure Prepare(size_t j, size_t slot) override
