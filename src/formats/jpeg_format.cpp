@@ -7,6 +7,8 @@
 
 #include <emmintrin.h>
 
+#include "formats/jpeg_dct.h"
+
 namespace {
 
 // Pixel rows a strip holds at most: small enough that the strips of one
@@ -98,102 +100,50 @@ void PutHuffmanTable(std::vector<uint8_t>& out, uint8_t classAndId, const JpegHu
     out.insert(out.end(), table.symbols, table.symbols + table.symbolCount);
 }
 
-// The forward DCT in integers, separable: columns, then rows, with the
-// even part in three multiplications and the odd part in twelve (Loeffler,
-// Ligtenberg and Moschytz), constants in 13 bits, eight lines at once in
-// 16-bit lanes, each product pair summed by one multiply-add. The first
-// pass's results keep 2 bits more than its inputs; 8-bit samples keep
-// every sum within 16 bits. The output is 8 times the true DCT, which the
-// quantizer's divisors take out, and lies transposed: coefficient (v, u)
-// at 8u + v.
-enum : int { kConstBits = 13, kPassBits = 2 };
-enum : int16_t {
-    kFix0298 = 2446,   // 0.298631336
-    kFix0390 = 3196,   // 0.390180644
-    kFix0541 = 4433,   // 0.541196100
-    kFix0765 = 6270,   // 0.765366865
-    kFix0899 = 7373,   // 0.899976223
-    kFix1175 = 9633,   // 1.175875602
-    kFix1501 = 12299,  // 1.501321110
-    kFix1847 = 15137,  // 1.847759065
-    kFix1961 = 16069,  // 1.961570560
-    kFix2053 = 16819,  // 2.053119869
-    kFix2562 = 20995,  // 2.562915447
-    kFix3072 = 25172,  // 3.072711026
-};
-
 inline __m128i Pair(int16_t a, int16_t b) { return _mm_setr_epi16(a, b, a, b, a, b, a, b); }
 
-// a * ca + b * cb for each lane of a and b, as 32-bit sums: the low four
-// lanes' and the high four's.
-struct Sums {
-    __m128i low, high;
-};
-inline Sums MultiplyAdd(__m128i a, __m128i b, __m128i constants)
-{
-    return {_mm_madd_epi16(_mm_unpacklo_epi16(a, b), constants), _mm_madd_epi16(_mm_unpackhi_epi16(a, b), constants)};
-}
-inline Sums Plus(Sums x, Sums y) { return {_mm_add_epi32(x.low, y.low), _mm_add_epi32(x.high, y.high)}; }
-template <int kShift>
-inline __m128i Descale(Sums x)
-{
-    const __m128i round = _mm_set1_epi32(1 << (kShift - 1));
-    return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(x.low, round), kShift),
-                           _mm_srai_epi32(_mm_add_epi32(x.high, round), kShift));
-}
-
-template <bool kSecond>
-inline void DctPass(__m128i d[8])
-{
-    constexpr int odd = kSecond ? kConstBits + kPassBits : kConstBits - kPassBits;
-    const __m128i tmp0 = _mm_add_epi16(d[0], d[7]), tmp7 = _mm_sub_epi16(d[0], d[7]);
-    const __m128i tmp1 = _mm_add_epi16(d[1], d[6]), tmp6 = _mm_sub_epi16(d[1], d[6]);
-    const __m128i tmp2 = _mm_add_epi16(d[2], d[5]), tmp5 = _mm_sub_epi16(d[2], d[5]);
-    const __m128i tmp3 = _mm_add_epi16(d[3], d[4]), tmp4 = _mm_sub_epi16(d[3], d[4]);
-
-    const __m128i tmp10 = _mm_add_epi16(tmp0, tmp3), tmp13 = _mm_sub_epi16(tmp0, tmp3);
-    const __m128i tmp11 = _mm_add_epi16(tmp1, tmp2), tmp12 = _mm_sub_epi16(tmp1, tmp2);
-    if (kSecond) {
-        const __m128i round = _mm_set1_epi16(1 << (kPassBits - 1));
-        d[0] = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(tmp10, tmp11), round), kPassBits);
-        d[4] = _mm_srai_epi16(_mm_add_epi16(_mm_sub_epi16(tmp10, tmp11), round), kPassBits);
-    } else {
-        d[0] = _mm_slli_epi16(_mm_add_epi16(tmp10, tmp11), kPassBits);
-        d[4] = _mm_slli_epi16(_mm_sub_epi16(tmp10, tmp11), kPassBits);
+// A row of one block (jpeg_dct.h).
+struct SseOps {
+    using V = __m128i;
+    enum : int { kBlocks = 1 };
+    static V Zero() { return _mm_setzero_si128(); }
+    static V Set16(int16_t a) { return _mm_set1_epi16(a); }
+    static V Set32(int32_t a) { return _mm_set1_epi32(a); }
+    static V Pair(int16_t a, int16_t b) { return ::Pair(a, b); }
+    static V Add16(V a, V b) { return _mm_add_epi16(a, b); }
+    static V Sub16(V a, V b) { return _mm_sub_epi16(a, b); }
+    static V Add32(V a, V b) { return _mm_add_epi32(a, b); }
+    static V Xor(V a, V b) { return _mm_xor_si128(a, b); }
+    static V Madd16(V a, V b) { return _mm_madd_epi16(a, b); }
+    static V Packs32(V a, V b) { return _mm_packs_epi32(a, b); }
+    static V Cmpeq16(V a, V b) { return _mm_cmpeq_epi16(a, b); }
+    template <int kShift>
+    static V Srai16(V a) { return _mm_srai_epi16(a, kShift); }
+    template <int kShift>
+    static V Slli16(V a) { return _mm_slli_epi16(a, kShift); }
+    template <int kShift>
+    static V Srai32(V a) { return _mm_srai_epi32(a, kShift); }
+    static V UnpackLo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
+    static V UnpackHi16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
+    static V UnpackLo32(V a, V b) { return _mm_unpacklo_epi32(a, b); }
+    static V UnpackHi32(V a, V b) { return _mm_unpackhi_epi32(a, b); }
+    static V UnpackLo64(V a, V b) { return _mm_unpacklo_epi64(a, b); }
+    static V UnpackHi64(V a, V b) { return _mm_unpackhi_epi64(a, b); }
+    static V LoadRow(const int16_t* const samples[], size_t at)
+    {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples[0] + at));
     }
-    // z1 = (tmp12 + tmp13) * c6 shared by both outputs, folded into each pair.
-    d[2] = Descale<odd>(MultiplyAdd(tmp13, tmp12, Pair(kFix0541 + kFix0765, kFix0541)));
-    d[6] = Descale<odd>(MultiplyAdd(tmp13, tmp12, Pair(kFix0541, kFix0541 - kFix1847)));
-
-    // z5 = (z3 + z4) * c3 shared likewise.
-    const __m128i z3 = _mm_add_epi16(tmp4, tmp6), z4 = _mm_add_epi16(tmp5, tmp7);
-    const Sums z3s = MultiplyAdd(z3, z4, Pair(kFix1175 - kFix1961, kFix1175));
-    const Sums z4s = MultiplyAdd(z3, z4, Pair(kFix1175, kFix1175 - kFix0390));
-    d[7] = Descale<odd>(Plus(MultiplyAdd(tmp4, tmp7, Pair(kFix0298 - kFix0899, -kFix0899)), z3s));
-    d[1] = Descale<odd>(Plus(MultiplyAdd(tmp4, tmp7, Pair(-kFix0899, kFix1501 - kFix0899)), z4s));
-    d[5] = Descale<odd>(Plus(MultiplyAdd(tmp5, tmp6, Pair(kFix2053 - kFix2562, -kFix2562)), z4s));
-    d[3] = Descale<odd>(Plus(MultiplyAdd(tmp5, tmp6, Pair(-kFix2562, kFix3072 - kFix2562)), z3s));
-}
-
-inline void Transpose(__m128i d[8])
-{
-    const __m128i a0 = _mm_unpacklo_epi16(d[0], d[1]), a1 = _mm_unpackhi_epi16(d[0], d[1]);
-    const __m128i a2 = _mm_unpacklo_epi16(d[2], d[3]), a3 = _mm_unpackhi_epi16(d[2], d[3]);
-    const __m128i a4 = _mm_unpacklo_epi16(d[4], d[5]), a5 = _mm_unpackhi_epi16(d[4], d[5]);
-    const __m128i a6 = _mm_unpacklo_epi16(d[6], d[7]), a7 = _mm_unpackhi_epi16(d[6], d[7]);
-    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-    d[0] = _mm_unpacklo_epi64(b0, b4);
-    d[1] = _mm_unpackhi_epi64(b0, b4);
-    d[2] = _mm_unpacklo_epi64(b1, b5);
-    d[3] = _mm_unpackhi_epi64(b1, b5);
-    d[4] = _mm_unpacklo_epi64(b2, b6);
-    d[5] = _mm_unpackhi_epi64(b2, b6);
-    d[6] = _mm_unpacklo_epi64(b3, b7);
-    d[7] = _mm_unpackhi_epi64(b3, b7);
-}
+    static V Quotients(V x, const int32_t* half, const float* inverse)
+    {
+        return _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(_mm_add_epi32(x, _mm_load_si128(reinterpret_cast<const __m128i*>(half)))),
+                                           _mm_load_ps(inverse)));
+    }
+    static void StoreRow(V q, int16_t* const out[], int at) { _mm_store_si128(reinterpret_cast<__m128i*>(out[0] + at), q); }
+    static void AddZeros(V isZero, uint64_t zeros[], int at)
+    {
+        zeros[0] |= static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(isZero, isZero)) & 0xFF) << at;
+    }
+};
 
 // Where each zigzag place's coefficient lies in the DCT's transposed output.
 struct TransposedZigzag {
@@ -491,8 +441,20 @@ inline StripRows RowsOf(const JpegLayout& layout, int32_t k)
 
 }  // namespace
 
-JpegStripTransform::JpegStripTransform(const JpegLayout& layout)
+bool JpegHasAvx2()
+{
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
+}
+
+JpegStripTransform::JpegStripTransform(const JpegLayout& layout) : JpegStripTransform(layout, JpegHasAvx2()) {}
+
+JpegStripTransform::JpegStripTransform(const JpegLayout& layout, bool twoAtOnce)
     : layout_(layout),
+      twoAtOnce_(twoAtOnce),
       paddedWidth_(layout.mcusPerRow * layout.mcuSide),
       chromaWidth_(layout.mcusPerRow * 8)
 {
@@ -691,34 +653,36 @@ void JpegStripTransform::Block(const int16_t* samples, size_t stride, int compon
     if (samples == nullptr) {
         quantized[0] = static_cast<int16_t>(lastDc_[component]);
     } else {
-        __m128i d[8];
-        for (int r = 0; r < 8; ++r)
-            d[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + r * stride));
-        DctPass<false>(d);
-        Transpose(d);
-        DctPass<true>(d);
-        // q = (|x| + d / 2) / d with the divisor's inverse (see half_), the sign put back.
-        const __m128i zero = _mm_setzero_si128();
+        int16_t* const out[1] = {quantized};
         uint64_t zeros = 0;
-        for (int u = 0; u < 8; ++u) {
-            const __m128i sign = _mm_srai_epi16(d[u], 15);
-            const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(d[u], sign), sign);
-            const __m128i* half = reinterpret_cast<const __m128i*>(half_[t] + 8 * u);
-            const __m128 inverseLow = _mm_load_ps(inverse_[t] + 8 * u), inverseHigh = _mm_load_ps(inverse_[t] + 8 * u + 4);
-            const __m128i low = _mm_cvttps_epi32(_mm_mul_ps(
-                _mm_cvtepi32_ps(_mm_add_epi32(_mm_unpacklo_epi16(magnitude, zero), _mm_load_si128(half))), inverseLow));
-            const __m128i high = _mm_cvttps_epi32(_mm_mul_ps(
-                _mm_cvtepi32_ps(_mm_add_epi32(_mm_unpackhi_epi16(magnitude, zero), _mm_load_si128(half + 1))),
-                inverseHigh));
-            const __m128i q = _mm_packs_epi32(low, high);
-            _mm_store_si128(reinterpret_cast<__m128i*>(quantized + 8 * u), _mm_sub_epi16(_mm_xor_si128(q, sign), sign));
-            // A magnitude is 0 where the value is.
-            const __m128i isZero = _mm_cmpeq_epi16(q, zero);
-            zeros |= static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(isZero, isZero)) & 0xFF) << 8 * u;
-        }
+        jpeg_dct::QuantizedBlocks<SseOps>(&samples, stride, half_[t], inverse_[t], out, &zeros);
         nonzero = kZigzagBits(~zeros);
     }
+    Walk<kCoded>(quantized, nonzero, component);
+}
 
+template <bool kCoded>
+void JpegStripTransform::SixBlocks(const int16_t* const samples[6], const size_t stride[6], const int component[6],
+                                   const int pair[3][2])
+{
+    alignas(16) int16_t quantized[6][64];
+    uint64_t zeros[6];
+    for (int p = 0; p < 3; ++p) {
+        const int first = pair[p][0], second = pair[p][1], t = component[first] == 0 ? 0 : 1;
+        const int16_t* const two[2] = {samples[first], samples[second]};
+        int16_t* const out[2] = {quantized[first], quantized[second]};
+        uint64_t zero[2];
+        JpegTwoBlocksAvx2(two, stride[first], half_[t], inverse_[t], out, zero);
+        zeros[first] = zero[0];
+        zeros[second] = zero[1];
+    }
+    for (int i = 0; i < 6; ++i)
+        Walk<kCoded>(quantized[i], kZigzagBits(~zeros[i]), component[i]);
+}
+
+template <bool kCoded>
+void JpegStripTransform::Walk(const int16_t* quantized, uint64_t nonzero, int component)
+{
     const int dc = component == 0 ? 0 : 2, ac = dc + 1;
     // The block's symbols in coding order, each with its value's extra bits
     // (a negative value as its one's complement): the DC difference, each
@@ -792,13 +756,35 @@ template <bool kCoded>
 void JpegStripTransform::McuRow(int32_t top)
 {
     const size_t yStride = static_cast<size_t>(paddedWidth_), cStride = static_cast<size_t>(chromaWidth_);
-    for (int32_t m = 0; m < layout_.mcusPerRow; ++m) {
+    int32_t m = 0;
+    if (twoAtOnce_ && !layout_.subsampled) {
+        // Two MCUs at a time, each component's two blocks transformed together.
+        static const int kPairs[3][2] = {{0, 3}, {1, 4}, {2, 5}};
+        static const int kComponents[6] = {0, 1, 2, 0, 1, 2};
+        const size_t strides[6] = {yStride, cStride, cStride, yStride, cStride, cStride};
+        for (; m + 1 < layout_.mcusPerRow; m += 2) {
+            const size_t x = static_cast<size_t>(m) * 8;
+            const int16_t* const samples[6] = {&y_[x], &cb_[x], &cr_[x], &y_[x + 8], &cb_[x + 8], &cr_[x + 8]};
+            SixBlocks<kCoded>(samples, strides, kComponents, kPairs);
+        }
+    }
+    for (; m < layout_.mcusPerRow; ++m) {
         if (layout_.subsampled) {
             // A block wholly past the picture's right or bottom edge is
             // coded as a flat one of the block before it: the decoder
             // crops it away, and it then costs a few bits.
             const int16_t* y = &y_[static_cast<size_t>(m) * 16];
             const bool right = m * 16 + 8 < layout_.width, below = top + 8 < layout_.height;
+            if (twoAtOnce_ && right && below) {
+                // The luminance's blocks two by two, then the chroma's.
+                static const int kPairs[3][2] = {{0, 1}, {2, 3}, {4, 5}};
+                static const int kComponents[6] = {0, 0, 0, 0, 1, 2};
+                const size_t strides[6] = {yStride, yStride, yStride, yStride, cStride, cStride};
+                const size_t x = static_cast<size_t>(m) * 8;
+                const int16_t* const samples[6] = {y, y + 8, y + 8 * yStride, y + 8 * yStride + 8, &cb_[x], &cr_[x]};
+                SixBlocks<kCoded>(samples, strides, kComponents, kPairs);
+                continue;
+            }
             Block<kCoded>(y, yStride, 0);
             Block<kCoded>(right ? y + 8 : nullptr, yStride, 0);
             Block<kCoded>(below ? y + 8 * yStride : nullptr, yStride, 0);

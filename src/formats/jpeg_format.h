@@ -161,7 +161,10 @@ class JpegStripCoder;
 // A thread's working memory for the transform, kept from strip to strip.
 class JpegStripTransform {
 public:
+    // Where the processor has AVX2, two blocks are transformed at once;
+    // `twoAtOnce` false keeps to one, which gives the same bytes.
     explicit JpegStripTransform(const JpegLayout& layout);
+    JpegStripTransform(const JpegLayout& layout, bool twoAtOnce);
     // Strip k's symbols, in place of what `out` held, each one also added to
     // `counts`.
     void Run(const JpegSource& source, int32_t k, JpegStripSymbols& out, JpegSymbolCounts& counts);
@@ -179,8 +182,19 @@ private:
     // Null samples: a flat block of the last one's DC.
     template <bool kCoded>
     void Block(const int16_t* samples, size_t stride, int component);
+    // Six blocks in coding order, transformed two at a time: the two of each
+    // of `pair`, of one component's table and one stride.
+    template <bool kCoded>
+    void SixBlocks(const int16_t* const samples[6], const size_t stride[6], const int component[6],
+                   const int pair[3][2]);
+    // A block's symbols, or with kCoded its codes, from its quantized
+    // coefficients in the DCT's transposed order and which of them are not
+    // 0, in zigzag order.
+    template <bool kCoded>
+    void Walk(const int16_t* quantized, uint64_t nonzero, int component);
 
     JpegLayout layout_;
+    bool twoAtOnce_;
     int32_t paddedWidth_;
     int32_t chromaWidth_;
     // Level-shifted samples of one MCU row: Y at full size, Cb and Cr at

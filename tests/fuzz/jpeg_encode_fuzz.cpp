@@ -25,8 +25,9 @@ void Fail(j_common_ptr info) { longjmp(reinterpret_cast<ErrorJump*>(info->err)->
 void Quiet(j_common_ptr, int) {}
 
 // The whole file: the head, each strip (which must hold no marker but its
-// restart, and be the same coded at once from the pixels, its symbols
-// counted as `counts` has them), EOI.
+// restart, and be the same coded at once from the pixels, one block at a
+// time where `symbols` came two at a time on a processor with AVX2, its
+// symbols counted as `counts` has them), EOI.
 std::vector<uint8_t> Encoded(const JpegLayout& layout, const JpegHuffmanTables& huffman,
                              const std::vector<JpegStripSymbols>& symbols, const JpegSource& source,
                              const JpegSymbolCounts& counts)
@@ -34,7 +35,7 @@ std::vector<uint8_t> Encoded(const JpegLayout& layout, const JpegHuffmanTables& 
     JpegSymbolCounts codedCounts;
     std::vector<uint8_t> jpeg = JpegHeadBytes(layout, huffman, {});
     JpegStripCoder coder(layout, huffman);
-    JpegStripTransform transform(layout);
+    JpegStripTransform transform(layout, false);
     JpegBytes strip, atOnce;
     for (int32_t k = 0; k < layout.strips; ++k) {
         coder.Code(symbols[k], k, strip);
