@@ -67,14 +67,15 @@ void Transform(const JpegLayout& layout, const JpegSource& from, int32_t k, Stri
 // besides the counted strips only those in flight are held. Where the
 // tables then misfit every strip's counts, every strip is transformed and
 // coded again in tables fitted to them (Refit). With `rows`, the source
-// has no pixels: each strip's rows are read into a slot of the ring on the
-// calling thread before it is transformed, from where they stand in the file.
+// has no pixels: the thread that transforms a strip reads its rows into
+// room of its own first, from where they stand in the file (ReadRows), so
+// a strip of rows is held for each thread, not for each slot of the ring.
 class AtHandWork : public PieceWork {
 public:
     AtHandWork(FileRecord& file, const JpegLayout& layout, const JpegSource& source, FileRecord* rows,
                uint64_t rowsAt, uint32_t threads, size_t ring)
         : file_(file), layout_(layout), source_(source), rows_(rows), rowsAt_(rowsAt), hands_(threads),
-          coders_(threads), rowSlots_(rows != nullptr ? ring : 0), coded_(ring)
+          coders_(threads), rowsRead_(rows != nullptr ? threads : 0), coded_(ring)
     {
         for (int32_t k = 0; k < layout.strips; ++k)
             if (JpegStripCounted(layout, k))
@@ -108,31 +109,14 @@ public:
 
     const JpegHuffmanTables& Tables() const { return *tables_; }
 
-    Failure Prepare(size_t j, size_t slot) override
-    {
-        if (rows_ == nullptr || (coding_ && HeldOf(j) != nullptr))
-            return Failure();
-        // The file holds the rows bottom-up.
-        const JpegStripSpan span = JpegStripRows(layout_, StripOf(j));
-        const size_t bytes = static_cast<size_t>(span.end - span.top) * source_.stride;
-        if (!SeekForReading(*rows_, rowsAt_ + static_cast<uint64_t>(layout_.height - span.end) * source_.stride))
-            return FailureOf(*rows_);
-        rowSlots_[slot].resize(bytes, 0);
-        for (size_t done = 0; done < bytes;) {
-            const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(bytes - done, 1u << 30));
-            if (!ReadBytes(*rows_, rowSlots_[slot].data() + done, piece))
-                return FailureOf(*rows_);
-            done += piece;
-        }
-        return Failure();
-    }
-
     Failure Make(size_t j, size_t slot, uint32_t worker) override
     {
         const int32_t k = StripOf(j);
         JpegSource from = source_;
-        if (rows_ != nullptr) {
-            from.pixels = rowSlots_[slot].data();
+        if (rows_ != nullptr && !(coding_ && HeldOf(j) != nullptr)) {
+            if (Failure failure = ReadRows(k, worker))
+                return failure;
+            from.pixels = rowsRead_[worker].data();
             from.rowsBelow = layout_.height - JpegStripRows(layout_, k).end;
         }
         StripHand& hand = hands_[worker];
@@ -163,6 +147,19 @@ public:
 
 private:
     int32_t StripOf(size_t j) const { return coding_ ? static_cast<int32_t>(j) : counted_[j]; }
+    // Strip k's rows from where they stand in the file (bottom-up) into the
+    // thread's own room: the threads take turns at the file.
+    Failure ReadRows(int32_t k, uint32_t worker)
+    {
+        const JpegStripSpan span = JpegStripRows(layout_, k);
+        const size_t bytes = static_cast<size_t>(span.end - span.top) * source_.stride;
+        rowsRead_[worker].resize(bytes, 0);
+        std::lock_guard<std::mutex> held(readLock_);
+        return ReadAt(*rows_, rowsAt_ + static_cast<uint64_t>(layout_.height - span.end) * source_.stride,
+                      rowsRead_[worker].data(), static_cast<uint32_t>(bytes))
+                   ? Failure()
+                   : FailureOf(*rows_);
+    }
     // In the coding pass, strip j's held symbols when it was counted.
     JpegStripSymbols* HeldOf(size_t j)
     {
@@ -182,7 +179,8 @@ private:
     std::vector<StripHand> hands_;
     std::unique_ptr<JpegHuffmanTables> tables_;
     std::vector<std::unique_ptr<JpegStripCoder>> coders_;
-    std::vector<Room> rowSlots_;
+    std::mutex readLock_;
+    std::vector<Room> rowsRead_;  // each thread's strip of rows, for a source in its file
     std::vector<JpegBytes> coded_;
 };
 

@@ -356,6 +356,32 @@ bool SeekForReading(FileRecord& file, uint64_t offset)
     return true;
 }
 
+bool ReadAt(FileRecord& file, uint64_t offset, void* destination, uint32_t count)
+{
+    if (!Usable(file))
+        return false;
+    auto out = static_cast<uint8_t*>(destination);
+    for (uint32_t done = 0; done < count;) {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset + done);
+        at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+        DWORD got = 0;
+        if (!ReadFile(file.handle, out + done, count - done, &got, &at) && GetLastError() != ERROR_HANDLE_EOF) {
+            FailWithPlatformError(file);
+            return false;
+        }
+        if (got == 0) {
+            Fail(file, kErrorShortRead);
+            return false;
+        }
+        done += got;
+    }
+    // The read moved the platform's position: what was read ahead is stale.
+    file.bufferFill = 0;
+    file.bufferPos = 0;
+    return true;
+}
+
 bool ReadPosition(FileRecord& file, uint64_t& offset)
 {
     if (!Usable(file))

@@ -66,6 +66,10 @@ bool SeekForReading(FileRecord& file, uint64_t offset);
 // Reading: where the next read starts, from the file's start.
 bool ReadPosition(FileRecord& file, uint64_t& offset);
 bool ReadBytes(FileRecord& file, void* destination, uint32_t count);
+// Reading: `count` bytes from `offset` on, wherever the file stands. Threads
+// that share a file take turns at it under a lock of their own; a
+// ReadBytes after it needs a SeekForReading first.
+bool ReadAt(FileRecord& file, uint64_t offset, void* destination, uint32_t count);
 bool WriteBytes(FileRecord& file, const void* source, uint32_t count);
 // Writing: what is written so far goes, buffered or not; the next write
 // starts the file again.

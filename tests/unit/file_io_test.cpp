@@ -54,6 +54,10 @@ TEST_F(FileLayer, ReadsByteByByteAndFailsAtTheFirstMissingByte)
     ReadBytes(*file, got, 3);
     ReadBytes(*file, got + 3, 1);
     EXPECT_EQ(std::string(got, 4), "abcd");
+    // From where it says, and the reads go on from where they were after a seek.
+    EXPECT_TRUE(ReadAt(*file, 1, got, 2));
+    EXPECT_EQ(std::string(got, 2), "bc");
+    SeekForReading(*file, 4);
     ReadBytes(*file, got, 1);
     EXPECT_EQ(file->error, 0);
     ReadBytes(*file, got, 1);
@@ -68,6 +72,11 @@ TEST_F(FileLayer, LargeReadsPastTheEndAreShort)
     OpenForReading(*file);
     std::string got(300001, '\0');
     ReadBytes(*file, &got[0], 300001);
+    EXPECT_EQ(file->error, kErrorShortRead);
+    CloseFile(*file);
+    BindFile(*file, path.c_str());
+    OpenForReading(*file);
+    EXPECT_FALSE(ReadAt(*file, 1, &got[0], 300000));
     EXPECT_EQ(file->error, kErrorShortRead);
 }
 
