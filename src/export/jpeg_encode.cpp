@@ -48,8 +48,8 @@ JpegSymbolCounts SumOf(const std::vector<StripHand>& hands, bool everyStrip)
 JpegHuffmanTables TablesOf(const JpegLayout& layout, const std::vector<StripHand>& hands)
 {
     const JpegHuffmanTables counted = JpegTablesFor(layout, SumOf(hands, false));
-    const JpegSymbolCounts every = SumOf(hands, true);
-    return JpegTablesMisfit(counted, every) ? FittedJpegTables(every) : counted;
+    JpegHuffmanTables fitted;
+    return JpegTablesMisfit(counted, SumOf(hands, true), fitted) ? fitted : counted;
 }
 
 // Strip k into `out` on the thread `hand` is, counted where it counts.
@@ -69,7 +69,7 @@ void Transform(const JpegLayout& layout, const JpegSource& from, int32_t k, Stri
 // coded again in tables fitted to them (Refit). With `rows`, the source
 // has no pixels: the thread that transforms a strip reads its rows into
 // room of its own first, from where they stand in the file (ReadRows), so
-// a strip of rows is held for each thread, not for each slot of the ring.
+// each thread holds one strip's rows however many strips are in flight.
 class AtHandWork : public PieceWork {
 public:
     AtHandWork(FileRecord& file, const JpegLayout& layout, const JpegSource& source, FileRecord* rows,
@@ -96,10 +96,10 @@ public:
     // counts, and if so, those fitted to them for a coding pass again.
     bool Refit()
     {
-        const JpegSymbolCounts every = SumOf(hands_, true);
-        if (!JpegTablesMisfit(*tables_, every))
+        std::unique_ptr<JpegHuffmanTables> fitted(new JpegHuffmanTables);
+        if (!JpegTablesMisfit(*tables_, SumOf(hands_, true), *fitted))
             return false;
-        tables_.reset(new JpegHuffmanTables(FittedJpegTables(every)));
+        tables_ = std::move(fitted);
         for (std::unique_ptr<JpegStripCoder>& coder : coders_)
             coder.reset();
         counted_.clear();
@@ -112,8 +112,15 @@ public:
     Failure Make(size_t j, size_t slot, uint32_t worker) override
     {
         const int32_t k = StripOf(j);
+        if (coding_ && !coders_[worker])
+            coders_[worker].reset(new JpegStripCoder(layout_, *tables_));
+        if (JpegStripSymbols* held = coding_ ? HeldOf(j) : nullptr) {
+            coders_[worker]->Code(*held, k, coded_[slot]);
+            *held = JpegStripSymbols();
+            return Failure();
+        }
         JpegSource from = source_;
-        if (rows_ != nullptr && !(coding_ && HeldOf(j) != nullptr)) {
+        if (rows_ != nullptr) {
             if (Failure failure = ReadRows(k, worker))
                 return failure;
             from.pixels = rowsRead_[worker].data();
@@ -122,13 +129,6 @@ public:
         StripHand& hand = hands_[worker];
         if (!coding_) {
             Transform(layout_, from, k, hand, held_[j]);
-            return Failure();
-        }
-        if (!coders_[worker])
-            coders_[worker].reset(new JpegStripCoder(layout_, *tables_));
-        if (JpegStripSymbols* held = HeldOf(j)) {
-            coders_[worker]->Code(*held, k, coded_[slot]);
-            *held = JpegStripSymbols();
             return Failure();
         }
         if (!hand.transform)

@@ -310,11 +310,11 @@ JpegHuffmanTables JpegTablesFor(const JpegLayout& layout, const JpegSymbolCounts
     return FittedJpegTables(every);
 }
 
-bool JpegTablesMisfit(const JpegHuffmanTables& tables, const JpegSymbolCounts& every)
+bool JpegTablesMisfit(const JpegHuffmanTables& tables, const JpegSymbolCounts& every, JpegHuffmanTables& fitted)
 {
     // The bits of the scan's codes in some tables, and the bytes of their
     // symbols in DHT; a value's extra bits are the same in any tables.
-    const JpegHuffmanTables fitted = FittedJpegTables(every);
+    fitted = FittedJpegTables(every);
     uint64_t bits[2] = {}, extra = 0;
     for (int t = 0; t < 4; ++t) {
         for (int i = 0; i < 256; ++i)

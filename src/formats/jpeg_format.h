@@ -92,9 +92,9 @@ JpegHuffmanTables JpegTablesFor(const JpegLayout& layout, const JpegSymbolCounts
 // is counted as it is coded, so counted strips that miss what the others
 // hold (a picture whose detail comes and goes with their spacing, or a
 // narrow one whose long codes outweigh its scan) are found, and the
-// picture is coded again in the fitted tables.
+// picture is coded again in the fitted tables, which `fitted` receives.
 enum : uint64_t { kJpegMisfitParts = 200 };
-bool JpegTablesMisfit(const JpegHuffmanTables& tables, const JpegSymbolCounts& every);
+bool JpegTablesMisfit(const JpegHuffmanTables& tables, const JpegSymbolCounts& every, JpegHuffmanTables& fitted);
 // Tables fitted to how often each symbol occurs, codes at most 16 bits
 // long and none of them all one bits; only the symbols counted get a code,
 // so the counts must be the whole picture's.
