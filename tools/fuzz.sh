@@ -37,7 +37,7 @@ declare -A sources=(
   [exif_fuzz]="$root/src/formats/probe.cpp $root/src/formats/metadata.cpp $root/src/formats/bmp_header.cpp $root/src/formats/byte_source.cpp $root/src/formats/container_walk.cpp"
   [metadata_fuzz]="$root/src/formats/metadata.cpp $root/src/formats/byte_source.cpp $root/src/formats/container_walk.cpp"
   [png_deflate_fuzz]="$root/src/formats/png_deflate.cpp"
-  [jpeg_encode_fuzz]="$root/src/formats/jpeg_format.cpp $root/src/formats/jpeg_dct_avx2.cpp $root/src/formats/tint.cpp"
+  [jpeg_encode_fuzz]="$root/src/formats/jpeg_format.cpp $root/src/formats/jpeg_dct_avx2.cpp $root/src/formats/jpeg_tint_avx512.cpp $root/src/formats/tint.cpp"
 )
 targets=(probe_fuzz bmp_header_fuzz exif_fuzz metadata_fuzz png_deflate_fuzz jpeg_encode_fuzz)
 for target in "${targets[@]}"; do

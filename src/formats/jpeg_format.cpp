@@ -450,11 +450,12 @@ bool JpegHasAvx2()
     return has;
 }
 
-JpegStripTransform::JpegStripTransform(const JpegLayout& layout) : JpegStripTransform(layout, JpegHasAvx2()) {}
+JpegStripTransform::JpegStripTransform(const JpegLayout& layout) : JpegStripTransform(layout, true) {}
 
-JpegStripTransform::JpegStripTransform(const JpegLayout& layout, bool twoAtOnce)
+JpegStripTransform::JpegStripTransform(const JpegLayout& layout, bool wide)
     : layout_(layout),
-      twoAtOnce_(twoAtOnce),
+      twoAtOnce_(wide && JpegHasAvx2()),
+      wideTint_(wide && JpegHasAvx512Vbmi()),
       paddedWidth_(layout.mcusPerRow * layout.mcuSide),
       chromaWidth_(layout.mcusPerRow * 8)
 {
@@ -502,10 +503,15 @@ void JpegStripTransform::ConvertRows(const JpegSource& source, int32_t top)
         const int32_t y = std::min(top + r, layout_.height - 1);
         const uint8_t* p =
             source.pixels + static_cast<size_t>(layout_.height - 1 - source.rowsBelow - y) * source.stride;
-        for (int32_t x = 0; x < width; ++x, p += 3) {
-            blue[x] = c.tinted[0][p[0]];
-            green[x] = c.tinted[1][p[1]];
-            red[x] = c.tinted[2][p[2]];
+        if (wideTint_) {
+            int16_t* const out[3] = {blue, green, red};
+            JpegTintRowAvx512(p, width, c, out);
+        } else {
+            for (int32_t x = 0; x < width; ++x, p += 3) {
+                blue[x] = c.tinted[0][p[0]];
+                green[x] = c.tinted[1][p[1]];
+                red[x] = c.tinted[2][p[2]];
+            }
         }
         // Columns past the picture's end repeat its last column.
         for (int32_t x = width; x < paddedWidth_; ++x) {

@@ -117,9 +117,16 @@ constexpr int32_t kJpegYcc[3][3] = {{7471, 38470, 19595}, {32768, -21709, -11059
 // The tint as the colour conversion reads it: each source byte's tinted
 // value, for each channel. Built once an export.
 struct JpegColour {
-    int16_t tinted[3][256];  // indexed like a pixel's bytes: 0 blue, 1 green, 2 red
+    uint8_t tinted[3][256];  // indexed like a pixel's bytes: 0 blue, 1 green, 2 red
 };
 void BuildJpegColour(const TintTables& tables, JpegColour& colour);
+
+// One row of `width` BGR pixels tinted into 16-bit blue, green and red
+// samples (out[0], out[1], out[2]) with 512-bit vectors, where the
+// processor has AVX-512 with byte permutes (JpegHasAvx512Vbmi): the same
+// samples as looked up a pixel at a time.
+bool JpegHasAvx512Vbmi();
+void JpegTintRowAvx512(const uint8_t* bgr, int32_t width, const JpegColour& colour, int16_t* const out[3]);
 
 // Where a strip's pixels come from: rows of `layout.width` BGR pixels,
 // bottom-up, `stride` bytes apart. The first row in memory is the
@@ -161,10 +168,11 @@ class JpegStripCoder;
 // A thread's working memory for the transform, kept from strip to strip.
 class JpegStripTransform {
 public:
-    // Where the processor has AVX2, two blocks are transformed at once;
-    // `twoAtOnce` false keeps to one, which gives the same bytes.
+    // Where the processor has AVX2, two blocks are transformed at once, and
+    // where it has AVX-512 with byte permutes, 64 pixels are tinted at once;
+    // `wide` false keeps to SSE2, which gives the same bytes.
     explicit JpegStripTransform(const JpegLayout& layout);
-    JpegStripTransform(const JpegLayout& layout, bool twoAtOnce);
+    JpegStripTransform(const JpegLayout& layout, bool wide);
     // Strip k's symbols, in place of what `out` held, each one also added to
     // `counts`.
     void Run(const JpegSource& source, int32_t k, JpegStripSymbols& out, JpegSymbolCounts& counts);
@@ -195,6 +203,7 @@ private:
 
     JpegLayout layout_;
     bool twoAtOnce_;
+    bool wideTint_;
     int32_t paddedWidth_;
     int32_t chromaWidth_;
     // Level-shifted samples of one MCU row: Y at full size, Cb and Cr at
