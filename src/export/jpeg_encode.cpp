@@ -310,36 +310,37 @@ Failure WriteJpeg(const WriteContext& out)
     std::unique_ptr<JpegColour> colour(new JpegColour);
     BuildJpegColour(source.tables, *colour);
     const JpegSource from{source.pixels, static_cast<size_t>(source.stride), colour.get()};
+    PieceCrew crew(threads);
 
     if (source.awaitRows || source.ringRows != 0) {
         std::vector<JpegStripSymbols> strips(static_cast<size_t>(layout.strips));
         ComingWork transform(layout, from, source, strips, threads);
-        if (Failure failure = RunPieces(transform, strips.size(), threads, ring))
+        if (Failure failure = crew.Run(transform, strips.size(), ring))
             return failure;
         const JpegHuffmanTables tables = transform.Tables();
         if (Failure failure = WriteHead(out, layout, tables))
             return failure;
         StripWork work(out.file, layout, tables, strips, threads, ring);
-        if (Failure failure = RunPieces(work, strips.size(), threads, ring))
+        if (Failure failure = crew.Run(work, strips.size(), ring))
             return failure;
     } else {
         uint64_t rowsAt = 0;
         if (out.rows != nullptr && !ReadPosition(*out.rows, rowsAt))
             return FailureOf(*out.rows);
         AtHandWork work(out.file, layout, from, out.rows, rowsAt, threads, ring);
-        if (Failure failure = RunPieces(work, work.CountedStrips(), threads, ring))
+        if (Failure failure = crew.Run(work, work.CountedStrips(), ring))
             return failure;
         work.StartCoding();
         if (Failure failure = WriteHead(out, layout, work.Tables()))
             return failure;
-        if (Failure failure = RunPieces(work, static_cast<size_t>(layout.strips), threads, ring))
+        if (Failure failure = crew.Run(work, static_cast<size_t>(layout.strips), ring))
             return failure;
         if (work.Refit()) {
             if (!WriteFromStart(out.file))
                 return FailureOf(out.file);
             if (Failure failure = WriteHead(out, layout, work.Tables()))
                 return failure;
-            if (Failure failure = RunPieces(work, static_cast<size_t>(layout.strips), threads, ring))
+            if (Failure failure = crew.Run(work, static_cast<size_t>(layout.strips), ring))
                 return failure;
         }
     }

@@ -60,40 +60,22 @@ void Finish(Pipeline& p, size_t k, uint32_t worker)
     WakeAllConditionVariable(&p.changed);
 }
 
-struct Helper {
-    Pipeline* p;
-    uint32_t worker;
-    void operator()()
-    {
-        for (;;) {
-            AcquireSRWLockExclusive(&p->lock);
-            while (!p->stop && p->claimed < p->count && !CanClaim(*p))
-                SleepConditionVariableSRW(&p->changed, &p->lock, INFINITE, 0);
-            if (p->stop || !CanClaim(*p)) {
-                ReleaseSRWLockExclusive(&p->lock);
-                return;
-            }
-            const size_t k = p->claimed++;
-            ReleaseSRWLockExclusive(&p->lock);
-            Finish(*p, k, worker);
-        }
-    }
-};
-
-// Ends the other threads however the writer leaves, a failure included.
-struct ThreadsJoined {
-    Pipeline& p;
-    ThreadGroup threads;
-    void Join()
-    {
+// Makes pieces of `p` on a crew's thread while any can be claimed.
+void Help(Pipeline& p, uint32_t worker)
+{
+    for (;;) {
         AcquireSRWLockExclusive(&p.lock);
-        p.stop = true;
+        while (!p.stop && p.claimed < p.count && !CanClaim(p))
+            SleepConditionVariableSRW(&p.changed, &p.lock, INFINITE, 0);
+        if (p.stop || !CanClaim(p)) {
+            ReleaseSRWLockExclusive(&p.lock);
+            return;
+        }
+        const size_t k = p.claimed++;
         ReleaseSRWLockExclusive(&p.lock);
-        WakeAllConditionVariable(&p.changed);
-        threads.Join();
+        Finish(p, k, worker);
     }
-    ~ThreadsJoined() { Join(); }
-};
+}
 
 }  // namespace
 
@@ -128,27 +110,129 @@ PieceSpan SpanOf(const PieceCut& cut, size_t k)
 
 uint32_t WriterThreads(uint32_t cores) { return std::min<uint32_t>(CoresToUse(cores), 16); }
 
-Failure RunPieces(PieceWork& work, size_t count, uint32_t threads, size_t ring)
+// The crew's threads, each waiting for the next run's pipeline, helping
+// with it, and waiting again, until the crew ends.
+struct PieceCrew::Shared {
+    struct Member {
+        Shared* shared;
+        uint32_t worker;
+        void operator()();
+    };
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
+    Pipeline* pipeline = nullptr;  // the run's, while it runs
+    uint64_t run = 0;              // runs started so far
+    uint32_t helping = 0;          // threads at work on the pipeline
+    bool ending = false;
+    // Room for every member is reserved first, so that a started thread's never moves.
+    std::vector<Member> members;
+    bool startFailed = false;
+    ThreadGroup threads;
+};
+
+void PieceCrew::Shared::Member::operator()()
+{
+    Shared& s = *shared;
+    uint64_t seen = 0;
+    AcquireSRWLockExclusive(&s.lock);
+    for (;;) {
+        while (!s.ending && s.run == seen)
+            SleepConditionVariableSRW(&s.changed, &s.lock, INFINITE, 0);
+        if (s.ending)
+            break;
+        seen = s.run;
+        Pipeline* p = s.pipeline;
+        if (p == nullptr)
+            continue;  // the run ended before this thread woke
+        ++s.helping;
+        ReleaseSRWLockExclusive(&s.lock);
+        Help(*p, worker);
+        AcquireSRWLockExclusive(&s.lock);
+        --s.helping;
+        WakeAllConditionVariable(&s.changed);
+    }
+    ReleaseSRWLockExclusive(&s.lock);
+}
+
+PieceCrew::PieceCrew(uint32_t threads) : threads_(threads), shared_(new (std::nothrow) Shared)
+{
+    if (!shared_)
+        return;
+    try {
+        shared_->members.reserve(threads);
+    } catch (const std::bad_alloc&) {
+        shared_->startFailed = true;
+    }
+}
+
+PieceCrew::~PieceCrew()
+{
+    if (!shared_)
+        return;
+    AcquireSRWLockExclusive(&shared_->lock);
+    shared_->ending = true;
+    ReleaseSRWLockExclusive(&shared_->lock);
+    WakeAllConditionVariable(&shared_->changed);
+    shared_->threads.Join();
+}
+
+namespace {
+
+// Ends a run however the writer leaves it, a failure included: the
+// pipeline stops, and is let go of once no thread is at work on it.
+struct RunEnded {
+    Pipeline& p;
+    PieceCrew::Shared* shared;
+    void End()
+    {
+        AcquireSRWLockExclusive(&p.lock);
+        p.stop = true;
+        ReleaseSRWLockExclusive(&p.lock);
+        WakeAllConditionVariable(&p.changed);
+        if (shared == nullptr)
+            return;
+        AcquireSRWLockExclusive(&shared->lock);
+        shared->pipeline = nullptr;
+        while (shared->helping != 0)
+            SleepConditionVariableSRW(&shared->changed, &shared->lock, INFINITE, 0);
+        ReleaseSRWLockExclusive(&shared->lock);
+        shared = nullptr;
+    }
+    ~RunEnded() { End(); }
+};
+
+}  // namespace
+
+Failure PieceCrew::Run(PieceWork& work, size_t count, size_t ring)
 {
     Pipeline p(work, count, ring < 1 ? 1 : ring);
-    std::vector<Helper> helpers;
     try {
         p.holds.assign(p.ring, SIZE_MAX);
-        helpers.reserve(threads);
     } catch (const std::bad_alloc&) {
         return NoMemoryToWrite();
     }
-    ThreadsJoined joined{p, {}};
-    for (uint32_t i = 1; i < threads && i < count; ++i) {
-        helpers.push_back({&p, i});
-        if (!joined.threads.StartWork(helpers.back()))
-            break;  // fewer threads; this one makes pieces too
+    RunEnded ended{p, shared_.get()};
+    if (shared_) {
+        AcquireSRWLockExclusive(&shared_->lock);
+        shared_->pipeline = &p;
+        ++shared_->run;
+        ReleaseSRWLockExclusive(&shared_->lock);
+        WakeAllConditionVariable(&shared_->changed);
+        // Threads start as a run has pieces for them, and stay for the next.
+        std::vector<Shared::Member>& members = shared_->members;
+        while (!shared_->startFailed && members.size() + 1 < threads_ && members.size() + 1 < count) {
+            members.push_back({shared_.get(), static_cast<uint32_t>(members.size() + 1)});
+            if (!shared_->threads.StartWork(members.back())) {
+                members.pop_back();
+                shared_->startFailed = true;  // fewer threads; the calling one makes pieces too
+            }
+        }
     }
     for (;;) {
         // Every free slot is readied before the next piece is awaited.
         for (size_t j = p.prepared; j < count && j < p.written + p.ring; j = p.prepared) {
             if (Failure failure = work.Prepare(j, j % p.ring))
-                return failure;  // the threads stop and are joined on the way out
+                return failure;  // the threads stop helping on the way out
             Advance(p, p.prepared, j + 1);
         }
         AcquireSRWLockExclusive(&p.lock);
@@ -168,9 +252,15 @@ Failure RunPieces(PieceWork& work, size_t count, uint32_t threads, size_t ring)
         ReleaseSRWLockExclusive(&p.lock);
         const size_t k = p.written;
         if (Failure failure = work.Write(k, k % p.ring))
-            return failure;  // the threads stop and are joined on the way out
+            return failure;  // the threads stop helping on the way out
         Advance(p, p.written, k + 1);
     }
-    joined.Join();
+    ended.End();
     return p.failure;
+}
+
+Failure RunPieces(PieceWork& work, size_t count, uint32_t threads, size_t ring)
+{
+    PieceCrew crew(threads);
+    return crew.Run(work, count, ring);
 }

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "support/failure.h"
 
@@ -77,3 +78,24 @@ Failure NoMemoryToWrite();
 // caller's among them), at most `ring` made ahead of the writes; the first
 // failure stops every thread and is returned, once they have all ended.
 Failure RunPieces(PieceWork& work, size_t count, uint32_t threads, size_t ring);
+
+// Up to `threads` threads (the caller's among them) for runs of pieces one
+// after another, as RunPieces makes them: a writer whose pieces come in
+// passes starts its threads once, as a thread's start costs the system
+// more than some passes' work. Each run ends, a failure included, before
+// Run returns; the threads end with the crew.
+class PieceCrew {
+public:
+    explicit PieceCrew(uint32_t threads);
+    PieceCrew(const PieceCrew&) = delete;
+    PieceCrew& operator=(const PieceCrew&) = delete;
+    ~PieceCrew();
+
+    Failure Run(PieceWork& work, size_t count, size_t ring);
+
+    struct Shared;
+
+private:
+    uint32_t threads_;
+    std::unique_ptr<Shared> shared_;  // null when its memory cannot be had: the caller's thread alone
+};

@@ -4,6 +4,7 @@
 // and the first failure stops the making.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
@@ -28,7 +29,8 @@ TEST(ThreadGroup, EveryThreadHasEndedOnceTheGroupIsGone)
 namespace {
 
 // Records every breach of the hand-off's order. Writes are slow, so that the
-// makers run ahead to the ring's end and wait there.
+// makers run ahead to the ring's end and wait there, and so are pieces past
+// a failing one, so that a thread is still making one as the run fails.
 class CheckedPieces : public PieceWork {
 public:
     CheckedPieces(size_t ring, size_t failAt) : ring_(ring), failAt_(failAt), slots_(ring, SIZE_MAX) {}
@@ -41,11 +43,13 @@ public:
     Failure Make(size_t k, size_t slot, uint32_t) override
     {
         ++made_;
+        ++making_;
         Check(k < prepared_ && k < written_ + ring_ && slot == k % ring_, "made into a slot not ready");
-        if (k == failAt_)
-            return Refusal(kErrorRefusedPicture, "piece failed");
-        slots_[slot] = k;
-        return Failure();
+        Sleep(k > failAt_ ? 5 : 0);
+        if (k != failAt_)
+            slots_[slot] = k;
+        --making_;
+        return k == failAt_ ? Refusal(kErrorRefusedPicture, "piece failed") : Failure();
     }
     Failure Write(size_t k, size_t slot) override
     {
@@ -55,6 +59,7 @@ public:
         return Failure();
     }
     std::atomic<size_t> made_{0}, written_{0};
+    std::atomic<int> making_{0};  // pieces being made now
     std::atomic<int> breaches_{0};
 
 private:
@@ -72,27 +77,36 @@ private:
 
 TEST(RunPieces, SlotsAreMadeOnlyOnceFreeAndAFailureStopsTheMaking)
 {
+    // `runs` 0: RunPieces; more: one crew's runs, one after another.
     static const struct {
         const char* label;
         size_t count, ring;
         uint32_t threads;
         size_t failAt;
+        int runs;
     } kCases[] = {
-        {"four threads, a ring of two", 200, 2, 4, SIZE_MAX},
-        {"two threads, a ring of three", 200, 3, 2, SIZE_MAX},
-        {"one thread", 50, 2, 1, SIZE_MAX},
-        {"piece 20 of 200 fails", 200, 4, 4, 20},
+        {"four threads, a ring of two", 200, 2, 4, SIZE_MAX, 0},
+        {"two threads, a ring of three", 200, 3, 2, SIZE_MAX, 0},
+        {"one thread", 50, 2, 1, SIZE_MAX, 0},
+        {"piece 20 of 200 fails", 200, 4, 4, 20, 0},
+        {"a crew of four threads, three runs", 200, 2, 4, SIZE_MAX, 3},
+        {"a crew of four threads, piece 20 failing in each of three runs", 200, 4, 4, 20, 3},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.label);
-        CheckedPieces work(c.ring, c.failAt);
-        const Failure failure = RunPieces(work, c.count, c.threads, c.ring);
-        EXPECT_EQ(work.breaches_, 0);
-        const bool fails = c.failAt < c.count;
-        EXPECT_EQ(failure.sentence, fails ? "piece failed" : "");
-        EXPECT_EQ(work.written_ == c.count, !fails);
-        // After a failure only the pieces already claimed are made: at most
-        // a ring's worth past the last written.
-        EXPECT_LE(work.made_, fails ? c.failAt + c.ring + 1 : c.count);
+        PieceCrew crew(c.threads);
+        for (int run = 0; run < std::max(c.runs, 1); ++run) {
+            CheckedPieces work(c.ring, c.failAt);
+            const Failure failure =
+                c.runs == 0 ? RunPieces(work, c.count, c.threads, c.ring) : crew.Run(work, c.count, c.ring);
+            EXPECT_EQ(work.breaches_, 0);
+            EXPECT_EQ(work.making_, 0) << "a piece still being made once its run has ended";
+            const bool fails = c.failAt < c.count;
+            EXPECT_EQ(failure.sentence, fails ? "piece failed" : "");
+            EXPECT_EQ(work.written_ == c.count, !fails);
+            // After a failure only the pieces already claimed are made: at
+            // most a ring's worth past the last written.
+            EXPECT_LE(work.made_, fails ? c.failAt + c.ring + 1 : c.count);
+        }
     }
 }
