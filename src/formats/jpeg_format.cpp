@@ -450,6 +450,16 @@ bool JpegHasAvx2()
     return has;
 }
 
+bool JpegHasAvx512Vbmi()
+{
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
+               __builtin_cpu_supports("avx512vbmi") != 0;
+    }();
+    return has;
+}
+
 JpegStripTransform::JpegStripTransform(const JpegLayout& layout) : JpegStripTransform(layout, true) {}
 
 JpegStripTransform::JpegStripTransform(const JpegLayout& layout, bool wide)

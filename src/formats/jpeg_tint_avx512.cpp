@@ -45,16 +45,6 @@ inline __mmask64 Below(int n) { return n >= 64 ? ~__mmask64{0} : n <= 0 ? 0 : (_
 
 }  // namespace
 
-bool JpegHasAvx512Vbmi()
-{
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
-               __builtin_cpu_supports("avx512vbmi") != 0;
-    }();
-    return has;
-}
-
 void JpegTintRowAvx512(const uint8_t* bgr, int32_t width, const JpegColour& colour, int16_t* const out[3])
 {
     const Deinterleave channel[3] = {DeinterleaveOf(0), DeinterleaveOf(1), DeinterleaveOf(2)};
