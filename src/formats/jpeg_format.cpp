@@ -93,6 +93,22 @@ void PutMarker(std::vector<uint8_t>& out, uint8_t marker, uint32_t length)
     Put16(out, length);
 }
 
+// Each symbol's code in `table` and its length, 0 for a symbol it gives
+// none: codes are given out in order of length, each one more than the
+// last, doubled at each step to a longer length (annex C).
+void CodesOf(const JpegHuffmanTable& table, uint16_t code[256], uint8_t length[256])
+{
+    memset(code, 0, 256 * sizeof code[0]);
+    memset(length, 0, 256);
+    uint32_t next = 0;
+    for (int n = 1, at = 0; n <= 16; ++n, next <<= 1) {
+        for (int i = 0; i < table.counts[n - 1]; ++i, ++next, ++at) {
+            code[table.symbols[at]] = static_cast<uint16_t>(next);
+            length[table.symbols[at]] = static_cast<uint8_t>(n);
+        }
+    }
+}
+
 void PutHuffmanTable(std::vector<uint8_t>& out, uint8_t classAndId, const JpegHuffmanTable& table)
 {
     out.push_back(classAndId);
@@ -321,10 +337,9 @@ bool JpegTablesMisfit(const JpegHuffmanTables& tables, const JpegSymbolCounts& e
             extra += every.count[t][i] * static_cast<uint64_t>(t % 2 == 0 ? i : i & 15);
         for (int which = 0; which < 2; ++which) {
             const JpegHuffmanTable& table = (which == 0 ? tables : fitted).table[t];
-            uint8_t length[256] = {};
-            for (int n = 0, at = 0; n < 16; ++n)
-                for (int j = 0; j < table.counts[n]; ++j)
-                    length[table.symbols[at++]] = static_cast<uint8_t>(n + 1);
+            uint16_t code[256];
+            uint8_t length[256];
+            CodesOf(table, code, length);
             for (int i = 0; i < 256; ++i) {
                 if (every.count[t][i] != 0 && length[i] == 0)
                     return true;  // coded in `tables` with no code
@@ -869,21 +884,8 @@ void JpegStripTransform::RunCoded(const JpegSource& source, int32_t k, const Jpe
 
 JpegStripCoder::JpegStripCoder(const JpegLayout& layout, const JpegHuffmanTables& tables) : layout_(layout)
 {
-    // Codes are given out in order of length, each one more than the last,
-    // doubled at each step to a longer length (annex C).
-    memset(code_, 0, sizeof code_);
-    memset(length_, 0, sizeof length_);
-    for (int t = 0; t < 4; ++t) {
-        const JpegHuffmanTable& table = tables.table[t];
-        uint32_t code = 0;
-        int at = 0;
-        for (int length = 1; length <= 16; ++length, code <<= 1) {
-            for (int i = 0; i < table.counts[length - 1]; ++i, ++code, ++at) {
-                code_[t][table.symbols[at]] = static_cast<uint16_t>(code);
-                length_[t][table.symbols[at]] = static_cast<uint8_t>(length);
-            }
-        }
-    }
+    for (int t = 0; t < 4; ++t)
+        CodesOf(tables.table[t], code_[t], length_[t]);
 }
 
 void JpegStripCoder::Code(const JpegStripSymbols& symbols, int32_t k, JpegBytes& out)

@@ -18,27 +18,29 @@
 
 namespace {
 
-// The byte of each of 64 pixels' channel c, from 192 bytes of BGR pixels:
+// Where each of 64 pixels' channel c stands in 192 bytes of BGR pixels:
 // lane i takes byte 3i + c, which stands in the first two registers below
-// byte 128 and in the third from it.
+// byte 128 and in the third from it. Made once, when the program is built.
 struct Deinterleave {
-    __m512i fromFirstTwo, fromThird;
-    __mmask64 inThird;
+    uint8_t fromFirstTwo[3][64], fromThird[3][64];
+    uint64_t inThird[3];
 };
 
-Deinterleave DeinterleaveOf(int c)
+constexpr Deinterleave DeinterleaveOf()
 {
-    uint8_t first[64], third[64];
-    __mmask64 inThird = 0;
-    for (int i = 0; i < 64; ++i) {
-        const int at = 3 * i + c;
-        first[i] = static_cast<uint8_t>(at & 127);
-        third[i] = static_cast<uint8_t>(at & 63);
-        if (at >= 128)
-            inThird |= __mmask64{1} << i;
+    Deinterleave d{};
+    for (int c = 0; c < 3; ++c) {
+        for (int i = 0; i < 64; ++i) {
+            const int at = 3 * i + c;
+            d.fromFirstTwo[c][i] = static_cast<uint8_t>(at & 127);
+            d.fromThird[c][i] = static_cast<uint8_t>(at & 63);
+            if (at >= 128)
+                d.inThird[c] |= uint64_t{1} << i;
+        }
     }
-    return {_mm512_loadu_si512(first), _mm512_loadu_si512(third), inThird};
+    return d;
 }
+constexpr Deinterleave kDeinterleave = DeinterleaveOf();
 
 // Lanes below n set, none for n at most 0.
 inline __mmask64 Below(int n) { return n >= 64 ? ~__mmask64{0} : n <= 0 ? 0 : (__mmask64{1} << n) - 1; }
@@ -47,11 +49,13 @@ inline __mmask64 Below(int n) { return n >= 64 ? ~__mmask64{0} : n <= 0 ? 0 : (_
 
 void JpegTintRowAvx512(const uint8_t* bgr, int32_t width, const JpegColour& colour, int16_t* const out[3])
 {
-    const Deinterleave channel[3] = {DeinterleaveOf(0), DeinterleaveOf(1), DeinterleaveOf(2)};
-    __m512i table[3][4];
-    for (int c = 0; c < 3; ++c)
+    __m512i fromFirstTwo[3], fromThird[3], table[3][4];
+    for (int c = 0; c < 3; ++c) {
+        fromFirstTwo[c] = _mm512_loadu_si512(kDeinterleave.fromFirstTwo[c]);
+        fromThird[c] = _mm512_loadu_si512(kDeinterleave.fromThird[c]);
         for (int q = 0; q < 4; ++q)
             table[c][q] = _mm512_loadu_si512(colour.tinted[c] + 64 * q);
+    }
     for (int32_t x = 0; x < width; x += 64, bgr += 192) {
         // The last pixels' bytes and lanes only: masked lanes neither read nor write.
         const int n = width - x < 64 ? width - x : 64;
@@ -59,9 +63,8 @@ void JpegTintRowAvx512(const uint8_t* bgr, int32_t width, const JpegColour& colo
         const __m512i b = _mm512_maskz_loadu_epi8(Below(3 * n - 64), bgr + 64);
         const __m512i d = _mm512_maskz_loadu_epi8(Below(3 * n - 128), bgr + 128);
         for (int c = 0; c < 3; ++c) {
-            const Deinterleave& at = channel[c];
-            const __m512i v = _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(a, at.fromFirstTwo, b),
-                                                           at.inThird, at.fromThird, d);
+            const __m512i v = _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(a, fromFirstTwo[c], b),
+                                                           kDeinterleave.inThird[c], fromThird[c], d);
             // Bytes below 128 from the table's first half, the others from its second.
             const __m512i low = _mm512_permutex2var_epi8(table[c][0], v, table[c][1]);
             const __m512i high = _mm512_permutex2var_epi8(table[c][2], v, table[c][3]);
